@@ -1,0 +1,79 @@
+// Allocators for the object model: a shared heap allocator and a tracking allocator
+// that records every block so a whole database is released in one sweep. Nothing is
+// freed one by one before that; release through a tracking allocator does nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "vexo/types.h"
+
+namespace vexo::core {
+
+// Reads the first 32-bit word of a block (a class code or a magic) without assuming
+// anything about the memory behind it.
+inline uint32_t firstWord(const void *block)
+{
+    uint32_t word;
+    std::memcpy(&word, block, sizeof word);
+    return word;
+}
+
+// Two link words at the start of an element of a circular intrusive list.
+struct ListLink {
+    ListLink *prev;
+    ListLink *next;
+};
+
+// Head of a circular intrusive list: last->next is first and first->prev is last.
+struct IntrusiveList {
+    ListLink *first;
+    ListLink *last;
+};
+
+// Appends an element; an element already in a list (next link set) is refused with
+// a message on standard output and the list stays as it was.
+void addTail(IntrusiveList *list, ListLink *element);
+
+struct Allocator;
+
+struct AllocatorOps {
+    void *(*allocate)(Allocator *allocator, size_t size);
+    void (*release)(Allocator *allocator, void *block);
+    void (*destroy)(Allocator *allocator);
+};
+
+struct Allocator {
+    const AllocatorOps *ops;
+};
+
+enum AllocatorKind : uint32_t {
+    kHeapAllocator = 0,
+    kTrackingAllocator = 2,
+};
+
+// Creates an allocator of a kind; the heap allocator is one shared instance.
+// The out pointer is set to null first; an unknown kind gives E_INVALIDARG.
+HRESULT createAllocator(uint32_t kind, uint32_t reserved, Allocator **out);
+
+inline void *allocate(Allocator *allocator, size_t size) { return allocator->ops->allocate(allocator, size); }
+inline void release(Allocator *allocator, void *block) { allocator->ops->release(allocator, block); }
+inline void destroyAllocator(Allocator *allocator) { allocator->ops->destroy(allocator); }
+
+// Allocates zero-filled memory from an allocator.
+void *allocateZeroed(Allocator *allocator, size_t size);
+
+struct TrackingStats {
+    uint32_t blocks;  // blocks handed out
+    uint32_t bytes;   // bytes taken from the heap, link words included
+};
+
+// Counters of a tracking allocator (zeros for any other kind).
+TrackingStats trackingStats(const Allocator *allocator);
+
+// Test support: makes the n-th tracking allocation from now fail (1 = the next
+// one); 0 switches failures off. Process-wide and not thread-safe.
+void failTrackingAllocationAfter(uint32_t n);
+
+}  // namespace vexo::core

@@ -1,0 +1,351 @@
+// Database creation and destruction, element identifiers, groups and qualified
+// identifiers. Identifiers are ordered by ordinal comparison of UTF-16 units.
+#include "vexo/core.h"
+#include "database.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <string_view>
+
+#include "text.h"
+
+namespace vexo::core {
+
+namespace {
+
+const VexoChar kSeparator[] = u"::";
+
+// Orders an identifier against a listed node. Groups may also hold timings (appended at
+// the end) and, when filled by appending, elements without identifier; those order after
+// every identifier, so searches never read a field they do not have.
+int orderById(const VexoChar *id, const void *entry)
+{
+    const auto *element = nodeAs<ElementId>(entry);
+    if (element == nullptr || element->eid == nullptr)
+        return -1;
+    return compareUnits(id, element->eid);
+}
+
+void destroyDatabase(Vexo *database)
+{
+    if (database->strings != nullptr)
+        destroyStringTable(database->strings);
+    if (database->allocator != nullptr)
+        destroyAllocator(database->allocator);
+    database->nodetype = 0;
+    std::free(database);
+}
+
+HRESULT createGroup(Vexo *database, const VexoChar *id, ObjectBase *parent, ElementGroup **out)
+{
+    VexoNode *group = nullptr;
+    const HRESULT hr = Vexo_createElementGroup(reinterpret_cast<VexoNode *>(database), id,
+                                               reinterpret_cast<VexoNode *>(parent), nullptr, &group);
+    if (group != nullptr)
+        *out = static_cast<ElementGroup *>(reinterpret_cast<ObjectBase *>(group));
+    return hr;
+}
+
+HRESULT buildDatabase(Vexo *database, const VexoChar *id)
+{
+    HRESULT hr = createAllocator(kTrackingAllocator, 0, &database->allocator);
+    if (hr != S_OK)
+        return hr;
+    auto *collections = allocateNode<DatabaseCollections>(database);
+    if (collections == nullptr)
+        return E_OUTOFMEMORY;
+    database->reference = collections;
+    if ((hr = createStringTable(database->allocator, &database->strings)) != S_OK)
+        return hr;
+    if ((hr = createGroup(database, nullptr, nullptr, &collections->identElements)) != S_OK)
+        return hr;
+    // ORDER DEFAULT_GROUPS
+    struct Named {
+        const VexoChar *id;
+        ElementGroup **field;
+    };
+    const Named named[] = {
+        {u"@clusters", &collections->clusters}, {u"@ECUs", &collections->ECUs},
+        {u"@PDUs", &collections->PDUs},         {u"@frames", &collections->frames},
+        {u"@signals", &collections->signals},   {u"@codings", &collections->codings},
+        {u"@views", &collections->views},
+    };
+    for (const Named &group : named) {
+        if ((hr = createGroup(database, group.id, collections, group.field)) != S_OK)
+            return hr;
+    }
+    return setElementId(database, database, id);
+}
+
+}  // namespace
+
+HRESULT collectionsOf(const void *handle, DatabaseCollections **out)
+{
+    if (handle == nullptr || out == nullptr)
+        return E_POINTER;
+    if (auto *collections = nodeExactly<DatabaseCollections>(handle)) {
+        *out = collections;
+        return S_OK;
+    }
+    Vexo *database = databaseAs(handle);
+    if (database == nullptr)
+        return E_INVALIDARG;
+    auto *collections = nodeExactly<DatabaseCollections>(database->reference);
+    if (collections == nullptr)
+        return S_FALSE;
+    *out = collections;
+    return S_OK;
+}
+
+HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id)
+{
+    auto *element = nodeAs<ElementId>(node);
+    if (databaseAs(database) == nullptr || element == nullptr)
+        return E_INVALIDARG;
+    if (element->eid != nullptr)
+        return E_UNEXPECTED;
+    if (id == nullptr)
+        return S_OK;
+    const VexoChar *interned = intern(database->strings, id);
+    if (interned == nullptr)
+        return E_OUTOFMEMORY;
+    element->eid = interned;
+    DatabaseCollections *collections = nullptr;
+    if (collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
+        return S_OK;
+    VexoNode *entry = reinterpret_cast<VexoNode *>(node);
+    return insertIntoGroup(&entry, 1, kLargeNodeLayout, database, ElementId::kCode, nullptr,
+                           &collections->identElements->children);
+}
+
+HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &layout, Vexo *database,
+                        uint32_t filterCode, ElementGroup *record, NodeList *target)
+{
+    if (nodes == nullptr)
+        return E_POINTER;
+    for (uint32_t i = 0; i < n; ++i) {
+        const void *handle = nodes[i];
+        if (handle == nullptr || !isGenuineCode(codeOf(handle)) || !derivesFrom(codeOf(handle), filterCode))
+            continue;
+        auto *node = static_cast<ObjectBase *>(const_cast<void *>(handle));
+        auto *element = nodeAs<ElementId>(node);
+        if (element == nullptr) {
+            if (append(layout, database->allocator, target, node) != S_OK)
+                return E_OUTOFMEMORY;
+            continue;
+        }
+        if (element->eid == nullptr)
+            continue;
+        ListPosition position = {nullptr, 0};
+        const VexoChar *id = element->eid;
+        if (findOrdered(target, &position, [id](const void *entry) { return orderById(id, entry); }) == S_OK)
+            continue;
+        if (insertOrdered(layout, database->allocator, target, position, node) != S_OK)
+            return E_OUTOFMEMORY;
+        if (record != nullptr)
+            element->group = record;
+    }
+    return S_OK;
+}
+
+HRESULT appendChild(ElementGroup *group, ObjectBase *node)
+{
+    const HRESULT hr = append(kSmallNodeLayout, group->database->allocator, &group->children, node);
+    if (hr == S_OK) {
+        if (auto *element = nodeAs<ElementId>(node))
+            element->group = group;
+    }
+    return hr;
+}
+
+HRESULT findById(const NodeList *list, const VexoChar *id, ObjectBase **out)
+{
+    ListPosition position = {nullptr, 0};
+    if (findOrdered(list, &position, [id](const void *entry) { return orderById(id, entry); }) != S_OK)
+        return S_FALSE;
+    *out = static_cast<ObjectBase *>(chunkEntries(position.chunk)[position.index]);
+    return S_OK;
+}
+
+}  // namespace vexo::core
+
+using namespace vexo::core;
+
+namespace {
+
+// A database's groups are its own; every node stored in a group belongs to the group's
+// database, so a node of another database is refused rather than linked across.
+bool sameDatabase(const ElementGroup *group, const void *node)
+{
+    const Vexo *owner = databaseOf(node);
+    return owner == nullptr || owner == group->database;
+}
+
+}  // namespace
+
+VEXO_API HRESULT Vexo_create(const VexoChar *id, VexoNode **out)
+{
+    if (out == nullptr)
+        return E_INVALIDARG;
+    auto *database = static_cast<Vexo *>(std::calloc(1, sizeof(Vexo)));
+    if (database == nullptr)
+        return E_OUTOFMEMORY;
+    new (database) Vexo();
+    database->nodetype = Vexo::kCode;
+    database->database = database;
+    const HRESULT hr = buildDatabase(database, id);
+    if (hr != S_OK) {
+        destroyDatabase(database);
+        return hr;
+    }
+    *out = reinterpret_cast<VexoNode *>(database);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_destroy(VexoNode *handle)
+{
+    Vexo *database = databaseAs(handle);
+    if (database == nullptr)
+        return E_INVALIDARG;
+    destroyDatabase(database);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_getDatabaseCollections(VexoNode *database, VexoNode **out)
+{
+    if (database == nullptr || out == nullptr)
+        return E_POINTER;
+    DatabaseCollections *collections = nullptr;
+    const HRESULT hr = collectionsOf(database, &collections);
+    if (hr == S_OK)
+        *out = reinterpret_cast<VexoNode *>(collections);
+    return hr;
+}
+
+VEXO_API HRESULT Vexo_findByElementId(VexoNode *handle, const VexoChar *id, VexoNode **out)
+{
+    Vexo *database = databaseAs(handle);
+    if (database == nullptr || id == nullptr || out == nullptr)
+        return E_INVALIDARG;
+    DatabaseCollections *collections = nullptr;
+    if (collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
+        return S_FALSE;
+    ObjectBase *found = nullptr;
+    if (findById(&collections->identElements->children, id, &found) != S_OK)
+        return S_FALSE;
+    *out = reinterpret_cast<VexoNode *>(found);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_findChildByElementId(VexoNode *handle, const VexoChar *id, VexoNode **out)
+{
+    auto *group = nodeAs<ElementGroup>(handle);
+    if (group == nullptr || id == nullptr || out == nullptr)
+        return E_INVALIDARG;
+    ObjectBase *found = nullptr;
+    if (findById(&group->children, id, &found) != S_OK)
+        return S_FALSE;
+    *out = reinterpret_cast<VexoNode *>(found);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_createElementGroup(VexoNode *handle, const VexoChar *id, VexoNode *parent,
+                                         VexoNode *reference, VexoNode **out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    Vexo *database = databaseAs(handle);
+    if (database == nullptr)
+        return E_INVALIDARG;
+    if (reference != nullptr && nodeAs<ElementId>(reference) == nullptr)
+        return E_INVALIDARG;
+    ElementGroup *group = allocateNode<ElementGroup>(database);
+    if (group == nullptr)
+        return E_OUTOFMEMORY;
+    *out = reinterpret_cast<VexoNode *>(group);
+    group->reference = reinterpret_cast<ObjectBase *>(reference);
+    const HRESULT hr = setElementId(database, group, id);
+    if (hr != S_OK || parent == nullptr)
+        return hr;
+    return Vexo_appendChildren(parent, 1, out);
+}
+
+VEXO_API HRESULT Vexo_appendChildren(VexoNode *handle, uint32_t n, VexoNode *const *nodes)
+{
+    auto *group = nodeAs<ElementGroup>(handle);
+    if (group == nullptr)
+        return E_INVALIDARG;
+    if (nodes == nullptr)
+        return E_POINTER;
+    for (uint32_t i = 0; i < n; ++i) {
+        const void *node = nodes[i];
+        if (node == nullptr || Vexo_isValidNode(nodes[i]) != S_OK || !isGenuineCode(codeOf(node))
+            || !sameDatabase(group, node))
+            continue;
+        // Unlike a skipped entry, a failed append would silently lose a member.
+        if (appendChild(group, static_cast<ObjectBase *>(const_cast<void *>(node))) != S_OK)
+            return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_insertChildren(VexoNode *handle, uint32_t n, VexoNode *const *nodes)
+{
+    auto *group = nodeAs<ElementGroup>(handle);
+    if (group == nullptr)
+        return E_INVALIDARG;
+    if (nodes == nullptr)
+        return E_POINTER;
+    return insertIntoGroup(nodes, n, kSmallNodeLayout, group->database, ObjectBase::kCode, group,
+                           &group->children);
+}
+
+VEXO_API HRESULT Vexo_getQualifiedId(const VexoNode *database, const VexoNode *element, VexoString *out)
+{
+    const auto *db = nodeAs<ElementId>(database);
+    const auto *node = nodeAs<ElementId>(element);
+    if (db == nullptr || node == nullptr || out == nullptr)
+        return E_INVALIDARG;
+    const size_t dbLength = db->eid != nullptr ? unitLength(db->eid) : 0;
+    const size_t idLength = node->eid != nullptr ? unitLength(node->eid) : 0;
+    const size_t length = db->eid != nullptr ? dbLength + 2 + idLength : idLength;
+    VexoString result = newCallerString(nullptr, length);
+    if (result == nullptr)
+        return E_OUTOFMEMORY;
+    VexoChar *cursor = result;
+    if (db->eid != nullptr) {
+        cursor = std::copy(db->eid, db->eid + dbLength, cursor);
+        cursor = std::copy(kSeparator, kSeparator + 2, cursor);
+    }
+    if (node->eid != nullptr)
+        std::copy(node->eid, node->eid + idLength, cursor);
+    *out = result;
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_splitQualifiedId(const VexoChar *qualified, VexoString *dbId, VexoString *elementId)
+{
+    if (qualified == nullptr)
+        return E_INVALIDARG;
+    const std::u16string_view text(qualified, unitLength(qualified));
+    const size_t cut = text.find(kSeparator);
+    const std::u16string_view dbPart = cut == text.npos ? std::u16string_view() : text.substr(0, cut);
+    const std::u16string_view elementPart = cut == text.npos ? text : text.substr(cut + 2);
+    bool written = false;
+    if (dbId != nullptr && !dbPart.empty()) {
+        VexoString s = newCallerString(dbPart.data(), dbPart.size());
+        if (s == nullptr)
+            return E_OUTOFMEMORY;
+        *dbId = s;
+        written = true;
+    }
+    if (elementId != nullptr) {
+        VexoString s = newCallerString(elementPart.data(), elementPart.size());
+        if (s == nullptr)
+            return E_OUTOFMEMORY;
+        *elementId = s;
+        written = true;
+    }
+    return written ? S_OK : E_INVALIDARG;
+}

@@ -1,0 +1,39 @@
+// The database: root object of one model. It owns every node, chunk, string and slot
+// through one tracking allocator, holds the string table, and keeps its elements in an
+// identifier-ordered root group and seven named default groups.
+#pragma once
+
+#include <cstdint>
+
+#include "node_classes.h"
+#include "string_table.h"
+#include "vexo/types.h"
+
+namespace vexo::core {
+
+// The database behind a handle that must be exactly a database.
+inline Vexo *databaseAs(const void *handle) { return nodeExactly<Vexo>(handle); }
+
+// The collections node of a database or of a collections node: S_OK, S_FALSE when a
+// database has none, E_POINTER for null, E_INVALIDARG for any other node.
+HRESULT collectionsOf(const void *handle, DatabaseCollections **out);
+
+// Gives a node its element identifier once and lists it in the root group.
+// E_INVALIDARG for a non-database or a node that is no ElementId kind; E_UNEXPECTED when
+// the node already has one; a null identifier leaves the node without one.
+HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id);
+
+// Inserts nodes of a class into an identifier-ordered list, one node per identifier
+// (the first stays). Nodes without identifier are skipped; nodes that are not ElementId
+// kinds (timings) are appended at the end. When record is given, inserted nodes get it
+// as their group.
+HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &layout, Vexo *database,
+                        uint32_t filterCode, ElementGroup *record, NodeList *target);
+
+// Appends one node to a group's members, recording the group in identified nodes.
+HRESULT appendChild(ElementGroup *group, ObjectBase *node);
+
+// Searches an identifier-ordered list.
+HRESULT findById(const NodeList *list, const VexoChar *id, ObjectBase **out);
+
+}  // namespace vexo::core

@@ -1,0 +1,171 @@
+// Chunked lists: unrolled linked lists of fixed-capacity chunks holding node references
+// (NodeList) or small records stored inline (RecordList). Every list of the model is one
+// of these; chunks come from the owner's allocator and are never freed one by one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "allocator.h"
+
+namespace vexo::core {
+
+// Chunk capacity of a list. The list does not record it; its owner passes the same
+// layout to every operation. Capacities follow the sizing rule of 32-bit chunks
+// ((entry size * n + 75) rounded down to 64 bytes, minus a 12-byte header), so the
+// entries per chunk are the same on every platform; the bytes actually allocated
+// depend on the size of a pointer.
+struct ChunkLayout {
+    uint32_t capacity;    // entries per chunk
+    uint32_t entrySize;   // bytes per stored entry
+    uint32_t chunkBytes;  // bytes allocated per chunk, header included
+};
+
+// A chunk remembers the capacity it was made with, so a list handed a different layout
+// by mistake can never write past a chunk's end.
+struct Chunk {
+    ListLink link;
+    uint32_t count;
+    uint32_t capacity;
+};
+
+constexpr uint32_t kChunkHeader = static_cast<uint32_t>(sizeof(Chunk));
+
+constexpr uint32_t nominalEntries(uint32_t nominalSize, uint32_t n)
+{
+    return (((nominalSize * n + 75) & ~63u) - 12) / nominalSize;
+}
+
+constexpr ChunkLayout nodeListLayout(uint32_t n)
+{
+    const uint32_t capacity = nominalEntries(4, n);
+    return {capacity, static_cast<uint32_t>(sizeof(void *)),
+            kChunkHeader + capacity * static_cast<uint32_t>(sizeof(void *))};
+}
+
+// nominalSize sizes the chunk as on 32-bit platforms; actualSize is the record's size
+// here (sizeof, so alignment is kept: the chunk header is a multiple of 8 bytes).
+constexpr ChunkLayout recordListLayout(uint32_t nominalSize, uint32_t n, uint32_t actualSize)
+{
+    const uint32_t capacity = nominalEntries(nominalSize, n);
+    return {capacity, actualSize, kChunkHeader + capacity * actualSize};
+}
+
+// The layouts shared by every database.
+inline constexpr ChunkLayout kSmallNodeLayout = nodeListLayout(3);     // 13: groups, relations
+inline constexpr ChunkLayout kLargeNodeLayout = nodeListLayout(2000);  // 2013: root group
+inline constexpr ChunkLayout kInternLayout = nodeListLayout(8100);     // 8109: interned strings
+
+// A list is the head of the intrusive list of its chunks; all zero is an empty list.
+struct NodeList {
+    IntrusiveList chunks;
+};
+struct RecordList {
+    IntrusiveList chunks;
+};
+
+inline Chunk *firstChunk(const IntrusiveList &chunks) { return reinterpret_cast<Chunk *>(chunks.first); }
+inline Chunk *lastChunk(const IntrusiveList &chunks) { return reinterpret_cast<Chunk *>(chunks.last); }
+inline Chunk *nextChunk(const Chunk *chunk) { return reinterpret_cast<Chunk *>(chunk->link.next); }
+inline void **chunkEntries(Chunk *chunk) { return reinterpret_cast<void **>(chunk + 1); }
+inline unsigned char *chunkRecords(Chunk *chunk) { return reinterpret_cast<unsigned char *>(chunk + 1); }
+
+// Gives a list its first, empty chunk.
+HRESULT initList(const ChunkLayout &layout, Allocator *allocator, NodeList *list);
+HRESULT initList(const ChunkLayout &layout, Allocator *allocator, RecordList *list);
+
+// Appends a value; E_OUTOFMEMORY leaves the list unchanged.
+HRESULT append(const ChunkLayout &layout, Allocator *allocator, NodeList *list, void *value);
+
+// Appends a zero-filled record and returns its address, or null when memory runs out.
+void *appendRecord(const ChunkLayout &layout, Allocator *allocator, RecordList *list);
+
+uint32_t count(const NodeList *list);
+uint32_t count(const RecordList *list);
+
+// Reads entry index: S_OK, S_FALSE past the end, E_INVALIDARG for a null out pointer.
+HRESULT getAt(const NodeList *list, uint32_t index, void **out);
+
+// Writes entry index, growing the list with null entries up to it.
+HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, uint32_t index, void *value);
+
+struct ListPosition {
+    Chunk *chunk;
+    uint32_t index;
+};
+
+// Searches a list kept in ascending order. order(entry) answers <0, 0 or >0 when the
+// key orders before, equal to or after the entry. S_OK: an equal entry is at *position;
+// S_FALSE: not found and *position is where the key belongs. A list without chunks
+// gives S_FALSE and leaves *position alone. The search starts at position->chunk when
+// it is set.
+template <class Order>
+HRESULT findOrdered(const NodeList *list, ListPosition *position, Order order)
+{
+    if (firstChunk(list->chunks) == nullptr)
+        return S_FALSE;
+    Chunk *chunk = position->chunk != nullptr ? position->chunk : firstChunk(list->chunks);
+    Chunk *last = lastChunk(list->chunks);
+    for (;;) {
+        void **entries = chunkEntries(chunk);
+        if (chunk->count != 0 && order(entries[chunk->count - 1]) <= 0) {
+            uint32_t lo = 0, n = chunk->count;
+            while (n > 0) {
+                const uint32_t half = n / 2, mid = lo + half;
+                const int c = order(entries[mid]);
+                if (c == 0) {
+                    *position = {chunk, mid};
+                    return S_OK;
+                }
+                if (c > 0) {
+                    lo = mid + 1;
+                    n = n - half - 1;
+                } else {
+                    n = half;
+                }
+            }
+            *position = {chunk, lo};
+            return S_FALSE;
+        }
+        if (chunk == last) {
+            *position = {chunk, chunk->count};
+            return S_FALSE;
+        }
+        chunk = nextChunk(chunk);
+    }
+}
+
+// The same search with a plain compare function taking (key, entry).
+HRESULT findOrdered(const NodeList *list, ListPosition *position, const void *key,
+                    int (*compare)(const void *key, const void *entry));
+
+// Inserts a value at a position found by findOrdered, splitting a full chunk in two.
+HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList *list, ListPosition position,
+                      void *value);
+
+// Index of the first record for which match(key, index, record) is non-zero, or -1.
+int32_t findRecord(const ChunkLayout &layout, const RecordList *list,
+                   int (*match)(const void *key, int32_t index, const void *record), const void *key);
+
+// A resumable position in a list; exhausted when chunk is null.
+struct ListCursor {
+    const IntrusiveList *list;
+    const ChunkLayout *layout;
+    Chunk *chunk;
+    uint32_t index;
+};
+
+HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const NodeList *list);
+HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const RecordList *list);
+
+// Delivers up to wanted entries (node values, or record addresses for a record list).
+// S_OK when at least one was delivered, else S_FALSE; an exhausted cursor does not
+// write *fetched. E_INVALIDARG for a null cursor or array.
+HRESULT cursorNext(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched);
+HRESULT cursorNextRecords(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched);
+
+// Moves the cursor on by k entries without delivering them. S_OK (also when it runs
+// past the end); S_FALSE when the list is empty or the cursor exhausted.
+HRESULT cursorSkip(ListCursor *cursor, uint32_t k);
+
+}  // namespace vexo::core

@@ -1,0 +1,215 @@
+// Interning and string slots. Languages get dense indices in order of first use, per
+// database, and are never removed, so the two one-entry caches never go stale.
+#include "string_table.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "text.h"
+
+namespace vexo::core {
+
+namespace {
+
+constexpr ChunkLayout kAlternativeLayout = nodeListLayout(3);
+constexpr ChunkLayout kLanguageLayout = recordListLayout(4, 3, sizeof(uint32_t));
+constexpr ChunkLayout kSlotLayout = recordListLayout(16, 3, sizeof(StringSlot));
+
+int matchLanguage(const void *key, int32_t, const void *record)
+{
+    return *static_cast<const uint32_t *>(record) == *static_cast<const uint32_t *>(key);
+}
+
+int32_t findLanguage(const StringTable *table, uint16_t language)
+{
+    const uint32_t key = language;
+    return findRecord(table->languageLayout, &table->languages, matchLanguage, &key);
+}
+
+// Index of a language, adding it when new (-1 when memory runs out).
+int32_t languageIndexAdding(StringTable *table, uint32_t language)
+{
+    const auto id = static_cast<uint16_t>(language);
+    if (table->cacheA.index >= 0 && table->cacheA.language == id)
+        return table->cacheA.index;
+    int32_t index = findLanguage(table, id);
+    if (index >= 0) {
+        table->cacheA = {id, index};
+        return index;
+    }
+    auto *record = static_cast<uint32_t *>(appendRecord(table->languageLayout, table->allocator, &table->languages));
+    if (record == nullptr)
+        return -1;
+    *record = id;
+    return static_cast<int32_t>(count(&table->languages)) - 1;
+}
+
+int32_t languageIndex(StringTable *table, LanguageCache *cache, uint32_t language)
+{
+    const auto id = static_cast<uint16_t>(language);
+    if (cache->index >= 0 && cache->language == id)
+        return cache->index;
+    const int32_t index = findLanguage(table, id);
+    if (index >= 0)
+        *cache = {id, index};
+    return index;
+}
+
+HRESULT readEntry(const StringSlot *slot, int32_t index, const VexoChar **out)
+{
+    void *entry = nullptr;
+    const HRESULT hr = getAt(&slot->alternatives, static_cast<uint32_t>(index), &entry);
+    if (hr == S_OK)
+        *out = static_cast<const VexoChar *>(entry);
+    return hr;
+}
+
+}  // namespace
+
+int compareUnits(const VexoChar *a, const VexoChar *b)
+{
+    for (;; ++a, ++b) {
+        if (*a != *b)
+            return *a < *b ? -1 : 1;
+        if (*a == 0)
+            return 0;
+    }
+}
+
+HRESULT createStringTable(Allocator *allocator, StringTable **out)
+{
+    if (out == nullptr || allocator == nullptr)
+        return E_INVALIDARG;
+    auto *table = static_cast<StringTable *>(std::calloc(1, sizeof(StringTable)));
+    if (table == nullptr)
+        return E_OUTOFMEMORY;
+    table->magic = kStringsMagic;
+    table->allocator = allocator;
+    table->internLayout = kInternLayout;
+    HRESULT hr = initList(table->internLayout, allocator, &table->interned);
+    if (hr != S_OK) {
+        std::free(table);
+        return hr;
+    }
+    table->alternativeLayout = kAlternativeLayout;
+    table->languageLayout = kLanguageLayout;
+    table->slotLayout = kSlotLayout;
+    hr = initList(table->slotLayout, allocator, &table->slots);
+    if (hr == S_OK)
+        hr = initList(table->languageLayout, allocator, &table->languages);
+    table->cacheA = {0xFFFF, -1};
+    table->cacheB = {0xFFFF, -1};
+    *out = table;
+    return hr;
+}
+
+HRESULT destroyStringTable(StringTable *table)
+{
+    if (table == nullptr || table->magic != kStringsMagic)
+        return E_INVALIDARG;
+    table->magic = 0;
+    std::free(table);
+    return S_OK;
+}
+
+const VexoChar *intern(StringTable *table, const VexoChar *text)
+{
+    ListPosition position = {nullptr, 0};
+    const HRESULT found = findOrdered(&table->interned, &position, [text](const void *entry) {
+        return compareUnits(text, static_cast<const VexoChar *>(entry));
+    });
+    if (found == S_OK)
+        return static_cast<const VexoChar *>(chunkEntries(position.chunk)[position.index]);
+    const size_t bytes = (unitLength(text) + 1) * sizeof(VexoChar);
+    auto *copy = static_cast<VexoChar *>(allocate(table->allocator, bytes));
+    if (copy == nullptr)
+        return nullptr;
+    std::memcpy(copy, text, bytes);
+    if (insertOrdered(table->internLayout, table->allocator, &table->interned, position, copy) != S_OK)
+        return nullptr;
+    return copy;
+}
+
+HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out)
+{
+    if (table == nullptr || table->magic != kStringsMagic || out == nullptr)
+        return E_INVALIDARG;
+    const int32_t index = languageIndexAdding(table, language);
+    if (index < 0)
+        return E_OUTOFMEMORY;
+    auto *slot = static_cast<StringSlot *>(appendRecord(table->slotLayout, table->allocator, &table->slots));
+    if (slot == nullptr)
+        return E_OUTOFMEMORY;
+    slot->magic = kSlotMagic;
+    slot->defaultIndex = -1;
+    if (initList(table->alternativeLayout, table->allocator, &slot->alternatives) != S_OK)
+        return E_OUTOFMEMORY;
+    if (setAt(table->alternativeLayout, table->allocator, &slot->alternatives, static_cast<uint32_t>(index),
+              const_cast<VexoChar *>(interned)) != S_OK)
+        return E_OUTOFMEMORY;
+    slot->defaultIndex = index;
+    *out = slot;
+    return S_OK;
+}
+
+HRESULT addAlternative(StringTable *table, StringSlot *slot, uint32_t language, const VexoChar *interned)
+{
+    if (table == nullptr || table->magic != kStringsMagic || slotAs(slot) == nullptr)
+        return E_INVALIDARG;
+    const int32_t index = languageIndexAdding(table, language);
+    if (index < 0)
+        return E_OUTOFMEMORY;
+    return setAt(table->alternativeLayout, table->allocator, &slot->alternatives, static_cast<uint32_t>(index),
+                 const_cast<VexoChar *>(interned));
+}
+
+HRESULT lookupSlot(StringTable *table, const StringSlot *slot, uint32_t language, uint32_t fallback,
+                   const VexoChar **out)
+{
+    if (out == nullptr || table == nullptr || table->magic != kStringsMagic)
+        return E_INVALIDARG;
+    if (slot == nullptr) {
+        *out = nullptr;
+        return S_FALSE;
+    }
+    if (slot->magic != kSlotMagic)
+        return E_UNEXPECTED;
+    HRESULT hr = E_FAIL;
+    int32_t index = languageIndex(table, &table->cacheA, language);
+    if (index >= 0)
+        hr = readEntry(slot, index, out);
+    if (*out == nullptr || hr != S_OK) {
+        index = languageIndex(table, &table->cacheB, fallback);
+        if (index >= 0)
+            hr = readEntry(slot, index, out);
+    }
+    if ((*out == nullptr || hr != S_OK) && slot->defaultIndex >= 0)
+        hr = readEntry(slot, slot->defaultIndex, out);
+    if (hr == S_OK && *out == nullptr)
+        hr = S_FALSE;
+    return hr;
+}
+
+HRESULT setSlotText(StringTable *table, StringSlot **field, uint32_t language, const VexoChar *text)
+{
+    if (field == nullptr)
+        return E_INVALIDARG;
+    if (text == nullptr || text[0] == 0)
+        return S_OK;
+    const VexoChar *interned = intern(table, text);
+    if (interned == nullptr)
+        return E_OUTOFMEMORY;
+    if (*field == nullptr)
+        return createSlot(table, language, interned, field);
+    return addAlternative(table, *field, language, interned);
+}
+
+StringSlot *slotAs(const void *handle)
+{
+    if (handle == nullptr || firstWord(handle) != kSlotMagic)
+        return nullptr;
+    return static_cast<StringSlot *>(const_cast<void *>(handle));
+}
+
+}  // namespace vexo::core

@@ -1,0 +1,69 @@
+// A database's string table: interned UTF-16 strings (one copy per content, compared by
+// pointer) and string slots holding one text per language. Everything it stores lives in
+// the database's allocator; only the table object itself comes from the heap.
+#pragma once
+
+#include <cstdint>
+
+#include "allocator.h"
+#include "node_list.h"
+#include "vexo/types.h"
+
+namespace vexo::core {
+
+constexpr uint32_t kStringsMagic = 0x53525453;  // "STRS"
+constexpr uint32_t kSlotMagic = 0x544F4C53;     // "SLOT"
+
+// One text per language index; entry i of alternatives is the text for index i.
+struct StringSlot {
+    uint32_t magic;
+    int32_t defaultIndex;  // language the slot was created with
+    NodeList alternatives;
+};
+
+struct LanguageCache {
+    uint16_t language;
+    int32_t index;  // -1: empty
+};
+
+struct StringTable {
+    uint32_t magic;
+    Allocator *allocator;
+    ChunkLayout internLayout;
+    NodeList interned;  // ascending ordinal order
+    ChunkLayout alternativeLayout;
+    ChunkLayout languageLayout;
+    RecordList languages;  // 32-bit records, language identifier zero-extended
+    ChunkLayout slotLayout;
+    RecordList slots;
+    LanguageCache cacheA;  // requested language, and every language added
+    LanguageCache cacheB;  // fallback language
+};
+
+// Ordinal comparison of UTF-16 code units; a prefix orders first.
+int compareUnits(const VexoChar *a, const VexoChar *b);
+
+HRESULT createStringTable(Allocator *allocator, StringTable **out);
+HRESULT destroyStringTable(StringTable *table);
+
+// The interned copy of a text, or null when memory runs out.
+const VexoChar *intern(StringTable *table, const VexoChar *text);
+
+// Creates a slot with one (already interned) text.
+HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out);
+
+// Sets the (already interned) text of a slot for a language.
+HRESULT addAlternative(StringTable *table, StringSlot *slot, uint32_t language, const VexoChar *interned);
+
+// Looks a text up by language, fallback language and creation language.
+HRESULT lookupSlot(StringTable *table, const StringSlot *slot, uint32_t language, uint32_t fallback,
+                   const VexoChar **out);
+
+// Sets the text of a slot field of a node for one language, creating the slot on first
+// use. A null or empty text changes nothing.
+HRESULT setSlotText(StringTable *table, StringSlot **field, uint32_t language, const VexoChar *text);
+
+// The slot behind a handle, or null when the handle is null or has no "SLOT" magic.
+StringSlot *slotAs(const void *handle);
+
+}  // namespace vexo::core

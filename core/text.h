@@ -1,0 +1,28 @@
+// UTF-16 text helpers: lengths, conversion from and to 8-bit (UTF-8) text, and the
+// caller-owned strings handed out through the C interface.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "vexo/types.h"
+
+namespace vexo::core {
+
+// Units up to the zero unit.
+size_t unitLength(const VexoChar *text);
+
+// Converts 8-bit text to a zero-terminated UTF-16 copy on the heap (release with
+// std::free), or null when memory runs out. UTF-8 sequences become their code points
+// (as surrogate pairs above U+FFFF); a byte that does not start a valid sequence
+// becomes one unit of the same value, so plain ASCII is one unit per byte.
+VexoChar *widenText(const char *text);
+
+// Converts UTF-16 units to UTF-8; unpaired surrogates are kept as three-byte forms.
+std::string narrowText(const VexoChar *text, size_t length);
+std::string narrowText(const VexoChar *text);
+
+// A caller-owned copy of length units, or null when memory runs out.
+VexoString newCallerString(const VexoChar *text, size_t length);
+
+}  // namespace vexo::core

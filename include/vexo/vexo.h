@@ -1,0 +1,10 @@
+/* Vexo: signal database for CAN, CAN FD, FlexRay and LIN networks.
+ * Include this one header for the whole public C interface. */
+#ifndef VEXO_VEXO_H
+#define VEXO_VEXO_H
+
+#include "vexo/types.h"
+#include "vexo/constants.h"
+#include "vexo/core.h"
+
+#endif

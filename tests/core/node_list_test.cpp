@@ -1,0 +1,319 @@
+#include "node_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+using namespace vexo::core;
+
+namespace {
+
+struct TrackedList {
+    Allocator *allocator = nullptr;
+    NodeList list = {};
+    TrackedList() { createAllocator(kTrackingAllocator, 0, &allocator); }
+    ~TrackedList() { destroyAllocator(allocator); }
+};
+
+void *value(uintptr_t v) { return reinterpret_cast<void *>(v); }
+
+int compareValues(const void *key, const void *entry)
+{
+    const auto k = reinterpret_cast<uintptr_t>(key), e = reinterpret_cast<uintptr_t>(entry);
+    return k < e ? -1 : k > e ? 1 : 0;
+}
+
+std::vector<uint32_t> chunkCounts(const NodeList &list)
+{
+    std::vector<uint32_t> counts;
+    Chunk *first = firstChunk(list.chunks);
+    if (first == nullptr)
+        return counts;
+    Chunk *chunk = first;
+    do {
+        counts.push_back(chunk->count);
+        chunk = nextChunk(chunk);
+    } while (chunk != first);
+    return counts;
+}
+
+std::vector<uintptr_t> drain(const NodeList &list, uint32_t batch)
+{
+    ListCursor cursor;
+    cursorInit(&cursor, &kSmallNodeLayout, &list);
+    std::vector<uintptr_t> out;
+    std::vector<void *> buffer(batch);
+    uint32_t fetched = 0;
+    while (cursorNext(&cursor, batch, buffer.data(), &fetched) == S_OK) {
+        for (uint32_t i = 0; i < fetched; ++i)
+            out.push_back(reinterpret_cast<uintptr_t>(buffer[i]));
+    }
+    return out;
+}
+
+void insertSorted(TrackedList &t, uintptr_t key)
+{
+    ListPosition position = {nullptr, 0};
+    ASSERT_EQ(findOrdered(&t.list, &position, value(key), compareValues), S_FALSE);
+    ASSERT_EQ(insertOrdered(kSmallNodeLayout, t.allocator, &t.list, position, value(key)), S_OK);
+}
+
+}  // namespace
+
+TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
+{
+    struct Case { const char *what; ChunkLayout layout; uint32_t entries; };
+    const Case cases[] = {
+        {"groups and relation lists", kSmallNodeLayout, 13},
+        {"root group", kLargeNodeLayout, 2013},
+        {"interned strings", kInternLayout, 8109},
+        {"16-byte records", recordListLayout(16, 3, 16), 3},
+        {"32-byte records", recordListLayout(32, 3, 32), 3},
+        {"4-byte records", recordListLayout(4, 3, 4), 13},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.layout.capacity, c.entries);
+        EXPECT_EQ(c.layout.chunkBytes, kChunkHeader + c.entries * c.layout.entrySize);
+    }
+}
+
+TEST(NodeList, FourteenthAppendOpensSecondChunk)
+{
+    TrackedList t;
+    for (uintptr_t i = 0; i < 14; ++i)
+        ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(i + 100)), S_OK);
+    EXPECT_EQ(count(&t.list), 14u);
+    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{13, 1}));
+    void *entry = nullptr;
+    EXPECT_EQ(getAt(&t.list, 13, &entry), S_OK);
+    EXPECT_EQ(entry, value(113));
+    EXPECT_EQ(getAt(&t.list, 14, &entry), S_FALSE);
+    EXPECT_EQ(getAt(&t.list, 0, nullptr), E_INVALIDARG);
+}
+
+TEST(NodeList, OrderedInsertSplitsFullChunkInHalves)
+{
+    TrackedList t;
+    for (uintptr_t key = 1; key <= 14; ++key)
+        insertSorted(t, key * 10);
+    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
+    std::vector<uintptr_t> want;
+    for (uintptr_t key = 1; key <= 14; ++key)
+        want.push_back(key * 10);
+    EXPECT_EQ(drain(t.list, 5), want);
+    ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(1)), S_OK);
+    want.push_back(1);
+    EXPECT_EQ(drain(t.list, 64), want);
+}
+
+TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
+{
+    TrackedList t;
+    std::mt19937 random(42);
+    std::vector<uintptr_t> keys(500);
+    for (uintptr_t i = 0; i < keys.size(); ++i)
+        keys[i] = i * 3 + 1;
+    std::shuffle(keys.begin(), keys.end(), random);
+    for (uintptr_t key : keys)
+        insertSorted(t, key);
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(drain(t.list, 7), keys);
+    for (uint32_t c : chunkCounts(t.list))
+        EXPECT_LE(c, 13u);
+    // Every key is found where it is; a missing key gets the position before its successor.
+    for (uintptr_t key : {uintptr_t(1), uintptr_t(301), uintptr_t(1498)}) {
+        ListPosition position = {nullptr, 0};
+        ASSERT_EQ(findOrdered(&t.list, &position, value(key), compareValues), S_OK);
+        EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(key));
+    }
+}
+
+TEST(NodeList, OrderedSearchPositionsForMissingKeys)
+{
+    TrackedList t;
+    ListPosition untouched = {reinterpret_cast<Chunk *>(0x1), 77};
+    EXPECT_EQ(findOrdered(&t.list, &untouched, value(5), compareValues), S_FALSE);  // no chunk at all
+    EXPECT_EQ(untouched.index, 77u);
+    for (uintptr_t key = 10; key <= 300; key += 10)
+        insertSorted(t, key);
+    ListPosition position = {nullptr, 0};
+    EXPECT_EQ(findOrdered(&t.list, &position, value(1), compareValues), S_FALSE);
+    EXPECT_EQ(position.chunk, firstChunk(t.list.chunks));
+    EXPECT_EQ(position.index, 0u);
+    position = {nullptr, 0};
+    EXPECT_EQ(findOrdered(&t.list, &position, value(999), compareValues), S_FALSE);
+    EXPECT_EQ(position.chunk, lastChunk(t.list.chunks));
+    EXPECT_EQ(position.index, lastChunk(t.list.chunks)->count);
+    EXPECT_EQ(findOrdered(nullptr, &position, value(1), compareValues), E_INVALIDARG);
+    EXPECT_EQ(findOrdered(&t.list, nullptr, value(1), compareValues), E_INVALIDARG);
+    EXPECT_EQ(findOrdered(&t.list, &position, value(1), nullptr), E_INVALIDARG);
+}
+
+TEST(NodeList, SetAtGrowsWithNullEntries)
+{
+    TrackedList t;
+    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 5, value(55)), S_OK);
+    EXPECT_EQ(count(&t.list), 6u);
+    for (uint32_t i = 0; i < 5; ++i) {
+        void *entry = value(1);
+        EXPECT_EQ(getAt(&t.list, i, &entry), S_OK);
+        EXPECT_EQ(entry, nullptr);
+    }
+    void *entry = nullptr;
+    EXPECT_EQ(getAt(&t.list, 5, &entry), S_OK);
+    EXPECT_EQ(entry, value(55));
+    EXPECT_EQ(getAt(&t.list, 6, &entry), S_FALSE);
+    // Growing across several chunks, then overwriting an existing entry.
+    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), S_OK);
+    EXPECT_EQ(count(&t.list), 41u);
+    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{13, 13, 13, 2}));
+    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 5, value(56)), S_OK);
+    EXPECT_EQ(getAt(&t.list, 5, &entry), S_OK);
+    EXPECT_EQ(entry, value(56));
+    EXPECT_EQ(getAt(&t.list, 40, &entry), S_OK);
+    EXPECT_EQ(entry, value(40));
+}
+
+TEST(NodeList, FailedGrowthLeavesListAsItWas)
+{
+    TrackedList t;
+    ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(7)), S_OK);
+    failTrackingAllocationAfter(2);  // the second of the three chunks needed fails
+    EXPECT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), E_OUTOFMEMORY);
+    failTrackingAllocationAfter(0);
+    EXPECT_EQ(count(&t.list), 1u);
+    failTrackingAllocationAfter(1);
+    for (uintptr_t i = 0; i < 12; ++i)
+        append(kSmallNodeLayout, t.allocator, &t.list, value(i));
+    EXPECT_EQ(count(&t.list), 13u);  // the chunk had room: no allocation needed
+    EXPECT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(99)), E_OUTOFMEMORY);
+    failTrackingAllocationAfter(0);
+    EXPECT_EQ(count(&t.list), 13u);
+}
+
+TEST(ListCursor, DeliversSkipsAndStops)
+{
+    TrackedList t;
+    for (uintptr_t i = 0; i < 30; ++i)
+        append(kSmallNodeLayout, t.allocator, &t.list, value(i));
+    ListCursor cursor;
+    ASSERT_EQ(cursorInit(&cursor, &kSmallNodeLayout, &t.list), S_OK);
+    void *out[40] = {};
+    uint32_t fetched = 99;
+    EXPECT_EQ(cursorNext(&cursor, 0, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(cursorSkip(&cursor, 12), S_OK);
+    EXPECT_EQ(cursorNext(&cursor, 3, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 3u);
+    EXPECT_EQ(out[0], value(12));  // crosses the first chunk's end
+    EXPECT_EQ(out[2], value(14));
+    EXPECT_EQ(cursorNext(&cursor, 15, out, &fetched), S_OK);  // exactly the rest: stands at the end
+    EXPECT_EQ(fetched, 15u);
+    EXPECT_EQ(out[14], value(29));
+    fetched = 77;
+    EXPECT_EQ(cursorNext(&cursor, 1, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);  // became exhausted during this call
+    fetched = 77;
+    EXPECT_EQ(cursorNext(&cursor, 1, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 77u);  // already exhausted: untouched
+    EXPECT_EQ(cursorSkip(&cursor, 1), S_FALSE);
+    EXPECT_EQ(cursorSkip(&cursor, 0), S_OK);
+
+    ASSERT_EQ(cursorInit(&cursor, &kSmallNodeLayout, &t.list), S_OK);
+    EXPECT_EQ(cursorSkip(&cursor, 1000), S_OK);  // past the end: exhausted, still S_OK
+    EXPECT_EQ(cursorNext(&cursor, 1, out, nullptr), S_FALSE);
+    EXPECT_EQ(cursorNext(nullptr, 1, out, nullptr), E_INVALIDARG);
+    EXPECT_EQ(cursorNext(&cursor, 1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(cursorInit(&cursor, &kSmallNodeLayout, static_cast<NodeList *>(nullptr)), E_INVALIDARG);
+}
+
+TEST(ListCursor, SeesEntriesAppendedBehindIt)
+{
+    TrackedList t;
+    for (uintptr_t i = 0; i < 13; ++i)
+        append(kSmallNodeLayout, t.allocator, &t.list, value(i));
+    ListCursor cursor;
+    cursorInit(&cursor, &kSmallNodeLayout, &t.list);
+    void *out[16];
+    uint32_t fetched = 0;
+    EXPECT_EQ(cursorNext(&cursor, 13, out, &fetched), S_OK);  // stands at the chunk's count
+    append(kSmallNodeLayout, t.allocator, &t.list, value(13));
+    EXPECT_EQ(cursorNext(&cursor, 16, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(out[0], value(13));
+}
+
+TEST(RecordList, AppendsFindsAndWalksRecords)
+{
+    Allocator *allocator = nullptr;
+    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &allocator), S_OK);
+    constexpr ChunkLayout layout = recordListLayout(16, 3, 16);
+    RecordList list = {};
+    for (uint32_t i = 0; i < 7; ++i) {
+        auto *record = static_cast<uint32_t *>(appendRecord(layout, allocator, &list));
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record[0] | record[1] | record[2] | record[3], 0u);  // zero-filled
+        record[1] = i * 11;
+    }
+    EXPECT_EQ(count(&list), 7u);
+    const uint32_t key = 44;
+    auto match = [](const void *k, int32_t, const void *record) {
+        return static_cast<const uint32_t *>(record)[1] == *static_cast<const uint32_t *>(k) ? 1 : 0;
+    };
+    EXPECT_EQ(findRecord(layout, &list, match, &key), 4);
+    const uint32_t missing = 45;
+    EXPECT_EQ(findRecord(layout, &list, match, &missing), -1);
+    ListCursor cursor;
+    cursorInit(&cursor, &layout, &list);
+    void *records[8];
+    uint32_t fetched = 0;
+    EXPECT_EQ(cursorNextRecords(&cursor, 8, records, &fetched), S_OK);
+    ASSERT_EQ(fetched, 7u);
+    for (uint32_t i = 0; i < 7; ++i)
+        EXPECT_EQ(static_cast<uint32_t *>(records[i])[1], i * 11);
+    destroyAllocator(allocator);
+}
+
+TEST(Allocator, FactoryKindsAndTracking)
+{
+    Allocator *allocator = reinterpret_cast<Allocator *>(0x1);
+    EXPECT_EQ(createAllocator(7, 0, &allocator), E_INVALIDARG);
+    EXPECT_EQ(allocator, nullptr);
+    EXPECT_EQ(createAllocator(0, 0, nullptr), E_INVALIDARG);
+    Allocator *heap1 = nullptr, *heap2 = nullptr;
+    ASSERT_EQ(createAllocator(kHeapAllocator, 0, &heap1), S_OK);
+    ASSERT_EQ(createAllocator(kHeapAllocator, 0, &heap2), S_OK);
+    EXPECT_EQ(heap1, heap2);  // one shared instance
+    void *block = allocate(heap1, 24);
+    release(heap1, block);
+    destroyAllocator(heap1);
+
+    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &allocator), S_OK);
+    allocate(allocator, 10);
+    allocate(allocator, 100);
+    const TrackingStats stats = trackingStats(allocator);
+    EXPECT_EQ(stats.blocks, 2u);
+    EXPECT_GE(stats.bytes, 110u + 2 * 8);
+    destroyAllocator(allocator);  // the sanitizer build proves both blocks are freed
+}
+
+TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
+{
+    IntrusiveList list = {};
+    ListLink a = {}, b = {};
+    addTail(&list, &a);
+    addTail(&list, &b);
+    testing::internal::CaptureStdout();
+    addTail(&list, &a);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.rfind("error: addTail() not executed, object already in the collection=", 0), 0u) << printed;
+    EXPECT_EQ(list.first, &a);
+    EXPECT_EQ(list.last, &b);
+    EXPECT_EQ(a.next, &b);
+    EXPECT_EQ(b.next, &a);
+    EXPECT_EQ(a.prev, &b);
+}

@@ -1,0 +1,113 @@
+#include "string_table.h"
+
+#include <gtest/gtest.h>
+
+#include "database.h"
+#include "test_text.h"
+#include "vexo/core.h"
+
+using namespace vexo::core;
+
+namespace {
+
+struct Db {
+    VexoNode *handle = nullptr;
+    Db() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
+    ~Db() { Vexo_destroy(handle); }
+};
+
+constexpr uint32_t kEnglish = 0x0409, kGerman = 0x0407, kFrench = 0x040C, kItalian = 0x0410;
+
+struct Lookup {
+    uint32_t language, fallback;
+    HRESULT result;
+    const char16_t *text;
+};
+
+void expectLookups(VexoNode *db, VexoStringSlot *slot, std::initializer_list<Lookup> cases)
+{
+    for (const Lookup &c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.language << "/" << c.fallback);
+        const VexoChar *text = nullptr;
+        EXPECT_EQ(Vexo_stringLookup(db, slot, c.language, c.fallback, &text), c.result);
+        EXPECT_EQ(u16(text), u16(c.text));
+    }
+}
+
+}  // namespace
+
+TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
+{
+    Db db;
+    VexoStringSlot *slot = nullptr;
+    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"Colour", &slot), S_OK);
+    expectLookups(db.handle, slot, {{kEnglish, kEnglish, S_OK, u"Colour"}, {kGerman, 0x0C07, S_OK, u"Colour"}});
+    ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman, u"Farbe"), S_OK);
+    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbe"},
+                                    {kFrench, kGerman, S_OK, u"Farbe"},
+                                    {kFrench, kItalian, S_OK, u"Colour"}});
+    ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman | 0xABCD0000, u"Farbton"), S_OK);
+    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbton"}});  // upper bits ignored
+}
+
+TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
+{
+    Db db;
+    VexoStringSlot *first = nullptr, *second = nullptr;
+    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English gets index 0
+    ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kGerman, "zwei", &second), S_OK);  // German index 1
+    expectLookups(db.handle, second, {{kEnglish, kFrench, S_OK, u"zwei"}, {kEnglish, kGerman, S_OK, u"zwei"}});
+    const VexoChar *text = nullptr;
+    EXPECT_EQ(Vexo_stringLookup(db.handle, nullptr, kEnglish, kEnglish, &text), S_FALSE);
+    EXPECT_EQ(text, nullptr);
+    uint32_t notASlot[8] = {0x12345678};
+    EXPECT_EQ(Vexo_stringLookup(db.handle, reinterpret_cast<VexoStringSlot *>(notASlot), 1, 1, &text),
+              E_UNEXPECTED);
+    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, reinterpret_cast<VexoStringSlot *>(notASlot), 1, u"x"),
+              E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, nullptr, 1, u"x"), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, first, 1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringCreateSlot(db.handle, 1, nullptr, &first), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringCreateSlot(db.handle, 1, u"x", nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringLookup(db.handle, first, 1, 1, nullptr), E_INVALIDARG);
+}
+
+TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
+{
+    Db db;
+    struct Case { const char *what; const char *text; const char16_t *want; };
+    const Case cases[] = {
+        {"ascii", "Motor", u"Motor"},
+        {"utf-8 umlaut", "Dreh\xC3\xBC" "bung", u"Dreh\u00FCbung"},
+        {"utf-8 beyond the BMP", "\xF0\x9F\x9A\x97", u"\U0001F697"},
+        {"latin-1 byte kept", "Stra\xDF" "e", u"Stra\u00DF" "e"},
+        {"truncated sequence", "a\xE2\x82", u"a\u00E2\u0082"},
+        {"empty", "", u""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoStringSlot *slot = nullptr;
+        ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kEnglish, c.text, &slot), S_OK);
+        const VexoChar *text = nullptr;
+        EXPECT_EQ(Vexo_stringLookup(db.handle, slot, kEnglish, kEnglish, &text), S_OK);
+        EXPECT_EQ(u16(text), c.want);
+    }
+}
+
+TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
+{
+    Db db;
+    StringTable *strings = databaseAs(db.handle)->strings;
+    StringSlot *field = nullptr;
+    EXPECT_EQ(setSlotText(strings, &field, kEnglish, u""), S_OK);
+    EXPECT_EQ(field, nullptr);
+    EXPECT_EQ(setSlotText(strings, &field, kEnglish, u"Long"), S_OK);
+    StringSlot *created = field;
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(setSlotText(strings, &field, kGerman, u"Lang"), S_OK);
+    EXPECT_EQ(setSlotText(strings, &field, kGerman, nullptr), S_OK);
+    EXPECT_EQ(field, created);
+    auto *slot = reinterpret_cast<VexoStringSlot *>(field);
+    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Lang"}, {kFrench, kFrench, S_OK, u"Long"}});
+    EXPECT_EQ(setSlotText(strings, nullptr, kEnglish, u"x"), E_INVALIDARG);
+}
