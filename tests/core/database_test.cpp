@@ -261,8 +261,8 @@ TEST(Database, ManyElementsStayFindable)
     Db db;
     std::vector<Frame *> frames;
     for (int i = 0; i < 5000; ++i) {
-        const std::u16string id = u"F" + std::u16string(std::to_string((i * 7919) % 5000).begin(),
-                                                         std::to_string((i * 7919) % 5000).end());
+        const std::string digits = std::to_string((i * 7919) % 5000);
+        const std::u16string id = u"F" + std::u16string(digits.begin(), digits.end());
         frames.push_back(db.element<Frame>(id.c_str()));
     }
     for (Frame *frame : frames) {
