@@ -106,6 +106,12 @@ HRESULT findOrdered(const NodeList *list, ListPosition *position, Order order)
         return S_FALSE;
     Chunk *chunk = position->chunk != nullptr ? position->chunk : firstChunk(list->chunks);
     Chunk *last = lastChunk(list->chunks);
+    // Keys beyond the last entry are common (identifiers arriving in order); in an ordered
+    // list the walk over the chunks would end at the same place, so go there at once.
+    if (last->count != 0 && order(chunkEntries(last)[last->count - 1]) > 0) {
+        *position = {last, last->count};
+        return S_FALSE;
+    }
     for (;;) {
         void **entries = chunkEntries(chunk);
         if (chunk->count != 0 && order(entries[chunk->count - 1]) <= 0) {

@@ -1,0 +1,101 @@
+// Creating many identified elements (interning plus ordered insertion into the root
+// group) and finding each by identifier, as an import of a large network does.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "api_guard.h"
+#include "database.h"
+#include "vexo/core.h"
+
+using namespace vexo::core;
+
+namespace {
+
+std::vector<std::u16string> frameIds(size_t n, bool shuffled)
+{
+    std::vector<std::u16string> ids(n);
+    for (size_t i = 0; i < n; ++i) {
+        // A multiplicative step visits every index once in a scattered order.
+        const size_t k = shuffled ? (i * 7919) % n : i;
+        char text[32];
+        std::snprintf(text, sizeof text, "Frame_%06zu", k);
+        ids[i].assign(text, text + std::char_traits<char>::length(text));
+    }
+    return ids;
+}
+
+bool gWithFramesGroup = true;
+
+Frame *createFrame(Vexo *db, const VexoChar *id)
+{
+    Frame *frame = allocateNode<Frame>(db);
+    if (frame == nullptr || setElementId(db, frame, id) != S_OK)
+        return nullptr;
+    if (!gWithFramesGroup)
+        return frame;
+    VexoNode *entry = handleOf(frame);
+    DatabaseCollections *collections = nullptr;
+    collectionsOf(db, &collections);
+    insertIntoGroup(&entry, 1, kSmallNodeLayout, db, Frame::kCode, collections->frames,
+                    &collections->frames->children);
+    return frame;
+}
+
+void BM_CreateFrames(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const std::vector<std::u16string> ids = frameIds(n, state.range(1) != 0);
+    gWithFramesGroup = state.range(2) != 0;
+    double bytesPerElement = 0;
+    for (auto _ : state) {
+        VexoNode *handle = nullptr;
+        Vexo_create(u"Bench", &handle);
+        Vexo *db = databaseAs(handle);
+        for (const std::u16string &id : ids) {
+            if (createFrame(db, id.c_str()) == nullptr)
+                state.SkipWithError("creation failed");
+        }
+        state.PauseTiming();
+        bytesPerElement = double(trackingStats(db->allocator).bytes) / double(n);
+        Vexo_destroy(handle);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+    state.counters["bytes_per_element"] = bytesPerElement;
+}
+// Arguments: element count, scattered identifiers, also insert into the "@frames" group.
+BENCHMARK(BM_CreateFrames)
+    ->Args({100000, 0, 0})
+    ->Args({100000, 1, 0})
+    ->Args({100000, 0, 1})
+    ->Args({100000, 1, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_FindFrames(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const std::vector<std::u16string> ids = frameIds(n, true);
+    VexoNode *handle = nullptr;
+    Vexo_create(u"Bench", &handle);
+    for (const std::u16string &id : ids)
+        createFrame(databaseAs(handle), id.c_str());
+    VexoNode *found = nullptr;
+    if (Vexo_findByElementId(handle, ids[n / 2].c_str(), &found) != S_OK)
+        state.SkipWithError("lookup failed");
+    for (auto _ : state) {
+        for (const std::u16string &id : ids) {
+            Vexo_findByElementId(handle, id.c_str(), &found);
+            benchmark::DoNotOptimize(found);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+    Vexo_destroy(handle);
+}
+BENCHMARK(BM_FindFrames)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
