@@ -1,0 +1,515 @@
+// Bit-buffer functions against a deliberately slow bit-at-a-time reference, plus the
+// documented examples. Buffers are allocated at their exact stated size so that the
+// sanitizer build catches any byte read or written outside them.
+#include "vexo/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint64_t kSeed = 0x5EEDB17B0FULL;
+
+Bytes randomBytes(std::mt19937_64 &rng, size_t count)
+{
+    Bytes out(count);
+    for (uint8_t &b : out)
+        b = static_cast<uint8_t>(rng());
+    return out;
+}
+
+bool getBit(const uint8_t *buffer, int64_t n)
+{
+    return (buffer[n >> 3] >> (n & 7)) & 1;
+}
+
+void putBit(uint8_t *buffer, int64_t n, bool on)
+{
+    const auto mask = static_cast<uint8_t>(1u << (n & 7));
+    buffer[n >> 3] = static_cast<uint8_t>(on ? buffer[n >> 3] | mask : buffer[n >> 3] & ~mask);
+}
+
+// Buffer bit holding bit k (0 = least significant) of a field.
+int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
+{
+    return big ? (((start ^ 7) + bits - 1 - k) ^ 7) : start + k;
+}
+
+bool refInside(uint32_t bufferLength, int32_t start, int32_t length)
+{
+    const int64_t end = 8 * int64_t(bufferLength);
+    if (start < 0 || start >= end)
+        return false;
+    const bool big = length < 0;
+    const int64_t bits = big ? -int64_t(length) : length;
+    for (int64_t k = 0; k < bits; ++k) {
+        const int64_t n = fieldBit(start, bits, big, k);
+        if (n < 0 || n >= end)
+            return false;
+    }
+    return true;
+}
+
+// Insertion bit by bit: little-endian fields clipped at the end, big-endian bits outside
+// skipped. Returns the bits written.
+int32_t refInsert(Bytes &buffer, const uint8_t *value, int64_t start, int32_t length)
+{
+    const int64_t end = 8 * int64_t(buffer.size());
+    const bool big = length < 0;
+    int64_t bits = big ? -int64_t(length) : length;
+    if (start < 0)
+        return 0;
+    if (!big) {
+        if (start > end)
+            return 0;
+        bits = std::min(bits, end - start);
+    }
+    int32_t written = 0;
+    for (int64_t k = 0; k < bits; ++k) {
+        const int64_t n = fieldBit(start, bits, big, k);
+        if (n >= 0 && n < end) {
+            putBit(buffer.data(), n, getBit(value, k));
+            ++written;
+        }
+    }
+    return written;
+}
+
+Bytes refExtract(const uint8_t *source, size_t valueLength, int64_t start, int32_t length)
+{
+    Bytes out(valueLength, 0);
+    const bool big = length < 0;
+    const int64_t bits = big ? -int64_t(length) : length;
+    for (int64_t k = 0; k < bits && k < 8 * int64_t(valueLength); ++k)
+        putBit(out.data(), k, getBit(source, fieldBit(start, bits, big, k)));
+    return out;
+}
+
+// Copy by 64-bit chunks, bit by bit; chunk starts move by 64 towards the field's more
+// significant end (+64 little-endian, -64 big-endian).
+void refCopy(Bytes &destination, int32_t destinationStart, int32_t destinationBits, const Bytes &source,
+             int32_t sourceStart, int32_t sourceBits)
+{
+    const bool destinationBig = destinationBits < 0, sourceBig = sourceBits < 0;
+    const int64_t destinationTotal = std::abs(int64_t(destinationBits));
+    const int64_t sourceTotal = std::abs(int64_t(sourceBits));
+    for (int64_t c = 0; destinationTotal - 64 * c > 0; ++c) {
+        const int64_t take = std::clamp<int64_t>(sourceTotal - 64 * c, 0, 64);
+        const int64_t put = std::min<int64_t>(destinationTotal - 64 * c, 64);
+        const int64_t sourceAt = sourceStart + (sourceBig ? -64 : 64) * c;
+        const int64_t destinationAt = destinationStart + (destinationBig ? -64 : 64) * c;
+        uint8_t chunk[8] = {};
+        for (int64_t j = 0; j < take; ++j)
+            putBit(chunk, j, getBit(source.data(), fieldBit(sourceAt, take, sourceBig, j)));
+        refInsert(destination, chunk, destinationAt, static_cast<int32_t>(destinationBig ? -put : put));
+    }
+}
+
+std::string describe(const char *what, bool big, int64_t start, int64_t bits)
+{
+    return std::string(what) + " seed=" + std::to_string(kSeed) + (big ? " big-endian" : " little-endian") +
+           " start=" + std::to_string(start) + " bits=" + std::to_string(bits);
+}
+
+uint64_t le64(const uint8_t *p, size_t count = 8)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < count; ++i)
+        v |= uint64_t(p[i]) << (8 * i);
+    return v;
+}
+
+} // namespace
+
+// Every start bit (including the first one past the end) and every length of 1 to 64 bits,
+// both byte orders, in a 16-byte buffer over a random background; then the same in buffers
+// shorter than, equal to and just above one 64-bit word.
+TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
+{
+    std::mt19937_64 rng(kSeed);
+    for (uint32_t size : {16u, 1u, 2u, 3u, 5u, 7u, 8u, 9u}) {
+        for (bool big : {false, true}) {
+            for (int32_t start = 0; start <= int32_t(8 * size); ++start) {
+                for (int32_t bits = 1; bits <= 64; ++bits) {
+                    SCOPED_TRACE(describe("insert/extract", big, start, bits) + " buffer=" + std::to_string(size));
+                    const int32_t length = big ? -bits : bits;
+                    const Bytes value = randomBytes(rng, (bits + 7) / 8); // random bits above the field too
+                    const Bytes background = randomBytes(rng, size);
+
+                    Bytes got = background, want = background;
+                    const int32_t written = Q3bit_insert(got.data(), value.data(), size, start, length);
+                    EXPECT_EQ(written, refInsert(want, value.data(), start, length));
+                    EXPECT_EQ(got, want);
+
+                    const bool inside = refInside(size, start, length);
+                    EXPECT_EQ(Q3bit_insideBuffer(size, start, length), inside ? 1 : 0);
+                    if (inside) {
+                        EXPECT_EQ(written, bits);
+                        const size_t valueLength = rng() % ((bits + 7) / 8 + 3);
+                        Bytes out = randomBytes(rng, valueLength);
+                        Q3bit_extract(out.data(), got.data(), uint32_t(valueLength), start, length);
+                        EXPECT_EQ(out, refExtract(got.data(), valueLength, start, length));
+                    }
+                    if (HasFailure())
+                        return;
+                }
+            }
+        }
+    }
+}
+
+// Single-chunk copies: every destination field of 1 to 64 bits, from a random source field
+// of 0 to 64 bits of either byte order lying inside its buffer.
+TEST(BitBuffer, CopyMatchesBitwiseReference)
+{
+    constexpr uint32_t kBuffer = 16;
+    std::mt19937_64 rng(kSeed + 1);
+    for (bool big : {false, true}) {
+        for (int32_t start = 0; start <= int32_t(8 * kBuffer); ++start) {
+            for (int32_t bits = 1; bits <= 64; ++bits) {
+                const int32_t sourceMagnitude = int32_t(rng() % 65);
+                const int32_t sourceBits = (rng() & 1) ? -sourceMagnitude : sourceMagnitude;
+                int32_t sourceStart;
+                do
+                    sourceStart = int32_t(rng() % (8 * kBuffer));
+                while (!Q3bit_insideBuffer(kBuffer, sourceStart, sourceBits));
+                SCOPED_TRACE(describe("copy", big, start, bits) + " source start=" + std::to_string(sourceStart) +
+                             " source length=" + std::to_string(sourceBits));
+                const int32_t length = big ? -bits : bits;
+                const Bytes source = randomBytes(rng, kBuffer);
+                const Bytes background = randomBytes(rng, kBuffer);
+                Bytes got = background, want = background;
+                Q3bit_copy(got.data(), kBuffer, start, length, source.data(), sourceStart, sourceBits);
+                refCopy(want, start, length, source, sourceStart, sourceBits);
+                EXPECT_EQ(got, want);
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+// Fields longer than 64 bits take several chunks in every function.
+TEST(BitBuffer, LongFieldsMatchBitwiseReference)
+{
+    constexpr uint32_t kBuffer = 24;
+    std::mt19937_64 rng(kSeed + 2);
+    for (int round = 0; round < 3000; ++round) {
+        const bool big = rng() & 1;
+        const int32_t bits = 65 + int32_t(rng() % 128);
+        const int32_t start = int32_t(rng() % (8 * kBuffer + 1));
+        const int32_t length = big ? -bits : bits;
+        SCOPED_TRACE(describe("long field", big, start, bits) + " round=" + std::to_string(round));
+        const Bytes value = randomBytes(rng, (bits + 7) / 8);
+        const Bytes background = randomBytes(rng, kBuffer);
+        Bytes got = background, want = background;
+        EXPECT_EQ(Q3bit_insert(got.data(), value.data(), kBuffer, start, length),
+                  refInsert(want, value.data(), start, length));
+        EXPECT_EQ(got, want);
+        if (Q3bit_insideBuffer(kBuffer, start, length)) {
+            const size_t valueLength = rng() % ((bits + 7) / 8 + 3);
+            Bytes out = randomBytes(rng, valueLength);
+            Q3bit_extract(out.data(), got.data(), uint32_t(valueLength), start, length);
+            EXPECT_EQ(out, refExtract(got.data(), valueLength, start, length));
+        }
+
+        // A copy whose every source chunk lies inside the source buffer.
+        const int32_t sourceBits = (rng() & 1) ? -int32_t(rng() % 160) : int32_t(rng() % 160);
+        const int64_t sourceMagnitude = std::abs(int64_t(sourceBits));
+        auto sourceInside = [&](int32_t sourceStart) {
+            for (int64_t c = 0; 64 * c < sourceMagnitude && 64 * c < bits; ++c) {
+                const int64_t take = std::min<int64_t>(64, sourceMagnitude - 64 * c);
+                const int64_t at = sourceStart + (sourceBits < 0 ? -64 : 64) * c;
+                if (at < 0 || !Q3bit_insideBuffer(kBuffer, int32_t(at), int32_t(sourceBits < 0 ? -take : take)))
+                    return false;
+            }
+            return true;
+        };
+        int32_t sourceStart = -1;
+        for (int tries = 0; tries < 200 && sourceStart < 0; ++tries) {
+            const auto candidate = int32_t(rng() % (8 * kBuffer));
+            if (sourceInside(candidate))
+                sourceStart = candidate;
+        }
+        if (sourceStart < 0)
+            continue;
+        SCOPED_TRACE("copy from start " + std::to_string(sourceStart) + " length " + std::to_string(sourceBits));
+        const Bytes source = randomBytes(rng, kBuffer);
+        Bytes copied = background, wanted = background;
+        Q3bit_copy(copied.data(), kBuffer, start, length, source.data(), sourceStart, sourceBits);
+        refCopy(wanted, start, length, source, sourceStart, sourceBits);
+        EXPECT_EQ(copied, wanted);
+        if (HasFailure())
+            return;
+    }
+}
+
+// The 64-bit word forms: insertbuf on a value, extractbuf from exactly the eight (or
+// nine) bytes it may read.
+TEST(BitBuffer, WordFormsMatchBitwiseReference)
+{
+    std::mt19937_64 rng(kSeed + 3);
+    for (bool big : {false, true}) {
+        for (int32_t start = 0; start < 72; ++start) {
+            for (int32_t bits = 1; bits <= 64; ++bits) {
+                SCOPED_TRACE(describe("word", big, start, bits));
+                const int32_t length = big ? -bits : bits;
+                const uint64_t value = rng(), word = rng();
+
+                uint8_t bytes[8];
+                for (int i = 0; i < 8; ++i)
+                    bytes[i] = static_cast<uint8_t>(word >> (8 * i));
+                const bool fits = big ? (start ^ 7) + bits <= 64 : start + bits <= 64;
+                if (fits) {
+                    Bytes buffer(bytes, bytes + 8);
+                    uint8_t valueBytes[8];
+                    for (int i = 0; i < 8; ++i)
+                        valueBytes[i] = static_cast<uint8_t>(value >> (8 * i));
+                    refInsert(buffer, valueBytes, start, length);
+                    EXPECT_EQ(Q3bit_insertbuf(value, word, start, length), le64(buffer.data()));
+                } else {
+                    EXPECT_EQ(Q3bit_insertbuf(value, word, start, length), word);
+                }
+
+                const int shift = start & 7;
+                const bool ninth = big ? (shift ^ 7) + bits > 64 : shift + bits > 64;
+                const Bytes source = randomBytes(rng, size_t(start / 8 + 8 + (ninth ? 1 : 0)));
+                const Bytes want = refExtract(source.data(), 8, start, length);
+                EXPECT_EQ(Q3bit_extractbuf(source.data(), uint32_t(start), length), le64(want.data()));
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
+{
+    struct Case {
+        const char *what;
+        int32_t start, length;
+        uint64_t value;
+        uint8_t bytes[3];
+    };
+    const Case cases[] = {
+        // value bits 0-3 -> byte 1 bits 4-7, bits 4-7 -> byte 2 bits 0-3
+        {"little-endian s=12 L=8", 12, 8, 0xA5, {0x00, 0x50, 0x0A}},
+        // value bits 7-3 -> byte 1 bits 4-0, bits 2-0 -> byte 2 bits 7-5
+        {"big-endian s=12 L=8", 12, -8, 0xA5, {0x00, 0x14, 0xA0}},
+        {"big-endian s=7 L=16", 7, -16, 0x1234, {0x12, 0x34, 0x00}},
+        {"big-endian s=3 L=4", 3, -4, 0xB, {0x0B, 0x00, 0x00}},
+        {"little-endian s=0 L=16", 0, 16, 0x1234, {0x34, 0x12, 0x00}},
+        {"big-endian s=12 L=1 is byte 1 bit 4", 12, -1, 1, {0x00, 0x10, 0x00}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint8_t value[8] = {uint8_t(c.value), uint8_t(c.value >> 8)};
+        uint8_t buffer[3] = {};
+        EXPECT_EQ(Q3bit_insert(buffer, value, sizeof buffer, c.start, c.length), std::abs(c.length));
+        EXPECT_EQ(Bytes(buffer, buffer + 3), Bytes(c.bytes, c.bytes + 3));
+        uint8_t out[8];
+        Q3bit_extract(out, buffer, sizeof out, c.start, c.length);
+        EXPECT_EQ(le64(out), c.value);
+    }
+    // The big-endian s=12 L=8 field ends at buffer bit 21.
+    uint8_t one[3] = {};
+    const uint8_t lsb[1] = {1};
+    Q3bit_insert(one, lsb, sizeof one, 12, -8);
+    EXPECT_EQ(Bytes(one, one + 3), (Bytes{0x00, 0x00, 0x20}));
+}
+
+TEST(BitBuffer, InsideBufferFollowsFieldExtent)
+{
+    struct Case { uint32_t bytes; int32_t start, length, want; };
+    const Case cases[] = {
+        {1, 7, -16, 0}, {2, 7, -16, 1}, {1, 0, -1, 1}, {1, 0, 9, 0}, {1, 8, 0, 0},
+        {1, 7, 0, 1}, {8, 56, -8, 0}, {8, 63, -8, 1}, {8, 0, 64, 1}, {0, 0, 0, 0},
+        {4, -1, 1, 0}, {UINT32_MAX, INT32_MAX, INT32_MIN, 1}, {1, 0, INT32_MIN, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes) + "," + std::to_string(c.start) + "," + std::to_string(c.length));
+        EXPECT_EQ(Q3bit_insideBuffer(c.bytes, c.start, c.length), c.want);
+    }
+}
+
+// Clipping and partial destinations, each with the exact result the caller relies on.
+TEST(BitBuffer, ClipsAtTheBufferEnd)
+{
+    const uint8_t ones[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    {
+        SCOPED_TRACE("little-endian 12 bits at 60 in 8 bytes");
+        std::vector<uint8_t> buffer(8, 0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 8, 60, 12), 4);
+        EXPECT_EQ(buffer[7], 0xF0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 8, 64, 12), 0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 8, 65, 12), 0);
+    }
+    {
+        SCOPED_TRACE("big-endian whose low bytes lie beyond the buffer");
+        // 20 bits from byte 1 bit 3: bytes 1 (4 bits), 2 (8), 3 (8); only bytes 1-2 exist.
+        std::vector<uint8_t> buffer(3, 0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 3, 11, -20), 12);
+        EXPECT_EQ(buffer, (Bytes{0x00, 0x0F, 0xFF}));
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 3, 24, -8), 0);
+    }
+    {
+        SCOPED_TRACE("negative start writes nothing");
+        std::vector<uint8_t> buffer(2, 0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 2, -1, 4), 0);
+        EXPECT_EQ(Q3bit_insert(buffer.data(), ones, 2, -3, -4), 0);
+        EXPECT_EQ(buffer, (Bytes{0, 0}));
+    }
+    {
+        SCOPED_TRACE("12-bit extract into 4 bytes");
+        const std::vector<uint8_t> frame = {0xAB, 0xCD, 0xEF};
+        std::vector<uint8_t> out(4, 0x5A);
+        Q3bit_extract(out.data(), frame.data(), 4, 4, 12);
+        EXPECT_EQ(out, (Bytes{0xDA, 0x0C, 0x00, 0x00}));
+        Q3bit_extract(out.data(), frame.data(), 4, 4, 0);
+        EXPECT_EQ(out, (Bytes{0, 0, 0, 0}));
+    }
+    {
+        SCOPED_TRACE("extract into a value shorter than the field writes only its bytes");
+        const std::vector<uint8_t> frame = {0x12, 0x34, 0x56};
+        std::vector<uint8_t> out(1, 0);
+        Q3bit_extract(out.data(), frame.data(), 1, 7, -24);
+        EXPECT_EQ(out[0], 0x56);
+    }
+}
+
+TEST(BitBuffer, BigEndianRoundTripKeepsNeighbouringBits)
+{
+    std::vector<uint8_t> buffer = {0xFF, 0xFF, 0xFF, 0xFF};
+    const uint8_t value[1] = {0x5A};
+    EXPECT_EQ(Q3bit_insert(buffer.data(), value, 4, 12, -8), 8);
+    // byte 1 keeps bits 7-5, byte 2 keeps bits 4-0
+    EXPECT_EQ(buffer, (Bytes{0xFF, 0xEB, 0x5F, 0xFF}));
+    uint8_t out[2];
+    Q3bit_extract(out, buffer.data(), 2, 12, -8);
+    EXPECT_EQ(le64(out, 2), 0x5Au);
+}
+
+TEST(BitBuffer, BufSwapReversesByCount)
+{
+    const std::vector<uint8_t> bytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    struct Case { uint32_t count; uint64_t want; };
+    const Case cases[] = {
+        {0, 0x0807060504030201}, {1, 0x0807060504030201}, {2, 0x0102},
+        {3, 0x01020304},         {4, 0x01020304},         {5, 0x0102030405060708},
+        {8, 0x0102030405060708}, {9, 0x0807060504030201},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.count);
+        EXPECT_EQ(Q3bit_buf_swap(bytes.data(), c.count), c.want);
+    }
+}
+
+TEST(BitBuffer, CopyWidensAndNarrowsValues)
+{
+    {
+        SCOPED_TRACE("little-endian 8 bits into big-endian 16 bits");
+        const std::vector<uint8_t> source = {0x00, 0xC3};
+        std::vector<uint8_t> destination = {0xFF, 0xFF, 0xFF};
+        Q3bit_copy(destination.data(), 3, 7, -16, source.data(), 8, 8);
+        EXPECT_EQ(destination, (Bytes{0x00, 0xC3, 0xFF}));
+    }
+    {
+        SCOPED_TRACE("a zero-length source clears the destination field");
+        const std::vector<uint8_t> source = {0xFF};
+        std::vector<uint8_t> destination = {0xFF, 0xFF};
+        Q3bit_copy(destination.data(), 2, 4, 8, source.data(), 0, 0);
+        EXPECT_EQ(destination, (Bytes{0x0F, 0xF0}));
+        Q3bit_copy(destination.data(), 2, 0, 0, source.data(), 0, 8);
+        EXPECT_EQ(destination, (Bytes{0x0F, 0xF0}));
+    }
+    {
+        SCOPED_TRACE("big-endian 16 bits into little-endian 4 bits keeps the low bits");
+        const std::vector<uint8_t> source = {0x12, 0x34};
+        std::vector<uint8_t> destination = {0x00};
+        Q3bit_copy(destination.data(), 1, 2, 4, source.data(), 7, -16);
+        EXPECT_EQ(destination[0], 0x4 << 2);
+    }
+}
+
+// Shifts, bit ranges and byte logic against plain references over random buffers.
+TEST(BitBuffer, WholeBufferOperationsMatchReference)
+{
+    std::mt19937_64 rng(kSeed + 4);
+    for (uint32_t length = 0; length <= 11; ++length) {
+        for (uint32_t shift = 0; shift <= 8 * length + 9; ++shift) {
+            SCOPED_TRACE("seed " + std::to_string(kSeed + 4) + " length " + std::to_string(length) + " shift " +
+                         std::to_string(shift));
+            const Bytes source = randomBytes(rng, length);
+            Bytes wantLeft(length, 0), wantRight(length, 0);
+            for (int64_t n = 0; n < 8 * int64_t(length); ++n) {
+                if (n + shift < 8 * length)
+                    putBit(wantLeft.data(), n + shift, getBit(source.data(), n));
+                if (n >= int64_t(shift))
+                    putBit(wantRight.data(), n - shift, getBit(source.data(), n));
+            }
+            Bytes left = randomBytes(rng, length), right = randomBytes(rng, length);
+            Q3bit_shiftleft(left.data(), source.data(), length, shift);
+            Q3bit_shiftright(right.data(), source.data(), length, shift);
+            EXPECT_EQ(left, wantLeft);
+            EXPECT_EQ(right, wantRight);
+            Bytes inPlace = source;
+            Q3bit_shiftleft(inPlace.data(), inPlace.data(), length, shift);
+            EXPECT_EQ(inPlace, wantLeft);
+            inPlace = source;
+            Q3bit_shiftright(inPlace.data(), inPlace.data(), length, shift);
+            EXPECT_EQ(inPlace, wantRight);
+
+            // Set and reset over [shift - 3, ...) with counts crossing the end.
+            const uint32_t start = shift >= 3 ? shift - 3 : 0;
+            const uint32_t count = uint32_t(rng() % 40);
+            Bytes set = source, reset = source, wantSet = source, wantReset = source;
+            for (uint64_t n = start; n < uint64_t(start) + count && n < 8 * length; ++n) {
+                putBit(wantSet.data(), int64_t(n), true);
+                putBit(wantReset.data(), int64_t(n), false);
+            }
+            Q3bit_set(set.data(), length, start, count);
+            Q3bit_reset(reset.data(), length, start, count);
+            EXPECT_EQ(set, wantSet);
+            EXPECT_EQ(reset, wantReset);
+            if (HasFailure())
+                return;
+        }
+    }
+    std::vector<uint8_t> huge(2, 0);
+    Q3bit_set(huge.data(), 2, 3, UINT32_MAX);
+    EXPECT_EQ(huge, (Bytes{0xF8, 0xFF}));
+}
+
+TEST(BitBuffer, ByteLogicCombinesOperands)
+{
+    const Bytes a = {0x0F, 0xF0, 0xAA, 0x55, 0x00};
+    const Bytes b = {0xFF, 0x3C, 0x0F, 0x55, 0x80};
+    Bytes out(5, 0x77);
+    Q3byte_or(out.data(), a.data(), b.data(), 4);
+    EXPECT_EQ(out, (Bytes{0xFF, 0xFC, 0xAF, 0x55, 0x77}));
+    Q3byte_and(out.data(), a.data(), b.data(), 5);
+    EXPECT_EQ(out, (Bytes{0x0F, 0x30, 0x0A, 0x55, 0x00}));
+    Bytes inPlace = a;
+    Q3byte_xor(inPlace.data(), inPlace.data(), b.data(), 5);
+    EXPECT_EQ(inPlace, (Bytes{0xF0, 0xCC, 0xA5, 0x00, 0x80}));
+}
+
+TEST(BitBuffer, NullBuffersAreIgnored)
+{
+    uint8_t byte = 0x5A;
+    EXPECT_EQ(Q3bit_insert(nullptr, &byte, 1, 0, 8), 0);
+    EXPECT_EQ(Q3bit_insert(&byte, nullptr, 1, 0, 8), 0);
+    Q3bit_extract(&byte, nullptr, 1, 0, 8);
+    Q3bit_copy(&byte, 1, 0, 8, nullptr, 0, 8);
+    Q3bit_set(nullptr, 4, 0, 8);
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(Q3bit_extractbuf(nullptr, 0, 8), 0u);
+    EXPECT_EQ(Q3bit_buf_swap(nullptr, 8), 0u);
+}
