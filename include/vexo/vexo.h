@@ -6,5 +6,6 @@
 #include "vexo/types.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
+#include "vexo/codec.h"
 
 #endif
