@@ -1,0 +1,609 @@
+// One table over every accessor, link and creation function: each is called with a node
+// of every class (abstract ones too, and the two record kinds), null, a garbage word, a
+// forged class code and a string slot. Exactly the classes a row names may succeed; every
+// other call must give the row's refusal code and leave every node as it was.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "vexo/model.h"
+
+using namespace vexo::core;
+
+namespace {
+
+VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
+
+using Accepts = std::function<bool(uint32_t code)>;
+
+Accepts kindOf(uint32_t klass)
+{
+    return [klass](uint32_t code) { return derivesFrom(code, klass); };
+}
+Accepts exactly(uint32_t klass)
+{
+    return [klass](uint32_t code) { return code == klass; };
+}
+Accepts operator|(Accepts a, Accepts b)
+{
+    return [a, b](uint32_t code) { return a(code) || b(code); };
+}
+Accepts except(Accepts a, uint32_t klass)
+{
+    return [a, klass](uint32_t code) { return a(code) && code != klass; };
+}
+
+// A database holding one node of each class, with an identifier named after its class
+// wherever the class has one, plus helper nodes used as the other arguments of a call.
+struct Zoo {
+    VexoNode *db = nullptr;
+    Vexo *database = nullptr;
+    DatabaseCollections *collections = nullptr;
+    const void *byIndex[kClassCount + 1] = {};
+    alignas(8) unsigned char garbage[256] = {};
+    alignas(8) unsigned char forged[256] = {};
+    VexoStringSlot *slot = nullptr;
+    // Helpers, never a subject.
+    VexoNode *channel, *frame, *signalPdu, *muxPdu, *part, *signal, *coding, *unit, *instance, *pduInstance,
+        *triggering, *pduTriggering, *linear, *mappedText, *cluster, *ecu, *view;
+
+    Zoo()
+    {
+        EXPECT_EQ(Vexo_create(u"Zoo", &db), S_OK);
+        database = databaseAs(db);
+        EXPECT_EQ(collectionsOf(db, &collections), S_OK);
+        for (uint32_t i = 1; i <= kClassCount; ++i) {
+            const ClassInfo &info = kClassTable[i];
+            if (info.code == Vexo::kCode) {
+                byIndex[i] = database;
+            } else if (info.code == DatabaseCollections::kCode) {
+                byIndex[i] = collections;
+                setElementId(database, collections, u"Collections");
+            } else if (info.kind != ClassKind::Record) {
+                ObjectBase *node = allocateNode(database, info.code);
+                byIndex[i] = node;
+                const std::u16string id(info.wideName != nullptr ? info.wideName : u"DatabaseResident");
+                if (derivesFrom(info.code, ElementId::kCode)) {
+                    EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
+                }
+            }
+        }
+        auto *owner = allocateNode<MultiplexedPart>(database);
+        auto *segment = new (appendRecord(kSegmentLayout, database->allocator, &owner->segments)) Segment();
+        segment->nodetype = Segment::kCode;
+        byIndex[classIndex(Segment::kCode)] = segment;
+        auto *computation = allocateNode<LinearComputation>(database);
+        auto *range = new (appendRecord(kRangeLayout, database->allocator, &computation->ranges)) ValueRange();
+        range->nodetype = ValueRange::kCode;
+        byIndex[classIndex(ValueRange::kCode)] = range;
+
+        const uint32_t garbageWord = 0xDEADBEEF;
+        std::memcpy(garbage, &garbageWord, 4);
+        const uint32_t forgedWord = AbsolutelyScheduledTriggering::kCode ^ 0x0100;  // right index, wrong tag
+        std::memcpy(forged, &forgedWord, 4);
+        EXPECT_EQ(Vexo_stringCreateSlot(db, 0x409, u"slot", &slot), S_OK);
+
+        channel = helper<Channel>(u"hChannel");
+        frame = helper<Frame>(u"hFrame");
+        signalPdu = helper<SignalPDU>(u"hSignalPDU");
+        muxPdu = helper<MultiplexedPDU>(u"hMuxPDU");
+        part = helper<MultiplexedPart>(u"hPart");
+        signal = helper<Signal>(u"hSignal");
+        coding = helper<Coding>(u"hCoding");
+        unit = helper<UnitSpec>(u"hUnit");
+        instance = helper<SignalInstance>(u"hInstance");
+        pduInstance = helper<PDUInstance>(u"hPDUInstance");
+        triggering = helper<IdentifierBasedTriggering>(u"hTriggering");
+        pduTriggering = helper<PDUTriggering>(u"hPDUTriggering");
+        linear = helper<LinearComputation>(u"hLinear");
+        mappedText = helper<MappedTextComputation>(u"hMappedText");
+        cluster = helper<Cluster>(u"hCluster");
+        ecu = helper<ElementGroup>(u"hECU");
+        view = helper<ElementGroup>(u"hView");
+    }
+    ~Zoo() { Vexo_destroy(db); }
+    Zoo(const Zoo &) = delete;
+    Zoo &operator=(const Zoo &) = delete;
+
+    // A new identified node, for calls that must not meet a node listed by an earlier one.
+    VexoNode *freshNode(uint32_t code)
+    {
+        ObjectBase *node = allocateNode(database, code);
+        const std::u16string id = u"fresh" + std::u16string(1, static_cast<char16_t>(u'A' + freshCount++));
+        EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
+        return handle(node);
+    }
+    VexoNode *fresh = nullptr;
+    int freshCount = 0;
+
+    template <class T>
+    VexoNode *helper(const VexoChar *id)
+    {
+        T *node = allocateNode<T>(database);
+        EXPECT_EQ(setElementId(database, node, id), S_OK);
+        helpers.push_back(node);
+        return handle(node);
+    }
+
+    struct Column {
+        std::string name;
+        VexoNode *node;
+        uint32_t code;  // 0 for the null, garbage, forged and slot columns
+    };
+    std::vector<Column> columns()
+    {
+        std::vector<Column> out;
+        for (uint32_t i = 1; i <= kClassCount; ++i) {
+            const char *name = kClassTable[i].name != nullptr ? kClassTable[i].name : "DatabaseResident";
+            out.push_back({name, handle(byIndex[i]), kClassTable[i].code});
+        }
+        out.push_back({"null", nullptr, 0});
+        out.push_back({"garbage word", handle(garbage), 0});
+        out.push_back({"forged class code", handle(forged), 0});
+        out.push_back({"string slot", handle(slot), 0});
+        return out;
+    }
+
+    // The bytes of every node (columns, helpers, the database's groups) and the entry
+    // count of every list they hold: any change a refused call makes shows here.
+    std::vector<uint32_t> fingerprint() const
+    {
+        std::vector<const void *> nodes(std::begin(byIndex) + 1, std::end(byIndex));
+        nodes.insert(nodes.end(), helpers.begin(), helpers.end());
+        nodes.push_back(collections->identElements);
+        for (ElementGroup *group : {collections->clusters, collections->ECUs, collections->PDUs, collections->frames,
+                                    collections->signals, collections->codings, collections->views})
+            nodes.push_back(group);
+        std::vector<uint32_t> out;
+        for (const void *node : nodes) {
+            const uint32_t code = codeOf(node);
+            const auto *bytes = static_cast<const unsigned char *>(node);
+            out.insert(out.end(), bytes, bytes + kClassTable[classIndex(code)].size);
+            for (uint32_t f = 0; f < kFieldCount; ++f) {
+                const FieldInfo &field = kFieldTable[f];
+                if (!derivesFrom(code, field.classCode))
+                    continue;
+                if (field.kind == FieldKind::Nodes)
+                    out.push_back(count(reinterpret_cast<const NodeList *>(bytes + field.offset)));
+                else if (field.kind == FieldKind::Records)
+                    out.push_back(count(reinterpret_cast<const RecordList *>(bytes + field.offset)));
+            }
+        }
+        return out;
+    }
+
+    std::vector<const void *> helpers;
+};
+
+bool listed(const NodeList &list, const void *node)
+{
+    ListCursor cursor;
+    cursorInit(&cursor, &kSmallNodeLayout, &list);
+    void *entry = nullptr;
+    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
+        if (entry == node)
+            return true;
+    }
+    return false;
+}
+
+// wrote: the call's output or effect is visible. Left empty, the harness reads it as
+// "some node or list changed".
+struct Outcome {
+    HRESULT hr;
+    int wrote = -1;
+};
+
+struct Row {
+    std::string name;
+    Accepts accepts;
+    HRESULT refused;  // for other classes and the foreign handles
+    HRESULT onNull;   // for a null subject
+    std::function<Outcome(Zoo &, VexoNode *subject)> call;
+    std::function<void(Zoo &)> prepare = nullptr;  // runs before the state is recorded
+    bool nullAccepted = false;                      // null is a valid subject (clears a link)
+};
+
+template <class V>
+V sentinel();
+template <>
+uint32_t sentinel<uint32_t>() { return 0xA5A5A5A5u; }
+template <>
+uint64_t sentinel<uint64_t>() { return 0xA5A5A5A5A5A5A5A5ull; }
+template <>
+double sentinel<double>() { return -7.25e300; }
+const unsigned char kSentinelByte = 0;
+template <>
+VexoNode *sentinel<VexoNode *>() { return handle(&kSentinelByte); }
+template <>
+const VexoChar *sentinel<const VexoChar *>() { return u"sentinel"; }
+
+template <class V>
+bool differs(const V &value) { const V s = sentinel<V>(); return std::memcmp(&value, &s, sizeof s) != 0; }
+
+template <class V>
+Row getter(std::string name, HRESULT (*fn)(const VexoNode *, V *), Accepts accepts)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn](Zoo &, VexoNode *subject) {
+                EXPECT_EQ(fn(subject, nullptr), E_INVALIDARG) << "null out pointer";
+                V out = sentinel<V>();
+                const HRESULT hr = fn(subject, &out);
+                return Outcome{hr, differs(out)};
+            }};
+}
+
+using TextGetter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
+using TextSetter = HRESULT (*)(VexoNode *, VexoNode *, uint32_t, const VexoChar *);
+
+Row textGetter(std::string name, TextGetter fn, Accepts accepts)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn](Zoo &zoo, VexoNode *subject) {
+                EXPECT_EQ(fn(zoo.db, subject, 0x409, 0x407, nullptr), E_INVALIDARG) << "null out pointer";
+                const VexoChar *out = sentinel<const VexoChar *>();
+                const HRESULT hr = fn(zoo.db, subject, 0x409, 0x407, &out);
+                return Outcome{hr, differs(out)};
+            }};
+}
+
+// The same text getter with the database as subject and a good node.
+Row textGetterDb(std::string name, TextGetter fn, VexoNode *Zoo::*node)
+{
+    return {std::move(name), exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG, [fn, node](Zoo &zoo, VexoNode *s) {
+                const VexoChar *out = sentinel<const VexoChar *>();
+                const HRESULT hr = fn(s, zoo.*node, 0x409, 0x407, &out);
+                return Outcome{hr, differs(out)};
+            }};
+}
+
+Row textSetter(std::string name, TextSetter fn, Accepts accepts)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG,
+            [fn](Zoo &zoo, VexoNode *subject) { return Outcome{fn(zoo.db, subject, 0x409, u"text")}; }};
+}
+
+Row textSetterDb(std::string name, TextSetter fn, VexoNode *Zoo::*node)
+{
+    return {std::move(name), exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+            [fn, node](Zoo &zoo, VexoNode *s) { return Outcome{fn(s, zoo.*node, 0x409, u"text")}; }};
+}
+
+using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
+
+// A relation or group adder with the owner as subject and one good entry.
+Row ownerRow(std::string name, Adder fn, Accepts accepts, VexoNode *Zoo::*entry)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn, entry](Zoo &zoo, VexoNode *s) {
+                return Outcome{fn(s, 1, &(zoo.*entry))};
+            }};
+}
+
+// A relation adder with a good owner and the subject as its one entry: other classes
+// are skipped silently, so every call answers S_OK and only accepted entries are listed.
+Row entryRow(std::string name, Adder fn, Accepts accepts, VexoNode *Zoo::*owner)
+{
+    return {std::move(name), std::move(accepts), S_OK, S_OK, [fn, owner](Zoo &zoo, VexoNode *s) {
+                return Outcome{fn(zoo.*owner, 1, &s)};
+            }};
+}
+
+// Default groups: the subject is the first argument (database or collections node);
+// every call offers a fresh identified node of the class the group takes.
+Row groupRow(std::string name, Adder fn, ElementGroup *DatabaseCollections::*group, uint32_t entryCode)
+{
+    return {std::move(name), exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode), E_INVALIDARG, E_POINTER,
+            [fn, group](Zoo &zoo, VexoNode *s) {
+                const HRESULT hr = fn(s, 1, &zoo.fresh);
+                return Outcome{hr, listed((zoo.collections->*group)->children, zoo.fresh)};
+            },
+            [entryCode](Zoo &zoo) { zoo.fresh = zoo.freshNode(entryCode); }};
+}
+
+Row groupEntryRow(std::string name, Adder fn, ElementGroup *DatabaseCollections::*group, Accepts accepts)
+{
+    return {std::move(name), std::move(accepts), S_OK, S_OK, [fn, group](Zoo &zoo, VexoNode *s) {
+                const HRESULT hr = fn(zoo.db, 1, &s);
+                return Outcome{hr, s != nullptr && listed((zoo.collections->*group)->children, s)};
+            }};
+}
+
+// Creation with the subject as database and every node argument null. A null out
+// pointer is refused first, whatever the database (createECU has its own order, tested
+// with the creation tests); a created node is of the class the function is named after.
+Row creation(std::string name, std::function<HRESULT(VexoNode *, VexoNode **)> fn, HRESULT onNull = E_INVALIDARG)
+{
+    const std::string klass = name == "createECU" ? "ElementGroup" : name.substr(6);
+    return {std::move(name), exactly(Vexo::kCode), E_INVALIDARG, onNull, [fn, klass](Zoo &zoo, VexoNode *s) {
+                if (klass != "ElementGroup") {  // createECU looks at its database first
+                    EXPECT_EQ(fn(s, nullptr), E_POINTER) << "null out pointer";
+                }
+                VexoNode *out = sentinel<VexoNode *>();
+                const HRESULT hr = fn(s, &out);
+                if (differs(out)) {
+                    EXPECT_STREQ(className(codeOf(out)), klass.c_str());
+                    EXPECT_TRUE(databaseOf(out) == nullptr || databaseOf(out) == zoo.database);
+                }
+                return Outcome{hr, differs(out)};
+            }};
+}
+
+template <class T>
+T *as(VexoNode *node) { return nodeAs<T>(node); }
+
+std::vector<Row> rows()
+{
+    const Accepts elementId = kindOf(ElementId::kCode), detail = kindOf(ElementDetail::kCode);
+    const Accepts triggering = kindOf(FrameTriggering::kCode), pdu = kindOf(PDU::kCode);
+    const Accepts segment = exactly(Segment::kCode), range = exactly(ValueRange::kCode);
+    const Accepts signal = exactly(Signal::kCode), coding = exactly(Coding::kCode);
+    const Accepts ast = exactly(AbsolutelyScheduledTriggering::kCode), mux = exactly(MultiplexedPDU::kCode);
+    const Accepts mit = exactly(MaskedIdentifierTriggering::kCode), part = exactly(MultiplexedPart::kCode);
+    const Accepts signalInstance = exactly(SignalInstance::kCode), pduInstance = exactly(PDUInstance::kCode);
+    const Accepts channel = exactly(Channel::kCode), frame = exactly(Frame::kCode);
+    const Accepts group = kindOf(ElementGroup::kCode), unit = exactly(UnitSpec::kCode);
+
+    std::vector<Row> r = {
+        getter("getElementId", Vexo_getElementId, elementId),
+        getter("getGroup", Vexo_getGroup, elementId),
+        getter("getParam", Vexo_getParam, elementId),
+        getter("getParent", Vexo_getParent, kindOf(ElementChild::kCode)),
+        getter("getReference", Vexo_getReference, kindOf(ElementReference::kCode)),
+        getter("getUnit", Vexo_getUnit, kindOf(ElementReference::kCode) | unit),
+        getter("getClusterType", Vexo_getClusterType, exactly(Cluster::kCode)),
+        getter("getChannel", Vexo_getChannel, triggering),
+        getter("getFrame", Vexo_getFrame, triggering),
+        getter("getSourceECU", Vexo_getSourceECU, triggering),
+        getter("getSlotId", Vexo_getSlotId, ast),
+        getter("getCycleOffset", Vexo_getCycleOffset, ast),
+        getter("getRepetition", Vexo_getRepetition, ast),
+        getter("getIdentifier", Vexo_getIdentifier, exactly(IdentifierBasedTriggering::kCode)),
+        getter("getIdentifierCode", Vexo_getIdentifierCode, mit),
+        getter("getIdentifierMask", Vexo_getIdentifierMask, mit),
+        getter("getFlags", Vexo_getFlags, triggering | signal | range),
+        getter("getLength", Vexo_getLength, frame),
+        getter("getBitLength", Vexo_getBitLength, pdu | coding | segment),
+        getter("getUnusedBytePattern", Vexo_getUnusedBytePattern, pdu),
+        getter("getBitPosition", Vexo_getBitPosition, pduInstance | signalInstance | segment),
+        getter("getUpdateBitPosition", Vexo_getUpdateBitPosition, pduInstance | signalInstance),
+        getter("getByteOrder", Vexo_getByteOrder, signalInstance | pduInstance | segment),
+        getter("getDefaultValue", Vexo_getDefaultValue, signal),
+        getter("getMinValue", Vexo_getMinValue, signal),
+        getter("getMaxValue", Vexo_getMaxValue, signal),
+        getter("getEncoding", Vexo_getEncoding, coding),
+        getter("getScale", Vexo_getScale, exactly(LinearComputation::kCode)),
+        getter("getOffset", Vexo_getOffset, exactly(LinearComputation::kCode)),
+        getter("getValue", Vexo_getValue, exactly(MappedValueComputation::kCode)),
+        getter("getLowerLimit", Vexo_getLowerLimit, range),
+        getter("getUpperLimit", Vexo_getUpperLimit, range),
+        getter("getDebounceTime", Vexo_getDebounceTime, exactly(EventControlledTiming::kCode)),
+        getter("getCycletime", Vexo_getCycletime, exactly(CyclicTiming::kCode)),
+        getter("getSwitchCode", Vexo_getSwitchCode, part),
+        getter("getSwitchByteOrder", Vexo_getSwitchByteOrder, mux),
+        getter("getSwitchPosition", Vexo_getSwitchPosition, mux),
+        getter("getSwitchLength", Vexo_getSwitchLength, mux),
+        getter("getDefaultSwitchCode", Vexo_getDefaultSwitchCode, mux),
+        getter("getStaticPart", Vexo_getStaticPart, mux),
+        getter("getElsePart", Vexo_getElsePart, mux),
+        {"setParam", elementId, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &, VexoNode *s) { return Outcome{Vexo_setParam(s, 0x5A5A)}; }},
+        {"setClusterType", exactly(Cluster::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &, VexoNode *s) { return Outcome{Vexo_setClusterType(s, 77)}; }},
+
+        // Names and texts: the node as subject, then the database as subject.
+        textGetter("getLongName", Vexo_getLongName, detail),
+        textGetter("getDescription", Vexo_getDescription, detail),
+        textGetter("getDisplayName", Vexo_getDisplayName, unit),
+        textGetter("getTextValue", Vexo_getTextValue, exactly(MappedTextComputation::kCode)),
+        textSetter("setLongName", Vexo_setLongName, detail),
+        textSetter("setDescription", Vexo_setDescription, detail),
+        textSetter("setDisplayName", Vexo_setDisplayName, unit),
+        textGetterDb("getLongName(database)", Vexo_getLongName, &Zoo::frame),
+        textGetterDb("getDescription(database)", Vexo_getDescription, &Zoo::frame),
+        textGetterDb("getDisplayName(database)", Vexo_getDisplayName, &Zoo::unit),
+        textGetterDb("getTextValue(database)", Vexo_getTextValue, &Zoo::mappedText),
+        textSetterDb("setLongName(database)", Vexo_setLongName, &Zoo::frame),
+        textSetterDb("setDescription(database)", Vexo_setDescription, &Zoo::frame),
+        textSetterDb("setDisplayName(database)", Vexo_setDisplayName, &Zoo::unit),
+        {"getShortName", detail, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) {
+             EXPECT_EQ(Vexo_getShortName(zoo.db, s, nullptr), E_INVALIDARG);
+             const VexoChar *out = sentinel<const VexoChar *>();
+             const HRESULT hr = Vexo_getShortName(zoo.db, s, &out);
+             return Outcome{hr, differs(out)};
+         }},
+        {"getShortName(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) {
+             const VexoChar *out = sentinel<const VexoChar *>();
+             const HRESULT hr = Vexo_getShortName(s, zoo.frame, &out);
+             return Outcome{hr, differs(out)};
+         }},
+        {"setShortName", detail, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setShortName(zoo.db, s, u"short")}; }},
+        {"setShortName(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setShortName(s, zoo.frame, u"short")}; }},
+        {"getElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) {
+             EXPECT_EQ(Vexo_getElementDetail(zoo.db, s, 1, 2, nullptr, nullptr), E_INVALIDARG);
+             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
+             const HRESULT hr = Vexo_getElementDetail(zoo.db, s, 0x409, 0x407, &name, &text);
+             EXPECT_EQ(differs(name), differs(text));
+             return Outcome{hr, differs(name)};
+         }},
+        {"getElementDetail(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) {
+             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
+             const HRESULT hr = Vexo_getElementDetail(s, zoo.frame, 0x409, 0x407, &name, &text);
+             return Outcome{hr, differs(name) || differs(text)};
+         }},
+        {"setElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElementDetail(zoo.db, s, 0x409, u"long", u"text")}; }},
+        {"setElementDetail(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")}; }},
+
+        // Single links: the holder as subject, then the target as subject.
+        {"setParent(node)", kindOf(ElementChild::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setParent(s, zoo.frame)}; }},
+        {"setParent(parent)", elementId, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setParent(zoo.channel, s)}; }},
+        {"setReference(node)", except(kindOf(ElementReference::kCode), Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setReference(s, zoo.frame)}; }},
+        {"setReference(reference)", elementId, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setReference(zoo.instance, s)}; }},
+        {"setChannel(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setChannel(s, zoo.channel)}; }},
+        {"setChannel(channel)", channel, E_FAIL, S_OK,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setChannel(zoo.triggering, s)}; },
+         [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->parent = as<ObjectBase>(zoo.channel); }, true},
+        {"setFrame(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setFrame(s, zoo.frame)}; }},
+        {"setFrame(frame)", frame, E_FAIL, S_OK,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setFrame(zoo.triggering, s)}; },
+         [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->reference = as<ObjectBase>(zoo.channel); }, true},
+        {"setSourceECU(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSourceECU(s, zoo.ecu)}; }},
+        {"setSourceECU(ecu)", group, E_FAIL, S_OK,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSourceECU(zoo.triggering, s)}; },
+         [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->sourceEcu = as<ElementGroup>(zoo.cluster); }, true},
+        {"setStaticPart(pdu)", mux, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setStaticPart(s, zoo.part)}; }},
+        {"setStaticPart(part)", part, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setStaticPart(zoo.muxPdu, s)}; }},
+        {"setElsePart(pdu)", mux, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElsePart(s, zoo.part)}; }},
+        {"setElsePart(part)", part, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElsePart(zoo.muxPdu, s)}; }},
+        {"setSignal(instance)", signalInstance, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSignal(s, zoo.signal)}; }},
+
+        // Default groups: the first argument, then the entries.
+        groupRow("addClusters", Vexo_addClusters, &DatabaseCollections::clusters, Cluster::kCode),
+        groupRow("addECUs", Vexo_addECUs, &DatabaseCollections::ECUs, ElementGroup::kCode),
+        groupRow("addFrames", Vexo_addFrames, &DatabaseCollections::frames, Frame::kCode),
+        groupRow("addPDUs", Vexo_addPDUs, &DatabaseCollections::PDUs, SignalPDU::kCode),
+        groupRow("addSignals", Vexo_addSignals, &DatabaseCollections::signals, Signal::kCode),
+        groupRow("addCodings", Vexo_addCodings, &DatabaseCollections::codings, Coding::kCode),
+        groupRow("addViews", Vexo_addViews, &DatabaseCollections::views, ElementGroup::kCode),
+        groupEntryRow("addClusters(entry)", Vexo_addClusters, &DatabaseCollections::clusters,
+                      exactly(Cluster::kCode)),
+        groupEntryRow("addECUs(entry)", Vexo_addECUs, &DatabaseCollections::ECUs, group),
+        groupEntryRow("addFrames(entry)", Vexo_addFrames, &DatabaseCollections::frames, frame),
+        groupEntryRow("addPDUs(entry)", Vexo_addPDUs, &DatabaseCollections::PDUs, pdu),
+        groupEntryRow("addSignals(entry)", Vexo_addSignals, &DatabaseCollections::signals, signal),
+        groupEntryRow("addCodings(entry)", Vexo_addCodings, &DatabaseCollections::codings, coding),
+        groupEntryRow("addViews(entry)", Vexo_addViews, &DatabaseCollections::views, group),
+
+        // Relation lists: the owner, then the entries.
+        ownerRow("addFrameTriggerings", Vexo_addFrameTriggerings, channel | frame, &Zoo::triggering),
+        ownerRow("addPDUTriggerings", Vexo_addPDUTriggerings, channel | pdu, &Zoo::pduTriggering),
+        ownerRow("addPDUInstances", Vexo_addPDUInstances, frame | channel, &Zoo::pduInstance),
+        ownerRow("addSignalInstances", Vexo_addSignalInstances, exactly(SignalPDU::kCode) | signal, &Zoo::instance),
+        ownerRow("addInternalToPhysicalComputations", Vexo_addInternalToPhysicalComputations, coding, &Zoo::linear),
+        ownerRow("addPhysicalToInternalComputations", Vexo_addPhysicalToInternalComputations, coding, &Zoo::linear),
+        ownerRow("addParents", Vexo_addParents, pdu, &Zoo::pduInstance),
+        ownerRow("addDynamicParts", Vexo_addDynamicParts, mux, &Zoo::part),
+        entryRow("addFrameTriggerings(entry)", Vexo_addFrameTriggerings, triggering, &Zoo::channel),
+        entryRow("addPDUTriggerings(entry)", Vexo_addPDUTriggerings, exactly(PDUTriggering::kCode), &Zoo::signalPdu),
+        entryRow("addPDUInstances(entry)", Vexo_addPDUInstances, pduInstance, &Zoo::frame),
+        entryRow("addSignalInstances(entry)", Vexo_addSignalInstances, signalInstance, &Zoo::signalPdu),
+        entryRow("addInternalToPhysicalComputations(entry)", Vexo_addInternalToPhysicalComputations,
+                 kindOf(Computation::kCode), &Zoo::coding),
+        entryRow("addPhysicalToInternalComputations(entry)", Vexo_addPhysicalToInternalComputations,
+                 kindOf(Computation::kCode), &Zoo::coding),
+        entryRow("addParents(entry)", Vexo_addParents, pduInstance | part, &Zoo::muxPdu),
+        entryRow("addDynamicParts(entry)", Vexo_addDynamicParts, part, &Zoo::muxPdu),
+        {"addSegment", part, E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &, VexoNode *s) { return Outcome{Vexo_addSegment(s, 1, 2, 3)}; }},
+        {"addRange", kindOf(Computation::kCode), E_INVALIDARG, E_INVALIDARG,
+         [](Zoo &, VexoNode *s) { return Outcome{Vexo_addRange(s, 0, 1, 3)}; }},
+
+        // Creation: the database argument.
+        creation("createCluster", [](VexoNode *d, VexoNode **o) { return Vexo_createCluster(d, u"c", 1, o); }),
+        creation("createChannel", [](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"c", nullptr, o); }),
+        creation("createFrame", [](VexoNode *d, VexoNode **o) { return Vexo_createFrame(d, u"c", 8, o); }),
+        creation("createAbsolutelyScheduledTriggering",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createAbsolutelyScheduledTriggering(d, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr, o);
+                 }),
+        creation("createIdentifierBasedTriggering",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createIdentifierBasedTriggering(d, u"c", 1, 2, nullptr, nullptr, nullptr, o);
+                 }),
+        creation("createMaskedIdentifierTriggering",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createMaskedIdentifierTriggering(d, u"c", 1, 2, 3, nullptr, nullptr, nullptr, o);
+                 }),
+        creation("createPDUTriggering",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createPDUTriggering(d, u"c", nullptr, nullptr, o); }),
+        creation("createSignalPDU",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createSignalPDU(d, u"c", 64, nullptr, o); }),
+        creation("createMultiplexedPDU",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createMultiplexedPDU(d, u"c", 64, 0, 0, 8, 0, nullptr, o);
+                 }),
+        creation("createPDUInstance",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createPDUInstance(d, u"c", 0, 0, 0, nullptr, nullptr, o);
+                 }),
+        creation("createMultiplexedPart",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createMultiplexedPart(d, u"c", 1, nullptr, o); }),
+        creation("createSignal",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createSignal(d, u"c", 0, 0, 0, 1, nullptr, o); }),
+        creation("createSignalInstance",
+                 [](VexoNode *d, VexoNode **o) {
+                     return Vexo_createSignalInstance(d, u"c", 0, 0, 0, nullptr, nullptr, o);
+                 }),
+        creation("createCoding", [](VexoNode *d, VexoNode **o) { return Vexo_createCoding(d, u"c", 8, 1, nullptr, o); }),
+        creation("createUnitSpec", [](VexoNode *d, VexoNode **o) { return Vexo_createUnitSpec(d, u"c", 1, u"m", o); }),
+        creation("createIdentityComputation",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createIdentityComputation(d, u"c", o); }),
+        creation("createLinearComputation",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createLinearComputation(d, u"c", 1, 0, o); }),
+        creation("createMappedValueComputation",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createMappedValueComputation(d, u"c", 1, o); }),
+        creation("createMappedTextComputation",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createMappedTextComputation(d, u"c", nullptr, o); }),
+        creation("createElementReference",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createElementReference(d, u"c", nullptr, o); }),
+        creation("createECU", [](VexoNode *d, VexoNode **o) { return Vexo_createECU(d, u"c", o); }, E_POINTER),
+        creation("createEventControlledTiming",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createEventControlledTiming(d, 5, nullptr, o); }),
+        creation("createCyclicTiming",
+                 [](VexoNode *d, VexoNode **o) { return Vexo_createCyclicTiming(d, 100, nullptr, o); }),
+    };
+    return r;
+}
+
+}  // namespace
+
+TEST(ClassAcceptance, ExactlyTheNamedClassesSucceed)
+{
+    const std::vector<Row> table = rows();
+    for (const Row &row : table) {
+        Zoo zoo;
+        for (const Zoo::Column &column : zoo.columns()) {
+            SCOPED_TRACE(row.name + " with " + column.name);
+            if (row.prepare)
+                row.prepare(zoo);
+            const std::vector<uint32_t> before = zoo.fingerprint();
+            const Outcome outcome = row.call(zoo, column.node);
+            const bool changed = zoo.fingerprint() != before;
+            const bool wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
+            const bool accepted = column.node == nullptr ? row.nullAccepted : column.code != 0 && row.accepts(column.code);
+            if (accepted) {
+                if (column.node == nullptr)
+                    EXPECT_EQ(outcome.hr, row.onNull);
+                else
+                    EXPECT_GE(outcome.hr, 0) << std::hex << outcome.hr;
+                EXPECT_TRUE(wrote) << "no output or effect";
+            } else {
+                EXPECT_EQ(outcome.hr, column.node == nullptr ? row.onNull : row.refused) << std::hex << outcome.hr;
+                EXPECT_FALSE(wrote) << "output written on refusal";
+                EXPECT_FALSE(changed) << "a node or list changed on refusal";
+            }
+        }
+    }
+}

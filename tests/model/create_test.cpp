@@ -1,0 +1,389 @@
+// Creation: argument checks in their fixed order, the links each creation makes, a node
+// that exists whatever a later step returns, and out-of-memory at every allocation of a
+// creation-and-link sequence.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "test_text.h"
+#include "vexo/model.h"
+
+using namespace vexo::core;
+
+namespace {
+
+template <class T>
+T *as(VexoNode *node) { return nodeAs<T>(node); }
+
+struct Db {
+    VexoNode *handle = nullptr;
+    explicit Db(const VexoChar *id = u"DB") { EXPECT_EQ(Vexo_create(id, &handle), S_OK); }
+    ~Db() { Vexo_destroy(handle); }
+    DatabaseCollections *collections() const
+    {
+        DatabaseCollections *out = nullptr;
+        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
+        return out;
+    }
+};
+
+std::vector<void *> entries(const NodeList &list)
+{
+    std::vector<void *> out;
+    ListCursor cursor;
+    cursorInit(&cursor, &kSmallNodeLayout, &list);
+    void *entry = nullptr;
+    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
+        out.push_back(entry);
+    return out;
+}
+
+using Creator = std::function<HRESULT(VexoNode *database, VexoNode **out)>;
+
+}  // namespace
+
+TEST(Create, ALaterStepFailsButTheNodeExists)
+{
+    Db db;
+    VexoNode *frame = nullptr, *signal = nullptr;
+    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
+    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
+    struct Case {
+        const char *what;
+        Creator create;
+        uint32_t code;
+        std::function<void(VexoNode *)> check;
+    };
+    const Case cases[] = {
+        {"channel in a frame instead of a cluster",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"C", frame, o); }, Channel::kCode,
+         [](VexoNode *n) {
+             EXPECT_EQ(as<Channel>(n)->group, nullptr);
+             EXPECT_EQ(as<Channel>(n)->parent, nullptr);
+         }},
+        {"PDU triggering of a frame instead of a PDU",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createPDUTriggering(d, u"T", frame, nullptr, o); },
+         PDUTriggering::kCode, [&](VexoNode *n) { EXPECT_EQ(as<PDUTriggering>(n)->reference, as<ObjectBase>(frame)); }},
+        {"signal PDU with a frame as referrer",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createSignalPDU(d, u"P", 8, frame, o); }, SignalPDU::kCode,
+         [&](VexoNode *n) { EXPECT_EQ(entries(db.collections()->PDUs->children), std::vector<void *>{n}); }},
+        {"PDU instance in a signal instead of a frame",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createPDUInstance(d, u"I", 0, 0, 0, nullptr, signal, o); },
+         PDUInstance::kCode, [&](VexoNode *n) { EXPECT_EQ(as<PDUInstance>(n)->parent, as<ObjectBase>(signal)); }},
+        {"signal instance placed in a frame instead of a signal PDU",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createSignalInstance(d, u"SI", 0, 0, 0, signal, frame, o); },
+         SignalInstance::kCode,
+         [&](VexoNode *n) { EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), std::vector<void *>{n}); }},
+        {"timing under a frame",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createCyclicTiming(d, 10, frame, o); }, CyclicTiming::kCode,
+         [](VexoNode *) {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *node = nullptr;
+        EXPECT_EQ(c.create(db.handle, &node), E_INVALIDARG);
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(codeOf(node), c.code);
+        c.check(node);
+    }
+}
+
+TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
+{
+    Db db;
+    VexoNode *coding = nullptr, *unit = nullptr, *cluster = nullptr, *ecu = nullptr, *channel = nullptr,
+             *frame = nullptr, *reference = nullptr;
+    ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
+    ASSERT_EQ(Vexo_createCoding(db.handle, u"K", 8, 1, unit, &coding), S_OK);
+    ASSERT_EQ(Vexo_createCluster(db.handle, u"CL", 1, &cluster), S_OK);
+    ASSERT_EQ(Vexo_createECU(db.handle, u"E", &ecu), S_OK);
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", cluster, &channel), S_OK);
+    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
+    ASSERT_EQ(Vexo_createElementReference(db.handle, u"R", coding, &reference), S_OK);
+    EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
+    EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
+    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    struct Case {
+        const char *what;
+        std::function<HRESULT(VexoNode *arg, VexoNode **out)> create;
+        std::function<const void *(VexoNode *)> linked;  // the field the argument lands in
+        VexoNode *arg;
+        bool taken;
+    };
+    auto signalCoding = [&](VexoNode *a, VexoNode **o) { return Vexo_createSignal(db.handle, nullptr, 0, 0, 0, 1, a, o); };
+    auto codingUnit = [&](VexoNode *a, VexoNode **o) { return Vexo_createCoding(db.handle, nullptr, 8, 1, a, o); };
+    auto triggeringEcu = [&](VexoNode *a, VexoNode **o) {
+        return Vexo_createIdentifierBasedTriggering(db.handle, nullptr, 1, 0, nullptr, a, nullptr, o);
+    };
+    auto triggeringChannel = [&](VexoNode *a, VexoNode **o) {
+        return Vexo_createMaskedIdentifierTriggering(db.handle, nullptr, 1, 2, 0, nullptr, nullptr, a, o);
+    };
+    auto triggeringFrame = [&](VexoNode *a, VexoNode **o) {
+        return Vexo_createAbsolutelyScheduledTriggering(db.handle, nullptr, 1, 2, 3, 0, a, nullptr, nullptr, o);
+    };
+    auto reference_ = [](VexoNode *n) -> const void * { return as<ElementReference>(n)->reference; };
+    auto parent = [](VexoNode *n) -> const void * { return as<ElementChild>(n)->parent; };
+    auto source = [](VexoNode *n) -> const void * { return as<FrameTriggering>(n)->sourceEcu; };
+    const Case cases[] = {
+        {"signal with a coding", signalCoding, reference_, coding, true},
+        {"signal with a unit in the coding's place", signalCoding, reference_, unit, false},
+        {"signal with a reference to a coding", signalCoding, reference_, reference, false},
+        {"coding with a unit", codingUnit, reference_, unit, true},
+        {"coding with a coding in the unit's place", codingUnit, reference_, coding, false},
+        {"triggering sent by an ECU", triggeringEcu, source, ecu, true},
+        {"triggering sent by a cluster (a kind of group, not a group)", triggeringEcu, source, cluster, false},
+        {"triggering on a channel", triggeringChannel, parent, channel, true},
+        {"triggering on a frame in the channel's place", triggeringChannel, parent, frame, false},
+        {"triggering of a frame", triggeringFrame, reference_, frame, true},
+        {"triggering of a channel in the frame's place", triggeringFrame, reference_, channel, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *node = nullptr;
+        EXPECT_EQ(c.create(c.arg, &node), S_OK);
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(c.linked(node), c.taken ? static_cast<const void *>(c.arg) : nullptr);
+    }
+}
+
+TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
+{
+    Db db;
+    VexoNode *channel = nullptr, *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *pduInstance = nullptr,
+             *signal = nullptr, *instance = nullptr, *mux = nullptr, *part = nullptr, *nested = nullptr,
+             *pduTriggering = nullptr;
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", nullptr, &channel), S_OK);
+    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
+    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 0x7FF, 1, frame, nullptr, channel, &triggering),
+              S_OK);
+    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"P", 64, nullptr, &pdu), S_OK);
+    ASSERT_EQ(Vexo_createPDUInstance(db.handle, u"PI", 0, 0, 0, pdu, frame, &pduInstance), S_OK);
+    ASSERT_EQ(Vexo_createPDUTriggering(db.handle, u"PT", pdu, channel, &pduTriggering), S_OK);
+    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
+    ASSERT_EQ(Vexo_createSignalInstance(db.handle, u"SI", 0, 4, 0, signal, pdu, &instance), S_OK);
+    ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &mux), S_OK);
+    ASSERT_EQ(Vexo_createMultiplexedPart(db.handle, u"X", 3, mux, &part), S_OK);
+    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"N", 32, part, &nested), S_OK);
+
+    VexoNode *got = nullptr;
+    EXPECT_EQ(Vexo_getChannel(triggering, &got), S_OK);
+    EXPECT_EQ(got, channel);
+    EXPECT_EQ(Vexo_getFrame(triggering, &got), S_OK);
+    EXPECT_EQ(got, frame);
+    using V = std::vector<void *>;
+    EXPECT_EQ(entries(as<Channel>(channel)->frameTriggerings), V{triggering});
+    EXPECT_EQ(entries(as<Frame>(frame)->frameTriggerings), V{triggering});
+    EXPECT_EQ(as<PDUInstance>(pduInstance)->parent, as<ObjectBase>(frame));
+    EXPECT_EQ(as<PDUInstance>(pduInstance)->reference, as<ObjectBase>(pdu));
+    EXPECT_EQ(entries(as<Frame>(frame)->PDUInstances), V{pduInstance});
+    EXPECT_EQ(entries(as<PDU>(pdu)->parents), V{pduInstance});
+    EXPECT_EQ(as<PDUTriggering>(pduTriggering)->parent, as<ObjectBase>(channel));
+    EXPECT_EQ(as<PDUTriggering>(pduTriggering)->reference, as<ObjectBase>(pdu));
+    EXPECT_EQ(entries(as<Channel>(channel)->PDUTriggerings), V{pduTriggering});
+    EXPECT_EQ(entries(as<PDU>(pdu)->triggerings), V{pduTriggering});
+    EXPECT_EQ(as<SignalInstance>(instance)->reference, as<ObjectBase>(signal));
+    EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
+    EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), V{instance});
+    EXPECT_EQ(entries(as<SignalPDU>(pdu)->signalInstances), V{instance});
+    // A part only names its PDU; listing it is a separate step.
+    EXPECT_EQ(as<MultiplexedPart>(part)->parent, as<ObjectBase>(mux));
+    EXPECT_TRUE(entries(as<MultiplexedPDU>(mux)->dynamicParts).empty());
+    EXPECT_EQ(as<MultiplexedPart>(part)->reference, as<ObjectBase>(nested));
+    EXPECT_EQ(entries(as<PDU>(nested)->parents), V{part});
+    EXPECT_EQ(entries(db.collections()->PDUs->children), (V{mux, nested, pdu}));
+}
+
+TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
+{
+    Db db;
+    VexoNode *first = nullptr, *second = nullptr, *anonymous = nullptr, *found = nullptr;
+    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 8, &first), S_OK);
+    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 4, &second), S_OK);
+    EXPECT_EQ(Vexo_createCluster(db.handle, nullptr, 1, &anonymous), S_OK);
+    EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
+    EXPECT_EQ(found, first);
+    EXPECT_EQ(entries(db.collections()->frames->children), std::vector<void *>{first});
+    EXPECT_EQ(u16(as<Frame>(second)->eid), u"F");
+    EXPECT_TRUE(entries(db.collections()->clusters->children).empty());
+}
+
+TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
+{
+    Db db;
+    VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections()), *frame = nullptr, *ecu = nullptr;
+    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
+    struct Case {
+        const char *what;
+        VexoNode *database;
+        bool out;
+        HRESULT want;
+    };
+    const Case cases[] = {
+        {"null database, null out", nullptr, false, E_POINTER},
+        {"frame, null out", frame, false, E_INVALIDARG},
+        {"collections node, null out", collections, false, E_POINTER},
+        {"collections node", collections, true, E_INVALIDARG},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *out = nullptr;
+        EXPECT_EQ(Vexo_createECU(c.database, u"E", c.out ? &out : nullptr), c.want);
+        EXPECT_EQ(out, nullptr);
+    }
+    VexoNode *anonymous = nullptr, *found = nullptr;
+    ASSERT_EQ(Vexo_createECU(db.handle, u"ECU1", &ecu), S_OK);
+    ASSERT_EQ(Vexo_createECU(db.handle, nullptr, &anonymous), S_OK);
+    EXPECT_EQ(entries(db.collections()->ECUs->children), std::vector<void *>{ecu});
+    EXPECT_EQ(as<ElementGroup>(ecu)->group, db.collections()->ECUs);
+    EXPECT_EQ(as<ElementGroup>(anonymous)->group, nullptr);
+    EXPECT_EQ(Vexo_findByElementId(db.handle, u"ECU1", &found), S_OK);
+    EXPECT_EQ(found, ecu);
+}
+
+TEST(Create, RefusedArgumentsCreateNothing)
+{
+    Db db, other;
+    VexoNode *timing = nullptr, *foreignCluster = nullptr;
+    ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, nullptr, &timing), S_OK);
+    ASSERT_EQ(Vexo_createCluster(other.handle, u"C", 1, &foreignCluster), S_OK);
+    const uint32_t nodesBefore = count(&db.collections()->identElements->children);
+    const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
+    struct Case {
+        const char *what;
+        Creator create;
+        HRESULT want;
+    };
+    const Case cases[] = {
+        {"reference to a timing",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createElementReference(d, u"R", timing, o); }, E_INVALIDARG},
+        {"channel in a cluster of another database",
+         [&](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"C", foreignCluster, o); }, E_INVALIDARG},
+        {"frame in a frame, not a database",
+         [&](VexoNode *, VexoNode **o) { return Vexo_createFrame(timing, u"F", 8, o); }, E_INVALIDARG},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *out = nullptr;
+        EXPECT_EQ(c.create(db.handle, &out), c.want);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(count(&db.collections()->identElements->children), nodesBefore);
+    EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
+}
+
+// Builds a small but complete model; every step may be cut short by a failed allocation.
+// Steps that follow a failed one run with memory available again and must cope with
+// whatever the failure left (null nodes, nodes without links).
+struct Model {
+    VexoNode *db = nullptr;
+    VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;
+    VexoNode *pdu = nullptr, *pduInstance = nullptr, *unit = nullptr, *coding = nullptr, *linear = nullptr;
+    VexoNode *signal = nullptr, *mux = nullptr, *part = nullptr, *pduTriggering = nullptr, *timing = nullptr;
+    VexoNode *frames[30] = {}, *instances[15] = {}, *parts[15] = {};
+
+    std::vector<std::function<HRESULT()>> steps()
+    {
+        std::vector<std::function<HRESULT()>> s = {
+            [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
+            [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
+            [&] { return Vexo_createECU(db, u"ECU", &ecu); },
+            [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
+            [&] { return Vexo_createIdentifierBasedTriggering(db, u"T", 0x10, 0, frame, ecu, channel, &triggering); },
+            [&] { return Vexo_createSignalPDU(db, u"P", 64, nullptr, &pdu); },
+            [&] { return Vexo_createPDUInstance(db, u"PI", 0, 0, 0, pdu, frame, &pduInstance); },
+            [&] { return Vexo_createPDUTriggering(db, u"PT", pdu, channel, &pduTriggering); },
+            [&] { return Vexo_createCyclicTiming(db, 100, pduTriggering, &timing); },
+            [&] { return Vexo_createUnitSpec(db, u"U", 0x409, u"km/h", &unit); },
+            [&] { return Vexo_setDisplayName(db, unit, 0x407, u"km/h (de)"); },
+            [&] { return Vexo_createCoding(db, u"K", 8, 1, unit, &coding); },
+            [&] { return Vexo_createLinearComputation(db, u"L", 0.5, 1, &linear); },
+            [&] { return Vexo_addInternalToPhysicalComputations(coding, 1, &linear); },
+            [&] { return Vexo_addRange(linear, 0, 100, 3); },
+            [&] { return Vexo_createSignal(db, u"S", 0, 0, 0, 100, coding, &signal); },
+            [&] { return Vexo_setElementDetail(db, signal, 0x409, u"Speed", u"Vehicle speed"); },
+            [&] { return Vexo_setShortName(db, signal, u"spd"); },
+            [&] { return Vexo_createMultiplexedPDU(db, u"M", 64, 0, 0, 8, 0, pduInstance, &mux); },
+        };
+        for (int i = 0; i < 30; ++i) {
+            s.push_back([&, i] {
+                const std::u16string id = u"F" + std::u16string(1, char16_t(u'a' + (i * 11) % 30));
+                return Vexo_createFrame(db, id.c_str(), 8, &frames[i]);
+            });
+        }
+        for (int i = 0; i < 15; ++i) {
+            s.push_back([&, i] { return Vexo_createSignalInstance(db, nullptr, 0, 4 * i, 0, signal, pdu, &instances[i]); });
+            s.push_back([&, i] { return Vexo_createMultiplexedPart(db, nullptr, (i * 7) % 15, mux, &parts[i]); });
+            s.push_back([&, i] { return Vexo_addDynamicParts(mux, 1, &parts[i]); });
+            s.push_back([&, i] { return Vexo_addSegment(parts[i], 0, 8, 4); });
+        }
+        return s;
+    }
+};
+
+// Identifier-ordered lists stay strictly ordered and hold only genuine nodes.
+void expectOrdered(const NodeList &list)
+{
+    const VexoChar *previous = nullptr;
+    for (void *entry : entries(list)) {
+        const auto *element = nodeAs<ElementId>(entry);
+        ASSERT_NE(element, nullptr);
+        ASSERT_NE(element->eid, nullptr);
+        if (previous != nullptr) {
+            EXPECT_LT(compareUnits(previous, element->eid), 0) << ascii(previous) << " before " << ascii(element->eid);
+        }
+        previous = element->eid;
+    }
+}
+
+TEST(Create, EveryFailedAllocationIsReportedAndLeavesAUsableDatabase)
+{
+    // One undisturbed run counts the blocks the sequence allocates.
+    uint32_t total = 0;
+    {
+        Model model;
+        ASSERT_EQ(Vexo_create(u"DB", &model.db), S_OK);
+        const uint32_t before = trackingStats(databaseAs(model.db)->allocator).blocks;
+        for (const auto &step : model.steps())
+            ASSERT_GE(step(), 0);
+        total = trackingStats(databaseAs(model.db)->allocator).blocks - before;
+        Vexo_destroy(model.db);
+    }
+    ASSERT_GT(total, 100u);
+    for (uint32_t n = 1; n <= total; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total));
+        Model model;
+        ASSERT_EQ(Vexo_create(u"DB", &model.db), S_OK);
+        const auto steps = model.steps();
+        failTrackingAllocationAfter(n);
+        size_t failed = steps.size();
+        HRESULT hr = S_OK;
+        for (size_t i = 0; i < steps.size() && failed == steps.size(); ++i) {
+            if ((hr = steps[i]()) < 0)
+                failed = i;
+        }
+        failTrackingAllocationAfter(0);
+        // Every allocation of the sequence is needed, so each failure must surface.
+        EXPECT_LT(failed, steps.size()) << "a failed allocation went unreported";
+        EXPECT_EQ(hr, E_OUTOFMEMORY) << "step " << failed;
+        for (size_t i = failed + 1; i < steps.size(); ++i)
+            steps[i]();
+        DatabaseCollections *collections = nullptr;
+        ASSERT_EQ(collectionsOf(model.db, &collections), S_OK);
+        expectOrdered(collections->identElements->children);
+        for (ElementGroup *group : {collections->clusters, collections->ECUs, collections->PDUs, collections->frames,
+                                    collections->signals, collections->codings})
+            expectOrdered(group->children);
+        if (auto *mux = as<MultiplexedPDU>(model.mux)) {
+            int64_t previous = -1;
+            for (void *entry : entries(mux->dynamicParts)) {
+                const int64_t code = nodeAs<MultiplexedPart>(entry)->switchCode;
+                EXPECT_LT(previous, code);
+                previous = code;
+            }
+        }
+        EXPECT_EQ(Vexo_destroy(model.db), S_OK);
+    }
+}

@@ -1,0 +1,374 @@
+// Links: default groups in identifier order, relation lists that keep every append,
+// dynamic parts by switch code, single links and their independence from the lists,
+// records, and refusal of links across databases. Lists are read through core cursors.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "test_text.h"
+#include "vexo/model.h"
+
+using namespace vexo::core;
+
+namespace {
+
+template <class T>
+T *as(VexoNode *node) { return nodeAs<T>(node); }
+
+struct Db {
+    VexoNode *handle = nullptr;
+    Db() { EXPECT_EQ(Vexo_create(u"DB", &handle), S_OK); }
+    ~Db() { Vexo_destroy(handle); }
+    DatabaseCollections *collections() const
+    {
+        DatabaseCollections *out = nullptr;
+        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
+        return out;
+    }
+    VexoNode *frame(const VexoChar *id)
+    {
+        VexoNode *n = nullptr;
+        EXPECT_GE(Vexo_createFrame(handle, id, 8, &n), 0);
+        return n;
+    }
+    VexoNode *part(const VexoChar *id, uint32_t code)
+    {
+        VexoNode *n = nullptr;
+        EXPECT_EQ(Vexo_createMultiplexedPart(handle, id, code, nullptr, &n), S_OK);
+        return n;
+    }
+};
+
+std::vector<void *> entries(const NodeList &list)
+{
+    std::vector<void *> out;
+    ListCursor cursor;
+    cursorInit(&cursor, &kSmallNodeLayout, &list);
+    void *entry = nullptr;
+    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
+        out.push_back(entry);
+    return out;
+}
+
+std::vector<std::u16string> ids(const NodeList &list)
+{
+    std::vector<std::u16string> out;
+    for (void *entry : entries(list))
+        out.push_back(u16(nodeAs<ElementId>(entry)->eid));
+    return out;
+}
+
+using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
+
+}  // namespace
+
+TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
+{
+    struct Case {
+        const char *what;
+        Adder add;
+        ElementGroup *DatabaseCollections::*group;
+        uint32_t code;  // class of the nodes offered
+    };
+    const Case cases[] = {
+        {"clusters", Vexo_addClusters, &DatabaseCollections::clusters, Cluster::kCode},
+        {"ECUs", Vexo_addECUs, &DatabaseCollections::ECUs, ElementGroup::kCode},
+        {"frames", Vexo_addFrames, &DatabaseCollections::frames, Frame::kCode},
+        {"PDUs", Vexo_addPDUs, &DatabaseCollections::PDUs, MultiplexedPDU::kCode},
+        {"signals", Vexo_addSignals, &DatabaseCollections::signals, Signal::kCode},
+        {"codings", Vexo_addCodings, &DatabaseCollections::codings, Coding::kCode},
+        {"views", Vexo_addViews, &DatabaseCollections::views, ElementGroup::kCode},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Db db;
+        Vexo *database = databaseAs(db.handle);
+        auto make = [&](const VexoChar *id) {
+            ObjectBase *node = allocateNode(database, c.code);
+            EXPECT_EQ(setElementId(database, node, id), S_OK);
+            return reinterpret_cast<VexoNode *>(node);
+        };
+        // 20 identifiers in scrambled order fill two chunks of 13 and split the first.
+        std::vector<VexoNode *> nodes;
+        std::vector<std::u16string> want;
+        for (int i = 0; i < 20; ++i) {
+            const int k = (i * 7) % 20;
+            const std::u16string id = u"N" + std::u16string(1, char16_t(u'a' + k));
+            nodes.push_back(make(id.c_str()));
+        }
+        for (int k = 0; k < 20; ++k)
+            want.push_back(u"N" + std::u16string(1, char16_t(u'a' + k)));
+        VexoNode *const twin = make(u"Nc");          // same identifier as a listed node
+        VexoNode *const anonymous = make(nullptr);   // no identifier: skipped
+        nodes.insert(nodes.end(), {twin, anonymous, nodes[0], nullptr});  // after the first Nc
+        ASSERT_EQ(c.add(db.handle, uint32_t(nodes.size()), nodes.data()), S_OK);
+        ElementGroup *group = db.collections()->*c.group;
+        EXPECT_EQ(ids(group->children), want);
+        for (void *entry : entries(group->children))
+            EXPECT_EQ(nodeAs<ElementId>(entry)->group, group);
+        EXPECT_EQ(as<ElementId>(twin)->group, nullptr);
+        EXPECT_EQ(as<ElementId>(anonymous)->group, nullptr);
+        // The collections node is taken like the database.
+        VexoNode *late = make(u"A");
+        EXPECT_EQ(c.add(reinterpret_cast<VexoNode *>(db.collections()), 1, &late), S_OK);
+        EXPECT_EQ(ids(group->children).front(), u"A");
+        EXPECT_EQ(c.add(db.handle, 0, nullptr), E_POINTER);
+    }
+}
+
+TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
+{
+    enum Link { kNone, kParent, kReference };
+    struct Case {
+        const char *what;
+        Adder add;
+        uint32_t ownerCode, entryCode;
+        size_t listOffset;  // the owner's list
+        Link link;
+    };
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    const Case cases[] = {
+        {"frame triggerings of a channel", Vexo_addFrameTriggerings, Channel::kCode,
+         MaskedIdentifierTriggering::kCode, offsetof(Channel, frameTriggerings), kParent},
+        {"frame triggerings of a frame", Vexo_addFrameTriggerings, Frame::kCode, AbsolutelyScheduledTriggering::kCode,
+         offsetof(Frame, frameTriggerings), kReference},
+        {"PDU triggerings of a channel", Vexo_addPDUTriggerings, Channel::kCode, PDUTriggering::kCode,
+         offsetof(Channel, PDUTriggerings), kParent},
+        {"triggerings of a PDU", Vexo_addPDUTriggerings, MultiplexedPDU::kCode, PDUTriggering::kCode,
+         offsetof(PDU, triggerings), kReference},
+        {"PDU instances of a frame", Vexo_addPDUInstances, Frame::kCode, PDUInstance::kCode,
+         offsetof(Frame, PDUInstances), kParent},
+        {"PDU instances of a channel", Vexo_addPDUInstances, Channel::kCode, PDUInstance::kCode,
+         offsetof(Channel, PDUInstances), kParent},
+        {"signal instances of a signal PDU", Vexo_addSignalInstances, SignalPDU::kCode, SignalInstance::kCode,
+         offsetof(SignalPDU, signalInstances), kParent},
+        {"signal instances of a signal", Vexo_addSignalInstances, Signal::kCode, SignalInstance::kCode,
+         offsetof(Signal, signalInstances), kReference},
+        {"internal-to-physical computations", Vexo_addInternalToPhysicalComputations, Coding::kCode,
+         MappedTextComputation::kCode, offsetof(Coding, internalToPhysicalCompus), kNone},
+        {"physical-to-internal computations", Vexo_addPhysicalToInternalComputations, Coding::kCode,
+         LinearComputation::kCode, offsetof(Coding, physicalToInternalCompus), kNone},
+        {"parents of a PDU", Vexo_addParents, SignalPDU::kCode, MultiplexedPart::kCode, offsetof(PDU, parents),
+         kNone},
+    };
+#pragma GCC diagnostic pop
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Db db;
+        Vexo *database = databaseAs(db.handle);
+        auto *owner = reinterpret_cast<VexoNode *>(allocateNode(database, c.ownerCode));
+        const auto &list = *reinterpret_cast<const NodeList *>(reinterpret_cast<char *>(owner) + c.listOffset);
+        std::vector<VexoNode *> taken;
+        for (int i = 0; i < 8; ++i)
+            taken.push_back(reinterpret_cast<VexoNode *>(allocateNode(database, c.entryCode)));
+        VexoNode *const other = db.frame(u"Other");  // a class no relation list takes from a frame
+        std::vector<VexoNode *> array = {taken[0], nullptr, other, taken[1]};
+        array.insert(array.end(), taken.begin() + 2, taken.end());
+        array.push_back(taken[0]);
+        ASSERT_EQ(c.add(owner, uint32_t(array.size()), array.data()), S_OK);
+        std::vector<void *> want(taken.begin(), taken.end());
+        want.push_back(taken[0]);  // duplicates stay, in array order; 9 entries span two chunks
+        EXPECT_EQ(entries(list), want);
+        for (VexoNode *node : taken) {
+            const ObjectBase *parent = nodeAs<ElementChild>(node) ? as<ElementChild>(node)->parent : nullptr;
+            const ObjectBase *reference =
+                nodeAs<ElementReference>(node) ? as<ElementReference>(node)->reference : nullptr;
+            EXPECT_EQ(parent, c.link == kParent ? as<ObjectBase>(owner) : nullptr);
+            EXPECT_EQ(reference, c.link == kReference ? as<ObjectBase>(owner) : nullptr);
+        }
+        EXPECT_EQ(c.add(owner, 0, nullptr), E_POINTER);
+        EXPECT_EQ(c.add(owner, 0, array.data()), S_OK);
+        EXPECT_EQ(entries(list).size(), want.size());
+    }
+}
+
+TEST(Links, PDUInstancesOfAChannelReplaceTheFrameAsParent)
+{
+    Db db;
+    VexoNode *frame = db.frame(u"F"), *channel = nullptr, *instance = nullptr;
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"C", nullptr, &channel), S_OK);
+    ASSERT_EQ(Vexo_createPDUInstance(db.handle, u"I", 0, 0, 0, nullptr, frame, &instance), S_OK);
+    ASSERT_EQ(Vexo_addPDUInstances(channel, 1, &instance), S_OK);
+    EXPECT_EQ(as<PDUInstance>(instance)->parent, as<ObjectBase>(channel));
+    // The frame keeps listing it: lists are never pruned.
+    EXPECT_EQ(entries(as<Frame>(frame)->PDUInstances), std::vector<void *>{instance});
+}
+
+TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
+{
+    struct Case {
+        const char *what;
+        std::vector<uint32_t> codes;  // offered in this order
+        std::vector<uint32_t> want;   // listed switch codes
+    };
+    std::vector<uint32_t> many, manySorted;
+    for (uint32_t i = 0; i < 40; ++i) {
+        many.push_back((i * 17) % 40);
+        manySorted.push_back(i);
+    }
+    many.push_back(17);
+    const Case cases[] = {
+        {"scrambled", {9, 2, 5}, {2, 5, 9}},
+        {"same code twice", {5, 5}, {5}},
+        {"40 codes over several chunks, one repeated", many, manySorted},
+        {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Db db;
+        VexoNode *pdu = nullptr;
+        ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
+        std::vector<VexoNode *> parts;
+        for (uint32_t code : c.codes)
+            parts.push_back(db.part(nullptr, code));
+        ASSERT_EQ(Vexo_addDynamicParts(pdu, uint32_t(parts.size()), parts.data()), S_OK);
+        std::vector<uint32_t> listed;
+        for (void *entry : entries(as<MultiplexedPDU>(pdu)->dynamicParts))
+            listed.push_back(nodeAs<MultiplexedPart>(entry)->switchCode);
+        EXPECT_EQ(listed, c.want);
+        // Exactly the listed parts have the PDU as parent; a skipped twin keeps none.
+        size_t parented = 0;
+        for (VexoNode *part : parts)
+            parented += as<MultiplexedPart>(part)->parent == as<ObjectBase>(pdu);
+        EXPECT_EQ(parented, c.want.size());
+        if (c.codes.size() == 2) {
+            EXPECT_EQ(as<MultiplexedPart>(parts[1])->parent, nullptr);
+        }
+    }
+}
+
+TEST(Links, SingleLinksChangeNoList)
+{
+    Db db;
+    VexoNode *a = nullptr, *b = nullptr, *frame = db.frame(u"F"), *triggering = nullptr;
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"A", nullptr, &a), S_OK);
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"B", nullptr, &b), S_OK);
+    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 0x100, 0, nullptr, nullptr, a, &triggering), S_OK);
+
+    EXPECT_EQ(Vexo_setChannel(triggering, frame), E_FAIL);  // wrong class: the old channel stays
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, as<ObjectBase>(a));
+    EXPECT_EQ(Vexo_setChannel(triggering, b), S_OK);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, as<ObjectBase>(b));
+    EXPECT_EQ(entries(as<Channel>(a)->frameTriggerings), std::vector<void *>{triggering});
+    EXPECT_TRUE(entries(as<Channel>(b)->frameTriggerings).empty());
+    EXPECT_EQ(Vexo_setChannel(triggering, nullptr), S_OK);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
+
+    EXPECT_EQ(Vexo_setParent(b, frame), S_OK);
+    EXPECT_TRUE(entries(as<Frame>(frame)->PDUInstances).empty());
+
+    // The database's reference is its collections node and stays so.
+    DatabaseCollections *collections = db.collections();
+    EXPECT_EQ(Vexo_setReference(db.handle, frame), E_INVALIDARG);
+    EXPECT_EQ(databaseAs(db.handle)->reference, collections);
+}
+
+TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
+{
+    Db db;
+    VexoNode *signal = nullptr, *pdu = nullptr, *instance = nullptr, *frame = db.frame(u"F");
+    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
+    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"P", 64, nullptr, &pdu), S_OK);
+    ASSERT_EQ(Vexo_createSignalInstance(db.handle, u"I", 0, 0, 0, nullptr, nullptr, &instance), S_OK);
+    struct Case {
+        const char *what;
+        VexoNode *target;
+        HRESULT want;
+        const NodeList *list;  // where the instance must appear
+    };
+    const Case cases[] = {
+        {"signal", signal, S_OK, &as<Signal>(signal)->signalInstances},
+        {"signal PDU (listed there, which makes it the parent)", pdu, S_OK, &as<SignalPDU>(pdu)->signalInstances},
+        {"frame: referenced, but no list takes it", frame, E_INVALIDARG, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Vexo_setSignal(instance, c.target), c.want);
+        EXPECT_EQ(as<SignalInstance>(instance)->reference, as<ObjectBase>(c.target));
+        if (c.list != nullptr) {
+            EXPECT_EQ(entries(*c.list), std::vector<void *>{instance});
+        }
+    }
+    EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
+}
+
+TEST(Links, RecordsAreKeptInTheOrderAdded)
+{
+    Db db;
+    VexoNode *part = db.part(u"X", 1), *computation = nullptr;
+    ASSERT_EQ(Vexo_createLinearComputation(db.handle, u"L", 1, 0, &computation), S_OK);
+    for (uint32_t i = 0; i < 7; ++i) {  // three records per chunk
+        ASSERT_EQ(Vexo_addSegment(part, i % 2, 8 * i, i + 1), S_OK);
+        ASSERT_EQ(Vexo_addRange(computation, i, 10.0 * i + 0.5, i | 0x80000000u), S_OK);
+    }
+    ListCursor segments, ranges;
+    cursorInit(&segments, &kSegmentLayout, &as<MultiplexedPart>(part)->segments);
+    cursorInit(&ranges, &kRangeLayout, &as<Computation>(computation)->ranges);
+    for (uint32_t i = 0; i < 7; ++i) {
+        SCOPED_TRACE(i);
+        void *segment = nullptr, *range = nullptr;
+        ASSERT_EQ(cursorNextRecords(&segments, 1, &segment, nullptr), S_OK);
+        ASSERT_EQ(cursorNextRecords(&ranges, 1, &range, nullptr), S_OK);
+        uint32_t byteOrder = 9, position = 9, length = 9, flags = 0;
+        double lower = -1, upper = -1;
+        auto *s = static_cast<VexoNode *>(segment), *r = static_cast<VexoNode *>(range);
+        EXPECT_EQ(Vexo_getNodeType(s), 0x7473);
+        EXPECT_EQ(Vexo_getNodeType(r), 0x7276);
+        EXPECT_EQ(Vexo_getByteOrder(s, &byteOrder), S_OK);
+        EXPECT_EQ(Vexo_getBitPosition(s, &position), S_OK);
+        EXPECT_EQ(Vexo_getBitLength(s, &length), S_OK);
+        EXPECT_EQ(Vexo_getLowerLimit(r, &lower), S_OK);
+        EXPECT_EQ(Vexo_getUpperLimit(r, &upper), S_OK);
+        EXPECT_EQ(Vexo_getFlags(r, &flags), S_OK);
+        EXPECT_EQ(byteOrder, i % 2);
+        EXPECT_EQ(position, 8 * i);
+        EXPECT_EQ(length, i + 1);
+        EXPECT_EQ(lower, double(i));
+        EXPECT_EQ(upper, 10.0 * i + 0.5);
+        EXPECT_EQ(flags, i | 0x80000000u);
+    }
+}
+
+TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
+{
+    Db db, other;
+    VexoNode *channel = nullptr, *triggering = nullptr, *foreignChannel = nullptr, *pdu = nullptr;
+    VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
+    ASSERT_EQ(Vexo_createChannel(db.handle, u"C", nullptr, &channel), S_OK);
+    ASSERT_EQ(Vexo_createChannel(other.handle, u"C", nullptr, &foreignChannel), S_OK);
+    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 1, 0, nullptr, nullptr, nullptr, &triggering),
+              S_OK);
+    ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
+    struct Case {
+        const char *what;
+        std::function<HRESULT()> call;
+        HRESULT want;
+    };
+    const Case cases[] = {
+        {"setParent", [&] { return Vexo_setParent(channel, foreignFrame); }, E_INVALIDARG},
+        {"setReference", [&] { return Vexo_setReference(triggering, foreignFrame); }, E_INVALIDARG},
+        {"setChannel", [&] { return Vexo_setChannel(triggering, foreignChannel); }, E_FAIL},
+        {"setFrame", [&] { return Vexo_setFrame(triggering, foreignFrame); }, E_FAIL},
+        {"setStaticPart", [&] { return Vexo_setStaticPart(pdu, foreignPart); }, E_INVALIDARG},
+        {"addFrames (skipped)", [&] { return Vexo_addFrames(db.handle, 1, &foreignFrame); }, S_OK},
+        {"addDynamicParts (skipped)", [&] { return Vexo_addDynamicParts(pdu, 1, &foreignPart); }, S_OK},
+        {"addFrameTriggerings (skipped)", [&] { return Vexo_addFrameTriggerings(foreignChannel, 1, &triggering); },
+         S_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.want);
+    }
+    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
+    EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
+    EXPECT_TRUE(entries(db.collections()->frames->children).empty());
+    EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
+    EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
+    EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
+}
