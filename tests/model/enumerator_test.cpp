@@ -1,0 +1,690 @@
+#include "enumerator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "test_text.h"
+#include "vexo/constants.h"
+#include "vexo/enumerate.h"
+#include "vexo/model.h"
+
+using namespace vexo::core;
+using namespace vexo::model;
+
+namespace {
+
+VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
+
+// A database filled through the core internals: nodes, identifiers and list entries,
+// without the public creation and add functions.
+struct Model {
+    VexoNode *db = nullptr;
+    Model() { EXPECT_EQ(Vexo_create(u"DB", &db), S_OK); }
+    ~Model() { Vexo_destroy(db); }
+    Model(const Model &) = delete;
+    Model &operator=(const Model &) = delete;
+
+    Vexo *database() const { return databaseAs(db); }
+    DatabaseCollections *collections() const
+    {
+        DatabaseCollections *out = nullptr;
+        EXPECT_EQ(collectionsOf(db, &out), S_OK);
+        return out;
+    }
+    template <class T>
+    T *make(const VexoChar *id = nullptr)
+    {
+        T *node = allocateNode<T>(database());
+        EXPECT_NE(node, nullptr);
+        if (id != nullptr) {
+            EXPECT_EQ(setElementId(database(), node, id), S_OK);
+        }
+        return node;
+    }
+    void insert(ElementGroup *group, const void *node)
+    {
+        VexoNode *entry = handle(node);
+        EXPECT_EQ(insertIntoGroup(&entry, 1, kSmallNodeLayout, database(), ObjectBase::kCode, group, &group->children),
+                  S_OK);
+    }
+    void add(NodeList &list, const void *node)
+    {
+        EXPECT_EQ(append(kSmallNodeLayout, database()->allocator, &list, const_cast<void *>(node)), S_OK);
+    }
+    Segment *addSegment(MultiplexedPart *part, uint32_t bitpos)
+    {
+        auto *segment = new (appendRecord(kSegmentLayout, database()->allocator, &part->segments)) Segment();
+        segment->nodetype = Segment::kCode;
+        segment->bitpos = bitpos;
+        return segment;
+    }
+    ValueRange *addRange(Computation *computation, double lower, double upper)
+    {
+        auto *range = new (appendRecord(kRangeLayout, database()->allocator, &computation->ranges)) ValueRange();
+        range->nodetype = ValueRange::kCode;
+        range->lowerLimit = lower;
+        range->upperLimit = upper;
+        return range;
+    }
+};
+
+// Owns an enumerator handle for the length of a test.
+struct Enum {
+    VexoEnumerator *handle = nullptr;
+    ~Enum()
+    {
+        if (handle != nullptr) {
+            EXPECT_EQ(Vexo_enumeratorDestroy(handle), S_OK);
+        }
+    }
+};
+
+std::vector<VexoNode *> drain(VexoEnumerator *enumerator, uint32_t batch = 64)
+{
+    std::vector<VexoNode *> out;
+    std::vector<VexoNode *> buffer(batch);
+    uint32_t fetched = 0;
+    while (Vexo_enumeratorNext(enumerator, batch, buffer.data(), &fetched) == S_OK)
+        out.insert(out.end(), buffer.begin(), buffer.begin() + fetched);
+    return out;
+}
+
+std::vector<std::u16string> idsOf(const std::vector<VexoNode *> &nodes)
+{
+    std::vector<std::u16string> out;
+    for (VexoNode *node : nodes) {
+        const auto *element = nodeAs<ElementId>(node);
+        out.push_back(element != nullptr && element->eid != nullptr ? element->eid : u"<none>");
+    }
+    return out;
+}
+
+template <class... T>
+std::vector<VexoNode *> nodes(T *...n)
+{
+    return {handle(n)...};
+}
+
+std::u16string numbered(const char16_t *prefix, int i)
+{
+    std::u16string text(prefix);
+    for (char c : std::to_string(i))
+        text += static_cast<char16_t>(c);
+    return text;
+}
+
+}  // namespace
+
+TEST(Enumerator, RefusesOwnersOfOtherClasses)
+{
+    Model m;
+    auto *frame = m.make<Frame>(u"F");
+    auto *signal = m.make<Signal>(u"S");
+    auto *signalPdu = m.make<SignalPDU>(u"P");
+    auto *coding = m.make<Coding>(u"C");
+    auto *part = m.make<MultiplexedPart>();
+    const uint32_t forged[4] = {0x0A0B6C63, 0, 0, 0};  // the Cluster tag with a wrong index
+    using Fn = HRESULT (*)(VexoNode *, VexoEnumerator **);
+    struct Case {
+        const char *what;
+        Fn fn;
+        VexoNode *owner;
+        HRESULT want;
+    };
+    const Case cases[] = {
+        {"database function, null", Vexo_enumFrames, nullptr, E_POINTER},
+        {"database function, a frame", Vexo_enumSignals, handle(frame), E_INVALIDARG},
+        {"ident elements, a frame", Vexo_enumIdentElements, handle(frame), E_INVALIDARG},
+        {"children of a frame", Vexo_enumChildren, handle(frame), E_INVALIDARG},
+        {"children, null", Vexo_enumChildren, nullptr, E_INVALIDARG},
+        {"children, forged header", Vexo_enumChildren, handle(forged), E_INVALIDARG},
+        {"frame triggerings of a signal", Vexo_enumFrameTriggerings, handle(signal), E_INVALIDARG},
+        {"PDU triggerings of a frame", Vexo_enumPDUTriggerings, handle(frame), E_INVALIDARG},
+        {"PDU instances of a signal PDU", Vexo_enumPDUInstances, handle(signalPdu), E_INVALIDARG},
+        {"signal instances of a coding", Vexo_enumSignalInstances, handle(coding), E_INVALIDARG},
+        {"parents of a frame", Vexo_enumParents, handle(frame), E_INVALIDARG},
+        {"dynamic parts of a signal PDU", Vexo_enumDynamicParts, handle(signalPdu), E_INVALIDARG},
+        {"computations of a signal", Vexo_enumInternalToPhysicalComputations, handle(signal), E_INVALIDARG},
+        {"computations, null", Vexo_enumPhysicalToInternalComputations, nullptr, E_INVALIDARG},
+        {"segments of a coding", Vexo_enumSegments, handle(coding), E_INVALIDARG},
+        {"ranges of a multiplexed part", Vexo_enumRanges, handle(part), E_INVALIDARG},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        VexoEnumerator *e = nullptr;
+        EXPECT_EQ(row.fn(row.owner, &e), row.want);
+        EXPECT_EQ(e, nullptr);
+    }
+}
+
+TEST(Enumerator, GroupsListInOrdinalIdentifierOrder)
+{
+    Model m;
+    DatabaseCollections *c = m.collections();
+    for (const char16_t *id : {u"F2", u"F10", u"F1"})
+        m.insert(c->frames, m.make<Frame>(id));
+    Enum e;
+    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);
+    EXPECT_EQ(idsOf(drain(e.handle, 1)), (std::vector<std::u16string>{u"F1", u"F10", u"F2"}));
+
+    // Upper-case letters order below lower-case ones; the database is listed by its id.
+    ASSERT_EQ(Vexo_enumIdentElements(handle(c), &e.handle), S_OK);
+    EXPECT_EQ(idsOf(drain(e.handle)),
+              (std::vector<std::u16string>{u"@ECUs", u"@PDUs", u"@clusters", u"@codings", u"@frames", u"@signals",
+                                           u"@views", u"DB", u"F1", u"F10", u"F2"}));
+
+    ASSERT_EQ(Vexo_enumChildren(handle(c), &e.handle), S_OK);
+    EXPECT_EQ(idsOf(drain(e.handle)), (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames",
+                                                                    u"@signals", u"@codings", u"@views"}));
+}
+
+TEST(Enumerator, FetchesInBatchesAndLeavesFetchedAloneWhenExhausted)
+{
+    Model m;
+    auto *frame = m.make<Frame>(u"F");
+    std::vector<PDUInstance *> all;
+    for (int i = 0; i < 5; ++i) {
+        all.push_back(m.make<PDUInstance>());
+        m.add(frame->PDUInstances, all.back());
+    }
+    Enum e;
+    ASSERT_EQ(Vexo_enumPDUInstances(handle(frame), &e.handle), S_OK);
+    VexoNode *out[3] = {};
+    uint32_t fetched = 0;
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 3u);
+    EXPECT_EQ(std::vector<VexoNode *>(out, out + 3), nodes(all[0], all[1], all[2]));
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(std::vector<VexoNode *>(out, out + 2), nodes(all[3], all[4]));
+    fetched = 77;
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 77u);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, nullptr), S_FALSE);
+
+    uint32_t count = 0;
+    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
+    EXPECT_EQ(count, 5u) << "the count is the list's total, not what is left";
+
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 0, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u) << "a wanted count of 0 delivers nothing but is no early return";
+
+    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);  // empty group
+    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
+    EXPECT_EQ(count, 0u);
+    fetched = 77;
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 77u);
+}
+
+TEST(Enumerator, SkipsAndResets)
+{
+    Model m;
+    auto *coding = m.make<Coding>(u"C");
+    std::vector<LinearComputation *> all;
+    for (int i = 0; i < 5; ++i) {
+        all.push_back(m.make<LinearComputation>());
+        m.add(coding->internalToPhysicalCompus, all.back());
+    }
+    Enum e;
+    ASSERT_EQ(Vexo_enumInternalToPhysicalComputations(handle(coding), &e.handle), S_OK);
+    VexoNode *out = nullptr;
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 0), S_OK);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 2), S_OK);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
+    EXPECT_EQ(out, handle(all[2]));
+
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 10), S_OK) << "running past the end is no failure";
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_FALSE);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "but an exhausted enumerator says so";
+
+    EXPECT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
+    EXPECT_EQ(out, handle(all[0]));
+
+    ASSERT_EQ(Vexo_enumPhysicalToInternalComputations(handle(coding), &e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "empty list";
+}
+
+TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
+{
+    Model m;
+    auto *pdu = m.make<SignalPDU>(u"P");
+    Enum e;
+    ASSERT_EQ(Vexo_enumSignalInstances(handle(pdu), &e.handle), S_OK);  // the list has no chunk yet
+    auto *first = m.make<SignalInstance>();
+    m.add(pdu->signalInstances, first);
+    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{}) << "aimed at a list without chunks";
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(drain(e.handle, 1), nodes(first)) << "reset reads the list afresh";
+
+    for (int i = 1; i < 13; ++i)
+        m.add(pdu->signalInstances, m.make<SignalInstance>());
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    std::vector<VexoNode *> thirteen(13);
+    uint32_t fetched = 0;
+    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 13, thirteen.data(), &fetched), S_OK);
+    ASSERT_EQ(fetched, 13u);
+    auto *fourteenth = m.make<SignalInstance>();  // opens a second chunk
+    m.add(pdu->signalInstances, fourteenth);
+    VexoNode *out = nullptr;
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
+    EXPECT_EQ(out, handle(fourteenth));
+}
+
+TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
+{
+    Model m;
+    auto *part = m.make<MultiplexedPart>();
+    m.addSegment(part, 3);
+    auto *signal = m.make<Signal>(u"S");
+    m.insert(m.collections()->signals, signal);
+
+    Enum e;
+    ASSERT_EQ(Vexo_enumSegments(handle(part), &e.handle), S_OK);
+    VexoEnumerator *const first = e.handle;
+    EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
+
+    ASSERT_EQ(Vexo_enumSignals(m.db, &e.handle), S_OK);
+    EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
+    EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
+    EXPECT_EQ(drain(e.handle), nodes(signal));
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", [](const void *, const VexoNode *) { return 0; }), S_FALSE)
+        << "a node-list enumerator now (exhausted, so not found)";
+}
+
+TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
+{
+    Model m;
+    auto *frame = m.make<Frame>(u"F");
+    Enum e;
+    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);
+    VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
+    VexoNode *out = nullptr;
+    uint32_t count = 0;
+    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
+
+    EXPECT_EQ(Vexo_enumFrames(m.db, nullptr), E_INVALIDARG);
+    VexoEnumerator *held = notAnEnumerator;
+    EXPECT_EQ(Vexo_enumFrames(m.db, &held), E_INVALIDARG);
+    EXPECT_EQ(held, notAnEnumerator);
+    EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
+
+    for (VexoEnumerator *bad : {static_cast<VexoEnumerator *>(nullptr), notAnEnumerator}) {
+        SCOPED_TRACE(bad == nullptr ? "null" : "a frame");
+        EXPECT_EQ(Vexo_enumeratorGetCount(bad, &count), E_INVALIDARG);
+        EXPECT_EQ(Vexo_enumeratorReset(bad), E_INVALIDARG);
+        EXPECT_EQ(Vexo_enumeratorSkip(bad, 1), E_INVALIDARG);
+        EXPECT_EQ(Vexo_enumeratorNext(bad, 1, &out, nullptr), E_INVALIDARG);
+        EXPECT_EQ(Vexo_enumeratorFindNext(bad, nullptr, anyOrder), E_INVALIDARG);
+        EXPECT_EQ(Vexo_enumeratorDestroy(bad), E_INVALIDARG);
+    }
+    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
+}
+
+int32_t bySwitchCode(const void *key, const VexoNode *entry)
+{
+    const uint32_t wanted = *static_cast<const uint32_t *>(key);
+    const uint32_t listed = nodeExactly<MultiplexedPart>(entry)->switchCode;
+    return wanted < listed ? -1 : wanted > listed ? 1 : 0;
+}
+
+int32_t byIdentifier(const void *key, const VexoNode *entry)
+{
+    return compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid);
+}
+
+TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
+{
+    Model m;
+    auto *pdu = m.make<MultiplexedPDU>(u"M");
+    for (uint32_t code = 0; code < 40; code += 2) {  // 20 parts: chunks of 13 and 7
+        auto *part = m.make<MultiplexedPart>();
+        part->switchCode = code;
+        m.add(pdu->dynamicParts, part);
+    }
+    auto codeOf = [](VexoNode *node) { return nodeExactly<MultiplexedPart>(node)->switchCode; };
+    Enum e;
+    ASSERT_EQ(Vexo_enumDynamicParts(handle(pdu), &e.handle), S_OK);
+    VexoNode *out[2] = {};
+    struct Case {
+        const char *what;
+        uint32_t key;
+        HRESULT want;
+        uint32_t next;  // switch code delivered next
+    };
+    const Case cases[] = {
+        {"found in the first chunk", 8, S_OK, 8},
+        {"missing, in the first chunk", 7, S_FALSE, 8},
+        {"found in the second chunk", 30, S_OK, 30},
+        {"first entry of the second chunk", 26, S_OK, 26},
+        {"missing between chunks", 25, S_FALSE, 26},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+        EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
+        ASSERT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_OK);
+        EXPECT_EQ(codeOf(out[0]), row.next);
+        EXPECT_EQ(codeOf(out[1]), row.next + 2);
+    }
+
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    const uint32_t beyond = 99;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_FALSE) << "placed at the end";
+
+    // The search goes on from the current chunk: an entry of an earlier chunk is not found.
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
+    const uint32_t early = 4;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
+    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
+    EXPECT_EQ(codeOf(out[0]), 26u);
+
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE) << "and stays exhausted";
+}
+
+TEST(Enumerator, FindNextSearchesGroupsByIdentifier)
+{
+    Model m;
+    DatabaseCollections *c = m.collections();
+    for (int i = 0; i < 40; ++i)
+        m.insert(c->signals, m.make<Signal>(numbered(u"S", 100 + i).c_str()));
+    Enum e;
+    ASSERT_EQ(Vexo_enumSignals(m.db, &e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
+    EXPECT_EQ(idsOf(drain(e.handle)).front(), u"S117");
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S1175", byIdentifier), S_FALSE);
+    EXPECT_EQ(idsOf(drain(e.handle)).front(), u"S118");
+}
+
+TEST(Enumerator, FindNextIsRefusedOnRecordLists)
+{
+    Model m;
+    auto *part = m.make<MultiplexedPart>();
+    m.addSegment(part, 0);
+    auto *range = m.make<LinearComputation>();
+    m.addRange(range, 0, 1);
+    Enum e;
+    const uint32_t key = 0;
+    ASSERT_EQ(Vexo_enumSegments(handle(part), &e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &key, bySwitchCode), E_INVALIDARG);
+    ASSERT_EQ(Vexo_enumRanges(handle(range), &e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &key, bySwitchCode), E_INVALIDARG);
+    VexoNode *out = nullptr;
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK) << "the refused search moved nothing";
+}
+
+TEST(Enumerator, WalkHelpersVisitInOrderAndStopEarly)
+{
+    Model m;
+    auto *frame = m.make<Frame>(u"F");
+    auto *part = m.make<MultiplexedPart>();
+    std::vector<void *> added;
+    for (int i = 0; i < 30; ++i) {
+        added.push_back(m.make<PDUInstance>());
+        m.add(frame->PDUInstances, added.back());
+    }
+    std::vector<void *> seen;
+    forEachNode(frame->PDUInstances, [&](void *entry) {
+        seen.push_back(entry);
+        return true;
+    });
+    EXPECT_EQ(seen, added);
+    seen.clear();
+    forEachNode(frame->PDUInstances, [&](void *entry) {
+        seen.push_back(entry);
+        return seen.size() < 14;
+    });
+    EXPECT_EQ(seen, std::vector<void *>(added.begin(), added.begin() + 14));
+
+    std::vector<uint32_t> positions;
+    for (uint32_t i = 0; i < 5; ++i)
+        m.addSegment(part, i * 3);
+    forEachRecord<Segment>(part->segments, [&](Segment *segment) {
+        positions.push_back(segment->bitpos);
+        return true;
+    });
+    EXPECT_EQ(positions, (std::vector<uint32_t>{0, 3, 6, 9, 12}));
+    forEachNode(m.make<Frame>()->PDUInstances, [](void *) {
+        ADD_FAILURE() << "an empty list has nothing to visit";
+        return true;
+    });
+}
+
+namespace {
+
+using EnumFn = HRESULT (*)(VexoNode *, VexoEnumerator **);
+
+// Every entry of a list, fetched in batches of the given size; checks the count too.
+std::vector<VexoNode *> listOf(EnumFn fn, VexoNode *owner, uint32_t batch)
+{
+    VexoEnumerator *e = nullptr;
+    EXPECT_EQ(fn(owner, &e), S_OK);
+    if (e == nullptr)
+        return {};
+    const std::vector<VexoNode *> out = drain(e, batch);
+    uint32_t count = 0;
+    EXPECT_EQ(Vexo_enumeratorGetCount(e, &count), S_OK);
+    EXPECT_EQ(count, out.size());
+    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
+    return out;
+}
+
+// Identified nodes sorted by ordinal identifier order: what an identifier-ordered group lists.
+std::vector<VexoNode *> byId(std::map<std::u16string, VexoNode *> nodes)
+{
+    std::vector<VexoNode *> out;
+    for (const auto &entry : nodes)  // std::u16string orders by code unit, as groups do
+        out.push_back(entry.second);
+    return out;
+}
+
+}  // namespace
+
+// A model built through the public creation and add functions only, with every list long
+// enough to span several chunks; each enumeration must give back exactly what was added,
+// in the documented order, whatever the batch size.
+TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
+{
+    constexpr int kN = 30;  // more than two 13-entry chunks
+    std::mt19937 rng(2024);
+    auto shuffled = [&rng](int n) {
+        std::vector<int> order(n);
+        for (int i = 0; i < n; ++i)
+            order[i] = i + 1;
+        std::shuffle(order.begin(), order.end(), rng);
+        return order;
+    };
+    Model m;
+    VexoNode *const db = m.db;
+    std::map<std::u16string, VexoNode *> identified, clusters, ecus, pdus, frames, signals, codings, views;
+    auto keep = [&identified](std::map<std::u16string, VexoNode *> &group, const std::u16string &id, VexoNode *node) {
+        group[id] = node;
+        identified[id] = node;
+    };
+    identified[u"DB"] = db;
+    DatabaseCollections *c = m.collections();
+    for (ElementGroup *group : {c->clusters, c->ECUs, c->PDUs, c->frames, c->signals, c->codings, c->views})
+        identified[group->eid] = handle(group);
+
+    // Default groups, created in shuffled identifier order.
+    for (int i : shuffled(kN)) {
+        VexoNode *node = nullptr;
+        const std::u16string cl = numbered(u"Cl", i), ecu = numbered(u"Ecu", i), fr = numbered(u"Fr", i),
+                             sg = numbered(u"Sg", i), cg = numbered(u"Cg", i), pdu = numbered(u"Pdu", i),
+                             view = numbered(u"View", i);
+        ASSERT_EQ(Vexo_createCluster(db, cl.c_str(), Q3_CLUSTERTYPE_CAN, &node), S_OK);
+        keep(clusters, cl, node);
+        ASSERT_EQ(Vexo_createECU(db, ecu.c_str(), &node), S_OK);
+        keep(ecus, ecu, node);
+        ASSERT_EQ(Vexo_createFrame(db, fr.c_str(), 8, &node), S_OK);
+        keep(frames, fr, node);
+        ASSERT_EQ(Vexo_createCoding(db, cg.c_str(), 8, Q3_ENCODING_DIRECT, nullptr, &node), S_OK);
+        keep(codings, cg, node);
+        ASSERT_EQ(Vexo_createSignal(db, sg.c_str(), 0, 0, 0, 255, node, &node), S_OK);
+        keep(signals, sg, node);
+        if (i % 2 == 0)
+            ASSERT_EQ(Vexo_createSignalPDU(db, pdu.c_str(), 64, nullptr, &node), S_OK);
+        else
+            ASSERT_EQ(Vexo_createMultiplexedPDU(db, pdu.c_str(), 64, 0, 0, 8, 0, nullptr, &node), S_OK);
+        keep(pdus, pdu, node);
+        ASSERT_EQ(Vexo_createElementGroup(db, view.c_str(), nullptr, nullptr, &node), S_OK);
+        keep(views, view, node);
+        ASSERT_EQ(Vexo_addViews(db, 1, &node), S_OK);
+    }
+
+    // Relation lists, each filled in a known order.
+    VexoNode *cluster = clusters.begin()->second, *channel = nullptr, *frame = frames.begin()->second;
+    VexoNode *signalPdu = pdus[u"Pdu2"], *muxPdu = pdus[u"Pdu1"], *signal = signals.begin()->second;
+    VexoNode *coding = codings.begin()->second;
+    std::vector<VexoNode *> channels, frameTriggerings, pduTriggerings, frameInstances, channelInstances,
+        signalInstances, toPhysical, toInternal, parts, timings;
+    for (int i = 0; i < kN; ++i) {
+        VexoNode *node = nullptr;
+        ASSERT_EQ(Vexo_createChannel(db, numbered(u"Ch", i).c_str(), cluster, &node), S_OK);
+        channels.push_back(node);
+    }
+    channel = channels.front();
+    for (int i = 0; i < kN; ++i) {
+        VexoNode *node = nullptr;
+        const std::u16string id = numbered(u"Ft", i);
+        switch (i % 3) {
+        case 0:
+            ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db, id.c_str(), 0x100 + i, 0, frame, nullptr, channel, &node),
+                      S_OK);
+            break;
+        case 1:
+            ASSERT_EQ(Vexo_createMaskedIdentifierTriggering(db, id.c_str(), 0x7FF, i, 0, frame, nullptr, channel,
+                                                            &node),
+                      S_OK);
+            break;
+        default:
+            ASSERT_EQ(Vexo_createAbsolutelyScheduledTriggering(db, id.c_str(), i, 0, 1, 0, frame, nullptr, channel,
+                                                               &node),
+                      S_OK);
+        }
+        frameTriggerings.push_back(node);
+        ASSERT_EQ(Vexo_createPDUTriggering(db, numbered(u"Pt", i).c_str(), signalPdu, channel, &node), S_OK);
+        pduTriggerings.push_back(node);
+        ASSERT_EQ(Vexo_createPDUInstance(db, numbered(u"Pi", i).c_str(), 0, 8 * i, 0, signalPdu, frame, &node), S_OK);
+        frameInstances.push_back(node);
+        ASSERT_EQ(Vexo_createPDUInstance(db, numbered(u"Cpi", i).c_str(), 0, 0, 0, nullptr, nullptr, &node), S_OK);
+        channelInstances.push_back(node);
+        ASSERT_EQ(Vexo_createSignalInstance(db, numbered(u"Si", i).c_str(), 0, i, 0, signal, signalPdu, &node), S_OK);
+        signalInstances.push_back(node);
+        ASSERT_EQ(i % 2 == 0 ? Vexo_createLinearComputation(db, nullptr, 1, i, &node)
+                             : Vexo_createMappedValueComputation(db, nullptr, i, &node),
+                  S_OK);
+        toPhysical.push_back(node);
+        ASSERT_EQ(Vexo_createIdentityComputation(db, nullptr, &node), S_OK);
+        toInternal.push_back(node);
+        ASSERT_EQ(Vexo_createCyclicTiming(db, 10 * i, frameTriggerings.front(), &node), S_OK);
+        timings.push_back(node);
+    }
+    ASSERT_EQ(Vexo_addPDUInstances(channel, kN, channelInstances.data()), S_OK);
+    std::vector<VexoNode *> signalListing = signalInstances;  // relation lists keep duplicates
+    ASSERT_EQ(Vexo_addSignalInstances(signal, 1, &signalInstances[3]), S_OK);
+    signalListing.push_back(signalInstances[3]);
+    ASSERT_EQ(Vexo_addInternalToPhysicalComputations(coding, kN, toPhysical.data()), S_OK);
+    ASSERT_EQ(Vexo_addPhysicalToInternalComputations(coding, kN, toInternal.data()), S_OK);
+    std::map<uint32_t, VexoNode *> partsByCode;
+    for (int code : shuffled(kN)) {
+        VexoNode *node = nullptr;
+        ASSERT_EQ(Vexo_createMultiplexedPart(db, nullptr, 3 * code, muxPdu, &node), S_OK);
+        ASSERT_EQ(Vexo_addDynamicParts(muxPdu, 1, &node), S_OK);
+        partsByCode[3 * code] = node;
+    }
+    for (const auto &entry : partsByCode)
+        parts.push_back(entry.second);
+    VexoNode *part = parts.front();
+    VexoNode *ranged = toPhysical.front();
+    for (int i = 0; i < kN; ++i) {
+        ASSERT_EQ(Vexo_addSegment(part, i % 2, 2 * i, 1), S_OK);
+        ASSERT_EQ(Vexo_addRange(ranged, i, i + 0.5, 0x3), S_OK);
+    }
+    for (const auto &entry : identified)
+        ASSERT_NE(entry.second, nullptr);
+    for (int i = 0; i < kN; ++i) {  // everything named above is identified too
+        identified[numbered(u"Ch", i)] = channels[i];
+        identified[numbered(u"Ft", i)] = frameTriggerings[i];
+        identified[numbered(u"Pt", i)] = pduTriggerings[i];
+        identified[numbered(u"Pi", i)] = frameInstances[i];
+        identified[numbered(u"Cpi", i)] = channelInstances[i];
+        identified[numbered(u"Si", i)] = signalInstances[i];
+    }
+
+    struct Case {
+        const char *what;
+        EnumFn fn;
+        VexoNode *owner;
+        std::vector<VexoNode *> want;
+    };
+    const Case cases[] = {
+        {"identified elements", Vexo_enumIdentElements, db, byId(identified)},
+        {"clusters", Vexo_enumClusters, db, byId(clusters)},
+        {"ECUs", Vexo_enumECUs, db, byId(ecus)},
+        {"PDUs", Vexo_enumPDUs, db, byId(pdus)},
+        {"frames", Vexo_enumFrames, db, byId(frames)},
+        {"signals", Vexo_enumSignals, db, byId(signals)},
+        {"codings", Vexo_enumCodings, db, byId(codings)},
+        {"views, through the collections node", Vexo_enumViews, handle(c), byId(views)},
+        {"cluster's channels", Vexo_enumChildren, cluster, channels},
+        {"triggering's timings", Vexo_enumChildren, frameTriggerings.front(), timings},
+        {"channel's frame triggerings", Vexo_enumFrameTriggerings, channel, frameTriggerings},
+        {"frame's frame triggerings", Vexo_enumFrameTriggerings, frame, frameTriggerings},
+        {"channel's PDU triggerings", Vexo_enumPDUTriggerings, channel, pduTriggerings},
+        {"PDU's triggerings", Vexo_enumPDUTriggerings, signalPdu, pduTriggerings},
+        {"frame's PDU instances", Vexo_enumPDUInstances, frame, frameInstances},
+        {"channel's PDU instances", Vexo_enumPDUInstances, channel, channelInstances},
+        {"PDU's parents", Vexo_enumParents, signalPdu, frameInstances},
+        {"signal PDU's signal instances", Vexo_enumSignalInstances, signalPdu, signalInstances},
+        {"signal's signal instances", Vexo_enumSignalInstances, signal, signalListing},
+        {"internal to physical", Vexo_enumInternalToPhysicalComputations, coding, toPhysical},
+        {"physical to internal", Vexo_enumPhysicalToInternalComputations, coding, toInternal},
+        {"dynamic parts by switch code", Vexo_enumDynamicParts, muxPdu, parts},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        ASSERT_GT(row.want.size(), 13u);
+        for (uint32_t batch : {1u, 5u, 64u}) {
+            SCOPED_TRACE(batch);
+            EXPECT_EQ(listOf(row.fn, row.owner, batch), row.want);
+        }
+    }
+
+    for (uint32_t batch : {1u, 4u, 64u}) {
+        SCOPED_TRACE(batch);
+        const std::vector<VexoNode *> segments = listOf(Vexo_enumSegments, part, batch);
+        ASSERT_EQ(segments.size(), size_t(kN));
+        const std::vector<VexoNode *> ranges = listOf(Vexo_enumRanges, ranged, batch);
+        ASSERT_EQ(ranges.size(), size_t(kN));
+        for (int i = 0; i < kN; ++i) {
+            SCOPED_TRACE(i);
+            uint32_t bitpos = 0, byteOrder = 9;
+            double lower = -1;
+            EXPECT_EQ(Vexo_getBitPosition(segments[i], &bitpos), S_OK);
+            EXPECT_EQ(bitpos, uint32_t(2 * i));
+            EXPECT_EQ(Vexo_getByteOrder(segments[i], &byteOrder), S_OK);
+            EXPECT_EQ(byteOrder, uint32_t(i % 2));
+            EXPECT_EQ(Vexo_getLowerLimit(ranges[i], &lower), S_OK);
+            EXPECT_EQ(lower, double(i));
+            EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
+        }
+    }
+}

@@ -1,0 +1,395 @@
+#include "filter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "enumerator.h"
+#include "vexo/enumerate.h"
+
+using namespace vexo::core;
+using namespace vexo::model;
+
+namespace {
+
+VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
+
+struct Db {
+    VexoNode *db = nullptr;
+    Db() { EXPECT_EQ(Vexo_create(u"DB", &db), S_OK); }
+    ~Db() { Vexo_destroy(db); }
+    Db(const Db &) = delete;
+    Db &operator=(const Db &) = delete;
+    template <class T>
+    T *make(const std::u16string &id)
+    {
+        T *node = allocateNode<T>(databaseAs(db));
+        EXPECT_EQ(setElementId(databaseAs(db), node, id.c_str()), S_OK);
+        return node;
+    }
+};
+
+// Filters of a test, destroyed at its end.
+struct Filters {
+    std::vector<VexoFilter *> all;
+    ~Filters()
+    {
+        for (VexoFilter *filter : all)
+            EXPECT_EQ(Vexo_destroyFilter(filter), S_OK);
+    }
+    VexoFilter *keep(VexoFilter *filter)
+    {
+        EXPECT_NE(filter, nullptr);
+        all.push_back(filter);
+        return filter;
+    }
+    VexoFilter *ids(VexoNode *db, const std::u16string &list, uint32_t mode = 0)
+    {
+        VexoFilter *filter = nullptr;
+        EXPECT_EQ(Vexo_createIdListFilterW(db, mode, list.c_str(), &filter), S_OK);
+        return keep(filter);
+    }
+    VexoFilter *combination(uint32_t mode = 0)
+    {
+        VexoFilter *filter = nullptr;
+        EXPECT_EQ(Vexo_createCombinationFilter(mode, &filter), S_OK);
+        return keep(filter);
+    }
+};
+
+// An identifier list: each identifier followed by a zero unit, the list by another.
+std::u16string idList(std::initializer_list<std::u16string> ids)
+{
+    std::u16string out;
+    for (const std::u16string &id : ids) {
+        out += id;
+        out += u'\0';
+    }
+    return out;  // c_str() adds the final zero
+}
+
+std::string idListA(std::initializer_list<std::string> ids)
+{
+    std::string out;
+    for (const std::string &id : ids) {
+        out += id;
+        out += '\0';
+    }
+    return out;
+}
+
+std::u16string numbered(const char16_t *prefix, int i)
+{
+    std::u16string text(prefix);
+    for (char c : std::to_string(i))
+        text += static_cast<char16_t>(c);
+    return text;
+}
+
+std::vector<void *> listedNodes(const VexoFilter *filter)
+{
+    std::vector<void *> out;
+    forEachNode(filterAs(filter)->list, [&](void *entry) {
+        out.push_back(entry);
+        return true;
+    });
+    return out;
+}
+
+HRESULT ask(const VexoFilter *filter, const void *node) { return Vexo_filterNode(filter, handle(node)); }
+
+}  // namespace
+
+TEST(Filter, IdListSelectsExactlyTheNamedElements)
+{
+    Db m;
+    auto *f1 = m.make<Frame>(u"F1");
+    auto *f3 = m.make<Frame>(u"F3");
+    auto *signal = m.make<Signal>(u"Drehzahl\u00FC");
+    auto *unnamed = allocateNode<Frame>(databaseAs(m.db));
+    Filters filters;
+
+    VexoFilter *fromA = nullptr;
+    const std::string a = idListA({"F1", "F2", "Drehzahl\xC3\xBC"});
+    ASSERT_EQ(Vexo_createIdListFilterA(m.db, 0, a.c_str(), &fromA), S_OK);
+    filters.keep(fromA);
+    struct Case {
+        const char *what;
+        VexoFilter *filter;
+    };
+    const Case cases[] = {
+        {"UTF-16 list", filters.ids(m.db, idList({u"F1", u"F2", u"Drehzahl\u00FC"}))},
+        {"UTF-8 list", fromA},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ask(row.filter, f1), S_OK);
+        EXPECT_EQ(ask(row.filter, signal), S_OK);
+        EXPECT_EQ(ask(row.filter, f3), S_FALSE);
+        EXPECT_EQ(ask(row.filter, unnamed), S_FALSE);
+        EXPECT_EQ(ask(row.filter, m.db), S_FALSE);
+        EXPECT_EQ(listedNodes(row.filter).size(), 2u) << "F2 names nothing and is skipped";
+    }
+}
+
+TEST(Filter, IdListHoldsEachNodeOnceInAddressOrder)
+{
+    Db m;
+    std::vector<Frame *> frames;
+    for (int i = 0; i < 400; ++i)  // three chunks of 141
+        frames.push_back(m.make<Frame>(numbered(u"F", i)));
+    std::vector<int> order(frames.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<int>(i);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    std::u16string list;
+    for (int i : order) {
+        if (i % 4 == 0)
+            continue;  // every fourth frame stays unselected
+        for (int repeat = 0; repeat < (i % 3 == 0 ? 2 : 1); ++repeat)
+            list += numbered(u"F", i) + u'\0';
+    }
+    Filters filters;
+    VexoFilter *filter = filters.ids(m.db, list);
+
+    const std::vector<void *> listed = listedNodes(filter);
+    EXPECT_EQ(listed.size(), 300u) << "duplicates are listed once";
+    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(), std::less<void *>()));
+    EXPECT_EQ(std::adjacent_find(listed.begin(), listed.end()), listed.end());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ask(filter, frames[i]), i % 4 == 0 ? S_FALSE : S_OK);
+    }
+    EXPECT_EQ(kFilterLayout.capacity, 141u);
+}
+
+TEST(Filter, IdListWithoutDatabaseOrIdentifiersIsEmpty)
+{
+    Db m;
+    auto *frame = m.make<Frame>(u"F1");
+    const std::u16string list = idList({u"F1"});
+    struct Case {
+        const char *what;
+        VexoNode *db;
+        const VexoChar *ids;
+    };
+    const Case cases[] = {
+        {"null database", nullptr, list.c_str()},
+        {"a frame as database", handle(frame), list.c_str()},
+        {"null list", m.db, nullptr},
+        {"empty list", m.db, u""},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        VexoFilter *filter = nullptr;
+        ASSERT_EQ(Vexo_createIdListFilterW(row.db, 0, row.ids, &filter), S_OK);
+        EXPECT_EQ(ask(filter, frame), S_FALSE);
+        EXPECT_EQ(Vexo_destroyFilter(filter), S_OK);
+    }
+    EXPECT_EQ(Vexo_createIdListFilterW(m.db, 0, list.c_str(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createIdListFilterA(m.db, 0, "F1\0", nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createCombinationFilter(0, nullptr), E_INVALIDARG);
+}
+
+TEST(Filter, ModeOneInTheLowByteInverts)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    auto *y = m.make<Frame>(u"Y");
+    Filters filters;
+    struct Case {
+        const char *what;
+        uint32_t mode;
+        HRESULT forX, forY;
+    };
+    const Case cases[] = {
+        {"mode 0", 0, S_OK, S_FALSE},
+        {"mode 1", 1, S_FALSE, S_OK},
+        {"mode 0x101", 0x101, S_FALSE, S_OK},
+        {"mode 2", 2, S_OK, S_FALSE},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        VexoFilter *filter = filters.ids(m.db, idList({u"X"}), row.mode);
+        EXPECT_EQ(ask(filter, x), row.forX);
+        EXPECT_EQ(ask(filter, y), row.forY);
+    }
+    VexoFilter *none = filters.combination(VEXO_FILTER_INVERT);
+    EXPECT_EQ(ask(none, x), S_OK) << "an inverted combination without members selects everything";
+}
+
+TEST(Filter, CombinationSelectsWhatAnyMemberSelects)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    auto *y = m.make<Signal>(u"Y");
+    auto *z = m.make<Frame>(u"Z");
+    Filters filters;
+    VexoFilter *a = filters.ids(m.db, idList({u"X"}));
+    VexoFilter *b = filters.ids(m.db, idList({u"Y"}));
+    VexoFilter *notZ = filters.ids(m.db, idList({u"Z"}), VEXO_FILTER_INVERT);
+    VexoFilter *empty = filters.combination();
+    VexoFilter *ab = filters.combination();
+    VexoFilter *const both[] = {a, b};
+    ASSERT_EQ(Vexo_appendFilter(ab, 2, both), S_OK);
+    VexoFilter *nested = filters.combination();
+    VexoFilter *const inner[] = {empty, ab};
+    ASSERT_EQ(Vexo_appendFilter(nested, 2, inner), S_OK);
+    VexoFilter *invertedAb = filters.combination(VEXO_FILTER_INVERT);
+    ASSERT_EQ(Vexo_appendFilter(invertedAb, 1, &ab), S_OK);
+    VexoFilter *withNotZ = filters.combination();
+    VexoFilter *const members[] = {a, notZ};
+    ASSERT_EQ(Vexo_appendFilter(withNotZ, 2, members), S_OK);
+
+    struct Case {
+        const char *what;
+        VexoFilter *filter;
+        HRESULT forX, forY, forZ;
+    };
+    const Case cases[] = {
+        {"no members", empty, S_FALSE, S_FALSE, S_FALSE},
+        {"A or B", ab, S_OK, S_OK, S_FALSE},
+        {"nested", nested, S_OK, S_OK, S_FALSE},
+        {"inverted A or B", invertedAb, S_FALSE, S_FALSE, S_OK},
+        {"A or not Z", withNotZ, S_OK, S_OK, S_FALSE},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ask(row.filter, x), row.forX);
+        EXPECT_EQ(ask(row.filter, y), row.forY);
+        EXPECT_EQ(ask(row.filter, z), row.forZ);
+    }
+}
+
+TEST(Filter, NestingDeeperThanTheInlineStackStillAnswers)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    auto *y = m.make<Frame>(u"Y");
+    Filters filters;
+    VexoFilter *inner = filters.ids(m.db, idList({u"X"}));
+    for (int level = 0; level < 40; ++level) {
+        VexoFilter *outer = filters.combination(level == 20 ? VEXO_FILTER_INVERT : 0);
+        VexoFilter *const members[] = {filters.combination(), inner};  // an empty sibling first
+        ASSERT_EQ(Vexo_appendFilter(outer, 2, members), S_OK);
+        inner = outer;
+    }
+    EXPECT_EQ(ask(inner, x), S_FALSE) << "one inverted level on the way";
+    EXPECT_EQ(ask(inner, y), S_OK);
+}
+
+TEST(Filter, AppendFilterChecksItsArguments)
+{
+    Db m;
+    auto *frame = m.make<Frame>(u"X");
+    Filters filters;
+    VexoFilter *idList1 = filters.ids(m.db, idList({u"X"}));
+    VexoFilter *target = filters.combination();
+    VexoFilter *const one[] = {idList1};
+    EXPECT_EQ(Vexo_appendFilter(target, 0, one), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(nullptr, 1, one), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(target, 1, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(idList1, 1, one), E_INVALIDARG) << "an identifier-list filter takes no members";
+    EXPECT_EQ(Vexo_appendFilter(reinterpret_cast<VexoFilter *>(frame), 1, one), E_INVALIDARG);
+
+    VexoFilter *const junk[] = {nullptr, reinterpret_cast<VexoFilter *>(frame)};
+    EXPECT_EQ(Vexo_appendFilter(target, 2, junk), S_OK);
+    EXPECT_TRUE(listedNodes(target).empty());
+    EXPECT_EQ(ask(target, frame), S_FALSE);
+
+    VexoFilter *const twice[] = {idList1, nullptr, idList1};
+    EXPECT_EQ(Vexo_appendFilter(target, 3, twice), S_OK);
+    EXPECT_EQ(listedNodes(target), (std::vector<void *>{idList1, idList1})) << "duplicates allowed, in order";
+}
+
+TEST(Filter, AppendingACycleIsRefusedWhole)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    Filters filters;
+    VexoFilter *leaf = filters.ids(m.db, idList({u"X"}));
+    VexoFilter *a = filters.combination();
+    VexoFilter *b = filters.combination();
+    VexoFilter *c = filters.combination();
+    ASSERT_EQ(Vexo_appendFilter(a, 1, &b), S_OK);
+    ASSERT_EQ(Vexo_appendFilter(b, 1, &c), S_OK);
+
+    struct Case {
+        const char *what;
+        VexoFilter *target;
+        std::vector<VexoFilter *> entries;
+    };
+    const Case cases[] = {
+        {"itself", a, {a}},
+        {"direct member back", b, {a}},
+        {"through two levels", c, {a}},
+        {"cycle after a good entry", c, {leaf, b}},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        const std::vector<void *> before = listedNodes(row.target);
+        EXPECT_EQ(Vexo_appendFilter(row.target, static_cast<uint32_t>(row.entries.size()), row.entries.data()),
+                  E_INVALIDARG);
+        EXPECT_EQ(listedNodes(row.target), before) << "nothing appended";
+    }
+
+    // Shared members without a cycle are fine: a -> b -> c and a -> c.
+    ASSERT_EQ(Vexo_appendFilter(a, 1, &c), S_OK);
+    ASSERT_EQ(Vexo_appendFilter(c, 1, &leaf), S_OK);
+    EXPECT_EQ(ask(a, x), S_OK);
+}
+
+TEST(Filter, RefusesForeignObjects)
+{
+    Db m;
+    auto *frame = m.make<Frame>(u"X");
+    Filters filters;
+    VexoFilter *filter = filters.ids(m.db, idList({u"X"}));
+    VexoFilter *notAFilter = reinterpret_cast<VexoFilter *>(frame);
+    EXPECT_EQ(Vexo_destroyFilter(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyFilter(notAFilter), E_INVALIDARG);
+    EXPECT_EQ(firstWord(frame), Frame::kCode);
+    EXPECT_EQ(Vexo_filterNode(nullptr, handle(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_filterNode(notAFilter, handle(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_filterNode(filter, nullptr), E_INVALIDARG);
+}
+
+TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
+{
+    Db m;
+    std::u16string list;
+    std::vector<Frame *> frames;
+    for (int i = 0; i < 300; ++i) {
+        frames.push_back(m.make<Frame>(numbered(u"F", i)));
+        list += numbered(u"F", i) + u'\0';
+    }
+    bool succeeded = false;
+    for (uint32_t n = 1; n < 20 && !succeeded; ++n) {
+        SCOPED_TRACE(n);
+        VexoFilter *filter = reinterpret_cast<VexoFilter *>(&n);
+        failTrackingAllocationAfter(n);
+        const HRESULT hr = Vexo_createIdListFilterW(m.db, 0, list.c_str(), &filter);
+        failTrackingAllocationAfter(0);
+        if (hr == S_OK) {
+            succeeded = true;
+            EXPECT_EQ(listedNodes(filter).size(), frames.size());
+            EXPECT_EQ(Vexo_destroyFilter(filter), S_OK);
+        } else {
+            EXPECT_EQ(hr, E_OUTOFMEMORY);
+            EXPECT_EQ(filter, reinterpret_cast<VexoFilter *>(&n)) << "out pointer untouched";
+        }
+    }
+    EXPECT_TRUE(succeeded);
+
+    Filters filters;
+    VexoFilter *target = filters.combination();
+    VexoFilter *member = filters.combination();
+    failTrackingAllocationAfter(1);
+    EXPECT_EQ(Vexo_appendFilter(target, 1, &member), E_OUTOFMEMORY);
+    failTrackingAllocationAfter(0);
+    EXPECT_TRUE(listedNodes(target).empty());
+}
