@@ -1,0 +1,478 @@
+#include "value_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "node_classes.h"
+#include "test_text.h"
+#include "vexo/constants.h"
+#include "vexo/convert.h"
+#include "vexo/core.h"
+#include "vexo/model.h"
+
+using namespace vexo::core;
+using vexo::decode::isInRange;
+
+namespace {
+
+constexpr uint32_t kSigned = Q3_ENCODING_SIGNED;
+constexpr uint32_t kClosed = Q3_FLAG_LOWERLIMIT_CLOSED | Q3_FLAG_UPPERLIMIT_CLOSED;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr uint64_t kTwo53 = uint64_t(1) << 53;
+
+SignalValue dbl(double v) { return {Q3_VALUETYPE_DOUBLE, 0, {v}, nullptr, nullptr}; }
+SignalValue u64(uint64_t v) { SignalValue s{Q3_VALUETYPE_UINT64, 0, {}, nullptr, nullptr}; s.value.u64 = v; return s; }
+SignalValue i64(int64_t v) { SignalValue s{Q3_VALUETYPE_INT64, 0, {}, nullptr, nullptr}; s.value.i64 = v; return s; }
+
+uint64_t bitsOf(double v) { uint64_t b; std::memcpy(&b, &v, sizeof b); return b; }
+uint32_t bitsOf(float v) { uint32_t b; std::memcpy(&b, &v, sizeof b); return b; }
+
+// Same type and same bits (so -0.0 differs from 0.0 and NaN equals itself).
+void expectValue(const SignalValue &got, const SignalValue &want)
+{
+    EXPECT_EQ(got.valueType, want.valueType);
+    EXPECT_EQ(got.value.u64, want.value.u64) << "double " << got.value.f64 << " want " << want.value.f64;
+}
+
+// Builds signals, codings and computations through the model's public functions.
+struct Model {
+    VexoNode *handle = nullptr;
+    Model() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
+    ~Model() { Vexo_destroy(handle); }
+
+    VexoNode *coding(uint32_t bitlen, uint32_t encoding)
+    {
+        VexoNode *c = nullptr;
+        EXPECT_EQ(Vexo_createCoding(handle, nullptr, bitlen, encoding, nullptr, &c), S_OK);
+        return c;
+    }
+    VexoNode *signal(VexoNode *coding, double min = 0, double max = 0, uint32_t flags = 0)
+    {
+        VexoNode *s = nullptr;
+        EXPECT_EQ(Vexo_createSignal(handle, nullptr, flags, 0, min, max, coding, &s), S_OK);
+        return s;
+    }
+    // A computation made by create(handle, nullptr, ..., &out), appended to a coding's
+    // internal-to-physical computations when one is given.
+    template <class Create, class... Args>
+    VexoNode *computation(VexoNode *coding, Create create, Args... args)
+    {
+        VexoNode *c = nullptr;
+        EXPECT_EQ(create(handle, nullptr, args..., &c), S_OK);
+        if (coding != nullptr) {
+            EXPECT_EQ(Vexo_addInternalToPhysicalComputations(coding, 1, &c), S_OK);
+        }
+        return c;
+    }
+    void range(VexoNode *c, double lower, double upper, uint32_t flags = kClosed)
+    {
+        EXPECT_EQ(Vexo_addRange(c, lower, upper, flags), S_OK);
+    }
+    VexoStringSlot *slot(const VexoChar *text)
+    {
+        VexoStringSlot *s = nullptr;
+        EXPECT_EQ(Vexo_stringCreateSlot(handle, 0x0409, text, &s), S_OK);
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST(ValueConversion, DecodesEveryEncoding)
+{
+    struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; SignalValue want; };
+    const Case cases[] = {
+        {"direct, bits above the field dropped", 8, Q3_ENCODING_DIRECT, 0x1FF, u64(255)},
+        {"direct, length 0", 0, Q3_ENCODING_DIRECT, 0x1FF, u64(0)},
+        {"direct, length 64", 64, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
+        {"direct, length above 64", 70, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
+        {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, 0x185, i64(-5)},
+        {"sign-magnitude positive", 8, Q3_ENCODING_DIRECT | kSigned, 0x05, i64(5)},
+        {"sign-magnitude negative zero", 8, Q3_ENCODING_DIRECT | kSigned, 0x80, i64(0)},
+        {"sign-magnitude, length 1", 1, Q3_ENCODING_DIRECT | kSigned, 1, i64(0)},
+        {"sign-magnitude, length 64", 64, Q3_ENCODING_DIRECT | kSigned, ~0ull, i64(-INT64_MAX)},
+        {"one's complement negative zero", 8, Q3_ENCODING_1COMPL, 0xFF, i64(0)},
+        {"one's complement -1", 8, Q3_ENCODING_1COMPL, 0xFE, i64(-1)},
+        {"one's complement -127", 8, Q3_ENCODING_1COMPL, 0x80, i64(-127)},
+        {"one's complement positive, stray bits", 8, Q3_ENCODING_1COMPL, 0x37F, i64(127)},
+        {"one's complement, length 64", 64, Q3_ENCODING_1COMPL, ~1ull, i64(-1)},
+        {"one's complement, length 0", 0, Q3_ENCODING_1COMPL, 0x1234, i64(0x1234)},
+        {"two's complement -1", 12, Q3_ENCODING_2COMPL, 0xFFF, i64(-1)},
+        {"two's complement minimum", 12, Q3_ENCODING_2COMPL, 0x800, i64(-2048)},
+        {"two's complement maximum, stray bits", 12, Q3_ENCODING_2COMPL, 0xF7FF, i64(2047)},
+        {"two's complement, length 1, set", 1, Q3_ENCODING_2COMPL, 1, i64(-1)},
+        {"two's complement, length 1, clear", 1, Q3_ENCODING_2COMPL, 2, i64(0)},
+        {"two's complement, length 63, negative", 63, Q3_ENCODING_2COMPL, 1ull << 62, i64(-(int64_t(1) << 62))},
+        {"two's complement, length 63, bit 63 dropped", 63, Q3_ENCODING_2COMPL, (1ull << 63) | 1, i64(1)},
+        {"two's complement, length 64", 64, Q3_ENCODING_2COMPL, 1ull << 63, i64(INT64_MIN)},
+        {"IEEE single, high word ignored", 32, Q3_ENCODING_IEEE, 0xDEADBEEF00000000ull | bitsOf(1.5f), dbl(1.5)},
+        {"IEEE double", 64, Q3_ENCODING_IEEE, bitsOf(-2.25), dbl(-2.25)},
+        {"packed BCD", 16, Q3_ENCODING_PACKED_BCD, 0x1234, u64(1234)},
+        {"packed BCD, signed", 16, Q3_ENCODING_PACKED_BCD | kSigned, 0x8123, i64(-123)},
+        {"packed BCD, bad digit reads 0", 8, Q3_ENCODING_PACKED_BCD, 0x1A, u64(0)},
+        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
+        {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
+    };
+    Model m;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SignalValue got = dbl(0);
+        got.computation = m.handle;  // must be cleared
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got), S_FALSE);
+        expectValue(got, c.want);
+        EXPECT_EQ(got.computation, nullptr);
+    }
+}
+
+TEST(ValueConversion, RefusesWhatItCannotDecode)
+{
+    Model m;
+    struct Case { const char *what; uint32_t bitlen, encoding; };
+    for (const Case &c : {Case{"IEEE 16", 16, Q3_ENCODING_IEEE}, Case{"IEEE 0", 0, Q3_ENCODING_IEEE},
+                          Case{"IEEE 63", 63, Q3_ENCODING_IEEE}, Case{"ASCII", 64, Q3_ENCODING_ASCII},
+                          Case{"invalid", 8, Q3_ENCODING_INVALID}, Case{"unknown", 8, 99}}) {
+        SCOPED_TRACE(c.what);
+        SignalValue got = dbl(0);
+        got.computation = m.handle;
+        got.text = m.slot(u"stale");
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), 1, &got), E_UNEXPECTED);
+        EXPECT_EQ(got.computation, nullptr);
+        EXPECT_EQ(got.text, nullptr);
+    }
+
+    // Without a coding the internal value is the result.
+    // (the link to a unit can only be forged: creation and the link setter refuse it).
+    VexoNode *unit = nullptr;
+    ASSERT_EQ(Vexo_createUnitSpec(m.handle, nullptr, 0x0409, u"km/h", &unit), S_OK);
+    VexoNode *forged = m.signal(nullptr);
+    nodeAs<Signal>(forged)->reference = nodeAs<ObjectBase>(unit);
+    for (VexoNode *signal : {m.signal(nullptr), forged}) {
+        SignalValue got = dbl(0);
+        EXPECT_EQ(Vexo_internalToPhysical(signal, 0xABC, &got), S_OK);
+        expectValue(got, u64(0xABC));
+    }
+
+    const SignalValue before = dbl(7);
+    SignalValue got = before;
+    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT);
+    EXPECT_EQ(Vexo_internalToPhysical(nullptr, 1, &got), E_INVALIDARG);
+    EXPECT_EQ(Vexo_internalToPhysical(coding, 1, &got), E_INVALIDARG);
+    EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), 1, nullptr), E_INVALIDARG);
+    expectValue(got, before);
+}
+
+TEST(ValueConversion, AppliesMatchingComputationsInSequence)
+{
+    Model m;
+    // Linear on [0, 100]; then a text on [30, 40] of the linear result; then a mapped
+    // value on the raw range [300, 300] that only an unscaled value can reach.
+    VexoNode *coding = m.coding(16, Q3_ENCODING_DIRECT);
+    VexoNode *linear = m.computation(coding, Vexo_createLinearComputation, 0.5, 10.0);
+    m.range(linear, 0, 100);
+    VexoNode *text = m.computation(coding, Vexo_createMappedTextComputation, m.slot(u"comfort"));
+    m.range(text, 30, 40);
+    VexoNode *mapped = m.computation(coding, Vexo_createMappedValueComputation, -1.0);
+    m.range(mapped, 1000, 2000);
+    m.range(mapped, 300, 300);
+    m.computation(coding, Vexo_createIdentityComputation);  // no ranges: never applies
+    VexoNode *signal = m.signal(coding);
+
+    struct Case { uint64_t internal; HRESULT result; SignalValue want; VexoNode *by; bool hasText; };
+    const Case cases[] = {
+        {50, S_OK, dbl(35), text, true},      // both apply; the text sees 35
+        {10, S_OK, dbl(15), linear, false},   // 15 is outside the text's range
+        {200, S_FALSE, u64(200), nullptr, false},
+        {300, S_OK, dbl(-1), mapped, false},  // second range of the mapped value
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.internal);
+        SignalValue got = dbl(0);
+        EXPECT_EQ(Vexo_internalToPhysical(signal, c.internal, &got), c.result);
+        expectValue(got, c.want);
+        EXPECT_EQ(got.computation, c.by);
+        const VexoChar *shown = nullptr;
+        if (c.hasText) {
+            ASSERT_EQ(Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown), S_OK);
+        }
+        EXPECT_EQ(u16(shown), c.hasText ? u"comfort" : u"<null>");
+    }
+}
+
+TEST(ValueConversion, LinearComputationTakesIntegersBySignedness)
+{
+    Model m;
+    struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; double want; };
+    const Case cases[] = {
+        {"INT64 -1", 8, Q3_ENCODING_2COMPL, 0xFF, -2.0},
+        {"UINT64 all ones", 64, Q3_ENCODING_DIRECT, ~0ull, 2 * 18446744073709551615.0},
+        {"DOUBLE", 32, Q3_ENCODING_IEEE, bitsOf(0.25f), 0.5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *coding = m.coding(c.bitlen, c.encoding);
+        m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
+        SignalValue got = dbl(0);
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
+        expectValue(got, dbl(c.want));
+    }
+}
+
+TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
+{
+    const double two53 = 9007199254740993.0;  // rounds to 2^53
+    const double two63 = 9223372036854775808.0, two64 = 18446744073709551616.0;
+    struct Case { const char *what; SignalValue v; double lower, upper; uint32_t flags; bool in; };
+    const Case cases[] = {
+        {"open lower limit", dbl(0), 0, 10, 0, false},
+        {"open upper limit", dbl(10), 0, 10, 0, false},
+        {"closed lower limit", dbl(0), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, true},
+        {"closed lower, open upper", dbl(10), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, false},
+        {"closed upper limit", dbl(10), 0, 10, Q3_FLAG_UPPERLIMIT_CLOSED, true},
+        {"other flag bits ignored", dbl(0), 0, 10, 0xFFFFFFFC, false},
+        {"NaN in no range", dbl(kNaN), -kInf, kInf, kClosed, false},
+        {"NaN limit", dbl(5), kNaN, 10, kClosed, false},
+        {"2^53 + 1 above closed upper 2^53", u64(kTwo53 + 1), 0, two53, kClosed, false},
+        {"2^53 + 1 above open lower 2^53", u64(kTwo53 + 1), two53, 1e18, 0, true},
+        {"-(2^53 + 1) below closed lower -2^53", i64(-int64_t(kTwo53) - 1), -two53, 0, kClosed, false},
+        {"INT64 2^53 + 1 above open lower 2^53", i64(kTwo53 + 1), two53, 1e18, 0, true},
+        {"UINT64 max below open 2^64", u64(~0ull), 0, two64, 0, true},
+        {"INT64 max below open 2^63", i64(INT64_MAX), 0, two63, 0, true},
+        {"INT64 min on closed -2^63", i64(INT64_MIN), -two63, 0, kClosed, true},
+        {"INT64 min on open -2^63", i64(INT64_MIN), -two63, 0, 0, false},
+        {"UINT64 against fractional limits", u64(5), 4.5, 5.5, 0, true},
+        {"INT64 against fractional limits", i64(-5), -5.5, -4.5, 0, true},
+        {"INT64 beyond fractional lower", i64(-6), -5.5, 0, kClosed, false},
+        {"UINT64 above a negative lower", u64(0), -1, 1, 0, true},
+        {"UINT64 between infinities", u64(~0ull), -kInf, kInf, 0, true},
+        {"INT64 between infinities", i64(INT64_MIN), -kInf, kInf, 0, true},
+        {"unknown type", SignalValue{7, 0, {1.0}, nullptr, nullptr}, -kInf, kInf, kClosed, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(isInRange(c.v, c.lower, c.upper, c.flags), c.in);
+    }
+
+    // The same near 2^53 through a signal: a rounded comparison would call both equal.
+    Model m;
+    VexoNode *coding = m.coding(64, Q3_ENCODING_DIRECT);
+    m.range(m.computation(coding, Vexo_createIdentityComputation), 0, two53);
+    SignalValue got = dbl(0);
+    EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53 + 1, &got), S_FALSE);
+    EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53, &got), S_OK);
+}
+
+TEST(ValueConversion, ChecksValueAgainstSignalLimits)
+{
+    Model m;
+    VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID);
+    VexoNode *closed = m.signal(nullptr, 0, 100, kClosed);
+    VexoNode *huge = m.signal(nullptr, 0, 9007199254740993.0, kClosed);
+    VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
+    struct Case { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
+    const Case cases[] = {
+        {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE},
+        {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
+        {"inside", open, i64(50), Q3_VALUEINRANGE},
+        {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE},
+        {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
+        {"below", closed, i64(-1), Q3_VALUEBELOWRANGE},
+        {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
+        {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE},
+        {"2^53 + 1 above 2^53", huge, u64(kTwo53 + 1), Q3_VALUEABOVERANGE},
+        {"2^53 on 2^53", huge, i64(kTwo53), Q3_VALUEINRANGE},
+        {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
+        {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want);
+    }
+    const SignalValue v = dbl(1);
+    EXPECT_EQ(Vexo_checkValueInMinMax(m.coding(8, 1), &v), E_INVALIDARG);
+    EXPECT_EQ(Vexo_checkValueInMinMax(nullptr, &v), E_INVALIDARG);
+    EXPECT_EQ(Vexo_checkValueInMinMax(open, nullptr), E_INVALIDARG);
+}
+
+TEST(ValueConversion, FormatsValuesAsText)
+{
+    struct Case { const char *what; SignalValue v; uint32_t capacity; int32_t result; const char16_t *text; };
+    const Case cases[] = {
+        {"INT64", i64(-12), 4, 3, u"-12"},
+        {"INT64 minimum", i64(INT64_MIN), 32, 20, u"-9223372036854775808"},
+        {"UINT64 upper-case hex", u64(255), 8, 4, u"0xFF"},
+        {"UINT64 zero", u64(0), 8, 3, u"0x0"},
+        {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"},
+        {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
+        {"DOUBLE rounds half to even", dbl(0.0625), 8, 5, u"0.062"},
+        {"DOUBLE negative zero", dbl(-0.0), 8, 6, u"-0.000"},
+        {"no room for the terminator", i64(-12), 3, -1, u"-1"},
+        {"one unit", u64(255), 1, -1, u""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoChar buffer[40];
+        std::fill(std::begin(buffer), std::end(buffer), u'#');
+        EXPECT_EQ(Vexo_valueToString(&c.v, buffer, c.capacity), c.result);
+        EXPECT_EQ(u16(buffer), c.text);
+    }
+
+    // Doubles agree with the C library's "%.3f" (a C-locale program), extremes included.
+    std::mt19937_64 random(20240611);
+    std::uniform_real_distribution<double> exponent(-12, 300);
+    for (int i = 0; i < 200; ++i) {
+        const double v = (i % 2 ? -1 : 1) * std::pow(10.0, exponent(random));
+        SCOPED_TRACE(testing::Message() << "seed 20240611, case " << i);
+        char want[400];
+        const int length = std::snprintf(want, sizeof want, "%.3f", v);
+        VexoChar buffer[400];
+        const SignalValue value = dbl(v);
+        ASSERT_EQ(Vexo_valueToString(&value, buffer, 400), length);
+        EXPECT_EQ(ascii(buffer), want);
+    }
+
+    VexoChar untouched[2] = {u'#', 0};
+    const SignalValue bad{9, 0, {1.0}, nullptr, nullptr};
+    const SignalValue ok = i64(1);
+    EXPECT_EQ(Vexo_valueToString(&bad, untouched, 2), -1);
+    EXPECT_EQ(Vexo_valueToString(&ok, untouched, 0), -1);
+    EXPECT_EQ(Vexo_valueToString(nullptr, untouched, 2), -1);
+    EXPECT_EQ(u16(untouched), u"#");
+    EXPECT_EQ(Vexo_valueToString(&ok, nullptr, 2), -1);
+}
+
+TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
+{
+    enum Step { None, Identity, Linear, MappedValue, MappedText };
+    constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
+    struct Case { const char *what; uint32_t bitlen, encoding; Step step; SignalValue v; HRESULT result; uint64_t want; };
+    const Case cases[] = {
+        {"direct, truncated and masked", 4, Q3_ENCODING_DIRECT, None, dbl(17.9), S_OK, 1},
+        {"direct, negative integer masked", 8, Q3_ENCODING_DIRECT, None, i64(-1), S_OK, 0xFF},
+        {"direct, length 64 saturates", 64, Q3_ENCODING_DIRECT, None, dbl(1e30), S_OK, ~0ull},
+        {"direct, NaN", 64, Q3_ENCODING_DIRECT, None, dbl(kNaN), S_OK, 0},
+        {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, None, i64(-5), S_OK, 0x85},
+        {"sign-magnitude truncates toward zero", 8, Q3_ENCODING_DIRECT | kSigned, None, dbl(-5.7), S_OK, 0x85},
+        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, None, u64((1ull << 63) | 5), S_OK, 0x05},
+        {"one's complement -1", 8, Q3_ENCODING_1COMPL, None, i64(-1), S_OK, ~1ull},
+        {"one's complement, -0.9 is 0", 8, Q3_ENCODING_1COMPL, None, dbl(-0.9), S_OK, 0},
+        {"two's complement", 12, Q3_ENCODING_2COMPL, None, i64(-2048), S_OK, ~0x7FFull},
+        {"two's complement saturates", 64, Q3_ENCODING_2COMPL, None, dbl(-1e30), S_OK, 1ull << 63},
+        {"IEEE single keeps the high word", 32, Q3_ENCODING_IEEE, None, i64(-2), S_OK,
+         (kFill & 0xFFFFFFFF00000000ull) | bitsOf(-2.0f)},
+        {"IEEE double", 64, Q3_ENCODING_IEEE, None, dbl(-2.25), S_OK, bitsOf(-2.25)},
+        {"IEEE 16", 16, Q3_ENCODING_IEEE, None, dbl(1), E_UNEXPECTED, kFill},
+        {"packed BCD", 16, Q3_ENCODING_PACKED_BCD, None, u64(1234), S_OK, 0x1234},
+        {"packed BCD, too long keeps low digits", 8, Q3_ENCODING_PACKED_BCD, None, u64(123), S_OK, 0x23},
+        {"packed BCD, signed", 16, Q3_ENCODING_PACKED_BCD | kSigned, None, i64(-123), S_OK, 0x8123},
+        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, None, dbl(1234.9), S_OK, 0x01020304},
+        {"unpacked BCD, signed", 24, Q3_ENCODING_UNPACKED_BCD | kSigned, None, i64(-12), S_OK, 0x800102},
+        {"ASCII", 8, Q3_ENCODING_ASCII, None, u64(1), E_UNEXPECTED, kFill},
+        {"invalid", 8, Q3_ENCODING_INVALID, None, u64(1), E_UNEXPECTED, kFill},
+        {"identity", 16, Q3_ENCODING_DIRECT, Identity, dbl(12.5), S_OK, 12},
+        {"linear, forward", 16, Q3_ENCODING_DIRECT, Linear, dbl(10), S_OK, 21},
+        {"mapped value", 16, Q3_ENCODING_DIRECT, MappedValue, dbl(10), S_FALSE, kFill},
+        {"mapped text", 16, Q3_ENCODING_DIRECT, MappedText, dbl(10), S_FALSE, kFill},
+        {"unknown value type", 16, Q3_ENCODING_DIRECT, None, SignalValue{5, 0, {1.0}, nullptr, nullptr},
+         E_INVALIDARG, kFill},
+    };
+    Model m;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *coding = m.coding(c.bitlen, c.encoding);
+        VexoNode *step = nullptr;
+        switch (c.step) {
+        case None: break;
+        case Identity: step = m.computation(nullptr, Vexo_createIdentityComputation); break;
+        case Linear: step = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0); break;
+        case MappedValue: step = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0); break;
+        case MappedText: step = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x")); break;
+        }
+        uint64_t out = kFill;
+        EXPECT_EQ(Vexo_physicalToInternal(m.signal(coding), step, &c.v, &out), c.result);
+        EXPECT_EQ(out, c.want) << std::hex << out;
+    }
+
+    uint64_t out = kFill;
+    const SignalValue v = dbl(1);
+    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT);
+    VexoNode *signal = m.signal(coding);
+    EXPECT_EQ(Vexo_physicalToInternal(m.signal(nullptr), nullptr, &v, &out), E_UNEXPECTED);
+    EXPECT_EQ(Vexo_physicalToInternal(signal, coding, &v, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_physicalToInternal(coding, nullptr, &v, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_physicalToInternal(nullptr, nullptr, &v, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_physicalToInternal(signal, nullptr, nullptr, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_physicalToInternal(signal, nullptr, &v, nullptr), E_INVALIDARG);
+    EXPECT_EQ(out, kFill);
+}
+
+// Every integer a field can hold survives encoding, cutting to the field's bits (as
+// inserting into a frame does) and decoding.
+TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
+{
+    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; };
+    const Form forms[] = {
+        {"direct", Q3_ENCODING_DIRECT, 1, 1},        {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1},
+        {"one's complement", Q3_ENCODING_1COMPL, 2, 1}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1},
+        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4}, {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4},
+        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8},
+        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8},
+    };
+    Model m;
+    std::mt19937_64 random(7);
+    for (const Form &form : forms) {
+        for (uint32_t bits = form.minBits; bits <= 64; bits += form.step) {
+            const bool isSigned = form.encoding != Q3_ENCODING_DIRECT && form.encoding != Q3_ENCODING_PACKED_BCD &&
+                                  form.encoding != Q3_ENCODING_UNPACKED_BCD;
+            // Largest magnitude: digits for BCD (the sign takes one position), bits otherwise.
+            uint64_t largest;
+            if (form.step > 1) {
+                const uint32_t digits = bits / form.step - (isSigned ? 1 : 0);
+                largest = 1;
+                for (uint32_t d = 0; d < digits; ++d)
+                    largest *= 10;
+                --largest;
+            } else {
+                const uint32_t magnitudeBits = bits - (isSigned ? 1 : 0);
+                largest = magnitudeBits == 0 ? 0 : ~0ull >> (64 - magnitudeBits);
+            }
+            VexoNode *coding = m.coding(bits, form.encoding);
+            VexoNode *signal = m.signal(coding);
+            for (int i = 0; i < 20; ++i) {
+                SCOPED_TRACE(testing::Message() << form.what << ", " << bits << " bits, seed 7, case " << i);
+                uint64_t magnitude = (i == 0 ? largest : random() % (largest == ~0ull ? largest : largest + 1));
+                SignalValue value = u64(magnitude);
+                if (isSigned) {
+                    const bool lowest = form.encoding == Q3_ENCODING_2COMPL && i == 1;  // -2^(bits-1)
+                    value = i64(lowest ? -int64_t(largest) - 1 : i % 2 ? -int64_t(magnitude) : int64_t(magnitude));
+                }
+                uint64_t internal = 0;
+                ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
+                internal &= ~0ull >> (64 - bits);
+                SignalValue back = dbl(0);
+                ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
+                expectValue(back, value);
+            }
+        }
+    }
+
+    // IEEE: singles keep any float, doubles any double.
+    for (uint32_t bits : {32u, 64u}) {
+        VexoNode *coding = m.coding(bits, Q3_ENCODING_IEEE);
+        VexoNode *signal = m.signal(coding);
+        for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789}) {
+            const SignalValue value = dbl(bits == 32 ? double(float(v)) : v);
+            uint64_t internal = 0;
+            ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
+            SignalValue back = dbl(0);
+            ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
+            expectValue(back, value);
+        }
+    }
+}
