@@ -6,6 +6,9 @@
 #include "vexo/types.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
+#include "vexo/model.h"
+#include "vexo/enumerate.h"
 #include "vexo/codec.h"
+#include "vexo/convert.h"
 
 #endif
