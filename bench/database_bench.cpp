@@ -9,6 +9,7 @@
 #include "api_guard.h"
 #include "database.h"
 #include "vexo/core.h"
+#include "vexo/model.h"
 
 using namespace vexo::core;
 
@@ -95,6 +96,28 @@ void BM_FindFrames(benchmark::State &state)
     Vexo_destroy(handle);
 }
 BENCHMARK(BM_FindFrames)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The public creation function: identifier, root group and the "@frames" group. The
+// default groups keep 13-entry chunks, so scattered identifiers cost a walk over the
+// group's chunks per insertion.
+void BM_VexoCreateFrame(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const std::vector<std::u16string> ids = frameIds(n, state.range(1) != 0);
+    for (auto _ : state) {
+        VexoNode *db = nullptr, *frame = nullptr;
+        Vexo_create(u"Bench", &db);
+        for (const std::u16string &id : ids) {
+            if (Vexo_createFrame(db, id.c_str(), 8, &frame) != S_OK)
+                state.SkipWithError("creation failed");
+        }
+        state.PauseTiming();
+        Vexo_destroy(db);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+BENCHMARK(BM_VexoCreateFrame)->Args({100000, 0})->Args({10000, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
