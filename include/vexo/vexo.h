@@ -10,5 +10,6 @@
 #include "vexo/enumerate.h"
 #include "vexo/codec.h"
 #include "vexo/convert.h"
+#include "vexo/io.h"
 
 #endif

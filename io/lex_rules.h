@@ -1,0 +1,155 @@
+// The rules the DBC and LDF tokenizers share: token codes, the line and column
+// accounting of every character, the text buffer, and the string, number and word
+// scanners. Each tokenizer adds only its white space, keyword table and extras.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "lex_input.h"
+
+namespace vexo::io {
+
+// Token codes common to both tokenizers. A single-character token's code is the
+// character's byte value; keyword and identifier codes belong to each tokenizer.
+constexpr int32_t TOK_EOF = -1;
+constexpr int32_t TOK_NUL = 1;
+constexpr int32_t TOK_STRING = 300;
+constexpr int32_t TOK_SIGNED_INT = 301;
+constexpr int32_t TOK_UNSIGNED_INT = 302;
+constexpr int32_t TOK_FLOAT = 303;
+constexpr int32_t TOK_BAD_NUMBER = 350;
+
+constexpr uint32_t kInitialTextCapacity = 64;
+
+// Called when the text buffer cannot grow; must not return (the readers raise a Lua
+// memory error). Without a handler std::bad_alloc is thrown.
+using NoMemoryHandler = void (*)(void *context);
+
+union TokenValue {
+    int32_t i;   // TOK_SIGNED_INT
+    uint32_t u;  // TOK_UNSIGNED_INT
+    double d;    // TOK_FLOAT
+};
+
+// Tokenizer state shared by both formats.
+struct LexerCore {
+    LexInput *input;         // owned
+    int32_t lookahead;       // character read past the previous token, or kNoChar
+    uint32_t line;           // current line, the first is 1
+    uint32_t column;         // characters read on the current line
+    uint32_t textCapacity;   // the buffer holds textCapacity + 1 bytes
+    uint32_t textLength;
+    char *text;              // zero-terminated text of the current token
+    uint32_t tokenLine;
+    uint32_t tokenColumn;    // the first column is 1
+    int32_t tokenCode;
+    TokenValue tokenValue;
+    NoMemoryHandler onNoMemory;
+    void *noMemoryContext;
+};
+
+// Sets up the state over an input (which it then owns). Returns false, leaving the
+// input to the caller, when the text buffer cannot be allocated.
+bool initLexerCore(LexerCore *core, LexInput *input);
+
+// Closes the input and releases the text buffer.
+void freeLexerCore(LexerCore *core);
+
+// Moves the text to a buffer of capacity 2 * capacity + 10.
+void growText(LexerCore *core);
+
+inline void clearText(LexerCore *core)
+{
+    core->textLength = 0;
+    core->text[0] = '\0';
+}
+
+inline void appendText(LexerCore *core, int c)
+{
+    if (core->textLength == core->textCapacity)
+        growText(core);
+    core->text[core->textLength++] = static_cast<char>(c);
+    core->text[core->textLength] = '\0';
+}
+
+// Appends n bytes, growing the buffer by the same rule as one byte at a time.
+inline void appendBytes(LexerCore *core, const uint8_t *bytes, size_t n)
+{
+    while (core->textLength + n > core->textCapacity)
+        growText(core);
+    std::memcpy(core->text + core->textLength, bytes, n);
+    core->textLength += static_cast<uint32_t>(n);
+    core->text[core->textLength] = '\0';
+}
+
+// Reads one character by the line rule: CR, LF, CR LF and LF CR each count as one
+// line end and come back as LF; every other character advances the column by one.
+// End of input moves nothing.
+inline int readChar(LexerCore *core)
+{
+    const int c = getLexByte(core->input);
+    if (c > '\r') {
+        ++core->column;
+        return c;
+    }
+    if (c == '\r' || c == '\n') {
+        ++core->line;
+        core->column = 0;
+        const int pair = c == '\r' ? '\n' : '\r';
+        if (peekLexByte(core->input) == pair)
+            core->input->pushedBack = kNoChar;
+        return '\n';
+    }
+    if (c != kEndOfInput)
+        ++core->column;
+    return c;
+}
+
+// The lookahead if there is one (clearing it), else the next character.
+inline int takeChar(LexerCore *core)
+{
+    const int c = core->lookahead;
+    if (c != kNoChar) {
+        core->lookahead = kNoChar;
+        return c;
+    }
+    return readChar(core);
+}
+
+// Character classes of bytes 0-255.
+enum : uint8_t {
+    kClassBlank = 1,      // 8, 9, 11, 12, 13, 32
+    kClassDigit = 2,
+    kClassHex = 4,
+    kClassWordStart = 8,  // letters and '_'
+    kClassWord = 16,      // letters, digits and '_'
+};
+extern const uint8_t kCharClass[256];
+
+inline bool hasClass(int c, uint8_t mask)
+{
+    return c >= 0 && (kCharClass[c] & mask) != 0;
+}
+
+// Scanners; each starts on the token's first character (already taken) and leaves
+// the text, the lookahead and, for numbers, the value set.
+// A string: reads through the closing quote (or end of input); escapes resolved.
+int32_t scanString(LexerCore *core);
+// A number starting with '+', '-' or a digit; returns its code (a sign with nothing
+// numeric after it gives the sign's own code).
+int32_t scanNumber(LexerCore *core, int first);
+// The longest run of letters, digits and '_' starting with first.
+void scanWord(LexerCore *core, int first);
+
+// A number token's value as a Lua number: floats as they are, signed values
+// signed, unsigned values as unsigned 32-bit. Other tokens give 0.
+double numberValue(const LexerCore *core);
+
+inline bool isNumberToken(int32_t code)
+{
+    return code == TOK_FLOAT || code == TOK_SIGNED_INT || code == TOK_UNSIGNED_INT;
+}
+
+}  // namespace vexo::io

@@ -1,0 +1,302 @@
+// The DBC tokenizer: number, string, word and single-character tokens, line and
+// column accounting with every line-end style, newline mode and line skipping.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dbc_lexer.h"
+#include "io_test_support.h"
+
+namespace vexo::io {
+namespace {
+
+using test::TempFile;
+
+// Owns a fixture file and a tokenizer over it.
+class Lexer {
+public:
+    explicit Lexer(const std::string &text) : file_(text)
+    {
+        const HRESULT hr = createDbcLexer(file_.path16().c_str(), &lexer_);
+        if (hr != S_OK)
+            ADD_FAILURE() << "createDbcLexer: " << hr;
+    }
+    ~Lexer() { destroyDbcLexer(lexer_); }
+
+    DbcLexer *get() const { return lexer_; }
+    const LexerCore &core() const { return lexer_->core; }
+    int32_t next() { return nextDbcToken(lexer_); }
+    std::string text() const { return std::string(core().text, core().textLength); }
+    std::string position() const
+    {
+        return std::to_string(core().tokenLine) + ":" + std::to_string(core().tokenColumn);
+    }
+
+private:
+    TempFile file_;
+    DbcLexer *lexer_ = nullptr;
+};
+
+// The current token as kind(text)=value, e.g. uint(0x1F)=31, id(x), ':' or char(200).
+std::string describe(const Lexer &lx)
+{
+    const int32_t code = lx.core().tokenCode;
+    const std::string text = lx.text();
+    const std::string value = test::formatNumber(numberValue(&lx.core()));
+    switch (code) {
+    case TOK_EOF: return "eof";
+    case TOK_NUL: return "nul" + (text.empty() ? std::string() : "(" + text + ")");
+    case TOK_STRING: return "str(" + test::quote(text.data(), text.size()) + ")";
+    case TOK_SIGNED_INT: return "int(" + text + ")=" + value;
+    case TOK_UNSIGNED_INT: return "uint(" + text + ")=" + value;
+    case TOK_FLOAT: return "float(" + text + ")=" + value;
+    case TOK_BAD_NUMBER: return "bad(" + text + ")";
+    case dbc::TOK_IDENTIFIER: return "id(" + text + ")";
+    default: break;
+    }
+    if (code >= dbc::TOK_VERSION && code <= dbc::TOK_ENUM)
+        return "kw(" + text + ")";
+    if (code >= 0x21 && code < 0x7F && text == std::string(1, static_cast<char>(code)))
+        return std::string("'") + text + "'";
+    return "char(" + std::to_string(code) + ")";
+}
+
+// Every token up to the end of input, separated by blanks.
+std::string lexAll(const std::string &input, bool newlineMode = false)
+{
+    Lexer lx(input);
+    setNewlineMode(lx.get(), newlineMode);
+    std::string out;
+    for (int guard = 0; guard < 1000 && lx.next() != TOK_EOF; ++guard)
+        out += (out.empty() ? "" : " ") + describe(lx);
+    return out;
+}
+
+// Every token with its position, as describe@line:column.
+std::string lexPositions(const std::string &input)
+{
+    Lexer lx(input);
+    std::string out;
+    for (int guard = 0; guard < 1000; ++guard) {
+        const int32_t code = lx.next();
+        out += (out.empty() ? "" : " ") + describe(lx) + "@" + lx.position();
+        if (code == TOK_EOF)
+            break;
+    }
+    return out;
+}
+
+struct Row {
+    const char *what;
+    std::string input;
+    const char *want;
+};
+
+void checkRows(const std::vector<Row> &rows)
+{
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(lexAll(r.input), r.want);
+    }
+}
+
+TEST(DbcLexer, ReadsNumbersOfEveryForm)
+{
+    checkRows({
+        {"hexadecimal", "0x1F", "uint(0x1F)=31"},
+        {"hexadecimal, upper X", "0XfF", "uint(0XfF)=255"},
+        {"hexadecimal ends at a non-digit", "0x1Fg", "uint(0x1F)=31 id(g)"},
+        {"hexadecimal without digits", "0x", "uint(0x)=0"},
+        {"hexadecimal is never a float", "0x1.5", "uint(0x1)=1 '.' uint(5)=5"},
+        {"signed hexadecimal is bad", "-0x1F", "bad(-0x) uint(1)=1 id(F)"},
+        {"plus-signed hexadecimal is bad", "+0x1F", "bad(+0x) uint(1)=1 id(F)"},
+        {"leading zero is octal", "010", "uint(010)=8"},
+        {"octal stops at 8 or 9", "09", "uint(09)=0"},
+        {"signed octal", "-017", "int(-017)=-15"},
+        {"zero", "0", "uint(0)=0"},
+        {"float after a leading zero", "0.5", "float(0.5)=0.5"},
+        {"signed", "-5", "int(-5)=-5"},
+        {"plus sign", "+5", "uint(+5)=5"},
+        {"sign and point", "-.5", "float(-.5)=-0.5"},
+        {"plus sign and float", "+1.5", "float(+1.5)=1.5"},
+        {"exponent with sign", "1e-3", "float(1e-3)=0.001"},
+        {"exponent without sign", "2E3", "float(2E3)=2000"},
+        {"exponent without digits", "1e", "float(1e)=1"},
+        {"sign and exponent letter", "-e5", "float(-e5)=0"},
+        {"second point", "1.2.3", "bad(1.2) '.' uint(3)=3"},
+        {"second exponent", "1e2e3", "bad(1e2) id(e3)"},
+        {"point after exponent", "1e2.5", "bad(1e2) '.' uint(5)=5"},
+        {"signs that no digit follows", "@1+", "'@' uint(1)=1 '+'"},
+        {"minus and blank", "- 1", "'-' uint(1)=1"},
+        {"number runs into a word", "12abc", "uint(12)=12 id(abc)"},
+        {"unsigned maximum", "4294967295", "uint(4294967295)=4294967295"},
+        {"unsigned saturates", "4294967296", "uint(4294967296)=4294967295"},
+        {"long unsigned saturates", "99999999999999999999999", "uint(99999999999999999999999)=4294967295"},
+        {"hexadecimal saturates", "0x1FFFFFFFF", "uint(0x1FFFFFFFF)=4294967295"},
+        {"signed minimum", "-2147483648", "int(-2147483648)=-2147483648"},
+        {"signed saturates", "-2147483649", "int(-2147483649)=-2147483648"},
+        {"float overflows to infinity", "4.44E+481", "float(4.44E+481)=inf"},
+        {"float underflows to zero", "1e-400", "float(1e-400)=0"},
+        {"signal layout", "0|8@1+ (0.1,-40) [-3.4E+38|3.4E+38]",
+         "uint(0)=0 '|' uint(8)=8 '@' uint(1)=1 '+' '(' float(0.1)=0.1 ',' int(-40)=-40 ')' "
+         "'[' float(-3.4E+38)=-3.4e+38 '|' float(3.4E+38)=3.4e+38 ']'"},
+    });
+}
+
+TEST(DbcLexer, ReadsStringsWithEscapes)
+{
+    checkRows({
+        {"escaped quote", "\"a\\\"b\"", "str(\"a\\\"b\")"},
+        {"unknown escape gives the character", "\"x\\qy\"", "str(\"xqy\")"},
+        {"n r t and backslash", "\"\\n\\r\\t\\\\\"", "str(\"\\n\\x0D\\x09\\\\\")"},
+        {"empty", "\"\" x", "str(\"\") id(x)"},
+        {"bytes above 127 stay", "\"\xFF\xE4\"", "str(\"\\xFF\\xE4\")"},
+        {"a zero byte stays in the text", std::string("\"a\0b\"", 5), "str(\"a\\x00b\")"},
+        {"line ends of every style become LF", "\"a\r\nb\rc\n\rd\"", "str(\"a\\nb\\nc\\nd\")"},
+        {"unterminated ends at end of input", "\"abc", "str(\"abc\")"},
+        {"backslash at end of input", "\"ab\\", "str(\"ab\")"},
+        {"closing quote leaves no lookahead", "\"a\"\"b\"", "str(\"a\") str(\"b\")"},
+    });
+}
+
+TEST(DbcLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
+{
+    using namespace dbc;
+    struct Case { const char *word; int32_t code; };
+    const Case cases[] = {
+        {"VERSION", TOK_VERSION}, {"NS_", TOK_NS_}, {"BO_", TOK_BO_}, {"SG_", TOK_SG_},
+        {"CM_", TOK_CM_}, {"VAL_", TOK_VAL_}, {"BA_", TOK_BA_}, {"BA_DEF_DEF_", TOK_BA_DEF_DEF_},
+        {"BA_DEF_", TOK_BA_DEF_}, {"CAT_DEF_", TOK_CAT_DEF_}, {"CAT_", TOK_CAT_}, {"BU_", TOK_BU_},
+        {"VAL_TABLE_", TOK_VAL_TABLE_}, {"BS_", TOK_BS_}, {"EV_", TOK_EV_}, {"INT", TOK_INT},
+        {"HEX", TOK_HEX}, {"FLOAT", TOK_FLOAT_TYPE}, {"STRING", TOK_STRING_TYPE}, {"ENUM", TOK_ENUM},
+        {"VERSIONX", TOK_IDENTIFIER}, {"version", TOK_IDENTIFIER}, {"BO_TX_BU_", TOK_IDENTIFIER},
+        {"SIG_VALTYPE_", TOK_IDENTIFIER}, {"INT1_FaultStatus", TOK_IDENTIFIER}, {"EV_Rekuperation", TOK_IDENTIFIER},
+        {"BA_DEF_REL_", TOK_IDENTIFIER}, {"Enum", TOK_IDENTIFIER}, {"_", TOK_IDENTIFIER}, {"x9_", TOK_IDENTIFIER},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.word);
+        Lexer lx(std::string(c.word) + ":");
+        EXPECT_EQ(lx.next(), c.code);
+        EXPECT_EQ(lx.text(), c.word);
+        EXPECT_EQ(lx.next(), ':');
+    }
+}
+
+TEST(DbcLexer, ReadsSingleCharacterTokens)
+{
+    checkRows({
+        {"punctuation", ":;,|@()[]", "':' ';' ',' '|' '@' '(' ')' '[' ']'"},
+        {"bytes above 127", "\x80\xFF", "char(128) char(255)"},
+        {"a lone point", ".5", "'.' uint(5)=5"},
+        {"zero byte", std::string("a\0b", 3), "id(a) nul id(b)"},
+        {"line comment is plain punctuation", "// x", "'/' '/' id(x)"},
+    });
+}
+
+TEST(DbcLexer, TextBufferGrowsWithoutLimit)
+{
+    const std::string word(200, 'w');
+    Lexer lx(word + " " + std::string(5000, 's') + " \"" + std::string(70000, 'q') + "\"");
+    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
+    EXPECT_EQ(lx.text(), word);
+    EXPECT_EQ(lx.core().textCapacity, 286u);  // 64 -> 138 -> 286
+    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
+    EXPECT_EQ(lx.core().textLength, 5000u);
+    EXPECT_EQ(lx.position(), "1:202");
+    EXPECT_EQ(lx.next(), TOK_STRING);
+    EXPECT_EQ(lx.text(), std::string(70000, 'q'));
+    EXPECT_EQ(lx.next(), TOK_EOF);
+}
+
+TEST(DbcLexer, CountsLinesAndColumns)
+{
+    struct Case { const char *what; std::string input; const char *want; };
+    const Case cases[] = {
+        {"second line", "VERSION \"\"\nBO_ x", "kw(VERSION)@1:1 str(\"\")@1:9 kw(BO_)@2:1 id(x)@2:5 eof@2:6"},
+        {"tab counts one column", "\n\tBO_ x", "kw(BO_)@2:2 id(x)@2:6 eof@2:7"},
+        {"token right after a number", "12;", "uint(12)=12@1:1 ';'@1:3 eof@1:4"},
+        {"end of input after a line end", "a\n", "id(a)@1:1 eof@2:1"},
+        {"empty input", "", "eof@1:1"},
+        {"string spanning lines", "\"a\nbc\" x", "str(\"a\\nbc\")@1:1 id(x)@2:5 eof@2:6"},
+        {"CR CR LF is two line ends", "a\r\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
+        {"LF LF is two line ends", "a\n\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
+        {"LF CR LF is two line ends", "a\n\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
+        {"bytes count one column each", "\"\xC3\xBC\" x", "str(\"\\xC3\\xBC\")@1:1 id(x)@1:6 eof@1:7"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(lexPositions(c.input), c.want);
+    }
+}
+
+TEST(DbcLexer, EveryLineEndStyleGivesTheSameLines)
+{
+    const char *want = "id(a)@1:1 id(b)@3:1 id(c)@3:3 id(d)@4:3 str(\"e\\nf\")@4:5 id(g)@6:3 eof@6:4";
+    for (const char *end : {"\n", "\r", "\r\n", "\n\r"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(end)));
+        std::string text = "a@@b c@  d \"e@f\"@  g";
+        for (size_t at; (at = text.find('@')) != std::string::npos;)
+            text.replace(at, 1, end);
+        EXPECT_EQ(lexPositions(text), want);
+    }
+}
+
+TEST(DbcLexer, NewlineModeMakesLineEndsTokens)
+{
+    EXPECT_EQ(lexAll("A B\r\nC,D\n", true), "id(A) id(B) char(10) id(C) ',' id(D) char(10)");
+    EXPECT_EQ(lexAll("A B\r\nC,D\n", false), "id(A) id(B) id(C) ',' id(D)");
+    // A line end that was the lookahead of a word becomes the token after it.
+    Lexer lx("A\nB");
+    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
+    setNewlineMode(lx.get(), true);
+    EXPECT_EQ(lx.next(), '\n');
+    setNewlineMode(lx.get(), false);
+    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
+    EXPECT_EQ(lx.position(), "2:1");
+}
+
+TEST(DbcLexer, SkipsTheRestOfTheLine)
+{
+    struct Case { const char *what; const char *input; const char *want; };
+    const Case cases[] = {
+        {"words after the token", "x y \"z\nstill\" w\nnext", "id(still)"},
+        {"lookahead is the line end", "x\nnext", "id(next)"},
+        {"string was the last token", "\"x\"\nnext", "id(next)"},
+        {"no line end before the end", "x y z", "eof"},
+        {"CR LF is one line end", "x y\r\nnext", "id(next)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Lexer lx(c.input);
+        lx.next();
+        skipRestOfLine(lx.get());
+        lx.next();
+        EXPECT_EQ(describe(lx), c.want);
+    }
+}
+
+TEST(DbcLexer, KeepsReturningEndOfInput)
+{
+    Lexer lx("x");
+    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lx.next(), TOK_EOF);
+        EXPECT_EQ(lx.text(), "");
+        EXPECT_EQ(lx.position(), "1:2");
+    }
+    skipRestOfLine(lx.get());
+    EXPECT_EQ(lx.next(), TOK_EOF);
+}
+
+TEST(DbcLexer, CreatePassesInputFailuresThrough)
+{
+    DbcLexer *lexer = nullptr;
+    EXPECT_EQ(createDbcLexer(nullptr, &lexer), E_INVALIDARG);
+    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", &lexer), E_FAIL);
+    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", nullptr), E_INVALIDARG);
+    EXPECT_EQ(lexer, nullptr);
+}
+
+}  // namespace
+}  // namespace vexo::io

@@ -1,0 +1,488 @@
+// The DBC reader: whole result tables for each statement kind, the syntax error
+// messages, the Lua stack results, and every DBC file of the shared corpus.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dbc_reader.h"
+#include "io_test_support.h"
+
+namespace vexo::io {
+namespace {
+
+using test::importDbcText;
+
+struct Row {
+    const char *what;
+    std::string input;
+    std::string want;
+};
+
+void checkRows(const std::vector<Row> &rows)
+{
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(importDbcText(r.input), r.want);
+    }
+}
+
+const char *const kHeader =
+    "VERSION \"1.0\"\r\n\r\n"
+    "NS_ :\r\n\tNS_DESC_\r\n\tCM_\r\n\tBA_DEF_\r\n\tBA_\r\n\tVAL_\r\n\tCAT_DEF_\r\n\tCAT_\r\n\tFILTER\r\n"
+    "\tBA_DEF_DEF_\r\n\tEV_DATA_\r\n\tVAL_TABLE_\r\n\tSIG_VALTYPE_\r\n\tBO_TX_BU_\r\n\tSG_MUL_VAL_\r\n\r\n"
+    "BS_:\r\n\r\n";
+
+TEST(DbcReader, ReadsNodesAndFrames)
+{
+    checkRows({
+        {"empty file", "", "{tag=\"db\"}"},
+        {"header without elements", std::string(kHeader) + "BU_:\r\n", "{tag=\"db\"}"},
+        {"nodes", "BU_: A B_2\nBO_ 1 F: 0 A\n",
+         "{{id=\"A\",tag=\"ecu\"},{id=\"B_2\",tag=\"ecu\"},{dlc=0,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}"},
+        {"frame without signals; id with bit 31 stays positive", "BO_ 2147483748 F: 64 Vector__XXX",
+         "{{dlc=64,frameid=2147483748,id=\"F\",sender=\"Vector__XXX\",tag=\"frame\"},tag=\"db\"}"},
+        {"signal", "BO_ 100 F: 8 A\n SG_ Speed : 0|16@1+ (0.1,-40) [-40|6513.5] \"km/h\" B,C\n",
+         "{{{bitlen=16,id=\"Speed\",max=6513.5,min=-40,offset=-40,receivers={\"B\",\"C\"},scale=0.1,startbit=0,"
+         "tag=\"signal\",unit=\"km/h\"},dlc=8,frameid=100,id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}"},
+        {"big-endian signed signal, receivers separated by blanks",
+         "BO_ 1 F: 8 A\r\n SG_ T : 7|12@0- (1E-2,0) [-20.48|20.47] \"\" B  C\r\n",
+         "{{{bigendian=true,bitlen=12,id=\"T\",max=20.47,min=-20.48,offset=0,receivers={\"B\",\"C\"},scale=0.01,"
+         "signed=true,startbit=7,tag=\"signal\",unit=\"\"},dlc=8,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},"
+         "tag=\"db\"}"},
+        {"empty receiver list, then a second signal",
+         "BO_ 1 F: 8 A\n SG_ S : 0|1@1+ (1,0) [0|1] \"\"\n SG_ U : 1|1@1+ (1,0) [0|4294967295] \"\" Vector__XXX\n",
+         "{{{bitlen=1,id=\"S\",max=1,min=0,offset=0,receivers={},scale=1,startbit=0,tag=\"signal\",unit=\"\"},"
+         "{bitlen=1,id=\"U\",max=4294967295,min=0,offset=0,receivers={\"Vector__XXX\"},scale=1,startbit=1,"
+         "tag=\"signal\",unit=\"\"},dlc=8,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}"},
+        {"last signal line without a line end", "BO_ 1 F: 8 A\n SG_ S : 0|1@1+ (1,0) [0|1] \"\" B",
+         "{{{bitlen=1,id=\"S\",max=1,min=0,offset=0,receivers={\"B\"},scale=1,startbit=0,tag=\"signal\",unit=\"\"},"
+         "dlc=8,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}"},
+        {"signals end at the next statement", "BO_ 1 F: 8 A\n SG_ S : 0|1@1+ (1,0) [0|1] \"\" B\nBO_ 2 G: 1 A\n",
+         "{{{bitlen=1,id=\"S\",max=1,min=0,offset=0,receivers={\"B\"},scale=1,startbit=0,tag=\"signal\",unit=\"\"},"
+         "dlc=8,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},{dlc=1,frameid=2,id=\"G\",sender=\"A\",tag=\"frame\"},"
+         "tag=\"db\"}"},
+    });
+}
+
+// One signal line per indicator; only the multiplexing keys of each signal are shown.
+TEST(DbcReader, ReadsMultiplexerIndicators)
+{
+    struct Case { const char *indicator; const char *want; };
+    const Case cases[] = {
+        {"M", "mode=\"M\""},
+        {"m0", "mode=\"m\",modevalue=0"},
+        {"m12", "mode=\"m\",modevalue=12"},
+        {"m", "mode=\"m\",modevalue=0"},
+        {"m3M", "mode=\"m\",modevalue=3"},
+        {"", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.indicator);
+        const std::string got = importDbcText(std::string("BO_ 1 F: 8 A\n SG_ S ") + c.indicator +
+                                              " : 0|8@1+ (1,0) [0|0] \"\" B\n");
+        const std::string sep = *c.want != '\0' ? "," : "";
+        EXPECT_EQ(got, std::string("{{{bitlen=8,id=\"S\",max=0,min=0,") + c.want + sep +
+                           "offset=0,receivers={\"B\"},scale=1,startbit=0,tag=\"signal\",unit=\"\"},dlc=8,frameid=1,"
+                           "id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}");
+    }
+}
+
+TEST(DbcReader, ReadsCommentsWithDesignators)
+{
+    checkRows({
+        {"database comment", "CM_ \"whole db\";\n", "{{tag=\"comment\",text=\"whole db\"},tag=\"db\"}"},
+        {"every designator",
+         "CM_ BU_ A \"node\";\nCM_ EV_ E \"env\";\nCM_ BO_ 2147483748 \"frame\";\nCM_ SG_ 100 S \"sig\";\n",
+         "{{ntyp=\"BU_\",refid=\"A\",tag=\"comment\",text=\"node\"},{ntyp=\"EV_\",refid=\"E\",tag=\"comment\","
+         "text=\"env\"},{frame=2147483748,ntyp=\"BO_\",tag=\"comment\",text=\"frame\"},{frame=100,ntyp=\"SG_\","
+         "signal=\"S\",tag=\"comment\",text=\"sig\"},tag=\"db\"}"},
+        {"string over three lines keeps LF line ends", "CM_ BO_ 1 \"a\r\nb\r\nc\";\r\nBU_: N\r\n",
+         "{{frame=1,ntyp=\"BO_\",tag=\"comment\",text=\"a\\nb\\nc\"},{id=\"N\",tag=\"ecu\"},tag=\"db\"}"},
+        {"rest of the line is skipped, ';' unchecked", "CM_ \"x\" BU_: A\nBU_: B\n",
+         "{{tag=\"comment\",text=\"x\"},{id=\"B\",tag=\"ecu\"},tag=\"db\"}"},
+        {"a zero byte ends the Lua string", std::string("CM_ \"ab\0cd\";\n", 13),
+         "{{tag=\"comment\",text=\"ab\"},tag=\"db\"}"},
+        {"bytes above 127 pass unchanged", "CM_ \"\xE4\xF6\xFC\";\n",
+         "{{tag=\"comment\",text=\"\\xE4\\xF6\\xFC\"},tag=\"db\"}"},
+    });
+}
+
+TEST(DbcReader, ReadsValueDescriptions)
+{
+    checkRows({
+        {"signal values", "VAL_ 100 S 0 \"Off\" 1 \"On\" ;\n",
+         "{{frame=100,signal=\"S\",tag=\"value\",values={[0]=\"Off\",[1]=\"On\"}},tag=\"db\"}"},
+        {"environment variable, hexadecimal and large values", "VAL_ E 0x10 \"a\" 4294967295 \"b\";\n",
+         "{{envvar=\"E\",tag=\"value\",values={[16]=\"a\",[4294967295]=\"b\"}},tag=\"db\"}"},
+        {"empty list has no values key", "VAL_ 1 S ;\n", "{{frame=1,signal=\"S\",tag=\"value\"},tag=\"db\"}"},
+        {"a repeated value overwrites", "VAL_ 1 S 1 \"a\" 1 \"b\";\n",
+         "{{frame=1,signal=\"S\",tag=\"value\",values={\"b\"}},tag=\"db\"}"},
+    });
+}
+
+TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
+{
+    checkRows({
+        {"INT with object kind",
+         "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n",
+         "{{id=\"GenMsgCycleTime\",max=65535,min=0,ntyp=\"BO_\",tag=\"attrdef\",typ=\"INT\"},tag=\"db\"}"},
+        {"HEX bounds, FLOAT bounds, negative bounds",
+         "BA_DEF_ SG_ \"H\" HEX 0x10 0x7FF;\nBA_DEF_ BU_ \"F\" FLOAT -3.5 1E3;\nBA_DEF_ EV_ \"I\" INT -10 -1;\n",
+         "{{id=\"H\",max=2047,min=16,ntyp=\"SG_\",tag=\"attrdef\",typ=\"HEX\"},{id=\"F\",max=1000,min=-3.5,"
+         "ntyp=\"BU_\",tag=\"attrdef\",typ=\"FLOAT\"},{id=\"I\",max=-1,min=-10,ntyp=\"EV_\",tag=\"attrdef\","
+         "typ=\"INT\"},tag=\"db\"}"},
+        {"bounds that are no numbers are consumed but not kept", "BA_DEF_ \"X\" INT \"a\" b;\n",
+         "{{id=\"X\",tag=\"attrdef\",typ=\"INT\"},tag=\"db\"}"},
+        {"STRING", "BA_DEF_  \"DBName\" STRING ;\n", "{{id=\"DBName\",tag=\"attrdef\",typ=\"STRING\"},tag=\"db\"}"},
+        {"ENUM", "BA_DEF_ BO_ \"VFrameFormat\" ENUM \"StandardCAN\",\"ExtendedCAN\", \"J1939PG\";\n",
+         "{{id=\"VFrameFormat\",ntyp=\"BO_\",tag=\"attrdef\",typ=\"ENUM\",values={\"StandardCAN\",\"ExtendedCAN\","
+         "\"J1939PG\"}},tag=\"db\"}"},
+        {"empty ENUM", "BA_DEF_ \"E\" ENUM ;\n", "{{id=\"E\",tag=\"attrdef\",typ=\"ENUM\",values={}},tag=\"db\"}"},
+        {"next statement right after the ';'", "BA_DEF_ \"S\" STRING; BU_: A\n",
+         "{{id=\"S\",tag=\"attrdef\",typ=\"STRING\"},{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"defaults keep their written form",
+         "BA_DEF_DEF_ \"A\" 0x10;\nBA_DEF_DEF_ \"B\" \"CAN FD\";\nBA_DEF_DEF_ \"C\" 1.50;\nBA_DEF_DEF_ \"D\" -0;\n",
+         "{{id=\"A\",tag=\"attrdefault\",value=\"0x10\"},{id=\"B\",tag=\"attrdefault\",value=\"CAN FD\"},"
+         "{id=\"C\",tag=\"attrdefault\",value=\"1.50\"},{id=\"D\",tag=\"attrdefault\",value=\"-0\"},tag=\"db\"}"},
+        {"values with every designator",
+         "BA_ \"BusType\" \"CAN\";\nBA_ \"N\" BU_ A 1;\nBA_ \"V\" EV_ E 2.5;\nBA_ \"C\" BO_ 100 -1;\n"
+         "BA_ \"G\" SG_ 100 S 0x10;\n",
+         "{{id=\"BusType\",tag=\"attr\",value=\"CAN\"},{id=\"N\",ntyp=\"BU_\",refid=\"A\",tag=\"attr\",value=\"1\"},"
+         "{id=\"V\",ntyp=\"EV_\",refid=\"E\",tag=\"attr\",value=\"2.5\"},{frame=100,id=\"C\",ntyp=\"BO_\","
+         "tag=\"attr\",value=\"-1\"},{frame=100,id=\"G\",ntyp=\"SG_\",signal=\"S\",tag=\"attr\",value=\"0x10\"},"
+         "tag=\"db\"}"},
+    });
+}
+
+TEST(DbcReader, SkipsStatementsItDoesNotKeep)
+{
+    checkRows({
+        {"value tables and environment variables up to their ';'",
+         "VAL_TABLE_ T 1 \"a;b\"\n 0 \"c\" ;\nEV_ E: 0 [0|1] \"\" 0 1\n DUMMY_NODE_VECTOR0 Vector__XXX;\n"
+         "BU_: A\n",
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"the rest of the ';' line is skipped too", "CAT_DEF_ 1 x 2; BU_: Lost\nBU_: Kept\n",
+         "{{id=\"Kept\",tag=\"ecu\"},tag=\"db\"}"},
+        {"unknown statements line by line",
+         "SIG_VALTYPE_ 1 S : 1;\nBO_TX_BU_ 1 : A,B;\n// BU_: Commented\nSG_ S : 0|1@1+ (1,0) [0|1] \"\" A\n"
+         "42 ; ] BS_: x\nSIG_GROUP_ 1 G 1 : S;\nBU_: A\n",
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"a multi-line statement continues as statement starts", "SIG_VALTYPE_ 1 S :\nBU_: A\n",
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"NS_ stops at the first token that is no name", "NS_ :\n CM_ BA_DEF_DEF_ VAL_TABLE_ X INT\nBU_: A\n",
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"BU_ stops at the first non-identifier", "BU_: A B:\nBU_: C\n",
+         "{{id=\"A\",tag=\"ecu\"},{id=\"B\",tag=\"ecu\"},{id=\"C\",tag=\"ecu\"},tag=\"db\"}"},
+    });
+}
+
+TEST(DbcReader, ReportsTheFirstSyntaxError)
+{
+    const std::string frame = "BO_ 1 F: 8 A\n SG_ S ";
+    checkRows({
+        {"frame identifier missing", "VERSION \"\"\n\n\tBO_ Foo: 8 A\n",
+         "error: DBC-Import: (3, 6): 'constant' expected but found 'Foo'"},
+        {"frame named like a keyword", "BO_ 1 INT: 8 A", "error: DBC-Import: (1, 7): 'identifier' expected but found 'INT'"},
+        {"frame colon", "BO_ 1 F 8 A", "error: DBC-Import: (1, 9): ':' expected but found '8'"},
+        {"frame length", "BO_ 1 F: x A", "error: DBC-Import: (1, 10): 'constant' expected but found 'x'"},
+        {"sender at end of input", "BO_ 1 F: 8\r\n", "error: DBC-Import: (2, 1): 'identifier' expected but found ''"},
+        {"signal named like a keyword", frame.substr(0, 18) + "VERSION : 0|1@1+ (1,0) [0|1] \"\"",
+         "error: DBC-Import: (2, 6): 'identifier' expected but found 'VERSION'"},
+        {"mode flag", frame + "x3 : 0|1@1+ (1,0) [0|1] \"\"",
+         "error: DBC-Import: (2, 8): 'm or M (mode flag)' expected but found 'x3'"},
+        {"signal colon", frame + "0|1@1+ (1,0) [0|1] \"\"", "error: DBC-Import: (2, 8): ':' expected but found '0'"},
+        {"start bit", frame + ": -1|1@1+ (1,0) [0|1] \"\"",
+         "error: DBC-Import: (2, 10): 'constant' expected but found '-1'"},
+        {"bar after start bit", frame + ": 0 1@1+", "error: DBC-Import: (2, 12): '|' expected but found '1'"},
+        {"bit length", frame + ": 0|-1@1+", "error: DBC-Import: (2, 12): 'constant' expected but found '-1'"},
+        {"at sign", frame + ": 0|1 1+", "error: DBC-Import: (2, 14): '@' expected but found '1'"},
+        {"byte order", frame + ": 0|1@x+", "error: DBC-Import: (2, 14): 'constant' expected but found 'x'"},
+        {"value type", frame + ": 0|1@1* (1,0)", "error: DBC-Import: (2, 15): '+ or -' expected but found '*'"},
+        {"open parenthesis", frame + ": 0|1@1+ 1,0)", "error: DBC-Import: (2, 17): '(' expected but found '1'"},
+        {"scale", frame + ": 0|1@1+ (a,0)", "error: DBC-Import: (2, 18): 'number' expected but found 'a'"},
+        {"malformed scale", frame + ": 0|1@1+ (1.2.3,0)", "error: DBC-Import: (2, 18): 'number' expected but found '1.2'"},
+        {"comma", frame + ": 0|1@1+ (1;0)", "error: DBC-Import: (2, 19): ',' expected but found ';'"},
+        {"close parenthesis", frame + ": 0|1@1+ (1,0]", "error: DBC-Import: (2, 21): ')' expected but found ']'"},
+        {"open bracket", frame + ": 0|1@1+ (1,0) (0|1)", "error: DBC-Import: (2, 23): '[' expected but found '('"},
+        {"minimum", frame + ": 0|1@1+ (1,0) [|1]", "error: DBC-Import: (2, 24): 'number' expected but found '|'"},
+        {"bar in range", frame + ": 0|1@1+ (1,0) [0,1]", "error: DBC-Import: (2, 25): '|' expected but found ','"},
+        {"close bracket", frame + ": 0|1@1+ (1,0) [0|1) \"\"", "error: DBC-Import: (2, 27): ']' expected but found ')'"},
+        {"unit", frame + ": 0|1@1+ (1,0) [0|1] km", "error: DBC-Import: (2, 29): 'string constant' expected but found 'km'"},
+        {"comment text", "CM_ BO_ 1 x;", "error: DBC-Import: (1, 11): 'string constant' expected but found 'x'"},
+        {"comment frame id", "CM_ BO_ F \"x\";", "error: DBC-Import: (1, 9): 'message id' expected but found 'F'"},
+        {"comment signal name", "CM_ SG_ 1 \"x\";", "error: DBC-Import: (1, 11): 'identifier' expected but found 'x'"},
+        {"comment node name", "CM_ BU_ 5 \"x\";", "error: DBC-Import: (1, 9): 'identifier' expected but found '5'"},
+        {"negative value description", "VAL_ 1 S 0 \"a\" -1 \"b\";",
+         "error: DBC-Import: (1, 16): ';' expected but found '-1'"},
+        {"value target", "VAL_ \"S\" 0 \"a\";",
+         "error: DBC-Import: (1, 6): 'message id or environment variable identifier' expected but found 'S'"},
+        {"value signal", "VAL_ 1 2 \"a\";", "error: DBC-Import: (1, 8): 'identifier' expected but found '2'"},
+        {"value description", "VAL_ 1 S 0 1;", "error: DBC-Import: (1, 12): 'string constant' expected but found '1'"},
+        {"value semicolon", "VAL_ 1 S 0 \"a\"\r\nBO_ 2 F: 8 A", "error: DBC-Import: (2, 1): ';' expected but found 'BO_'"},
+        {"attribute definition name", "BA_DEF_ BO_ GenMsg INT 0 1;",
+         "error: DBC-Import: (1, 13): 'attribute name' expected but found 'GenMsg'"},
+        {"attribute type", "BA_DEF_ \"X\" BOOL;",
+         "error: DBC-Import: (1, 13): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'"},
+        {"attribute definition semicolon", "BA_DEF_ \"X\" INT 0 1 2;", "error: DBC-Import: (1, 21): ';' expected but found '2'"},
+        {"default name", "BA_DEF_DEF_ X 1;", "error: DBC-Import: (1, 13): 'identifier' expected but found 'X'"},
+        {"default value", "BA_DEF_DEF_ \"X\" Y;", "error: DBC-Import: (1, 17): 'constant value' expected but found 'Y'"},
+        {"attribute name", "BA_ X 1;", "error: DBC-Import: (1, 5): 'attribute name' expected but found 'X'"},
+        {"attribute value", "BA_ \"X\" BO_ 1 ;", "error: DBC-Import: (1, 15): 'constant value' expected but found ';'"},
+        {"attribute semicolon", "BA_ \"X\" 1 2;", "error: DBC-Import: (1, 11): ';' expected but found '2'"},
+        {"name space colon", "NS_ CM_", "error: DBC-Import: (1, 5): ':' expected but found 'CM_'"},
+        {"node list colon", "BU_ A B", "error: DBC-Import: (1, 5): ':' expected but found 'A'"},
+        {"error after good elements drops the table", "BU_: A\nBO_ 1 F: 8 A\nCM_ 7;",
+         "error: DBC-Import: (3, 5): 'string constant' expected but found '7'"},
+    });
+}
+
+TEST(DbcReader, LeavesItsResultsOnTopOfTheStack)
+{
+    test::TempFile good("BU_: A\n");
+    test::TempFile bad("BO_ x");
+    const std::u16string missing = good.path16() + u".missing";
+    struct Case { const char *what; std::u16string path; bool nullPath; int count; std::string want; };
+    const Case cases[] = {
+        {"table", good.path16(), false, 1, "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"syntax error", bad.path16(), false, 2, "error: DBC-Import: (1, 5): 'constant' expected but found 'x'"},
+        {"missing file", missing, false, 2, "code: -2147467259"},
+        {"null path", u"", true, 2, "code: -2147024809"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        lua_State *L = luaL_newstate();
+        lua_pushliteral(L, "below");
+        lua_pushinteger(L, 7);
+        const int count = Vexo_importRawDBC(L, c.nullPath ? nullptr : c.path.c_str());
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(lua_gettop(L), 2 + c.count);
+        EXPECT_EQ(lua_tointeger(L, 2), 7);
+        EXPECT_STREQ(lua_tostring(L, 1), "below");
+        lua_remove(L, 1);
+        lua_remove(L, 1);
+        EXPECT_EQ(test::describeResults(L, count), c.want);
+        lua_close(L);
+    }
+    EXPECT_EQ(Vexo_importRawDBC(nullptr, good.path16().c_str()), 0);
+}
+
+// A Lua allocator with a byte budget, so that memory runs out part-way through a read.
+struct Budget {
+    size_t used;
+    size_t limit;
+};
+
+void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
+{
+    auto *budget = static_cast<Budget *>(context);
+    if (newSize == 0) {
+        std::free(block);
+        budget->used -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && budget->used + (newSize - oldSize) > budget->limit)
+        return nullptr;
+    void *grown = std::realloc(block, newSize);
+    if (grown != nullptr)
+        budget->used = budget->used - oldSize + newSize;
+    return grown;
+}
+
+TEST(DbcReader, ReportsLuaMemoryExhaustionAsAnError)
+{
+    std::string text = "BU_: A B\n";
+    for (int i = 0; i < 20; ++i)
+        text += "BO_ " + std::to_string(i) + " F" + std::to_string(i) +
+                ": 8 A\n SG_ S : 0|8@1+ (1,0) [0|1] \"unit\" B\nCM_ BO_ 1 \"comment\";\n";
+    test::TempFile file(text);
+    const std::u16string path = file.path16();
+    const std::string want = test::importDbcFile(path);
+    ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
+    int tables = 0;
+    int failures = 0;
+    // Budgets above what the state already holds, leaving room for the parse
+    // closure, which is created before the protected call.
+    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+        SCOPED_TRACE(extra);
+        Budget budget{0, SIZE_MAX};
+        lua_State *L = lua_newstate(allocateWithin, &budget);
+        ASSERT_NE(L, nullptr);
+        budget.limit = budget.used + extra;
+        const std::string got = test::describeResults(L, Vexo_importRawDBC(L, path.c_str()));
+        if (got == "error: not enough memory")
+            ++failures;
+        else if (got == want)
+            ++tables;
+        else
+            ADD_FAILURE() << got.substr(0, 200);
+        lua_close(L);
+        EXPECT_EQ(budget.used, 0u);
+    }
+    EXPECT_GT(failures, 10);
+    EXPECT_GT(tables, 0);
+}
+
+TEST(DbcReader, ParseFunctionRefusesANullInstance)
+{
+    lua_State *L = luaL_newstate();
+    lua_pushlightuserdata(L, nullptr);
+    lua_pushcclosure(L, parseDbc, 1);
+    ASSERT_NE(lua_pcall(L, 0, LUA_MULTRET, 0), 0);
+    EXPECT_STREQ(lua_tostring(L, -1), "invalid parser instance");
+    lua_close(L);
+}
+
+TEST(DbcReader, ReadsFromMemoryStreams)
+{
+    std::string text = "BU_: A\n";
+    lua_State *L = luaL_newstate();
+    const int count = importDbcStream(L, fmemopen(text.data(), text.size(), "rb"));
+    EXPECT_EQ(test::describeResults(L, count), "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}");
+    EXPECT_EQ(test::describeResults(L, importDbcStream(L, nullptr)), "code: -2147024809");
+    lua_close(L);
+}
+
+// Corpus files that are not valid input for this reader, with the message each
+// must fail with; every other DBC file of the corpus must read.
+const std::map<std::string, std::string> kInvalidCorpusFiles = {
+    // Negative values in value description lists (only unsigned values are read).
+    {"cantools__choices.dbc", "DBC-Import: (46, 99): ';' expected but found '-5'"},
+    {"dbcppp__choices.dbc", "DBC-Import: (46, 99): ';' expected but found '-5'"},
+    {"ecubus__prepare_c01.dbc", "DBC-Import: (206, 21): ';' expected but found '-1'"},
+    {"opendbc__ford_lincoln_base_pt.dbc", "DBC-Import: (11313, 29): ';' expected but found '-1'"},
+    {"opendbc__tesla_can.dbc", "DBC-Import: (759, 26): ';' expected but found '-4096'"},
+    {"opendbc__tesla_model3_party.dbc", "DBC-Import: (372, 23): ';' expected but found '-32768'"},
+    {"opendbc__tesla_powertrain.dbc", "DBC-Import: (135, 26): ';' expected but found '-4096'"},
+    // Attribute types outside INT, HEX, FLOAT, STRING and ENUM (BOOL; a misspelt ENUM).
+    {"canmatrix__reference-from_sym-test.dbc",
+     "DBC-Import: (414, 26): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'"},
+    {"canmatrix__reference-from_xls-test.dbc",
+     "DBC-Import: (222, 30): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'ENU'"},
+    // Names that begin with a digit (64_BIT_LE, 2017_5, 0_COUNTER) read as numbers.
+    {"opendbc__can-tests-test.dbc", "DBC-Import: (24, 6): 'identifier' expected but found '64'"},
+    {"opendbc__mazda_2017.dbc", "DBC-Import: (273, 10): 'identifier' expected but found '2017'"},
+    {"opendbc__psa_aee2010_r3.dbc", "DBC-Import: (165, 6): 'identifier' expected but found '0'"},
+    // A scale written as .25: a number must start with a digit or a sign.
+    {"opendbc__generator-chrysler-_stellantis_common.dbc",
+     "DBC-Import: (16, 33): 'number' expected but found '.'"},
+    // The last VAL_ statement lacks its ';' and the file ends.
+    {"opendbc__generator-gm-gm_global_a_powertrain.dbc", "DBC-Import: (353, 1): ';' expected but found ''"},
+    // CM_ SG_ without a signal name; CM_ with a frame id but no BO_.
+    {"opendbc__generator-honda-_honda_common.dbc",
+     "DBC-Import: (207, 13): 'identifier' expected but found 'Seems to be platform-agnostic'"},
+    {"opendbc__generator-hyundai-hyundai_can.dbc",
+     "DBC-Import: (1656, 5): 'string constant' expected but found '145'"},
+};
+
+// Frame and signal counts of some large files, as a regular-expression count of
+// their BO_ and SG_ lines gives them: a reader that stops early or drops lines fails.
+struct Counts {
+    int frames;
+    int signals;
+    bool operator==(const Counts &o) const { return frames == o.frames && signals == o.signals; }
+};
+const std::map<std::string, Counts> kCorpusCounts = {
+    {"opendbc__gm_global_a_lowspeed_1818125.dbc", {367, 3210}},
+    {"ecubus__Model3CAN.dbc", {159, 2752}},
+    {"opendbc__cadillac_ct6_object.dbc", {294, 2720}},
+    {"canmatrix__j1939.dbc", {357, 2390}},
+    {"opendbc__FORD_CADS_64.dbc", {81, 1881}},
+    {"opendbc__vw_mlb.dbc", {145, 1442}},
+};
+
+Counts countFramesAndSignals(lua_State *L, int db)
+{
+    Counts counts{0, 0};
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, db, i);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            return counts;
+        }
+        lua_getfield(L, -1, "tag");
+        if (std::string(lua_tostring(L, -1)) == "frame") {
+            ++counts.frames;
+            counts.signals += static_cast<int>(lua_objlen(L, -2));
+        }
+        lua_pop(L, 2);
+    }
+}
+
+std::ostream &operator<<(std::ostream &out, const Counts &c)
+{
+    return out << c.frames << " frames, " << c.signals << " signals";
+}
+
+std::string withoutPosition(const std::string &message)
+{
+    const size_t open = message.find('(');
+    const size_t close = message.find(')', open);
+    if (open == std::string::npos || close == std::string::npos)
+        return message;
+    return message.substr(0, open + 1) + "?" + message.substr(close);
+}
+
+TEST(DbcReader, ReadsTheCorpus)
+{
+    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/dbc";
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr)
+        GTEST_SKIP() << "no DBC corpus at " << dir;
+    std::vector<std::string> names;
+    while (const dirent *e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() > 4 && (name.substr(name.size() - 4) == ".dbc" || name.substr(name.size() - 4) == ".DBC"))
+            names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    ASSERT_FALSE(names.empty());
+
+    int accepted = 0;
+    Counts total{0, 0};
+    std::map<std::string, std::vector<std::string>> rejections;  // message without position -> files
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        lua_State *L = luaL_newstate();
+        const int count = Vexo_importRawDBC(L, test::toU16(dir + "/" + name).c_str());
+        const auto known = kInvalidCorpusFiles.find(name);
+        if (count == 1 && lua_istable(L, -1)) {
+            ++accepted;
+            const Counts counts = countFramesAndSignals(L, lua_gettop(L));
+            total.frames += counts.frames;
+            total.signals += counts.signals;
+            if (const auto want = kCorpusCounts.find(name); want != kCorpusCounts.end()) {
+                EXPECT_EQ(counts, want->second);
+            }
+            lua_getfield(L, -1, "tag");
+            EXPECT_STREQ(lua_tostring(L, -1), "db");
+            EXPECT_TRUE(known == kInvalidCorpusFiles.end()) << "expected to fail with " << known->second;
+        } else {
+            ASSERT_EQ(count, 2);
+            ASSERT_TRUE(lua_isnil(L, -2));
+            const std::string message = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(no message)";
+            rejections[withoutPosition(message)].push_back(name);
+            if (known == kInvalidCorpusFiles.end())
+                ADD_FAILURE() << "rejected: " << message;
+            else
+                EXPECT_EQ(message, known->second);
+        }
+        lua_close(L);
+    }
+    std::printf("DBC corpus: %d of %zu files accepted (%d frames, %d signals)\n", accepted, names.size(),
+                total.frames, total.signals);
+    for (const auto &[message, files] : rejections) {
+        std::printf("  %zu rejected with %s:", files.size(), message.c_str());
+        for (const std::string &f : files)
+            std::printf(" %s", f.c_str());
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+}  // namespace vexo::io

@@ -1,0 +1,221 @@
+// Helpers for the reader tests: temporary fixture files, a canonical one-line
+// rendering of Lua values (so whole tables compare as compact strings) and a
+// one-call import that yields either the rendered table or the error.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+#include <lua.hpp>
+
+#include "vexo/io.h"
+
+namespace vexo::io::test {
+
+inline std::u16string toU16(const std::string &utf8)
+{
+    // Test paths are ASCII or simple UTF-8 (up to three bytes per character).
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            i += 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            out += static_cast<char16_t>(((b & 0x1F) << 6) | (utf8[i + 1] & 0x3F));
+            i += 2;
+        } else {
+            out += static_cast<char16_t>(((b & 0x0F) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F));
+            i += 3;
+        }
+    }
+    return out;
+}
+
+// A file with the given bytes in the temporary directory, removed on destruction.
+class TempFile {
+public:
+    explicit TempFile(const std::string &bytes, const std::string &suffix = ".dbc")
+    {
+        const char *dir = std::getenv("TMPDIR");
+        std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vexo_io_XXXXXX" + suffix;
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
+        if (fd < 0)
+            std::abort();
+        path_ = name.data();
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                std::abort();
+            done += static_cast<size_t>(n);
+        }
+        ::close(fd);
+    }
+    ~TempFile() { std::remove(path_.c_str()); }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::u16string path16() const { return toU16(path_); }
+
+private:
+    std::string path_;
+};
+
+// Shortest text that reads back as the same double; integers without a point.
+inline std::string formatNumber(double v)
+{
+    if (std::isnan(v))
+        return "nan";
+    if (std::isinf(v))
+        return v < 0 ? "-inf" : "inf";
+    char buf[40];
+    if (v == std::floor(v) && std::fabs(v) < 1e17) {
+        std::snprintf(buf, sizeof buf, "%.0f", v);
+        return buf;
+    }
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+        if (std::strtod(buf, nullptr) == v)
+            break;
+    }
+    return buf;
+}
+
+inline std::string quote(const char *s, size_t length)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+inline bool isName(const std::string &s)
+{
+    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_'))
+        return false;
+    return std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+// Renders the value at idx canonically: tables as {...} with the sequence 1..n
+// positional when the table has no other number keys, other number keys as [k]=
+// in numeric order, then string keys in byte order as name= or ["key"]=.
+inline std::string renderLua(lua_State *L, int idx)
+{
+    idx = idx < 0 ? lua_gettop(L) + idx + 1 : idx;
+    switch (lua_type(L, idx)) {
+    case LUA_TNIL:
+        return "nil";
+    case LUA_TBOOLEAN:
+        return lua_toboolean(L, idx) ? "true" : "false";
+    case LUA_TNUMBER:
+        return formatNumber(lua_tonumber(L, idx));
+    case LUA_TSTRING: {
+        size_t length = 0;
+        const char *s = lua_tolstring(L, idx, &length);
+        return quote(s, length);
+    }
+    case LUA_TTABLE:
+        break;
+    default:
+        return lua_typename(L, lua_type(L, idx));
+    }
+    std::vector<std::pair<double, std::string>> numbered;
+    std::vector<std::pair<std::string, std::string>> named;
+    lua_pushnil(L);
+    while (lua_next(L, idx) != 0) {
+        std::string value = renderLua(L, -1);
+        if (lua_type(L, -2) == LUA_TNUMBER) {
+            numbered.emplace_back(lua_tonumber(L, -2), std::move(value));
+        } else if (lua_type(L, -2) == LUA_TSTRING) {
+            size_t length = 0;
+            const char *k = lua_tolstring(L, -2, &length);
+            named.emplace_back(std::string(k, length), std::move(value));
+        } else {
+            named.emplace_back(std::string("<") + luaL_typename(L, -2) + ">", std::move(value));
+        }
+        lua_pop(L, 1);
+    }
+    std::sort(numbered.begin(), numbered.end());
+    std::sort(named.begin(), named.end());
+    bool sequence = true;
+    for (size_t i = 0; i < numbered.size(); ++i)
+        sequence = sequence && numbered[i].first == static_cast<double>(i + 1);
+    std::string out = "{";
+    auto separate = [&out] {
+        if (out.size() > 1)
+            out += ',';
+    };
+    for (const auto &[key, value] : numbered) {
+        separate();
+        if (!sequence)
+            out += "[" + formatNumber(key) + "]=";
+        out += value;
+    }
+    for (const auto &[key, value] : named) {
+        separate();
+        out += isName(key) ? key + "=" : "[" + quote(key.data(), key.size()) + "]=";
+        out += value;
+    }
+    return out + "}";
+}
+
+// What one call of Vexo_importRawDBC left: the rendered table, "error: <message>"
+// or "code: <number>", or a description of an unexpected stack shape.
+inline std::string describeResults(lua_State *L, int count)
+{
+    const int top = lua_gettop(L);
+    std::string out;
+    if (count == 1 && lua_istable(L, -1))
+        out = renderLua(L, -1);
+    else if (count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TSTRING)
+        out = std::string("error: ") + lua_tostring(L, -1);
+    else if (count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TNUMBER)
+        out = "code: " + formatNumber(lua_tonumber(L, -1));
+    else
+        out = "unexpected results: " + std::to_string(count) + " of " + std::to_string(top);
+    lua_settop(L, 0);
+    return out;
+}
+
+inline std::string importDbcFile(const std::u16string &path)
+{
+    lua_State *L = luaL_newstate();
+    const int count = Vexo_importRawDBC(L, path.c_str());
+    std::string out = describeResults(L, count);
+    lua_close(L);
+    return out;
+}
+
+inline std::string importDbcText(const std::string &text)
+{
+    TempFile file(text);
+    return importDbcFile(file.path16());
+}
+
+}  // namespace vexo::io::test

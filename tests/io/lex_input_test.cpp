@@ -1,0 +1,101 @@
+// The tokenizers' buffered file input: opening by UTF-16 path, block reading across
+// buffer boundaries, end of input, the pushed-back character and the tag check.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "io_test_support.h"
+#include "lex_input.h"
+
+namespace vexo::io {
+namespace {
+
+using test::TempFile;
+
+TEST(LexInput, OpenRefusesWhatCannotBeRead)
+{
+    TempFile file("x");
+    const std::u16string existing = file.path16();
+    const std::u16string missing = test::toU16(file.path() + ".missing");
+    const std::u16string directory = test::toU16("/tmp");
+    const char16_t unpaired[] = {u'/', u't', u'm', u'p', 0xD800, u'x', 0};
+    LexInput *input = nullptr;
+    struct Case { const char *what; const VexoChar *path; LexInput **out; HRESULT want; };
+    const Case cases[] = {
+        {"null path", nullptr, &input, E_INVALIDARG},
+        {"null result", existing.c_str(), nullptr, E_INVALIDARG},
+        {"missing file", missing.c_str(), &input, E_FAIL},
+        {"directory", directory.c_str(), &input, E_FAIL},
+        {"unpaired surrogate", unpaired, &input, E_FAIL},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(openLexInput(c.path, c.out), c.want);
+        EXPECT_EQ(input, nullptr);
+    }
+}
+
+TEST(LexInput, OpensNonAsciiPathsAsUtf8)
+{
+    const char *dir = std::getenv("TMPDIR");
+    const std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vexo_Gr\xC3\xBC\xC3\x9F" "e_\xE2\x82\xAC.dbc";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("AB", f);
+    std::fclose(f);
+
+    LexInput *input = nullptr;
+    ASSERT_EQ(openLexInput(test::toU16(path).c_str(), &input), S_OK);
+    EXPECT_EQ(getLexByte(input), 'A');
+    EXPECT_EQ(getLexByte(input), 'B');
+    EXPECT_EQ(getLexByte(input), kEndOfInput);
+    EXPECT_EQ(closeLexInput(input), S_OK);
+    std::remove(path.c_str());
+}
+
+TEST(LexInput, StreamsEveryByteAcrossBlockBoundaries)
+{
+    // Three and a half blocks with every byte value, so a byte lost or repeated at a
+    // refill, or a byte above 127 read as negative, shows up.
+    std::string bytes(kLexInputBufferSize * 3 + kLexInputBufferSize / 2, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    TempFile file(bytes);
+    LexInput *input = nullptr;
+    ASSERT_EQ(openLexInput(file.path16().c_str(), &input), S_OK);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const int want = static_cast<unsigned char>(bytes[i]);
+        if (i % 1000 == 0 || i % kLexInputBufferSize == 0) {
+            ASSERT_EQ(peekLexByte(input), want) << "peek at " << i;
+        }
+        ASSERT_EQ(getLexByte(input), want) << "byte " << i;
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(peekLexByte(input), kEndOfInput);
+        EXPECT_EQ(getLexByte(input), kEndOfInput);
+    }
+    EXPECT_FALSE(input->readError);
+    EXPECT_EQ(closeLexInput(input), S_OK);
+}
+
+TEST(LexInput, CloseRefusesObjectsWithoutTheTag)
+{
+    EXPECT_EQ(closeLexInput(nullptr), E_INVALIDARG);
+    LexInput fake{};
+    fake.tag = 0x12345678;
+    EXPECT_EQ(closeLexInput(&fake), E_INVALIDARG);
+}
+
+TEST(LexInput, EmptyFileIsEndOfInputAtOnce)
+{
+    TempFile file("");
+    LexInput *input = nullptr;
+    ASSERT_EQ(openLexInput(file.path16().c_str(), &input), S_OK);
+    EXPECT_EQ(getLexByte(input), kEndOfInput);
+    EXPECT_EQ(closeLexInput(input), S_OK);
+}
+
+}  // namespace
+}  // namespace vexo::io
