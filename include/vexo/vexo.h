@@ -11,5 +11,6 @@
 #include "vexo/codec.h"
 #include "vexo/convert.h"
 #include "vexo/io.h"
+#include "vexo/diag.h"
 
 #endif
