@@ -10,6 +10,7 @@
 #include "vexo/enumerate.h"
 #include "vexo/codec.h"
 #include "vexo/convert.h"
+#include "vexo/decode.h"
 #include "vexo/io.h"
 #include "vexo/diag.h"
 

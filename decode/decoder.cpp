@@ -1,0 +1,553 @@
+// Frame decoding: matches a received frame against a channel's frame triggerings and walks
+// the PDUs of each match, one signal instance per call. Every cursor, the level stack and
+// the assembly buffers of multiplexed parts live in one state block, so a decode never
+// allocates and a caller (the Lua binding) can supply the block itself.
+#include "vexo/decode.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "api_guard.h"
+#include "bit_buffer.h"
+#include "enumerator.h"
+#include "filter.h"
+#include "node_classes.h"
+#include "node_list.h"
+#include "vexo/codec.h"
+#include "vexo/constants.h"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the identifier word is kept in memory order");
+
+namespace vexo::decode {
+namespace {
+
+using core::Channel;
+using core::Coding;
+using core::Frame;
+using core::FrameTriggering;
+using core::IdentifierBasedTriggering;
+using core::ListCursor;
+using core::MaskedIdentifierTriggering;
+using core::MultiplexedPart;
+using core::MultiplexedPDU;
+using core::nodeAs;
+using core::nodeExactly;
+using core::PDU;
+using core::PDUInstance;
+using core::Segment;
+using core::Signal;
+using core::SignalInstance;
+using core::SignalPDU;
+
+constexpr uint32_t kDecodeTag = 0x63654465;  // "eDec"
+constexpr uint32_t kDestroyedTag = 0xDEADBEEF;
+constexpr uint32_t kLevelCount = 64;
+constexpr uint32_t kAssemblyBytes = 1024;
+constexpr int64_t kAssemblyBits = 8 * int64_t(kAssemblyBytes);
+// Ownership word of a block the library allocated: its own address mixed with this key,
+// so a caller's block (fresh memory or a reused one) never passes for the library's.
+constexpr uintptr_t kOwnedKey = uintptr_t(0x5A17C0DEDEC0DE5Aull);
+
+enum Phase : uint32_t { kSearching = 0, kChannelInstances = 1, kDone = 2 };
+
+struct Level {
+    uint32_t done;
+    int32_t bitpos;        // shifts the switch and segments of a multiplexed PDU
+    const PDU *pdu;
+    const uint8_t *bytes;  // where the PDU's contents are addressed
+    uint64_t length;       // readable bytes at `bytes`
+    uint8_t assembly[kAssemblyBytes];
+};
+
+struct State {
+    uint32_t tag;
+    uint32_t phase;
+    const Channel *channel;
+    uint32_t flags;
+    uint32_t identifier;
+    uint8_t identifierWord[4];
+    uint32_t dataLength;
+    const uint8_t *data;
+    const model::Filter *filter;
+    const FrameTriggering *triggering;
+    ListCursor triggerings;
+    ListCursor pduInstances;
+    ListCursor signalInstances;
+    uint32_t depth;
+    uintptr_t ownership;
+    Level levels[kLevelCount];
+};
+
+State *stateAs(const void *handle)
+{
+    if (handle == nullptr || reinterpret_cast<uintptr_t>(handle) % alignof(State) != 0)
+        return nullptr;
+    auto *state = static_cast<State *>(const_cast<void *>(handle));
+    return state->tag == kDecodeTag ? state : nullptr;
+}
+
+bool isOwned(const State &state)
+{
+    return state.tag == kDecodeTag && state.ownership == (reinterpret_cast<uintptr_t>(&state) ^ kOwnedKey);
+}
+
+bool isBigEndian(uint32_t byteOrder) { return byteOrder == Q3_BYTEORDER_BIGENDIAN; }
+
+// Steps a cursor to its next entry, as cursorNext does for one entry; this is the
+// per-signal path, where the batch copy of cursorNext doubled the cost of a decode.
+bool nextEntry(ListCursor &cursor, void **entry)
+{
+    while (cursor.chunk != nullptr) {
+        if (cursor.index < cursor.chunk->count) {
+            *entry = core::chunkEntries(cursor.chunk)[cursor.index++];
+            return true;
+        }
+        core::Chunk *next = core::nextChunk(cursor.chunk);
+        cursor.chunk = next == core::firstChunk(*cursor.list) ? nullptr : next;
+        cursor.index = 0;
+    }
+    return false;
+}
+
+// ---- Fields ---------------------------------------------------------------------
+
+// Buffer bit of value bit k of a field of `bits` bits (k = 0 least significant).
+int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
+{
+    return big ? ((start ^ 7) + bits - 1 - k) ^ 7 : start + k;
+}
+
+// True when a field lies wholly inside `length` bytes, and well below bit 2^31 so that
+// start and length fit the bit functions' arguments. The test is by whole bytes: a
+// big-endian field's last byte is that of its least significant bit. A field of no bits
+// reads nothing and is always inside.
+bool fieldInside(uint64_t length, int64_t start, int64_t bits, bool big)
+{
+    const int64_t end = static_cast<int64_t>(std::min<uint64_t>(8 * length, INT32_MAX - 64));
+    if (bits == 0)
+        return true;
+    if (start < 0 || start >= end)
+        return false;
+    return fieldBit(start, bits, big, big ? 0 : bits - 1) < end;
+}
+
+unsigned bitAt(const uint8_t *bytes, uint64_t length, int64_t position)
+{
+    if (position < 0 || uint64_t(position) >= 8 * length)
+        return 0;
+    return bytes[position >> 3] >> (position & 7) & 1u;
+}
+
+// Where a switch or segment at absolute start bit p is read: the level's bytes, or the
+// identifier word for -32 <= p < 0. False below -32.
+struct Source {
+    const uint8_t *bytes;
+    uint64_t length;
+    int64_t start;
+};
+
+bool sourceOf(const State &state, const Level &level, int64_t p, Source *source)
+{
+    if (p >= 0) {
+        *source = {level.bytes, level.length, p};
+        return true;
+    }
+    if (p >= -32) {
+        *source = {state.identifierWord, sizeof state.identifierWord, p + 32};
+        return true;
+    }
+    return false;
+}
+
+// Reads a field of at most 64 bits; bits outside the source read as 0.
+uint64_t readBits(const Source &source, int64_t start, int64_t bits, bool big)
+{
+    if (fieldInside(source.length, start, bits, big))
+        return codec::extractField(source.bytes, start, static_cast<int32_t>(big ? -bits : bits));
+    uint64_t value = 0;
+    for (int64_t k = 0; k < bits; ++k)
+        value |= uint64_t(bitAt(source.bytes, source.length, fieldBit(start, bits, big, k))) << k;
+    return value;
+}
+
+// The switch code: the low 32 bits of the field, so a longer field is read from the value
+// bit 31 down (for a big-endian field that is a shorter big-endian field further on).
+uint32_t readSwitch(const State &state, const Level &level, const MultiplexedPDU &pdu)
+{
+    const int64_t bits = pdu.switchLength;
+    Source source;
+    if (bits == 0 || !sourceOf(state, level, int64_t(int32_t(pdu.switchPosition)) + level.bitpos, &source))
+        return 0;
+    const bool big = isBigEndian(pdu.switchByteOrder);
+    const int64_t read = std::min<int64_t>(bits, 32);
+    const int64_t start = big && bits > 32 ? fieldBit(source.start, bits, true, 31) : source.start;
+    return static_cast<uint32_t>(readBits(source, start, read, big));
+}
+
+// Q3bit_copy reads a big-endian field longer than 64 bits in chunks whose start bits lie
+// 64 bits (eight bytes) apart, going down: the first chunk has the highest least
+// significant bit, the last the lowest start bit, so those two bound the rest.
+bool copyInside(uint64_t length, int64_t start, int64_t bits, bool big)
+{
+    if (!big)
+        return fieldInside(length, start, bits, false);
+    const int64_t lastChunk = (bits - 1) / 64;
+    return fieldInside(length, start, std::min<int64_t>(bits, 64), true)
+           && fieldInside(length, start - 64 * lastChunk, bits - 64 * lastChunk, true);
+}
+
+// Copies one segment of `bits` bits into the assembly at bit d (d + bits <= the
+// assembly's bits), with Q3bit_copy's chunking; bits outside the source stay 0.
+void copySegment(const Source &source, int64_t bits, bool big, int64_t d, uint8_t *assembly)
+{
+    if (copyInside(source.length, source.start, bits, big)) {
+        Q3bit_copy(assembly, kAssemblyBytes, static_cast<int32_t>(d), static_cast<int32_t>(bits), source.bytes,
+                   static_cast<int32_t>(source.start), static_cast<int32_t>(big ? -bits : bits));
+        return;
+    }
+    for (int64_t chunk = 0; 64 * chunk < bits; ++chunk) {
+        const int64_t take = std::min<int64_t>(64, bits - 64 * chunk);
+        const int64_t start = big ? source.start - 64 * chunk : source.start + 64 * chunk;
+        for (int64_t k = 0; k < take; ++k) {
+            const int64_t to = d + 64 * chunk + k;
+            if (bitAt(source.bytes, source.length, fieldBit(start, take, big, k)))
+                assembly[to >> 3] = static_cast<uint8_t>(assembly[to >> 3] | 1u << (to & 7));
+        }
+    }
+}
+
+// ---- The level stack ------------------------------------------------------------
+
+bool isOnStack(const State &state, const PDU *pdu)
+{
+    for (uint32_t i = 0; i < state.depth; ++i) {
+        if (state.levels[i].pdu == pdu)
+            return true;
+    }
+    return false;
+}
+
+// Pushes a level for a multiplexed part of the PDU decoded at `enclosing`. Refused when
+// the part has no PDU, the stack is full, or the PDU already encloses it (a cycle in the
+// model would otherwise fill the stack again and again).
+void pushPart(State &state, const Level &enclosing, const MultiplexedPart *part)
+{
+    if (part == nullptr)
+        return;
+    const auto *pdu = nodeAs<PDU>(part->reference);
+    if (pdu == nullptr || state.depth == kLevelCount || isOnStack(state, pdu))
+        return;
+    Level &level = state.levels[state.depth];
+    level.done = 0;
+    level.bitpos = 0;
+    level.pdu = pdu;
+    bool hasSegments = false;
+    int64_t total = 0;
+    model::forEachRecord<Segment>(part->segments, [&](const Segment *segment) {
+        hasSegments = true;
+        total += segment->bitlen;
+        return true;
+    });
+    if (!hasSegments) {
+        level.bytes = enclosing.bytes;
+        level.length = enclosing.length;
+    } else {
+        const auto used = static_cast<uint64_t>((std::min(total, kAssemblyBits) + 7) / 8);
+        std::memset(level.assembly, 0, used);
+        int64_t d = 0;
+        model::forEachRecord<Segment>(part->segments, [&](const Segment *segment) {
+            const int64_t bits = std::min<int64_t>(segment->bitlen, kAssemblyBits - d);
+            Source source;
+            if (bits > 0 && sourceOf(state, enclosing, int64_t(int32_t(segment->bitpos)) + enclosing.bitpos, &source))
+                copySegment(source, bits, isBigEndian(segment->byteOrder), d, level.assembly);
+            d += segment->bitlen;
+            return true;
+        });
+        level.bytes = level.assembly;
+        level.length = used;
+    }
+    ++state.depth;
+}
+
+const MultiplexedPart *findDynamicPart(const MultiplexedPDU &pdu, uint32_t code)
+{
+    core::ListPosition position = {nullptr, 0};
+    // The order the dynamic parts are kept in: the difference as a signed 32-bit number.
+    const auto order = [code](const void *entry) {
+        const auto difference = static_cast<int32_t>(code - static_cast<const MultiplexedPart *>(entry)->switchCode);
+        return difference < 0 ? -1 : difference > 0 ? 1 : 0;
+    };
+    if (core::findOrdered(&pdu.dynamicParts, &position, order) != S_OK)
+        return nullptr;
+    return nodeAs<MultiplexedPart>(core::chunkEntries(position.chunk)[position.index]);
+}
+
+// Works on the top level: a signal PDU aims the signal-instance cursor at its instances;
+// a multiplexed PDU pushes its selected part and then its static part, which therefore
+// comes first.
+void enterTopLevel(State &state)
+{
+    Level &level = state.levels[state.depth - 1];
+    level.done = 1;
+    if (const auto *signalPdu = nodeExactly<SignalPDU>(level.pdu)) {
+        core::cursorInit(&state.signalInstances, &core::kSmallNodeLayout, &signalPdu->signalInstances);
+        return;
+    }
+    if (const auto *multiplexed = nodeExactly<MultiplexedPDU>(level.pdu)) {
+        const MultiplexedPart *selected = findDynamicPart(*multiplexed, readSwitch(state, level, *multiplexed));
+        pushPart(state, level, selected != nullptr ? selected : nodeAs<MultiplexedPart>(multiplexed->elsePart));
+        pushPart(state, level, nodeAs<MultiplexedPart>(multiplexed->staticPart));
+    }
+}
+
+// Starts the next PDU instance that places a PDU; false when they ran out.
+bool pushNextInstance(State &state)
+{
+    void *entry = nullptr;
+    while (nextEntry(state.pduInstances, &entry)) {
+        const auto *instance = nodeAs<PDUInstance>(entry);
+        const PDU *pdu = instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr;
+        if (pdu == nullptr)
+            continue;
+        Level &level = state.levels[0];
+        level.done = 0;
+        level.bitpos = static_cast<int32_t>(instance->bitpos);
+        level.pdu = pdu;
+        level.bytes = state.data;
+        level.length = state.dataLength;
+        state.depth = 1;
+        return true;
+    }
+    return false;
+}
+
+// ---- Signal instances -----------------------------------------------------------
+
+// Asks the filter about the signal, then about the instance. Anything but a clear
+// "selected" skips the instance: a filter that cannot answer must not drop the others.
+bool isSelected(const model::Filter *filter, const Signal *signal, const SignalInstance *instance)
+{
+    if (filter == nullptr)
+        return true;
+    const HRESULT bySignal = model::filterSelects(*filter, signal);
+    if (bySignal != S_FALSE)
+        return bySignal == S_OK;
+    return model::filterSelects(*filter, instance) == S_OK;
+}
+
+// Decodes one signal instance into the record: S_OK (numeric), S_FALSE (ASCII), or
+// E_UNEXPECTED when the instance is to be skipped (record untouched).
+HRESULT decodeInstance(const State &state, const void *entry, VexoDecodedSignal *record)
+{
+    const auto *instance = nodeAs<SignalInstance>(entry);
+    const Signal *signal = instance != nullptr ? nodeAs<Signal>(instance->reference) : nullptr;
+    const Coding *coding = signal != nullptr ? nodeAs<Coding>(signal->reference) : nullptr;
+    if (coding == nullptr || static_cast<int32_t>(instance->bitpos) < 0)
+        return E_UNEXPECTED;
+    if (!isSelected(state.filter, signal, instance))
+        return E_UNEXPECTED;
+    const Level &level = state.levels[state.depth - 1];
+    const int64_t start = static_cast<int32_t>(instance->bitpos);
+    const int64_t bits = coding->bitlen;
+    const bool big = isBigEndian(instance->byteOrder);
+    if (!fieldInside(level.length, start, bits, big))
+        return E_UNEXPECTED;
+    const auto length = static_cast<int32_t>(big ? -bits : bits);
+    const bool ascii = coding->encoding == Q3_ENCODING_ASCII;
+    uint64_t raw = 0;
+    uint32_t textLength = 0;
+    if (ascii) {
+        if (record->text == nullptr)
+            return E_UNEXPECTED;
+        Q3bit_extract(reinterpret_cast<uint8_t *>(record->text), level.bytes, record->textCapacity,
+                      static_cast<int32_t>(start), length);
+        textLength = static_cast<uint32_t>(std::min<int64_t>(bits / 8, record->textCapacity));
+    } else {
+        uint8_t value[8];
+        Q3bit_extract(value, level.bytes, sizeof value, static_cast<int32_t>(start), length);
+        std::memcpy(&raw, value, sizeof raw);
+    }
+    record->rawValue = raw;
+    record->frameTriggering = core::handleOf(state.triggering);
+    record->signalInstance = core::handleOf(instance);
+    record->signal = core::handleOf(signal);
+    record->textLength = textLength;
+    return ascii ? S_FALSE : S_OK;
+}
+
+HRESULT nextSignal(State &state, VexoDecodedSignal *record)
+{
+    for (;;) {
+        void *entry = nullptr;
+        while (nextEntry(state.signalInstances, &entry)) {
+            const HRESULT hr = decodeInstance(state, entry, record);
+            if (hr == S_OK || hr == S_FALSE)
+                return hr;
+        }
+        while (state.depth > 0 && state.levels[state.depth - 1].done != 0)
+            --state.depth;
+        if (state.depth > 0) {
+            enterTopLevel(state);
+            continue;
+        }
+        if (!pushNextInstance(state)) {
+            if (state.phase == kChannelInstances)
+                state.phase = kDone;
+            return VEXO_E_NOMOREITEMS;
+        }
+    }
+}
+
+// ---- Frame triggerings ----------------------------------------------------------
+
+bool matches(const State &state, const void *entry)
+{
+    const FrameTriggering *triggering = nullptr;
+    if (const auto *byId = nodeExactly<IdentifierBasedTriggering>(entry)) {
+        if (byId->identifier != state.identifier)
+            return false;
+        triggering = byId;
+    } else if (const auto *masked = nodeExactly<MaskedIdentifierTriggering>(entry)) {
+        if ((masked->mask & state.identifier) != masked->code)
+            return false;
+        triggering = masked;
+    } else {
+        return false;
+    }
+    if ((triggering->flags & Q3_FLAGMASK_CAN_FRAMETYPE) != Q3_FLAG_CANSTD_OR_EXT
+        && ((triggering->flags ^ state.flags) & Q3_FLAG_CANEXTENDED) != 0)
+        return false;
+    const auto *frame = nodeAs<Frame>(triggering->reference);
+    return frame != nullptr && frame->length == state.dataLength;
+}
+
+// Drops whatever the previous stage left half walked.
+void resetWalk(State &state)
+{
+    state.depth = 0;
+    state.signalInstances = {};
+}
+
+HRESULT nextTriggering(State &state, VexoNode **out)
+{
+    void *entry = nullptr;
+    while (nextEntry(state.triggerings, &entry)) {
+        if (!matches(state, entry))
+            continue;
+        const auto *triggering = static_cast<const FrameTriggering *>(entry);
+        resetWalk(state);
+        state.triggering = triggering;
+        core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout,
+                         &nodeAs<Frame>(triggering->reference)->PDUInstances);
+        if (out != nullptr)
+            *out = core::handleOf(triggering);
+        return S_OK;
+    }
+    resetWalk(state);
+    state.phase = kChannelInstances;
+    state.triggering = nullptr;
+    core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout, &state.channel->PDUInstances);
+    if (out != nullptr)
+        *out = nullptr;
+    return S_FALSE;
+}
+
+void initialise(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
+                uint32_t dataLength, const uint8_t *data)
+{
+    // The levels are set up as they are pushed; clearing 64 KiB per frame would cost more
+    // than the decode.
+    std::memset(static_cast<void *>(state), 0, offsetof(State, levels));
+    state->tag = kDecodeTag;
+    state->phase = kSearching;
+    state->channel = channel;
+    state->flags = flags;
+    state->identifier = identifier;
+    const uint32_t word = (flags & Q3_FLAG_CANEXTENDED) != 0 ? identifier << 3 : identifier << 21;
+    std::memcpy(state->identifierWord, &word, sizeof word);
+    state->dataLength = dataLength;
+    state->data = data;
+    core::cursorInit(&state->triggerings, &core::kSmallNodeLayout, &channel->frameTriggerings);
+    state->ownership = owned ? reinterpret_cast<uintptr_t>(state) ^ kOwnedKey : 0;
+}
+
+}  // namespace
+}  // namespace vexo::decode
+
+using namespace vexo::decode;
+
+VEXO_API uint32_t Vexo_getDecodeStateSize(void)
+{
+    return sizeof(State);
+}
+
+VEXO_API HRESULT Vexo_decodeMessage(const VexoNode *channel, uint32_t identifier, uint32_t flags,
+                                    uint32_t dataLength, const uint8_t *data, VexoDecodeState **handle)
+{
+    if (handle == nullptr)
+        return E_INVALIDARG;
+    const auto *node = vexo::core::nodeExactly<Channel>(channel);
+    if (node == nullptr)
+        return E_INVALIDARG;
+    auto *state = reinterpret_cast<State *>(*handle);
+    bool owned = true;
+    if (state == nullptr) {
+        state = static_cast<State *>(std::malloc(sizeof(State)));
+        if (state == nullptr)
+            return E_INVALIDARG;
+    } else {
+        if (reinterpret_cast<uintptr_t>(state) % alignof(State) != 0)
+            return E_INVALIDARG;
+        owned = isOwned(*state);
+    }
+    initialise(state, owned, node, identifier, flags, dataLength, data);
+    *handle = reinterpret_cast<VexoDecodeState *>(state);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_decodeNextFrametriggering(VexoDecodeState *handle, VexoNode **triggering)
+{
+    State *state = stateAs(handle);
+    if (state == nullptr)
+        return E_INVALIDARG;
+    if (state->phase == kDone)
+        return VEXO_E_NOMOREITEMS;
+    if (state->phase == kChannelInstances)
+        return S_OK;
+    return nextTriggering(*state, triggering);
+}
+
+VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
+{
+    State *state = stateAs(handle);
+    const vexo::model::Filter *nodeFilter = vexo::model::filterAs(filter);
+    if (state == nullptr || record == nullptr || (filter != nullptr && nodeFilter == nullptr))
+        return E_INVALIDARG;
+    if (state->data == nullptr)
+        return E_POINTER;
+    state->filter = nodeFilter;
+    return nextSignal(*state, record);
+}
+
+VEXO_API HRESULT Vexo_getFrameTriggering(const VexoDecodeState *handle, VexoNode **triggering)
+{
+    const State *state = stateAs(handle);
+    if (state == nullptr || triggering == nullptr)
+        return E_INVALIDARG;
+    *triggering = vexo::core::handleOf(state->triggering);
+    return state->triggering != nullptr ? S_OK : S_FALSE;
+}
+
+VEXO_API HRESULT Vexo_destroyDecodeEnum(VexoDecodeState *handle)
+{
+    State *state = stateAs(handle);
+    if (state == nullptr)
+        return E_INVALIDARG;
+    const bool owned = isOwned(*state);
+    state->tag = kDestroyedTag;
+    state->ownership = 0;
+    if (owned)
+        std::free(state);
+    return S_OK;
+}

@@ -1,0 +1,549 @@
+// Frame decoder through the public interface: triggering matching, the identifier word,
+// multiplexed PDUs with their parts and segments, ASCII text, filters, skipped instances,
+// nesting limits, the channel's own PDU instances and the state's lifecycle.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vexo/vexo.h"
+
+namespace {
+
+constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN, kBE = Q3_BYTEORDER_BIGENDIAN;
+constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEither = Q3_FLAG_CANSTD_OR_EXT;
+
+uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
+
+// Calls a creation function whose last argument is the out pointer; gives the node made.
+template <class... Params, class... Args>
+VexoNode *made(HRESULT (*create)(Params...), Args... args)
+{
+    VexoNode *node = nullptr;
+    EXPECT_EQ(create(args..., &node), S_OK);
+    return node;
+}
+
+// A database with one channel, built through the public functions.
+struct Net {
+    VexoNode *db = made(Vexo_create, nullptr);
+    VexoNode *channel = made(Vexo_createChannel, db, nullptr, nullptr);
+    ~Net() { Vexo_destroy(db); }
+
+    VexoNode *frame(uint32_t length) { return made(Vexo_createFrame, db, nullptr, length); }
+    VexoNode *byId(uint32_t id, uint32_t flags, VexoNode *frame)
+    {
+        return made(Vexo_createIdentifierBasedTriggering, db, nullptr, id, flags, frame, nullptr, channel);
+    }
+    VexoNode *masked(uint32_t mask, uint32_t code, uint32_t flags, VexoNode *frame)
+    {
+        return made(Vexo_createMaskedIdentifierTriggering, db, nullptr, mask, code, flags, frame, nullptr, channel);
+    }
+    // A frame of `length` bytes that every received frame of that length matches.
+    VexoNode *anyFrame(uint32_t length)
+    {
+        VexoNode *f = frame(length);
+        masked(0, 0, kEither, f);
+        return f;
+    }
+    VexoNode *signalPdu(VexoNode *referrer = nullptr) { return made(Vexo_createSignalPDU, db, nullptr, 64u, referrer); }
+    VexoNode *muxPdu(int32_t position, uint32_t length, uint32_t order = kLE, VexoNode *referrer = nullptr)
+    {
+        return made(Vexo_createMultiplexedPDU, db, nullptr, 64u, order, u32(position), length, 0u, referrer);
+    }
+    VexoNode *instance(VexoNode *pdu, VexoNode *owner, int32_t bitpos = 0)
+    {
+        return made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner);
+    }
+    // A multiplexed part of mux in a role, holding a new signal PDU (given in *pdu).
+    enum Role { Dynamic, Static, Else };
+    VexoNode *part(VexoNode *mux, Role role, uint32_t code, VexoNode **pdu)
+    {
+        VexoNode *p = made(Vexo_createMultiplexedPart, db, nullptr, code, mux);
+        EXPECT_EQ(role == Dynamic ? Vexo_addDynamicParts(mux, 1, &p)
+                  : role == Static ? Vexo_setStaticPart(mux, p) : Vexo_setElsePart(mux, p), S_OK);
+        if (pdu != nullptr)
+            *pdu = signalPdu(p);
+        return p;
+    }
+    VexoNode *signal(const VexoChar *id, uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    {
+        VexoNode *coding = made(Vexo_createCoding, db, nullptr, bits, encoding, nullptr);
+        return made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
+    }
+    VexoNode *place(VexoNode *signal, VexoNode *pdu, int32_t bitpos, uint32_t order = kLE, const VexoChar *id = nullptr)
+    {
+        return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
+    }
+    // A frame holding a multiplexed PDU whose static part is one segment followed by
+    // `padding` bits from frame bit 0; one signal reads the whole part.
+    void segmentProbe(uint32_t frameLength, uint32_t order, int32_t position, uint32_t bits, uint32_t padding)
+    {
+        VexoNode *mux = muxPdu(0, 0), *pdu = nullptr;
+        instance(mux, anyFrame(frameLength));
+        VexoNode *p = part(mux, Static, 0, &pdu);
+        EXPECT_EQ(Vexo_addSegment(p, order, u32(position), bits), S_OK);
+        EXPECT_EQ(Vexo_addSegment(p, kLE, 0, padding), S_OK);
+        place(signal(nullptr, bits + padding), pdu, 0);
+    }
+};
+
+struct Got {
+    VexoNode *signal;
+    uint64_t raw;
+    HRESULT hr;
+    std::string text;
+};
+
+// Decodes a frame the way the Lua binding's iterator does and collects every signal.
+std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const std::vector<uint8_t> &data,
+                           const VexoFilter *filter = nullptr, char *text = nullptr, uint32_t capacity = 0)
+{
+    VexoDecodeState *state = nullptr;
+    EXPECT_EQ(Vexo_decodeMessage(net.channel, id, flags, uint32_t(data.size()), data.data(), &state), S_OK);
+    std::vector<Got> out;
+    EXPECT_GE(Vexo_decodeNextFrametriggering(state, nullptr), 0);
+    for (int guard = 0; guard < 1000; ++guard) {
+        VexoDecodedSignal record = {};
+        record.text = text;
+        record.textCapacity = capacity;
+        const HRESULT hr = Vexo_decodeNextSignal(state, filter, &record);
+        if (hr >= 0) {
+            out.push_back({record.signal, record.rawValue, hr, hr == S_FALSE ? std::string(text, record.textLength) : ""});
+            continue;
+        }
+        EXPECT_EQ(hr, VEXO_E_NOMOREITEMS);
+        if (Vexo_decodeNextFrametriggering(state, nullptr) < 0)
+            break;
+    }
+    EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);
+    return out;
+}
+
+std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
+{
+    std::vector<VexoNode *> out;
+    for (const Got &g : got)
+        out.push_back(g.signal);
+    return out;
+}
+
+TEST(Decoder, MatchesTriggeringsByIdentifierMaskFrameTypeAndExactLength)
+{
+    struct Case {
+        const char *what;
+        bool masked;
+        uint32_t idOrMask, code, flags, frameLength, rxId, rxFlags, rxLength;
+        bool match;
+    };
+    const Case cases[] = {
+        {"same standard identifier", false, 0x123, 0, kStd, 8, 0x123, kStd, 8, true},
+        {"other identifier", false, 0x123, 0, kStd, 8, 0x124, kStd, 8, false},
+        {"standard triggering, extended frame", false, 0x123, 0, kStd, 8, 0x123, kExt, 8, false},
+        {"extended triggering, extended frame", false, 0x123, 0, kExt, 8, 0x123, kExt, 8, true},
+        {"extended triggering, standard frame", false, 0x123, 0, kExt, 8, 0x123, kStd, 8, false},
+        {"either form, standard frame", false, 0x123, 0, kEither, 8, 0x123, kStd, 8, true},
+        {"either form, extended frame", false, 0x123, 0, kEither, 8, 0x123, kExt, 8, true},
+        {"flags 3 are not 'either': extended only", false, 0x123, 0, 3, 8, 0x123, kStd, 8, false},
+        {"frame of 8 bytes, 6 received", false, 0x123, 0, kStd, 8, 0x123, kStd, 6, false},
+        {"frame of 6 bytes, 8 received", false, 0x123, 0, kStd, 6, 0x123, kStd, 8, false},
+        {"mask 0x700 code 0x100: 0x100", true, 0x700, 0x100, kStd, 8, 0x100, kStd, 8, true},
+        {"mask 0x700 code 0x100: 0x1FF", true, 0x700, 0x100, kStd, 8, 0x1FF, kStd, 8, true},
+        {"mask 0x700 code 0x100: 0x200", true, 0x700, 0x100, kStd, 8, 0x200, kStd, 8, false},
+        {"mask 0x700 code 0x100: 0x0FF", true, 0x700, 0x100, kStd, 8, 0x0FF, kStd, 8, false},
+        {"masked, frame type still checked", true, 0x700, 0x100, kStd, 8, 0x100, kExt, 8, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        VexoNode *frame = net.frame(c.frameLength);
+        // A schedule-slot triggering of the same frame comes first and never matches.
+        VexoNode *slot = made(Vexo_createAbsolutelyScheduledTriggering, net.db, nullptr, c.rxId, 0u, 1u, kEither,
+                              frame, nullptr, net.channel);
+        VexoNode *want = c.masked ? net.masked(c.idOrMask, c.code, c.flags, frame) : net.byId(c.idOrMask, c.flags, frame);
+        const std::vector<uint8_t> data(c.rxLength, 0);
+        VexoDecodeState *state = nullptr;
+        ASSERT_EQ(Vexo_decodeMessage(net.channel, c.rxId, c.rxFlags, c.rxLength, data.data(), &state), S_OK);
+        VexoNode *got = slot;
+        EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), c.match ? S_OK : S_FALSE);
+        EXPECT_EQ(got, c.match ? want : nullptr);
+        Vexo_destroyDecodeEnum(state);
+    }
+}
+
+TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
+{
+    Net net;
+    VexoNode *frame = net.frame(2);
+    VexoNode *first = net.byId(0x10, kStd, frame);
+    net.byId(0x11, kStd, frame);
+    VexoNode *second = net.masked(0x7F0, 0x10, kStd, frame);
+    VexoNode *a = net.signal(nullptr, 8), *b = net.signal(nullptr, 8);
+    VexoNode *framePdu = net.signalPdu(), *channelPdu = net.signalPdu();
+    net.instance(framePdu, frame);
+    net.instance(channelPdu, net.channel);
+    net.place(a, framePdu, 0);
+    net.place(b, channelPdu, 8);
+
+    const uint8_t data[2] = {0x11, 0x22};
+    VexoDecodeState *state = nullptr;
+    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0x10, kStd, 2, data, &state), S_OK);
+    VexoDecodedSignal record = {};
+    VexoNode *got = nullptr;
+    auto expectOnly = [&](VexoNode *signal, uint64_t raw, VexoNode *triggering) {
+        ASSERT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
+        EXPECT_EQ(record.signal, signal);
+        EXPECT_EQ(record.rawValue, raw);
+        EXPECT_EQ(record.frameTriggering, triggering);
+        EXPECT_EQ(Vexo_getFrameTriggering(state, &got), triggering != nullptr ? S_OK : S_FALSE);
+        EXPECT_EQ(got, triggering);
+        EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), VEXO_E_NOMOREITEMS);
+    };
+    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
+    EXPECT_EQ(got, first);
+    expectOnly(a, 0x11, first);
+    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
+    EXPECT_EQ(got, second);
+    expectOnly(a, 0x11, second);
+    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_FALSE);
+    EXPECT_EQ(got, nullptr);
+    got = frame;  // while the channel's instances are decoded the pointer is left alone
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
+    EXPECT_EQ(got, frame);
+    expectOnly(b, 0x22, nullptr);
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), VEXO_E_NOMOREITEMS);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), VEXO_E_NOMOREITEMS);
+    Vexo_destroyDecodeEnum(state);
+}
+
+TEST(Decoder, SegmentsAtNegativeBitsReadTheIdentifierWord)
+{
+    struct Case {
+        const char *what;
+        uint32_t id, flags;
+        int32_t position;
+        uint32_t bits, order;
+        uint64_t want;
+    };
+    const Case cases[] = {
+        {"standard word", 0x123, kStd, -32, 32, kLE, 0x24600000},
+        {"extended word", 0x123, kExt, -32, 32, kLE, 0x918},
+        {"standard, all ones", 0x7FF, kStd, -32, 32, kLE, 0xFFE00000},
+        {"extended, all ones", 0x1FFFFFFF, kExt, -32, 32, kLE, 0xFFFFFFF8},
+        {"standard identifier at -11", 0x5A5, kStd, -11, 11, kLE, 0x5A5},
+        {"extended identifier at -29", 0x1ABCDEF5, kExt, -29, 29, kLE, 0x1ABCDEF5},
+        {"bit -1 is the top bit", 0x400, kStd, -1, 1, kLE, 1},
+        {"big-endian inside one byte", 0x7F5, kStd, -9, 3, kBE, 0x5},
+        {"below -32 reads nothing", 0x7FF, kStd, -40, 8, kLE, 0},
+        {"past bit -1 reads zeros", 0x7FF, kStd, -4, 8, kLE, 0xF},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        net.segmentProbe(1, c.order, c.position, c.bits, 32 - c.bits);  // padded from a zero byte
+        const auto got = decodeAll(net, c.id, c.flags, {0});
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].raw, c.want) << std::hex << got[0].raw;
+    }
+}
+
+// The assembled part must equal what Q3bit_copy makes of the frame zero-extended: bits
+// beyond the data read as 0 and are never read from memory.
+TEST(Decoder, SegmentsAssembleLikeQ3bitCopyOfTheZeroExtendedFrame)
+{
+    struct Case {
+        const char *what;
+        int32_t position, length;  // length < 0: big-endian
+    };
+    const Case cases[] = {
+        {"little-endian inside", 3, 13},          {"big-endian inside", 12, -8},
+        {"big-endian word", 7, -16},              {"little-endian, 56 bits", 0, 56},
+        {"little-endian past the end", 124, 12},  {"big-endian past the end", 125, -12},
+        {"wholly past the end", 140, 8},          {"big-endian 72 bits in two chunks", 71, -72},
+        {"big-endian 72 bits, chunk below 0", 63, -72},
+    };
+    const std::vector<uint8_t> frame = {0x3C, 0xA5, 0x0F, 0x96, 0x81, 0x7E, 0xC3, 0x5A,
+                                        0x12, 0xF0, 0xE1, 0x2D, 0xB4, 0x69, 0x99, 0xC7};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t bits = c.length < 0 ? -c.length : c.length;
+        Net net;
+        net.segmentProbe(16, c.length < 0 ? kBE : kLE, c.position, u32(bits), 8);
+        uint8_t padded[64] = {}, reference[1024] = {}, low[8];
+        std::memcpy(padded, frame.data(), frame.size());
+        Q3bit_copy(reference, sizeof reference, 0, bits, padded, c.position, c.length);
+        Q3bit_copy(reference, sizeof reference, bits, 8, padded, 0, 8);
+        Q3bit_extract(low, reference, sizeof low, 0, bits + 8);
+        uint64_t want;
+        std::memcpy(&want, low, sizeof want);
+        const auto got = decodeAll(net, 0, kStd, frame);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].raw, want) << std::hex << got[0].raw;
+    }
+}
+
+TEST(Decoder, SwitchSelectsTheDynamicPartOrElsePart)
+{
+    struct Case {
+        const char *what;
+        int32_t instanceBitpos, position;
+        uint32_t order, bits, id, flags;
+        int want;  // the selected code; -1: the else part
+    };
+    const Case cases[] = {
+        {"-11, 3 bits: low bits of a standard identifier", 0, -11, kLE, 3, 0x125, kStd, 5},
+        {"same switch, identifier 0x123", 0, -11, kLE, 3, 0x123, kStd, 3},
+        {"code without part: else part", 0, -11, kLE, 3, 0x126, kStd, -1},
+        {"-29, 3 bits: low bits of an extended identifier", 0, -29, kLE, 3, 0x1234565, kExt, 5},
+        {"big-endian, most significant bit at -9", 0, -9, kBE, 3, 0x123, kStd, 3},
+        {"instance bit position shifts the switch", -8, -3, kLE, 3, 0x125, kStd, 5},
+        {"below -32 reads 0", 0, -40, kLE, 3, 0x125, kStd, 0},
+        {"switch in the data", 0, 4, kLE, 4, 0, kStd, 5},
+        {"switch past the data reads 0", 0, 8, kLE, 4, 0x125, kStd, 0},
+        {"zero length reads 0", 0, 4, kLE, 0, 0x125, kStd, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        VexoNode *mux = net.muxPdu(c.position, c.bits, c.order);
+        net.instance(mux, net.anyFrame(1), c.instanceBitpos);
+        std::vector<VexoNode *> signals;
+        const int codes[] = {5, 0, 3, -1};  // out of order: the parts are kept sorted
+        for (int code : codes) {
+            VexoNode *pdu = nullptr;
+            net.part(mux, code < 0 ? Net::Else : Net::Dynamic, u32(code), &pdu);
+            signals.push_back(net.signal(nullptr, 8));
+            net.place(signals.back(), pdu, 0);
+        }
+        const auto got = decodeAll(net, c.id, c.flags, {0x5A});
+        ASSERT_EQ(got.size(), 1u);
+        int code = -2;
+        for (size_t i = 0; i < signals.size(); ++i)
+            code = signals[i] == got[0].signal ? codes[i] : code;
+        EXPECT_EQ(code, c.want);
+        EXPECT_EQ(got[0].raw, 0x5Au);  // a part without segments reads the frame's bytes
+    }
+}
+
+TEST(Decoder, MultiplexedPduYieldsStaticPartThenSelectedPart)
+{
+    struct Case {
+        const char *what;
+        bool withElse;
+        int32_t shift;  // PDU instance bit position: 8 puts one byte before the PDU
+        uint8_t code;
+        std::vector<std::pair<char, uint64_t>> want;
+    };
+    const Case cases[] = {
+        {"code 1: little-endian segment", true, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 2: big-endian segment", true, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"no part for the code: else part", true, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
+        {"no part and no else part: static part only", false, 0, 3, {{'S', 0xCB}}},
+        {"instance bit position shifts switch and segments", true, 8, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"but not the signals of a part without segments", true, 8, 9, {{'S', 0xCB}, {'E', 0x12}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        VexoNode *mux = net.muxPdu(0, 8);
+        net.instance(mux, net.anyFrame(9), c.shift);
+        std::vector<std::pair<VexoNode *, char>> names;
+        auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
+            VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
+            VexoNode *s = net.signal(nullptr, bits);
+            net.place(s, pdu, at);
+            names.emplace_back(s, name);
+            return part;
+        };
+        VexoNode *fixed = addPart('S', Net::Static, 0, 8, 0);
+        EXPECT_EQ(Vexo_addSegment(fixed, kLE, 32, 4), S_OK);  // low nibble of byte 4
+        EXPECT_EQ(Vexo_addSegment(fixed, kLE, 44, 4), S_OK);  // high nibble of byte 5
+        EXPECT_EQ(Vexo_addSegment(addPart('1', Net::Dynamic, 1, 16, 0), kLE, 8, 16), S_OK);
+        EXPECT_EQ(Vexo_addSegment(addPart('2', Net::Dynamic, 2, 16, 0), kBE, 15, 16), S_OK);
+        if (c.withElse)
+            addPart('E', Net::Else, 0, 8, 24);
+        std::vector<uint8_t> data = {c.code, 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
+        if (c.shift == 8)
+            data = {0xEE, c.code, 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0};
+        std::vector<std::pair<char, uint64_t>> got;
+        for (const Got &g : decodeAll(net, 0, kStd, data)) {
+            char name = '?';
+            for (const auto &[signal, n] : names)
+                name = signal == g.signal ? n : name;
+            got.emplace_back(name, g.raw);
+        }
+        EXPECT_EQ(got, c.want);
+    }
+}
+
+TEST(Decoder, AsciiSignalIsClippedToTheTextBuffer)
+{
+    struct Case {
+        const char *what;
+        bool buffer;
+        uint32_t capacity;
+        std::vector<std::string> want;  // texts, "#" for the numeric signal after them
+    };
+    const Case cases[] = {
+        {"4 bytes of room", true, 4, {"ABCD", "#"}},
+        {"more room than text", true, 16, {"ABCDEFGH", "#"}},
+        {"no room", true, 0, {"", "#"}},
+        {"no buffer: skipped", false, 0, {"#"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        VexoNode *pdu = net.signalPdu();
+        net.instance(pdu, net.anyFrame(9));
+        net.place(net.signal(nullptr, 64, Q3_ENCODING_ASCII), pdu, 0);
+        net.place(net.signal(nullptr, 8), pdu, 64);
+        char text[16] = {};
+        std::vector<std::string> texts;
+        for (const Got &g : decodeAll(net, 0, kStd, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0x42}, nullptr,
+                                      c.buffer ? text : nullptr, c.capacity)) {
+            texts.push_back(g.hr == S_FALSE ? g.text : "#");
+            EXPECT_EQ(g.raw, g.hr == S_OK ? 0x42u : 0u);
+        }
+        EXPECT_EQ(texts, c.want);
+    }
+}
+
+TEST(Decoder, FilterSelectsBySignalOrByInstance)
+{
+    Net net;
+    VexoNode *pdu = net.signalPdu();
+    net.instance(pdu, net.anyFrame(8));
+    const VexoChar *names[] = {u"A", u"B", u"C", u"D", u"E"}, *instanceNames[] = {u"iA", u"iB", u"iC", u"iD", u"iE"};
+    std::vector<VexoNode *> s;
+    for (int i = 0; i < 5; ++i) {
+        s.push_back(net.signal(names[i], 8));
+        net.place(s[i], pdu, 8 * i, kLE, instanceNames[i]);
+    }
+    struct Case {
+        const char *what;
+        const VexoChar *ids;
+        uint32_t mode;
+        std::vector<int> want;
+    };
+    const Case cases[] = {
+        {"two signals", u"B\0D\0", 0, {1, 3}},
+        {"an instance", u"iC\0", 0, {2}},
+        {"a signal and another's instance", u"E\0iA\0", 0, {0, 4}},
+        {"nothing named", u"X\0", 0, {}},
+        {"inverted: neither B nor its instance", u"B\0iB\0", VEXO_FILTER_INVERT, {0, 2, 3, 4}},
+        {"inverted: B's instance is still selected", u"B\0", VEXO_FILTER_INVERT, {0, 1, 2, 3, 4}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoFilter *filter = nullptr;
+        ASSERT_EQ(Vexo_createIdListFilterW(net.db, c.mode, c.ids, &filter), S_OK);
+        std::vector<VexoNode *> want;
+        for (int i : c.want)
+            want.push_back(s[size_t(i)]);
+        EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), want);
+        Vexo_destroyFilter(filter);
+    }
+}
+
+TEST(Decoder, BrokenInstanceIsSkippedAlone)
+{
+    Net net;
+    // The broken instances sit in the static part, so the selected part is still pending
+    // when they are met: the instances after them must not be lost.
+    VexoNode *mux = net.muxPdu(0, 0), *fixed = nullptr, *selected = nullptr;
+    net.instance(mux, net.anyFrame(8));
+    net.part(mux, Net::Static, 0, &fixed);
+    net.part(mux, Net::Dynamic, 0, &selected);
+    VexoNode *first = net.signal(nullptr, 8), *last = net.signal(nullptr, 8), *other = net.signal(nullptr, 8);
+    net.place(first, fixed, 0);
+    net.place(nullptr, fixed, 8);                                                      // no signal
+    net.place(made(Vexo_createSignal, net.db, nullptr, 0u, 0.0, 0.0, 0.0, nullptr), fixed, 8);  // no coding
+    net.place(net.signal(nullptr, 8), fixed, -8);                                      // negative bit position
+    net.place(net.signal(nullptr, 8), fixed, 60);                                      // runs past the data
+    net.place(net.signal(nullptr, 8, Q3_ENCODING_ASCII), fixed, 16);                   // ASCII without buffer
+    net.place(last, fixed, 8);
+    net.place(other, selected, 16);
+    const auto got = decodeAll(net, 0, kStd, {1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{first, last, other}));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[1].raw, 2u);
+    EXPECT_EQ(got[2].raw, 3u);
+}
+
+TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
+{
+    // A chain of multiplexed PDUs, each the static part's PDU of the one before; the
+    // first is level 1, the signal PDU at its end level depth + 1.
+    for (int depth : {62, 63, 64, 70}) {
+        SCOPED_TRACE(depth);
+        Net net;
+        VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
+        net.instance(mux, net.anyFrame(1));
+        for (int i = 1; i < depth; ++i)
+            mux = net.muxPdu(0, 0, kLE, net.part(mux, Net::Static, 0, nullptr));
+        net.part(mux, Net::Static, 0, &pdu);
+        net.place(net.signal(nullptr, 8), pdu, 0);
+        EXPECT_EQ(decodeAll(net, 0, kStd, {7}).size(), depth < 64 ? 1u : 0u);
+    }
+    Net net;
+    VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
+    net.instance(mux, net.anyFrame(1));
+    ASSERT_EQ(Vexo_setReference(net.part(mux, Net::Static, 0, nullptr), mux), S_OK);  // holds its own PDU
+    net.part(mux, Net::Dynamic, 0, &pdu);
+    VexoNode *s = net.signal(nullptr, 8);
+    net.place(s, pdu, 0);
+    EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
+}
+
+TEST(Decoder, StateChecksArgumentsAndOwnership)
+{
+    Net net;
+    VexoNode *pdu = net.signalPdu();
+    net.instance(pdu, net.anyFrame(1));
+    net.place(net.signal(nullptr, 8), pdu, 0);
+    const uint8_t data[1] = {9};
+    VexoDecodedSignal record = {};
+    VexoDecodeState *state = nullptr;
+    EXPECT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeMessage(nullptr, 0, 0, 1, data, &state), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeMessage(pdu, 0, 0, 1, data, &state), E_INVALIDARG);
+    EXPECT_EQ(state, nullptr);
+
+    // A caller's block: decoded in place, marked but never freed on destruction.
+    std::vector<uint64_t> block((Vexo_getDecodeStateSize() + 7) / 8, ~uint64_t(0));
+    auto *own = reinterpret_cast<VexoDecodeState *>(block.data());
+    auto *misaligned = reinterpret_cast<VexoDecodeState *>(reinterpret_cast<char *>(block.data()) + 4);
+    EXPECT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &misaligned), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeNextSignal(own, nullptr, &record), E_INVALIDARG);  // not started yet
+    state = own;
+    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state), S_OK);
+    EXPECT_EQ(state, own);
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, reinterpret_cast<const VexoFilter *>(pdu), &record), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getFrameTriggering(state, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
+    EXPECT_EQ(record.rawValue, 9u);
+    EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);
+    EXPECT_EQ(static_cast<uint32_t>(block[0]), 0xDEADBEEFu);
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyDecodeEnum(state), E_INVALIDARG);
+
+    // A library state is reused in place for the next frame, then freed (the sanitizer
+    // build's leak check would see it otherwise).
+    state = nullptr;
+    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, nullptr, &state), S_OK);
+    VexoDecodeState *allocated = state;
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), E_POINTER);
+    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state), S_OK);
+    EXPECT_EQ(state, allocated);
+    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
+    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
+    EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);
+    EXPECT_EQ(Vexo_destroyDecodeEnum(nullptr), E_INVALIDARG);
+}
+
+}  // namespace
