@@ -185,7 +185,7 @@ inline std::string renderLua(lua_State *L, int idx)
     return out + "}";
 }
 
-// What one call of Vexo_importRawDBC left: the rendered table, "error: <message>"
+// What one call of a raw reader left: the rendered table, "error: <message>"
 // or "code: <number>", or a description of an unexpected stack shape.
 inline std::string describeResults(lua_State *L, int count)
 {
@@ -216,6 +216,43 @@ inline std::string importDbcText(const std::string &text)
 {
     TempFile file(text);
     return importDbcFile(file.path16());
+}
+
+// A Lua allocator with a byte budget, so that memory runs out part-way through a read.
+struct Budget {
+    size_t used;
+    size_t limit;
+};
+
+inline void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
+{
+    auto *budget = static_cast<Budget *>(context);
+    if (newSize == 0) {
+        std::free(block);
+        budget->used -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && budget->used + (newSize - oldSize) > budget->limit)
+        return nullptr;
+    void *grown = std::realloc(block, newSize);
+    if (grown != nullptr)
+        budget->used = budget->used - oldSize + newSize;
+    return grown;
+}
+
+inline std::string importLdfFile(const std::u16string &path)
+{
+    lua_State *L = luaL_newstate();
+    const int count = Vexo_importRawLDF(L, path.c_str());
+    std::string out = describeResults(L, count);
+    lua_close(L);
+    return out;
+}
+
+inline std::string importLdfText(const std::string &text)
+{
+    TempFile file(text, ".ldf");
+    return importLdfFile(file.path16());
 }
 
 }  // namespace vexo::io::test

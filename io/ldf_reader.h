@@ -1,0 +1,33 @@
+// The LDF reader's internals: the parser that turns one LIN description file, section
+// by section in a fixed order, into the Lua table that Vexo_importRawLDF returns.
+#pragma once
+
+#include <cstdio>
+
+#include "ldf_lexer.h"
+
+struct lua_State;
+
+namespace vexo::io {
+
+// One read: the tokenizer and nothing else; passed to the parse function as its
+// light-userdata upvalue.
+struct LdfParser {
+    LdfLexer *lexer;
+};
+
+// The parse function: reads the file of the parser instance in its upvalue up to the
+// end of its last section and returns the database table; raises "invalid parser
+// instance" for a null upvalue and the LDF syntax error message at the first
+// unexpected token.
+int parseLdf(lua_State *L);
+
+// Reads LDF text from an open stream (a memory stream in the fuzzer and tests) with
+// exactly the stack results of Vexo_importRawLDF; the stream is always closed.
+int importLdfStream(lua_State *L, FILE *stream);
+
+// The language version of a LIN_language_version text: the decimal number its text
+// starts with (digits, optionally a point and more digits), 0 when it starts with none.
+double leadingVersionNumber(const char *text);
+
+}  // namespace vexo::io

@@ -1,0 +1,501 @@
+// The LDF reader: whole result tables for files of each language version and for
+// every section and command, the syntax error messages, the Lua stack results, memory
+// exhaustion, and every LDF file of the shared corpus.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io_test_support.h"
+#include "ldf_reader.h"
+
+namespace vexo::io {
+namespace {
+
+using test::importLdfText;
+
+// The header and Nodes section of a file of a language version (lines 1 to 8 when
+// there is no channel name), and their two elements as rendered.
+std::string head(const std::string &version, const std::string &channel = "")
+{
+    return "LIN_description_file;\nLIN_protocol_version = \"" + version + "\";\nLIN_language_version = \"" + version +
+           "\";\nLIN_speed = 19.2 kbps;\n" + (channel.empty() ? "" : "Channel_name = \"" + channel + "\";\n") +
+           "Nodes {\n  Master: M, 5 ms, 0.1 ms;\n  Slaves: S1, S2;\n}\n";
+}
+
+std::string headTable(const std::string &version, const std::string &channel = "")
+{
+    return std::string("{{") + (channel.empty() ? "" : "Channel_name=\"" + channel + "\",") +
+           "LIN_language_version=\"" + version + "\",LIN_protocol_version=\"" + version +
+           "\",LIN_speed=19.2,tag=\"global\"},{Master={jitter=0.1,name=\"M\",timebase=5},Slaves={\"S1\",\"S2\"},"
+           "tag=\"nodes\"},";
+}
+
+// A file: the head of a version, then body; want: the elements after the head's two.
+struct Row {
+    const char *what;
+    std::string version;
+    std::string body;
+    std::string want;
+};
+
+void checkRows(const std::vector<Row> &rows, const std::string &channel = "")
+{
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(importLdfText(head(r.version, channel) + r.body),
+                  headTable(r.version, channel) + r.want + ",tag=\"db\"}");
+    }
+}
+
+const char *const kEmptyTail = "Node_attributes { }\nSchedule_tables { }\n";
+const char *const kEmptyTailTable = "{tag=\"nodeattributes\"},{tag=\"scheduletables\"}";
+
+TEST(LdfReader, ReadsFilesOfEachLanguageVersion)
+{
+    checkRows({
+        {"minimal 2.1 file: six elements", "2.1", std::string("Signals { }\nFrames { }\n") + kEmptyTail,
+         std::string("{tag=\"signals\"},{tag=\"frames\"},") + kEmptyTailTable},
+        {"1.3: diagnostic addresses, frame sizes from identifiers, signal groups, no node attributes", "1.3",
+         "Diagnostic_addresses { S1: 1; S2: 0x02 }\n"
+         "Signals { A: 8, 0, M, S1; B: 16, 0xFFFFFFFF, S1, M; }\n"
+         "Frames { F10: 10, M { A, 0; } F40: 40, M { } F50: 50, S1 { B, 8; } F70: 70, M { } F3: 32, M, 3 { } }\n"
+         "Schedule_tables { T { F10 delay 10.5 ms; } }\n"
+         "Signal_groups { G: 16 { A, 0; B, 8; } }\n",
+         "{S1=\"1\",S2=\"0x02\",tag=\"diagnosticaddresses\"},"
+         "{{initvalue=0,name=\"A\",publishedby=\"M\",size=8,subscribedby={\"S1\"},tag=\"signal\"},"
+         "{initvalue=-1,name=\"B\",publishedby=\"S1\",size=16,subscribedby={\"M\"},tag=\"signal\"},tag=\"signals\"},"
+         "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=10,name=\"F10\",publishedby=\"M\",size=2,tag=\"frame\"},"
+         "{ident=40,name=\"F40\",publishedby=\"M\",size=4,tag=\"frame\"},"
+         "{{name=\"B\",offset=8,tag=\"signalinst\"},ident=50,name=\"F50\",publishedby=\"S1\",size=8,tag=\"frame\"},"
+         "{ident=70,name=\"F70\",publishedby=\"M\",size=2,tag=\"frame\"},"
+         "{ident=32,name=\"F3\",publishedby=\"M\",size=3,tag=\"frame\"},tag=\"frames\"},"
+         "{{{frame=\"F10\",tag=\"identifier\",time=10.5},name=\"T\",tag=\"scheduletable\"},tag=\"scheduletables\"},"
+         "{{{name=\"A\",offset=0,tag=\"signal\"},{name=\"B\",offset=8,tag=\"signal\"},name=\"G\",size=16,"
+         "tag=\"signalgroup\"},tag=\"signalgroups\"}"},
+        {"2.0: a 2.0 slave with frame identifiers and a 1.3 slave", "2.0",
+         "Signals { }\nFrames { }\nNode_attributes {\n"
+         "  S1 { LIN_protocol = 2.0; configured_NAD = 1; product_id = 0x1E, 0x2; response_error = Err;\n"
+         "       configurable_frames { F1 = 0x12; F2; } }\n"
+         "  S2 { LIN_protocol = \"1.3\"; configured_NAD = 2; }\n}\nSchedule_tables { }\n",
+         "{tag=\"signals\"},{tag=\"frames\"},{{LIN_protocol=\"2.0\",configurableframes={{ident=18,name=\"F1\","
+         "tag=\"frame\"},{name=\"F2\",tag=\"frame\"}},configured_NAD=1,name=\"S1\",productid={functionid=2,"
+         "supplierid=30},responseerror=\"Err\",tag=\"node\"},{LIN_protocol=\"1.3\",configured_NAD=2,name=\"S2\","
+         "tag=\"node\"},tag=\"nodeattributes\"},{tag=\"scheduletables\"}"},
+        {"2.1: every node attribute", "2.1",
+         "Signals { }\nFrames { }\nNode_attributes {\n"
+         "  S1 { LIN_protocol = \"2.1\"; configured_NAD = 0x10; initial_NAD = 5; product_id = 1, 2, 3;\n"
+         "       response_error = Signals; fault_state_signals = Frames, A B, C;\n"
+         "       P2_min = 12.5 ms; ST_min = 0 ms; N_As_timeout = 1000 ms; N_Cr_timeout = 900 ms;\n"
+         "       configurable_frames { } }\n}\nSchedule_tables { }\n",
+         "{tag=\"signals\"},{tag=\"frames\"},{{LIN_protocol=\"2.1\",N_CR_timeout=900,N_as=1000,P2_min=12.5,ST_min=0,"
+         "configurableframes={},configured_NAD=16,diagaddress=5,faultstatesignals={\"Frames\",\"A\",\"B\",\"C\"},"
+         "name=\"S1\",productid={functionid=2,supplierid=1,variant=3},responseerror=\"Signals\",tag=\"node\"},"
+         "tag=\"nodeattributes\"},{tag=\"scheduletables\"}"},
+        {"a language version that starts with no number reads as 0", "J2602_3_1.0",
+         "Diagnostic_addresses { }\nSignals { }\nFrames { }\nSchedule_tables { }\n",
+         "{tag=\"diagnosticaddresses\"},{tag=\"signals\"},{tag=\"frames\"},{tag=\"scheduletables\"}"},
+        {"nothing after the last section is read", "2.1",
+         std::string("Signals { }\nFrames { }\n") + kEmptyTail +
+             "Signal_encoding_types { }\nSignal_groups { G: 8 { } }\nSchedule_tables { x } ] \"",
+         std::string("{tag=\"signals\"},{tag=\"frames\"},") + kEmptyTailTable + ",{tag=\"signalencodingtypes\"}"},
+    });
+    // The sections between Nodes and Node_attributes that only 2.x files have.
+    checkRows({{"2.2: channel name, composite, array initial value, diagnostic, sporadic and event-triggered "
+                "frames", "2.2",
+                "composite {\n  configuration C1 { CN { S1, S2; } CM { M; } }\n  configuration Master { }\n}\n"
+                "Signals { A: 8, {0, 255}, Master, S1, S2; }\n"
+                "Diagnostic_signals { MasterReqB0: 8, 0; }\n"
+                "Frames { F: 0x10, M, 1 { A, 0; } }\n"
+                "Sporadic_frames { SF: F, G; }\n"
+                "Event_triggered_frames { E1: T, 0x3A, F, G; E2: 59, F; }\n"
+                "Diagnostic_frames { MasterReq: 0x3C { MasterReqB0, 0; } }\n" + std::string(kEmptyTail),
+                "{{{\"S1\",\"S2\",name=\"CN\",tag=\"compositenode\"},{\"M\",name=\"CM\",tag=\"compositenode\"},"
+                "name=\"C1\",tag=\"configuration\"},{name=\"Master\",tag=\"configuration\"},tag=\"composite\"},"
+                "{{initvalue={\"0\",\"255\"},name=\"A\",publishedby=\"Master\",size=8,subscribedby={\"S1\",\"S2\"},"
+                "tag=\"signal\"},tag=\"signals\"},"
+                "{{initvalue=0,name=\"MasterReqB0\",size=8,tag=\"signal\"},tag=\"diagnosticsignals\"},"
+                "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=16,name=\"F\",publishedby=\"M\",size=1,"
+                "tag=\"frame\"},tag=\"frames\"},"
+                "{{\"F\",\"G\",name=\"SF\",tag=\"frame\"},tag=\"sporadicframes\"},"
+                "{{\"F\",\"G\",collisionresolvingscheduletable=\"T\",ident=58,name=\"E1\",tag=\"frame\"},"
+                "{\"F\",ident=59,name=\"E2\",tag=\"frame\"},tag=\"eventtriggeredframes\"},"
+                "{{{name=\"MasterReqB0\",offset=0,tag=\"signalinst\"},ident=60,name=\"MasterReq\",tag=\"frame\"},"
+                "tag=\"diagnosticframes\"}," + std::string(kEmptyTailTable)}},
+              "DB");
+}
+
+TEST(LdfReader, ReadsScheduleCommandsEncodingsAndRepresentations)
+{
+    checkRows({
+        {"every schedule command; an empty schedule table", "2.1",
+         "Signals { }\nFrames { }\nNode_attributes { }\nSchedule_tables {\n  Empty { }\n  Cfg {\n"
+         "    F delay 10.5 ms;\n    AssignNAD { S1 } delay 5 ms;\n    SaveConfiguration { Master } delay 5 ms;\n"
+         "    ConditionalChangeNAD { 0x7F, 1, 2, 0xFF, -1, 3 } delay 5 ms;\n"
+         "    DataDump { S1, 1, 2, 3, 4, 5 } delay 5 ms;\n    AssignFrameIdRange { S1, 0 } delay 5 ms;\n"
+         "    AssignFrameIdRange { S1, 4, 1, 2, 3, 4 } delay 5 ms;\n"
+         "    FreeFormat { 1, 2, 3, 4, 5, 6, 7, 8 } delay 5 ms;\n    AssignFrameId { S1, Frames } delay 0 ms;\n"
+         "  }\n}\n",
+         "{tag=\"signals\"},{tag=\"frames\"},{tag=\"nodeattributes\"},{{name=\"Empty\",tag=\"scheduletable\"},"
+         "{{frame=\"F\",tag=\"identifier\",time=10.5},{node=\"S1\",tag=\"assignNAD\",time=5},"
+         "{node=\"Master\",tag=\"saveconfiguration\",time=5},"
+         "{NAD=127,byte=2,id=1,inv=-1,mask=255,new_NAD=3,tag=\"conditionalChangeNAD\",time=5},"
+         "{data={1,2,3,4,5},name=\"S1\",tag=\"datadump\",time=5},"
+         "{frameindex=0,node=\"S1\",tag=\"assignframeidrange\",time=5},"
+         "{framePIDs={1,2,3,4},frameindex=4,node=\"S1\",tag=\"assignframeidrange\",time=5},"
+         "{data={1,2,3,4,5,6,7,8},tag=\"freeformat\",time=5},"
+         "{frame=\"Frames\",node=\"S1\",tag=\"assignframeid\",time=0},name=\"Cfg\",tag=\"scheduletable\"},"
+         "tag=\"scheduletables\"}"},
+        {"every encoding entry; representations separated by commas and blanks", "2.1",
+         std::string("Signals { }\nFrames { }\n") + kEmptyTail +
+             "Signal_encoding_types {\n  E {\n    logical_value, 0, \"off\";\n    logical_value, 1;\n"
+             "    physical_value, 0, 100, 0.5, -10, \"km/h\";\n    physical_value, 0, 1, 1, 0;\n"
+             "    bcd_value 1.50;\n    ascii_value 0x2;\n  }\n  Empty { }\n}\n"
+             "Signal_representation { E: A, B C, D; Empty: ; }\n",
+         std::string("{tag=\"signals\"},{tag=\"frames\"},") + kEmptyTailTable +
+             ",{{{intvalue=0,tag=\"logicalvalue\",textvalue=\"off\"},{intvalue=1,tag=\"logicalvalue\"},"
+             "{maxvalue=100,minvalue=0,offset=-10,scale=0.5,tag=\"physicalvalue\",textvalue=\"km/h\"},"
+             "{maxvalue=1,minvalue=0,offset=0,scale=1,tag=\"physicalvalue\"},{tag=\"bcdvalue\",value=\"1.50\"},"
+             "{tag=\"asciivalue\",value=\"0x2\"},name=\"E\",tag=\"signalencoding\"},"
+             "{name=\"Empty\",tag=\"signalencoding\"},tag=\"signalencodingtypes\"},"
+             "{{\"A\",\"B\",\"C\",\"D\",name=\"E\",tag=\"signalrepresentation\"},"
+             "{name=\"Empty\",tag=\"signalrepresentation\"},tag=\"signalrepresentations\"}"},
+    });
+}
+
+TEST(LdfReader, ReportsTheFirstSyntaxError)
+{
+    struct Case { const char *what; std::string input; const char *want; };
+    const std::string speedLine = "LIN_description_file;\nLIN_protocol_version = \"2.1\";\n"
+                                  "LIN_language_version = \"2.1\";\nLIN_speed = ";
+    const std::string h21 = head("2.1");  // the body starts on line 9
+    const std::string sf = "Signals { }\nFrames { }\n";  // then line 11
+    const std::string node =
+        sf + "Node_attributes { S { LIN_protocol = \"2.1\"; configured_NAD = 1; product_id = 1, 2; ";
+    const std::string schedule = sf + "Node_attributes { }\nSchedule_tables { T { ";
+    const std::string encoding = sf + kEmptyTail + "Signal_encoding_types { E { ";
+    const Case cases[] = {
+        {"empty file", "", "(1, 1): 'LIN_description_file' expected but found ''"},
+        {"protocol version is no string", "LIN_description_file;\nLIN_protocol_version = 2.1;",
+         "(2, 24): 'string constant' expected but found '2.1'"},
+        {"integer speed", speedLine + "19 kbps;", "(4, 13): 'floating point constant' expected but found '19'"},
+        {"speed without kbps", speedLine + "19.2;", "(4, 17): 'kbps' expected but found ';'"},
+        {"Nodes missing", speedLine + "19.2 kbps;\nSignals { }", "(5, 1): 'Nodes' expected but found 'Signals'"},
+        {"Master missing", speedLine + "19.2 kbps;\nNodes { Slaves: A; }",
+         "(5, 9): 'Master' expected but found 'Slaves'"},
+        {"Slaves missing", speedLine + "19.2 kbps;\nNodes { Master: A, 1 ms, 0 ms; }",
+         "(5, 32): 'Slaves' expected but found '}'"},
+        {"Signals missing", h21 + "Frames { }", "(9, 1): 'Signals' expected but found 'Frames'"},
+        {"Diagnostic_addresses in a 2.x file", h21 + "Diagnostic_addresses { }",
+         "(9, 1): 'Signals' expected but found 'Diagnostic_addresses'"},
+        {"Frames missing", h21 + "Signals { }\nSchedule_tables { }",
+         "(10, 1): 'Frames' expected but found 'Schedule_tables'"},
+        {"Node_attributes missing from 2.0 on", head("2.0") + sf + "Schedule_tables { }",
+         "(11, 1): 'Node_attributes' expected but found 'Schedule_tables'"},
+        {"Node_attributes below 2.0", head("1.3") + sf + kEmptyTail,
+         "(11, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
+        {"Schedule_tables missing", h21 + sf + "Node_attributes { }\n",
+         "(12, 1): 'Schedule_tables' expected but found ''"},
+        {"optional section out of order before the schedule tables", h21 + sf + "Diagnostic_signals { }",
+         "(11, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
+        {"signal named like a keyword ends the list", h21 + "Signals {\n  Master: 8, 0, M;\n}",
+         "(10, 3): '}' expected but found 'Master'"},
+        {"initial value neither integer nor array", h21 + "Signals { A: 8, x, M; }",
+         "(9, 17): 'integer (scalar initvalue) or array ('{') expected ' expected but found 'x'"},
+        {"float in an array initial value", h21 + "Signals { A: 8, {1, 2.5}, M; }",
+         "(9, 21): 'integer' expected but found '2.5'"},
+        {"a lone slash has no text", h21 + "Signals { A: 8, 0, M / S; }", "(9, 22): ';' expected but found ''"},
+        {"frame without its braces", h21 + "Signals { }\nFrames { F: 1, M, 2 A, 0; }",
+         "(10, 21): '{' expected but found 'A'"},
+        {"event-triggered frame without identifier", h21 + sf + "Event_triggered_frames { E: T, F; }",
+         "(11, 32): 'integer' expected but found 'F'"},
+        {"LIN_protocol as an integer", h21 + sf + "Node_attributes { S { LIN_protocol = 2; ",
+         "(11, 38): 'constant' expected but found '2'"},
+        {"configured_NAD missing", h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; initial_NAD = 1; ",
+         "(11, 45): 'configured_NAD' expected but found 'initial_NAD'"},
+        {"product_id without response_error", h21 + node + "configurable_frames { } } }",
+         "(11, 84): 'response_error' expected but found 'configurable_frames'"},
+        {"product_id without configurable_frames", h21 + node + "response_error = E; } }",
+         "(11, 104): 'configurable_frames' expected but found '}'"},
+        {"timing attributes out of order", h21 + node + "response_error = E; ST_min = 0 ms; P2_min = 5 ms; }",
+         "(11, 119): 'configurable_frames' expected but found 'P2_min'"},
+        {"schedule entry without delay", h21 + schedule + "F 10 ms; } }", "(12, 25): 'delay' expected but found '10'"},
+        {"unknown schedule command", h21 + schedule + "5 delay 1 ms; } }",
+         "(12, 23): 'frame_name or command type' expected but found '5'"},
+        {"UnassignFrameId is no command: a frame whose delay is missing",
+         h21 + schedule + "UnassignFrameId { S1, F } delay 1 ms; } }", "(12, 39): 'delay' expected but found '{'"},
+        {"too few FreeFormat bytes", h21 + schedule + "FreeFormat { 1, 2 } delay 1 ms; } }",
+         "(12, 41): ',' expected but found '}'"},
+        {"unknown encoding entry", h21 + encoding + "range_value, 1; } }",
+         "(13, 29): 'value type' expected but found 'range_value'"},
+        {"bcd_value without its number", h21 + encoding + "bcd_value; } }",
+         "(13, 38): 'number' expected but found ';'"},
+        {"encoding text that is no string", h21 + encoding + "logical_value, 1, off; } }",
+         "(13, 47): 'string constant' expected but found 'off'"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(importLdfText(c.input), std::string("error: LDF-Import: ") + c.want);
+    }
+}
+
+TEST(LdfReader, LeavesItsResultsOnTopOfTheStack)
+{
+    test::TempFile good(head("1.3") + "Signals { }\nFrames { }\nSchedule_tables { }", ".ldf");
+    test::TempFile bad("Nodes", ".ldf");
+    const std::u16string goodPath = good.path16();
+    const std::u16string badPath = bad.path16();
+    const std::u16string missing = goodPath + u".missing";
+    struct Case { const char *what; const std::u16string *path; int count; std::string want; };
+    const Case cases[] = {
+        {"table", &goodPath, 1,
+         headTable("1.3") + "{tag=\"signals\"},{tag=\"frames\"},{tag=\"scheduletables\"},tag=\"db\"}"},
+        {"syntax error", &badPath, 2, "error: LDF-Import: (1, 1): 'LIN_description_file' expected but found 'Nodes'"},
+        {"missing file", &missing, 2, "code: -2147467259"},
+        {"null path", nullptr, 2, "code: -2147024809"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        lua_State *L = luaL_newstate();
+        lua_pushliteral(L, "below");
+        const int count = Vexo_importRawLDF(L, c.path == nullptr ? nullptr : c.path->c_str());
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(lua_gettop(L), 1 + c.count);
+        EXPECT_STREQ(lua_tostring(L, 1), "below");
+        lua_remove(L, 1);
+        EXPECT_EQ(test::describeResults(L, count), c.want);
+        lua_close(L);
+    }
+    EXPECT_EQ(Vexo_importRawLDF(nullptr, good.path16().c_str()), 0);
+
+    lua_State *L = luaL_newstate();
+    EXPECT_EQ(test::describeResults(L, importLdfStream(L, nullptr)), "code: -2147024809");
+    lua_pushlightuserdata(L, nullptr);
+    lua_pushcclosure(L, parseLdf, 1);
+    ASSERT_NE(lua_pcall(L, 0, LUA_MULTRET, 0), 0);
+    EXPECT_STREQ(lua_tostring(L, -1), "invalid parser instance");
+    lua_close(L);
+}
+
+TEST(LdfReader, ReportsLuaMemoryExhaustionAsAnError)
+{
+    std::string body = "Signals {\n";
+    for (int i = 0; i < 30; ++i)
+        body += "  S" + std::to_string(i) + ": 8, {1, 2}, M, S1, S2;\n";
+    body += "}\nFrames { F: 1, M { S0, 0; } }\nNode_attributes { }\nSchedule_tables { T { F delay 5 ms; } }\n";
+    test::TempFile file(head("2.1") + body, ".ldf");
+    const std::u16string path = file.path16();
+    const std::string want = test::importLdfFile(path);
+    ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
+    int tables = 0;
+    int failures = 0;
+    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+        SCOPED_TRACE(extra);
+        test::Budget budget{0, SIZE_MAX};
+        lua_State *L = lua_newstate(test::allocateWithin, &budget);
+        ASSERT_NE(L, nullptr);
+        budget.limit = budget.used + extra;
+        const std::string got = test::describeResults(L, Vexo_importRawLDF(L, path.c_str()));
+        if (got == "error: not enough memory")
+            ++failures;
+        else if (got == want)
+            ++tables;
+        else
+            ADD_FAILURE() << got.substr(0, 200);
+        lua_close(L);
+        EXPECT_EQ(budget.used, 0u);
+    }
+    EXPECT_GT(failures, 10);
+    EXPECT_GT(tables, 0);
+}
+
+TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
+{
+    struct Case { const char *text; double want; };
+    const Case cases[] = {{"2.1", 2.1}, {"1.3", 1.3}, {"2", 2}, {"2.", 2}, {"10.25x", 10.25},
+                          {"J2602_3_1.0", 0}, {"ISO17987:2015", 0}, {"", 0}, {" 2.0", 0}, {".5", 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(leadingVersionNumber(c.text), c.want);
+    }
+}
+
+// Corpus files that are not valid input for this reader, with the message each must
+// fail with; every other LDF file of the corpus must read.
+const std::map<std::string, std::string> kInvalidCorpusFiles = {
+    // product_id without the response_error that must follow it.
+    {"ecubus__20250109.ldf", "(94, 9): 'response_error' expected but found 'P2_min'"},
+    {"ecubus__t1.ldf", "(59, 3): 'response_error' expected but found 'P2_min'"},
+    {"ecubus__test__2_.ldf", "(146, 5): 'response_error' expected but found 'P2_min'"},
+    {"ldfparser__examples-network.ldf", "(38, 3): 'response_error' expected but found 'P2_min'"},
+    {"ldfparser__lin_encoders.ldf", "(36, 5): 'response_error' expected but found 'P2_min'"},
+    {"ldfparser__logic_error.ldf", "(35, 3): 'response_error' expected but found 'P2_min'"},
+    {"ldfparser__valid.ldf", "(42, 3): 'response_error' expected but found 'P2_min'"},
+    {"ucanlin__example_LDF.ldf", "(38, 3): 'response_error' expected but found 'P2_min'"},
+    // J2602 master lines with bit length and tolerance after the jitter.
+    {"ecubus__J2602_VectorExample.ldf", "(23, 33): ';' expected but found ','"},
+    {"ecubus__Test.ldf", "(9, 29): ';' expected but found ','"},
+    {"ldfparser__j2602_1.ldf", "(11, 30): ';' expected but found ','"},
+    // Language version without a leading number: Node_attributes is not looked for.
+    {"ldfparser__j2602_1_no_values.ldf", "(29, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
+    // Header statements of other LDF versions.
+    {"ldfparser__iso17987.ldf", "(13, 1): 'Nodes' expected but found 'LDF_file_revision'"},
+    // Sections out of the fixed order.
+    {"ldfparser__lin21.ldf", "(18, 1): 'Signals' expected but found 'Node_attributes'"},
+    {"ldfparser__lin_schedules.ldf", "(11, 1): 'Signals' expected but found 'Node_attributes'"},
+    {"ldfparser__lin_diagnostics.ldf", "(50, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
+    // Required parts missing: Slaves, Node_attributes, the '{' of Nodes (a deliberate syntax error).
+    {"ldfparser__no_signal_subscribers.ldf", "(15, 1): 'Slaves' expected but found '}'"},
+    {"ucanlin__sample.ldf", "(24, 1): 'Node_attributes' expected but found ''"},
+    {"ldfparser__syntax_error.ldf", "(7, 3): '{' expected but found 'Master'"},
+    // An encoding type named 1BitDig reads as a number.
+    {"lin_tools__parser-example_13.ldf", "(169, 5): '}' expected but found '1'"},
+};
+
+// Signal, frame and signal-instance counts of some large files, as a regular-expression
+// count of their lines gives them: a reader that stops early or drops lines fails.
+const std::map<std::string, std::vector<int>> kCorpusCounts = {
+    {"saej3068__J3068-2.ldf", {138, 22, 158}},
+    {"saej3068__J3068_20kbpsVer11_3B.ldf", {88, 15, 108}},
+    {"ecubus__BYD_HT_SZ.ldf", {46, 5, 35}},
+    {"ecubus__Door.ldf", {20, 9, 20}},
+};
+
+// The element tags of the database table at idx, separated by blanks.
+std::string elementTags(lua_State *L, int idx)
+{
+    std::string tags;
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, idx, i);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            return tags;
+        }
+        lua_getfield(L, -1, "tag");
+        tags += (tags.empty() ? "" : " ") + std::string(lua_tostring(L, -1));
+        lua_pop(L, 2);
+    }
+}
+
+// The tags of the sections a file has, from the lines that open a section (outside
+// block comments), in file order, mapped to element tags.
+std::string sectionTagsOfFile(const std::string &path)
+{
+    static const std::map<std::string, std::string> kSections = {
+        {"Nodes", "nodes"}, {"Diagnostic_addresses", "diagnosticaddresses"}, {"composite", "composite"},
+        {"Signals", "signals"}, {"Diagnostic_signals", "diagnosticsignals"}, {"Frames", "frames"},
+        {"Sporadic_frames", "sporadicframes"}, {"Event_triggered_frames", "eventtriggeredframes"},
+        {"Diagnostic_frames", "diagnosticframes"}, {"Node_attributes", "nodeattributes"},
+        {"Schedule_tables", "scheduletables"}, {"Signal_groups", "signalgroups"},
+        {"Signal_encoding_types", "signalencodingtypes"}, {"Signal_representation", "signalrepresentations"},
+    };
+    std::ifstream in(path, std::ios::binary);
+    std::string tags = "global";
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        if (const size_t brace = word.find('{'); brace != std::string::npos)
+            word.resize(brace);
+        if (const auto s = kSections.find(word); s != kSections.end())
+            tags += " " + s->second;
+    }
+    return tags;
+}
+
+// Entries of the signals and frames elements and signal instances of all frames.
+std::vector<int> countEntries(lua_State *L, int db)
+{
+    std::vector<int> counts(3, 0);
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, db, i);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            return counts;
+        }
+        lua_getfield(L, -1, "tag");
+        const std::string tag = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        const int n = static_cast<int>(lua_objlen(L, -1));
+        if (tag == "signals")
+            counts[0] = n;
+        if (tag == "frames") {
+            counts[1] = n;
+            for (int f = 1; f <= n; ++f) {
+                lua_rawgeti(L, -1, f);
+                counts[2] += static_cast<int>(lua_objlen(L, -1));
+                lua_pop(L, 1);
+            }
+        }
+        lua_pop(L, 1);
+    }
+}
+
+std::string withoutPosition(const std::string &message)
+{
+    const size_t open = message.find('(');
+    const size_t close = message.find(')', open);
+    if (open == std::string::npos || close == std::string::npos)
+        return message;
+    return message.substr(0, open + 1) + "?" + message.substr(close);
+}
+
+TEST(LdfReader, ReadsTheCorpus)
+{
+    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/ldf";
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr)
+        GTEST_SKIP() << "no LDF corpus at " << dir;
+    std::vector<std::string> names;
+    while (const dirent *e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".ldf")
+            names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    ASSERT_FALSE(names.empty());
+
+    int accepted = 0;
+    std::map<std::string, std::vector<std::string>> rejections;  // message without position -> files
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        lua_State *L = luaL_newstate();
+        const int count = Vexo_importRawLDF(L, test::toU16(dir + "/" + name).c_str());
+        const auto known = kInvalidCorpusFiles.find(name);
+        if (count == 1 && lua_istable(L, -1)) {
+            ++accepted;
+            EXPECT_TRUE(known == kInvalidCorpusFiles.end()) << "expected to fail with " << known->second;
+            EXPECT_EQ(elementTags(L, lua_gettop(L)), sectionTagsOfFile(dir + "/" + name));
+            if (const auto want = kCorpusCounts.find(name); want != kCorpusCounts.end()) {
+                EXPECT_EQ(countEntries(L, lua_gettop(L)), want->second);
+            }
+        } else {
+            ASSERT_EQ(count, 2);
+            ASSERT_TRUE(lua_isnil(L, -2));
+            const std::string message = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(no message)";
+            rejections[withoutPosition(message)].push_back(name);
+            if (known == kInvalidCorpusFiles.end())
+                ADD_FAILURE() << "rejected: " << message;
+            else
+                EXPECT_EQ(message, "LDF-Import: " + known->second);
+        }
+        lua_close(L);
+    }
+    std::printf("LDF corpus: %d of %zu files accepted\n", accepted, names.size());
+    for (const auto &[message, files] : rejections) {
+        std::printf("  %zu rejected with %s:", files.size(), message.c_str());
+        for (const std::string &f : files)
+            std::printf(" %s", f.c_str());
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+}  // namespace vexo::io
