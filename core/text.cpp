@@ -37,6 +37,8 @@ size_t decodeUtf8(const unsigned char *s, uint32_t *codePoint)
     return length;
 }
 
+}  // namespace
+
 void appendUtf8(std::string &out, uint32_t cp)
 {
     if (cp < 0x80) {
@@ -55,8 +57,6 @@ void appendUtf8(std::string &out, uint32_t cp)
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-}  // namespace
 
 size_t unitLength(const VexoChar *text)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "vexo/types.h"
@@ -17,6 +18,9 @@ size_t unitLength(const VexoChar *text);
 // (as surrogate pairs above U+FFFF); a byte that does not start a valid sequence
 // becomes one unit of the same value, so plain ASCII is one unit per byte.
 VexoChar *widenText(const char *text);
+
+// Appends one code point as UTF-8.
+void appendUtf8(std::string &out, uint32_t codePoint);
 
 // Converts UTF-16 units to UTF-8; unpaired surrogates are kept as three-byte forms.
 std::string narrowText(const VexoChar *text, size_t length);

@@ -29,25 +29,6 @@ using core::ObjectBase;
 
 namespace {
 
-void appendUtf8(std::string &out, uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 bool isHighSurrogate(uint32_t c) { return c >= 0xD800 && c < 0xDC00; }
 bool isLowSurrogate(uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
 
@@ -90,7 +71,7 @@ void appendLabelText(std::string &out, const VexoChar *text, size_t maxUnits)
             out += escaped;
             continue;
         }
-        appendUtf8(out, c);
+        core::appendUtf8(out, c);
         if (width == 2)
             ++i;
     }
