@@ -1,0 +1,137 @@
+// Builds small bus models for the encoder tests through the public creation functions.
+// Every element gets a fresh identifier, so clusters are listed where database-wide walks
+// find them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "vexo/constants.h"
+#include "vexo/core.h"
+#include "vexo/encode.h"
+#include "vexo/model.h"
+
+namespace encode_test {
+
+constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN;
+constexpr uint32_t kBE = Q3_BYTEORDER_BIGENDIAN;
+constexpr uint32_t kNoUpdate = 0xFFFFFFFFu;
+
+struct Model {
+    VexoNode *db = nullptr;
+    int serial = 0;
+    VexoChar name[16] = {};
+
+    Model() { EXPECT_EQ(Vexo_create(u"db", &db), S_OK); }
+    ~Model() { Vexo_destroy(db); }
+    Model(const Model &) = delete;
+    Model &operator=(const Model &) = delete;
+
+    // A fresh identifier, valid until the next call.
+    const VexoChar *id()
+    {
+        char text[16];
+        const int n = std::snprintf(text, sizeof text, "n%d", ++serial);
+        for (int i = 0; i <= n; ++i)
+            name[i] = static_cast<VexoChar>(text[i]);
+        return name;
+    }
+
+    // Runs a creation function (database first, out pointer last) and gives its node.
+    template <class Create, class... Args>
+    VexoNode *make(Create create, Args... args)
+    {
+        VexoNode *n = nullptr;
+        EXPECT_EQ(create(db, args..., &n), S_OK);
+        return n;
+    }
+
+    VexoNode *cluster(uint32_t type = Q3_CLUSTERTYPE_CAN) { return make(Vexo_createCluster, id(), type); }
+    VexoNode *channel(VexoNode *cluster) { return make(Vexo_createChannel, id(), cluster); }
+    VexoNode *ecu() { return make(Vexo_createECU, id()); }
+    VexoNode *frame(uint32_t length) { return make(Vexo_createFrame, id(), length); }
+    VexoNode *coding(uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    {
+        return make(Vexo_createCoding, id(), bits, encoding, nullptr);
+    }
+    VexoNode *trigger(VexoNode *channel, VexoNode *frame, uint32_t identifier, VexoNode *ecu = nullptr)
+    {
+        return make(Vexo_createIdentifierBasedTriggering, id(), identifier, 0u, frame, ecu, channel);
+    }
+    VexoNode *signalPdu(uint32_t bits, VexoNode *referrer = nullptr)
+    {
+        return make(Vexo_createSignalPDU, id(), bits, referrer);
+    }
+    VexoNode *muxPdu(uint32_t bits, uint32_t switchOrder, uint32_t switchPosition, uint32_t switchLength)
+    {
+        return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u,
+                    static_cast<VexoNode *>(nullptr));
+    }
+    // A part of a multiplexed PDU holding a new signal PDU of the given length.
+    VexoNode *part(VexoNode *mux, uint32_t switchCode, uint32_t bits, bool isStatic, VexoNode **pdu)
+    {
+        VexoNode *n = make(Vexo_createMultiplexedPart, id(), switchCode, mux);
+        *pdu = signalPdu(bits, n);
+        EXPECT_EQ(isStatic ? Vexo_setStaticPart(mux, n) : Vexo_addDynamicParts(mux, 1, &n), S_OK);
+        return n;
+    }
+    VexoNode *place(VexoNode *pdu, VexoNode *frame, uint32_t bitpos = 0, uint32_t order = kLE,
+                    uint32_t update = kNoUpdate)
+    {
+        return make(Vexo_createPDUInstance, id(), order, bitpos, update, pdu, frame);
+    }
+    // A signal whose coding has one identity physical-to-internal computation over
+    // every value, so its default value reaches the images.
+    VexoNode *signal(uint32_t bits, double defaultValue = 0)
+    {
+        VexoNode *c = coding(bits);
+        VexoNode *identity = make(Vexo_createIdentityComputation, id());
+        EXPECT_EQ(Vexo_addRange(identity, -1e300, 1e300, 3), S_OK);
+        EXPECT_EQ(Vexo_addPhysicalToInternalComputations(c, 1, &identity), S_OK);
+        return make(Vexo_createSignal, id(), 0u, defaultValue, 0.0, 0.0, c);
+    }
+    VexoNode *instance(VexoNode *signal, VexoNode *pdu, uint32_t bitpos, uint32_t order = kLE,
+                       uint32_t update = kNoUpdate)
+    {
+        return make(Vexo_createSignalInstance, id(), order, bitpos, update, signal, pdu);
+    }
+    VexoNode *pduTriggering(VexoNode *pdu, VexoNode *channel)
+    {
+        return make(Vexo_createPDUTriggering, id(), pdu, channel);
+    }
+    VexoNode *cyclic(VexoNode *parent, uint64_t cycle) { return make(Vexo_createCyclicTiming, cycle, parent); }
+    VexoNode *event(VexoNode *parent, uint32_t debounce)
+    {
+        return make(Vexo_createEventControlledTiming, debounce, parent);
+    }
+};
+
+// An encoder that is destroyed with the test.
+struct Encoder {
+    VexoEncoder *handle = nullptr;
+    Encoder(VexoNode *db, const VexoNode *node) { EXPECT_EQ(Vexo_CreateEncoder(db, node, &handle), S_OK); }
+    ~Encoder() { Vexo_DestroyEncoder(handle); }
+    Encoder(const Encoder &) = delete;
+    Encoder &operator=(const Encoder &) = delete;
+    operator VexoEncoder *() const { return handle; }
+
+    uint32_t app(uint32_t mode)
+    {
+        uint32_t a = 99;
+        EXPECT_EQ(Vexo_EncoderRegister(handle, &a), S_OK);
+        EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
+        return a;
+    }
+    // Fetches every pending frame; returns how many there were.
+    int drain()
+    {
+        VexoChangedFrame f{};
+        int n = 0;
+        while (Vexo_EncoderGetChangedFrame(handle, &f) == S_OK)
+            ++n;
+        return n;
+    }
+};
+
+}  // namespace encode_test

@@ -1,0 +1,105 @@
+// One encoder driven from several threads at once; also run under ThreadSanitizer
+// (scripts/test.sh). Workers only look at the frame node and length of what they fetch:
+// the image itself may be rewritten by another thread's trigger, as documented.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "encode_test_model.h"
+
+using namespace encode_test;
+
+namespace {
+
+constexpr int kFrames = 8;
+constexpr int kWorkers = 4;
+constexpr int kRounds = 400;
+
+TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
+{
+    // Frame i holds one 64-bit PDU: worker t owns the byte t signal of every frame, the
+    // main thread the byte 7 signal.
+    Model m;
+    VexoNode *channel = m.channel(m.cluster());
+    VexoNode *frames[kFrames], *triggerings[kFrames], *owned[kFrames][kWorkers], *ticks[kFrames];
+    for (int i = 0; i < kFrames; ++i) {
+        frames[i] = m.frame(8);
+        triggerings[i] = m.trigger(channel, frames[i], 0x100 + i);
+        VexoNode *pdu = m.signalPdu(64);
+        m.place(pdu, frames[i]);
+        for (int t = 0; t < kWorkers; ++t)
+            m.instance(owned[i][t] = m.signal(8), pdu, 8 * t);
+        m.instance(ticks[i] = m.signal(8), pdu, 56);
+    }
+    VexoNode *extra = m.trigger(channel, frames[0], 0x1FF);
+
+    Encoder enc(m.db, channel);
+    ASSERT_NE(enc.handle, nullptr);
+    for (VexoNode *t : triggerings)
+        ASSERT_EQ(Vexo_EncoderInsert(enc, 0, t), S_OK);
+
+    std::atomic<uint64_t> clock{1};
+    std::atomic<int> failures{0};
+    auto check = [&](bool ok) {
+        if (!ok)
+            failures.fetch_add(1);
+    };
+    auto worker = [&](int t) {
+        uint32_t app = 0;
+        check(Vexo_EncoderRegister(enc, &app) == S_OK);
+        check(Vexo_EncoderSetSendMode(enc, app, Q3_ENC_MODE_PERIODIC) == S_OK);
+        for (int round = 0; round < kRounds; ++round) {
+            for (int i = 0; i < kFrames; ++i)
+                check(Vexo_EncoderChangeSignal(enc, app, owned[i][t], uint64_t(round + t) & 0xFF) == S_OK);
+            const uint64_t now = clock.fetch_add(1);
+            check(Vexo_EncoderTrigger(enc, uint32_t(now), uint32_t(now >> 32)) == S_OK);
+            VexoChangedFrame f{};
+            while (Vexo_EncoderGetChangedFrame(enc, &f) == S_OK)
+                check(f.length == 8 && f.data != nullptr);
+            if (round % 50 == 0) {
+                check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) ==
+                      S_OK);
+                check(Vexo_EncoderIsSignalCyclic(enc, owned[0][t]) == S_FALSE);
+            }
+        }
+        check(Vexo_EncoderDeregister(enc, app) == S_OK);
+    };
+    auto churn = [&] {
+        for (int round = 0; round < kRounds; ++round) {
+            uint32_t app = 0;
+            uint32_t mode = 9;
+            if (Vexo_EncoderRegister(enc, &app) == S_OK) {
+                check(Vexo_EncoderGetSendMode(enc, app, &mode) == S_OK && mode == Q3_ENC_MODE_OFF);
+                check(Vexo_EncoderDeregister(enc, app) == S_OK);
+            }
+            check(Vexo_EncoderInsert(enc, 0, extra) == S_OK);
+            check(Vexo_EncoderDelete(enc, 0, extra) == S_OK);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWorkers; ++t)
+        threads.emplace_back(worker, t);
+    threads.emplace_back(churn);
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
+
+    // Every worker's last value reached its frame: touch each frame once more and read them.
+    const uint32_t app = enc.app(Q3_ENC_MODE_PERIODIC);
+    for (VexoNode *tick : ticks)
+        ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, tick, 0xEE), S_OK);
+    ASSERT_EQ(Vexo_EncoderTrigger(enc, 0xFFFFFFFF, 0), S_OK);
+    int seen = 0;
+    VexoChangedFrame f{};
+    while (Vexo_EncoderGetChangedFrame(enc, &f) == S_OK) {
+        ++seen;
+        for (int t = 0; t < kWorkers; ++t)
+            EXPECT_EQ(f.data[t], uint8_t(kRounds - 1 + t)) << "worker " << t;
+        EXPECT_EQ(f.data[7], 0xEE);
+    }
+    EXPECT_EQ(seen, kFrames);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "encode_test_model.h"
+#include "vexo/convert.h"
+
+using namespace encode_test;
+
+namespace {
+
+SignalValue physical(double v)
+{
+    SignalValue s{};
+    s.valueType = Q3_VALUETYPE_DOUBLE;
+    s.value.f64 = v;
+    return s;
+}
+
+// Every computation the search yields for a value, in order.
+std::vector<VexoNode *> matches(VexoNode *signal, double value, VexoEncodeState **state)
+{
+    std::vector<VexoNode *> out;
+    const SignalValue v = physical(value);
+    EXPECT_EQ(Vexo_encodeSignal(signal, &v, state), S_OK);
+    VexoNode *computation = nullptr;
+    while (Vexo_encodeNextComputation(*state, &computation) == S_OK)
+        out.push_back(computation);
+    EXPECT_EQ(Vexo_encodeNextComputation(*state, &computation), S_FALSE) << "stays exhausted";
+    return out;
+}
+
+TEST(SignalEncoding, YieldsComputationsWhoseRangesHoldTheValue)
+{
+    Model m;
+    VexoNode *coding = m.coding(8);
+    VexoNode *gaps = m.make(Vexo_createLinearComputation, m.id(), 2.0, 0.0);
+    VexoNode *empty = m.make(Vexo_createIdentityComputation, m.id());
+    VexoNode *wide = m.make(Vexo_createIdentityComputation, m.id());
+    ASSERT_EQ(Vexo_addRange(gaps, 0, 10, 3), S_OK);
+    ASSERT_EQ(Vexo_addRange(gaps, 20, 30, 3), S_OK);
+    ASSERT_EQ(Vexo_addRange(wide, 0, 100, 0), S_OK);  // open at both ends
+    VexoNode *list[] = {gaps, empty, wide};
+    ASSERT_EQ(Vexo_addPhysicalToInternalComputations(coding, 3, list), S_OK);
+    VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, coding);
+
+    VexoEncodeState *state = nullptr;
+    struct Case {
+        double value;
+        std::vector<VexoNode *> want;
+    };
+    const Case cases[] = {
+        {25, {gaps, wide}}, {20, {gaps, wide}}, {15, {wide}}, {0, {gaps}}, {100, {}}, {-1, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        VexoEncodeState *before = state;
+        EXPECT_EQ(matches(signal, c.value, &state), c.want);
+        if (before != nullptr) {
+            EXPECT_EQ(state, before) << "a state handed back is reused";
+        }
+    }
+    EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
+
+    // A signal without coding: the state is made, the search is empty.
+    VexoNode *bare = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, static_cast<VexoNode *>(nullptr));
+    const SignalValue v = physical(1);
+    state = nullptr;
+    EXPECT_EQ(Vexo_encodeSignal(bare, &v, &state), S_FALSE);
+    VexoNode *computation = nullptr;
+    EXPECT_EQ(Vexo_encodeNextComputation(state, &computation), S_FALSE);
+    EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
+}
+
+TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
+{
+    Model m;
+    VexoNode *signal = m.signal(8);
+    const SignalValue v = physical(1);
+    VexoEncodeState *state = nullptr;
+    EXPECT_EQ(Vexo_encodeSignal(nullptr, &v, &state), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignal(signal, nullptr, &state), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignal(signal, &v, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignal(m.frame(1), &v, &state), E_INVALIDARG);
+    EXPECT_EQ(state, nullptr);
+
+    // A handle holding something else (here a node) is no state.
+    auto *foreign = reinterpret_cast<VexoEncodeState *>(signal);
+    EXPECT_EQ(Vexo_encodeSignal(signal, &v, &foreign), E_INVALIDARG);
+    VexoNode *computation = nullptr;
+    EXPECT_EQ(Vexo_encodeNextComputation(foreign, &computation), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeNextComputation(nullptr, &computation), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyEncodeEnum(foreign), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyEncodeEnum(nullptr), S_OK);
+
+    ASSERT_EQ(Vexo_encodeSignal(signal, &v, &state), S_OK);
+    EXPECT_EQ(Vexo_encodeNextComputation(state, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
+}
+
+TEST(SignalEncoding, WritesInstancesOfBothByteOrdersAndClips)
+{
+    Model m;
+    VexoNode *pdu = m.signalPdu(16);
+    VexoNode *s8 = m.signal(8);
+    VexoNode *s16 = m.signal(16);
+    struct Case {
+        const char *what;
+        VexoNode *instance;
+        uint64_t value;
+        uint8_t initial;  // both bytes before the write
+        uint8_t want[2];
+    };
+    const Case cases[] = {
+        {"LE at 12: upper nibble clipped", m.instance(s8, pdu, 12, kLE), 0xAB, 0x00, {0x00, 0xB0}},
+        {"BE at 12: bits 7-3 in byte 1, rest clipped", m.instance(s8, pdu, 12, kBE), 0xAB, 0x00, {0x00, 0x15}},
+        {"LE at 4 keeps the bits around", m.instance(s8, pdu, 4, kLE), 0x00, 0xFF, {0x0F, 0xF0}},
+        {"BE 16-bit word at 7", m.instance(s16, pdu, 7, kBE), 0x1234, 0x00, {0x12, 0x34}},
+        {"value bits above the coding are dropped", m.instance(s8, pdu, 0, kLE), 0x1FF, 0x00, {0xFF, 0x00}},
+        {"start bit past the buffer writes nothing", m.instance(s8, pdu, 16, kLE), 0xFF, 0x00, {0x00, 0x00}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t buffer[3] = {c.initial, c.initial, 0x5A};  // byte 2 lies outside the length given
+        EXPECT_EQ(Vexo_encodeSignalInstance(c.instance, c.value, buffer, 2), S_OK);
+        EXPECT_EQ(buffer[0], c.want[0]);
+        EXPECT_EQ(buffer[1], c.want[1]);
+        EXPECT_EQ(buffer[2], 0x5A);
+    }
+
+    uint8_t buffer[2] = {1, 2};
+    VexoNode *instance = m.instance(s8, pdu, 0);
+    VexoNode *orphan = m.instance(nullptr, pdu, 0);
+    VexoNode *bare = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, static_cast<VexoNode *>(nullptr));
+    VexoNode *uncoded = m.instance(bare, pdu, 0);
+    EXPECT_EQ(Vexo_encodeSignalInstance(nullptr, 1, buffer, 2), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignalInstance(instance, 1, nullptr, 2), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignalInstance(instance, 1, buffer, 0), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignalInstance(pdu, 1, buffer, 2), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignalInstance(orphan, 1, buffer, 2), E_UNEXPECTED);
+    EXPECT_EQ(Vexo_encodeSignalInstance(uncoded, 1, buffer, 2), E_UNEXPECTED);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[1], 2);
+}
+
+}  // namespace
