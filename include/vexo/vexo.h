@@ -14,5 +14,6 @@
 #include "vexo/encode.h"
 #include "vexo/io.h"
 #include "vexo/diag.h"
+#include "vexo/lua_module.h"
 
 #endif

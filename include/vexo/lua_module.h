@@ -1,0 +1,26 @@
+/* Vexo as a Lua 5.1 extension module: `require "Vexo"` from a Lua 5.1 or LuaJIT
+ * interpreter finds Vexo.so (a second name of libvexo.so) and calls luaopen_Vexo. */
+#ifndef VEXO_LUA_MODULE_H
+#define VEXO_LUA_MODULE_H
+
+#include "vexo/types.h"
+
+/* Lua 5.1's state type, declared here so that this header needs no Lua headers.
+ * C99 hosts that include both should include lua.h first. */
+#if !defined(lua_h) && !defined(VEXO_LUA_STATE_DECLARED)
+#define VEXO_LUA_STATE_DECLARED
+typedef struct lua_State lua_State;
+#endif
+
+/* ---- Lua module entry --------------------------------------------------- */
+/* Opens the module "Vexo" on a Lua state: registers the metatables of database,
+ * node, string slot, internal value and encoder values in the registry, the module
+ * table (global "Vexo" and package.loaded.Vexo) with its functions version,
+ * createDb, importDBC, importLDF, XSLtransform and attribs, and the Q3_ constants.
+ * Calling it again on the same state refreshes the same tables.
+ *   L  the Lua state; inside an interpreter the module uses the interpreter's Lua
+ * Returns 1: the module table is left on the stack. Databases created from Lua are
+ * destroyed by the garbage collector (or when the state is closed). */
+VEXO_API int luaopen_Vexo(lua_State *L);
+
+#endif

@@ -1,0 +1,493 @@
+// The Lua property tables against the C getters: one node of every class with
+// distinctive values in every field, every property read through attribs and compared
+// with what the matching exported getter or enumerator gives. A field position, reader
+// or name that drifts from the node layouts fails here.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "binding.h"
+#include "test_text.h"
+#include "vexo/lua_module.h"
+#include "vexo/vexo.h"
+
+namespace {
+
+using vexo::lua::handleAt;
+
+constexpr uint32_t kLanguage = 9;
+
+struct Model {
+    VexoNode *db = nullptr;
+    std::vector<std::pair<std::string, VexoNode *>> nodes;  // class name, node
+    ~Model() { Vexo_destroy(db); }
+
+    VexoNode *add(const char *klass, VexoNode *node)
+    {
+        nodes.emplace_back(klass, node);
+        return node;
+    }
+};
+
+// One node of every class, each field set to a value no other field of it has, high
+// bits included so that signed and unsigned readings differ.
+void buildModel(Model &m)
+{
+    ASSERT_EQ(Vexo_create(u"DB", &m.db), S_OK);
+    VexoNode *db = m.db, *out = nullptr;
+    m.add("Vexo", db);
+    ASSERT_EQ(Vexo_getDatabaseCollections(db, &out), S_OK);
+    m.add("DatabaseCollections", out);
+
+    VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr;
+    Vexo_createCluster(db, u"CAN", Q3_CLUSTERTYPE_LIN, &cluster);
+    m.add("Cluster", cluster);
+    Vexo_createChannel(db, u"CH", cluster, &channel);
+    Vexo_setParent(channel, cluster);
+    m.add("Channel", channel);
+    Vexo_createECU(db, u"ECU", &ecu);
+    m.add("ElementGroup", ecu);
+    Vexo_createFrame(db, u"F", 0x80000008u, &frame);
+    m.add("Frame", frame);
+    Vexo_createAbsolutelyScheduledTriggering(db, u"AST", 0x80000011u, 0x80000012u, 0x80000013u, 0x80000014u,
+                                             frame, ecu, channel, &out);
+    m.add("AbsolutelyScheduledTriggering", out);
+    VexoNode *ibt = nullptr;
+    Vexo_createIdentifierBasedTriggering(db, u"IBT", 0x80000123u, 0x80000002u, frame, ecu, channel, &ibt);
+    m.add("IdentifierBasedTriggering", ibt);
+    Vexo_createMaskedIdentifierTriggering(db, u"MIT", 0x80000700u, 0x80000200u, 3, frame, ecu, channel, &out);
+    m.add("MaskedIdentifierTriggering", out);
+
+    VexoNode *unit = nullptr, *coding = nullptr, *signal = nullptr;
+    Vexo_createUnitSpec(db, u"U", kLanguage, u"km/h", &unit);
+    m.add("UnitSpec", unit);
+    Vexo_createCoding(db, u"K", 0x80000010u, Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, unit, &coding);
+    m.add("Coding", coding);
+    Vexo_createSignal(db, u"S", 0x80000005u, 1.5, -2.5, 3.5, coding, &signal);
+    m.add("Signal", signal);
+
+    VexoNode *identity = nullptr, *linear = nullptr, *mappedText = nullptr, *mappedValue = nullptr;
+    Vexo_createIdentityComputation(db, u"I", &identity);
+    Vexo_createLinearComputation(db, u"L", 0.25, -7.5, &linear);
+    VexoStringSlot *text = nullptr;
+    Vexo_stringCreateSlot(db, kLanguage, u"mapped", &text);
+    Vexo_createMappedTextComputation(db, u"MT", text, &mappedText);
+    Vexo_createMappedValueComputation(db, u"MV", 42.125, &mappedValue);
+    for (VexoNode *computation : {identity, linear, mappedText, mappedValue}) {
+        Vexo_addRange(computation, -1.25, 9.75, 0x80000001u);
+        Vexo_addRange(computation, 10, 20, 2);
+    }
+    m.add("IdentityComputation", identity);
+    m.add("LinearComputation", linear);
+    m.add("MappedTextComputation", mappedText);
+    m.add("MappedValueComputation", mappedValue);
+    Vexo_addInternalToPhysicalComputations(coding, 1, &linear);
+    VexoNode *twoComputations[] = {identity, mappedValue};
+    Vexo_addPhysicalToInternalComputations(coding, 2, twoComputations);
+
+    VexoNode *mux = nullptr, *part = nullptr, *staticPart = nullptr, *pdu = nullptr;
+    Vexo_createMultiplexedPDU(db, u"MUX", 0x80000040u, 1, 0x80000003u, 0x80000004u, 0x80000005u, nullptr, &mux);
+    m.add("MultiplexedPDU", mux);
+    Vexo_createMultiplexedPart(db, u"PART", 0x80000001u, mux, &part);
+    Vexo_addDynamicParts(mux, 1, &part);
+    Vexo_createMultiplexedPart(db, u"STATIC", 7, mux, &staticPart);
+    Vexo_setStaticPart(mux, staticPart);
+    Vexo_setElsePart(mux, part);
+    Vexo_addSegment(part, 1, 0x80000002u, 0x80000003u);
+    Vexo_addSegment(part, 0, 5, 6);
+    m.add("MultiplexedPart", part);
+    Vexo_createSignalPDU(db, u"PDU", 0x80000020u, part, &pdu);
+    m.add("SignalPDU", pdu);
+
+    VexoNode *instance = nullptr, *pduInstance = nullptr, *pduTriggering = nullptr, *reference = nullptr;
+    Vexo_createSignalInstance(db, u"SI", 1, 0x80000017u, 0x80000018u, signal, pdu, &instance);
+    m.add("SignalInstance", instance);
+    Vexo_createPDUInstance(db, u"PI", 1, 0x80000021u, 0x80000022u, mux, frame, &pduInstance);
+    m.add("PDUInstance", pduInstance);
+    Vexo_createPDUTriggering(db, u"PT", pdu, channel, &pduTriggering);
+    m.add("PDUTriggering", pduTriggering);
+    Vexo_createElementReference(db, u"REF", signal, &reference);
+    m.add("ElementReference", reference);
+
+    // Every list gets entries, so that each list comparison compares something.
+    VexoNode *pdu2Instance = nullptr, *muxTriggering = nullptr;
+    Vexo_createPDUInstance(db, u"PI2", 0, 1, 2, pdu, channel, &pdu2Instance);
+    Vexo_createPDUTriggering(db, u"PT2", mux, nullptr, &muxTriggering);
+    VexoNode *members[] = {reference, unit, coding};
+    VexoNode *collections = m.nodes[1].second;
+    Vexo_appendChildren(ecu, 3, members);
+    Vexo_appendChildren(collections, 3, members);
+    for (const auto &[klass, triggering] : m.nodes) {
+        if (klass == "AbsolutelyScheduledTriggering" || klass == "MaskedIdentifierTriggering")
+            Vexo_appendChildren(triggering, 2, members);
+    }
+
+    Vexo_createEventControlledTiming(db, 0x80000033u, pduTriggering, &out);
+    m.add("EventControlledTiming", out);
+    Vexo_createCyclicTiming(db, 0x8000000123456789ull, ibt, &out);
+    m.add("CyclicTiming", out);
+
+    VexoEnumerator *records = nullptr;
+    VexoNode *record = nullptr;
+    Vexo_enumSegments(part, &records);
+    Vexo_enumeratorNext(records, 1, &record, nullptr);
+    m.add("Segment", record);
+    Vexo_enumRanges(linear, &records);
+    Vexo_enumeratorNext(records, 1, &record, nullptr);
+    m.add("ValueRange", record);
+    Vexo_enumeratorDestroy(records);
+
+    // Names, texts and client values on every element that can hold them.
+    uint32_t param = 0xFFFFFF00u;
+    for (auto &[klass, node] : m.nodes) {
+        Vexo_setParam(node, param++);
+        if (Vexo_isDerivedFrom(node, Q3_CLASS_ElementDetail) == 1) {
+            const std::u16string name = u"short " + std::u16string(klass.begin(), klass.end());
+            Vexo_setShortName(db, node, name.c_str());
+            Vexo_setElementDetail(db, node, kLanguage, (u"long " + name).c_str(), (u"about " + name).c_str());
+        }
+    }
+}
+
+struct LuaState {
+    lua_State *L = luaL_newstate();
+    LuaState()
+    {
+        luaL_openlibs(L);
+        lua_pushcfunction(L, luaopen_Vexo);
+        lua_call(L, 0, 1);
+        lua_setglobal(L, "Vexo");
+    }
+    ~LuaState() { lua_close(L); }
+};
+
+std::u16string luaText(lua_State *L, int index)
+{
+    size_t length = 0;
+    const char *bytes = lua_tolstring(L, index, &length);
+    std::u16string text(length / 2, u'\0');
+    std::memcpy(text.data(), bytes, text.size() * 2);
+    return text;
+}
+
+std::u16string orEmpty(const VexoChar *text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
+
+// The nodes a list iterator at index yields.
+std::vector<VexoNode *> luaList(lua_State *L, int index)
+{
+    std::vector<VexoNode *> nodes;
+    for (int guard = 0; guard < 1000; ++guard) {
+        lua_pushvalue(L, index);
+        lua_call(L, 0, 1);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            break;
+        }
+        nodes.push_back(handleAt(L, -1));
+        lua_pop(L, 1);
+    }
+    return nodes;
+}
+
+std::vector<VexoNode *> cList(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **), VexoNode *owner)
+{
+    std::vector<VexoNode *> nodes;
+    VexoEnumerator *enumerator = nullptr;
+    if (enumerate(owner, &enumerator) != S_OK)
+        return nodes;
+    VexoNode *node = nullptr;
+    while (Vexo_enumeratorNext(enumerator, 1, &node, nullptr) == S_OK)
+        nodes.push_back(node);
+    Vexo_enumeratorDestroy(enumerator);
+    return nodes;
+}
+
+template <class T>
+T get(HRESULT (*getter)(const VexoNode *, T *), const VexoNode *node)
+{
+    T value{};
+    EXPECT_EQ(getter(node, &value), S_OK);
+    return value;
+}
+
+using TextGetter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
+
+std::u16string getText(TextGetter getter, VexoNode *db, const VexoNode *node)
+{
+    const VexoChar *text = nullptr;
+    getter(db, node, kLanguage, kLanguage, &text);
+    return orEmpty(text);
+}
+
+std::u16string slotText(lua_State *L, int index, VexoNode *db)
+{
+    VexoStringSlot *slot = nullptr;
+    std::memcpy(&slot, lua_touserdata(L, index), sizeof slot);
+    const VexoChar *text = nullptr;
+    Vexo_stringLookup(db, slot, kLanguage, kLanguage, &text);
+    return orEmpty(text);
+}
+
+VexoNode *groupNamed(VexoNode *db, const VexoChar *name)
+{
+    VexoNode *group = nullptr;
+    EXPECT_EQ(Vexo_findByElementId(db, name, &group), S_OK) << ascii(name);
+    return group;
+}
+
+// Compares one property value (at index) with the C interface's answer for the node.
+using Comparison = std::function<void(lua_State *, int, VexoNode *, VexoNode *)>;
+
+Comparison link(HRESULT (*getter)(const VexoNode *, VexoNode **))
+{
+    return [getter](lua_State *L, int i, VexoNode *, VexoNode *node) {
+        EXPECT_EQ(handleAt(L, i), get(getter, node));
+    };
+}
+
+Comparison list(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **))
+{
+    return [enumerate](lua_State *L, int i, VexoNode *, VexoNode *node) {
+        ASSERT_EQ(lua_type(L, i), LUA_TFUNCTION);
+        const std::vector<VexoNode *> expected = cList(enumerate, node);
+        EXPECT_FALSE(expected.empty()) << "give the list entries so that the comparison means something";
+        EXPECT_EQ(luaList(L, i), expected);
+    };
+}
+
+Comparison unsignedField(HRESULT (*getter)(const VexoNode *, uint32_t *))
+{
+    return [getter](lua_State *L, int i, VexoNode *, VexoNode *node) {
+        EXPECT_EQ(lua_tonumber(L, i), static_cast<double>(get(getter, node)));
+    };
+}
+
+Comparison signedField(HRESULT (*getter)(const VexoNode *, uint32_t *))
+{
+    return [getter](lua_State *L, int i, VexoNode *, VexoNode *node) {
+        EXPECT_EQ(lua_tonumber(L, i), static_cast<double>(static_cast<int32_t>(get(getter, node))));
+    };
+}
+
+Comparison realField(HRESULT (*getter)(const VexoNode *, double *))
+{
+    return [getter](lua_State *L, int i, VexoNode *, VexoNode *node) {
+        EXPECT_EQ(lua_tonumber(L, i), get(getter, node));
+    };
+}
+
+Comparison slotField(TextGetter getter)
+{
+    return [getter](lua_State *L, int i, VexoNode *db, VexoNode *node) {
+        ASSERT_EQ(lua_type(L, i), LUA_TUSERDATA);
+        const std::u16string expected = getText(getter, db, node);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(slotText(L, i, db), expected);
+    };
+}
+
+Comparison defaultGroup(const VexoChar *name)
+{
+    return [name](lua_State *L, int i, VexoNode *db, VexoNode *) { EXPECT_EQ(handleAt(L, i), groupNamed(db, name)); };
+}
+
+const std::map<std::string, Comparison> &comparisons()
+{
+    static const std::map<std::string, Comparison> table = {
+        {"nodetype", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
+             EXPECT_EQ(lua_tointeger(L, i), Vexo_getNodeType(node));
+         }},
+        {"tag", [](lua_State *, int, VexoNode *, VexoNode *) {}},  // checked against the class below
+        {"eid", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
+             const VexoChar *id = nullptr;
+             ASSERT_EQ(Vexo_getElementId(node, &id), S_OK);
+             if (id == nullptr)
+                 EXPECT_TRUE(lua_isnil(L, i));
+             else
+                 EXPECT_EQ(luaText(L, i), std::u16string(id));
+         }},
+        {"group", link(Vexo_getGroup)},
+        {"param", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
+             EXPECT_EQ(lua_tointeger(L, i), static_cast<int32_t>(get(Vexo_getParam, node)));
+         }},
+        {"shortname", [](lua_State *L, int i, VexoNode *db, VexoNode *node) {
+             const VexoChar *text = nullptr;
+             ASSERT_EQ(Vexo_getShortName(db, node, &text), S_OK);
+             EXPECT_EQ(luaText(L, i), std::u16string(text));
+         }},
+        {"longname", slotField(Vexo_getLongName)},
+        {"description", slotField(Vexo_getDescription)},
+        {"parent", link(Vexo_getParent)},
+        {"reference", link(Vexo_getReference)},
+        {"collections", link(Vexo_getReference)},
+        {"children", list(Vexo_enumChildren)},
+        {"identElements", [](lua_State *L, int i, VexoNode *db, VexoNode *) {
+             EXPECT_EQ(cList(Vexo_enumChildren, handleAt(L, i)), cList(Vexo_enumIdentElements, db));
+         }},
+        {"clusters", defaultGroup(Q3_GROUPNAME_CLUSTERS)},
+        {"ECUs", defaultGroup(Q3_GROUPNAME_ECUS)},
+        {"PDUs", defaultGroup(Q3_GROUPNAME_PDUS)},
+        {"frames", defaultGroup(Q3_GROUPNAME_FRAMES)},
+        {"signals", defaultGroup(Q3_GROUPNAME_SIGNALS)},
+        {"codings", defaultGroup(Q3_GROUPNAME_CODINGS)},
+        {"views", defaultGroup(Q3_GROUPNAME_VIEWS)},
+        {"clusterType", signedField(Vexo_getClusterType)},
+        {"channel", link(Vexo_getChannel)},
+        {"frame", link(Vexo_getFrame)},
+        {"sourceEcu", link(Vexo_getSourceECU)},
+        {"flags", unsignedField(Vexo_getFlags)},
+        {"slotId", signedField(Vexo_getSlotId)},
+        {"baseCycle", signedField(Vexo_getCycleOffset)},
+        {"repetition", signedField(Vexo_getRepetition)},
+        {"identifier", signedField(Vexo_getIdentifier)},
+        {"mask", unsignedField(Vexo_getIdentifierMask)},
+        {"code", unsignedField(Vexo_getIdentifierCode)},
+        {"signal", link(Vexo_getReference)},
+        {"byteOrder", signedField(Vexo_getByteOrder)},
+        {"bitpos", signedField(Vexo_getBitPosition)},
+        {"updateBitpos", signedField(Vexo_getUpdateBitPosition)},
+        {"signalInstances", list(Vexo_enumSignalInstances)},
+        {"defaultValue", realField(Vexo_getDefaultValue)},
+        {"minValue", realField(Vexo_getMinValue)},
+        {"maxValue", realField(Vexo_getMaxValue)},
+        {"coding", link(Vexo_getReference)},
+        {"unit", link(Vexo_getUnit)},
+        {"bitlen", signedField(Vexo_getBitLength)},
+        {"encoding", signedField(Vexo_getEncoding)},
+        {"internalToPhysicalCompus", list(Vexo_enumInternalToPhysicalComputations)},
+        {"physicalToInternalCompus", list(Vexo_enumPhysicalToInternalComputations)},
+        {"switchCode", unsignedField(Vexo_getSwitchCode)},
+        {"segments", list(Vexo_enumSegments)},
+        {"frameTriggerings", list(Vexo_enumFrameTriggerings)},
+        {"PDUTriggerings", list(Vexo_enumPDUTriggerings)},
+        {"PDUInstances", list(Vexo_enumPDUInstances)},
+        {"length", signedField(Vexo_getLength)},
+        {"displayName", slotField(Vexo_getDisplayName)},
+        {"ranges", list(Vexo_enumRanges)},
+        {"scale", realField(Vexo_getScale)},
+        {"offset", realField(Vexo_getOffset)},
+        {"textvalue", slotField(Vexo_getTextValue)},
+        {"value", realField(Vexo_getValue)},
+        {"triggerings", list(Vexo_enumPDUTriggerings)},
+        {"parents", list(Vexo_enumParents)},
+        {"switchByteOrder", signedField(Vexo_getSwitchByteOrder)},
+        {"switchPosition", signedField(Vexo_getSwitchPosition)},
+        {"switchLength", signedField(Vexo_getSwitchLength)},
+        {"defaultSwitchCode", unsignedField(Vexo_getDefaultSwitchCode)},
+        {"dynamicParts", list(Vexo_enumDynamicParts)},
+        {"staticPart", link(Vexo_getStaticPart)},
+        {"elsePart", link(Vexo_getElsePart)},
+        {"debounceTime", signedField(Vexo_getDebounceTime)},
+        {"cycleTime", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
+             ASSERT_EQ(lua_type(L, i), LUA_TUSERDATA);
+             uint64_t value = 0;
+             std::memcpy(&value, lua_touserdata(L, i), sizeof value);
+             EXPECT_EQ(value, get(Vexo_getCycletime, node));
+         }},
+        {"lowerLimit", realField(Vexo_getLowerLimit)},
+        {"upperLimit", realField(Vexo_getUpperLimit)},
+    };
+    return table;
+}
+
+void pushValueOf(lua_State *L, VexoNode *db, VexoNode *node)
+{
+    if (node == db)
+        vexo::lua::pushDatabase(L, db, false);
+    else
+        vexo::lua::pushNode(L, node);
+}
+
+TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
+{
+    Model model;
+    buildModel(model);
+    LuaState lua;
+    lua_State *L = lua.L;
+    std::set<std::string> classes;
+    size_t compared = 0;
+    for (auto &[klass, node] : model.nodes) {
+        SCOPED_TRACE(klass);
+        ASSERT_NE(node, nullptr);
+        classes.insert(klass);
+        const int base = lua_gettop(L);
+        lua_getglobal(L, "Vexo");
+        lua_getfield(L, -1, "attribs");
+        pushValueOf(L, model.db, node);
+        lua_call(L, 1, 3);  // iterator, node value, nil
+        const int iterator = base + 2, value = base + 3;
+        size_t properties = 0;
+        for (;;) {
+            lua_pushvalue(L, iterator);
+            lua_pushvalue(L, value);
+            lua_call(L, 1, 2);
+            if (lua_isnil(L, -2)) {
+                lua_pop(L, 2);
+                break;
+            }
+            const std::string name = lua_tostring(L, -2);
+            SCOPED_TRACE(name);
+            const auto comparison = comparisons().find(name);
+            if (comparison == comparisons().end())
+                ADD_FAILURE() << "no C getter is known for property " << name;
+            else
+                comparison->second(L, lua_gettop(L), model.db, node);
+            if (name == "tag") {
+                EXPECT_EQ(luaText(L, -1), std::u16string(klass.begin(), klass.end()));
+            }
+            ++properties;
+            lua_pop(L, 2);
+        }
+        EXPECT_GE(properties, 3u);
+        compared += properties;
+        lua_settop(L, base);
+    }
+    EXPECT_EQ(classes.size(), 27u);
+    EXPECT_GT(compared, 200u);
+}
+
+TEST(LuaProperties, IndexingAHandleOfAClassWithoutPropertiesRaises)
+{
+    LuaState lua;
+    lua_State *L = lua.L;
+    // A handle whose first word is the code of an abstract class (no instances, no table).
+    const uint32_t timingCode = Q3_CLASS_Timing;
+    const void *handle = &timingCode;
+    std::memcpy(lua_newuserdata(L, sizeof handle), &handle, sizeof handle);
+    luaL_getmetatable(L, vexo::lua::kNodeType);
+    lua_setmetatable(L, -2);
+    lua_setglobal(L, "forged");
+    ASSERT_NE(luaL_dostring(L, "return forged.eid"), 0);
+    const std::string message = lua_tostring(L, -1);
+    EXPECT_NE(message.find("Tried to index unknown node class ("), std::string::npos) << message;
+    EXPECT_NE(message.find("21236974"), std::string::npos) << message;
+    lua_pop(L, 1);
+    ASSERT_NE(luaL_dostring(L, "return Vexo.attribs(forged)"), 0);
+    EXPECT_NE(std::string(lua_tostring(L, -1)).find("Tried to index unknown node class"), std::string::npos);
+}
+
+TEST(LuaProperties, ModuleIsUsableFromAHostThatPushesAnUnownedDatabase)
+{
+    Model model;
+    buildModel(model);
+    {
+        LuaState lua;
+        vexo::lua::pushDatabase(lua.L, model.db, false);
+        lua_setglobal(lua.L, "db");
+        ASSERT_EQ(luaL_dostring(lua.L, "return db:findByElementId(Vexo.Q3_GROUPNAME_FRAMES):getNodeType()"), 0)
+            << lua_tostring(lua.L, -1);
+        EXPECT_EQ(lua_tointeger(lua.L, -1), Q3_NODETYPE_ElementGroup);
+        ASSERT_EQ(luaL_dostring(lua.L, "getmetatable(db).__gc(db) return db.eid"), 0);
+        EXPECT_TRUE(lua_isnil(lua.L, -1)) << "the value lets go of the handle";
+    }
+    // Closing the state left the database alone: it still answers.
+    VexoNode *found = nullptr;
+    EXPECT_EQ(Vexo_findByElementId(model.db, u"CAN", &found), S_OK);
+}
+
+}  // namespace

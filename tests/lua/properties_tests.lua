@@ -1,0 +1,230 @@
+-- Node properties: names and order per class (attribs), what each reads, methods
+-- winning over properties, and the list properties as iterators.
+local Vexo = require "Vexo"
+local check = require "check"
+local W, U, eq = check.W, check.U, check.eq
+
+local tests = {}
+local function test(name, fn) tests[#tests + 1] = { name, fn } end
+
+local two = "nodetype tag "
+local five = two .. "eid group param "
+local eight = five .. "shortname longname description "
+local nine = eight .. "parent "
+local ten = nine .. "reference "
+local triggering = ten .. "children channel frame sourceEcu flags "
+
+local expectedNames = {
+    ElementReference = ten,
+    Vexo = ten .. "collections",
+    ElementGroup = ten .. "children",
+    DatabaseCollections = ten .. "children identElements clusters ECUs PDUs frames signals codings views",
+    Cluster = ten .. "children clusterType",
+    AbsolutelyScheduledTriggering = triggering .. "slotId baseCycle repetition",
+    IdentifierBasedTriggering = triggering .. "identifier",
+    MaskedIdentifierTriggering = triggering .. "mask code",
+    PDUTriggering = ten .. "children",
+    SignalInstance = ten .. "signal byteOrder bitpos updateBitpos",
+    Signal = eight .. "signalInstances flags defaultValue minValue maxValue coding",
+    Coding = eight .. "unit bitlen encoding internalToPhysicalCompus physicalToInternalCompus",
+    PDUInstance = ten .. "byteOrder bitpos updateBitpos",
+    MultiplexedPart = ten .. "switchCode segments",
+    Channel = nine .. "frameTriggerings PDUTriggerings PDUInstances",
+    Frame = eight .. "length PDUInstances",
+    UnitSpec = five .. "displayName",
+    IdentityComputation = five .. "ranges",
+    LinearComputation = five .. "ranges scale offset",
+    MappedTextComputation = five .. "ranges textvalue",
+    MappedValueComputation = five .. "ranges value",
+    SignalPDU = eight .. "bitlen triggerings parents signalInstances",
+    MultiplexedPDU = eight .. "bitlen triggerings parents switchByteOrder switchPosition switchLength "
+        .. "defaultSwitchCode dynamicParts staticPart elsePart",
+    EventControlledTiming = two .. "debounceTime",
+    CyclicTiming = two .. "cycleTime",
+    Segment = two .. "byteOrder bitpos bitlen",
+    ValueRange = two .. "lowerLimit upperLimit flags",
+}
+
+-- One node of every class that can have instances, keyed by class name.
+local function oneOfEach()
+    local n = check.network()
+    local db = n.db
+    local nodes = {
+        Vexo = db, DatabaseCollections = db.collections, Cluster = n.cluster, Channel = n.channel,
+        IdentifierBasedTriggering = n.t1, MaskedIdentifierTriggering = n.t2, PDUTriggering = n.pt1,
+        SignalInstance = n.siSpeed, Signal = n.speed, Coding = n.speedCoding, PDUInstance = n.pi1,
+        MultiplexedPart = n.d1, Frame = n.f1, UnitSpec = n.unit, LinearComputation = n.linear,
+        MappedTextComputation = n.park, SignalPDU = n.p1, MultiplexedPDU = n.m1, CyclicTiming = n.cyclic,
+    }
+    nodes.ElementReference = db:createElementReference(W "Ref", n.f1)
+    nodes.ElementGroup = db:createElementGroup(W "View", nil, n.ecu)
+    nodes.AbsolutelyScheduledTriggering =
+        db:createAbsolutelyScheduledTriggering(W "AST", 11, 12, 13, 14, n.f1, n.ecu, n.channel)
+    nodes.IdentityComputation = db:createIdentityComputation(W "Id")
+    nodes.MappedValueComputation = db:createMappedValueComputation(W "MV", 7.25)
+    nodes.EventControlledTiming = db:createEventControlledTiming(30, n.t1)
+    nodes.Segment = n.d1:enumSegments()()
+    nodes.ValueRange = n.linear:enumRanges()()
+    return nodes, n
+end
+
+test("attribs lists every property of every class in order", function()
+    local nodes = oneOfEach()
+    local classes = 0
+    for class, expected in pairs(expectedNames) do
+        local node = nodes[class]
+        check.truthy(node, "a node of class " .. class)
+        eq(check.A(node.tag), class, "tag of the " .. class)
+        local names = {}
+        for name in Vexo.attribs(node) do names[#names + 1] = name end
+        eq(table.concat(names, " "), (expected:gsub(" $", "")), class)
+        classes = classes + 1
+    end
+    eq(classes, 27, "classes with properties")
+end)
+
+test("attribs yields name and value pairs equal to indexing", function()
+    local nodes = oneOfEach()
+    for class, node in pairs(nodes) do
+        local iterator, state, control = Vexo.attribs(node)
+        eq(state, node, class .. ": second value is the node itself")
+        eq(control, nil, class .. ": third value")
+        for name, value in iterator, state, control do
+            if type(value) ~= "userdata" and type(value) ~= "function" then
+                eq(value, node[name], class .. "." .. name)
+            else
+                eq(type(node[name]), type(value), class .. "." .. name .. " kind")
+            end
+        end
+    end
+end)
+
+test("the iterator of attribs ends for good and refuses another class's node", function()
+    local db = Vexo.createDb()
+    local frame = db:createFrame(W "F", 8)
+    local iterator = Vexo.attribs(frame)
+    for _ = 1, 12 do iterator(frame) end
+    eq(check.pack(iterator(frame)).n, 0, "after the last entry nothing is returned")
+    local fresh = Vexo.attribs(frame)
+    check.raises("node of another class", fresh, db:createCluster(W "C", 1))
+    eq(check.pack(fresh(nil)).n, 0, "nil as the node ends the walk")
+end)
+
+test("methods win over properties; properties read fields, not getters", function()
+    local db = Vexo.createDb(W "DB")
+    local frame = db:createFrame(W "F1", 8)
+    eq(type(frame.getShortName), "function", "a method name gives the method")
+    eq(frame.shortname, nil, "shortname property without a short name")
+    eq(db:getShortName(frame), U "F1", "the getter falls back to the identifier")
+    db:setShortName(frame, W "short")
+    eq(frame.shortname, U "short", "shortname property")
+    eq(frame.nosuchproperty, nil, "unknown property")
+    eq(frame[{}], nil, "table key")
+    eq(frame[true], nil, "boolean key")
+    eq(frame[1], nil, "number key")
+    eq(frame.__gc, nil, "node values have no __gc")
+    eq(type(db.__gc), "function", "database values have one")
+end)
+
+test("values of the link and number properties", function()
+    local nodes, n = oneOfEach()
+    eq(n.cluster.clusterType, Vexo.Q3_CLUSTERTYPE_CAN, "clusterType of a CAN cluster")
+    eq(n.channel.reference, nil, "a channel has no reference property")
+    eq(n.channel.parent, nil, "a channel's parent before setParent")
+    eq(n.channel:setParent(n.cluster), 0, "setParent")
+    check.truthy(check.same(n.channel.parent, n.cluster), "parent is the cluster")
+    check.truthy(check.same(n.t1.channel, n.t1.parent), "channel and parent")
+    check.truthy(check.same(n.t1.frame, n.t1.reference), "frame and reference")
+    check.truthy(check.same(n.t1.frame, n.f1), "the triggering's frame")
+    check.truthy(check.same(n.t1.sourceEcu, n.ecu), "sourceEcu")
+    check.truthy(check.same(n.db.collections, n.db.reference), "collections and reference")
+    eq(n.t1.identifier, 0x123, "identifier")
+    eq(n.t2.mask, 0x700, "mask")
+    eq(n.t2.code, 0x200, "code")
+    local ast = nodes.AbsolutelyScheduledTriggering
+    eq(ast.slotId, 11, "slotId")
+    eq(ast.baseCycle, 12, "baseCycle")
+    eq(ast.repetition, 13, "repetition")
+    eq(ast.flags, 14, "flags")
+    eq(n.speed.defaultValue, 20, "defaultValue")
+    eq(n.speed.maxValue, 300, "maxValue")
+    check.truthy(check.same(n.speed.coding, n.speedCoding), "coding of a signal")
+    check.truthy(check.same(n.speedCoding.unit, n.unit), "unit of a coding")
+    eq(n.speedCoding.bitlen, 16, "bitlen")
+    eq(n.tempCoding.encoding, Vexo.Q3_ENCODING_2COMPL, "encoding")
+    eq(n.siGear.bitpos, 16, "bitpos")
+    check.truthy(check.same(n.siGear.signal, n.gear), "signal of an instance")
+    eq(n.f1.length, 8, "length")
+    eq(n.m1.switchLength, 4, "switchLength")
+    eq(n.d1.switchCode, 1, "switchCode")
+    eq(n.linear.scale, 0.5, "scale")
+    eq(n.linear.offset, 10, "offset")
+    eq(nodes.MappedValueComputation.value, 7.25, "value")
+    eq(nodes.EventControlledTiming.debounceTime, 30, "debounceTime")
+    eq(nodes.Segment.bitlen, 32, "segment bitlen")
+    eq(nodes.ValueRange.upperLimit, 65535, "range upper limit")
+    eq(nodes.ValueRange.flags, 3, "range flags")
+    eq(n.speed.nodetype, Vexo.Q3_NODETYPE_Signal, "nodetype")
+    eq(n.speed.tag, U "Signal", "tag")
+    eq(n.speed.param, 0, "param")
+    n.speed:setParam(-5)
+    eq(n.speed.param, -5, "param keeps its sign")
+end)
+
+test("slot properties are string slot values readable with stringLookup", function()
+    local n = check.network()
+    local db = n.db
+    db:setLongName(n.f1, 9, W "Frame one")
+    eq(db:stringLookup(n.f1.longname, 9, 9), U "Frame one", "longname slot")
+    eq(getmetatable(n.f1.description), "StringSlot", "description slot without text")
+    eq(check.pack(db:stringLookup(n.f1.description, 9, 9)).n, 0, "a slot without text looks up nothing")
+    eq(db:stringLookup(n.unit.displayName, 9, 9), U "km/h", "displayName")
+    eq(db:stringLookup(n.park.textvalue, 9, 9), U "Park", "textvalue")
+end)
+
+test("list properties iterate their lists, records as node values", function()
+    local n = check.network()
+    local db = n.db
+    eq(check.ids(check.collect(n.channel.frameTriggerings)), "T1,T2", "frameTriggerings")
+    eq(check.ids(check.collect(n.channel.PDUTriggerings)), "PT1", "PDUTriggerings")
+    eq(check.ids(check.collect(n.f1.PDUInstances)), "PI1", "PDUInstances")
+    eq(check.ids(check.collect(n.p1.signalInstances)), "SI_Speed,SI_Gear,SI_Temp,SI_Name", "signalInstances")
+    eq(check.ids(check.collect(n.speed.signalInstances)), "SI_Speed", "a signal's instances")
+    eq(check.ids(check.collect(n.speedCoding.internalToPhysicalCompus)), "Lin", "internalToPhysicalCompus")
+    eq(check.ids(check.collect(n.speedCoding.physicalToInternalCompus)), "LinBack", "physicalToInternalCompus")
+    eq(n.speedCoding.internalToPhysicalComputations, nil, "the fully spelled name is no property")
+    eq(check.ids(check.collect(n.m1.dynamicParts)), "D1", "dynamicParts")
+    eq(check.ids(check.collect(n.p2.parents)), "D1", "parents")
+    eq(check.ids(check.collect(n.cluster.children)), "CH1", "children")
+    eq(check.ids(check.collect(n.pt1.children)), "?", "a triggering's timing")
+    local frames = check.collect(db.collections.frames.children)
+    eq(check.ids(frames), "F1,F2", "a default group")
+    check.truthy(#check.collect(db.collections.identElements.children) > 20, "the root group")
+    local segments = check.collect(n.d1.segments)
+    eq(#segments, 1, "segments")
+    eq(segments[1].tag, U "Segment", "a segment is a node value")
+end)
+
+test("ranges visit every value range in insertion order; none runs zero times", function()
+    local db = Vexo.createDb()
+    local computation = db:createIdentityComputation(W "I")
+    eq(#check.collect(computation.ranges), 0, "no ranges")
+    for i = 1, 40 do computation:addRange(i, i + 0.5, i % 4) end
+    local lower = {}
+    for range in computation.ranges do lower[#lower + 1] = range.lowerLimit end
+    eq(#lower, 40, "every range")
+    for i = 1, 40 do eq(lower[i], i, "range " .. i) end
+    local names = {}
+    for name in Vexo.attribs(check.collect(computation.ranges)[1]) do names[#names + 1] = name end
+    eq(table.concat(names, " "), "nodetype tag lowerLimit upperLimit flags", "a value range's properties")
+end)
+
+test("cycleTime is an unsigned InternalValue", function()
+    local db = Vexo.createDb()
+    local timing = db:createCyclicTiming("123456789012", nil)
+    eq(tostring(timing.cycleTime), "123456789012", "decimal text")
+    eq(timing.eid, nil, "a timing has no eid property")
+    eq(timing.param, nil, "nor param")
+end)
+
+return tests

@@ -1,0 +1,116 @@
+-- Decoding received frames from Lua and converting raw values to physical ones.
+local Vexo = require "Vexo"
+local check = require "check"
+local W, U, eq, pack = check.W, check.U, check.eq, check.pack
+
+local tests = {}
+local function test(name, fn) tests[#tests + 1] = { name, fn } end
+
+-- Speed 400 (0x0190), Gear 0, Temp -10 (0xF6), Name "ABCD".
+local frameOne = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
+
+local function decodeAll(channel, identifier, flags, data)
+    local rows = {}
+    for signal, kind, value, triggering, instance in channel:decodeMessage(identifier, flags, data) do
+        rows[#rows + 1] = {
+            signal = check.A(signal.eid), kind = kind, value = value,
+            text = kind == Vexo.Q3_ASCIISIGNAL and value or tostring(value),
+            triggering = triggering and check.A(triggering.eid), instance = check.A(instance.eid),
+        }
+    end
+    return rows
+end
+
+test("decodeMessage yields every signal of a matching frame with its raw value", function()
+    local n = check.network()
+    local rows = decodeAll(n.channel, 0x123, 0, frameOne)
+    local expected = {
+        { "Speed", Vexo.Q3_NUMERICSIGNAL, "400", "SI_Speed" },
+        { "Gear", Vexo.Q3_NUMERICSIGNAL, "0", "SI_Gear" },
+        { "Temp", Vexo.Q3_NUMERICSIGNAL, "246", "SI_Temp" },
+        { "Name", Vexo.Q3_ASCIISIGNAL, "ABCD", "SI_Name" },
+    }
+    eq(#rows, #expected, "signals decoded")
+    for i, want in ipairs(expected) do
+        eq(rows[i].signal, want[1], "signal " .. i)
+        eq(rows[i].kind, want[2], want[1] .. " kind")
+        eq(rows[i].text, want[3], want[1] .. " value")
+        eq(rows[i].instance, want[4], want[1] .. " instance")
+        eq(rows[i].triggering, "T1", want[1] .. " triggering")
+    end
+    eq(getmetatable(rows[1].value), debug.getregistry()["65F32C4A50A54dc9A77731C64763A804"], "unsigned raw value")
+end)
+
+test("decodeMessage selects the dynamic part of a multiplexed PDU by its switch", function()
+    local n = check.network()
+    local rows = decodeAll(n.channel, 0x234, 0, string.char(0x01, 0x42, 0, 0))
+    eq(#rows, 1, "one signal in part D1")
+    eq(rows[1].signal, "Level", "signal")
+    eq(rows[1].text, "66", "value")
+    eq(rows[1].triggering, "T2", "the masked triggering matched")
+    eq(#decodeAll(n.channel, 0x234, 0, string.char(0x02, 0x42, 0, 0)), 0, "no part for switch 2")
+end)
+
+test("decodeMessage without a match ends at once; the iterator itself answers nil and a code", function()
+    local n = check.network()
+    eq(#decodeAll(n.channel, 0x7FF, 0, frameOne), 0, "unknown identifier")
+    eq(#decodeAll(n.channel, 0x123, 0, frameOne:sub(1, 6)), 0, "frame of another length")
+    eq(#decodeAll(n.channel, 0x123, 1, frameOne), 0, "extended where the triggering is standard")
+    local iterator = n.channel:decodeMessage(0x7FF, 0, frameOne)
+    local first = pack(iterator())
+    eq(first.n, 2, "two results")
+    eq(first[1], nil, "nil")
+    check.truthy(first[2] < 0, "a negative code")
+    local empty = Vexo.createDb():createChannel(W "C", nil)
+    eq(#decodeAll(empty, 1, 0, ""), 0, "a channel without triggerings")
+    eq(#decodeAll(empty, 1, 0, nil), 0, "no frame bytes at all")
+    local notChannel = pack(n.channel.decodeMessage(nil, 1, 0, frameOne)())
+    eq(notChannel[1], nil, "no channel: nil")
+    eq(notChannel[2], check.E_INVALIDARG, "and E_INVALIDARG")
+    check.raises("Channel expected, got Frame", n.f1.decodeMessage, n.f1, 0x123, 0, frameOne)
+end)
+
+test("the decode iterator keeps its frame bytes alive", function()
+    local n = check.network()
+    local iterator = n.channel:decodeMessage(0x123, 0, string.char(0x90, 0x01) .. string.rep("\0", 6))
+    collectgarbage()
+    collectgarbage()
+    local signal, kind, value = iterator()
+    eq(check.A(signal.eid), "Speed", "first signal after a collection")
+    eq(tostring(value), "400", "value read from the kept bytes")
+end)
+
+test("internalToPhysical: value by type, text slot, result code", function()
+    local n = check.network()
+    local speed, slot, code = n.speed:internalToPhysical(400)
+    eq(speed, 210, "linear 0.5 * 400 + 10")
+    eq(slot, nil, "no text")
+    eq(code, 0, "a computation applied")
+    local gear, text, gearCode = n.gear:internalToPhysical(0)
+    eq(getmetatable(text), "StringSlot", "a mapped text gives its slot")
+    eq(n.db:stringLookup(text, 9, 9), U "Park", "slot text")
+    eq(gearCode, 0, "code")
+    check.truthy(gear ~= nil, "a value as well")
+    local _, noText = n.gear:internalToPhysical(5)
+    eq(noText, nil, "outside the range: no slot")
+    local raw = n.db:createSignal(W "Raw", 0, 0, 0, 0, nil)
+    local value = raw:internalToPhysical("0xFFFFFFFFFFFFFFFF")
+    eq(tostring(value), "18446744073709551615", "no coding: unsigned value unchanged")
+    local failed = pack(n.speed.internalToPhysical(nil, 1))
+    eq(failed.n, 3, "three results on failure too")
+    eq(failed[3], check.E_INVALIDARG, "failure code")
+    local ascii = pack(n.name:internalToPhysical(0x41424344))
+    eq(ascii[3], check.E_UNEXPECTED, "ASCII cannot be converted")
+end)
+
+test("checkValueInMinMax compares a number against the signal's limits", function()
+    local n = check.network()
+    eq(n.speed:checkValueInMinMax(150), Vexo.Q3_VALUEINRANGE, "in range")
+    eq(n.speed:checkValueInMinMax(-1), Vexo.Q3_VALUEBELOWRANGE, "below")
+    eq(n.speed:checkValueInMinMax(301), Vexo.Q3_VALUEABOVERANGE, "above")
+    eq(n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal")
+    check.raises("number expected", n.speed.checkValueInMinMax, n.speed, "x")
+    check.raises("number expected", n.speed.checkValueInMinMax, n.speed)
+end)
+
+return tests
