@@ -158,7 +158,7 @@ VEXO_API HRESULT Vexo_createSignalInstance(VexoNode *database, const VexoChar *i
 VEXO_API HRESULT Vexo_createCoding(VexoNode *database, const VexoChar *id, uint32_t bitLength, uint32_t encoding,
                                    VexoNode *unit, VexoNode **coding);
 
-/* Creates a unit specification with a display name.
+/* Creates a unit (UnitSpec) with a display name.
  *   language     language of the display name (low 16 bits used)
  *   displayName  the unit text; null or empty gives a unit without text
  *   unit         receives the unit
