@@ -8,28 +8,14 @@
 
 #include <lua.hpp>
 
+#include "fuzz_support.h"
+
 #include "ldf_lexer.h"
 #include "ldf_reader.h"
 
 namespace {
 
 using namespace vexo::io;
-
-[[noreturn]] void failCheck(const char *what)
-{
-    std::fprintf(stderr, "check failed: %s\n", what);
-    std::abort();
-}
-
-FILE *openMemory(const uint8_t *data, size_t size)
-{
-    static char empty[1];
-    // fmemopen only reads through the pointer in mode "rb".
-    FILE *f = fmemopen(size != 0 ? const_cast<uint8_t *>(data) : reinterpret_cast<uint8_t *>(empty), size, "rb");
-    if (f == nullptr)
-        failCheck("fmemopen");
-    return f;
-}
 
 void tokenizeAll(const uint8_t *data, size_t size)
 {
