@@ -8,6 +8,7 @@
 
 #include <lua.hpp>
 
+#include "reader_entry.h"
 #include "vexo/io.h"
 
 namespace vexo::io {
@@ -470,38 +471,6 @@ void parseStatements(Parser *p)
         raiseReadError(L);
 }
 
-// Runs the parse function on a parser instance whose tokenizer is ready, then
-// releases both; leaves the table, or nil and the error value.
-int runParse(lua_State *L, DbcParser *parser)
-{
-    const int top = lua_gettop(L);
-    lua_pushlightuserdata(L, parser);
-    lua_pushcclosure(L, parseDbc, 1);
-    const int status = lua_pcall(L, 0, LUA_MULTRET, 0);
-    destroyDbcLexer(parser->lexer);
-    std::free(parser);
-    if (status != 0) {
-        lua_pushnil(L);
-        lua_insert(L, -2);
-        return 2;
-    }
-    return lua_gettop(L) - top;
-}
-
-int pushFailure(lua_State *L, HRESULT hr)
-{
-    lua_pushnil(L);
-    lua_pushnumber(L, hr);
-    return 2;
-}
-
-DbcParser *newParser()
-{
-    auto *parser = static_cast<DbcParser *>(std::malloc(sizeof(DbcParser)));
-    if (parser != nullptr)
-        parser->lexer = nullptr;
-    return parser;
-}
 
 }  // namespace
 
@@ -525,23 +494,15 @@ int parseDbc(lua_State *L)
     return 1;
 }
 
+namespace {
+
+const ReaderFormat<DbcLexer> kDbcFormat = {parseDbc, createDbcLexerOnInput, createDbcLexer, destroyDbcLexer};
+
+}  // namespace
+
 int importDbcStream(lua_State *L, FILE *stream)
 {
-    DbcParser *parser = newParser();
-    if (parser == nullptr) {
-        if (stream != nullptr)
-            std::fclose(stream);
-        return pushFailure(L, E_OUTOFMEMORY);
-    }
-    LexInput *input = nullptr;
-    HRESULT hr = openLexInputStream(stream, &input);
-    if (hr == S_OK)
-        hr = createDbcLexerOnInput(input, &parser->lexer);
-    if (hr != S_OK) {
-        std::free(parser);
-        return pushFailure(L, hr);
-    }
-    return runParse(L, parser);
+    return readStream<DbcParser>(L, kDbcFormat, stream);
 }
 
 }  // namespace vexo::io
@@ -552,13 +513,5 @@ int Vexo_importRawDBC(lua_State *L, const VexoChar *path)
 {
     if (L == nullptr)
         return 0;
-    DbcParser *parser = newParser();
-    if (parser == nullptr)
-        return pushFailure(L, E_OUTOFMEMORY);
-    const HRESULT hr = createDbcLexer(path, &parser->lexer);
-    if (hr != S_OK) {
-        std::free(parser);
-        return pushFailure(L, hr);
-    }
-    return runParse(L, parser);
+    return readPath<DbcParser>(L, kDbcFormat, path);
 }

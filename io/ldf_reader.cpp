@@ -10,6 +10,7 @@
 
 #include <lua.hpp>
 
+#include "reader_entry.h"
 #include "vexo/io.h"
 
 namespace vexo::io {
@@ -754,23 +755,30 @@ void parseScheduleEntry(Parser *p)
     expect(p, ';', ";");
 }
 
-void parseScheduleTables(Parser *p)
+// The body shared by schedule tables and signal encoding types: named blocks, each a
+// '{' ... '}' list of entries read by parseEntry from its first token to its ';'.
+void parseNamedBlocks(Parser *p, Name sectionKey, Name blockKey, void (*parseEntry)(Parser *))
 {
-    check(p, TOK_Schedule_tables, "Schedule_tables");
-    openSection(p, kScheduleTables);
-    int tables = 0;
+    openSection(p, sectionKey);
+    int blocks = 0;
     while (p->token == TOK_IDENTIFIER) {
-        newNamedEntry(p, kScheduleTable, 2);
+        newNamedEntry(p, blockKey, 2);
         expect(p, '{', "{");
         int entries = 0;
         while (next(p) != '}') {
-            parseScheduleEntry(p);
+            parseEntry(p);
             appendTo(p, &entries);
         }
-        appendTo(p, &tables);
+        appendTo(p, &blocks);
         next(p);
     }
     closeSection(p);
+}
+
+void parseScheduleTables(Parser *p)
+{
+    check(p, TOK_Schedule_tables, "Schedule_tables");
+    parseNamedBlocks(p, kScheduleTables, kScheduleTable, parseScheduleEntry);
 }
 
 void parseSignalGroups(Parser *p)
@@ -848,22 +856,8 @@ void parseEncodingEntry(Parser *p)
 
 void parseSignalEncodingTypes(Parser *p)
 {
-    if (p->token != TOK_Signal_encoding_types)
-        return;
-    openSection(p, kSignalEncodingTypes);
-    int types = 0;
-    while (p->token == TOK_IDENTIFIER) {
-        newNamedEntry(p, kSignalEncoding, 2);
-        expect(p, '{', "{");
-        int entries = 0;
-        while (next(p) != '}') {
-            parseEncodingEntry(p);
-            appendTo(p, &entries);
-        }
-        appendTo(p, &types);
-        next(p);
-    }
-    closeSection(p);
+    if (p->token == TOK_Signal_encoding_types)
+        parseNamedBlocks(p, kSignalEncodingTypes, kSignalEncoding, parseEncodingEntry);
 }
 
 void parseSignalRepresentation(Parser *p)
@@ -910,38 +904,6 @@ void parseSections(Parser *p)
         raiseReadError(p->L);
 }
 
-// Runs the parse function on a parser instance whose tokenizer is ready, then
-// releases both; leaves the table, or nil and the error value.
-int runParse(lua_State *L, LdfParser *parser)
-{
-    const int top = lua_gettop(L);
-    lua_pushlightuserdata(L, parser);
-    lua_pushcclosure(L, parseLdf, 1);
-    const int status = lua_pcall(L, 0, LUA_MULTRET, 0);
-    destroyLdfLexer(parser->lexer);
-    std::free(parser);
-    if (status != 0) {
-        lua_pushnil(L);
-        lua_insert(L, -2);
-        return 2;
-    }
-    return lua_gettop(L) - top;
-}
-
-int pushFailure(lua_State *L, HRESULT hr)
-{
-    lua_pushnil(L);
-    lua_pushnumber(L, hr);
-    return 2;
-}
-
-LdfParser *newParser()
-{
-    auto *parser = static_cast<LdfParser *>(std::malloc(sizeof(LdfParser)));
-    if (parser != nullptr)
-        parser->lexer = nullptr;
-    return parser;
-}
 
 }  // namespace
 
@@ -983,23 +945,15 @@ int parseLdf(lua_State *L)
     return 1;
 }
 
+namespace {
+
+const ReaderFormat<LdfLexer> kLdfFormat = {parseLdf, createLdfLexerOnInput, createLdfLexer, destroyLdfLexer};
+
+}  // namespace
+
 int importLdfStream(lua_State *L, FILE *stream)
 {
-    LdfParser *parser = newParser();
-    if (parser == nullptr) {
-        if (stream != nullptr)
-            std::fclose(stream);
-        return pushFailure(L, E_OUTOFMEMORY);
-    }
-    LexInput *input = nullptr;
-    HRESULT hr = openLexInputStream(stream, &input);
-    if (hr == S_OK)
-        hr = createLdfLexerOnInput(input, &parser->lexer);
-    if (hr != S_OK) {
-        std::free(parser);
-        return pushFailure(L, hr);
-    }
-    return runParse(L, parser);
+    return readStream<LdfParser>(L, kLdfFormat, stream);
 }
 
 }  // namespace vexo::io
@@ -1010,13 +964,5 @@ int Vexo_importRawLDF(lua_State *L, const VexoChar *path)
 {
     if (L == nullptr)
         return 0;
-    LdfParser *parser = newParser();
-    if (parser == nullptr)
-        return pushFailure(L, E_OUTOFMEMORY);
-    const HRESULT hr = createLdfLexer(path, &parser->lexer);
-    if (hr != S_OK) {
-        std::free(parser);
-        return pushFailure(L, hr);
-    }
-    return runParse(L, parser);
+    return readPath<LdfParser>(L, kLdfFormat, path);
 }
