@@ -170,6 +170,22 @@ HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const RecordLi
 HRESULT cursorNext(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched);
 HRESULT cursorNextRecords(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched);
 
+// Delivers the next node entry, as cursorNext does for one entry but without its batch
+// bookkeeping: the form for loops that take one entry at a time on a hot path.
+inline bool cursorStep(ListCursor &cursor, void **entry)
+{
+    while (cursor.chunk != nullptr) {
+        if (cursor.index < cursor.chunk->count) {
+            *entry = chunkEntries(cursor.chunk)[cursor.index++];
+            return true;
+        }
+        Chunk *next = nextChunk(cursor.chunk);
+        cursor.chunk = next == firstChunk(*cursor.list) ? nullptr : next;
+        cursor.index = 0;
+    }
+    return false;
+}
+
 // Moves the cursor on by k entries without delivering them. S_OK (also when it runs
 // past the end); S_FALSE when the list is empty or the cursor exhausted.
 HRESULT cursorSkip(ListCursor *cursor, uint32_t k);

@@ -94,21 +94,6 @@ bool isOwned(const State &state)
 
 bool isBigEndian(uint32_t byteOrder) { return byteOrder == Q3_BYTEORDER_BIGENDIAN; }
 
-// Steps a cursor to its next entry, as cursorNext does for one entry; this is the
-// per-signal path, where the batch copy of cursorNext doubled the cost of a decode.
-bool nextEntry(ListCursor &cursor, void **entry)
-{
-    while (cursor.chunk != nullptr) {
-        if (cursor.index < cursor.chunk->count) {
-            *entry = core::chunkEntries(cursor.chunk)[cursor.index++];
-            return true;
-        }
-        core::Chunk *next = core::nextChunk(cursor.chunk);
-        cursor.chunk = next == core::firstChunk(*cursor.list) ? nullptr : next;
-        cursor.index = 0;
-    }
-    return false;
-}
 
 // ---- Fields ---------------------------------------------------------------------
 
@@ -305,7 +290,7 @@ void enterTopLevel(State &state)
 bool pushNextInstance(State &state)
 {
     void *entry = nullptr;
-    while (nextEntry(state.pduInstances, &entry)) {
+    while (core::cursorStep(state.pduInstances, &entry)) {
         const auto *instance = nodeAs<PDUInstance>(entry);
         const PDU *pdu = instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr;
         if (pdu == nullptr)
@@ -380,7 +365,7 @@ HRESULT nextSignal(State &state, VexoDecodedSignal *record)
 {
     for (;;) {
         void *entry = nullptr;
-        while (nextEntry(state.signalInstances, &entry)) {
+        while (core::cursorStep(state.signalInstances, &entry)) {
             const HRESULT hr = decodeInstance(state, entry, record);
             if (hr == S_OK || hr == S_FALSE)
                 return hr;
@@ -432,7 +417,7 @@ void resetWalk(State &state)
 HRESULT nextTriggering(State &state, VexoNode **out)
 {
     void *entry = nullptr;
-    while (nextEntry(state.triggerings, &entry)) {
+    while (core::cursorStep(state.triggerings, &entry)) {
         if (!matches(state, entry))
             continue;
         const auto *triggering = static_cast<const FrameTriggering *>(entry);

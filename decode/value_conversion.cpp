@@ -8,13 +8,13 @@
 #include <cstring>
 
 #include "api_guard.h"
+#include "enumerator.h"
 #include "vexo/codec.h"
 #include "vexo/constants.h"
 
 namespace vexo::decode {
 namespace {
 
-using core::Chunk;
 
 constexpr double kTwoTo63 = 9223372036854775808.0;
 constexpr double kTwoTo64 = 18446744073709551616.0;
@@ -30,34 +30,6 @@ uint32_t clampLength(uint32_t bits)
     return bits > 64 ? 64 : bits;
 }
 
-template <class Visit>
-void forEachNode(const core::NodeList &list, Visit visit)
-{
-    Chunk *last = core::lastChunk(list.chunks);
-    for (Chunk *chunk = core::firstChunk(list.chunks); chunk != nullptr;
-         chunk = chunk == last ? nullptr : core::nextChunk(chunk)) {
-        void **entries = core::chunkEntries(chunk);
-        for (uint32_t i = 0; i < chunk->count; ++i)
-            visit(entries[i]);
-    }
-}
-
-// Stops at the first record for which test answers true.
-template <class Test>
-bool anyRange(const core::RecordList &list, Test test)
-{
-    Chunk *last = core::lastChunk(list.chunks);
-    for (Chunk *chunk = core::firstChunk(list.chunks); chunk != nullptr;
-         chunk = chunk == last ? nullptr : core::nextChunk(chunk)) {
-        const unsigned char *records = core::chunkRecords(chunk);
-        for (uint32_t i = 0; i < chunk->count; ++i) {
-            const auto *range = core::nodeExactly<core::ValueRange>(records + i * core::kRangeLayout.entrySize);
-            if (range != nullptr && test(*range))
-                return true;
-        }
-    }
-    return false;
-}
 
 Order compareDoubles(double value, double limit)
 {
@@ -284,7 +256,12 @@ bool isInRange(const SignalValue &value, const core::ValueRange &range)
 
 bool computationMatches(const core::Computation &computation, const SignalValue &value)
 {
-    return anyRange(computation.ranges, [&](const core::ValueRange &range) { return isInRange(value, range); });
+    bool matches = false;
+    model::forEachRecord<core::ValueRange>(computation.ranges, [&](const core::ValueRange *range) {
+        matches = isInRange(value, *range);
+        return !matches;
+    });
+    return matches;
 }
 
 double toDouble(const SignalValue &value)
@@ -359,12 +336,13 @@ HRESULT decodeInternal(const core::Coding &coding, uint64_t internal, SignalValu
 HRESULT applyComputations(const core::Coding &coding, SignalValue *value)
 {
     HRESULT result = S_FALSE;
-    forEachNode(coding.internalToPhysicalCompus, [&](void *entry) {
+    model::forEachNode(coding.internalToPhysicalCompus, [&](void *entry) {
         const auto *computation = core::nodeAs<core::Computation>(entry);
-        if (computation == nullptr || !computationMatches(*computation, *value))
-            return;
-        value->computation = core::handleOf(computation);
-        result = applyOne(*computation, value) ? S_OK : S_FALSE;
+        if (computation != nullptr && computationMatches(*computation, *value)) {
+            value->computation = core::handleOf(computation);
+            result = applyOne(*computation, value) ? S_OK : S_FALSE;
+        }
+        return true;  // computations apply in sequence: every one is tested
     });
     return result;
 }

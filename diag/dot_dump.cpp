@@ -23,7 +23,6 @@
 
 namespace vexo::diag {
 
-using core::Chunk;
 using core::NodeList;
 using core::ObjectBase;
 
@@ -218,8 +217,7 @@ struct Visit {
     Colour colour;
     uint8_t step;
     bool inList;
-    Chunk *chunk;
-    uint32_t index;
+    core::ListCursor cursor;  // over the list of the current step
 };
 
 class DotDump {
@@ -275,7 +273,7 @@ private:
             writeEdge(node, element->group, Colour::Gray);
         if (auto *child = core::nodeAs<core::ElementChild>(node); child != nullptr && child->parent != nullptr)
             writeEdge(node, child->parent, Colour::Green);
-        stack_.push_back({node, from, colour, 0, false, nullptr, 0});
+        stack_.push_back({node, from, colour, 0, false, {}});
     }
 
     // The next node a visit links to, writing the node's statement on the way when its
@@ -314,18 +312,12 @@ private:
     {
         if (!visit.inList) {
             visit.inList = true;
-            visit.chunk = core::firstChunk(list.chunks);
-            visit.index = 0;
+            core::cursorInit(&visit.cursor, &core::kSmallNodeLayout, &list);
         }
-        while (visit.chunk != nullptr) {
-            if (visit.index < visit.chunk->count) {
-                const void *entry = core::chunkEntries(visit.chunk)[visit.index++];
-                if (entry != nullptr && core::isGenuineCode(core::codeOf(entry)))
-                    return entry;
-                continue;
-            }
-            visit.chunk = visit.chunk == core::lastChunk(list.chunks) ? nullptr : core::nextChunk(visit.chunk);
-            visit.index = 0;
+        void *entry = nullptr;
+        while (core::cursorStep(visit.cursor, &entry)) {
+            if (entry != nullptr && core::isGenuineCode(core::codeOf(entry)))
+                return entry;
         }
         return nullptr;
     }
