@@ -86,16 +86,10 @@ HRESULT createStringTable(Allocator *allocator, StringTable **out)
         return E_OUTOFMEMORY;
     table->magic = kStringsMagic;
     table->allocator = allocator;
-    table->internLayout = kInternLayout;
-    HRESULT hr = initList(table->internLayout, allocator, &table->interned);
-    if (hr != S_OK) {
-        std::free(table);
-        return hr;
-    }
     table->alternativeLayout = kAlternativeLayout;
     table->languageLayout = kLanguageLayout;
     table->slotLayout = kSlotLayout;
-    hr = initList(table->slotLayout, allocator, &table->slots);
+    HRESULT hr = initList(table->slotLayout, allocator, &table->slots);
     if (hr == S_OK)
         hr = initList(table->languageLayout, allocator, &table->languages);
     table->cacheA = {0xFFFF, -1};
@@ -109,25 +103,67 @@ HRESULT destroyStringTable(StringTable *table)
     if (table == nullptr || table->magic != kStringsMagic)
         return E_INVALIDARG;
     table->magic = 0;
+    std::free(table->internSlots);
     std::free(table);
     return S_OK;
 }
 
+namespace {
+
+// FNV-1a over the code units; *length receives the count of units.
+uint32_t hashUnits(const VexoChar *text, size_t *length)
+{
+    uint32_t h = 2166136261u;
+    size_t n = 0;
+    for (; text[n] != 0; ++n)
+        h = (h ^ text[n]) * 16777619u;
+    *length = n;
+    return h;
+}
+
+// Doubles the slot array (the first call makes one of 1024 slots).
+bool growInterned(StringTable *table)
+{
+    const uint32_t capacity = table->internCapacity == 0 ? 1024 : table->internCapacity * 2;
+    auto *slots = static_cast<const VexoChar **>(std::calloc(capacity, sizeof(const VexoChar *)));
+    if (slots == nullptr)
+        return false;
+    for (uint32_t i = 0; i < table->internCapacity; ++i) {
+        const VexoChar *s = table->internSlots[i];
+        if (s == nullptr)
+            continue;
+        size_t length = 0;
+        uint32_t at = hashUnits(s, &length) & (capacity - 1);
+        while (slots[at] != nullptr)
+            at = (at + 1) & (capacity - 1);
+        slots[at] = s;
+    }
+    std::free(table->internSlots);
+    table->internSlots = slots;
+    table->internCapacity = capacity;
+    return true;
+}
+
+}  // namespace
+
 const VexoChar *intern(StringTable *table, const VexoChar *text)
 {
-    ListPosition position = {nullptr, 0};
-    const HRESULT found = findOrdered(&table->interned, &position, [text](const void *entry) {
-        return compareUnits(text, static_cast<const VexoChar *>(entry));
-    });
-    if (found == S_OK)
-        return static_cast<const VexoChar *>(chunkEntries(position.chunk)[position.index]);
-    const size_t bytes = (unitLength(text) + 1) * sizeof(VexoChar);
+    if (table->internCount >= table->internCapacity / 2 && !growInterned(table))
+        return nullptr;
+    size_t length = 0;
+    const uint32_t mask = table->internCapacity - 1;
+    uint32_t at = hashUnits(text, &length) & mask;
+    for (const VexoChar *s; (s = table->internSlots[at]) != nullptr; at = (at + 1) & mask) {
+        if (compareUnits(s, text) == 0)
+            return s;
+    }
+    const size_t bytes = (length + 1) * sizeof(VexoChar);
     auto *copy = static_cast<VexoChar *>(allocate(table->allocator, bytes));
     if (copy == nullptr)
         return nullptr;
     std::memcpy(copy, text, bytes);
-    if (insertOrdered(table->internLayout, table->allocator, &table->interned, position, copy) != S_OK)
-        return nullptr;
+    table->internSlots[at] = copy;
+    ++table->internCount;
     return copy;
 }
 

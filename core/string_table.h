@@ -29,8 +29,12 @@ struct LanguageCache {
 struct StringTable {
     uint32_t magic;
     Allocator *allocator;
-    ChunkLayout internLayout;
-    NodeList interned;  // ascending ordinal order
+    // Interned strings in an open-addressing hash set (linear probing, power-of-two
+    // capacity, at most half full); the slot array comes from the heap and goes with
+    // the table, the strings themselves live in the allocator.
+    const VexoChar **internSlots;
+    uint32_t internCapacity;
+    uint32_t internCount;
     ChunkLayout alternativeLayout;
     ChunkLayout languageLayout;
     RecordList languages;  // 32-bit records, language identifier zero-extended
