@@ -36,4 +36,110 @@ VEXO_API int Vexo_importRawDBC(lua_State *L, const VexoChar *path);
  * E_OUTOFMEMORY when memory runs out. The table belongs to the Lua state. */
 VEXO_API int Vexo_importRawLDF(lua_State *L, const VexoChar *path);
 
+/* ---- Script-driven import and export ---------------------------------- */
+/* Importing a file into a database and exporting a database to a file are done
+ * by two Lua scripts that lie in the folder of libvexo.so, "imports.lua" and
+ * "exports.lua" (the shipped ones read DBC and LDF files and write DBC files;
+ * docs/import-mapping.md says what becomes what). Every function below creates
+ * a fresh Lua state with the standard libraries and the module "Vexo" opened,
+ * sets the global ModuleFilePath to the library's folder, puts "DIR/?.lua;" and
+ * "DIR/?.so;" in front of package.path and package.cpath, runs the script from
+ * disk and calls one global function of it; the state is closed before the
+ * function returns, so a changed script takes effect on the next call. */
+
+/* One message of a script or of the library, valid only during the callback:
+ * first and second are the two numbers the reporter was called with (the shipped
+ * scripts pass the line in the file, 0 when the message concerns no line, and a
+ * severity: VEXO_MESSAGE_ERROR 0, VEXO_MESSAGE_WARNING 1, VEXO_MESSAGE_INFO 2);
+ * text is UTF-16 and zero-terminated. Failures that the library itself reports
+ * (a script that cannot be loaded, raises an error or returns E_FAIL) arrive as
+ * {0, 0, the error message}. */
+typedef struct VexoMessage {
+    int32_t first;
+    int32_t second;
+    const VexoChar *text;
+} VexoMessage;
+
+#define VEXO_MESSAGE_ERROR   0
+#define VEXO_MESSAGE_WARNING 1
+#define VEXO_MESSAGE_INFO    2
+
+/* Receives the messages of an import or export. context is the value the caller
+ * passed along, untouched; the result is handed back to the script as the
+ * reporter's result. */
+typedef int32_t (*VexoMessageCallback)(void *context, const VexoMessage *message);
+
+/* Lists the import filters of "imports.lua" (its getImportFilters()).
+ *   filters  receives a caller-owned string (Vexo_freeString): the script's
+ *            result, e.g. "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf"
+ * Returns S_OK; E_INVALIDARG (nothing written) for a null filters; E_OUTOFMEMORY
+ * with "error: Out of memory." when no Lua state can be made; E_FAIL when the
+ * script cannot be loaded or run or the function is missing or raises: the
+ * message (at most 1023 units) is then both printed to standard output and
+ * stored in filters. */
+VEXO_API HRESULT Vexo_importGetAvailableFilters(VexoString *filters);
+
+/* Asks "imports.lua" whether it recognises a file (its detectfile(fileName)).
+ *   fileName  UTF-16 path; null is handed to the script as the empty text
+ * Returns S_OK when the script's result is anything but nil (false included),
+ * S_FALSE when it is nil; E_FAIL when the script cannot be run or raises;
+ * E_OUTOFMEMORY when no Lua state can be made. */
+VEXO_API HRESULT Vexo_importDetect(const VexoChar *fileName);
+
+/* Asks "imports.lua" for the database identifier of a file (its
+ * getdatabaseid(fileName); the shipped script answers the file's base name).
+ *   fileName  UTF-16 path
+ *   dbId      receives a caller-owned string (Vexo_freeString)
+ * Returns S_OK; E_INVALIDARG for a null argument; E_FAIL when the script cannot
+ * be run, raises or returns no string; E_OUTOFMEMORY when no Lua state can be made. */
+VEXO_API HRESULT Vexo_importGetDbId(const VexoChar *fileName, VexoString *dbId);
+
+/* Lets "imports.lua" report information about a file through the callback (its
+ * getImportInfo(database, fileName, reporter); the shipped script reports the
+ * format and the counts of frames, signals and ECUs without changing database).
+ *   database  database handed to the script (not owned by it); not checked here
+ *   fileName  UTF-16 path; null is handed over as the empty text
+ *   context   passed to every callback call untouched
+ *   callback  receives the messages; may be null
+ * Returns the script's result read as an integer; E_FAIL, with the error
+ * message delivered through the callback, when the script cannot be run, raises
+ * or itself returns E_FAIL (then the message is the number's decimal text);
+ * E_OUTOFMEMORY, with "Out of memory", when no Lua state can be made. */
+VEXO_API HRESULT Vexo_importGetInfo(VexoNode *database, const VexoChar *fileName, void *context,
+                                    VexoMessageCallback callback);
+
+/* Imports a file into a database through "imports.lua" (its doimport(database,
+ * node or nil, fileName, filter, reporter)).
+ *   database  database that receives the elements (stays owned by the caller)
+ *   node      element handed to the script, or null; the shipped script ignores it
+ *   fileName  UTF-16 path
+ *   filter    UTF-16 filter: empty or null to recognise the format by content, or
+ *             one of the names the filter list gives ("DBC", "*.ldf", ...),
+ *             optionally with the word "tolerant" (see docs/import-mapping.md)
+ *   context, callback  as for Vexo_importGetInfo
+ * Returns the script's result read as an integer (S_OK from the shipped script
+ * when the file was imported); E_FAIL with the message delivered through the
+ * callback when the script raises (the shipped script raises with the reader's
+ * message, line and column included, for a file it cannot read); E_OUTOFMEMORY
+ * as for Vexo_importGetInfo. */
+VEXO_API HRESULT Vexo_importFile(VexoNode *database, VexoNode *node, const VexoChar *fileName,
+                                 const VexoChar *filter, void *context, VexoMessageCallback callback);
+
+/* Lists the export filters of "exports.lua" (its getExportFilters()); results as
+ * for Vexo_importGetAvailableFilters. */
+VEXO_API HRESULT Vexo_exportGetAvailableFilters(VexoString *filters);
+
+/* Exports a database to a file through "exports.lua" (its doexport(database,
+ * node or nil, fileName, filter); no reporter is passed).
+ *   database  database to write
+ *   node      element handed to the script, or null; the shipped script writes the
+ *             channel given here, or the whole database when it is null
+ *   fileName  UTF-16 path of the file to write
+ *   filter    UTF-16 filter: empty or null to choose by the file name's extension
+ *   context, callback  receive the failure message, if any
+ * Returns the script's result read as an integer; E_FAIL and E_OUTOFMEMORY as
+ * for Vexo_importFile. */
+VEXO_API HRESULT Vexo_exportFile(VexoNode *database, VexoNode *node, const VexoChar *fileName,
+                                 const VexoChar *filter, void *context, VexoMessageCallback callback);
+
 #endif
