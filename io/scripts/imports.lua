@@ -1,0 +1,109 @@
+-- Import script run by the library for Vexo_importGetAvailableFilters,
+-- Vexo_importDetect, Vexo_importGetDbId, Vexo_importGetInfo and Vexo_importFile.
+-- It reads DBC and LDF files with the module's readers and builds the model through
+-- the database and node methods (see docs/import-mapping.md for what becomes what).
+-- Messages go to the reporter as (line, severity, text): line 0 when no line applies,
+-- severity 0 error, 1 warning, 2 information.
+local Vexo = require "Vexo"
+local text = require "vexo.text"
+local builder = require "vexo.builder"
+
+local W, U = text.W, text.U
+local INFO = builder.INFO
+
+local importers = {
+    DBC = require "vexo.dbc_import",
+    LDF = require "vexo.ldf_import",
+}
+
+-- Filter list: description|pattern pairs separated by '|'; patterns separated by ';'.
+local FILTERS = "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf|All supported files (*.dbc;*.ldf)|*.dbc;*.ldf"
+
+-- The format of a file by its content: "LDF" when the header keyword comes first,
+-- "DBC" when DBC statements start its lines; nil otherwise.
+local function detect(path)
+    local file = io.open(path, "rb")
+    if not file then return nil end
+    local head = file:read(65536) or ""
+    file:close()
+    head = head:gsub("^\239\187\191", "")
+    local body = head:gsub("//[^\n]*", ""):gsub("/%*.-%*/", "")
+    if body:find("^%s*LIN_description_file") then return "LDF" end
+    local lines = "\n" .. head
+    if lines:find("\n%s*VERSION%s+\"") or lines:find("\n%s*NS_%s*:") or lines:find("\n%s*BU_%s*:")
+        or lines:find("\n%s*BO_%s+%d+%s+[^%s:]+%s*:") then
+        return "DBC"
+    end
+    return nil
+end
+
+-- Reads the filter argument: an optional format name ("DBC", "*.ldf", a line of the
+-- filter list ...) and the option word "tolerant", in any order and case.
+local function readFilter(filter)
+    local words = filter:lower()
+    local format
+    if words:find("ldf", 1, true) and not words:find("dbc", 1, true) then
+        format = "LDF"
+    elseif words:find("dbc", 1, true) and not words:find("ldf", 1, true) then
+        format = "DBC"
+    end
+    return format, { tolerant = words:find("tolerant", 1, true) ~= nil }
+end
+
+local function formatOf(path, filter)
+    local format, options = readFilter(filter)
+    format = format or detect(path)
+    if format == nil then
+        if not io.open(path, "rb") then error("cannot open file " .. path, 0) end
+        error(path .. " is neither a DBC nor an LDF file", 0)
+    end
+    return format, options
+end
+
+local function messenger(reporter)
+    return function(line, severity, message) reporter(line, severity, W(message)) end
+end
+
+function getImportFilters()
+    return text.widen(FILTERS)
+end
+
+function detectfile(fileName)
+    return detect(U(fileName))
+end
+
+function getdatabaseid(fileName)
+    return text.widen(text.baseName(U(fileName)))
+end
+
+function getImportInfo(database, fileName, reporter)
+    local path = U(fileName)
+    local format, options = formatOf(path, "")
+    local importer = importers[format]
+    local frames, signals, ecus = importer.count(importer.read(path, options))
+    messenger(reporter)(0, INFO, string.format("%s file %s: %d frames, %d signals, %d ECUs", format,
+        text.baseName(path), frames, signals, ecus))
+    return 0
+end
+
+function doimport(database, node, fileName, filter, reporter)
+    local path, report = U(fileName), messenger(reporter)
+    if path == "" then error("no file name given", 0) end
+    if database:getNodeType() ~= Vexo.Q3_NODETYPE_Vexo then error("no database to import into", 0) end
+    local format, options = formatOf(path, U(filter))
+    local name = text.baseName(path)
+    local importer = importers[format]
+    local made = false
+    local ok, frames, signals, ecus = pcall(function()
+        local raw, content, warnings = importer.read(path, options)
+        made = true
+        return importer.build(database, name, report, raw, content, warnings)
+    end)
+    if not ok then
+        if not made then error(frames, 0) end
+        error(string.format("import of %s stopped: %s; the database keeps the elements made before", path,
+            tostring(frames)), 0)
+    end
+    report(0, INFO, string.format("imported %s: %d frames, %d signals, %d ECUs", name, frames, signals, ecus))
+    return 0
+end
