@@ -1,0 +1,293 @@
+-- The import and export scripts over the real-world corpus: every DBC and LDF file the
+-- reader accepts imports (the others fail with the reader's message); every DBC that
+-- imports exports to a file that imports back into an equal model (compared node by
+-- node); and the corpus CAN logs decode through the model to the values computed
+-- here, independently, from the reader's table (bit by bit, scale, offset, sign, byte
+-- order, multiplexer, value descriptions), before and after the round trip.
+-- Environment: VEXO_SCRIPT_DIR (folder of imports.lua), VEXO_CORPUS_DIR, VEXO_TEST_TMP,
+-- VEXO_CORPUS_STRIDE (test every n-th file; default 1).
+local Vexo = require "Vexo"
+local check = dofile((arg and arg[0] or ""):match("^(.*)/[^/]*$") .. "/check.lua")
+
+local W, A, eq = check.W, check.A, check.eq
+local scriptDir = assert(os.getenv("VEXO_SCRIPT_DIR"), "VEXO_SCRIPT_DIR not set")
+local corpus = os.getenv("VEXO_CORPUS_DIR") or ""
+local stride = tonumber(os.getenv("VEXO_CORPUS_STRIDE") or "1")
+package.path = scriptDir .. "/?.lua;" .. package.path
+dofile(scriptDir .. "/imports.lua")
+dofile(scriptDir .. "/exports.lua")
+
+local function listFiles(folder, pattern)
+    local files = {}
+    local pipe = io.popen('ls "' .. folder .. '" 2>/dev/null')
+    for name in pipe:lines() do
+        if name:lower():find(pattern) then files[#files + 1] = folder .. "/" .. name end
+    end
+    pipe:close()
+    return files
+end
+
+if not io.open(corpus .. "/README.md") then
+    print("corpus not found at '" .. corpus .. "': skipped")
+    if VEXO_TEST_HOST then return 0 end
+    os.exit(0)
+end
+
+-- Imports a file into a new database; returns the database and the messages, or
+-- nil and the error.
+local function import(path, filter)
+    local db = Vexo.createDb(W "corpus")
+    local messages = {}
+    local ok, problem = pcall(doimport, db, nil, W(path), W(filter or ""), function(line, severity, message)
+        messages[#messages + 1] = { line, severity, message }
+        return 0
+    end)
+    if not ok then return nil, problem end
+    return db, messages
+end
+
+---------------------------------------------------------------------------------------
+-- Model comparison: walks both models from their collections node in step, property
+-- by property (attribs), through every link and list.
+local function compareModels(dbA, dbB)
+    local seen = {}
+    local function same(a, b, where, depth)
+        if a == nil or b == nil then
+            if a ~= b then error(where .. ": one side is nil") end
+            return
+        end
+        local ta, tb = type(a), type(b)
+        if ta ~= tb then error(string.format("%s: %s against %s", where, ta, tb)) end
+        if ta == "number" then
+            if a ~= b and not (a ~= a and b ~= b) then error(string.format("%s: %.17g against %.17g", where, a, b)) end
+        elseif ta == "string" or ta == "boolean" then
+            if a ~= b then error(string.format("%s: %q against %q", where, A(a), A(b))) end
+        elseif ta == "function" then
+            local listA, listB = check.collect(a), check.collect(b)
+            if #listA ~= #listB then error(string.format("%s: %d entries against %d", where, #listA, #listB)) end
+            for i = 1, #listA do same(listA[i], listB[i], where .. "[" .. i .. "]", depth + 1) end
+        elseif getmetatable(a) == "StringSlot" then
+            same(dbA:stringLookup(a, 0, 0), dbB:stringLookup(b, 0, 0), where .. " (text)", depth)
+        elseif not pcall(function() return a.nodetype end) or a.nodetype == nil then
+            if tostring(a) ~= tostring(b) then error(string.format("%s: %s against %s", where, tostring(a), tostring(b))) end
+        else
+            local id = a.eid
+            if id then
+                if seen[id] then return end
+                seen[id] = true
+            end
+            local names = {}
+            for name, value in Vexo.attribs(a) do names[#names + 1] = name end
+            for _, name in ipairs(names) do
+                -- The database's own identifier and its collections are not part of the import.
+                local va, vb = a[name], b[name]
+                same(va, vb, where .. "." .. name .. (id and "{" .. A(id) .. "}" or ""), depth + 1)
+            end
+        end
+    end
+    same(dbA.collections, dbB.collections, "collections", 0)
+end
+
+---------------------------------------------------------------------------------------
+-- Independent decoding of a CAN frame from the reader's table.
+
+-- The bits of a field, most significant first, as the DBC layout places them.
+local function fieldBits(bytes, start, length, bigEndian)
+    local bits = {}
+    local function bitAt(n)
+        local byte = bytes:byte(math.floor(n / 8) + 1) or 0
+        return math.floor(byte / 2 ^ (n % 8)) % 2
+    end
+    if bigEndian then
+        local n = start
+        for i = 1, length do
+            bits[i] = bitAt(n)
+            if n % 8 == 0 then n = n + 15 else n = n - 1 end
+        end
+    else
+        for i = 1, length do bits[length - i + 1] = bitAt(start + i - 1) end
+    end
+    return bits
+end
+
+-- The field as a double, rounded once as a 64-bit integer would be converted; signed
+-- fields in two's complement. Also the exact raw value as decimal text when it fits 2^53.
+local function fieldValue(bits, signed)
+    local length = #bits
+    local negative = signed and bits[1] == 1
+    local high, low = 0, 0
+    for i = 1, length do
+        local bit = bits[i]
+        if negative then bit = 1 - bit end
+        if length - i >= 32 then high = high * 2 + bit else low = low * 2 + bit end
+    end
+    local value = high * 2 ^ 32 + low
+    if negative then value = -(value + 1) end
+    return value
+end
+
+local function readLog(path)
+    local frames = {}
+    for line in io.lines(path) do
+        local id, fd, data = line:match("^%(%d+%.%d+%) %S+ (%x+)#(#?)%x?(%x*)$")
+        if id then
+            local bytes = data:gsub("%x%x", function(h) return string.char(tonumber(h, 16)) end)
+            frames[#frames + 1] = { id = tonumber(id, 16), extended = #id == 8, bytes = bytes }
+        end
+    end
+    return frames
+end
+
+-- What the reader's table says a frame holds: { [signal name] = { physical, text } }.
+local function expectedValues(message, valueTables, frame)
+    local result = {}
+    local switch
+    for _, s in ipairs(message) do
+        if s.mode == "M" then switch = fieldValue(fieldBits(frame.bytes, s.startbit, s.bitlen, s.bigendian), false) end
+    end
+    for _, s in ipairs(message) do
+        if s.mode ~= "m" or s.modevalue == switch then
+            local raw = fieldValue(fieldBits(frame.bytes, s.startbit, s.bitlen, s.bigendian), s.signed)
+            local descriptions = valueTables[s.id]
+            local description = descriptions and (descriptions[raw] or (s.signed and descriptions[raw + 2 ^ s.bitlen]))
+            result[s.id] = { raw * s.scale + s.offset, description }
+        end
+    end
+    return result
+end
+
+-- UTF-16LE of file text: UTF-8 sequences as their code points, other bytes as
+-- themselves.
+local function utf16(s)
+    local out, i = {}, 1
+    local function unit(u) out[#out + 1] = string.char(u % 256, math.floor(u / 256)) end
+    while i <= #s do
+        local c = s:byte(i)
+        local n = (c >= 0xC2 and c <= 0xDF) and 2 or (c >= 0xE0 and c <= 0xEF) and 3 or (c >= 0xF0 and c <= 0xF4) and 4 or 1
+        local cp = n == 2 and c % 32 or n == 3 and c % 16 or n == 4 and c % 8 or c
+        for k = 1, n - 1 do
+            local b = s:byte(i + k)
+            if not b or b < 0x80 or b > 0xBF then n, cp = 1, c break end
+            cp = cp * 64 + b % 64
+        end
+        if n > 1 and cp < ({ 0, 0x80, 0x800, 0x10000 })[n] then n, cp = 1, c end
+        if cp >= 0x10000 then
+            unit(0xD800 + math.floor((cp - 0x10000) / 1024))
+            unit(0xDC00 + (cp - 0x10000) % 1024)
+        else
+            unit(cp)
+        end
+        i = i + n
+    end
+    return table.concat(out)
+end
+
+-- Decodes every frame of a log through the model and compares with the reader's table.
+local function checkLog(db, raw, logPath)
+    local messages, valueTables = {}, {}
+    for i = 1, #raw do
+        local e = raw[i]
+        if e.tag == "frame" then messages[e.frameid] = e end
+        if e.tag == "value" and e.values and e.frame then
+            valueTables[e.frame] = valueTables[e.frame] or {}
+            valueTables[e.frame][e.signal] = e.values
+        end
+    end
+    local channel
+    for cluster in db:enumClusters() do
+        for child in cluster.children do channel = child end
+    end
+    local decodedSignals, frames = 0, readLog(logPath)
+    for n, frame in ipairs(frames) do
+        local key = frame.extended and frame.id + 2 ^ 31 or frame.id
+        local message = messages[key] or messages[frame.id]
+        local want = expectedValues(message, valueTables[message.frameid] or {}, frame)
+        local got = {}
+        for signal, kind, value in channel:decodeMessage(frame.id, frame.extended and 1 or 0, frame.bytes) do
+            local physical, slot = signal:internalToPhysical(value)
+            local name = A(signal.eid):match("/signal/([^/]+)$")
+            got[name] = { type(physical) == "number" and physical or tonumber(tostring(physical)),
+                slot and db:stringLookup(slot, 0, 0) }
+            decodedSignals = decodedSignals + 1
+        end
+        for name, w in pairs(want) do
+            local g = got[name]
+            local where = string.format("%s frame %d (0x%X) signal %s", logPath:match("[^/]*$"), n, frame.id, name)
+            check.truthy(g, where .. " decoded")
+            eq(g[1], w[1], where .. " physical value")
+            eq(g[2], w[2] and utf16(w[2]) or nil, where .. " value description")
+        end
+        for name in pairs(got) do check.truthy(want[name], "signal " .. name .. " decoded but not expected") end
+    end
+    return #frames, decodedSignals
+end
+
+---------------------------------------------------------------------------------------
+local failures, checked = 0, 0
+local function run(what, fn, ...)
+    local ok, problem = xpcall(fn, debug.traceback, ...)
+    checked = checked + 1
+    if not ok then
+        failures = failures + 1
+        print("FAILED " .. what .. "\n" .. tostring(problem))
+    end
+end
+
+local tmp = check.tmp .. "/roundtrip"
+os.execute('mkdir -p "' .. tmp .. '"')
+local dbcFiles = listFiles(corpus .. "/dbc", "%.dbc$")
+local imported, rejected, exported = 0, 0, 0
+for index, path in ipairs(dbcFiles) do
+    if (index - 1) % stride == 0 then
+        run(path, function()
+            local raw, message = Vexo.importDBC(W(path))
+            local db, problem = import(path)
+            if raw == nil then
+                check.truthy(db == nil, "a file the reader rejects fails the import")
+                eq(problem, message, "the import fails with the reader's message")
+                rejected = rejected + 1
+                return
+            end
+            check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
+            imported = imported + 1
+            -- Round trip: the same base name, so that element ids stay the same.
+            local copy = tmp .. "/" .. path:match("[^/]*$")
+            doexport(db, nil, W(copy), W "")
+            local again, againProblem = import(copy)
+            check.truthy(again, "the exported file imports: " .. tostring(againProblem))
+            compareModels(db, again)
+            exported = exported + 1
+            local log = corpus .. "/logs/" .. path:match("([^/]*)%.[dD][bB][cC]$") .. ".log"
+            if io.open(log) then
+                local frames, signals = checkLog(db, raw, log)
+                checkLog(again, raw, log)
+                print(string.format("%s: %d frames, %d signal values agree", log:match("[^/]*$"), frames, signals))
+            end
+        end)
+    end
+end
+print(string.format("DBC: %d imported, round trip equal for %d; %d rejected by the reader", imported, exported, rejected))
+
+local ldfImported, ldfRejected = 0, 0
+for index, path in ipairs(listFiles(corpus .. "/ldf", "%.ldf$")) do
+    if (index - 1) % stride == 0 then
+        run(path, function()
+            local raw, message = Vexo.importLDF(W(path))
+            local db, problem = import(path)
+            if raw == nil then
+                check.truthy(db == nil, "a file the reader rejects fails the import")
+                eq(problem, message, "the import fails with the reader's message")
+                ldfRejected = ldfRejected + 1
+            else
+                check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
+                ldfImported = ldfImported + 1
+            end
+        end)
+    end
+end
+print(string.format("LDF: %d imported; %d rejected by the reader", ldfImported, ldfRejected))
+os.execute('rm -rf "' .. tmp .. '"')
+
+print(string.format("%d files checked, %d failed", checked, failures))
+if VEXO_TEST_HOST then return failures end
+os.exit(failures == 0 and 0 or 1)
