@@ -8,10 +8,6 @@
 
 namespace vexo::io {
 
-namespace {
-
-// Converts zero-terminated UTF-16 to a malloc'ed zero-terminated UTF-8 text. Sets
-// *invalid and returns null for an unpaired surrogate; returns null when memory runs out.
 char *toUtf8(const VexoChar *text, bool *invalid)
 {
     *invalid = false;
@@ -51,8 +47,6 @@ char *toUtf8(const VexoChar *text, bool *invalid)
     out[n] = '\0';
     return out;
 }
-
-}  // namespace
 
 HRESULT openLexInputStream(FILE *stream, LexInput **input)
 {

@@ -30,6 +30,11 @@ struct LexInput {
     uint8_t buffer[kLexInputBufferSize];
 };
 
+// Converts zero-terminated UTF-16 to a malloc'ed zero-terminated UTF-8 text (file
+// names for the C library and libxml2). Sets *invalid and returns null for an unpaired
+// surrogate; returns null when memory runs out.
+char *toUtf8(const VexoChar *text, bool *invalid);
+
 // Opens a file by its UTF-16 path (converted to UTF-8) for reading in binary mode.
 // Returns S_OK and the input; E_INVALIDARG for a null argument; E_FAIL when the path
 // is no valid UTF-16 text, names a directory or cannot be opened; E_OUTOFMEMORY when

@@ -15,11 +15,6 @@ namespace vexo::lua {
 
 namespace {
 
-// The component that would run style sheets is not part of this build; a transform
-// reports what a host without the XML component reports: the creation failure
-// (REGDB_E_CLASSNOTREG, "class not registered").
-constexpr HRESULT kNoXmlComponent = static_cast<HRESULT>(0x80040154);
-
 int value_toStringUnsigned(lua_State *L)
 {
     uint64_t value = 0;
@@ -74,12 +69,9 @@ int module_importLDF(lua_State *L)
 
 int module_XSLtransform(lua_State *L)
 {
-    toWideArgument(L, 1);
-    toWideArgument(L, 2);
-    lua_pushnil(L);
-    pushCode(L, kNoXmlComponent);
-    lua_pushstring(L, "\"Failed to instantiate an XML DOM.\"");
-    return 3;
+    const VexoChar *styleSheet = toWideArgument(L, 1);
+    const VexoChar *document = toWideArgument(L, 2);
+    return Vexo_xslTransform(L, styleSheet, document);
 }
 
 const luaL_Reg kModuleFunctions[] = {

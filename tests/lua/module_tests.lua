@@ -144,15 +144,6 @@ test("many databases created and dropped are collected without trouble", functio
     collectgarbage()
 end)
 
-test("XSLtransform reports that no XML component is available", function()
-    local result = check.pack(Vexo.XSLtransform(W "style.xsl", W "doc.xml"))
-    eq(result.n, 3, "results")
-    eq(result[1], nil, "first result")
-    eq(result[2], -2147221164, "REGDB_E_CLASSNOTREG")
-    eq(result[3], '"Failed to instantiate an XML DOM."', "message")
-    check.raises("invalid length of UCS-2 string", Vexo.XSLtransform, "abc", W "doc.xml")
-end)
-
 test("importDBC reads a small file into a table; a missing file gives nil and E_FAIL", function()
     local path = check.tmpfile("lua_suite_small.dbc")
     local file = assert(io.open(path, "wb"))

@@ -10,6 +10,7 @@ local files = {
     "signal_tests.lua",
     "encoder_tests.lua",
     "argument_errors_tests.lua",
+    "xsl_tests.lua",
 }
 
 local check = dofile(here .. "/check.lua")

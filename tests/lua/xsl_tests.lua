@@ -1,0 +1,144 @@
+-- XSLtransform: the output of each output method, the result shapes of the failures, and
+-- what a document or style sheet must not reach (external entities, the network, files
+-- to write). Fixtures are written to the suite's temporary folder.
+local Vexo = require "Vexo"
+local check = require "check"
+local W, eq = check.W, check.eq
+
+local tests = {}
+local function test(name, fn) tests[#tests + 1] = { name, fn } end
+
+local E_INVALIDARG, E_FAIL = check.E_INVALIDARG, check.E_FAIL
+
+local function write(name, text)
+    local path = check.tmpfile("xsl_" .. name)
+    local file = assert(io.open(path, "wb"))
+    file:write(text)
+    file:close()
+    return path
+end
+
+local function sheet(name, method, body)
+    return write(name, '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">\n'
+        .. '<xsl:output method="' .. method .. '"/>\n' .. body .. '\n</xsl:stylesheet>\n')
+end
+
+local function transform(styleSheet, document)
+    return check.pack(Vexo.XSLtransform(W(styleSheet), W(document)))
+end
+
+local frames = write("frames.xml", '<frames><frame name="F1" id="16"/><frame name="B&amp;C" id="3"/></frames>')
+local tableBody = '<xsl:template match="/frames"><table><xsl:for-each select="frame"><tr><td>'
+    .. '<xsl:value-of select="@name"/></td><td><xsl:value-of select="@id * 2"/></td></tr>'
+    .. '</xsl:for-each><br/></table></xsl:template>'
+
+test("each output method serialises the whole result its own way; empty output is \"\"", function()
+    local rows = {
+        { "xml", '<?xml version="1.0"?>\n<table><tr><td>F1</td><td>32</td></tr>'
+            .. '<tr><td>B&amp;C</td><td>6</td></tr><br/></table>\n' },
+        { "html", "<table>\n<tr>\n<td>F1</td>\n<td>32</td>\n</tr>\n<tr>\n<td>B&amp;C</td>\n"
+            .. "<td>6</td>\n</tr>\n<br>\n</table>\n" },
+        { "text", "F132B&C6" },
+        { "text", "", '<xsl:template match="/"/>' },
+    }
+    for i, row in ipairs(rows) do
+        local result = transform(sheet("method" .. i .. ".xsl", row[1], row[3] or tableBody), frames)
+        eq(result.n, 1, row[1] .. ": results")
+        eq(result[1], row[2], row[1] .. ": output")
+    end
+end)
+
+test("the style sheet comes first: swapped arguments do not give the output", function()
+    local styleSheet = sheet("swap.xsl", "text", tableBody)
+    local swapped = transform(frames, styleSheet)
+    eq(swapped[1], nil, "swapped")
+    eq(swapped[2], E_INVALIDARG, "code")
+    check.truthy(swapped[3]:find(frames .. ": ", 1, true) == 1, "named after the style sheet argument: " .. swapped[3])
+end)
+
+test("files that do not load or parse give their name, line, column and libxml2's reason", function()
+    local styleSheet = sheet("load.xsl", "text", tableBody)
+    local missing = check.tmp .. "/xsl_missing.xml"
+    local malformed = write("malformed.xml", '<?xml version="1.0"?>\n<r>\n  <x>1</x>\n  <y>2</z>\n</r>\n')
+    local prefix = write("prefix.xml", "<r><p:x/></r>")
+    local rows = {
+        { "missing document", styleSheet, missing, -1549,
+            missing .. ' (0, 0): failed to load external entity "' .. missing .. '"\n' },
+        { "missing style sheet", missing, frames, -1549,
+            missing .. ' (0, 0): failed to load external entity "' .. missing .. '"\n' },
+        { "tag mismatch", styleSheet, malformed, -76,
+            malformed .. " (4, 11): Opening and ending tag mismatch: y line 4 and z\n" },
+        { "undeclared prefix", styleSheet, prefix, -201,
+            prefix .. " (1, 8): Namespace prefix p on x is not defined\n" },
+        { "network name", styleSheet, "http://127.0.0.1:9/frames.xml", -1543,
+            "http://127.0.0.1:9/frames.xml (0, 0): Attempt to load network entity http://127.0.0.1:9/frames.xml\n" },
+    }
+    for _, row in ipairs(rows) do
+        local result = transform(row[2], row[3])
+        eq(result.n, 3, row[1] .. ": results")
+        eq(result[1], nil, row[1] .. ": first result")
+        eq(result[2], row[4], row[1] .. ": code")
+        eq(result[3], row[5], row[1] .. ": message")
+    end
+end)
+
+test("invalid style sheets and failed transformations give the name and libxslt's description", function()
+    local notXslt = write("not_xslt.xsl", '<?xml version="1.0"?>\n<root><child/></root>\n')
+    local rows = {
+        { "XML that is no XSLT", notXslt, E_INVALIDARG, notXslt, "document is not a stylesheet" },
+        { "xsl:message terminates", sheet("stop.xsl", "text",
+            '<xsl:template match="/"><xsl:message terminate="yes">Stop here</xsl:message></xsl:template>'),
+            E_FAIL, frames, "Stop here" },
+    }
+    for _, row in ipairs(rows) do
+        local result = transform(row[2], frames)
+        local name = row[4] or row[2]
+        eq(result.n, 3, row[1] .. ": results")
+        eq(result[2], row[3], row[1] .. ": code")
+        check.truthy(result[3]:sub(1, #name + 2) == name .. ": " and result[3]:sub(-1) == "\n"
+            and result[3]:find(row[5], 1, true), row[1] .. ": message " .. result[3])
+    end
+end)
+
+test("external entities, network reads and file writes are refused", function()
+    write("secret.txt", "SECRET")
+    local entity = write("entity.xml", '<!DOCTYPE r [<!ENTITY e SYSTEM "xsl_secret.txt">]><r>&e;</r>')
+    local copy = sheet("copy.xsl", "xml", '<xsl:template match="/">[<xsl:value-of select="/r"/>]'
+        .. '<xsl:copy-of select="/"/></xsl:template>')
+    local output = transform(copy, entity)[1]
+    check.truthy(output and output:find("[]", 1, true) and not output:find("SECRET", 1, true),
+        "entity left unread: " .. tostring(output))
+
+    local target = check.tmpfile("xsl_written.txt")
+    local rows = {
+        { "document() over http", sheet("net.xsl", "text",
+            '<xsl:template match="/"><xsl:value-of select="document(\'http://127.0.0.1:9/x.xml\')"/></xsl:template>'),
+            E_FAIL, "Network file read for http://127.0.0.1:9/x.xml refused" },
+        { "xsl:import over http", write("import.xsl", '<xsl:stylesheet version="1.0" '
+            .. 'xmlns:xsl="http://www.w3.org/1999/XSL/Transform"><xsl:import href="http://127.0.0.1:9/x.xsl"/>'
+            .. '</xsl:stylesheet>'),
+            E_INVALIDARG, "Network file read for http://127.0.0.1:9/x.xsl refused" },
+        { "xsl:document writing a file", write("write.xsl", '<xsl:stylesheet version="1.1" '
+            .. 'xmlns:xsl="http://www.w3.org/1999/XSL/Transform"><xsl:template match="/">'
+            .. '<xsl:document href="' .. target .. '" method="text">x</xsl:document></xsl:template></xsl:stylesheet>'),
+            E_FAIL, "File write for " .. target .. " refused" },
+    }
+    for _, row in ipairs(rows) do
+        local result = transform(row[2], frames)
+        eq(result[1], nil, row[1] .. ": first result")
+        eq(result[2], row[3], row[1] .. ": code")
+        check.truthy(result[3]:find(row[4], 1, true), row[1] .. ": message " .. result[3])
+    end
+    eq(io.open(target), nil, "written file")
+end)
+
+test("a local document() is read; names are checked as UTF-16 before anything runs", function()
+    write("other.xml", "<o>from the other file</o>")
+    local styleSheet = sheet("local.xsl", "text",
+        '<xsl:template match="/"><xsl:value-of select="document(\'xsl_other.xml\')/o"/></xsl:template>')
+    eq(transform(styleSheet, frames)[1], "from the other file", "output")
+    check.raises("invalid length of UCS-2 string", Vexo.XSLtransform, "abc", W(frames))
+    check.raises("invalid termination character in UCS-2 string", Vexo.XSLtransform, W(styleSheet), "ab")
+end)
+
+return tests
