@@ -1,0 +1,239 @@
+// The shipped import and export scripts through the C interface: a small DBC written
+// by the test imports into the model the mapping describes, decodes, encodes with
+// rounding to the nearest raw step, and fails with the reader's message when broken.
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_text.h"
+#include "vexo/vexo.h"
+
+namespace {
+
+constexpr char kNetwork[] = R"(VERSION ""
+NS_ :
+BS_:
+BU_: Engine Dash
+BO_ 291 Motor: 8 Engine
+ SG_ Speed : 0|16@1+ (0.01,0) [0|300] "km/h" Dash
+ SG_ Temp : 23|8@0- (0.5,-10) [-74|53.5] "degC" Dash
+ SG_ Ratio : 32|32@1- (1,0) [0|0] "" Dash
+ SG_ Gear : 56|4@1+ (1,0) [0|15] "" Dash
+BO_ 2147484160 Mux: 12 Dash
+ SG_ Sel M : 0|8@1+ (1,0) [0|0] "" Engine
+ SG_ A m1 : 8|8@1+ (0.392157,0) [0|100] "%" Engine
+ SG_ B m2 : 8|16@1- (0.5,0) [0|0] "" Engine
+CM_ BO_ 291 "Engine state";
+BA_DEF_ BO_ "GenMsgCycleTime" INT 0 10000;
+BA_DEF_ BO_ "VFrameFormat" ENUM "StandardCAN","ExtendedCAN","reserved","StandardCAN_FD","ExtendedCAN_FD";
+BA_DEF_ SG_ "SystemSignalLongSymbol" STRING ;
+BA_DEF_ BU_ "NmNode" INT 0 1;
+BA_DEF_DEF_ "GenMsgCycleTime" 0;
+BA_ "GenMsgCycleTime" BO_ 291 100;
+BA_ "VFrameFormat" BO_ 2147484160 4;
+BA_ "SystemSignalLongSymbol" SG_ 291 Temp "CoolantTemperatureAtTheEngineOutlet";
+VAL_ 291 Gear 0 "Park" 15 "Invalid" ;
+VAL_ 291 Temp 255 "Sensor fault" ;
+SIG_VALTYPE_ 291 Ratio : 1;
+)";
+
+std::string writeFile(const std::string &name, const std::string &text)
+{
+    const std::string path = std::string(VEXO_BINARY_DIR) + "/tests/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::u16string wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
+
+struct Message {
+    int32_t line, severity;
+    std::string text;
+};
+
+int32_t collect(void *context, const VexoMessage *message)
+{
+    static_cast<std::vector<Message> *>(context)->push_back({message->first, message->second, ascii(message->text)});
+    return 0;
+}
+
+class ImportedNetwork : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(Vexo_create(u"test", &db_), S_OK);
+        const std::u16string path = wide(writeFile("network.dbc", kNetwork));
+        ASSERT_EQ(Vexo_importFile(db_, nullptr, path.c_str(), u"", &messages_, collect), S_OK)
+            << (messages_.empty() ? "" : messages_.back().text);
+    }
+    void TearDown() override { Vexo_destroy(db_); }
+
+    VexoNode *find(const char16_t *id)
+    {
+        VexoNode *node = nullptr;
+        EXPECT_EQ(Vexo_findByElementId(db_, id, &node), S_OK) << ascii(id);
+        return node;
+    }
+
+    // Decodes a frame; the physical value (or the raw one) and text of each signal.
+    std::vector<std::pair<double, std::string>> decode(uint32_t id, uint32_t flags, std::vector<uint8_t> data)
+    {
+        std::vector<std::pair<double, std::string>> values;
+        VexoDecodeState *state = nullptr;
+        EXPECT_EQ(Vexo_decodeMessage(find(u"network/channel"), id, flags, static_cast<uint32_t>(data.size()),
+                                     data.data(), &state),
+                  S_OK);
+        Vexo_decodeNextFrametriggering(state, nullptr);
+        VexoDecodedSignal record{};
+        while (Vexo_decodeNextSignal(state, nullptr, &record) >= 0) {
+            SignalValue value{};
+            Vexo_internalToPhysical(record.signal, record.rawValue, &value);
+            const VexoChar *text = nullptr;
+            if (value.text != nullptr)
+                Vexo_stringLookup(db_, value.text, 0, 0, &text);
+            const double number = value.valueType == Q3_VALUETYPE_DOUBLE ? value.value.f64
+                                  : value.valueType == Q3_VALUETYPE_INT64 ? static_cast<double>(value.value.i64)
+                                                                          : static_cast<double>(value.value.u64);
+            values.emplace_back(number, text != nullptr ? ascii(text) : "");
+        }
+        Vexo_destroyDecodeEnum(state);
+        return values;
+    }
+
+    VexoNode *db_ = nullptr;
+    std::vector<Message> messages_;
+};
+
+TEST_F(ImportedNetwork, FramesAndTriggeringsFollowTheFile)
+{
+    uint32_t length = 0, identifier = 0, flags = 0;
+    ASSERT_EQ(Vexo_getLength(find(u"network/frame/Motor"), &length), S_OK);
+    EXPECT_EQ(length, 8u);
+    VexoNode *motor = find(u"network/frame/Motor/triggering");
+    ASSERT_EQ(Vexo_getIdentifier(motor, &identifier), S_OK);
+    ASSERT_EQ(Vexo_getFlags(motor, &flags), S_OK);
+    EXPECT_EQ(identifier, 0x123u);
+    EXPECT_EQ(flags, Q3_FLAG_CANSTANDARD);
+    VexoNode *mux = find(u"network/frame/Mux/triggering");
+    ASSERT_EQ(Vexo_getIdentifier(mux, &identifier), S_OK);
+    ASSERT_EQ(Vexo_getFlags(mux, &flags), S_OK);
+    EXPECT_EQ(identifier, 0x200u);
+    EXPECT_EQ(flags, Q3_FLAG_CANEXTENDED | Q3_FLAG_CANFD_EXTDATALEN) << "extended CAN FD";
+
+    const VexoChar *name = nullptr;
+    ASSERT_EQ(Vexo_getShortName(db_, find(u"network/frame/Motor/signal/CoolantTemperatureAtTheEngineOutlet"), &name),
+              S_OK);
+    EXPECT_EQ(u16(name), u"CoolantTemperatureAtTheEngineOutlet") << "long names give names and ids";
+    ASSERT_EQ(Vexo_getDescription(db_, find(u"network/frame/Motor"), 0, 0, &name), S_OK);
+    EXPECT_EQ(u16(name), u"Engine state");
+
+    // Unkept attributes are reported at their line, with the values they drop.
+    bool reported = false;
+    for (const Message &m : messages_)
+        reported |= m.severity == VEXO_MESSAGE_WARNING && m.line == 18 && m.text.find("NmNode") != std::string::npos;
+    EXPECT_TRUE(reported);
+}
+
+TEST_F(ImportedNetwork, DecodedValuesFollowTheLayout)
+{
+    // Speed 0x1234 * 0.01; Temp big-endian from bit 23 (byte 2) = 0xFF: -1 with text;
+    // Ratio float 1.5 (0x3FC00000) at byte 4, whose top byte also holds Gear (low
+    // nibble, 15: "Invalid").
+    const auto motor = decode(0x123, 0, {0x34, 0x12, 0xFF, 0x00, 0x00, 0x00, 0xC0, 0x3F});
+    ASSERT_EQ(motor.size(), 4u);
+    EXPECT_DOUBLE_EQ(motor[0].first, 0x1234 * 0.01);
+    EXPECT_EQ(motor[1], std::make_pair(-1 * 0.5 - 10, std::string("Sensor fault")));
+    EXPECT_EQ(motor[2].first, 1.5);
+    EXPECT_EQ(motor[3], std::make_pair(15.0, std::string("Invalid")));
+
+    // Multiplexed: Sel = 2 selects B (signed 16 bits at 8): 0xFFFE = -2 * 0.5.
+    const auto selected = decode(0x200, 1, {2, 0xFE, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(selected.size(), 2u);
+    EXPECT_EQ(selected[0].first, 2.0);
+    EXPECT_EQ(selected[1].first, -1.0);
+}
+
+TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)
+{
+    struct Case { const char16_t *signal; double physical; bool representable; int64_t raw; };
+    const Case cases[] = {
+        {u"network/frame/Mux/signal/A", 0.392157, true, 1},      // exactly one step
+        {u"network/frame/Mux/signal/A", 100.0, true, 255},       // 254.99997 steps
+        {u"network/frame/Mux/signal/A", 0.19, true, 0},          // below half a step
+        {u"network/frame/Mux/signal/A", -1.0, false, 0},         // below the coding
+        {u"network/frame/Mux/signal/B", -1.2, true, -2},         // -2.4 steps
+        {u"network/frame/Mux/signal/B", -0.74, true, -1},        // -1.48 steps
+        {u"network/frame/Mux/signal/B", 0.24, true, 0},
+        {u"network/frame/Motor/signal/CoolantTemperatureAtTheEngineOutlet", -10.3, true, -1},
+        {u"network/frame/Motor/signal/Speed", 655.36, false, 0},  // one step above 16 bits
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(ascii(c.signal) + " " + std::to_string(c.physical));
+        VexoNode *signal = find(c.signal);
+        SignalValue value{};
+        value.valueType = Q3_VALUETYPE_DOUBLE;
+        value.value.f64 = c.physical;
+        VexoEncodeState *state = nullptr;
+        ASSERT_EQ(Vexo_encodeSignal(signal, &value, &state), S_OK);
+        VexoNode *computation = nullptr;
+        const HRESULT found = Vexo_encodeNextComputation(state, &computation);
+        Vexo_destroyEncodeEnum(state);
+        ASSERT_EQ(found, c.representable ? S_OK : S_FALSE);
+        if (!c.representable)
+            continue;
+        uint64_t raw = 0;
+        ASSERT_EQ(Vexo_physicalToInternal(signal, computation, &value, &raw), S_OK);
+        uint32_t bits = 0;
+        VexoNode *coding = nullptr;
+        ASSERT_EQ(Vexo_getReference(signal, &coding), S_OK);
+        ASSERT_EQ(Vexo_getBitLength(coding, &bits), S_OK);
+        EXPECT_EQ(raw & ((uint64_t{1} << bits) - 1), static_cast<uint64_t>(c.raw) & ((uint64_t{1} << bits) - 1));
+    }
+}
+
+TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)
+{
+    VexoNode *db = nullptr;
+    ASSERT_EQ(Vexo_create(nullptr, &db), S_OK);
+    const std::u16string path = wide(writeFile("broken.dbc", "VERSION \"\"\nBU_: A\nBO_ Foo Bar: 8 A\n"));
+    std::vector<Message> messages;
+    EXPECT_EQ(Vexo_importFile(db, nullptr, path.c_str(), u"DBC", &messages, collect), E_FAIL);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "DBC-Import: (3, 5): 'constant' expected but found 'Foo'");
+    VexoNode *found = nullptr;
+    EXPECT_EQ(Vexo_findByElementId(db, u"broken/cluster", &found), S_FALSE) << "nothing half-imported";
+    Vexo_destroy(db);
+}
+
+TEST(ImportScripts, QueriesAnswerForTheShippedFormats)
+{
+    const std::u16string dbc = wide(writeFile("content.txt", kNetwork));
+    const std::u16string ldf = wide(writeFile("content.ldf", "LIN_description_file;\n"));
+    const std::u16string other = wide(writeFile("other.dbc", "hello\n"));
+    EXPECT_EQ(Vexo_importDetect(dbc.c_str()), S_OK) << "by content, not by name";
+    EXPECT_EQ(Vexo_importDetect(ldf.c_str()), S_OK);
+    EXPECT_EQ(Vexo_importDetect(other.c_str()), S_FALSE);
+
+    VexoString id = nullptr;
+    ASSERT_EQ(Vexo_importGetDbId(dbc.c_str(), &id), S_OK);
+    EXPECT_EQ(u16(id), u"content");
+    Vexo_freeString(id);
+    VexoString filters = nullptr;
+    ASSERT_EQ(Vexo_importGetAvailableFilters(&filters), S_OK);
+    EXPECT_NE(u16(filters).find(u"*.ldf"), std::u16string::npos);
+    Vexo_freeString(filters);
+
+    VexoNode *db = nullptr;
+    ASSERT_EQ(Vexo_create(nullptr, &db), S_OK);
+    std::vector<Message> messages;
+    ASSERT_EQ(Vexo_importGetInfo(db, dbc.c_str(), &messages, collect), S_OK);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "DBC file content: 2 frames, 7 signals, 2 ECUs");
+    Vexo_destroy(db);
+}
+
+}  // namespace
