@@ -76,6 +76,11 @@ int prepareState(lua_State *L)
     // here also makes require "Vexo" answer this very library.
     lua_pushcfunction(L, luaopen_Vexo);
     lua_call(L, 0, 0);
+    lua_getglobal(L, "package");
+    lua_getfield(L, -1, "preload");
+    lua_pushcfunction(L, luaopen_Vexo_native);
+    lua_setfield(L, -2, "Vexo.native");
+    lua_pop(L, 2);
     const std::string &directory = *setup->directory;
     lua_pushlstring(L, directory.data(), directory.size());
     lua_setglobal(L, "ModuleFilePath");

@@ -23,4 +23,12 @@ typedef struct lua_State lua_State;
  * destroyed by the garbage collector (or when the state is closed). */
 VEXO_API int luaopen_Vexo(lua_State *L);
 
+/* Opens the helper module "Vexo.native" that the import and export scripts use:
+ * a table with utf16(text [, terminated]), the UTF-16 units of UTF-8 text (with the
+ * terminating zero unit unless terminated is false), and utf8(text), UTF-8 of UTF-16
+ * text. require "Vexo.native" finds it in Vexo.so; nothing is added to "Vexo".
+ *   L  the Lua state
+ * Returns 1: the helper table is left on the stack. */
+VEXO_API int luaopen_Vexo_native(lua_State *L);
+
 #endif

@@ -1,12 +1,11 @@
 -- Model building shared by the importers: element identifiers under one database
 -- name, ECUs and units made once per name, and codings with their computations made
 -- once per distinct content (many signals share one coding). Everything goes through
--- the module's database and node methods. Identifiers are put together from UTF-16
--- pieces, so that each element costs one new Lua string for its id.
+-- the module's database and node methods.
 local Vexo = require "Vexo"
 local text = require "vexo.text"
 
-local W, wide = text.W, text.wide
+local W = text.W
 local format, concat, floor, huge = string.format, table.concat, math.floor, math.huge
 
 local builder = {}
@@ -21,14 +20,13 @@ builder.ERROR, builder.WARNING, builder.INFO = 0, 1, 2
 
 -- Range flags: both limits belong to the range.
 local CLOSED = Vexo.Q3_FLAG_LOWERLIMIT_CLOSED + Vexo.Q3_FLAG_UPPERLIMIT_CLOSED
-local Z = "\0\0"
 
 -- db: the database value; name: the database name that prefixes every element id;
 -- report(line, severity, message): the reporter (UTF-8 messages).
 function builder.new(db, name, report)
     return setmetatable({
         db = db,
-        prefix = wide(name .. "/"),
+        prefix = name .. "/",
         report = report,
         ecus = {},
         ecuNames = {},
@@ -39,29 +37,20 @@ function builder.new(db, name, report)
     }, Builder)
 end
 
--- The UTF-16 pieces of identifiers: builder.piece "frame/" is the text without
--- terminator.
-builder.piece = wide
-
--- The element id argument for a UTF-16 path below the database name. A path met twice
--- gets "#2", "#3" ... so that every element stays findable; the second result tells
--- the caller, the third is the path as used (UTF-16).
+-- The element id argument (UTF-16) for a path below the database name. A path met
+-- twice gets "#2", "#3" ... so that every element stays findable; the second result
+-- tells the caller, the third is the path as used.
 function Builder:id(path)
     local seen = self.ids[path]
     if seen then
         local n = seen + 1
         self.ids[path] = n
-        local used = path .. wide("#" .. n)
-        self.ids[used] = 1
-        return self.prefix .. used .. Z, true, used
+        path = path .. "#" .. n
+        self.ids[path] = 1
+        return W(self.prefix .. path), true, path
     end
     self.ids[path] = 1
-    return self.prefix .. path .. Z, false, path
-end
-
--- The same for a UTF-8 path (for the few elements that are not made per signal).
-function Builder:idOf(path)
-    return self:id(wide(path))
+    return W(self.prefix .. path), false, path
 end
 
 -- Sets the short name (the name a user knows the element by) from UTF-8 text.
@@ -81,7 +70,7 @@ function Builder:ecu(name, displayName)
     local ecu = self.ecus[name]
     if ecu == nil then
         displayName = displayName or name
-        ecu = self.db:createECU(self:idOf("ecu/" .. displayName))
+        ecu = self.db:createECU(self:id("ecu/" .. displayName))
         self:name(ecu, displayName)
         self.ecus[name] = ecu
         self.ecuNames[name] = displayName
@@ -94,7 +83,7 @@ function Builder:unit(unit)
     if unit == nil or unit == "" then return nil end
     local node = self.units[unit]
     if node == nil then
-        node = self.db:createUnitSpec(self:idOf("unit/" .. unit), builder.LANGUAGE, W(unit))
+        node = self.db:createUnitSpec(self:id("unit/" .. unit), builder.LANGUAGE, W(unit))
         self.units[unit] = node
     end
     return node
@@ -172,26 +161,26 @@ function Builder:coding(spec)
     local db = self.db
     self.codingCount = self.codingCount + 1
     local base = "coding/" .. self.codingCount
-    local coding = db:createCoding(self:idOf(base), spec.bitlen, spec.encoding, self:unit(spec.unit))
+    local coding = db:createCoding(self:id(base), spec.bitlen, spec.encoding, self:unit(spec.unit))
     local forward, inverse = {}, {}
     for i, raw in ipairs(sorted or {}) do
         local slot = db:stringCreateSlot(builder.LANGUAGE, W(values[raw]))
-        local c = db:createMappedTextComputation(self:idOf(base .. "/text/" .. i), slot)
+        local c = db:createMappedTextComputation(self:id(base .. "/text/" .. i), slot)
         c:addRange(raw, raw, CLOSED)
         forward[#forward + 1] = c
     end
     local float = spec.encoding == Vexo.Q3_ENCODING_IEEE
     for i, l in ipairs(spec.linear or {}) do
         local lo, hi, scale, offset = l[1], l[2], l[3], l[4]
-        local c = db:createLinearComputation(self:idOf(base .. "/physical/" .. i), scale, offset)
+        local c = db:createLinearComputation(self:id(base .. "/physical/" .. i), scale, offset)
         c:addRange(lo, hi, CLOSED)
         forward[#forward + 1] = c
         if float then
             local back
             if scale == 1 and offset == 0 then
-                back = db:createIdentityComputation(self:idOf(base .. "/internal/" .. i))
+                back = db:createIdentityComputation(self:id(base .. "/internal/" .. i))
             else
-                back = db:createLinearComputation(self:idOf(base .. "/internal/" .. i), 1 / scale, -offset / scale)
+                back = db:createLinearComputation(self:id(base .. "/internal/" .. i), 1 / scale, -offset / scale)
             end
             back:addRange(-huge, huge, CLOSED)
             inverse[#inverse + 1] = back
@@ -199,7 +188,7 @@ function Builder:coding(spec)
             local pieces = inverseIntegerPieces(lo, hi, scale, offset)
             if spec.negativeFirst and #pieces == 2 then pieces[1], pieces[2] = pieces[2], pieces[1] end
             for k, p in ipairs(pieces) do
-                local back = db:createLinearComputation(self:idOf(base .. "/internal/" .. i .. "." .. k), p[1], p[2])
+                local back = db:createLinearComputation(self:id(base .. "/internal/" .. i .. "." .. k), p[1], p[2])
                 back:addRange(p[3], p[4], p[5])
                 inverse[#inverse + 1] = back
             end
@@ -207,15 +196,15 @@ function Builder:coding(spec)
     end
     if spec.identity then
         local lo, hi = builder.rawDomain(spec.bitlen, false)
-        local c = db:createIdentityComputation(self:idOf(base .. "/identity"))
+        local c = db:createIdentityComputation(self:id(base .. "/identity"))
         c:addRange(lo, hi, CLOSED)
         forward[#forward + 1] = c
         -- Rounds to the nearest raw value where a double holds every raw value exactly.
         local back
         if spec.bitlen <= 52 then
-            back = db:createLinearComputation(self:idOf(base .. "/internal"), 1, 0.5)
+            back = db:createLinearComputation(self:id(base .. "/internal"), 1, 0.5)
         else
-            back = db:createIdentityComputation(self:idOf(base .. "/internal"))
+            back = db:createIdentityComputation(self:id(base .. "/internal"))
         end
         back:addRange(lo - 0.5, hi + 0.5, Vexo.Q3_FLAG_LOWERLIMIT_CLOSED)
         inverse[#inverse + 1] = back

@@ -8,15 +8,15 @@ local Vexo = require "Vexo"
 local text = require "vexo.text"
 local builder = require "vexo.builder"
 
-local W, wide = text.W, text.wide
+local W = text.W
 local WARNING, INFO = builder.WARNING, builder.INFO
 local format, huge = string.format, math.huge
 
--- Pieces of element ids (UTF-16).
-local FRAME, TRIGGERING, PDU = wide("frame/"), wide("/triggering"), wide("/pdu")
-local PDU_INSTANCE, PDU_TRIGGERING = wide("/pdu-instance"), wide("/pdu-triggering")
-local SIGNAL, INSTANCE, RECEIVER = wide("/signal/"), wide("/instance"), wide("/receiver/")
-local STATIC, STATIC_PDU = wide("/static"), wide("/static/pdu")
+-- Pieces of element ids.
+local FRAME, TRIGGERING, PDU = "frame/", "/triggering", "/pdu"
+local PDU_INSTANCE, PDU_TRIGGERING = "/pdu-instance", "/pdu-triggering"
+local SIGNAL, INSTANCE, RECEIVER = "/signal/", "/instance", "/receiver/"
+local STATIC, STATIC_PDU = "/static", "/static/pdu"
 
 local dbc = {}
 
@@ -37,7 +37,7 @@ local KEPT_ATTRIBUTES = {
 -- Statements the reader passes over. Those marked true are read here; the others
 -- cannot be held by the model and are reported one by one.
 local SCANNED = {
-    SIG_VALTYPE_ = true, SG_MUL_VAL_ = true, BO_TX_BU_ = false, EV_ = false, ENVVAR_DATA_ = false,
+    SIG_VALTYPE_ = true, SG_MUL_VAL_ = true, BA_DEF_ = true, BO_TX_BU_ = false, EV_ = false, ENVVAR_DATA_ = false,
     VAL_TABLE_ = false, SIG_GROUP_ = false, SGTYPE_ = false, SIG_TYPE_REF_ = false, BA_DEF_REL_ = false,
     BA_REL_ = false, BA_DEF_DEF_REL_ = false, BA_DEF_SGTYPE_ = false, BA_SGTYPE_ = false, CAT_DEF_ = false,
     CAT_ = false, FILTER = false, BU_SG_REL_ = false, BU_EV_REL_ = false, BU_BO_REL_ = false,
@@ -216,26 +216,14 @@ function dbc.build(db, name, report, raw, content, warnings)
     end
     local function numberOf(value) return tonumber(value) end
 
-    -- Attribute definitions the model has no place for, each reported at its line.
-    for _, d in ipairs(definitions) do
-        local kind = d.ntyp or ""
-        if not (KEPT_ATTRIBUTES[kind] and KEPT_ATTRIBUTES[kind][d.id]) then
-            local at = content:find('BA_DEF_%s+[%u_]*%s*"' .. text.escapePattern(d.id) .. '"')
-            local count = dropped[d.id] or 0
-            report(at and lineOf(at) or 0, WARNING, format('attribute "%s"%s not kept%s', d.id,
-                kind ~= "" and " of " .. kind or "", count > 0 and format(" (%d values dropped)", count) or ""))
-            dropped[d.id] = nil
-        end
-    end
-    for attribute, count in pairs(dropped) do
-        report(0, WARNING, format('attribute "%s" is not defined or not kept: %d values dropped', attribute, count))
-    end
-
     -- Statements read from the text.
-    local valueTypes, multiplexing = {}, {}
+    local valueTypes, multiplexing, definitionLines = {}, {}, {}
     for _, statement in ipairs(scanStatements(content)) do
         local keyword, position, body = statement[1], statement[2], statement[3]
-        if keyword == "SIG_VALTYPE_" then
+        if keyword == "BA_DEF_" then
+            local attribute = body:match('^BA_DEF_%s+[%u_]*%s*"([^"]*)"')
+            if attribute then definitionLines[attribute] = definitionLines[attribute] or lineOf(position) end
+        elseif keyword == "SIG_VALTYPE_" then
             local frame, signal, kind = body:match("^SIG_VALTYPE_%s+(%d+)%s+([^%s:]+)%s*:?%s*(%d)")
             if frame then
                 perSignal(valueTypes, tonumber(frame))[signal] = tonumber(kind)
@@ -261,11 +249,25 @@ function dbc.build(db, name, report, raw, content, warnings)
         end
     end
 
+    -- Attribute definitions the model has no place for, each reported at its line.
+    for _, d in ipairs(definitions) do
+        local kind = d.ntyp or ""
+        if not (KEPT_ATTRIBUTES[kind] and KEPT_ATTRIBUTES[kind][d.id]) then
+            local count = dropped[d.id] or 0
+            report(definitionLines[d.id] or 0, WARNING, format('attribute "%s"%s not kept%s', d.id,
+                kind ~= "" and " of " .. kind or "", count > 0 and format(" (%d values dropped)", count) or ""))
+            dropped[d.id] = nil
+        end
+    end
+    for attribute, count in pairs(dropped) do
+        report(0, WARNING, format('attribute "%s" is not defined or not kept: %d values dropped', attribute, count))
+    end
+
     -- The network.
-    local cluster = db:createCluster(b:idOf("cluster"), Vexo.Q3_CLUSTERTYPE_CAN)
+    local cluster = db:createCluster(b:id("cluster"), Vexo.Q3_CLUSTERTYPE_CAN)
     b:name(cluster, name)
     b:describe(cluster, databaseComment)
-    local channel = db:createChannel(b:idOf("channel"), cluster)
+    local channel = db:createChannel(b:id("channel"), cluster)
     b:name(channel, name)
 
     local ecuCount = 0
@@ -326,7 +328,7 @@ function dbc.build(db, name, report, raw, content, warnings)
         })
         local flags = CLOSED + ((s.min ~= 0 or s.max ~= 0) and VALID or 0)
         local displayName = attrs.SystemSignalLongSymbol or name
-        local id, repeated, signalPath = b:id(path .. SIGNAL .. wide(displayName))
+        local id, repeated, signalPath = b:id(path .. SIGNAL .. displayName)
         if repeated then
             report(0, WARNING, format("signal %s of message %s appears twice; the second one has an id ending " ..
                 "in #2", displayName, frameName))
@@ -337,7 +339,7 @@ function dbc.build(db, name, report, raw, content, warnings)
         for _, receiver in ipairs(s.receivers) do
             if not isPlaceholderNode(receiver) then
                 local ecu = b:ecu(receiver)
-                local ref = db:createElementReference(b:id(signalPath .. RECEIVER .. wide(b.ecuNames[receiver])),
+                local ref = db:createElementReference(b:id(signalPath .. RECEIVER .. b.ecuNames[receiver]),
                     signal)
                 ecu:appendChildren(ref)
             end
@@ -412,7 +414,7 @@ function dbc.build(db, name, report, raw, content, warnings)
         mux:setStaticPart(static)
         for _, part in ipairs(node.parts) do
             local value = part[1]
-            local partPath = path .. wide("/mux/" .. value)
+            local partPath = path .. "/mux/" .. value
             local made = db:createMultiplexedPart((b:id(partPath)), value, mux)
             build(part[2], partPath .. PDU, bits, place, made)
             mux:addDynamicParts(made)
@@ -525,7 +527,7 @@ function dbc.build(db, name, report, raw, content, warnings)
         end
         local attrs = frameAttributes[ident] or {}
         local displayName = attrs.SystemMessageLongSymbol or frameName
-        local id, repeated, path = b:id(FRAME .. wide(displayName))
+        local id, repeated, path = b:id(FRAME .. displayName)
         if repeated then
             report(0, WARNING, format("message name %s appears twice; the second one has an id ending in #2",
                 displayName))

@@ -6,7 +6,7 @@ local Vexo = require "Vexo"
 local text = require "vexo.text"
 local builder = require "vexo.builder"
 
-local W, wide = text.W, text.wide
+local W = text.W
 local WARNING = builder.WARNING
 local format, floor = string.format, math.floor
 
@@ -77,9 +77,9 @@ function ldf.build(db, name, report, raw, content, warnings)
     end
 
     local version = tonumber((global.LIN_protocol_version or ""):match("^%s*(%d+%.?%d*)")) or 0
-    local cluster = db:createCluster(b:idOf("cluster"), Vexo.Q3_CLUSTERTYPE_LIN)
+    local cluster = db:createCluster(b:id("cluster"), Vexo.Q3_CLUSTERTYPE_LIN)
     b:name(cluster, name)
-    local channel = db:createChannel(b:idOf("channel"), cluster)
+    local channel = db:createChannel(b:id("channel"), cluster)
     b:name(channel, global.Channel_name or name)
     if global.LIN_speed then
         report(lineIn("LIN_speed", "LIN_speed"), WARNING, format("bus speed %s kbit/s not kept", global.LIN_speed))
@@ -172,10 +172,10 @@ function ldf.build(db, name, report, raw, content, warnings)
             spec.identity = true
         end
         local coding = b:coding(spec)
-        local signal = db:createSignal(b:idOf("signal/" .. entry.name), flags, default, minimum, maximum, coding)
+        local signal = db:createSignal(b:id("signal/" .. entry.name), flags, default, minimum, maximum, coding)
         b:name(signal, entry.name)
         for _, subscriber in ipairs(entry.subscribedby or {}) do
-            local ref = db:createElementReference(b:idOf("signal/" .. entry.name .. "/receiver/" .. subscriber), signal)
+            local ref = db:createElementReference(b:id("signal/" .. entry.name .. "/receiver/" .. subscriber), signal)
             b:ecu(subscriber):appendChildren(ref)
         end
         signals[entry.name] = signal
@@ -200,12 +200,12 @@ function ldf.build(db, name, report, raw, content, warnings)
     -- Frames.
     local frames, pdus, identOf, frameCount = {}, {}, {}, 0
     local function makeFrame(entry, size, ident, sender, enhanced, where)
-        local id, repeated, path = b:idOf("frame/" .. entry.name)
+        local id, repeated, path = b:id("frame/" .. entry.name)
         if repeated then report(nameAt(where, entry.name), WARNING, "frame name " .. entry.name .. " appears twice") end
         local frame = db:createFrame(id, size)
         b:name(frame, entry.name)
         local flags = enhanced and Vexo.Q3_FLAG_LIN_ENH_CHECKSUM or 0
-        db:createIdentifierBasedTriggering(b:id(path .. wide("/triggering")), ident, flags, frame,
+        db:createIdentifierBasedTriggering(b:id(path .. "/triggering"), ident, flags, frame,
             sender and b:ecu(sender) or nil, channel)
         frames[entry.name] = frame
         identOf[entry.name] = ident
@@ -213,17 +213,17 @@ function ldf.build(db, name, report, raw, content, warnings)
         return frame, path
     end
     local function finishFrame(frame, path, pdu, frameName)
-        db:createPDUInstance(b:id(path .. wide("/pdu-instance")), Vexo.Q3_BYTEORDER_LITTLEENDIAN, 0, -1, pdu, frame)
-        local pduTriggering = db:createPDUTriggering(b:id(path .. wide("/pdu-triggering")), pdu, channel)
+        db:createPDUInstance(b:id(path .. "/pdu-instance"), Vexo.Q3_BYTEORDER_LITTLEENDIAN, 0, -1, pdu, frame)
+        local pduTriggering = db:createPDUTriggering(b:id(path .. "/pdu-triggering"), pdu, channel)
         if cycleOf[frameName] and cycleOf[frameName] > 0 then db:createCyclicTiming(cycleOf[frameName], pduTriggering) end
     end
     local function signalFrame(entry, size, sender, enhanced, where)
         local frame, path = makeFrame(entry, size, entry.ident, sender, enhanced, where)
-        local pdu = db:createSignalPDU(b:id(path .. wide("/pdu")), size * 8, nil)
+        local pdu = db:createSignalPDU(b:id(path .. "/pdu"), size * 8, nil)
         for _, instance in ipairs(entry) do
             local signal = signals[instance.name]
             if signal then
-                db:createSignalInstance(b:id(path .. wide("/signal/" .. instance.name)), Vexo.Q3_BYTEORDER_LITTLEENDIAN,
+                db:createSignalInstance(b:id(path .. "/signal/" .. instance.name), Vexo.Q3_BYTEORDER_LITTLEENDIAN,
                     instance.offset, -1, signal, pdu)
             else
                 report(nameAt(where, instance.name), WARNING,
@@ -250,12 +250,12 @@ function ldf.build(db, name, report, raw, content, warnings)
             if frame and frame.length > size then size = frame.length end
         end
         local frame, path = makeFrame(entry, size, entry.ident, nil, enhanced, "Event_triggered_frames")
-        local mux = db:createMultiplexedPDU(b:id(path .. wide("/pdu")), size * 8, Vexo.Q3_BYTEORDER_LITTLEENDIAN, 0, 8, 0, nil)
+        local mux = db:createMultiplexedPDU(b:id(path .. "/pdu"), size * 8, Vexo.Q3_BYTEORDER_LITTLEENDIAN, 0, 8, 0, nil)
         local parts = {}
         for _, associated in ipairs(entry) do
             local pdu = pdus[associated]
             if pdu then
-                local part = db:createMultiplexedPart(b:id(path .. wide("/" .. associated)), protectedId(identOf[associated]),
+                local part = db:createMultiplexedPart(b:id(path .. "/" .. associated), protectedId(identOf[associated]),
                     mux)
                 part:setReference(pdu)
                 pdu:addParents(part)
@@ -282,14 +282,14 @@ function ldf.build(db, name, report, raw, content, warnings)
     -- entry's position, base cycle = its start in µs, repetition = the table's length
     -- in µs. Commands other than frame slots are reported.
     for _, t in ipairs(s.scheduletables or {}) do
-        local group = db:createElementGroup(b:idOf("schedule/" .. t.name), nil, nil)
+        local group = db:createElementGroup(b:id("schedule/" .. t.name), nil, nil)
         b:name(group, t.name)
         local total = 0
         for _, slot in ipairs(t) do total = total + (slot.time or 0) end
         local start, commands = 0, 0
         for i, slot in ipairs(t) do
             if slot.tag == "identifier" and frames[slot.frame] then
-                local trigger = db:createAbsolutelyScheduledTriggering(b:idOf("schedule/" .. t.name .. "/" .. i), i,
+                local trigger = db:createAbsolutelyScheduledTriggering(b:id("schedule/" .. t.name .. "/" .. i), i,
                     builder.round(start * 1000), builder.round(total * 1000), 0, frames[slot.frame], nil, channel)
                 group:appendChildren(trigger)
             elseif slot.tag == "identifier" then
