@@ -41,6 +41,33 @@ VAL_ 291 Temp 255 "Sensor fault" ;
 SIG_VALTYPE_ 291 Ratio : 1;
 )";
 
+constexpr char kLinNetwork[] = R"(LIN_description_file;
+LIN_protocol_version = "2.1";
+LIN_language_version = "2.1";
+LIN_speed = 19.2 kbps;
+Nodes { Master: Ctrl, 5 ms, 0.1 ms; Slaves: Door, Seat; }
+Signals {
+  Position: 8, 30, Door, Ctrl;
+  Motion: 2, 0, Door, Ctrl, Seat;
+  Heat: 4, 0, Seat, Ctrl;
+}
+Frames {
+  DoorStatus: 0x10, Door, 3 { Position, 8; Motion, 16; }
+  SeatStatus: 0x11, Seat, 2 { Heat, 8; }
+}
+Event_triggered_frames { Events: 0x3A, DoorStatus, SeatStatus; }
+Node_attributes {
+  Door { LIN_protocol = "2.1"; configured_NAD = 0x10; }
+  Seat { LIN_protocol = "2.1"; configured_NAD = 0x11; }
+}
+Schedule_tables { Normal { DoorStatus delay 10 ms; SeatStatus delay 10 ms; Events delay 10 ms; DoorStatus delay 10 ms; } }
+Signal_encoding_types {
+  PositionEncoding { physical_value, 0, 200, 0.5, -10, "mm"; logical_value, 255, "Error"; }
+  MotionEncoding { logical_value, 0, "Stopped"; logical_value, 1, "Opening"; logical_value, 2, "Closing"; }
+}
+Signal_representation { PositionEncoding: Position; MotionEncoding: Motion; }
+)";
+
 std::string writeFile(const std::string &name, const std::string &text)
 {
     const std::string path = std::string(VEXO_BINARY_DIR) + "/tests/" + name;
@@ -63,10 +90,12 @@ int32_t collect(void *context, const VexoMessage *message)
 
 class ImportedNetwork : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { import("network.dbc", kNetwork); }
+
+    void import(const std::string &name, const char *text)
     {
         ASSERT_EQ(Vexo_create(u"test", &db_), S_OK);
-        const std::u16string path = wide(writeFile("network.dbc", kNetwork));
+        const std::u16string path = wide(writeFile(name, text));
         ASSERT_EQ(Vexo_importFile(db_, nullptr, path.c_str(), u"", &messages_, collect), S_OK)
             << (messages_.empty() ? "" : messages_.back().text);
     }
@@ -80,11 +109,12 @@ protected:
     }
 
     // Decodes a frame; the physical value (or the raw one) and text of each signal.
-    std::vector<std::pair<double, std::string>> decode(uint32_t id, uint32_t flags, std::vector<uint8_t> data)
+    std::vector<std::pair<double, std::string>> decode(uint32_t id, uint32_t flags, std::vector<uint8_t> data,
+                                                       const char16_t *channel = u"network/channel")
     {
         std::vector<std::pair<double, std::string>> values;
         VexoDecodeState *state = nullptr;
-        EXPECT_EQ(Vexo_decodeMessage(find(u"network/channel"), id, flags, static_cast<uint32_t>(data.size()),
+        EXPECT_EQ(Vexo_decodeMessage(find(channel), id, flags, static_cast<uint32_t>(data.size()),
                                      data.data(), &state),
                   S_OK);
         Vexo_decodeNextFrametriggering(state, nullptr);
@@ -193,6 +223,57 @@ TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)
         ASSERT_EQ(Vexo_getBitLength(coding, &bits), S_OK);
         EXPECT_EQ(raw & ((uint64_t{1} << bits) - 1), static_cast<uint64_t>(c.raw) & ((uint64_t{1} << bits) - 1));
     }
+}
+
+class ImportedLinNetwork : public ImportedNetwork {
+protected:
+    void SetUp() override { import("lin.ldf", kLinNetwork); }
+};
+
+TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
+{
+    uint32_t identifier = 0, flags = 0;
+    VexoNode *door = find(u"lin/frame/DoorStatus/triggering");
+    ASSERT_EQ(Vexo_getIdentifier(door, &identifier), S_OK);
+    ASSERT_EQ(Vexo_getFlags(door, &flags), S_OK);
+    EXPECT_EQ(identifier, 0x10u);
+    EXPECT_EQ(flags, Q3_FLAG_LIN_ENH_CHECKSUM) << "LIN 2.1 uses the enhanced checksum";
+
+    // Position 100 * 0.5 - 10; Motion 1 with its logical value.
+    const auto values = decode(0x10, 0, {0x00, 100, 0x01}, u"lin/channel");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0], std::make_pair(40.0, std::string()));
+    EXPECT_EQ(values[1], std::make_pair(1.0, std::string("Opening")));
+    // The event-triggered frame carries DoorStatus, named by its protected id 0x50.
+    const auto event = decode(0x3A, 0, {0x50, 100, 0x02}, u"lin/channel");
+    ASSERT_EQ(event.size(), 2u);
+    EXPECT_EQ(event[1], std::make_pair(2.0, std::string("Closing")));
+
+    double initial = 0;
+    ASSERT_EQ(Vexo_getDefaultValue(find(u"lin/signal/Position"), &initial), S_OK);
+    EXPECT_EQ(initial, 30 * 0.5 - 10);
+    // DoorStatus sits twice in a 40 ms table; slot 3 starts 20 ms in.
+    uint64_t cycle = 0;
+    VexoNode *timing = nullptr;
+    VexoEnumerator *children = nullptr;
+    ASSERT_EQ(Vexo_enumChildren(find(u"lin/frame/DoorStatus/pdu-triggering"), &children), S_OK);
+    ASSERT_EQ(Vexo_enumeratorNext(children, 1, &timing, nullptr), S_OK);
+    Vexo_enumeratorDestroy(children);
+    ASSERT_EQ(Vexo_getCycletime(timing, &cycle), S_OK);
+    EXPECT_EQ(cycle, 20u);
+    uint32_t slot = 0, start = 0, repetition = 0;
+    VexoNode *third = find(u"lin/schedule/Normal/3");
+    ASSERT_EQ(Vexo_getSlotId(third, &slot), S_OK);
+    ASSERT_EQ(Vexo_getCycleOffset(third, &start), S_OK);
+    ASSERT_EQ(Vexo_getRepetition(third, &repetition), S_OK);
+    EXPECT_EQ(slot, 3u);
+    EXPECT_EQ(start, 20000u);
+    EXPECT_EQ(repetition, 40000u);
+
+    int nodeAttributes = 0;
+    for (const Message &m : messages_)
+        nodeAttributes += m.text.find("node attributes of") != std::string::npos && m.line >= 17 ? 1 : 0;
+    EXPECT_EQ(nodeAttributes, 2) << "reported at their lines";
 }
 
 TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)
