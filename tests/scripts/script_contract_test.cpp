@@ -31,7 +31,9 @@ std::atomic<bool> failNewState{false};
 extern "C" __attribute__((visibility("default"))) lua_State *luaL_newstate(void)
 {
     using NewState = lua_State *(*)();
-    static const auto real = reinterpret_cast<NewState>(dlsym(RTLD_NEXT, "luaL_newstate"));
+    // The Lua library comes with the copy of libvexo.so, outside the global scope.
+    static const auto real = reinterpret_cast<NewState>(
+        dlsym(dlopen("liblua5.1.so.0", RTLD_NOW | RTLD_LOCAL), "luaL_newstate"));
     return failNewState ? nullptr : real();
 }
 
@@ -180,8 +182,8 @@ function doimport(db, node, file, filter, reporter)
     assert(node == nil, "a null node arrives as nil")
     assert(file == W "in.dbc" and filter == "\0\0", "texts with terminator; null as the empty text")
     assert(db:getNodeType() == Vexo.Q3_NODETYPE_Vexo)
-    assert(ModuleFilePath and package.path:sub(1, #ModuleFilePath + 8) == ModuleFilePath .. "/?.lua;")
-    assert(package.cpath:sub(1, #ModuleFilePath + 7) == ModuleFilePath .. "/?.so;")
+    assert(ModuleFilePath and package.path:sub(1, #ModuleFilePath + 7) == ModuleFilePath .. "/?.lua;")
+    assert(package.cpath:sub(1, #ModuleFilePath + 6) == ModuleFilePath .. "/?.so;")
     assert(require("Vexo") == Vexo)
     return reporter(12, 34, W "hello") + 1
 end
