@@ -124,19 +124,19 @@ uint32_t hashUnits(const VexoChar *text, size_t *length)
 // Doubles the slot array (the first call makes one of 1024 slots).
 bool growInterned(StringTable *table)
 {
+    using Slot = StringTable::InternSlot;
     const uint32_t capacity = table->internCapacity == 0 ? 1024 : table->internCapacity * 2;
-    auto *slots = static_cast<const VexoChar **>(std::calloc(capacity, sizeof(const VexoChar *)));
+    auto *slots = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
     if (slots == nullptr)
         return false;
     for (uint32_t i = 0; i < table->internCapacity; ++i) {
-        const VexoChar *s = table->internSlots[i];
-        if (s == nullptr)
+        const Slot &old = table->internSlots[i];
+        if (old.text == nullptr)
             continue;
-        size_t length = 0;
-        uint32_t at = hashUnits(s, &length) & (capacity - 1);
-        while (slots[at] != nullptr)
+        uint32_t at = old.hash & (capacity - 1);
+        while (slots[at].text != nullptr)
             at = (at + 1) & (capacity - 1);
-        slots[at] = s;
+        slots[at] = old;
     }
     std::free(table->internSlots);
     table->internSlots = slots;
@@ -151,18 +151,20 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
     if (table->internCount >= table->internCapacity / 2 && !growInterned(table))
         return nullptr;
     size_t length = 0;
+    const uint32_t hash = hashUnits(text, &length);
     const uint32_t mask = table->internCapacity - 1;
-    uint32_t at = hashUnits(text, &length) & mask;
-    for (const VexoChar *s; (s = table->internSlots[at]) != nullptr; at = (at + 1) & mask) {
-        if (compareUnits(s, text) == 0)
-            return s;
+    uint32_t at = hash & mask;
+    for (; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
+        const StringTable::InternSlot &slot = table->internSlots[at];
+        if (slot.hash == hash && compareUnits(slot.text, text) == 0)
+            return slot.text;
     }
     const size_t bytes = (length + 1) * sizeof(VexoChar);
     auto *copy = static_cast<VexoChar *>(allocate(table->allocator, bytes));
     if (copy == nullptr)
         return nullptr;
     std::memcpy(copy, text, bytes);
-    table->internSlots[at] = copy;
+    table->internSlots[at] = {copy, hash};
     ++table->internCount;
     return copy;
 }

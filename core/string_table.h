@@ -32,7 +32,10 @@ struct StringTable {
     // Interned strings in an open-addressing hash set (linear probing, power-of-two
     // capacity, at most half full); the slot array comes from the heap and goes with
     // the table, the strings themselves live in the allocator.
-    const VexoChar **internSlots;
+    struct InternSlot {
+        const VexoChar *text;  // null: free
+        uint32_t hash;
+    } *internSlots;
     uint32_t internCapacity;
     uint32_t internCount;
     ChunkLayout alternativeLayout;

@@ -17,16 +17,31 @@ namespace {
 
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
-// becomes the unit of the same value.
+// becomes the unit of the same value. Short ASCII text (names, element ids) is widened
+// on the stack.
 int native_utf16(lua_State *L)
 {
-    const char *text = luaL_checkstring(L, 1);
+    size_t length = 0;
+    const char *text = luaL_checklstring(L, 1, &length);
     const bool terminated = lua_isnone(L, 2) || lua_toboolean(L, 2);
+    char16_t units[256];
+    if (length < 255) {
+        size_t n = 0;
+        while (n < length && static_cast<unsigned char>(text[n]) < 0x80) {
+            units[n] = static_cast<char16_t>(text[n]);
+            ++n;
+        }
+        if (n == length) {
+            units[n] = 0;
+            lua_pushlstring(L, reinterpret_cast<const char *>(units), (n + (terminated ? 1 : 0)) * sizeof(char16_t));
+            return 1;
+        }
+    }
     VexoChar *wide = core::widenText(text);
     if (wide == nullptr)
         return luaL_error(L, "not enough memory");
-    const size_t units = core::unitLength(wide) + (terminated ? 1 : 0);
-    lua_pushlstring(L, reinterpret_cast<const char *>(wide), units * sizeof(VexoChar));
+    const size_t count = core::unitLength(wide) + (terminated ? 1 : 0);
+    lua_pushlstring(L, reinterpret_cast<const char *>(wide), count * sizeof(VexoChar));
     std::free(wide);
     return 1;
 }

@@ -32,6 +32,7 @@ function builder.new(db, name, report)
         ecuNames = {},
         units = {},
         codings = {},
+        linearCodings = {},
         codingCount = 0,
         ids = {},
     }, Builder)
@@ -120,6 +121,16 @@ local function inverseIntegerPieces(lo, hi, scale, offset)
     return pieces
 end
 
+-- The table under key k of t, made on first use.
+local function step(t, k)
+    local next = t[k]
+    if next == nil then
+        next = {}
+        t[k] = next
+    end
+    return next
+end
+
 -- The table under keys k1, k2, ... of nested tables, made on the way.
 local function nested(root, ...)
     local t = root
@@ -135,6 +146,32 @@ local function nested(root, ...)
     return t
 end
 
+-- The text key of a table of value descriptions (sorted raw values) and the sorted
+-- raw values.
+local function valuesKey(values)
+    local sorted = {}
+    for raw in pairs(values) do sorted[#sorted + 1] = raw end
+    table.sort(sorted)
+    local parts = {}
+    for i, raw in ipairs(sorted) do parts[i] = format("%.17g=%s", raw, values[raw]) end
+    return concat(parts, "\1"), sorted
+end
+
+-- The coding of a signal with one linear rule over its raw range lo..hi (a DBC signal),
+-- looked up without building a description when one with this content exists.
+function Builder:linearCoding(bitlen, encoding, unit, lo, hi, scale, offset, values, negativeFirst)
+    local key = values and valuesKey(values) or ""
+    local t = step(step(step(step(step(step(step(step(self.linearCodings, bitlen), encoding), unit or ""),
+        negativeFirst), key), lo), hi), scale)
+    local coding = t[offset]
+    if coding == nil then
+        coding = self:coding({ bitlen = bitlen, encoding = encoding, unit = unit, values = values,
+            negativeFirst = negativeFirst, linear = { { lo, hi, scale, offset } } })
+        t[offset] = coding
+    end
+    return coding
+end
+
 -- A coding for a content description, shared by every signal with the same content:
 --   bitlen, encoding (Q3_ENCODING_...), unit (text or nil),
 --   linear = list of { lo, hi, scale, offset } raw ranges with their linear rule,
@@ -144,17 +181,10 @@ end
 --   encoder converts a signal's default value with the first one).
 function Builder:coding(spec)
     local values = spec.values
-    local sorted, valuesKey = nil, ""
-    if values then
-        sorted = {}
-        for raw in pairs(values) do sorted[#sorted + 1] = raw end
-        table.sort(sorted)
-        local parts = {}
-        for i, raw in ipairs(sorted) do parts[i] = format("%.17g=%s", raw, values[raw]) end
-        valuesKey = concat(parts, "\1")
-    end
+    local key, sorted = "", nil
+    if values then key, sorted = valuesKey(values) end
     local holder = nested(self.codings, spec.bitlen, spec.encoding, spec.unit or "", spec.identity or false,
-        spec.negativeFirst or false, valuesKey, #(spec.linear or {}))
+        spec.negativeFirst or false, key, #(spec.linear or {}))
     for _, l in ipairs(spec.linear or {}) do holder = nested(holder, l[1], l[2], l[3], l[4]) end
     if holder.coding then return holder.coding end
 

@@ -21,8 +21,8 @@ local STATIC, STATIC_PDU = "/static", "/static/pdu"
 local dbc = {}
 
 local EXTENDED_BIT = 2 ^ 31
-local VALID = Vexo.Q3_FLAG_VALID
 local CLOSED = Vexo.Q3_FLAG_LOWERLIMIT_CLOSED + Vexo.Q3_FLAG_UPPERLIMIT_CLOSED
+local RANGE_FLAGS, VALID_FLAGS = tostring(CLOSED), format("%.0f", CLOSED + Vexo.Q3_FLAG_VALID)
 local FD_FLAGS = Vexo.Q3_FLAG_CANFD_EXTDATALEN
 local BRS_FLAG = Vexo.Q3_FLAG_CANFD_FASTDATA
 
@@ -322,11 +322,9 @@ function dbc.build(db, name, report, raw, content, warnings)
         end
         local attrs = (signalAttributes[ident] or NONE)[name] or NONE
         local start = numberOf(attrs.GenSigStartValue) or startDefault
-        local coding = b:coding({
-            bitlen = bitlen, encoding = encoding, unit = s.unit,
-            linear = { { lo, hi, s.scale, s.offset } }, values = values, negativeFirst = start < 0,
-        })
-        local flags = CLOSED + ((s.min ~= 0 or s.max ~= 0) and VALID or 0)
+        local coding = b:linearCoding(bitlen, encoding, s.unit, lo, hi, s.scale, s.offset, values, start < 0)
+        -- Flags go to the binding as text: it reads every flag argument through its text.
+        local flags = (s.min ~= 0 or s.max ~= 0) and VALID_FLAGS or RANGE_FLAGS
         local displayName = attrs.SystemSignalLongSymbol or name
         local id, repeated, signalPath = b:id(path .. SIGNAL .. displayName)
         if repeated then
