@@ -129,8 +129,11 @@ int32_t nextLdfToken(LdfLexer *lexer)
     LexerCore *core = &lexer->core;
     int c = takeChar(core);
     for (;;) {
-        while (hasClass(c, kClassBlank) || c == '\n')
+        while (hasClass(c, kClassBlank) || c == '\n') {
+            if (c == '\n')
+                core->atLineStart = true;
             c = readChar(core);
+        }
         core->tokenLine = core->line;
         // End of input is no character: report it just past the last one read.
         core->tokenColumn = c == kEndOfInput ? core->column + 1 : core->column;
@@ -143,6 +146,9 @@ int32_t nextLdfToken(LdfLexer *lexer)
         }
         c = skipComment(core, after == '*');
     }
+
+    core->tokenStartsLine = core->atLineStart;
+    core->atLineStart = false;
 
     int32_t code;
     if (c == kEndOfInput || c == 0 || c == '/') {
