@@ -420,19 +420,18 @@ void readEntries(Parser *p, void (*readEntry)(Parser *), const EntryList &list)
             continue;
         }
         const Quoted name = quoteToken(p->core);
-        const uint32_t line = p->core->tokenLine;
-        const uint32_t column = p->core->tokenColumn;
+        const bool dropping = p->dropping == &list;
+        if (dropping)
+            note(p, "ignored %s %s of the ignored %s section", list.what, name.text, list.section);
         const uint64_t start = p->tol.tokens;
         if (attempt(&p->tol, [p, readEntry] { readEntry(p); })) {
             if (list.append)
                 appendTo(p, &count);
-            if (p->dropping == &list)
-                addWarning(L, &p->tol, line, column, "ignored %s %s of the ignored %s section", list.what, name.text,
-                           list.section);
             continue;
         }
-        depart(p, "skipped %s %s in %s: expected \"%s\" but found %s", list.what, name.text, where,
-               p->tol.expected, quoteToken(p->core).text);
+        depart(p, dropping ? "skipped the rest of the ignored %s %s in %s: expected \"%s\" but found %s"
+                           : "skipped %s %s in %s: expected \"%s\" but found %s",
+               list.what, name.text, where, p->tol.expected, quoteToken(p->core).text);
         lua_settop(L, container);
         skipEntry(p, level, list.end, p->tol.tokens == start);
     }
