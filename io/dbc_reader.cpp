@@ -84,6 +84,7 @@ enum Name : int {
     kDb, kEcu, kComment, kAttrDef, kAttrDefault, kAttr,
     kBO, kSG, kBU, kEV, kModeLower, kModeUpper, kEnumType,
     kWarnings,  // the warning list of a tolerant read (nil otherwise)
+    kLeftOut,   // tolerant: what the warnings past the list's limit skip (nil otherwise)
     kNameCount  // also the stack slot of the database table
 };
 // ORDER NAME
@@ -93,7 +94,7 @@ const char *const kNameTexts[] = {
     "values", "typ", "value", "line", "column",
     "db", "ecu", "comment", "attrdef", "attrdefault", "attr",
     "BO_", "SG_", "BU_", "EV_", "m", "M", "ENUM",
-    nullptr,
+    nullptr, nullptr,
 };
 static_assert(sizeof kNameTexts / sizeof kNameTexts[0] == kNameCount, "one text per name");
 
@@ -579,11 +580,15 @@ void skipOrphanSignal(Parser *p)
     const uint32_t column = p->core->tokenColumn;
     scanWordOnLine(p->lexer);
     const char *why = p->frameSkipped ? "its BO_ statement was skipped" : "it is not part of a frame";
-    if (p->core->textLength == 0)
-        addWarning(p->L, &p->tol, line, column, "skipped SG_ statement: %s", why);
-    else
-        addWarning(p->L, &p->tol, line, column, "skipped SG_ statement of signal %s: %s",
-                   quote(p->core->text, p->core->textLength).text, why);
+    if (p->core->textLength == 0) {
+        char at[32];
+        std::snprintf(at, sizeof at, "at line %u", line);
+        addLoss(p->L, &p->tol, false, {"signal", at}, line, column, "skipped SG_ statement: %s", why);
+    } else {
+        const Quoted name = quote(p->core->text, p->core->textLength);
+        addLoss(p->L, &p->tol, false, {"signal", name.text}, line, column, "skipped SG_ statement of signal %s: %s",
+                name.text, why);
+    }
     skipLineAndNext(p);
 }
 
@@ -700,21 +705,21 @@ void resync(Parser *p, uint64_t start)
     skipLineAndNext(p);
 }
 
-// " of frame "F"" (or " of frame 100" before the name was read) for a partial frame
-// table at idx, else nothing.
-void frameOf(Parser *p, int idx, char (&out)[kQuotedLength + 32])
+// What names a frame skipped before its table had all its fields: the quoted name of
+// the partial table at idx, else its identifier, else nothing.
+Quoted nameOfSkippedFrame(Parser *p, int idx)
 {
-    out[0] = '\0';
-    const Quoted name = quoteField(p->L, idx, kId);
-    if (name.text[0] != '\0') {
-        std::snprintf(out, sizeof out, " of frame %s", name.text);
-        return;
-    }
+    if (lua_gettop(p->L) < idx)
+        return Quoted{};
+    Quoted out = quoteField(p->L, idx, kId);
+    if (out.text[0] != '\0')
+        return out;
     lua_pushvalue(p->L, kFrameId);
     lua_rawget(p->L, idx);
     if (lua_type(p->L, -1) == LUA_TNUMBER)
-        std::snprintf(out, sizeof out, " of frame %.0f", lua_tonumber(p->L, -1));
+        std::snprintf(out.text, sizeof out.text, "%.0f", lua_tonumber(p->L, -1));
     lua_pop(p->L, 1);
+    return out;
 }
 
 void readSignalRecovering(Parser *p, int *signals)
@@ -722,6 +727,7 @@ void readSignalRecovering(Parser *p, int *signals)
     lua_State *L = p->L;
     const int top = lua_gettop(L);  // the frame
     const uint64_t start = p->tol.tokens;
+    const uint32_t signalLine = p->core->tokenLine;
     if (attempt(&p->tol, [p] { parseSignal(p); })) {
         appendTo(p, signals);
         return;
@@ -729,12 +735,19 @@ void readSignalRecovering(Parser *p, int *signals)
     const Quoted found = quoteToken(p->core);
     const Quoted frame = quoteField(L, top, kId);
     const Quoted signal = quoteField(L, top + 1, kId);
-    if (signal.text[0] != '\0')
-        depart(p, "skipped SG_ statement of signal %s in frame %s: expected \"%s\" but found %s", signal.text,
-               frame.text, p->tol.expected, found.text);
-    else
-        depart(p, "skipped SG_ statement in frame %s: expected \"%s\" but found %s", frame.text, p->tol.expected,
-               found.text);
+    const uint32_t line = p->core->tokenLine;
+    const uint32_t column = p->core->tokenColumn;
+    if (signal.text[0] != '\0') {
+        addLoss(L, &p->tol, true, {"signal", signal.text}, line, column,
+                "skipped SG_ statement of signal %s in frame %s: expected \"%s\" but found %s", signal.text,
+                frame.text, p->tol.expected, found.text);
+    } else {
+        char at[32];
+        std::snprintf(at, sizeof at, "at line %u", signalLine);
+        addLoss(L, &p->tol, true, {"signal", at}, line, column,
+                "skipped SG_ statement in frame %s: expected \"%s\" but found %s", frame.text, p->tol.expected,
+                found.text);
+    }
     lua_settop(L, top);
     resync(p, start);
 }
@@ -750,21 +763,32 @@ void parseStatementsTolerant(Parser *p)
             p->frameSkipped = false;
         const int top = lua_gettop(L);  // the database table
         const uint64_t start = p->tol.tokens;
+        const uint32_t statementLine = p->core->tokenLine;
         if (attempt(&p->tol, [p, &count] { parseStatement(p, &count); }))
             continue;
         const Quoted found = quoteToken(p->core);
-        char what[kQuotedLength + 32] = "";
         if (statement == TOK_BO_) {
-            frameOf(p, top + 1, what);
             p->frameSkipped = true;
+            const Quoted frame = nameOfSkippedFrame(p, top + 1);
+            char at[32];
+            std::snprintf(at, sizeof at, "at line %u", statementLine);
+            if (frame.text[0] != '\0')
+                addLoss(L, &p->tol, true, {"frame", frame.text}, p->core->tokenLine, p->core->tokenColumn,
+                        "skipped BO_ statement of frame %s: expected \"%s\" but found %s", frame.text,
+                        p->tol.expected, found.text);
+            else
+                addLoss(L, &p->tol, true, {"frame", at}, p->core->tokenLine, p->core->tokenColumn,
+                        "skipped BO_ statement: expected \"%s\" but found %s", p->tol.expected, found.text);
+        } else {
+            depart(p, "skipped %s statement: expected \"%s\" but found %s", statementName(statement),
+                   p->tol.expected, found.text);
         }
-        depart(p, "skipped %s statement%s: expected \"%s\" but found %s", statementName(statement), what,
-               p->tol.expected, found.text);
         lua_settop(L, top);
         resync(p, start);
     }
     if (p->core->input->readError)
         raiseReadError(L);
+    finishWarnings(L, &p->tol, p->core->tokenLine, p->core->tokenColumn);
 }
 
 }  // namespace
@@ -783,12 +807,13 @@ int parseDbc(lua_State *L)
     p.tol.lineKey = kLine;
     p.tol.columnKey = kColumn;
     p.tol.textKey = kText;
+    p.tol.leftOutSlot = kLeftOut;
     p.core->onNoMemory = raiseNoMemory;
     p.core->noMemoryContext = L;
     if (!lua_checkstack(L, kNameCount + (tolerant ? 24 : 8)))
         raiseNoMemory(L);
     for (int name = 1; name < kNameCount; ++name) {
-        if (name != kWarnings)
+        if (name < kWarnings)
             lua_pushstring(L, kNameTexts[name]);
         else if (tolerant)
             lua_newtable(L);
@@ -802,6 +827,7 @@ int parseDbc(lua_State *L)
         return 1;
     }
     parseStatementsTolerant(&p);
+    lua_settop(L, kNameCount);
     lua_pushvalue(L, kWarnings);
     return 2;
 }

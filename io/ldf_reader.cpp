@@ -173,6 +173,7 @@ enum Name : int {
     kSignalRepresentations, kSignalRepresentation, kLine, kColumn, kText,
     kWarnings,  // the warning list of a tolerant read (nil otherwise)
     kSections,  // tolerant: the sections read, under their place in the section order (nil otherwise)
+    kLeftOut,   // tolerant: what the warnings past the list's limit skip (nil otherwise)
     kNameCount  // also the stack slot of the database table
 };
 // ORDER NAME
@@ -189,7 +190,7 @@ const char *const kNameTexts[] = {
     "saveconfiguration", "conditionalChangeNAD", "datadump", "assignframeidrange", "freeformat", "assignframeid",
     "signalgroups", "signalgroup", "signalencodingtypes", "signalencoding", "logicalvalue", "physicalvalue",
     "bcdvalue", "asciivalue", "signalrepresentations", "signalrepresentation", "line", "column", "text",
-    nullptr, nullptr,
+    nullptr, nullptr, nullptr,
 };
 static_assert(sizeof kNameTexts / sizeof kNameTexts[0] == kNameCount, "one text per name");
 
@@ -422,16 +423,21 @@ void readEntries(Parser *p, void (*readEntry)(Parser *), const EntryList &list)
         const Quoted name = quoteToken(p->core);
         const bool dropping = p->dropping == &list;
         if (dropping)
-            note(p, "ignored %s %s of the ignored %s section", list.what, name.text, list.section);
+            addLoss(L, &p->tol, false, {list.what, name.text}, p->core->tokenLine, p->core->tokenColumn,
+                    "ignored %s %s of the ignored %s section", list.what, name.text, list.section);
         const uint64_t start = p->tol.tokens;
         if (attempt(&p->tol, [p, readEntry] { readEntry(p); })) {
             if (list.append)
                 appendTo(p, &count);
             continue;
         }
-        depart(p, dropping ? "skipped the rest of the ignored %s %s in %s: expected \"%s\" but found %s"
-                           : "skipped %s %s in %s: expected \"%s\" but found %s",
-               list.what, name.text, where, p->tol.expected, quoteToken(p->core).text);
+        if (dropping)
+            depart(p, "skipped the rest of the ignored %s %s in %s: expected \"%s\" but found %s", list.what,
+                   name.text, where, p->tol.expected, quoteToken(p->core).text);
+        else
+            addLoss(L, &p->tol, true, {list.what, name.text}, p->core->tokenLine, p->core->tokenColumn,
+                    "skipped %s %s in %s: expected \"%s\" but found %s", list.what, name.text, where,
+                    p->tol.expected, quoteToken(p->core).text);
         lua_settop(L, container);
         skipEntry(p, level, list.end, p->tol.tokens == start);
     }
@@ -1679,6 +1685,7 @@ void parseSectionsTolerant(Parser *p)
         else
             lua_rawseti(L, kNameCount, ++p->elements);
     }
+    finishWarnings(L, &p->tol, p->core->tokenLine, p->core->tokenColumn);
 }
 
 }  // namespace
@@ -1714,6 +1721,7 @@ int parseLdf(lua_State *L)
     p.tol.lineKey = kLine;
     p.tol.columnKey = kColumn;
     p.tol.textKey = kText;
+    p.tol.leftOutSlot = kLeftOut;
     p.core->onNoMemory = raiseNoMemory;
     p.core->noMemoryContext = L;
     if (!lua_checkstack(L, kNameCount + (tolerant ? 32 : 16)))

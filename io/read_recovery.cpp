@@ -15,7 +15,8 @@ void jumpToRecovery(Tolerance *t, const char *expected)
 
 namespace {
 
-void pushWarning(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, const char *format, va_list args)
+// The warning {line =, column =, text =} with the text on top of the stack, which it takes.
+void appendWarning(lua_State *L, Tolerance *t, uint32_t line, uint32_t column)
 {
     lua_createtable(L, 0, 3);
     lua_pushvalue(L, t->lineKey);
@@ -25,9 +26,26 @@ void pushWarning(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, con
     lua_pushnumber(L, column);
     lua_rawset(L, -3);
     lua_pushvalue(L, t->textKey);
-    lua_pushvfstring(L, format, args);
+    lua_pushvalue(L, -3);
     lua_rawset(L, -3);
     lua_rawseti(L, t->listSlot, ++t->count);
+    lua_pop(L, 1);
+}
+
+void addFormatted(lua_State *L, Tolerance *t, bool departure, const Loss *loss, uint32_t line, uint32_t column,
+                  const char *format, va_list args)
+{
+    t->departed = t->departed || departure;
+    if (t->count < kListedWarnings) {
+        lua_pushvfstring(L, format, args);
+        appendWarning(L, t, line, column);
+        return;
+    }
+    t->leftOut += 1;
+    if (loss != nullptr) {
+        lua_pushfstring(L, "%s %s", loss->what, loss->name);
+        lua_rawseti(L, t->leftOutSlot, ++t->losses);
+    }
 }
 
 }  // namespace
@@ -36,17 +54,42 @@ void addWarning(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, cons
 {
     va_list args;
     va_start(args, format);
-    pushWarning(L, t, line, column, format, args);
+    addFormatted(L, t, false, nullptr, line, column, format, args);
     va_end(args);
 }
 
 void addDeparture(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, const char *format, ...)
 {
-    t->departed = true;
     va_list args;
     va_start(args, format);
-    pushWarning(L, t, line, column, format, args);
+    addFormatted(L, t, true, nullptr, line, column, format, args);
     va_end(args);
+}
+
+void addLoss(lua_State *L, Tolerance *t, bool departure, Loss loss, uint32_t line, uint32_t column,
+             const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    addFormatted(L, t, departure, &loss, line, column, format, args);
+    va_end(args);
+}
+
+void finishWarnings(lua_State *L, Tolerance *t, uint32_t line, uint32_t column)
+{
+    if (t->leftOut == 0)
+        return;
+    luaL_Buffer b;
+    luaL_buffinit(L, &b);
+    lua_pushfstring(L, "left out %f more warnings", t->leftOut);
+    luaL_addvalue(&b);
+    for (int i = 1; i <= t->losses; ++i) {
+        luaL_addstring(&b, i == 1 ? "; they skip " : ", ");
+        lua_rawgeti(L, t->leftOutSlot, i);
+        luaL_addvalue(&b);
+    }
+    luaL_pushresult(&b);
+    appendWarning(L, t, line, column);
 }
 
 Quoted quote(const char *text, size_t length)

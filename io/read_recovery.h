@@ -2,6 +2,10 @@
 // error jumps back to instead of ending the read, and the warning list that says what
 // was read differently or skipped. The jump is a longjmp, as Lua's own errors are, so
 // every frame between a recovery point and the failure holds plain data only.
+// Lua 5.1 hashes a long string from 32 of its characters, so warnings that differ
+// in a name alone tend to share a hash chain, and interning n of them costs n^2: the
+// list therefore stops at kListedWarnings, and one closing warning counts the rest and
+// names every frame, signal or entry they skip (short texts, hashed whole).
 #pragma once
 
 #include <csetjmp>
@@ -28,8 +32,13 @@ struct Tolerance {
     int lineKey;
     int columnKey;
     int textKey;
+    int leftOutSlot;             // stack slot of the names skipped by warnings left out
     int count;                   // warnings in the list
+    int losses;                  // names in the left-out table
+    double leftOut;              // warnings past the limit
 };
+
+constexpr int kListedWarnings = 1000;
 
 // Hands a syntax error to the innermost recovery point.
 [[noreturn]] void jumpToRecovery(Tolerance *t, const char *expected);
@@ -56,6 +65,19 @@ bool attempt(Tolerance *t, Body &&body)
 // by lua_pushfstring. A departure also marks the read as one strict reading rejects.
 void addWarning(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, const char *format, ...);
 void addDeparture(lua_State *L, Tolerance *t, uint32_t line, uint32_t column, const char *format, ...);
+
+// The same for a warning about something skipped: what it is ("frame") and its name
+// (quoted), kept for the closing warning when the list is full.
+struct Loss {
+    const char *what;
+    const char *name;
+};
+void addLoss(lua_State *L, Tolerance *t, bool departure, Loss loss, uint32_t line, uint32_t column,
+             const char *format, ...);
+
+// Ends the list at the given position (the end of the file): when warnings were left
+// out, one more says how many and names what they skipped.
+void finishWarnings(lua_State *L, Tolerance *t, uint32_t line, uint32_t column);
 
 // A text for a warning: quoted, cut to kQuotedLength bytes (on a UTF-8 character
 // boundary) with "..." after it, control characters shown as blanks.

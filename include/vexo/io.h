@@ -54,7 +54,9 @@ VEXO_API int Vexo_importRawLDF(lua_State *L, const VexoChar *path);
  * returns 2 on success: the table (shaped as a strict read shapes it) and the list
  * of warnings, tables {line =, column =, text =} in file order, each saying what
  * was read differently or skipped (every BO_ and SG_ statement left out is named);
- * the list is empty when nothing was. Syntax errors do not end a tolerant read;
+ * the list is empty when nothing was. At most 1,000 warnings are listed; a last
+ * one then counts the others and names every frame and signal they skip. Syntax
+ * errors do not end a tolerant read;
  * it still returns 2, nil and a code or message when the file cannot be opened or
  * read to its end, or memory runs out. Any other flag bit gives 2, nil and
  * E_INVALIDARG. The tables belong to the Lua state. */

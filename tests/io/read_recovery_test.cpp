@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "io_test_support.h"
+#include "read_recovery.h"
 
 namespace vexo::io {
 namespace {
@@ -138,19 +139,26 @@ TEST(TolerantDbc, NamesWhatTheStrictReaderSkipsSilentlyButKeepsItsTable)
     }
 }
 
-// One broken statement per line: each is skipped on its own, and the statements
-// between them are all read.
+// One broken signal per frame: each is skipped on its own, and everything between is
+// read. Past the list's limit one closing warning names what the others skipped.
 TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
 {
+    constexpr int kBroken = 1500;
     std::string text;
-    constexpr int kBroken = 2000;
     for (int i = 0; i < kBroken; ++i)
-        text += "BO_ x\nBU_: N" + std::to_string(i) + "\n";
+        text += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S" + std::to_string(i) + " : x\n";
     lua_State *L = luaL_newstate();
     test::TempFile file(text);
     ASSERT_EQ(Vexo_importRawDBCEx(L, file.path16().c_str(), VEXO_IMPORT_TOLERANT), 2);
     EXPECT_EQ(static_cast<int>(lua_objlen(L, -2)), kBroken);
-    EXPECT_EQ(static_cast<int>(lua_objlen(L, -1)), kBroken);
+    const std::vector<std::string> warnings = test::describeTolerant(L, 2).warnings;
+    ASSERT_EQ(warnings.size(), size_t{kListedWarnings} + 1);
+    EXPECT_EQ(warnings[kListedWarnings - 1],
+              "2000:13 skipped SG_ statement of signal \"S999\" in frame \"F\": expected \"constant\" but found \"x\"");
+    std::string summary = "3001:1 left out 500 more warnings; they skip signal \"S1000\"";
+    for (int i = 1001; i < kBroken; ++i)
+        summary += ", signal \"S" + std::to_string(i) + "\"";
+    EXPECT_EQ(warnings.back(), summary);
     lua_close(L);
 }
 
