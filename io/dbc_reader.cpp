@@ -453,8 +453,8 @@ void readBound(Parser *p, Name key)
 }
 
 // An attribute type the grammar lacks, read as the type it stands for: BOOL and ENU
-// as ENUM, STR as STRING, the five types in other letter cases as themselves. Stores "typ" and returns
-// the type's keyword code, or 0 when the word is none of these.
+// as ENUM, STR as STRING, the five types in other letter cases as themselves. Stores
+// "typ" and returns the type's keyword code, or 0 when the word is none of these.
 int32_t readUnusualType(Parser *p)
 {
     struct Unusual { const char *word; const char *type; int32_t code; };

@@ -255,6 +255,21 @@ enum Section : int {
     kSectionEnd
 };
 
+struct SectionWord {
+    int32_t keyword;
+    const char *text;
+};
+// ORDER SECTION
+constexpr SectionWord kSectionWords[kSectionEnd] = {
+    {0, nullptr}, {0, "header"}, {TOK_Nodes, "Nodes"}, {TOK_Diagnostic_addresses, "Diagnostic_addresses"},
+    {TOK_composite, "composite"}, {TOK_Signals, "Signals"}, {TOK_Diagnostic_signals, "Diagnostic_signals"},
+    {TOK_Frames, "Frames"}, {TOK_Sporadic_frames, "Sporadic_frames"},
+    {TOK_Event_triggered_frames, "Event_triggered_frames"}, {TOK_Diagnostic_frames, "Diagnostic_frames"},
+    {TOK_Node_attributes, "Node_attributes"}, {TOK_Schedule_tables, "Schedule_tables"},
+    {TOK_Signal_groups, "Signal_groups"}, {TOK_Signal_encoding_types, "Signal_encoding_types"},
+    {TOK_Signal_representation, "Signal_representation"},
+};
+
 // A strict read appends each section as it finishes; a tolerant one keeps it under its
 // place in the section order, or, for a section being dropped, on the stack.
 void appendElement(Parser *p)
@@ -286,20 +301,10 @@ void newNamedEntry(Parser *p, Name tag, int hashSize)
 // keyword with or without a plural "s" (Signal_representations). 0 for any other token.
 int sectionOf(const Parser *p, bool *alias)
 {
-    static const int32_t kKeywords[kSectionEnd] = {
-        0, 0, TOK_Nodes, TOK_Diagnostic_addresses, TOK_composite, TOK_Signals, TOK_Diagnostic_signals, TOK_Frames,
-        TOK_Sporadic_frames, TOK_Event_triggered_frames, TOK_Diagnostic_frames, TOK_Node_attributes,
-        TOK_Schedule_tables, TOK_Signal_groups, TOK_Signal_encoding_types, TOK_Signal_representation,
-    };
-    static const char *const kTexts[kSectionEnd] = {
-        nullptr, nullptr, "Nodes", "Diagnostic_addresses", "composite", "Signals", "Diagnostic_signals", "Frames",
-        "Sporadic_frames", "Event_triggered_frames", "Diagnostic_frames", "Node_attributes", "Schedule_tables",
-        "Signal_groups", "Signal_encoding_types", "Signal_representation",
-    };
     if (alias != nullptr)
         *alias = false;
     for (int s = kNodesSection; s < kSectionEnd; ++s) {
-        if (p->token == kKeywords[s])
+        if (p->token == kSectionWords[s].keyword)
             return s;
     }
     if (p->token != TOK_IDENTIFIER || !p->tol.on)
@@ -307,11 +312,12 @@ int sectionOf(const Parser *p, bool *alias)
     const char *text = p->core->text;
     const size_t length = p->core->textLength;
     for (int s = kNodesSection; s < kSectionEnd; ++s) {
-        const size_t n = std::strlen(kTexts[s]);
-        if (std::strchr(kTexts[s], '_') == nullptr || std::memcmp(text, kTexts[s], std::min(n, length)) != 0)
+        const char *word = kSectionWords[s].text;
+        const size_t n = std::strlen(word);
+        if (std::strchr(word, '_') == nullptr || std::memcmp(text, word, std::min(n, length)) != 0)
             continue;
         const bool plural = length == n + 1 && text[n] == 's';
-        const bool singular = length + 1 == n && kTexts[s][length] == 's';
+        const bool singular = length + 1 == n && word[length] == 's';
         if (plural || singular) {
             if (alias != nullptr)
                 *alias = true;
@@ -1464,29 +1470,28 @@ void parseSections(Parser *p)
 // ---- Tolerant section loop -------------------------------------------------------
 
 struct SectionInfo {
-    const char *text;
     Name tag;
     void (*read)(Parser *);
-    const EntryList *list;  // the entries a dropped section names: frames and signals
+    const EntryList *list;  // the entries a dropped section names
 };
 // ORDER SECTION
 const SectionInfo kSectionInfo[kSectionEnd] = {
-    {nullptr, kDb, nullptr, nullptr},
-    {"header", kGlobal, nullptr, nullptr},
-    {"Nodes", kNodes, parseNodes, nullptr},
-    {"Diagnostic_addresses", kDiagnosticAddresses, parseDiagnosticAddresses, nullptr},
-    {"composite", kComposite, parseComposite, nullptr},
-    {"Signals", kSignals, parseSignals, &kSignalList},
-    {"Diagnostic_signals", kDiagnosticSignals, parseDiagnosticSignals, &kDiagnosticSignalList},
-    {"Frames", kFrames, parseFrames, &kFrameList},
-    {"Sporadic_frames", kSporadicFrames, parseSporadicFrames, &kSporadicList},
-    {"Event_triggered_frames", kEventTriggeredFrames, parseEventTriggeredFrames, &kEventTriggeredList},
-    {"Diagnostic_frames", kDiagnosticFrames, parseDiagnosticFrames, &kDiagnosticFrameList},
-    {"Node_attributes", kNodeAttributes, parseNodeAttributes, nullptr},
-    {"Schedule_tables", kScheduleTables, parseScheduleTables, nullptr},
-    {"Signal_groups", kSignalGroups, parseSignalGroups, nullptr},
-    {"Signal_encoding_types", kSignalEncodingTypes, parseSignalEncodingTypes, nullptr},
-    {"Signal_representation", kSignalRepresentations, parseSignalRepresentation, nullptr},
+    {kDb, nullptr, nullptr},
+    {kGlobal, nullptr, nullptr},
+    {kNodes, parseNodes, nullptr},
+    {kDiagnosticAddresses, parseDiagnosticAddresses, &kAddressList},
+    {kComposite, parseComposite, nullptr},
+    {kSignals, parseSignals, &kSignalList},
+    {kDiagnosticSignals, parseDiagnosticSignals, &kDiagnosticSignalList},
+    {kFrames, parseFrames, &kFrameList},
+    {kSporadicFrames, parseSporadicFrames, &kSporadicList},
+    {kEventTriggeredFrames, parseEventTriggeredFrames, &kEventTriggeredList},
+    {kDiagnosticFrames, parseDiagnosticFrames, &kDiagnosticFrameList},
+    {kNodeAttributes, parseNodeAttributes, &kNodeList},
+    {kScheduleTables, parseScheduleTables, &kScheduleTableList},
+    {kSignalGroups, parseSignalGroups, &kSignalGroupList},
+    {kSignalEncodingTypes, parseSignalEncodingTypes, &kEncodingTypeList},
+    {kSignalRepresentations, parseSignalRepresentation, &kRepresentationList},
 };
 
 bool appliesToVersion(int section, double version)
@@ -1541,7 +1546,7 @@ bool readSection(Parser *p, int section, bool keep)
     p->depth = 0;
     if (attempt(&p->tol, [p, section] { kSectionInfo[section].read(p); }))
         return true;
-    depart(p, "skipped %s section: expected \"%s\" but found %s", kSectionInfo[section].text, p->tol.expected,
+    depart(p, "skipped %s section: expected \"%s\" but found %s", kSectionWords[section].text, p->tol.expected,
            quoteToken(p->core).text);
     lua_settop(L, top);
     skipEntry(p, 0, EntryEnd::kBlock, p->tol.tokens == start);
@@ -1572,14 +1577,9 @@ void skipToSection(Parser *p)
 // The current section keyword, or an alias of it, made the keyword's token.
 void takeSectionKeyword(Parser *p, int section, bool alias)
 {
-    static const int32_t kKeywords[kSectionEnd] = {
-        0, 0, TOK_Nodes, TOK_Diagnostic_addresses, TOK_composite, TOK_Signals, TOK_Diagnostic_signals, TOK_Frames,
-        TOK_Sporadic_frames, TOK_Event_triggered_frames, TOK_Diagnostic_frames, TOK_Node_attributes,
-        TOK_Schedule_tables, TOK_Signal_groups, TOK_Signal_encoding_types, TOK_Signal_representation,
-    };
     if (alias)
-        depart(p, "read %s as %s", quoteToken(p->core).text, kSectionInfo[section].text);
-    p->token = p->core->tokenCode = kKeywords[section];
+        depart(p, "read %s as %s", quoteToken(p->core).text, kSectionWords[section].text);
+    p->token = p->core->tokenCode = kSectionWords[section].keyword;
 }
 
 // A section read although the language version says the file has none.
@@ -1591,7 +1591,7 @@ void warnVersion(Parser *p, int section)
     lua_pop(L, 1);
     depart(p, section == kNodeAttributesSection ? "read %s section although the language version %s is below 2.0"
                                                 : "read %s section although the language version %s is 2.0 or above",
-           kSectionInfo[section].text, version.text[0] != '\0' ? version.text : "(none)");
+           kSectionWords[section].text, version.text[0] != '\0' ? version.text : "(none)");
 }
 
 // After the last section a strict read reads, nothing more goes into the table, as in a
@@ -1606,7 +1606,7 @@ void ignoreRest(Parser *p)
             skipToSection(p);
             continue;
         }
-        note(p, "ignored %s section after the last section read", kSectionInfo[found].text);
+        note(p, "ignored %s section after the last section read", kSectionWords[found].text);
         takeSectionKeyword(p, found, alias);
         dropSection(p, found);
     }
@@ -1650,7 +1650,7 @@ void parseSectionsTolerant(Parser *p)
             skipToSection(p);
             continue;
         }
-        const char *text = kSectionInfo[found].text;
+        const char *text = kSectionWords[found].text;
         takeSectionKeyword(p, found, alias);
         if (read[found]) {
             depart(p, "ignored %s section: it repeats an earlier one", text);
@@ -1659,7 +1659,7 @@ void parseSectionsTolerant(Parser *p)
         }
         if (found < previous)
             depart(p, "read %s section after the %s section, out of the usual order", text,
-                   kSectionInfo[previous].text);
+                   kSectionWords[previous].text);
         if (!appliesToVersion(found, p->version))
             warnVersion(p, found);
         read[found] = readSection(p, found, true);
@@ -1674,7 +1674,7 @@ void parseSectionsTolerant(Parser *p)
             depart(p, "the file has no readable Nodes section");
             continue;
         }
-        depart(p, "the file has no readable %s section; it is given as an empty one", kSectionInfo[s].text);
+        depart(p, "the file has no readable %s section; it is given as an empty one", kSectionWords[s].text);
         newElement(p, kSectionInfo[s].tag, 1);
         lua_rawseti(L, kSections, s);
     }

@@ -55,7 +55,8 @@ TEST(TolerantDbc, ReadsWhatRealFilesWrite)
          "{{{bitlen=8,id=\"0_COUNTER\",max=1,min=0,offset=0,receivers={\"B\"},scale=1,startbit=0,tag=\"signal\","
          "unit=\"\"},{bitlen=8,id=\"2E_X\",max=1,min=0,offset=0,receivers={\"B\"},scale=1,startbit=0,"
          "tag=\"signal\",unit=\"\"},dlc=8,frameid=1275,id=\"2017_5\",sender=\"XXX\",tag=\"frame\"},tag=\"db\"}",
-         {"1:10 read name \"2017_5\", which begins with a digit", "2:6 read name \"0_COUNTER\", which begins with a digit",
+         {"1:10 read name \"2017_5\", which begins with a digit",
+          "2:6 read name \"0_COUNTER\", which begins with a digit",
           "3:6 read name \"2E_X\", which begins with a digit"}},
         {"a number without a digit before its point", kFrame + " SG_ S : 0|8@1+ (.25,-.5) [0|1] \"\" B\n",
          "{{{bitlen=8,id=\"S\",max=1,min=0,offset=-0.5,receivers={\"B\"},scale=0.25,startbit=0,tag=\"signal\","
@@ -719,7 +720,8 @@ const std::map<std::string, std::vector<std::string>> kLdfWarnings = {
     {"ldfparser__lin_schedules.ldf",
      {"21:5 node \"LeftLight\" has product_id but no response_error (+1 like it)",
       "32:1 read Signals section after the Node_attributes section, out of the usual order",
-      "83:25 skipped entry \"UnassignFrameId\" in schedule table \"FrameConfiguration_Schedule\": expected \"delay\" but found \"{\" (+1 like it)"}},
+      "83:25 skipped entry \"UnassignFrameId\" in schedule table \"FrameConfiguration_Schedule\": "
+      "expected \"delay\" but found \"{\" (+1 like it)"}},
     {"ldfparser__logic_error.ldf",
      {"44:1 node \"Slave\" has product_id but no response_error"}},
     {"ldfparser__no_signal_subscribers.ldf",
