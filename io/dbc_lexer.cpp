@@ -105,6 +105,7 @@ void destroyDbcLexer(DbcLexer *lexer)
 int32_t nextDbcToken(DbcLexer *lexer)
 {
     LexerCore *core = &lexer->core;
+    core->tokenUnclosed = false;
     int c = takeChar(core);
     while (hasClass(c, kClassBlank) || (c == '\n' && !lexer->newlineMode)) {
         if (c == '\n')

@@ -60,10 +60,14 @@ struct Parser {
     raise(p->L);
 }
 
+void noteUnclosed(Parser *p);
+
 int32_t next(Parser *p)
 {
     ++p->tol.tokens;
     p->token = nextDbcToken(p->lexer);
+    if (p->core->tokenUnclosed && p->tol.on)
+        noteUnclosed(p);
     return p->token;
 }
 
@@ -159,6 +163,12 @@ template <class... Args>
 void note(Parser *p, const char *format, Args... args)
 {
     addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
+}
+
+// A string constant that the end of the file closes holds all the statements after it.
+void noteUnclosed(Parser *p)
+{
+    note(p, "read a string constant that runs to the end of the file");
 }
 
 // A name where the file has digits run into letters (2017_5, 64_BIT_LE) or, within a

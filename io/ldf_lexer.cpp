@@ -73,7 +73,11 @@ int skipComment(LexerCore *core, bool block)
         previous = c;
         c = readChar(core);
     }
-    return c == kEndOfInput ? c : readChar(core);
+    if (c == kEndOfInput) {
+        core->tokenUnclosed = true;
+        return c;
+    }
+    return readChar(core);
 }
 
 }  // namespace
@@ -127,6 +131,7 @@ void destroyLdfLexer(LdfLexer *lexer)
 int32_t nextLdfToken(LdfLexer *lexer)
 {
     LexerCore *core = &lexer->core;
+    core->tokenUnclosed = false;
     int c = takeChar(core);
     for (;;) {
         while (hasClass(c, kClassBlank) || c == '\n') {

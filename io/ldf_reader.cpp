@@ -67,6 +67,8 @@ struct Parser {
     raise(p->L);
 }
 
+void noteUnclosed(Parser *p);
+
 int32_t next(Parser *p)
 {
     if (p->token == '{')
@@ -75,6 +77,8 @@ int32_t next(Parser *p)
         --p->depth;
     ++p->tol.tokens;
     p->token = nextLdfToken(p->lexer);
+    if (p->core->tokenUnclosed && p->tol.on)
+        noteUnclosed(p);
     return p->token;
 }
 
@@ -128,6 +132,14 @@ template <class... Args>
 void note(Parser *p, const char *format, Args... args)
 {
     addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
+}
+
+// A string constant or a comment that the end of the file closes holds all the text
+// after it.
+void noteUnclosed(Parser *p)
+{
+    note(p, p->token == TOK_STRING ? "read a string constant that runs to the end of the file"
+                                   : "read a comment that runs to the end of the file");
 }
 
 // Tolerant: a name where the file has digits run into letters (1BitDig); the token
@@ -358,10 +370,13 @@ enum class EntryEnd { kSemicolon, kBlock, kEither };
 // Skips the rest of an entry that starts on brace level `level`: through its end, or
 // up to (not including) the '}' that closes the enclosing list, a section keyword that
 // starts a line, or a word that starts a line on the entry's level (the next entry).
-// With force the current token is skipped whatever it is, so that a recovery that
-// read nothing still moves on.
+// An entry that ends with ';' never holds a line of its own, so a brace it left open
+// does not swallow the entries after it: its ';' and the next line's word count on any
+// deeper level too. With force the current token is skipped whatever it is, so that a
+// recovery that read nothing still moves on.
 void skipEntry(Parser *p, int level, EntryEnd end, bool force)
 {
+    const bool flat = end != EntryEnd::kBlock;
     for (bool first = true;; first = false) {
         const int32_t t = p->token;
         const int d = p->depth;
@@ -370,11 +385,11 @@ void skipEntry(Parser *p, int level, EntryEnd end, bool force)
         if (!(first && force)) {
             if ((t == '}' && d <= level) || atSectionStart(p))
                 return;
-            if (d == level && p->core->tokenStartsLine && isWord(t))
+            if ((flat ? d >= level : d == level) && p->core->tokenStartsLine && isWord(t))
                 return;
         }
         next(p);
-        if (t == ';' && d == level && end != EntryEnd::kBlock)
+        if (t == ';' && flat && d >= level)
             return;
         if (t == '}' && d == level + 1 && end != EntryEnd::kSemicolon)
             return;

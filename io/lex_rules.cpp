@@ -43,6 +43,7 @@ bool initLexerCore(LexerCore *core, LexInput *input)
     core->noMemoryContext = nullptr;
     core->atLineStart = true;
     core->tokenStartsLine = true;
+    core->tokenUnclosed = false;
     return true;
 }
 
@@ -112,12 +113,18 @@ int32_t scanString(LexerCore *core)
     for (;;) {
         copyRun(core, kStringPlain.member, 1);
         int c = readChar(core);
-        if (c == '"' || c == kEndOfInput)
+        if (c == '"')
             break;
+        if (c == kEndOfInput) {
+            core->tokenUnclosed = true;
+            break;
+        }
         if (c == '\\') {
             c = readChar(core);
-            if (c == kEndOfInput)
+            if (c == kEndOfInput) {
+                core->tokenUnclosed = true;
                 break;
+            }
             if (c == 'n')
                 c = '\n';
             else if (c == 'r')

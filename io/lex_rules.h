@@ -50,6 +50,7 @@ struct LexerCore {
     void *noMemoryContext;
     bool atLineStart;        // no token read on the current line yet
     bool tokenStartsLine;    // the current token is the first on its line
+    bool tokenUnclosed;      // the current token is a string, or follows a comment, that the end closed
 };
 
 // Sets up the state over an input (which it then owns). Returns false, leaving the

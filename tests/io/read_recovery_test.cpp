@@ -129,6 +129,8 @@ TEST(TolerantDbc, NamesWhatTheStrictReaderSkipsSilentlyButKeepsItsTable)
          {"1:14 skipped the rest of the line from \"B\"", "2:1 skipped the line starting with \"42\""}},
         {"a receiver list that ends in something else", kFrame + " SG_ S : 0|8@1+ (1,0) [0|1] \"\" B ;\n",
          {"2:34 ignored \";\" after the receivers of signal \"S\""}},
+        {"a string constant that the end of the file closes", "BU_: A\nCM_ \"open\nBO_ 1 F: 8 A\n",
+         {"2:5 read a string constant that runs to the end of the file"}},
         {"unknown statements and statements read up to their ';' give none",
          "VERSION \"\"\nNS_ :\n CM_\nBS_:\nVAL_TABLE_ T 1 \"a\" ;\nSIG_VALTYPE_ 1 S : 1;\n// x\n", {}},
     };
@@ -294,6 +296,12 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
           "11:20 skipped signal \"A\" in frame \"F\": expected \",\" but found \";\"",
           "12:8 skipped frame \"G\" in the Frames section: expected \",\" but found \"M\"",
           "16:59 skipped entry \"AssignNAD\" in schedule table \"T\": expected \"number\" but found \";\""}},
+        {"a signal that leaves a brace open does not take the next one with it",
+         kLdfHeader + kNodes + "Signals {\n  A: 8, {1, 2, M;\n  B: 8, 0, M;\n}\nFrames { }\nNode_attributes { }\n"
+             "Schedule_tables { }\n",
+         "global nodes signals frames nodeattributes scheduletables", "signals",
+         "{{initvalue=0,name=\"B\",publishedby=\"M\",size=8,subscribedby={},tag=\"signal\"},tag=\"signals\"}",
+         {"7:16 skipped signal \"A\" in the Signals section: expected \"integer\" but found \"M\""}},
         {"a section the file ends inside is kept",
          kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n",
          "global nodes signals frames nodeattributes scheduletables", "frames",
