@@ -105,9 +105,15 @@ void destroyDbcLexer(DbcLexer *lexer)
 int32_t nextDbcToken(DbcLexer *lexer)
 {
     LexerCore *core = &lexer->core;
+    core->tokenUnclosed = false;
     int c = takeChar(core);
-    while (hasClass(c, kClassBlank) || (c == '\n' && !lexer->newlineMode))
+    while (hasClass(c, kClassBlank) || (c == '\n' && !lexer->newlineMode)) {
+        if (c == '\n')
+            core->atLineStart = true;
         c = readChar(core);
+    }
+    core->tokenStartsLine = core->atLineStart;
+    core->atLineStart = c == '\n';  // a line-end token (newline mode) ends its line
 
     core->tokenLine = core->line;
     // End of input is no character: report it just past the last one read.
@@ -139,6 +145,21 @@ void skipRestOfLine(DbcLexer *lexer)
     int c = takeChar(core);
     while (c != '\n' && c != kEndOfInput)
         c = readChar(core);
+    core->atLineStart = true;
+}
+
+void scanWordOnLine(DbcLexer *lexer)
+{
+    LexerCore *core = &lexer->core;
+    int c = takeChar(core);
+    while (hasClass(c, kClassBlank))
+        c = readChar(core);
+    if (hasClass(c, kClassWord)) {
+        scanWord(core, c);
+    } else {
+        clearText(core);
+        core->lookahead = c;
+    }
 }
 
 }  // namespace vexo::io

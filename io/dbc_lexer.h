@@ -65,6 +65,12 @@ inline void setNewlineMode(DbcLexer *lexer, bool on)
 // Skips everything up to and including the next line end.
 void skipRestOfLine(DbcLexer *lexer);
 
+// Reads the word (letters, digits and '_') that follows on the current line after
+// blanks into the token text, which is empty when none does; never reads past the
+// line end, so a skipRestOfLine after it skips what it would have skipped alone. The
+// token code stays. Names statements that are skipped line by line.
+void scanWordOnLine(DbcLexer *lexer);
+
 // The keyword code of a word, or dbc::TOK_IDENTIFIER (exact, case-sensitive).
 int32_t findDbcKeyword(const char *word, size_t length);
 

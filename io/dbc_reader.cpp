@@ -1,13 +1,17 @@
 // The DBC reader: a recursive-descent parser over DbcLexer tokens that builds the
-// database table directly on the Lua stack. Syntax errors are raised as Lua errors
-// (longjmp), so no frame between lua_pcall and the parser may own a C++ object with a
+// database table directly on the Lua stack. Syntax errors are raised as Lua errors, or,
+// reading tolerantly, jump back to the statement (or signal) being read; both are
+// longjmps, so no frame between lua_pcall and the parser may own a C++ object with a
 // destructor: everything here is plain data, released by the caller after the call.
 #include "dbc_reader.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <strings.h>
 
 #include <lua.hpp>
 
+#include "read_recovery.h"
 #include "reader_entry.h"
 #include "vexo/io.h"
 
@@ -21,7 +25,9 @@ struct Parser {
     lua_State *L;
     DbcLexer *lexer;
     LexerCore *core;
-    int32_t token;  // code of the current token
+    int32_t token;      // code of the current token
+    Tolerance tol;
+    bool frameSkipped;  // tolerant: the BO_ statement these SG_ lines belong to was skipped
 };
 
 [[noreturn]] void raise(lua_State *L)
@@ -47,14 +53,21 @@ struct Parser {
 {
     if (p->core->input->readError)
         raiseReadError(p->L);
+    if (p->tol.innermost != nullptr)
+        jumpToRecovery(&p->tol, expected);
     lua_pushfstring(p->L, "DBC-Import: (%d, %d): '%s' expected but found '%s'", static_cast<int>(p->core->tokenLine),
                     static_cast<int>(p->core->tokenColumn), expected, p->core->text);
     raise(p->L);
 }
 
+void noteUnclosed(Parser *p);
+
 int32_t next(Parser *p)
 {
+    ++p->tol.tokens;
     p->token = nextDbcToken(p->lexer);
+    if (p->core->tokenUnclosed && p->tol.on)
+        noteUnclosed(p);
     return p->token;
 }
 
@@ -71,18 +84,21 @@ void expect(Parser *p, int32_t code, const char *expected)
 enum Name : int {
     kTag = 1, kId, kFrameId, kDlc, kSender, kMode, kModeValue, kStartBit, kBitLen, kBigEndian, kSigned,
     kScale, kOffset, kMin, kMax, kUnit, kReceivers, kNtyp, kRefId, kFrame, kSignal, kText, kEnvVar,
-    kValues, kTyp, kValue,
+    kValues, kTyp, kValue, kLine, kColumn,
     kDb, kEcu, kComment, kAttrDef, kAttrDefault, kAttr,
-    kBO, kSG, kBU, kEV, kModeLower, kModeUpper,
+    kBO, kSG, kBU, kEV, kModeLower, kModeUpper, kEnumType,
+    kWarnings,  // the warning list of a tolerant read (nil otherwise)
+    kLeftOut,   // tolerant: what the warnings past the list's limit skip (nil otherwise)
     kNameCount  // also the stack slot of the database table
 };
 // ORDER NAME
 const char *const kNameTexts[] = {
     nullptr, "tag", "id", "frameid", "dlc", "sender", "mode", "modevalue", "startbit", "bitlen", "bigendian", "signed",
     "scale", "offset", "min", "max", "unit", "receivers", "ntyp", "refid", "frame", "signal", "text", "envvar",
-    "values", "typ", "value",
+    "values", "typ", "value", "line", "column",
     "db", "ecu", "comment", "attrdef", "attrdefault", "attr",
-    "BO_", "SG_", "BU_", "EV_", "m", "M",
+    "BO_", "SG_", "BU_", "EV_", "m", "M", "ENUM",
+    nullptr, nullptr,
 };
 static_assert(sizeof kNameTexts / sizeof kNameTexts[0] == kNameCount, "one text per name");
 
@@ -133,6 +149,71 @@ void setTable(Parser *p, Name key)
     lua_rawset(p->L, -3);
 }
 
+// ---- Tolerant reading ---------------------------------------------------------
+// Each acceptance here is reached only where a strict read raises its syntax error,
+// so a file the strict reader accepts reads to the same table either way.
+
+template <class... Args>
+void depart(Parser *p, const char *format, Args... args)
+{
+    addDeparture(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
+}
+
+template <class... Args>
+void note(Parser *p, const char *format, Args... args)
+{
+    addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
+}
+
+// A string constant that the end of the file closes holds all the statements after it.
+void noteUnclosed(Parser *p)
+{
+    note(p, "read a string constant that runs to the end of the file");
+}
+
+// A name where the file has digits run into letters (2017_5, 64_BIT_LE) or, within a
+// line, a keyword (a signal called VERSION): the token becomes an identifier. A token
+// that starts a line is left alone: it starts the next statement.
+bool acceptAsName(Parser *p)
+{
+    if (!p->tol.on || p->core->tokenStartsLine)
+        return false;
+    if (p->token >= TOK_VERSION && p->token <= TOK_ENUM) {
+        depart(p, "read keyword %s as a name", quoteToken(p->core).text);
+    } else if (extendNumberToWord(p->core)) {
+        depart(p, "read name %s, which begins with a digit", quoteToken(p->core).text);
+    } else {
+        return false;
+    }
+    p->token = p->core->tokenCode = TOK_IDENTIFIER;
+    return true;
+}
+
+// A number written without a digit before its point (.25).
+bool acceptPointNumber(Parser *p)
+{
+    if (!p->tol.on || p->token != '.' || extendPointToNumber(p->core) == 0)
+        return false;
+    p->token = p->core->tokenCode;
+    if (p->token != TOK_FLOAT)
+        return false;
+    depart(p, "read number %s without a digit before the point", quoteToken(p->core).text);
+    return true;
+}
+
+// The ';' that closes a statement. Tolerant, a statement whose line (or the file) ends
+// without it is taken as closed there: false is returned and the current token starts
+// the next statement.
+bool closeStatement(Parser *p, const char *keyword)
+{
+    if (p->token == ';')
+        return true;
+    if (!p->tol.on || !(p->token == TOK_EOF || p->core->tokenStartsLine))
+        fail(p, ";");
+    depart(p, "read %s statement without its closing \";\"", keyword);
+    return false;
+}
+
 // Reads the next token as an unsigned integer into a number field.
 void expectUnsigned(Parser *p, Name key, const char *expected)
 {
@@ -142,13 +223,14 @@ void expectUnsigned(Parser *p, Name key, const char *expected)
 
 void expectIdentifier(Parser *p, Name key)
 {
-    expect(p, TOK_IDENTIFIER, "identifier");
+    if (next(p) != TOK_IDENTIFIER && !acceptAsName(p))
+        fail(p, "identifier");
     setTokenText(p, key);
 }
 
 void expectNumber(Parser *p, Name key)
 {
-    if (!isNumberToken(next(p)))
+    if (!isNumberToken(next(p)) && !acceptPointNumber(p))
         fail(p, "number");
     setNumber(p, key, numberValue(p->core));
 }
@@ -156,6 +238,18 @@ void expectNumber(Parser *p, Name key)
 bool isConstantValue(int32_t code)
 {
     return isNumberToken(code) || code == TOK_STRING;
+}
+
+// The value of an attribute default or value (current). Tolerant, a word is taken as
+// the text it spells (BOOL attributes set to True or False).
+void readAttributeValue(Parser *p)
+{
+    if (!isConstantValue(p->token)) {
+        if (!p->tol.on || p->token != TOK_IDENTIFIER)
+            fail(p, "constant value");
+        depart(p, "read attribute value %s written without quotes", quoteToken(p->core).text);
+    }
+    setTokenText(p, kValue);
 }
 
 // Appends the table on top of the stack to the table below it under the next key.
@@ -235,9 +329,14 @@ void parseSignal(Parser *p)
             next(p);
     }
     setNewlineMode(p->lexer, false);  // the token that ended the list (the line end) is dropped
+    if (p->tol.on && p->token != '\n' && p->token != TOK_EOF)
+        note(p, "ignored %s after the receivers of signal %s", quoteToken(p->core).text, quoteField(L, -2, kId).text);
     setTable(p, kReceivers);
     next(p);
 }
+
+// A failed signal of a frame is named and skipped; its frame goes on.
+void readSignalRecovering(Parser *p, int *signals);
 
 // After BO_: appends the frame with its signals; the token after them is current.
 void parseFrame(Parser *p, int *count)
@@ -251,6 +350,10 @@ void parseFrame(Parser *p, int *count)
     int signals = 0;
     next(p);
     while (p->token == TOK_SG_) {
+        if (p->tol.on) {
+            readSignalRecovering(p, &signals);
+            continue;
+        }
         parseSignal(p);
         appendTo(p, &signals);
     }
@@ -258,7 +361,7 @@ void parseFrame(Parser *p, int *count)
 }
 
 // The optional object designator of CM_ and BA_; leaves the token after it current.
-void parseDesignator(Parser *p)
+void parseDesignator(Parser *p, bool comment)
 {
     switch (next(p)) {
     case TOK_BO_:
@@ -266,8 +369,17 @@ void parseDesignator(Parser *p)
         const bool isSignal = p->token == TOK_SG_;
         setName(p, kNtyp, isSignal ? kSG : kBO);
         expectUnsigned(p, kFrame, "message id");
-        if (isSignal)
-            expectIdentifier(p, kSignal);
+        if (isSignal) {
+            const double frame = p->core->tokenValue.u;
+            if (next(p) == TOK_STRING && comment && p->tol.on) {
+                depart(p, "read comment of SG_ %f without a signal name as a comment of frame %f", frame, frame);
+                setName(p, kNtyp, kBO);
+                return;
+            }
+            if (p->token != TOK_IDENTIFIER && !acceptAsName(p))
+                fail(p, "identifier");
+            setTokenText(p, kSignal);
+        }
         next(p);
         break;
     }
@@ -285,14 +397,35 @@ void parseDesignator(Parser *p)
 void parseComment(Parser *p, int *count)
 {
     newElement(p, kComment, 8);
-    parseDesignator(p);
-    if (p->token != TOK_STRING)
-        fail(p, "string constant");
+    parseDesignator(p, true);
+    if (p->token != TOK_STRING) {
+        if (!p->tol.on || p->token != TOK_UNSIGNED_INT)
+            fail(p, "string constant");
+        const double frame = p->core->tokenValue.u;
+        depart(p, "read comment with frame id %f but without BO_ as a comment of frame %f", frame, frame);
+        setName(p, kNtyp, kBO);
+        setNumber(p, kFrame, frame);
+        if (next(p) != TOK_STRING)
+            fail(p, "string constant");
+    }
     setTokenText(p, kText);
     appendTo(p, count);
 }
 
-void parseValueDescriptions(Parser *p, int *count)
+// A value of a value description list: unsigned or, tolerant, negative.
+bool isDescribedValue(Parser *p)
+{
+    if (p->token == TOK_UNSIGNED_INT)
+        return true;
+    if (!p->tol.on || p->token != TOK_SIGNED_INT)
+        return false;
+    depart(p, "read negative value %s in a value description list", quoteToken(p->core).text);
+    return true;
+}
+
+// Returns false when the statement had no closing ';' (tolerant only): the current
+// token then starts the next statement, instead of lying on the statement's line.
+bool parseValueDescriptions(Parser *p, int *count)
 {
     lua_State *L = p->L;
     newElement(p, kValue, 4);
@@ -300,24 +433,26 @@ void parseValueDescriptions(Parser *p, int *count)
     if (p->token == TOK_UNSIGNED_INT) {
         setNumber(p, kFrame, p->core->tokenValue.u);
         expectIdentifier(p, kSignal);
-    } else if (p->token == TOK_IDENTIFIER) {
+    } else if (p->token == TOK_IDENTIFIER || acceptAsName(p)) {
         setTokenText(p, kEnvVar);
     } else {
         fail(p, "message id or environment variable identifier");
     }
-    if (next(p) == TOK_UNSIGNED_INT) {
+    next(p);
+    if (isDescribedValue(p)) {
         lua_newtable(L);
         do {
-            lua_pushnumber(L, p->core->tokenValue.u);
+            lua_pushnumber(L, numberValue(p->core));
             expect(p, TOK_STRING, "string constant");
             pushTokenText(p);
             lua_rawset(L, -3);
-        } while (next(p) == TOK_UNSIGNED_INT);
+            next(p);
+        } while (isDescribedValue(p));
         setTable(p, kValues);
     }
-    if (p->token != ';')
-        fail(p, ";");
+    const bool closed = closeStatement(p, "VAL_");
     appendTo(p, count);
+    return closed;
 }
 
 // A bound of an INT, HEX or FLOAT definition: any token is consumed, numbers are kept.
@@ -325,6 +460,31 @@ void readBound(Parser *p, Name key)
 {
     if (isNumberToken(next(p)))
         setNumber(p, key, numberValue(p->core));
+}
+
+// An attribute type the grammar lacks, read as the type it stands for: BOOL and ENU
+// as ENUM, STR as STRING, the five types in other letter cases as themselves. Stores
+// "typ" and returns the type's keyword code, or 0 when the word is none of these.
+int32_t readUnusualType(Parser *p)
+{
+    struct Unusual { const char *word; const char *type; int32_t code; };
+    static const Unusual kUnusual[] = {
+        {"INT", "INT", TOK_INT}, {"HEX", "HEX", TOK_HEX}, {"FLOAT", "FLOAT", TOK_FLOAT_TYPE},
+        {"STRING", "STRING", TOK_STRING_TYPE}, {"STR", "STRING", TOK_STRING_TYPE}, {"ENUM", "ENUM", TOK_ENUM},
+        {"ENU", "ENUM", TOK_ENUM}, {"BOOL", "ENUM", TOK_ENUM},
+    };
+    if (!p->tol.on || p->token != TOK_IDENTIFIER)
+        return 0;
+    for (const Unusual &u : kUnusual) {
+        if (strcasecmp(p->core->text, u.word) != 0)
+            continue;
+        depart(p, "read attribute type %s as %s", quoteToken(p->core).text, u.type);
+        lua_pushvalue(p->L, kTyp);
+        lua_pushstring(p->L, u.type);
+        lua_rawset(p->L, -3);
+        return u.code;
+    }
+    return 0;
 }
 
 void parseAttributeDefinition(Parser *p, int *count)
@@ -345,41 +505,52 @@ void parseAttributeDefinition(Parser *p, int *count)
     if (p->token != TOK_STRING)
         fail(p, "attribute name");
     setTokenText(p, kId);
-    switch (next(p)) {
+    int32_t type = next(p);
+    const bool usual = type >= TOK_INT && type <= TOK_ENUM;
+    if (usual)
+        setTokenText(p, kTyp);
+    else if ((type = readUnusualType(p)) == 0)
+        fail(p, "INT, HEX, FLOAT, STRING or ENUM");
+    switch (type) {
     case TOK_INT:
     case TOK_HEX:
     case TOK_FLOAT_TYPE:
-        setTokenText(p, kTyp);
         readBound(p, kMin);
         readBound(p, kMax);
         next(p);
         break;
     case TOK_STRING_TYPE:
-        setTokenText(p, kTyp);
         next(p);
         break;
-    case TOK_ENUM: {
-        setTokenText(p, kTyp);
+    default: {  // TOK_ENUM
         lua_newtable(L);
         int values = 0;
         next(p);
-        while (p->token == TOK_STRING) {
-            pushTokenText(p);
-            lua_rawseti(L, -2, ++values);
-            if (next(p) == ';')
-                break;
-            next(p);  // the separator, whatever it is
+        if (usual) {
+            while (p->token == TOK_STRING) {
+                pushTokenText(p);
+                lua_rawseti(L, -2, ++values);
+                if (next(p) == ';')
+                    break;
+                next(p);  // the separator, whatever it is
+            }
+        } else {
+            // BOOL False True: plain words and numbers as values, commas optional.
+            while (isConstantValue(p->token) || p->token == TOK_IDENTIFIER) {
+                pushTokenText(p);
+                lua_rawseti(L, -2, ++values);
+                if (next(p) == ',')
+                    next(p);
+            }
         }
         setTable(p, kValues);
         break;
     }
-    default:
-        fail(p, "INT, HEX, FLOAT, STRING or ENUM");
     }
-    if (p->token != ';')
-        fail(p, ";");
+    const bool closed = closeStatement(p, "BA_DEF_");
     appendTo(p, count);
-    next(p);
+    if (closed)
+        next(p);
 }
 
 void parseAttributeDefault(Parser *p, int *count)
@@ -387,9 +558,8 @@ void parseAttributeDefault(Parser *p, int *count)
     newElement(p, kAttrDefault, 4);
     expect(p, TOK_STRING, "identifier");
     setTokenText(p, kId);
-    if (!isConstantValue(next(p)))
-        fail(p, "constant value");
-    setTokenText(p, kValue);
+    next(p);
+    readAttributeValue(p);
     appendTo(p, count);
 }
 
@@ -398,13 +568,13 @@ void parseAttribute(Parser *p, int *count)
     newElement(p, kAttr, 8);
     expect(p, TOK_STRING, "attribute name");
     setTokenText(p, kId);
-    parseDesignator(p);
-    if (!isConstantValue(p->token))
-        fail(p, "constant value");
-    setTokenText(p, kValue);
-    expect(p, ';', ";");
-    appendTo(p, count);
+    parseDesignator(p, false);
+    readAttributeValue(p);
     next(p);
+    const bool closed = closeStatement(p, "BA_");
+    appendTo(p, count);
+    if (closed)
+        next(p);
 }
 
 void skipLineAndNext(Parser *p)
@@ -413,64 +583,223 @@ void skipLineAndNext(Parser *p)
     next(p);
 }
 
+// Tolerant: an SG_ line outside a frame is named before it is skipped.
+void skipOrphanSignal(Parser *p)
+{
+    const uint32_t line = p->core->tokenLine;
+    const uint32_t column = p->core->tokenColumn;
+    scanWordOnLine(p->lexer);
+    const char *why = p->frameSkipped ? "its BO_ statement was skipped" : "it is not part of a frame";
+    if (p->core->textLength == 0) {
+        char at[32];
+        std::snprintf(at, sizeof at, "at line %u", line);
+        addLoss(p->L, &p->tol, false, {"signal", at}, line, column, "skipped SG_ statement: %s", why);
+    } else {
+        const Quoted name = quote(p->core->text, p->core->textLength);
+        addLoss(p->L, &p->tol, false, {"signal", name.text}, line, column, "skipped SG_ statement of signal %s: %s",
+                name.text, why);
+    }
+    skipLineAndNext(p);
+}
+
+// Tolerant: a line skipped as an unknown statement is worth a warning when it is the
+// rest of a statement's line (other than after a ';') or starts with no word and no
+// comment mark ('/' of "//", '*' of the lines of a block comment).
+void noteSkippedLine(Parser *p)
+{
+    const int32_t t = p->token;
+    if (!p->core->tokenStartsLine) {
+        if (t != ';')
+            note(p, "skipped the rest of the line from %s", quoteToken(p->core).text);
+    } else if (!(t >= TOK_VERSION && t <= TOK_ENUM) && t != '/' && t != '*') {
+        note(p, "skipped the line starting with %s", quoteToken(p->core).text);
+    }
+}
+
+// One statement from its first token (current) to the first token of the next.
+void parseStatement(Parser *p, int *count)
+{
+    switch (p->token) {
+    case TOK_NS_:
+        expect(p, ':', ":");
+        while (next(p) >= TOK_VERSION && p->token <= TOK_IDENTIFIER) {
+        }
+        break;
+    case TOK_BU_:
+        expect(p, ':', ":");
+        while (next(p) == TOK_IDENTIFIER) {
+            newElement(p, kEcu, 2);
+            setTokenText(p, kId);
+            appendTo(p, count);
+        }
+        break;
+    case TOK_BO_:
+        parseFrame(p, count);
+        break;
+    case TOK_CM_:
+        parseComment(p, count);
+        skipLineAndNext(p);
+        break;
+    case TOK_VAL_:
+        if (parseValueDescriptions(p, count))
+            skipLineAndNext(p);
+        break;
+    case TOK_BA_DEF_:
+        parseAttributeDefinition(p, count);
+        break;
+    case TOK_BA_DEF_DEF_:
+        parseAttributeDefault(p, count);
+        skipLineAndNext(p);
+        break;
+    case TOK_BA_:
+        parseAttribute(p, count);
+        break;
+    case TOK_CAT_DEF_:
+    case TOK_CAT_:
+    case TOK_VAL_TABLE_:
+    case TOK_EV_:
+        // Up to the ';', which then counts as an unknown statement start.
+        while (next(p) != ';' && p->token != TOK_EOF) {
+        }
+        break;
+    case TOK_SG_:
+        if (p->tol.on) {
+            skipOrphanSignal(p);
+            break;
+        }
+        skipLineAndNext(p);
+        break;
+    default:
+        if (p->tol.on)
+            noteSkippedLine(p);
+        skipLineAndNext(p);
+        break;
+    }
+}
+
 void parseStatements(Parser *p)
+{
+    int count = 0;
+    next(p);
+    while (p->token != TOK_EOF)
+        parseStatement(p, &count);
+    if (p->core->input->readError)
+        raiseReadError(p->L);
+}
+
+// ---- Tolerant statement loop ---------------------------------------------------
+
+const char *statementName(int32_t statement)
+{
+    switch (statement) {
+    case TOK_NS_: return "NS_";
+    case TOK_BU_: return "BU_";
+    case TOK_BO_: return "BO_";
+    case TOK_CM_: return "CM_";
+    case TOK_VAL_: return "VAL_";
+    case TOK_BA_DEF_: return "BA_DEF_";
+    case TOK_BA_DEF_DEF_: return "BA_DEF_DEF_";
+    case TOK_BA_: return "BA_";
+    default: return "unknown";
+    }
+}
+
+// After a failed statement or signal: the failing token when it starts a line (the
+// statement ended early and the next one begins there), else the token after the end
+// of its line. A failure on the statement's first token skips that token's line.
+void resync(Parser *p, uint64_t start)
+{
+    setNewlineMode(p->lexer, false);
+    if (p->token == TOK_EOF || (p->core->tokenStartsLine && p->tol.tokens != start))
+        return;
+    skipLineAndNext(p);
+}
+
+// What names a frame skipped before its table had all its fields: the quoted name of
+// the partial table at idx, else its identifier, else nothing.
+Quoted nameOfSkippedFrame(Parser *p, int idx)
+{
+    if (lua_gettop(p->L) < idx)
+        return Quoted{};
+    Quoted out = quoteField(p->L, idx, kId);
+    if (out.text[0] != '\0')
+        return out;
+    lua_pushvalue(p->L, kFrameId);
+    lua_rawget(p->L, idx);
+    if (lua_type(p->L, -1) == LUA_TNUMBER)
+        std::snprintf(out.text, sizeof out.text, "%.0f", lua_tonumber(p->L, -1));
+    lua_pop(p->L, 1);
+    return out;
+}
+
+void readSignalRecovering(Parser *p, int *signals)
+{
+    lua_State *L = p->L;
+    const int top = lua_gettop(L);  // the frame
+    const uint64_t start = p->tol.tokens;
+    const uint32_t signalLine = p->core->tokenLine;
+    if (attempt(&p->tol, [p] { parseSignal(p); })) {
+        appendTo(p, signals);
+        return;
+    }
+    const Quoted found = quoteToken(p->core);
+    const Quoted frame = quoteField(L, top, kId);
+    const Quoted signal = quoteField(L, top + 1, kId);
+    const uint32_t line = p->core->tokenLine;
+    const uint32_t column = p->core->tokenColumn;
+    if (signal.text[0] != '\0') {
+        addLoss(L, &p->tol, true, {"signal", signal.text}, line, column,
+                "skipped SG_ statement of signal %s in frame %s: expected \"%s\" but found %s", signal.text,
+                frame.text, p->tol.expected, found.text);
+    } else {
+        char at[32];
+        std::snprintf(at, sizeof at, "at line %u", signalLine);
+        addLoss(L, &p->tol, true, {"signal", at}, line, column,
+                "skipped SG_ statement in frame %s: expected \"%s\" but found %s", frame.text, p->tol.expected,
+                found.text);
+    }
+    lua_settop(L, top);
+    resync(p, start);
+}
+
+void parseStatementsTolerant(Parser *p)
 {
     lua_State *L = p->L;
     int count = 0;
     next(p);
     while (p->token != TOK_EOF) {
-        switch (p->token) {
-        case TOK_NS_:
-            expect(p, ':', ":");
-            while (next(p) >= TOK_VERSION && p->token <= TOK_IDENTIFIER) {
-            }
-            break;
-        case TOK_BU_:
-            expect(p, ':', ":");
-            while (next(p) == TOK_IDENTIFIER) {
-                newElement(p, kEcu, 2);
-                setTokenText(p, kId);
-                appendTo(p, &count);
-            }
-            break;
-        case TOK_BO_:
-            parseFrame(p, &count);
-            break;
-        case TOK_CM_:
-            parseComment(p, &count);
-            skipLineAndNext(p);
-            break;
-        case TOK_VAL_:
-            parseValueDescriptions(p, &count);
-            skipLineAndNext(p);
-            break;
-        case TOK_BA_DEF_:
-            parseAttributeDefinition(p, &count);
-            break;
-        case TOK_BA_DEF_DEF_:
-            parseAttributeDefault(p, &count);
-            skipLineAndNext(p);
-            break;
-        case TOK_BA_:
-            parseAttribute(p, &count);
-            break;
-        case TOK_CAT_DEF_:
-        case TOK_CAT_:
-        case TOK_VAL_TABLE_:
-        case TOK_EV_:
-            // Up to the ';', which then counts as an unknown statement start.
-            while (next(p) != ';' && p->token != TOK_EOF) {
-            }
-            break;
-        default:
-            skipLineAndNext(p);
-            break;
+        const int32_t statement = p->token;
+        if (statement != TOK_SG_)
+            p->frameSkipped = false;
+        const int top = lua_gettop(L);  // the database table
+        const uint64_t start = p->tol.tokens;
+        const uint32_t statementLine = p->core->tokenLine;
+        if (attempt(&p->tol, [p, &count] { parseStatement(p, &count); }))
+            continue;
+        const Quoted found = quoteToken(p->core);
+        if (statement == TOK_BO_) {
+            p->frameSkipped = true;
+            const Quoted frame = nameOfSkippedFrame(p, top + 1);
+            char at[32];
+            std::snprintf(at, sizeof at, "at line %u", statementLine);
+            if (frame.text[0] != '\0')
+                addLoss(L, &p->tol, true, {"frame", frame.text}, p->core->tokenLine, p->core->tokenColumn,
+                        "skipped BO_ statement of frame %s: expected \"%s\" but found %s", frame.text,
+                        p->tol.expected, found.text);
+            else
+                addLoss(L, &p->tol, true, {"frame", at}, p->core->tokenLine, p->core->tokenColumn,
+                        "skipped BO_ statement: expected \"%s\" but found %s", p->tol.expected, found.text);
+        } else {
+            depart(p, "skipped %s statement: expected \"%s\" but found %s", statementName(statement),
+                   p->tol.expected, found.text);
         }
+        lua_settop(L, top);
+        resync(p, start);
     }
     if (p->core->input->readError)
         raiseReadError(L);
+    finishWarnings(L, &p->tol, p->core->tokenLine, p->core->tokenColumn);
 }
-
 
 }  // namespace
 
@@ -481,17 +810,36 @@ int parseDbc(lua_State *L)
         lua_pushliteral(L, "invalid parser instance");
         raise(L);
     }
-    Parser p{L, parser->lexer, &parser->lexer->core, TOK_EOF};
+    const bool tolerant = (parser->flags & VEXO_IMPORT_TOLERANT) != 0;
+    Parser p{L, parser->lexer, &parser->lexer->core, TOK_EOF, {}, false};
+    p.tol.on = tolerant;
+    p.tol.listSlot = kWarnings;
+    p.tol.lineKey = kLine;
+    p.tol.columnKey = kColumn;
+    p.tol.textKey = kText;
+    p.tol.leftOutSlot = kLeftOut;
     p.core->onNoMemory = raiseNoMemory;
     p.core->noMemoryContext = L;
-    if (!lua_checkstack(L, kNameCount + 8))
+    if (!lua_checkstack(L, kNameCount + (tolerant ? 24 : 8)))
         raiseNoMemory(L);
-    for (int name = 1; name < kNameCount; ++name)
-        lua_pushstring(L, kNameTexts[name]);
+    for (int name = 1; name < kNameCount; ++name) {
+        if (name < kWarnings)
+            lua_pushstring(L, kNameTexts[name]);
+        else if (tolerant)
+            lua_newtable(L);
+        else
+            lua_pushnil(L);
+    }
     lua_createtable(L, 0, 1);
     setName(&p, kTag, kDb);
-    parseStatements(&p);
-    return 1;
+    if (!tolerant) {
+        parseStatements(&p);
+        return 1;
+    }
+    parseStatementsTolerant(&p);
+    lua_settop(L, kNameCount);
+    lua_pushvalue(L, kWarnings);
+    return 2;
 }
 
 namespace {
@@ -500,9 +848,9 @@ const ReaderFormat<DbcLexer> kDbcFormat = {parseDbc, createDbcLexerOnInput, crea
 
 }  // namespace
 
-int importDbcStream(lua_State *L, FILE *stream)
+int importDbcStream(lua_State *L, FILE *stream, uint32_t flags)
 {
-    return readStream<DbcParser>(L, kDbcFormat, stream);
+    return readStream<DbcParser>(L, kDbcFormat, stream, flags);
 }
 
 }  // namespace vexo::io
@@ -513,5 +861,12 @@ int Vexo_importRawDBC(lua_State *L, const VexoChar *path)
 {
     if (L == nullptr)
         return 0;
-    return readPath<DbcParser>(L, kDbcFormat, path);
+    return readPath<DbcParser>(L, kDbcFormat, path, 0);
+}
+
+int Vexo_importRawDBCEx(lua_State *L, const VexoChar *path, uint32_t flags)
+{
+    if (L == nullptr)
+        return 0;
+    return readPath<DbcParser>(L, kDbcFormat, path, flags);
 }

@@ -2,6 +2,7 @@
 // into the Lua table that Vexo_importRawDBC returns.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "dbc_lexer.h"
@@ -10,10 +11,11 @@ struct lua_State;
 
 namespace vexo::io {
 
-// One read: the tokenizer and nothing else; passed to the parse function as its
-// light-userdata upvalue.
+// One read: the tokenizer and the reading flags (VEXO_IMPORT_TOLERANT); passed to the
+// parse function as its light-userdata upvalue.
 struct DbcParser {
     DbcLexer *lexer;
+    uint32_t flags;
 };
 
 // The parse function: reads the whole file of the parser instance in its upvalue and
@@ -22,7 +24,7 @@ struct DbcParser {
 int parseDbc(lua_State *L);
 
 // Reads DBC text from an open stream (a memory stream in the fuzzer and tests) with
-// exactly the stack results of Vexo_importRawDBC; the stream is always closed.
-int importDbcStream(lua_State *L, FILE *stream);
+// exactly the stack results of Vexo_importRawDBCEx; the stream is always closed.
+int importDbcStream(lua_State *L, FILE *stream, uint32_t flags = 0);
 
 }  // namespace vexo::io

@@ -73,7 +73,11 @@ int skipComment(LexerCore *core, bool block)
         previous = c;
         c = readChar(core);
     }
-    return c == kEndOfInput ? c : readChar(core);
+    if (c == kEndOfInput) {
+        core->tokenUnclosed = true;
+        return c;
+    }
+    return readChar(core);
 }
 
 }  // namespace
@@ -127,10 +131,14 @@ void destroyLdfLexer(LdfLexer *lexer)
 int32_t nextLdfToken(LdfLexer *lexer)
 {
     LexerCore *core = &lexer->core;
+    core->tokenUnclosed = false;
     int c = takeChar(core);
     for (;;) {
-        while (hasClass(c, kClassBlank) || c == '\n')
+        while (hasClass(c, kClassBlank) || c == '\n') {
+            if (c == '\n')
+                core->atLineStart = true;
             c = readChar(core);
+        }
         core->tokenLine = core->line;
         // End of input is no character: report it just past the last one read.
         core->tokenColumn = c == kEndOfInput ? core->column + 1 : core->column;
@@ -143,6 +151,9 @@ int32_t nextLdfToken(LdfLexer *lexer)
         }
         c = skipComment(core, after == '*');
     }
+
+    core->tokenStartsLine = core->atLineStart;
+    core->atLineStart = false;
 
     int32_t code;
     if (c == kEndOfInput || c == 0 || c == '/') {

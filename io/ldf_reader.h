@@ -2,6 +2,7 @@
 // by section in a fixed order, into the Lua table that Vexo_importRawLDF returns.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "ldf_lexer.h"
@@ -10,10 +11,11 @@ struct lua_State;
 
 namespace vexo::io {
 
-// One read: the tokenizer and nothing else; passed to the parse function as its
-// light-userdata upvalue.
+// One read: the tokenizer and the reading flags (VEXO_IMPORT_TOLERANT); passed to the
+// parse function as its light-userdata upvalue.
 struct LdfParser {
     LdfLexer *lexer;
+    uint32_t flags;
 };
 
 // The parse function: reads the file of the parser instance in its upvalue up to the
@@ -23,8 +25,8 @@ struct LdfParser {
 int parseLdf(lua_State *L);
 
 // Reads LDF text from an open stream (a memory stream in the fuzzer and tests) with
-// exactly the stack results of Vexo_importRawLDF; the stream is always closed.
-int importLdfStream(lua_State *L, FILE *stream);
+// exactly the stack results of Vexo_importRawLDFEx; the stream is always closed.
+int importLdfStream(lua_State *L, FILE *stream, uint32_t flags = 0);
 
 // The language version of a LIN_language_version text: the decimal number its text
 // starts with (digits, optionally a point and more digits), 0 when it starts with none.

@@ -41,6 +41,9 @@ bool initLexerCore(LexerCore *core, LexInput *input)
     core->tokenValue.d = 0;
     core->onNoMemory = nullptr;
     core->noMemoryContext = nullptr;
+    core->atLineStart = true;
+    core->tokenStartsLine = true;
+    core->tokenUnclosed = false;
     return true;
 }
 
@@ -110,12 +113,18 @@ int32_t scanString(LexerCore *core)
     for (;;) {
         copyRun(core, kStringPlain.member, 1);
         int c = readChar(core);
-        if (c == '"' || c == kEndOfInput)
+        if (c == '"')
             break;
+        if (c == kEndOfInput) {
+            core->tokenUnclosed = true;
+            break;
+        }
         if (c == '\\') {
             c = readChar(core);
-            if (c == kEndOfInput)
+            if (c == kEndOfInput) {
+                core->tokenUnclosed = true;
                 break;
+            }
             if (c == 'n')
                 c = '\n';
             else if (c == 'r')
@@ -290,6 +299,38 @@ void scanWord(LexerCore *core, int c)
         c = readChar(core);
     } while (hasClass(c, kClassWord));
     core->lookahead = c;
+}
+
+bool extendNumberToWord(LexerCore *core)
+{
+    if (core->tokenCode != TOK_UNSIGNED_INT && core->tokenCode != TOK_FLOAT)
+        return false;
+    const char *text = core->text;
+    uint32_t digits = 0;
+    while (digits < core->textLength && hasClass(text[digits], kClassDigit))
+        ++digits;
+    const bool exponentLetter =
+        digits + 1 == core->textLength && (text[digits] == 'e' || text[digits] == 'E');
+    if (digits == 0 || (digits != core->textLength && !exponentLetter))
+        return false;
+    int c = core->lookahead;
+    if (!hasClass(c, kClassWordStart))
+        return false;
+    do {
+        appendText(core, c);
+        copyRun(core, kCharClass, kClassWord);
+        c = readChar(core);
+    } while (hasClass(c, kClassWord));
+    core->lookahead = c;
+    return true;
+}
+
+int32_t extendPointToNumber(LexerCore *core)
+{
+    if (core->tokenCode != '.' || core->lookahead != kNoChar || !hasClass(peekLexByte(core->input), kClassDigit))
+        return 0;
+    core->tokenCode = scanNumber(core, '.');
+    return core->tokenCode;
 }
 
 double numberValue(const LexerCore *core)

@@ -48,6 +48,9 @@ struct LexerCore {
     TokenValue tokenValue;
     NoMemoryHandler onNoMemory;
     void *noMemoryContext;
+    bool atLineStart;        // no token read on the current line yet
+    bool tokenStartsLine;    // the current token is the first on its line
+    bool tokenUnclosed;      // the current token is a string, or follows a comment, that the end closed
 };
 
 // Sets up the state over an input (which it then owns). Returns false, leaving the
@@ -151,5 +154,18 @@ inline bool isNumberToken(int32_t code)
 {
     return code == TOK_FLOAT || code == TOK_SIGNED_INT || code == TOK_UNSIGNED_INT;
 }
+
+// Tolerant reading only, where a reader would otherwise reject the current token.
+// Turns a number token into the word the file meant when it names something with
+// leading digits (64_BIT_LE, 2017_5, 1BitDig): its text is decimal digits, perhaps
+// ending in an exponent letter, and a letter or '_' follows right after it. The rest
+// of the word is read; the caller gives the token its word code. False, changing
+// nothing, in every other case.
+bool extendNumberToWord(LexerCore *core);
+
+// Tolerant reading only: turns the single-character token '.' into a number when a
+// digit follows right after it (a scale written .25). Returns the new code
+// (TOK_FLOAT, or TOK_BAD_NUMBER for .2.5), or 0, changing nothing, when no digit follows.
+int32_t extendPointToNumber(LexerCore *core);
 
 }  // namespace vexo::io

@@ -1,7 +1,8 @@
-// How both file readers are entered: a parser instance holding the tokenizer is made,
-// the parse function runs on it inside a protected call, and the instance is released
-// on every path. The Lua stack then holds the table, or nil and the error value (a
-// message, or a result code for failures before the parse).
+// How both file readers are entered: a parser instance holding the tokenizer and the
+// reading flags is made, the parse function runs on it inside a protected call, and the
+// instance is released on every path. The Lua stack then holds the table (and, reading
+// tolerantly, the warnings), or nil and the error value (a message, or a result code for
+// failures before the parse).
 #pragma once
 
 #include <cstdio>
@@ -10,7 +11,7 @@
 #include <lua.hpp>
 
 #include "lex_input.h"
-#include "vexo/types.h"
+#include "vexo/io.h"
 
 namespace vexo::io {
 
@@ -34,8 +35,10 @@ template <class Parser>
 Parser *newReadParser()
 {
     auto *parser = static_cast<Parser *>(std::malloc(sizeof(Parser)));
-    if (parser != nullptr)
+    if (parser != nullptr) {
         parser->lexer = nullptr;
+        parser->flags = 0;
+    }
     return parser;
 }
 
@@ -59,11 +62,14 @@ int runRead(lua_State *L, const ReaderFormat<Lexer> &format, Parser *parser)
 
 // Reads the file at a UTF-16 path.
 template <class Parser, class Lexer>
-int readPath(lua_State *L, const ReaderFormat<Lexer> &format, const VexoChar *path)
+int readPath(lua_State *L, const ReaderFormat<Lexer> &format, const VexoChar *path, uint32_t flags)
 {
+    if ((flags & ~VEXO_IMPORT_TOLERANT) != 0)
+        return pushReadFailure(L, E_INVALIDARG);
     auto *parser = newReadParser<Parser>();
     if (parser == nullptr)
         return pushReadFailure(L, E_OUTOFMEMORY);
+    parser->flags = flags;
     const HRESULT hr = format.createFromPath(path, &parser->lexer);
     if (hr != S_OK) {
         std::free(parser);
@@ -74,14 +80,16 @@ int readPath(lua_State *L, const ReaderFormat<Lexer> &format, const VexoChar *pa
 
 // Reads an open stream (a memory stream in the fuzzers and tests); it is always closed.
 template <class Parser, class Lexer>
-int readStream(lua_State *L, const ReaderFormat<Lexer> &format, FILE *stream)
+int readStream(lua_State *L, const ReaderFormat<Lexer> &format, FILE *stream, uint32_t flags)
 {
-    auto *parser = newReadParser<Parser>();
+    const HRESULT refused = (flags & ~VEXO_IMPORT_TOLERANT) != 0 ? E_INVALIDARG : S_OK;
+    auto *parser = refused == S_OK ? newReadParser<Parser>() : nullptr;
     if (parser == nullptr) {
         if (stream != nullptr)
             std::fclose(stream);
-        return pushReadFailure(L, E_OUTOFMEMORY);
+        return pushReadFailure(L, refused != S_OK ? refused : E_OUTOFMEMORY);
     }
+    parser->flags = flags;
     LexInput *input = nullptr;
     HRESULT hr = openLexInputStream(stream, &input);
     if (hr == S_OK)

@@ -55,16 +55,40 @@ int module_createDb(lua_State *L)
     return 1;
 }
 
+// The reading flags of the optional options table of importDBC and importLDF: absent
+// or nil for none; a table whose only known key is tolerant (any true value sets it).
+// Other keys and other values are argument errors, so that a misspelt option is not
+// silently read strictly.
+uint32_t toReadFlags(lua_State *L, int index)
+{
+    if (lua_isnoneornil(L, index))
+        return 0;
+    luaL_checktype(L, index, LUA_TTABLE);
+    uint32_t flags = 0;
+    lua_pushnil(L);
+    while (lua_next(L, index) != 0) {
+        if (lua_type(L, -2) != LUA_TSTRING)
+            luaL_argerror(L, index, "options are named, as in {tolerant = true}");
+        const char *key = lua_tostring(L, -2);
+        if (std::strcmp(key, "tolerant") != 0)
+            luaL_argerror(L, index, lua_pushfstring(L, "unknown option '%s'", key));
+        if (lua_toboolean(L, -1))
+            flags |= VEXO_IMPORT_TOLERANT;
+        lua_pop(L, 1);
+    }
+    return flags;
+}
+
 int module_importDBC(lua_State *L)
 {
     const VexoChar *path = toWideArgument(L, 1);
-    return Vexo_importRawDBC(L, path);
+    return Vexo_importRawDBCEx(L, path, toReadFlags(L, 2));
 }
 
 int module_importLDF(lua_State *L)
 {
     const VexoChar *path = toWideArgument(L, 1);
-    return Vexo_importRawLDF(L, path);
+    return Vexo_importRawLDFEx(L, path, toReadFlags(L, 2));
 }
 
 int module_XSLtransform(lua_State *L)

@@ -3,7 +3,9 @@
 # behaviour sanitizers) and runs it for a number of seconds with the shared corpus
 # as seeds. Seeds, the growing corpus and crash files live in a scratch directory
 # outside the repository.
-#   usage: scripts/fuzz.sh TARGET [SECONDS]      e.g. scripts/fuzz.sh dbc 600 (TARGET: dbc, ldf)
+#   usage: scripts/fuzz.sh TARGET [SECONDS]      e.g. scripts/fuzz.sh dbc 600
+#          TARGET: dbc, ldf (strict readers), dbc-tolerant, ldf-tolerant (tolerant mode,
+#          checked against the strict reader)
 #   env:   VEXO_FUZZ_BUILD (default <repo>/build-fuzz), VEXO_FUZZ_SCRATCH
 #          (default ${TMPDIR:-/tmp}/vexo-fuzz), VEXO_CORPUS_DIR (default
 #          <repo>/../shared/corpus), FUZZ_ARGS (extra libFuzzer options)
@@ -16,23 +18,29 @@ build=${VEXO_FUZZ_BUILD:-$root/build-fuzz}
 scratch=${VEXO_FUZZ_SCRATCH:-${TMPDIR:-/tmp}/vexo-fuzz}/$target
 corpus_dir=${VEXO_CORPUS_DIR:-$root/../shared/corpus}
 
+common=(io/lex_input.cpp io/lex_rules.cpp io/read_recovery.cpp)
 case "$target" in
-    dbc)
-        sources=(io/lex_input.cpp io/lex_rules.cpp io/dbc_lexer.cpp io/dbc_reader.cpp fuzz/dbc_reader_fuzz.cpp)
-        seeds=("$corpus_dir"/dbc/*)
+    dbc | dbc-tolerant)
+        format=dbc
+        sources=("${common[@]}" io/dbc_lexer.cpp io/dbc_reader.cpp)
         ;;
-    ldf)
-        sources=(io/lex_input.cpp io/lex_rules.cpp io/ldf_lexer.cpp io/ldf_reader.cpp fuzz/ldf_reader_fuzz.cpp)
-        seeds=("$corpus_dir"/ldf/*)
+    ldf | ldf-tolerant)
+        format=ldf
+        sources=("${common[@]}" io/ldf_lexer.cpp io/ldf_reader.cpp)
         ;;
     *)
-        echo "usage: $0 dbc|ldf [SECONDS]" >&2
+        echo "usage: $0 dbc|ldf|dbc-tolerant|ldf-tolerant [SECONDS]" >&2
         exit 2
         ;;
 esac
+case "$target" in
+    *-tolerant) sources+=("fuzz/${format}_tolerant_fuzz.cpp") ;;
+    *) sources+=("fuzz/${format}_reader_fuzz.cpp") ;;
+esac
+seeds=("$corpus_dir/$format"/*)
 
 mkdir -p "$build" "$scratch/seeds" "$scratch/corpus" "$scratch/artifacts"
-binary=$build/${target}_fuzz
+binary=$build/${target/-/_}_fuzz
 echo "fuzz: building $binary"
 # shellcheck disable=SC2046  # pkg-config output is a list of flags
 clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
@@ -47,7 +55,7 @@ else
 fi
 
 dict=()
-[ -f "$root/fuzz/$target.dict" ] && dict=(-dict="$root/fuzz/$target.dict")
+[ -f "$root/fuzz/$format.dict" ] && dict=(-dict="$root/fuzz/$format.dict")
 
 echo "fuzz: running $target for $seconds s in $scratch"
 cd "$scratch"

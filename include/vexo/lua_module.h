@@ -17,6 +17,10 @@ typedef struct lua_State lua_State;
  * node, string slot, internal value and encoder values in the registry, the module
  * table (global "Vexo" and package.loaded.Vexo) with its functions version,
  * createDb, importDBC, importLDF, XSLtransform and attribs, and the Q3_ constants.
+ * importDBC(name [, options]) and importLDF(name [, options]) read with
+ * Vexo_importRawDBCEx / Vexo_importRawLDFEx: options {tolerant = true} gives the
+ * table and the warning list; without options they return what Vexo_importRawDBC
+ * and Vexo_importRawLDF return, and any other option is an argument error.
  * Calling it again on the same state refreshes the same tables.
  *   L  the Lua state; inside an interpreter the module uses the interpreter's Lua
  * Returns 1: the module table is left on the stack. Databases created from Lua are

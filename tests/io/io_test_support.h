@@ -218,6 +218,52 @@ inline std::string importDbcText(const std::string &text)
     return importDbcFile(file.path16());
 }
 
+// What one tolerant read left: the rendered table and the warnings as "line:column
+// text", or, when it did not give a table and a list, describeResults' rendering in
+// table and no warnings.
+struct TolerantRead {
+    std::string table;
+    std::vector<std::string> warnings;
+};
+
+inline TolerantRead describeTolerant(lua_State *L, int count)
+{
+    TolerantRead out;
+    if (count != 2 || !lua_istable(L, -2) || !lua_istable(L, -1)) {
+        out.table = describeResults(L, count);
+        return out;
+    }
+    out.table = renderLua(L, -2);
+    const int n = static_cast<int>(lua_objlen(L, -1));
+    for (int i = 1; i <= n; ++i) {
+        lua_rawgeti(L, -1, i);
+        lua_getfield(L, -1, "line");
+        lua_getfield(L, -2, "column");
+        lua_getfield(L, -3, "text");
+        out.warnings.push_back(formatNumber(lua_tonumber(L, -3)) + ":" + formatNumber(lua_tonumber(L, -2)) + " " +
+                               (lua_isstring(L, -1) ? lua_tostring(L, -1) : "(no text)"));
+        lua_pop(L, 4);
+    }
+    lua_settop(L, 0);
+    return out;
+}
+
+inline TolerantRead importTolerantFile(const std::u16string &path, bool ldf)
+{
+    lua_State *L = luaL_newstate();
+    const int count = ldf ? Vexo_importRawLDFEx(L, path.c_str(), VEXO_IMPORT_TOLERANT)
+                          : Vexo_importRawDBCEx(L, path.c_str(), VEXO_IMPORT_TOLERANT);
+    TolerantRead out = describeTolerant(L, count);
+    lua_close(L);
+    return out;
+}
+
+inline TolerantRead importTolerantText(const std::string &text, bool ldf)
+{
+    TempFile file(text, ldf ? ".ldf" : ".dbc");
+    return importTolerantFile(file.path16(), ldf);
+}
+
 // A Lua allocator with a byte budget, so that memory runs out part-way through a read.
 struct Budget {
     size_t used;

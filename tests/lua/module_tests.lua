@@ -174,4 +174,36 @@ test("importLDF reads a small file into a table; a missing file gives nil and E_
     eq(missing[2], check.E_FAIL, "E_FAIL")
 end)
 
+test("importDBC and importLDF take {tolerant = true}: the table and a warning list", function()
+    local path = check.tmpfile("lua_suite_tolerant.dbc")
+    local file = assert(io.open(path, "wb"))
+    file:write('BU_: A\nVAL_ 1 S -1 "err";\n')
+    file:close()
+    eq(check.pack(Vexo.importDBC(W(path))).n, 2, "strict: nil and the message")
+    eq(check.pack(Vexo.importDBC(W(path), { tolerant = false })).n, 2, "tolerant = false is strict")
+    local db, warnings = Vexo.importDBC(W(path), { tolerant = true })
+    eq(type(db), "table", "table")
+    eq(db[2].values[-1], "err", "negative value read")
+    eq(#warnings, 1, "one warning")
+    eq(warnings[1].line, 2, "line")
+    eq(warnings[1].column, 10, "column")
+    eq(warnings[1].text, 'read negative value "-1" in a value description list', "text")
+
+    local ldf = check.tmpfile("lua_suite_tolerant.ldf")
+    file = assert(io.open(ldf, "wb"))
+    file:write('LIN_description_file;\nLIN_protocol_version = "2.1";\nLIN_language_version = "2.1";\n',
+        'LIN_speed = 19.2 kbps;\nNodes { Master: M, 5 ms, 0.1 ms; }\n')
+    file:close()
+    local lin, linWarnings = Vexo.importLDF(W(ldf), { tolerant = true })
+    eq(lin[2].tag, "nodes", "nodes read")
+    eq(#linWarnings, 5, "no Slaves, and no Signals, Frames, Node_attributes, Schedule_tables")
+
+    local missing = check.pack(Vexo.importLDF(W(check.tmp .. "/no_such_file.ldf"), { tolerant = true }))
+    eq(missing[1], nil, "a missing file: nil")
+    eq(missing[2], check.E_FAIL, "and E_FAIL")
+    check.raises("unknown option 'tolerent'", Vexo.importDBC, W(path), { tolerent = true })
+    check.raises("options are named", Vexo.importLDF, W(ldf), { true })
+    check.raises("table expected", Vexo.importDBC, W(path), "tolerant")
+end)
+
 return tests
