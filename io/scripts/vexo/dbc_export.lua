@@ -393,9 +393,13 @@ function dbc.export(db, node, path)
                 if #info.values > 0 then
                     local pairs_ = {}
                     for _, v in ipairs(info.values) do
+                        -- Value descriptions take unsigned 32-bit numbers: a value is written
+                        -- as its bit pattern when that fits, else as the negative number
+                        -- of the same bits (which tolerant readers take).
                         local raw = v[1]
-                        if raw < 0 then raw = raw + 2 ^ bitlen end
-                        pairs_[#pairs_ + 1] = int(raw) .. " " .. quote(v[2])
+                        if raw < 0 and raw + 2 ^ bitlen < 2 ^ 32 then raw = raw + 2 ^ bitlen end
+                        if raw >= 2 ^ 32 then raw = raw - 2 ^ bitlen end
+                        if raw >= -2 ^ 31 then pairs_[#pairs_ + 1] = int(raw) .. " " .. quote(v[2]) end
                     end
                     valueLines[#valueLines + 1] = format("VAL_ %s %s %s ;", int(ident), signalName,
                         concat(pairs_, " "))

@@ -129,7 +129,10 @@ end
 -- used in element ids; report(line, severity, message). Returns the counts of
 -- frames, signals and ECUs made.
 function dbc.build(db, name, report, raw, content, warnings)
-    for _, w in ipairs(type(warnings) == "table" and warnings or {}) do report(w.line or 0, WARNING, w.text) end
+    -- The tolerant reader's warnings: what it accepted differently or skipped.
+    for _, w in ipairs(type(warnings) == "table" and warnings or {}) do
+        report(w.line or 0, WARNING, w.column and format("%s (column %d)", w.text, w.column) or w.text)
+    end
     local lineOf = text.lineIndex(content)
     local b = builder.new(db, name, report)
 
@@ -310,15 +313,17 @@ function dbc.build(db, name, report, raw, content, warnings)
             lo, hi = builder.rawDomain(bitlen, s.signed)
         end
         local values = (valueTables[ident] or NONE)[name]
-        if values and s.signed and encoding ~= Vexo.Q3_ENCODING_IEEE then
-            -- Raw values of a signed signal are signed; a description written for the
-            -- unsigned bit pattern (255 for -1 in 8 bits) is meant for the signed value.
-            local signedValues = {}
+        if values and encoding ~= Vexo.Q3_ENCODING_IEEE then
+            -- A description written for the other reading of the bits is meant for the
+            -- value the signal has: 255 for -1 of a signed 8-bit signal, -1 for 255 of an
+            -- unsigned one.
+            local matching = {}
             for raw, description in pairs(values) do
                 if raw > hi and raw < 2 ^ bitlen then raw = raw - 2 ^ bitlen end
-                signedValues[raw] = description
+                if raw < lo and raw >= -2 ^ bitlen then raw = raw + 2 ^ bitlen end
+                matching[raw] = description
             end
-            values = signedValues
+            values = matching
         end
         local attrs = (signalAttributes[ident] or NONE)[name] or NONE
         local start = numberOf(attrs.GenSigStartValue) or startDefault

@@ -60,7 +60,10 @@ local function initialRaw(initvalue)
 end
 
 function ldf.build(db, name, report, raw, content, warnings)
-    for _, w in ipairs(type(warnings) == "table" and warnings or {}) do report(w.line or 0, WARNING, w.text) end
+    -- The tolerant reader's warnings: what it accepted differently or skipped.
+    for _, w in ipairs(type(warnings) == "table" and warnings or {}) do
+        report(w.line or 0, WARNING, w.column and format("%s (column %d)", w.text, w.column) or w.text)
+    end
     local lineOf = text.lineIndex(content)
     local b = builder.new(db, name, report)
     local s = sectionsOf(raw)
