@@ -182,16 +182,16 @@ TEST(NodeList, FailedGrowthLeavesListAsItWas)
 {
     TrackedList t;
     ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(7)), S_OK);
-    failTrackingAllocationAfter(2);  // the second of the three chunks needed fails
+    failAllocationAfter(2);  // the second of the three chunks needed fails
     EXPECT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_EQ(count(&t.list), 1u);
-    failTrackingAllocationAfter(1);
+    failAllocationAfter(1);
     for (uintptr_t i = 0; i < 12; ++i)
         append(kSmallNodeLayout, t.allocator, &t.list, value(i));
     EXPECT_EQ(count(&t.list), 13u);  // the chunk had room: no allocation needed
     EXPECT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(99)), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_EQ(count(&t.list), 13u);
 }
 

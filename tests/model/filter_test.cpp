@@ -371,9 +371,9 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     for (uint32_t n = 1; n < 20 && !succeeded; ++n) {
         SCOPED_TRACE(n);
         VexoFilter *filter = reinterpret_cast<VexoFilter *>(&n);
-        failTrackingAllocationAfter(n);
+        failAllocationAfter(n);
         const HRESULT hr = Vexo_createIdListFilterW(m.db, 0, list.c_str(), &filter);
-        failTrackingAllocationAfter(0);
+        failAllocationAfter(0);
         if (hr == S_OK) {
             succeeded = true;
             EXPECT_EQ(listedNodes(filter).size(), frames.size());
@@ -388,8 +388,8 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     Filters filters;
     VexoFilter *target = filters.combination();
     VexoFilter *member = filters.combination();
-    failTrackingAllocationAfter(1);
+    failAllocationAfter(1);
     EXPECT_EQ(Vexo_appendFilter(target, 1, &member), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_TRUE(listedNodes(target).empty());
 }
