@@ -1,13 +1,19 @@
 // Identifier-list and combination filters. The decoder asks a filter about every signal
-// instance it meets, so an identifier-list filter keeps its nodes sorted by address
-// (one comparison per chunk, then a binary search) and a combination filter is walked
-// without recursion or, for ordinary nesting, any allocation.
+// instance it meets, so an identifier-list filter keeps its nodes sorted by address (a
+// bisection) and a combination filter is walked without recursion, each combination
+// answered once per question however many paths share it, and for ordinary sizes
+// without any allocation. Appends keep the combinations ranked in a topological order,
+// so the cycle check is a comparison in the common case and otherwise a search bounded
+// by the ranks it has to move.
 #include "vexo/enumerate.h"
 #include "filter.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -87,9 +93,45 @@ private:
     size_t size_ = 0;
 };
 
+// The answers of the combinations already asked during one question (a combination's
+// answer depends on the node only): kept inline for a few, in a hash map beyond. A
+// combination being asked is listed as pending.
+constexpr HRESULT kPending = HRESULT(0x8000000A);  // never a filter's answer
+
+class Answers {
+public:
+    HRESULT *find(const Filter *filter)
+    {
+        for (size_t i = 0; i < std::min(size_, kInline); ++i) {
+            if (inline_[i].first == filter)
+                return &inline_[i].second;
+        }
+        if (size_ <= kInline)
+            return nullptr;
+        const auto at = more_.find(filter);
+        return at != more_.end() ? &at->second : nullptr;
+    }
+    void add(const Filter *filter, HRESULT answer)
+    {
+        if (size_ < kInline)
+            inline_[size_] = {filter, answer};
+        else
+            more_.emplace(filter, answer);  // may throw std::bad_alloc
+        ++size_;
+    }
+
+private:
+    static constexpr size_t kInline = 16;
+    std::pair<const Filter *, HRESULT> inline_[kInline];
+    std::unordered_map<const Filter *, HRESULT> more_;
+    size_t size_ = 0;
+};
+
 HRESULT combinationSelects(const Filter &root, const void *node)
 {
     LevelStack stack;
+    Answers answers;
+    answers.add(&root, kPending);
     stack.push(&root);
     for (;;) {
         Level &level = stack.back();
@@ -100,20 +142,30 @@ HRESULT combinationSelects(const Filter &root, const void *node)
         } else {
             const Filter *member = filterAs(entry);
             if (member != nullptr && member->magic == kCombinationFilterMagic) {
-                stack.push(member);
-                continue;
+                if (const HRESULT *known = answers.find(member)) {
+                    // Pending only when a member was destroyed and its memory reused by a
+                    // filter that holds this one: such a loop selects nothing.
+                    level.answer = *known == kPending ? S_FALSE : *known;
+                } else {
+                    answers.add(member, kPending);
+                    stack.push(member);
+                    continue;
+                }
+            } else {
+                level.answer = member != nullptr ? applyMode(*member, listed(*member, node)) : E_INVALIDARG;
             }
-            level.answer = member != nullptr ? applyMode(*member, listed(*member, node)) : E_INVALIDARG;
             if (level.answer != S_OK)
                 continue;
             raw = S_OK;  // the first member that selects decides
         }
         // Finish levels upward for as long as a finished one selects the node.
         for (;;) {
-            const HRESULT answer = applyMode(*stack.back().filter, raw);
+            const Filter *finished = stack.back().filter;
+            const HRESULT answer = applyMode(*finished, raw);
             stack.pop();
             if (stack.empty())
                 return answer;
+            *answers.find(finished) = answer;
             stack.back().answer = answer;
             if (answer != S_OK)
                 break;
@@ -122,29 +174,145 @@ HRESULT combinationSelects(const Filter &root, const void *node)
     }
 }
 
-// True when target can be reached from start through combination members (start
-// itself included). The member graph is acyclic, so the walk ends; the visited set keeps
-// shared members from being walked twice.
-bool reaches(const Filter *start, const Filter *target)
+// ---- Ranks ----------------------------------------------------------------------
+// Invariant: a combination ranks above every combination among its members, so a
+// member can only reach (contain, through members) filters ranked below it. Appending
+// member m to target t thus cannot close a cycle when m ranks below t. Otherwise the
+// combinations that m reaches and that rank above t (the only ones a path back to t
+// could use) are searched; without t among them they are moved, in topological order,
+// into the gap below t. When the gap is too narrow every filter is ranked afresh.
+
+constexpr unsigned kRankShift = 24;  // room between the ranks filters are given
+
+std::mutex rankLock;                          // guards the ranks and the set below
+std::unordered_set<const Filter *> liveFilters;  // for ranking afresh without touching freed ones
+uint64_t lastRank = 0;
+
+template <class Visit>
+void forEachCombinationMember(const Filter &filter, Visit visit)
 {
-    std::vector<const Filter *> pending = {start};
-    std::unordered_set<const Filter *> visited;
-    while (!pending.empty()) {
-        const Filter *filter = pending.back();
-        pending.pop_back();
-        if (filter == target)
-            return true;
-        if (filter->magic != kCombinationFilterMagic || !visited.insert(filter).second)
+    ListCursor cursor;
+    core::cursorInit(&cursor, &kFilterLayout, &filter.list);
+    void *entry = nullptr;
+    while (core::cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
+        Filter *member = filterAs(entry);
+        if (member != nullptr && member->magic == kCombinationFilterMagic)
+            visit(member);
+    }
+}
+
+// Ranks every live filter afresh in one topological order (members first). Members that
+// are no longer live (a combination may outlive a member it no longer uses) are not read.
+void rankAll()
+{
+    std::unordered_map<const Filter *, uint8_t> state;  // 1: being walked, 2: ranked
+    std::vector<std::pair<Filter *, std::vector<Filter *>>> stack;
+    uint64_t next = 0;
+    for (const Filter *start : liveFilters) {
+        if (state[start] != 0)
             continue;
-        ListCursor cursor;
-        core::cursorInit(&cursor, &kFilterLayout, &filter->list);
-        void *entry = nullptr;
-        while (core::cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
-            if (const Filter *member = filterAs(entry))
-                pending.push_back(member);
+        auto children = [&](Filter *filter) {
+            std::vector<Filter *> members;
+            if (filter->magic == kCombinationFilterMagic) {
+                forEachCombinationMember(*filter, [&](Filter *member) {
+                    if (liveFilters.count(member) != 0)
+                        members.push_back(member);
+                });
+            }
+            return members;
+        };
+        auto *root = const_cast<Filter *>(start);
+        state[root] = 1;
+        stack.emplace_back(root, children(root));
+        while (!stack.empty()) {
+            auto &[filter, pending] = stack.back();
+            if (!pending.empty()) {
+                Filter *member = pending.back();
+                pending.pop_back();
+                if (state[member] == 0) {
+                    state[member] = 1;
+                    stack.emplace_back(member, children(member));
+                }
+                continue;
+            }
+            filter->rank = ++next << kRankShift;
+            state[filter] = 2;
+            stack.pop_back();
         }
     }
+    lastRank = next << kRankShift;
+}
+
+// Set when an append ran out of memory before the ranks were in order again; the next
+// append ranks everything afresh, and until that works searches are not pruned by rank.
+bool ranksStale = false;
+
+// Searches from member for target through combinations ranked above target (through all
+// while the ranks are stale). True when target is reached: the edge target -> member
+// would close a cycle. Otherwise region (when given) receives what was searched, members
+// before the combinations holding them.
+bool searchAbove(Filter *member, const Filter *target, std::vector<Filter *> *region)
+{
+    const uint64_t above = ranksStale ? 0 : target->rank;
+    std::unordered_set<const Filter *> seen = {member};
+    std::vector<std::pair<Filter *, bool>> stack = {{member, false}};
+    while (!stack.empty()) {
+        auto [filter, expanded] = stack.back();
+        if (expanded) {
+            stack.pop_back();
+            if (region != nullptr)
+                region->push_back(filter);
+            continue;
+        }
+        stack.back().second = true;
+        bool found = false;
+        forEachCombinationMember(*filter, [&](Filter *next) {
+            if (next == target)
+                found = true;
+            else if (next->rank > above && seen.insert(next).second)
+                stack.emplace_back(next, false);
+        });
+        if (found)
+            return true;
+    }
     return false;
+}
+
+bool closesCycle(Filter *target, Filter *member)
+{
+    if (member == target)
+        return true;
+    if (member->rank < target->rank && !ranksStale)
+        return false;
+    return searchAbove(member, target, nullptr);
+}
+
+// Restores the order after the edge target -> member was added (the graph has no cycle):
+// the combinations member reaches above target move, in topological order, into the gap
+// between target and the highest rank they must stay above; everything is ranked afresh
+// when the gap is too narrow.
+void rankBelow(Filter *target, Filter *member)
+{
+    if (member->rank < target->rank)
+        return;
+    std::vector<Filter *> region;
+    searchAbove(member, target, &region);
+    std::unordered_set<const Filter *> inside(region.begin(), region.end());
+    uint64_t floor = 0;
+    for (Filter *filter : region) {
+        forEachCombinationMember(*filter, [&](Filter *next) {
+            if (inside.count(next) == 0)
+                floor = std::max(floor, next->rank);
+        });
+    }
+    const uint64_t step = target->rank > floor ? (target->rank - floor) / (region.size() + 1) : 0;
+    if (step == 0) {
+        rankAll();
+        return;
+    }
+    uint64_t rank = floor;
+    for (Filter *filter : region)
+        filter->rank = rank += step;
 }
 
 HRESULT newFilter(uint32_t magic, uint32_t mode, Filter **out)
@@ -159,12 +327,28 @@ HRESULT newFilter(uint32_t magic, uint32_t mode, Filter **out)
     }
     filter->magic = magic;
     filter->mode = mode;
+    // A new filter contains nothing yet: ranking it above all others keeps the order.
+    const HRESULT listed = core::guarded([&] {
+        const std::lock_guard<std::mutex> hold(rankLock);
+        liveFilters.insert(filter);
+        filter->rank = lastRank += uint64_t(1) << kRankShift;
+        return S_OK;
+    });
+    if (listed != S_OK) {
+        core::destroyAllocator(filter->allocator);
+        std::free(filter);
+        return listed;
+    }
     *out = filter;
     return S_OK;
 }
 
 void releaseFilter(Filter *filter)
 {
+    {
+        const std::lock_guard<std::mutex> hold(rankLock);
+        liveFilters.erase(filter);
+    }
     core::destroyAllocator(filter->allocator);
     filter->magic = 0;
     std::free(filter);
@@ -261,23 +445,39 @@ VEXO_API HRESULT Vexo_appendFilter(VexoFilter *combination, uint32_t count, Vexo
     Filter *target = filterAs(combination);
     if (target == nullptr || target->magic != kCombinationFilterMagic || count == 0 || filters == nullptr)
         return E_INVALIDARG;
+    const std::lock_guard<std::mutex> hold(rankLock);
     return vexo::core::guarded([&]() -> HRESULT {
+        if (ranksStale) {
+            rankAll();
+            ranksStale = false;
+        }
         // Appending a member to target creates a path from target to it; a path back
         // exists only when the member already reaches target, whatever else this call
         // appends. So every entry can be checked up front and the call refused whole.
         for (uint32_t i = 0; i < count; ++i) {
-            const Filter *member = filterAs(filters[i]);
-            if (member != nullptr && reaches(member, target))
+            Filter *member = filterAs(filters[i]);
+            if (member != nullptr && member->magic == kCombinationFilterMagic && closesCycle(target, member))
                 return E_INVALIDARG;
         }
-        for (uint32_t i = 0; i < count; ++i) {
-            Filter *member = filterAs(filters[i]);
+        HRESULT hr = S_OK;
+        uint32_t appended = 0;
+        for (; appended < count; ++appended) {
+            Filter *member = filterAs(filters[appended]);
             if (member == nullptr)
                 continue;
-            if (vexo::core::append(kFilterLayout, target->allocator, &target->list, member) != S_OK)
-                return E_OUTOFMEMORY;
+            if (vexo::core::append(kFilterLayout, target->allocator, &target->list, member) != S_OK) {
+                hr = E_OUTOFMEMORY;
+                break;
+            }
         }
-        return S_OK;
+        ranksStale = true;  // until every appended edge has its order
+        for (uint32_t i = 0; i < appended; ++i) {
+            Filter *member = filterAs(filters[i]);
+            if (member != nullptr && member->magic == kCombinationFilterMagic)
+                rankBelow(target, member);
+        }
+        ranksStale = false;
+        return hr;
     });
 }
 
