@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vexo/core.h"
+
 namespace vexo::core {
 
 void addTail(IntrusiveList *list, ListLink *element)
@@ -210,3 +212,8 @@ bool allocationFails()
 }
 
 }  // namespace vexo::core
+
+VEXO_API void Vexo_failAllocationAfter(uint32_t n)
+{
+    vexo::core::failAllocationAfter(n);
+}

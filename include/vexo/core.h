@@ -140,7 +140,7 @@ VEXO_API HRESULT Vexo_stringCreateSlotA(VexoNode *database, uint32_t language, c
 
 /* Sets a slot's text for a language, replacing an earlier one.
  * Returns S_OK; E_INVALIDARG when database is no database, text is null or
- * slot is null or no slot; E_OUTOFMEMORY. */
+ * slot is null, no slot or a slot of another database; E_OUTOFMEMORY. */
 VEXO_API HRESULT Vexo_stringAddAlternative(VexoNode *database, VexoStringSlot *slot, uint32_t language,
                                            const VexoChar *text);
 
@@ -152,9 +152,21 @@ VEXO_API HRESULT Vexo_stringAddAlternativeA(VexoNode *database, VexoStringSlot *
  * language the slot was created with.
  *   text  receives the text, owned by the database; not cleared first
  * Returns S_OK; S_FALSE with null text for a null slot or when no language has
- * a text; E_INVALIDARG for a null out pointer or a non-database;
- * E_UNEXPECTED when slot is no slot; E_FAIL when no language could be read. */
+ * a text; E_INVALIDARG for a null out pointer, a non-database or a slot of
+ * another database; E_UNEXPECTED when slot is no slot; E_FAIL when no language
+ * could be read. */
 VEXO_API HRESULT Vexo_stringLookup(VexoNode *database, const VexoStringSlot *slot, uint32_t language,
                                    uint32_t fallbackLanguage, const VexoChar **text);
+
+/* ---- Test support ------------------------------------------------------ */
+/* Makes the n-th memory allocation of the library from now on fail, so that a
+ * test can run an operation once for every n and see each failure handled.
+ * Counted are the allocations of every database and filter and of the tables
+ * behind them, and those of any other allocator of the library that consults
+ * the same count. Process-wide; not for use while other threads call the
+ * library.
+ *   n  1 fails the next allocation; 0 switches failures off (after one failure
+ *      the count is 0 again by itself) */
+VEXO_API void Vexo_failAllocationAfter(uint32_t n);
 
 #endif
