@@ -10,6 +10,7 @@ local files = {
     "signal_tests.lua",
     "encoder_tests.lua",
     "argument_errors_tests.lua",
+    "lifetime_tests.lua",
 }
 
 local check = dofile(here .. "/check.lua")
