@@ -247,32 +247,40 @@ void rankAll()
 // append ranks everything afresh, and until that works searches are not pruned by rank.
 bool ranksStale = false;
 
-// Searches from member for target through combinations ranked above target (through all
-// while the ranks are stale). True when target is reached: the edge target -> member
-// would close a cycle. Otherwise region (when given) receives what was searched, members
-// before the combinations holding them.
-bool searchAbove(Filter *member, const Filter *target, std::vector<Filter *> *region)
+// Searches from member for target through combinations ranked above `above`. True when
+// target is reached: the edge target -> member would close a cycle. Otherwise region
+// (when given) receives what was searched, members before the combinations holding them.
+bool searchAbove(Filter *member, const Filter *target, uint64_t above, std::vector<Filter *> *region)
 {
-    const uint64_t above = ranksStale ? 0 : target->rank;
     std::unordered_set<const Filter *> seen = {member};
-    std::vector<std::pair<Filter *, bool>> stack = {{member, false}};
-    while (!stack.empty()) {
-        auto [filter, expanded] = stack.back();
-        if (expanded) {
-            stack.pop_back();
-            if (region != nullptr)
-                region->push_back(filter);
-            continue;
-        }
-        stack.back().second = true;
+    // Depth first, one member at a time, so a combination is finished only after all it
+    // reaches: that is the order the region is ranked in.
+    std::vector<std::pair<Filter *, std::vector<Filter *>>> stack;
+    auto enter = [&](Filter *filter) {
+        std::vector<Filter *> members;
         bool found = false;
         forEachCombinationMember(*filter, [&](Filter *next) {
-            if (next == target)
-                found = true;
-            else if (next->rank > above && seen.insert(next).second)
-                stack.emplace_back(next, false);
+            found = found || next == target;
+            if (next->rank > above)
+                members.push_back(next);
         });
-        if (found)
+        std::reverse(members.begin(), members.end());
+        stack.emplace_back(filter, std::move(members));
+        return found;
+    };
+    if (enter(member))
+        return true;
+    while (!stack.empty()) {
+        auto &[filter, pending] = stack.back();
+        if (pending.empty()) {
+            if (region != nullptr)
+                region->push_back(filter);
+            stack.pop_back();
+            continue;
+        }
+        Filter *next = pending.back();
+        pending.pop_back();
+        if (seen.insert(next).second && enter(next))
             return true;
     }
     return false;
@@ -282,9 +290,9 @@ bool closesCycle(Filter *target, Filter *member)
 {
     if (member == target)
         return true;
-    if (member->rank < target->rank && !ranksStale)
-        return false;
-    return searchAbove(member, target, nullptr);
+    if (ranksStale)
+        return searchAbove(member, target, 0, nullptr);
+    return member->rank > target->rank && searchAbove(member, target, target->rank, nullptr);
 }
 
 // Restores the order after the edge target -> member was added (the graph has no cycle):
@@ -296,7 +304,7 @@ void rankBelow(Filter *target, Filter *member)
     if (member->rank < target->rank)
         return;
     std::vector<Filter *> region;
-    searchAbove(member, target, &region);
+    searchAbove(member, target, target->rank, &region);
     std::unordered_set<const Filter *> inside(region.begin(), region.end());
     uint64_t floor = 0;
     for (Filter *filter : region) {
