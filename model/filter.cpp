@@ -188,13 +188,18 @@ std::mutex rankLock;                          // guards the ranks and the set be
 std::unordered_set<const Filter *> liveFilters;  // for ranking afresh without touching freed ones
 uint64_t lastRank = 0;
 
+// Visits the members of a combination that are combinations themselves; with `live`,
+// only those still alive (tested before anything of them is read).
 template <class Visit>
-void forEachCombinationMember(const Filter &filter, Visit visit)
+void forEachCombinationMember(const Filter &filter, Visit visit,
+                              const std::unordered_set<const Filter *> *live = nullptr)
 {
     ListCursor cursor;
     core::cursorInit(&cursor, &kFilterLayout, &filter.list);
     void *entry = nullptr;
     while (core::cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
+        if (live != nullptr && live->count(static_cast<const Filter *>(entry)) == 0)
+            continue;
         Filter *member = filterAs(entry);
         if (member != nullptr && member->magic == kCombinationFilterMagic)
             visit(member);
@@ -213,12 +218,8 @@ void rankAll()
             continue;
         auto children = [&](Filter *filter) {
             std::vector<Filter *> members;
-            if (filter->magic == kCombinationFilterMagic) {
-                forEachCombinationMember(*filter, [&](Filter *member) {
-                    if (liveFilters.count(member) != 0)
-                        members.push_back(member);
-                });
-            }
+            if (filter->magic == kCombinationFilterMagic)
+                forEachCombinationMember(*filter, [&](Filter *member) { members.push_back(member); }, &liveFilters);
             return members;
         };
         auto *root = const_cast<Filter *>(start);
