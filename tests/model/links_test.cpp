@@ -438,6 +438,8 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
 
         EXPECT_EQ(c.call(kept.handle, group, o), c.want);
         ASSERT_EQ(Vexo_destroy(o.db), S_OK);
+        for (void *entry : entries(as<ElementGroup>(group)->children))
+            EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
         EXPECT_TRUE(entries(as<ElementGroup>(group)->children).empty());
         for (void *entry : entries(kept.collections()->identElements->children)) {
             EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
