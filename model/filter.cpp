@@ -19,6 +19,7 @@
 
 #include "api_guard.h"
 #include "database.h"
+#include "enumerator.h"
 #include "text.h"
 
 namespace vexo::model {
@@ -175,30 +176,48 @@ HRESULT combinationSelects(const Filter &root, const void *node)
 }
 
 // ---- Ranks ----------------------------------------------------------------------
-// Invariant: a combination ranks above every combination among its members, so a
-// member can only reach (contain, through members) filters ranked below it. Appending
-// member m to target t thus cannot close a cycle when m ranks below t. Otherwise the
-// combinations that m reaches and that rank above t (the only ones a path back to t
-// could use) are searched; without t among them they are moved, in topological order,
-// into the gap below t. When the gap is too narrow every filter is ranked afresh.
+// Invariant: a combination ranks above every combination among its members, so a path
+// through members only ever goes down in rank. Appending member m to target t cannot
+// close a cycle when m ranks below t (the common case: a new combination takes older
+// ones). Otherwise only filters ranked between t and m can lie on a path from m back to
+// t: two searches go out at once, down from m and up from t (through the holders), each
+// staying between the two ranks, and the first to finish answers. After the append the
+// side that finished moves past the other end, keeping its own order: m's side just
+// below t, or t's side just above m, one gap apart. So a chain built from the top down,
+// from the bottom up or linked from its far end back costs a constant per link. When
+// there is no room between the ranks every filter is ranked afresh.
 
-constexpr unsigned kRankShift = 24;  // room between the ranks filters are given
+constexpr uint64_t kRankGap = uint64_t(1) << 24;   // between ranks given out
+constexpr uint64_t kRankBase = uint64_t(1) << 62;  // the lowest rank given out: room below
+constexpr uint64_t kRankLimit = kRankBase * 3;     // stay well below 2^64 above
+constexpr uint64_t kRankCeiling = kRankLimit + (kRankBase >> 1);
 
-std::mutex rankLock;                          // guards the ranks and the set below
-std::unordered_set<const Filter *> liveFilters;  // for ranking afresh without touching freed ones
-uint64_t lastRank = 0;
+struct Holder {
+    Filter *filter;
+    uint64_t serial;  // 0 once the entry is void
+};
+inline constexpr core::ChunkLayout kHolderLayout = core::recordListLayout(16, 3, sizeof(Holder));
 
-// Visits the members of a combination that are combinations themselves; with `live`,
-// only those still alive (tested before anything of them is read).
+std::mutex rankLock;                             // guards ranks, holders and the set below
+std::unordered_set<const Filter *> liveFilters;  // to test a pointer before reading through it
+uint64_t lastRank = kRankBase;
+uint64_t lastSerial = 0;
+
+// Set when an append ran out of memory before the ranks were in order again; the next
+// append ranks everything afresh, and until that works searches are not pruned by rank.
+bool ranksStale = false;
+
+bool isLive(const Filter *filter) { return liveFilters.count(filter) != 0; }
+
+// Visits the live members of a combination that are combinations themselves.
 template <class Visit>
-void forEachCombinationMember(const Filter &filter, Visit visit,
-                              const std::unordered_set<const Filter *> *live = nullptr)
+void forEachCombinationMember(const Filter &filter, Visit visit)
 {
     ListCursor cursor;
     core::cursorInit(&cursor, &kFilterLayout, &filter.list);
     void *entry = nullptr;
     while (core::cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
-        if (live != nullptr && live->count(static_cast<const Filter *>(entry)) == 0)
+        if (!isLive(static_cast<const Filter *>(entry)))
             continue;
         Filter *member = filterAs(entry);
         if (member != nullptr && member->magic == kCombinationFilterMagic)
@@ -206,25 +225,38 @@ void forEachCombinationMember(const Filter &filter, Visit visit,
     }
 }
 
-// Ranks every live filter afresh in one topological order (members first). Members that
-// are no longer live (a combination may outlive a member it no longer uses) are not read.
+// Visits the live combinations that hold a filter (once per append).
+template <class Visit>
+void forEachHolder(const Filter &filter, Visit visit)
+{
+    forEachRecord<Holder>(filter.holders, [&](const Holder *holder) {
+        if (holder->serial != 0 && isLive(holder->filter) && holder->filter->serial == holder->serial)
+            visit(holder->filter);
+        return true;
+    });
+}
+
+// Ranks every live filter afresh in one topological order (members first), keeping the
+// order of filters that do not depend on each other.
 void rankAll()
 {
     std::unordered_map<const Filter *, uint8_t> state;  // 1: being walked, 2: ranked
     std::vector<std::pair<Filter *, std::vector<Filter *>>> stack;
-    uint64_t next = 0;
-    for (const Filter *start : liveFilters) {
+    std::vector<const Filter *> starts(liveFilters.begin(), liveFilters.end());
+    std::sort(starts.begin(), starts.end(), [](const Filter *a, const Filter *b) { return a->rank < b->rank; });
+    auto members = [](Filter *filter) {
+        std::vector<Filter *> found;
+        if (filter->magic == kCombinationFilterMagic)
+            forEachCombinationMember(*filter, [&](Filter *member) { found.push_back(member); });
+        return found;
+    };
+    uint64_t next = kRankBase;
+    for (const Filter *start : starts) {
         if (state[start] != 0)
             continue;
-        auto children = [&](Filter *filter) {
-            std::vector<Filter *> members;
-            if (filter->magic == kCombinationFilterMagic)
-                forEachCombinationMember(*filter, [&](Filter *member) { members.push_back(member); }, &liveFilters);
-            return members;
-        };
         auto *root = const_cast<Filter *>(start);
         state[root] = 1;
-        stack.emplace_back(root, children(root));
+        stack.emplace_back(root, members(root));
         while (!stack.empty()) {
             auto &[filter, pending] = stack.back();
             if (!pending.empty()) {
@@ -232,96 +264,110 @@ void rankAll()
                 pending.pop_back();
                 if (state[member] == 0) {
                     state[member] = 1;
-                    stack.emplace_back(member, children(member));
+                    stack.emplace_back(member, members(member));
                 }
                 continue;
             }
-            filter->rank = ++next << kRankShift;
+            filter->rank = next += kRankGap;
             state[filter] = 2;
             stack.pop_back();
         }
     }
-    lastRank = next << kRankShift;
+    lastRank = next;
 }
 
-// Set when an append ran out of memory before the ranks were in order again; the next
-// append ranks everything afresh, and until that works searches are not pruned by rank.
-bool ranksStale = false;
-
-// Searches from member for target through combinations ranked above `above`. True when
-// target is reached: the edge target -> member would close a cycle. Otherwise region
-// (when given) receives what was searched, members before the combinations holding them.
-bool searchAbove(Filter *member, const Filter *target, uint64_t above, std::vector<Filter *> *region)
+// The two searches between target and member. Down from member through members ranked
+// above `low`, up from target through holders ranked below `high`; one step each in
+// turn. Returns true when a search meets the other end (a path from member to target);
+// else *down is true when the downward search finished first, and region holds what
+// that search found.
+bool searchBetween(Filter *target, Filter *member, uint64_t low, uint64_t high, bool *down,
+                   std::vector<Filter *> *region)
 {
-    std::unordered_set<const Filter *> seen = {member};
-    // Depth first, one member at a time, so a combination is finished only after all it
-    // reaches: that is the order the region is ranked in.
-    std::vector<std::pair<Filter *, std::vector<Filter *>>> stack;
-    auto enter = [&](Filter *filter) {
-        std::vector<Filter *> members;
-        bool found = false;
-        forEachCombinationMember(*filter, [&](Filter *next) {
-            found = found || next == target;
-            if (next->rank > above)
-                members.push_back(next);
-        });
-        std::reverse(members.begin(), members.end());
-        stack.emplace_back(filter, std::move(members));
-        return found;
-    };
-    if (enter(member))
-        return true;
-    while (!stack.empty()) {
-        auto &[filter, pending] = stack.back();
-        if (pending.empty()) {
-            if (region != nullptr)
-                region->push_back(filter);
-            stack.pop_back();
-            continue;
+    std::unordered_set<const Filter *> seenDown = {member}, seenUp = {target};
+    std::vector<Filter *> pendingDown = {member}, pendingUp = {target};
+    std::vector<Filter *> foundDown = {member}, foundUp = {target};
+    bool met = false;
+    for (;;) {
+        if (pendingDown.empty() || pendingUp.empty()) {
+            *down = pendingDown.empty();
+            *region = *down ? std::move(foundDown) : std::move(foundUp);
+            return false;
         }
-        Filter *next = pending.back();
-        pending.pop_back();
-        if (seen.insert(next).second && enter(next))
+        Filter *at = pendingDown.back();
+        pendingDown.pop_back();
+        forEachCombinationMember(*at, [&](Filter *next) {
+            met = met || next == target;
+            if (next->rank > low && seenDown.insert(next).second) {
+                pendingDown.push_back(next);
+                foundDown.push_back(next);
+            }
+        });
+        at = pendingUp.back();
+        pendingUp.pop_back();
+        forEachHolder(*at, [&](Filter *next) {
+            met = met || next == member;
+            if (next->rank < high && seenUp.insert(next).second) {
+                pendingUp.push_back(next);
+                foundUp.push_back(next);
+            }
+        });
+        if (met)
             return true;
     }
-    return false;
 }
 
 bool closesCycle(Filter *target, Filter *member)
 {
     if (member == target)
         return true;
-    if (ranksStale)
-        return searchAbove(member, target, 0, nullptr);
-    return member->rank > target->rank && searchAbove(member, target, target->rank, nullptr);
+    if (!ranksStale && member->rank < target->rank)
+        return false;
+    bool down = false;
+    std::vector<Filter *> region;
+    return ranksStale ? searchBetween(target, member, 0, UINT64_MAX, &down, &region)
+                      : searchBetween(target, member, target->rank, member->rank, &down, &region);
 }
 
-// Restores the order after the edge target -> member was added (the graph has no cycle):
-// the combinations member reaches above target move, in topological order, into the gap
-// between target and the highest rank they must stay above; everything is ranked afresh
-// when the gap is too narrow.
-void rankBelow(Filter *target, Filter *member)
+// Restores the order after the edge target -> member was added (the graph has no cycle).
+void rankForEdge(Filter *target, Filter *member)
 {
     if (member->rank < target->rank)
         return;
+    bool down = false;
     std::vector<Filter *> region;
-    searchAbove(member, target, target->rank, &region);
+    searchBetween(target, member, target->rank, member->rank, &down, &region);
     std::unordered_set<const Filter *> inside(region.begin(), region.end());
-    uint64_t floor = 0;
+    // The region's own order stays; what it must stay between is what it reaches (going
+    // down) or what holds it (going up) outside it.
+    std::sort(region.begin(), region.end(), [](const Filter *a, const Filter *b) { return a->rank < b->rank; });
+    uint64_t bound = down ? 0 : kRankCeiling;
     for (Filter *filter : region) {
-        forEachCombinationMember(*filter, [&](Filter *next) {
-            if (inside.count(next) == 0)
-                floor = std::max(floor, next->rank);
-        });
+        if (down) {
+            forEachCombinationMember(*filter, [&](Filter *next) {
+                if (inside.count(next) == 0)
+                    bound = std::max(bound, next->rank);
+            });
+        } else {
+            forEachHolder(*filter, [&](Filter *next) {
+                if (inside.count(next) == 0)
+                    bound = std::min(bound, next->rank);
+            });
+        }
     }
-    const uint64_t step = target->rank > floor ? (target->rank - floor) / (region.size() + 1) : 0;
+    const uint64_t end = down ? target->rank : member->rank;  // the region goes past it
+    const uint64_t room = down ? (end > bound ? end - bound : 0) : (bound > end ? bound - end : 0);
+    const uint64_t step = std::min(room / (region.size() + 1), kRankGap);
     if (step == 0) {
         rankAll();
         return;
     }
-    uint64_t rank = floor;
-    for (Filter *filter : region)
-        filter->rank = rank += step;
+    uint64_t rank = down ? end - step * region.size() : end + step;
+    for (Filter *filter : region) {
+        filter->rank = rank;
+        rank += step;
+    }
+    lastRank = std::max(lastRank, rank);
 }
 
 HRESULT newFilter(uint32_t magic, uint32_t mode, Filter **out)
@@ -336,11 +382,15 @@ HRESULT newFilter(uint32_t magic, uint32_t mode, Filter **out)
     }
     filter->magic = magic;
     filter->mode = mode;
-    // A new filter contains nothing yet: ranking it above all others keeps the order.
+    // A new filter contains nothing yet, so any rank is right; ranking it above the others
+    // makes it free to take any of them later.
     const HRESULT listed = core::guarded([&] {
         const std::lock_guard<std::mutex> hold(rankLock);
         liveFilters.insert(filter);
-        filter->rank = lastRank += uint64_t(1) << kRankShift;
+        if (lastRank >= kRankLimit)
+            rankAll();
+        filter->rank = lastRank += kRankGap;
+        filter->serial = ++lastSerial;
         return S_OK;
     });
     if (listed != S_OK) {
@@ -474,7 +524,15 @@ VEXO_API HRESULT Vexo_appendFilter(VexoFilter *combination, uint32_t count, Vexo
             Filter *member = filterAs(filters[appended]);
             if (member == nullptr)
                 continue;
-            if (vexo::core::append(kFilterLayout, target->allocator, &target->list, member) != S_OK) {
+            // The member learns its holder first; the entry is voided if the append fails.
+            auto *holder = static_cast<Holder *>(
+                vexo::core::appendRecord(kHolderLayout, member->allocator, &member->holders));
+            if (holder != nullptr)
+                *holder = {target, target->serial};
+            if (holder == nullptr
+                || vexo::core::append(kFilterLayout, target->allocator, &target->list, member) != S_OK) {
+                if (holder != nullptr)
+                    holder->serial = 0;
                 hr = E_OUTOFMEMORY;
                 break;
             }
@@ -483,7 +541,7 @@ VEXO_API HRESULT Vexo_appendFilter(VexoFilter *combination, uint32_t count, Vexo
         for (uint32_t i = 0; i < appended; ++i) {
             Filter *member = filterAs(filters[i]);
             if (member != nullptr && member->magic == kCombinationFilterMagic)
-                rankBelow(target, member);
+                rankForEdge(target, member);
         }
         ranksStale = false;
         return hr;

@@ -510,10 +510,11 @@ TEST(Filter, SharedMembersAreAnsweredOnce)
     EXPECT_EQ(ask(left, y), S_FALSE) << "asks every one of the 2^64 paths' filters, once each";
 }
 
-// A chain built from the top down keeps halving the room below the previous link, so
-// every filter is ranked afresh now and then; a combination left holding a destroyed
-// member (and never asked again) is not read meanwhile.
-TEST(Filter, ChainsBuiltTopDownStayOrdered)
+// Combinations that all hold one filter F, each appended to the one before, must each
+// rank between F and the one before: the room halves per link until every filter is
+// ranked afresh. A combination left holding a destroyed member (and never asked again)
+// is not read meanwhile.
+TEST(Filter, RankingAfreshKeepsEveryAnswer)
 {
     Db m;
     auto *x = m.make<Frame>(u"X");
@@ -524,15 +525,19 @@ TEST(Filter, ChainsBuiltTopDownStayOrdered)
     ASSERT_EQ(Vexo_appendFilter(stale, 1, &gone), S_OK);
     ASSERT_EQ(Vexo_destroyFilter(gone), S_OK);
 
-    VexoFilter *top = filters.combination(), *bottom = top;
-    for (int i = 0; i < 200; ++i) {
+    VexoFilter *shared = filters.combination();
+    VexoFilter *top = filters.combination(), *last = top;
+    ASSERT_EQ(Vexo_appendFilter(top, 1, &shared), S_OK);
+    for (int i = 0; i < 60; ++i) {
         VexoFilter *next = filters.combination();
-        ASSERT_EQ(Vexo_appendFilter(bottom, 1, &next), S_OK);
-        bottom = next;
+        ASSERT_EQ(Vexo_appendFilter(next, 1, &shared), S_OK);
+        ASSERT_EQ(Vexo_appendFilter(last, 1, &next), S_OK);
+        last = next;
     }
-    EXPECT_EQ(Vexo_appendFilter(bottom, 1, &top), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(last, 1, &top), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(shared, 1, &top), E_INVALIDARG);
     VexoFilter *leaf = filters.ids(m.db, idList({u"X"}));
-    ASSERT_EQ(Vexo_appendFilter(bottom, 1, &leaf), S_OK);
+    ASSERT_EQ(Vexo_appendFilter(shared, 1, &leaf), S_OK);
     EXPECT_EQ(ask(top, x), S_OK);
     EXPECT_EQ(Vexo_destroyFilter(stale), S_OK);
 }
