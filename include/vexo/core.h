@@ -72,9 +72,9 @@ VEXO_API HRESULT Vexo_getDatabaseCollections(VexoNode *database, VexoNode **coll
  * E_INVALIDARG when an argument is null or database is no database. */
 VEXO_API HRESULT Vexo_findByElementId(VexoNode *database, const VexoChar *id, VexoNode **node);
 
-/* Finds a member of a group by identifier. Exact for groups kept in
- * identifier order (Vexo_insertChildren, the default groups); may miss a
- * member of a group filled by Vexo_appendChildren.
+/* Finds a member of a group by identifier, in logarithmic time. Exact for
+ * groups kept in identifier order (Vexo_insertChildren, the default groups);
+ * may miss a member of a group filled by Vexo_appendChildren.
  * Returns S_OK; S_FALSE when not found (node unchanged); E_INVALIDARG when an
  * argument is null or group is no ElementGroup kind. */
 VEXO_API HRESULT Vexo_findChildByElementId(VexoNode *group, const VexoChar *id, VexoNode **node);
@@ -86,21 +86,23 @@ VEXO_API HRESULT Vexo_findChildByElementId(VexoNode *group, const VexoChar *id, 
  *   reference  element the group stands for (ElementId kind); may be null
  *   group      receives the group; set as soon as the group exists
  * Returns S_OK; E_POINTER for a null out pointer; E_INVALIDARG when database
- * is no database or reference no ElementId kind (nothing created), or when
- * parent is no ElementGroup kind (group created and stored);
- * E_OUTOFMEMORY. */
+ * is no database, reference no ElementId kind of this database or parent a
+ * node of another database (nothing created), or when parent is no
+ * ElementGroup kind (group created and stored); E_OUTOFMEMORY. */
 VEXO_API HRESULT Vexo_createElementGroup(VexoNode *database, const VexoChar *id, VexoNode *parent,
                                          VexoNode *reference, VexoNode **group);
 
 /* Appends nodes to a group's members in array order; null and foreign entries
- * are skipped, a node may be listed more than once.
+ * and nodes, timings and records of another database are skipped; a node may
+ * be listed more than once.
  * Returns S_OK; E_INVALIDARG when group is null or no ElementGroup kind;
  * E_POINTER for a null array; E_OUTOFMEMORY (the entries before stay). */
 VEXO_API HRESULT Vexo_appendChildren(VexoNode *group, uint32_t count, VexoNode *const *nodes);
 
 /* Inserts nodes into a group's members in identifier order, one node per
- * identifier (the first stays); elements without identifier are skipped,
- * timings are appended at the end.
+ * identifier (the first stays), each in logarithmic time; elements without
+ * identifier and anything of another database are skipped, timings are
+ * appended at the end.
  * Returns as Vexo_appendChildren. */
 VEXO_API HRESULT Vexo_insertChildren(VexoNode *group, uint32_t count, VexoNode *const *nodes);
 

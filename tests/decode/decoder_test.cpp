@@ -537,8 +537,9 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         net.place(net.signal(nullptr, c.bits), pdu, c.bitpos);
         const auto got = decodeAll(net, 0, kStd, {0xAB, 0xCD});
         ASSERT_EQ(got.size(), c.decoded ? 1u : 0u);
-        if (c.decoded)
+        if (c.decoded) {
             EXPECT_EQ(got[0].raw, c.raw);
+        }
     }
 }
 
