@@ -199,7 +199,9 @@ struct Holder {
 inline constexpr core::ChunkLayout kHolderLayout = core::recordListLayout(16, 3, sizeof(Holder));
 
 std::mutex rankLock;                             // guards ranks, holders and the set below
-std::unordered_set<const Filter *> liveFilters;  // to test a pointer before reading through it
+// The filters alive, to test a pointer before reading through it. Never destroyed, so a
+// filter released late in the process's exit still finds it.
+std::unordered_set<const Filter *> &liveFilters = *new std::unordered_set<const Filter *>();
 uint64_t lastRank = kRankBase;
 uint64_t lastSerial = 0;
 
