@@ -9,6 +9,7 @@
 #include "api_guard.h"
 #include "database.h"
 #include "vexo/core.h"
+#include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
@@ -118,6 +119,61 @@ void BM_VexoCreateFrame(benchmark::State &state)
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 BENCHMARK(BM_VexoCreateFrame)->Args({100000, 0})->Args({10000, 1})->Unit(benchmark::kMillisecond);
+
+// Ordered inserts of existing frames into one group, identifiers scattered: the group's
+// chunk directory makes each insert a bisection (the curve over 1x, 10x, 100x is n log n).
+void BM_InsertIntoGroup(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const std::vector<std::u16string> ids = frameIds(n, true);
+    VexoNode *db = nullptr;
+    Vexo_create(u"Bench", &db);
+    std::vector<VexoNode *> frames(n);
+    for (size_t i = 0; i < n; ++i)
+        Vexo_createFrame(db, ids[i].c_str(), 8, &frames[i]);
+    for (auto _ : state) {
+        VexoNode *group = nullptr;
+        Vexo_createElementGroup(db, nullptr, nullptr, nullptr, &group);
+        for (VexoNode *frame : frames)
+            Vexo_insertChildren(group, 1, &frame);
+        state.PauseTiming();
+        VexoEnumerator *enumerator = nullptr;
+        uint32_t count = 0;
+        Vexo_enumChildren(group, &enumerator);
+        Vexo_enumeratorGetCount(enumerator, &count);
+        Vexo_enumeratorDestroy(enumerator);
+        if (count != n)
+            state.SkipWithError("group incomplete");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+    Vexo_destroy(db);
+}
+BENCHMARK(BM_InsertIntoGroup)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Lookups of every frame in a group filled in identifier order: a bisection each.
+void BM_FindChildren(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const std::vector<std::u16string> ids = frameIds(n, true);
+    VexoNode *db = nullptr, *group = nullptr, *found = nullptr;
+    Vexo_create(u"Bench", &db);
+    Vexo_createElementGroup(db, nullptr, nullptr, nullptr, &group);
+    for (const std::u16string &id : ids) {
+        VexoNode *frame = nullptr;
+        Vexo_createFrame(db, id.c_str(), 8, &frame);
+        Vexo_insertChildren(group, 1, &frame);
+    }
+    for (auto _ : state) {
+        for (const std::u16string &id : ids) {
+            if (Vexo_findChildByElementId(group, id.c_str(), &found) != S_OK)
+                state.SkipWithError("lookup failed");
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+    Vexo_destroy(db);
+}
+BENCHMARK(BM_FindChildren)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

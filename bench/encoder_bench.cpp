@@ -1,6 +1,7 @@
 // The encoder's send loop on a 50-frame CAN channel: change signals, trigger, fetch the
 // changed frames, for a few signals per cycle up to all of them; the same driven by cyclic
-// timings alone; and building an encoder for the channel.
+// timings alone; and building an encoder for the channel, also for channels 4x to 400x as
+// large (each PDU's timing holder is looked up once per build, not once per PDU).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -32,7 +33,7 @@ struct Channel {
     VexoNode *channel = nullptr;
     std::vector<VexoNode *> triggerings, signals;
 
-    explicit Channel(bool cyclic)
+    explicit Channel(bool cyclic, int frames = kFrames)
     {
         require(Vexo_create(u"bench", &db) == S_OK, "create database");
         VexoNode *cluster = nullptr, *coding = nullptr, *identity = nullptr;
@@ -42,7 +43,7 @@ struct Channel {
         require(Vexo_createIdentityComputation(db, u"id", &identity) == S_OK, "computation");
         require(Vexo_addRange(identity, 0, 65535, 3) == S_OK, "range");
         require(Vexo_addPhysicalToInternalComputations(coding, 1, &identity) == S_OK, "add computation");
-        for (int i = 0; i < kFrames; ++i) {
+        for (int i = 0; i < frames; ++i) {
             VexoNode *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *instance = nullptr;
             require(Vexo_createFrame(db, nullptr, 8, &frame) == S_OK, "frame");
             require(Vexo_createIdentifierBasedTriggering(db, nullptr, 0x100 + i, 0, frame, nullptr, channel,
@@ -162,6 +163,23 @@ void BM_CreateEncoder(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kFrames);
 }
 BENCHMARK(BM_CreateEncoder)->Arg(0)->Arg(1);
+
+// An encoder over a channel of range(0) frames, every PDU with a PDU triggering and a
+// cyclic timing.
+void BM_CreateEncoderOverManyFrames(benchmark::State &state)
+{
+    const auto frames = static_cast<int>(state.range(0));
+    const Channel channel(true, frames);
+    for (auto _ : state) {
+        VexoEncoder *handle = nullptr;
+        Vexo_CreateEncoder(channel.db, channel.channel, &handle);
+        if (handle == nullptr)
+            state.SkipWithError("no encoder");
+        Vexo_DestroyEncoder(handle);
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+}
+BENCHMARK(BM_CreateEncoderOverManyFrames)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

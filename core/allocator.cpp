@@ -1,9 +1,13 @@
-// The heap and tracking allocators and the intrusive list that chains tracked blocks.
+// The heap and tracking allocators, the intrusive list that chains tracked blocks, and
+// the per-allocator set of ownerless items (an open-addressing table of addresses).
 #include "allocator.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "vexo/core.h"
 
 namespace vexo::core {
 
@@ -35,22 +39,47 @@ void heapDestroy(Allocator *) {}
 const AllocatorOps kHeapOps = {heapAllocate, heapRelease, heapDestroy};
 Allocator heapAllocator = {&kHeapOps};
 
+// Addresses, hashed; 0 marks a free cell. Never more than half full.
+struct AddressSet {
+    uintptr_t *cells;
+    size_t capacity;  // a power of two, or 0
+    size_t count;
+};
+
 struct TrackingAllocator {
     Allocator base;
     uint32_t blocks;
     uint32_t bytes;
     IntrusiveList list;
+    AddressSet ownerless;
 };
+
+std::atomic<uint32_t> failCountdown{0};
+
+size_t cellOf(const AddressSet &set, uintptr_t address)
+{
+    // Blocks are 16-byte aligned and records at least 4 bytes apart: mix before masking.
+    return static_cast<size_t>((address >> 2) * 0x9E3779B97F4A7C15ull) & (set.capacity - 1);
+}
+
+void placeAddress(AddressSet &set, uintptr_t address)
+{
+    size_t i = cellOf(set, address);
+    while (set.cells[i] != 0 && set.cells[i] != address)
+        i = (i + 1) & (set.capacity - 1);
+    if (set.cells[i] == 0) {
+        set.cells[i] = address;
+        set.count += 1;
+    }
+}
 
 // Tracked blocks start with their list links; the caller gets the address after them,
 // which keeps the heap's 16-byte alignment.
 constexpr size_t kHeader = sizeof(ListLink) < 16 ? 16 : sizeof(ListLink);
 
-uint32_t failCountdown = 0;
-
 void *trackingAllocate(Allocator *allocator, size_t size)
 {
-    if (failCountdown != 0 && --failCountdown == 0)
+    if (allocationFails())
         return nullptr;
     auto *self = reinterpret_cast<TrackingAllocator *>(allocator);
     auto *block = static_cast<unsigned char *>(std::malloc(size + kHeader));
@@ -79,6 +108,7 @@ void trackingDestroy(Allocator *allocator)
         }
     }
     self->list.first = self->list.last = nullptr;
+    std::free(self->ownerless.cells);
     std::free(self);
 }
 
@@ -124,6 +154,66 @@ TrackingStats trackingStats(const Allocator *allocator)
     return {self->blocks, self->bytes};
 }
 
-void failTrackingAllocationAfter(uint32_t n) { failCountdown = n; }
+HRESULT reserveOwnerless(Allocator *allocator)
+{
+    if (allocator == nullptr || allocator->ops != &kTrackingOps)
+        return E_INVALIDARG;
+    AddressSet &set = reinterpret_cast<TrackingAllocator *>(allocator)->ownerless;
+    if (2 * (set.count + 1) <= set.capacity)
+        return S_OK;
+    const size_t capacity = set.capacity == 0 ? 64 : 2 * set.capacity;
+    if (allocationFails())
+        return E_OUTOFMEMORY;
+    auto *cells = static_cast<uintptr_t *>(std::calloc(capacity, sizeof(uintptr_t)));
+    if (cells == nullptr)
+        return E_OUTOFMEMORY;
+    AddressSet grown = {cells, capacity, 0};
+    for (size_t i = 0; i < set.capacity; ++i) {
+        if (set.cells[i] != 0)
+            placeAddress(grown, set.cells[i]);
+    }
+    std::free(set.cells);
+    set = grown;
+    return S_OK;
+}
+
+void noteOwnerless(Allocator *allocator, const void *item)
+{
+    AddressSet &set = reinterpret_cast<TrackingAllocator *>(allocator)->ownerless;
+    if (item != nullptr && 2 * (set.count + 1) <= set.capacity)
+        placeAddress(set, reinterpret_cast<uintptr_t>(item));
+}
+
+bool isOwnerlessOf(const Allocator *allocator, const void *item)
+{
+    if (allocator == nullptr || allocator->ops != &kTrackingOps || item == nullptr)
+        return false;
+    const AddressSet &set = reinterpret_cast<const TrackingAllocator *>(allocator)->ownerless;
+    if (set.capacity == 0)
+        return false;
+    const auto address = reinterpret_cast<uintptr_t>(item);
+    for (size_t i = cellOf(set, address); set.cells[i] != 0; i = (i + 1) & (set.capacity - 1)) {
+        if (set.cells[i] == address)
+            return true;
+    }
+    return false;
+}
+
+void failAllocationAfter(uint32_t n) { failCountdown.store(n, std::memory_order_relaxed); }
+
+bool allocationFails()
+{
+    // One relaxed load on the common path; the countdown itself is meant for one thread.
+    uint32_t left = failCountdown.load(std::memory_order_relaxed);
+    if (left == 0)
+        return false;
+    failCountdown.store(left - 1, std::memory_order_relaxed);
+    return left == 1;
+}
 
 }  // namespace vexo::core
+
+VEXO_API void Vexo_failAllocationAfter(uint32_t n)
+{
+    vexo::core::failAllocationAfter(n);
+}

@@ -72,8 +72,22 @@ struct TrackingStats {
 // Counters of a tracking allocator (zeros for any other kind).
 TrackingStats trackingStats(const Allocator *allocator);
 
-// Test support: makes the n-th tracking allocation from now fail (1 = the next
-// one); 0 switches failures off. Process-wide and not thread-safe.
-void failTrackingAllocationAfter(uint32_t n);
+// Items that carry no owner field of their own (timings, segment and value-range records,
+// string slots) are listed by the tracking allocator that made them, so that a link
+// between two databases can be refused for them too. reserveOwnerless makes room for one
+// more (E_OUTOFMEMORY, or E_INVALIDARG for an allocator of another kind); noteOwnerless
+// then lists an item without failing. isOwnerlessOf answers in constant time.
+HRESULT reserveOwnerless(Allocator *allocator);
+void noteOwnerless(Allocator *allocator, const void *item);
+bool isOwnerlessOf(const Allocator *allocator, const void *item);
+
+// Test support: makes the n-th allocation from now fail (1 = the next one); 0 switches
+// failures off. Counts every allocation of the tracking allocators, the tables behind
+// them and whatever else asks allocationFails. Process-wide; meant for one thread.
+void failAllocationAfter(uint32_t n);
+
+// True when the allocation about to be made is the one set to fail. An allocator of the
+// library that is not a tracking allocator (a Lua state's, say) asks this first.
+bool allocationFails();
 
 }  // namespace vexo::core

@@ -126,7 +126,8 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
         return E_POINTER;
     for (uint32_t i = 0; i < n; ++i) {
         const void *handle = nodes[i];
-        if (handle == nullptr || !isGenuineCode(codeOf(handle)) || !derivesFrom(codeOf(handle), filterCode))
+        if (handle == nullptr || !isGenuineCode(codeOf(handle)) || !derivesFrom(codeOf(handle), filterCode)
+            || !ownedBy(handle, database))
             continue;
         auto *node = static_cast<ObjectBase *>(const_cast<void *>(handle));
         auto *element = nodeAs<ElementId>(node);
@@ -164,25 +165,13 @@ HRESULT findById(const NodeList *list, const VexoChar *id, ObjectBase **out)
     ListPosition position = {nullptr, 0};
     if (findOrdered(list, &position, [id](const void *entry) { return orderById(id, entry); }) != S_OK)
         return S_FALSE;
-    *out = static_cast<ObjectBase *>(chunkEntries(position.chunk)[position.index]);
+    *out = static_cast<ObjectBase *>(entryAt(position));
     return S_OK;
 }
 
 }  // namespace vexo::core
 
 using namespace vexo::core;
-
-namespace {
-
-// A database's groups are its own; every node stored in a group belongs to the group's
-// database, so a node of another database is refused rather than linked across.
-bool sameDatabase(const ElementGroup *group, const void *node)
-{
-    const Vexo *owner = databaseOf(node);
-    return owner == nullptr || owner == group->database;
-}
-
-}  // namespace
 
 VEXO_API HRESULT Vexo_create(const VexoChar *id, VexoNode **out)
 {
@@ -258,7 +247,10 @@ VEXO_API HRESULT Vexo_createElementGroup(VexoNode *handle, const VexoChar *id, V
     Vexo *database = databaseAs(handle);
     if (database == nullptr)
         return E_INVALIDARG;
-    if (reference != nullptr && nodeAs<ElementId>(reference) == nullptr)
+    if (reference != nullptr && (nodeAs<ElementId>(reference) == nullptr || !ownedBy(reference, database)))
+        return E_INVALIDARG;
+    // A parent of another database would refuse the group only after it was made.
+    if (foreignTo(parent, database))
         return E_INVALIDARG;
     ElementGroup *group = allocateNode<ElementGroup>(database);
     if (group == nullptr)
@@ -280,8 +272,8 @@ VEXO_API HRESULT Vexo_appendChildren(VexoNode *handle, uint32_t n, VexoNode *con
         return E_POINTER;
     for (uint32_t i = 0; i < n; ++i) {
         const void *node = nodes[i];
-        if (node == nullptr || Vexo_isValidNode(nodes[i]) != S_OK || !isGenuineCode(codeOf(node))
-            || !sameDatabase(group, node))
+        // Timings and records are taken like any node, but only the group's database's own.
+        if (node == nullptr || !isGenuineCode(codeOf(node)) || !ownedBy(node, group->database))
             continue;
         // Unlike a skipped entry, a failed append would silently lose a member.
         if (appendChild(group, static_cast<ObjectBase *>(const_cast<void *>(node))) != S_OK)

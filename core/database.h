@@ -14,6 +14,17 @@ namespace vexo::core {
 // The database behind a handle that must be exactly a database.
 inline Vexo *databaseAs(const void *handle) { return nodeExactly<Vexo>(handle); }
 
+// True when an item is a node, record or string slot that another database owns (or one
+// that no database listed): what a link or creation argument must refuse. Null and
+// memory that is neither a node nor a slot are not foreign; class tests skip those.
+inline bool foreignTo(const void *item, const Vexo *database)
+{
+    if (item == nullptr)
+        return false;
+    const uint32_t word = firstWord(item);
+    return (isGenuineCode(word) || word == kSlotMagic) && !ownedBy(item, database);
+}
+
 // The collections node of a database or of a collections node: S_OK, S_FALSE when a
 // database has none, E_POINTER for null, E_INVALIDARG for any other node.
 HRESULT collectionsOf(const void *handle, DatabaseCollections **out);

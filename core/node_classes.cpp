@@ -104,6 +104,10 @@ ObjectBase *allocateNode(Vexo *database, uint32_t code)
 {
     if (!isGenuineCode(code))
         return nullptr;
+    const bool resident = derivesFrom(code, DatabaseResident::kCode);
+    // A timing has no database field: its database lists it instead.
+    if (!resident && reserveOwnerless(database->allocator) != S_OK)
+        return nullptr;
     const ClassInfo &info = kClassTable[classIndex(code)];
     void *memory = allocate(database->allocator, info.size);
     if (memory == nullptr)
@@ -122,9 +126,20 @@ ObjectBase *allocateNode(Vexo *database, uint32_t code)
 #undef VEXO_END
     }
     node->nodetype = code;
-    if (derivesFrom(code, DatabaseResident::kCode))
+    if (resident)
         static_cast<DatabaseResident *>(node)->database = database;
+    else
+        noteOwnerless(database->allocator, node);
     return node;
+}
+
+bool ownedBy(const void *item, const Vexo *database)
+{
+    if (item == nullptr || database == nullptr)
+        return false;
+    if (const DatabaseResident *resident = nodeAs<DatabaseResident>(item))
+        return resident->database == database;
+    return isOwnerlessOf(database->allocator, item);
 }
 
 }  // namespace vexo::core

@@ -61,6 +61,12 @@ static_assert(sizeof(Segment) == 16, "segment records keep their 16-byte size");
 static_assert(sizeof(ValueRange) == 32, "value range records keep their 32-byte size");
 static_assert(offsetof(ObjectBase, nodetype) == 0, "the class code is a node's first word");
 
+// How deep multiplexed parts may nest below the PDU a frame places (a part whose PDU is
+// multiplexed again is one level deeper): the decoder's level stack holds that PDU and
+// this many parts, and the encoder's walks and image levels reach at least as deep, so
+// every signal the decoder reads can be encoded.
+inline constexpr uint32_t kMaxPartNesting = 63;
+
 // Record lists of the model: segments of multiplexed parts and value ranges.
 inline constexpr ChunkLayout kSegmentLayout = recordListLayout(16, 3, sizeof(Segment));
 inline constexpr ChunkLayout kRangeLayout = recordListLayout(32, 3, sizeof(ValueRange));
@@ -123,6 +129,12 @@ const VexoChar *classNameWide(uint32_t code);
 
 // The database that owns a node, or null for timings, records and foreign memory.
 Vexo *databaseOf(const void *node);
+
+// The one ownership test behind every refusal of a link between databases: true when
+// the item is a node of the database (by its database field), or a timing, a record or a
+// string slot that the database made (by its allocator's list of such items). False for
+// null, for items of other databases and for memory no database made.
+bool ownedBy(const void *item, const Vexo *database);
 
 // Allocates a zero-filled node of a concrete class from a database's allocator,
 // with its class code and (for database residents) its database set.

@@ -1,7 +1,8 @@
 // Chunked list operations: append, indexed access, ordered insertion with chunk
-// splitting, linear record search and cursors.
+// splitting and the chunk directory, linear record search and cursors.
 #include "node_list.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace vexo::core {
@@ -37,6 +38,68 @@ Chunk *roomAtEnd(const ChunkLayout &layout, Allocator *allocator, IntrusiveList 
     return chunk;
 }
 
+size_t directoryBytes(uint32_t capacity)
+{
+    return offsetof(ChunkDirectory, chunks) + size_t(capacity) * sizeof(Chunk *);
+}
+
+// Makes sure the list has a directory of its chunks with room for `more` chunks besides.
+// A list without one has at most one chunk. Null when memory runs out; the list and its
+// old directory are untouched then.
+ChunkDirectory *directoryWithRoom(Allocator *allocator, NodeList *list, uint32_t more)
+{
+    ChunkDirectory *directory = list->directory;
+    const uint32_t count = directory != nullptr ? directory->count : (firstChunk(list->chunks) != nullptr ? 1 : 0);
+    if (directory != nullptr && directory->capacity - directory->count >= more)
+        return directory;
+    if (more > UINT32_MAX / 2 - count)
+        return nullptr;
+    uint32_t capacity = directory != nullptr ? directory->capacity : 2;
+    while (capacity < count + more)
+        capacity *= 2;
+    // The old block stays with the allocator (released with it): growth by doubling keeps
+    // the total below twice the final size.
+    auto *grown = static_cast<ChunkDirectory *>(allocate(allocator, directoryBytes(capacity)));
+    if (grown == nullptr)
+        return nullptr;
+    grown->version = directory != nullptr ? directory->version : 0;
+    grown->count = count;
+    grown->capacity = capacity;
+    if (directory != nullptr)
+        std::memcpy(grown->chunks, directory->chunks, size_t(count) * sizeof(Chunk *));
+    else if (count == 1)
+        grown->chunks[0] = firstChunk(list->chunks);
+    list->directory = grown;
+    return grown;
+}
+
+// Adds a chunk at the end of a node list, directory included.
+Chunk *newLastChunk(const ChunkLayout &layout, Allocator *allocator, NodeList *list)
+{
+    const bool listed = list->directory != nullptr || firstChunk(list->chunks) != nullptr;
+    ChunkDirectory *directory = listed ? directoryWithRoom(allocator, list, 1) : nullptr;
+    if (listed && directory == nullptr)
+        return nullptr;
+    Chunk *chunk = newChunk(layout, allocator);
+    if (chunk == nullptr)
+        return nullptr;
+    addTail(&list->chunks, &chunk->link);
+    if (directory != nullptr)
+        directory->chunks[directory->count++] = chunk;
+    return chunk;
+}
+
+// The directory slot of a chunk, by a walk over the directory (used only when a
+// position does not carry its slot).
+uint32_t slotOf(const ChunkDirectory &directory, const Chunk *chunk)
+{
+    for (uint32_t i = 0; i < directory.count; ++i) {
+        if (directory.chunks[i] == chunk)
+            return i;
+    }
+    return kUnknownSlot;
+}
+
 uint32_t countChunks(const IntrusiveList &chunks)
 {
     Chunk *first = firstChunk(chunks);
@@ -65,11 +128,62 @@ bool stepOver(ListCursor *cursor)
     return true;
 }
 
+uint32_t versionOf(const NodeList *list) { return list->directory != nullptr ? list->directory->version : 0; }
+
+// Records the entry a node-list cursor just passed.
+void notePassed(ListCursor *cursor, Chunk *chunk, uint32_t index)
+{
+    if (cursor->nodes == nullptr)
+        return;
+    cursor->previous = chunkEntries(chunk)[index];
+    cursor->previousChunk = chunk;
+    cursor->previousIndex = index;
+}
+
+// After ordered inserts into the list: finds the entry the cursor passed last (it can only
+// have moved toward the end) and puts the position right behind it. An exhausted cursor
+// stays exhausted.
+void catchUp(ListCursor *cursor)
+{
+    if (cursor->nodes == nullptr || cursor->chunk == nullptr)
+        return;
+    const uint32_t version = versionOf(cursor->nodes);
+    if (version == cursor->version)
+        return;
+    cursor->version = version;
+    Chunk *first = firstChunk(*cursor->list);
+    if (cursor->previous == nullptr) {
+        cursor->chunk = first;
+        cursor->index = 0;
+        return;
+    }
+    Chunk *chunk = cursor->previousChunk;
+    uint32_t index = cursor->previousIndex;
+    do {
+        void **entries = chunkEntries(chunk);
+        for (; index < chunk->count; ++index) {
+            if (entries[index] == cursor->previous) {
+                cursor->previousChunk = chunk;
+                cursor->previousIndex = index;
+                cursor->chunk = chunk;
+                cursor->index = index + 1;
+                return;
+            }
+        }
+        chunk = nextChunk(chunk);
+        index = 0;
+    } while (chunk != first);
+    // Only a list changed by other means than ordered inserts gets here.
+    if (cursor->index > cursor->chunk->count)
+        cursor->index = cursor->chunk->count;
+}
+
 template <bool Records>
 HRESULT nextEntries(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched)
 {
     if (cursor == nullptr || out == nullptr)
         return E_INVALIDARG;
+    catchUp(cursor);
     if (cursor->chunk == nullptr)
         return S_FALSE;
     uint32_t delivered = 0;
@@ -86,6 +200,7 @@ HRESULT nextEntries(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *f
                     out[delivered + i] = record;
             } else {
                 std::memcpy(out + delivered, chunkEntries(chunk) + cursor->index, n * sizeof(void *));
+                notePassed(cursor, chunk, cursor->index + n - 1);
             }
             delivered += n;
             cursor->index += n;
@@ -106,6 +221,8 @@ HRESULT initList(const ChunkLayout &layout, Allocator *allocator, NodeList *list
     return initChunks(layout, allocator, &list->chunks);
 }
 
+
+
 HRESULT initList(const ChunkLayout &layout, Allocator *allocator, RecordList *list)
 {
     return initChunks(layout, allocator, &list->chunks);
@@ -113,7 +230,9 @@ HRESULT initList(const ChunkLayout &layout, Allocator *allocator, RecordList *li
 
 HRESULT append(const ChunkLayout &layout, Allocator *allocator, NodeList *list, void *value)
 {
-    Chunk *chunk = roomAtEnd(layout, allocator, &list->chunks);
+    Chunk *chunk = lastChunk(list->chunks);
+    if (chunk == nullptr || chunk->count >= chunk->capacity)
+        chunk = newLastChunk(layout, allocator, list);
     if (chunk == nullptr)
         return E_OUTOFMEMORY;
     chunkEntries(chunk)[chunk->count++] = value;
@@ -171,7 +290,10 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
     const uint32_t room = last->capacity - last->count;
     Chunk *pending = nullptr;
     if (needed > room) {
-        for (uint32_t extra = (needed - room + layout.capacity - 1) / layout.capacity; extra > 0; --extra) {
+        const uint32_t extra = (needed - room + layout.capacity - 1) / layout.capacity;
+        if (directoryWithRoom(allocator, list, extra) == nullptr)
+            return E_OUTOFMEMORY;
+        for (uint32_t k = extra; k > 0; --k) {
             Chunk *chunk = newChunk(layout, allocator);
             if (chunk == nullptr)
                 return E_OUTOFMEMORY;
@@ -191,6 +313,7 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
         chunk->count = left < layout.capacity ? left : layout.capacity;  // zero-filled already
         left -= chunk->count;
         addTail(&list->chunks, &chunk->link);
+        list->directory->chunks[list->directory->count++] = chunk;
     }
     last = lastChunk(list->chunks);
     chunkEntries(last)[last->count - 1] = value;
@@ -211,13 +334,21 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     if (firstChunk(list->chunks) == nullptr) {
         if (initList(layout, allocator, list) != S_OK)
             return E_OUTOFMEMORY;
-        position = {firstChunk(list->chunks), 0};
+        position = {firstChunk(list->chunks), 0, 0};
     }
     Chunk *chunk = position.chunk;
     uint32_t index = position.index;
-    if (chunk->count >= chunk->capacity) {
+    const bool split = chunk->count >= chunk->capacity;
+    // Every allocation comes first, so a failure leaves the list as it was.
+    ChunkDirectory *directory = directoryWithRoom(allocator, list, split ? 1 : 0);
+    if (directory == nullptr)
+        return E_OUTOFMEMORY;
+    if (split) {
+        uint32_t slot = position.slot;
+        if (slot >= directory->count || directory->chunks[slot] != chunk)
+            slot = slotOf(*directory, chunk);
         Chunk *upper = newChunk(layout, allocator);
-        if (upper == nullptr)
+        if (upper == nullptr || slot == kUnknownSlot)
             return E_OUTOFMEMORY;
         if (chunk == lastChunk(list->chunks)) {
             addTail(&list->chunks, &upper->link);
@@ -228,6 +359,10 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
             chunk->link.next = &upper->link;
             after->link.prev = &upper->link;
         }
+        std::memmove(directory->chunks + slot + 2, directory->chunks + slot + 1,
+                     size_t(directory->count - slot - 1) * sizeof(Chunk *));
+        directory->chunks[slot + 1] = upper;
+        directory->count += 1;
         const uint32_t keep = chunk->count / 2;
         upper->count = chunk->count - keep;
         std::memcpy(chunkEntries(upper), chunkEntries(chunk) + keep, size_t(upper->count) * sizeof(void *));
@@ -241,6 +376,7 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     std::memmove(entries + index + 1, entries + index, size_t(chunk->count - index) * sizeof(void *));
     entries[index] = value;
     chunk->count += 1;
+    directory->version += 1;
     return S_OK;
 }
 
@@ -267,7 +403,7 @@ HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const NodeList
 {
     if (cursor == nullptr || layout == nullptr || list == nullptr)
         return E_INVALIDARG;
-    *cursor = {&list->chunks, layout, firstChunk(list->chunks), 0};
+    *cursor = {&list->chunks, layout, firstChunk(list->chunks), 0, list, versionOf(list), 0, nullptr, nullptr};
     return S_OK;
 }
 
@@ -275,8 +411,44 @@ HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const RecordLi
 {
     if (cursor == nullptr || layout == nullptr || list == nullptr)
         return E_INVALIDARG;
-    *cursor = {&list->chunks, layout, firstChunk(list->chunks), 0};
+    *cursor = {&list->chunks, layout, firstChunk(list->chunks), 0, nullptr, 0, 0, nullptr, nullptr};
     return S_OK;
+}
+
+void cursorReset(ListCursor *cursor)
+{
+    cursor->chunk = firstChunk(*cursor->list);
+    cursor->index = 0;
+    cursor->previous = nullptr;
+    cursor->previousChunk = nullptr;
+    cursor->previousIndex = 0;
+    if (cursor->nodes != nullptr)
+        cursor->version = versionOf(cursor->nodes);
+}
+
+void cursorMoveTo(ListCursor *cursor, const ListPosition &position)
+{
+    cursor->chunk = position.chunk;
+    cursor->index = position.index;
+    cursor->previous = nullptr;
+    cursor->previousChunk = nullptr;
+    cursor->previousIndex = 0;
+    if (cursor->nodes == nullptr || position.chunk == nullptr)
+        return;
+    cursor->version = versionOf(cursor->nodes);
+    Chunk *chunk = position.chunk;
+    uint32_t index = position.index;
+    if (index == 0) {
+        if (chunk == firstChunk(*cursor->list))
+            return;
+        chunk = reinterpret_cast<Chunk *>(chunk->link.prev);
+        index = chunk->count;
+    }
+    if (index == 0 || index > chunk->count)
+        return;
+    cursor->previous = chunkEntries(chunk)[index - 1];
+    cursor->previousChunk = chunk;
+    cursor->previousIndex = index - 1;
 }
 
 HRESULT cursorNext(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched)
@@ -295,6 +467,7 @@ HRESULT cursorSkip(ListCursor *cursor, uint32_t k)
         return E_INVALIDARG;
     if (k == 0)
         return S_OK;
+    catchUp(cursor);
     if (cursor->chunk == nullptr)
         return S_FALSE;
     while (k > 0) {
@@ -303,6 +476,7 @@ HRESULT cursorSkip(ListCursor *cursor, uint32_t k)
             uint32_t n = chunk->count - cursor->index;
             if (n > k)
                 n = k;
+            notePassed(cursor, chunk, cursor->index + n - 1);
             cursor->index += n;
             k -= n;
             continue;

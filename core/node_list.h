@@ -1,8 +1,11 @@
 // Chunked lists: unrolled linked lists of fixed-capacity chunks holding node references
 // (NodeList) or small records stored inline (RecordList). Every list of the model is one
-// of these; chunks come from the owner's allocator and are never freed one by one.
+// of these; chunks come from the owner's allocator and are never freed one by one. A node
+// list of more than one chunk also keeps a directory of its chunks, so an ordered search
+// or insert bisects over the chunks instead of walking them (groups hold 100,000 frames).
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -56,9 +59,21 @@ inline constexpr ChunkLayout kSmallNodeLayout = nodeListLayout(3);     // 13: gr
 inline constexpr ChunkLayout kLargeNodeLayout = nodeListLayout(2000);  // 2013: root group
 inline constexpr ChunkLayout kInternLayout = nodeListLayout(8100);     // 8109: interned strings
 
+// The chunks of a node list in list order. A list gets one with its second chunk or its
+// first ordered insert, and every operation that adds a chunk keeps it in step (or fails
+// with E_OUTOFMEMORY before it changes anything). version counts ordered inserts, which
+// move entries that cursors may stand behind.
+struct ChunkDirectory {
+    uint32_t version;
+    uint32_t count;
+    uint32_t capacity;
+    Chunk *chunks[1];  // capacity entries
+};
+
 // A list is the head of the intrusive list of its chunks; all zero is an empty list.
 struct NodeList {
     IntrusiveList chunks;
+    ChunkDirectory *directory;
 };
 struct RecordList {
     IntrusiveList chunks;
@@ -89,63 +104,102 @@ HRESULT getAt(const NodeList *list, uint32_t index, void **out);
 // Writes entry index, growing the list with null entries up to it.
 HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, uint32_t index, void *value);
 
+constexpr uint32_t kUnknownSlot = UINT32_MAX;
+
 struct ListPosition {
     Chunk *chunk;
     uint32_t index;
+    uint32_t slot = kUnknownSlot;  // the chunk's place in the directory, when known
 };
+
+// The entry at a position found by findOrdered with S_OK.
+inline void *entryAt(const ListPosition &position) { return chunkEntries(position.chunk)[position.index]; }
+
+namespace detail {
+
+// The directory slot of the first chunk (from slot lo on) whose last entry does not order
+// before the key, or the last slot when there is none.
+template <class Order>
+uint32_t bisectChunks(const ChunkDirectory &directory, uint32_t lo, Order order)
+{
+    uint32_t n = directory.count - lo;
+    while (n > 0) {
+        const uint32_t half = n / 2, mid = lo + half;
+        const Chunk *chunk = directory.chunks[mid];
+        if (chunk->count == 0 || order(chunkEntries(const_cast<Chunk *>(chunk))[chunk->count - 1]) > 0) {
+            lo = mid + 1;
+            n = n - half - 1;
+        } else {
+            n = half;
+        }
+    }
+    return lo < directory.count ? lo : directory.count - 1;
+}
+
+// Bisects inside one chunk; S_OK at an equal entry, else S_FALSE where the key belongs.
+template <class Order>
+HRESULT bisectEntries(Chunk *chunk, uint32_t slot, ListPosition *position, Order order)
+{
+    void **entries = chunkEntries(chunk);
+    uint32_t lo = 0, n = chunk->count;
+    while (n > 0) {
+        const uint32_t half = n / 2, mid = lo + half;
+        const int c = order(entries[mid]);
+        if (c == 0) {
+            *position = {chunk, mid, slot};
+            return S_OK;
+        }
+        if (c > 0) {
+            lo = mid + 1;
+            n = n - half - 1;
+        } else {
+            n = half;
+        }
+    }
+    *position = {chunk, lo, slot};
+    return S_FALSE;
+}
+
+}  // namespace detail
 
 // Searches a list kept in ascending order. order(entry) answers <0, 0 or >0 when the
 // key orders before, equal to or after the entry. S_OK: an equal entry is at *position;
 // S_FALSE: not found and *position is where the key belongs. A list without chunks
-// gives S_FALSE and leaves *position alone. The search starts at position->chunk when
-// it is set.
+// gives S_FALSE and leaves *position alone. When position->chunk is set, a key that
+// orders before that chunk's last entry is looked for in that chunk only (a resumed
+// search); otherwise the whole list is bisected, chunks first, in O(log n) steps. On a
+// list that is not in order the answer is some position, never a fault.
 template <class Order>
 HRESULT findOrdered(const NodeList *list, ListPosition *position, Order order)
 {
-    if (firstChunk(list->chunks) == nullptr)
+    Chunk *first = firstChunk(list->chunks);
+    if (first == nullptr)
         return S_FALSE;
-    Chunk *chunk = position->chunk != nullptr ? position->chunk : firstChunk(list->chunks);
     Chunk *last = lastChunk(list->chunks);
-    // Keys beyond the last entry are common (identifiers arriving in order); in an ordered
-    // list the walk over the chunks would end at the same place, so go there at once.
+    const ChunkDirectory *directory = list->directory;
+    const uint32_t lastSlot = directory != nullptr ? directory->count - 1 : 0;
+    // Keys beyond the last entry are common (identifiers arriving in order).
     if (last->count != 0 && order(chunkEntries(last)[last->count - 1]) > 0) {
-        *position = {last, last->count};
+        *position = {last, last->count, lastSlot};
         return S_FALSE;
     }
-    for (;;) {
-        void **entries = chunkEntries(chunk);
-        if (chunk->count != 0 && order(entries[chunk->count - 1]) <= 0) {
-            uint32_t lo = 0, n = chunk->count;
-            while (n > 0) {
-                const uint32_t half = n / 2, mid = lo + half;
-                const int c = order(entries[mid]);
-                if (c == 0) {
-                    *position = {chunk, mid};
-                    return S_OK;
-                }
-                if (c > 0) {
-                    lo = mid + 1;
-                    n = n - half - 1;
-                } else {
-                    n = half;
-                }
-            }
-            *position = {chunk, lo};
-            return S_FALSE;
-        }
-        if (chunk == last) {
-            *position = {chunk, chunk->count};
-            return S_FALSE;
-        }
-        chunk = nextChunk(chunk);
-    }
+    Chunk *start = position->chunk;
+    if (start != nullptr && start->count != 0 && order(chunkEntries(start)[start->count - 1]) <= 0)
+        return detail::bisectEntries(start, start == last ? lastSlot : kUnknownSlot, position, order);
+    // A list of several chunks always has its directory.
+    assert(directory != nullptr || first == last);
+    if (directory == nullptr || directory->count <= 1)
+        return detail::bisectEntries(first, 0, position, order);
+    const uint32_t slot = detail::bisectChunks(*directory, 0, order);
+    return detail::bisectEntries(directory->chunks[slot], slot, position, order);
 }
 
 // The same search with a plain compare function taking (key, entry).
 HRESULT findOrdered(const NodeList *list, ListPosition *position, const void *key,
                     int (*compare)(const void *key, const void *entry));
 
-// Inserts a value at a position found by findOrdered, splitting a full chunk in two.
+// Inserts a value at a position found by findOrdered, splitting a full chunk in two, and
+// counts the change in the list's version. E_OUTOFMEMORY leaves the list unchanged.
 HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList *list, ListPosition position,
                       void *value);
 
@@ -153,16 +207,32 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
 int32_t findRecord(const ChunkLayout &layout, const RecordList *list,
                    int (*match)(const void *key, int32_t index, const void *record), const void *key);
 
-// A resumable position in a list; exhausted when chunk is null.
+// A resumable position in a list; exhausted when chunk is null. Over a node list the
+// cursor also remembers the entry just before its position (the last one delivered or
+// skipped) and where it stood: an ordered insert moves entries, and when the list's
+// version says one happened, cursorNext and cursorSkip find that entry again (entries
+// only move toward the end) and go on right after it. So every entry is delivered once,
+// and entries inserted while a cursor walks are delivered when they land behind it.
 struct ListCursor {
     const IntrusiveList *list;
     const ChunkLayout *layout;
     Chunk *chunk;
     uint32_t index;
+    const NodeList *nodes;  // the list again when it is a node list, else null
+    uint32_t version;
+    uint32_t previousIndex;
+    const void *previous;   // null before the first entry
+    Chunk *previousChunk;
 };
 
 HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const NodeList *list);
 HRESULT cursorInit(ListCursor *cursor, const ChunkLayout *layout, const RecordList *list);
+
+// Puts a cursor back at its list's first entry (a list may have got its first chunk since).
+void cursorReset(ListCursor *cursor);
+
+// Puts a node-list cursor on a position found by findOrdered.
+void cursorMoveTo(ListCursor *cursor, const ListPosition &position);
 
 // Delivers up to wanted entries (node values, or record addresses for a record list).
 // S_OK when at least one was delivered, else S_FALSE; an exhausted cursor does not
@@ -171,7 +241,8 @@ HRESULT cursorNext(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fe
 HRESULT cursorNextRecords(ListCursor *cursor, uint32_t wanted, void **out, uint32_t *fetched);
 
 // Delivers the next node entry, as cursorNext does for one entry but without its batch
-// bookkeeping: the form for loops that take one entry at a time on a hot path.
+// bookkeeping or the check for moved entries: the form for loops that take one entry at a
+// time on a hot path over a list that does not change meanwhile.
 inline bool cursorStep(ListCursor &cursor, void **entry)
 {
     while (cursor.chunk != nullptr) {

@@ -174,11 +174,12 @@ HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *intern
     if (table == nullptr || table->magic != kStringsMagic || out == nullptr)
         return E_INVALIDARG;
     const int32_t index = languageIndexAdding(table, language);
-    if (index < 0)
+    if (index < 0 || reserveOwnerless(table->allocator) != S_OK)
         return E_OUTOFMEMORY;
     auto *slot = static_cast<StringSlot *>(appendRecord(table->slotLayout, table->allocator, &table->slots));
     if (slot == nullptr)
         return E_OUTOFMEMORY;
+    noteOwnerless(table->allocator, slot);
     slot->magic = kSlotMagic;
     slot->defaultIndex = -1;
     if (initList(table->alternativeLayout, table->allocator, &slot->alternatives) != S_OK)

@@ -42,7 +42,7 @@ using core::SignalPDU;
 
 constexpr uint32_t kDecodeTag = 0x63654465;  // "eDec"
 constexpr uint32_t kDestroyedTag = 0xDEADBEEF;
-constexpr uint32_t kLevelCount = 64;
+constexpr uint32_t kLevelCount = core::kMaxPartNesting + 1;
 constexpr uint32_t kAssemblyBytes = 1024;
 constexpr int64_t kAssemblyBits = 8 * int64_t(kAssemblyBytes);
 // Ownership word of a block the library allocated: its own address mixed with this key,
@@ -55,8 +55,9 @@ struct Level {
     uint32_t done;
     int32_t bitpos;        // shifts the switch and segments of a multiplexed PDU
     const PDU *pdu;
-    const uint8_t *bytes;  // where the PDU's contents are addressed
-    uint64_t length;       // readable bytes at `bytes`
+    uint8_t *bytes;        // where the PDU's contents are addressed (only an assembly is written)
+    uint64_t length;       // bytes at `bytes` that hold contents; the rest reads as 0
+    uint64_t extent;       // bytes a field may reach: the data length, or a whole assembly
     uint8_t assembly[kAssemblyBytes];
 };
 
@@ -204,10 +205,13 @@ void copySegment(const Source &source, int64_t bits, bool big, int64_t d, uint8_
 
 // ---- The level stack ------------------------------------------------------------
 
-bool isOnStack(const State &state, const PDU *pdu)
+// True when the PDU is one of the levels that enclose what is pushed next. Those are the
+// levels being worked on (done); a level not yet entered is a sibling part waiting its
+// turn, and two parts may well share a PDU.
+bool enclosesNext(const State &state, const PDU *pdu)
 {
     for (uint32_t i = 0; i < state.depth; ++i) {
-        if (state.levels[i].pdu == pdu)
+        if (state.levels[i].done != 0 && state.levels[i].pdu == pdu)
             return true;
     }
     return false;
@@ -216,12 +220,12 @@ bool isOnStack(const State &state, const PDU *pdu)
 // Pushes a level for a multiplexed part of the PDU decoded at `enclosing`. Refused when
 // the part has no PDU, the stack is full, or the PDU already encloses it (a cycle in the
 // model would otherwise fill the stack again and again).
-void pushPart(State &state, const Level &enclosing, const MultiplexedPart *part)
+void pushPart(State &state, Level &enclosing, const MultiplexedPart *part)
 {
     if (part == nullptr)
         return;
     const auto *pdu = nodeAs<PDU>(part->reference);
-    if (pdu == nullptr || state.depth == kLevelCount || isOnStack(state, pdu))
+    if (pdu == nullptr || state.depth == kLevelCount || enclosesNext(state, pdu))
         return;
     Level &level = state.levels[state.depth];
     level.done = 0;
@@ -237,6 +241,7 @@ void pushPart(State &state, const Level &enclosing, const MultiplexedPart *part)
     if (!hasSegments) {
         level.bytes = enclosing.bytes;
         level.length = enclosing.length;
+        level.extent = enclosing.extent;
     } else {
         const auto used = static_cast<uint64_t>((std::min(total, kAssemblyBits) + 7) / 8);
         std::memset(level.assembly, 0, used);
@@ -251,6 +256,7 @@ void pushPart(State &state, const Level &enclosing, const MultiplexedPart *part)
         });
         level.bytes = level.assembly;
         level.length = used;
+        level.extent = kAssemblyBytes;
     }
     ++state.depth;
 }
@@ -299,8 +305,9 @@ bool pushNextInstance(State &state)
         level.done = 0;
         level.bitpos = static_cast<int32_t>(instance->bitpos);
         level.pdu = pdu;
-        level.bytes = state.data;
+        level.bytes = const_cast<uint8_t *>(state.data);  // never written: its extent is its length
         level.length = state.dataLength;
+        level.extent = state.dataLength;
         state.depth = 1;
         return true;
     }
@@ -321,9 +328,28 @@ bool isSelected(const model::Filter *filter, const Signal *signal, const SignalI
     return model::filterSelects(*filter, instance) == S_OK;
 }
 
+// Makes the bytes of a level readable up to `end` (at most its extent): assembly bytes
+// that no segment wrote become 0, as the bits they hold read.
+void clearUpTo(Level &level, uint64_t end)
+{
+    if (end <= level.length)
+        return;
+    std::memset(level.bytes + level.length, 0, end - level.length);
+    level.length = end;
+}
+
+// The bytes a field of `bits` bits at `start` touches, from the first: through the byte
+// of its last bit (for a big-endian field, that of its least significant bit).
+uint64_t fieldEnd(int64_t start, int64_t bits, bool big)
+{
+    if (bits == 0)
+        return 0;
+    return static_cast<uint64_t>(std::max(start, fieldBit(start, bits, big, big ? 0 : bits - 1)) / 8 + 1);
+}
+
 // Decodes one signal instance into the record: S_OK (numeric), S_FALSE (ASCII), or
 // E_UNEXPECTED when the instance is to be skipped (record untouched).
-HRESULT decodeInstance(const State &state, const void *entry, VexoDecodedSignal *record)
+HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *record)
 {
     const auto *instance = nodeAs<SignalInstance>(entry);
     const Signal *signal = instance != nullptr ? nodeAs<Signal>(instance->reference) : nullptr;
@@ -332,12 +358,15 @@ HRESULT decodeInstance(const State &state, const void *entry, VexoDecodedSignal 
         return E_UNEXPECTED;
     if (!isSelected(state.filter, signal, instance))
         return E_UNEXPECTED;
-    const Level &level = state.levels[state.depth - 1];
+    Level &level = state.levels[state.depth - 1];
     const int64_t start = static_cast<int32_t>(instance->bitpos);
     const int64_t bits = coding->bitlen;
     const bool big = isBigEndian(instance->byteOrder);
-    if (!fieldInside(level.length, start, bits, big))
+    // A part's signals count from bit 0 of its assembly, all of it: bits past what the
+    // segments filled read as 0. The frame's data has no such room.
+    if (!fieldInside(level.extent, start, bits, big))
         return E_UNEXPECTED;
+    clearUpTo(level, fieldEnd(start, bits, big));
     const auto length = static_cast<int32_t>(big ? -bits : bits);
     const bool ascii = coding->encoding == Q3_ENCODING_ASCII;
     uint64_t raw = 0;

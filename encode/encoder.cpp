@@ -53,7 +53,7 @@ HRESULT CEncode::initialise(const void *node)
         const uint32_t code = codeOf(node);
         if (code != Channel::kCode && code != Cluster::kCode && code != Frame::kCode)
             return E_INVALIDARG;
-        if (databaseOf(node) != query_->database())
+        if (!ownedBy(node, query_->database()))
             return E_INVALIDARG;
     }
     node_ = node;
@@ -158,6 +158,8 @@ HRESULT CEncode::getSendMode(uint32_t application, uint32_t *mode)
 HRESULT CEncode::insertOrDelete(uint32_t, const void *node, bool insert)
 {
     Lock hold(lock_);
+    if (!ownedBy(node, query_->database()))
+        return S_FALSE;
     const FrameTriggering *triggering = nodeExactly<IdentifierBasedTriggering>(node);
     if (triggering == nullptr)
         triggering = nodeExactly<AbsolutelyScheduledTriggering>(node);
@@ -175,7 +177,7 @@ HRESULT CEncode::isSignalCyclic(const void *signal)
     Lock hold(lock_);
     if (query_ == nullptr)
         return E_FAIL;
-    if (nodeExactly<Signal>(signal) == nullptr)
+    if (nodeExactly<Signal>(signal) == nullptr || !ownedBy(signal, query_->database()))
         return E_INVALIDARG;
     return query_->signalIsCyclic(signal) ? S_OK : S_FALSE;
 }
@@ -185,7 +187,8 @@ HRESULT CEncode::changeSignal(WriteMode mode, uint32_t application, const void *
 {
     Lock hold(lock_);
     const auto *node = nodeExactly<Signal>(signal);
-    if (node == nullptr || application >= kApplicationCount || (data == nullptr && length != 0))
+    if (node == nullptr || !ownedBy(node, query_->database()) || application >= kApplicationCount
+        || (data == nullptr && length != 0))
         return E_INVALIDARG;
     const auto *coding = nodeAs<Coding>(node->reference);
     if (coding == nullptr || coding->bitlen > 64)

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <numeric>
+#include <unordered_map>
 
 #include "bit_buffer.h"
 #include "enumerator.h"
@@ -198,8 +199,20 @@ void EncoderImages::build(CVexoCMD &query, const void *node)
         entries.push_back({f.node, f.level + offset, pdu->bitlen, static_cast<uint8_t>(pdu->unusedBytePattern)});
     }
     pdus.build(entries);
-    for (uint32_t i = 0; i < pdus.size(); ++i)
-        pdus.at(i).timingHolder = query.findPduTriggering(pdus.at(i).node);
+    // Each PDU's timing holder is the first PDU triggering the database walk meets for
+    // it: one walk lists them all, rather than a walk per PDU.
+    found.items.clear();
+    query.listPduTriggerings(&found);
+    std::unordered_map<const void *, const PDUTriggering *> holders;
+    holders.reserve(found.items.size());
+    for (const Found &f : found.items) {
+        const auto *triggering = static_cast<const PDUTriggering *>(f.node);
+        holders.emplace(triggering->reference, triggering);  // the first one stays
+    }
+    for (uint32_t i = 0; i < pdus.size(); ++i) {
+        const auto at = holders.find(pdus.at(i).node);
+        pdus.at(i).timingHolder = at != holders.end() ? at->second : nullptr;
+    }
 }
 
 HRESULT EncoderImages::includeFrame(CVexoCMD &query, const void *frame, bool insert)

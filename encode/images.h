@@ -14,7 +14,10 @@
 
 namespace vexo::encode {
 
-constexpr uint32_t kLevelCount = 32;
+// Image levels: a frame's PDUs lie at most three walk levels below the walk's start (a
+// cluster, channel and triggering list; one more when the walk starts at a frame), and
+// every nested multiplexed part is one level deeper.
+constexpr uint32_t kLevelCount = core::kMaxPartNesting + 8;
 constexpr uint32_t kCyclicSend = 0x80000000u;  // change bit of a send due to a cyclic timing
 // Frames and PDUs are at most a few hundred bytes; a longer length in the model is taken
 // for a fault and gets no image.

@@ -350,6 +350,13 @@ const PDUTriggering *CVexoCMD::findPduTriggering(const void *pdu)
     return reinterpret_cast<const PDUTriggering *>(counter_);
 }
 
+void CVexoCMD::listPduTriggerings(FoundSink *sink)
+{
+    begin(kListPduTriggerings, 0, 0, sink);
+    walkFrom(nullptr, Direction::Down);
+    sink_ = nullptr;
+}
+
 uint32_t CVexoCMD::countFrames(const void *start, FoundSink *sink)
 {
     return count(kCountFrames, start, Direction::Down, sink);
@@ -469,7 +476,8 @@ int32_t CVexoCMD::onFrame(uint32_t level, Direction direction, const Frame &node
     switch (command_) {
     case kCountFrames: return countNode(level, &node, kWalkFinished);
     case kFindFrame: return takeNth(level, &node, kWalkFinished);
-    case kFindPduTriggering: return kWalkFinished;  // a frame holds no PDU triggerings
+    case kFindPduTriggering:
+    case kListPduTriggerings: return kWalkFinished;  // a frame holds no PDU triggerings
     default: return kWalkDescend;
     }
 }
@@ -548,6 +556,8 @@ int32_t CVexoCMD::onMultiplexedPdu(uint32_t level, Direction direction, const Mu
 
 int32_t CVexoCMD::onPduTriggering(uint32_t, Direction, const PDUTriggering &node)
 {
+    if (command_ == kListPduTriggerings)
+        return countNode(0, &node, kWalkFinished);
     if (command_ != kFindPduTriggering)
         return kWalkDescend;
     if (reinterpret_cast<uintptr_t>(node.reference) != first_)

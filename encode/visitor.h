@@ -52,7 +52,9 @@ enum class ListKind : uint32_t {
 // a model with reference cycles cannot recurse without end.
 class CVexo {
 public:
-    static constexpr uint32_t kMaxDepth = 64;
+    // Six nodes from a cluster to a frame's PDU, two per nested part, and a signal with
+    // its coding and computations below, with room to spare.
+    static constexpr uint32_t kMaxDepth = 2 * core::kMaxPartNesting + 24;
 
     CVexo() = default;
     CVexo(const CVexo &) = delete;
@@ -157,10 +159,15 @@ public:
         kTimingDue = 13,
         kEcuSendsFrame = 15,
         kSignalIsCyclic = 16,
+        kListPduTriggerings = 17,
     };
 
     // 1: the first PDU triggering (walking the database's clusters) that refers to the PDU.
     const core::PDUTriggering *findPduTriggering(const void *pdu);
+
+    // 17: every PDU triggering that query 1 can find, in the order it meets them (the
+    // first one for a PDU is its answer), in one walk.
+    void listPduTriggerings(FoundSink *sink);
 
     // 2, 4, 5, 6: frames, PDUs (those of multiplexed parts too), signals or multiplexed
     // parts met below a start node; 0 when the walk is refused. A sink receives each node

@@ -2,7 +2,9 @@
 // UTF-16 and are opened through the C library as UTF-8.
 #include "lex_input.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -76,15 +78,22 @@ HRESULT openLexInput(const VexoChar *path, LexInput **input)
     char *name = toUtf8(path, &invalid);
     if (name == nullptr)
         return invalid ? E_FAIL : E_OUTOFMEMORY;
-    FILE *file = std::fopen(name, "rb");
+    // Opened without blocking: opening a FIFO that no one writes would otherwise wait
+    // for a writer. Only regular files are read; a directory reads as nothing, a FIFO may
+    // never end and a device like /dev/zero ends never.
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     std::free(name);
-    if (file == nullptr)
+    if (fd < 0)
         return E_FAIL;
-    // A directory opens for reading on Linux and then reads as nothing; refuse it
-    // rather than report an empty file.
     struct stat info;
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return E_FAIL;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    FILE *file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        close(fd);
         return E_FAIL;
     }
     return openLexInputStream(file, input);

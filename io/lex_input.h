@@ -37,8 +37,9 @@ char *toUtf8(const VexoChar *text, bool *invalid);
 
 // Opens a file by its UTF-16 path (converted to UTF-8) for reading in binary mode.
 // Returns S_OK and the input; E_INVALIDARG for a null argument; E_FAIL when the path
-// is no valid UTF-16 text, names a directory or cannot be opened; E_OUTOFMEMORY when
-// the input cannot be allocated. Nothing is written to *input on failure.
+// is no valid UTF-16 text, cannot be opened or names anything but a regular file (a
+// directory, a FIFO, a device); E_OUTOFMEMORY when the input cannot be allocated.
+// Nothing is written to *input on failure, and the call never waits for a writer.
 HRESULT openLexInput(const VexoChar *path, LexInput **input);
 
 // Wraps an open stream (for example a memory stream) as an input that owns it.

@@ -187,27 +187,6 @@ uint32_t toLanguage(lua_State *L, int index)
     return static_cast<uint32_t>(lua_tointeger(L, index)) & 0xFFFFu;
 }
 
-void pushNode(lua_State *L, const void *handle)
-{
-    if (handle == nullptr) {
-        lua_pushnil(L);
-        return;
-    }
-    void *payload = lua_newuserdata(L, sizeof(VexoNode *));
-    std::memcpy(payload, &handle, sizeof handle);
-    luaL_getmetatable(L, kNodeType);
-    lua_setmetatable(L, -2);
-}
-
-void pushDatabase(lua_State *L, VexoNode *database, bool owned)
-{
-    auto *value = static_cast<DatabaseValue *>(lua_newuserdata(L, sizeof(DatabaseValue)));
-    value->handle = database;
-    value->owned = owned ? 1 : 0;
-    luaL_getmetatable(L, kDatabaseType);
-    lua_setmetatable(L, -2);
-}
-
 namespace {
 
 void pushUserValue(lua_State *L, const void *bytes, size_t size, const char *type)
@@ -218,7 +197,41 @@ void pushUserValue(lua_State *L, const void *bytes, size_t size, const char *typ
     lua_setmetatable(L, -2);
 }
 
+// Gives the new value on top the environment of the value at source, when that has one
+// (only userdata and functions do; a plain value leaves the default).
+void shareEnvironment(lua_State *L, int source)
+{
+    lua_getfenv(L, source);
+    if (lua_istable(L, -1))
+        lua_setfenv(L, -2);
+    else
+        lua_pop(L, 1);
+}
+
 }  // namespace
+
+void pushNode(lua_State *L, const void *handle, int source)
+{
+    if (handle == nullptr) {
+        lua_pushnil(L);
+        return;
+    }
+    pushUserValue(L, &handle, sizeof handle, kNodeType);
+    shareEnvironment(L, source);
+}
+
+void pushDatabase(lua_State *L, VexoNode *database, bool owned)
+{
+    auto *value = static_cast<DatabaseValue *>(lua_newuserdata(L, sizeof(DatabaseValue)));
+    value->handle = database;
+    value->owned = owned ? 1 : 0;
+    luaL_getmetatable(L, kDatabaseType);
+    lua_setmetatable(L, -2);
+    lua_createtable(L, 1, 0);
+    lua_pushvalue(L, -2);
+    lua_rawseti(L, -2, 1);
+    lua_setfenv(L, -2);
+}
 
 void pushWideString(lua_State *L, const VexoChar *text)
 {
@@ -236,9 +249,10 @@ void pushWideStringZ(lua_State *L, const VexoChar *text)
     lua_pushlstring(L, reinterpret_cast<const char *>(text), (core::unitLength(text) + 1) * sizeof(VexoChar));
 }
 
-void pushStringSlot(lua_State *L, const VexoStringSlot *slot)
+void pushStringSlot(lua_State *L, const VexoStringSlot *slot, int source)
 {
     pushUserValue(L, &slot, sizeof slot, kStringSlotType);
+    shareEnvironment(L, source);
 }
 
 void pushUnsignedValue(lua_State *L, uint64_t value)

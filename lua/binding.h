@@ -77,8 +77,14 @@ int64_t truncateToInt64(double value);
 uint64_t parseUnsigned(const char *text, uint64_t max);
 
 // ---- Results ----------------------------------------------------------------
-// A new node value, or nil for null.
-void pushNode(lua_State *L, const void *handle);
+// Lifetimes: a database value's environment is a table holding the value itself (its
+// anchor). Every node, string slot and iterator made from a database or node value
+// shares that environment or holds the value, so a database is not collected while
+// anything made from it is reachable. source names the value a result is made from: a
+// stack index (1, the object of a method, when not given) or an upvalue index.
+
+// A new node value sharing the environment of the value at source, or nil for null.
+void pushNode(lua_State *L, const void *handle, int source = 1);
 
 // A new database value; owned says whether collecting it destroys the database. The
 // module's metatables must exist (luaopen_Vexo has run on the state).
@@ -90,8 +96,9 @@ void pushWideString(lua_State *L, const VexoChar *text);
 // UTF-16 text with its terminating zero unit (2n+2 bytes), so it can be passed back.
 void pushWideStringZ(lua_State *L, const VexoChar *text);
 
-// A string slot value (also for a null slot).
-void pushStringSlot(lua_State *L, const VexoStringSlot *slot);
+// A string slot value (also for a null slot), sharing the environment of the value at
+// source.
+void pushStringSlot(lua_State *L, const VexoStringSlot *slot, int source = 1);
 
 // InternalValue of the unsigned or the signed kind.
 void pushUnsignedValue(lua_State *L, uint64_t value);

@@ -1,6 +1,7 @@
 // Iterators over the model's lists. The enumerator lives in a Lua userdata without
-// metatable that is the closure's only upvalue, so a loop abandoned half way leaks
-// nothing and no destroy call is ever needed.
+// metatable, the closure's first upvalue, so a loop abandoned half way leaks nothing and
+// no destroy call is ever needed; the second upvalue is the value the list belongs to
+// (a database or node value), so the list's database lives as long as the loop.
 #include "iterators.h"
 
 #include <cstring>
@@ -17,7 +18,7 @@ int iterateEntries(lua_State *L)
     VexoNode *entry = nullptr;
     if (Vexo_enumeratorNext(storage, 1, &entry, nullptr) != S_OK)
         return 0;
-    pushNode(L, entry);
+    pushNode(L, entry, lua_upvalueindex(2));
     return 1;
 }
 
@@ -36,7 +37,8 @@ HRESULT pushEnumeration(lua_State *L, EnumerateFunction enumerate, VexoNode *own
     EnumeratorStorage *storage = newStorage(L, kNodeEnumeratorMagic);
     auto *handle = reinterpret_cast<VexoEnumerator *>(storage);
     const HRESULT result = enumerate(owner, &handle);
-    lua_pushcclosure(L, iterateEntries, 1);
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, iterateEntries, 2);
     return result;
 }
 
@@ -44,14 +46,16 @@ void pushNodeListIterator(lua_State *L, const core::NodeList &list, const core::
 {
     EnumeratorStorage *storage = newStorage(L, kNodeEnumeratorMagic);
     core::cursorInit(&storage->cursor, &layout, &list);
-    lua_pushcclosure(L, iterateEntries, 1);
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, iterateEntries, 2);
 }
 
 void pushRecordListIterator(lua_State *L, const core::RecordList &list, const core::ChunkLayout &layout)
 {
     EnumeratorStorage *storage = newStorage(L, kRecordEnumeratorMagic);
     core::cursorInit(&storage->cursor, &layout, &list);
-    lua_pushcclosure(L, iterateEntries, 1);
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, iterateEntries, 2);
 }
 
 }  // namespace vexo::lua

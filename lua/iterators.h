@@ -26,10 +26,12 @@ using EnumerateFunction = HRESULT (*)(VexoNode *owner, VexoEnumerator **enumerat
 
 // Aims a fresh enumerator in Lua-owned storage with enumerate and pushes the iterator
 // closure over it. Returns the enumeration function's result; storage that it did not
-// aim yields nothing.
+// aim yields nothing. The value at stack index 1 (the database or node value owner came
+// from) is kept by the closure and shared by the nodes it yields.
 HRESULT pushEnumeration(lua_State *L, EnumerateFunction enumerate, VexoNode *owner);
 
-// Pushes an iterator closure over a node list or a record list of a node.
+// Pushes an iterator closure over a node list or a record list of the node whose value
+// is at stack index 1 (kept as for pushEnumeration).
 void pushNodeListIterator(lua_State *L, const core::NodeList &list, const core::ChunkLayout &layout);
 void pushRecordListIterator(lua_State *L, const core::RecordList &list, const core::ChunkLayout &layout);
 

@@ -18,7 +18,8 @@ namespace {
 constexpr uint32_t kTextCapacity = 2048;
 
 // Upvalue 1: the decode state (a Lua-owned block); upvalue 2: the frame bytes, kept
-// alive because the state points into them.
+// alive because the state points into them; upvalue 3: the channel value, which keeps
+// the channel's database alive while the state walks its lists.
 int iterateDecodedSignals(lua_State *L)
 {
     auto *state = static_cast<VexoDecodeState *>(lua_touserdata(L, lua_upvalueindex(1)));
@@ -43,14 +44,15 @@ int iterateDecodedSignals(lua_State *L)
             return 2;
         }
     }
-    pushNode(L, record.signal);
+    const int channel = lua_upvalueindex(3);
+    pushNode(L, record.signal, channel);
     lua_pushnumber(L, result);
     if (result == Q3_ASCIISIGNAL)
         lua_pushlstring(L, text, record.textLength < kTextCapacity ? record.textLength : kTextCapacity);
     else
         pushUnsignedValue(L, record.rawValue);
-    pushNode(L, record.frameTriggering);
-    pushNode(L, record.signalInstance);
+    pushNode(L, record.frameTriggering, channel);
+    pushNode(L, record.signalInstance, channel);
     return 5;
 }
 
@@ -77,7 +79,8 @@ int node_decodeMessage(lua_State *L)
     if (result == S_OK)
         Vexo_decodeNextFrametriggering(state, nullptr);
     lua_pushvalue(L, 4);
-    lua_pushcclosure(L, iterateDecodedSignals, 2);
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, iterateDecodedSignals, 3);
     return 1;
 }
 

@@ -11,7 +11,6 @@
 #include "links.h"
 
 using namespace vexo::core;
-using vexo::model::absentOrOwnedBy;
 using vexo::model::exactlyOwned;
 
 namespace {
@@ -31,7 +30,7 @@ HRESULT checkCreation(VexoNode *handle, VexoNode **out, std::initializer_list<co
     if (database == nullptr)
         return E_INVALIDARG;
     for (const void *argument : arguments) {
-        if (!absentOrOwnedBy(argument, database))
+        if (foreignTo(argument, database))
             return E_INVALIDARG;
     }
     return S_OK;
@@ -404,10 +403,13 @@ VEXO_API HRESULT Vexo_createMappedTextComputation(VexoNode *database, const Vexo
     const HRESULT hr = checkCreation(database, computation);
     if (hr != S_OK)
         return hr;
+    // The text is read through this database's table for as long as the node exists: a
+    // slot of another database (or anything that is no slot of this one) would dangle.
+    if (text != nullptr && !ownedBy(text, databaseAs(database)))
+        return E_INVALIDARG;
     auto *node = createInto<MappedTextComputation>(database, computation);
     if (node == nullptr)
         return E_OUTOFMEMORY;
-    // Stored as given; the slot lookup checks the slot's magic when the text is read.
     node->textvalue = reinterpret_cast<StringSlot *>(text);
     return setElementId(databaseAs(database), node, id);
 }

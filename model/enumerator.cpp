@@ -268,10 +268,9 @@ VEXO_API HRESULT Vexo_enumeratorReset(VexoEnumerator *handle)
     Enumerator *enumerator = enumeratorAs(handle);
     if (enumerator == nullptr)
         return E_INVALIDARG;
-    // Read the first chunk afresh: a list that had none when the enumerator was aimed
+    // Reads the first chunk afresh: a list that had none when the enumerator was aimed
     // may have one now.
-    enumerator->cursor.chunk = firstChunk(*enumerator->cursor.list);
-    enumerator->cursor.index = 0;
+    cursorReset(&enumerator->cursor);
     return S_OK;
 }
 
@@ -297,15 +296,13 @@ VEXO_API HRESULT Vexo_enumeratorFindNext(VexoEnumerator *handle, const void *key
     if (enumerator == nullptr || enumerator->magic != kNodeEnumeratorMagic || compare == nullptr)
         return E_INVALIDARG;
     ListCursor &cursor = enumerator->cursor;
-    if (cursor.chunk == nullptr)
+    if (cursor.chunk == nullptr || cursor.nodes == nullptr)
         return S_FALSE;
     ListPosition position = {cursor.chunk, cursor.index};
-    const auto *list = reinterpret_cast<const NodeList *>(cursor.list);
-    const HRESULT hr = findOrdered(list, &position, [key, compare](const void *entry) {
+    const HRESULT hr = findOrdered(cursor.nodes, &position, [key, compare](const void *entry) {
         return static_cast<int>(compare(key, static_cast<const VexoNode *>(entry)));
     });
-    cursor.chunk = position.chunk;
-    cursor.index = position.index;
+    cursorMoveTo(&cursor, position);
     return hr;
 }
 

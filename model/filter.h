@@ -22,6 +22,14 @@ struct Filter {
     uint32_t mode;               // low byte 1: answers inverted
     core::Allocator *allocator;  // owns the chunks of list
     core::NodeList list;         // selected nodes by address, or member filters in order
+    // A rank in a topological order of the member graph: a combination ranks above each
+    // combination among its members. Appending a member that ranks below needs no cycle
+    // search at all; model/filter.cpp keeps the ranks (under its lock), with a serial
+    // number and the combinations that hold the filter, so that searches can also go
+    // upward (a holder is trusted only while it is alive with the same serial).
+    uint64_t rank;
+    uint64_t serial;
+    core::RecordList holders;
 };
 
 // The filter behind a handle, or null when it is null or carries neither magic.

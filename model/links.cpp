@@ -66,7 +66,7 @@ HRESULT addToDefaultGroup(VexoNode *handle, ElementGroup *DatabaseCollections::*
     if (nodes == nullptr)
         return E_POINTER;
     for (uint32_t i = 0; i < n; ++i) {
-        if (!sameDatabase(group, nodes[i]))  // also drops null and foreign entries
+        if (nodes[i] == nullptr)
             continue;
         if (insertIntoGroup(&nodes[i], 1, kSmallNodeLayout, group->database, filterCode, group, &group->children)
             != S_OK)
@@ -305,9 +305,13 @@ VEXO_API HRESULT Vexo_addSegment(VexoNode *part, uint32_t byteOrder, uint32_t bi
     auto *owner = nodeExactly<MultiplexedPart>(part);
     if (owner == nullptr)
         return E_INVALIDARG;
-    void *record = appendRecord(kSegmentLayout, owner->database->allocator, &owner->segments);
+    Allocator *allocator = owner->database->allocator;
+    if (reserveOwnerless(allocator) != S_OK)
+        return E_OUTOFMEMORY;
+    void *record = appendRecord(kSegmentLayout, allocator, &owner->segments);
     if (record == nullptr)
         return E_OUTOFMEMORY;
+    noteOwnerless(allocator, record);
     auto *segment = new (record) Segment();
     segment->nodetype = Segment::kCode;
     segment->byteOrder = byteOrder;
@@ -321,9 +325,13 @@ VEXO_API HRESULT Vexo_addRange(VexoNode *computation, double lowerLimit, double 
     auto *owner = nodeAs<Computation>(computation);
     if (owner == nullptr)
         return E_INVALIDARG;
-    void *record = appendRecord(kRangeLayout, owner->database->allocator, &owner->ranges);
+    Allocator *allocator = owner->database->allocator;
+    if (reserveOwnerless(allocator) != S_OK)
+        return E_OUTOFMEMORY;
+    void *record = appendRecord(kRangeLayout, allocator, &owner->ranges);
     if (record == nullptr)
         return E_OUTOFMEMORY;
+    noteOwnerless(allocator, record);
     auto *range = new (record) ValueRange();
     range->nodetype = ValueRange::kCode;
     range->lowerLimit = lowerLimit;

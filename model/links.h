@@ -3,21 +3,15 @@
 // dangle once that database is destroyed, so such nodes are refused or skipped.
 #pragma once
 
-#include "node_classes.h"
+#include "database.h"
 
 namespace vexo::model {
 
-// True when both nodes carry the same database (timings and records carry none).
-inline bool sameDatabase(const void *a, const void *b)
+// True when the node belongs to the database of the holder, a node of a database that
+// is to link to it. False for null.
+inline bool sameDatabase(const void *holder, const void *node)
 {
-    return core::databaseOf(a) == core::databaseOf(b);
-}
-
-// True when the node is absent, carries no database, or belongs to this database.
-inline bool absentOrOwnedBy(const void *node, const core::Vexo *database)
-{
-    const core::Vexo *owner = core::databaseOf(node);
-    return owner == nullptr || owner == database;
+    return core::ownedBy(node, core::databaseOf(holder));
 }
 
 // The node as exactly class T when it belongs to the database, else null.
@@ -25,7 +19,7 @@ template <class T>
 T *exactlyOwned(const void *node, const core::Vexo *database)
 {
     T *typed = core::nodeExactly<T>(node);
-    return typed != nullptr && typed->database == database ? typed : nullptr;
+    return typed != nullptr && core::ownedBy(typed, database) ? typed : nullptr;
 }
 
 }  // namespace vexo::model

@@ -11,7 +11,6 @@
 #include "links.h"
 
 using namespace vexo::core;
-using vexo::model::sameDatabase;
 
 namespace {
 
@@ -59,8 +58,7 @@ template <class T>
 T *ownNode(VexoNode *database, const VexoNode *node)
 {
     T *typed = nodeAs<T>(node);
-    Vexo *owner = databaseAs(database);
-    return typed != nullptr && owner != nullptr && sameDatabase(owner, typed) ? typed : nullptr;
+    return typed != nullptr && ownedBy(typed, databaseAs(database)) ? typed : nullptr;
 }
 
 StringTable *tableOf(VexoNode *database) { return databaseAs(database)->strings; }

@@ -72,9 +72,9 @@ VEXO_API HRESULT Vexo_getDatabaseCollections(VexoNode *database, VexoNode **coll
  * E_INVALIDARG when an argument is null or database is no database. */
 VEXO_API HRESULT Vexo_findByElementId(VexoNode *database, const VexoChar *id, VexoNode **node);
 
-/* Finds a member of a group by identifier. Exact for groups kept in
- * identifier order (Vexo_insertChildren, the default groups); may miss a
- * member of a group filled by Vexo_appendChildren.
+/* Finds a member of a group by identifier, in logarithmic time. Exact for
+ * groups kept in identifier order (Vexo_insertChildren, the default groups);
+ * may miss a member of a group filled by Vexo_appendChildren.
  * Returns S_OK; S_FALSE when not found (node unchanged); E_INVALIDARG when an
  * argument is null or group is no ElementGroup kind. */
 VEXO_API HRESULT Vexo_findChildByElementId(VexoNode *group, const VexoChar *id, VexoNode **node);
@@ -86,21 +86,23 @@ VEXO_API HRESULT Vexo_findChildByElementId(VexoNode *group, const VexoChar *id, 
  *   reference  element the group stands for (ElementId kind); may be null
  *   group      receives the group; set as soon as the group exists
  * Returns S_OK; E_POINTER for a null out pointer; E_INVALIDARG when database
- * is no database or reference no ElementId kind (nothing created), or when
- * parent is no ElementGroup kind (group created and stored);
- * E_OUTOFMEMORY. */
+ * is no database, reference no ElementId kind of this database or parent a
+ * node of another database (nothing created), or when parent is no
+ * ElementGroup kind (group created and stored); E_OUTOFMEMORY. */
 VEXO_API HRESULT Vexo_createElementGroup(VexoNode *database, const VexoChar *id, VexoNode *parent,
                                          VexoNode *reference, VexoNode **group);
 
 /* Appends nodes to a group's members in array order; null and foreign entries
- * are skipped, a node may be listed more than once.
+ * and nodes, timings and records of another database are skipped; a node may
+ * be listed more than once.
  * Returns S_OK; E_INVALIDARG when group is null or no ElementGroup kind;
  * E_POINTER for a null array; E_OUTOFMEMORY (the entries before stay). */
 VEXO_API HRESULT Vexo_appendChildren(VexoNode *group, uint32_t count, VexoNode *const *nodes);
 
 /* Inserts nodes into a group's members in identifier order, one node per
- * identifier (the first stays); elements without identifier are skipped,
- * timings are appended at the end.
+ * identifier (the first stays), each in logarithmic time; elements without
+ * identifier and anything of another database are skipped, timings are
+ * appended at the end.
  * Returns as Vexo_appendChildren. */
 VEXO_API HRESULT Vexo_insertChildren(VexoNode *group, uint32_t count, VexoNode *const *nodes);
 
@@ -140,7 +142,7 @@ VEXO_API HRESULT Vexo_stringCreateSlotA(VexoNode *database, uint32_t language, c
 
 /* Sets a slot's text for a language, replacing an earlier one.
  * Returns S_OK; E_INVALIDARG when database is no database, text is null or
- * slot is null or no slot; E_OUTOFMEMORY. */
+ * slot is null, no slot or a slot of another database; E_OUTOFMEMORY. */
 VEXO_API HRESULT Vexo_stringAddAlternative(VexoNode *database, VexoStringSlot *slot, uint32_t language,
                                            const VexoChar *text);
 
@@ -152,9 +154,21 @@ VEXO_API HRESULT Vexo_stringAddAlternativeA(VexoNode *database, VexoStringSlot *
  * language the slot was created with.
  *   text  receives the text, owned by the database; not cleared first
  * Returns S_OK; S_FALSE with null text for a null slot or when no language has
- * a text; E_INVALIDARG for a null out pointer or a non-database;
- * E_UNEXPECTED when slot is no slot; E_FAIL when no language could be read. */
+ * a text; E_INVALIDARG for a null out pointer, a non-database or a slot of
+ * another database; E_UNEXPECTED when slot is no slot; E_FAIL when no language
+ * could be read. */
 VEXO_API HRESULT Vexo_stringLookup(VexoNode *database, const VexoStringSlot *slot, uint32_t language,
                                    uint32_t fallbackLanguage, const VexoChar **text);
+
+/* ---- Test support ------------------------------------------------------ */
+/* Makes the n-th memory allocation of the library from now on fail, so that a
+ * test can run an operation once for every n and see each failure handled.
+ * Counted are the allocations of every database and filter and of the tables
+ * behind them, and those of any other allocator of the library that consults
+ * the same count. Process-wide; not for use while other threads call the
+ * library.
+ *   n  1 fails the next allocation; 0 switches failures off (after one failure
+ *      the count is 0 again by itself) */
+VEXO_API void Vexo_failAllocationAfter(uint32_t n);
 
 #endif

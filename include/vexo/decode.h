@@ -24,8 +24,9 @@
  * bit 0 of the data. A multiplexed PDU yields its static part first, then the
  * dynamic part its switch selects, or else its else part. A part with segments
  * is assembled from them, in order, into a buffer of 1024 bytes (bits beyond it
- * are dropped); its signals count from bit 0 of that buffer. A part without
- * segments reads the bytes of the PDU that holds it.
+ * are dropped); its signals count from bit 0 of that buffer and may lie anywhere
+ * in it: bits that no segment wrote read as 0. A part without segments reads the
+ * bytes of the PDU that holds it.
  *
  * Identifier bits: a switch or segment whose absolute start bit p is negative
  * reads the identifier word at bit p + 32: the identifier shifted so that its
@@ -34,14 +35,15 @@
  * below -32 reads nothing: a switch reads 0, a segment leaves its bits 0.
  *
  * Fields outside the data: no field is ever read beyond the data length given
- * (nor beyond the identifier word or the assembled part). Bits of a switch or a
- * segment that lie outside read as 0. A signal instance whose field does not lie
- * wholly inside the bytes it is addressed in (the data, or the bytes assembled
- * for its part) is skipped, as are instances without a signal, a signal without
- * a coding and a negative bit position: each is skipped alone, the instances
- * after it are still decoded. Multiplexed PDUs nest at most 64 levels deep; a
- * part beyond that, or one whose PDU already encloses it (a cycle), is not
- * decoded. */
+ * (nor beyond the identifier word or the 1024-byte assembly). Bits of a switch or
+ * a segment that lie outside read as 0. A signal instance whose field does not
+ * lie wholly inside the bytes it is addressed in (the data, or the assembly of
+ * its part) is skipped, as are instances without a signal, a signal without a
+ * coding and a negative bit position: each is skipped alone, the instances after
+ * it are still decoded. Multiplexed PDUs nest at most 64 levels deep (a frame's
+ * PDU and 63 parts, siblings waiting their turn included); a part beyond that, or
+ * one whose PDU already encloses it (a cycle), is not decoded. Parts of one
+ * multiplexed PDU may share a PDU: each is decoded. */
 #ifndef VEXO_DECODE_H
 #define VEXO_DECODE_H
 

@@ -113,7 +113,10 @@ VEXO_API HRESULT Vexo_enumeratorReset(VexoEnumerator *enumerator);
  * (count > 0); E_INVALIDARG for null or a foreign object. */
 VEXO_API HRESULT Vexo_enumeratorSkip(VexoEnumerator *enumerator, uint32_t count);
 
-/* Fetches the next entries and advances past them.
+/* Fetches the next entries and advances past them. Entries inserted into the
+ * list in identifier order while an enumerator walks it do not upset it: every
+ * entry that was there is delivered once, in order, and an inserted entry is
+ * delivered when it lands behind the enumerator's position (not when before).
  *   enumerator  the enumerator
  *   wanted      room in entries
  *   entries     receives up to wanted nodes (record addresses for segments and
@@ -126,10 +129,10 @@ VEXO_API HRESULT Vexo_enumeratorSkip(VexoEnumerator *enumerator, uint32_t count)
 VEXO_API HRESULT Vexo_enumeratorNext(VexoEnumerator *enumerator, uint32_t wanted, VexoNode **entries,
                                      uint32_t *fetched);
 
-/* Searches an ordered list from the chunk of the enumerator's position, so an
- * entry a little before the position may be found and one in an earlier chunk is
- * not (reset first to search the whole list); the next Vexo_enumeratorNext then
- * delivers the found entry first.
+/* Searches an ordered list from the chunk of the enumerator's position, in
+ * logarithmic time, so an entry a little before the position may be found and
+ * one in an earlier chunk is not (reset first to search the whole list); the
+ * next Vexo_enumeratorNext then delivers the found entry first.
  *   enumerator  a node-list enumerator (not segments or ranges)
  *   key         passed unchanged to compare
  *   compare     orders key against entries as the list is ordered (identifier
@@ -183,6 +186,10 @@ VEXO_API HRESULT Vexo_createCombinationFilter(uint32_t mode, VexoFilter **filter
 /* Appends member filters to a combination filter, in array order. Null entries
  * and entries that are no filters are skipped; a member may be appended twice.
  * Members are not owned: destroy the combination before or with its members.
+ * The cycle check costs a comparison when the member is older than the
+ * combination or new to combinations, and otherwise a search bounded by the
+ * filters ranked between the two. Appends to unrelated filters may run on
+ * different threads.
  *   combination  the combination filter
  *   count        entries in filters; must not be 0
  *   filters      the filters to append
@@ -194,12 +201,13 @@ VEXO_API HRESULT Vexo_appendFilter(VexoFilter *combination, uint32_t count, Vexo
 
 /* Tells whether a filter selects a node. A combination filter asks its members in
  * order and stops at the first that selects the node; without members it selects
- * nothing. The filter's inversion mode applies last.
+ * nothing. The filter's inversion mode applies last. A combination met on several
+ * paths is asked once, so the cost grows with the number of distinct filters.
  *   filter  the filter
  *   node    the node asked about (only its address is used)
  * Returns S_OK when selected, S_FALSE when not; E_INVALIDARG when an argument is
  * null or filter is no filter; E_OUTOFMEMORY when combinations are nested too
- * deeply (beyond 16 levels) for the memory left. */
+ * deeply (beyond 16 levels) or too many (beyond 16) for the memory left. */
 VEXO_API HRESULT Vexo_filterNode(const VexoFilter *filter, const VexoNode *node);
 
 /* Destroys a filter and everything it allocated; the members of a combination

@@ -21,7 +21,8 @@ typedef struct lua_State lua_State;
  * Returns the number of values pushed: 1, the table, on success; 2, nil and the
  * message "DBC-Import: (line, column): 'x' expected but found 'y'" at the first
  * syntax error (or nil and a Lua error value); 2, nil and a result code as a
- * number: E_FAIL when the file cannot be opened, E_INVALIDARG for a null path,
+ * number: E_FAIL when the file cannot be opened or is no regular file (a
+ * directory, FIFO or device is refused at once), E_INVALIDARG for a null path,
  * E_OUTOFMEMORY when memory runs out. The table belongs to the Lua state. */
 VEXO_API int Vexo_importRawDBC(lua_State *L, const VexoChar *path);
 
@@ -33,8 +34,9 @@ VEXO_API int Vexo_importRawDBC(lua_State *L, const VexoChar *path);
  * Returns the number of values pushed: 1, the table, on success; 2, nil and the
  * message "LDF-Import: (line, column): 'x' expected but found 'y'" at the first
  * syntax error (or nil and a Lua error value); 2, nil and a result code as a
- * number: E_FAIL when the file cannot be opened, E_INVALIDARG for a null path,
- * E_OUTOFMEMORY when memory runs out. The table belongs to the Lua state. */
+ * number: E_FAIL when the file cannot be opened or is no regular file, E_INVALIDARG
+ * for a null path, E_OUTOFMEMORY when memory runs out. The table belongs to the
+ * Lua state. */
 VEXO_API int Vexo_importRawLDF(lua_State *L, const VexoChar *path);
 
 /* ---- Raw readers with options --------------------------------------- */

@@ -24,7 +24,9 @@ typedef struct lua_State lua_State;
  * Calling it again on the same state refreshes the same tables.
  *   L  the Lua state; inside an interpreter the module uses the interpreter's Lua
  * Returns 1: the module table is left on the stack. Databases created from Lua are
- * destroyed by the garbage collector (or when the state is closed). */
+ * destroyed by the garbage collector (or when the state is closed), never while a
+ * value made from them (a node, a string slot, an iterator, an encoder) is
+ * reachable. */
 VEXO_API int luaopen_Vexo(lua_State *L);
 
 /* Opens the helper module "Vexo.native" that the import and export scripts use:

@@ -184,10 +184,11 @@ VEXO_API HRESULT Vexo_createMappedValueComputation(VexoNode *database, const Vex
                                                    VexoNode **computation);
 
 /* Creates a computation that maps its value ranges to a text.
- *   text         a slot made with Vexo_stringCreateSlot on this database,
- *                stored as given; may be null
+ *   text         a slot made with Vexo_stringCreateSlot on this database; may
+ *                be null
  *   computation  receives the computation
- * Returns the result of the identifier step. */
+ * Returns the result of the identifier step; E_INVALIDARG (nothing created)
+ * when text is anything but a slot of this database. */
 VEXO_API HRESULT Vexo_createMappedTextComputation(VexoNode *database, const VexoChar *id, VexoStringSlot *text,
                                                   VexoNode **computation);
 
@@ -436,8 +437,7 @@ VEXO_API HRESULT Vexo_setDisplayName(VexoNode *database, VexoNode *unit, uint32_
 VEXO_API HRESULT Vexo_getDisplayName(VexoNode *database, const VexoNode *unit, uint32_t language,
                                      uint32_t fallbackLanguage, const VexoChar **text);
 
-/* Gives the text of a MappedTextComputation; as Vexo_getLongName, and
- * E_UNEXPECTED when the computation holds something other than a slot. */
+/* Gives the text of a MappedTextComputation; as Vexo_getLongName. */
 VEXO_API HRESULT Vexo_getTextValue(VexoNode *database, const VexoNode *computation, uint32_t language,
                                    uint32_t fallbackLanguage, const VexoChar **text);
 

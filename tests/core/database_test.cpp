@@ -239,9 +239,9 @@ TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
     for (uint32_t n = 1;; ++n) {
         SCOPED_TRACE(n);
         VexoNode *db = reinterpret_cast<VexoNode *>(0x1);
-        failTrackingAllocationAfter(n);
+        failAllocationAfter(n);
         const HRESULT hr = Vexo_create(u"DB", &db);
-        failTrackingAllocationAfter(0);
+        failAllocationAfter(0);
         if (hr == S_OK) {
             // The first run without a failure builds the whole database.
             DatabaseCollections *collections = nullptr;

@@ -124,11 +124,42 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
     EXPECT_EQ(drain(t.list, 7), keys);
     for (uint32_t c : chunkCounts(t.list))
         EXPECT_LE(c, 13u);
-    // Every key is found where it is; a missing key gets the position before its successor.
-    for (uintptr_t key : {uintptr_t(1), uintptr_t(301), uintptr_t(1498)}) {
+    // The directory lists the chunks in list order.
+    std::vector<Chunk *> chunks;
+    for (Chunk *chunk = firstChunk(t.list.chunks); chunks.empty() || chunk != firstChunk(t.list.chunks);
+         chunk = nextChunk(chunk))
+        chunks.push_back(chunk);
+    ASSERT_NE(t.list.directory, nullptr);
+    EXPECT_EQ(std::vector<Chunk *>(t.list.directory->chunks, t.list.directory->chunks + t.list.directory->count),
+              chunks);
+    // Every key is found where it is; a missing key gets the position of its successor.
+    for (uintptr_t key = 0; key < 1502; ++key) {
         ListPosition position = {nullptr, 0};
-        ASSERT_EQ(findOrdered(&t.list, &position, value(key), compareValues), S_OK);
-        EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(key));
+        const bool present = key % 3 == 1 && key <= 1498;
+        ASSERT_EQ(findOrdered(&t.list, &position, value(key), compareValues), present ? S_OK : S_FALSE) << key;
+        const auto successor = std::lower_bound(keys.begin(), keys.end(), key);
+        if (successor == keys.end())
+            EXPECT_EQ(position.index, position.chunk->count);
+        else
+            EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(*successor)) << key;
+    }
+}
+
+TEST(NodeList, FailedOrderedInsertLeavesListAsItWas)
+{
+    // A full chunk: the insert needs a directory and a chunk for the split.
+    for (uint32_t n = 1; n <= 2; ++n) {
+        SCOPED_TRACE(n);
+        TrackedList t;
+        for (uintptr_t key = 1; key <= 13; ++key)
+            ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(key * 10)), S_OK);
+        ListPosition position = {nullptr, 0};
+        ASSERT_EQ(findOrdered(&t.list, &position, value(55), compareValues), S_FALSE);
+        failAllocationAfter(n);
+        EXPECT_EQ(insertOrdered(kSmallNodeLayout, t.allocator, &t.list, position, value(55)), E_OUTOFMEMORY);
+        failAllocationAfter(0);
+        EXPECT_EQ(chunkCounts(t.list), std::vector<uint32_t>{13});
+        EXPECT_EQ(drain(t.list, 20).size(), 13u);
     }
 }
 
@@ -182,16 +213,16 @@ TEST(NodeList, FailedGrowthLeavesListAsItWas)
 {
     TrackedList t;
     ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(7)), S_OK);
-    failTrackingAllocationAfter(2);  // the second of the three chunks needed fails
+    failAllocationAfter(2);  // an allocation part way (the directory, then three chunks)
     EXPECT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_EQ(count(&t.list), 1u);
-    failTrackingAllocationAfter(1);
+    failAllocationAfter(1);
     for (uintptr_t i = 0; i < 12; ++i)
         append(kSmallNodeLayout, t.allocator, &t.list, value(i));
     EXPECT_EQ(count(&t.list), 13u);  // the chunk had room: no allocation needed
     EXPECT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(99)), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_EQ(count(&t.list), 13u);
 }
 

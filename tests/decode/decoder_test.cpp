@@ -497,6 +497,52 @@ TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
     EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
 }
 
+TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
+{
+    // Two parts of one multiplexed PDU holding the same PDU are siblings, not a cycle: the
+    // static part and the else part (switch 5 at bit 8 selects no dynamic part) both give
+    // the signal at bit 0.
+    {
+        Net net;
+        VexoNode *mux = net.muxPdu(8, 4), *shared = nullptr;
+        net.instance(mux, net.anyFrame(8));
+        VexoNode *fixed = net.part(mux, Net::Static, 0, &shared);
+        VexoNode *other = net.part(mux, Net::Else, 0, nullptr);
+        ASSERT_EQ(Vexo_setReference(other, shared), S_OK);
+        ASSERT_EQ(Vexo_addParents(shared, 1, &other), S_OK);
+        ASSERT_NE(fixed, nullptr);
+        VexoNode *s = net.signal(nullptr, 8);
+        net.place(s, shared, 0);
+        const auto got = decodeAll(net, 0, kStd, {0x12, 0x05, 0, 0, 0, 0, 0, 0});
+        EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{s, s}));
+        for (const Got &g : got)
+            EXPECT_EQ(g.raw, 0x12u);
+    }
+    // A part assembled from one 8-bit segment: a signal reaching past the assembled byte
+    // reads zeros there. Past the 1024-byte assembly it is still skipped.
+    struct Case { const char *what; int32_t bitpos; uint32_t bits; bool decoded; uint64_t raw; };
+    const Case cases[] = {
+        {"inside the segment", 0, 8, true, 0xAB},
+        {"upper half past the segment", 4, 8, true, 0x0A},
+        {"wholly past the segment", 100, 16, true, 0},
+        {"last bit of the assembly", 8 * 1024 - 1, 1, true, 0},
+        {"past the assembly", 8 * 1024 - 4, 8, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Net net;
+        VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
+        net.instance(mux, net.anyFrame(2));
+        ASSERT_EQ(Vexo_addSegment(net.part(mux, Net::Static, 0, &pdu), kLE, 0, 8), S_OK);
+        net.place(net.signal(nullptr, c.bits), pdu, c.bitpos);
+        const auto got = decodeAll(net, 0, kStd, {0xAB, 0xCD});
+        ASSERT_EQ(got.size(), c.decoded ? 1u : 0u);
+        if (c.decoded) {
+            EXPECT_EQ(got[0].raw, c.raw);
+        }
+    }
+}
+
 TEST(Decoder, StateChecksArgumentsAndOwnership)
 {
     Net net;

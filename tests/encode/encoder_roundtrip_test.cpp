@@ -144,4 +144,46 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
     }
 }
 
+// The encoder reaches every signal the decoder reads: in a chain of multiplexed PDUs, each
+// the PDU of the one before's static part (one 8-bit segment), up to the decoder's
+// deepest nesting.
+TEST(EncoderRoundTrip, NestedPartsAsDeepAsTheDecoderReads)
+{
+    for (int depth : {28, 29, 40, 63}) {
+        SCOPED_TRACE(depth);
+        Model m;
+        VexoNode *channel = m.channel(m.cluster());
+        VexoNode *frame = m.frame(1);
+        VexoNode *mux = m.muxPdu(8, kLE, 0, 0);
+        m.place(mux, frame);
+        VexoNode *pdu = nullptr;
+        for (int i = 1; i <= depth; ++i) {
+            VexoNode *part = m.make(Vexo_createMultiplexedPart, m.id(), 0u, mux);
+            ASSERT_EQ(Vexo_setStaticPart(mux, part), S_OK);
+            ASSERT_EQ(Vexo_addSegment(part, kLE, 0, 8), S_OK);
+            if (i == depth) {
+                pdu = m.signalPdu(8, part);
+            } else {
+                mux = m.muxPdu(8, kLE, 0, 0);
+                ASSERT_EQ(Vexo_setReference(part, mux), S_OK);
+                ASSERT_EQ(Vexo_addParents(mux, 1, &part), S_OK);
+            }
+        }
+        VexoNode *signal = m.signal(8);
+        m.instance(signal, pdu, 0);
+        VexoNode *triggering = m.trigger(channel, frame, 0x7);
+
+        Encoder enc(m.db, channel);
+        const uint32_t app = enc.app(Q3_ENC_MODE_PERIODIC);
+        ASSERT_EQ(Vexo_EncoderInsert(enc, app, triggering), S_OK);
+        ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, signal, 0x5A), S_OK);
+        ASSERT_EQ(Vexo_EncoderTrigger(enc, 1, 0), S_OK);
+        VexoChangedFrame f{};
+        ASSERT_EQ(Vexo_EncoderGetChangedFrame(enc, &f), S_OK);
+        const std::map<VexoNode *, uint64_t> decoded = decodeFrame(channel, 0x7, f);
+        ASSERT_EQ(decoded.count(signal), 1u);
+        EXPECT_EQ(decoded.at(signal), 0x5Au);
+    }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@ local files = {
     "encoder_tests.lua",
     "argument_errors_tests.lua",
     "xsl_tests.lua",
+    "lifetime_tests.lua",
 }
 
 local check = dofile(here .. "/check.lua")

@@ -357,14 +357,14 @@ TEST(Create, EveryFailedAllocationIsReportedAndLeavesAUsableDatabase)
         Model model;
         ASSERT_EQ(Vexo_create(u"DB", &model.db), S_OK);
         const auto steps = model.steps();
-        failTrackingAllocationAfter(n);
+        failAllocationAfter(n);
         size_t failed = steps.size();
         HRESULT hr = S_OK;
         for (size_t i = 0; i < steps.size() && failed == steps.size(); ++i) {
             if ((hr = steps[i]()) < 0)
                 failed = i;
         }
-        failTrackingAllocationAfter(0);
+        failAllocationAfter(0);
         // Every allocation of the sequence is needed, so each failure must surface.
         EXPECT_LT(failed, steps.size()) << "a failed allocation went unreported";
         EXPECT_EQ(hr, E_OUTOFMEMORY) << "step " << failed;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <new>
 #include <random>
@@ -278,6 +279,77 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     VexoNode *out = nullptr;
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
     EXPECT_EQ(out, handle(fourteenth));
+}
+
+// Ordered inserts while an enumerator walks a group: every entry that was there is
+// delivered once and in order, an entry inserted behind the position is delivered, one
+// inserted before it is not (skips and found positions included).
+TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
+{
+    const uint32_t kSeed = 77;
+    SCOPED_TRACE("seed=" + std::to_string(kSeed));
+    std::mt19937 rng(kSeed);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        Model m;
+        auto *group = m.make<ElementGroup>();
+        std::vector<std::u16string> listed;  // the model: the group's identifiers in order
+        auto name = [](int k) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%05d", k);
+            return std::u16string(text, text + 5);
+        };
+        std::vector<int> free(1000);
+        for (int k = 0; k < 1000; ++k)
+            free[k] = k;
+        std::shuffle(free.begin(), free.end(), rng);
+        auto insertOne = [&] {
+            const std::u16string id = name(free.back());
+            free.pop_back();
+            m.insert(group, m.make<Frame>(id.c_str()));
+            listed.insert(std::lower_bound(listed.begin(), listed.end(), id), id);
+            return id;
+        };
+        for (int i = 0; i < 60; ++i)
+            insertOne();
+        VexoEnumerator *enumerator = nullptr;
+        ASSERT_EQ(Vexo_enumChildren(handle(group), &enumerator), S_OK);
+        std::vector<std::u16string> want = listed, got;
+        std::u16string last;  // the last entry passed
+        for (;;) {
+            const uint32_t action = rng() % 10;
+            if (action < 4) {
+                const std::u16string id = insertOne();
+                if (id > last)
+                    want.insert(std::lower_bound(want.begin(), want.end(), id), id);
+            } else if (action == 4) {
+                const uint32_t k = 1 + rng() % 3;
+                const auto from = std::upper_bound(want.begin(), want.end(), last);
+                const ptrdiff_t left = want.end() - from;
+                ASSERT_EQ(Vexo_enumeratorSkip(enumerator, k), S_OK);
+                const auto to = from + std::min<ptrdiff_t>(k, left);
+                if (to != from)
+                    last = *(to - 1);
+                want.erase(from, to);  // skipped, not delivered
+                if (k > left)
+                    break;  // exhausted: it stays so
+            } else {
+                VexoNode *entries[3] = {};
+                uint32_t fetched = 0;
+                const uint32_t wanted = 1 + rng() % 3;
+                if (Vexo_enumeratorNext(enumerator, wanted, entries, &fetched) != S_OK)
+                    break;
+                for (uint32_t i = 0; i < fetched; ++i) {
+                    got.push_back(u16(nodeAs<ElementId>(entries[i])->eid));
+                    last = got.back();
+                }
+                if (fetched < wanted)
+                    break;  // exhausted
+            }
+        }
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(Vexo_enumeratorDestroy(enumerator), S_OK);
+    }
 }
 
 TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -371,9 +372,9 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     for (uint32_t n = 1; n < 20 && !succeeded; ++n) {
         SCOPED_TRACE(n);
         VexoFilter *filter = reinterpret_cast<VexoFilter *>(&n);
-        failTrackingAllocationAfter(n);
+        failAllocationAfter(n);
         const HRESULT hr = Vexo_createIdListFilterW(m.db, 0, list.c_str(), &filter);
-        failTrackingAllocationAfter(0);
+        failAllocationAfter(0);
         if (hr == S_OK) {
             succeeded = true;
             EXPECT_EQ(listedNodes(filter).size(), frames.size());
@@ -388,8 +389,155 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     Filters filters;
     VexoFilter *target = filters.combination();
     VexoFilter *member = filters.combination();
-    failTrackingAllocationAfter(1);
+    failAllocationAfter(1);
     EXPECT_EQ(Vexo_appendFilter(target, 1, &member), E_OUTOFMEMORY);
-    failTrackingAllocationAfter(0);
+    failAllocationAfter(0);
     EXPECT_TRUE(listedNodes(target).empty());
+}
+
+// Random appends and questions against a plain model of the rules: an append is refused
+// exactly when an entry reaches the target (ranks must never hide a path), and answers
+// follow the member order, the first selecting member and the inversion modes.
+void randomGraphAgainstModel(uint32_t seed, int steps)
+{
+    SCOPED_TRACE("seed=" + std::to_string(seed));
+    std::mt19937 rng(seed);
+    Db m;
+    std::vector<void *> nodes;
+    for (int i = 0; i < 6; ++i)
+        nodes.push_back(m.make<Frame>(numbered(u"N", i)));
+    Filters filters;
+    struct Shadow {
+        bool combination;
+        bool inverted;
+        std::vector<size_t> members;  // combinations: indexes into the shadows
+        size_t node;                  // identifier lists: the one node listed
+    };
+    std::vector<VexoFilter *> handles;
+    std::vector<Shadow> shadows;
+    auto reaches = [&](size_t from, size_t to) {
+        std::vector<size_t> pending = {from};
+        std::vector<bool> seen(shadows.size());
+        while (!pending.empty()) {
+            const size_t at = pending.back();
+            pending.pop_back();
+            if (at == to)
+                return true;
+            if (seen[at])
+                continue;
+            seen[at] = true;
+            pending.insert(pending.end(), shadows[at].members.begin(), shadows[at].members.end());
+        }
+        return false;
+    };
+    std::function<HRESULT(size_t, size_t)> answer = [&](size_t filter, size_t node) {
+        const Shadow &s = shadows[filter];
+        HRESULT raw = S_FALSE;
+        if (!s.combination) {
+            raw = s.node == node ? S_OK : S_FALSE;
+        } else {
+            for (size_t member : s.members) {
+                raw = answer(member, node);
+                if (raw == S_OK)
+                    break;
+            }
+        }
+        return s.inverted ? (raw == S_OK ? S_FALSE : S_OK) : raw;
+    };
+    for (int step = 0; step < steps; ++step) {
+        SCOPED_TRACE(step);
+        if (shadows.size() < 40 && rng() % 4 == 0) {
+            const bool inverted = rng() % 5 == 0;
+            const uint32_t mode = inverted ? VEXO_FILTER_INVERT : 0;
+            if (rng() % 3 == 0) {
+                const size_t node = rng() % nodes.size();
+                handles.push_back(filters.ids(m.db, idList({numbered(u"N", int(node))}), mode));
+                shadows.push_back({false, inverted, {}, node});
+            } else {
+                handles.push_back(filters.combination(mode));
+                shadows.push_back({true, inverted, {}, 0});
+            }
+            continue;
+        }
+        std::vector<size_t> combinations;
+        for (size_t i = 0; i < shadows.size(); ++i) {
+            if (shadows[i].combination)
+                combinations.push_back(i);
+        }
+        if (combinations.empty())
+            continue;
+        const size_t target = combinations[rng() % combinations.size()];
+        std::vector<size_t> entries(1 + rng() % 3);
+        std::vector<VexoFilter *> array;
+        bool cycle = false;
+        for (size_t &entry : entries) {
+            entry = rng() % shadows.size();
+            array.push_back(handles[entry]);
+            cycle = cycle || reaches(entry, target);
+        }
+        ASSERT_EQ(Vexo_appendFilter(handles[target], uint32_t(array.size()), array.data()),
+                  cycle ? E_INVALIDARG : S_OK);
+        if (!cycle)
+            shadows[target].members.insert(shadows[target].members.end(), entries.begin(), entries.end());
+        for (size_t node = 0; node < nodes.size(); ++node)
+            ASSERT_EQ(ask(handles[target], nodes[node]), answer(target, node)) << "node " << node;
+    }
+}
+
+TEST(Filter, RandomGraphsMatchAPlainModelOfAppendsAndAnswers)
+{
+    for (uint32_t seed = 20240611; seed < 20240611 + 8; ++seed)
+        randomGraphAgainstModel(seed, 600);
+}
+
+// Combinations that share members have 2^depth paths from the top: each is answered once.
+TEST(Filter, SharedMembersAreAnsweredOnce)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    auto *y = m.make<Frame>(u"Y");
+    Filters filters;
+    VexoFilter *left = filters.ids(m.db, idList({u"X"})), *right = filters.ids(m.db, idList({u"X"}));
+    for (int level = 0; level < 64; ++level) {
+        VexoFilter *const members[] = {left, right};
+        VexoFilter *a = filters.combination(), *b = filters.combination();
+        ASSERT_EQ(Vexo_appendFilter(a, 2, members), S_OK);
+        ASSERT_EQ(Vexo_appendFilter(b, 2, members), S_OK);
+        left = a;
+        right = b;
+    }
+    EXPECT_EQ(ask(left, x), S_OK);
+    EXPECT_EQ(ask(left, y), S_FALSE) << "asks every one of the 2^64 paths' filters, once each";
+}
+
+// Combinations that all hold one filter F, each appended to the one before, must each
+// rank between F and the one before: the room halves per link until every filter is
+// ranked afresh. A combination left holding a destroyed member (and never asked again)
+// is not read meanwhile.
+TEST(Filter, RankingAfreshKeepsEveryAnswer)
+{
+    Db m;
+    auto *x = m.make<Frame>(u"X");
+    Filters filters;
+    VexoFilter *stale = nullptr, *gone = nullptr;
+    ASSERT_EQ(Vexo_createCombinationFilter(0, &stale), S_OK);
+    ASSERT_EQ(Vexo_createCombinationFilter(0, &gone), S_OK);
+    ASSERT_EQ(Vexo_appendFilter(stale, 1, &gone), S_OK);
+    ASSERT_EQ(Vexo_destroyFilter(gone), S_OK);
+
+    VexoFilter *shared = filters.combination();
+    VexoFilter *top = filters.combination(), *last = top;
+    ASSERT_EQ(Vexo_appendFilter(top, 1, &shared), S_OK);
+    for (int i = 0; i < 60; ++i) {
+        VexoFilter *next = filters.combination();
+        ASSERT_EQ(Vexo_appendFilter(next, 1, &shared), S_OK);
+        ASSERT_EQ(Vexo_appendFilter(last, 1, &next), S_OK);
+        last = next;
+    }
+    EXPECT_EQ(Vexo_appendFilter(last, 1, &top), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(shared, 1, &top), E_INVALIDARG);
+    VexoFilter *leaf = filters.ids(m.db, idList({u"X"}));
+    ASSERT_EQ(Vexo_appendFilter(shared, 1, &leaf), S_OK);
+    EXPECT_EQ(ask(top, x), S_OK);
+    EXPECT_EQ(Vexo_destroyFilter(stale), S_OK);
 }

@@ -372,3 +372,95 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
     EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
     EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
 }
+
+// Each call is handed something of a second database, which is then destroyed; the kept
+// database is walked afterwards (under AddressSanitizer a kept pointer would be a
+// use after free). Timings, records and slots carry no database field of their own.
+TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
+{
+    struct Other {
+        VexoNode *db, *group, *frame, *timing, *segment;
+        VexoStringSlot *slot;
+    };
+    struct Case {
+        const char *what;
+        std::function<HRESULT(VexoNode *db, VexoNode *group, const Other &other)> call;
+        HRESULT want;
+    };
+    const Case cases[] = {
+        {"insertChildren of a frame", [](auto, auto group, auto &o) { return Vexo_insertChildren(group, 1, &o.frame); },
+         S_OK},
+        {"insertChildren of a timing",
+         [](auto, auto group, auto &o) { return Vexo_insertChildren(group, 1, &o.timing); }, S_OK},
+        {"appendChildren of a timing",
+         [](auto, auto group, auto &o) { return Vexo_appendChildren(group, 1, &o.timing); }, S_OK},
+        {"appendChildren of a segment record",
+         [](auto, auto group, auto &o) { return Vexo_appendChildren(group, 1, &o.segment); }, S_OK},
+        {"group with a reference", [](auto db, auto, auto &o) {
+             VexoNode *made = nullptr;
+             return Vexo_createElementGroup(db, u"G2", nullptr, o.frame, &made);
+         }, E_INVALIDARG},
+        {"group with a parent", [](auto db, auto, auto &o) {
+             VexoNode *made = nullptr;
+             return Vexo_createElementGroup(db, u"G2", o.group, nullptr, &made);
+         }, E_INVALIDARG},
+        {"timing with a parent", [](auto db, auto, auto &o) {
+             VexoNode *made = nullptr;
+             return Vexo_createCyclicTiming(db, 10, o.group, &made);
+         }, E_INVALIDARG},
+        {"mapped text computation", [](auto db, auto, auto &o) {
+             VexoNode *made = nullptr;
+             return Vexo_createMappedTextComputation(db, u"M", o.slot, &made);
+         }, E_INVALIDARG},
+        {"alternative text", [](auto db, auto, auto &o) { return Vexo_stringAddAlternative(db, o.slot, 7, u"x"); },
+         E_INVALIDARG},
+        {"lookup", [](auto db, auto, auto &o) {
+             const VexoChar *text = nullptr;
+             return Vexo_stringLookup(db, o.slot, 7, 7, &text);
+         }, E_INVALIDARG},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Db kept;
+        VexoNode *group = nullptr;
+        ASSERT_EQ(Vexo_createElementGroup(kept.handle, u"G", nullptr, nullptr, &group), S_OK);
+        Other o = {};
+        ASSERT_EQ(Vexo_create(u"B", &o.db), S_OK);
+        ASSERT_EQ(Vexo_createElementGroup(o.db, u"OG", nullptr, nullptr, &o.group), S_OK);
+        ASSERT_EQ(Vexo_createFrame(o.db, u"F", 8, &o.frame), S_OK);
+        ASSERT_EQ(Vexo_createCyclicTiming(o.db, 10, nullptr, &o.timing), S_OK);
+        VexoNode *part = nullptr;
+        ASSERT_EQ(Vexo_createMultiplexedPart(o.db, u"P", 1, nullptr, &part), S_OK);
+        ASSERT_EQ(Vexo_addSegment(part, 0, 0, 8), S_OK);
+        o.segment = static_cast<VexoNode *>(static_cast<void *>(
+            chunkRecords(firstChunk(as<MultiplexedPart>(part)->segments.chunks))));
+        ASSERT_EQ(Vexo_stringCreateSlot(o.db, 7, u"other", &o.slot), S_OK);
+
+        EXPECT_EQ(c.call(kept.handle, group, o), c.want);
+        ASSERT_EQ(Vexo_destroy(o.db), S_OK);
+        for (void *entry : entries(as<ElementGroup>(group)->children))
+            EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
+        EXPECT_TRUE(entries(as<ElementGroup>(group)->children).empty());
+        for (void *entry : entries(kept.collections()->identElements->children)) {
+            EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
+            const VexoChar *text = nullptr;
+            Vexo_getTextValue(kept.handle, static_cast<VexoNode *>(entry), 7, 7, &text);
+        }
+    }
+
+    // The same items of the database itself are taken.
+    Db db;
+    VexoNode *group = nullptr, *timing = nullptr, *part = nullptr, *computation = nullptr;
+    VexoStringSlot *slot = nullptr;
+    ASSERT_EQ(Vexo_createElementGroup(db.handle, u"G", nullptr, nullptr, &group), S_OK);
+    ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, group, &timing), S_OK);
+    ASSERT_EQ(Vexo_createMultiplexedPart(db.handle, u"P", 1, nullptr, &part), S_OK);
+    ASSERT_EQ(Vexo_addSegment(part, 0, 0, 8), S_OK);
+    VexoNode *segment = static_cast<VexoNode *>(static_cast<void *>(
+        chunkRecords(firstChunk(as<MultiplexedPart>(part)->segments.chunks))));
+    ASSERT_EQ(Vexo_appendChildren(group, 1, &segment), S_OK);
+    EXPECT_EQ(entries(as<ElementGroup>(group)->children), (std::vector<void *>{timing, segment}));
+    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 7, u"own", &slot), S_OK);
+    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, slot, 9, u"eigen"), S_OK);
+    EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"M", slot, &computation), S_OK);
+}

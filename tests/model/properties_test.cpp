@@ -249,11 +249,11 @@ TEST(Properties, UnitAndMappedTexts)
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 0x409, u"Off", &slot), S_OK);
     ASSERT_EQ(Vexo_createMappedTextComputation(db.handle, u"T", slot, &computation), S_OK);
+    // Only a slot of the database itself can be a computation's text.
     alignas(8) static const unsigned char notASlot[32] = {1, 2, 3, 4};
-    ASSERT_EQ(Vexo_createMappedTextComputation(db.handle, u"G",
-                                               reinterpret_cast<VexoStringSlot *>(const_cast<unsigned char *>(notASlot)),
-                                               &forged),
-              S_OK);
+    auto *forgedSlot = reinterpret_cast<VexoStringSlot *>(const_cast<unsigned char *>(notASlot));
+    EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"G", forgedSlot, &forged), E_INVALIDARG);
+    EXPECT_EQ(forged, nullptr);
     struct Case {
         const char *what;
         std::function<HRESULT(const VexoChar **)> get;
@@ -268,8 +268,8 @@ TEST(Properties, UnitAndMappedTexts)
          u"<null>"},
         {"mapped text", [&](auto out) { return Vexo_getTextValue(db.handle, computation, 0x407, 0x409, out); }, S_OK,
          u"Off"},
-        {"mapped text of something that is no slot",
-         [&](auto out) { return Vexo_getTextValue(db.handle, forged, 0x409, 0x409, out); }, E_UNEXPECTED,
+        {"lookup of something that is no slot",
+         [&](auto out) { return Vexo_stringLookup(db.handle, forgedSlot, 0x409, 0x409, out); }, E_UNEXPECTED,
          u"<null>"},
     };
     for (const Case &c : cases) {

@@ -1,0 +1,81 @@
+// The shared library as a host sees it: failing the n-th allocation for every n through
+// the exported hook while a small model is built. Each run either completes or stops at
+// an E_OUTOFMEMORY, and the database can still be walked and destroyed (the leak checker
+// of the sanitizer build sees the rest).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "vexo/vexo.h"
+
+namespace {
+
+struct Built {
+    VexoNode *db = nullptr;
+    HRESULT failure = S_OK;  // the first failure of a step
+};
+
+Built build()
+{
+    Built out;
+    HRESULT hr = Vexo_create(u"DB", &out.db);
+    if (hr != S_OK) {
+        out.failure = hr;
+        return out;
+    }
+    VexoNode *db = out.db, *cluster = nullptr, *channel = nullptr, *frame = nullptr, *triggering = nullptr;
+    VexoNode *pdu = nullptr, *instance = nullptr, *coding = nullptr, *signal = nullptr, *placed = nullptr;
+    VexoNode *text = nullptr, *timing = nullptr;
+    VexoStringSlot *slot = nullptr;
+    const std::vector<std::function<HRESULT()>> steps = {
+        [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
+        [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
+        [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
+        [&] { return Vexo_createIdentifierBasedTriggering(db, u"T", 0x10, 0, frame, nullptr, channel, &triggering); },
+        [&] { return Vexo_createSignalPDU(db, u"P", 64, nullptr, &pdu); },
+        [&] { return Vexo_createPDUInstance(db, u"PI", 0, 0, 0, pdu, frame, &instance); },
+        [&] { return Vexo_createCoding(db, u"C", 8, Q3_ENCODING_DIRECT, nullptr, &coding); },
+        [&] { return Vexo_createSignal(db, u"S", 0, 0, 0, 0, coding, &signal); },
+        [&] { return Vexo_createSignalInstance(db, u"SI", 0, 0, 0, signal, pdu, &placed); },
+        [&] { return Vexo_stringCreateSlot(db, 9, u"Off", &slot); },
+        [&] { return Vexo_createMappedTextComputation(db, u"M", slot, &text); },
+        [&] { return Vexo_addRange(text, 0, 0, 3); },
+        [&] { return Vexo_createCyclicTiming(db, 100, triggering, &timing); },
+        [&] { return Vexo_setLongName(db, signal, 9, u"Speed"); },
+    };
+    for (const auto &step : steps) {
+        if ((hr = step()) != S_OK) {
+            out.failure = hr;
+            break;
+        }
+    }
+    return out;
+}
+
+TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabase)
+{
+    bool completed = false;
+    for (uint32_t n = 1; n < 400 && !completed; ++n) {
+        SCOPED_TRACE(n);
+        Vexo_failAllocationAfter(n);
+        const Built built = build();
+        Vexo_failAllocationAfter(0);
+        completed = built.failure == S_OK;
+        if (!completed) {
+            EXPECT_EQ(built.failure, E_OUTOFMEMORY);
+        }
+        if (built.db == nullptr)
+            continue;
+        VexoEnumerator *e = nullptr;
+        ASSERT_EQ(Vexo_enumIdentElements(built.db, &e), S_OK);
+        VexoNode *node = nullptr;
+        while (Vexo_enumeratorNext(e, 1, &node, nullptr) == S_OK)
+            EXPECT_GE(Vexo_getNodeType(node), 0);
+        EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
+        EXPECT_EQ(Vexo_destroy(built.db), S_OK);
+    }
+    EXPECT_TRUE(completed) << "the model needs fewer allocations than the loop tries";
+}
+
+}  // namespace
