@@ -28,17 +28,24 @@ constexpr char kNoModuleName[] = "error: unable to get module file name";
 constexpr size_t kFilterMessageUnits = 1023;
 const VexoChar kEmptyText[] = {0};
 
-// The folder that holds this library (its path cut at the last '/').
+// The folder that holds this library's file (its path cut at the last '/'). The loader
+// names the library by the path it was opened by, which may be a symbolic link in another
+// folder (Vexo.so in Lua's module folder, libvexo.so.0 beside libvexo.so.0.1.0); the
+// link is followed, so the scripts are always the ones installed beside the file itself.
 bool moduleDirectory(std::string &directory)
 {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void *>(&moduleDirectory), &info) == 0 || info.dli_fname == nullptr)
         return false;
-    const char *path = info.dli_fname;
-    const char *slash = std::strrchr(path, '/');
-    if (slash == nullptr)
+    std::string path = info.dli_fname;
+    if (char *resolved = realpath(info.dli_fname, nullptr)) {
+        path = resolved;
+        std::free(resolved);
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
         return false;
-    directory.assign(path, slash);
+    directory.assign(path, 0, slash);
     return true;
 }
 
