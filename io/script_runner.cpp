@@ -49,7 +49,9 @@ bool moduleDirectory(std::string &directory)
     return true;
 }
 
-// Prepends "DIR/pattern;" to package[field].
+// Prepends "DIR/pattern;" to package[field]. The text is joined on the Lua stack: a Lua
+// error (running out of memory) jumps over C++ destructors, so no std::string may live
+// across a call that can raise.
 void prependSearchPath(lua_State *L, const std::string &directory, const char *field, const char *pattern)
 {
     lua_getglobal(L, "package");
@@ -57,11 +59,14 @@ void prependSearchPath(lua_State *L, const std::string &directory, const char *f
         lua_pop(L, 1);
         return;
     }
-    lua_getfield(L, -1, field);
-    const char *previous = lua_tostring(L, -1);
-    const std::string value = directory + pattern + (previous != nullptr ? previous : "");
-    lua_pop(L, 1);
-    lua_pushlstring(L, value.data(), value.size());
+    lua_pushlstring(L, directory.data(), directory.size());
+    lua_pushstring(L, pattern);
+    lua_getfield(L, -3, field);
+    if (!lua_isstring(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "");
+    }
+    lua_concat(L, 3);
     lua_setfield(L, -2, field);
     lua_pop(L, 1);
 }
@@ -93,9 +98,15 @@ int prepareState(lua_State *L)
     lua_setglobal(L, "ModuleFilePath");
     prependSearchPath(L, directory, "path", "/?.lua;");
     prependSearchPath(L, directory, "cpath", "/?.so;");
-    const std::string file = directory + "/" + setup->script;
-    if (luaL_loadfile(L, file.c_str()) != 0)
+    // The script's file name is made on the Lua stack too (see prependSearchPath): a
+    // script that cannot be loaded raises here.
+    lua_pushlstring(L, directory.data(), directory.size());
+    lua_pushliteral(L, "/");
+    lua_pushstring(L, setup->script);
+    lua_concat(L, 3);
+    if (luaL_loadfile(L, lua_tostring(L, -1)) != 0)
         return lua_error(L);
+    lua_remove(L, -2);
     lua_call(L, 0, 0);
     return 0;
 }
