@@ -197,6 +197,9 @@ int run(int argc, char **argv)
         } catch (const std::bad_alloc &) {
             std::fprintf(stderr, "vexo: error: out of memory\n");
             return kExitFailure;
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "vexo: error: %s\n", e.what());
+            return kExitFailure;
         }
     }
     std::fprintf(stderr, "vexo: unknown command %s\nRun \"vexo --help\" for the commands.\n", first.c_str());

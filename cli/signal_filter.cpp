@@ -7,6 +7,8 @@ namespace vexo::cli {
 
 FilterHandle makeSignalFilter(const Network &network, const std::vector<std::string> &names)
 {
+    if (names.empty())
+        throw UsageError("no signal names given");
     // Identifiers one after the other, each with its zero unit, and an empty one at the end.
     std::u16string ids;
     for (const std::string &name : names) {

@@ -152,6 +152,7 @@ class CommandLine(unittest.TestCase):
             (['dump', broken_ldf], 1, r'^vexo: error: .*broken\.ldf:\d+:\d+: '),
             (['decode', DB, missing + '.log'], 1, r'cannot open log .*missing\.dbc\.log: No such file'),
             (['decode', '--signals', 'EngineSpeed,Nope', DB, LOG], 1, r'unknown signal Nope'),
+            (['decode', '--signals', ',', DB, LOG], 2, r'no signal names given'),
             (['encode', DB, 'Nope'], 1, r'unknown frame Nope'),
             (['encode', DB, 'EngineData', 'Nope=1'], 1, r'unknown signal Nope \(not in frame EngineData\)'),
             (['encode', DB, 'EngineData', 'EngineSpeed=fast'], 1, r'bad value for signal EngineSpeed: fast is no number'),
@@ -243,6 +244,11 @@ class Decode(unittest.TestCase):
         self.assertEqual(strict.returncode, 1)
         self.assertEqual(strict.stderr, 'vexo: error: %s:3: frame 7FF [2] is not described by %s\n' % (log, DB))
         self.assertEqual(strict.stdout.count('\n'), 12, 'frames before the failure are written')
+        # A line longer than the reader's buffer is one line that is no frame.
+        long_line = write('long.log', FRAMES[0] + '\n' + 'x' * 3000000 + '\n' + FRAMES[2] + '\n')
+        r = run('decode', '--frames', DB, long_line)
+        self.assertEqual(r.stdout.count('\n'), 2)
+        self.assertEqual(r.stderr, 'vexo: warning: 1 line is not a CAN frame (the first: %s:2)\n' % long_line)
         garbage = write('garbage.log', '(1.0) can0 0B0#FF9CFFE800000000\n(1.1) can0 0B0#XYZ\n')
         strict = run('decode', '--strict', DB, garbage)
         self.assertEqual(strict.stderr, 'vexo: error: %s:2: not a CAN frame: (1.1) can0 0B0#XYZ\n' % garbage)
