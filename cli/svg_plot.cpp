@@ -11,8 +11,11 @@ namespace vexo::cli {
 
 namespace {
 
-constexpr double kWidth = 1000;
-constexpr double kLeft = 80, kRight = 190, kTop = 50, kPanelHeight = 240, kPanelGap = 56, kBottom = 30;
+constexpr double kPlotWidth = 730;
+constexpr double kLeft = 80, kTop = 50, kPanelHeight = 240, kPanelGap = 56, kBottom = 30;
+// Room right of the panels for the legend: its swatch and the longest name (about 7.2
+// pixels a character at the 12-pixel font).
+constexpr double kLegendSwatch = 42, kLegendCharacter = 7.2, kMinRight = 190;
 constexpr const char *kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
                                     "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
 
@@ -154,14 +157,19 @@ std::string renderSvgPlot(const PlotSpec &spec)
         }
     }
     time.widen(0);
-    const double plotWidth = kWidth - kLeft - kRight;
+    size_t longest = 0;
+    for (const PlotSeries &s : spec.series)
+        longest = std::max(longest, s.name.size() + (s.times.empty() ? 12 : 0));
+    const double plotWidth = kPlotWidth;
+    const double width =
+        std::ceil(kLeft + plotWidth + std::max(kMinRight, kLegendSwatch + 20 + kLegendCharacter * longest));
     const double height = kTop + units.size() * (kPanelHeight + kPanelGap) + kBottom;
     const auto x = [&](double t) { return kLeft + (t - time.low) / (time.high - time.low) * plotWidth; };
 
     std::string svg;
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coordinate(kWidth) + "\" height=\""
-           + coordinate(height) + "\" viewBox=\"0 0 " + coordinate(kWidth) + " " + coordinate(height)
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coordinate(width) + "\" height=\""
+           + coordinate(height) + "\" viewBox=\"0 0 " + coordinate(width) + " " + coordinate(height)
            + "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"12\">\n";
     svg += "<title>" + xml(spec.title) + "</title>\n";
     svg += "<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
