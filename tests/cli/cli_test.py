@@ -285,6 +285,14 @@ class Decode(unittest.TestCase):
                 records = [json.loads(line) for line in r.stdout.splitlines()]
                 self.assertEqual(len(records), 2000)
                 self.assertTrue(any(rec['signals'] for rec in records))
+        toyota = os.path.join(CORPUS, 'logs', 'opendbc__toyota_prius_2010_pt.log')
+        if os.path.exists(toyota):
+            out = os.path.join(TMP, 'toyota.svg')
+            r = run('plot', os.path.join(CORPUS, 'dbc', 'opendbc__toyota_prius_2010_pt.dbc'), toyota, 'SPEED',
+                    'STEER_TORQUE_EPS', '-o', out)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(out) as f:
+                self.assertEqual(f.read().count('<polyline'), 2)
 
 
 class OtherCommands(unittest.TestCase):
