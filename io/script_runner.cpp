@@ -28,21 +28,30 @@ constexpr char kNoModuleName[] = "error: unable to get module file name";
 constexpr size_t kFilterMessageUnits = 1023;
 const VexoChar kEmptyText[] = {0};
 
-// The folder that holds this library (its path cut at the last '/').
+// The folder that holds this library's file (its path cut at the last '/'). The loader
+// names the library by the path it was opened by, which may be a symbolic link in another
+// folder (Vexo.so in Lua's module folder, libvexo.so.0 beside libvexo.so.0.1.0); the
+// link is followed, so the scripts are always the ones installed beside the file itself.
 bool moduleDirectory(std::string &directory)
 {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void *>(&moduleDirectory), &info) == 0 || info.dli_fname == nullptr)
         return false;
-    const char *path = info.dli_fname;
-    const char *slash = std::strrchr(path, '/');
-    if (slash == nullptr)
+    std::string path = info.dli_fname;
+    if (char *resolved = realpath(info.dli_fname, nullptr)) {
+        path = resolved;
+        std::free(resolved);
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
         return false;
-    directory.assign(path, slash);
+    directory.assign(path, 0, slash);
     return true;
 }
 
-// Prepends "DIR/pattern;" to package[field].
+// Prepends "DIR/pattern;" to package[field]. The text is joined on the Lua stack: a Lua
+// error (running out of memory) jumps over C++ destructors, so no std::string may live
+// across a call that can raise.
 void prependSearchPath(lua_State *L, const std::string &directory, const char *field, const char *pattern)
 {
     lua_getglobal(L, "package");
@@ -50,11 +59,14 @@ void prependSearchPath(lua_State *L, const std::string &directory, const char *f
         lua_pop(L, 1);
         return;
     }
-    lua_getfield(L, -1, field);
-    const char *previous = lua_tostring(L, -1);
-    const std::string value = directory + pattern + (previous != nullptr ? previous : "");
-    lua_pop(L, 1);
-    lua_pushlstring(L, value.data(), value.size());
+    lua_pushlstring(L, directory.data(), directory.size());
+    lua_pushstring(L, pattern);
+    lua_getfield(L, -3, field);
+    if (!lua_isstring(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "");
+    }
+    lua_concat(L, 3);
     lua_setfield(L, -2, field);
     lua_pop(L, 1);
 }
@@ -86,9 +98,15 @@ int prepareState(lua_State *L)
     lua_setglobal(L, "ModuleFilePath");
     prependSearchPath(L, directory, "path", "/?.lua;");
     prependSearchPath(L, directory, "cpath", "/?.so;");
-    const std::string file = directory + "/" + setup->script;
-    if (luaL_loadfile(L, file.c_str()) != 0)
+    // The script's file name is made on the Lua stack too (see prependSearchPath): a
+    // script that cannot be loaded raises here.
+    lua_pushlstring(L, directory.data(), directory.size());
+    lua_pushliteral(L, "/");
+    lua_pushstring(L, setup->script);
+    lua_concat(L, 3);
+    if (luaL_loadfile(L, lua_tostring(L, -1)) != 0)
         return lua_error(L);
+    lua_remove(L, -2);
     lua_call(L, 0, 0);
     return 0;
 }

@@ -9,6 +9,7 @@ packages=(
     libxml2-dev libxslt1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libclang-rt-14-dev graphviz
+    python3 librsvg2-bin libxml2-utils
 )
 
 missing=()

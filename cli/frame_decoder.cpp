@@ -1,0 +1,99 @@
+// The per-frame decode through Vexo_decodeMessage, Vexo_decodeNextFrametriggering,
+// Vexo_decodeNextSignal and Vexo_internalToPhysical, with a state block of our own.
+#include "frame_decoder.h"
+
+#include "failure.h"
+
+namespace vexo::cli {
+
+FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
+    : network_(network), filter_(filter),
+      state_(new uint64_t[(Vexo_getDecodeStateSize() + sizeof(uint64_t) - 1) / sizeof(uint64_t)]())
+{
+    for (const auto &frame : network.frames()) {
+        if (frame->masked)
+            indexed_ = false;
+        if (!frame->triggered())
+            continue;
+        if (frame->eitherForm || !frame->extended)
+            ++triggerings_[frame->identifier];
+        if (frame->eitherForm || frame->extended)
+            ++triggerings_[frame->identifier | 0x80000000u];
+    }
+    for (VexoNode *channel : network.channels()) {
+        if (!listOf(Vexo_enumPDUInstances, channel).empty())
+            indexed_ = false;
+    }
+}
+
+DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
+{
+    if (count_ == results_.size())
+        results_.emplace_back();
+    DecodedFrame &result = results_[count_++];
+    result.frame = frame;
+    result.signals.clear();
+    return result;
+}
+
+size_t FrameDecoder::decode(const CanFrame &frame)
+{
+    count_ = 0;
+    texts_.clear();
+    bool single = false;
+    if (indexed_) {
+        const auto found = triggerings_.find(frame.identifier | (frame.extended ? 0x80000000u : 0u));
+        if (found == triggerings_.end())
+            return 0;
+        single = found->second == 1;
+    }
+    const uint32_t flags = frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
+    for (VexoNode *channel : network_.channels()) {
+        auto *state = reinterpret_cast<VexoDecodeState *>(state_.get());
+        if (Vexo_decodeMessage(channel, frame.identifier, flags, frame.length, frame.data, &state) != S_OK)
+            throw Failure("the decoder refused a frame");
+        // Each matching triggering gives one result, even when the filter leaves none of
+        // its signals; signals of the channel's own PDU instances come without one.
+        VexoNode *triggering = nullptr;
+        HRESULT step = Vexo_decodeNextFrametriggering(state, &triggering);
+        DecodedFrame *current = nullptr;
+        if (step == S_OK && triggering != nullptr)
+            current = &nextResult(network_.frameOf(triggering));
+        while (step >= 0) {
+            VexoDecodedSignal record{};
+            record.text = textBuffer_;
+            record.textCapacity = sizeof textBuffer_;
+            const HRESULT hr = Vexo_decodeNextSignal(state, filter_, &record);
+            if (hr < 0) {
+                if (single && current != nullptr)
+                    break;  // the one triggering that could match is done
+                triggering = nullptr;
+                step = Vexo_decodeNextFrametriggering(state, &triggering);
+                current = step == S_OK && triggering != nullptr ? &nextResult(network_.frameOf(triggering)) : nullptr;
+                continue;
+            }
+            if (current == nullptr || current->frame == nullptr)
+                current = &nextResult(network_.channelFrame(channel));
+            SignalSample &sample = current->signals.emplace_back();
+            sample.signal = &network_.signalOf(record.signal);
+            sample.raw = record.rawValue;
+            if (hr == S_FALSE) {
+                sample.ascii = true;
+                sample.textOffset = static_cast<uint32_t>(texts_.size());
+                sample.textLength = record.textLength;
+                texts_.append(textBuffer_, record.textLength);
+                continue;
+            }
+            if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0) {
+                sample.value = SignalValue{};
+                sample.value.valueType = Q3_VALUETYPE_UINT64;
+                sample.value.value.u64 = record.rawValue;
+            }
+            if (sample.value.text != nullptr)
+                sample.text = &network_.valueText(sample.value.text);
+        }
+    }
+    return count_;
+}
+
+}  // namespace vexo::cli

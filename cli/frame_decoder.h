@@ -1,0 +1,67 @@
+// Decoding one logged frame into its signals' physical values: the one place where the
+// tool calls the library's decoder, so that a faster decoding path can replace it
+// without touching the commands. Nothing is allocated per frame once the buffers grew.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "candump.h"
+#include "network.h"
+
+namespace vexo::cli {
+
+struct SignalSample {
+    const SignalInfo *signal = nullptr;
+    uint64_t raw = 0;
+    SignalValue value{};                 // the physical value (raw as UINT64 when it cannot be converted)
+    const std::string *text = nullptr;   // its value description, if one applies
+    bool ascii = false;                  // a text signal: its bytes are in asciiText
+    uint32_t textOffset = 0, textLength = 0;
+};
+
+struct DecodedFrame {
+    const FrameInfo *frame = nullptr;
+    std::vector<SignalSample> signals;
+};
+
+class FrameDecoder {
+public:
+    // filter: a node filter that selects the signals to decode, or null for all.
+    FrameDecoder(Network &network, const VexoFilter *filter);
+    FrameDecoder(const FrameDecoder &) = delete;
+    FrameDecoder &operator=(const FrameDecoder &) = delete;
+
+    // Decodes a frame on every channel of the database. Returns the number of frame
+    // descriptions that matched it (0: the database does not describe it); their
+    // results stay valid until the next call.
+    size_t decode(const CanFrame &frame);
+    const DecodedFrame &result(size_t i) const { return results_[i]; }
+    std::string_view asciiText(const SignalSample &sample) const
+    {
+        return std::string_view(texts_.data() + sample.textOffset, sample.textLength);
+    }
+
+private:
+    DecodedFrame &nextResult(const FrameInfo *frame);
+
+    Network &network_;
+    const VexoFilter *filter_;
+    // How many identifier triggerings name each identifier (bit 31: extended). When every
+    // triggering is one by identifier and no channel has PDU instances of its own, a frame
+    // with another identifier cannot match and is not handed to the decoder at all, and
+    // the walk over the triggerings stops after the only one that can match.
+    std::unordered_map<uint32_t, uint32_t> triggerings_;
+    bool indexed_ = true;
+    std::unique_ptr<uint64_t[]> state_;  // the decoder's state block, reused for every frame
+    std::vector<DecodedFrame> results_;
+    size_t count_ = 0;
+    std::string texts_;
+    char textBuffer_[1024];
+};
+
+}  // namespace vexo::cli

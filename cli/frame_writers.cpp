@@ -1,0 +1,237 @@
+// Formatting decoded frames. Names are quoted once when the database is read; numbers go
+// through std::to_chars: JSON and CSV give the shortest text that reads back as the same
+// double, the text format at most 15 significant digits (single-precision floats as
+// floats).
+#include "frame_writers.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace vexo::cli {
+
+namespace {
+
+// The timestamp of a line as a double; false when the line has none.
+bool timeOf(const CanFrame &frame, double &t)
+{
+    if (frame.timestamp.empty())
+        return false;
+    const auto r = std::from_chars(frame.timestamp.data(), frame.timestamp.data() + frame.timestamp.size(), t);
+    return r.ec == std::errc();
+}
+
+void putIdentifier(Output &out, const CanFrame &frame)
+{
+    out.putHex(frame.identifier, frame.extended ? 8 : 3);
+}
+
+void putValue(Output &out, const SignalValue &value, bool json)
+{
+    switch (value.valueType) {
+    case Q3_VALUETYPE_UINT64:
+        out.putUnsigned(value.value.u64);
+        break;
+    case Q3_VALUETYPE_INT64:
+        out.putSigned(value.value.i64);
+        break;
+    default:
+        if (json && !std::isfinite(value.value.f64))
+            out.put("null");  // JSON has no NaN or infinity
+        else
+            out.putDouble(value.value.f64);
+    }
+}
+
+class TextWriter : public FrameWriter {
+public:
+    TextWriter(Output &out, const WriterOptions &options) : out_(out), options_(options) {}
+
+    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    {
+        if (!frame.timestamp.empty()) {
+            out_.put('(');
+            out_.put(frame.timestamp);
+            out_.put(") ");
+        }
+        out_.put(frame.bus);
+        out_.put(' ');
+        putIdentifier(out_, frame);
+        out_.put(' ');
+        out_.put(decoded.frame->name);
+        out_.put('\n');
+        if (options_.framesOnly)
+            return;
+        for (const SignalSample &s : decoded.signals) {
+            out_.put("  ");
+            out_.put(s.signal->name);
+            out_.put(" = ");
+            if (s.ascii) {
+                out_.putJsonString(decoder.asciiText(s));
+            } else {
+                if (s.value.valueType == Q3_VALUETYPE_DOUBLE && s.signal->isFloat() && s.signal->bitLength == 32
+                    && s.signal->rules.size() == 1 && s.signal->rules[0].scale == 1 && s.signal->rules[0].offset == 0)
+                    out_.putFloat(static_cast<float>(s.value.value.f64));
+                else if (s.value.valueType == Q3_VALUETYPE_DOUBLE)
+                    out_.putDoubleRounded(s.value.value.f64, 15);
+                else
+                    putValue(out_, s.value, false);
+                if (!s.signal->unit.empty()) {
+                    out_.put(' ');
+                    out_.put(s.signal->unit);
+                }
+                if (s.text != nullptr) {
+                    out_.put(' ');
+                    out_.putJsonString(*s.text);
+                }
+            }
+            if (options_.raw) {
+                out_.put(" (raw ");
+                out_.putUnsigned(s.raw);
+                out_.put(')');
+            }
+            out_.put('\n');
+        }
+    }
+
+private:
+    Output &out_;
+    WriterOptions options_;
+};
+
+class CsvWriter : public FrameWriter {
+public:
+    CsvWriter(Output &out, const WriterOptions &options) : out_(out), options_(options) {}
+
+    void begin() override
+    {
+        if (options_.framesOnly)
+            out_.put("t,bus,id,frame\n");
+        else
+            out_.put(options_.raw ? "t,bus,id,frame,signal,value,unit,text,raw\n" : "t,bus,id,frame,signal,value,unit,text\n");
+    }
+
+    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    {
+        if (options_.framesOnly) {
+            putFrameColumns(frame, decoded);
+            out_.put('\n');
+            return;
+        }
+        for (const SignalSample &s : decoded.signals) {
+            putFrameColumns(frame, decoded);
+            out_.put(',');
+            out_.put(s.signal->csvName);
+            out_.put(',');
+            if (s.ascii)
+                out_.putCsvField(decoder.asciiText(s));
+            else
+                putValue(out_, s.value, false);
+            out_.put(',');
+            out_.put(s.signal->csvUnit);
+            out_.put(',');
+            if (s.text != nullptr)
+                out_.putCsvField(*s.text);
+            if (options_.raw) {
+                out_.put(',');
+                out_.putUnsigned(s.raw);
+            }
+            out_.put('\n');
+        }
+    }
+
+private:
+    void putFrameColumns(const CanFrame &frame, const DecodedFrame &decoded)
+    {
+        double t = 0;
+        if (timeOf(frame, t))
+            out_.putDouble(t);
+        out_.put(',');
+        out_.putCsvField(frame.bus);
+        out_.put(",0x");
+        putIdentifier(out_, frame);
+        out_.put(',');
+        out_.put(decoded.frame->csvName);
+    }
+
+    Output &out_;
+    WriterOptions options_;
+};
+
+class JsonWriter : public FrameWriter {
+public:
+    JsonWriter(Output &out, const WriterOptions &options) : out_(out), options_(options) {}
+
+    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    {
+        double t = 0;
+        out_.put("{\"t\": ");
+        if (timeOf(frame, t))
+            out_.putDouble(t);
+        else
+            out_.put("null");
+        out_.put(", \"bus\": ");
+        out_.putJsonString(frame.bus);
+        out_.put(", \"id\": ");
+        out_.putUnsigned(frame.identifier);
+        out_.put(frame.extended ? ", \"ext\": true, \"frame\": " : ", \"ext\": false, \"frame\": ");
+        out_.put(decoded.frame->jsonName);
+        if (!options_.framesOnly) {
+            out_.put(", \"signals\": {");
+            bool first = true;
+            for (const SignalSample &s : decoded.signals) {
+                out_.put(first ? "" : ", ");
+                first = false;
+                out_.put(s.signal->jsonName);
+                out_.put(": ");
+                if (s.ascii)
+                    out_.putJsonString(decoder.asciiText(s));
+                else
+                    putValue(out_, s.value, true);
+            }
+            out_.put("}, \"text\": {");
+            first = true;
+            for (const SignalSample &s : decoded.signals) {
+                if (s.text == nullptr)
+                    continue;
+                out_.put(first ? "" : ", ");
+                first = false;
+                out_.put(s.signal->jsonName);
+                out_.put(": ");
+                out_.putJsonString(*s.text);
+            }
+            out_.put('}');
+            if (options_.raw) {
+                out_.put(", \"raw\": {");
+                first = true;
+                for (const SignalSample &s : decoded.signals) {
+                    out_.put(first ? "" : ", ");
+                    first = false;
+                    out_.put(s.signal->jsonName);
+                    out_.put(": ");
+                    out_.putUnsigned(s.raw);
+                }
+                out_.put('}');
+            }
+        }
+        out_.put("}\n");
+    }
+
+private:
+    Output &out_;
+    WriterOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> makeFrameWriter(const std::string &format, Output &out, const WriterOptions &options)
+{
+    if (format == "text")
+        return std::make_unique<TextWriter>(out, options);
+    if (format == "csv")
+        return std::make_unique<CsvWriter>(out, options);
+    if (format == "json")
+        return std::make_unique<JsonWriter>(out, options);
+    return nullptr;
+}
+
+}  // namespace vexo::cli

@@ -1,0 +1,114 @@
+// Block-wise line reading with read(2).
+#include "log_input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "failure.h"
+
+namespace vexo::cli {
+
+namespace {
+constexpr size_t kBufferSize = 1 << 20;
+}
+
+LogInput::LogInput(const std::string &path) : name_(path == "-" ? "<stdin>" : path), buffer_(new char[kBufferSize])
+{
+    if (path == "-") {
+        fd_ = 0;
+        return;
+    }
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw Failure("cannot open log " + path + ": " + std::strerror(errno));
+    owned_ = true;
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd_);
+        throw Failure("cannot read log " + path + ": it is a directory");
+    }
+}
+
+LogInput::~LogInput()
+{
+    if (owned_)
+        ::close(fd_);
+}
+
+// Moves what is left to the front and reads more; false when nothing more came.
+bool LogInput::fill()
+{
+    if (ended_)
+        return false;
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, kBufferSize - end_);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw Failure("cannot read " + name_ + ": " + std::strerror(errno));
+        if (got == 0) {
+            ended_ = true;
+            return false;
+        }
+        const bool partial = static_cast<size_t>(got) < kBufferSize - end_;
+        end_ += static_cast<size_t>(got);
+        if (partial && idle_ && fd_ == 0)
+            idle_();
+        return true;
+    }
+}
+
+bool LogInput::next(std::string_view &line)
+{
+    for (;;) {
+        const char *start = buffer_.get() + begin_;
+        const void *newline = std::memchr(start, '\n', end_ - begin_);
+        if (newline != nullptr) {
+            const size_t length = static_cast<size_t>(static_cast<const char *>(newline) - start);
+            begin_ += length + 1;
+            if (skipping_) {
+                skipping_ = false;
+                continue;
+            }
+            ++lineNumber_;
+            line = std::string_view(start, length);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            return true;
+        }
+        if (begin_ == 0 && end_ == kBufferSize) {
+            // No line end in a full buffer: hand the piece out once, drop the rest.
+            const bool wasSkipping = skipping_;
+            skipping_ = true;
+            begin_ = end_ = 0;
+            if (!wasSkipping) {
+                ++lineNumber_;
+                line = std::string_view(buffer_.get(), kBufferSize);
+                return true;
+            }
+            continue;
+        }
+        if (!fill()) {
+            if (begin_ == end_ || skipping_)
+                return false;
+            // A last line without line end.
+            line = std::string_view(buffer_.get() + begin_, end_ - begin_);
+            begin_ = end_;
+            ++lineNumber_;
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            return true;
+        }
+    }
+}
+
+}  // namespace vexo::cli

@@ -1,0 +1,171 @@
+// Buffered output with std::to_chars number formatting.
+#include "output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "failure.h"
+
+namespace vexo::cli {
+
+Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(new char[kCapacity]) {}
+
+Output::~Output()
+{
+    delete[] buffer_;
+}
+
+void Output::append(const char *data, size_t size)
+{
+    std::memcpy(buffer_ + used_, data, size);
+    used_ += size;
+}
+
+void Output::spill(std::string_view text)
+{
+    while (!text.empty()) {
+        if (used_ == kCapacity)
+            flush();
+        const size_t piece = std::min(text.size(), kCapacity - used_);
+        append(text.data(), piece);
+        text.remove_prefix(piece);
+    }
+}
+
+void Output::flush()
+{
+    size_t done = 0;
+    while (done < used_) {
+        const ssize_t written = ::write(fd_, buffer_ + done, used_ - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Failure("cannot write " + name_ + ": " + std::strerror(errno));
+        }
+        done += static_cast<size_t>(written);
+    }
+    used_ = 0;
+}
+
+void Output::putDouble(double value)
+{
+    if (!std::isfinite(value)) {
+        put(std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf");
+        return;
+    }
+    // Whole numbers below 2^53 whose last digit is not 0 print as their digits, which is
+    // what the shortest form gives too (a trailing 0 could make "1e+05" shorter), and
+    // cost a fraction of the general conversion; signals with factor 1 are common.
+    if (value > -9007199254740992.0 && value < 9007199254740992.0) {
+        const auto whole = static_cast<int64_t>(value);
+        if (static_cast<double>(whole) == value && whole % 10 != 0) {
+            putSigned(whole);
+            return;
+        }
+    }
+    char *at = reserve(32);
+    used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
+}
+
+void Output::putFloat(float value)
+{
+    if (!std::isfinite(value)) {
+        putDouble(value);
+        return;
+    }
+    char *at = reserve(32);
+    used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
+}
+
+void Output::putDoubleRounded(double value, int digits)
+{
+    if (!std::isfinite(value)) {
+        putDouble(value);
+        return;
+    }
+    // Shortest form when it is short enough; otherwise the value cut to `digits`
+    // significant digits, whose trailing zeros general format drops.
+    char text[48];
+    auto result = std::to_chars(text, text + sizeof text, value);
+    const size_t shortest = static_cast<size_t>(result.ptr - text);
+    size_t significant = 0;
+    for (size_t i = 0; i < shortest && text[i] != 'e'; ++i)
+        significant += (text[i] >= '0' && text[i] <= '9') ? 1 : 0;
+    if (significant > static_cast<size_t>(digits))
+        result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+    put(std::string_view(text, static_cast<size_t>(result.ptr - text)));
+}
+
+void Output::putUnsigned(uint64_t value)
+{
+    char *at = reserve(24);
+    used_ += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
+}
+
+void Output::putSigned(int64_t value)
+{
+    char *at = reserve(24);
+    used_ += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
+}
+
+void Output::putHex(uint64_t value, int width)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    char text[16];
+    int n = 0;
+    do {
+        text[15 - n++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    char *at = reserve(32);
+    for (int i = n; i < width && i < 16; ++i)
+        *at++ = '0', ++used_;
+    std::memcpy(at, text + 16 - n, static_cast<size_t>(n));
+    used_ += static_cast<size_t>(n);
+}
+
+void Output::putJsonString(std::string_view text)
+{
+    put('"');
+    size_t plain = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F)
+            continue;
+        put(text.substr(plain, i - plain));
+        plain = i + 1;
+        switch (c) {
+        case '"': put("\\\""); break;
+        case '\\': put("\\\\"); break;
+        case '\n': put("\\n"); break;
+        case '\r': put("\\r"); break;
+        case '\t': put("\\t"); break;
+        default:
+            put("\\u00");
+            putHex(c, 2);
+        }
+    }
+    put(text.substr(plain));
+    put('"');
+}
+
+void Output::putCsvField(std::string_view text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        put(text);
+        return;
+    }
+    put('"');
+    for (const char c : text) {
+        if (c == '"')
+            put('"');
+        put(c);
+    }
+    put('"');
+}
+
+}  // namespace vexo::cli

@@ -1,0 +1,73 @@
+// Buffered output for the tool's results: one large buffer written with write(2), and
+// numbers formatted with std::to_chars, so that decoding millions of frames spends its
+// time decoding rather than in stdio.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vexo::cli {
+
+class Output {
+public:
+    // Writes to a file descriptor (1: standard output); name is used in error messages.
+    Output(int fd, std::string name);
+    ~Output();
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+
+    void put(std::string_view text)
+    {
+        if (text.size() > kCapacity - used_)
+            spill(text);
+        else
+            append(text.data(), text.size());
+    }
+    void put(char c)
+    {
+        if (used_ == kCapacity)
+            flush();
+        buffer_[used_++] = c;
+    }
+    // The shortest text that reads back as the same double ("1.5", "0.1", "1e+300");
+    // "nan", "inf" and "-inf" for the values that have no number.
+    void putDouble(double value);
+    // The shortest text that reads back as the same float (for single-precision signals,
+    // whose widened double would show digits the float never had).
+    void putFloat(float value);
+    // At most `digits` significant digits, trailing zeros dropped (for human reading).
+    void putDoubleRounded(double value, int digits);
+    void putUnsigned(uint64_t value);
+    void putSigned(int64_t value);
+    // Upper-case hexadecimal, zero-padded to `width` digits.
+    void putHex(uint64_t value, int width);
+
+    // Text as a JSON string literal (quotes, backslashes and control characters escaped).
+    void putJsonString(std::string_view text);
+    // Text as a CSV field (quoted when it holds a comma, a quote or a line end).
+    void putCsvField(std::string_view text);
+
+    // Writes what is buffered; throws a tool error when the write fails.
+    void flush();
+
+private:
+    static constexpr size_t kCapacity = 1 << 16;
+    void append(const char *data, size_t size);
+    void spill(std::string_view text);
+    // Room for one formatted number (to_chars never needs more than this).
+    char *reserve(size_t size)
+    {
+        if (kCapacity - used_ < size)
+            flush();
+        return buffer_ + used_;
+    }
+
+    int fd_;
+    std::string name_;
+    size_t used_ = 0;
+    char *buffer_;
+};
+
+}  // namespace vexo::cli
