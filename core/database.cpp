@@ -27,6 +27,15 @@ int orderById(const VexoChar *id, const void *entry)
     return compareUnits(id, element->eid);
 }
 
+// The same for an interned identifier (both sides interned: compared a word at a time).
+int orderByInternedId(const VexoChar *id, const void *entry)
+{
+    const auto *element = nodeAs<ElementId>(entry);
+    if (element == nullptr || element->eid == nullptr)
+        return -1;
+    return compareInterned(id, element->eid);
+}
+
 void destroyDatabase(Vexo *database)
 {
     if (database->strings != nullptr)
@@ -140,7 +149,7 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
             continue;
         ListPosition position = {nullptr, 0};
         const VexoChar *id = element->eid;
-        if (findOrdered(target, &position, [id](const void *entry) { return orderById(id, entry); }) == S_OK)
+        if (findOrdered(target, &position, [id](const void *entry) { return orderByInternedId(id, entry); }) == S_OK)
             continue;
         if (insertOrdered(layout, database->allocator, target, position, node) != S_OK)
             return E_OUTOFMEMORY;

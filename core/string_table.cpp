@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <new>
 
 #include "text.h"
@@ -11,6 +14,9 @@
 namespace vexo::core {
 
 namespace {
+
+// Interned strings are zero-padded to a multiple of this many bytes.
+constexpr size_t kInternGrain = 16;
 
 constexpr ChunkLayout kAlternativeLayout = nodeListLayout(3);
 constexpr ChunkLayout kLanguageLayout = recordListLayout(4, 3, sizeof(uint32_t));
@@ -159,14 +165,53 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
         if (slot.hash == hash && compareUnits(slot.text, text) == 0)
             return slot.text;
     }
+    // Zero-padded to whole 16-byte words, so that compareInterned reads whole words.
     const size_t bytes = (length + 1) * sizeof(VexoChar);
-    auto *copy = static_cast<VexoChar *>(allocate(table->allocator, bytes));
+    const size_t padded = (bytes + kInternGrain - 1) & ~(kInternGrain - 1);
+    auto *copy = static_cast<VexoChar *>(allocate(table->allocator, padded));
     if (copy == nullptr)
         return nullptr;
     std::memcpy(copy, text, bytes);
+    std::memset(reinterpret_cast<unsigned char *>(copy) + bytes, 0, padded - bytes);
     table->internSlots[at] = {copy, hash};
     ++table->internCount;
     return copy;
+}
+
+int compareInterned(const VexoChar *a, const VexoChar *b)
+{
+    if (a == b)
+        return 0;
+#if defined(__SSE2__)
+    // Eight units at a time: stop at the first unit that differs or ends a.
+    for (size_t i = 0;; i += kInternGrain / sizeof(VexoChar)) {
+        const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+        const unsigned differs = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB))) & 0xFFFFu;
+        const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, _mm_setzero_si128())));
+        if ((differs | ends) != 0) {
+            const size_t k = i + static_cast<size_t>(__builtin_ctz(differs | ends)) / sizeof(VexoChar);
+            return a[k] == b[k] ? 0 : (a[k] < b[k] ? -1 : 1);
+        }
+    }
+#else
+    return compareUnits(a, b);
+#endif
+}
+
+const VexoChar *findInterned(const StringTable *table, const VexoChar *text)
+{
+    if (table->internCapacity == 0)
+        return nullptr;
+    size_t length = 0;
+    const uint32_t hash = hashUnits(text, &length);
+    const uint32_t mask = table->internCapacity - 1;
+    for (uint32_t at = hash & mask; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
+        const StringTable::InternSlot &slot = table->internSlots[at];
+        if (slot.hash == hash && compareUnits(slot.text, text) == 0)
+            return slot.text;
+    }
+    return nullptr;
 }
 
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out)

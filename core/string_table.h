@@ -53,8 +53,15 @@ int compareUnits(const VexoChar *a, const VexoChar *b);
 HRESULT createStringTable(Allocator *allocator, StringTable **out);
 HRESULT destroyStringTable(StringTable *table);
 
-// The interned copy of a text, or null when memory runs out.
+// The interned copy of a text, or null when memory runs out. Interned copies are
+// zero-padded to whole 16-byte words.
 const VexoChar *intern(StringTable *table, const VexoChar *text);
+
+// The interned copy of a text if there is one, else null (nothing is added).
+const VexoChar *findInterned(const StringTable *table, const VexoChar *text);
+
+// compareUnits for two interned strings, eight units at a time.
+int compareInterned(const VexoChar *a, const VexoChar *b);
 
 // Creates a slot with one (already interned) text.
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out);
