@@ -31,14 +31,39 @@ VexoNode *readHandle(const void *payload)
 
 }  // namespace
 
+void pushMetatable(lua_State *L, const char *name)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(name));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_isnil(L, -1)) {  // filed by a module opener that did not file by address
+        lua_pop(L, 1);
+        lua_getfield(L, LUA_REGISTRYINDEX, name);
+    }
+}
+
+void fileMetatable(lua_State *L, const char *name)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(name));
+    lua_pushvalue(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
 bool hasMetatable(lua_State *L, int index, const char *name)
 {
     if (!lua_getmetatable(L, index))
         return false;
-    lua_getfield(L, LUA_REGISTRYINDEX, name);
+    pushMetatable(L, name);
     const bool same = lua_rawequal(L, -1, -2) != 0;
     lua_pop(L, 2);
     return same;
+}
+
+void *checkUserdata(lua_State *L, int index, const char *name)
+{
+    void *payload = lua_touserdata(L, index);
+    if (payload == nullptr || lua_type(L, index) != LUA_TUSERDATA || !hasMetatable(L, index, name))
+        luaL_typerror(L, index, name);
+    return payload;
 }
 
 VexoNode *handleAt(lua_State *L, int index)
@@ -90,13 +115,13 @@ VexoNode *checkEitherNode(lua_State *L, int index, uint32_t first, uint32_t seco
 
 VexoNode *checkDatabase(lua_State *L, int index)
 {
-    return static_cast<DatabaseValue *>(luaL_checkudata(L, index, kDatabaseType))->handle;
+    return static_cast<DatabaseValue *>(checkUserdata(L, index, kDatabaseType))->handle;
 }
 
 VexoStringSlot *checkStringSlot(lua_State *L, int index)
 {
     VexoStringSlot *slot = nullptr;
-    std::memcpy(&slot, luaL_checkudata(L, index, kStringSlotType), sizeof slot);
+    std::memcpy(&slot, checkUserdata(L, index, kStringSlotType), sizeof slot);
     return slot;
 }
 
@@ -193,7 +218,7 @@ void pushUserValue(lua_State *L, const void *bytes, size_t size, const char *typ
 {
     void *payload = lua_newuserdata(L, size);
     std::memcpy(payload, bytes, size);
-    luaL_getmetatable(L, type);
+    pushMetatable(L, type);
     lua_setmetatable(L, -2);
 }
 
@@ -225,7 +250,7 @@ void pushDatabase(lua_State *L, VexoNode *database, bool owned)
     auto *value = static_cast<DatabaseValue *>(lua_newuserdata(L, sizeof(DatabaseValue)));
     value->handle = database;
     value->owned = owned ? 1 : 0;
-    luaL_getmetatable(L, kDatabaseType);
+    pushMetatable(L, kDatabaseType);
     lua_setmetatable(L, -2);
     lua_createtable(L, 1, 0);
     lua_pushvalue(L, -2);

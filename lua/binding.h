@@ -115,6 +115,17 @@ VexoNode *handleAt(lua_State *L, int index);
 // True when the value at index has the metatable registered under name.
 bool hasMetatable(lua_State *L, int index, const char *name);
 
+// Pushes the metatable registered under one of the registry names above. luaopen_Vexo
+// also files each under the address of its name, so that finding it needs no string.
+void pushMetatable(lua_State *L, const char *name);
+
+// Files the metatable on top of the stack under the address of its name as well.
+void fileMetatable(lua_State *L, const char *name);
+
+// The payload of a userdata with the metatable registered under name; raises the type
+// error naming it otherwise (the Lua library's check-userdata facility, faster).
+void *checkUserdata(lua_State *L, int index, const char *name);
+
 // ---- Metatables and methods ------------------------------------------------
 // The methods of node values (also registered for database values), of database values
 // and of encoder values; each list ends with a null entry.

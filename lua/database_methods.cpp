@@ -411,7 +411,7 @@ int db_splitQualifiedId(lua_State *L)
 
 int db_gc(lua_State *L)
 {
-    auto *value = static_cast<DatabaseValue *>(luaL_checkudata(L, 1, kDatabaseType));
+    auto *value = static_cast<DatabaseValue *>(checkUserdata(L, 1, kDatabaseType));
     if (value->owned != 0 && value->handle != nullptr)
         Vexo_destroy(value->handle);
     value->handle = nullptr;

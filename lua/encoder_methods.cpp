@@ -15,7 +15,7 @@ namespace {
 
 VexoEncoder **checkEncoderSlot(lua_State *L)
 {
-    return static_cast<VexoEncoder **>(luaL_checkudata(L, 1, kEncoderType));
+    return static_cast<VexoEncoder **>(checkUserdata(L, 1, kEncoderType));
 }
 
 VexoEncoder *checkEncoder(lua_State *L)
@@ -138,7 +138,7 @@ int db_createEncoder(lua_State *L)
     }
     auto **slot = static_cast<VexoEncoder **>(lua_newuserdata(L, sizeof(VexoEncoder *)));
     *slot = encoder;
-    luaL_getmetatable(L, kEncoderType);
+    pushMetatable(L, kEncoderType);
     lua_setmetatable(L, -2);
     // The encoder reads the database's nodes until it is destroyed; its environment
     // holds the database value so that the database cannot be collected first.

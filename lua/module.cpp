@@ -18,7 +18,7 @@ namespace {
 int value_toStringUnsigned(lua_State *L)
 {
     uint64_t value = 0;
-    std::memcpy(&value, luaL_checkudata(L, 1, kUnsignedValueType), sizeof value);
+    std::memcpy(&value, checkUserdata(L, 1, kUnsignedValueType), sizeof value);
     char text[24];
     std::snprintf(text, sizeof text, "%" PRIu64, value);
     lua_pushstring(L, text);
@@ -28,7 +28,7 @@ int value_toStringUnsigned(lua_State *L)
 int value_toStringSigned(lua_State *L)
 {
     int64_t value = 0;
-    std::memcpy(&value, luaL_checkudata(L, 1, kSignedValueType), sizeof value);
+    std::memcpy(&value, checkUserdata(L, 1, kSignedValueType), sizeof value);
     char text[24];
     std::snprintf(text, sizeof text, "%" PRId64, value);
     lua_pushstring(L, text);
@@ -228,16 +228,19 @@ using namespace vexo::lua;
 VEXO_API int luaopen_Vexo(lua_State *L)
 {
     luaL_newmetatable(L, kUnsignedValueType);
+    fileMetatable(L, kUnsignedValueType);
     lua_pushcfunction(L, value_toStringUnsigned);
     lua_setfield(L, -2, "__tostring");
     lua_pop(L, 1);
 
     luaL_newmetatable(L, kSignedValueType);
+    fileMetatable(L, kSignedValueType);
     lua_pushcfunction(L, value_toStringSigned);
     lua_setfield(L, -2, "__tostring");
     lua_pop(L, 1);
 
     luaL_newmetatable(L, kStringSlotType);
+    fileMetatable(L, kStringSlotType);
     lua_pushvalue(L, -1);
     lua_setfield(L, -2, "__index");
     lua_pushstring(L, "StringSlot");
@@ -245,6 +248,7 @@ VEXO_API int luaopen_Vexo(lua_State *L)
     lua_pop(L, 1);
 
     luaL_newmetatable(L, kNodeType);
+    fileMetatable(L, kNodeType);
     luaL_register(L, nullptr, kNodeMethods);
     lua_pushcfunction(L, indexProperty);
     lua_setfield(L, -2, "__index");
@@ -252,6 +256,7 @@ VEXO_API int luaopen_Vexo(lua_State *L)
 
     // A method in both lists simply registers itself twice.
     luaL_newmetatable(L, kDatabaseType);
+    fileMetatable(L, kDatabaseType);
     luaL_register(L, nullptr, kNodeMethods);
     luaL_register(L, nullptr, kDatabaseMethods);
     lua_pushcfunction(L, indexProperty);
@@ -259,6 +264,7 @@ VEXO_API int luaopen_Vexo(lua_State *L)
     lua_pop(L, 1);
 
     luaL_newmetatable(L, kEncoderType);
+    fileMetatable(L, kEncoderType);
     luaL_register(L, nullptr, kEncoderMethods);
     lua_pushvalue(L, -1);
     lua_setfield(L, -2, "__index");
