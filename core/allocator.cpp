@@ -253,6 +253,8 @@ bool allocationFails()
     return left == 1;
 }
 
+bool allocationFailureArmed() { return failCountdown.load(std::memory_order_relaxed) != 0; }
+
 }  // namespace vexo::core
 
 VEXO_API void Vexo_failAllocationAfter(uint32_t n)

@@ -90,4 +90,7 @@ void failAllocationAfter(uint32_t n);
 // library that is not a tracking allocator (a Lua state's, say) asks this first.
 bool allocationFails();
 
+// True while a failure is set (between failAllocationAfter(n > 0) and the failure).
+bool allocationFailureArmed();
+
 }  // namespace vexo::core

@@ -11,6 +11,7 @@
 
 #include <lua.hpp>
 
+#include "allocator.h"
 #include "binding.h"
 #include "text.h"
 #include "vexo/core.h"
@@ -71,6 +72,19 @@ void prependSearchPath(lua_State *L, const std::string &directory, const char *f
     lua_pop(L, 1);
 }
 
+// The Lua library's allocation rule (realloc and free), asking the allocation-failure
+// hook of the tests before memory grows.
+void *allocateFailably(void *, void *block, size_t oldSize, size_t newSize)
+{
+    if (newSize == 0) {
+        std::free(block);
+        return nullptr;
+    }
+    if (newSize > oldSize && core::allocationFails())
+        return nullptr;
+    return std::realloc(block, newSize);
+}
+
 struct ScriptSetup {
     const char *script;
     const std::string *directory;
@@ -84,6 +98,11 @@ int prepareState(lua_State *L)
     lua_gc(L, LUA_GCSTOP, 0);
     luaL_openlibs(L);
     lua_gc(L, LUA_GCRESTART, 0);
+    // A test that fails the n-th allocation counts the script state's from here on.
+    // (Not while the standard libraries open: Lua 5.1's io library, short of memory
+    // half way, can leave its standard output file to be closed when the state goes.)
+    if (core::allocationFailureArmed())
+        lua_setallocf(L, allocateFailably, nullptr);
     // Scripts and the values handed to them need the module's metatables; opening it
     // here also makes require "Vexo" answer this very library.
     lua_pushcfunction(L, luaopen_Vexo);

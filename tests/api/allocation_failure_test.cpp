@@ -4,7 +4,9 @@
 // of the sanitizer build sees the rest).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "vexo/vexo.h"
@@ -79,3 +81,51 @@ TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabas
 }
 
 }  // namespace
+
+// The import path: the script state, the reader's table and the model all count. Every
+// run that hits a failure ends with an error result; the database stays walkable.
+TEST(AllocationFailure, FailedImportsEndWithAnErrorAndAWalkableDatabase)
+{
+    const std::string folder = std::string(VEXO_BINARY_DIR) + "/tests/";
+    const struct {
+        const char *name, *text;
+    } files[] = {
+        {"alloc.dbc", "VERSION \"\"\nBU_: A B\nBO_ 256 F: 8 A\n SG_ S M : 0|8@1+ (1,0) [0|0] \"\" B\n"
+                      " SG_ T m1 : 8|8@1- (0.5,-1) [0|100] \"km/h\" B\nVAL_ 256 S 1 \"one\" ;\n"
+                      "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 1000;\nBA_ \"GenMsgCycleTime\" BO_ 256 10;\n"},
+        {"alloc.ldf", "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\n"
+                      "LIN_speed = 19.2 kbps;\nNodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n"
+                      "Signals { X: 8, 0, S, M; }\nFrames { F: 0x10, S, 1 { X, 0; } }\n"
+                      "Node_attributes { S { LIN_protocol = \"2.1\"; configured_NAD = 1; } }\n"
+                      "Schedule_tables { T { F delay 10 ms; } }\n"},
+    };
+    for (const auto &file : files) {
+        SCOPED_TRACE(file.name);
+        const std::string path = folder + file.name;
+        FILE *out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fputs(file.text, out);
+        std::fclose(out);
+        const std::u16string widePath(path.begin(), path.end());
+        bool completed = false;
+        // Every n up to the first that lets the import through.
+        for (uint32_t n = 1; !completed; ++n) {
+            ASSERT_LT(n, 200000u) << "the import never completes";
+            VexoNode *db = nullptr;
+            ASSERT_EQ(Vexo_create(u"DB", &db), S_OK);
+            Vexo_failAllocationAfter(n);
+            const HRESULT hr = Vexo_importFile(db, nullptr, widePath.c_str(), nullptr, nullptr, nullptr);
+            Vexo_failAllocationAfter(0);
+            completed = hr == S_OK;
+            if (!completed && hr != E_FAIL && hr != E_OUTOFMEMORY)
+                ADD_FAILURE() << "n " << n << ": result " << hr;
+            VexoEnumerator *e = nullptr;
+            ASSERT_EQ(Vexo_enumIdentElements(db, &e), S_OK);
+            VexoNode *node = nullptr;
+            while (Vexo_enumeratorNext(e, 1, &node, nullptr) == S_OK)
+                EXPECT_GE(Vexo_getNodeType(node), 0);
+            Vexo_enumeratorDestroy(e);
+            EXPECT_EQ(Vexo_destroy(db), S_OK);
+        }
+    }
+}
