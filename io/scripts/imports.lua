@@ -19,16 +19,34 @@ local importers = {
 -- Filter list: description|pattern pairs separated by '|'; patterns separated by ';'.
 local FILTERS = "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf|All supported files (*.dbc;*.ldf)|*.dbc;*.ldf"
 
+-- Where the first statement of a text starts: after blanks and // or /* */ comments.
+local function firstStatement(s)
+    local pos = 1
+    while true do
+        pos = s:match("^%s*()", pos)
+        local two = s:sub(pos, pos + 1)
+        local stop
+        if two == "//" then
+            stop = s:find("\n", pos, true)
+        elseif two == "/*" then
+            stop = select(2, s:find("*/", pos + 2, true))
+        else
+            return pos
+        end
+        if not stop then return #s + 1 end
+        pos = stop + 1
+    end
+end
+
 -- The format of a file by its content: "LDF" when the header keyword comes first,
 -- "DBC" when DBC statements start its lines; nil otherwise.
 local function detect(path)
     local file = io.open(path, "rb")
     if not file then return nil end
-    local head = file:read(65536) or ""
+    local head = file:read(16384) or ""
     file:close()
     head = head:gsub("^\239\187\191", "")
-    local body = head:gsub("//[^\n]*", ""):gsub("/%*.-%*/", "")
-    if body:find("^%s*LIN_description_file") then return "LDF" end
+    if head:find("^LIN_description_file", firstStatement(head)) then return "LDF" end
     local lines = "\n" .. head
     if lines:find("\n%s*VERSION%s+\"") or lines:find("\n%s*NS_%s*:") or lines:find("\n%s*BU_%s*:")
         or lines:find("\n%s*BO_%s+%d+%s+[^%s:]+%s*:") then
