@@ -22,6 +22,13 @@ VexoChar *widenText(const char *text);
 // Appends one code point as UTF-8.
 void appendUtf8(std::string &out, uint32_t codePoint);
 
+// The code point of the UTF-8 sequence at s (zero-terminated text) and its length in
+// bytes; a byte that does not start a valid sequence is its own code point, 1 byte long.
+uint32_t nextCodePoint(const unsigned char *s, size_t *length);
+
+// Writes a code point as UTF-8 into out (room for 4 bytes); returns the byte count.
+size_t encodeUtf8(uint32_t codePoint, char *out);
+
 // Converts UTF-16 units to UTF-8; unpaired surrogates are kept as three-byte forms.
 std::string narrowText(const VexoChar *text, size_t length);
 std::string narrowText(const VexoChar *text);

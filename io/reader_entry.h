@@ -42,13 +42,24 @@ Parser *newReadParser()
     return parser;
 }
 
-// Runs the parse function on a parser whose tokenizer is ready, then releases both.
+// Pushes the parse function as a closure whose one upvalue is filled in by runRead.
+// Readers push it before they take anything from the C heap: pushing may raise Lua's
+// memory error, which must not find a parser or tokenizer to lose.
+template <class Lexer>
+void pushParseFunction(lua_State *L, const ReaderFormat<Lexer> &format)
+{
+    lua_pushnil(L);
+    lua_pushcclosure(L, format.parse, 1);
+}
+
+// Runs the parse function (on top of the stack) on a parser whose tokenizer is ready,
+// then releases both.
 template <class Parser, class Lexer>
 int runRead(lua_State *L, const ReaderFormat<Lexer> &format, Parser *parser)
 {
-    const int top = lua_gettop(L);
+    const int top = lua_gettop(L) - 1;
     lua_pushlightuserdata(L, parser);
-    lua_pushcclosure(L, format.parse, 1);
+    lua_setupvalue(L, -2, 1);
     const int status = lua_pcall(L, 0, LUA_MULTRET, 0);
     format.destroy(parser->lexer);
     std::free(parser);
@@ -60,20 +71,28 @@ int runRead(lua_State *L, const ReaderFormat<Lexer> &format, Parser *parser)
     return lua_gettop(L) - top;
 }
 
+// Ends a read that failed before the parse: drops the parse function, pushes nil and hr.
+inline int abandonRead(lua_State *L, HRESULT hr)
+{
+    lua_pop(L, 1);
+    return pushReadFailure(L, hr);
+}
+
 // Reads the file at a UTF-16 path.
 template <class Parser, class Lexer>
 int readPath(lua_State *L, const ReaderFormat<Lexer> &format, const VexoChar *path, uint32_t flags)
 {
     if ((flags & ~VEXO_IMPORT_TOLERANT) != 0)
         return pushReadFailure(L, E_INVALIDARG);
+    pushParseFunction(L, format);
     auto *parser = newReadParser<Parser>();
     if (parser == nullptr)
-        return pushReadFailure(L, E_OUTOFMEMORY);
+        return abandonRead(L, E_OUTOFMEMORY);
     parser->flags = flags;
     const HRESULT hr = format.createFromPath(path, &parser->lexer);
     if (hr != S_OK) {
         std::free(parser);
-        return pushReadFailure(L, hr);
+        return abandonRead(L, hr);
     }
     return runRead(L, format, parser);
 }
@@ -82,12 +101,17 @@ int readPath(lua_State *L, const ReaderFormat<Lexer> &format, const VexoChar *pa
 template <class Parser, class Lexer>
 int readStream(lua_State *L, const ReaderFormat<Lexer> &format, FILE *stream, uint32_t flags)
 {
-    const HRESULT refused = (flags & ~VEXO_IMPORT_TOLERANT) != 0 ? E_INVALIDARG : S_OK;
-    auto *parser = refused == S_OK ? newReadParser<Parser>() : nullptr;
+    if ((flags & ~VEXO_IMPORT_TOLERANT) != 0) {
+        if (stream != nullptr)
+            std::fclose(stream);
+        return pushReadFailure(L, E_INVALIDARG);
+    }
+    pushParseFunction(L, format);
+    auto *parser = newReadParser<Parser>();
     if (parser == nullptr) {
         if (stream != nullptr)
             std::fclose(stream);
-        return pushReadFailure(L, refused != S_OK ? refused : E_OUTOFMEMORY);
+        return abandonRead(L, E_OUTOFMEMORY);
     }
     parser->flags = flags;
     LexInput *input = nullptr;
@@ -96,7 +120,7 @@ int readStream(lua_State *L, const ReaderFormat<Lexer> &format, FILE *stream, ui
         hr = format.createOnInput(input, &parser->lexer);
     if (hr != S_OK) {
         std::free(parser);
-        return pushReadFailure(L, hr);
+        return abandonRead(L, hr);
     }
     return runRead(L, format, parser);
 }

@@ -2,10 +2,6 @@
 // conversion between UTF-8 and the UTF-16 strings the module's methods take. A
 // script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
 #include <lua.hpp>
 
 #include "text.h"
@@ -15,49 +11,65 @@ namespace vexo::io {
 
 namespace {
 
+// Everything below builds its result in a Lua buffer: the functions may raise Lua's
+// memory error at any push, and nothing of theirs must be left behind when they do.
+
+void addUnit(luaL_Buffer *buffer, uint32_t unit)
+{
+    luaL_addchar(buffer, static_cast<char>(unit & 0xFF));
+    luaL_addchar(buffer, static_cast<char>(unit >> 8));
+}
+
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
-// becomes the unit of the same value. Short ASCII text (names, element ids) is widened
-// on the stack.
+// becomes the unit of the same value; the text ends at its first zero byte.
 int native_utf16(lua_State *L)
 {
-    size_t length = 0;
-    const char *text = luaL_checklstring(L, 1, &length);
+    const auto *text = reinterpret_cast<const unsigned char *>(luaL_checkstring(L, 1));
     const bool terminated = lua_isnone(L, 2) || lua_toboolean(L, 2);
-    char16_t units[256];
-    if (length < 255) {
-        size_t n = 0;
-        while (n < length && static_cast<unsigned char>(text[n]) < 0x80) {
-            units[n] = static_cast<char16_t>(text[n]);
-            ++n;
+    luaL_Buffer buffer;
+    luaL_buffinit(L, &buffer);
+    for (size_t i = 0; text[i] != 0;) {
+        if (text[i] < 0x80) {
+            addUnit(&buffer, text[i++]);
+            continue;
         }
-        if (n == length) {
-            units[n] = 0;
-            lua_pushlstring(L, reinterpret_cast<const char *>(units), (n + (terminated ? 1 : 0)) * sizeof(char16_t));
-            return 1;
+        size_t length = 0;
+        uint32_t cp = core::nextCodePoint(text + i, &length);
+        i += length;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            addUnit(&buffer, 0xD800 | (cp >> 10));
+            cp = 0xDC00 | (cp & 0x3FF);
         }
+        addUnit(&buffer, cp);
     }
-    VexoChar *wide = core::widenText(text);
-    if (wide == nullptr)
-        return luaL_error(L, "not enough memory");
-    const size_t count = core::unitLength(wide) + (terminated ? 1 : 0);
-    lua_pushlstring(L, reinterpret_cast<const char *>(wide), count * sizeof(VexoChar));
-    std::free(wide);
+    if (terminated)
+        addUnit(&buffer, 0);
+    luaL_pushresult(&buffer);
     return 1;
 }
 
-// utf8(text): UTF-8 of UTF-16LE text; a terminating zero unit, if any, is dropped.
+// utf8(text): UTF-8 of UTF-16LE text; a terminating zero unit, if any, is dropped, and
+// an unpaired surrogate is written as its three-byte form.
 int native_utf8(lua_State *L)
 {
     size_t bytes = 0;
-    const char *text = luaL_checklstring(L, 1, &bytes);
-    size_t units = bytes / sizeof(VexoChar);
-    std::u16string wide(units, u'\0');
-    std::memcpy(&wide[0], text, units * sizeof(VexoChar));
-    if (units > 0 && wide[units - 1] == 0)
+    const auto *text = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &bytes));
+    size_t units = bytes / 2;
+    auto unitAt = [text](size_t i) { return static_cast<uint32_t>(text[2 * i] | (text[2 * i + 1] << 8)); };
+    if (units > 0 && unitAt(units - 1) == 0)
         --units;
-    const std::string narrow = core::narrowText(wide.data(), units);
-    lua_pushlstring(L, narrow.data(), narrow.size());
+    luaL_Buffer buffer;
+    luaL_buffinit(L, &buffer);
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t cp = unitAt(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 && unitAt(i + 1) <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unitAt(++i) - 0xDC00);
+        char utf8[4];
+        luaL_addlstring(&buffer, utf8, core::encodeUtf8(cp, utf8));
+    }
+    luaL_pushresult(&buffer);
     return 1;
 }
 

@@ -60,7 +60,7 @@ protected:
         fs::create_directories(folder_);
         fs::copy_file(fs::path(VEXO_BINARY_DIR) / "libvexo.so", folder_ / "libvexo.so",
                       fs::copy_options::overwrite_existing);
-        library_ = dlopen((folder_ / "libvexo.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        library_ = dlopen((folder_ / "libvexo.so").c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(library_, nullptr) << dlerror();
         load(create, "Vexo_create");
         load(destroy, "Vexo_destroy");
