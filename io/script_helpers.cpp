@@ -1,7 +1,8 @@
-// Helpers for the import and export scripts that plain Lua does slowly: text
-// conversion between UTF-8 and the UTF-16 strings the module's methods take. A
-// script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
-// Vexo.so; the library's own script states have it preloaded).
+// Helpers for the import and export scripts that plain Lua does slowly or cannot do:
+// text conversion between UTF-8 and the UTF-16 strings the module's methods take, and
+// the readers the module table does not offer (SYM). A script gets them with require
+// "Vexo.native" (Lua finds luaopen_Vexo_native in Vexo.so; the library's own script
+// states have it preloaded).
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,6 +10,7 @@
 #include <lua.hpp>
 
 #include "text.h"
+#include "vexo/io.h"
 #include "vexo/lua_module.h"
 
 namespace vexo::io {
@@ -46,9 +48,28 @@ int native_utf8(lua_State *L)
     return 1;
 }
 
+// importSYM(path): the SYM reader (Vexo_importRawSYM) on a UTF-8 path: the table, or
+// nil and the reader's message or result code.
+int native_importSYM(lua_State *L)
+{
+    const char *path = luaL_checkstring(L, 1);
+    VexoChar *wide = core::widenText(path);
+    if (wide == nullptr)
+        return luaL_error(L, "not enough memory");
+    // The reader's results may raise a memory error: the path lives on in a Lua string.
+    lua_pushlstring(L, reinterpret_cast<const char *>(wide), (core::unitLength(wide) + 1) * sizeof(VexoChar));
+    std::free(wide);
+    const auto *name = reinterpret_cast<const VexoChar *>(lua_tostring(L, -1));
+    const int top = lua_gettop(L);
+    const int results = Vexo_importRawSYM(L, name);
+    lua_remove(L, top);
+    return results;
+}
+
 const luaL_Reg kNativeFunctions[] = {
     {"utf16", native_utf16},
     {"utf8", native_utf8},
+    {"importSYM", native_importSYM},
     {nullptr, nullptr},
 };
 

@@ -3,7 +3,7 @@
 # behaviour sanitizers) and runs it for a number of seconds with the shared corpus
 # as seeds. Seeds, the growing corpus and crash files live in a scratch directory
 # outside the repository.
-#   usage: scripts/fuzz.sh TARGET [SECONDS]      e.g. scripts/fuzz.sh dbc 600 (TARGET: dbc, ldf)
+#   usage: scripts/fuzz.sh TARGET [SECONDS]      e.g. scripts/fuzz.sh dbc 600 (TARGET: dbc, ldf, sym)
 #   env:   VEXO_FUZZ_BUILD (default <repo>/build-fuzz), VEXO_FUZZ_SCRATCH
 #          (default ${TMPDIR:-/tmp}/vexo-fuzz), VEXO_CORPUS_DIR (default
 #          <repo>/../shared/corpus), FUZZ_ARGS (extra libFuzzer options)
@@ -25,8 +25,12 @@ case "$target" in
         sources=(io/lex_input.cpp io/lex_rules.cpp io/ldf_lexer.cpp io/ldf_reader.cpp fuzz/ldf_reader_fuzz.cpp)
         seeds=("$corpus_dir"/ldf/*)
         ;;
+    sym)
+        sources=(io/lex_input.cpp io/lex_rules.cpp io/sym_reader.cpp fuzz/sym_reader_fuzz.cpp)
+        seeds=("$corpus_dir"/sym/*)
+        ;;
     *)
-        echo "usage: $0 dbc|ldf [SECONDS]" >&2
+        echo "usage: $0 dbc|ldf|sym [SECONDS]" >&2
         exit 2
         ;;
 esac
