@@ -17,9 +17,21 @@ namespace vexo::io {
 
 namespace {
 
+// Lua 5.1 hashes a string of 32 bytes or more from every n-th byte only, n = length / 32
+// + 1; when n is even those are the high bytes of UTF-16 text, which are zero for most
+// text, so all such strings of one length would share one hash chain and every new one
+// walk it. Arguments are padded with zero units to the next length where n is odd.
+size_t hashFriendlyLength(size_t bytes)
+{
+    while (((bytes >> 5) & 1) != 0)
+        bytes = (bytes | 63) + 1;
+    return bytes;
+}
+
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
-// becomes the unit of the same value.
+// becomes the unit of the same value. A terminated text (an argument for the module's
+// methods, which read up to the first zero unit) may carry further zero units.
 int native_utf16(lua_State *L)
 {
     const char *text = luaL_checkstring(L, 1);
@@ -27,9 +39,20 @@ int native_utf16(lua_State *L)
     VexoChar *wide = core::widenText(text);
     if (wide == nullptr)
         return luaL_error(L, "not enough memory");
-    const size_t units = core::unitLength(wide) + (terminated ? 1 : 0);
-    lua_pushlstring(L, reinterpret_cast<const char *>(wide), units * sizeof(VexoChar));
+    const size_t bytes = core::unitLength(wide) * sizeof(VexoChar);
+    if (!terminated) {
+        lua_pushlstring(L, reinterpret_cast<const char *>(wide), bytes);
+        std::free(wide);
+        return 1;
+    }
+    const size_t padded = hashFriendlyLength(bytes + sizeof(VexoChar));
+    luaL_Buffer buffer;
+    luaL_buffinit(L, &buffer);
+    luaL_addlstring(&buffer, reinterpret_cast<const char *>(wide), bytes);
     std::free(wide);
+    for (size_t n = bytes; n < padded; ++n)
+        luaL_addchar(&buffer, '\0');
+    luaL_pushresult(&buffer);
     return 1;
 }
 
