@@ -92,8 +92,9 @@ local function formatOf(path, filter)
     return format, options
 end
 
+-- A message goes out with exactly one terminating zero unit (W may add more).
 local function messenger(reporter)
-    return function(line, severity, message) reporter(line, severity, W(message)) end
+    return function(line, severity, message) reporter(line, severity, text.widen(message) .. "\0\0") end
 end
 
 function getImportFilters()

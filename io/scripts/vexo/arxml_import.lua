@@ -705,9 +705,20 @@ function arxml.build(db, name, report, records)
                         channel.triggerings[#channel.triggerings + 1] = trig
                     end
                 end
-                for _, t in ipairs(ch.pduTriggerings) do
-                    local pdu = makePdu(t.pdu, t.path)
+                -- PDU triggerings as the channel lists them, then one for every PDU of a
+                -- frame on the channel that has none (AUTOSAR 3 channels list none).
+                local pending, triggered = {}, {}
+                for _, t in ipairs(ch.pduTriggerings) do pending[#pending + 1] = { t.pdu, t.path } end
+                for _, t in ipairs(ch.triggerings) do
+                    for _, m in ipairs(frames[t.frame] and frames[t.frame].mappings or {}) do
+                        pending[#pending + 1] = { m.pdu, t.frame, true }
+                    end
+                end
+                for _, entry in ipairs(pending) do
+                    local pdu = makePdu(entry[1], entry[2])
+                    if pdu and entry[3] and triggered[pdu] then pdu = nil end
                     if pdu then
+                        triggered[pdu] = true
                         local timing = pdu.timing
                         local pt = { path = pdu.path .. "/triggering", pdu = pdu }
                         if timing then

@@ -26,6 +26,11 @@ function compu.rules(method, lo, hi, float, warn)
     local category = method.category
     for i, c in ipairs(method.scales) do
         local low, high = c.lower or lo, c.upper or hi
+        if c.vt and (c.lower == nil) ~= (c.upper == nil) then
+            -- A text scale with one limit: the value at that limit.
+            low = c.lower or c.upper
+            high = low
+        end
         if not float then
             -- Open limits of integer raw values: the next integer inside.
             if c.lowerOpen then low = floor(low) + 1 end
