@@ -15,11 +15,7 @@ local corpus = os.getenv("VEXO_CORPUS_DIR") or ""
 package.path = scriptDir .. "/?.lua;" .. package.path
 dofile(scriptDir .. "/imports.lua")
 
-if not io.open(corpus .. "/README.md") then
-    print("corpus not found at '" .. corpus .. "': skipped")
-    if VEXO_TEST_HOST then return 0 end
-    os.exit(0)
-end
+local haveCorpus = io.open(corpus .. "/README.md") ~= nil
 
 -- Per file: { frames, signals, ECUs } made by the import, or { fails = message start }.
 local OUTCOMES = {
@@ -350,8 +346,11 @@ local function checkSample(db, sample)
     end
     if sample.cycle then
         local cycle
-        for pdu in frame.PDUInstances do
-            for pt in pdu.reference.triggerings do
+        for instance in frame.PDUInstances do
+            local pdu = instance.reference
+            -- A PDU placed at a bit offset sits in a multiplexed PDU of its own.
+            if count(pdu.triggerings) == 0 and pdu.staticPart then pdu = pdu.staticPart.reference end
+            for pt in pdu.triggerings do
                 for timing in pt.children do cycle = cycle or tonumber(tostring(timing.cycleTime)) end
             end
         end
@@ -387,6 +386,7 @@ local function checkSample(db, sample)
         eq(signal.maxValue, limits[2], where .. ": maximum of " .. name)
         check.truthy(signal.flags >= Vexo.Q3_FLAG_VALID, where .. ": limits of " .. name .. " valid")
     end
+    for _, name in ipairs(sample.absent or {}) do check.truthy(got[name] == nil, where .. ": " .. name .. " not decoded") end
     for name, unit in pairs(sample.units or {}) do
         eq(A(db:getDisplayName(got[name].signal.coding.unit, 0, 0)), unit, where .. ": unit of " .. name)
     end
@@ -404,7 +404,8 @@ local function run(what, fn, ...)
 end
 
 local listed = {}
-for _, folder in ipairs({ "sym", "kcd", "arxml", "fibex" }) do
+if not haveCorpus then print("corpus not found at '" .. corpus .. "': its files are skipped") end
+for _, folder in ipairs(haveCorpus and { "sym", "kcd", "arxml", "fibex" } or {}) do
     local pipe = io.popen('ls "' .. corpus .. "/" .. folder .. '"')
     for name in pipe:lines() do listed[#listed + 1] = folder .. "/" .. name end
     pipe:close()
@@ -435,7 +436,7 @@ for _, file in ipairs(listed) do
         imported = imported + 1
     end)
 end
-for _, sample in ipairs(SAMPLES) do
+for _, sample in ipairs(haveCorpus and SAMPLES or {}) do
     run(sample[1] .. " " .. sample[2], function()
         local db = databases[sample[1]]
         check.truthy(db, sample[1] .. ": imported")
@@ -444,6 +445,322 @@ for _, sample in ipairs(SAMPLES) do
     end)
 end
 print(string.format("%d files imported, %d failed as pinned; %d sample frames agree", imported, failed, samples))
+
+---------------------------------------------------------------------------------------
+-- Files written here: what the corpus lacks (FlexRay slots, PDUs placed at a bit
+-- offset, FIBEX multiplexers, relative ARXML references, CAN FD), detection by content
+-- and the parser's message for malformed XML.
+local tmp = check.tmp .. "/import_formats_"
+local function write(name, content)
+    local path = tmp .. name
+    local f = assert(io.open(path, "wb"))
+    f:write(content)
+    f:close()
+    return path
+end
+
+local function reported(messages, text)
+    for _, m in ipairs(messages) do
+        if m:find(text, 1, true) then return true end
+    end
+    return false
+end
+
+local FIBEX = [[
+<fx:FIBEX xmlns:fx="http://www.asam.net/xml/fbx" xmlns:ho="http://www.asam.net/xml"
+    xmlns:flexray="http://www.asam.net/xml/fbx/flexray" xmlns:can="http://www.asam.net/xml/fbx/can"
+    xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" VERSION="3.1.0">
+ <fx:ELEMENTS>
+  <fx:CLUSTERS>
+   <fx:CLUSTER ID="FR"><ho:SHORT-NAME>Chassis</ho:SHORT-NAME>
+    <fx:PROTOCOL xsi:type="flexray:PROTOCOL-TYPE">FlexRay</fx:PROTOCOL>
+    <fx:CHANNEL-REFS><fx:CHANNEL-REF ID-REF="FR_A"/></fx:CHANNEL-REFS></fx:CLUSTER>
+   <fx:CLUSTER ID="CAN"><ho:SHORT-NAME>Body</ho:SHORT-NAME>
+    <fx:PROTOCOL xsi:type="can:PROTOCOL-TYPE">CAN</fx:PROTOCOL>
+    <fx:CHANNEL-REFS><fx:CHANNEL-REF ID-REF="CAN_1"/></fx:CHANNEL-REFS></fx:CLUSTER>
+  </fx:CLUSTERS>
+  <fx:CHANNELS>
+   <fx:CHANNEL ID="FR_A"><ho:SHORT-NAME>A</ho:SHORT-NAME><fx:FRAME-TRIGGERINGS>
+    <fx:FRAME-TRIGGERING ID="FT_Wheel"><fx:TIMINGS>
+     <fx:ABSOLUTELY-SCHEDULED-TIMING><fx:SLOT-ID>5</fx:SLOT-ID><fx:BASE-CYCLE>1</fx:BASE-CYCLE>
+      <fx:CYCLE-REPETITION>4</fx:CYCLE-REPETITION></fx:ABSOLUTELY-SCHEDULED-TIMING>
+     <fx:ABSOLUTELY-SCHEDULED-TIMING><fx:SLOT-ID>9</fx:SLOT-ID><fx:BASE-CYCLE>3</fx:BASE-CYCLE>
+      <fx:CYCLE-REPETITION>8</fx:CYCLE-REPETITION></fx:ABSOLUTELY-SCHEDULED-TIMING>
+    </fx:TIMINGS><fx:FRAME-REF ID-REF="F_Wheel"/></fx:FRAME-TRIGGERING>
+   </fx:FRAME-TRIGGERINGS></fx:CHANNEL>
+   <fx:CHANNEL ID="CAN_1"><ho:SHORT-NAME>Can1</ho:SHORT-NAME><fx:FRAME-TRIGGERINGS>
+    <fx:FRAME-TRIGGERING ID="FT_Door"><fx:TIMINGS><fx:CYCLIC-TIMING><fx:REPEATING-TIME-RANGE>
+      <fx:VALUE>PT0.1S</fx:VALUE></fx:REPEATING-TIME-RANGE></fx:CYCLIC-TIMING></fx:TIMINGS>
+     <fx:IDENTIFIER><fx:IDENTIFIER-VALUE>512</fx:IDENTIFIER-VALUE></fx:IDENTIFIER>
+     <fx:FRAME-REF ID-REF="F_Door"/></fx:FRAME-TRIGGERING>
+    <fx:FRAME-TRIGGERING ID="FT_Mux"><fx:IDENTIFIER><fx:IDENTIFIER-VALUE>513</fx:IDENTIFIER-VALUE></fx:IDENTIFIER>
+     <fx:FRAME-REF ID-REF="F_Mux"/></fx:FRAME-TRIGGERING>
+   </fx:FRAME-TRIGGERINGS></fx:CHANNEL>
+  </fx:CHANNELS>
+  <fx:ECUS>
+   <fx:ECU ID="E_Door"><ho:SHORT-NAME>DoorModule</ho:SHORT-NAME><fx:CONNECTORS><fx:CONNECTOR ID="C1">
+    <fx:OUTPUTS><fx:OUTPUT-PORT ID="O1"><fx:FRAME-TRIGGERING-REF ID-REF="FT_Door"/></fx:OUTPUT-PORT></fx:OUTPUTS>
+    <fx:INPUTS><fx:INPUT-PORT ID="I1"><fx:FRAME-TRIGGERING-REF ID-REF="FT_Mux"/></fx:INPUT-PORT></fx:INPUTS>
+   </fx:CONNECTOR></fx:CONNECTORS></fx:ECU>
+  </fx:ECUS>
+  <fx:PDUS>
+   <fx:PDU ID="P_Wheel"><ho:SHORT-NAME>WheelPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>2</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI1"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Speed"/></fx:SIGNAL-INSTANCE></fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Door"><ho:SHORT-NAME>DoorPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>3</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI2"><fx:BIT-POSITION>8</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>true</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Lock"/></fx:SIGNAL-INSTANCE>
+    <fx:SIGNAL-INSTANCE ID="SI3"><fx:BIT-POSITION>16</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Position"/></fx:SIGNAL-INSTANCE></fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Mux"><ho:SHORT-NAME>MuxPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH>
+    <fx:MULTIPLEXER>
+     <fx:SWITCH ID="SW"><ho:SHORT-NAME>Selector</ho:SHORT-NAME><fx:BIT-POSITION>0</fx:BIT-POSITION>
+      <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>4</fx:BIT-LENGTH></fx:SWITCH>
+     <fx:DYNAMIC-PART ID="DP"><fx:SEGMENT-POSITIONS><fx:SEGMENT-POSITION><fx:BIT-POSITION>16</fx:BIT-POSITION>
+       <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>32</fx:BIT-LENGTH></fx:SEGMENT-POSITION>
+      </fx:SEGMENT-POSITIONS><fx:SWITCHED-PDU-INSTANCES>
+      <fx:SWITCHED-PDU-INSTANCE ID="SW1"><fx:PDU-REF ID-REF="P_Temp"/><fx:SWITCH-CODE>1</fx:SWITCH-CODE></fx:SWITCHED-PDU-INSTANCE>
+      <fx:SWITCHED-PDU-INSTANCE ID="SW2"><fx:PDU-REF ID-REF="P_Volt"/><fx:SWITCH-CODE>2</fx:SWITCH-CODE></fx:SWITCHED-PDU-INSTANCE>
+     </fx:SWITCHED-PDU-INSTANCES></fx:DYNAMIC-PART>
+     <fx:STATIC-PART ID="ST"><fx:SEGMENT-POSITIONS><fx:SEGMENT-POSITION><fx:BIT-POSITION>8</fx:BIT-POSITION>
+       <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>8</fx:BIT-LENGTH></fx:SEGMENT-POSITION>
+      </fx:SEGMENT-POSITIONS><fx:STATIC-PDU-INSTANCES><fx:STATIC-PDU-INSTANCE ID="STI"><fx:PDU-REF ID-REF="P_Mode"/>
+      </fx:STATIC-PDU-INSTANCE></fx:STATIC-PDU-INSTANCES></fx:STATIC-PART>
+    </fx:MULTIPLEXER></fx:PDU>
+   <fx:PDU ID="P_Mode"><ho:SHORT-NAME>ModePdu</ho:SHORT-NAME><fx:BYTE-LENGTH>1</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI4"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Mode"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Temp"><ho:SHORT-NAME>TempPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>4</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI5"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Temp"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Volt"><ho:SHORT-NAME>VoltPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>4</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI6"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Volt"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+  </fx:PDUS>
+  <fx:FRAMES>
+   <fx:FRAME ID="F_Wheel"><ho:SHORT-NAME>Wheel</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI1"><fx:PDU-REF ID-REF="P_Wheel"/><fx:BIT-POSITION>0</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+   <fx:FRAME ID="F_Door"><ho:SHORT-NAME>Door</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI2"><fx:PDU-REF ID-REF="P_Door"/><fx:BIT-POSITION>16</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+   <fx:FRAME ID="F_Mux"><ho:SHORT-NAME>Mux</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI3"><fx:PDU-REF ID-REF="P_Mux"/><fx:BIT-POSITION>0</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+  </fx:FRAMES>
+  <fx:SIGNALS>
+   <fx:SIGNAL ID="S_Speed"><ho:SHORT-NAME>Speed</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_U16"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Lock"><ho:SHORT-NAME>Lock</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Lock"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Position"><ho:SHORT-NAME>Position</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Position"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Mode"><ho:SHORT-NAME>Mode</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_S8"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Temp"><ho:SHORT-NAME>Temp</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Temp"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Volt"><ho:SHORT-NAME>Volt</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_F32"/></fx:SIGNAL>
+  </fx:SIGNALS>
+ </fx:ELEMENTS>
+ <fx:PROCESSING-INFORMATION>
+  <ho:UNIT-SPEC><ho:UNITS><ho:UNIT ID="U_C"><ho:SHORT-NAME>degC</ho:SHORT-NAME><ho:DISPLAY-NAME>°C</ho:DISPLAY-NAME></ho:UNIT>
+  </ho:UNITS></ho:UNIT-SPEC>
+  <fx:CODINGS>
+   <fx:CODING ID="C_U16"><ho:SHORT-NAME>U16</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>16</ho:BIT-LENGTH></ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_S8"><ho:SHORT-NAME>S8</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_INT8" CATEGORY="STANDARD-LENGTH-TYPE" ENCODING="SIGNED"><ho:BIT-LENGTH>8</ho:BIT-LENGTH>
+    </ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_F32"><ho:SHORT-NAME>F32</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_FLOAT32" CATEGORY="STANDARD-LENGTH-TYPE" ENCODING="IEEE-FLOATING-TYPE">
+     <ho:BIT-LENGTH>32</ho:BIT-LENGTH></ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_Lock"><ho:SHORT-NAME>Lock</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>12</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>LockStates</ho:SHORT-NAME><ho:CATEGORY>TEXTTABLE</ho:CATEGORY>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES>
+      <ho:COMPU-SCALE><ho:LOWER-LIMIT>0</ho:LOWER-LIMIT><ho:UPPER-LIMIT>0</ho:UPPER-LIMIT>
+       <ho:COMPU-CONST><ho:VT>LOCKED</ho:VT></ho:COMPU-CONST></ho:COMPU-SCALE>
+      <ho:COMPU-SCALE><ho:LOWER-LIMIT>1</ho:LOWER-LIMIT><ho:UPPER-LIMIT>1</ho:UPPER-LIMIT>
+       <ho:COMPU-CONST><ho:VT>UNLOCKED</ho:VT></ho:COMPU-CONST></ho:COMPU-SCALE>
+     </ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS></ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+   <fx:CODING ID="C_Position"><ho:SHORT-NAME>Position</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT8" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>8</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>Percent</ho:SHORT-NAME><ho:CATEGORY>LINEAR</ho:CATEGORY>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES><ho:COMPU-SCALE><ho:COMPU-RATIONAL-COEFFS>
+      <ho:COMPU-NUMERATOR><ho:V>1</ho:V><ho:V>0.5</ho:V></ho:COMPU-NUMERATOR>
+      <ho:COMPU-DENOMINATOR><ho:V>1</ho:V></ho:COMPU-DENOMINATOR>
+     </ho:COMPU-RATIONAL-COEFFS></ho:COMPU-SCALE></ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS>
+    </ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+   <fx:CODING ID="C_Temp"><ho:SHORT-NAME>Temp</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>16</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>Celsius</ho:SHORT-NAME><ho:CATEGORY>LINEAR</ho:CATEGORY>
+     <ho:UNIT-REF ID-REF="U_C"/>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES><ho:COMPU-SCALE><ho:COMPU-RATIONAL-COEFFS>
+      <ho:COMPU-NUMERATOR><ho:V>-400</ho:V><ho:V>1</ho:V></ho:COMPU-NUMERATOR>
+      <ho:COMPU-DENOMINATOR><ho:V>10</ho:V></ho:COMPU-DENOMINATOR>
+     </ho:COMPU-RATIONAL-COEFFS></ho:COMPU-SCALE></ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS>
+    </ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+  </fx:CODINGS>
+ </fx:PROCESSING-INFORMATION>
+</fx:FIBEX>
+]]
+
+-- Relative references resolved through the reference bases of the enclosing packages
+-- (a named base and the default one), a CAN FD frame with an extended identifier, a
+-- scale-linear-and-texttable compu method, and a reference to an unknown base.
+local ARXML = [[
+<?xml version="1.0" encoding="UTF-8"?>
+<AUTOSAR xmlns="http://autosar.org/schema/r4.0">
+ <AR-PACKAGES><AR-PACKAGE><SHORT-NAME>Net</SHORT-NAME>
+  <REFERENCE-BASES>
+   <REFERENCE-BASE><SHORT-LABEL>pdus</SHORT-LABEL><IS-DEFAULT>false</IS-DEFAULT><PACKAGE-REF DEST="AR-PACKAGE">/Net/Pdus</PACKAGE-REF></REFERENCE-BASE>
+   <REFERENCE-BASE><SHORT-LABEL>signals</SHORT-LABEL><IS-DEFAULT>true</IS-DEFAULT><PACKAGE-REF DEST="AR-PACKAGE">/Net/Signals</PACKAGE-REF></REFERENCE-BASE>
+  </REFERENCE-BASES>
+  <ELEMENTS>
+   <CAN-CLUSTER><SHORT-NAME>Body</SHORT-NAME><CAN-CLUSTER-VARIANTS><CAN-CLUSTER-CONDITIONAL>
+    <BAUDRATE>500000</BAUDRATE><PHYSICAL-CHANNELS><CAN-PHYSICAL-CHANNEL><SHORT-NAME>Ch</SHORT-NAME>
+     <FRAME-TRIGGERINGS><CAN-FRAME-TRIGGERING><SHORT-NAME>FtDrive</SHORT-NAME>
+      <FRAME-REF DEST="CAN-FRAME">/Net/Frames/Drive</FRAME-REF>
+      <CAN-ADDRESSING-MODE>EXTENDED</CAN-ADDRESSING-MODE><CAN-FRAME-RX-BEHAVIOR>CAN-FD</CAN-FRAME-RX-BEHAVIOR>
+      <CAN-FRAME-TX-BEHAVIOR>CAN-FD</CAN-FRAME-TX-BEHAVIOR><IDENTIFIER>419364865</IDENTIFIER>
+     </CAN-FRAME-TRIGGERING></FRAME-TRIGGERINGS>
+     <PDU-TRIGGERINGS><PDU-TRIGGERING><SHORT-NAME>PtDrive</SHORT-NAME>
+      <I-PDU-REF DEST="I-SIGNAL-I-PDU" BASE="pdus">Drive</I-PDU-REF></PDU-TRIGGERING></PDU-TRIGGERINGS>
+    </CAN-PHYSICAL-CHANNEL></PHYSICAL-CHANNELS><CAN-FD-BAUDRATE>2000000</CAN-FD-BAUDRATE>
+   </CAN-CLUSTER-CONDITIONAL></CAN-CLUSTER-VARIANTS></CAN-CLUSTER>
+  </ELEMENTS>
+  <AR-PACKAGES>
+   <AR-PACKAGE><SHORT-NAME>Frames</SHORT-NAME><ELEMENTS>
+    <CAN-FRAME><SHORT-NAME>Drive</SHORT-NAME><FRAME-LENGTH>12</FRAME-LENGTH><PDU-TO-FRAME-MAPPINGS>
+     <PDU-TO-FRAME-MAPPING><SHORT-NAME>M</SHORT-NAME><PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER>
+      <PDU-REF DEST="I-SIGNAL-I-PDU" BASE="pdus">Drive</PDU-REF><START-POSITION>0</START-POSITION></PDU-TO-FRAME-MAPPING>
+    </PDU-TO-FRAME-MAPPINGS></CAN-FRAME>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Pdus</SHORT-NAME><ELEMENTS>
+    <I-SIGNAL-I-PDU><SHORT-NAME>Drive</SHORT-NAME><LENGTH>12</LENGTH>
+     <I-PDU-TIMING-SPECIFICATIONS><I-PDU-TIMING><TRANSMISSION-MODE-DECLARATION><TRANSMISSION-MODE-TRUE-TIMING>
+      <CYCLIC-TIMING><TIME-PERIOD><VALUE>0.02</VALUE></TIME-PERIOD></CYCLIC-TIMING>
+     </TRANSMISSION-MODE-TRUE-TIMING></TRANSMISSION-MODE-DECLARATION></I-PDU-TIMING></I-PDU-TIMING-SPECIFICATIONS>
+     <I-SIGNAL-TO-PDU-MAPPINGS>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Torque</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL">Torque</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER><START-POSITION>64</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Gear</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL" BASE="signals">Gear</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-FIRST</PACKING-BYTE-ORDER><START-POSITION>7</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Lost</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL" BASE="nowhere">Lost</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER><START-POSITION>32</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+     </I-SIGNAL-TO-PDU-MAPPINGS></I-SIGNAL-I-PDU>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Signals</SHORT-NAME><ELEMENTS>
+    <I-SIGNAL><SHORT-NAME>Torque</SHORT-NAME><LENGTH>16</LENGTH>
+     <NETWORK-REPRESENTATION-PROPS><SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL>
+      <BASE-TYPE-REF DEST="SW-BASE-TYPE">/Net/Types/sint16</BASE-TYPE-REF>
+      <COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Torque</COMPU-METHOD-REF>
+     </SW-DATA-DEF-PROPS-CONDITIONAL></SW-DATA-DEF-PROPS-VARIANTS></NETWORK-REPRESENTATION-PROPS>
+    </I-SIGNAL>
+    <I-SIGNAL><SHORT-NAME>Gear</SHORT-NAME><LENGTH>4</LENGTH>
+     <INIT-VALUE><NUMERICAL-VALUE-SPECIFICATION><VALUE>2</VALUE></NUMERICAL-VALUE-SPECIFICATION></INIT-VALUE>
+     <NETWORK-REPRESENTATION-PROPS><SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL>
+      <COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Gears</COMPU-METHOD-REF>
+     </SW-DATA-DEF-PROPS-CONDITIONAL></SW-DATA-DEF-PROPS-VARIANTS></NETWORK-REPRESENTATION-PROPS>
+    </I-SIGNAL>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Types</SHORT-NAME><ELEMENTS>
+    <SW-BASE-TYPE><SHORT-NAME>sint16</SHORT-NAME><BASE-TYPE-SIZE>16</BASE-TYPE-SIZE><BASE-TYPE-ENCODING>2C</BASE-TYPE-ENCODING></SW-BASE-TYPE>
+    <UNIT><SHORT-NAME>Nm</SHORT-NAME><DISPLAY-NAME>Nm</DISPLAY-NAME></UNIT>
+    <COMPU-METHOD><SHORT-NAME>Torque</SHORT-NAME><CATEGORY>SCALE_LINEAR_AND_TEXTTABLE</CATEGORY>
+     <UNIT-REF DEST="UNIT">/Net/Types/Nm</UNIT-REF>
+     <COMPU-INTERNAL-TO-PHYS><COMPU-SCALES>
+      <COMPU-SCALE><LOWER-LIMIT>-32767</LOWER-LIMIT><UPPER-LIMIT>32767</UPPER-LIMIT><COMPU-RATIONAL-COEFFS>
+       <COMPU-NUMERATOR><V>-100</V><V>0.25</V></COMPU-NUMERATOR><COMPU-DENOMINATOR><V>1</V></COMPU-DENOMINATOR>
+      </COMPU-RATIONAL-COEFFS></COMPU-SCALE>
+      <COMPU-SCALE><LOWER-LIMIT>-32768</LOWER-LIMIT><UPPER-LIMIT>-32768</UPPER-LIMIT>
+       <COMPU-CONST><VT>Invalid</VT></COMPU-CONST></COMPU-SCALE>
+     </COMPU-SCALES></COMPU-INTERNAL-TO-PHYS></COMPU-METHOD>
+    <COMPU-METHOD><SHORT-NAME>Gears</SHORT-NAME><CATEGORY>TEXTTABLE</CATEGORY><COMPU-INTERNAL-TO-PHYS><COMPU-SCALES>
+     <COMPU-SCALE><LOWER-LIMIT>0</LOWER-LIMIT><UPPER-LIMIT>0</UPPER-LIMIT><COMPU-CONST><VT>P</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>1</LOWER-LIMIT><UPPER-LIMIT>1</UPPER-LIMIT><COMPU-CONST><VT>R</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>2</LOWER-LIMIT><UPPER-LIMIT>2</UPPER-LIMIT><COMPU-CONST><VT>N</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>3</LOWER-LIMIT><UPPER-LIMIT>3</UPPER-LIMIT><COMPU-CONST><VT>D</VT></COMPU-CONST></COMPU-SCALE>
+    </COMPU-SCALES></COMPU-INTERNAL-TO-PHYS></COMPU-METHOD>
+   </ELEMENTS></AR-PACKAGE>
+  </AR-PACKAGES>
+ </AR-PACKAGE></AR-PACKAGES>
+</AUTOSAR>
+]]
+
+local KCD = [[<NetworkDefinition xmlns="http://kayak.2codeornot2code.org/1.0"><Bus name="B">
+<Message id="0x10" name="M" length="1"><Signal name="S" offset="0" length="8"/></Message></Bus></NetworkDefinition>]]
+
+local SYM = "FormatVersion=6.0 // Do not edit this line!\n{SEND}\n[M]\nID=10h\nLen=1\nVar=S unsigned 0,8\n"
+
+local function importFixture(path)
+    local db, messages = import(path)
+    check.truthy(db, path .. ": import: " .. tostring(messages))
+    return db, messages
+end
+
+run("FIBEX: FlexRay slots, a PDU at a bit offset, a multiplexer", function()
+    local path = write("fibex.xml", FIBEX)
+    local db, messages = importFixture(path)
+    eq(messages[#messages], "imported import_formats_fibex: 3 frames, 6 signals, 1 ECUs", "counts")
+    check.truthy(reported(messages, "CLUSTER[@ID='FR']: FlexRay cluster parameters"), "FlexRay parameters reported")
+    local slots = {}
+    for cluster in db:enumClusters() do
+        for channel in cluster.children do
+            for t in channel.frameTriggerings do
+                if cluster.clusterType == Vexo.Q3_CLUSTERTYPE_FLEXRAY then
+                    slots[#slots + 1] = string.format("%s %d/%d/%d", A(db:getShortName(t.frame)), t.slotId,
+                        t.baseCycle, t.repetition)
+                else
+                    eq(cluster.clusterType, Vexo.Q3_CLUSTERTYPE_CAN, "the other cluster")
+                    if A(db:getShortName(t.frame)) == "Door" then
+                        eq(A(db:getShortName(t.sourceEcu)), "DoorModule", "sender of Door")
+                    end
+                end
+            end
+        end
+    end
+    eq(table.concat(slots, ", "), "Wheel 5/1/4, Wheel 9/3/8", "FlexRay slots of Wheel (slot/base cycle/repetition)")
+    -- DoorPdu sits at bit 16: Lock (big-endian, 12 bits, least significant bit at PDU
+    -- bit 8) has its most significant bit at frame bit 16 + 3.
+    checkSample(db, { path, "Door", 0x200, false, 8, {
+        { "Lock", 19, 12, "BE", 1, text = "UNLOCKED" }, { "Position", 32, 8, "LE", 10, 0.5, 1 } }, cycle = 100 })
+    checkSample(db, { path, "Mux", 0x201, false, 8, {
+        { false, 0, 4, "LE", 1 }, { "Mode", 8, 8, "LE", -3 }, { "Temp", 16, 16, "LE", 650, 0.1, -40 } },
+        units = { Temp = "\176C" }, absent = { "Volt" } })
+    checkSample(db, { path, "Mux", 0x201, false, 8, {
+        { false, 0, 4, "LE", 2 }, { "Mode", 8, 8, "LE", 5 }, { "Volt", 16, 32, "LE", 0x40490FDB, phys = 3.1415927410125732 } },
+        absent = { "Temp" } })
+end)
+
+run("ARXML: relative references, CAN FD, scale-linear-and-texttable", function()
+    local path = write("arxml.arxml", ARXML)
+    local db, messages = importFixture(path)
+    eq(messages[#messages], "imported import_formats_arxml: 1 frames, 2 signals, 0 ECUs", "counts")
+    check.truthy(reported(messages, "/Net/Pdus/Drive: the relative reference Lost (base nowhere) names no reference base"),
+        "unknown base reported")
+    local sample = { path, "Drive", 0x18FF0001, true, 12, {
+        { "Torque", 64, 16, "LE", -2000, 0.25, -100 }, { "Gear", 7, 4, "BE", 3, text = "D" } },
+        flags = 1 + Vexo.Q3_FLAG_CANFD_EXTDATALEN + Vexo.Q3_FLAG_CANFD_FASTDATA, cycle = 20, units = { Torque = "Nm" } }
+    checkSample(db, sample)
+    sample[6][1] = { "Torque", 64, 16, "LE", -32768, text = "Invalid" }
+    checkSample(db, sample)
+    eq(db:findByElementId(W "import_formats_arxml/signal/Gear").defaultValue, 2, "initial value of Gear")
+end)
+
+run("detection by content and the parser's message for malformed XML", function()
+    for _, f in ipairs({ { "kcd.xml", KCD }, { "sym.txt", SYM }, { "fibex.dat", FIBEX }, { "arxml.xml", ARXML } }) do
+        local db, messages = importFixture(write("detect_" .. f[1], f[2]))
+        check.truthy(messages[#messages]:find("^imported "), f[1] .. " imported")
+    end
+    for _, f in ipairs({
+        { "broken.arxml", ARXML:gsub("</CAN%-FRAME>", "</CAN-FRAM>"), "(26, 40): Opening and ending tag mismatch: CAN-FRAME line 23 and CAN-FRAM" },
+        { "broken.kcd", KCD:gsub('length="1"', 'length="1'), "(2, 39): Unescaped '<' not allowed in attributes values" },
+        { "broken.xml", FIBEX:sub(1, FIBEX:find("<fx:FRAMES>", 1, true) + 10), "(71, 14): Premature end of data in tag FRAMES line 71" },
+    }) do
+        local db, problem = import(write(f[1], f[2]))
+        check.truthy(db == nil and tostring(problem):find(tmp .. f[1] .. " " .. f[3], 1, true), f[1] .. ": " ..
+            tostring(problem))
+    end
+end)
 print(string.format("%d checks, %d failed", checked, failures))
 if VEXO_TEST_HOST then return failures end
 os.exit(failures == 0 and 0 or 1)
