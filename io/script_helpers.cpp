@@ -9,29 +9,51 @@
 
 #include <lua.hpp>
 
+#include "binding.h"
+#include "node_classes.h"
 #include "text.h"
 #include "vexo/io.h"
+#include "vexo/model.h"
 #include "vexo/lua_module.h"
 
 namespace vexo::io {
 
 namespace {
 
-// Lua 5.1 hashes a string of 32 bytes or more from every n-th byte only, n = length / 32
-// + 1; when n is even those are the high bytes of UTF-16 text, which are zero for most
-// text, so all such strings of one length would share one hash chain and every new one
-// walk it. Arguments are padded with zero units to the next length where n is odd.
-size_t hashFriendlyLength(size_t bytes)
+// Lua 5.1 hashes a string of 32 bytes or more from every n-th byte only (n = length / 32
+// + 1), counting back from its last byte. UTF-16 text sampled that way shows only some
+// of its characters (or only its zero high bytes), so many texts that differ elsewhere
+// would share one hash chain, which every new string walks. A terminated text of 32
+// bytes or more therefore gets a tail after its terminating unit: four bytes of a hash
+// of the whole text at the places Lua samples, then a final zero unit (the module's
+// methods read up to the first zero unit and want the last unit to be zero). Equal
+// texts get equal tails.
+uint32_t textHash(const char *bytes, size_t length)
 {
-    while (((bytes >> 5) & 1) != 0)
-        bytes = (bytes | 63) + 1;
-    return bytes;
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 16777619u;
+    return hash;
+}
+
+// The length of a terminated text of the given bytes with its tail (none below 32).
+size_t terminatedLength(size_t bytes)
+{
+    const size_t unit = sizeof(VexoChar);
+    size_t length = bytes + unit;
+    if (length < 32)
+        return length;
+    length += unit;
+    while (length < bytes + unit + 1 + 4 * ((length >> 5) + 1))
+        length += unit;
+    return length;
 }
 
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
 // becomes the unit of the same value. A terminated text (an argument for the module's
-// methods, which read up to the first zero unit) may carry further zero units.
+// methods, which read up to the first zero unit) of 32 bytes or more carries a tail
+// after that unit (see textHash).
 int native_utf16(lua_State *L)
 {
     const char *text = luaL_checkstring(L, 1);
@@ -39,24 +61,36 @@ int native_utf16(lua_State *L)
     VexoChar *wide = core::widenText(text);
     if (wide == nullptr)
         return luaL_error(L, "not enough memory");
-    const size_t bytes = core::unitLength(wide) * sizeof(VexoChar);
+    const char *bytes = reinterpret_cast<const char *>(wide);
+    const size_t size = core::unitLength(wide) * sizeof(VexoChar);
     if (!terminated) {
-        lua_pushlstring(L, reinterpret_cast<const char *>(wide), bytes);
+        lua_pushlstring(L, bytes, size);
         std::free(wide);
         return 1;
     }
-    const size_t padded = hashFriendlyLength(bytes + sizeof(VexoChar));
+    const size_t length = terminatedLength(size);
+    const size_t step = (length >> 5) + 1;
+    uint32_t hash = textHash(bytes, size);
     luaL_Buffer buffer;
     luaL_buffinit(L, &buffer);
-    luaL_addlstring(&buffer, reinterpret_cast<const char *>(wide), bytes);
+    luaL_addlstring(&buffer, bytes, size);
     std::free(wide);
-    for (size_t n = bytes; n < padded; ++n)
-        luaL_addchar(&buffer, '\0');
+    for (size_t i = size; i < length; ++i) {
+        // Bytes 1..4 places back from the end, step apart, carry the hash.
+        const size_t back = length - 1 - i;
+        if (length > size + sizeof(VexoChar) && back % step == 0 && back / step >= 1 && back / step <= 4) {
+            luaL_addchar(&buffer, static_cast<char>(hash & 0xFF));
+            hash >>= 8;
+        } else {
+            luaL_addchar(&buffer, '\0');
+        }
+    }
     luaL_pushresult(&buffer);
     return 1;
 }
 
-// utf8(text): UTF-8 of UTF-16LE text; a terminating zero unit, if any, is dropped.
+// utf8(text): UTF-8 of UTF-16LE text, which ends at its first zero unit if it has one
+// (so a terminated argument from utf16 gives its text back).
 int native_utf8(lua_State *L)
 {
     size_t bytes = 0;
@@ -64,8 +98,12 @@ int native_utf8(lua_State *L)
     size_t units = bytes / sizeof(VexoChar);
     std::u16string wide(units, u'\0');
     std::memcpy(&wide[0], text, units * sizeof(VexoChar));
-    if (units > 0 && wide[units - 1] == 0)
-        --units;
+    for (size_t i = 0; i < units; ++i) {
+        if (wide[i] == 0) {
+            units = i;
+            break;
+        }
+    }
     const std::string narrow = core::narrowText(wide.data(), units);
     lua_pushlstring(L, narrow.data(), narrow.size());
     return 1;
@@ -89,10 +127,42 @@ int native_importSYM(lua_State *L)
     return results;
 }
 
+// label(db, node, shortName [, description [, longName]]): the element's texts from UTF-8
+// (language 0), set through the C interface. The module's setters give each text back
+// as a new Lua string, and Lua 5.1 interns every string: many UTF-16 texts of one
+// length share a hash chain, which each new one walks. nil leaves a text as it is, and
+// so does "" for the description and the long name. Raises "not enough memory" and, for
+// another failure, its result code.
+int native_label(lua_State *L)
+{
+    VexoNode *database = lua::checkDatabase(L, 1);
+    VexoNode *node = lua::checkNode(L, 2, core::ElementDetail::kCode);
+    for (int index = 3; index <= 5; ++index) {
+        if (lua_isnoneornil(L, index))
+            continue;
+        const char *text = luaL_checkstring(L, index);
+        if (index > 3 && *text == '\0')
+            continue;
+        VexoChar *wide = core::widenText(text);
+        if (wide == nullptr)
+            return luaL_error(L, "not enough memory");
+        const HRESULT result = index == 3   ? Vexo_setShortName(database, node, wide)
+                               : index == 4 ? Vexo_setDescription(database, node, 0, wide)
+                                            : Vexo_setLongName(database, node, 0, wide);
+        std::free(wide);
+        if (result == E_OUTOFMEMORY)
+            return luaL_error(L, "not enough memory");
+        if (result != S_OK)
+            return luaL_error(L, "the texts of an element could not be set (0x%08X)", static_cast<unsigned>(result));
+    }
+    return 0;
+}
+
 const luaL_Reg kNativeFunctions[] = {
     {"utf16", native_utf16},
     {"utf8", native_utf8},
     {"importSYM", native_importSYM},
+    {"label", native_label},
     {nullptr, nullptr},
 };
 

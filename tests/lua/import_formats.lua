@@ -761,6 +761,26 @@ run("detection by content and the parser's message for malformed XML", function(
             tostring(problem))
     end
 end)
+run("helper module: terminated texts and element texts", function()
+    local native = require "Vexo.native"
+    local db = Vexo.createDb(W "helpers")
+    for length = 1, 90 do
+        local t = ("Signal name %d "):format(length):rep(10):sub(1, length)
+        local w = native.utf16(t)
+        check.truthy(#w % 2 == 0 and w:sub(-2) == "\0\0", length .. ": ends with a zero unit")
+        eq(w:sub(1, 2 * length + 2), check.W(t), length .. ": the text and its zero unit first")
+        eq(native.utf8(w), t, length .. ": back to UTF-8")
+        local group = db:createElementGroup(w)
+        eq(A(group.eid), t, length .. ": the module reads the text")
+    end
+    local group = db:createElementGroup(W "G")
+    native.label(db, group, "Short", "Described", "Long name")
+    native.label(db, group, nil, "", nil)
+    eq(A(db:getShortName(group)), "Short", "short name")
+    eq(A(db:getDescription(group, 0, 0)), "Described", "description kept by an empty one")
+    eq(A(db:getLongName(group, 0, 0)), "Long name", "long name")
+    check.raises("Q3Node", native.label, db, "no node", "x")
+end)
 print(string.format("%d checks, %d failed", checked, failures))
 if VEXO_TEST_HOST then return failures end
 os.exit(failures == 0 and 0 or 1)

@@ -31,6 +31,7 @@
 -- that position (one segment), because the decoder reads a signal PDU's instances from
 -- the start of the frame.
 local Vexo = require "Vexo"
+local native = require "Vexo.native"
 local text = require "vexo.text"
 local builder = require "vexo.builder"
 
@@ -47,10 +48,10 @@ local CLOSED = Vexo.Q3_FLAG_LOWERLIMIT_CLOSED + Vexo.Q3_FLAG_UPPERLIMIT_CLOSED
 -- report(line, severity, message). Returns the counts of frames, signals and ECUs.
 function network.build(db, name, report, net)
     local b = builder.new(db, name, report)
-    -- Short name and description, where the description gives them.
+    -- Short name, description and long name, where the description gives them
+    -- (native.label sets them without making Lua strings of the texts).
     local function label(node, e)
-        if e.name then b:name(node, e.name) end
-        b:describe(node, e.desc)
+        native.label(db, node, e.name, e.desc, e.longname)
     end
     local madeSignals, madePdus, madeFrames = {}, {}, {}
     local signalCount, frameCount, ecuCount = 0, 0, 0
@@ -90,7 +91,6 @@ function network.build(db, name, report, net)
             s.path, path)) end
         node = db:createSignal(id, flags, s.default or 0, s.min or 0, s.max or 0, coding)
         label(node, s)
-        if s.longname and s.longname ~= "" then db:setLongName(node, builder.LANGUAGE, W(s.longname)) end
         addReceivers(node, path, s.receivers)
         madeSignals[s] = node
         signalCount = signalCount + 1
