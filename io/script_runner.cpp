@@ -86,8 +86,13 @@ int prepareState(lua_State *L)
     lua_setglobal(L, "ModuleFilePath");
     prependSearchPath(L, directory, "path", "/?.lua;");
     prependSearchPath(L, directory, "cpath", "/?.so;");
-    const std::string file = directory + "/" + setup->script;
-    if (luaL_loadfile(L, file.c_str()) != 0)
+    // The file name lives in a Lua string: an error below unwinds this frame without
+    // running C++ destructors.
+    lua_pushlstring(L, directory.data(), directory.size());
+    lua_pushliteral(L, "/");
+    lua_pushstring(L, setup->script);
+    lua_concat(L, 3);
+    if (luaL_loadfile(L, lua_tostring(L, -1)) != 0)
         return lua_error(L);
     lua_call(L, 0, 0);
     return 0;
