@@ -194,9 +194,9 @@ int32_t toSigned32(const char *text, int radix)
     return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
-// Decimal text to double as strtod would read it in the C locale: the longest valid
-// prefix, 0 when there is none, +-HUGE_VAL or 0 beyond the double range.
-double toDouble(const char *text, uint32_t length)
+}  // namespace
+
+double decimalToDouble(const char *text, uint32_t length)
 {
     const char *first = text;
     if (*first == '+')
@@ -211,8 +211,6 @@ double toDouble(const char *text, uint32_t length)
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
     return strtod_l(text, nullptr, cLocale);
 }
-
-}  // namespace
 
 int32_t scanNumber(LexerCore *core, int c)
 {
@@ -282,7 +280,7 @@ int32_t scanNumber(LexerCore *core, int c)
     }
     core->lookahead = c;
     if (code == TOK_FLOAT)
-        core->tokenValue.d = toDouble(core->text, core->textLength);
+        core->tokenValue.d = decimalToDouble(core->text, core->textLength);
     else if (code == TOK_SIGNED_INT)
         core->tokenValue.i = toSigned32(core->text, radix);
     else if (code == TOK_UNSIGNED_INT)

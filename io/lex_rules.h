@@ -146,6 +146,10 @@ int32_t scanNumber(LexerCore *core, int first);
 // The longest run of letters, digits and '_' starting with first.
 void scanWord(LexerCore *core, int first);
 
+// Decimal text to double as strtod reads it in the C locale: the longest valid prefix,
+// 0 when there is none, +-HUGE_VAL or 0 beyond the double range.
+double decimalToDouble(const char *text, uint32_t length);
+
 // A number token's value as a Lua number: floats as they are, signed values
 // signed, unsigned values as unsigned 32-bit. Other tokens give 0.
 double numberValue(const LexerCore *core);

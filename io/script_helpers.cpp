@@ -1,18 +1,53 @@
-// Helpers for the import and export scripts that plain Lua does slowly: text
-// conversion between UTF-8 and the UTF-16 strings the module's methods take. A
-// script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
+// Helpers for the import and export scripts that plain Lua does slowly or cannot do:
+// text conversion between UTF-8 and the UTF-16 strings the module's methods take, the
+// texts of elements set from UTF-8, and the readers the module table does not offer
+// (SYM). A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
+#include <cstdlib>
+
 #include <lua.hpp>
 
+#include "binding.h"
+#include "node_classes.h"
 #include "text.h"
+#include "vexo/io.h"
 #include "vexo/lua_module.h"
+#include "vexo/model.h"
 
 namespace vexo::io {
 
 namespace {
 
-// Everything below builds its result in a Lua buffer: the functions may raise Lua's
-// memory error at any push, and nothing of theirs must be left behind when they do.
+// The functions build their results in Lua buffers: they may raise Lua's memory error
+// at any push, and nothing of theirs must be left behind when they do.
+// Lua 5.1 hashes a string of 32 bytes or more from every n-th byte only (n = length / 32
+// + 1), counting back from its last byte. UTF-16 text sampled that way shows only some
+// of its characters (or only its zero high bytes), so many texts that differ elsewhere
+// would share one hash chain, which every new string walks. A terminated text of 32
+// bytes or more therefore gets a tail after its terminating unit: four bytes of a hash
+// of the whole text at the places Lua samples, then a final zero unit (the module's
+// methods read up to the first zero unit and want the last unit to be zero). Equal
+// texts get equal tails.
+uint32_t textHash(const char *bytes, size_t length)
+{
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 16777619u;
+    return hash;
+}
+
+// The length of a terminated text of the given bytes with its tail (none below 32).
+size_t terminatedLength(size_t bytes)
+{
+    const size_t unit = sizeof(VexoChar);
+    size_t length = bytes + unit;
+    if (length < 32)
+        return length;
+    length += unit;
+    while (length < bytes + unit + 1 + 4 * ((length >> 5) + 1))
+        length += unit;
+    return length;
+}
 
 void addUnit(luaL_Buffer *buffer, uint32_t unit)
 {
@@ -22,7 +57,9 @@ void addUnit(luaL_Buffer *buffer, uint32_t unit)
 
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
-// becomes the unit of the same value; the text ends at its first zero byte.
+// becomes the unit of the same value; the text ends at its first zero byte. A terminated
+// text (an argument for the module's methods, which read up to the first zero unit) of
+// 32 bytes or more carries a tail after that unit (see textHash).
 int native_utf16(lua_State *L)
 {
     const auto *text = reinterpret_cast<const unsigned char *>(luaL_checkstring(L, 1));
@@ -44,25 +81,45 @@ int native_utf16(lua_State *L)
         }
         addUnit(&buffer, cp);
     }
-    if (terminated)
-        addUnit(&buffer, 0);
+    if (!terminated) {
+        luaL_pushresult(&buffer);
+        return 1;
+    }
     luaL_pushresult(&buffer);
+    size_t size = 0;
+    const char *bytes = lua_tolstring(L, -1, &size);
+    const size_t length = terminatedLength(size);
+    const size_t step = (length >> 5) + 1;
+    uint32_t hash = textHash(bytes, size);
+    luaL_buffinit(L, &buffer);
+    luaL_addlstring(&buffer, bytes, size);  // the units stay on the stack meanwhile
+    for (size_t i = size; i < length; ++i) {
+        // Bytes 1..4 places back from the end, step apart, carry the hash.
+        const size_t back = length - 1 - i;
+        if (length > size + sizeof(VexoChar) && back % step == 0 && back / step >= 1 && back / step <= 4) {
+            luaL_addchar(&buffer, static_cast<char>(hash & 0xFF));
+            hash >>= 8;
+        } else {
+            luaL_addchar(&buffer, '\0');
+        }
+    }
+    luaL_pushresult(&buffer);
+    lua_remove(L, -2);
     return 1;
 }
 
-// utf8(text): UTF-8 of UTF-16LE text; a terminating zero unit, if any, is dropped, and
-// an unpaired surrogate is written as its three-byte form.
+// utf8(text): UTF-8 of UTF-16LE text, which ends at its first zero unit if it has one
+// (so a terminated argument from utf16 gives its text back); an unpaired surrogate is
+// written as its three-byte form.
 int native_utf8(lua_State *L)
 {
     size_t bytes = 0;
     const auto *text = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &bytes));
-    size_t units = bytes / 2;
+    const size_t units = bytes / 2;
     auto unitAt = [text](size_t i) { return static_cast<uint32_t>(text[2 * i] | (text[2 * i + 1] << 8)); };
-    if (units > 0 && unitAt(units - 1) == 0)
-        --units;
     luaL_Buffer buffer;
     luaL_buffinit(L, &buffer);
-    for (size_t i = 0; i < units; ++i) {
+    for (size_t i = 0; i < units && unitAt(i) != 0; ++i) {
         uint32_t cp = unitAt(i);
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 && unitAt(i + 1) <= 0xDFFF)
             cp = 0x10000 + ((cp - 0xD800) << 10) + (unitAt(++i) - 0xDC00);
@@ -73,9 +130,60 @@ int native_utf8(lua_State *L)
     return 1;
 }
 
+// importSYM(path): the SYM reader (Vexo_importRawSYM) on a UTF-8 path: the table, or
+// nil and the reader's message or result code.
+int native_importSYM(lua_State *L)
+{
+    const char *path = luaL_checkstring(L, 1);
+    VexoChar *wide = core::widenText(path);
+    if (wide == nullptr)
+        return luaL_error(L, "not enough memory");
+    // The reader's results may raise a memory error: the path lives on in a Lua string.
+    lua_pushlstring(L, reinterpret_cast<const char *>(wide), (core::unitLength(wide) + 1) * sizeof(VexoChar));
+    std::free(wide);
+    const auto *name = reinterpret_cast<const VexoChar *>(lua_tostring(L, -1));
+    const int top = lua_gettop(L);
+    const int results = Vexo_importRawSYM(L, name);
+    lua_remove(L, top);
+    return results;
+}
+
+// label(db, node, shortName [, description [, longName]]): the element's texts from UTF-8
+// (language 0), set through the C interface. The module's setters give each text back
+// as a new Lua string, and Lua 5.1 interns every string: many UTF-16 texts of one
+// length share a hash chain, which each new one walks. nil leaves a text as it is, and
+// so does "" for the description and the long name. Raises "not enough memory" and, for
+// another failure, its result code.
+int native_label(lua_State *L)
+{
+    VexoNode *database = lua::checkDatabase(L, 1);
+    VexoNode *node = lua::checkNode(L, 2, core::ElementDetail::kCode);
+    for (int index = 3; index <= 5; ++index) {
+        if (lua_isnoneornil(L, index))
+            continue;
+        const char *text = luaL_checkstring(L, index);
+        if (index > 3 && *text == '\0')
+            continue;
+        VexoChar *wide = core::widenText(text);
+        if (wide == nullptr)
+            return luaL_error(L, "not enough memory");
+        const HRESULT result = index == 3   ? Vexo_setShortName(database, node, wide)
+                               : index == 4 ? Vexo_setDescription(database, node, 0, wide)
+                                            : Vexo_setLongName(database, node, 0, wide);
+        std::free(wide);
+        if (result == E_OUTOFMEMORY)
+            return luaL_error(L, "not enough memory");
+        if (result != S_OK)
+            return luaL_error(L, "the texts of an element could not be set (0x%08X)", static_cast<unsigned>(result));
+    }
+    return 0;
+}
+
 const luaL_Reg kNativeFunctions[] = {
     {"utf16", native_utf16},
     {"utf8", native_utf8},
+    {"importSYM", native_importSYM},
+    {"label", native_label},
     {nullptr, nullptr},
 };
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds a fuzz target (clang, address and undefined behaviour sanitizers) and runs it for
-# a number of seconds. The libFuzzer targets: the two file readers, strict and tolerant
-# (the tolerant ones checked against the strict reader), with the shared corpus as seeds,
+# a number of seconds. The libFuzzer targets: the DBC and LDF readers, strict and tolerant
+# (the tolerant ones checked against the strict reader), and the SYM reader, with the
+# shared corpus as seeds,
 # and "databases", models over two databases with one destroyed part way.
 # "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua test host: random models and
 # iterator loops that drop their database values at random points. Seeds, the growing
 # corpus and crash files live in a scratch directory outside the repository.
 #   usage: scripts/fuzz.sh TARGET [SECONDS]   e.g. scripts/fuzz.sh dbc 600
-#          (TARGET: dbc, ldf, dbc-tolerant, ldf-tolerant, databases, lua)
+#          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, databases, lua)
 #   env:   VEXO_FUZZ_BUILD (default <repo>/build-fuzz), VEXO_FUZZ_SCRATCH
 #          (default ${TMPDIR:-/tmp}/vexo-fuzz), VEXO_CORPUS_DIR (default
 #          <repo>/../shared/corpus), FUZZ_ARGS (extra libFuzzer options),
@@ -33,6 +34,11 @@ case "$target" in
         includes+=(-I"$root/io")
         seeds=("$corpus_dir/$format"/*)
         dictionary=$format
+        ;;
+    sym)
+        sources=(io/lex_input.cpp io/lex_rules.cpp io/sym_reader.cpp fuzz/sym_reader_fuzz.cpp)
+        includes+=(-I"$root/io")
+        seeds=("$corpus_dir"/sym/*)
         ;;
     databases)
         sources=()
@@ -62,8 +68,12 @@ case "$target" in
         echo "fuzz: exit status $status; log in $scratch/fuzz.log"
         exit "$status"
         ;;
+    sym)
+        sources=(io/lex_input.cpp io/lex_rules.cpp io/sym_reader.cpp fuzz/sym_reader_fuzz.cpp)
+        seeds=("$corpus_dir"/sym/*)
+        ;;
     *)
-        echo "usage: $0 dbc|ldf|dbc-tolerant|ldf-tolerant|databases|lua [SECONDS]" >&2
+        echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|databases|lua [SECONDS]" >&2
         exit 2
         ;;
 esac

@@ -1,6 +1,6 @@
-/* Vexo file readers: DBC and LDF files into plain Lua tables that the import scripts walk,
- * and the XSL transformation behind the Lua function XSLtransform. None of them touches a
- * database; they only leave their results on the caller's Lua state. */
+/* Vexo file readers: DBC, LDF and SYM files into plain Lua tables that the import scripts
+ * walk, and the XSL transformation behind the Lua function XSLtransform. None of them
+ * touches a database; they only leave their results on the caller's Lua state. */
 #ifndef VEXO_IO_H
 #define VEXO_IO_H
 
@@ -76,6 +76,31 @@ VEXO_API int Vexo_importRawDBCEx(lua_State *L, const VexoChar *path, uint32_t fl
  * is given as an empty one (Nodes excepted), and values the file lacks stay absent,
  * each with a warning. Failures and flag bits as for Vexo_importRawDBCEx. */
 VEXO_API int Vexo_importRawLDFEx(lua_State *L, const VexoChar *path, uint32_t flags);
+
+/* Reads a symbol file (SYM, format versions 5.0 and 6.0) into a Lua table left on L's
+ * stack: "tag" = "sym" and one element per entry in file order, each with its "tag"
+ * and "line": "header" (key, value) for the lines before the first section; "enum"
+ * (name; entries 1..n of value [, to for a range low..high], text, line); "signal"
+ * (a {SIGNALS} entry: name, type [, length]); "message" (one per [name] block: section
+ * SEND, RECEIVE or SENDRECEIVE, name, and id [, idend], type, length (Len or DLC),
+ * cycletime, timeout, mininterval, color, brs, mux (name, start, length, value) when
+ * given, then its "var" (name, type, start, length) and "sig" (name, start) entries
+ * 1..n). Flags ("-m", "-h" ...) are kept as the letters in "flags"; the options /u: /f:
+ * /o: /min: /max: /d: /e: /ln: /p: /spn: as unit, factor, offset, min, max, default
+ * (a number) or defaulttext, enum, longname, decimals, spn; other options by name in
+ * "options". A "// text" after an entry is its "comment" (after an enumeration's closing
+ * parenthesis, that of its last entry); comment lines of their own before an
+ * enumeration are its comment, other comment lines are skipped. Numbers are decimal,
+ * or hexadecimal with the suffix h ("620h").
+ *   L     Lua 5.1 state that receives the results; null gives 0 (nothing pushed)
+ *   path  UTF-16 file name, zero-terminated
+ * Returns the number of values pushed: 1, the table, on success; 2, nil and the
+ * message "SYM-Import: (line, column): 'x' expected but found 'y'" at the first
+ * syntax error (y is the word found there, "end of line" or "end of file"), or nil
+ * and a Lua error value; 2, nil and a result code as a number: E_FAIL when the file
+ * cannot be opened, E_INVALIDARG for a null path, E_OUTOFMEMORY when memory runs out.
+ * The table belongs to the Lua state. */
+VEXO_API int Vexo_importRawSYM(lua_State *L, const VexoChar *path);
 
 /* ---- XSL transformation ---------------------------------------------- */
 /* Applies an XSLT 1.0 style sheet to an XML document (libxml2 and libxslt) and leaves

@@ -1,7 +1,8 @@
 -- Import script run by the library for Vexo_importGetAvailableFilters,
 -- Vexo_importDetect, Vexo_importGetDbId, Vexo_importGetInfo and Vexo_importFile.
--- It reads DBC and LDF files with the module's readers and builds the model through
--- the database and node methods (see docs/import-mapping.md for what becomes what).
+-- It reads DBC, LDF and SYM files with the library's readers and ARXML, KCD and FIBEX
+-- files through style sheets (vexo/xsl/), and builds the model through the database
+-- and node methods (see docs/import-mapping.md for what becomes what).
 -- Messages go to the reporter as (line, severity, text): line 0 when no line applies,
 -- severity 0 error, 1 warning, 2 information.
 local Vexo = require "Vexo"
@@ -14,10 +15,30 @@ local INFO = builder.INFO
 local importers = {
     DBC = require "vexo.dbc_import",
     LDF = require "vexo.ldf_import",
+    SYM = require "vexo.sym_import",
+    ARXML = require "vexo.arxml_import",
+    KCD = require "vexo.kcd_import",
+    FIBEX = require "vexo.fibex_import",
 }
 
 -- Filter list: description|pattern pairs separated by '|'; patterns separated by ';'.
-local FILTERS = "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf|All supported files (*.dbc;*.ldf)|*.dbc;*.ldf"
+local FILTERS = "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf|ARXML files (*.arxml)|*.arxml|"
+    .. "KCD files (*.kcd)|*.kcd|SYM files (*.sym)|*.sym|FIBEX files (*.xml)|*.xml|"
+    .. "All supported files (*.dbc;*.ldf;*.arxml;*.kcd;*.sym;*.xml)|*.dbc;*.ldf;*.arxml;*.kcd;*.sym;*.xml"
+
+-- The XML formats by their root element: an AUTOSAR document (or any root in an
+-- AUTOSAR namespace, so that a wrong root is reported by the ARXML reader), a KCD
+-- network definition, a FIBEX document (with any namespace prefix).
+local function detectXml(head)
+    local body = head:gsub("<%?.-%?>", ""):gsub("<!%-%-.-%-%->", ""):gsub("<!DOCTYPE[^>]*>", "")
+    local root, attributes = body:match("^%s*<([%w_:%.%-]+)([^>]*)>")
+    if root == nil then return nil end
+    local localName = root:match(":([%w_%.%-]+)$") or root
+    if localName == "AUTOSAR" or attributes:find("http://autosar.org/", 1, true) then return "ARXML" end
+    if localName == "NetworkDefinition" then return "KCD" end
+    if localName == "FIBEX" then return "FIBEX" end
+    return nil
+end
 
 -- Where the first statement of a text starts: after blanks and // or /* */ comments.
 local function firstStatement(s)
@@ -46,7 +67,10 @@ local function detect(path)
     local head = file:read(16384) or ""
     file:close()
     head = head:gsub("^\239\187\191", "")
-    if head:find("^LIN_description_file", firstStatement(head)) then return "LDF" end
+    if head:find("^%s*<") then return detectXml(head) end
+    local first = firstStatement(head)
+    if head:find("^LIN_description_file", first) then return "LDF" end
+    if head:find("^FormatVersion%s*=", first) then return "SYM" end
     local lines = "\n" .. head
     if lines:find("\n%s*VERSION%s+\"") or lines:find("\n%s*NS_%s*:") or lines:find("\n%s*BU_%s*:")
         or lines:find("\n%s*BO_%s+%d+%s+[^%s:]+%s*:") then
@@ -55,16 +79,25 @@ local function detect(path)
     return nil
 end
 
+-- The format names a filter may give, by the word that names them ("xml" alone, for
+-- FIBEX files, is checked apart so that "arxml" does not count).
+local FORMAT_WORDS = { dbc = "DBC", ldf = "LDF", arxml = "ARXML", kcd = "KCD", sym = "SYM", fibex = "FIBEX" }
+
 -- Reads the filter argument: an optional format name ("DBC", "*.ldf", a line of the
--- filter list ...) and the option word "tolerant", in any order and case.
+-- filter list ...) and the option word "tolerant", in any order and case. A filter
+-- that names several formats (the "All supported files" line) names none.
 local function readFilter(filter)
     local words = filter:lower()
-    local format
-    if words:find("ldf", 1, true) and not words:find("dbc", 1, true) then
-        format = "LDF"
-    elseif words:find("dbc", 1, true) and not words:find("ldf", 1, true) then
-        format = "DBC"
+    local format, named = nil, 0
+    local found = {}
+    for word, name in pairs(FORMAT_WORDS) do
+        if words:find(word, 1, true) then found[name] = true end
     end
+    if words:gsub("arxml", ""):find("xml", 1, true) then found.FIBEX = true end
+    for name in pairs(found) do
+        format, named = name, named + 1
+    end
+    if named ~= 1 then format = nil end
     return format, { tolerant = words:find("tolerant", 1, true) ~= nil }
 end
 
@@ -73,13 +106,14 @@ local function formatOf(path, filter)
     format = format or detect(path)
     if format == nil then
         if not io.open(path, "rb") then error("cannot open file " .. path, 0) end
-        error(path .. " is neither a DBC nor an LDF file", 0)
+        error(path .. " is no DBC, LDF, ARXML, KCD, SYM or FIBEX file", 0)
     end
     return format, options
 end
 
+-- A message goes out with exactly one terminating zero unit (W may add more).
 local function messenger(reporter)
-    return function(line, severity, message) reporter(line, severity, W(message)) end
+    return function(line, severity, message) reporter(line, severity, text.widen(message) .. "\0\0") end
 end
 
 function getImportFilters()

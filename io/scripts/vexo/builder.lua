@@ -177,12 +177,22 @@ end
 --   linear = list of { lo, hi, scale, offset } raw ranges with their linear rule,
 --   identity = true for raw values shown as they are (no linear rule),
 --   values = { [raw] = description } (matched before the linear rules),
+--   ranges = { { lo, hi, description } } (texts of raw ranges, after the values),
+--   constants = { { lo, hi, value } } (physical values of raw ranges, after the texts),
 --   negativeFirst = true when the inverse for negative raw values comes first (the
 --   encoder converts a signal's default value with the first one).
 function Builder:coding(spec)
     local values = spec.values
     local key, sorted = "", nil
     if values then key, sorted = valuesKey(values) end
+    if spec.ranges or spec.constants then
+        local parts = { key }
+        for _, r in ipairs(spec.ranges or {}) do parts[#parts + 1] = format("%.17g..%.17g=%s", r[1], r[2], r[3]) end
+        for _, r in ipairs(spec.constants or {}) do
+            parts[#parts + 1] = format("%.17g..%.17g:%.17g", r[1], r[2], r[3])
+        end
+        key = concat(parts, "\2")
+    end
     local holder = nested(self.codings, spec.bitlen, spec.encoding, spec.unit or "", spec.identity or false,
         spec.negativeFirst or false, key, #(spec.linear or {}))
     for _, l in ipairs(spec.linear or {}) do holder = nested(holder, l[1], l[2], l[3], l[4]) end
@@ -197,6 +207,17 @@ function Builder:coding(spec)
         local slot = db:stringCreateSlot(builder.LANGUAGE, W(values[raw]))
         local c = db:createMappedTextComputation(self:id(base .. "/text/" .. i), slot)
         c:addRange(raw, raw, CLOSED)
+        forward[#forward + 1] = c
+    end
+    for i, r in ipairs(spec.ranges or {}) do
+        local slot = db:stringCreateSlot(builder.LANGUAGE, W(r[3]))
+        local c = db:createMappedTextComputation(self:id(base .. "/range/" .. i), slot)
+        c:addRange(r[1], r[2], CLOSED)
+        forward[#forward + 1] = c
+    end
+    for i, r in ipairs(spec.constants or {}) do
+        local c = db:createMappedValueComputation(self:id(base .. "/constant/" .. i), r[3])
+        c:addRange(r[1], r[2], CLOSED)
         forward[#forward + 1] = c
     end
     local float = spec.encoding == Vexo.Q3_ENCODING_IEEE

@@ -14,10 +14,11 @@ function text.widen(s) return native.utf16(s, false) end
 -- Nothing here keeps UTF-16 strings: Lua 5.1 hashes a long string from every n-th
 -- byte, and for many lengths those bytes of UTF-16 text of ASCII are all zero, so
 -- such strings of one length share one hash chain. Kept in bulk, every new one walks
--- the whole chain; made, passed on and dropped, they cost little.
+-- the whole chain; made, passed on and dropped, they cost little. (An argument of 32
+-- bytes or more carries a hash of its text after its zero unit for that reason.)
 text.W = native.utf16
 
--- UTF-8 of UTF-16 text (a terminating zero unit, if any, is dropped); nil for nil.
+-- UTF-8 of UTF-16 text (up to its first zero unit, if any); nil for nil.
 function text.U(w)
     if w == nil then return nil end
     return native.utf8(w)

@@ -1,0 +1,111 @@
+// libFuzzer target for the SYM reader. Each input is read into a Lua table, checking
+// the stack results, the table's shape (every element tagged, lines in file order and
+// inside the input) and that an error names a position inside the input.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <lua.hpp>
+
+#include "fuzz_support.h"
+
+#include "sym_reader.h"
+
+namespace {
+
+using namespace vexo::io;
+
+// Line ends the reader counts: CR LF and LF CR are one each.
+double countLines(const uint8_t *data, size_t size)
+{
+    double lines = 1;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '\r' || data[i] == '\n') {
+            ++lines;
+            if (i + 1 < size && (data[i + 1] == '\r' || data[i + 1] == '\n') && data[i + 1] != data[i])
+                ++i;
+        }
+    }
+    return lines;
+}
+
+double fieldNumber(lua_State *L, int table, const char *key)
+{
+    lua_getfield(L, table, key);
+    const double value = lua_type(L, -1) == LUA_TNUMBER ? lua_tonumber(L, -1) : -1;
+    lua_pop(L, 1);
+    return value;
+}
+
+bool fieldIs(lua_State *L, int table, const char *key, const char *text)
+{
+    lua_getfield(L, table, key);
+    const bool same = lua_type(L, -1) == LUA_TSTRING && std::strcmp(lua_tostring(L, -1), text) == 0;
+    lua_pop(L, 1);
+    return same;
+}
+
+void checkTable(lua_State *L, int result, double lines)
+{
+    if (!fieldIs(L, result, "tag", "sym"))
+        failCheck("result tag");
+    double previous = 0;
+    const int count = static_cast<int>(lua_objlen(L, result));
+    for (int i = 1; i <= count; ++i) {
+        lua_rawgeti(L, result, i);
+        const int e = lua_gettop(L);
+        if (!lua_istable(L, e))
+            failCheck("element is no table");
+        const double line = fieldNumber(L, e, "line");
+        if (line < previous || line > lines)
+            failCheck("element line");
+        previous = line;
+        const bool message = fieldIs(L, e, "tag", "message");
+        if (!message && !fieldIs(L, e, "tag", "header") && !fieldIs(L, e, "tag", "enum") &&
+            !fieldIs(L, e, "tag", "signal"))
+            failCheck("element tag");
+        const int entries = static_cast<int>(lua_objlen(L, e));
+        for (int k = 1; k <= entries; ++k) {
+            lua_rawgeti(L, e, k);
+            if (!lua_istable(L, -1))
+                failCheck("entry is no table");
+            if (message && !fieldIs(L, -1, "tag", "var") && !fieldIs(L, -1, "tag", "sig"))
+                failCheck("message entry tag");
+            if (fieldNumber(L, lua_gettop(L), "line") < line)
+                failCheck("entry line before its element");
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    lua_State *L = luaL_newstate();
+    if (L == nullptr)
+        failCheck("lua state");
+    lua_pushliteral(L, "sentinel");
+    const int count = importSymStream(L, openMemory(data, size));
+    const bool table = count == 1 && lua_istable(L, -1);
+    const bool error = count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TSTRING;
+    if (!table && !error)
+        failCheck("stack results");
+    if (lua_gettop(L) != 1 + count || lua_type(L, 1) != LUA_TSTRING)
+        failCheck("stack below the results");
+    const double lines = countLines(data, size);
+    if (error) {
+        int line = 0;
+        int column = 0;
+        if (std::sscanf(lua_tostring(L, -1), "SYM-Import: (%d, %d): ", &line, &column) != 2)
+            failCheck("error message prefix");
+        if (line < 1 || line > lines || column < 1 || static_cast<size_t>(column) > size + 1)
+            failCheck("error position");
+    } else {
+        checkTable(L, lua_gettop(L), lines);
+    }
+    lua_close(L);
+    return 0;
+}

@@ -1,0 +1,213 @@
+// The SYM reader: whole result tables for each kind of entry, the syntax error
+// messages with their positions, the Lua stack results and memory exhaustion.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "io_test_support.h"
+#include "sym_reader.h"
+
+namespace vexo::io {
+namespace {
+
+std::string importSymFile(const std::u16string &path)
+{
+    lua_State *L = luaL_newstate();
+    const int count = Vexo_importRawSYM(L, path.c_str());
+    std::string out = test::describeResults(L, count);
+    lua_close(L);
+    return out;
+}
+
+std::string importSymText(const std::string &text)
+{
+    test::TempFile file(text, ".sym");
+    return importSymFile(file.path16());
+}
+
+struct Row {
+    const char *what;
+    std::string input;
+    std::string want;
+};
+
+void checkRows(const std::vector<Row> &rows)
+{
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(importSymText(r.input), r.want);
+    }
+}
+
+const std::string kHead = "FormatVersion=6.0 // Do not edit this line!\r\nTitle=\"T\"\r\n";
+const std::string kHeadTable =
+    "{comment=\"Do not edit this line!\",key=\"FormatVersion\",line=1,tag=\"header\",value=\"6.0\"},"
+    "{key=\"Title\",line=2,tag=\"header\",value=\"T\"}";
+
+TEST(SymReader, ReadsEachKindOfEntry)
+{
+    checkRows({
+        {"empty file", "", "{tag=\"sym\"}"},
+        {"header only; comment lines and blank lines are skipped", kHead + "// c\n\nBRS=False\n",
+         "{" + kHeadTable + ",{key=\"BRS\",line=5,tag=\"header\",value=\"False\"},tag=\"sym\"}"},
+        {"enumerations of both versions, ranges, negative values, comments",
+         "{ENUMS}\n// the modes\nEnum=M(0=\"Off\", // off\n  -2..-1=\"Low\",\n  7h=\"x\") // last\n"
+         "enum E(1=\"a\") -b\nEnum=None()\n",
+         "{{{comment=\"off\",line=3,text=\"Off\",value=0},{line=4,text=\"Low\",to=-1,value=-2},"
+         "{comment=\"last\",line=5,text=\"x\",value=7},comment=\"the modes\",line=3,name=\"M\",tag=\"enum\"},"
+         "{{line=6,text=\"a\",value=1},flags=\"b\",line=6,name=\"E\",tag=\"enum\"},"
+         "{line=7,name=\"None\",tag=\"enum\"},tag=\"sym\"}"},
+        {"signal definitions with every option",
+         "{SIGNALS}\nSig=S unsigned 11 -m -h /u:m/s /f:0.5 /o:-40 /min:-1.7E308 /max:1e3 /d:2.5 /e:Mode "
+         "/ln:\"Long name\" /p:2 /spn:190 /x:y\t// c\nSig=\"F 1\" float /d:rAB\nSig=T \"E num\" 4\n",
+         "{{comment=\"c\",decimals=2,default=2.5,enum=\"Mode\",factor=0.5,flags=\"mh\",length=11,line=2,"
+         "longname=\"Long name\",max=1000,min=-1.7e+308,name=\"S\",offset=-40,options={x=\"y\"},spn=190,"
+         "tag=\"signal\",type=\"unsigned\",unit=\"m/s\"},"
+         "{defaulttext=\"rAB\",line=3,name=\"F 1\",tag=\"signal\",type=\"float\"},"
+         "{length=4,line=4,name=\"T\",tag=\"signal\",type=\"E num\"},tag=\"sym\"}"},
+        {"messages: every entry, blocks of one name stay apart",
+         "{SEND}\n[M1]\nID=1C2A2A2Ah // ext\nType=Extended\nLen=8\nCycleTime=100 -p\nTimeout=20\nMinInterval=10\n"
+         "Color=FF00h\nBRS=True\nMux=\"Sel A\" 0,8 0Ah -m\nVar=V signed 8,16 -m /u:\"k W\"\nSig=S 24\n"
+         "{SENDRECEIVE}\n[\"M 2\"]\nID=022h-023h\nDLC=2\n[\"M 2\"]\nLen=2\n",
+         "{{{flags=\"m\",length=16,line=12,name=\"V\",start=8,tag=\"var\",type=\"signed\",unit=\"k W\"},"
+         "{line=13,name=\"S\",start=24,tag=\"sig\"},brs=\"True\",color=65280,comment=\"ext\",cycletime=100,"
+         "cycletimeflags=\"p\",id=472525354,length=8,line=2,mininterval=10,mux={flags=\"m\",length=8,line=11,"
+         "name=\"Sel A\",start=0,tag=\"mux\",value=10},name=\"M1\",section=\"SEND\",tag=\"message\","
+         "timeout=20,type=\"Extended\"},"
+         "{id=34,idend=35,length=2,line=15,name=\"M 2\",section=\"SENDRECEIVE\",tag=\"message\"},"
+         "{length=2,line=18,name=\"M 2\",section=\"SENDRECEIVE\",tag=\"message\"},tag=\"sym\"}"},
+        {"CR LF, CR and a last line without its end count alike", "{SEND}\r[A]\r\nID=1h\n\rLen=1",
+         "{{id=1,length=1,line=2,name=\"A\",section=\"SEND\",tag=\"message\"},tag=\"sym\"}"},
+    });
+}
+
+TEST(SymReader, ReportsTheFirstSyntaxError)
+{
+    const std::string msg = "{SENDRECEIVE}\n[M]\n";
+    checkRows({
+        {"unknown section", "{VARIABLES}\n",
+         "error: SYM-Import: (1, 2): 'section name (ENUMS, SIGNALS, SEND, RECEIVE or SENDRECEIVE)' expected but "
+         "found 'VARIABLES'"},
+        {"section not closed", "{SEND\n", "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
+        {"header without '='", "Title \"x\"\n", "error: SYM-Import: (1, 7): '=' expected but found '\"x\"'"},
+        {"unquoted title", "Title=x\n", "error: SYM-Import: (1, 7): 'string constant' expected but found 'x'"},
+        {"unterminated quote", "Title=\"x\n", "error: SYM-Import: (1, 9): '\"' expected but found 'end of line'"},
+        {"message outside a message section", "[M]\n",
+         "error: SYM-Import: (1, 1): 'header entry (Key=value) or {section}' expected but found '[M]'"},
+        {"entry before the first message", "{SEND}\nID=1h\n",
+         "error: SYM-Import: (2, 1): 'message header [name]' expected but found 'ID'"},
+        {"unknown message entry", msg + "Foo=1\n",
+         "error: SYM-Import: (3, 1): 'message entry (ID, Type, Len, DLC, CycleTime, Timeout, MinInterval, Color, "
+         "BRS, Mux, Var or Sig)' expected but found 'Foo'"},
+        {"identifier given twice", msg + "ID=1h\nID=2h\n",
+         "error: SYM-Import: (4, 1): 'message entry not given before' expected but found 'ID'"},
+        {"hexadecimal digit without its suffix", msg + "ID=1Ax\n",
+         "error: SYM-Import: (3, 4): 'identifier' expected but found '1Ax'"},
+        {"too many digits", msg + "ID=12345678901234h\n",
+         "error: SYM-Import: (3, 4): 'identifier' expected but found '12345678901234h'"},
+        {"variable name with a blank", msg + "Var=Real power signed 0,32\n",
+         "error: SYM-Import: (3, 16): 'start bit' expected but found 'signed'"},
+        {"missing comma", msg + "Var=V unsigned 0 8\n", "error: SYM-Import: (3, 18): ',' expected but found '8'"},
+        {"malformed number", msg + "Var=V unsigned 0,8 /f:1.2.3\n",
+         "error: SYM-Import: (3, 23): 'number' expected but found '1.2.3'"},
+        {"exponent without digits", msg + "Var=V unsigned 0,8 /o:1e\n",
+         "error: SYM-Import: (3, 23): 'number' expected but found '1e'"},
+        {"option without its colon", msg + "Var=V unsigned 0,8 /u m\n",
+         "error: SYM-Import: (3, 23): ':' expected but found 'm'"},
+        {"text after the attributes", msg + "Var=V unsigned 0,8 x\n",
+         "error: SYM-Import: (3, 20): 'end of line' expected but found 'x'"},
+        {"multiplexer without value", msg + "Mux=X 0,8\n",
+         "error: SYM-Import: (3, 10): 'multiplexer value' expected but found 'end of line'"},
+        {"signal definition outside {SIGNALS}", "{ENUMS}\nSig=S unsigned 8\n",
+         "error: SYM-Import: (2, 1): 'enumeration (Enum=)' expected but found 'Sig'"},
+        {"enumeration without parenthesis", "{ENUMS}\nEnum=E 0=\"a\"\n",
+         "error: SYM-Import: (2, 8): '(' expected but found '0=\"a\"'"},
+        {"enumeration entry without text", "{ENUMS}\nEnum=E(0=a)\n",
+         "error: SYM-Import: (2, 10): 'string constant' expected but found 'a)'"},
+        {"enumeration entries without comma", "{ENUMS}\nEnum=E(0=\"a\" 1=\"b\")\n",
+         "error: SYM-Import: (2, 14): ', or )' expected but found '1=\"b\")'"},
+        {"enumeration open at the end of the file", "{ENUMS}\nEnum=E(0=\"a\",\n",
+         "error: SYM-Import: (3, 1): 'integer' expected but found 'end of file'"},
+        {"empty quoted name", "{SIGNALS}\nSig=\"\" bit\n",
+         "error: SYM-Import: (2, 5): 'signal name' expected but found '\"\"'"},
+    });
+}
+
+TEST(SymReader, LeavesItsResultsOnTopOfTheStack)
+{
+    test::TempFile good("{SEND}\n[A]\n", ".sym");
+    test::TempFile bad("{SEND\n", ".sym");
+    const std::u16string missing = good.path16() + u".missing";
+    struct Case { const char *what; std::u16string path; bool nullPath; int count; std::string want; };
+    const Case cases[] = {
+        {"table", good.path16(), false, 1, "{{line=2,name=\"A\",section=\"SEND\",tag=\"message\"},tag=\"sym\"}"},
+        {"syntax error", bad.path16(), false, 2, "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
+        {"missing file", missing, false, 2, "code: -2147467259"},
+        {"null path", u"", true, 2, "code: -2147024809"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        lua_State *L = luaL_newstate();
+        lua_pushliteral(L, "below");
+        const int count = Vexo_importRawSYM(L, c.nullPath ? nullptr : c.path.c_str());
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(lua_gettop(L), 1 + c.count);
+        EXPECT_STREQ(lua_tostring(L, 1), "below");
+        lua_remove(L, 1);
+        EXPECT_EQ(test::describeResults(L, count), c.want);
+        lua_close(L);
+    }
+    EXPECT_EQ(Vexo_importRawSYM(nullptr, good.path16().c_str()), 0);
+}
+
+void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
+{
+    auto *budget = static_cast<size_t *>(context);  // [0] used, [1] limit
+    if (newSize == 0) {
+        std::free(block);
+        budget[0] -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && budget[0] + (newSize - oldSize) > budget[1])
+        return nullptr;
+    void *grown = std::realloc(block, newSize);
+    if (grown != nullptr)
+        budget[0] = budget[0] - oldSize + newSize;
+    return grown;
+}
+
+TEST(SymReader, ReportsLuaMemoryExhaustionAsAnError)
+{
+    std::string text = kHead + "{ENUMS}\nEnum=E(0=\"a\", 1=\"b\")\n{SENDRECEIVE}\n";
+    for (int i = 0; i < 20; ++i)
+        text += "[M" + std::to_string(i) + "]\nID=" + std::to_string(i) + "h // c\nLen=8\nMux=X 0,8 1\n"
+                "Var=V unsigned 8,8 /u:km /e:E\n";
+    test::TempFile file(text, ".sym");
+    const std::u16string path = file.path16();
+    const std::string want = importSymFile(path);
+    ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
+    int tables = 0;
+    int failures = 0;
+    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+        SCOPED_TRACE(extra);
+        size_t budget[2] = {0, SIZE_MAX};
+        lua_State *L = lua_newstate(allocateWithin, budget);
+        ASSERT_NE(L, nullptr);
+        budget[1] = budget[0] + extra;
+        const std::string got = test::describeResults(L, Vexo_importRawSYM(L, path.c_str()));
+        if (got == "error: not enough memory")
+            ++failures;
+        else if (got == want)
+            ++tables;
+        else
+            ADD_FAILURE() << got.substr(0, 200);
+        lua_close(L);
+        EXPECT_EQ(budget[0], 0u);
+    }
+    EXPECT_GT(failures, 10);
+    EXPECT_GT(tables, 0);
+}
+
+}  // namespace
+}  // namespace vexo::io

@@ -1,0 +1,786 @@
+-- The SYM, KCD, ARXML and FIBEX importers over the corpus: every file either imports
+-- (with its frame, signal and ECU counts pinned here) or fails with the message pinned
+-- here. For a sample of frames per file, values read from the files by hand (identifier,
+-- frame type, length, bit layout, byte order, factor and offset, value descriptions)
+-- are checked by building frames of raw field values here, bit by bit, and decoding
+-- them through the imported model.
+-- Environment: VEXO_SCRIPT_DIR (folder of imports.lua), VEXO_CORPUS_DIR.
+local Vexo = require "Vexo"
+local check = dofile((arg and arg[0] or ""):match("^(.*)/[^/]*$") .. "/check.lua")
+
+local W, A, eq = check.W, check.A, check.eq
+local floor = math.floor
+local scriptDir = assert(os.getenv("VEXO_SCRIPT_DIR"), "VEXO_SCRIPT_DIR not set")
+local corpus = os.getenv("VEXO_CORPUS_DIR") or ""
+package.path = scriptDir .. "/?.lua;" .. package.path
+dofile(scriptDir .. "/imports.lua")
+
+local haveCorpus = io.open(corpus .. "/README.md") ~= nil
+
+-- Per file: { frames, signals, ECUs } made by the import, or { fails = message start }.
+local OUTCOMES = {
+    ["sym/canmatrix__reference-from_arxml-test_CAN.sym"] = {
+        fails = "SYM-Import: (83, 23): 'start bit' expected but found 'signed'" },
+    ["sym/canmatrix__reference-from_dbc-test.sym"] = { 2, 2, 0 },
+    ["sym/canmatrix__reference-from_json-test.sym"] = { 2, 2, 0 },
+    ["sym/canmatrix__test.sym"] = { 28, 158, 0 },
+    ["sym/cantools__bad_message_length.sym"] = { 1, 1, 0 },
+    ["sym/cantools__big-endian.sym"] = { 1, 6, 0 },
+    ["sym/cantools__comments_hex_and_motorola.sym"] = { 2, 10, 0 },
+    ["sym/cantools__empty-6.0.sym"] = { 0, 0, 0 },
+    ["sym/cantools__empty-enum-6.0.sym"] = { 1, 1, 0 },
+    ["sym/cantools__issue_138.sym"] = { 1, 9, 0 },
+    ["sym/cantools__jopp-5.0.sym"] = { 4, 4, 0 },
+    ["sym/cantools__jopp-6.0.sym"] = { 6, 5, 0 },
+    ["sym/cantools__letter-terminated-can-id-6.0.sym"] = { 1, 0, 0 },
+    ["sym/cantools__min-max-only-6.0.sym"] = { 1, 4, 0 },
+    ["sym/cantools__multiplexed_variables.sym"] = { 1, 6, 0 },
+    ["sym/cantools__receive-6.0.sym"] = { 1, 0, 0 },
+    ["sym/cantools__send-6.0.sym"] = { 1, 0, 0 },
+    ["sym/cantools__sendreceive-6.0.sym"] = { 1, 0, 0 },
+    ["sym/cantools__signal-types-6.0.sym"] = { 1, 10, 0 },
+    ["sym/cantools__special-chars-6.0.sym"] = { 1, 6, 0 },
+    ["sym/cantools__test_extended_id_dump.sym"] = { 2, 0, 0 },
+    ["sym/cantools__test_multiline_enum.sym"] = { 6, 6, 0 },
+    ["sym/cantools__test_multiplex_dump.sym"] = { 1, 1, 0 },
+    ["sym/cantools__type-extended-cycle-dash-p.sym"] = { 1, 2, 0 },
+    ["sym/cantools__variables-color-enum-6.0.sym"] = { 1, 4, 0 },
+    ["sym/foxbms__foxbms-bootloader.sym"] = { 9, 23, 0 },
+    ["sym/foxbms__foxbms.sym"] = { 41, 2057, 0 },
+    ["sym/foxbms__tests-overlapping-signals.sym"] = { 1, 23, 0 },
+    ["kcd/canmatrix__reference-from_arxml-test.kcd"] = { 28, 158, 0 },
+    ["kcd/canmatrix__reference-from_dbc-test.kcd"] = { 2, 2, 2 },
+    ["kcd/canmatrix__reference-from_json-test.kcd"] = { 2, 2, 0 },
+    ["kcd/canmatrix__test.kcd"] = { 26, 157, 0 },
+    ["kcd/cantools__auto_message_length.kcd"] = { 1, 3, 1 },
+    ["kcd/cantools__bad_message_length.kcd"] = { 1, 1, 1 },
+    ["kcd/cantools__dump.kcd"] = { 4, 13, 3 },
+    ["kcd/cantools__empty.kcd"] = { 0, 0, 0 },
+    ["kcd/cantools__examples-motor_tester-system.kcd"] = { 2, 3, 2 },
+    ["kcd/cantools__message_layout.kcd"] = { 8, 14, 1 },
+    ["kcd/cantools__signal_range.kcd"] = { 4, 4, 1 },
+    ["kcd/cantools__tester.kcd"] = { 3, 7, 2 },
+    ["kcd/cantools__the_homer.kcd"] = { 33, 93, 18 },
+    ["kcd/cantools__vehicle.kcd"] = { 217, 462, 1 },
+    ["arxml/canmatrix__ARXMLCompuMethod1.arxml"] = { 0, 0, 0 },
+    ["arxml/canmatrix__ARXMLContainerTest.arxml"] = { 5, 24, 1 },
+    ["arxml/canmatrix__ARXMLSecuredPDUTest.arxml"] = { 2, 2, 2 },
+    ["arxml/canmatrix__ARXML_min_max.arxml"] = { 1, 6, 1 },
+    ["arxml/canmatrix__MyECU.ecuc.arxml"] = { 0, 0, 0 },
+    ["arxml/canmatrix__reference-from_dbc-test.arxml"] = { 2, 2, 2 },
+    ["arxml/canmatrix__reference-from_json-test.arxml"] = { 2, 2, 0 },
+    ["arxml/canmatrix__test.arxml"] = { 28, 122, 0 },
+    ["arxml/cantools__compu_method_no_category.arxml"] = { 1, 1, 0 },
+    ["arxml/cantools__ecu-extract-4.2.arxml"] = { 0, 0, 0 },
+    ["arxml/cantools__system-3.2.3.arxml"] = { 2, 12, 2 },
+    ["arxml/cantools__system-4.2.arxml"] = { 8, 19, 3 },
+    ["arxml/cantools__system-DAI-3.1.2.arxml"] = { 0, 0, 0 },
+    ["arxml/cantools__system-bad-root-tag-4.2.arxml"] = { fails = "no AUTOSAR 3 or 4 document: the root element " ..
+        "is NOT-AUTOSAR in the namespace 'http://autosar.org/schema/r4.0'" },
+    ["arxml/cantools__system-dangling-reference-4.2.arxml"] = { 0, 0, 0 },
+    ["arxml/cantools__system-float-limits-missing-compu-scale-4.2.arxml"] = { 1, 1, 0 },
+    ["arxml/cantools__system-float-values.arxml"] = { 1, 2, 1 },
+    ["arxml/cantools__system-illegal-namespace-4.2.arxml"] = { fails = "no AUTOSAR 3 or 4 document: the root " ..
+        "element is AUTOSAR in the namespace 'http://autosar.org/schema/argh4.0'" },
+    ["arxml/cantools__system-illegal-root-4.2.arxml"] = { fails = "no AUTOSAR 3 or 4 document: the root element " ..
+        "is AUTOSARGH in the namespace 'http://autosar.org/schema/r4.0'" },
+    ["arxml/cantools__system-illegal-version-4.2.2.1.0.arxml"] = { fails = "no AUTOSAR 3 or 4 document: unknown " ..
+        "namespace 'http://autosar.org/schema/r4.2.2.1.0'" },
+    ["arxml/cantools__system-missing-denominator-4.2.arxml"] = { 1, 1, 0 },
+    ["arxml/cantools__system-missing-factor-4.2.arxml"] = { 1, 1, 0 },
+    ["arxml/cantools__system-missing-rational-4.2.arxml"] = { 1, 1, 0 },
+    ["arxml/pyarmodel__CanSystem.arxml"] = { 2, 2, 2 },
+    ["fibex/canmatrix__reference-from_arxml-test_CAN.xml"] = { 28, 0, 0 },
+    ["fibex/canmatrix__reference-from_dbc-test.xml"] = { 2, 0, 2 },
+    ["fibex/canmatrix__reference-from_json-test.xml"] = { 2, 0, 0 },
+    ["fibex/canmatrix__reference-from_sym-test.xml"] = { 28, 0, 0 },
+}
+
+-- Messages (part of) that a file's import must report, with their element path or line.
+local REPORTS = {
+    ["arxml/cantools__system-dangling-reference-4.2.arxml"] = "/Cluster/Cluster0/Pch0/message1: frame " ..
+        "/PackageDoesNotExist/Message1 not found; the triggering is left out",
+    ["arxml/cantools__system-missing-denominator-4.2.arxml"] = "/CompuMethod/Signal1: scale 1: the rational " ..
+        "coefficients (numerator 2 values, denominator 0) are no linear rule; left out",
+    ["arxml/cantools__system-missing-rational-4.2.arxml"] = "/CompuMethod/Signal1: scale 1 of category LINEAR has " ..
+        "no rational coefficients and no constant; left out",
+    ["arxml/cantools__system-4.2.arxml"] = "/ContainerIPdu/OneToContainThemAll: container PDU: only the first " ..
+        "contained PDU of a frame is decoded",
+    ["arxml/canmatrix__MyECU.ecuc.arxml"] = "21 ECUC-MODULE-CONFIGURATION-VALUES elements not imported",
+    ["kcd/cantools__message_layout.kcd"] = "Bus[@name='Bus1']/Message[@name='Message7']/Signal[@name='Signal1']: " ..
+        "a signal of 128 bits cannot be held",
+    ["sym/cantools__jopp-6.0.sym"] = "line 31: message Message1: timeout 20 not kept",
+    ["fibex/canmatrix__reference-from_dbc-test.xml"] = "SIGNAL[@ID='SIG_someTestSignal']: coding " ..
+        "CODING_someTestSignal gives no bit length",
+}
+
+-- Sample frames with values read from the files. Fields: { name, start bit (the most
+-- significant one for big-endian fields, as the decoder counts), length, byte order
+-- ("LE"/"BE"), raw value, factor, offset, text }; factor and offset default to 1 and 0;
+-- phys overrides raw * factor + offset (floating-point fields). A field named false
+-- is only placed (a multiplexer selector that no signal stands for).
+local SAMPLES = {
+    { "sym/canmatrix__reference-from_dbc-test.sym", "testFrame1", 0x123, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 100, 5, 1 }, { "Signal", 20, 3, "LE", 2, text = "two" } } },
+    { "sym/canmatrix__reference-from_json-test.sym", "testFrame1", 0x123, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 7, 5, 1 }, { "Signal", 20, 3, "LE", 5 } } },
+    { "sym/canmatrix__test.sym", "CommandVF", 0x0CFFAE41, true, 8, {
+        { "Voltage_command", 7, 16, "BE", 2400, 0.1 }, { "Frequency_command", 23, 16, "BE", 500, 0.1 } } },
+    { "sym/canmatrix__test.sym", "CommandSetNVParam", 0x0CFFAA41, true, 8, {
+        { false, 7, 16, "BE", 1 }, { "VUnder50pct", 23, 16, "BE", 160 }, { "V110to120pct", 55, 16, "BE", 999 } } },
+    { "sym/cantools__bad_message_length.sym", "Message1", 0x001, false, 1, {} },
+    { "sym/cantools__big-endian.sym", "Msg1", 0x001, false, 8, {
+        { "m1d", 6, 1, "BE", 1 }, { "m7d", 9, 7, "BE", 0x55 }, { "m12d", 5, 12, "BE", 0xABC },
+        { "m1h", 7, 1, "BE", 0 }, { "m42d", 18, 42, "BE", 0x123456789AB }, { "i1h", 56, 1, "LE", 1 } } },
+    { "sym/cantools__comments_hex_and_motorola.sym", "Msg1", 0x620, false, 2, {
+        { false, 7, 8, "BE", 2 }, { "sig22", 15, 8, "BE", 0x7F } } },
+    { "sym/cantools__comments_hex_and_motorola.sym", "Msg2", 0x555, false, 8, {
+        { "Test0", 7, 8, "BE", 0x12 }, { "Test7", 63, 8, "BE", 3, text = "C" } } },
+    { "sym/cantools__empty-enum-6.0.sym", "Symbol1", 0x000, false, 8, { { "Signal1", 0, 3, "LE", 5 } } },
+    { "sym/cantools__issue_138.sym", "Status", 0x7D1, false, 8, {
+        { "B", 8, 8, "LE", 16, text = "UCHAR4" }, { "E", 32, 6, "LE", 2, text = "on" }, { "F", 48, 16, "LE", 1234 },
+        { "H", 38, 1, "LE", 1 } } },
+    { "sym/cantools__jopp-5.0.sym", "Message1", 0x000, false, 8, {
+        { "Signal1", 0, 11, "LE", 300 }, { "Signal2", 32, 32, "LE", 0x3FC00000, phys = 49.5 } } },
+    { "sym/cantools__jopp-5.0.sym", "Message2", { 0x7FE, 0x022 }, false, 8, {
+        { "Signal3", 5, 11, "BE", 1, text = "bar" } }, identifier = 0x023 },
+    { "sym/cantools__jopp-6.0.sym", "Symbol3", 0x033, false, 8, {
+        { false, 0, 3, "LE", 1 }, { "Signal2", 6, 32, "LE", 0x3FC00000, phys = 49.5 } } },
+    { "sym/cantools__jopp-6.0.sym", "Symbol2", 0x099, false, 8, {
+        { "Signal4", 0, 64, "LE", 0x4000000000000000, phys = 17 } } },
+    { "sym/cantools__letter-terminated-can-id-6.0.sym", "Symbol1", 0x00A, false, 8, {} },
+    { "sym/cantools__min-max-only-6.0.sym", "Symbol1", 0x000, false, 8, {
+        { "Signal3", 31, 9, "BE", -2 }, { "Signal2", 11, 7, "LE", 100 }, { "Signal4", 18, 6, "LE", -20 } },
+        limits = { Signal1 = { 0, 254 }, Signal2 = { 5, 127 }, Signal3 = { -2, 255 }, Signal4 = { -32, 5 } } },
+    { "sym/cantools__multiplexed_variables.sym", "TestAlert", 0x700, false, 2, {
+        { false, 0, 8, "LE", 2 }, { "alert4", 8, 1, "LE", 1 }, { "alert6", 10, 1, "LE", 1 } } },
+    { "sym/cantools__receive-6.0.sym", "Symbol1", 0x000, false, 8, {} },
+    { "sym/cantools__send-6.0.sym", "Symbol1", 0x000, false, 8, {} },
+    { "sym/cantools__sendreceive-6.0.sym", "Symbol1", 0x000, false, 8, {} },
+    { "sym/cantools__signal-types-6.0.sym", "Symbol1", 0x000, false, 8, {
+        { "Bit", 0, 1, "LE", 1 }, { "Enum", 9, 4, "LE", 7 }, { "Signed", 13, 3, "LE", -3 },
+        { "String", 16, 16, "LE", 0x4241, text = "AB" }, { "Raw", 32, 16, "LE", 0xBEEF },
+        { "Unsigned", 48, 2, "LE", 3 }, { "Enum2", 50, 3, "LE", 6 } } },
+    { "sym/cantools__special-chars-6.0.sym", "A/=*", 0x001, false, 8, {
+        { "S=", 23, 8, "BE", 100, 1, -55 }, { "A B", 0, 8, "LE", 7 }, { "Variable1", 40, 1, "LE", 1 } },
+        units = { ["S="] = "=", ["A B"] = "A B", Variable1 = "m/s" } },
+    { "sym/cantools__test_extended_id_dump.sym", "SomeExtFrame", 0x1C2A2A2A, true, 8, {} },
+    { "sym/cantools__test_extended_id_dump.sym", "SomeFrame", 0x100, false, 8, {} },
+    { "sym/cantools__test_multiline_enum.sym", "Message1", 0x000, false, 8, {
+        { "Signal6", 24, 8, "LE", 12, text = "egg" }, { "Signal1", 0, 11, "LE", 2000 } } },
+    { "sym/cantools__test_multiplex_dump.sym", "MuxedFrame", 0x100, false, 8, {
+        { false, 0, 16, "LE", 42 }, { "MultiplexedSig", 16, 8, "LE", 1 } } },
+    { "sym/cantools__type-extended-cycle-dash-p.sym", "CAN-Tx Query", 0x10FF, true, 8, {
+        { false, 7, 16, "BE", 0x3D8 }, { "Switch Ch 01", 20, 2, "LE", 1, text = "ON" },
+        { "Switch Ch 02", 16, 2, "LE", 2, text = "OFF" } }, cycle = 100 },
+    { "sym/cantools__variables-color-enum-6.0.sym", "Symbol1", 0x005, false, 7, {
+        { "Variable2", 11, 10, "BE", -3 }, { "Enum", 5, 8, "BE", 0, text = "Foo" },
+        { "Color", 17, 32, "BE", 0x3FC00000, phys = 3.5 } } },
+    { "sym/foxbms__foxbms-bootloader.sym", "f_BootloaderFsmStates", 0x495, false, 8, {
+        { "CanFsmState", 0, 8, "LE", 10, text = "CanFsmStateError" },
+        { "BootFsmState", 8, 8, "LE", 3, text = "BootFsmStateRun" } } },
+    { "sym/foxbms__foxbms.sym", "f_CellVoltages", 0x250, false, 8, {
+        { false, 7, 8, "BE", 1 }, { "CellVoltage_004", 11, 13, "BE", 3700 }, { "CellVoltage_005", 30, 13, "BE", 3650 },
+        { "CellVoltage_004_invalidFlag", 12, 1, "BE", 1, text = "Valid" } }, cycle = 5400 },
+    { "sym/foxbms__tests-overlapping-signals.sym", "foxBMS_State", 0x220, false, 8, {
+        { "foxBMS_State", 3, 4, "BE", 5 }, { "foxBMS_insulationResistance", 63, 8, "BE", 7, 100 } } },
+
+    { "kcd/canmatrix__reference-from_dbc-test.kcd", "testFrame1", 0x123, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 100, 5, 1 }, { "Signal", 20, 3, "LE", 3, text = "three" } }, cycle = 100 },
+    { "kcd/canmatrix__reference-from_json-test.kcd", "testFrame1", 0x123, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 20, 5, 1 } } },
+    { "kcd/canmatrix__test.kcd", "CommandModeControl", 0xFFAB41, true, 8, {
+        { "Enable_command", 0, 2, "LE", 1, text = "Enable" }, { "InvertHwEnable_command", 56, 2, "LE", 1,
+        text = "Invert" } } },
+    { "kcd/canmatrix__reference-from_arxml-test.kcd", "FRAME_CommandVF", 0x0CFFAE41, true, 8, {
+        { "Voltage_command", 7, 16, "BE", 2300, 0.1 } } },
+    { "kcd/cantools__auto_message_length.kcd", "Message1", 0x001, false, 8, {
+        { false, 0, 8, "LE", 1 }, { "Signal2", 8, 56, "LE", 0x123456789ABC } } },
+    { "kcd/cantools__bad_message_length.kcd", "Message1", 0x001, false, 1, {} },
+    { "kcd/cantools__dump.kcd", "Message2", 0x002, false, 4, {
+        { false, 16, 2, "LE", 1 }, { "Signal3", 0, 8, "LE", 9 }, { "Signal6", 20, 12, "LE", -100, 0.05, -40 } } },
+    { "kcd/cantools__dump.kcd", "Message4", 0x004, false, 5, {
+        { "Signal1", 7, 1, "BE", 1 }, { "Signal2", 8, 12, "BE", 0xABC } } },
+    { "kcd/cantools__examples-motor_tester-system.kcd", "MotorStatus", 0x010, false, 3, {
+        { "Speed", 0, 16, "LE", 1500 }, { "Load", 16, 8, "LE", 50 } }, cycle = 1000 },
+    { "kcd/cantools__message_layout.kcd", "Message6", 0x006, false, 8, {
+        { "Signal1", 2, 5, "BE", 21 }, { "Signal3", 28, 18, "LE", 0x2ABCD } } },
+    { "kcd/cantools__signal_range.kcd", "Message4", 0x004, false, 1, { { "Signal1", 0, 8, "LE", 10, 0.2, 5 } },
+        limits = { Signal1 = { 2, 8 } } },
+    { "kcd/cantools__tester.kcd", "Message1", 0x101, false, 2, { { "Signal1", 0, 8, "LE", 15, 1, -10 } } },
+    { "kcd/cantools__the_homer.kcd", "ABS", 0x0B2, false, 8, {
+        { false, 16, 2, "LE", 2 }, { "Info4", 0, 8, "LE", 0x44 },
+        { "OutsideTemp", 18, 12, "LE", 4092, 0.05, -40, text = "Sensor error" }, { "SpeedKm", 30, 24, "LE", 1000, 0.2 } },
+        cycle = 100 },
+    { "kcd/cantools__vehicle.kcd", "RT_DL1MK3_Speed", 0x94A7C24, true, 8, {
+        { "Speed", 16, 32, "LE", -123456, 1e-05 }, { "Accuracy_Speed", 8, 8, "LE", 200 } } },
+
+    { "arxml/cantools__system-4.2.arxml", "Message1", 5, false, 9, {
+        { "message1_SeqCounter", 0, 16, "LE", 0x1234 }, { "signal1", 36, 3, "BE", 3, 5 },
+        { "signal6", 32, 1, "LE", 1, 0.1 }, { "signal5", 40, 32, "LE", 0x40490FDB, phys = 3.1415927410125732 } },
+        flags = 12 },
+    { "arxml/cantools__system-4.2.arxml", "MultiplexedMessage", 4, false, 2, {
+        { "multiplexed_message_selector", 6, 2, "LE", 1, text = "SELECT_WORLD" }, { "World1", 4, 2, "LE", -2 },
+        { "World2", 3, 1, "LE", -1 }, { "MultiplexedStatic2", 8, 8, "LE", -5 } }, flags = 12 },
+    { "arxml/cantools__system-4.2.arxml", "Message2", 6, true, 7, {
+        { "signal3", 6, 2, "LE", 3 }, { "signal2", 18, 11, "LE", -300 }, { "signal4", 30, 4, "LE", 2, text = "two" } },
+        flags = 13, cycle = 200 },
+    { "arxml/cantools__system-3.2.3.arxml", "Status", 123, false, 3, {
+        { "Movement", 21, 3, "LE", 2, 2.5, 10 }, { "Position", 19, 2, "LE", 1, text = "FORWARD_POSITION" },
+        { "SequenceCounter", 12, 4, "LE", 9 } }, cycle = 500 },
+    { "arxml/cantools__system-3.2.3.arxml", "Multiplexed", 4, false, 2, {
+        { "Selector", 7, 2, "BE", 1 }, { "World1", 4, 2, "LE", 3 }, { "World2", 3, 1, "LE", 1 } } },
+    { "arxml/canmatrix__reference-from_dbc-test.arxml", "FRAME_testFrame1", 291, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 100, 5, 1 }, { "Signal", 20, 3, "LE", 2, text = "two" } } },
+    { "arxml/canmatrix__reference-from_json-test.arxml", "FRAME_testFrame1", 291, false, 8, {
+        { "someTestSignal", 3, 11, "BE", 10, 5, 1 }, { "Signal", 20, 3, "LE", 4 } } },
+    { "arxml/canmatrix__test.arxml", "FRAME_CommandVF", 0x0CFFAE41, true, 8, {
+        { "Voltage_command", 7, 16, "BE", 2400, 0.1 } } },
+    { "arxml/canmatrix__ARXMLContainerTest.arxml", "PDU_Frame", 101, false, 2, {
+        { "PDU_NewSignal", 0, 8, "LE", 0x5A }, { "PDU_NewSignal_1", 8, 8, "LE", 0xA5 } }, flags = 4 },
+    { "arxml/canmatrix__ARXMLContainerTest.arxml", "TestFrame", 99, false, 15, {
+        { false, 7, 24, "BE", 5 }, { "1bit", 32, 1, "BE", 1 }, { "2bits", 34, 2, "BE", 2 }, { "3bits", 37, 3, "BE", 5 },
+        { "2bits2", 39, 2, "BE", 3 } }, flags = 4 },
+    { "arxml/canmatrix__ARXML_min_max.arxml", "New_Frame", nil, false, 8, {
+        { "New_Frame_NewPDU_NewSignal_2", 16, 16, "LE", 1000 } } },
+    { "arxml/canmatrix__ARXMLSecuredPDUTest.arxml", "FRAME_testFrame1_SEC", 291, false, 8, {} },
+    { "arxml/cantools__compu_method_no_category.arxml", "MY_MESSAGE_XIX_MY_CLUSTER", 1520, false, 8, {
+        { "MY_SIGNAL_XIX_MY_MESSAGE_XIX_MY_CLUSTER", 15, 1, "LE", 1 } } },
+    { "arxml/cantools__system-float-limits-missing-compu-scale-4.2.arxml", "FrameA", 1, false, 2, {
+        { "SignalA", 7, 8, "LE", 1, text = "ON" } } },
+    { "arxml/cantools__system-float-values.arxml", "Test_Frame", 218, false, 2, {
+        { "IMessage_2", 7, 7, "BE", 100 }, { "IMessage_1", 15, 5, "BE", 17 } }, flags = 12 },
+    { "arxml/cantools__system-missing-denominator-4.2.arxml", "Message1", 5, false, 6, {
+        { "signal1", 4, 3, "BE", 5 } } },
+    { "arxml/cantools__system-missing-factor-4.2.arxml", "Message1", 5, false, 6, {
+        { "signal1", 4, 3, "BE", 3, 0, 0 } } },
+    { "arxml/cantools__system-missing-rational-4.2.arxml", "Message1", 5, false, 6, {
+        { "signal1", 4, 3, "BE", 5 } } },
+    { "arxml/pyarmodel__CanSystem.arxml", "Pdu_CounterIn", 256, false, 1, { { "CounterIn", 0, 8, "LE", 42 } } },
+
+    { "fibex/canmatrix__reference-from_dbc-test.xml", "FRAME_testFrame1", 291, false, 8, {} },
+    { "fibex/canmatrix__reference-from_json-test.xml", "FRAME_extendedFrame", 18, false, 8, {} },
+    { "fibex/canmatrix__reference-from_arxml-test_CAN.xml", "FRAME_FRAME_CommandVF", 0x0CFFAE41, true, 8, {} },
+    { "fibex/canmatrix__reference-from_sym-test.xml", "FRAME_CommandVF", 0x0CFFAE41, true, 8, {} },
+}
+
+---------------------------------------------------------------------------------------
+local function baseName(file) return file:match("([^/]*)%.[^.]*$") end
+
+local function import(path)
+    local db = Vexo.createDb(W "formats")
+    local messages = {}
+    local ok, problem = pcall(doimport, db, nil, W(path), W "", function(line, severity, message)
+        messages[#messages + 1] = (line > 0 and "line " .. line .. ": " or "") .. A(message):gsub("%z+$", "")
+        return 0
+    end)
+    if not ok then return nil, problem end
+    return db, messages
+end
+
+local function count(iterator)
+    local n = 0
+    for _ in iterator do n = n + 1 end
+    return n
+end
+
+-- The frame bytes with each field's raw value placed bit by bit: little-endian fields
+-- from their least significant bit upwards, big-endian ones from their most
+-- significant bit on, running to bit 0 of a byte and on at bit 7 of the next.
+local function compose(length, fields)
+    local bytes = {}
+    for i = 1, length do bytes[i] = 0 end
+    local function set(position, bit)
+        local index = floor(position / 8) + 1
+        assert(index >= 1 and index <= length, "field outside the frame")
+        if bit == 1 then bytes[index] = bytes[index] + 2 ^ (position % 8) end
+    end
+    for _, f in ipairs(fields) do
+        local start, size, bigEndian, raw = f[2], f[3], f[4] == "BE", f[5]
+        local value = raw < 0 and raw + 2 ^ size or raw
+        local position = start
+        for i = size - 1, 0, -1 do
+            local bit = floor(value / 2 ^ i) % 2
+            if bigEndian then
+                set(position, bit)
+                if position % 8 == 0 then position = position + 15 else position = position - 1 end
+            else
+                set(start + i, bit)
+            end
+        end
+    end
+    local chars = {}
+    for i = 1, length do chars[i] = string.char(bytes[i]) end
+    return table.concat(chars)
+end
+
+local function near(a, b)
+    return a == b or math.abs(a - b) <= 1e-9 * math.max(1, math.abs(b))
+end
+
+local function checkSample(db, sample)
+    local file, frameName, identifier, extended, length, fields = unpack(sample)
+    local where = file .. " " .. frameName
+    local frame = db:findByElementId(W(baseName(file) .. "/frame/" .. frameName))
+    check.truthy(frame, where .. ": frame found")
+    eq(frame.length, length, where .. ": length")
+    local triggering
+    for cluster in db:enumClusters() do
+        for channel in cluster.children do
+            for t in channel.frameTriggerings do
+                if t.frame.eid == frame.eid then triggering = triggering or t end
+            end
+        end
+    end
+    if identifier == nil then return end
+    check.truthy(triggering, where .. ": triggered")
+    local flags = sample.flags or (extended and 1 or 0)
+    eq(triggering.flags, flags, where .. ": frame flags")
+    local id = identifier
+    if type(identifier) == "table" then
+        eq(triggering.mask, identifier[1], where .. ": identifier mask")
+        eq(triggering.code, identifier[2], where .. ": identifier code")
+        id = sample.identifier
+    else
+        eq(triggering.identifier, identifier, where .. ": identifier")
+    end
+    if sample.cycle then
+        local cycle
+        for instance in frame.PDUInstances do
+            local pdu = instance.reference
+            -- A PDU placed at a bit offset sits in a multiplexed PDU of its own.
+            if count(pdu.triggerings) == 0 and pdu.staticPart then pdu = pdu.staticPart.reference end
+            for pt in pdu.triggerings do
+                for timing in pt.children do cycle = cycle or tonumber(tostring(timing.cycleTime)) end
+            end
+        end
+        eq(cycle, sample.cycle, where .. ": cycle time")
+    end
+    local got = {}
+    for signal, kind, value in triggering.channel:decodeMessage(id, flags % 2, compose(length, fields)) do
+        local name = A(db:getShortName(signal))
+        if kind == Vexo.Q3_ASCIISIGNAL then
+            got[name] = { text = value }
+        else
+            local physical, slot = signal:internalToPhysical(value)
+            got[name] = { physical = tonumber(tostring(physical)), text = slot and A(db:stringLookup(slot, 0, 0)),
+                signal = signal }
+        end
+    end
+    for _, f in ipairs(fields) do
+        if f[1] then
+            local g = got[f[1]]
+            check.truthy(g, where .. ": signal " .. f[1] .. " decoded")
+            if g.physical then
+                local want = f.phys or f[5] * (f[6] or 1) + (f[7] or 0)
+                check.truthy(near(g.physical, want), string.format("%s: %s is %.17g, want %.17g", where, f[1],
+                    g.physical, want))
+            end
+            eq(g.text, f.text, where .. ": text of " .. f[1])
+        end
+    end
+    for name, limits in pairs(sample.limits or {}) do
+        local signal = got[name] and got[name].signal
+            or db:findByElementId(W(baseName(file) .. "/frame/" .. frameName .. "/signal/" .. name)).signal
+        eq(signal.minValue, limits[1], where .. ": minimum of " .. name)
+        eq(signal.maxValue, limits[2], where .. ": maximum of " .. name)
+        check.truthy(signal.flags >= Vexo.Q3_FLAG_VALID, where .. ": limits of " .. name .. " valid")
+    end
+    for _, name in ipairs(sample.absent or {}) do check.truthy(got[name] == nil, where .. ": " .. name .. " not decoded") end
+    for name, unit in pairs(sample.units or {}) do
+        eq(A(db:getDisplayName(got[name].signal.coding.unit, 0, 0)), unit, where .. ": unit of " .. name)
+    end
+end
+
+---------------------------------------------------------------------------------------
+local failures, checked, samples = 0, 0, 0
+local function run(what, fn, ...)
+    local ok, problem = xpcall(fn, debug.traceback, ...)
+    checked = checked + 1
+    if not ok then
+        failures = failures + 1
+        print("FAILED " .. what .. "\n" .. tostring(problem))
+    end
+end
+
+local listed = {}
+if not haveCorpus then print("corpus not found at '" .. corpus .. "': its files are skipped") end
+for _, folder in ipairs(haveCorpus and { "sym", "kcd", "arxml", "fibex" } or {}) do
+    local pipe = io.popen('ls "' .. corpus .. "/" .. folder .. '"')
+    for name in pipe:lines() do listed[#listed + 1] = folder .. "/" .. name end
+    pipe:close()
+end
+local databases = {}
+local imported, failed = 0, 0
+for _, file in ipairs(listed) do
+    run(file, function()
+        local want = OUTCOMES[file]
+        check.truthy(want, file .. ": an outcome is pinned for every corpus file")
+        local db, messages = import(corpus .. "/" .. file)
+        if want.fails then
+            check.truthy(db == nil, file .. ": the import fails")
+            check.truthy(tostring(messages):find(want.fails, 1, true), file .. ": failure message " .. tostring(messages))
+            failed = failed + 1
+            return
+        end
+        check.truthy(db, file .. ": import: " .. tostring(messages))
+        eq(messages[#messages], string.format("imported %s: %d frames, %d signals, %d ECUs", baseName(file), want[1],
+            want[2], want[3]), file .. ": counts")
+        eq(count(db:enumFrames()), want[1], file .. ": frames in the model")
+        if REPORTS[file] then
+            local found = false
+            for _, m in ipairs(messages) do found = found or m:find(REPORTS[file], 1, true) ~= nil end
+            check.truthy(found, file .. ": reports " .. REPORTS[file])
+        end
+        databases[file] = db
+        imported = imported + 1
+    end)
+end
+for _, sample in ipairs(haveCorpus and SAMPLES or {}) do
+    run(sample[1] .. " " .. sample[2], function()
+        local db = databases[sample[1]]
+        check.truthy(db, sample[1] .. ": imported")
+        checkSample(db, sample)
+        samples = samples + 1
+    end)
+end
+print(string.format("%d files imported, %d failed as pinned; %d sample frames agree", imported, failed, samples))
+
+---------------------------------------------------------------------------------------
+-- Files written here: what the corpus lacks (FlexRay slots, PDUs placed at a bit
+-- offset, FIBEX multiplexers, relative ARXML references, CAN FD), detection by content
+-- and the parser's message for malformed XML.
+local tmp = check.tmp .. "/import_formats_"
+local function write(name, content)
+    local path = tmp .. name
+    local f = assert(io.open(path, "wb"))
+    f:write(content)
+    f:close()
+    return path
+end
+
+local function reported(messages, text)
+    for _, m in ipairs(messages) do
+        if m:find(text, 1, true) then return true end
+    end
+    return false
+end
+
+local FIBEX = [[
+<fx:FIBEX xmlns:fx="http://www.asam.net/xml/fbx" xmlns:ho="http://www.asam.net/xml"
+    xmlns:flexray="http://www.asam.net/xml/fbx/flexray" xmlns:can="http://www.asam.net/xml/fbx/can"
+    xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" VERSION="3.1.0">
+ <fx:ELEMENTS>
+  <fx:CLUSTERS>
+   <fx:CLUSTER ID="FR"><ho:SHORT-NAME>Chassis</ho:SHORT-NAME>
+    <fx:PROTOCOL xsi:type="flexray:PROTOCOL-TYPE">FlexRay</fx:PROTOCOL>
+    <fx:CHANNEL-REFS><fx:CHANNEL-REF ID-REF="FR_A"/></fx:CHANNEL-REFS></fx:CLUSTER>
+   <fx:CLUSTER ID="CAN"><ho:SHORT-NAME>Body</ho:SHORT-NAME>
+    <fx:PROTOCOL xsi:type="can:PROTOCOL-TYPE">CAN</fx:PROTOCOL>
+    <fx:CHANNEL-REFS><fx:CHANNEL-REF ID-REF="CAN_1"/></fx:CHANNEL-REFS></fx:CLUSTER>
+  </fx:CLUSTERS>
+  <fx:CHANNELS>
+   <fx:CHANNEL ID="FR_A"><ho:SHORT-NAME>A</ho:SHORT-NAME><fx:FRAME-TRIGGERINGS>
+    <fx:FRAME-TRIGGERING ID="FT_Wheel"><fx:TIMINGS>
+     <fx:ABSOLUTELY-SCHEDULED-TIMING><fx:SLOT-ID>5</fx:SLOT-ID><fx:BASE-CYCLE>1</fx:BASE-CYCLE>
+      <fx:CYCLE-REPETITION>4</fx:CYCLE-REPETITION></fx:ABSOLUTELY-SCHEDULED-TIMING>
+     <fx:ABSOLUTELY-SCHEDULED-TIMING><fx:SLOT-ID>9</fx:SLOT-ID><fx:BASE-CYCLE>3</fx:BASE-CYCLE>
+      <fx:CYCLE-REPETITION>8</fx:CYCLE-REPETITION></fx:ABSOLUTELY-SCHEDULED-TIMING>
+    </fx:TIMINGS><fx:FRAME-REF ID-REF="F_Wheel"/></fx:FRAME-TRIGGERING>
+   </fx:FRAME-TRIGGERINGS></fx:CHANNEL>
+   <fx:CHANNEL ID="CAN_1"><ho:SHORT-NAME>Can1</ho:SHORT-NAME><fx:FRAME-TRIGGERINGS>
+    <fx:FRAME-TRIGGERING ID="FT_Door"><fx:TIMINGS><fx:CYCLIC-TIMING><fx:REPEATING-TIME-RANGE>
+      <fx:VALUE>PT0.1S</fx:VALUE></fx:REPEATING-TIME-RANGE></fx:CYCLIC-TIMING></fx:TIMINGS>
+     <fx:IDENTIFIER><fx:IDENTIFIER-VALUE>512</fx:IDENTIFIER-VALUE></fx:IDENTIFIER>
+     <fx:FRAME-REF ID-REF="F_Door"/></fx:FRAME-TRIGGERING>
+    <fx:FRAME-TRIGGERING ID="FT_Mux"><fx:IDENTIFIER><fx:IDENTIFIER-VALUE>513</fx:IDENTIFIER-VALUE></fx:IDENTIFIER>
+     <fx:FRAME-REF ID-REF="F_Mux"/></fx:FRAME-TRIGGERING>
+   </fx:FRAME-TRIGGERINGS></fx:CHANNEL>
+  </fx:CHANNELS>
+  <fx:ECUS>
+   <fx:ECU ID="E_Door"><ho:SHORT-NAME>DoorModule</ho:SHORT-NAME><fx:CONNECTORS><fx:CONNECTOR ID="C1">
+    <fx:OUTPUTS><fx:OUTPUT-PORT ID="O1"><fx:FRAME-TRIGGERING-REF ID-REF="FT_Door"/></fx:OUTPUT-PORT></fx:OUTPUTS>
+    <fx:INPUTS><fx:INPUT-PORT ID="I1"><fx:FRAME-TRIGGERING-REF ID-REF="FT_Mux"/></fx:INPUT-PORT></fx:INPUTS>
+   </fx:CONNECTOR></fx:CONNECTORS></fx:ECU>
+  </fx:ECUS>
+  <fx:PDUS>
+   <fx:PDU ID="P_Wheel"><ho:SHORT-NAME>WheelPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>2</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI1"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Speed"/></fx:SIGNAL-INSTANCE></fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Door"><ho:SHORT-NAME>DoorPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>3</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI2"><fx:BIT-POSITION>8</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>true</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Lock"/></fx:SIGNAL-INSTANCE>
+    <fx:SIGNAL-INSTANCE ID="SI3"><fx:BIT-POSITION>16</fx:BIT-POSITION><fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER>
+     <fx:SIGNAL-REF ID-REF="S_Position"/></fx:SIGNAL-INSTANCE></fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Mux"><ho:SHORT-NAME>MuxPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH>
+    <fx:MULTIPLEXER>
+     <fx:SWITCH ID="SW"><ho:SHORT-NAME>Selector</ho:SHORT-NAME><fx:BIT-POSITION>0</fx:BIT-POSITION>
+      <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>4</fx:BIT-LENGTH></fx:SWITCH>
+     <fx:DYNAMIC-PART ID="DP"><fx:SEGMENT-POSITIONS><fx:SEGMENT-POSITION><fx:BIT-POSITION>16</fx:BIT-POSITION>
+       <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>32</fx:BIT-LENGTH></fx:SEGMENT-POSITION>
+      </fx:SEGMENT-POSITIONS><fx:SWITCHED-PDU-INSTANCES>
+      <fx:SWITCHED-PDU-INSTANCE ID="SW1"><fx:PDU-REF ID-REF="P_Temp"/><fx:SWITCH-CODE>1</fx:SWITCH-CODE></fx:SWITCHED-PDU-INSTANCE>
+      <fx:SWITCHED-PDU-INSTANCE ID="SW2"><fx:PDU-REF ID-REF="P_Volt"/><fx:SWITCH-CODE>2</fx:SWITCH-CODE></fx:SWITCHED-PDU-INSTANCE>
+     </fx:SWITCHED-PDU-INSTANCES></fx:DYNAMIC-PART>
+     <fx:STATIC-PART ID="ST"><fx:SEGMENT-POSITIONS><fx:SEGMENT-POSITION><fx:BIT-POSITION>8</fx:BIT-POSITION>
+       <fx:IS-HIGH-LOW-BYTE-ORDER>false</fx:IS-HIGH-LOW-BYTE-ORDER><fx:BIT-LENGTH>8</fx:BIT-LENGTH></fx:SEGMENT-POSITION>
+      </fx:SEGMENT-POSITIONS><fx:STATIC-PDU-INSTANCES><fx:STATIC-PDU-INSTANCE ID="STI"><fx:PDU-REF ID-REF="P_Mode"/>
+      </fx:STATIC-PDU-INSTANCE></fx:STATIC-PDU-INSTANCES></fx:STATIC-PART>
+    </fx:MULTIPLEXER></fx:PDU>
+   <fx:PDU ID="P_Mode"><ho:SHORT-NAME>ModePdu</ho:SHORT-NAME><fx:BYTE-LENGTH>1</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI4"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Mode"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Temp"><ho:SHORT-NAME>TempPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>4</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI5"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Temp"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+   <fx:PDU ID="P_Volt"><ho:SHORT-NAME>VoltPdu</ho:SHORT-NAME><fx:BYTE-LENGTH>4</fx:BYTE-LENGTH><fx:SIGNAL-INSTANCES>
+    <fx:SIGNAL-INSTANCE ID="SI6"><fx:BIT-POSITION>0</fx:BIT-POSITION><fx:SIGNAL-REF ID-REF="S_Volt"/></fx:SIGNAL-INSTANCE>
+   </fx:SIGNAL-INSTANCES></fx:PDU>
+  </fx:PDUS>
+  <fx:FRAMES>
+   <fx:FRAME ID="F_Wheel"><ho:SHORT-NAME>Wheel</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI1"><fx:PDU-REF ID-REF="P_Wheel"/><fx:BIT-POSITION>0</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+   <fx:FRAME ID="F_Door"><ho:SHORT-NAME>Door</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI2"><fx:PDU-REF ID-REF="P_Door"/><fx:BIT-POSITION>16</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+   <fx:FRAME ID="F_Mux"><ho:SHORT-NAME>Mux</ho:SHORT-NAME><fx:BYTE-LENGTH>8</fx:BYTE-LENGTH><fx:PDU-INSTANCES>
+    <fx:PDU-INSTANCE ID="PI3"><fx:PDU-REF ID-REF="P_Mux"/><fx:BIT-POSITION>0</fx:BIT-POSITION></fx:PDU-INSTANCE>
+   </fx:PDU-INSTANCES></fx:FRAME>
+  </fx:FRAMES>
+  <fx:SIGNALS>
+   <fx:SIGNAL ID="S_Speed"><ho:SHORT-NAME>Speed</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_U16"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Lock"><ho:SHORT-NAME>Lock</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Lock"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Position"><ho:SHORT-NAME>Position</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Position"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Mode"><ho:SHORT-NAME>Mode</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_S8"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Temp"><ho:SHORT-NAME>Temp</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_Temp"/></fx:SIGNAL>
+   <fx:SIGNAL ID="S_Volt"><ho:SHORT-NAME>Volt</ho:SHORT-NAME><fx:CODING-REF ID-REF="C_F32"/></fx:SIGNAL>
+  </fx:SIGNALS>
+ </fx:ELEMENTS>
+ <fx:PROCESSING-INFORMATION>
+  <ho:UNIT-SPEC><ho:UNITS><ho:UNIT ID="U_C"><ho:SHORT-NAME>degC</ho:SHORT-NAME><ho:DISPLAY-NAME>°C</ho:DISPLAY-NAME></ho:UNIT>
+  </ho:UNITS></ho:UNIT-SPEC>
+  <fx:CODINGS>
+   <fx:CODING ID="C_U16"><ho:SHORT-NAME>U16</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>16</ho:BIT-LENGTH></ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_S8"><ho:SHORT-NAME>S8</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_INT8" CATEGORY="STANDARD-LENGTH-TYPE" ENCODING="SIGNED"><ho:BIT-LENGTH>8</ho:BIT-LENGTH>
+    </ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_F32"><ho:SHORT-NAME>F32</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_FLOAT32" CATEGORY="STANDARD-LENGTH-TYPE" ENCODING="IEEE-FLOATING-TYPE">
+     <ho:BIT-LENGTH>32</ho:BIT-LENGTH></ho:CODED-TYPE></fx:CODING>
+   <fx:CODING ID="C_Lock"><ho:SHORT-NAME>Lock</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>12</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>LockStates</ho:SHORT-NAME><ho:CATEGORY>TEXTTABLE</ho:CATEGORY>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES>
+      <ho:COMPU-SCALE><ho:LOWER-LIMIT>0</ho:LOWER-LIMIT><ho:UPPER-LIMIT>0</ho:UPPER-LIMIT>
+       <ho:COMPU-CONST><ho:VT>LOCKED</ho:VT></ho:COMPU-CONST></ho:COMPU-SCALE>
+      <ho:COMPU-SCALE><ho:LOWER-LIMIT>1</ho:LOWER-LIMIT><ho:UPPER-LIMIT>1</ho:UPPER-LIMIT>
+       <ho:COMPU-CONST><ho:VT>UNLOCKED</ho:VT></ho:COMPU-CONST></ho:COMPU-SCALE>
+     </ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS></ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+   <fx:CODING ID="C_Position"><ho:SHORT-NAME>Position</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT8" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>8</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>Percent</ho:SHORT-NAME><ho:CATEGORY>LINEAR</ho:CATEGORY>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES><ho:COMPU-SCALE><ho:COMPU-RATIONAL-COEFFS>
+      <ho:COMPU-NUMERATOR><ho:V>1</ho:V><ho:V>0.5</ho:V></ho:COMPU-NUMERATOR>
+      <ho:COMPU-DENOMINATOR><ho:V>1</ho:V></ho:COMPU-DENOMINATOR>
+     </ho:COMPU-RATIONAL-COEFFS></ho:COMPU-SCALE></ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS>
+    </ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+   <fx:CODING ID="C_Temp"><ho:SHORT-NAME>Temp</ho:SHORT-NAME>
+    <ho:CODED-TYPE ho:BASE-DATA-TYPE="A_UINT16" CATEGORY="STANDARD-LENGTH-TYPE"><ho:BIT-LENGTH>16</ho:BIT-LENGTH></ho:CODED-TYPE>
+    <ho:COMPU-METHODS><ho:COMPU-METHOD><ho:SHORT-NAME>Celsius</ho:SHORT-NAME><ho:CATEGORY>LINEAR</ho:CATEGORY>
+     <ho:UNIT-REF ID-REF="U_C"/>
+     <ho:COMPU-INTERNAL-TO-PHYS><ho:COMPU-SCALES><ho:COMPU-SCALE><ho:COMPU-RATIONAL-COEFFS>
+      <ho:COMPU-NUMERATOR><ho:V>-400</ho:V><ho:V>1</ho:V></ho:COMPU-NUMERATOR>
+      <ho:COMPU-DENOMINATOR><ho:V>10</ho:V></ho:COMPU-DENOMINATOR>
+     </ho:COMPU-RATIONAL-COEFFS></ho:COMPU-SCALE></ho:COMPU-SCALES></ho:COMPU-INTERNAL-TO-PHYS>
+    </ho:COMPU-METHOD></ho:COMPU-METHODS></fx:CODING>
+  </fx:CODINGS>
+ </fx:PROCESSING-INFORMATION>
+</fx:FIBEX>
+]]
+
+-- Relative references resolved through the reference bases of the enclosing packages
+-- (a named base and the default one), a CAN FD frame with an extended identifier, a
+-- scale-linear-and-texttable compu method, and a reference to an unknown base.
+local ARXML = [[
+<?xml version="1.0" encoding="UTF-8"?>
+<AUTOSAR xmlns="http://autosar.org/schema/r4.0">
+ <AR-PACKAGES><AR-PACKAGE><SHORT-NAME>Net</SHORT-NAME>
+  <REFERENCE-BASES>
+   <REFERENCE-BASE><SHORT-LABEL>pdus</SHORT-LABEL><IS-DEFAULT>false</IS-DEFAULT><PACKAGE-REF DEST="AR-PACKAGE">/Net/Pdus</PACKAGE-REF></REFERENCE-BASE>
+   <REFERENCE-BASE><SHORT-LABEL>signals</SHORT-LABEL><IS-DEFAULT>true</IS-DEFAULT><PACKAGE-REF DEST="AR-PACKAGE">/Net/Signals</PACKAGE-REF></REFERENCE-BASE>
+  </REFERENCE-BASES>
+  <ELEMENTS>
+   <CAN-CLUSTER><SHORT-NAME>Body</SHORT-NAME><CAN-CLUSTER-VARIANTS><CAN-CLUSTER-CONDITIONAL>
+    <BAUDRATE>500000</BAUDRATE><PHYSICAL-CHANNELS><CAN-PHYSICAL-CHANNEL><SHORT-NAME>Ch</SHORT-NAME>
+     <FRAME-TRIGGERINGS><CAN-FRAME-TRIGGERING><SHORT-NAME>FtDrive</SHORT-NAME>
+      <FRAME-REF DEST="CAN-FRAME">/Net/Frames/Drive</FRAME-REF>
+      <CAN-ADDRESSING-MODE>EXTENDED</CAN-ADDRESSING-MODE><CAN-FRAME-RX-BEHAVIOR>CAN-FD</CAN-FRAME-RX-BEHAVIOR>
+      <CAN-FRAME-TX-BEHAVIOR>CAN-FD</CAN-FRAME-TX-BEHAVIOR><IDENTIFIER>419364865</IDENTIFIER>
+     </CAN-FRAME-TRIGGERING></FRAME-TRIGGERINGS>
+     <PDU-TRIGGERINGS><PDU-TRIGGERING><SHORT-NAME>PtDrive</SHORT-NAME>
+      <I-PDU-REF DEST="I-SIGNAL-I-PDU" BASE="pdus">Drive</I-PDU-REF></PDU-TRIGGERING></PDU-TRIGGERINGS>
+    </CAN-PHYSICAL-CHANNEL></PHYSICAL-CHANNELS><CAN-FD-BAUDRATE>2000000</CAN-FD-BAUDRATE>
+   </CAN-CLUSTER-CONDITIONAL></CAN-CLUSTER-VARIANTS></CAN-CLUSTER>
+  </ELEMENTS>
+  <AR-PACKAGES>
+   <AR-PACKAGE><SHORT-NAME>Frames</SHORT-NAME><ELEMENTS>
+    <CAN-FRAME><SHORT-NAME>Drive</SHORT-NAME><FRAME-LENGTH>12</FRAME-LENGTH><PDU-TO-FRAME-MAPPINGS>
+     <PDU-TO-FRAME-MAPPING><SHORT-NAME>M</SHORT-NAME><PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER>
+      <PDU-REF DEST="I-SIGNAL-I-PDU" BASE="pdus">Drive</PDU-REF><START-POSITION>0</START-POSITION></PDU-TO-FRAME-MAPPING>
+    </PDU-TO-FRAME-MAPPINGS></CAN-FRAME>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Pdus</SHORT-NAME><ELEMENTS>
+    <I-SIGNAL-I-PDU><SHORT-NAME>Drive</SHORT-NAME><LENGTH>12</LENGTH>
+     <I-PDU-TIMING-SPECIFICATIONS><I-PDU-TIMING><TRANSMISSION-MODE-DECLARATION><TRANSMISSION-MODE-TRUE-TIMING>
+      <CYCLIC-TIMING><TIME-PERIOD><VALUE>0.02</VALUE></TIME-PERIOD></CYCLIC-TIMING>
+     </TRANSMISSION-MODE-TRUE-TIMING></TRANSMISSION-MODE-DECLARATION></I-PDU-TIMING></I-PDU-TIMING-SPECIFICATIONS>
+     <I-SIGNAL-TO-PDU-MAPPINGS>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Torque</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL">Torque</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER><START-POSITION>64</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Gear</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL" BASE="signals">Gear</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-FIRST</PACKING-BYTE-ORDER><START-POSITION>7</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+      <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Lost</SHORT-NAME><I-SIGNAL-REF DEST="I-SIGNAL" BASE="nowhere">Lost</I-SIGNAL-REF>
+       <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</PACKING-BYTE-ORDER><START-POSITION>32</START-POSITION>
+      </I-SIGNAL-TO-I-PDU-MAPPING>
+     </I-SIGNAL-TO-PDU-MAPPINGS></I-SIGNAL-I-PDU>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Signals</SHORT-NAME><ELEMENTS>
+    <I-SIGNAL><SHORT-NAME>Torque</SHORT-NAME><LENGTH>16</LENGTH>
+     <NETWORK-REPRESENTATION-PROPS><SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL>
+      <BASE-TYPE-REF DEST="SW-BASE-TYPE">/Net/Types/sint16</BASE-TYPE-REF>
+      <COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Torque</COMPU-METHOD-REF>
+     </SW-DATA-DEF-PROPS-CONDITIONAL></SW-DATA-DEF-PROPS-VARIANTS></NETWORK-REPRESENTATION-PROPS>
+    </I-SIGNAL>
+    <I-SIGNAL><SHORT-NAME>Gear</SHORT-NAME><LENGTH>4</LENGTH>
+     <INIT-VALUE><NUMERICAL-VALUE-SPECIFICATION><VALUE>2</VALUE></NUMERICAL-VALUE-SPECIFICATION></INIT-VALUE>
+     <NETWORK-REPRESENTATION-PROPS><SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL>
+      <COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Gears</COMPU-METHOD-REF>
+     </SW-DATA-DEF-PROPS-CONDITIONAL></SW-DATA-DEF-PROPS-VARIANTS></NETWORK-REPRESENTATION-PROPS>
+    </I-SIGNAL>
+   </ELEMENTS></AR-PACKAGE>
+   <AR-PACKAGE><SHORT-NAME>Types</SHORT-NAME><ELEMENTS>
+    <SW-BASE-TYPE><SHORT-NAME>sint16</SHORT-NAME><BASE-TYPE-SIZE>16</BASE-TYPE-SIZE><BASE-TYPE-ENCODING>2C</BASE-TYPE-ENCODING></SW-BASE-TYPE>
+    <UNIT><SHORT-NAME>Nm</SHORT-NAME><DISPLAY-NAME>Nm</DISPLAY-NAME></UNIT>
+    <COMPU-METHOD><SHORT-NAME>Torque</SHORT-NAME><CATEGORY>SCALE_LINEAR_AND_TEXTTABLE</CATEGORY>
+     <UNIT-REF DEST="UNIT">/Net/Types/Nm</UNIT-REF>
+     <COMPU-INTERNAL-TO-PHYS><COMPU-SCALES>
+      <COMPU-SCALE><LOWER-LIMIT>-32767</LOWER-LIMIT><UPPER-LIMIT>32767</UPPER-LIMIT><COMPU-RATIONAL-COEFFS>
+       <COMPU-NUMERATOR><V>-100</V><V>0.25</V></COMPU-NUMERATOR><COMPU-DENOMINATOR><V>1</V></COMPU-DENOMINATOR>
+      </COMPU-RATIONAL-COEFFS></COMPU-SCALE>
+      <COMPU-SCALE><LOWER-LIMIT>-32768</LOWER-LIMIT><UPPER-LIMIT>-32768</UPPER-LIMIT>
+       <COMPU-CONST><VT>Invalid</VT></COMPU-CONST></COMPU-SCALE>
+     </COMPU-SCALES></COMPU-INTERNAL-TO-PHYS></COMPU-METHOD>
+    <COMPU-METHOD><SHORT-NAME>Gears</SHORT-NAME><CATEGORY>TEXTTABLE</CATEGORY><COMPU-INTERNAL-TO-PHYS><COMPU-SCALES>
+     <COMPU-SCALE><LOWER-LIMIT>0</LOWER-LIMIT><UPPER-LIMIT>0</UPPER-LIMIT><COMPU-CONST><VT>P</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>1</LOWER-LIMIT><UPPER-LIMIT>1</UPPER-LIMIT><COMPU-CONST><VT>R</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>2</LOWER-LIMIT><UPPER-LIMIT>2</UPPER-LIMIT><COMPU-CONST><VT>N</VT></COMPU-CONST></COMPU-SCALE>
+     <COMPU-SCALE><LOWER-LIMIT>3</LOWER-LIMIT><UPPER-LIMIT>3</UPPER-LIMIT><COMPU-CONST><VT>D</VT></COMPU-CONST></COMPU-SCALE>
+    </COMPU-SCALES></COMPU-INTERNAL-TO-PHYS></COMPU-METHOD>
+   </ELEMENTS></AR-PACKAGE>
+  </AR-PACKAGES>
+ </AR-PACKAGE></AR-PACKAGES>
+</AUTOSAR>
+]]
+
+local KCD = [[<NetworkDefinition xmlns="http://kayak.2codeornot2code.org/1.0"><Bus name="B">
+<Message id="0x10" name="M" length="1"><Signal name="S" offset="0" length="8"/></Message></Bus></NetworkDefinition>]]
+
+local SYM = "FormatVersion=6.0 // Do not edit this line!\n{SEND}\n[M]\nID=10h\nLen=1\nVar=S unsigned 0,8\n"
+
+local function importFixture(path)
+    local db, messages = import(path)
+    check.truthy(db, path .. ": import: " .. tostring(messages))
+    return db, messages
+end
+
+run("FIBEX: FlexRay slots, a PDU at a bit offset, a multiplexer", function()
+    local path = write("fibex.xml", FIBEX)
+    local db, messages = importFixture(path)
+    eq(messages[#messages], "imported import_formats_fibex: 3 frames, 6 signals, 1 ECUs", "counts")
+    check.truthy(reported(messages, "CLUSTER[@ID='FR']: FlexRay cluster parameters"), "FlexRay parameters reported")
+    local slots = {}
+    for cluster in db:enumClusters() do
+        for channel in cluster.children do
+            for t in channel.frameTriggerings do
+                if cluster.clusterType == Vexo.Q3_CLUSTERTYPE_FLEXRAY then
+                    slots[#slots + 1] = string.format("%s %d/%d/%d", A(db:getShortName(t.frame)), t.slotId,
+                        t.baseCycle, t.repetition)
+                else
+                    eq(cluster.clusterType, Vexo.Q3_CLUSTERTYPE_CAN, "the other cluster")
+                    if A(db:getShortName(t.frame)) == "Door" then
+                        eq(A(db:getShortName(t.sourceEcu)), "DoorModule", "sender of Door")
+                    end
+                end
+            end
+        end
+    end
+    eq(table.concat(slots, ", "), "Wheel 5/1/4, Wheel 9/3/8", "FlexRay slots of Wheel (slot/base cycle/repetition)")
+    -- DoorPdu sits at bit 16: Lock (big-endian, 12 bits, least significant bit at PDU
+    -- bit 8) has its most significant bit at frame bit 16 + 3.
+    checkSample(db, { path, "Door", 0x200, false, 8, {
+        { "Lock", 19, 12, "BE", 1, text = "UNLOCKED" }, { "Position", 32, 8, "LE", 10, 0.5, 1 } }, cycle = 100 })
+    checkSample(db, { path, "Mux", 0x201, false, 8, {
+        { false, 0, 4, "LE", 1 }, { "Mode", 8, 8, "LE", -3 }, { "Temp", 16, 16, "LE", 650, 0.1, -40 } },
+        units = { Temp = "\176C" }, absent = { "Volt" } })
+    checkSample(db, { path, "Mux", 0x201, false, 8, {
+        { false, 0, 4, "LE", 2 }, { "Mode", 8, 8, "LE", 5 }, { "Volt", 16, 32, "LE", 0x40490FDB, phys = 3.1415927410125732 } },
+        absent = { "Temp" } })
+end)
+
+run("ARXML: relative references, CAN FD, scale-linear-and-texttable", function()
+    local path = write("arxml.arxml", ARXML)
+    local db, messages = importFixture(path)
+    eq(messages[#messages], "imported import_formats_arxml: 1 frames, 2 signals, 0 ECUs", "counts")
+    check.truthy(reported(messages, "/Net/Pdus/Drive: the relative reference Lost (base nowhere) names no reference base"),
+        "unknown base reported")
+    local sample = { path, "Drive", 0x18FF0001, true, 12, {
+        { "Torque", 64, 16, "LE", -2000, 0.25, -100 }, { "Gear", 7, 4, "BE", 3, text = "D" } },
+        flags = 1 + Vexo.Q3_FLAG_CANFD_EXTDATALEN + Vexo.Q3_FLAG_CANFD_FASTDATA, cycle = 20, units = { Torque = "Nm" } }
+    checkSample(db, sample)
+    sample[6][1] = { "Torque", 64, 16, "LE", -32768, text = "Invalid" }
+    checkSample(db, sample)
+    eq(db:findByElementId(W "import_formats_arxml/signal/Gear").defaultValue, 2, "initial value of Gear")
+end)
+
+run("detection by content and the parser's message for malformed XML", function()
+    for _, f in ipairs({ { "kcd.xml", KCD }, { "sym.txt", SYM }, { "fibex.dat", FIBEX }, { "arxml.xml", ARXML } }) do
+        local db, messages = importFixture(write("detect_" .. f[1], f[2]))
+        check.truthy(messages[#messages]:find("^imported "), f[1] .. " imported")
+    end
+    for _, f in ipairs({
+        { "broken.arxml", ARXML:gsub("</CAN%-FRAME>", "</CAN-FRAM>"), "(26, 40): Opening and ending tag mismatch: CAN-FRAME line 23 and CAN-FRAM" },
+        { "broken.kcd", KCD:gsub('length="1"', 'length="1'), "(2, 39): Unescaped '<' not allowed in attributes values" },
+        { "broken.xml", FIBEX:sub(1, FIBEX:find("<fx:FRAMES>", 1, true) + 10), "(71, 14): Premature end of data in tag FRAMES line 71" },
+    }) do
+        local db, problem = import(write(f[1], f[2]))
+        check.truthy(db == nil and tostring(problem):find(tmp .. f[1] .. " " .. f[3], 1, true), f[1] .. ": " ..
+            tostring(problem))
+    end
+end)
+run("helper module: terminated texts and element texts", function()
+    local native = require "Vexo.native"
+    local db = Vexo.createDb(W "helpers")
+    for length = 1, 90 do
+        local t = ("Signal name %d "):format(length):rep(10):sub(1, length)
+        local w = native.utf16(t)
+        check.truthy(#w % 2 == 0 and w:sub(-2) == "\0\0", length .. ": ends with a zero unit")
+        eq(w:sub(1, 2 * length + 2), check.W(t), length .. ": the text and its zero unit first")
+        eq(native.utf8(w), t, length .. ": back to UTF-8")
+        local group = db:createElementGroup(w)
+        eq(A(group.eid), t, length .. ": the module reads the text")
+    end
+    local group = db:createElementGroup(W "G")
+    native.label(db, group, "Short", "Described", "Long name")
+    native.label(db, group, nil, "", nil)
+    eq(A(db:getShortName(group)), "Short", "short name")
+    eq(A(db:getDescription(group, 0, 0)), "Described", "description kept by an empty one")
+    eq(A(db:getLongName(group, 0, 0)), "Long name", "long name")
+    check.raises("Q3Node", native.label, db, "no node", "x")
+end)
+print(string.format("%d checks, %d failed", checked, failures))
+if VEXO_TEST_HOST then return failures end
+os.exit(failures == 0 and 0 or 1)
