@@ -924,7 +924,7 @@ const ReaderFormat<SymLexer> kSymFormat = {parseSym, createSymLexerOnInput, crea
 
 int importSymStream(lua_State *L, FILE *stream)
 {
-    return readStream<SymParser>(L, kSymFormat, stream);
+    return readStream<SymParser>(L, kSymFormat, stream, 0);
 }
 
 }  // namespace vexo::io
@@ -935,5 +935,5 @@ int Vexo_importRawSYM(lua_State *L, const VexoChar *path)
 {
     if (L == nullptr)
         return 0;
-    return readPath<SymParser>(L, kSymFormat, path);
+    return readPath<SymParser>(L, kSymFormat, path, 0);
 }

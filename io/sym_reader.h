@@ -32,10 +32,11 @@ HRESULT createSymLexerOnInput(LexInput *input, SymLexer **lexer);
 // Closes the input and releases the state; null is ignored.
 void destroySymLexer(SymLexer *lexer);
 
-// One read: the scanner and nothing else; passed to the parse function as its
-// light-userdata upvalue.
+// One read: the scanner and the reading flags (none are defined for SYM); passed to the
+// parse function as its light-userdata upvalue.
 struct SymParser {
     SymLexer *lexer;
+    uint32_t flags;
 };
 
 // The parse function: reads the whole file of the parser instance in its upvalue and
