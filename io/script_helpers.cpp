@@ -18,8 +18,8 @@ namespace vexo::io {
 
 namespace {
 
-// The functions build their results in Lua buffers: they may raise Lua's memory error
-// at any push, and nothing of theirs must be left behind when they do.
+// The functions keep their work in Lua's memory or on the C stack: they may raise Lua's
+// memory error at any push, and nothing of theirs must be left behind when they do.
 // Lua 5.1 hashes a string of 32 bytes or more from every n-th byte only (n = length / 32
 // + 1), counting back from its last byte. UTF-16 text sampled that way shows only some
 // of its characters (or only its zero high bytes), so many texts that differ elsewhere
@@ -49,12 +49,6 @@ size_t terminatedLength(size_t bytes)
     return length;
 }
 
-void addUnit(luaL_Buffer *buffer, uint32_t unit)
-{
-    luaL_addchar(buffer, static_cast<char>(unit & 0xFF));
-    luaL_addchar(buffer, static_cast<char>(unit >> 8));
-}
-
 // utf16(text [, terminated]): the UTF-16LE units of UTF-8 text, with a terminating zero
 // unit unless terminated is false. A byte that does not start a valid UTF-8 sequence
 // becomes the unit of the same value; the text ends at its first zero byte. A terminated
@@ -62,13 +56,23 @@ void addUnit(luaL_Buffer *buffer, uint32_t unit)
 // 32 bytes or more carries a tail after that unit (see textHash).
 int native_utf16(lua_State *L)
 {
-    const auto *text = reinterpret_cast<const unsigned char *>(luaL_checkstring(L, 1));
+    size_t inBytes = 0;
+    const auto *text = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &inBytes));
     const bool terminated = lua_isnone(L, 2) || lua_toboolean(L, 2);
-    luaL_Buffer buffer;
-    luaL_buffinit(L, &buffer);
+    // Room for every byte as one unit, the terminator and the longest tail. Short texts
+    // are widened on the C stack; longer ones in a Lua userdata, which Lua frees.
+    // (Each byte gives at most one unit, and terminatedLength grows with its argument.)
+    const size_t capacity = terminatedLength(2 * inBytes);
+    unsigned char local[1024];
+    unsigned char *out = capacity <= sizeof local ? local : static_cast<unsigned char *>(lua_newuserdata(L, capacity));
+    size_t n = 0;
+    auto put = [&out, &n](uint32_t unit) {
+        out[n++] = static_cast<unsigned char>(unit & 0xFF);
+        out[n++] = static_cast<unsigned char>(unit >> 8);
+    };
     for (size_t i = 0; text[i] != 0;) {
         if (text[i] < 0x80) {
-            addUnit(&buffer, text[i++]);
+            put(text[i++]);
             continue;
         }
         size_t length = 0;
@@ -76,35 +80,28 @@ int native_utf16(lua_State *L)
         i += length;
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            addUnit(&buffer, 0xD800 | (cp >> 10));
+            put(0xD800 | (cp >> 10));
             cp = 0xDC00 | (cp & 0x3FF);
         }
-        addUnit(&buffer, cp);
+        put(cp);
     }
-    if (!terminated) {
-        luaL_pushresult(&buffer);
-        return 1;
-    }
-    luaL_pushresult(&buffer);
-    size_t size = 0;
-    const char *bytes = lua_tolstring(L, -1, &size);
-    const size_t length = terminatedLength(size);
-    const size_t step = (length >> 5) + 1;
-    uint32_t hash = textHash(bytes, size);
-    luaL_buffinit(L, &buffer);
-    luaL_addlstring(&buffer, bytes, size);  // the units stay on the stack meanwhile
-    for (size_t i = size; i < length; ++i) {
-        // Bytes 1..4 places back from the end, step apart, carry the hash.
-        const size_t back = length - 1 - i;
-        if (length > size + sizeof(VexoChar) && back % step == 0 && back / step >= 1 && back / step <= 4) {
-            luaL_addchar(&buffer, static_cast<char>(hash & 0xFF));
-            hash >>= 8;
-        } else {
-            luaL_addchar(&buffer, '\0');
+    if (terminated) {
+        const size_t size = n;
+        const size_t length = terminatedLength(size);
+        const size_t step = (length >> 5) + 1;
+        uint32_t hash = textHash(reinterpret_cast<const char *>(out), size);
+        for (size_t i = size; i < length; ++i) {
+            // Bytes 1..4 places back from the end, step apart, carry the hash.
+            const size_t back = length - 1 - i;
+            if (length > size + sizeof(VexoChar) && back % step == 0 && back / step >= 1 && back / step <= 4) {
+                out[n++] = static_cast<unsigned char>(hash & 0xFF);
+                hash >>= 8;
+            } else {
+                out[n++] = 0;
+            }
         }
     }
-    luaL_pushresult(&buffer);
-    lua_remove(L, -2);
+    lua_pushlstring(L, reinterpret_cast<const char *>(out), n);
     return 1;
 }
 

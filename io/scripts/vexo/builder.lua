@@ -3,6 +3,7 @@
 -- once per distinct content (many signals share one coding). Everything goes through
 -- the module's database and node methods.
 local Vexo = require "Vexo"
+local native = require "Vexo.native"
 local text = require "vexo.text"
 
 local W = text.W
@@ -55,14 +56,14 @@ function Builder:id(path)
 end
 
 -- Sets the short name (the name a user knows the element by) from UTF-8 text.
+-- (Vexo.native.label sets texts from UTF-8: the module's setters would hand each text
+-- back as a new Lua string.)
 function Builder:name(node, name)
-    self.db:setShortName(node, W(name))
+    native.label(self.db, node, name)
 end
 
 function Builder:describe(node, description)
-    if description and description ~= "" then
-        self.db:setDescription(node, builder.LANGUAGE, W(description))
-    end
+    if description and description ~= "" then native.label(self.db, node, nil, description) end
 end
 
 -- The ECU of that name (as the file refers to it), made on first use; its id and
