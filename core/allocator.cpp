@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "vexo/core.h"
+#include "vexo/testing.h"
 
 namespace vexo::core {
 
@@ -58,7 +59,9 @@ struct TrackingAllocator {
     unsigned char *end;
 };
 
+#if VEXO_TEST_HOOKS
 std::atomic<uint32_t> failCountdown{0};
+#endif
 
 size_t cellOf(const AddressSet &set, uintptr_t address)
 {
@@ -241,6 +244,7 @@ bool isOwnerlessOf(const Allocator *allocator, const void *item)
     return false;
 }
 
+#if VEXO_TEST_HOOKS
 void failAllocationAfter(uint32_t n) { failCountdown.store(n, std::memory_order_relaxed); }
 
 bool allocationFails()
@@ -255,9 +259,13 @@ bool allocationFails()
 
 bool allocationFailureArmed() { return failCountdown.load(std::memory_order_relaxed) != 0; }
 
+#endif
+
 }  // namespace vexo::core
 
+#if VEXO_TEST_HOOKS
 VEXO_API void Vexo_failAllocationAfter(uint32_t n)
 {
     vexo::core::failAllocationAfter(n);
 }
+#endif

@@ -81,9 +81,11 @@ HRESULT reserveOwnerless(Allocator *allocator);
 void noteOwnerless(Allocator *allocator, const void *item);
 bool isOwnerlessOf(const Allocator *allocator, const void *item);
 
-// Test support: makes the n-th allocation from now fail (1 = the next one); 0 switches
-// failures off. Counts every allocation of the tracking allocators, the tables behind
-// them and whatever else asks allocationFails. Process-wide; meant for one thread.
+// Test support (builds with VEXO_TEST_HOOKS): makes the n-th allocation from now fail
+// (1 = the next one); 0 switches failures off. Counts every allocation of the tracking
+// allocators, the tables behind them and whatever else asks allocationFails.
+// Process-wide; meant for one thread.
+#if VEXO_TEST_HOOKS
 void failAllocationAfter(uint32_t n);
 
 // True when the allocation about to be made is the one set to fail. An allocator of the
@@ -92,5 +94,9 @@ bool allocationFails();
 
 // True while a failure is set (between failAllocationAfter(n > 0) and the failure).
 bool allocationFailureArmed();
+#else
+inline bool allocationFails() { return false; }
+inline bool allocationFailureArmed() { return false; }
+#endif
 
 }  // namespace vexo::core

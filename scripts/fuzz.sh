@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds a fuzz target (clang, address and undefined behaviour sanitizers) and runs it for
-# a number of seconds. The libFuzzer targets: the DBC and LDF readers, strict and tolerant
-# (the tolerant ones checked against the strict reader), and the SYM reader, with the
-# shared corpus as seeds,
-# and "databases", models over two databases with one destroyed part way.
-# "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua test host: random models and
-# iterator loops that drop their database values at random points. Seeds, the growing
+# Builds a fuzz target (clang, libFuzzer, address and undefined behaviour sanitizers,
+# through CMake with VEXO_BUILD_FUZZERS) and runs it for a number of seconds. The
+# libFuzzer targets: the DBC and LDF readers, strict and tolerant (the tolerant ones
+# checked against the strict reader), and the SYM reader, with the shared corpus and
+# fuzz/seeds as seeds; and "databases", models over two databases with one destroyed
+# part way. "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua test host: random models
+# and iterator loops that drop their database values at random points. Seeds, the growing
 # corpus and crash files live in a scratch directory outside the repository.
 #   usage: scripts/fuzz.sh TARGET [SECONDS]   e.g. scripts/fuzz.sh dbc 600
 #          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, databases, lua)
@@ -21,80 +21,63 @@ seconds=${2:-60}
 build=${VEXO_FUZZ_BUILD:-$root/build-fuzz}
 scratch=${VEXO_FUZZ_SCRATCH:-${TMPDIR:-/tmp}/vexo-fuzz}/$target
 corpus_dir=${VEXO_CORPUS_DIR:-$root/../shared/corpus}
-includes=(-I"$root/include")
 max_len=65536
 
 case "$target" in
-    dbc | ldf | dbc-tolerant | ldf-tolerant)
+    dbc | ldf | sym | dbc-tolerant | ldf-tolerant)
         format=${target%-tolerant}
-        harness=fuzz/${format}_reader_fuzz.cpp
-        [ "$target" != "$format" ] && harness=fuzz/${format}_tolerant_fuzz.cpp
-        sources=(io/lex_input.cpp io/lex_rules.cpp io/read_recovery.cpp io/"$format"_lexer.cpp
-            io/"$format"_reader.cpp "$harness")
-        includes+=(-I"$root/io")
-        seeds=("$corpus_dir/$format"/*)
-        dictionary=$format
-        ;;
-    sym)
-        sources=(io/lex_input.cpp io/lex_rules.cpp io/sym_reader.cpp fuzz/sym_reader_fuzz.cpp)
-        includes+=(-I"$root/io")
-        seeds=("$corpus_dir"/sym/*)
+        seeds=("$root/fuzz/seeds/$format"/* "$corpus_dir/$format"/*)
+        dictionary=$root/fuzz/$format.dict
         ;;
     databases)
-        sources=()
-        for dir in core model codec decode encode diag; do
-            includes+=(-I"$root/$dir")
-            for file in "$root/$dir"/*.cpp; do sources+=("${file#"$root"/}"); done
-        done
-        sources+=(fuzz/two_databases_fuzz.cpp)
-        seeds=()
+        seeds=("$root/fuzz/seeds/databases"/*)
+        dictionary=
         max_len=4096
         ;;
-    lua)
-        # The Lua target runs in the test host of a sanitizer build of the library.
-        mkdir -p "$build"
-        echo "fuzz: building the sanitized Lua host in $build/lua"
-        cmake -S "$root" -B "$build/lua" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-            -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF \
-            > "$build/lua.configure.log" 2>&1 || { cat "$build/lua.configure.log"; exit 1; }
-        cmake --build "$build/lua" -j "${VEXO_JOBS:-2}" --target vexo_lua_host
-        mkdir -p "$scratch"
-        echo "fuzz: running lua for $seconds s"
-        status=0
-        ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
-        UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
-        "$build/lua/tests/lua/vexo_lua_host" "$root/fuzz/lua_lifetime.lua" "$seconds" "${FUZZ_SEED:-$(date +%s)}" \
-            2>&1 | tee "$scratch/fuzz.log" || status=$?
-        echo "fuzz: exit status $status; log in $scratch/fuzz.log"
-        exit "$status"
-        ;;
-    sym)
-        sources=(io/lex_input.cpp io/lex_rules.cpp io/sym_reader.cpp fuzz/sym_reader_fuzz.cpp)
-        seeds=("$corpus_dir"/sym/*)
-        ;;
+    lua) ;;
     *)
         echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|databases|lua [SECONDS]" >&2
         exit 2
         ;;
 esac
 
-mkdir -p "$build" "$scratch/seeds" "$scratch/corpus" "$scratch/artifacts"
-binary=$build/${target/-/_}_fuzz
-echo "fuzz: building $binary"
-# shellcheck disable=SC2046  # pkg-config output is a list of flags
-clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
-    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    "${includes[@]}" $(pkg-config --cflags lua5.1) \
-    "${sources[@]/#/$root/}" $(pkg-config --libs lua5.1) -o "$binary"
+configure() {
+    local dir=$1
+    shift
+    mkdir -p "$dir"
+    cmake -S "$root" -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+}
 
-if [ "${#seeds[@]}" -gt 0 ] && [ -e "${seeds[0]}" ]; then
-    cp -f "${seeds[@]}" "$scratch/seeds/"
-else
-    echo "fuzz: no seeds for $target, starting from nothing" >&2
+if [ "$target" = lua ]; then
+    # The Lua target runs in the test host of a sanitizer build of the library.
+    configure "$build/lua" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+        -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF
+    cmake --build "$build/lua" -j "${VEXO_JOBS:-2}" --target vexo_lua_host
+    mkdir -p "$scratch"
+    echo "fuzz: running lua for $seconds s"
+    status=0
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
+    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+    "$build/lua/tests/lua/vexo_lua_host" "$root/fuzz/lua_lifetime.lua" "$seconds" "${FUZZ_SEED:-$(date +%s)}" \
+        2>&1 | tee "$scratch/fuzz.log" || status=$?
+    echo "fuzz: exit status $status; log in $scratch/fuzz.log"
+    exit "$status"
 fi
 
+configure "$build/libfuzzer" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DVEXO_SANITIZE=address,undefined \
+    -DVEXO_BUILD_FUZZERS=ON -DVEXO_BUILD_BENCH=OFF
+program=${target/-/_}_fuzz
+echo "fuzz: building $program"
+cmake --build "$build/libfuzzer" -j "${VEXO_JOBS:-2}" --target "$program"
+binary=$build/libfuzzer/fuzz/$program
+
+mkdir -p "$scratch/seeds" "$scratch/corpus" "$scratch/artifacts"
+for seed in "${seeds[@]}"; do
+    [ -f "$seed" ] && cp -f "$seed" "$scratch/seeds/"
+done
 dict=()
-[ -f "$root/fuzz/${dictionary:-$target}.dict" ] && dict=(-dict="$root/fuzz/${dictionary:-$target}.dict")
+[ -n "$dictionary" ] && [ -f "$dictionary" ] && dict=(-dict="$dictionary")
 
 echo "fuzz: running $target for $seconds s in $scratch"
 cd "$scratch"

@@ -13,7 +13,7 @@ suite() {
     local dir=$1
     shift
     echo "== $dir"
-    cmake -S . -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+    cmake -S . -B "$dir" -G Ninja -DVEXO_WERROR=ON "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && ctest --output-on-failure -j "$jobs")
 }

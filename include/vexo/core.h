@@ -160,15 +160,4 @@ VEXO_API HRESULT Vexo_stringAddAlternativeA(VexoNode *database, VexoStringSlot *
 VEXO_API HRESULT Vexo_stringLookup(VexoNode *database, const VexoStringSlot *slot, uint32_t language,
                                    uint32_t fallbackLanguage, const VexoChar **text);
 
-/* ---- Test support ------------------------------------------------------ */
-/* Makes the n-th memory allocation of the library from now on fail, so that a
- * test can run an operation once for every n and see each failure handled.
- * Counted are the allocations of every database and filter and of the tables
- * behind them, and those of any other allocator of the library that consults
- * the same count. Process-wide; not for use while other threads call the
- * library.
- *   n  1 fails the next allocation; 0 switches failures off (after one failure
- *      the count is 0 again by itself) */
-VEXO_API void Vexo_failAllocationAfter(uint32_t n);
-
 #endif

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "vexo/testing.h"
 #include "vexo/vexo.h"
 
 namespace {
