@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "api_guard.h"
+#include "conversion_plan.h"
 #include "enumerator.h"
 #include "vexo/codec.h"
 #include "vexo/constants.h"
@@ -170,7 +171,7 @@ bool applyOne(const core::Computation &computation, SignalValue *value)
         return true;
     case core::LinearComputation::kCode: {
         const auto &linear = static_cast<const core::LinearComputation &>(computation);
-        setDouble(value, linear.scale * toDouble(*value) + linear.offset);
+        setDouble(value, applyLinear(linear.scale, linear.offset, toDouble(*value)));
         return true;
     }
     case core::MappedValueComputation::kCode:
@@ -401,16 +402,20 @@ HRESULT Vexo_internalToPhysical(const VexoNode *signal, uint64_t internal, Signa
 {
     if (signal == nullptr || result == nullptr)
         return E_INVALIDARG;
-    const auto *node = core::nodeAs<core::Signal>(signal);
+    // Signals and codings have no subclasses: the exact class test is the derivation test.
+    const auto *node = core::nodeExactly<core::Signal>(signal);
     if (node == nullptr)
         return E_INVALIDARG;
     result->computation = nullptr;
     result->text = nullptr;
-    const auto *coding = core::nodeAs<core::Coding>(node->reference);
+    const auto *coding = core::nodeExactly<core::Coding>(node->reference);
     if (coding == nullptr) {
         setUnsigned(result, internal);
         return S_OK;
     }
+    const ConversionPlan *plan = conversionPlanOf(*coding);
+    if (plan != nullptr && plan->reading != Reading::General)
+        return convertWithPlan(*plan, internal, result);
     const HRESULT decoded = decodeInternal(*coding, internal, result);
     if (decoded != S_OK)
         return decoded;
@@ -440,7 +445,7 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
         const uint32_t code = core::codeOf(step);
         if (code == core::LinearComputation::kCode) {
             const auto *linear = static_cast<const core::LinearComputation *>(step);
-            setDouble(&value, linear->scale * toDouble(value) + linear->offset);
+            setDouble(&value, applyLinear(linear->scale, linear->offset, toDouble(value)));
         } else if (code != core::IdentityComputation::kCode) {
             return S_FALSE;
         }
