@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decoder.h"
+
 #include "api_guard.h"
 #include "bit_buffer.h"
 #include "enumerator.h"
 #include "filter.h"
 #include "node_classes.h"
 #include "node_list.h"
+#include "triggering_index.h"
 #include "vexo/codec.h"
 #include "vexo/constants.h"
 
@@ -72,6 +75,10 @@ struct State {
     const uint8_t *data;
     const model::Filter *filter;
     const FrameTriggering *triggering;
+    // The triggerings still to try: the index's candidates for the identifier and its
+    // masked triggerings, merged by list position; or, without an index, the list itself.
+    const Candidate *byId, *byIdEnd, *masked, *maskedEnd;
+    bool indexed;
     ListCursor triggerings;
     ListCursor pduInstances;
     ListCursor signalInstances;
@@ -94,6 +101,17 @@ bool isOwned(const State &state)
 }
 
 bool isBigEndian(uint32_t byteOrder) { return byteOrder == Q3_BYTEORDER_BIGENDIAN; }
+
+// Aims a cursor at the first entry of a node list, for walks by cursorStep (which reads
+// the list, the chunk and the index alone).
+void aimAt(ListCursor &cursor, const core::NodeList &list)
+{
+    cursor.list = &list.chunks;
+    cursor.layout = &core::kSmallNodeLayout;
+    cursor.chunk = core::firstChunk(list.chunks);
+    cursor.index = 0;
+    cursor.nodes = &list;
+}
 
 
 // ---- Fields ---------------------------------------------------------------------
@@ -282,7 +300,7 @@ void enterTopLevel(State &state)
     Level &level = state.levels[state.depth - 1];
     level.done = 1;
     if (const auto *signalPdu = nodeExactly<SignalPDU>(level.pdu)) {
-        core::cursorInit(&state.signalInstances, &core::kSmallNodeLayout, &signalPdu->signalInstances);
+        aimAt(state.signalInstances, signalPdu->signalInstances);
         return;
     }
     if (const auto *multiplexed = nodeExactly<MultiplexedPDU>(level.pdu)) {
@@ -351,9 +369,11 @@ uint64_t fieldEnd(int64_t start, int64_t bits, bool big)
 // E_UNEXPECTED when the instance is to be skipped (record untouched).
 HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *record)
 {
-    const auto *instance = nodeAs<SignalInstance>(entry);
-    const Signal *signal = instance != nullptr ? nodeAs<Signal>(instance->reference) : nullptr;
-    const Coding *coding = signal != nullptr ? nodeAs<Coding>(signal->reference) : nullptr;
+    // Signal instances, signals and codings have no subclasses: the exact class test is
+    // the derivation test.
+    const auto *instance = nodeExactly<SignalInstance>(entry);
+    const Signal *signal = instance != nullptr ? nodeExactly<Signal>(instance->reference) : nullptr;
+    const Coding *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr;
     if (coding == nullptr || static_cast<int32_t>(instance->bitpos) < 0)
         return E_UNEXPECTED;
     if (!isSelected(state.filter, signal, instance))
@@ -366,7 +386,8 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
     // segments filled read as 0. The frame's data has no such room.
     if (!fieldInside(level.extent, start, bits, big))
         return E_UNEXPECTED;
-    clearUpTo(level, fieldEnd(start, bits, big));
+    if (level.length < level.extent)
+        clearUpTo(level, fieldEnd(start, bits, big));
     const auto length = static_cast<int32_t>(big ? -bits : bits);
     const bool ascii = coding->encoding == Q3_ENCODING_ASCII;
     uint64_t raw = 0;
@@ -377,6 +398,9 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
         Q3bit_extract(reinterpret_cast<uint8_t *>(record->text), level.bytes, record->textCapacity,
                       static_cast<int32_t>(start), length);
         textLength = static_cast<uint32_t>(std::min<int64_t>(bits / 8, record->textCapacity));
+    } else if (bits <= 64) {
+        if (level.extent < 8 || !codec::extractInWindow(level.bytes, level.extent, start, unsigned(bits), big, &raw))
+            raw = codec::extractField(level.bytes, start, length);
     } else {
         uint8_t value[8];
         Q3bit_extract(value, level.bytes, sizeof value, static_cast<int32_t>(start), length);
@@ -443,17 +467,30 @@ void resetWalk(State &state)
     state.signalInstances = {};
 }
 
+// The next triggering in list order that may match, or null when none is left.
+const void *nextCandidate(State &state)
+{
+    if (!state.indexed) {
+        void *entry = nullptr;
+        return core::cursorStep(state.triggerings, &entry) ? entry : nullptr;
+    }
+    const bool haveId = state.byId != state.byIdEnd, haveMasked = state.masked != state.maskedEnd;
+    if (haveId && (!haveMasked || state.byId->position < state.masked->position))
+        return (state.byId++)->triggering;
+    if (haveMasked)
+        return (state.masked++)->triggering;
+    return nullptr;
+}
+
 HRESULT nextTriggering(State &state, VexoNode **out)
 {
-    void *entry = nullptr;
-    while (core::cursorStep(state.triggerings, &entry)) {
+    while (const void *entry = nextCandidate(state)) {
         if (!matches(state, entry))
             continue;
         const auto *triggering = static_cast<const FrameTriggering *>(entry);
         resetWalk(state);
         state.triggering = triggering;
-        core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout,
-                         &nodeAs<Frame>(triggering->reference)->PDUInstances);
+        aimAt(state.pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
         if (out != nullptr)
             *out = core::handleOf(triggering);
         return S_OK;
@@ -461,18 +498,18 @@ HRESULT nextTriggering(State &state, VexoNode **out)
     resetWalk(state);
     state.phase = kChannelInstances;
     state.triggering = nullptr;
-    core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout, &state.channel->PDUInstances);
+    aimAt(state.pduInstances, state.channel->PDUInstances);
     if (out != nullptr)
         *out = nullptr;
     return S_FALSE;
 }
 
-void initialise(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
-                uint32_t dataLength, const uint8_t *data)
+// Sets up a state for one frame, all but the search for triggerings. Every field is set
+// here, the levels as they are pushed: clearing the block (64 KiB) per frame would cost
+// more than the decode.
+void initialiseFrame(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
+                     uint32_t dataLength, const uint8_t *data)
 {
-    // The levels are set up as they are pushed; clearing 64 KiB per frame would cost more
-    // than the decode.
-    std::memset(static_cast<void *>(state), 0, offsetof(State, levels));
     state->tag = kDecodeTag;
     state->phase = kSearching;
     state->channel = channel;
@@ -482,11 +519,57 @@ void initialise(State *state, bool owned, const Channel *channel, uint32_t ident
     std::memcpy(state->identifierWord, &word, sizeof word);
     state->dataLength = dataLength;
     state->data = data;
-    core::cursorInit(&state->triggerings, &core::kSmallNodeLayout, &channel->frameTriggerings);
+    state->filter = nullptr;
+    state->triggering = nullptr;
+    state->pduInstances.chunk = nullptr;
+    state->signalInstances.chunk = nullptr;
+    state->depth = 0;
+    state->indexed = false;
     state->ownership = owned ? reinterpret_cast<uintptr_t>(state) ^ kOwnedKey : 0;
 }
 
+void initialise(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
+                uint32_t dataLength, const uint8_t *data)
+{
+    initialiseFrame(state, owned, channel, identifier, flags, dataLength, data);
+    const TriggeringIndex *index = triggeringIndexOf(*channel);
+    state->indexed = index != nullptr;
+    if (index != nullptr) {
+        candidatesFor(*index, identifier, &state->byId, &state->byIdEnd);
+        state->masked = index->masked.data();
+        state->maskedEnd = state->masked + index->masked.size();
+    } else {
+        aimAt(state->triggerings, channel->frameTriggerings);
+    }
+}
+
 }  // namespace
+
+size_t walkStateSize() { return sizeof(State); }
+
+void walkFrame(void *block, const Channel &channel, const FrameTriggering *triggering, const model::Filter *filter,
+               uint32_t identifier, uint32_t flags, uint32_t dataLength, const uint8_t *data, VexoDecodedSignal &record,
+               void (*deliver)(void *context, const VexoDecodedSignal &record, HRESULT hr), void *context)
+{
+    auto *state = static_cast<State *>(block);
+    initialiseFrame(state, false, &channel, identifier, flags, dataLength, data);
+    state->filter = filter;
+    state->triggering = triggering;
+    if (triggering != nullptr) {
+        aimAt(state->pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
+    } else {
+        state->phase = kChannelInstances;
+        aimAt(state->pduInstances, channel.PDUInstances);
+    }
+    for (;;) {
+        const HRESULT hr = nextSignal(*state, &record);
+        if (hr != S_OK && hr != S_FALSE)
+            break;
+        deliver(context, record, hr);
+    }
+    state->tag = kDestroyedTag;
+}
+
 }  // namespace vexo::decode
 
 using namespace vexo::decode;
@@ -535,7 +618,7 @@ VEXO_API HRESULT Vexo_decodeNextFrametriggering(VexoDecodeState *handle, VexoNod
 VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
 {
     State *state = stateAs(handle);
-    const vexo::model::Filter *nodeFilter = vexo::model::filterAs(filter);
+    const vexo::model::Filter *nodeFilter = filter != nullptr ? vexo::model::filterAs(filter) : nullptr;
     if (state == nullptr || record == nullptr || (filter != nullptr && nodeFilter == nullptr))
         return E_INVALIDARG;
     if (state->data == nullptr)
