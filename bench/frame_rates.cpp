@@ -242,8 +242,11 @@ __attribute__((noinline)) uint64_t timedEncode(const std::vector<EncodeJob> &job
             Vexo_encodeSignalInstance(placed.instance, internal, buffer, job.length);
             ++count;
         }
-        for (uint32_t i = 0; i < job.length; ++i)
-            sum = mix(sum, buffer[i]);
+        for (uint32_t i = 0; i < job.length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, buffer + i, sizeof word);
+            sum = mix(sum, word);
+        }
     }
     *signals = count;
     return sum;

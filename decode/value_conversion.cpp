@@ -81,7 +81,7 @@ struct Integer {
     bool negative;
 };
 
-Integer toInteger(const SignalValue &value)
+inline Integer toInteger(const SignalValue &value)
 {
     switch (value.valueType) {
     case Q3_VALUETYPE_UINT64:
@@ -427,7 +427,8 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
 {
     if (signal == nullptr || physical == nullptr || internal == nullptr)
         return E_INVALIDARG;
-    const auto *node = core::nodeAs<core::Signal>(signal);
+    // Signals and codings have no subclasses: the exact class test is the derivation test.
+    const auto *node = core::nodeExactly<core::Signal>(signal);
     if (node == nullptr || !isKnownType(physical->valueType))
         return E_INVALIDARG;
     const core::Computation *step = nullptr;
@@ -436,9 +437,29 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
         if (step == nullptr)
             return E_INVALIDARG;
     }
-    const auto *coding = core::nodeAs<core::Coding>(node->reference);
+    const auto *coding = core::nodeExactly<core::Coding>(node->reference);
     if (coding == nullptr)
         return E_UNEXPECTED;
+
+    // The common case inline: a double through a linear (or no) computation into an
+    // unsigned or two's complement integer of at most 64 bits.
+    const uint32_t code = step != nullptr ? core::codeOf(step) : core::IdentityComputation::kCode;
+    if (physical->valueType == Q3_VALUETYPE_DOUBLE && coding->bitlen <= 64
+        && (code == core::LinearComputation::kCode || code == core::IdentityComputation::kCode)) {
+        const bool direct = coding->encoding == Q3_ENCODING_DIRECT;
+        if (direct || (coding->encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL) {
+            SignalValue value;
+            value.valueType = Q3_VALUETYPE_DOUBLE;
+            value.value.f64 = physical->value.f64;
+            if (code == core::LinearComputation::kCode) {
+                const auto *linear = static_cast<const core::LinearComputation *>(step);
+                value.value.f64 = applyLinear(linear->scale, linear->offset, value.value.f64);
+            }
+            const uint64_t bits = toInteger(value).bits;
+            *internal = direct ? bits & lowMask(coding->bitlen) : bits;
+            return S_OK;
+        }
+    }
 
     SignalValue value = *physical;
     if (step != nullptr) {
