@@ -22,7 +22,7 @@ struct ExpectedRecord {
 // with a null triggering when it has any.
 inline void decodeSpecified(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoFrame &frame,
                             uint32_t frameIndex, const VexoFilter *filter, uint32_t language,
-                            std::vector<ExpectedRecord> &out)
+                            std::vector<ExpectedRecord> &out, bool lookUpTexts = true)
 {
     static thread_local std::unique_ptr<uint64_t[]> block(new uint64_t[(Vexo_getDecodeStateSize() + 7) / 8]);
     auto *state = reinterpret_cast<VexoDecodeState *>(block.get());
@@ -71,7 +71,7 @@ inline void decodeSpecified(VexoNode *db, VexoNode *channel, bool ownInstances, 
                 record.kind = VEXO_RECORD_SIGNAL;
                 record.rawValue = decoded.rawValue;
                 record.status = Vexo_internalToPhysical(decoded.signal, decoded.rawValue, &record.value);
-                if (record.value.text != nullptr
+                if (lookUpTexts && record.value.text != nullptr
                     && Vexo_stringLookup(db, record.value.text, language, language, &record.valueText) != S_OK)
                     record.valueText = nullptr;
             }
