@@ -222,16 +222,13 @@ const TextEntry *findText(const ConversionPlan &plan, uint64_t key)
     return found != plan.texts.end() && found->key == key ? &*found : nullptr;
 }
 
-const ConversionPlan *conversionPlanOf(const Coding &coding)
+const ConversionPlan *decideConversionPlan(const Coding &coding)
 {
     core::Vexo *database = coding.database;
     auto *field = const_cast<core::DerivedBlock **>(&coding.conversion);
+    const std::lock_guard<std::mutex> hold(core::derivedLock());
     const uint64_t now = core::changesOf(database);
     auto *plan = static_cast<ConversionPlan *>(__atomic_load_n(field, __ATOMIC_ACQUIRE));
-    if (plan != nullptr && plan->stamp.load(std::memory_order_acquire) == now)
-        return plan;
-    const std::lock_guard<std::mutex> hold(core::derivedLock());
-    plan = static_cast<ConversionPlan *>(__atomic_load_n(field, __ATOMIC_ACQUIRE));
     if (plan == nullptr) {
         plan = new (std::nothrow) ConversionPlan;
         if (plan == nullptr)

@@ -52,10 +52,19 @@ struct ConversionPlan : core::DerivedBlock {
     std::vector<TextEntry> texts;                    // sorted by key (signed for Twos)
 };
 
+// Decides (or decides again) the plan of a coding under the lock of derived data.
+const ConversionPlan *decideConversionPlan(const core::Coding &coding);
+
 // The coding's plan as of the model's current state, decided now when the model changed
 // since; null only when memory for a first plan cannot be had. Safe to call from several
 // threads that read one model.
-const ConversionPlan *conversionPlanOf(const core::Coding &coding);
+inline const ConversionPlan *conversionPlanOf(const core::Coding &coding)
+{
+    const auto *plan = static_cast<const ConversionPlan *>(__atomic_load_n(&coding.conversion, __ATOMIC_ACQUIRE));
+    if (plan != nullptr && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding.database))
+        return plan;
+    return decideConversionPlan(coding);
+}
 
 // The value description entry for a key, or null.
 const TextEntry *findText(const ConversionPlan &plan, uint64_t key);
