@@ -19,6 +19,7 @@
 #include "conversion_plan.h"
 #include "database.h"
 #include "decoder.h"
+#include "frame_program.h"
 #include "enumerator.h"
 #include "filter.h"
 #include "node_classes.h"
@@ -50,71 +51,8 @@ using core::SignalPDU;
 
 constexpr uint32_t kPlanMagic = 0x6E6C5064;  // "dPln"
 constexpr uint32_t kReleasedMagic = 0xDEADBEEF;
-constexpr uint32_t kNone = ~uint32_t(0);
-// Multiplexed PDUs nested deeper than this go through the walk, which keeps the level
-// stack's limits; so compiled frames never reach them.
-constexpr uint32_t kMaxCompiledNesting = 16;
 
-// ---- The compiled form ------------------------------------------------------------
-
-enum class OpKind : uint8_t {
-    LinearLittle,  // a little-endian window field, masked and signed, one multiply-add
-    LinearBig,     // the same, big-endian
-    Window,        // a field of 1 to 64 bits read with one 64-bit load, any conversion
-    Field,         // a field of at most 64 bits spanning nine bytes
-    Wide,          // a field longer than 64 bits (its low 64 bits)
-    Text,          // an ASCII field: its bytes
-    Mux,           // a multiplexed PDU: its static part, then the part its switch selects
-};
-
-enum class Conversion : uint8_t {
-    Planned,  // the coding's conversion plan
-    General,  // the walk over the coding's computations
-};
-
-// One step of a frame's program. The fields the common kinds read come first; signal and
-// instance, and computation and its null text slot, lie as the record holds them.
-struct Op {
-    OpKind kind;
-    Conversion conversion;
-    bool big;
-    uint8_t position;  // window kinds: the field's lowest bit in the 64-bit window
-    uint32_t base;     // window kinds: the window's first byte; Mux: index of its table
-    uint64_t mask;     // window kinds: the field's bits
-    uint64_t sign;     // Linear kinds: the sign bit of the value read, 0 for unsigned
-    double scale, offset;
-    VexoNode *signal, *instance;
-    VexoNode *computation;
-    VexoStringSlot *noText;
-    int32_t start;   // Field, Wide, Text: start bit
-    int32_t length;  // Field, Wide, Text: signed length (negative: big-endian)
-    const ConversionPlan *plan;  // Planned
-    const Coding *coding;
-};
-
-// A multiplexed PDU: where its switch lies and the programs of its parts. A program is a
-// range of ops; kNone for none.
-struct Mux {
-    bool constant;  // the switch reads 0 (no bits, or bits before the identifier word)
-    bool big;
-    uint8_t position;
-    uint32_t base;
-    uint64_t mask;
-    uint32_t staticFirst = kNone, staticCount = 0;
-    uint32_t elseFirst = kNone, elseCount = 0;
-    // By switch code: a direct table for small codes, else codes in ascending order.
-    std::vector<uint32_t> codes;
-    std::vector<std::pair<uint32_t, uint32_t>> programs;  // first, count per code
-    bool direct = false;
-};
-
-struct FrameProgram {
-    bool walk;  // decoded by the frame decoder's walk
-    uint32_t first, count;
-    // The most records and text bytes the program can give (whatever its switches read).
-    uint32_t maxRecords, maxText;
-    bool linear;  // only window fields with one linear rule each: the fast loop runs it
-};
+// ---- Plans ------------------------------------------------------------------------
 
 struct Candidate {
     uint32_t position;  // in the channel's list
@@ -134,11 +72,6 @@ struct Slot {
     uint32_t first;  // into byIdentifier
 };
 
-struct SlotText {
-    const core::StringSlot *slot;
-    const VexoChar *text;
-};
-
 }  // namespace
 
 struct DecodePlan {
@@ -152,387 +85,33 @@ struct DecodePlan {
     std::vector<Slot> slots;
     std::vector<Candidate> byIdentifier;
     std::vector<Candidate> masked;
-    std::vector<FrameProgram> frames;
-    std::vector<Op> ops;
-    std::vector<Mux> muxes;
-    std::vector<SlotText> texts;  // sorted by slot
+    Programs programs;
 };
 
 namespace {
 
 // ---- Compiling ----------------------------------------------------------------------
 
-int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
-{
-    return big ? ((start ^ 7) + bits - 1 - k) ^ 7 : start + k;
-}
-
-// As the decoder tests a field against the bytes it is addressed in.
-bool fieldInside(uint64_t length, int64_t start, int64_t bits, bool big)
-{
-    const int64_t end = static_cast<int64_t>(std::min<uint64_t>(8 * length, INT32_MAX - 64));
-    if (bits == 0)
-        return true;
-    if (start < 0 || start >= end)
-        return false;
-    return fieldBit(start, bits, big, big ? 0 : bits - 1) < end;
-}
-
-// Where one 64-bit load reads a field of 1 to 64 bits lying inside a frame of `length`
-// bytes, zero-padded to at least eight: false when the field spans nine bytes.
-bool windowOf(uint32_t length, int64_t start, uint32_t bits, bool big, uint32_t *base, uint8_t *position)
-{
-    const uint64_t bufferLength = std::max<uint32_t>(length, 8);
-    const uint64_t first = uint64_t(start) >> 3;
-    const uint64_t from = std::min(first, bufferLength - 8);
-    if (!big) {
-        const uint64_t at = 8 * (first - from) + uint64_t(start & 7);
-        if (at + bits > 64)
-            return false;
-        *base = static_cast<uint32_t>(from);
-        *position = static_cast<uint8_t>(at);
-        return true;
-    }
-    const uint64_t lsb = ((uint64_t(start) ^ 7) + bits - 1) ^ 7;
-    const uint64_t last = lsb >> 3;
-    if (last - from > 7)
-        return false;
-    *base = static_cast<uint32_t>(from);
-    *position = static_cast<uint8_t>(8 * (7 - (last - from)) + (lsb & 7));
-    return true;
-}
-
-uint64_t maskOf(uint64_t bits) { return bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1; }
-
-bool isSelected(const model::Filter *filter, const Signal *signal, const SignalInstance *instance)
-{
-    if (filter == nullptr)
-        return true;
-    const HRESULT bySignal = model::filterSelects(*filter, signal);
-    if (bySignal != S_FALSE)
-        return bySignal == S_OK;
-    return model::filterSelects(*filter, instance) == S_OK;
-}
-
+// Compiles a plan: the channel's triggerings by identifier and the programs of their frames.
 class Compiler {
 public:
-    explicit Compiler(DecodePlan &plan) : plan_(plan) {}
+    explicit Compiler(DecodePlan &plan)
+        : plan_(plan), frames_(plan.programs, {plan.filter, true, true, plan.language})
+    {
+    }
 
     void compile();
 
 private:
-    // Thrown out of a frame's compilation when the frame needs the walk.
-    struct NeedsWalk {};
-
-    void collectTexts(const Coding &coding);
-    void collectFrom(const PDU *pdu, std::vector<const PDU *> &seen);
-    uint32_t frameProgram(const Frame &frame);
-    void compileInstance(const SignalInstance *instance, uint32_t length, std::vector<Op> &out);
-    void compilePdu(const PDU &pdu, int64_t bitpos, uint32_t length, std::vector<const PDU *> &chain,
-                    std::vector<Op> &out);
-    bool compilePart(const MultiplexedPart *part, uint32_t length, std::vector<const PDU *> &chain,
-                     uint32_t *first, uint32_t *count);
-    std::pair<uint32_t, uint32_t> emit(const std::vector<Op> &ops);
-    std::pair<uint64_t, uint64_t> bound(uint32_t first, uint32_t count) const;
-
     DecodePlan &plan_;
-    std::unordered_map<const Frame *, uint32_t> frameIndex_;
-    std::unordered_map<const Coding *, bool> codingsSeen_;
+    FrameCompiler frames_;
 };
-
-std::pair<uint32_t, uint32_t> Compiler::emit(const std::vector<Op> &ops)
-{
-    const auto first = static_cast<uint32_t>(plan_.ops.size());
-    plan_.ops.insert(plan_.ops.end(), ops.begin(), ops.end());
-    return {first, static_cast<uint32_t>(ops.size())};
-}
-
-// The most records and text bytes a program can give: a multiplexed PDU gives its static
-// part and the largest of its other parts.
-std::pair<uint64_t, uint64_t> Compiler::bound(uint32_t first, uint32_t count) const
-{
-    uint64_t records = 0, text = 0;
-    for (uint32_t i = first; i < first + count; ++i) {
-        const Op &op = plan_.ops[i];
-        if (op.kind != OpKind::Mux) {
-            records += 1;
-            if (op.kind == OpKind::Text)
-                text += (uint64_t(op.length < 0 ? -int64_t(op.length) : op.length) + 7) / 8;
-            continue;
-        }
-        const Mux &table = plan_.muxes[op.base];
-        uint64_t partRecords = 0, partText = 0;
-        const auto widen = [&](uint32_t partFirst, uint32_t partCount) {
-            if (partFirst == kNone)
-                return;
-            const auto [r, t] = bound(partFirst, partCount);
-            partRecords = std::max(partRecords, r);
-            partText = std::max(partText, t);
-        };
-        for (const auto &[partFirst, partCount] : table.programs)
-            widen(partFirst, partCount);
-        widen(table.elseFirst, table.elseCount);
-        if (table.staticFirst != kNone) {
-            const auto [r, t] = bound(table.staticFirst, table.staticCount);
-            partRecords += r;
-            partText += t;
-        }
-        records += partRecords;
-        text += partText;
-    }
-    return {records, text};
-}
-
-// The texts of every mapped text computation of a coding, in the plan's language.
-void Compiler::collectTexts(const Coding &coding)
-{
-    if (!codingsSeen_.emplace(&coding, true).second)
-        return;
-    core::StringTable *table = coding.database->strings;
-    model::forEachNode(coding.internalToPhysicalCompus, [&](void *entry) {
-        if (const auto *mapped = nodeExactly<core::MappedTextComputation>(entry)) {
-            const VexoChar *text = nullptr;
-            if (mapped->textvalue != nullptr
-                && core::lookupSlot(table, mapped->textvalue, plan_.language, plan_.language, &text) == S_OK)
-                plan_.texts.push_back({mapped->textvalue, text});
-        }
-        return true;
-    });
-}
-
-// Collects the texts of every signal below a PDU that the walk may decode.
-void Compiler::collectFrom(const PDU *pdu, std::vector<const PDU *> &seen)
-{
-    if (pdu == nullptr || std::find(seen.begin(), seen.end(), pdu) != seen.end())
-        return;
-    seen.push_back(pdu);
-    if (const auto *signalPdu = nodeExactly<SignalPDU>(pdu)) {
-        model::forEachNode(signalPdu->signalInstances, [&](void *entry) {
-            const auto *instance = nodeExactly<SignalInstance>(entry);
-            const Signal *signal = instance != nullptr ? nodeExactly<Signal>(instance->reference) : nullptr;
-            if (const Coding *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr)
-                collectTexts(*coding);
-            return true;
-        });
-    } else if (const auto *mux = nodeExactly<MultiplexedPDU>(pdu)) {
-        const auto partPdu = [](const void *part) {
-            const auto *typed = nodeExactly<MultiplexedPart>(part);
-            return typed != nullptr ? nodeAs<PDU>(typed->reference) : nullptr;
-        };
-        collectFrom(partPdu(mux->staticPart), seen);
-        collectFrom(partPdu(mux->elsePart), seen);
-        model::forEachNode(mux->dynamicParts, [&](void *part) {
-            collectFrom(partPdu(part), seen);
-            return true;
-        });
-    }
-}
-
-void Compiler::compileInstance(const SignalInstance *instance, uint32_t length, std::vector<Op> &out)
-{
-    const Signal *signal = instance != nullptr ? nodeExactly<Signal>(instance->reference) : nullptr;
-    const Coding *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr;
-    if (coding == nullptr || static_cast<int32_t>(instance->bitpos) < 0)
-        return;
-    if (!isSelected(plan_.filter, signal, instance))
-        return;
-    const int64_t start = static_cast<int32_t>(instance->bitpos);
-    const int64_t bits = coding->bitlen;
-    const bool big = instance->byteOrder == Q3_BYTEORDER_BIGENDIAN;
-    if (!fieldInside(length, start, bits, big))
-        return;
-    collectTexts(*coding);
-    Op op{};
-    op.big = big;
-    op.start = static_cast<int32_t>(start);
-    op.length = static_cast<int32_t>(big ? -bits : bits);
-    op.coding = coding;
-    op.signal = core::handleOf(signal);
-    op.instance = core::handleOf(instance);
-    if (coding->encoding == Q3_ENCODING_ASCII) {
-        op.kind = OpKind::Text;
-        out.push_back(op);
-        return;
-    }
-    if (bits > 64)
-        op.kind = OpKind::Wide;
-    else if (bits > 0 && windowOf(length, start, uint32_t(bits), big, &op.base, &op.position))
-        op.kind = OpKind::Window;
-    else
-        op.kind = OpKind::Field;
-    op.mask = maskOf(uint64_t(bits));
-    op.conversion = Conversion::General;
-    const ConversionPlan *conversion = conversionPlanOf(*coding);
-    if (conversion != nullptr && conversion->reading != Reading::General) {
-        op.conversion = Conversion::Planned;
-        op.plan = conversion;
-        // Read as a signed 64-bit number (an unsigned one below 2^63 converts alike), a
-        // window field with one covering linear rule and no texts is the common case.
-        const bool integer = conversion->reading == Reading::Twos
-                             || (conversion->reading == Reading::Unsigned && bits < 64);
-        if (op.kind == OpKind::Window && integer && conversion->step == Step::Linear && conversion->texts.empty()
-            && conversion->mask == op.mask) {
-            op.kind = big ? OpKind::LinearBig : OpKind::LinearLittle;
-            op.sign = conversion->sign;
-            op.scale = conversion->scale;
-            op.offset = conversion->offset;
-            op.computation = core::handleOf(conversion->computation);
-        }
-    }
-    out.push_back(op);
-}
-
-// The program of a multiplexed part's PDU into *first and *count; false when the part is
-// not decoded (no PDU, or its PDU encloses it).
-bool Compiler::compilePart(const MultiplexedPart *part, uint32_t length, std::vector<const PDU *> &chain,
-                           uint32_t *first, uint32_t *count)
-{
-    if (part == nullptr)
-        return false;
-    const auto *pdu = nodeAs<PDU>(part->reference);
-    if (pdu == nullptr || std::find(chain.begin(), chain.end(), pdu) != chain.end())
-        return false;
-    bool segments = false;
-    model::forEachRecord<core::Segment>(part->segments, [&](const core::Segment *) {
-        segments = true;
-        return false;
-    });
-    if (segments)
-        throw NeedsWalk{};
-    std::vector<Op> ops;
-    compilePdu(*pdu, 0, length, chain, ops);
-    std::tie(*first, *count) = emit(ops);
-    return true;
-}
-
-void Compiler::compilePdu(const PDU &pdu, int64_t bitpos, uint32_t length, std::vector<const PDU *> &chain,
-                          std::vector<Op> &out)
-{
-    if (const auto *signalPdu = nodeExactly<SignalPDU>(&pdu)) {
-        model::forEachNode(signalPdu->signalInstances, [&](void *entry) {
-            compileInstance(nodeExactly<SignalInstance>(entry), length, out);
-            return true;
-        });
-        return;
-    }
-    const auto *mux = nodeExactly<MultiplexedPDU>(&pdu);
-    if (mux == nullptr)
-        return;
-    if (chain.size() > kMaxCompiledNesting)
-        throw NeedsWalk{};
-    Mux table;
-    const int64_t bits = mux->switchLength;
-    const int64_t p = int64_t(int32_t(mux->switchPosition)) + bitpos;
-    table.big = mux->switchByteOrder == Q3_BYTEORDER_BIGENDIAN;
-    table.constant = bits == 0 || p < -32;
-    if (!table.constant) {
-        // The switch code is the field's low 32 bits, as the decoder reads it.
-        const int64_t read = std::min<int64_t>(bits, 32);
-        const int64_t start = table.big && bits > 32 ? fieldBit(p, bits, true, 31) : p;
-        if (p < 0 || !fieldInside(length, start, read, table.big)
-            || !windowOf(length, start, uint32_t(read), table.big, &table.base, &table.position))
-            throw NeedsWalk{};  // identifier bits, or bits outside the frame
-        table.mask = maskOf(uint64_t(read));
-    }
-    chain.push_back(mux);
-    // Parts are found by code in the list kept in switch-code order; a code matches a
-    // part only when equal, so a sorted table finds the same parts as long as the codes
-    // lie less than 2^31 apart (their order is then the numeric one).
-    std::vector<std::pair<uint32_t, const MultiplexedPart *>> parts;
-    model::forEachNode(mux->dynamicParts, [&](void *entry) {
-        if (const auto *part = nodeExactly<MultiplexedPart>(entry))
-            parts.push_back({part->switchCode, part});
-        return true;
-    });
-    for (size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i].first <= parts[i - 1].first)
-            throw NeedsWalk{};
-    }
-    if (!parts.empty() && parts.back().first - parts.front().first >= 0x80000000u)
-        throw NeedsWalk{};
-    for (const auto &[code, part] : parts) {
-        // A part that is not decoded still has its code: the else part is not taken then.
-        uint32_t first = 0, count = 0;
-        if (!compilePart(part, length, chain, &first, &count))
-            first = count = 0;
-        table.codes.push_back(code);
-        table.programs.push_back({first, count});
-    }
-    if (!compilePart(nodeExactly<MultiplexedPart>(mux->elsePart), length, chain, &table.elseFirst,
-                     &table.elseCount))
-        table.elseFirst = kNone;
-    if (!compilePart(nodeExactly<MultiplexedPart>(mux->staticPart), length, chain, &table.staticFirst,
-                     &table.staticCount))
-        table.staticFirst = kNone;
-    chain.pop_back();
-    // Small codes index the programs directly.
-    if (!table.codes.empty() && table.codes.back() < 256) {
-        std::vector<std::pair<uint32_t, uint32_t>> direct(table.codes.back() + 1, {kNone, 0});
-        for (size_t i = 0; i < table.codes.size(); ++i)
-            direct[table.codes[i]] = table.programs[i];
-        table.programs = std::move(direct);
-        table.direct = true;
-    }
-    Op op{};
-    op.kind = OpKind::Mux;
-    op.base = static_cast<uint32_t>(plan_.muxes.size());
-    plan_.muxes.push_back(std::move(table));
-    out.push_back(op);
-}
-
-uint32_t Compiler::frameProgram(const Frame &frame)
-{
-    const auto found = frameIndex_.find(&frame);
-    if (found != frameIndex_.end())
-        return found->second;
-    FrameProgram program{false, 0, 0, 0, 0, false};
-    const size_t opsBefore = plan_.ops.size(), muxesBefore = plan_.muxes.size();
-    try {
-        std::vector<Op> ops;
-        model::forEachNode(frame.PDUInstances, [&](void *entry) {
-            const auto *instance = nodeExactly<PDUInstance>(entry);
-            const PDU *pdu = instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr;
-            if (pdu != nullptr) {
-                std::vector<const PDU *> chain = {pdu};
-                if (const auto *signalPdu = nodeExactly<SignalPDU>(pdu))
-                    compilePdu(*signalPdu, 0, frame.length, chain, ops);
-                else if (nodeExactly<MultiplexedPDU>(pdu) != nullptr)
-                    compilePdu(*pdu, static_cast<int32_t>(instance->bitpos), frame.length, chain, ops);
-            }
-            return true;
-        });
-        std::tie(program.first, program.count) = emit(ops);
-        const auto [records, text] = bound(program.first, program.count);
-        program.maxRecords = static_cast<uint32_t>(std::min<uint64_t>(records, UINT32_MAX));
-        program.maxText = static_cast<uint32_t>(std::min<uint64_t>(text, UINT32_MAX));
-        program.linear = std::all_of(plan_.ops.begin() + program.first, plan_.ops.begin() + program.first + program.count,
-                                     [](const Op &op) { return op.kind <= OpKind::LinearBig; });
-    } catch (const NeedsWalk &) {
-        plan_.ops.resize(opsBefore);
-        plan_.muxes.resize(muxesBefore);
-        program = {true, 0, 0, 0, 0, false};
-        std::vector<const PDU *> seen;
-        model::forEachNode(frame.PDUInstances, [&](void *entry) {
-            const auto *instance = nodeExactly<PDUInstance>(entry);
-            collectFrom(instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr, seen);
-            return true;
-        });
-    }
-    const auto index = static_cast<uint32_t>(plan_.frames.size());
-    plan_.frames.push_back(program);
-    frameIndex_.emplace(&frame, index);
-    return index;
-}
 
 void Compiler::compile()
 {
     plan_.slots.clear();
     plan_.byIdentifier.clear();
     plan_.masked.clear();
-    plan_.frames.clear();
-    plan_.ops.clear();
-    plan_.muxes.clear();
-    plan_.texts.clear();
     const Channel &channel = *plan_.channel;
     std::vector<std::pair<uint32_t, Candidate>> byId;
     uint32_t position = 0;
@@ -550,10 +129,10 @@ void Compiler::compile()
         candidate.flagsWant = triggering->flags & Q3_FLAG_CANEXTENDED;
         candidate.triggering = triggering;
         if (const auto *byIdentifier = nodeExactly<core::IdentifierBasedTriggering>(triggering)) {
-            candidate.program = frameProgram(*frame);
+            candidate.program = frames_.program(*frame);
             byId.push_back({byIdentifier->identifier, candidate});
         } else if (const auto *masked = nodeExactly<core::MaskedIdentifierTriggering>(triggering)) {
-            candidate.program = frameProgram(*frame);
+            candidate.program = frames_.program(*frame);
             candidate.masked = true;
             candidate.mask = masked->mask;
             candidate.code = masked->code;
@@ -562,7 +141,7 @@ void Compiler::compile()
         return true;
     });
     const auto copyProgram = [&](Candidate &candidate) {
-        const FrameProgram &program = plan_.frames[candidate.program];
+        const FrameProgram &program = plan_.programs.frames[candidate.program];
         candidate.linear = program.linear;
         candidate.first = program.first;
         candidate.count = program.count;
@@ -593,18 +172,13 @@ void Compiler::compile()
     plan_.channelInstances = core::firstChunk(channel.PDUInstances.chunks) != nullptr
                              && core::count(&channel.PDUInstances) > 0;
     if (plan_.channelInstances) {
-        std::vector<const PDU *> seen;
         model::forEachNode(channel.PDUInstances, [&](void *entry) {
             const auto *instance = nodeExactly<PDUInstance>(entry);
-            collectFrom(instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr, seen);
+            frames_.collectFrom(instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr);
             return true;
         });
     }
-    std::sort(plan_.texts.begin(), plan_.texts.end(),
-              [](const SlotText &a, const SlotText &b) { return std::less<const void *>()(a.slot, b.slot); });
-    plan_.texts.erase(std::unique(plan_.texts.begin(), plan_.texts.end(),
-                                  [](const SlotText &a, const SlotText &b) { return a.slot == b.slot; }),
-                      plan_.texts.end());
+    frames_.finish();
 }
 
 HRESULT build(DecodePlan &plan)
@@ -612,6 +186,7 @@ HRESULT build(DecodePlan &plan)
     plan.current = false;
     const uint64_t stamp = core::changesOf(plan.channel->database);
     const HRESULT hr = core::guarded([&] {
+        plan.programs = Programs{};
         Compiler(plan).compile();
         return S_OK;
     });
@@ -629,11 +204,12 @@ const VexoChar *textOf(const DecodePlan &plan, const VexoStringSlot *slot)
     if (slot == nullptr)
         return nullptr;
     const auto *key = reinterpret_cast<const core::StringSlot *>(slot);
-    const auto found = std::lower_bound(plan.texts.begin(), plan.texts.end(), key,
+    const std::vector<SlotText> &texts = plan.programs.texts;
+    const auto found = std::lower_bound(texts.begin(), texts.end(), key,
                                         [](const SlotText &entry, const core::StringSlot *value) {
                                             return std::less<const void *>()(entry.slot, value);
                                         });
-    return found != plan.texts.end() && found->slot == key ? found->text : nullptr;
+    return found != texts.end() && found->slot == key ? found->text : nullptr;
 }
 
 // Converts as Vexo_internalToPhysical does, through the computations.
@@ -764,11 +340,7 @@ struct Run {
 
     uint64_t window(uint32_t base, uint8_t position, uint64_t mask, bool big) const
     {
-        uint64_t word;
-        std::memcpy(&word, bytes + base, sizeof word);
-        if (big)
-            word = __builtin_bswap64(word);
-        return (word >> position) & mask;
+        return readWindow(bytes, base, position, mask, big);
     }
 
     // A signal record through the coding's plan or computations (the rarer kinds).
@@ -817,7 +389,7 @@ struct Run {
         VexoBatchRecord *const recordEnd = out.recordEnd;
         const uint8_t *const data = bytes;
         const Head head = headOf(VEXO_RECORD_SIGNAL, frameIndex, triggering);
-        for (const Op *op = plan.ops.data() + first, *end = op + count; op != end; ++op) {
+        for (const Op *op = plan.programs.ops.data() + first, *end = op + count; op != end; ++op) {
             if (Checked && record == recordEnd && op->kind != OpKind::Mux) {
                 out.full = true;
                 break;
@@ -832,7 +404,7 @@ struct Run {
             switch (op->kind) {
             case OpKind::Mux:
                 out.record = record;
-                mux<Checked>(plan.muxes[op->base]);
+                mux<Checked>(plan.programs.muxes[op->base]);
                 record = out.record;
                 if (out.full)
                     return;
@@ -868,27 +440,14 @@ struct Run {
     void mux(const Mux &table)
     {
         const uint32_t code =
-            table.constant ? 0 : static_cast<uint32_t>(window(table.base, table.position, table.mask, table.big));
-        if (table.staticFirst != kNone) {
+            table.constant ? 0 : static_cast<uint32_t>(readWindow(bytes, table.base, table.position, table.mask, table.big));
+        if (table.staticFirst != kNoProgram) {
             program<Checked>(table.staticFirst, table.staticCount);
             if (out.full)
                 return;
         }
-        // kNone: no part has the code, and the else part applies.
-        uint32_t first = kNone, count = 0;
-        if (table.direct) {
-            if (code < table.programs.size())
-                std::tie(first, count) = table.programs[code];
-        } else {
-            const auto found = std::lower_bound(table.codes.begin(), table.codes.end(), code);
-            if (found != table.codes.end() && *found == code)
-                std::tie(first, count) = table.programs[size_t(found - table.codes.begin())];
-        }
-        if (first == kNone) {
-            first = table.elseFirst;
-            count = table.elseCount;
-        }
-        if (first != kNone)
+        const auto [first, count] = selectedPart(table, code);
+        if (first != kNoProgram)
             program<Checked>(first, count);
     }
 };
@@ -1153,8 +712,8 @@ VEXO_API HRESULT Vexo_decodeFrames(const VexoDecodePlan *plan, const VexoFrame *
                         typed->slots.empty(),
                         typed->masked.data(),
                         typed->masked.data() + typed->masked.size(),
-                        typed->frames.data(),
-                        typed->ops.data(),
+                        typed->programs.frames.data(),
+                        typed->programs.ops.data(),
                         typed->masked.empty() && !typed->channelInstances};
         uint32_t decoded = 0;
         while (decoded < count && decodeFrame(view, frames[decoded], decoded, scratch, out))
