@@ -185,6 +185,7 @@ bool decideStep(const Coding &coding, ConversionPlan &plan, const Domain &domain
 // Decides a plan afresh; one that does not apply (or runs out of memory) is General.
 void decide(const Coding &coding, ConversionPlan &plan)
 {
+    plan.linearInteger = false;
     plan.step = Step::None;
     plan.mask = plan.sign = 0;
     plan.scale = 1;
@@ -205,6 +206,9 @@ void decide(const Coding &coding, ConversionPlan &plan)
         plan.reading = Reading::General;
         plan.texts.clear();
     }
+    plan.linearInteger = plan.step == Step::Linear && plan.texts.empty()
+                         && (plan.reading == Reading::Twos
+                             || (plan.reading == Reading::Unsigned && plan.mask <= uint64_t(INT64_MAX)));
 }
 
 void releasePlan(core::DerivedBlock *block) { delete static_cast<ConversionPlan *>(block); }

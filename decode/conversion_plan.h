@@ -50,6 +50,9 @@ struct ConversionPlan : core::DerivedBlock {
     double scale = 1, offset = 0;
     const core::Computation *computation = nullptr;  // the covering linear or identity one
     std::vector<TextEntry> texts;                    // sorted by key (signed for Twos)
+    // The commonest plan: an integer that a signed 64-bit number holds (two's complement,
+    // or unsigned below 2^63), one linear computation, no value descriptions.
+    bool linearInteger = false;
 };
 
 // Decides (or decides again) the plan of a coding under the lock of derived data.
@@ -77,6 +80,13 @@ inline double applyLinear(double scale, double offset, double value) { return sc
 // computation and text already cleared), for a plan whose reading is not General.
 inline HRESULT convertWithPlan(const ConversionPlan &plan, uint64_t internal, SignalValue *result)
 {
+    if (plan.linearInteger) {
+        const auto read = static_cast<int64_t>(((internal & plan.mask) ^ plan.sign) - plan.sign);
+        result->valueType = Q3_VALUETYPE_DOUBLE;
+        result->value.f64 = applyLinear(plan.scale, plan.offset, static_cast<double>(read));
+        result->computation = reinterpret_cast<VexoNode *>(const_cast<core::Computation *>(plan.computation));
+        return S_OK;
+    }
     double number;
     uint64_t key;
     switch (plan.reading) {

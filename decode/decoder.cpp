@@ -11,6 +11,7 @@
 #include "decoder.h"
 
 #include "api_guard.h"
+#include "frame_program.h"
 #include "bit_buffer.h"
 #include "enumerator.h"
 #include "filter.h"
@@ -54,6 +55,9 @@ constexpr uintptr_t kOwnedKey = uintptr_t(0x5A17C0DEDEC0DE5Aull);
 
 enum Phase : uint32_t { kSearching = 0, kChannelInstances = 1, kDone = 2 };
 
+// Frames whose program may take more steps (signal instances) than this are walked.
+constexpr uint32_t kProgramSteps = 256;
+
 struct Level {
     uint32_t done;
     int32_t bitpos;        // shifts the switch and segments of a multiplexed PDU
@@ -78,12 +82,20 @@ struct State {
     // The triggerings still to try: the index's candidates for the identifier and its
     // masked triggerings, merged by list position; or, without an index, the list itself.
     const Candidate *byId, *byIdEnd, *masked, *maskedEnd;
-    bool indexed;
+    const TriggeringIndex *index;  // null: the walk over the list
     ListCursor triggerings;
     ListCursor pduInstances;
     ListCursor signalInstances;
     uint32_t depth;
     uintptr_t ownership;
+    // A matched frame whose program the index holds is decoded from it: its steps, with
+    // each multiplexed PDU's switch read, in the order the walk takes them.
+    bool compiled;
+    const Op *flat;        // a program without multiplexed PDUs: its ops are its steps
+    uint32_t step, steps;
+    const uint8_t *bytes;  // the data, or the data zero-padded to eight bytes
+    uint8_t padded[8];
+    const Op *program[kProgramSteps];
     Level levels[kLevelCount];
 };
 
@@ -414,8 +426,125 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
     return ascii ? S_FALSE : S_OK;
 }
 
+// ---- Frame programs -----------------------------------------------------------
+
+// Lists the steps of a program for the state's data: multiplexed PDUs read their switch
+// and give their static part's steps, then their selected part's.
+void expand(State &state, const Programs &programs, uint32_t first, uint32_t count)
+{
+    for (const Op *op = programs.ops.data() + first, *end = op + count; op != end; ++op) {
+        if (op->kind != OpKind::Mux) {
+            state.program[state.steps++] = op;
+            continue;
+        }
+        const Mux &table = programs.muxes[op->base];
+        const uint32_t code = table.constant
+                                  ? 0
+                                  : static_cast<uint32_t>(readWindow(state.bytes, table.base, table.position,
+                                                                     table.mask, table.big));
+        if (table.staticFirst != kNoProgram)
+            expand(state, programs, table.staticFirst, table.staticCount);
+        const auto [partFirst, partCount] = selectedPart(table, code);
+        if (partFirst != kNoProgram)
+            expand(state, programs, partFirst, partCount);
+    }
+}
+
+// Sets the state to run a frame's program; false when the frame is to be walked.
+bool startProgram(State &state, uint32_t programIndex)
+{
+    if (state.index == nullptr || programIndex == kNoProgram || state.data == nullptr)
+        return false;
+    const Programs &programs = state.index->programs;
+    const FrameProgram &program = programs.frames[programIndex];
+    if (program.walk || program.maxRecords > kProgramSteps)
+        return false;
+    state.bytes = state.data;
+    if (state.dataLength < 8) {
+        std::memset(state.padded, 0, sizeof state.padded);
+        std::memcpy(state.padded, state.data, state.dataLength);
+        state.bytes = state.padded;
+    }
+    state.step = state.steps = 0;
+    state.flat = nullptr;
+    if (program.flat) {
+        state.flat = programs.ops.data() + program.first;
+        state.steps = program.count;
+    } else {
+        expand(state, programs, program.first, program.count);
+    }
+    state.compiled = true;
+    return true;
+}
+
+// The next selected step of a program as a record, as the walk would give it.
+__attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSignal *record)
+{
+    while (state.step < state.steps) {
+        const Op &op = state.flat != nullptr ? state.flat[state.step++] : *state.program[state.step++];
+        const auto *signal = reinterpret_cast<const Signal *>(op.signal);
+        const auto *instance = reinterpret_cast<const SignalInstance *>(op.instance);
+        if (state.filter != nullptr && !isSelected(state.filter, signal, instance))
+            continue;
+        uint64_t raw = 0;
+        uint32_t textLength = 0;
+        HRESULT result = S_OK;
+        switch (op.kind) {
+        case OpKind::Text: {
+            if (record->text == nullptr)
+                continue;
+            const int64_t bits = op.length < 0 ? -int64_t(op.length) : op.length;
+            Q3bit_extract(reinterpret_cast<uint8_t *>(record->text), state.data, record->textCapacity, op.start,
+                          op.length);
+            textLength = static_cast<uint32_t>(std::min<int64_t>(bits / 8, record->textCapacity));
+            result = S_FALSE;
+            break;
+        }
+        case OpKind::Field:
+            raw = codec::extractField(state.data, op.start, op.length);
+            break;
+        case OpKind::Wide: {
+            uint8_t value[8];
+            Q3bit_extract(value, state.data, sizeof value, op.start, op.length);
+            std::memcpy(&raw, value, sizeof raw);
+            break;
+        }
+        default:
+            raw = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
+            break;
+        }
+        record->rawValue = raw;
+        record->frameTriggering = core::handleOf(state.triggering);
+        record->signalInstance = op.instance;
+        record->signal = op.signal;
+        record->textLength = textLength;
+        return result;
+    }
+    return VEXO_E_NOMOREITEMS;
+}
+
+// The same, with the common step (a field in one window, no filter) inline.
+inline HRESULT nextStep(State &state, VexoDecodedSignal *record)
+{
+    if (state.step < state.steps && state.filter == nullptr) {
+        const Op &op = state.flat != nullptr ? state.flat[state.step] : *state.program[state.step];
+        if (op.kind <= OpKind::Window) {
+            ++state.step;
+            record->rawValue = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
+            record->frameTriggering = core::handleOf(state.triggering);
+            record->signalInstance = op.instance;
+            record->signal = op.signal;
+            record->textLength = 0;
+            return S_OK;
+        }
+    }
+    return nextStepAnyKind(state, record);
+}
+
 HRESULT nextSignal(State &state, VexoDecodedSignal *record)
 {
+    if (state.compiled)
+        return nextStep(state, record);
     for (;;) {
         void *entry = nullptr;
         while (core::cursorStep(state.signalInstances, &entry)) {
@@ -464,33 +593,44 @@ bool matches(const State &state, const void *entry)
 void resetWalk(State &state)
 {
     state.depth = 0;
-    state.signalInstances = {};
+    state.signalInstances.chunk = nullptr;  // all cursorStep reads of an exhausted cursor
+    state.compiled = false;
 }
 
-// The next triggering in list order that may match, or null when none is left.
-const void *nextCandidate(State &state)
+
+// The next triggering in list order that may match, or null when none is left, with the
+// program of its frame (kNoProgram when it has none or the list is walked).
+const void *nextCandidate(State &state, uint32_t *program)
 {
-    if (!state.indexed) {
+    *program = kNoProgram;
+    if (state.index == nullptr) {
         void *entry = nullptr;
         return core::cursorStep(state.triggerings, &entry) ? entry : nullptr;
     }
+    const Candidate *candidate = nullptr;
     const bool haveId = state.byId != state.byIdEnd, haveMasked = state.masked != state.maskedEnd;
     if (haveId && (!haveMasked || state.byId->position < state.masked->position))
-        return (state.byId++)->triggering;
-    if (haveMasked)
-        return (state.masked++)->triggering;
-    return nullptr;
+        candidate = state.byId++;
+    else if (haveMasked)
+        candidate = state.masked++;
+    else
+        return nullptr;
+    *program = candidate->program;
+    return candidate->triggering;
 }
 
 HRESULT nextTriggering(State &state, VexoNode **out)
 {
-    while (const void *entry = nextCandidate(state)) {
+    uint32_t program = kNoProgram;
+    while (const void *entry = nextCandidate(state, &program)) {
         if (!matches(state, entry))
             continue;
         const auto *triggering = static_cast<const FrameTriggering *>(entry);
         resetWalk(state);
         state.triggering = triggering;
-        aimAt(state.pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
+        state.pduInstances.chunk = nullptr;
+        if (!startProgram(state, program))
+            aimAt(state.pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
         if (out != nullptr)
             *out = core::handleOf(triggering);
         return S_OK;
@@ -524,7 +664,8 @@ void initialiseFrame(State *state, bool owned, const Channel *channel, uint32_t 
     state->pduInstances.chunk = nullptr;
     state->signalInstances.chunk = nullptr;
     state->depth = 0;
-    state->indexed = false;
+    state->index = nullptr;
+    state->compiled = false;
     state->ownership = owned ? reinterpret_cast<uintptr_t>(state) ^ kOwnedKey : 0;
 }
 
@@ -533,7 +674,7 @@ void initialise(State *state, bool owned, const Channel *channel, uint32_t ident
 {
     initialiseFrame(state, owned, channel, identifier, flags, dataLength, data);
     const TriggeringIndex *index = triggeringIndexOf(*channel);
-    state->indexed = index != nullptr;
+    state->index = index;
     if (index != nullptr) {
         candidatesFor(*index, identifier, &state->byId, &state->byIdEnd);
         state->masked = index->masked.data();
@@ -624,6 +765,8 @@ VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter
     if (state->data == nullptr)
         return E_POINTER;
     state->filter = nodeFilter;
+    if (state->compiled)
+        return nextStep(*state, record);
     return nextSignal(*state, record);
 }
 

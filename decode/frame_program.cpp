@@ -329,7 +329,7 @@ uint32_t FrameCompiler::program(const Frame &frame)
     const auto found = frameIndex_.find(&frame);
     if (found != frameIndex_.end())
         return found->second;
-    FrameProgram program{false, 0, 0, 0, 0, false};
+    FrameProgram program{false, 0, 0, 0, 0, false, false};
     const size_t opsBefore = programs_.ops.size(), muxesBefore = programs_.muxes.size();
     try {
         std::vector<Op> ops;
@@ -349,12 +349,13 @@ uint32_t FrameCompiler::program(const Frame &frame)
         const auto [records, text] = bound(program.first, program.count);
         program.maxRecords = static_cast<uint32_t>(std::min<uint64_t>(records, UINT32_MAX));
         program.maxText = static_cast<uint32_t>(std::min<uint64_t>(text, UINT32_MAX));
-        program.linear = std::all_of(programs_.ops.begin() + program.first, programs_.ops.begin() + program.first + program.count,
-                                     [](const Op &op) { return op.kind <= OpKind::LinearBig; });
+        const auto begin = programs_.ops.begin() + program.first, end = begin + program.count;
+        program.linear = std::all_of(begin, end, [](const Op &op) { return op.kind <= OpKind::LinearBig; });
+        program.flat = std::none_of(begin, end, [](const Op &op) { return op.kind == OpKind::Mux; });
     } catch (const NeedsWalk &) {
         programs_.ops.resize(opsBefore);
         programs_.muxes.resize(muxesBefore);
-        program = {true, 0, 0, 0, 0, false};
+        program = {true, 0, 0, 0, 0, false, false};
         model::forEachNode(frame.PDUInstances, [&](void *entry) {
             const auto *instance = nodeExactly<PDUInstance>(entry);
             collectFrom(instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr);

@@ -76,6 +76,7 @@ struct FrameProgram {
     // The most records and text bytes the program can give (whatever its switches read).
     uint32_t maxRecords, maxText;
     bool linear;  // only window fields with one linear rule each: the fast loop runs it
+    bool flat;    // no multiplexed PDU: the steps are the ops, in order
 };
 
 struct SlotText {

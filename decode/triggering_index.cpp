@@ -20,13 +20,19 @@ void build(const core::Channel &channel, TriggeringIndex &index)
     index.slots.clear();
     index.byIdentifier.clear();
     index.masked.clear();
+    index.programs = Programs{};
+    FrameCompiler compiler(index.programs, {});
+    const auto programOf = [&](const FrameTriggering *triggering) {
+        const auto *frame = core::nodeAs<core::Frame>(triggering->reference);
+        return frame != nullptr ? compiler.program(*frame) : kNoProgram;
+    };
     std::vector<std::pair<uint32_t, Candidate>> byId;
     uint32_t position = 0;
     model::forEachNode(channel.frameTriggerings, [&](void *entry) {
         if (const auto *byIdentifier = core::nodeExactly<IdentifierBasedTriggering>(entry))
-            byId.push_back({byIdentifier->identifier, {position, byIdentifier}});
+            byId.push_back({byIdentifier->identifier, {position, programOf(byIdentifier), byIdentifier}});
         else if (const auto *masked = core::nodeExactly<MaskedIdentifierTriggering>(entry))
-            index.masked.push_back({position, masked});
+            index.masked.push_back({position, programOf(masked), masked});
         ++position;  // other classes never match, but count as places in the list
         return true;
     });

@@ -1,7 +1,8 @@
 // A channel's frame triggerings by identifier, so that finding the triggerings a frame
 // matches costs a hash probe instead of a walk over every triggering of the channel. The
 // index lists candidates in the channel's order; the decoder still applies the full
-// matching rule to each, so it yields exactly what the walk over the list would.
+// matching rule to each, so it yields exactly what the walk over the list would. It also
+// holds the program of each candidate's frame, which the decoder runs instead of walking.
 #pragma once
 
 #include <atomic>
@@ -9,14 +10,16 @@
 #include <vector>
 
 #include "database.h"
+#include "frame_program.h"
 #include "node_classes.h"
 
 namespace vexo::decode {
 
 // A triggering that may match, with its place in the channel's list (a triggering listed
-// twice is two candidates).
+// twice is two candidates) and the program of its frame (kNoProgram without a frame).
 struct Candidate {
     uint32_t position;
+    uint32_t program;
     const core::FrameTriggering *triggering;
 };
 
@@ -31,6 +34,7 @@ struct TriggeringIndex : core::DerivedBlock {
     std::vector<Slot> slots;              // open addressing, a power of two, at most half full
     std::vector<Candidate> byIdentifier;  // identifier triggerings, grouped, each group in list order
     std::vector<Candidate> masked;        // masked identifier triggerings, in list order
+    Programs programs;                    // of the candidates' frames (no filter, no conversions)
 };
 
 // Builds (or builds again) a channel's index under the lock of derived data.

@@ -393,6 +393,22 @@ HRESULT encodePhysical(const core::Coding &coding, const SignalValue &value, uin
     }
 }
 
+namespace {
+
+// Vexo_internalToPhysical for a coding, through its plan or its computations.
+__attribute__((noinline)) HRESULT convertByCoding(const core::Coding &coding, uint64_t internal, SignalValue *result)
+{
+    const ConversionPlan *plan = conversionPlanOf(coding);
+    if (plan != nullptr && plan->reading != Reading::General)
+        return convertWithPlan(*plan, internal, result);
+    const HRESULT decoded = decodeInternal(coding, internal, result);
+    if (decoded != S_OK)
+        return decoded;
+    return applyComputations(coding, result);
+}
+
+}  // namespace
+
 }  // namespace vexo::decode
 
 using namespace vexo;
@@ -413,13 +429,17 @@ HRESULT Vexo_internalToPhysical(const VexoNode *signal, uint64_t internal, Signa
         setUnsigned(result, internal);
         return S_OK;
     }
-    const ConversionPlan *plan = conversionPlanOf(*coding);
-    if (plan != nullptr && plan->reading != Reading::General)
-        return convertWithPlan(*plan, internal, result);
-    const HRESULT decoded = decodeInternal(*coding, internal, result);
-    if (decoded != S_OK)
-        return decoded;
-    return applyComputations(*coding, result);
+    // The commonest plan inline; everything else out of line, so this path stays short.
+    const auto *plan = static_cast<const ConversionPlan *>(__atomic_load_n(&coding->conversion, __ATOMIC_ACQUIRE));
+    if (plan != nullptr && plan->linearInteger
+        && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)) {
+        const auto read = static_cast<int64_t>(((internal & plan->mask) ^ plan->sign) - plan->sign);
+        result->valueType = Q3_VALUETYPE_DOUBLE;
+        result->value.f64 = applyLinear(plan->scale, plan->offset, static_cast<double>(read));
+        result->computation = core::handleOf(plan->computation);
+        return S_OK;
+    }
+    return convertByCoding(*coding, internal, result);
 }
 
 HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computation,
