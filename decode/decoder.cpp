@@ -598,34 +598,47 @@ void resetWalk(State &state)
 }
 
 
-// The next triggering in list order that may match, or null when none is left, with the
-// program of its frame (kNoProgram when it has none or the list is walked).
-const void *nextCandidate(State &state, uint32_t *program)
+// The matching rule for a candidate of the index (its identifier is the frame's, or it
+// is masked), from what the index recorded of the model.
+bool candidateMatches(const State &state, const Candidate &candidate)
+{
+    return candidate.program != kNoProgram && (candidate.mask & state.identifier) == candidate.code
+           && ((state.flags ^ candidate.flagsWant) & candidate.flagsMask) == 0 && candidate.length == state.dataLength;
+}
+
+// The next triggering in list order that matches, or null when none is left, with the
+// program of its frame (kNoProgram when the list is walked).
+const FrameTriggering *nextMatch(State &state, uint32_t *program)
 {
     *program = kNoProgram;
     if (state.index == nullptr) {
         void *entry = nullptr;
-        return core::cursorStep(state.triggerings, &entry) ? entry : nullptr;
-    }
-    const Candidate *candidate = nullptr;
-    const bool haveId = state.byId != state.byIdEnd, haveMasked = state.masked != state.maskedEnd;
-    if (haveId && (!haveMasked || state.byId->position < state.masked->position))
-        candidate = state.byId++;
-    else if (haveMasked)
-        candidate = state.masked++;
-    else
+        while (core::cursorStep(state.triggerings, &entry)) {
+            if (matches(state, entry))
+                return static_cast<const FrameTriggering *>(entry);
+        }
         return nullptr;
-    *program = candidate->program;
-    return candidate->triggering;
+    }
+    for (;;) {
+        const Candidate *candidate = nullptr;
+        const bool haveId = state.byId != state.byIdEnd, haveMasked = state.masked != state.maskedEnd;
+        if (haveId && (!haveMasked || state.byId->position < state.masked->position))
+            candidate = state.byId++;
+        else if (haveMasked)
+            candidate = state.masked++;
+        else
+            return nullptr;
+        if (candidateMatches(state, *candidate)) {
+            *program = candidate->program;
+            return candidate->triggering;
+        }
+    }
 }
 
 HRESULT nextTriggering(State &state, VexoNode **out)
 {
     uint32_t program = kNoProgram;
-    while (const void *entry = nextCandidate(state, &program)) {
-        if (!matches(state, entry))
-            continue;
-        const auto *triggering = static_cast<const FrameTriggering *>(entry);
+    if (const FrameTriggering *triggering = nextMatch(state, &program)) {
         resetWalk(state);
         state.triggering = triggering;
         state.pduInstances.chunk = nullptr;
@@ -759,6 +772,11 @@ VEXO_API HRESULT Vexo_decodeNextFrametriggering(VexoDecodeState *handle, VexoNod
 VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
 {
     State *state = stateAs(handle);
+    if (state != nullptr && record != nullptr && filter == nullptr && state->compiled) {
+        // A program runs only over data (never null); no filter to set up.
+        state->filter = nullptr;
+        return nextStep(*state, record);
+    }
     const vexo::model::Filter *nodeFilter = filter != nullptr ? vexo::model::filterAs(filter) : nullptr;
     if (state == nullptr || record == nullptr || (filter != nullptr && nodeFilter == nullptr))
         return E_INVALIDARG;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "enumerator.h"
+#include "vexo/constants.h"
 
 namespace vexo::decode {
 namespace {
@@ -22,17 +23,28 @@ void build(const core::Channel &channel, TriggeringIndex &index)
     index.masked.clear();
     index.programs = Programs{};
     FrameCompiler compiler(index.programs, {});
-    const auto programOf = [&](const FrameTriggering *triggering) {
-        const auto *frame = core::nodeAs<core::Frame>(triggering->reference);
-        return frame != nullptr ? compiler.program(*frame) : kNoProgram;
+    const auto candidate = [&](uint32_t position, const FrameTriggering *triggering) {
+        Candidate made{position, kNoProgram, 0, 0, 0, 0, 0, triggering};
+        if (const auto *frame = core::nodeAs<core::Frame>(triggering->reference)) {
+            made.program = compiler.program(*frame);
+            made.length = frame->length;
+        }
+        const bool either = (triggering->flags & Q3_FLAGMASK_CAN_FRAMETYPE) == Q3_FLAG_CANSTD_OR_EXT;
+        made.flagsMask = either ? 0 : Q3_FLAG_CANEXTENDED;
+        made.flagsWant = triggering->flags & Q3_FLAG_CANEXTENDED;
+        return made;
     };
     std::vector<std::pair<uint32_t, Candidate>> byId;
     uint32_t position = 0;
     model::forEachNode(channel.frameTriggerings, [&](void *entry) {
-        if (const auto *byIdentifier = core::nodeExactly<IdentifierBasedTriggering>(entry))
-            byId.push_back({byIdentifier->identifier, {position, programOf(byIdentifier), byIdentifier}});
-        else if (const auto *masked = core::nodeExactly<MaskedIdentifierTriggering>(entry))
-            index.masked.push_back({position, programOf(masked), masked});
+        if (const auto *byIdentifier = core::nodeExactly<IdentifierBasedTriggering>(entry)) {
+            byId.push_back({byIdentifier->identifier, candidate(position, byIdentifier)});
+        } else if (const auto *masked = core::nodeExactly<MaskedIdentifierTriggering>(entry)) {
+            Candidate made = candidate(position, masked);
+            made.mask = masked->mask;
+            made.code = masked->code;
+            index.masked.push_back(made);
+        }
         ++position;  // other classes never match, but count as places in the list
         return true;
     });

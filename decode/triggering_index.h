@@ -16,10 +16,15 @@
 namespace vexo::decode {
 
 // A triggering that may match, with its place in the channel's list (a triggering listed
-// twice is two candidates) and the program of its frame (kNoProgram without a frame).
+// twice is two candidates), what the matching rule reads of it (a masked triggering's mask
+// and code; the frame-type flags to compare, none for either form; its frame's length)
+// and the program of its frame.
 struct Candidate {
     uint32_t position;
-    uint32_t program;
+    uint32_t program;  // kNoProgram without a frame (such a triggering never matches)
+    uint32_t length;
+    uint32_t flagsMask, flagsWant;
+    uint32_t mask, code;  // masked triggerings; mask 0 and code 0 for the others
     const core::FrameTriggering *triggering;
 };
 
