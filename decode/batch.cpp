@@ -70,7 +70,13 @@ struct Slot {
     uint32_t identifier;
     uint32_t count;  // 0: free
     uint32_t first;  // into byIdentifier
+    // The identifier's one candidate when decoding it is the common case (one identifier
+    // triggering, no masked ones, no PDU instances of the channel's own, linear fields).
+    const Candidate *quick;
 };
+
+// Standard identifiers (below 2^11) find their quick candidate in a table.
+constexpr uint32_t kQuickIdentifiers = 2048;
 
 }  // namespace
 
@@ -85,6 +91,7 @@ struct DecodePlan {
     std::vector<Slot> slots;
     std::vector<Candidate> byIdentifier;
     std::vector<Candidate> masked;
+    std::vector<const Candidate *> quick;  // kQuickIdentifiers entries, or none
     Programs programs;
 };
 
@@ -157,7 +164,7 @@ void Compiler::compile()
     size_t capacity = 8;
     while (capacity < 2 * groups)
         capacity *= 2;
-    plan_.slots.assign(capacity, Slot{0, 0, 0});
+    plan_.slots.assign(capacity, Slot{0, 0, 0, nullptr});
     const size_t mask = capacity - 1;
     for (size_t i = 0; i < byId.size();) {
         const uint32_t identifier = byId[i].first;
@@ -167,10 +174,21 @@ void Compiler::compile()
         size_t slot = (identifier * 0x9E3779B1u) & mask;
         while (plan_.slots[slot].count != 0)
             slot = (slot + 1) & mask;
-        plan_.slots[slot] = {identifier, static_cast<uint32_t>(plan_.byIdentifier.size()) - first, first};
+        plan_.slots[slot] = {identifier, static_cast<uint32_t>(plan_.byIdentifier.size()) - first, first, nullptr};
     }
     plan_.channelInstances = core::firstChunk(channel.PDUInstances.chunks) != nullptr
                              && core::count(&channel.PDUInstances) > 0;
+    plan_.quick.assign(kQuickIdentifiers, nullptr);
+    if (plan_.masked.empty() && !plan_.channelInstances) {
+        for (Slot &slot : plan_.slots) {
+            const Candidate *candidate = plan_.byIdentifier.data() + slot.first;
+            if (slot.count != 1 || !candidate->linear)
+                continue;
+            slot.quick = candidate;
+            if (slot.identifier < kQuickIdentifiers)
+                plan_.quick[slot.identifier] = candidate;
+        }
+    }
     if (plan_.channelInstances) {
         model::forEachNode(channel.PDUInstances, [&](void *entry) {
             const auto *instance = nodeExactly<PDUInstance>(entry);
@@ -537,8 +555,45 @@ struct View {
     const Candidate *masked, *maskedEnd;
     const FrameProgram *frames;
     const Op *ops;
-    bool simple;  // no masked triggerings and no PDU instances of the channel's own
+    const Candidate *const *quick;
 };
+
+// The identifier's quick candidate, or null.
+inline const Candidate *quickCandidate(const View &view, uint32_t identifier)
+{
+    if (identifier < kQuickIdentifiers)
+        return view.quick[identifier];
+    if (view.noSlots)
+        return nullptr;
+    for (size_t i = (identifier * 0x9E3779B1u) & view.slotMask;; i = (i + 1) & view.slotMask) {
+        const Slot &slot = view.slots[i];
+        if (slot.count == 0)
+            return nullptr;
+        if (slot.identifier == identifier)
+            return slot.quick;
+    }
+}
+
+// Decodes a frame in the common case: its quick candidate matches it and the records
+// fit. False, with nothing written, otherwise.
+inline bool decodeQuickly(const View &view, const VexoFrame &frame, uint32_t frameIndex, Output &out)
+{
+    const Candidate *candidate = quickCandidate(view, frame.identifier);
+    if (candidate == nullptr || !candidateMatches(*candidate, frame) || frame.data == nullptr
+        || out.record + candidate->count >= out.recordEnd)
+        return false;
+    uint64_t padded = 0;
+    const uint8_t *bytes = frame.data;
+    if (frame.length < 8) {
+        std::memcpy(&padded, frame.data, frame.length);
+        bytes = reinterpret_cast<const uint8_t *>(&padded);
+    }
+    frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, candidate->triggering);
+    const Op *ops = view.ops + candidate->first;
+    out.record = runLinear(ops, ops + candidate->count, bytes, out.record + 1,
+                           headOf(VEXO_RECORD_SIGNAL, frameIndex, core::handleOf(candidate->triggering)));
+    return true;
+}
 
 // Writes a frame's records; false when they do not all fit (out then as it was).
 bool decodeFrame(const View &view, const VexoFrame &frame, uint32_t frameIndex, WalkScratch &scratch, Output &out)
@@ -566,17 +621,6 @@ bool decodeFrame(const View &view, const VexoFrame &frame, uint32_t frameIndex, 
         if (frame.data != nullptr)
             std::memcpy(&padded, frame.data, frame.length);
         bytes = reinterpret_cast<const uint8_t *>(&padded);
-    }
-    // The common case: one triggering for the identifier, no masked ones, no instances of
-    // the channel's own, a program of linear fields, and room for all of it.
-    if (byId != byIdEnd && byId + 1 == byIdEnd && byId->linear && view.simple && candidateMatches(*byId, frame)
-        && frame.data != nullptr && out.record + byId->count < out.recordEnd) {
-        VexoNode *triggering = core::handleOf(byId->triggering);
-        frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, byId->triggering);
-        const Op *ops = view.ops + byId->first;
-        out.record = runLinear(ops, ops + byId->count, bytes, out.record + 1,
-                               headOf(VEXO_RECORD_SIGNAL, frameIndex, triggering));
-        return true;
     }
     bool matched = false;
     for (;;) {
@@ -714,10 +758,13 @@ VEXO_API HRESULT Vexo_decodeFrames(const VexoDecodePlan *plan, const VexoFrame *
                         typed->masked.data() + typed->masked.size(),
                         typed->programs.frames.data(),
                         typed->programs.ops.data(),
-                        typed->masked.empty() && !typed->channelInstances};
+                        typed->quick.data()};
         uint32_t decoded = 0;
-        while (decoded < count && decodeFrame(view, frames[decoded], decoded, scratch, out))
-            ++decoded;
+        for (; decoded < count; ++decoded) {
+            if (!decodeQuickly(view, frames[decoded], decoded, out)
+                && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+                break;
+        }
         *done = {decoded, static_cast<uint32_t>(out.record - records), static_cast<uint32_t>(out.text - text), 0};
         return decoded == count ? S_OK : S_FALSE;
     });
