@@ -164,8 +164,9 @@ TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
                         Q3bit_extract(out.data(), got.data(), uint32_t(valueLength), start, length);
                         EXPECT_EQ(out, refExtract(got.data(), valueLength, start, length));
                         uint64_t windowed = 0;
-                        if (size >= 8 && vexo::codec::extractInWindow(got.data(), size, start, bits, big, &windowed))
+                        if (size >= 8 && vexo::codec::extractInWindow(got.data(), size, start, bits, big, &windowed)) {
                             EXPECT_EQ(windowed, le64(refExtract(got.data(), 8, start, length).data()));
+                        }
                     }
                     if (HasFailure())
                         return;
