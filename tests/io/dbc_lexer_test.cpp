@@ -18,15 +18,15 @@ class Lexer {
 public:
     explicit Lexer(const std::string &text) : file_(text)
     {
-        const HRESULT hr = createDbcLexer(file_.path16().c_str(), &lexer_);
+        const HRESULT hr = createLexer(file_.path16().c_str(), &lexer_);
         if (hr != S_OK)
-            ADD_FAILURE() << "createDbcLexer: " << hr;
+            ADD_FAILURE() << "createLexer: " << hr;
     }
-    ~Lexer() { destroyDbcLexer(lexer_); }
+    ~Lexer() { destroyLexer(lexer_); }
 
     DbcLexer *get() const { return lexer_; }
     const LexerCore &core() const { return lexer_->core; }
-    int32_t next() { return nextDbcToken(lexer_); }
+    int32_t next() { return nextToken(lexer_); }
     std::string text() const { return std::string(core().text, core().textLength); }
     std::string position() const
     {
@@ -292,9 +292,9 @@ TEST(DbcLexer, KeepsReturningEndOfInput)
 TEST(DbcLexer, CreatePassesInputFailuresThrough)
 {
     DbcLexer *lexer = nullptr;
-    EXPECT_EQ(createDbcLexer(nullptr, &lexer), E_INVALIDARG);
-    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", &lexer), E_FAIL);
-    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", nullptr), E_INVALIDARG);
+    EXPECT_EQ(createLexer(nullptr, &lexer), E_INVALIDARG);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.dbc", &lexer), E_FAIL);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.dbc", static_cast<DbcLexer **>(nullptr)), E_INVALIDARG);
     EXPECT_EQ(lexer, nullptr);
 }
 

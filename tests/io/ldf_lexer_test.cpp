@@ -16,12 +16,12 @@ std::string lexPositions(const std::string &input)
 {
     test::TempFile file(input, ".ldf");
     LdfLexer *lexer = nullptr;
-    if (createLdfLexer(file.path16().c_str(), &lexer) != S_OK)
+    if (createLexer(file.path16().c_str(), &lexer) != S_OK)
         return "cannot create";
     const LexerCore &core = lexer->core;
     std::string out;
     for (int guard = 0; guard < 100; ++guard) {
-        const int32_t code = nextLdfToken(lexer);
+        const int32_t code = nextToken(lexer);
         const std::string text(core.text, core.textLength);
         std::string kind;
         if (code == TOK_EOF)
@@ -42,7 +42,7 @@ std::string lexPositions(const std::string &input)
         if (code == TOK_EOF)
             break;
     }
-    destroyLdfLexer(lexer);
+    destroyLexer(lexer);
     return out;
 }
 
@@ -116,11 +116,11 @@ TEST(LdfLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
 TEST(LdfLexer, CreatePassesInputFailuresThrough)
 {
     LdfLexer *lexer = nullptr;
-    EXPECT_EQ(createLdfLexer(nullptr, &lexer), E_INVALIDARG);
-    EXPECT_EQ(createLdfLexer(u"/nonexistent/file.ldf", &lexer), E_FAIL);
-    EXPECT_EQ(createLdfLexer(u"/nonexistent/file.ldf", nullptr), E_INVALIDARG);
+    EXPECT_EQ(createLexer(nullptr, &lexer), E_INVALIDARG);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.ldf", &lexer), E_FAIL);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.ldf", static_cast<LdfLexer **>(nullptr)), E_INVALIDARG);
     EXPECT_EQ(lexer, nullptr);
-    EXPECT_EQ(createLdfLexerOnInput(nullptr, &lexer), E_INVALIDARG);
+    EXPECT_EQ(createLexerOnInput(nullptr, &lexer), E_INVALIDARG);
 }
 
 }  // namespace
