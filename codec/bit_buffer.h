@@ -11,11 +11,73 @@ namespace vexo::codec {
 // or a negative start bit gives 0.
 uint64_t extractField(const uint8_t *buffer, int64_t startBit, int32_t length);
 
+// Reads a field of 1 to 64 bits (big-endian when big) that lies wholly inside a buffer of
+// at least eight bytes, with one 64-bit load of the eight bytes that hold it: its own
+// bytes, or the buffer's last eight. False, with nothing read, for a field that spans
+// nine bytes.
+inline bool extractInWindow(const uint8_t *buffer, uint64_t bufferLength, int64_t startBit, unsigned bits,
+                            bool big, uint64_t *value)
+{
+    const uint64_t first = uint64_t(startBit) >> 3;
+    const uint64_t base = first < bufferLength - 8 ? first : bufferLength - 8;
+    uint64_t word;
+    __builtin_memcpy(&word, buffer + base, sizeof word);
+    unsigned position;
+    if (!big) {
+        position = 8 * unsigned(first - base) + unsigned(startBit & 7);
+        if (position + bits > 64)
+            return false;
+    } else {
+        // In the word read big-endian (byte `base` most significant), the field's least
+        // significant bit lies `position` bits up.
+        const uint64_t lsb = ((uint64_t(startBit) ^ 7) + bits - 1) ^ 7;
+        const uint64_t last = lsb >> 3;
+        if (last - base > 7)
+            return false;
+        word = __builtin_bswap64(word);
+        position = 8 * unsigned(7 - (last - base)) + unsigned(lsb & 7);
+    }
+    const uint64_t mask = bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
+    *value = (word >> position) & mask;
+    return true;
+}
+
 // Writes the low |length| bits of value (|length| <= 64) into a field of a buffer
 // of bufferLength bytes: a little-endian field is clipped at the buffer's end, of a
 // big-endian one only the bytes inside the buffer are written. A negative start
 // bit writes nothing. Returns the number of bits written.
 int32_t insertField(uint8_t *buffer, uint64_t bufferLength, int64_t startBit, int32_t length,
                     uint64_t value);
+
+// As insertField, through one 64-bit window when the field lies wholly inside a buffer of
+// at least eight bytes (the common case of a signal in a frame).
+inline int32_t insertFieldQuickly(uint8_t *buffer, uint64_t bufferLength, int64_t startBit, int32_t length,
+                                  uint64_t value)
+{
+    const bool big = length < 0;
+    const unsigned bits = big ? unsigned(-int64_t(length)) : unsigned(length);
+    if (bits - 1 < 64 && uint64_t(startBit) < 8 * bufferLength && bufferLength >= 8) {
+        // The bits below and above the field's: its least and most significant bit.
+        const uint64_t low = big ? ((uint64_t(startBit) ^ 7) + bits - 1) ^ 7 : uint64_t(startBit);
+        const uint64_t high = big ? uint64_t(startBit) : uint64_t(startBit) + bits - 1;
+        const uint64_t first = (big ? high : low) >> 3, last = (big ? low : high) >> 3;
+        const uint64_t base = first < bufferLength - 8 ? first : bufferLength - 8;
+        if (last < bufferLength && last - base <= 7) {
+            uint64_t word;
+            __builtin_memcpy(&word, buffer + base, sizeof word);
+            if (big)
+                word = __builtin_bswap64(word);
+            const unsigned position = big ? 8 * unsigned(7 - (last - base)) + unsigned(low & 7)
+                                          : 8 * unsigned(first - base) + unsigned(low & 7);
+            const uint64_t mask = (bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1) << position;
+            word = (word & ~mask) | ((value << position) & mask);
+            if (big)
+                word = __builtin_bswap64(word);
+            __builtin_memcpy(buffer + base, &word, sizeof word);
+            return static_cast<int32_t>(bits);
+        }
+    }
+    return insertField(buffer, bufferLength, startBit, length, value);
+}
 
 } // namespace vexo::codec

@@ -38,7 +38,7 @@ void heapRelease(Allocator *, void *block) { std::free(block); }
 void heapDestroy(Allocator *) {}
 
 const AllocatorOps kHeapOps = {heapAllocate, heapRelease, heapDestroy};
-Allocator heapAllocator = {&kHeapOps};
+Allocator heapAllocator = {&kHeapOps, 0};
 
 // Addresses, hashed; 0 marks a free cell. Never more than half full.
 struct AddressSet {

@@ -46,6 +46,9 @@ struct AllocatorOps {
 
 struct Allocator {
     const AllocatorOps *ops;
+    // Changes made through this allocator: every node it allocated and every entry a list
+    // gained, moved or rewrote (see countChange). A database's count of model changes.
+    uint64_t changes;
 };
 
 enum AllocatorKind : uint32_t {
@@ -60,6 +63,11 @@ HRESULT createAllocator(uint32_t kind, uint32_t reserved, Allocator **out);
 inline void *allocate(Allocator *allocator, size_t size) { return allocator->ops->allocate(allocator, size); }
 inline void release(Allocator *allocator, void *block) { allocator->ops->release(allocator, block); }
 inline void destroyAllocator(Allocator *allocator) { allocator->ops->destroy(allocator); }
+
+// Counts one change of what the allocator's owner holds. The node and list primitives
+// count their own changes; code that writes a field of a node counts it through the
+// node's database (noteChange, database.h).
+inline void countChange(Allocator *allocator) { allocator->changes += 1; }
 
 // Allocates zero-filled memory from an allocator.
 void *allocateZeroed(Allocator *allocator, size_t size);

@@ -38,6 +38,12 @@ int orderByInternedId(const VexoChar *id, const void *entry)
 
 void destroyDatabase(Vexo *database)
 {
+    for (DerivedBlock *block = database->derived; block != nullptr;) {
+        DerivedBlock *next = block->next;
+        block->release(block);
+        block = next;
+    }
+    database->derived = nullptr;
     if (database->strings != nullptr)
         destroyStringTable(database->strings);
     if (database->allocator != nullptr)
@@ -88,6 +94,24 @@ HRESULT buildDatabase(Vexo *database, const VexoChar *id)
 }
 
 }  // namespace
+
+void noteChange(const void *node)
+{
+    if (Vexo *database = databaseOf(node))
+        countChange(database->allocator);
+}
+
+void keepDerived(Vexo *database, DerivedBlock *block)
+{
+    block->next = database->derived;
+    database->derived = block;
+}
+
+std::mutex &derivedLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 HRESULT collectionsOf(const void *handle, DatabaseCollections **out)
 {

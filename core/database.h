@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "node_classes.h"
 #include "string_table.h"
@@ -24,6 +25,35 @@ inline bool foreignTo(const void *item, const Vexo *database)
     const uint32_t word = firstWord(item);
     return (isGenuineCode(word) || word == kSlotMagic) && !ownedBy(item, database);
 }
+
+// ---- Changes and derived data --------------------------------------------------
+// A database counts the changes of its model: every node it allocates and every entry a
+// list gains, moves or rewrites (the node and list primitives count those through the
+// database's allocator), and every field a setter or link function writes (noteChange).
+// Data derived from the model for speed (decoder indexes, conversion plans) records the
+// count it was built at and is rebuilt when the count has moved on.
+
+// The number of changes made to a database's model so far.
+inline uint64_t changesOf(const Vexo *database) { return database->allocator->changes; }
+
+// Counts a change to a field of a node (nothing for null or a node of no database).
+void noteChange(const void *node);
+
+// A block of derived data, made by an upper layer and released with the database by its
+// own function. Blocks are kept in the database's `derived` chain and hung on the node
+// they belong to; the node's field is read with an acquire load, since blocks may be
+// made while other threads read the model (decoding, encoding).
+struct DerivedBlock {
+    DerivedBlock *next;
+    void (*release)(DerivedBlock *block);
+};
+
+// Chains a block into the database's list; the caller holds derivedLock().
+void keepDerived(Vexo *database, DerivedBlock *block);
+
+// The one lock under which derived blocks are made, rebuilt and chained (rare: once per
+// block and change), so that threads that read the same model make each block once.
+std::mutex &derivedLock();
 
 // The collections node of a database or of a collections node: S_OK, S_FALSE when a
 // database has none, E_POINTER for null, E_INVALIDARG for any other node.

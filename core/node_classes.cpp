@@ -126,6 +126,7 @@ ObjectBase *allocateNode(Vexo *database, uint32_t code)
 #undef VEXO_END
     }
     node->nodetype = code;
+    countChange(database->allocator);
     if (resident)
         static_cast<DatabaseResident *>(node)->database = database;
     else

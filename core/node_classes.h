@@ -17,6 +17,7 @@ namespace vexo::core {
 
 struct StringTable;
 struct StringSlot;
+struct DerivedBlock;
 
 constexpr uint32_t classCode(uint32_t index, uint32_t subtreeEnd, uint32_t tag)
 {

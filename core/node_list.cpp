@@ -236,6 +236,7 @@ HRESULT append(const ChunkLayout &layout, Allocator *allocator, NodeList *list, 
     if (chunk == nullptr)
         return E_OUTOFMEMORY;
     chunkEntries(chunk)[chunk->count++] = value;
+    countChange(allocator);
     return S_OK;
 }
 
@@ -244,6 +245,7 @@ void *appendRecord(const ChunkLayout &layout, Allocator *allocator, RecordList *
     Chunk *chunk = roomAtEnd(layout, allocator, &list->chunks);
     if (chunk == nullptr)
         return nullptr;
+    countChange(allocator);
     return chunkRecords(chunk) + size_t(chunk->count++) * layout.entrySize;
 }
 
@@ -281,6 +283,7 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
             chunk = nextChunk(chunk);
         }
         chunkEntries(chunk)[index] = value;
+        countChange(allocator);
         return S_OK;
     }
     // Grow to index + 1 entries. The new chunks are all taken before the list changes
@@ -317,6 +320,7 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
     }
     last = lastChunk(list->chunks);
     chunkEntries(last)[last->count - 1] = value;
+    countChange(allocator);
     return S_OK;
 }
 
@@ -377,6 +381,7 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     entries[index] = value;
     chunk->count += 1;
     directory->version += 1;
+    countChange(allocator);
     return S_OK;
 }
 

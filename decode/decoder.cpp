@@ -8,12 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decoder.h"
+
 #include "api_guard.h"
+#include "frame_program.h"
 #include "bit_buffer.h"
 #include "enumerator.h"
 #include "filter.h"
 #include "node_classes.h"
 #include "node_list.h"
+#include "triggering_index.h"
 #include "vexo/codec.h"
 #include "vexo/constants.h"
 
@@ -51,6 +55,9 @@ constexpr uintptr_t kOwnedKey = uintptr_t(0x5A17C0DEDEC0DE5Aull);
 
 enum Phase : uint32_t { kSearching = 0, kChannelInstances = 1, kDone = 2 };
 
+// Frames whose program may take more steps (signal instances) than this are walked.
+constexpr uint32_t kProgramSteps = 256;
+
 struct Level {
     uint32_t done;
     int32_t bitpos;        // shifts the switch and segments of a multiplexed PDU
@@ -72,11 +79,23 @@ struct State {
     const uint8_t *data;
     const model::Filter *filter;
     const FrameTriggering *triggering;
+    // The triggerings still to try: the index's candidates for the identifier and its
+    // masked triggerings, merged by list position; or, without an index, the list itself.
+    const Candidate *byId, *byIdEnd, *masked, *maskedEnd;
+    const TriggeringIndex *index;  // null: the walk over the list
     ListCursor triggerings;
     ListCursor pduInstances;
     ListCursor signalInstances;
     uint32_t depth;
     uintptr_t ownership;
+    // A matched frame whose program the index holds is decoded from it: its steps, with
+    // each multiplexed PDU's switch read, in the order the walk takes them.
+    bool compiled;
+    const Op *flat;        // a program without multiplexed PDUs: its ops are its steps
+    uint32_t step, steps;
+    const uint8_t *bytes;  // the data, or the data zero-padded to eight bytes
+    uint8_t padded[8];
+    const Op *program[kProgramSteps];
     Level levels[kLevelCount];
 };
 
@@ -94,6 +113,17 @@ bool isOwned(const State &state)
 }
 
 bool isBigEndian(uint32_t byteOrder) { return byteOrder == Q3_BYTEORDER_BIGENDIAN; }
+
+// Aims a cursor at the first entry of a node list, for walks by cursorStep (which reads
+// the list, the chunk and the index alone).
+void aimAt(ListCursor &cursor, const core::NodeList &list)
+{
+    cursor.list = &list.chunks;
+    cursor.layout = &core::kSmallNodeLayout;
+    cursor.chunk = core::firstChunk(list.chunks);
+    cursor.index = 0;
+    cursor.nodes = &list;
+}
 
 
 // ---- Fields ---------------------------------------------------------------------
@@ -282,7 +312,7 @@ void enterTopLevel(State &state)
     Level &level = state.levels[state.depth - 1];
     level.done = 1;
     if (const auto *signalPdu = nodeExactly<SignalPDU>(level.pdu)) {
-        core::cursorInit(&state.signalInstances, &core::kSmallNodeLayout, &signalPdu->signalInstances);
+        aimAt(state.signalInstances, signalPdu->signalInstances);
         return;
     }
     if (const auto *multiplexed = nodeExactly<MultiplexedPDU>(level.pdu)) {
@@ -351,9 +381,11 @@ uint64_t fieldEnd(int64_t start, int64_t bits, bool big)
 // E_UNEXPECTED when the instance is to be skipped (record untouched).
 HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *record)
 {
-    const auto *instance = nodeAs<SignalInstance>(entry);
-    const Signal *signal = instance != nullptr ? nodeAs<Signal>(instance->reference) : nullptr;
-    const Coding *coding = signal != nullptr ? nodeAs<Coding>(signal->reference) : nullptr;
+    // Signal instances, signals and codings have no subclasses: the exact class test is
+    // the derivation test.
+    const auto *instance = nodeExactly<SignalInstance>(entry);
+    const Signal *signal = instance != nullptr ? nodeExactly<Signal>(instance->reference) : nullptr;
+    const Coding *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr;
     if (coding == nullptr || static_cast<int32_t>(instance->bitpos) < 0)
         return E_UNEXPECTED;
     if (!isSelected(state.filter, signal, instance))
@@ -366,7 +398,8 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
     // segments filled read as 0. The frame's data has no such room.
     if (!fieldInside(level.extent, start, bits, big))
         return E_UNEXPECTED;
-    clearUpTo(level, fieldEnd(start, bits, big));
+    if (level.length < level.extent)
+        clearUpTo(level, fieldEnd(start, bits, big));
     const auto length = static_cast<int32_t>(big ? -bits : bits);
     const bool ascii = coding->encoding == Q3_ENCODING_ASCII;
     uint64_t raw = 0;
@@ -377,6 +410,9 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
         Q3bit_extract(reinterpret_cast<uint8_t *>(record->text), level.bytes, record->textCapacity,
                       static_cast<int32_t>(start), length);
         textLength = static_cast<uint32_t>(std::min<int64_t>(bits / 8, record->textCapacity));
+    } else if (bits <= 64) {
+        if (level.extent < 8 || !codec::extractInWindow(level.bytes, level.extent, start, unsigned(bits), big, &raw))
+            raw = codec::extractField(level.bytes, start, length);
     } else {
         uint8_t value[8];
         Q3bit_extract(value, level.bytes, sizeof value, static_cast<int32_t>(start), length);
@@ -390,8 +426,125 @@ HRESULT decodeInstance(State &state, const void *entry, VexoDecodedSignal *recor
     return ascii ? S_FALSE : S_OK;
 }
 
+// ---- Frame programs -----------------------------------------------------------
+
+// Lists the steps of a program for the state's data: multiplexed PDUs read their switch
+// and give their static part's steps, then their selected part's.
+void expand(State &state, const Programs &programs, uint32_t first, uint32_t count)
+{
+    for (const Op *op = programs.ops.data() + first, *end = op + count; op != end; ++op) {
+        if (op->kind != OpKind::Mux) {
+            state.program[state.steps++] = op;
+            continue;
+        }
+        const Mux &table = programs.muxes[op->base];
+        const uint32_t code = table.constant
+                                  ? 0
+                                  : static_cast<uint32_t>(readWindow(state.bytes, table.base, table.position,
+                                                                     table.mask, table.big));
+        if (table.staticFirst != kNoProgram)
+            expand(state, programs, table.staticFirst, table.staticCount);
+        const auto [partFirst, partCount] = selectedPart(table, code);
+        if (partFirst != kNoProgram)
+            expand(state, programs, partFirst, partCount);
+    }
+}
+
+// Sets the state to run a frame's program; false when the frame is to be walked.
+bool startProgram(State &state, uint32_t programIndex)
+{
+    if (state.index == nullptr || programIndex == kNoProgram || state.data == nullptr)
+        return false;
+    const Programs &programs = state.index->programs;
+    const FrameProgram &program = programs.frames[programIndex];
+    if (program.walk || program.maxRecords > kProgramSteps)
+        return false;
+    state.bytes = state.data;
+    if (state.dataLength < 8) {
+        std::memset(state.padded, 0, sizeof state.padded);
+        std::memcpy(state.padded, state.data, state.dataLength);
+        state.bytes = state.padded;
+    }
+    state.step = state.steps = 0;
+    state.flat = nullptr;
+    if (program.flat) {
+        state.flat = programs.ops.data() + program.first;
+        state.steps = program.count;
+    } else {
+        expand(state, programs, program.first, program.count);
+    }
+    state.compiled = true;
+    return true;
+}
+
+// The next selected step of a program as a record, as the walk would give it.
+__attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSignal *record)
+{
+    while (state.step < state.steps) {
+        const Op &op = state.flat != nullptr ? state.flat[state.step++] : *state.program[state.step++];
+        const auto *signal = reinterpret_cast<const Signal *>(op.signal);
+        const auto *instance = reinterpret_cast<const SignalInstance *>(op.instance);
+        if (state.filter != nullptr && !isSelected(state.filter, signal, instance))
+            continue;
+        uint64_t raw = 0;
+        uint32_t textLength = 0;
+        HRESULT result = S_OK;
+        switch (op.kind) {
+        case OpKind::Text: {
+            if (record->text == nullptr)
+                continue;
+            const int64_t bits = op.length < 0 ? -int64_t(op.length) : op.length;
+            Q3bit_extract(reinterpret_cast<uint8_t *>(record->text), state.data, record->textCapacity, op.start,
+                          op.length);
+            textLength = static_cast<uint32_t>(std::min<int64_t>(bits / 8, record->textCapacity));
+            result = S_FALSE;
+            break;
+        }
+        case OpKind::Field:
+            raw = codec::extractField(state.data, op.start, op.length);
+            break;
+        case OpKind::Wide: {
+            uint8_t value[8];
+            Q3bit_extract(value, state.data, sizeof value, op.start, op.length);
+            std::memcpy(&raw, value, sizeof raw);
+            break;
+        }
+        default:
+            raw = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
+            break;
+        }
+        record->rawValue = raw;
+        record->frameTriggering = core::handleOf(state.triggering);
+        record->signalInstance = op.instance;
+        record->signal = op.signal;
+        record->textLength = textLength;
+        return result;
+    }
+    return VEXO_E_NOMOREITEMS;
+}
+
+// The same, with the common step (a field in one window, no filter) inline.
+inline HRESULT nextStep(State &state, VexoDecodedSignal *record)
+{
+    if (state.step < state.steps && state.filter == nullptr) {
+        const Op &op = state.flat != nullptr ? state.flat[state.step] : *state.program[state.step];
+        if (op.kind <= OpKind::Window) {
+            ++state.step;
+            record->rawValue = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
+            record->frameTriggering = core::handleOf(state.triggering);
+            record->signalInstance = op.instance;
+            record->signal = op.signal;
+            record->textLength = 0;
+            return S_OK;
+        }
+    }
+    return nextStepAnyKind(state, record);
+}
+
 HRESULT nextSignal(State &state, VexoDecodedSignal *record)
 {
+    if (state.compiled)
+        return nextStep(state, record);
     for (;;) {
         void *entry = nullptr;
         while (core::cursorStep(state.signalInstances, &entry)) {
@@ -440,20 +593,57 @@ bool matches(const State &state, const void *entry)
 void resetWalk(State &state)
 {
     state.depth = 0;
-    state.signalInstances = {};
+    state.signalInstances.chunk = nullptr;  // all cursorStep reads of an exhausted cursor
+    state.compiled = false;
+}
+
+
+// The matching rule for a candidate of the index (its identifier is the frame's, or it
+// is masked), from what the index recorded of the model.
+bool candidateMatches(const State &state, const Candidate &candidate)
+{
+    return candidate.program != kNoProgram && (candidate.mask & state.identifier) == candidate.code
+           && ((state.flags ^ candidate.flagsWant) & candidate.flagsMask) == 0 && candidate.length == state.dataLength;
+}
+
+// The next triggering in list order that matches, or null when none is left, with the
+// program of its frame (kNoProgram when the list is walked).
+const FrameTriggering *nextMatch(State &state, uint32_t *program)
+{
+    *program = kNoProgram;
+    if (state.index == nullptr) {
+        void *entry = nullptr;
+        while (core::cursorStep(state.triggerings, &entry)) {
+            if (matches(state, entry))
+                return static_cast<const FrameTriggering *>(entry);
+        }
+        return nullptr;
+    }
+    for (;;) {
+        const Candidate *candidate = nullptr;
+        const bool haveId = state.byId != state.byIdEnd, haveMasked = state.masked != state.maskedEnd;
+        if (haveId && (!haveMasked || state.byId->position < state.masked->position))
+            candidate = state.byId++;
+        else if (haveMasked)
+            candidate = state.masked++;
+        else
+            return nullptr;
+        if (candidateMatches(state, *candidate)) {
+            *program = candidate->program;
+            return candidate->triggering;
+        }
+    }
 }
 
 HRESULT nextTriggering(State &state, VexoNode **out)
 {
-    void *entry = nullptr;
-    while (core::cursorStep(state.triggerings, &entry)) {
-        if (!matches(state, entry))
-            continue;
-        const auto *triggering = static_cast<const FrameTriggering *>(entry);
+    uint32_t program = kNoProgram;
+    if (const FrameTriggering *triggering = nextMatch(state, &program)) {
         resetWalk(state);
         state.triggering = triggering;
-        core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout,
-                         &nodeAs<Frame>(triggering->reference)->PDUInstances);
+        state.pduInstances.chunk = nullptr;
+        if (!startProgram(state, program))
+            aimAt(state.pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
         if (out != nullptr)
             *out = core::handleOf(triggering);
         return S_OK;
@@ -461,18 +651,18 @@ HRESULT nextTriggering(State &state, VexoNode **out)
     resetWalk(state);
     state.phase = kChannelInstances;
     state.triggering = nullptr;
-    core::cursorInit(&state.pduInstances, &core::kSmallNodeLayout, &state.channel->PDUInstances);
+    aimAt(state.pduInstances, state.channel->PDUInstances);
     if (out != nullptr)
         *out = nullptr;
     return S_FALSE;
 }
 
-void initialise(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
-                uint32_t dataLength, const uint8_t *data)
+// Sets up a state for one frame, all but the search for triggerings. Every field is set
+// here, the levels as they are pushed: clearing the block (64 KiB) per frame would cost
+// more than the decode.
+void initialiseFrame(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
+                     uint32_t dataLength, const uint8_t *data)
 {
-    // The levels are set up as they are pushed; clearing 64 KiB per frame would cost more
-    // than the decode.
-    std::memset(static_cast<void *>(state), 0, offsetof(State, levels));
     state->tag = kDecodeTag;
     state->phase = kSearching;
     state->channel = channel;
@@ -482,11 +672,58 @@ void initialise(State *state, bool owned, const Channel *channel, uint32_t ident
     std::memcpy(state->identifierWord, &word, sizeof word);
     state->dataLength = dataLength;
     state->data = data;
-    core::cursorInit(&state->triggerings, &core::kSmallNodeLayout, &channel->frameTriggerings);
+    state->filter = nullptr;
+    state->triggering = nullptr;
+    state->pduInstances.chunk = nullptr;
+    state->signalInstances.chunk = nullptr;
+    state->depth = 0;
+    state->index = nullptr;
+    state->compiled = false;
     state->ownership = owned ? reinterpret_cast<uintptr_t>(state) ^ kOwnedKey : 0;
 }
 
+void initialise(State *state, bool owned, const Channel *channel, uint32_t identifier, uint32_t flags,
+                uint32_t dataLength, const uint8_t *data)
+{
+    initialiseFrame(state, owned, channel, identifier, flags, dataLength, data);
+    const TriggeringIndex *index = triggeringIndexOf(*channel);
+    state->index = index;
+    if (index != nullptr) {
+        candidatesFor(*index, identifier, &state->byId, &state->byIdEnd);
+        state->masked = index->masked.data();
+        state->maskedEnd = state->masked + index->masked.size();
+    } else {
+        aimAt(state->triggerings, channel->frameTriggerings);
+    }
+}
+
 }  // namespace
+
+size_t walkStateSize() { return sizeof(State); }
+
+void walkFrame(void *block, const Channel &channel, const FrameTriggering *triggering, const model::Filter *filter,
+               uint32_t identifier, uint32_t flags, uint32_t dataLength, const uint8_t *data, VexoDecodedSignal &record,
+               void (*deliver)(void *context, const VexoDecodedSignal &record, HRESULT hr), void *context)
+{
+    auto *state = static_cast<State *>(block);
+    initialiseFrame(state, false, &channel, identifier, flags, dataLength, data);
+    state->filter = filter;
+    state->triggering = triggering;
+    if (triggering != nullptr) {
+        aimAt(state->pduInstances, nodeAs<Frame>(triggering->reference)->PDUInstances);
+    } else {
+        state->phase = kChannelInstances;
+        aimAt(state->pduInstances, channel.PDUInstances);
+    }
+    for (;;) {
+        const HRESULT hr = nextSignal(*state, &record);
+        if (hr != S_OK && hr != S_FALSE)
+            break;
+        deliver(context, record, hr);
+    }
+    state->tag = kDestroyedTag;
+}
+
 }  // namespace vexo::decode
 
 using namespace vexo::decode;
@@ -535,12 +772,19 @@ VEXO_API HRESULT Vexo_decodeNextFrametriggering(VexoDecodeState *handle, VexoNod
 VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
 {
     State *state = stateAs(handle);
-    const vexo::model::Filter *nodeFilter = vexo::model::filterAs(filter);
+    if (state != nullptr && record != nullptr && filter == nullptr && state->compiled) {
+        // A program runs only over data (never null); no filter to set up.
+        state->filter = nullptr;
+        return nextStep(*state, record);
+    }
+    const vexo::model::Filter *nodeFilter = filter != nullptr ? vexo::model::filterAs(filter) : nullptr;
     if (state == nullptr || record == nullptr || (filter != nullptr && nodeFilter == nullptr))
         return E_INVALIDARG;
     if (state->data == nullptr)
         return E_POINTER;
     state->filter = nodeFilter;
+    if (state->compiled)
+        return nextStep(*state, record);
     return nextSignal(*state, record);
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "api_guard.h"
+#include "conversion_plan.h"
 #include "enumerator.h"
 #include "vexo/codec.h"
 #include "vexo/constants.h"
@@ -80,7 +81,7 @@ struct Integer {
     bool negative;
 };
 
-Integer toInteger(const SignalValue &value)
+inline Integer toInteger(const SignalValue &value)
 {
     switch (value.valueType) {
     case Q3_VALUETYPE_UINT64:
@@ -170,7 +171,7 @@ bool applyOne(const core::Computation &computation, SignalValue *value)
         return true;
     case core::LinearComputation::kCode: {
         const auto &linear = static_cast<const core::LinearComputation &>(computation);
-        setDouble(value, linear.scale * toDouble(*value) + linear.offset);
+        setDouble(value, applyLinear(linear.scale, linear.offset, toDouble(*value)));
         return true;
     }
     case core::MappedValueComputation::kCode:
@@ -392,6 +393,22 @@ HRESULT encodePhysical(const core::Coding &coding, const SignalValue &value, uin
     }
 }
 
+namespace {
+
+// Vexo_internalToPhysical for a coding, through its plan or its computations.
+__attribute__((noinline)) HRESULT convertByCoding(const core::Coding &coding, uint64_t internal, SignalValue *result)
+{
+    const ConversionPlan *plan = conversionPlanOf(coding);
+    if (plan != nullptr && plan->reading != Reading::General)
+        return convertWithPlan(*plan, internal, result);
+    const HRESULT decoded = decodeInternal(coding, internal, result);
+    if (decoded != S_OK)
+        return decoded;
+    return applyComputations(coding, result);
+}
+
+}  // namespace
+
 }  // namespace vexo::decode
 
 using namespace vexo;
@@ -401,20 +418,28 @@ HRESULT Vexo_internalToPhysical(const VexoNode *signal, uint64_t internal, Signa
 {
     if (signal == nullptr || result == nullptr)
         return E_INVALIDARG;
-    const auto *node = core::nodeAs<core::Signal>(signal);
+    // Signals and codings have no subclasses: the exact class test is the derivation test.
+    const auto *node = core::nodeExactly<core::Signal>(signal);
     if (node == nullptr)
         return E_INVALIDARG;
     result->computation = nullptr;
     result->text = nullptr;
-    const auto *coding = core::nodeAs<core::Coding>(node->reference);
+    const auto *coding = core::nodeExactly<core::Coding>(node->reference);
     if (coding == nullptr) {
         setUnsigned(result, internal);
         return S_OK;
     }
-    const HRESULT decoded = decodeInternal(*coding, internal, result);
-    if (decoded != S_OK)
-        return decoded;
-    return applyComputations(*coding, result);
+    // The commonest plan inline; everything else out of line, so this path stays short.
+    const auto *plan = static_cast<const ConversionPlan *>(__atomic_load_n(&coding->conversion, __ATOMIC_ACQUIRE));
+    if (plan != nullptr && plan->linearInteger
+        && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)) {
+        const auto read = static_cast<int64_t>(((internal & plan->mask) ^ plan->sign) - plan->sign);
+        result->valueType = Q3_VALUETYPE_DOUBLE;
+        result->value.f64 = applyLinear(plan->scale, plan->offset, static_cast<double>(read));
+        result->computation = core::handleOf(plan->computation);
+        return S_OK;
+    }
+    return convertByCoding(*coding, internal, result);
 }
 
 HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computation,
@@ -422,7 +447,8 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
 {
     if (signal == nullptr || physical == nullptr || internal == nullptr)
         return E_INVALIDARG;
-    const auto *node = core::nodeAs<core::Signal>(signal);
+    // Signals and codings have no subclasses: the exact class test is the derivation test.
+    const auto *node = core::nodeExactly<core::Signal>(signal);
     if (node == nullptr || !isKnownType(physical->valueType))
         return E_INVALIDARG;
     const core::Computation *step = nullptr;
@@ -431,16 +457,36 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
         if (step == nullptr)
             return E_INVALIDARG;
     }
-    const auto *coding = core::nodeAs<core::Coding>(node->reference);
+    const auto *coding = core::nodeExactly<core::Coding>(node->reference);
     if (coding == nullptr)
         return E_UNEXPECTED;
+
+    // The common case inline: a double through a linear (or no) computation into an
+    // unsigned or two's complement integer of at most 64 bits.
+    const uint32_t code = step != nullptr ? core::codeOf(step) : core::IdentityComputation::kCode;
+    if (physical->valueType == Q3_VALUETYPE_DOUBLE && coding->bitlen <= 64
+        && (code == core::LinearComputation::kCode || code == core::IdentityComputation::kCode)) {
+        const bool direct = coding->encoding == Q3_ENCODING_DIRECT;
+        if (direct || (coding->encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL) {
+            SignalValue value;
+            value.valueType = Q3_VALUETYPE_DOUBLE;
+            value.value.f64 = physical->value.f64;
+            if (code == core::LinearComputation::kCode) {
+                const auto *linear = static_cast<const core::LinearComputation *>(step);
+                value.value.f64 = applyLinear(linear->scale, linear->offset, value.value.f64);
+            }
+            const uint64_t bits = toInteger(value).bits;
+            *internal = direct ? bits & lowMask(coding->bitlen) : bits;
+            return S_OK;
+        }
+    }
 
     SignalValue value = *physical;
     if (step != nullptr) {
         const uint32_t code = core::codeOf(step);
         if (code == core::LinearComputation::kCode) {
             const auto *linear = static_cast<const core::LinearComputation *>(step);
-            setDouble(&value, linear->scale * toDouble(value) + linear->offset);
+            setDouble(&value, applyLinear(linear->scale, linear->offset, toDouble(value)));
         } else if (code != core::IdentityComputation::kCode) {
             return S_FALSE;
         }

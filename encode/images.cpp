@@ -259,8 +259,8 @@ HRESULT EncoderImages::writeSignal(const Signal &signal, uint32_t bitLength, Wri
         Image *image = instance != nullptr ? pdus.find(instance->parent) : nullptr;
         if (image == nullptr || (mode == WriteMode::Included && image->inclusions == 0))
             return true;
-        codec::insertField(image->bytes.get(), image->byteLength, startBit(instance->bitpos),
-                           signedLength(instance->byteOrder, static_cast<int32_t>(bitLength)), value);
+        codec::insertFieldQuickly(image->bytes.get(), image->byteLength, startBit(instance->bitpos),
+                                  signedLength(instance->byteOrder, static_cast<int32_t>(bitLength)), value);
         setBit(*image, instance->updateBitpos);
         pdus.markChanged(*image, mask);
         written = true;

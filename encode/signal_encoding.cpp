@@ -4,6 +4,7 @@
 
 #include "api_guard.h"
 #include "bit_buffer.h"
+#include "enumerator.h"
 #include "node_classes.h"
 #include "node_list.h"
 #include "value_conversion.h"
@@ -32,6 +33,27 @@ EncodeState *stateAs(const void *handle)
     return state != nullptr && state->tag == kEncodeStateTag ? state : nullptr;
 }
 
+// Range membership of a double, as the range test compares doubles (a NaN lies nowhere).
+inline bool inRange(double v, double lower, double upper, uint32_t flags)
+{
+    return (v == lower && (flags & Q3_FLAG_LOWERLIMIT_CLOSED) != 0) || (v == upper && (flags & Q3_FLAG_UPPERLIMIT_CLOSED) != 0)
+           || (v > lower && v < upper);
+}
+
+// True when one of the computation's ranges holds the value. A double (what callers
+// mostly encode) is compared in place; integers go through the exact comparison.
+bool matches(const Computation &computation, const SignalValue &value)
+{
+    if (value.valueType != Q3_VALUETYPE_DOUBLE)
+        return decode::computationMatches(computation, value);
+    bool found = false;
+    model::forEachRecord<ValueRange>(computation.ranges, [&](const ValueRange *range) {
+        found = inRange(value.value.f64, range->lowerLimit, range->upperLimit, range->flags);
+        return !found;
+    });
+    return found;
+}
+
 }  // namespace
 
 }  // namespace vexo::encode
@@ -56,15 +78,28 @@ HRESULT Vexo_encodeSignal(const VexoNode *signal, const SignalValue *value, Vexo
         if (block == nullptr)
             return E_OUTOFMEMORY;
     }
-    *block = EncodeState{};
+    // Every field is written, so a reused block needs no clearing.
     block->tag = kEncodeStateTag;
+    block->reserved = 0;
     block->value.valueType = value->valueType;
+    block->value.reserved = 0;
     block->value.value = value->value;
+    block->value.computation = nullptr;
+    block->value.text = nullptr;
     *state = reinterpret_cast<VexoEncodeState *>(block);
-    const auto *coding = core::nodeAs<core::Coding>(node->reference);
-    if (coding == nullptr)
+    const auto *coding = core::nodeExactly<core::Coding>(node->reference);
+    if (coding == nullptr) {
+        block->cursor = ListCursor{};
         return S_FALSE;
-    core::cursorInit(&block->cursor, &core::kSmallNodeLayout, &coding->physicalToInternalCompus);
+    }
+    // The walk takes one entry at a time with cursorStep, which reads only the list, the
+    // chunk and the index (computation lists only grow at their end).
+    const core::NodeList &list = coding->physicalToInternalCompus;
+    block->cursor.list = &list.chunks;
+    block->cursor.layout = &core::kSmallNodeLayout;
+    block->cursor.chunk = core::firstChunk(list.chunks);
+    block->cursor.index = 0;
+    block->cursor.nodes = &list;
     return S_OK;
 }
 
@@ -78,9 +113,9 @@ HRESULT Vexo_encodeNextComputation(VexoEncodeState *state, VexoNode **computatio
     if (block->cursor.list == nullptr)
         return S_FALSE;
     void *entry = nullptr;
-    while (core::cursorNext(&block->cursor, 1, &entry, nullptr) == S_OK) {
+    while (core::cursorStep(block->cursor, &entry)) {
         const auto *candidate = core::nodeAs<core::Computation>(entry);
-        if (candidate != nullptr && decode::computationMatches(*candidate, block->value)) {
+        if (candidate != nullptr && matches(*candidate, block->value)) {
             *computation = core::handleOf(candidate);
             return S_OK;
         }
@@ -97,12 +132,12 @@ HRESULT Vexo_encodeSignalInstance(const VexoNode *signalInstance, uint64_t inter
     if (instance == nullptr)
         return E_INVALIDARG;
     const auto *signal = core::nodeExactly<core::Signal>(instance->reference);
-    const auto *coding = signal != nullptr ? core::nodeAs<core::Coding>(signal->reference) : nullptr;
+    const auto *coding = signal != nullptr ? core::nodeExactly<core::Coding>(signal->reference) : nullptr;
     if (coding == nullptr || coding->bitlen > 64)
         return E_UNEXPECTED;
     const auto bits = static_cast<int32_t>(coding->bitlen);
-    codec::insertField(buffer, length, instance->bitpos,
-                       instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
+    codec::insertFieldQuickly(buffer, length, instance->bitpos,
+                              instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
     return S_OK;
 }
 

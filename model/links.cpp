@@ -39,6 +39,7 @@ HRESULT setTriggeringLink(VexoNode *triggering, VexoNode *target, Field Base::*f
             return E_FAIL;
     }
     holder->*field = typed;
+    noteChange(holder);
     return S_OK;
 }
 
@@ -50,6 +51,7 @@ HRESULT setPart(VexoNode *multiplexedPdu, VexoNode *part, MultiplexedPart *Multi
         return E_INVALIDARG;
     typed->parent = pdu;
     pdu->*field = typed;
+    noteChange(pdu);
     return S_OK;
 }
 
@@ -126,6 +128,7 @@ VEXO_API HRESULT Vexo_setParent(VexoNode *node, VexoNode *parent)
     if (child == nullptr || target == nullptr)
         return E_INVALIDARG;
     child->parent = target;
+    noteChange(child);
     return S_OK;
 }
 
@@ -137,6 +140,7 @@ VEXO_API HRESULT Vexo_setReference(VexoNode *node, VexoNode *reference)
     if (referrer == nullptr || target == nullptr || nodeExactly<Vexo>(referrer) != nullptr)
         return E_INVALIDARG;
     referrer->reference = target;
+    noteChange(referrer);
     return S_OK;
 }
 
@@ -172,6 +176,7 @@ VEXO_API HRESULT Vexo_setSignal(VexoNode *instance, VexoNode *signal)
     if (typed == nullptr || target == nullptr)
         return E_INVALIDARG;
     typed->reference = target;
+    noteChange(typed);
     return Vexo_addSignalInstances(signal, 1, &instance);
 }
 

@@ -108,6 +108,7 @@ VEXO_API HRESULT Vexo_setParam(VexoNode *node, uint32_t param)
     if (element == nullptr)
         return E_INVALIDARG;
     element->param = param;
+    noteChange(element);
     return S_OK;
 }
 
@@ -156,6 +157,7 @@ VEXO_API HRESULT Vexo_setClusterType(VexoNode *node, uint32_t clusterType)
     if (cluster == nullptr)
         return E_INVALIDARG;
     cluster->clusterType = clusterType;
+    noteChange(cluster);
     return S_OK;
 }
 
@@ -362,6 +364,7 @@ VEXO_API HRESULT Vexo_setShortName(VexoNode *database, VexoNode *node, const Vex
     if (interned == nullptr)
         return E_OUTOFMEMORY;
     element->shortname = interned;
+    noteChange(element);
     return S_OK;
 }
 

@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libclang-rt-14-dev graphviz
     python3 librsvg2-bin libxml2-utils
+    valgrind time
 )
 
 missing=()

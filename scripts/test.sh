@@ -26,13 +26,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" \
     -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF
 
-# The encoder and the XSL transformation are used from several threads: their concurrency
-# tests also run under ThreadSanitizer (only those test executables are built).
+# The encoder, the decoder (whose indexes and plans are built on first use) and the XSL
+# transformation are used from several threads: their concurrency tests also run under
+# ThreadSanitizer (only those test executables are built).
 echo "== build/tsan"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_SANITIZE=thread \
     -DVEXO_BUILD_BENCH=OFF > build/tsan.configure.log 2>&1 || { cat build/tsan.configure.log; exit 1; }
-cmake --build build/tsan -j "$jobs" --target test_encode test_io
+cmake --build build/tsan -j "$jobs" --target test_encode test_decode test_io
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/test_encode --gtest_filter='EncoderConcurrency.*'
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/test_decode --gtest_filter='DecoderConcurrency.*'
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/test_io --gtest_filter='XslTransform.Threads*'
 
 echo "All tests passed in all builds."

@@ -6,7 +6,9 @@
  * the field in bit 0. A physical value travels as a SignalValue. Range tests
  * compare a 64-bit integer exactly against a double limit (it is not rounded to
  * a double first); a NaN lies in no value range. These functions only read the
- * model; it must not change while they run. */
+ * model; it must not change while they run. Vexo_internalToPhysical keeps, per
+ * coding, what it decided about the coding's computations (on first use after a
+ * change of the model); threads may convert over one unchanging model at once. */
 #ifndef VEXO_CONVERT_H
 #define VEXO_CONVERT_H
 

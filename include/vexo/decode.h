@@ -9,7 +9,10 @@
  * repeat: Vexo_decodeNextSignal; on S_OK or S_FALSE use the record; on a
  * negative code call Vexo_decodeNextFrametriggering and stop when that returns
  * a negative code. Release a state the library allocated with
- * Vexo_destroyDecodeEnum. The model must not change during a decode.
+ * Vexo_destroyDecodeEnum. The model must not change during a decode. The
+ * triggerings of a channel are found through an index by identifier, built on the
+ * first decode after a change of the model; threads with their own states may
+ * decode one unchanging model at once.
  *
  * Matching: an IdentifierBasedTriggering matches when its identifier equals the
  * frame's, a MaskedIdentifierTriggering when mask AND identifier equals its

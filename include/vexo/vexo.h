@@ -11,6 +11,7 @@
 #include "vexo/codec.h"
 #include "vexo/convert.h"
 #include "vexo/decode.h"
+#include "vexo/batch.h"
 #include "vexo/encode.h"
 #include "vexo/io.h"
 #include "vexo/diag.h"

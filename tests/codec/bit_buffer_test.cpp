@@ -3,6 +3,8 @@
 // sanitizer build catches any byte read or written outside them.
 #include "vexo/codec.h"
 
+#include "bit_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -143,10 +145,15 @@ TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
                     const Bytes value = randomBytes(rng, (bits + 7) / 8); // random bits above the field too
                     const Bytes background = randomBytes(rng, size);
 
-                    Bytes got = background, want = background;
+                    Bytes got = background, want = background, quick = background;
                     const int32_t written = Q3bit_insert(got.data(), value.data(), size, start, length);
                     EXPECT_EQ(written, refInsert(want, value.data(), start, length));
                     EXPECT_EQ(got, want);
+                    // The one-window form the encoder uses writes the same.
+                    EXPECT_EQ(vexo::codec::insertFieldQuickly(quick.data(), size, start, length,
+                                                               le64(value.data(), value.size())),
+                              written);
+                    EXPECT_EQ(quick, want);
 
                     const bool inside = refInside(size, start, length);
                     EXPECT_EQ(Q3bit_insideBuffer(size, start, length), inside ? 1 : 0);
@@ -156,6 +163,10 @@ TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
                         Bytes out = randomBytes(rng, valueLength);
                         Q3bit_extract(out.data(), got.data(), uint32_t(valueLength), start, length);
                         EXPECT_EQ(out, refExtract(got.data(), valueLength, start, length));
+                        uint64_t windowed = 0;
+                        if (size >= 8 && vexo::codec::extractInWindow(got.data(), size, start, bits, big, &windowed)) {
+                            EXPECT_EQ(windowed, le64(refExtract(got.data(), 8, start, length).data()));
+                        }
                     }
                     if (HasFailure())
                         return;

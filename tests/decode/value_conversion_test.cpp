@@ -476,3 +476,40 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
         }
     }
 }
+
+// Doubles through no, an identity or a linear computation into unsigned and two's
+// complement fields of every length: the same bits as the general encoding (NaN, the
+// infinities, both zeros, the 64-bit edges and fractions included).
+TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
+{
+    Model m;
+    std::mt19937_64 random(11);
+    const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.9999, -1.9999, 255.5, -128.5, 9007199254740993.0,
+                            9223372036854775807.0, -9223372036854775808.0, 18446744073709551615.0, 1e300, -1e300,
+                            std::numeric_limits<double>::quiet_NaN(), kInf, -kInf};
+    for (uint32_t encoding : {uint32_t(Q3_ENCODING_DIRECT), uint32_t(Q3_ENCODING_2COMPL)}) {
+        for (uint32_t bits : {0u, 1u, 7u, 8u, 16u, 31u, 32u, 33u, 53u, 63u, 64u, 65u}) {
+            VexoNode *signal = m.signal(m.coding(bits, encoding));
+            VexoNode *identity = m.computation(nullptr, Vexo_createIdentityComputation);
+            VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 0.1, -7.25);
+            const auto *coding = nodeAs<Coding>(nodeAs<Signal>(signal)->reference);
+            for (int i = 0; i < 60; ++i) {
+                const double v = i < int(std::size(edges)) ? edges[i]
+                                                            : std::ldexp(double(int64_t(random())), -int(random() % 70));
+                for (VexoNode *step : {static_cast<VexoNode *>(nullptr), identity, linear}) {
+                    SCOPED_TRACE(testing::Message() << "encoding " << encoding << ", " << bits << " bits, value " << v
+                                                    << ", seed 11, step " << (step == linear ? "linear" : "none"));
+                    SignalValue value = dbl(v);
+                    uint64_t got = 0x5A5A5A5A5A5A5A5Aull, want = got;
+                    ASSERT_EQ(Vexo_physicalToInternal(signal, step, &value, &got), S_OK);
+                    if (step == linear) {
+                        const auto *typed = nodeAs<LinearComputation>(linear);
+                        value = dbl(typed->scale * v + typed->offset);
+                    }
+                    ASSERT_EQ(vexo::decode::encodePhysical(*coding, value, &want), S_OK);
+                    EXPECT_EQ(got, want);
+                }
+            }
+        }
+    }
+}

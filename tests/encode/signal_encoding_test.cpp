@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "encode_test_model.h"
+#include "node_classes.h"
+#include "value_conversion.h"
 #include "vexo/convert.h"
 
 using namespace encode_test;
@@ -144,3 +149,47 @@ TEST(SignalEncoding, WritesInstancesOfBothByteOrdersAndClips)
 }
 
 }  // namespace
+
+// Random ranges (limits equal, infinite or NaN, every flag) and values of every type: the
+// search yields exactly the computations the range test accepts, in list order.
+TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
+{
+    Model m;
+    std::mt19937_64 random(5);
+    const double limits[] = {-1.0, 0.0, 0.5, 1.0, 3.0, -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+    VexoEncodeState *state = nullptr;
+    for (int trial = 0; trial < 200; ++trial) {
+        VexoNode *coding = m.coding(8);
+        std::vector<VexoNode *> computations;
+        for (int c = 0, count = int(random() % 4); c < count; ++c) {
+            VexoNode *computation = m.make(Vexo_createLinearComputation, m.id(), 1.0, 0.0);
+            for (int r = 0, ranges = int(random() % 3); r < ranges; ++r)
+                Vexo_addRange(computation, limits[random() % 8], limits[random() % 8], uint32_t(random() % 4));
+            computations.push_back(computation);
+        }
+        if (!computations.empty())
+            Vexo_addPhysicalToInternalComputations(coding, uint32_t(computations.size()), computations.data());
+        VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, coding);
+        for (int i = 0; i < 12; ++i) {
+            SignalValue value{};
+            value.valueType = uint32_t(random() % 3);
+            if (value.valueType == Q3_VALUETYPE_DOUBLE)
+                value.value.f64 = limits[random() % 8] + (random() % 2 == 0 ? 0.0 : 0.25);
+            else
+                value.value.i64 = int64_t(random() % 5) - 1;
+            SCOPED_TRACE(testing::Message() << "seed 5, trial " << trial << ", type " << value.valueType);
+            std::vector<VexoNode *> want, got;
+            for (VexoNode *computation : computations) {
+                if (vexo::decode::computationMatches(*vexo::core::nodeAs<vexo::core::Computation>(computation), value))
+                    want.push_back(computation);
+            }
+            ASSERT_EQ(Vexo_encodeSignal(signal, &value, &state), S_OK);
+            VexoNode *computation = nullptr;
+            while (Vexo_encodeNextComputation(state, &computation) == S_OK)
+                got.push_back(computation);
+            EXPECT_EQ(got, want);
+        }
+    }
+    Vexo_destroyEncodeEnum(state);
+}

@@ -1,0 +1,771 @@
+// Batch decoding from compiled plans. A plan turns a channel's model into flat tables: a
+// hash of identifiers to the triggerings that may match, and per frame a program of
+// field extractions (one 64-bit load, a shift and a mask each) with their conversions,
+// multiplexed PDUs as switch tables. Whatever the program form does not cover (segments,
+// identifier bits, deep nesting, the channel's own PDU instances) goes through the frame
+// decoder's own walk, so records always equal what the specified functions give.
+#include "vexo/batch.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "api_guard.h"
+#include "bit_buffer.h"
+#include "conversion_plan.h"
+#include "database.h"
+#include "decoder.h"
+#include "frame_program.h"
+#include "enumerator.h"
+#include "filter.h"
+#include "node_classes.h"
+#include "string_table.h"
+#include "value_conversion.h"
+#include "vexo/codec.h"
+#include "vexo/constants.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vexo::decode {
+namespace {
+
+using core::Channel;
+using core::Coding;
+using core::Frame;
+using core::FrameTriggering;
+using core::MultiplexedPart;
+using core::MultiplexedPDU;
+using core::nodeAs;
+using core::nodeExactly;
+using core::PDU;
+using core::PDUInstance;
+using core::Signal;
+using core::SignalInstance;
+using core::SignalPDU;
+
+constexpr uint32_t kPlanMagic = 0x6E6C5064;  // "dPln"
+constexpr uint32_t kReleasedMagic = 0xDEADBEEF;
+
+// ---- Plans ------------------------------------------------------------------------
+
+struct Candidate {
+    uint32_t position;  // in the channel's list
+    uint32_t length;    // the frame's length
+    uint32_t flagsMask, flagsWant;
+    bool masked;
+    bool linear;        // the frame's program is linear ops alone (copied from it)
+    uint32_t mask, code;
+    uint32_t program;   // into frames
+    uint32_t first, count;  // the frame's program (copied from it)
+    const FrameTriggering *triggering;
+};
+
+struct Slot {
+    uint32_t identifier;
+    uint32_t count;  // 0: free
+    uint32_t first;  // into byIdentifier
+    // The identifier's one candidate when decoding it is the common case (one identifier
+    // triggering, no masked ones, no PDU instances of the channel's own, linear fields).
+    const Candidate *quick;
+};
+
+// Standard identifiers (below 2^11) find their quick candidate in a table.
+constexpr uint32_t kQuickIdentifiers = 2048;
+
+}  // namespace
+
+struct DecodePlan {
+    uint32_t magic = kPlanMagic;
+    const Channel *channel = nullptr;
+    const model::Filter *filter = nullptr;
+    uint32_t language = 0;
+    uint64_t stamp = 0;
+    bool current = false;
+    bool channelInstances = false;  // the channel has PDU instances of its own
+    std::vector<Slot> slots;
+    std::vector<Candidate> byIdentifier;
+    std::vector<Candidate> masked;
+    std::vector<const Candidate *> quick;  // kQuickIdentifiers entries, or none
+    Programs programs;
+};
+
+namespace {
+
+// ---- Compiling ----------------------------------------------------------------------
+
+// Compiles a plan: the channel's triggerings by identifier and the programs of their frames.
+class Compiler {
+public:
+    explicit Compiler(DecodePlan &plan)
+        : plan_(plan), frames_(plan.programs, {plan.filter, true, true, plan.language})
+    {
+    }
+
+    void compile();
+
+private:
+    DecodePlan &plan_;
+    FrameCompiler frames_;
+};
+
+void Compiler::compile()
+{
+    plan_.slots.clear();
+    plan_.byIdentifier.clear();
+    plan_.masked.clear();
+    const Channel &channel = *plan_.channel;
+    std::vector<std::pair<uint32_t, Candidate>> byId;
+    uint32_t position = 0;
+    model::forEachNode(channel.frameTriggerings, [&](void *entry) {
+        const uint32_t at = position++;
+        const auto *triggering = nodeAs<FrameTriggering>(entry);
+        const auto *frame = triggering != nullptr ? nodeAs<Frame>(triggering->reference) : nullptr;
+        if (frame == nullptr)
+            return true;  // never matches
+        Candidate candidate{};
+        candidate.position = at;
+        candidate.length = frame->length;
+        const bool either = (triggering->flags & Q3_FLAGMASK_CAN_FRAMETYPE) == Q3_FLAG_CANSTD_OR_EXT;
+        candidate.flagsMask = either ? 0 : Q3_FLAG_CANEXTENDED;
+        candidate.flagsWant = triggering->flags & Q3_FLAG_CANEXTENDED;
+        candidate.triggering = triggering;
+        if (const auto *byIdentifier = nodeExactly<core::IdentifierBasedTriggering>(triggering)) {
+            candidate.program = frames_.program(*frame);
+            byId.push_back({byIdentifier->identifier, candidate});
+        } else if (const auto *masked = nodeExactly<core::MaskedIdentifierTriggering>(triggering)) {
+            candidate.program = frames_.program(*frame);
+            candidate.masked = true;
+            candidate.mask = masked->mask;
+            candidate.code = masked->code;
+            plan_.masked.push_back(candidate);
+        }
+        return true;
+    });
+    const auto copyProgram = [&](Candidate &candidate) {
+        const FrameProgram &program = plan_.programs.frames[candidate.program];
+        candidate.linear = program.linear;
+        candidate.first = program.first;
+        candidate.count = program.count;
+    };
+    for (auto &entry : byId)
+        copyProgram(entry.second);
+    for (Candidate &candidate : plan_.masked)
+        copyProgram(candidate);
+    std::stable_sort(byId.begin(), byId.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    size_t groups = 0;
+    for (size_t i = 0; i < byId.size(); ++i)
+        groups += i == 0 || byId[i].first != byId[i - 1].first ? 1 : 0;
+    size_t capacity = 8;
+    while (capacity < 2 * groups)
+        capacity *= 2;
+    plan_.slots.assign(capacity, Slot{0, 0, 0, nullptr});
+    const size_t mask = capacity - 1;
+    for (size_t i = 0; i < byId.size();) {
+        const uint32_t identifier = byId[i].first;
+        const auto first = static_cast<uint32_t>(plan_.byIdentifier.size());
+        for (; i < byId.size() && byId[i].first == identifier; ++i)
+            plan_.byIdentifier.push_back(byId[i].second);
+        size_t slot = (identifier * 0x9E3779B1u) & mask;
+        while (plan_.slots[slot].count != 0)
+            slot = (slot + 1) & mask;
+        plan_.slots[slot] = {identifier, static_cast<uint32_t>(plan_.byIdentifier.size()) - first, first, nullptr};
+    }
+    plan_.channelInstances = core::firstChunk(channel.PDUInstances.chunks) != nullptr
+                             && core::count(&channel.PDUInstances) > 0;
+    plan_.quick.assign(kQuickIdentifiers, nullptr);
+    if (plan_.masked.empty() && !plan_.channelInstances) {
+        for (Slot &slot : plan_.slots) {
+            const Candidate *candidate = plan_.byIdentifier.data() + slot.first;
+            if (slot.count != 1 || !candidate->linear)
+                continue;
+            slot.quick = candidate;
+            if (slot.identifier < kQuickIdentifiers)
+                plan_.quick[slot.identifier] = candidate;
+        }
+    }
+    if (plan_.channelInstances) {
+        model::forEachNode(channel.PDUInstances, [&](void *entry) {
+            const auto *instance = nodeExactly<PDUInstance>(entry);
+            frames_.collectFrom(instance != nullptr ? nodeAs<PDU>(instance->reference) : nullptr);
+            return true;
+        });
+    }
+    frames_.finish();
+}
+
+HRESULT build(DecodePlan &plan)
+{
+    plan.current = false;
+    const uint64_t stamp = core::changesOf(plan.channel->database);
+    const HRESULT hr = core::guarded([&] {
+        plan.programs = Programs{};
+        Compiler(plan).compile();
+        return S_OK;
+    });
+    if (hr != S_OK)
+        return hr;
+    plan.stamp = stamp;
+    plan.current = true;
+    return S_OK;
+}
+
+// ---- Decoding -----------------------------------------------------------------------
+
+const VexoChar *textOf(const DecodePlan &plan, const VexoStringSlot *slot)
+{
+    if (slot == nullptr)
+        return nullptr;
+    const auto *key = reinterpret_cast<const core::StringSlot *>(slot);
+    const std::vector<SlotText> &texts = plan.programs.texts;
+    const auto found = std::lower_bound(texts.begin(), texts.end(), key,
+                                        [](const SlotText &entry, const core::StringSlot *value) {
+                                            return std::less<const void *>()(entry.slot, value);
+                                        });
+    return found != texts.end() && found->slot == key ? found->text : nullptr;
+}
+
+// Converts as Vexo_internalToPhysical does, through the computations.
+HRESULT convertGeneral(const Coding *coding, uint64_t raw, SignalValue *value)
+{
+    value->computation = nullptr;
+    value->text = nullptr;
+    if (coding == nullptr) {
+        value->valueType = Q3_VALUETYPE_UINT64;
+        value->value.u64 = raw;
+        return S_OK;
+    }
+    const HRESULT decoded = decodeInternal(*coding, raw, value);
+    return decoded != S_OK ? decoded : applyComputations(*coding, value);
+}
+
+// Where records and text bytes go.
+struct Output {
+    VexoBatchRecord *record, *recordEnd;
+    char *text, *textEnd;
+    bool full = false;
+};
+
+VexoBatchRecord *nextRecord(Output &out)
+{
+    if (out.record == out.recordEnd) {
+        out.full = true;
+        return nullptr;
+    }
+    return out.record++;
+}
+
+
+static_assert(offsetof(VexoBatchRecord, frameTriggering) == 8 && offsetof(VexoBatchRecord, signal) == 16
+                  && offsetof(VexoBatchRecord, signalInstance) == 24 && offsetof(VexoBatchRecord, rawValue) == 32
+                  && offsetof(VexoBatchRecord, value) == 40 && offsetof(VexoBatchRecord, valueText) == 72
+                  && offsetof(VexoBatchRecord, status) == 80 && offsetof(VexoBatchRecord, text) == 88
+                  && sizeof(VexoBatchRecord) == 96,
+              "the record is written in 16-byte pieces");
+static_assert(offsetof(Op, instance) == offsetof(Op, signal) + 8 && offsetof(Op, noText) == offsetof(Op, computation) + 8,
+              "ops hold signal and instance, computation and text slot as records do");
+static_assert(Q3_VALUETYPE_DOUBLE == 0 && S_OK == 0 && VEXO_RECORD_SIGNAL == 0, "zero words of a signal record");
+
+// A signal record of the common op: the frame's words, the op's nodes, the raw value and
+// the physical one, everything else 0. With SSE2, six 16-byte stores.
+#if defined(__SSE2__)
+using Head = __m128i;  // kind, frame index and triggering: the first 16 bytes of a record
+inline Head headOf(uint32_t kind, uint32_t frameIndex, VexoNode *triggering)
+{
+    return _mm_set_epi64x(static_cast<long long>(reinterpret_cast<uintptr_t>(triggering)),
+                          static_cast<long long>(uint64_t(frameIndex) << 32 | kind));
+}
+#else
+struct Head {
+    uint64_t word;
+    VexoNode *triggering;
+};
+inline Head headOf(uint32_t kind, uint32_t frameIndex, VexoNode *triggering)
+{
+    return {uint64_t(frameIndex) << 32 | kind, triggering};
+}
+#endif
+
+inline void writeLinear(VexoBatchRecord *record, const Op &op, uint64_t word, Head head)
+{
+    const uint64_t raw = (word >> op.position) & op.mask;
+    const double value =
+        applyLinear(op.scale, op.offset, static_cast<double>(static_cast<int64_t>((raw ^ op.sign) - op.sign)));
+#if defined(__SSE2__)
+    auto *out = reinterpret_cast<__m128i *>(record);
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(out, head);
+    _mm_storeu_si128(out + 1, _mm_loadu_si128(reinterpret_cast<const __m128i *>(&op.signal)));
+    _mm_storeu_si128(out + 2, _mm_cvtsi64_si128(static_cast<long long>(raw)));
+    _mm_storeu_si128(out + 3, _mm_castpd_si128(_mm_loadh_pd(_mm_set_sd(value),
+                                                            reinterpret_cast<const double *>(&op.computation))));
+    _mm_storeu_si128(out + 4, zero);
+    _mm_storeu_si128(out + 5, zero);
+#else
+    std::memset(static_cast<void *>(record), 0, sizeof *record);
+    std::memcpy(record, &head.word, sizeof head.word);
+    record->frameTriggering = head.triggering;
+    record->signal = op.signal;
+    record->signalInstance = op.instance;
+    record->rawValue = raw;
+    record->value.value.f64 = value;
+    record->value.computation = op.computation;
+#endif
+}
+
+// Runs a program of linear ops alone, with room for all of them; returns the record after
+// the last.
+inline VexoBatchRecord *runLinear(const Op *op, const Op *end, const uint8_t *data, VexoBatchRecord *record,
+                                  Head head)
+{
+    for (; op != end; ++op, ++record) {
+        uint64_t word;
+        std::memcpy(&word, data + op->base, sizeof word);
+        const uint64_t swapped = __builtin_bswap64(word);
+        writeLinear(record, *op, op->kind == OpKind::LinearBig ? swapped : word, head);
+    }
+    return record;
+}
+
+void frameRecord(VexoBatchRecord &record, uint32_t kind, uint32_t frameIndex, const FrameTriggering *triggering)
+{
+#if defined(__SSE2__)
+    auto *out = reinterpret_cast<__m128i *>(&record);
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(out, headOf(kind, frameIndex, core::handleOf(triggering)));
+    for (int i = 1; i < 6; ++i)
+        _mm_storeu_si128(out + i, zero);
+#else
+    std::memset(static_cast<void *>(&record), 0, sizeof record);
+    record.kind = kind;
+    record.frameIndex = frameIndex;
+    record.frameTriggering = core::handleOf(triggering);
+#endif
+}
+
+struct Run {
+    const DecodePlan &plan;
+    const VexoFrame &frame;
+    uint32_t frameIndex;
+    VexoNode *triggering;
+    const uint8_t *bytes;  // the data, zero-padded to eight bytes when shorter
+    Output &out;
+
+    uint64_t window(uint32_t base, uint8_t position, uint64_t mask, bool big) const
+    {
+        return readWindow(bytes, base, position, mask, big);
+    }
+
+    // A signal record through the coding's plan or computations (the rarer kinds).
+    void convert(VexoBatchRecord &record, const Op &op, uint64_t raw)
+    {
+        std::memset(static_cast<void *>(&record), 0, sizeof record);
+        record.kind = VEXO_RECORD_SIGNAL;
+        record.frameIndex = frameIndex;
+        record.frameTriggering = triggering;
+        record.signal = op.signal;
+        record.signalInstance = op.instance;
+        record.rawValue = raw;
+        if (op.conversion == Conversion::Planned)
+            record.status = convertWithPlan(*op.plan, raw, &record.value);
+        else
+            record.status = convertGeneral(op.coding, raw, &record.value);
+        record.valueText = textOf(plan, record.value.text);
+    }
+
+    // An ASCII record, when the text fits; false when it does not.
+    bool text(VexoBatchRecord &record, const Op &op)
+    {
+        const uint32_t bits = static_cast<uint32_t>(op.length < 0 ? -int64_t(op.length) : op.length);
+        if (uint64_t(out.textEnd - out.text) < (uint64_t(bits) + 7) / 8)
+            return false;
+        std::memset(static_cast<void *>(&record), 0, sizeof record);
+        Q3bit_extract(reinterpret_cast<uint8_t *>(out.text), frame.data, (bits + 7) / 8, op.start, op.length);
+        record.kind = VEXO_RECORD_TEXT;
+        record.frameIndex = frameIndex;
+        record.frameTriggering = triggering;
+        record.signal = op.signal;
+        record.signalInstance = op.instance;
+        record.textLength = bits / 8;
+        record.text = out.text;
+        out.text += bits / 8;
+        return true;
+    }
+
+    // Runs a program. Checked: room is tested per record; otherwise the caller made sure
+    // the program's largest output fits.
+    template <bool Checked>
+    void program(uint32_t first, uint32_t count)
+    {
+        // Locals, so that the stores into records cannot make the compiler read these again.
+        VexoBatchRecord *record = out.record;
+        VexoBatchRecord *const recordEnd = out.recordEnd;
+        const uint8_t *const data = bytes;
+        const Head head = headOf(VEXO_RECORD_SIGNAL, frameIndex, triggering);
+        for (const Op *op = plan.programs.ops.data() + first, *end = op + count; op != end; ++op) {
+            if (Checked && record == recordEnd && op->kind != OpKind::Mux) {
+                out.full = true;
+                break;
+            }
+            if (op->kind <= OpKind::LinearBig) {
+                uint64_t word;
+                std::memcpy(&word, data + op->base, sizeof word);
+                const uint64_t swapped = __builtin_bswap64(word);
+                writeLinear(record++, *op, op->kind == OpKind::LinearBig ? swapped : word, head);
+                continue;
+            }
+            switch (op->kind) {
+            case OpKind::Mux:
+                out.record = record;
+                mux<Checked>(plan.programs.muxes[op->base]);
+                record = out.record;
+                if (out.full)
+                    return;
+                continue;
+            case OpKind::Window:
+                convert(*record, *op, window(op->base, op->position, op->mask, op->big));
+                break;
+            case OpKind::Field:
+                convert(*record, *op, codec::extractField(frame.data, op->start, op->length));
+                break;
+            case OpKind::Wide: {
+                uint8_t value[8];
+                Q3bit_extract(value, frame.data, sizeof value, op->start, op->length);
+                uint64_t raw;
+                std::memcpy(&raw, value, sizeof raw);
+                convert(*record, *op, raw);
+                break;
+            }
+            default:
+                if (!text(*record, *op)) {
+                    out.record = record;
+                    out.full = true;
+                    return;
+                }
+                break;
+            }
+            ++record;
+        }
+        out.record = record;
+    }
+
+    template <bool Checked>
+    void mux(const Mux &table)
+    {
+        const uint32_t code =
+            table.constant ? 0 : static_cast<uint32_t>(readWindow(bytes, table.base, table.position, table.mask, table.big));
+        if (table.staticFirst != kNoProgram) {
+            program<Checked>(table.staticFirst, table.staticCount);
+            if (out.full)
+                return;
+        }
+        const auto [first, count] = selectedPart(table, code);
+        if (first != kNoProgram)
+            program<Checked>(first, count);
+    }
+};
+
+// Records of the walk for frames the plan leaves to it.
+struct WalkOutput {
+    const DecodePlan &plan;
+    uint32_t frameIndex;
+    Output &out;
+};
+
+void deliverWalked(void *context, const VexoDecodedSignal &decoded, HRESULT hr)
+{
+    auto &walked = *static_cast<WalkOutput *>(context);
+    Output &out = walked.out;
+    if (out.full)
+        return;
+    const Signal *signal = nodeExactly<Signal>(decoded.signal);
+    const Coding *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr;
+    if (hr == S_FALSE) {
+        const uint64_t bits = coding != nullptr ? coding->bitlen : 0;
+        if (uint64_t(out.textEnd - out.text) < (bits + 7) / 8) {
+            out.full = true;
+            return;
+        }
+    }
+    VexoBatchRecord *record = nextRecord(out);
+    if (record == nullptr)
+        return;
+    std::memset(static_cast<void *>(record), 0, sizeof *record);
+    record->frameIndex = walked.frameIndex;
+    record->frameTriggering = decoded.frameTriggering;
+    record->signal = decoded.signal;
+    record->signalInstance = decoded.signalInstance;
+    if (hr == S_FALSE) {
+        record->kind = VEXO_RECORD_TEXT;
+        std::memcpy(out.text, decoded.text, decoded.textLength);
+        record->text = out.text;
+        record->textLength = decoded.textLength;
+        out.text += decoded.textLength;
+        return;
+    }
+    record->kind = VEXO_RECORD_SIGNAL;
+    record->rawValue = decoded.rawValue;
+    record->status = convertGeneral(coding, decoded.rawValue, &record->value);
+    record->valueText = textOf(walked.plan, record->value.text);
+}
+
+// Scratch of the walk: its state block and a text buffer that holds any ASCII field.
+struct WalkScratch {
+    std::unique_ptr<uint64_t[]> state;
+    std::unique_ptr<char[]> text;
+    uint32_t textCapacity = 0;
+};
+
+void walk(const DecodePlan &plan, const VexoFrame &frame, uint32_t frameIndex, const FrameTriggering *triggering,
+          WalkScratch &scratch, Output &out)
+{
+    if (!scratch.state)
+        scratch.state.reset(new uint64_t[(walkStateSize() + 7) / 8]);
+    const uint32_t needed = std::max<uint32_t>(frame.length, 1024);
+    if (scratch.textCapacity < needed) {
+        scratch.text.reset(new char[needed]);
+        scratch.textCapacity = needed;
+    }
+    VexoDecodedSignal record{};
+    record.text = scratch.text.get();
+    record.textCapacity = scratch.textCapacity;
+    WalkOutput walked{plan, frameIndex, out};
+    walkFrame(scratch.state.get(), *plan.channel, triggering, plan.filter, frame.identifier, frame.flags, frame.length,
+              frame.data, record, deliverWalked, &walked);
+}
+
+bool candidateMatches(const Candidate &candidate, const VexoFrame &frame)
+{
+    if (candidate.masked && (candidate.mask & frame.identifier) != candidate.code)
+        return false;
+    return ((frame.flags ^ candidate.flagsWant) & candidate.flagsMask) == 0 && candidate.length == frame.length;
+}
+
+// The plan's tables as plain pointers, read once per call.
+struct View {
+    const DecodePlan &plan;
+    const Slot *slots;
+    size_t slotMask;  // slots - 1, or no slots when 0 with empty
+    bool noSlots;
+    const Candidate *masked, *maskedEnd;
+    const FrameProgram *frames;
+    const Op *ops;
+    const Candidate *const *quick;
+};
+
+// The identifier's quick candidate, or null.
+inline const Candidate *quickCandidate(const View &view, uint32_t identifier)
+{
+    if (identifier < kQuickIdentifiers)
+        return view.quick[identifier];
+    if (view.noSlots)
+        return nullptr;
+    for (size_t i = (identifier * 0x9E3779B1u) & view.slotMask;; i = (i + 1) & view.slotMask) {
+        const Slot &slot = view.slots[i];
+        if (slot.count == 0)
+            return nullptr;
+        if (slot.identifier == identifier)
+            return slot.quick;
+    }
+}
+
+// Decodes a frame in the common case: its quick candidate matches it and the records
+// fit. False, with nothing written, otherwise.
+inline bool decodeQuickly(const View &view, const VexoFrame &frame, uint32_t frameIndex, Output &out)
+{
+    const Candidate *candidate = quickCandidate(view, frame.identifier);
+    if (candidate == nullptr || !candidateMatches(*candidate, frame) || frame.data == nullptr
+        || out.record + candidate->count >= out.recordEnd)
+        return false;
+    uint64_t padded = 0;
+    const uint8_t *bytes = frame.data;
+    if (frame.length < 8) {
+        std::memcpy(&padded, frame.data, frame.length);
+        bytes = reinterpret_cast<const uint8_t *>(&padded);
+    }
+    frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, candidate->triggering);
+    const Op *ops = view.ops + candidate->first;
+    out.record = runLinear(ops, ops + candidate->count, bytes, out.record + 1,
+                           headOf(VEXO_RECORD_SIGNAL, frameIndex, core::handleOf(candidate->triggering)));
+    return true;
+}
+
+// Writes a frame's records; false when they do not all fit (out then as it was).
+bool decodeFrame(const View &view, const VexoFrame &frame, uint32_t frameIndex, WalkScratch &scratch, Output &out)
+{
+    const DecodePlan &plan = view.plan;
+    VexoBatchRecord *const recordsBefore = out.record;
+    char *const textBefore = out.text;
+    const Candidate *byId = nullptr, *byIdEnd = nullptr;
+    if (!view.noSlots) {
+        for (size_t i = (frame.identifier * 0x9E3779B1u) & view.slotMask;; i = (i + 1) & view.slotMask) {
+            const Slot &slot = view.slots[i];
+            if (slot.identifier == frame.identifier && slot.count != 0) {
+                byId = plan.byIdentifier.data() + slot.first;
+                byIdEnd = byId + slot.count;
+                break;
+            }
+            if (slot.count == 0)
+                break;
+        }
+    }
+    const Candidate *masked = view.masked, *const maskedEnd = view.maskedEnd;
+    uint64_t padded = 0;
+    const uint8_t *bytes = frame.data;
+    if (frame.length < 8) {
+        if (frame.data != nullptr)
+            std::memcpy(&padded, frame.data, frame.length);
+        bytes = reinterpret_cast<const uint8_t *>(&padded);
+    }
+    bool matched = false;
+    for (;;) {
+        const Candidate *candidate = nullptr;
+        if (byId != byIdEnd && (masked == maskedEnd || byId->position < masked->position))
+            candidate = byId++;
+        else if (masked != maskedEnd)
+            candidate = masked++;
+        else
+            break;
+        if (!candidateMatches(*candidate, frame))
+            continue;
+        matched = true;
+        VexoBatchRecord *record = nextRecord(out);
+        if (record == nullptr)
+            break;
+        frameRecord(*record, VEXO_RECORD_FRAME, frameIndex, candidate->triggering);
+        if (frame.data == nullptr)
+            continue;  // as Vexo_decodeNextSignal, which refuses a null data pointer
+        const FrameProgram &program = view.frames[candidate->program];
+        if (program.walk) {
+            walk(plan, frame, frameIndex, candidate->triggering, scratch, out);
+        } else {
+            Run run{plan, frame, frameIndex, core::handleOf(candidate->triggering), bytes, out};
+            if (uint64_t(out.recordEnd - out.record) >= program.maxRecords
+                && uint64_t(out.textEnd - out.text) >= program.maxText)
+                run.program<false>(program.first, program.count);
+            else
+                run.program<true>(program.first, program.count);
+        }
+        if (out.full)
+            break;
+    }
+    if (!matched && !out.full) {
+        if (VexoBatchRecord *record = nextRecord(out))
+            frameRecord(*record, VEXO_RECORD_UNKNOWN, frameIndex, nullptr);
+    }
+    if (plan.channelInstances && !out.full) {
+        if (VexoBatchRecord *record = nextRecord(out)) {
+            frameRecord(*record, VEXO_RECORD_FRAME, frameIndex, nullptr);
+            if (frame.data != nullptr)
+                walk(plan, frame, frameIndex, nullptr, scratch, out);
+        }
+    }
+    if (out.full) {
+        out.record = recordsBefore;
+        out.text = textBefore;
+        return false;
+    }
+    return true;
+}
+
+DecodePlan *planAs(const void *handle)
+{
+    auto *plan = static_cast<DecodePlan *>(const_cast<void *>(handle));
+    return plan != nullptr && plan->magic == kPlanMagic ? plan : nullptr;
+}
+
+}  // namespace
+}  // namespace vexo::decode
+
+using namespace vexo;
+using namespace vexo::decode;
+
+VEXO_API HRESULT Vexo_createDecodePlan(const VexoNode *channel, const VexoFilter *filter, uint32_t language,
+                                       VexoDecodePlan **plan)
+{
+    if (plan == nullptr)
+        return E_INVALIDARG;
+    const auto *node = core::nodeExactly<core::Channel>(channel);
+    const model::Filter *nodeFilter = filter != nullptr ? model::filterAs(filter) : nullptr;
+    if (node == nullptr || (filter != nullptr && nodeFilter == nullptr))
+        return E_INVALIDARG;
+    auto *made = new (std::nothrow) DecodePlan;
+    if (made == nullptr)
+        return E_OUTOFMEMORY;
+    made->channel = node;
+    made->filter = nodeFilter;
+    made->language = language;
+    const HRESULT hr = build(*made);
+    if (hr != S_OK) {
+        delete made;
+        return hr;
+    }
+    *plan = reinterpret_cast<VexoDecodePlan *>(made);
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_rebuildDecodePlan(VexoDecodePlan *plan)
+{
+    DecodePlan *typed = planAs(plan);
+    if (typed == nullptr)
+        return E_INVALIDARG;
+    return build(*typed);
+}
+
+VEXO_API HRESULT Vexo_isDecodePlanCurrent(const VexoDecodePlan *plan)
+{
+    const DecodePlan *typed = planAs(plan);
+    if (typed == nullptr)
+        return E_INVALIDARG;
+    return typed->current && typed->stamp == core::changesOf(typed->channel->database) ? S_OK : S_FALSE;
+}
+
+VEXO_API HRESULT Vexo_destroyDecodePlan(VexoDecodePlan *plan)
+{
+    if (plan == nullptr)
+        return S_OK;
+    DecodePlan *typed = planAs(plan);
+    if (typed == nullptr)
+        return E_INVALIDARG;
+    typed->magic = kReleasedMagic;
+    delete typed;
+    return S_OK;
+}
+
+VEXO_API HRESULT Vexo_decodeFrames(const VexoDecodePlan *plan, const VexoFrame *frames, uint32_t count,
+                                   VexoBatchRecord *records, uint32_t capacity, char *text, uint32_t textCapacity,
+                                   VexoBatchCount *done)
+{
+    const DecodePlan *typed = planAs(plan);
+    if (typed == nullptr || done == nullptr || (frames == nullptr && count > 0)
+        || (records == nullptr && capacity > 0) || (text == nullptr && textCapacity > 0))
+        return E_INVALIDARG;
+    if (!typed->current || typed->stamp != core::changesOf(typed->channel->database))
+        return VEXO_E_STALEPLAN;
+    return core::guarded([&] {
+        Output out{records, records + capacity, text, text + textCapacity};
+        WalkScratch scratch;
+        const View view{*typed,
+                        typed->slots.data(),
+                        typed->slots.empty() ? 0 : typed->slots.size() - 1,
+                        typed->slots.empty(),
+                        typed->masked.data(),
+                        typed->masked.data() + typed->masked.size(),
+                        typed->programs.frames.data(),
+                        typed->programs.ops.data(),
+                        typed->quick.data()};
+        uint32_t decoded = 0;
+        for (; decoded < count; ++decoded) {
+            if (!decodeQuickly(view, frames[decoded], decoded, out)
+                && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+                break;
+        }
+        *done = {decoded, static_cast<uint32_t>(out.record - records), static_cast<uint32_t>(out.text - text), 0};
+        return decoded == count ? S_OK : S_FALSE;
+    });
+}

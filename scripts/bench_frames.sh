@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Decoding and encoding speed on corpus models imported as users import them, in one table:
+# frames per second (median of 5 runs over 1,000,000 frames drawn uniformly from the DBC's
+# frames with random payloads, fixed seed) and instructions per frame (callgrind, 100,000
+# frames, the timed loop alone) for the specified functions, the batch decoder and encoding;
+# the peak memory an import of the largest corpus DBC adds to an empty process; and, when
+# the tool is built, "vexo decode --format json" of a 1,000,000-line log (scripts/bench_decode.sh).
+#   usage: scripts/bench_frames.sh [--before REV]
+#   --before REV  also measures the library of git revision REV (built from `git archive`
+#                 under build/bench-before), for a before/after table
+#   env: VEXO_CORPUS_DIR (default ../shared/corpus), VEXO_JOBS (default 2),
+#        VEXO_BENCH_FRAMES (default 1000000), VEXO_BENCH_CALLGRIND_FRAMES (default 100000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+corpus=${VEXO_CORPUS_DIR:-../shared/corpus}
+jobs=${VEXO_JOBS:-2}
+frames=${VEXO_BENCH_FRAMES:-1000000}
+counted=${VEXO_BENCH_CALLGRIND_FRAMES:-100000}
+before=
+if [ "${1:-}" = "--before" ]; then
+    before=${2:?"--before needs a revision"}
+fi
+ford=$corpus/dbc/opendbc__ford_cgea1_2_ptcan_2011.dbc
+hyundai=$corpus/dbc/opendbc__hyundai_2015_ccan.dbc
+largest=$corpus/dbc/opendbc__ford_lincoln_base_pt.dbc
+for f in "$ford" "$hyundai" "$largest"; do
+    [ -f "$f" ] || { echo "bench: no corpus file $f" >&2; exit 1; }
+done
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build/release -j "$jobs" --target frame_rates vexo_cli > /dev/null
+after_bin=build/release/bench/frame_rates
+
+before_bin=
+if [ -n "$before" ]; then
+    src=build/bench-before/src
+    rm -rf build/bench-before && mkdir -p "$src"
+    git archive "$before" | tar -x -C "$src"
+    cmake -S "$src" -B build/bench-before/build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVEXO_BUILD_TESTS=OFF -DVEXO_BUILD_BENCH=OFF > /dev/null
+    cmake --build build/bench-before/build -j "$jobs" --target vexo > /dev/null
+    before_bin=build/bench-before/frame_rates
+    lib=$(dirname "$(find build/bench-before/build -name 'libvexo.so' | head -1)")
+    c++ -O2 -g -std=c++17 -I "$src/include" bench/frame_rates.cpp -o "$before_bin" -L "$lib" -lvexo \
+        -Wl,-rpath,"$(cd "$lib" && pwd)"
+fi
+
+# frames/s of one mode (median of 5 runs); "-" when the program lacks the mode.
+rate() {
+    local out
+    out=$("$1" "$2" "$3" "$frames" 5 2> /dev/null) || { echo "-"; return; }
+    sed -E 's/.*frames_per_s=([0-9]+).*/\1/' <<< "$out" | awk '{ printf "%.2f M/s", $1 / 1e6 }'
+}
+
+# instructions per frame of one mode under callgrind (the timed loop alone).
+instructions() {
+    command -v valgrind > /dev/null || { echo "-"; return; }
+    local log
+    log=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect='*timed*' \
+        "$1" "$2" "$3" "$counted" 1 2>&1 > /dev/null) || { echo "-"; return; }
+    sed -nE 's/.*Collected : ([0-9]+).*/\1/p' <<< "$log" | awk -v n="$counted" '{ printf "%.0f", $1 / n }'
+}
+
+# KiB an import adds to the peak resident size of the program.
+import_memory() {
+    local empty full
+    empty=$(/usr/bin/time -f %M "$1" none "$largest" 2>&1 > /dev/null | tail -1)
+    full=$(/usr/bin/time -f %M "$1" import "$largest" 2>&1 > /dev/null | tail -1)
+    awk -v a="$full" -v b="$empty" 'BEGIN { printf "%.1f MiB", (a - b) / 1024 }'
+}
+
+row() {  # label mode dbc
+    local after_rate after_instr before_rate="" before_instr=""
+    after_rate=$(rate "$after_bin" "$2" "$3")
+    after_instr=$(instructions "$after_bin" "$2" "$3")
+    if [ -n "$before_bin" ]; then
+        before_rate=$(rate "$before_bin" "$2" "$3")
+        before_instr=$(instructions "$before_bin" "$2" "$3")
+        printf '%-44s %12s %10s   %12s %10s\n' "$1" "$before_rate" "$before_instr" "$after_rate" "$after_instr"
+    else
+        printf '%-44s %12s %10s\n' "$1" "$after_rate" "$after_instr"
+    fi
+}
+
+if [ -n "$before_bin" ]; then
+    printf '%-44s %12s %10s   %12s %10s\n' "Work" "before" "instr/frm" "after" "instr/frm"
+else
+    printf '%-44s %12s %10s\n' "Work" "frames/s" "instr/frm"
+fi
+row "decode + physical, specified, ford_cgea1_2" specified "$ford"
+row "decode + physical, batch, ford_cgea1_2" batch "$ford"
+row "decode + physical, specified, hyundai_2015" specified "$hyundai"
+row "decode + physical, batch, hyundai_2015" batch "$hyundai"
+row "encode all signals of a frame, ford_cgea1_2" encode "$ford"
+if [ -n "$before_bin" ]; then
+    printf '%-44s %23s   %23s\n' "peak memory of an import, ford_lincoln_base" "$(import_memory "$before_bin")" \
+        "$(import_memory "$after_bin")"
+else
+    printf '%-44s %23s\n' "peak memory of an import, ford_lincoln_base" "$(import_memory "$after_bin")"
+fi
+if [ -x build/release/cli/vexo ] && [ -x scripts/bench_decode.sh ]; then
+    lines=$(scripts/bench_decode.sh "$ford" 1000000 2> /dev/null | sed -nE 's/.*: ([0-9]+) lines\/s$/\1/p')
+    printf '%-44s %23s\n' "vexo decode --format json, ford_cgea1_2" \
+        "$(awk -v n="${lines:-0}" 'BEGIN { printf "%.2f M lines/s", n / 1e6 }')"
+fi

@@ -1,0 +1,114 @@
+// The batch decoder on every corpus DBC file, imported as users import it: random frames
+// drawn from each channel's triggerings (and some it does not know), every record compared
+// with what the specified functions give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decode_records.h"
+#include "vexo/vexo.h"
+
+namespace {
+
+constexpr uint64_t kSeed = 20240614;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kStride = 8;  // every eighth file: the sanitizers are slow
+#else
+constexpr size_t kStride = 1;
+#endif
+
+std::vector<VexoNode *> listOf(HRESULT (*aim)(VexoNode *, VexoEnumerator **), VexoNode *node)
+{
+    std::vector<VexoNode *> out;
+    VexoEnumerator *list = nullptr;
+    if (aim(node, &list) != S_OK)
+        return out;
+    VexoNode *entry = nullptr;
+    while (Vexo_enumeratorNext(list, 1, &entry, nullptr) == S_OK)
+        out.push_back(entry);
+    Vexo_enumeratorDestroy(list);
+    return out;
+}
+
+// Frames a channel's identifier triggerings send, with random data; one in ten with an
+// identifier or a length the channel may not know.
+std::vector<VexoFrame> framesFor(VexoNode *channel, std::mt19937_64 &rng, std::vector<std::vector<uint8_t>> &storage)
+{
+    std::vector<VexoNode *> triggerings;
+    for (VexoNode *t : listOf(Vexo_enumFrameTriggerings, channel)) {
+        if (Vexo_getNodeType(t) == Q3_NODETYPE_IdentifierBasedTriggering)
+            triggerings.push_back(t);
+    }
+    std::vector<VexoFrame> frames;
+    storage.clear();
+    storage.reserve(300);
+    for (int i = 0; i < 300 && !triggerings.empty(); ++i) {
+        VexoFrame frame{};
+        VexoNode *triggering = triggerings[rng() % triggerings.size()], *frameNode = nullptr;
+        Vexo_getIdentifier(triggering, &frame.identifier);
+        Vexo_getFlags(triggering, &frame.flags);
+        frame.flags &= Q3_FLAG_CANEXTENDED;
+        if (Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr)
+            Vexo_getLength(frameNode, &frame.length);
+        if (rng() % 10 == 0)
+            frame.identifier ^= 1 + rng() % 7;
+        if (rng() % 20 == 0)
+            frame.length = static_cast<uint32_t>(rng() % 9);
+        frame.length = std::min<uint32_t>(frame.length, 64);
+        std::vector<uint8_t> &bytes = storage.emplace_back(frame.length);
+        for (uint8_t &byte : bytes)
+            byte = static_cast<uint8_t>(rng());
+        frame.data = bytes.data();
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+}  // namespace
+
+TEST(BatchCorpus, EveryDbcFileDecodesAsTheSpecifiedFunctionsDecode)
+{
+    const std::filesystem::path folder = std::filesystem::path(VEXO_CORPUS_DIR) / "dbc";
+    if (!std::filesystem::is_directory(folder))
+        GTEST_SKIP() << "no corpus at " << folder;
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() == ".dbc")
+            files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    std::mt19937_64 rng(kSeed);
+    size_t models = 0, signals = 0;
+    for (size_t i = 0; i < files.size(); i += kStride) {
+        SCOPED_TRACE(files[i].filename().string() + ", seed=" + std::to_string(kSeed));
+        VexoNode *db = nullptr;
+        ASSERT_EQ(Vexo_create(u"corpus", &db), S_OK);
+        const std::string path = files[i].string();
+        if (Vexo_importFile(db, nullptr, std::u16string(path.begin(), path.end()).c_str(), u"tolerant", nullptr,
+                            nullptr) == S_OK) {
+            ++models;
+            for (VexoNode *cluster : listOf(Vexo_enumClusters, db)) {
+                for (VexoNode *channel : listOf(Vexo_enumChildren, cluster)) {
+                    if (Vexo_getNodeType(channel) != Q3_NODETYPE_Channel)
+                        continue;
+                    const bool own = !listOf(Vexo_enumPDUInstances, channel).empty();
+                    VexoDecodePlan *plan = nullptr;
+                    ASSERT_EQ(Vexo_createDecodePlan(channel, nullptr, 0, &plan), S_OK);
+                    std::vector<std::vector<uint8_t>> bytes;
+                    const std::vector<VexoFrame> frames = framesFor(channel, rng, bytes);
+                    signals += expectBatchEqualsSpecified(db, channel, own, plan, frames, nullptr, 0, 1024, 4096);
+                    Vexo_destroyDecodePlan(plan);
+                }
+            }
+        }
+        Vexo_destroy(db);
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_GT(models, files.size() / kStride * 3 / 4);
+    EXPECT_GT(signals, models * 100);
+}

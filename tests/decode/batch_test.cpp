@@ -1,0 +1,109 @@
+// The batch decoder against the specified functions on random networks (every record,
+// field by field, with and without filters, buffers of every size), across model changes
+// that make a plan stale; and its arguments and ownership.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "decode_records.h"
+#include "random_network.h"
+#include "vexo/vexo.h"
+
+namespace {
+
+constexpr uint64_t kSeed = 20240612;
+
+// A filter over a random half of the network's signals and instances.
+VexoFilter *randomFilter(RandomNetwork &net)
+{
+    std::vector<VexoNode *> chosen;
+    for (VexoNode *node : net.signals)
+        if (net.below(2) == 0)
+            chosen.push_back(node);
+    for (VexoNode *node : net.instances)
+        if (net.below(3) == 0)
+            chosen.push_back(node);
+    std::u16string ids;
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const VexoChar *id = nullptr;
+        if (Vexo_getElementId(chosen[i], &id) != S_OK || id == nullptr)
+            continue;
+        ids += id;
+        ids += u'\0';
+    }
+    ids += u'\0';
+    VexoFilter *filter = nullptr;
+    EXPECT_EQ(Vexo_createIdListFilterW(net.db, 0, ids.c_str(), &filter), S_OK);
+    return filter;
+}
+
+}  // namespace
+
+TEST(BatchDecoder, GivesTheRecordsOfTheSpecifiedFunctionsOnRandomNetworks)
+{
+    size_t signals = 0;
+    for (uint64_t n = 0; n < 300; ++n) {
+        SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
+        RandomNetwork net(kSeed + n);
+        VexoFilter *filter = n % 4 == 3 ? randomFilter(net) : nullptr;
+        VexoDecodePlan *plan = nullptr;
+        ASSERT_EQ(Vexo_createDecodePlan(net.channel, filter, 0, &plan), S_OK);
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::vector<uint8_t>> bytes;
+            const std::vector<VexoFrame> frames = net.receive(60, bytes);
+            // Roomy buffers, and buffers that take a frame or two at a time.
+            const bool tight = net.below(3) == 0;
+            signals += expectBatchEqualsSpecified(net.db, net.channel, net.ownInstances, plan, frames, filter, 0,
+                                                  tight ? 40 : 4096, tight ? 300 : 65536);
+            if (::testing::Test::HasFailure())
+                break;
+            // A change makes the plan stale until it is rebuilt.
+            net.change();
+            VexoBatchCount done{};
+            VexoBatchRecord record{};
+            EXPECT_EQ(Vexo_isDecodePlanCurrent(plan), S_FALSE);
+            EXPECT_EQ(Vexo_decodeFrames(plan, frames.data(), 1, &record, 1, nullptr, 0, &done), VEXO_E_STALEPLAN);
+            ASSERT_EQ(Vexo_rebuildDecodePlan(plan), S_OK);
+            EXPECT_EQ(Vexo_isDecodePlanCurrent(plan), S_OK);
+        }
+        EXPECT_EQ(Vexo_destroyDecodePlan(plan), S_OK);
+        Vexo_destroyFilter(filter);
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_GT(signals, 20000u);  // enough decoding to mean something
+}
+
+TEST(BatchDecoder, ChecksItsArguments)
+{
+    RandomNetwork net(kSeed);
+    VexoDecodePlan *plan = nullptr;
+    VexoNode *frame = net.frames.front();
+    EXPECT_EQ(Vexo_createDecodePlan(net.channel, nullptr, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createDecodePlan(frame, nullptr, 0, &plan), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createDecodePlan(net.channel, reinterpret_cast<VexoFilter *>(frame), 0, &plan), E_INVALIDARG);
+    EXPECT_EQ(plan, nullptr);
+    ASSERT_EQ(Vexo_createDecodePlan(net.channel, nullptr, 0, &plan), S_OK);
+
+    const uint8_t data[8] = {};
+    const VexoFrame frames[1] = {{0x123, 0, 8, 0, data}};
+    VexoBatchRecord records[4];
+    VexoBatchCount done{7, 7, 7, 7};
+    const auto *foreign = reinterpret_cast<const VexoDecodePlan *>(frame);
+    EXPECT_EQ(Vexo_decodeFrames(foreign, frames, 1, records, 4, nullptr, 0, &done), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 4, nullptr, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeFrames(plan, nullptr, 1, records, 4, nullptr, 0, &done), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, nullptr, 4, nullptr, 0, &done), E_INVALIDARG);
+    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 4, nullptr, 9, &done), E_INVALIDARG);
+    EXPECT_EQ(done.frames, 7u);  // untouched
+    // No room at all: nothing decoded, and the call says so.
+    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 0, nullptr, 0, &done), S_FALSE);
+    EXPECT_EQ(done.frames, 0u);
+    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 0, nullptr, 0, nullptr, 0, &done), S_OK);
+    EXPECT_EQ(Vexo_rebuildDecodePlan(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_isDecodePlanCurrent(foreign), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyDecodePlan(reinterpret_cast<VexoDecodePlan *>(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyDecodePlan(plan), S_OK);
+    EXPECT_EQ(Vexo_destroyDecodePlan(nullptr), S_OK);
+}

@@ -1,0 +1,49 @@
+// Threads that decode one model at once (each with its own state) while the indexes and
+// conversion plans behind the decoder are built and rebuilt: every thread gets the records
+// one thread alone gets. Also run under ThreadSanitizer (scripts/test.sh). Text lookups,
+// which write the string table's caches, stay out.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "decode_records.h"
+#include "random_network.h"
+#include "vexo/vexo.h"
+
+TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
+{
+    RandomNetwork net(20240615);
+    std::vector<std::vector<uint8_t>> bytes;
+    const std::vector<VexoFrame> frames = net.receive(200, bytes);
+    for (int round = 0; round < 4; ++round) {
+        // A change between rounds: the first decodes of each round rebuild what they use.
+        net.change();
+        std::vector<std::vector<ExpectedRecord>> got(4);
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < got.size(); ++t) {
+            threads.emplace_back([&, t] {
+                for (uint32_t i = 0; i < frames.size(); ++i)
+                    decodeSpecified(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, got[t], false);
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+        std::vector<ExpectedRecord> alone;
+        for (uint32_t i = 0; i < frames.size(); ++i)
+            decodeSpecified(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, alone, false);
+        for (const std::vector<ExpectedRecord> &records : got) {
+            ASSERT_EQ(records.size(), alone.size());
+            for (size_t i = 0; i < records.size(); ++i) {
+                const VexoBatchRecord &a = alone[i].record, &b = records[i].record;
+                ASSERT_EQ(b.kind, a.kind);
+                EXPECT_EQ(b.signalInstance, a.signalInstance);
+                EXPECT_EQ(b.rawValue, a.rawValue);
+                EXPECT_EQ(b.status, a.status);
+                EXPECT_EQ(b.value.value.u64, a.value.value.u64);
+                EXPECT_EQ(b.value.computation, a.value.computation);
+                EXPECT_EQ(records[i].text, alone[i].text);
+            }
+        }
+    }
+}

@@ -1,0 +1,273 @@
+// Random networks for the decoder's equivalence tests: one channel with identifier,
+// masked and scheduled triggerings (shared identifiers, frames of other lengths, every
+// frame-type flag, triggerings listed twice or without frame), PDUs with signals of every
+// encoding, multiplexed PDUs with static, dynamic, else and nested parts, segments,
+// switches in the identifier bits, the channel's own PDU instances; then random changes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vexo/vexo.h"
+
+struct RandomNetwork {
+    std::mt19937_64 rng;
+    VexoNode *db = nullptr;
+    VexoNode *channel = nullptr;
+    std::vector<VexoNode *> frames, triggerings, pdus, signalPdus, signals, instances, codings, parts;
+    std::vector<uint32_t> identifiers;
+    bool ownInstances = false;
+    uint32_t named = 0;  // element ids handed out, for filters
+
+    std::u16string nextId(const char16_t *prefix)
+    {
+        const std::string digits = std::to_string(named++);
+        return prefix + std::u16string(digits.begin(), digits.end());
+    }
+
+    explicit RandomNetwork(uint64_t seed) : rng(seed)
+    {
+        EXPECT_EQ(Vexo_create(nullptr, &db), S_OK);
+        EXPECT_EQ(Vexo_createChannel(db, nullptr, nullptr, &channel), S_OK);
+        const uint32_t pool = 3 + below(12);
+        for (uint32_t i = 0; i < pool; ++i)
+            identifiers.push_back(below(4) == 0 ? 0x18DA0000u + below(0x800) : below(0x800));
+        const uint32_t count = 1 + below(14);
+        for (uint32_t i = 0; i < count; ++i)
+            addFrame();
+        if (below(6) == 0 && !signalPdus.empty()) {
+            ownInstances = true;
+            VexoNode *instance = nullptr;
+            Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(signalPdus), channel, &instance);
+        }
+    }
+    ~RandomNetwork() { Vexo_destroy(db); }
+
+    uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
+    template <class T>
+    T pick(const std::vector<T> &items) { return items[below(static_cast<uint32_t>(items.size()))]; }
+
+    VexoNode *coding()
+    {
+        static const uint32_t kEncodings[] = {Q3_ENCODING_DIRECT, Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL,
+                                              Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE, Q3_ENCODING_1COMPL,
+                                              Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_PACKED_BCD,
+                                              Q3_ENCODING_ASCII};
+        static const uint32_t kLengths[] = {1, 3, 8, 12, 16, 32, 63, 64, 0, 70};
+        const uint32_t encoding = kEncodings[below(9)];
+        uint32_t bits = kLengths[below(10)];
+        if (encoding == Q3_ENCODING_IEEE && below(3) != 0)
+            bits = below(2) == 0 ? 32 : 64;
+        if (encoding == Q3_ENCODING_ASCII)
+            bits = 8 * (1 + below(4));
+        if (!codings.empty() && below(3) == 0)
+            return pick(codings);
+        VexoNode *c = nullptr;
+        EXPECT_EQ(Vexo_createCoding(db, nullptr, bits, encoding, nullptr, &c), S_OK);
+        // Descriptions then a linear rule over the field's values, as imports make them.
+        const uint32_t described = below(3);
+        for (uint32_t i = 0; i < described; ++i) {
+            VexoStringSlot *slot = nullptr;
+            VexoNode *text = nullptr;
+            Vexo_stringCreateSlot(db, 0, i == 0 ? u"low" : u"high", &slot);
+            Vexo_createMappedTextComputation(db, nullptr, slot, &text);
+            const double value = double(below(4));
+            Vexo_addRange(text, value, value, 3);
+            Vexo_addInternalToPhysicalComputations(c, 1, &text);
+        }
+        if (below(5) != 0) {
+            VexoNode *linear = nullptr;
+            Vexo_createLinearComputation(db, nullptr, below(2) == 0 ? 0.5 : 1.0, below(2) == 0 ? 0.0 : -40.0, &linear);
+            const bool isSigned = encoding == Q3_ENCODING_2COMPL;
+            const double top = bits >= 64 ? 1.8446744073709552e19 : double((uint64_t(1) << bits) - 1);
+            const double low = isSigned ? -(top + 1) / 2 : 0, high = isSigned ? (top - 1) / 2 : top;
+            Vexo_addRange(linear, below(6) == 0 ? 1 : low, high, 3);
+            Vexo_addInternalToPhysicalComputations(c, 1, &linear);
+        }
+        codings.push_back(c);
+        return c;
+    }
+
+    VexoNode *signal()
+    {
+        if (!signals.empty() && below(5) == 0)
+            return pick(signals);
+        VexoNode *s = nullptr;
+        EXPECT_EQ(Vexo_createSignal(db, nextId(u"S").c_str(), 0, 0, 0, 0, coding(), &s), S_OK);
+        signals.push_back(s);
+        return s;
+    }
+
+    void placeSignals(VexoNode *pdu, uint32_t bytes)
+    {
+        const uint32_t count = below(6);
+        for (uint32_t i = 0; i < count; ++i) {
+            VexoNode *instance = nullptr;
+            const uint32_t bitpos = below(5) == 0 ? 0xFFFFFFF0u + below(16) : below(8 * bytes + 8);
+            Vexo_createSignalInstance(db, nextId(u"I").c_str(), below(2), bitpos, 0, signal(), pdu, &instance);
+            instances.push_back(instance);
+        }
+    }
+
+    // A PDU for a frame of `bytes` bytes: a signal PDU, or a multiplexed one (nested up
+    // to `depth` more levels).
+    VexoNode *pdu(uint32_t bytes, uint32_t depth, VexoNode *referrer)
+    {
+        VexoNode *made = nullptr;
+        if (depth == 0 || below(3) != 0) {
+            Vexo_createSignalPDU(db, nullptr, 8 * bytes, referrer, &made);
+            placeSignals(made, bytes);
+            signalPdus.push_back(made);
+            pdus.push_back(made);
+            return made;
+        }
+        const int32_t position = below(8) == 0 ? -int32_t(1 + below(40)) : int32_t(below(8 * bytes + 4));
+        Vexo_createMultiplexedPDU(db, nullptr, 8 * bytes, below(2), static_cast<uint32_t>(position), below(12), 0,
+                                  referrer, &made);
+        pdus.push_back(made);
+        const uint32_t partCount = 1 + below(4);
+        for (uint32_t i = 0; i < partCount; ++i) {
+            VexoNode *part = nullptr;
+            Vexo_createMultiplexedPart(db, nullptr, below(6), made, &part);
+            parts.push_back(part);
+            if (below(6) == 0)
+                Vexo_addSegment(part, below(2), below(8 * bytes + 8), below(24));
+            VexoNode *inner = below(8) == 0 && !pdus.empty() ? pick(pdus) : pdu(bytes, depth - 1, part);
+            Vexo_setReference(part, inner);
+            const uint32_t role = below(4);
+            if (role == 0)
+                Vexo_setStaticPart(made, part);
+            else if (role == 1)
+                Vexo_setElsePart(made, part);
+            else
+                Vexo_addDynamicParts(made, 1, &part);
+        }
+        return made;
+    }
+
+    void addTriggering(VexoNode *frame)
+    {
+        static const uint32_t kFlags[] = {Q3_FLAG_CANSTANDARD, Q3_FLAG_CANEXTENDED, Q3_FLAG_CANSTD_OR_EXT, 3};
+        VexoNode *t = nullptr;
+        const uint32_t kind = below(10);
+        if (kind < 7)
+            Vexo_createIdentifierBasedTriggering(db, nullptr, pick(identifiers), kFlags[below(4)], frame, nullptr,
+                                                 channel, &t);
+        else if (kind < 9)
+            Vexo_createMaskedIdentifierTriggering(db, nullptr, 0x700u | below(0x100), pick(identifiers) & 0x7FF,
+                                                  kFlags[below(4)], frame, nullptr, channel, &t);
+        else
+            Vexo_createAbsolutelyScheduledTriggering(db, nullptr, 1, 0, 0, 0, frame, nullptr, channel, &t);
+        triggerings.push_back(t);
+        if (below(10) == 0)
+            Vexo_addFrameTriggerings(channel, 1, &t);  // listed twice
+    }
+
+    void addFrame()
+    {
+        static const uint32_t kLengths[] = {0, 1, 2, 4, 6, 8, 8, 8, 12, 16, 64};
+        VexoNode *frame = nullptr;
+        const uint32_t bytes = kLengths[below(11)];
+        Vexo_createFrame(db, nullptr, bytes, &frame);
+        frames.push_back(frame);
+        const uint32_t instanceCount = below(6) == 0 ? 2 : 1;
+        for (uint32_t i = 0; i < instanceCount; ++i) {
+            VexoNode *instance = nullptr;
+            Vexo_createPDUInstance(db, nullptr, 0, below(4) == 0 ? below(16) : 0, 0, pdu(bytes, 3, nullptr), frame,
+                                   &instance);
+        }
+        const uint32_t triggeringCount = 1 + below(2);
+        for (uint32_t i = 0; i < triggeringCount; ++i)
+            addTriggering(below(12) == 0 ? nullptr : frame);
+    }
+
+    // One random change of what decoding depends on.
+    void change()
+    {
+        for (;;) {
+            switch (below(9)) {
+            case 0:
+                addFrame();
+                return;
+            case 1:
+                addTriggering(pick(frames));
+                return;
+            case 2:
+                if (Vexo_setFrame(pick(triggerings), below(4) == 0 ? nullptr : pick(frames)) == S_OK)
+                    return;
+                break;
+            case 3: {
+                if (signalPdus.empty())
+                    break;
+                const size_t before = instances.size();
+                placeSignals(pick(signalPdus), 8);
+                if (instances.size() != before)
+                    return;
+                break;
+            }
+            case 4: {
+                if (codings.empty())
+                    break;
+                VexoNode *linear = nullptr;
+                Vexo_createLinearComputation(db, nullptr, 2.0, 1.0, &linear);
+                Vexo_addRange(linear, 0, 100, 3);
+                Vexo_addInternalToPhysicalComputations(pick(codings), 1, &linear);
+                return;
+            }
+            case 5:
+                if (!signals.empty() && Vexo_setReference(pick(signals), pick(codings)) == S_OK)
+                    return;
+                break;
+            case 6:
+                if (!instances.empty() && !signals.empty()
+                    && Vexo_setReference(pick(instances), pick(signals)) == S_OK)
+                    return;
+                break;
+            case 7:
+                if (!parts.empty() && Vexo_addSegment(pick(parts), below(2), below(64), 1 + below(16)) == S_OK)
+                    return;
+                break;
+            default: {
+                VexoNode *instance = nullptr;
+                if (Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &instance) == S_OK)
+                    return;
+                break;
+            }
+            }
+        }
+    }
+
+    // Frames worth decoding: the identifiers in use (and some others) with every flag and
+    // the lengths in use, random bytes.
+    std::vector<VexoFrame> receive(uint32_t count, std::vector<std::vector<uint8_t>> &storage)
+    {
+        static const uint32_t kLengths[] = {0, 1, 2, 4, 6, 8, 12, 16, 64, 3};
+        std::vector<VexoFrame> out;
+        storage.clear();
+        storage.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            VexoFrame frame{};
+            frame.identifier = below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
+            frame.flags = below(2);
+            frame.length = kLengths[below(10)];
+            // Mostly what a triggering of the channel sends.
+            VexoNode *triggering = pick(triggerings), *frameNode = nullptr;
+            uint32_t flags = 0;
+            if (below(4) != 0 && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
+                && Vexo_getIdentifier(triggering, &frame.identifier) >= 0 && Vexo_getFlags(triggering, &flags) == S_OK) {
+                Vexo_getLength(frameNode, &frame.length);
+                if ((flags & 3) != Q3_FLAG_CANSTD_OR_EXT)
+                    frame.flags = flags & Q3_FLAG_CANEXTENDED;
+            }
+            std::vector<uint8_t> &bytes = storage.emplace_back(frame.length);
+            for (uint8_t &byte : bytes)
+                byte = static_cast<uint8_t>(rng());
+            frame.data = below(20) == 0 && frame.length == 0 ? nullptr : bytes.data();
+            out.push_back(frame);
+        }
+        return out;
+    }
+};
