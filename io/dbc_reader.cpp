@@ -31,10 +31,7 @@ using namespace dbc;
     SLOT(kWarnings) /* the warning list of a tolerant read (nil otherwise) */                             \
     SLOT(kLeftOut)  /* tolerant: what the warnings past the list's limit skip (nil otherwise) */
 
-enum Name : int { kNoName, VEXO_DBC_NAMES(VEXO_NAME_ENUM, VEXO_SLOT_ENUM) kNameCount };
-const char *const kNameTexts[] = {nullptr, VEXO_DBC_NAMES(VEXO_NAME_TEXT, VEXO_SLOT_TEXT)};
-static_assert(kTag == kTagName, "the first name is the tag");
-const NameList kNames = {kNameTexts, kNameCount, kWarnings, kLeftOut, kLine, kColumn, kText, kDb};
+VEXO_READER_NAMES(VEXO_DBC_NAMES);
 
 struct Parser : ParseState<DbcLexer> {
     bool frameSkipped;  // tolerant: the BO_ statement these SG_ lines belong to was skipped

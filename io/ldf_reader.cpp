@@ -59,10 +59,7 @@ using namespace ldf;
     SLOT(kSections) /* tolerant: the sections read, under their place in the section order (nil otherwise) */   \
     SLOT(kLeftOut)  /* tolerant: what the warnings past the list's limit skip (nil otherwise) */
 
-enum Name : int { kNoName, VEXO_LDF_NAMES(VEXO_NAME_ENUM, VEXO_SLOT_ENUM) kNameCount };
-const char *const kNameTexts[] = {nullptr, VEXO_LDF_NAMES(VEXO_NAME_TEXT, VEXO_SLOT_TEXT)};
-static_assert(kTag == kTagName, "the first name is the tag");
-const NameList kNames = {kNameTexts, kNameCount, kWarnings, kLeftOut, kLine, kColumn, kText, kDb};
+VEXO_READER_NAMES(VEXO_LDF_NAMES);
 
 struct Parser : ParseState<LdfLexer> {
     double version;   // language version: Diagnostic_addresses below 2.0, Node_attributes from 2.0

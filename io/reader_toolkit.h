@@ -147,13 +147,19 @@ bool acceptDigitName(ParseState<Lexer> *p)
 // lists; kNameCount, after the last, is the slot of the table itself. The first name
 // of every reader is "tag". A reader's list is a macro of two macro arguments:
 //   #define NAMES(NAME, SLOT) NAME(kTag, "tag") NAME(kId, "id") SLOT(kWarnings)
-//   enum Name : int { kNoName, NAMES(VEXO_NAME_ENUM, VEXO_SLOT_ENUM) kNameCount };
-//   const char *const kNameTexts[] = {nullptr, NAMES(VEXO_NAME_TEXT, VEXO_SLOT_TEXT)};
+//   VEXO_READER_NAMES(NAMES);
+// which defines enum Name, the texts and kNames (below); the list must hold kTag
+// first and kLine, kColumn, kText, kDb, kWarnings and kLeftOut somewhere.
 constexpr int kTagName = 1;
 #define VEXO_NAME_ENUM(id, text) id,
 #define VEXO_SLOT_ENUM(id) id,
 #define VEXO_NAME_TEXT(id, text) text,
 #define VEXO_SLOT_TEXT(id) nullptr,
+#define VEXO_READER_NAMES(LIST)                                                                 \
+    enum Name : int { kNoName, LIST(VEXO_NAME_ENUM, VEXO_SLOT_ENUM) kNameCount };                \
+    const char *const kNameTexts[] = {nullptr, LIST(VEXO_NAME_TEXT, VEXO_SLOT_TEXT)};           \
+    static_assert(kTag == kTagName, "the first name is the tag");                                \
+    const NameList kNames = {kNameTexts, kNameCount, kWarnings, kLeftOut, kLine, kColumn, kText, kDb}
 
 // A reader's names: their texts (null for the list slots), kNameCount, and the slots
 // that tolerant reading and the database table use.
