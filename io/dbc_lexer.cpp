@@ -43,24 +43,7 @@ int32_t nextToken(DbcLexer *lexer)
     // End of input is no character: report it just past the last one read.
     core->tokenColumn = c == kEndOfInput ? core->column + 1 : core->column;
 
-    int32_t code;
-    if (c == kEndOfInput || c == 0) {
-        clearText(core);
-        code = c == 0 ? TOK_NUL : TOK_EOF;
-    } else if (c == '"') {
-        code = scanString(core);
-    } else if (c == '+' || c == '-' || hasClass(c, kClassDigit)) {
-        code = scanNumber(core, c);
-    } else if (hasClass(c, kClassWordStart)) {
-        scanWord(core, c);
-        code = findDbcKeyword(core->text, core->textLength);
-    } else {
-        clearText(core);
-        appendText(core, c);
-        code = c;
-    }
-    core->tokenCode = code;
-    return code;
+    return scanToken<findDbcKeyword>(core, c);
 }
 
 void skipRestOfLine(DbcLexer *lexer)

@@ -95,24 +95,11 @@ int32_t nextToken(LdfLexer *lexer)
     core->tokenStartsLine = core->atLineStart;
     core->atLineStart = false;
 
-    int32_t code;
-    if (c == kEndOfInput || c == 0 || c == '/') {
+    if (c == '/') {  // a slash that starts no comment: a token without text
         clearText(core);
-        code = c == kEndOfInput ? TOK_EOF : c == 0 ? TOK_NUL : '/';
-    } else if (c == '"') {
-        code = scanString(core);
-    } else if (c == '+' || c == '-' || hasClass(c, kClassDigit)) {
-        code = scanNumber(core, c);
-    } else if (hasClass(c, kClassWordStart)) {
-        scanWord(core, c);
-        code = findLdfKeyword(core->text, core->textLength);
-    } else {
-        clearText(core);
-        appendText(core, c);
-        code = c;
+        return core->tokenCode = '/';
     }
-    core->tokenCode = code;
-    return code;
+    return scanToken<findLdfKeyword>(core, c);
 }
 
 }  // namespace vexo::io

@@ -270,6 +270,33 @@ int32_t scanNumber(LexerCore *core, int first);
 // The longest run of letters, digits and '_' starting with first.
 void scanWord(LexerCore *core, int first);
 
+// The token that starts with c (already taken) under the rules the DBC and LDF
+// tokenizers share: end of input and a zero byte (TOK_NUL) without text, a string, a
+// number, a word (findKeyword gives a keyword's code, else the identifier's), or else
+// the character itself, with itself as its text. Sets and returns the token code.
+template <int32_t (*findKeyword)(const char *, size_t)>
+int32_t scanToken(LexerCore *core, int c)
+{
+    int32_t code;
+    if (c == kEndOfInput || c == 0) {
+        clearText(core);
+        code = c == 0 ? TOK_NUL : TOK_EOF;
+    } else if (c == '"') {
+        code = scanString(core);
+    } else if (c == '+' || c == '-' || hasClass(c, kClassDigit)) {
+        code = scanNumber(core, c);
+    } else if (hasClass(c, kClassWordStart)) {
+        scanWord(core, c);
+        code = findKeyword(core->text, core->textLength);
+    } else {
+        clearText(core);
+        appendText(core, c);
+        code = c;
+    }
+    core->tokenCode = code;
+    return code;
+}
+
 // Decimal text to double as strtod reads it in the C locale: the longest valid prefix,
 // 0 when there is none, +-HUGE_VAL or 0 beyond the double range.
 double decimalToDouble(const char *text, uint32_t length);
