@@ -1,13 +1,12 @@
 // Tolerant reading of both readers: what each deviation of real files reads as and the
-// warning it gives, recovery from broken statements and entries, the results of the
-// entry points with flags, and the corpus: files the strict reader accepts read to the
-// same table, the others read with pinned warnings and lose no frame or signal unnamed.
+// warning it gives, recovery from broken statements and entries, and the corpus: files
+// the strict reader accepts read to the same table, the others fail with their pinned
+// error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -173,42 +172,61 @@ const std::string kLdfHeader =
     "LIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
-// A tolerant LDF read: the element tags, the element with the tag asked for (rendered)
-// and the warnings, or the failure in tags.
-struct LdfRead {
+// A tolerant read of a file: the table rendered (or the failure when there is none),
+// its element tags, the element with the tag asked for (rendered), the warnings, and
+// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
+struct Read {
+    std::string table;
     std::string tags;
     std::string element;
     std::vector<std::string> warnings;
+    std::vector<int> counts;
 };
 
-LdfRead readLdf(const std::string &text, const char *show)
+Read readTolerant(const std::string &path, Format format, const std::string &show = "")
 {
-    test::TempFile file(text, ".ldf");
+    Read out;
     lua_State *L = luaL_newstate();
-    LdfRead out;
-    const int count = Vexo_importRawLDFEx(L, file.path16().c_str(), VEXO_IMPORT_TOLERANT);
-    if (count == 2 && lua_istable(L, -2)) {
-        const int db = lua_gettop(L) - 1;
-        out.element = "(no " + std::string(show) + ")";
-        for (int i = 1;; ++i) {
-            lua_rawgeti(L, db, i);
-            if (lua_isnil(L, -1))
-                break;
-            lua_getfield(L, -1, "tag");
-            const std::string tag = lua_tostring(L, -1);
-            out.tags += (out.tags.empty() ? "" : " ") + tag;
-            if (tag == show)
-                out.element = test::renderLua(L, -2);
-            lua_pop(L, 2);
-        }
-        lua_pop(L, 1);
+    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
+    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
+        out.table = test::describeResults(L, count);
+        lua_close(L);
+        return out;
     }
-    const TolerantRead read = test::describeTolerant(L, count);
-    out.warnings = read.warnings;
-    if (out.tags.empty())
-        out.tags = read.table;
+    out.counts = {0, 0, 0};
+    out.element = "(no " + show + ")";
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, 1, i);
+        if (lua_isnil(L, -1))
+            break;
+        lua_getfield(L, -1, "tag");
+        const std::string tag = lua_tostring(L, -1);
+        out.tags += (i > 1 ? " " : "") + tag;
+        if (tag == show)
+            out.element = test::renderLua(L, -2);
+        const int entries = static_cast<int>(lua_objlen(L, -2));
+        if (tag == "frame")
+            ++out.counts[0], out.counts[1] += entries;
+        out.counts[0] += tag == "signals" ? entries : 0;
+        out.counts[1] += tag == "frames" ? entries : 0;
+        for (int f = 1; tag == "frames" && f <= entries; ++f) {
+            lua_rawgeti(L, -2, f);
+            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 2);
+    }
+    lua_settop(L, 2);
+    out.table = test::renderLua(L, 1);
+    out.warnings = test::describeTolerant(L, 2).warnings;
     lua_close(L);
     return out;
+}
+
+Read readLdf(const std::string &text, const char *show)
+{
+    test::TempFile file(text, ".ldf");
+    return readTolerant(file.path(), Format::kLdf, show);
 }
 
 struct LdfRow {
@@ -224,7 +242,7 @@ void checkLdfRows(const std::vector<LdfRow> &rows)
 {
     for (const LdfRow &r : rows) {
         SCOPED_TRACE(r.what);
-        const LdfRead got = readLdf(r.input, r.show);
+        const Read got = readLdf(r.input, r.show);
         EXPECT_EQ(got.tags, r.tags);
         EXPECT_EQ(got.element, r.element);
         EXPECT_EQ(got.warnings, r.warnings);
@@ -327,7 +345,7 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                              }));
 
     // Once the file has left the fixed order, a repeated section is ignored the same way.
-    const LdfRead repeated =
+    const Read repeated =
         readLdf(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
                                       "Node_attributes { }\nSchedule_tables { }\n",
                 "frames");
@@ -344,17 +362,13 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
 std::vector<std::string> corpusFiles(const std::string &dir, const char *extension)
 {
     std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        return names;
-    while (const dirent *e = readdir(d)) {
-        std::string name = e->d_name;
-        std::string lower = name;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
+        std::string name = entry.path().filename(), lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, extension) == 0)
             names.push_back(name);
     }
-    closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -425,55 +439,6 @@ int countLines(const std::string &text, const char *word)
     return count;
 }
 
-// A corpus file read strictly and tolerantly.
-struct CorpusRead {
-    std::string strict;        // the strict read: the rendered table or the error
-    std::string tolerant;      // the tolerant table, or the failure when there is none
-    std::vector<std::string> warnings;
-    std::vector<int> counts;   // DBC: frames, signals; LDF: entries of signals, of frames, signal instances
-    std::string tags;          // the element tags, separated by blanks
-};
-
-CorpusRead readCorpusFile(const std::string &path, bool ldf)
-{
-    CorpusRead out;
-    const test::Format format = ldf ? test::Format::kLdf : test::Format::kDbc;
-    const std::u16string path16 = test::toU16(path);
-    out.strict = test::importFile(format, path16);
-    lua_State *L = luaL_newstate();
-    const int count = test::importRaw(L, format, path16.c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
-        out.tolerant = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.counts = {0, 0, 0};
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 1, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        out.tags += (i > 1 ? " " : "") + tag;
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (!ldf && tag == "frame")
-            ++out.counts[0], out.counts[1] += entries;
-        out.counts[0] += ldf && tag == "signals" ? entries : 0;
-        out.counts[1] += ldf && tag == "frames" ? entries : 0;
-        for (int f = 1; ldf && tag == "frames" && f <= entries; ++f) {
-            lua_rawgeti(L, -2, f);
-            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
-            lua_pop(L, 1);
-        }
-        lua_pop(L, 2);
-    }
-    lua_settop(L, 2);
-    out.tolerant = test::renderLua(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
-    lua_close(L);
-    return out;
-}
-
 // What the strict reader gives a corpus file it rejects (after "DBC-Import: " or
 // "LDF-Import: ") and the warnings of a tolerant read (collapsed).
 struct Rejected {
@@ -483,35 +448,36 @@ struct Rejected {
 
 // Every corpus file of a format: one the strict reader accepts reads tolerantly to the
 // same table without warnings of lost frames or signals; one it rejects fails with its
-// pinned message and reads tolerantly with its pinned warnings. check(path, read) adds
-// the format's own checks.
+// pinned message and reads tolerantly with its pinned warnings. check(path, read,
+// strict result) adds the format's own checks.
 template <class Check>
-void readCorpus(const char *format, const std::map<std::string, Rejected> &rejected, Check check)
+void readCorpus(Format format, const std::map<std::string, Rejected> &rejected, Check check)
 {
-    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/" + format;
-    const std::vector<std::string> names = corpusFiles(dir, (std::string(".") + format).c_str());
+    const std::string dir = std::string(VEXO_CORPUS_DIR) + (format == Format::kDbc ? "/dbc" : "/ldf");
+    const std::string prefix = format == Format::kDbc ? "error: DBC-Import: " : "error: LDF-Import: ";
+    const std::vector<std::string> names = corpusFiles(dir, test::suffixOf(format));
     if (names.empty())
         GTEST_SKIP() << "no corpus at " << dir;
-    std::string prefix = std::string(format) + "-Import: ";
-    std::transform(prefix.begin(), prefix.begin() + 3, prefix.begin(), [](unsigned char c) { return std::toupper(c); });
     int rejections = 0;
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
-        const CorpusRead got = readCorpusFile(dir + "/" + name, std::string(format) == "ldf");
-        ASSERT_FALSE(got.counts.empty()) << got.tolerant;
+        const std::string path = dir + "/" + name;
+        const std::string strict = test::importFile(format, test::toU16(path));
+        const Read got = readTolerant(path, format);
+        ASSERT_FALSE(got.counts.empty()) << got.table;
         expectFileOrder(got.warnings);
         const auto pinned = rejected.find(name);
-        if (got.strict.compare(0, 7, "error: ") != 0) {
-            EXPECT_EQ(got.tolerant, got.strict);
+        if (strict.compare(0, 7, "error: ") != 0) {
+            EXPECT_EQ(got.table, strict);
             EXPECT_TRUE(pinned == rejected.end()) << "expected to fail with " << pinned->second.error;
         } else if (pinned == rejected.end()) {
-            ADD_FAILURE() << "rejected: " << got.strict;
+            ADD_FAILURE() << "rejected: " << strict;
         } else {
             ++rejections;
-            EXPECT_EQ(got.strict, "error: " + prefix + pinned->second.error);
+            EXPECT_EQ(strict, prefix + pinned->second.error);
             EXPECT_EQ(collapse(got.warnings), pinned->second.warnings);
         }
-        check(dir + "/" + name, got);
+        check(path, got, strict);
     }
     EXPECT_EQ(rejections, static_cast<int>(rejected.size()));
 }
@@ -561,7 +527,7 @@ TEST(Corpus, EveryDbcFileReads)
 {
     const std::regex skippedFrame("^skipped BO_ statement");
     const std::regex skippedSignal("^skipped SG_ statement");
-    readCorpus("dbc", kDbcRejected, [&](const std::string &path, const CorpusRead &got) {
+    readCorpus(Format::kDbc, kDbcRejected, [&](const std::string &path, const Read &got, const std::string &) {
         // An independent count: lines that start a frame or a signal statement.
         const std::string text = readFile(path);
         EXPECT_EQ(got.counts[0] + countMatches(got.warnings, skippedFrame), countLines(text, "BO_"));
@@ -707,12 +673,12 @@ TEST(Corpus, EveryLdfFileReads)
         "^(skipped signal \"[^\"]*\" in the|ignored signal \"[^\"]*\" of the ignored) Signals section");
     const std::regex lostFrame(
         "^(skipped frame \"[^\"]*\" in the|ignored frame \"[^\"]*\" of the ignored) Frames section");
-    readCorpus("ldf", kLdfRejected, [&](const std::string &path, const CorpusRead &got) {
+    readCorpus(Format::kLdf, kLdfRejected, [&](const std::string &path, const Read &got, const std::string &strict) {
         const std::string text = readFile(path);
         const std::vector<int> lines = countLdfEntryLines(text);
         EXPECT_EQ(got.counts[0] + countMatches(got.warnings, lostSignal), lines[0]);
         EXPECT_EQ(got.counts[1] + countMatches(got.warnings, lostFrame), lines[1]);
-        if (got.strict.compare(0, 7, "error: ") != 0) {
+        if (strict.compare(0, 7, "error: ") != 0) {
             EXPECT_EQ(got.tags, sectionTagsOfFile(text));
         }
         const auto instances = kLdfSignalInstances.find(path.substr(path.rfind('/') + 1));
