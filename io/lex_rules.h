@@ -274,8 +274,9 @@ void scanWord(LexerCore *core, int first);
 // tokenizers share: end of input and a zero byte (TOK_NUL) without text, a string, a
 // number, a word (findKeyword gives a keyword's code, else the identifier's), or else
 // the character itself, with itself as its text. Sets and returns the token code.
+// Always inlined: it is the tokenizers' innermost step.
 template <int32_t (*findKeyword)(const char *, size_t)>
-int32_t scanToken(LexerCore *core, int c)
+[[gnu::always_inline]] inline int32_t scanToken(LexerCore *core, int c)
 {
     int32_t code;
     if (c == kEndOfInput || c == 0) {
