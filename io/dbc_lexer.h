@@ -38,6 +38,7 @@ constexpr int32_t TOK_ENUM = 420;
 
 struct DbcLexer {
     static constexpr int32_t kIdentifier = dbc::TOK_IDENTIFIER;
+    static constexpr bool kNestsBraces = false;  // tolerant reading counts no brace depth
     LexerCore core;
     bool newlineMode = false;  // a line end is a token (code 10) instead of white space
 };

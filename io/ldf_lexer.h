@@ -71,6 +71,7 @@ inline bool isWord(int32_t code)
 
 struct LdfLexer {
     static constexpr int32_t kIdentifier = ldf::TOK_IDENTIFIER;
+    static constexpr bool kNestsBraces = true;  // tolerant reading recovers by brace depth
     LexerCore core;
 };
 

@@ -76,15 +76,18 @@ void note(ParseState<Lexer> *p, const char *format, Args... args)
     addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
 }
 
-// next() reading tolerantly: the brace depth and the warning about text that the end
-// of the file closes come along; kept out of line, so strict reading pays nothing.
+// next() reading tolerantly: the brace depth (in a format with nested braces) and the
+// warning about text that the end of the file closes come along; kept out of line, so
+// strict reading pays nothing.
 template <class Lexer>
 [[gnu::noinline]] int32_t nextTolerant(ParseState<Lexer> *p)
 {
-    if (p->token == '{')
-        ++p->depth;
-    else if (p->token == '}' && p->depth > 0)
-        --p->depth;
+    if constexpr (Lexer::kNestsBraces) {
+        if (p->token == '{')
+            ++p->depth;
+        else if (p->token == '}' && p->depth > 0)
+            --p->depth;
+    }
     p->token = nextToken(p->lexer);
     // A string constant or a comment that the end of the file closes holds all the
     // text after it.
