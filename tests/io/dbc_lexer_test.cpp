@@ -13,15 +13,8 @@ namespace {
 
 using Lexer = test::Tokenizer<DbcLexer>;
 
-std::string lexAll(const std::string &input)
-{
-    return test::lexTokens<DbcLexer>(input);
-}
-
-std::string lexPositions(const std::string &input)
-{
-    return test::lexTokens<DbcLexer>(input, true);
-}
+const auto lexAll = [](const std::string &input) { return test::lexTokens<DbcLexer>(input); };
+const auto lexPositions = [](const std::string &input) { return test::lexTokens<DbcLexer>(input, true); };
 
 struct Row {
     const char *what;

@@ -10,10 +10,7 @@
 namespace vexo::io {
 namespace {
 
-std::string importDbcText(const std::string &text)
-{
-    return test::importText(test::Format::kDbc, text);
-}
+const auto importDbcText = [](const std::string &text) { return test::importText(test::Format::kDbc, text); };
 
 struct Row {
     const char *what;

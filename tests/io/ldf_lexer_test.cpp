@@ -11,10 +11,7 @@
 namespace vexo::io {
 namespace {
 
-std::string lexPositions(const std::string &input)
-{
-    return test::lexTokens<LdfLexer>(input, true);
-}
+const auto lexPositions = [](const std::string &input) { return test::lexTokens<LdfLexer>(input, true); };
 
 TEST(LdfLexer, SkipsCommentsAndKeepsTheLoneSlash)
 {

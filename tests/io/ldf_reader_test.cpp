@@ -12,10 +12,7 @@
 namespace vexo::io {
 namespace {
 
-std::string importLdfText(const std::string &text)
-{
-    return test::importText(test::Format::kLdf, text);
-}
+const auto importLdfText = [](const std::string &text) { return test::importText(test::Format::kLdf, text); };
 
 // The header and Nodes section of a file of a language version (lines 1 to 8 when
 // there is no channel name), and their two elements as rendered.
