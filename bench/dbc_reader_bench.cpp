@@ -114,13 +114,13 @@ void BM_TokenizeDbc(benchmark::State &state, const CorpusFile &file)
     int64_t tokens = 0;
     for (auto _ : state) {
         vexo::io::DbcLexer *lexer = nullptr;
-        if (vexo::io::createDbcLexer(path16.c_str(), &lexer) != S_OK) {
+        if (vexo::io::createLexer(path16.c_str(), &lexer) != S_OK) {
             state.SkipWithError("cannot open");
             return;
         }
-        while (vexo::io::nextDbcToken(lexer) != vexo::io::TOK_EOF)
+        while (vexo::io::nextToken(lexer) != vexo::io::TOK_EOF)
             ++tokens;
-        vexo::io::destroyDbcLexer(lexer);
+        vexo::io::destroyLexer(lexer);
     }
     state.SetBytesProcessed(state.iterations() * size);
     state.SetItemsProcessed(tokens);

@@ -3,7 +3,7 @@
 // whenever the strict reader accepts the input.
 #include <cstdint>
 
-#include "fuzz_support.h"
+#include "reader_checks.h"
 
 #include "ldf_reader.h"
 

@@ -3,12 +3,9 @@
 // inside the input) and that an error names a position inside the input.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include <lua.hpp>
-
-#include "fuzz_support.h"
+#include "reader_checks.h"
 
 #include "sym_reader.h"
 
@@ -36,14 +33,6 @@ double fieldNumber(lua_State *L, int table, const char *key)
     const double value = lua_type(L, -1) == LUA_TNUMBER ? lua_tonumber(L, -1) : -1;
     lua_pop(L, 1);
     return value;
-}
-
-bool fieldIs(lua_State *L, int table, const char *key, const char *text)
-{
-    lua_getfield(L, table, key);
-    const bool same = lua_type(L, -1) == LUA_TSTRING && std::strcmp(lua_tostring(L, -1), text) == 0;
-    lua_pop(L, 1);
-    return same;
 }
 
 void checkTable(lua_State *L, int result, double lines)
@@ -84,19 +73,10 @@ void checkTable(lua_State *L, int result, double lines)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    lua_State *L = luaL_newstate();
-    if (L == nullptr)
-        failCheck("lua state");
-    lua_pushliteral(L, "sentinel");
-    const int count = importSymStream(L, openMemory(data, size));
-    const bool table = count == 1 && lua_istable(L, -1);
-    const bool error = count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TSTRING;
-    if (!table && !error)
-        failCheck("stack results");
-    if (lua_gettop(L) != 1 + count || lua_type(L, 1) != LUA_TSTRING)
-        failCheck("stack below the results");
+    bool table = false;
+    lua_State *L = readStrictly(data, size, importSymStream, &table);
     const double lines = countLines(data, size);
-    if (error) {
+    if (!table) {
         int line = 0;
         int column = 0;
         if (std::sscanf(lua_tostring(L, -1), "SYM-Import: (%d, %d): ", &line, &column) != 2)

@@ -37,25 +37,15 @@ constexpr int32_t TOK_ENUM = 420;
 }  // namespace dbc
 
 struct DbcLexer {
+    static constexpr int32_t kIdentifier = dbc::TOK_IDENTIFIER;
+    static constexpr bool kNestsBraces = false;  // tolerant reading counts no brace depth
     LexerCore core;
-    bool newlineMode;  // a line end is a token (code 10) instead of white space
+    bool newlineMode = false;  // a line end is a token (code 10) instead of white space
 };
-
-// Opens the file and creates the tokenizer. Returns S_OK and the tokenizer; the
-// input's E_INVALIDARG, E_FAIL or E_OUTOFMEMORY unchanged; E_INVALIDARG when the
-// tokenizer state cannot be allocated (or the out pointer is null).
-HRESULT createDbcLexer(const VexoChar *path, DbcLexer **lexer);
-
-// Creates the tokenizer over an open input, which it owns from then on (also when
-// the state cannot be allocated: the input is closed and E_INVALIDARG returned).
-HRESULT createDbcLexerOnInput(LexInput *input, DbcLexer **lexer);
-
-// Closes the input and releases the state; null is ignored.
-void destroyDbcLexer(DbcLexer *lexer);
 
 // Reads the next token; its code is returned and left in core.tokenCode with its
 // text, value, line and column.
-int32_t nextDbcToken(DbcLexer *lexer);
+int32_t nextToken(DbcLexer *lexer);
 
 inline void setNewlineMode(DbcLexer *lexer, bool on)
 {

@@ -6,14 +6,9 @@
 #include "dbc_reader.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <strings.h>
 
-#include <lua.hpp>
-
-#include "read_recovery.h"
-#include "reader_entry.h"
-#include "vexo/io.h"
+#include "reader_toolkit.h"
 
 namespace vexo::io {
 
@@ -21,101 +16,26 @@ namespace {
 
 using namespace dbc;
 
-struct Parser {
-    lua_State *L;
-    DbcLexer *lexer;
-    LexerCore *core;
-    int32_t token;      // code of the current token
-    Tolerance tol;
+// The keys and constant values of the table, in their stack slots (reader_toolkit.h).
+#define VEXO_DBC_NAMES(NAME, SLOT)                                                                       \
+    NAME(kTag, "tag") NAME(kId, "id") NAME(kFrameId, "frameid") NAME(kDlc, "dlc") NAME(kSender, "sender") \
+    NAME(kMode, "mode") NAME(kModeValue, "modevalue") NAME(kStartBit, "startbit") NAME(kBitLen, "bitlen")  \
+    NAME(kBigEndian, "bigendian") NAME(kSigned, "signed") NAME(kScale, "scale") NAME(kOffset, "offset")  \
+    NAME(kMin, "min") NAME(kMax, "max") NAME(kUnit, "unit") NAME(kReceivers, "receivers")                 \
+    NAME(kNtyp, "ntyp") NAME(kRefId, "refid") NAME(kFrame, "frame") NAME(kSignal, "signal")               \
+    NAME(kText, "text") NAME(kEnvVar, "envvar") NAME(kValues, "values") NAME(kTyp, "typ")                 \
+    NAME(kValue, "value") NAME(kLine, "line") NAME(kColumn, "column") NAME(kDb, "db") NAME(kEcu, "ecu")  \
+    NAME(kComment, "comment") NAME(kAttrDef, "attrdef") NAME(kAttrDefault, "attrdefault")                 \
+    NAME(kAttr, "attr") NAME(kBO, "BO_") NAME(kSG, "SG_") NAME(kBU, "BU_") NAME(kEV, "EV_")               \
+    NAME(kModeLower, "m") NAME(kModeUpper, "M") NAME(kEnumType, "ENUM")                                   \
+    SLOT(kWarnings) /* the warning list of a tolerant read (nil otherwise) */                             \
+    SLOT(kLeftOut)  /* tolerant: what the warnings past the list's limit skip (nil otherwise) */
+
+VEXO_READER_NAMES(VEXO_DBC_NAMES);
+
+struct Parser : ParseState<DbcLexer> {
     bool frameSkipped;  // tolerant: the BO_ statement these SG_ lines belong to was skipped
 };
-
-[[noreturn]] void raise(lua_State *L)
-{
-    lua_error(L);
-    std::abort();  // lua_error does not return
-}
-
-[[noreturn]] void raiseNoMemory(void *context)
-{
-    auto *L = static_cast<lua_State *>(context);
-    lua_pushliteral(L, "not enough memory");
-    raise(L);
-}
-
-[[noreturn]] void raiseReadError(lua_State *L)
-{
-    lua_pushliteral(L, "DBC-Import: the file could not be read to its end");
-    raise(L);
-}
-
-[[noreturn]] void fail(Parser *p, const char *expected)
-{
-    if (p->core->input->readError)
-        raiseReadError(p->L);
-    if (p->tol.innermost != nullptr)
-        jumpToRecovery(&p->tol, expected);
-    lua_pushfstring(p->L, "DBC-Import: (%d, %d): '%s' expected but found '%s'", static_cast<int>(p->core->tokenLine),
-                    static_cast<int>(p->core->tokenColumn), expected, p->core->text);
-    raise(p->L);
-}
-
-void noteUnclosed(Parser *p);
-
-int32_t next(Parser *p)
-{
-    ++p->tol.tokens;
-    p->token = nextDbcToken(p->lexer);
-    if (p->core->tokenUnclosed && p->tol.on)
-        noteUnclosed(p);
-    return p->token;
-}
-
-void expect(Parser *p, int32_t code, const char *expected)
-{
-    if (next(p) != code)
-        fail(p, expected);
-}
-
-// The keys and constant values of the table, interned once per read and kept in
-// the lowest stack slots (slot = enum value), so that storing a field costs a stack
-// copy instead of hashing and looking up the key text again.
-// ORDER NAME
-enum Name : int {
-    kTag = 1, kId, kFrameId, kDlc, kSender, kMode, kModeValue, kStartBit, kBitLen, kBigEndian, kSigned,
-    kScale, kOffset, kMin, kMax, kUnit, kReceivers, kNtyp, kRefId, kFrame, kSignal, kText, kEnvVar,
-    kValues, kTyp, kValue, kLine, kColumn,
-    kDb, kEcu, kComment, kAttrDef, kAttrDefault, kAttr,
-    kBO, kSG, kBU, kEV, kModeLower, kModeUpper, kEnumType,
-    kWarnings,  // the warning list of a tolerant read (nil otherwise)
-    kLeftOut,   // tolerant: what the warnings past the list's limit skip (nil otherwise)
-    kNameCount  // also the stack slot of the database table
-};
-// ORDER NAME
-const char *const kNameTexts[] = {
-    nullptr, "tag", "id", "frameid", "dlc", "sender", "mode", "modevalue", "startbit", "bitlen", "bigendian", "signed",
-    "scale", "offset", "min", "max", "unit", "receivers", "ntyp", "refid", "frame", "signal", "text", "envvar",
-    "values", "typ", "value", "line", "column",
-    "db", "ecu", "comment", "attrdef", "attrdefault", "attr",
-    "BO_", "SG_", "BU_", "EV_", "m", "M", "ENUM",
-    nullptr, nullptr,
-};
-static_assert(sizeof kNameTexts / sizeof kNameTexts[0] == kNameCount, "one text per name");
-
-// Field setters for the table on top of the stack.
-void setName(Parser *p, Name key, Name value)
-{
-    lua_pushvalue(p->L, key);
-    lua_pushvalue(p->L, value);
-    lua_rawset(p->L, -3);
-}
-
-void setNumber(Parser *p, Name key, double value)
-{
-    lua_pushvalue(p->L, key);
-    lua_pushnumber(p->L, value);
-    lua_rawset(p->L, -3);
-}
 
 void setTrue(Parser *p, Name key)
 {
@@ -124,52 +44,9 @@ void setTrue(Parser *p, Name key)
     lua_rawset(p->L, -3);
 }
 
-// The current token's text; Lua strings end at a zero byte, which only string
-// constants can contain.
-void pushTokenText(Parser *p)
-{
-    if (p->token == TOK_STRING)
-        lua_pushstring(p->L, p->core->text);
-    else
-        lua_pushlstring(p->L, p->core->text, p->core->textLength);
-}
-
-void setTokenText(Parser *p, Name key)
-{
-    lua_pushvalue(p->L, key);
-    pushTokenText(p);
-    lua_rawset(p->L, -3);
-}
-
-// Stores the table on top of the stack under key in the table below it.
-void setTable(Parser *p, Name key)
-{
-    lua_pushvalue(p->L, key);
-    lua_insert(p->L, -2);
-    lua_rawset(p->L, -3);
-}
-
 // ---- Tolerant reading ---------------------------------------------------------
 // Each acceptance here is reached only where a strict read raises its syntax error,
 // so a file the strict reader accepts reads to the same table either way.
-
-template <class... Args>
-void depart(Parser *p, const char *format, Args... args)
-{
-    addDeparture(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
-}
-
-template <class... Args>
-void note(Parser *p, const char *format, Args... args)
-{
-    addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
-}
-
-// A string constant that the end of the file closes holds all the statements after it.
-void noteUnclosed(Parser *p)
-{
-    note(p, "read a string constant that runs to the end of the file");
-}
 
 // A name where the file has digits run into letters (2017_5, 64_BIT_LE) or, within a
 // line, a keyword (a signal called VERSION): the token becomes an identifier. A token
@@ -178,14 +55,9 @@ bool acceptAsName(Parser *p)
 {
     if (!p->tol.on || p->core->tokenStartsLine)
         return false;
-    if (p->token >= TOK_VERSION && p->token <= TOK_ENUM) {
-        depart(p, "read keyword %s as a name", quoteToken(p->core).text);
-    } else if (extendNumberToWord(p->core)) {
-        depart(p, "read name %s, which begins with a digit", quoteToken(p->core).text);
-    } else {
-        return false;
-    }
-    p->token = p->core->tokenCode = TOK_IDENTIFIER;
+    if (!(p->token >= TOK_VERSION && p->token <= TOK_ENUM))
+        return acceptDigitName(p);
+    takeKeywordAsName(p);
     return true;
 }
 
@@ -250,18 +122,6 @@ void readAttributeValue(Parser *p)
         depart(p, "read attribute value %s written without quotes", quoteToken(p->core).text);
     }
     setTokenText(p, kValue);
-}
-
-// Appends the table on top of the stack to the table below it under the next key.
-void appendTo(Parser *p, int *count)
-{
-    lua_rawseti(p->L, -2, ++*count);
-}
-
-void newElement(Parser *p, Name tag, int hashSize)
-{
-    lua_createtable(p->L, 0, hashSize);
-    setName(p, kTag, tag);
 }
 
 // The multiplexer indicator: m<digits> (multiplexed signal) or M (switch).
@@ -684,7 +544,7 @@ void parseStatements(Parser *p)
     while (p->token != TOK_EOF)
         parseStatement(p, &count);
     if (p->core->input->readError)
-        raiseReadError(p->L);
+        raiseReadError(p->L, p->prefix);
 }
 
 // ---- Tolerant statement loop ---------------------------------------------------
@@ -797,7 +657,7 @@ void parseStatementsTolerant(Parser *p)
         resync(p, start);
     }
     if (p->core->input->readError)
-        raiseReadError(L);
+        raiseReadError(L, p->prefix);
     finishWarnings(L, &p->tol, p->core->tokenLine, p->core->tokenColumn);
 }
 
@@ -805,52 +665,18 @@ void parseStatementsTolerant(Parser *p)
 
 int parseDbc(lua_State *L)
 {
-    auto *parser = static_cast<DbcParser *>(lua_touserdata(L, lua_upvalueindex(1)));
-    if (parser == nullptr || parser->lexer == nullptr) {
-        lua_pushliteral(L, "invalid parser instance");
-        raise(L);
-    }
-    const bool tolerant = (parser->flags & VEXO_IMPORT_TOLERANT) != 0;
-    Parser p{L, parser->lexer, &parser->lexer->core, TOK_EOF, {}, false};
-    p.tol.on = tolerant;
-    p.tol.listSlot = kWarnings;
-    p.tol.lineKey = kLine;
-    p.tol.columnKey = kColumn;
-    p.tol.textKey = kText;
-    p.tol.leftOutSlot = kLeftOut;
-    p.core->onNoMemory = raiseNoMemory;
-    p.core->noMemoryContext = L;
-    if (!lua_checkstack(L, kNameCount + (tolerant ? 24 : 8)))
-        raiseNoMemory(L);
-    for (int name = 1; name < kNameCount; ++name) {
-        if (name < kWarnings)
-            lua_pushstring(L, kNameTexts[name]);
-        else if (tolerant)
-            lua_newtable(L);
-        else
-            lua_pushnil(L);
-    }
-    lua_createtable(L, 0, 1);
-    setName(&p, kTag, kDb);
-    if (!tolerant) {
+    Parser p{};
+    startParse(&p, L, "DBC-Import", kNames, 8, 0);
+    if (p.tol.on)
+        parseStatementsTolerant(&p);
+    else
         parseStatements(&p);
-        return 1;
-    }
-    parseStatementsTolerant(&p);
-    lua_settop(L, kNameCount);
-    lua_pushvalue(L, kWarnings);
-    return 2;
+    return finishParse(L, p.tol.on, kNames);
 }
-
-namespace {
-
-const ReaderFormat<DbcLexer> kDbcFormat = {parseDbc, createDbcLexerOnInput, createDbcLexer, destroyDbcLexer};
-
-}  // namespace
 
 int importDbcStream(lua_State *L, FILE *stream, uint32_t flags)
 {
-    return readStream<DbcParser>(L, kDbcFormat, stream, flags);
+    return readStream<DbcLexer>(L, parseDbc, stream, flags);
 }
 
 }  // namespace vexo::io
@@ -859,14 +685,10 @@ using namespace vexo::io;
 
 int Vexo_importRawDBC(lua_State *L, const VexoChar *path)
 {
-    if (L == nullptr)
-        return 0;
-    return readPath<DbcParser>(L, kDbcFormat, path, 0);
+    return L == nullptr ? 0 : readPath<DbcLexer>(L, parseDbc, path, 0);
 }
 
 int Vexo_importRawDBCEx(lua_State *L, const VexoChar *path, uint32_t flags)
 {
-    if (L == nullptr)
-        return 0;
-    return readPath<DbcParser>(L, kDbcFormat, path, flags);
+    return L == nullptr ? 0 : readPath<DbcLexer>(L, parseDbc, path, flags);
 }

@@ -11,13 +11,6 @@ struct lua_State;
 
 namespace vexo::io {
 
-// One read: the tokenizer and the reading flags (VEXO_IMPORT_TOLERANT); passed to the
-// parse function as its light-userdata upvalue.
-struct DbcParser {
-    DbcLexer *lexer;
-    uint32_t flags;
-};
-
 // The parse function: reads the whole file of the parser instance in its upvalue and
 // returns the database table; raises "invalid parser instance" for a null upvalue
 // and the DBC syntax error message at the first unexpected token.

@@ -1,30 +1,13 @@
-// The LDF tokenizer's token loop, comment skipping and keyword lookup. Tokenizing
+// The LDF tokenizer's token loop, comment skipping and keyword table. Tokenizing
 // never fails on content: malformed numbers, unterminated strings and comments, and
 // stray bytes all become tokens or end of input, and the reader decides what is an error.
 #include "ldf_lexer.h"
-
-#include <cstdlib>
-#include <cstring>
 
 namespace vexo::io {
 
 namespace {
 
-struct Keyword {
-    const char *text;
-    uint8_t length;
-    int32_t code;
-};
-
-constexpr uint8_t lengthOf(const char *text)
-{
-    uint8_t n = 0;
-    while (text[n] != '\0')
-        ++n;
-    return n;
-}
-
-#define VEXO_LDF_KEYWORD(word) {#word, lengthOf(#word), ldf::TOK_##word}
+#define VEXO_LDF_KEYWORD(word) {#word, ldf::TOK_##word}
 // ORDER LDF_KEYWORD
 constexpr Keyword kKeywords[] = {
     VEXO_LDF_KEYWORD(LIN_description_file), VEXO_LDF_KEYWORD(LIN_protocol_version),
@@ -53,9 +36,7 @@ constexpr Keyword kKeywords[] = {
     VEXO_LDF_KEYWORD(ascii_value),
 };
 #undef VEXO_LDF_KEYWORD
-
-constexpr uint8_t kShortestKeyword = 2;   // ms
-constexpr uint8_t kLongestKeyword = 22;   // Event_triggered_frames
+constexpr KeywordTable kKeywordTable(kKeywords);
 
 // Skips a comment whose "//" or "/*" has been read; returns the character after it.
 // A line comment ends with its line end, a block comment with the first "*/" whose
@@ -84,51 +65,10 @@ int skipComment(LexerCore *core, bool block)
 
 int32_t findLdfKeyword(const char *word, size_t length)
 {
-    if (length < kShortestKeyword || length > kLongestKeyword)
-        return ldf::TOK_IDENTIFIER;
-    for (const Keyword &k : kKeywords) {
-        if (k.length == length && k.text[0] == word[0] && std::memcmp(k.text, word, length) == 0)
-            return k.code;
-    }
-    return ldf::TOK_IDENTIFIER;
+    return kKeywordTable.find(word, length, ldf::TOK_IDENTIFIER);
 }
 
-HRESULT createLdfLexerOnInput(LexInput *input, LdfLexer **lexer)
-{
-    if (input == nullptr || lexer == nullptr) {
-        closeLexInput(input);
-        return E_INVALIDARG;
-    }
-    auto *lx = static_cast<LdfLexer *>(std::malloc(sizeof(LdfLexer)));
-    if (lx == nullptr || !initLexerCore(&lx->core, input)) {
-        std::free(lx);
-        closeLexInput(input);
-        return E_INVALIDARG;
-    }
-    *lexer = lx;
-    return S_OK;
-}
-
-HRESULT createLdfLexer(const VexoChar *path, LdfLexer **lexer)
-{
-    if (lexer == nullptr)
-        return E_INVALIDARG;
-    LexInput *input = nullptr;
-    const HRESULT hr = openLexInput(path, &input);
-    if (hr != S_OK)
-        return hr;
-    return createLdfLexerOnInput(input, lexer);
-}
-
-void destroyLdfLexer(LdfLexer *lexer)
-{
-    if (lexer == nullptr)
-        return;
-    freeLexerCore(&lexer->core);
-    std::free(lexer);
-}
-
-int32_t nextLdfToken(LdfLexer *lexer)
+int32_t nextToken(LdfLexer *lexer)
 {
     LexerCore *core = &lexer->core;
     core->tokenUnclosed = false;
@@ -155,24 +95,11 @@ int32_t nextLdfToken(LdfLexer *lexer)
     core->tokenStartsLine = core->atLineStart;
     core->atLineStart = false;
 
-    int32_t code;
-    if (c == kEndOfInput || c == 0 || c == '/') {
+    if (c == '/') {  // a slash that starts no comment: a token without text
         clearText(core);
-        code = c == kEndOfInput ? TOK_EOF : c == 0 ? TOK_NUL : '/';
-    } else if (c == '"') {
-        code = scanString(core);
-    } else if (c == '+' || c == '-' || hasClass(c, kClassDigit)) {
-        code = scanNumber(core, c);
-    } else if (hasClass(c, kClassWordStart)) {
-        scanWord(core, c);
-        code = findLdfKeyword(core->text, core->textLength);
-    } else {
-        clearText(core);
-        appendText(core, c);
-        code = c;
+        return core->tokenCode = '/';
     }
-    core->tokenCode = code;
-    return code;
+    return scanToken<findLdfKeyword>(core, c);
 }
 
 }  // namespace vexo::io

@@ -70,25 +70,15 @@ inline bool isWord(int32_t code)
 }  // namespace ldf
 
 struct LdfLexer {
+    static constexpr int32_t kIdentifier = ldf::TOK_IDENTIFIER;
+    static constexpr bool kNestsBraces = true;  // tolerant reading recovers by brace depth
     LexerCore core;
 };
-
-// Opens the file and creates the tokenizer. Returns S_OK and the tokenizer; the
-// input's E_INVALIDARG, E_FAIL or E_OUTOFMEMORY unchanged; E_INVALIDARG when the
-// tokenizer state cannot be allocated (or the out pointer is null).
-HRESULT createLdfLexer(const VexoChar *path, LdfLexer **lexer);
-
-// Creates the tokenizer over an open input, which it owns from then on (also when
-// the state cannot be allocated: the input is closed and E_INVALIDARG returned).
-HRESULT createLdfLexerOnInput(LexInput *input, LdfLexer **lexer);
-
-// Closes the input and releases the state; null is ignored.
-void destroyLdfLexer(LdfLexer *lexer);
 
 // Reads the next token, skipping white space and comments; its code is returned and
 // left in core.tokenCode with its text, value, line and column. A '/' that starts
 // no comment is the token '/' with an empty text.
-int32_t nextLdfToken(LdfLexer *lexer);
+int32_t nextToken(LdfLexer *lexer);
 
 // The keyword code of a word, or ldf::TOK_IDENTIFIER (exact, case-sensitive).
 int32_t findLdfKeyword(const char *word, size_t length);

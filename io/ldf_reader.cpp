@@ -14,9 +14,7 @@
 
 #include <lua.hpp>
 
-#include "read_recovery.h"
-#include "reader_entry.h"
-#include "vexo/io.h"
+#include "reader_toolkit.h"
 
 namespace vexo::io {
 
@@ -24,77 +22,51 @@ namespace {
 
 using namespace ldf;
 
-struct Parser {
-    lua_State *L;
-    LdfLexer *lexer;
-    LexerCore *core;
-    int32_t token;    // code of the current token
+// The keys and constant values of the table, in their stack slots (reader_toolkit.h).
+#define VEXO_LDF_NAMES(NAME, SLOT)                                                                              \
+    NAME(kTag, "tag") NAME(kName, "name") NAME(kProtocolVersion, "LIN_protocol_version")                         \
+    NAME(kLanguageVersion, "LIN_language_version") NAME(kSpeed, "LIN_speed") NAME(kChannelName, "Channel_name")  \
+    NAME(kMaster, "Master") NAME(kSlaves, "Slaves") NAME(kTimebase, "timebase") NAME(kJitter, "jitter")         \
+    NAME(kSize, "size") NAME(kInitValue, "initvalue") NAME(kPublishedBy, "publishedby")                         \
+    NAME(kSubscribedBy, "subscribedby") NAME(kIdent, "ident") NAME(kOffset, "offset")                           \
+    NAME(kCollisionTable, "collisionresolvingscheduletable") NAME(kLinProtocol, "LIN_protocol")                 \
+    NAME(kConfiguredNad, "configured_NAD") NAME(kDiagAddress, "diagaddress") NAME(kProductId, "productid")      \
+    NAME(kSupplierId, "supplierid") NAME(kFunctionId, "functionid") NAME(kVariant, "variant")                   \
+    NAME(kResponseError, "responseerror") NAME(kFaultStateSignals, "faultstatesignals")                         \
+    NAME(kP2Min, "P2_min") NAME(kStMin, "ST_min") NAME(kNAs, "N_as") NAME(kNCrTimeout, "N_CR_timeout")           \
+    NAME(kConfigurableFrames, "configurableframes") NAME(kTime, "time") NAME(kFrame, "frame")                   \
+    NAME(kNode, "node") NAME(kNad, "NAD") NAME(kId, "id") NAME(kByte, "byte") NAME(kMask, "mask")              \
+    NAME(kInv, "inv") NAME(kNewNad, "new_NAD") NAME(kData, "data") NAME(kFrameIndex, "frameindex")              \
+    NAME(kFramePids, "framePIDs") NAME(kIntValue, "intvalue") NAME(kTextValue, "textvalue")                     \
+    NAME(kMinValue, "minvalue") NAME(kMaxValue, "maxvalue") NAME(kScale, "scale") NAME(kValue, "value")         \
+    NAME(kDb, "db") NAME(kGlobal, "global") NAME(kNodes, "nodes")                                                \
+    NAME(kDiagnosticAddresses, "diagnosticaddresses") NAME(kComposite, "composite")                             \
+    NAME(kConfiguration, "configuration") NAME(kCompositeNode, "compositenode") NAME(kSignals, "signals")       \
+    NAME(kSignal, "signal") NAME(kDiagnosticSignals, "diagnosticsignals") NAME(kFrames, "frames")               \
+    NAME(kSignalInst, "signalinst") NAME(kSporadicFrames, "sporadicframes")                                     \
+    NAME(kEventTriggeredFrames, "eventtriggeredframes") NAME(kDiagnosticFrames, "diagnosticframes")             \
+    NAME(kNodeAttributes, "nodeattributes") NAME(kScheduleTables, "scheduletables")                             \
+    NAME(kScheduleTable, "scheduletable") NAME(kIdentifier, "identifier") NAME(kAssignNad, "assignNAD")        \
+    NAME(kSaveConfiguration, "saveconfiguration") NAME(kConditionalChangeNad, "conditionalChangeNAD")           \
+    NAME(kDataDump, "datadump") NAME(kAssignFrameIdRange, "assignframeidrange") NAME(kFreeFormat, "freeformat") \
+    NAME(kAssignFrameId, "assignframeid") NAME(kSignalGroups, "signalgroups") NAME(kSignalGroup, "signalgroup") \
+    NAME(kSignalEncodingTypes, "signalencodingtypes") NAME(kSignalEncoding, "signalencoding")                   \
+    NAME(kLogicalValue, "logicalvalue") NAME(kPhysicalValue, "physicalvalue") NAME(kBcdValue, "bcdvalue")       \
+    NAME(kAsciiValue, "asciivalue") NAME(kSignalRepresentations, "signalrepresentations")                       \
+    NAME(kSignalRepresentation, "signalrepresentation") NAME(kLine, "line") NAME(kColumn, "column")             \
+    NAME(kText, "text")                                                                                          \
+    SLOT(kWarnings) /* the warning list of a tolerant read (nil otherwise) */                                    \
+    SLOT(kSections) /* tolerant: the sections read, under their place in the section order (nil otherwise) */   \
+    SLOT(kLeftOut)  /* tolerant: what the warnings past the list's limit skip (nil otherwise) */
+
+VEXO_READER_NAMES(VEXO_LDF_NAMES);
+
+struct Parser : ParseState<LdfLexer> {
     double version;   // language version: Diagnostic_addresses below 2.0, Node_attributes from 2.0
     int elements;     // elements in the database table so far
-    Tolerance tol;
-    int depth;        // '{' not yet closed before the current token (used reading tolerantly)
     int section;      // tolerant: the section slot a finished section goes to; 0 keeps it on the stack
     const void *dropping;  // tolerant: the entry list of a section read only to name its entries
 };
-
-[[noreturn]] void raise(lua_State *L)
-{
-    lua_error(L);
-    std::abort();  // lua_error does not return
-}
-
-[[noreturn]] void raiseNoMemory(void *context)
-{
-    auto *L = static_cast<lua_State *>(context);
-    lua_pushliteral(L, "not enough memory");
-    raise(L);
-}
-
-[[noreturn]] void raiseReadError(lua_State *L)
-{
-    lua_pushliteral(L, "LDF-Import: the file could not be read to its end");
-    raise(L);
-}
-
-[[noreturn]] void fail(Parser *p, const char *expected)
-{
-    if (p->core->input->readError)
-        raiseReadError(p->L);
-    if (p->tol.innermost != nullptr)
-        jumpToRecovery(&p->tol, expected);
-    lua_pushfstring(p->L, "LDF-Import: (%d, %d): '%s' expected but found '%s'", static_cast<int>(p->core->tokenLine),
-                    static_cast<int>(p->core->tokenColumn), expected, p->core->text);
-    raise(p->L);
-}
-
-void noteUnclosed(Parser *p);
-
-int32_t next(Parser *p)
-{
-    if (p->token == '{')
-        ++p->depth;
-    else if (p->token == '}' && p->depth > 0)
-        --p->depth;
-    ++p->tol.tokens;
-    p->token = nextLdfToken(p->lexer);
-    if (p->core->tokenUnclosed && p->tol.on)
-        noteUnclosed(p);
-    return p->token;
-}
-
-// The current token must be code.
-void check(Parser *p, int32_t code, const char *expected)
-{
-    if (p->token != code)
-        fail(p, expected);
-}
-
-// The next token must be code.
-void expect(Parser *p, int32_t code, const char *expected)
-{
-    next(p);
-    check(p, code, expected);
-}
 
 bool isInteger(int32_t code)
 {
@@ -122,37 +94,6 @@ double expectNumber(Parser *p)
     return numberValue(p->core);
 }
 
-template <class... Args>
-void depart(Parser *p, const char *format, Args... args)
-{
-    addDeparture(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
-}
-
-template <class... Args>
-void note(Parser *p, const char *format, Args... args)
-{
-    addWarning(p->L, &p->tol, p->core->tokenLine, p->core->tokenColumn, format, args...);
-}
-
-// A string constant or a comment that the end of the file closes holds all the text
-// after it.
-void noteUnclosed(Parser *p)
-{
-    note(p, p->token == TOK_STRING ? "read a string constant that runs to the end of the file"
-                                   : "read a comment that runs to the end of the file");
-}
-
-// Tolerant: a name where the file has digits run into letters (1BitDig); the token
-// becomes an identifier. Reached only where a strict read fails.
-bool acceptDigitName(Parser *p)
-{
-    if (!p->tol.on || !extendNumberToWord(p->core))
-        return false;
-    depart(p, "read name %s, which begins with a digit", quoteToken(p->core).text);
-    p->token = p->core->tokenCode = TOK_IDENTIFIER;
-    return true;
-}
-
 // A name: a plain identifier or a keyword.
 void expectName(Parser *p)
 {
@@ -164,92 +105,6 @@ void expectPlainName(Parser *p)
 {
     if (next(p) != TOK_IDENTIFIER && !acceptDigitName(p))
         fail(p, "identifier");
-}
-
-// The keys and constant values of the table, interned once per read and kept in
-// the lowest stack slots (slot = enum value), so that storing a field costs a stack
-// copy instead of hashing and looking up the key text again.
-// ORDER NAME
-enum Name : int {
-    kTag = 1, kName, kProtocolVersion, kLanguageVersion, kSpeed, kChannelName, kMaster, kSlaves, kTimebase,
-    kJitter, kSize, kInitValue, kPublishedBy, kSubscribedBy, kIdent, kOffset, kCollisionTable, kLinProtocol,
-    kConfiguredNad, kDiagAddress, kProductId, kSupplierId, kFunctionId, kVariant, kResponseError,
-    kFaultStateSignals, kP2Min, kStMin, kNAs, kNCrTimeout, kConfigurableFrames, kTime, kFrame, kNode, kNad, kId,
-    kByte, kMask, kInv, kNewNad, kData, kFrameIndex, kFramePids, kIntValue, kTextValue, kMinValue, kMaxValue,
-    kScale, kValue,
-    kDb, kGlobal, kNodes, kDiagnosticAddresses, kComposite, kConfiguration, kCompositeNode, kSignals, kSignal,
-    kDiagnosticSignals, kFrames, kSignalInst, kSporadicFrames, kEventTriggeredFrames, kDiagnosticFrames,
-    kNodeAttributes, kScheduleTables, kScheduleTable, kIdentifier, kAssignNad, kSaveConfiguration,
-    kConditionalChangeNad, kDataDump, kAssignFrameIdRange, kFreeFormat, kAssignFrameId, kSignalGroups,
-    kSignalGroup, kSignalEncodingTypes, kSignalEncoding, kLogicalValue, kPhysicalValue, kBcdValue, kAsciiValue,
-    kSignalRepresentations, kSignalRepresentation, kLine, kColumn, kText,
-    kWarnings,  // the warning list of a tolerant read (nil otherwise)
-    kSections,  // tolerant: the sections read, under their place in the section order (nil otherwise)
-    kLeftOut,   // tolerant: what the warnings past the list's limit skip (nil otherwise)
-    kNameCount  // also the stack slot of the database table
-};
-// ORDER NAME
-const char *const kNameTexts[] = {
-    nullptr, "tag", "name", "LIN_protocol_version", "LIN_language_version", "LIN_speed", "Channel_name", "Master",
-    "Slaves", "timebase", "jitter", "size", "initvalue", "publishedby", "subscribedby", "ident", "offset",
-    "collisionresolvingscheduletable", "LIN_protocol", "configured_NAD", "diagaddress", "productid", "supplierid",
-    "functionid", "variant", "responseerror", "faultstatesignals", "P2_min", "ST_min", "N_as", "N_CR_timeout",
-    "configurableframes", "time", "frame", "node", "NAD", "id", "byte", "mask", "inv", "new_NAD", "data",
-    "frameindex", "framePIDs", "intvalue", "textvalue", "minvalue", "maxvalue", "scale", "value",
-    "db", "global", "nodes", "diagnosticaddresses", "composite", "configuration", "compositenode", "signals",
-    "signal", "diagnosticsignals", "frames", "signalinst", "sporadicframes", "eventtriggeredframes",
-    "diagnosticframes", "nodeattributes", "scheduletables", "scheduletable", "identifier", "assignNAD",
-    "saveconfiguration", "conditionalChangeNAD", "datadump", "assignframeidrange", "freeformat", "assignframeid",
-    "signalgroups", "signalgroup", "signalencodingtypes", "signalencoding", "logicalvalue", "physicalvalue",
-    "bcdvalue", "asciivalue", "signalrepresentations", "signalrepresentation", "line", "column", "text",
-    nullptr, nullptr, nullptr,
-};
-static_assert(sizeof kNameTexts / sizeof kNameTexts[0] == kNameCount, "one text per name");
-
-// Field setters for the table on top of the stack.
-void setName(Parser *p, Name key, Name value)
-{
-    lua_pushvalue(p->L, key);
-    lua_pushvalue(p->L, value);
-    lua_rawset(p->L, -3);
-}
-
-void setNumber(Parser *p, Name key, double value)
-{
-    lua_pushvalue(p->L, key);
-    lua_pushnumber(p->L, value);
-    lua_rawset(p->L, -3);
-}
-
-// The current token's text; Lua strings end at a zero byte, which only string
-// constants can contain.
-void pushTokenText(Parser *p)
-{
-    if (p->token == TOK_STRING)
-        lua_pushstring(p->L, p->core->text);
-    else
-        lua_pushlstring(p->L, p->core->text, p->core->textLength);
-}
-
-void setTokenText(Parser *p, Name key)
-{
-    lua_pushvalue(p->L, key);
-    pushTokenText(p);
-    lua_rawset(p->L, -3);
-}
-
-// Stores the table on top of the stack under key in the table below it.
-void setTable(Parser *p, Name key)
-{
-    lua_pushvalue(p->L, key);
-    lua_insert(p->L, -2);
-    lua_rawset(p->L, -3);
-}
-
-// Appends the value on top of the stack to the table below it under the next key.
-void appendTo(Parser *p, int *count)
-{
-    lua_rawseti(p->L, -2, ++*count);
 }
 
 void appendTokenText(Parser *p, int *count)
@@ -290,12 +145,6 @@ void appendElement(Parser *p)
         lua_rawseti(p->L, kNameCount, ++p->elements);
     else if (p->section > 0)
         lua_rawseti(p->L, kSections, p->section);
-}
-
-void newElement(Parser *p, Name tag, int hashSize)
-{
-    lua_createtable(p->L, 0, hashSize);
-    setName(p, kTag, tag);
 }
 
 // A new entry table named by the current token.
@@ -358,8 +207,7 @@ bool startsEntry(Parser *p)
         return acceptDigitName(p);
     if (atSectionStart(p))
         return false;
-    depart(p, "read keyword %s as a name", quoteToken(p->core).text);
-    p->token = p->core->tokenCode = TOK_IDENTIFIER;
+    takeKeywordAsName(p);
     return true;
 }
 
@@ -398,6 +246,7 @@ void skipEntry(Parser *p, int level, EntryEnd end, bool force)
 
 // What an entry list holds, for the warnings about it.
 struct EntryList {
+    void (*read)(Parser *);  // one entry, from its name to the token after it
     const char *what;     // an entry: "signal", "frame" ...
     const char *section;  // the section keyword when the list is a section's own
     const char *parent;   // else what holds it ("frame"), named by its "name" field
@@ -407,17 +256,16 @@ struct EntryList {
 
 constexpr size_t kWhereSize = kQuotedLength + 48;
 
-// Entries while the current token starts one; each is read by readEntry from its name
-// to the token after it, and what it leaves on the stack is appended. Tolerant, an entry
+// Entries while the current token starts one; what each leaves on the stack is appended. Tolerant, an entry
 // that fails is named in a warning and skipped, and so is text that starts no entry,
 // up to the '}' that closes the list, a section keyword that starts a line, or the end.
-void readEntries(Parser *p, void (*readEntry)(Parser *), const EntryList &list)
+void readEntries(Parser *p, const EntryList &list)
 {
     lua_State *L = p->L;
     int count = 0;
     if (!p->tol.on) {
         while (p->token == TOK_IDENTIFIER) {
-            readEntry(p);
+            list.read(p);
             if (list.append)
                 appendTo(p, &count);
         }
@@ -447,7 +295,7 @@ void readEntries(Parser *p, void (*readEntry)(Parser *), const EntryList &list)
             addLoss(L, &p->tol, false, {list.what, name.text}, p->core->tokenLine, p->core->tokenColumn,
                     "ignored %s %s of the ignored %s section", list.what, name.text, list.section);
         const uint64_t start = p->tol.tokens;
-        if (attempt(&p->tol, [p, readEntry] { readEntry(p); })) {
+        if (attempt(&p->tol, [p, &list] { list.read(p); })) {
             if (list.append)
                 appendTo(p, &count);
             continue;
@@ -653,7 +501,6 @@ void readNameList(Parser *p, bool plainOnly)
 void parseNodes(Parser *p)
 {
     lua_State *L = p->L;
-    check(p, TOK_Nodes, "Nodes");
     newElement(p, kNodes, 3);
     openBrace(p, "Nodes");
     check(p, TOK_Master, "Master");
@@ -706,21 +553,11 @@ void readAddress(Parser *p)
         next(p);
 }
 
-constexpr EntryList kAddressList = {"address", "Diagnostic_addresses", nullptr, EntryEnd::kSemicolon, false};
+constexpr EntryList kAddressList = {readAddress, "address", "Diagnostic_addresses", nullptr, EntryEnd::kSemicolon, false};
 
-void parseDiagnosticAddresses(Parser *p)
-{
-    if (p->token != TOK_Diagnostic_addresses)
-        return;
-    openSection(p, kDiagnosticAddresses, "Diagnostic_addresses");
-    readEntries(p, readAddress, kAddressList);
-    closeSection(p, "Diagnostic_addresses");
-}
 
 void parseComposite(Parser *p)
 {
-    if (p->token != TOK_composite)
-        return;
     openSection(p, kComposite, "composite");
     int configurations = 0;
     while (p->token == TOK_configuration) {
@@ -785,15 +622,8 @@ void readSignal(Parser *p)
     next(p);
 }
 
-constexpr EntryList kSignalList = {"signal", "Signals", nullptr, EntryEnd::kSemicolon, true};
+constexpr EntryList kSignalList = {readSignal, "signal", "Signals", nullptr, EntryEnd::kSemicolon, true};
 
-void parseSignals(Parser *p)
-{
-    check(p, TOK_Signals, "Signals");
-    openSection(p, kSignals, "Signals");
-    readEntries(p, readSignal, kSignalList);
-    closeSection(p, "Signals");
-}
 
 void readDiagnosticSignal(Parser *p)
 {
@@ -806,17 +636,9 @@ void readDiagnosticSignal(Parser *p)
     next(p);
 }
 
-constexpr EntryList kDiagnosticSignalList = {"diagnostic signal", "Diagnostic_signals", nullptr,
+constexpr EntryList kDiagnosticSignalList = {readDiagnosticSignal, "diagnostic signal", "Diagnostic_signals", nullptr,
                                              EntryEnd::kSemicolon, true};
 
-void parseDiagnosticSignals(Parser *p)
-{
-    if (p->token != TOK_Diagnostic_signals)
-        return;
-    openSection(p, kDiagnosticSignals, "Diagnostic_signals");
-    readEntries(p, readDiagnosticSignal, kDiagnosticSignalList);
-    closeSection(p, "Diagnostic_signals");
-}
 
 // ---- Frames ----------------------------------------------------------------------
 
@@ -829,14 +651,14 @@ void readSignalInstance(Parser *p)
     next(p);
 }
 
-constexpr EntryList kInstanceList = {"signal", nullptr, "frame", EntryEnd::kSemicolon, true};
+constexpr EntryList kInstanceList = {readSignalInstance, "signal", nullptr, "frame", EntryEnd::kSemicolon, true};
 
 // After the '{' of a frame (current): "name, offset;" lines and the '}', appended to
 // the frame table on top of the stack. Leaves the token after the '}' current.
 void readSignalInstances(Parser *p)
 {
     next(p);
-    readEntries(p, readSignalInstance, kInstanceList);
+    readEntries(p, kInstanceList);
     if (closeBlock(p, "frame", -1))
         next(p);
 }
@@ -870,15 +692,8 @@ void readFrame(Parser *p)
     readSignalInstances(p);
 }
 
-constexpr EntryList kFrameList = {"frame", "Frames", nullptr, EntryEnd::kBlock, true};
+constexpr EntryList kFrameList = {readFrame, "frame", "Frames", nullptr, EntryEnd::kBlock, true};
 
-void parseFrames(Parser *p)
-{
-    check(p, TOK_Frames, "Frames");
-    openSection(p, kFrames, "Frames");
-    readEntries(p, readFrame, kFrameList);
-    closeSection(p, "Frames");
-}
 
 void readSporadicFrame(Parser *p)
 {
@@ -893,16 +708,8 @@ void readSporadicFrame(Parser *p)
     next(p);
 }
 
-constexpr EntryList kSporadicList = {"sporadic frame", "Sporadic_frames", nullptr, EntryEnd::kSemicolon, true};
+constexpr EntryList kSporadicList = {readSporadicFrame, "sporadic frame", "Sporadic_frames", nullptr, EntryEnd::kSemicolon, true};
 
-void parseSporadicFrames(Parser *p)
-{
-    if (p->token != TOK_Sporadic_frames)
-        return;
-    openSection(p, kSporadicFrames, "Sporadic_frames");
-    readEntries(p, readSporadicFrame, kSporadicList);
-    closeSection(p, "Sporadic_frames");
-}
 
 void readEventTriggeredFrame(Parser *p)
 {
@@ -923,17 +730,9 @@ void readEventTriggeredFrame(Parser *p)
     next(p);
 }
 
-constexpr EntryList kEventTriggeredList = {"event-triggered frame", "Event_triggered_frames", nullptr,
+constexpr EntryList kEventTriggeredList = {readEventTriggeredFrame, "event-triggered frame", "Event_triggered_frames", nullptr,
                                            EntryEnd::kSemicolon, true};
 
-void parseEventTriggeredFrames(Parser *p)
-{
-    if (p->token != TOK_Event_triggered_frames)
-        return;
-    openSection(p, kEventTriggeredFrames, "Event_triggered_frames");
-    readEntries(p, readEventTriggeredFrame, kEventTriggeredList);
-    closeSection(p, "Event_triggered_frames");
-}
 
 void readDiagnosticFrame(Parser *p)
 {
@@ -944,17 +743,9 @@ void readDiagnosticFrame(Parser *p)
     readSignalInstances(p);
 }
 
-constexpr EntryList kDiagnosticFrameList = {"diagnostic frame", "Diagnostic_frames", nullptr, EntryEnd::kBlock,
+constexpr EntryList kDiagnosticFrameList = {readDiagnosticFrame, "diagnostic frame", "Diagnostic_frames", nullptr, EntryEnd::kBlock,
                                             true};
 
-void parseDiagnosticFrames(Parser *p)
-{
-    if (p->token != TOK_Diagnostic_frames)
-        return;
-    openSection(p, kDiagnosticFrames, "Diagnostic_frames");
-    readEntries(p, readDiagnosticFrame, kDiagnosticFrameList);
-    closeSection(p, "Diagnostic_frames");
-}
 
 // ---- Node attributes ---------------------------------------------------------------
 
@@ -995,7 +786,7 @@ void readConfigurableFrame(Parser *p)
     next(p);
 }
 
-constexpr EntryList kConfigurableList = {"configurable frame", nullptr, "node", EntryEnd::kSemicolon, true};
+constexpr EntryList kConfigurableList = {readConfigurableFrame, "configurable frame", nullptr, "node", EntryEnd::kSemicolon, true};
 
 // One attribute from its keyword (current) to its last token (';', or the '}' of
 // configurable_frames).
@@ -1055,7 +846,7 @@ void readNodeAttribute(Parser *p, int which)
         expect(p, '{', "{");
         lua_newtable(L);
         next(p);
-        readEntries(p, readConfigurableFrame, kConfigurableList);
+        readEntries(p, kConfigurableList);
         check(p, '}', "}");
         setTable(p, key);
         break;
@@ -1178,15 +969,8 @@ void readNode(Parser *p)
         readNodeStrict(p);
 }
 
-constexpr EntryList kNodeList = {"node", "Node_attributes", nullptr, EntryEnd::kBlock, true};
+constexpr EntryList kNodeList = {readNode, "node", "Node_attributes", nullptr, EntryEnd::kBlock, true};
 
-void parseNodeAttributes(Parser *p)
-{
-    check(p, TOK_Node_attributes, "Node_attributes");
-    openSection(p, kNodeAttributes, "Node_attributes");
-    readEntries(p, readNode, kNodeList);
-    closeSection(p, "Node_attributes");
-}
 
 // ---- Schedule tables, signal groups, encodings, representations ---------------------
 
@@ -1318,15 +1102,8 @@ void readScheduleTable(Parser *p)
     readCommands(p, parseScheduleEntry, "schedule table");
 }
 
-constexpr EntryList kScheduleTableList = {"schedule table", "Schedule_tables", nullptr, EntryEnd::kBlock, true};
+constexpr EntryList kScheduleTableList = {readScheduleTable, "schedule table", "Schedule_tables", nullptr, EntryEnd::kBlock, true};
 
-void parseScheduleTables(Parser *p)
-{
-    check(p, TOK_Schedule_tables, "Schedule_tables");
-    openSection(p, kScheduleTables, "Schedule_tables");
-    readEntries(p, readScheduleTable, kScheduleTableList);
-    closeSection(p, "Schedule_tables");
-}
 
 void readGroupMember(Parser *p)
 {
@@ -1337,7 +1114,7 @@ void readGroupMember(Parser *p)
     next(p);
 }
 
-constexpr EntryList kMemberList = {"signal", nullptr, "signal group", EntryEnd::kSemicolon, true};
+constexpr EntryList kMemberList = {readGroupMember, "signal", nullptr, "signal group", EntryEnd::kSemicolon, true};
 
 void readSignalGroup(Parser *p)
 {
@@ -1346,21 +1123,13 @@ void readSignalGroup(Parser *p)
     setNumber(p, kSize, expectInteger(p));
     expect(p, '{', "{");
     next(p);
-    readEntries(p, readGroupMember, kMemberList);
+    readEntries(p, kMemberList);
     if (closeBlock(p, "signal group", -1))
         next(p);
 }
 
-constexpr EntryList kSignalGroupList = {"signal group", "Signal_groups", nullptr, EntryEnd::kBlock, true};
+constexpr EntryList kSignalGroupList = {readSignalGroup, "signal group", "Signal_groups", nullptr, EntryEnd::kBlock, true};
 
-void parseSignalGroups(Parser *p)
-{
-    if (p->token != TOK_Signal_groups)
-        return;
-    openSection(p, kSignalGroups, "Signal_groups");
-    readEntries(p, readSignalGroup, kSignalGroupList);
-    closeSection(p, "Signal_groups");
-}
 
 // An optional ", "text"" before the ';' of a logical or physical value.
 void readOptionalText(Parser *p)
@@ -1422,17 +1191,9 @@ void readEncodingType(Parser *p)
     readCommands(p, parseEncodingEntry, "encoding type");
 }
 
-constexpr EntryList kEncodingTypeList = {"encoding type", "Signal_encoding_types", nullptr, EntryEnd::kBlock,
+constexpr EntryList kEncodingTypeList = {readEncodingType, "encoding type", "Signal_encoding_types", nullptr, EntryEnd::kBlock,
                                          true};
 
-void parseSignalEncodingTypes(Parser *p)
-{
-    if (p->token != TOK_Signal_encoding_types)
-        return;
-    openSection(p, kSignalEncodingTypes, "Signal_encoding_types");
-    readEntries(p, readEncodingType, kEncodingTypeList);
-    closeSection(p, "Signal_encoding_types");
-}
 
 void readRepresentation(Parser *p)
 {
@@ -1444,70 +1205,50 @@ void readRepresentation(Parser *p)
     next(p);
 }
 
-constexpr EntryList kRepresentationList = {"representation", "Signal_representation", nullptr,
+constexpr EntryList kRepresentationList = {readRepresentation, "representation", "Signal_representation", nullptr,
                                            EntryEnd::kSemicolon, true};
 
-void parseSignalRepresentation(Parser *p)
-{
-    if (p->token != TOK_Signal_representation)
-        return;
-    openSection(p, kSignalRepresentations, "Signal_representation");
-    readEntries(p, readRepresentation, kRepresentationList);
-    closeSection(p, "Signal_representation");
-}
 
-void parseSections(Parser *p)
-{
-    next(p);
-    parseHeader(p);
-    parseNodes(p);
-    if (p->version < 2.0)
-        parseDiagnosticAddresses(p);
-    parseComposite(p);
-    parseSignals(p);
-    parseDiagnosticSignals(p);
-    parseFrames(p);
-    parseSporadicFrames(p);
-    parseEventTriggeredFrames(p);
-    parseDiagnosticFrames(p);
-    if (p->version >= 2.0)
-        parseNodeAttributes(p);
-    parseScheduleTables(p);
-    parseSignalGroups(p);
-    parseSignalEncodingTypes(p);
-    parseSignalRepresentation(p);
-    // Whatever follows is not read; a read error that cut the file short before the
-    // last section shows as an end of input the parser may have accepted.
-    if (p->core->input->readError)
-        raiseReadError(p->L);
-}
-
-// ---- Tolerant section loop -------------------------------------------------------
+// ---- The sections ------------------------------------------------------------------
 
 struct SectionInfo {
     Name tag;
-    void (*read)(Parser *);
-    const EntryList *list;  // the entries a dropped section names
+    void (*read)(Parser *);  // from the keyword (current) to the token after the '}'; null for a list
+    const EntryList *list;   // the section's entries
 };
 // ORDER SECTION
 const SectionInfo kSectionInfo[kSectionEnd] = {
     {kDb, nullptr, nullptr},
     {kGlobal, nullptr, nullptr},
     {kNodes, parseNodes, nullptr},
-    {kDiagnosticAddresses, parseDiagnosticAddresses, &kAddressList},
+    {kDiagnosticAddresses, nullptr, &kAddressList},
     {kComposite, parseComposite, nullptr},
-    {kSignals, parseSignals, &kSignalList},
-    {kDiagnosticSignals, parseDiagnosticSignals, &kDiagnosticSignalList},
-    {kFrames, parseFrames, &kFrameList},
-    {kSporadicFrames, parseSporadicFrames, &kSporadicList},
-    {kEventTriggeredFrames, parseEventTriggeredFrames, &kEventTriggeredList},
-    {kDiagnosticFrames, parseDiagnosticFrames, &kDiagnosticFrameList},
-    {kNodeAttributes, parseNodeAttributes, &kNodeList},
-    {kScheduleTables, parseScheduleTables, &kScheduleTableList},
-    {kSignalGroups, parseSignalGroups, &kSignalGroupList},
-    {kSignalEncodingTypes, parseSignalEncodingTypes, &kEncodingTypeList},
-    {kSignalRepresentations, parseSignalRepresentation, &kRepresentationList},
+    {kSignals, nullptr, &kSignalList},
+    {kDiagnosticSignals, nullptr, &kDiagnosticSignalList},
+    {kFrames, nullptr, &kFrameList},
+    {kSporadicFrames, nullptr, &kSporadicList},
+    {kEventTriggeredFrames, nullptr, &kEventTriggeredList},
+    {kDiagnosticFrames, nullptr, &kDiagnosticFrameList},
+    {kNodeAttributes, nullptr, &kNodeList},
+    {kScheduleTables, nullptr, &kScheduleTableList},
+    {kSignalGroups, nullptr, &kSignalGroupList},
+    {kSignalEncodingTypes, nullptr, &kEncodingTypeList},
+    {kSignalRepresentations, nullptr, &kRepresentationList},
 };
+
+// A section from its keyword (current) to the token after its '}'.
+void readSectionBody(Parser *p, int section)
+{
+    const SectionInfo &info = kSectionInfo[section];
+    if (info.read != nullptr) {
+        info.read(p);
+        return;
+    }
+    const char *text = kSectionWords[section].text;
+    openSection(p, info.tag, text);
+    readEntries(p, *info.list);
+    closeSection(p, text);
+}
 
 bool appliesToVersion(int section, double version)
 {
@@ -1532,6 +1273,28 @@ bool isRequired(int section, double version)
         return false;
     }
 }
+
+// The header, then each section of the fixed order that the language version has:
+// a required one must stand next, an optional one is read where it does.
+void parseSections(Parser *p)
+{
+    next(p);
+    parseHeader(p);
+    for (int s = kNodesSection; s < kSectionEnd; ++s) {
+        if (!appliesToVersion(s, p->version))
+            continue;
+        if (p->token == kSectionWords[s].keyword)
+            readSectionBody(p, s);
+        else if (isRequired(s, p->version))
+            fail(p, kSectionWords[s].text);
+    }
+    // Whatever follows is not read; a read error that cut the file short before the
+    // last section shows as an end of input the parser may have accepted.
+    if (p->core->input->readError)
+        raiseReadError(p->L, p->prefix);
+}
+
+// ---- Tolerant section loop -------------------------------------------------------
 
 // What a strict read does at the current token when `from` is the first section it may
 // still read: the section it reads, kSectionEnd when it reads nothing more, or 0 when it
@@ -1559,7 +1322,7 @@ bool readSection(Parser *p, int section, bool keep)
     const uint64_t start = p->tol.tokens;
     p->section = keep ? section : 0;
     p->depth = 0;
-    if (attempt(&p->tol, [p, section] { kSectionInfo[section].read(p); }))
+    if (attempt(&p->tol, [p, section] { readSectionBody(p, section); }))
         return true;
     depart(p, "skipped %s section: expected \"%s\" but found %s", kSectionWords[section].text, p->tol.expected,
            quoteToken(p->core).text);
@@ -1681,7 +1444,7 @@ void parseSectionsTolerant(Parser *p)
         previous = found;
     }
     if (p->core->input->readError)
-        raiseReadError(L);
+        raiseReadError(L, p->prefix);
     for (int s = kNodesSection; s < kSectionEnd; ++s) {
         if (read[s] || !isRequired(s, p->version))
             continue;
@@ -1724,53 +1487,18 @@ double leadingVersionNumber(const char *text)
 
 int parseLdf(lua_State *L)
 {
-    auto *parser = static_cast<LdfParser *>(lua_touserdata(L, lua_upvalueindex(1)));
-    if (parser == nullptr || parser->lexer == nullptr) {
-        lua_pushliteral(L, "invalid parser instance");
-        raise(L);
-    }
-    const bool tolerant = (parser->flags & VEXO_IMPORT_TOLERANT) != 0;
-    Parser p{L, parser->lexer, &parser->lexer->core, TOK_EOF, 0, 0, {}, 0, 0, nullptr};
-    p.tol.on = tolerant;
-    p.tol.listSlot = kWarnings;
-    p.tol.lineKey = kLine;
-    p.tol.columnKey = kColumn;
-    p.tol.textKey = kText;
-    p.tol.leftOutSlot = kLeftOut;
-    p.core->onNoMemory = raiseNoMemory;
-    p.core->noMemoryContext = L;
-    if (!lua_checkstack(L, kNameCount + (tolerant ? 32 : 16)))
-        raiseNoMemory(L);
-    for (int name = 1; name < kNameCount; ++name) {
-        if (name < kWarnings)
-            lua_pushstring(L, kNameTexts[name]);
-        else if (tolerant)
-            lua_newtable(L);
-        else
-            lua_pushnil(L);
-    }
-    lua_createtable(L, 16, 1);
-    setName(&p, kTag, kDb);
-    if (!tolerant) {
+    Parser p{};
+    startParse(&p, L, "LDF-Import", kNames, 16, 16);
+    if (p.tol.on)
+        parseSectionsTolerant(&p);
+    else
         parseSections(&p);
-        lua_settop(L, kNameCount);
-        return 1;
-    }
-    parseSectionsTolerant(&p);
-    lua_settop(L, kNameCount);
-    lua_pushvalue(L, kWarnings);
-    return 2;
+    return finishParse(L, p.tol.on, kNames);
 }
-
-namespace {
-
-const ReaderFormat<LdfLexer> kLdfFormat = {parseLdf, createLdfLexerOnInput, createLdfLexer, destroyLdfLexer};
-
-}  // namespace
 
 int importLdfStream(lua_State *L, FILE *stream, uint32_t flags)
 {
-    return readStream<LdfParser>(L, kLdfFormat, stream, flags);
+    return readStream<LdfLexer>(L, parseLdf, stream, flags);
 }
 
 }  // namespace vexo::io
@@ -1779,14 +1507,10 @@ using namespace vexo::io;
 
 int Vexo_importRawLDF(lua_State *L, const VexoChar *path)
 {
-    if (L == nullptr)
-        return 0;
-    return readPath<LdfParser>(L, kLdfFormat, path, 0);
+    return L == nullptr ? 0 : readPath<LdfLexer>(L, parseLdf, path, 0);
 }
 
 int Vexo_importRawLDFEx(lua_State *L, const VexoChar *path, uint32_t flags)
 {
-    if (L == nullptr)
-        return 0;
-    return readPath<LdfParser>(L, kLdfFormat, path, flags);
+    return L == nullptr ? 0 : readPath<LdfLexer>(L, parseLdf, path, flags);
 }

@@ -11,13 +11,6 @@ struct lua_State;
 
 namespace vexo::io {
 
-// One read: the tokenizer and the reading flags (VEXO_IMPORT_TOLERANT); passed to the
-// parse function as its light-userdata upvalue.
-struct LdfParser {
-    LdfLexer *lexer;
-    uint32_t flags;
-};
-
 // The parse function: reads the file of the parser instance in its upvalue up to the
 // end of its last section and returns the database table; raises "invalid parser
 // instance" for a null upvalue and the LDF syntax error message at the first

@@ -1,11 +1,14 @@
-// The rules the DBC and LDF tokenizers share: token codes, the line and column
-// accounting of every character, the text buffer, and the string, number and word
-// scanners. Each tokenizer adds only its white space, keyword table and extras.
+// The rules the tokenizers share: token codes, the line and column accounting of every
+// character, the text buffer, the string, number and word scanners, keyword tables, and
+// the creation and release of a tokenizer. Each tokenizer adds only its white space,
+// keyword list and extras.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "lex_input.h"
 
@@ -59,6 +62,53 @@ bool initLexerCore(LexerCore *core, LexInput *input);
 
 // Closes the input and releases the text buffer.
 void freeLexerCore(LexerCore *core);
+
+// A tokenizer is a struct whose first member is its LexerCore; its other members start
+// with the values of their default initializers.
+// Creates a tokenizer over an open input, which it owns from then on (also when the
+// state cannot be allocated: the input is closed and E_INVALIDARG returned).
+template <class Lexer>
+HRESULT createLexerOnInput(LexInput *input, Lexer **lexer)
+{
+    if (input == nullptr || lexer == nullptr) {
+        closeLexInput(input);
+        return E_INVALIDARG;
+    }
+    void *block = std::malloc(sizeof(Lexer));
+    Lexer *lx = block != nullptr ? new (block) Lexer{} : nullptr;
+    if (lx == nullptr || !initLexerCore(&lx->core, input)) {
+        std::free(block);
+        closeLexInput(input);
+        return E_INVALIDARG;
+    }
+    *lexer = lx;
+    return S_OK;
+}
+
+// Opens the file and creates a tokenizer over it. Returns S_OK and the tokenizer; the
+// input's E_INVALIDARG, E_FAIL or E_OUTOFMEMORY unchanged; E_INVALIDARG when the
+// tokenizer state cannot be allocated (or the out pointer is null).
+template <class Lexer>
+HRESULT createLexer(const VexoChar *path, Lexer **lexer)
+{
+    if (lexer == nullptr)
+        return E_INVALIDARG;
+    LexInput *input = nullptr;
+    const HRESULT hr = openLexInput(path, &input);
+    if (hr != S_OK)
+        return hr;
+    return createLexerOnInput(input, lexer);
+}
+
+// Closes the input and releases the state; null is ignored.
+template <class Lexer>
+void destroyLexer(Lexer *lexer)
+{
+    if (lexer == nullptr)
+        return;
+    freeLexerCore(&lexer->core);
+    std::free(lexer);
+}
 
 // Moves the text to a buffer of capacity 2 * capacity + 10.
 void growText(LexerCore *core);
@@ -136,6 +186,97 @@ inline bool hasClass(int c, uint8_t mask)
     return c >= 0 && (kCharClass[c] & mask) != 0;
 }
 
+// A keyword list made a hash table when compiled (one table per tokenizer): a word's
+// bucket comes from its length and its first and last characters, and each bucket
+// chains its keywords, so a lookup costs a few operations and, for a word of a
+// keyword's length and bucket, one comparison. Words longer than the longest keyword
+// are answered at once.
+struct Keyword {
+    const char *text;
+    int32_t code;
+};
+
+template <size_t N>
+class KeywordTable {
+public:
+    constexpr explicit KeywordTable(const Keyword (&keywords)[N])
+    {
+        static_assert(N < 256, "entries are numbered in a byte");
+        for (size_t i = 0; i < N; ++i) {
+            Entry &e = entries_[i];
+            e.text = keywords[i].text;
+            e.code = keywords[i].code;
+            while (e.text[e.length] != '\0')
+                ++e.length;
+            longest_ = e.length > longest_ ? e.length : longest_;
+            const size_t b = bucket(e.text, e.length);
+            e.next = head_[b];
+            head_[b] = static_cast<uint8_t>(i + 1);
+        }
+    }
+
+    // The code of a word (exact, case-sensitive), or otherwise when it is no keyword.
+    int32_t find(const char *word, size_t length, int32_t otherwise) const
+    {
+        if (length == 0 || length > longest_)
+            return otherwise;
+        for (uint8_t i = head_[bucket(word, length)]; i != 0;) {
+            const Entry &e = entries_[i - 1];
+            if (e.length == length && sameText(e.text, word, length))
+                return e.code;
+            i = e.next;
+        }
+        return otherwise;
+    }
+
+private:
+    static constexpr size_t kBuckets = 128;
+
+    struct Entry {
+        const char *text = nullptr;
+        int32_t code = 0;
+        uint8_t length = 0;
+        uint8_t next = 0;  // the entry after this one in its bucket, numbered from 1; 0 for none
+    };
+
+    static constexpr size_t bucket(const char *word, size_t length)
+    {
+        return (length * 7 + static_cast<unsigned char>(word[0]) * 3 +
+                static_cast<unsigned char>(word[length - 1])) & (kBuckets - 1);
+    }
+
+    // Keywords are short: a few loads of fixed size, the first and the last bytes
+    // overlapping, beat a call of memcmp (a fixed-size memcpy is one load).
+    template <class Word>
+    static bool sameAt(const char *a, const char *b, size_t at)
+    {
+        Word x, y;
+        std::memcpy(&x, a + at, sizeof x);
+        std::memcpy(&y, b + at, sizeof y);
+        return x == y;
+    }
+
+    static bool sameText(const char *a, const char *b, size_t length)
+    {
+        if (length >= 8) {
+            for (size_t i = 0; i + 8 < length; i += 8) {
+                if (!sameAt<uint64_t>(a, b, i))
+                    return false;
+            }
+            return sameAt<uint64_t>(a, b, length - 8);
+        }
+        if (length >= 4)
+            return sameAt<uint32_t>(a, b, 0) && sameAt<uint32_t>(a, b, length - 4);
+        if (length >= 2)
+            return sameAt<uint16_t>(a, b, 0) && sameAt<uint16_t>(a, b, length - 2);
+        return length == 0 || a[0] == b[0];
+    }
+
+    Entry entries_[N] = {};
+    uint8_t head_[kBuckets] = {};  // the first entry of each bucket, numbered from 1; 0 for none
+    size_t longest_ = 0;
+};
+
 // Scanners; each starts on the token's first character (already taken) and leaves
 // the text, the lookahead and, for numbers, the value set.
 // A string: reads through the closing quote (or end of input); escapes resolved.
@@ -145,6 +286,34 @@ int32_t scanString(LexerCore *core);
 int32_t scanNumber(LexerCore *core, int first);
 // The longest run of letters, digits and '_' starting with first.
 void scanWord(LexerCore *core, int first);
+
+// The token that starts with c (already taken) under the rules the DBC and LDF
+// tokenizers share: end of input and a zero byte (TOK_NUL) without text, a string, a
+// number, a word (findKeyword gives a keyword's code, else the identifier's), or else
+// the character itself, with itself as its text. Sets and returns the token code.
+// Always inlined: it is the tokenizers' innermost step.
+template <int32_t (*findKeyword)(const char *, size_t)>
+[[gnu::always_inline]] inline int32_t scanToken(LexerCore *core, int c)
+{
+    int32_t code;
+    if (c == kEndOfInput || c == 0) {
+        clearText(core);
+        code = c == 0 ? TOK_NUL : TOK_EOF;
+    } else if (c == '"') {
+        code = scanString(core);
+    } else if (c == '+' || c == '-' || hasClass(c, kClassDigit)) {
+        code = scanNumber(core, c);
+    } else if (hasClass(c, kClassWordStart)) {
+        scanWord(core, c);
+        code = findKeyword(core->text, core->textLength);
+    } else {
+        clearText(core);
+        appendText(core, c);
+        code = c;
+    }
+    core->tokenCode = code;
+    return code;
+}
 
 // Decimal text to double as strtod reads it in the C locale: the longest valid prefix,
 // 0 when there is none, +-HUGE_VAL or 0 beyond the double range.

@@ -10,48 +10,9 @@
 
 #include <lua.hpp>
 
-#include "reader_entry.h"
-#include "vexo/io.h"
+#include "reader_toolkit.h"
 
 namespace vexo::io {
-
-HRESULT createSymLexerOnInput(LexInput *input, SymLexer **lexer)
-{
-    if (input == nullptr || lexer == nullptr) {
-        closeLexInput(input);
-        return E_INVALIDARG;
-    }
-    auto *lx = static_cast<SymLexer *>(std::malloc(sizeof(SymLexer)));
-    if (lx == nullptr || !initLexerCore(&lx->core, input)) {
-        std::free(lx);
-        closeLexInput(input);
-        return E_INVALIDARG;
-    }
-    lx->c = kNoChar;
-    lx->line = 1;
-    lx->column = 1;
-    *lexer = lx;
-    return S_OK;
-}
-
-HRESULT createSymLexer(const VexoChar *path, SymLexer **lexer)
-{
-    if (lexer == nullptr)
-        return E_INVALIDARG;
-    LexInput *input = nullptr;
-    const HRESULT hr = openLexInput(path, &input);
-    if (hr != S_OK)
-        return hr;
-    return createSymLexerOnInput(input, lexer);
-}
-
-void destroySymLexer(SymLexer *lexer)
-{
-    if (lexer == nullptr)
-        return;
-    freeLexerCore(&lexer->core);
-    std::free(lexer);
-}
 
 namespace {
 
@@ -71,25 +32,6 @@ struct Parser {
     const char *sectionName;  // SEND, RECEIVE or SENDRECEIVE while section is kMessages
     int elements;             // entries of the result table so far
 };
-
-[[noreturn]] void raise(lua_State *L)
-{
-    lua_error(L);
-    std::abort();  // lua_error does not return
-}
-
-[[noreturn]] void raiseNoMemory(void *context)
-{
-    auto *L = static_cast<lua_State *>(context);
-    lua_pushliteral(L, "not enough memory");
-    raise(L);
-}
-
-[[noreturn]] void raiseReadError(lua_State *L)
-{
-    lua_pushliteral(L, "SYM-Import: the file could not be read to its end");
-    raise(L);
-}
 
 int cur(const Parser *p)
 {
@@ -180,13 +122,11 @@ Position here(const Parser *p)
     return {p->lx->line, p->lx->column};
 }
 
+constexpr const char *kPrefix = "SYM-Import";
+
 [[noreturn]] void failAt(Parser *p, Position at, const char *expected, const char *found)
 {
-    if (p->core->input->readError)
-        raiseReadError(p->L);
-    lua_pushfstring(p->L, "SYM-Import: (%d, %d): '%s' expected but found '%s'", static_cast<int>(at.line),
-                    static_cast<int>(at.column), expected, found);
-    raise(p->L);
+    raiseSyntaxError(p->L, p->core->input, kPrefix, at.line, at.column, expected, found);
 }
 
 // Fails at the first character after blanks; what was found is its word (at most 40
@@ -888,19 +828,15 @@ void parseFile(Parser *p)
         }
     }
     if (p->core->input->readError)
-        raiseReadError(p->L);
+        raiseReadError(p->L, kPrefix);
 }
 
 }  // namespace
 
 int parseSym(lua_State *L)
 {
-    auto *parser = static_cast<SymParser *>(lua_touserdata(L, lua_upvalueindex(1)));
-    if (parser == nullptr || parser->lexer == nullptr) {
-        lua_pushliteral(L, "invalid parser instance");
-        raise(L);
-    }
-    Parser p{L, parser->lexer, &parser->lexer->core, kHeader, "", 0};
+    SymLexer *lexer = parserInstance<SymLexer>(L)->lexer;
+    Parser p{L, lexer, &lexer->core, kHeader, "", 0};
     p.core->onNoMemory = raiseNoMemory;
     p.core->noMemoryContext = L;
     lua_settop(L, 0);
@@ -916,15 +852,9 @@ int parseSym(lua_State *L)
     return 1;
 }
 
-namespace {
-
-const ReaderFormat<SymLexer> kSymFormat = {parseSym, createSymLexerOnInput, createSymLexer, destroySymLexer};
-
-}  // namespace
-
 int importSymStream(lua_State *L, FILE *stream)
 {
-    return readStream<SymParser>(L, kSymFormat, stream, 0);
+    return readStream<SymLexer>(L, parseSym, stream, 0);
 }
 
 }  // namespace vexo::io
@@ -933,7 +863,5 @@ using namespace vexo::io;
 
 int Vexo_importRawSYM(lua_State *L, const VexoChar *path)
 {
-    if (L == nullptr)
-        return 0;
-    return readPath<SymParser>(L, kSymFormat, path, 0);
+    return L == nullptr ? 0 : readPath<SymLexer>(L, parseSym, path, 0);
 }

@@ -15,28 +15,9 @@ namespace vexo::io {
 // so the parser scans characters itself instead of asking for tokens.
 struct SymLexer {
     LexerCore core;
-    int32_t c;        // the current character, not yet consumed (kNoChar before the first read)
-    uint32_t line;    // its line
-    uint32_t column;  // its column (the first is 1; a line end is one past the line's last character)
-};
-
-// Opens the file and creates the scanner. Returns S_OK and the scanner; the input's
-// E_INVALIDARG, E_FAIL or E_OUTOFMEMORY unchanged; E_INVALIDARG when the scanner state
-// cannot be allocated (or the out pointer is null).
-HRESULT createSymLexer(const VexoChar *path, SymLexer **lexer);
-
-// Creates the scanner over an open input, which it owns from then on (also when the
-// state cannot be allocated: the input is closed and E_INVALIDARG returned).
-HRESULT createSymLexerOnInput(LexInput *input, SymLexer **lexer);
-
-// Closes the input and releases the state; null is ignored.
-void destroySymLexer(SymLexer *lexer);
-
-// One read: the scanner and the reading flags (none are defined for SYM); passed to the
-// parse function as its light-userdata upvalue.
-struct SymParser {
-    SymLexer *lexer;
-    uint32_t flags;
+    int32_t c = kNoChar;   // the current character, not yet consumed (kNoChar before the first read)
+    uint32_t line = 1;     // its line
+    uint32_t column = 1;   // its column (the first is 1; a line end is one past the line's last character)
 };
 
 // The parse function: reads the whole file of the parser instance in its upvalue and

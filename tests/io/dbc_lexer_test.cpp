@@ -11,81 +11,10 @@
 namespace vexo::io {
 namespace {
 
-using test::TempFile;
+using Lexer = test::Tokenizer<DbcLexer>;
 
-// Owns a fixture file and a tokenizer over it.
-class Lexer {
-public:
-    explicit Lexer(const std::string &text) : file_(text)
-    {
-        const HRESULT hr = createDbcLexer(file_.path16().c_str(), &lexer_);
-        if (hr != S_OK)
-            ADD_FAILURE() << "createDbcLexer: " << hr;
-    }
-    ~Lexer() { destroyDbcLexer(lexer_); }
-
-    DbcLexer *get() const { return lexer_; }
-    const LexerCore &core() const { return lexer_->core; }
-    int32_t next() { return nextDbcToken(lexer_); }
-    std::string text() const { return std::string(core().text, core().textLength); }
-    std::string position() const
-    {
-        return std::to_string(core().tokenLine) + ":" + std::to_string(core().tokenColumn);
-    }
-
-private:
-    TempFile file_;
-    DbcLexer *lexer_ = nullptr;
-};
-
-// The current token as kind(text)=value, e.g. uint(0x1F)=31, id(x), ':' or char(200).
-std::string describe(const Lexer &lx)
-{
-    const int32_t code = lx.core().tokenCode;
-    const std::string text = lx.text();
-    const std::string value = test::formatNumber(numberValue(&lx.core()));
-    switch (code) {
-    case TOK_EOF: return "eof";
-    case TOK_NUL: return "nul" + (text.empty() ? std::string() : "(" + text + ")");
-    case TOK_STRING: return "str(" + test::quote(text.data(), text.size()) + ")";
-    case TOK_SIGNED_INT: return "int(" + text + ")=" + value;
-    case TOK_UNSIGNED_INT: return "uint(" + text + ")=" + value;
-    case TOK_FLOAT: return "float(" + text + ")=" + value;
-    case TOK_BAD_NUMBER: return "bad(" + text + ")";
-    case dbc::TOK_IDENTIFIER: return "id(" + text + ")";
-    default: break;
-    }
-    if (code >= dbc::TOK_VERSION && code <= dbc::TOK_ENUM)
-        return "kw(" + text + ")";
-    if (code >= 0x21 && code < 0x7F && text == std::string(1, static_cast<char>(code)))
-        return std::string("'") + text + "'";
-    return "char(" + std::to_string(code) + ")";
-}
-
-// Every token up to the end of input, separated by blanks.
-std::string lexAll(const std::string &input, bool newlineMode = false)
-{
-    Lexer lx(input);
-    setNewlineMode(lx.get(), newlineMode);
-    std::string out;
-    for (int guard = 0; guard < 1000 && lx.next() != TOK_EOF; ++guard)
-        out += (out.empty() ? "" : " ") + describe(lx);
-    return out;
-}
-
-// Every token with its position, as describe@line:column.
-std::string lexPositions(const std::string &input)
-{
-    Lexer lx(input);
-    std::string out;
-    for (int guard = 0; guard < 1000; ++guard) {
-        const int32_t code = lx.next();
-        out += (out.empty() ? "" : " ") + describe(lx) + "@" + lx.position();
-        if (code == TOK_EOF)
-            break;
-    }
-    return out;
-}
+const auto lexAll = [](const std::string &input) { return test::lexTokens<DbcLexer>(input); };
+const auto lexPositions = [](const std::string &input) { return test::lexTokens<DbcLexer>(input, true); };
 
 struct Row {
     const char *what;
@@ -244,8 +173,9 @@ TEST(DbcLexer, EveryLineEndStyleGivesTheSameLines)
 
 TEST(DbcLexer, NewlineModeMakesLineEndsTokens)
 {
-    EXPECT_EQ(lexAll("A B\r\nC,D\n", true), "id(A) id(B) char(10) id(C) ',' id(D) char(10)");
-    EXPECT_EQ(lexAll("A B\r\nC,D\n", false), "id(A) id(B) id(C) ',' id(D)");
+    EXPECT_EQ(test::lexTokens<DbcLexer>("A B\r\nC,D\n", false, [](DbcLexer *l) { setNewlineMode(l, true); }),
+              "id(A) id(B) char(10) id(C) ',' id(D) char(10)");
+    EXPECT_EQ(lexAll("A B\r\nC,D\n"), "id(A) id(B) id(C) ',' id(D)");
     // A line end that was the lookahead of a word becomes the token after it.
     Lexer lx("A\nB");
     EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
@@ -272,29 +202,17 @@ TEST(DbcLexer, SkipsTheRestOfTheLine)
         lx.next();
         skipRestOfLine(lx.get());
         lx.next();
-        EXPECT_EQ(describe(lx), c.want);
+        EXPECT_EQ(lx.describe(), c.want);
     }
-}
-
-TEST(DbcLexer, KeepsReturningEndOfInput)
-{
-    Lexer lx("x");
-    EXPECT_EQ(lx.next(), dbc::TOK_IDENTIFIER);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(lx.next(), TOK_EOF);
-        EXPECT_EQ(lx.text(), "");
-        EXPECT_EQ(lx.position(), "1:2");
-    }
-    skipRestOfLine(lx.get());
-    EXPECT_EQ(lx.next(), TOK_EOF);
 }
 
 TEST(DbcLexer, CreatePassesInputFailuresThrough)
 {
     DbcLexer *lexer = nullptr;
-    EXPECT_EQ(createDbcLexer(nullptr, &lexer), E_INVALIDARG);
-    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", &lexer), E_FAIL);
-    EXPECT_EQ(createDbcLexer(u"/nonexistent/file.dbc", nullptr), E_INVALIDARG);
+    EXPECT_EQ(createLexer(nullptr, &lexer), E_INVALIDARG);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.dbc", &lexer), E_FAIL);
+    EXPECT_EQ(createLexer(u"/nonexistent/file.dbc", static_cast<DbcLexer **>(nullptr)), E_INVALIDARG);
+    EXPECT_EQ(createLexerOnInput(nullptr, &lexer), E_INVALIDARG);
     EXPECT_EQ(lexer, nullptr);
 }
 

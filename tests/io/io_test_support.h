@@ -17,6 +17,7 @@
 
 #include <lua.hpp>
 
+#include "lex_rules.h"
 #include "vexo/io.h"
 
 namespace vexo::io::test {
@@ -203,19 +204,105 @@ inline std::string describeResults(lua_State *L, int count)
     return out;
 }
 
-inline std::string importDbcFile(const std::u16string &path)
+// A tokenizer over a fixture file, owning both.
+template <class Lexer>
+class Tokenizer {
+public:
+    explicit Tokenizer(const std::string &text) : file_(text)
+    {
+        if (createLexer(file_.path16().c_str(), &lexer_) != S_OK)
+            std::abort();
+    }
+    ~Tokenizer() { destroyLexer(lexer_); }
+    Tokenizer(const Tokenizer &) = delete;
+    Tokenizer &operator=(const Tokenizer &) = delete;
+
+    Lexer *get() const { return lexer_; }
+    const LexerCore &core() const { return lexer_->core; }
+    int32_t next() { return nextToken(lexer_); }
+    std::string text() const { return std::string(core().text, core().textLength); }
+    std::string position() const { return std::to_string(core().tokenLine) + ":" + std::to_string(core().tokenColumn); }
+
+    // The current token as kind(text)=value: eof, nul, str("..."), int/uint/float(text)=value,
+    // bad(text), id(text), kw(text), ':' for a character token whose text is itself, else char(code).
+    std::string describe() const
+    {
+        const int32_t code = core().tokenCode;
+        const std::string t = text();
+        const std::string value = formatNumber(numberValue(&core()));
+        switch (code) {
+        case TOK_EOF: return "eof";
+        case TOK_NUL: return "nul" + (t.empty() ? std::string() : "(" + t + ")");
+        case TOK_STRING: return "str(" + quote(t.data(), t.size()) + ")";
+        case TOK_SIGNED_INT: return "int(" + t + ")=" + value;
+        case TOK_UNSIGNED_INT: return "uint(" + t + ")=" + value;
+        case TOK_FLOAT: return "float(" + t + ")=" + value;
+        case TOK_BAD_NUMBER: return "bad(" + t + ")";
+        default: break;
+        }
+        if (code == Lexer::kIdentifier)
+            return "id(" + t + ")";
+        if (code >= 400)
+            return "kw(" + t + ")";
+        if (code >= 0x21 && code < 0x7F && t == std::string(1, static_cast<char>(code)))
+            return "'" + t + "'";
+        return "char(" + std::to_string(code) + ")";
+    }
+
+private:
+    TempFile file_;
+    Lexer *lexer_ = nullptr;
+};
+
+// Every token of input up to the end, separated by blanks; with positions, as
+// describe@line:column and the end too.
+template <class Lexer>
+std::string lexTokens(const std::string &input, bool positions = false, void (*setup)(Lexer *) = nullptr)
+{
+    Tokenizer<Lexer> lx(input);
+    if (setup != nullptr)
+        setup(lx.get());
+    std::string out;
+    for (int guard = 0; guard < 1000; ++guard) {
+        const int32_t code = lx.next();
+        if (code == TOK_EOF && !positions)
+            break;
+        out += (out.empty() ? "" : " ") + lx.describe() + (positions ? "@" + lx.position() : "");
+        if (code == TOK_EOF)
+            break;
+    }
+    return out;
+}
+
+enum class Format { kDbc, kLdf, kSym };
+
+// A read through the entry with flags (SYM has none), of a file or of text in one.
+inline int importRaw(lua_State *L, Format format, const VexoChar *path, uint32_t flags = 0)
+{
+    if (format == Format::kDbc)
+        return Vexo_importRawDBCEx(L, path, flags);
+    if (format == Format::kLdf)
+        return Vexo_importRawLDFEx(L, path, flags);
+    return Vexo_importRawSYM(L, path);
+}
+
+inline std::string importFile(Format format, const std::u16string &path)
 {
     lua_State *L = luaL_newstate();
-    const int count = Vexo_importRawDBC(L, path.c_str());
-    std::string out = describeResults(L, count);
+    std::string out = describeResults(L, importRaw(L, format, path.c_str()));
     lua_close(L);
     return out;
 }
 
-inline std::string importDbcText(const std::string &text)
+inline const char *suffixOf(Format format)
 {
-    TempFile file(text);
-    return importDbcFile(file.path16());
+    return format == Format::kDbc ? ".dbc" : format == Format::kLdf ? ".ldf" : ".sym";
+}
+
+inline std::string importText(Format format, const std::string &text)
+{
+    TempFile file(text, suffixOf(format));
+    return importFile(format, file.path16());
 }
 
 // What one tolerant read left: the rendered table and the warnings as "line:column
@@ -248,57 +335,14 @@ inline TolerantRead describeTolerant(lua_State *L, int count)
     return out;
 }
 
-inline TolerantRead importTolerantFile(const std::u16string &path, bool ldf)
-{
-    lua_State *L = luaL_newstate();
-    const int count = ldf ? Vexo_importRawLDFEx(L, path.c_str(), VEXO_IMPORT_TOLERANT)
-                          : Vexo_importRawDBCEx(L, path.c_str(), VEXO_IMPORT_TOLERANT);
-    TolerantRead out = describeTolerant(L, count);
-    lua_close(L);
-    return out;
-}
-
 inline TolerantRead importTolerantText(const std::string &text, bool ldf)
 {
-    TempFile file(text, ldf ? ".ldf" : ".dbc");
-    return importTolerantFile(file.path16(), ldf);
-}
-
-// A Lua allocator with a byte budget, so that memory runs out part-way through a read.
-struct Budget {
-    size_t used;
-    size_t limit;
-};
-
-inline void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
-{
-    auto *budget = static_cast<Budget *>(context);
-    if (newSize == 0) {
-        std::free(block);
-        budget->used -= oldSize;
-        return nullptr;
-    }
-    if (newSize > oldSize && budget->used + (newSize - oldSize) > budget->limit)
-        return nullptr;
-    void *grown = std::realloc(block, newSize);
-    if (grown != nullptr)
-        budget->used = budget->used - oldSize + newSize;
-    return grown;
-}
-
-inline std::string importLdfFile(const std::u16string &path)
-{
+    const Format format = ldf ? Format::kLdf : Format::kDbc;
+    TempFile file(text, suffixOf(format));
     lua_State *L = luaL_newstate();
-    const int count = Vexo_importRawLDF(L, path.c_str());
-    std::string out = describeResults(L, count);
+    TolerantRead out = describeTolerant(L, importRaw(L, format, file.path16().c_str(), VEXO_IMPORT_TOLERANT));
     lua_close(L);
     return out;
-}
-
-inline std::string importLdfText(const std::string &text)
-{
-    TempFile file(text, ".ldf");
-    return importLdfFile(file.path16());
 }
 
 }  // namespace vexo::io::test

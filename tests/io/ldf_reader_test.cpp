@@ -1,13 +1,8 @@
 // The LDF reader: whole result tables for files of each language version and for
-// every section and command, the syntax error messages, the Lua stack results, memory
-// exhaustion, and every LDF file of the shared corpus.
+// every section and command, and the syntax error messages (the corpus is read in
+// read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,7 +12,7 @@
 namespace vexo::io {
 namespace {
 
-using test::importLdfText;
+const auto importLdfText = [](const std::string &text) { return test::importText(test::Format::kLdf, text); };
 
 // The header and Nodes section of a file of a language version (lines 1 to 8 when
 // there is no channel name), and their two elements as rendered.
@@ -244,76 +239,6 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
     }
 }
 
-TEST(LdfReader, LeavesItsResultsOnTopOfTheStack)
-{
-    test::TempFile good(head("1.3") + "Signals { }\nFrames { }\nSchedule_tables { }", ".ldf");
-    test::TempFile bad("Nodes", ".ldf");
-    const std::u16string goodPath = good.path16();
-    const std::u16string badPath = bad.path16();
-    const std::u16string missing = goodPath + u".missing";
-    struct Case { const char *what; const std::u16string *path; int count; std::string want; };
-    const Case cases[] = {
-        {"table", &goodPath, 1,
-         headTable("1.3") + "{tag=\"signals\"},{tag=\"frames\"},{tag=\"scheduletables\"},tag=\"db\"}"},
-        {"syntax error", &badPath, 2, "error: LDF-Import: (1, 1): 'LIN_description_file' expected but found 'Nodes'"},
-        {"missing file", &missing, 2, "code: -2147467259"},
-        {"null path", nullptr, 2, "code: -2147024809"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        lua_State *L = luaL_newstate();
-        lua_pushliteral(L, "below");
-        const int count = Vexo_importRawLDF(L, c.path == nullptr ? nullptr : c.path->c_str());
-        EXPECT_EQ(count, c.count);
-        EXPECT_EQ(lua_gettop(L), 1 + c.count);
-        EXPECT_STREQ(lua_tostring(L, 1), "below");
-        lua_remove(L, 1);
-        EXPECT_EQ(test::describeResults(L, count), c.want);
-        lua_close(L);
-    }
-    EXPECT_EQ(Vexo_importRawLDF(nullptr, good.path16().c_str()), 0);
-
-    lua_State *L = luaL_newstate();
-    EXPECT_EQ(test::describeResults(L, importLdfStream(L, nullptr)), "code: -2147024809");
-    lua_pushlightuserdata(L, nullptr);
-    lua_pushcclosure(L, parseLdf, 1);
-    ASSERT_NE(lua_pcall(L, 0, LUA_MULTRET, 0), 0);
-    EXPECT_STREQ(lua_tostring(L, -1), "invalid parser instance");
-    lua_close(L);
-}
-
-TEST(LdfReader, ReportsLuaMemoryExhaustionAsAnError)
-{
-    std::string body = "Signals {\n";
-    for (int i = 0; i < 30; ++i)
-        body += "  S" + std::to_string(i) + ": 8, {1, 2}, M, S1, S2;\n";
-    body += "}\nFrames { F: 1, M { S0, 0; } }\nNode_attributes { }\nSchedule_tables { T { F delay 5 ms; } }\n";
-    test::TempFile file(head("2.1") + body, ".ldf");
-    const std::u16string path = file.path16();
-    const std::string want = test::importLdfFile(path);
-    ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
-    int tables = 0;
-    int failures = 0;
-    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
-        SCOPED_TRACE(extra);
-        test::Budget budget{0, SIZE_MAX};
-        lua_State *L = lua_newstate(test::allocateWithin, &budget);
-        ASSERT_NE(L, nullptr);
-        budget.limit = budget.used + extra;
-        const std::string got = test::describeResults(L, Vexo_importRawLDF(L, path.c_str()));
-        if (got == "error: not enough memory")
-            ++failures;
-        else if (got == want)
-            ++tables;
-        else
-            ADD_FAILURE() << got.substr(0, 200);
-        lua_close(L);
-        EXPECT_EQ(budget.used, 0u);
-    }
-    EXPECT_GT(failures, 10);
-    EXPECT_GT(tables, 0);
-}
-
 TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
 {
     struct Case { const char *text; double want; };
@@ -322,178 +247,6 @@ TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(leadingVersionNumber(c.text), c.want);
-    }
-}
-
-// Corpus files that are not valid input for this reader, with the message each must
-// fail with; every other LDF file of the corpus must read.
-const std::map<std::string, std::string> kInvalidCorpusFiles = {
-    // product_id without the response_error that must follow it.
-    {"ecubus__20250109.ldf", "(94, 9): 'response_error' expected but found 'P2_min'"},
-    {"ecubus__t1.ldf", "(59, 3): 'response_error' expected but found 'P2_min'"},
-    {"ecubus__test__2_.ldf", "(146, 5): 'response_error' expected but found 'P2_min'"},
-    {"ldfparser__examples-network.ldf", "(38, 3): 'response_error' expected but found 'P2_min'"},
-    {"ldfparser__lin_encoders.ldf", "(36, 5): 'response_error' expected but found 'P2_min'"},
-    {"ldfparser__logic_error.ldf", "(35, 3): 'response_error' expected but found 'P2_min'"},
-    {"ldfparser__valid.ldf", "(42, 3): 'response_error' expected but found 'P2_min'"},
-    {"ucanlin__example_LDF.ldf", "(38, 3): 'response_error' expected but found 'P2_min'"},
-    // J2602 master lines with bit length and tolerance after the jitter.
-    {"ecubus__J2602_VectorExample.ldf", "(23, 33): ';' expected but found ','"},
-    {"ecubus__Test.ldf", "(9, 29): ';' expected but found ','"},
-    {"ldfparser__j2602_1.ldf", "(11, 30): ';' expected but found ','"},
-    // Language version without a leading number: Node_attributes is not looked for.
-    {"ldfparser__j2602_1_no_values.ldf", "(29, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
-    // Header statements of other LDF versions.
-    {"ldfparser__iso17987.ldf", "(13, 1): 'Nodes' expected but found 'LDF_file_revision'"},
-    // Sections out of the fixed order.
-    {"ldfparser__lin21.ldf", "(18, 1): 'Signals' expected but found 'Node_attributes'"},
-    {"ldfparser__lin_schedules.ldf", "(11, 1): 'Signals' expected but found 'Node_attributes'"},
-    {"ldfparser__lin_diagnostics.ldf", "(50, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
-    // Required parts missing: Slaves, Node_attributes, the '{' of Nodes (a deliberate syntax error).
-    {"ldfparser__no_signal_subscribers.ldf", "(15, 1): 'Slaves' expected but found '}'"},
-    {"ucanlin__sample.ldf", "(24, 1): 'Node_attributes' expected but found ''"},
-    {"ldfparser__syntax_error.ldf", "(7, 3): '{' expected but found 'Master'"},
-    // An encoding type named 1BitDig reads as a number.
-    {"lin_tools__parser-example_13.ldf", "(169, 5): '}' expected but found '1'"},
-};
-
-// Signal, frame and signal-instance counts of some large files, as a regular-expression
-// count of their lines gives them: a reader that stops early or drops lines fails.
-const std::map<std::string, std::vector<int>> kCorpusCounts = {
-    {"saej3068__J3068-2.ldf", {138, 22, 158}},
-    {"saej3068__J3068_20kbpsVer11_3B.ldf", {88, 15, 108}},
-    {"ecubus__BYD_HT_SZ.ldf", {46, 5, 35}},
-    {"ecubus__Door.ldf", {20, 9, 20}},
-};
-
-// The element tags of the database table at idx, separated by blanks.
-std::string elementTags(lua_State *L, int idx)
-{
-    std::string tags;
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, idx, i);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            return tags;
-        }
-        lua_getfield(L, -1, "tag");
-        tags += (tags.empty() ? "" : " ") + std::string(lua_tostring(L, -1));
-        lua_pop(L, 2);
-    }
-}
-
-// The tags of the sections a file has, from the lines that open a section (outside
-// block comments), in file order, mapped to element tags.
-std::string sectionTagsOfFile(const std::string &path)
-{
-    static const std::map<std::string, std::string> kSections = {
-        {"Nodes", "nodes"}, {"Diagnostic_addresses", "diagnosticaddresses"}, {"composite", "composite"},
-        {"Signals", "signals"}, {"Diagnostic_signals", "diagnosticsignals"}, {"Frames", "frames"},
-        {"Sporadic_frames", "sporadicframes"}, {"Event_triggered_frames", "eventtriggeredframes"},
-        {"Diagnostic_frames", "diagnosticframes"}, {"Node_attributes", "nodeattributes"},
-        {"Schedule_tables", "scheduletables"}, {"Signal_groups", "signalgroups"},
-        {"Signal_encoding_types", "signalencodingtypes"}, {"Signal_representation", "signalrepresentations"},
-    };
-    std::ifstream in(path, std::ios::binary);
-    std::string tags = "global";
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string word;
-        words >> word;
-        if (const size_t brace = word.find('{'); brace != std::string::npos)
-            word.resize(brace);
-        if (const auto s = kSections.find(word); s != kSections.end())
-            tags += " " + s->second;
-    }
-    return tags;
-}
-
-// Entries of the signals and frames elements and signal instances of all frames.
-std::vector<int> countEntries(lua_State *L, int db)
-{
-    std::vector<int> counts(3, 0);
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, db, i);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            return counts;
-        }
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        lua_pop(L, 1);
-        const int n = static_cast<int>(lua_objlen(L, -1));
-        if (tag == "signals")
-            counts[0] = n;
-        if (tag == "frames") {
-            counts[1] = n;
-            for (int f = 1; f <= n; ++f) {
-                lua_rawgeti(L, -1, f);
-                counts[2] += static_cast<int>(lua_objlen(L, -1));
-                lua_pop(L, 1);
-            }
-        }
-        lua_pop(L, 1);
-    }
-}
-
-std::string withoutPosition(const std::string &message)
-{
-    const size_t open = message.find('(');
-    const size_t close = message.find(')', open);
-    if (open == std::string::npos || close == std::string::npos)
-        return message;
-    return message.substr(0, open + 1) + "?" + message.substr(close);
-}
-
-TEST(LdfReader, ReadsTheCorpus)
-{
-    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/ldf";
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        GTEST_SKIP() << "no LDF corpus at " << dir;
-    std::vector<std::string> names;
-    while (const dirent *e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".ldf")
-            names.push_back(name);
-    }
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    ASSERT_FALSE(names.empty());
-
-    int accepted = 0;
-    std::map<std::string, std::vector<std::string>> rejections;  // message without position -> files
-    for (const std::string &name : names) {
-        SCOPED_TRACE(name);
-        lua_State *L = luaL_newstate();
-        const int count = Vexo_importRawLDF(L, test::toU16(dir + "/" + name).c_str());
-        const auto known = kInvalidCorpusFiles.find(name);
-        if (count == 1 && lua_istable(L, -1)) {
-            ++accepted;
-            EXPECT_TRUE(known == kInvalidCorpusFiles.end()) << "expected to fail with " << known->second;
-            EXPECT_EQ(elementTags(L, lua_gettop(L)), sectionTagsOfFile(dir + "/" + name));
-            if (const auto want = kCorpusCounts.find(name); want != kCorpusCounts.end()) {
-                EXPECT_EQ(countEntries(L, lua_gettop(L)), want->second);
-            }
-        } else {
-            ASSERT_EQ(count, 2);
-            ASSERT_TRUE(lua_isnil(L, -2));
-            const std::string message = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(no message)";
-            rejections[withoutPosition(message)].push_back(name);
-            if (known == kInvalidCorpusFiles.end())
-                ADD_FAILURE() << "rejected: " << message;
-            else
-                EXPECT_EQ(message, "LDF-Import: " + known->second);
-        }
-        lua_close(L);
-    }
-    std::printf("LDF corpus: %d of %zu files accepted\n", accepted, names.size());
-    for (const auto &[message, files] : rejections) {
-        std::printf("  %zu rejected with %s:", files.size(), message.c_str());
-        for (const std::string &f : files)
-            std::printf(" %s", f.c_str());
-        std::printf("\n");
     }
 }
 

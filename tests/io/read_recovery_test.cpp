@@ -1,13 +1,12 @@
 // Tolerant reading of both readers: what each deviation of real files reads as and the
-// warning it gives, recovery from broken statements and entries, the results of the
-// entry points with flags, and the corpus: files the strict reader accepts read to the
-// same table, the others read with pinned warnings and lose no frame or signal unnamed.
+// warning it gives, recovery from broken statements and entries, and the corpus: files
+// the strict reader accepts read to the same table, the others fail with their pinned
+// error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -22,6 +21,7 @@ namespace vexo::io {
 namespace {
 
 using test::importTolerantText;
+using test::Format;
 using test::TolerantRead;
 
 struct Row {
@@ -137,7 +137,7 @@ TEST(TolerantDbc, NamesWhatTheStrictReaderSkipsSilentlyButKeepsItsTable)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         const TolerantRead got = importTolerantText(c.input, false);
-        EXPECT_EQ(got.table, test::importDbcText(c.input));
+        EXPECT_EQ(got.table, test::importText(Format::kDbc, c.input));
         EXPECT_EQ(got.warnings, c.warnings);
     }
 }
@@ -172,42 +172,61 @@ const std::string kLdfHeader =
     "LIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
-// A tolerant LDF read: the element tags, the element with the tag asked for (rendered)
-// and the warnings, or the failure in tags.
-struct LdfRead {
+// A tolerant read of a file: the table rendered (or the failure when there is none),
+// its element tags, the element with the tag asked for (rendered), the warnings, and
+// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
+struct Read {
+    std::string table;
     std::string tags;
     std::string element;
     std::vector<std::string> warnings;
+    std::vector<int> counts;
 };
 
-LdfRead readLdf(const std::string &text, const char *show)
+Read readTolerant(const std::string &path, Format format, const std::string &show = "")
 {
-    test::TempFile file(text, ".ldf");
+    Read out;
     lua_State *L = luaL_newstate();
-    LdfRead out;
-    const int count = Vexo_importRawLDFEx(L, file.path16().c_str(), VEXO_IMPORT_TOLERANT);
-    if (count == 2 && lua_istable(L, -2)) {
-        const int db = lua_gettop(L) - 1;
-        out.element = "(no " + std::string(show) + ")";
-        for (int i = 1;; ++i) {
-            lua_rawgeti(L, db, i);
-            if (lua_isnil(L, -1))
-                break;
-            lua_getfield(L, -1, "tag");
-            const std::string tag = lua_tostring(L, -1);
-            out.tags += (out.tags.empty() ? "" : " ") + tag;
-            if (tag == show)
-                out.element = test::renderLua(L, -2);
-            lua_pop(L, 2);
-        }
-        lua_pop(L, 1);
+    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
+    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
+        out.table = test::describeResults(L, count);
+        lua_close(L);
+        return out;
     }
-    const TolerantRead read = test::describeTolerant(L, count);
-    out.warnings = read.warnings;
-    if (out.tags.empty())
-        out.tags = read.table;
+    out.counts = {0, 0, 0};
+    out.element = "(no " + show + ")";
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, 1, i);
+        if (lua_isnil(L, -1))
+            break;
+        lua_getfield(L, -1, "tag");
+        const std::string tag = lua_tostring(L, -1);
+        out.tags += (i > 1 ? " " : "") + tag;
+        if (tag == show)
+            out.element = test::renderLua(L, -2);
+        const int entries = static_cast<int>(lua_objlen(L, -2));
+        if (tag == "frame")
+            ++out.counts[0], out.counts[1] += entries;
+        out.counts[0] += tag == "signals" ? entries : 0;
+        out.counts[1] += tag == "frames" ? entries : 0;
+        for (int f = 1; tag == "frames" && f <= entries; ++f) {
+            lua_rawgeti(L, -2, f);
+            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 2);
+    }
+    lua_settop(L, 2);
+    out.table = test::renderLua(L, 1);
+    out.warnings = test::describeTolerant(L, 2).warnings;
     lua_close(L);
     return out;
+}
+
+Read readLdf(const std::string &text, const char *show)
+{
+    test::TempFile file(text, ".ldf");
+    return readTolerant(file.path(), Format::kLdf, show);
 }
 
 struct LdfRow {
@@ -223,7 +242,7 @@ void checkLdfRows(const std::vector<LdfRow> &rows)
 {
     for (const LdfRow &r : rows) {
         SCOPED_TRACE(r.what);
-        const LdfRead got = readLdf(r.input, r.show);
+        const Read got = readLdf(r.input, r.show);
         EXPECT_EQ(got.tags, r.tags);
         EXPECT_EQ(got.element, r.element);
         EXPECT_EQ(got.warnings, r.warnings);
@@ -318,7 +337,7 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
     const std::string valid = kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames { F: 1, M { A, 0; } }\n"
                                                     "Node_attributes { }\nSchedule_tables { }\n";
     const TolerantRead got = importTolerantText(valid + "Frames { X: 5, M { } }\nstray;\n", true);
-    EXPECT_EQ(got.table, test::importLdfText(valid));
+    EXPECT_EQ(got.table, test::importText(Format::kLdf, valid));
     EXPECT_EQ(got.warnings, (std::vector<std::string>{
                                  "10:1 ignored Frames section after the last section read",
                                  "10:10 ignored frame \"X\" of the ignored Frames section",
@@ -326,7 +345,7 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                              }));
 
     // Once the file has left the fixed order, a repeated section is ignored the same way.
-    const LdfRead repeated =
+    const Read repeated =
         readLdf(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
                                       "Node_attributes { }\nSchedule_tables { }\n",
                 "frames");
@@ -338,96 +357,18 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                                   }));
 }
 
-// ---- Entry points ----------------------------------------------------------------
-
-TEST(TolerantRead, EntryPointsGiveTableAndWarningsOrTheFailure)
-{
-    test::TempFile dbc("BU_: A\nBO_ x\n");
-    test::TempFile ldf(kLdfHeader, ".ldf");
-    const std::u16string missing = dbc.path16() + u".missing";
-    using Entry = int (*)(lua_State *, const VexoChar *, uint32_t);
-    struct Case { const char *what; Entry entry; std::u16string path; uint32_t flags; int count; std::string want; };
-    const Case cases[] = {
-        {"DBC without flags: the strict error", Vexo_importRawDBCEx, dbc.path16(), 0, 2,
-         "error: DBC-Import: (2, 5): 'constant' expected but found 'x'"},
-        {"DBC tolerant: the table and the warnings", Vexo_importRawDBCEx, dbc.path16(), VEXO_IMPORT_TOLERANT, 2,
-         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"} 1 warning"},
-        {"LDF without flags: the strict error", Vexo_importRawLDFEx, ldf.path16(), 0, 2,
-         "error: LDF-Import: (5, 1): 'Nodes' expected but found ''"},
-        {"LDF tolerant: a table even without sections", Vexo_importRawLDFEx, ldf.path16(), VEXO_IMPORT_TOLERANT, 2,
-         "{{LIN_language_version=\"2.1\",LIN_protoco 5 warnings"},
-        {"a missing file is still a failure", Vexo_importRawDBCEx, missing, VEXO_IMPORT_TOLERANT, 2,
-         "code: -2147467259"},
-        {"unknown flag bits", Vexo_importRawLDFEx, ldf.path16(), 2, 2, "code: -2147024809"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        lua_State *L = luaL_newstate();
-        lua_pushliteral(L, "below");
-        const int count = c.entry(L, c.path.c_str(), c.flags);
-        EXPECT_EQ(count, c.count);
-        EXPECT_EQ(lua_gettop(L), 1 + count);
-        lua_remove(L, 1);
-        std::string got;
-        if (count == 2 && lua_istable(L, -1)) {
-            const TolerantRead read = test::describeTolerant(L, count);
-            got = read.table.substr(0, 40) + " " +
-                  std::to_string(read.warnings.size()) + (read.warnings.size() == 1 ? " warning" : " warnings");
-        } else {
-            got = test::describeResults(L, count);
-        }
-        EXPECT_EQ(got, c.want);
-        lua_close(L);
-    }
-    EXPECT_EQ(Vexo_importRawDBCEx(nullptr, dbc.path16().c_str(), VEXO_IMPORT_TOLERANT), 0);
-}
-
-TEST(TolerantRead, RunsOutOfMemoryLikeAStrictRead)
-{
-    std::string text;
-    for (int i = 0; i < 40; ++i)
-        text += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S : 0|8@1* (1,0) [0|1] \"\" B\nVAL_ 1 S -1 \"x\";\n";
-    test::TempFile file(text);
-    const std::u16string path = file.path16();
-    int tables = 0;
-    int failures = 0;
-    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
-        SCOPED_TRACE(extra);
-        test::Budget budget{0, SIZE_MAX};
-        lua_State *L = lua_newstate(test::allocateWithin, &budget);
-        ASSERT_NE(L, nullptr);
-        budget.limit = budget.used + extra;
-        const int count = Vexo_importRawDBCEx(L, path.c_str(), VEXO_IMPORT_TOLERANT);
-        if (count == 2 && lua_isnil(L, -2) && lua_isstring(L, -1) &&
-            std::string(lua_tostring(L, -1)) == "not enough memory")
-            ++failures;
-        else if (count == 2 && lua_istable(L, -2) && lua_objlen(L, -1) == 80)
-            ++tables;
-        else
-            ADD_FAILURE() << "count " << count;
-        lua_close(L);
-        EXPECT_EQ(budget.used, 0u);
-    }
-    EXPECT_GT(failures, 10);
-    EXPECT_GT(tables, 0);
-}
-
 // ---- The corpus --------------------------------------------------------------------
 
 std::vector<std::string> corpusFiles(const std::string &dir, const char *extension)
 {
     std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        return names;
-    while (const dirent *e = readdir(d)) {
-        std::string name = e->d_name;
-        std::string lower = name;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
+        std::string name = entry.path().filename(), lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, extension) == 0)
             names.push_back(name);
     }
-    closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -498,156 +439,100 @@ int countLines(const std::string &text, const char *word)
     return count;
 }
 
-// Deep equality of the values at a and b: tables key by key, everything else raw.
-bool sameValue(lua_State *L, int a, int b)
-{
-    if (lua_type(L, a) != LUA_TTABLE || lua_type(L, b) != LUA_TTABLE)
-        return lua_rawequal(L, a, b) != 0;
-    int keys = 0;
-    for (lua_pushnil(L); lua_next(L, a) != 0; lua_pop(L, 1)) {
-        ++keys;
-        lua_pushvalue(L, -2);
-        lua_rawget(L, b);
-        const bool same = sameValue(L, lua_gettop(L) - 1, lua_gettop(L));
-        lua_pop(L, 1);
-        if (!same) {
-            lua_pop(L, 2);
-            return false;
-        }
-    }
-    for (lua_pushnil(L); lua_next(L, b) != 0; lua_pop(L, 1))
-        --keys;
-    return keys == 0;
-}
-
-// A corpus file read strictly and tolerantly in one state.
-struct CorpusRead {
-    bool strictReads = false;  // the strict reader gives a table ...
-    bool sameTable = false;    // ... and the tolerant reader the same
-    std::string failure;       // what the tolerant read gave when it was no table and list
+// What the strict reader gives a corpus file it rejects (after "DBC-Import: " or
+// "LDF-Import: ") and the warnings of a tolerant read (collapsed).
+struct Rejected {
+    std::string error;
     std::vector<std::string> warnings;
-    std::vector<int> counts;   // DBC: frames, signals; LDF: entries of signals, of frames
 };
 
-CorpusRead readCorpusFile(const std::string &path, bool ldf)
+// Every corpus file of a format: one the strict reader accepts reads tolerantly to the
+// same table without warnings of lost frames or signals; one it rejects fails with its
+// pinned message and reads tolerantly with its pinned warnings. check(path, read,
+// strict result) adds the format's own checks.
+template <class Check>
+void readCorpus(Format format, const std::map<std::string, Rejected> &rejected, Check check)
 {
-    CorpusRead out;
-    const std::u16string path16 = test::toU16(path);
-    lua_State *L = luaL_newstate();
-    const int strictCount = ldf ? Vexo_importRawLDF(L, path16.c_str()) : Vexo_importRawDBC(L, path16.c_str());
-    out.strictReads = strictCount == 1 && lua_istable(L, 1);
-    lua_settop(L, 1);
-    const int count = ldf ? Vexo_importRawLDFEx(L, path16.c_str(), VEXO_IMPORT_TOLERANT)
-                          : Vexo_importRawDBCEx(L, path16.c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 2) || !lua_istable(L, 3)) {
-        lua_remove(L, 1);
-        out.failure = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.sameTable = out.strictReads && sameValue(L, 1, 2);
-    out.counts = {0, 0};
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 2, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (!ldf && tag == "frame") {
-            ++out.counts[0];
-            out.counts[1] += entries;
-        }
-        out.counts[0] += ldf && tag == "signals" ? entries : 0;
-        out.counts[1] += ldf && tag == "frames" ? entries : 0;
-        lua_pop(L, 2);
-    }
-    lua_settop(L, 3);
-    lua_remove(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
-    lua_close(L);
-    return out;
-}
-
-void checkPinned(const std::map<std::string, std::vector<std::string>> &pins, const std::string &name,
-                 const std::vector<std::string> &warnings)
-{
-    const auto pinned = pins.find(name);
-    if (pinned == pins.end())
-        ADD_FAILURE() << "the strict reader rejects this file, but no warnings are pinned for it";
-    else
-        EXPECT_EQ(collapse(warnings), pinned->second);
-}
-
-// Per file the strict reader rejects: the warnings of a tolerant read (collapsed).
-const std::map<std::string, std::vector<std::string>> kDbcWarnings = {
-    {"canmatrix__reference-from_sym-test.dbc",
-     {"414:26 read attribute type \"BOOL\" as ENUM (+2 like it)",
-      "419:24 read attribute type \"STR\" as STRING",
-      "422:33 read attribute value \"False\" written without quotes (+56 like it)"}},
-    {"canmatrix__reference-from_xls-test.dbc",
-     {"222:30 read attribute type \"ENU\" as ENUM"}},
-    {"cantools__choices.dbc",
-     {"46:99 read negative value \"-5\" in a value description list"}},
-    {"dbcppp__choices.dbc",
-     {"46:99 read negative value \"-5\" in a value description list"}},
-    {"ecubus__prepare_c01.dbc",
-     {"206:21 read negative value \"-1\" in a value description list (+9 like it)"}},
-    {"opendbc__can-tests-test.dbc",
-     {"24:6 read name \"64_BIT_LE\", which begins with a digit (+1 like it)"}},
-    {"opendbc__ford_lincoln_base_pt.dbc",
-     {"11313:29 read negative value \"-1\" in a value description list (+1 like it)"}},
-    {"opendbc__generator-chrysler-_stellantis_common.dbc",
-     {"16:33 read number \".25\" without a digit before the point (+1 like it)",
-      "179:1 read VAL_ statement without its closing \";\""}},
-    {"opendbc__generator-gm-gm_global_a_powertrain.dbc",
-     {"353:1 read VAL_ statement without its closing \";\""}},
-    {"opendbc__generator-honda-_honda_common.dbc",
-     {"207:13 read comment of SG_ 304 without a signal name as a comment of frame 304",
-      "208:13 read comment of SG_ 316 without a signal name as a comment of frame 316"}},
-    {"opendbc__generator-hyundai-hyundai_can.dbc",
-     {"1656:5 read comment with frame id 145 but without BO_ as a comment of frame 145",
-      "1657:5 read comment with frame id 512 but without BO_ as a comment of frame 512"}},
-    {"opendbc__mazda_2017.dbc",
-     {"273:10 read name \"2017_5\", which begins with a digit (+7 like it)",
-      "791:1 read VAL_ statement without its closing \";\" (+1 like it)"}},
-    {"opendbc__psa_aee2010_r3.dbc",
-     {"165:6 read name \"0_COUNTER\", which begins with a digit (+2 like it)"}},
-    {"opendbc__tesla_can.dbc",
-     {"759:26 read negative value \"-4096\" in a value description list (+3 like it)"}},
-    {"opendbc__tesla_model3_party.dbc",
-     {"372:23 read negative value \"-32768\" in a value description list (+2 like it)"}},
-    {"opendbc__tesla_powertrain.dbc",
-     {"135:26 read negative value \"-4096\" in a value description list (+3 like it)"}},
-};
-
-TEST(TolerantRead, ReadsEveryDbcFileOfTheCorpus)
-{
-    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/dbc";
-    const std::vector<std::string> names = corpusFiles(dir, ".dbc");
+    const std::string dir = std::string(VEXO_CORPUS_DIR) + (format == Format::kDbc ? "/dbc" : "/ldf");
+    const std::string prefix = format == Format::kDbc ? "error: DBC-Import: " : "error: LDF-Import: ";
+    const std::vector<std::string> names = corpusFiles(dir, test::suffixOf(format));
     if (names.empty())
-        GTEST_SKIP() << "no DBC corpus at " << dir;
-    const std::regex skippedFrame("^skipped BO_ statement");
-    const std::regex skippedSignal("^skipped SG_ statement");
-    int tolerantOnly = 0;
+        GTEST_SKIP() << "no corpus at " << dir;
+    int rejections = 0;
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
-        const CorpusRead got = readCorpusFile(path, false);
-        ASSERT_EQ(got.failure, "");
+        const std::string strict = test::importFile(format, test::toU16(path));
+        const Read got = readTolerant(path, format);
+        ASSERT_FALSE(got.counts.empty()) << got.table;
         expectFileOrder(got.warnings);
-        if (got.strictReads) {
-            EXPECT_TRUE(got.sameTable);
+        const auto pinned = rejected.find(name);
+        if (strict.compare(0, 7, "error: ") != 0) {
+            EXPECT_EQ(got.table, strict);
+            EXPECT_TRUE(pinned == rejected.end()) << "expected to fail with " << pinned->second.error;
+        } else if (pinned == rejected.end()) {
+            ADD_FAILURE() << "rejected: " << strict;
         } else {
-            ++tolerantOnly;
-            checkPinned(kDbcWarnings, name, got.warnings);
+            ++rejections;
+            EXPECT_EQ(strict, prefix + pinned->second.error);
+            EXPECT_EQ(collapse(got.warnings), pinned->second.warnings);
         }
+        check(path, got, strict);
+    }
+    EXPECT_EQ(rejections, static_cast<int>(rejected.size()));
+}
+
+const std::map<std::string, Rejected> kDbcRejected = {
+    {"canmatrix__reference-from_sym-test.dbc", {"(414, 26): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'",
+     {"414:26 read attribute type \"BOOL\" as ENUM (+2 like it)",
+      "419:24 read attribute type \"STR\" as STRING",
+      "422:33 read attribute value \"False\" written without quotes (+56 like it)"}}},
+    {"canmatrix__reference-from_xls-test.dbc", {"(222, 30): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'ENU'",
+     {"222:30 read attribute type \"ENU\" as ENUM"}}},
+    {"cantools__choices.dbc", {"(46, 99): ';' expected but found '-5'",
+     {"46:99 read negative value \"-5\" in a value description list"}}},
+    {"dbcppp__choices.dbc", {"(46, 99): ';' expected but found '-5'",
+     {"46:99 read negative value \"-5\" in a value description list"}}},
+    {"ecubus__prepare_c01.dbc", {"(206, 21): ';' expected but found '-1'",
+     {"206:21 read negative value \"-1\" in a value description list (+9 like it)"}}},
+    {"opendbc__can-tests-test.dbc", {"(24, 6): 'identifier' expected but found '64'",
+     {"24:6 read name \"64_BIT_LE\", which begins with a digit (+1 like it)"}}},
+    {"opendbc__ford_lincoln_base_pt.dbc", {"(11313, 29): ';' expected but found '-1'",
+     {"11313:29 read negative value \"-1\" in a value description list (+1 like it)"}}},
+    {"opendbc__generator-chrysler-_stellantis_common.dbc", {"(16, 33): 'number' expected but found '.'",
+     {"16:33 read number \".25\" without a digit before the point (+1 like it)",
+      "179:1 read VAL_ statement without its closing \";\""}}},
+    {"opendbc__generator-gm-gm_global_a_powertrain.dbc", {"(353, 1): ';' expected but found ''",
+     {"353:1 read VAL_ statement without its closing \";\""}}},
+    {"opendbc__generator-honda-_honda_common.dbc", {"(207, 13): 'identifier' expected but found 'Seems to be platform-agnostic'",
+     {"207:13 read comment of SG_ 304 without a signal name as a comment of frame 304",
+      "208:13 read comment of SG_ 316 without a signal name as a comment of frame 316"}}},
+    {"opendbc__generator-hyundai-hyundai_can.dbc", {"(1656, 5): 'string constant' expected but found '145'",
+     {"1656:5 read comment with frame id 145 but without BO_ as a comment of frame 145",
+      "1657:5 read comment with frame id 512 but without BO_ as a comment of frame 512"}}},
+    {"opendbc__mazda_2017.dbc", {"(273, 10): 'identifier' expected but found '2017'",
+     {"273:10 read name \"2017_5\", which begins with a digit (+7 like it)",
+      "791:1 read VAL_ statement without its closing \";\" (+1 like it)"}}},
+    {"opendbc__psa_aee2010_r3.dbc", {"(165, 6): 'identifier' expected but found '0'",
+     {"165:6 read name \"0_COUNTER\", which begins with a digit (+2 like it)"}}},
+    {"opendbc__tesla_can.dbc", {"(759, 26): ';' expected but found '-4096'",
+     {"759:26 read negative value \"-4096\" in a value description list (+3 like it)"}}},
+    {"opendbc__tesla_model3_party.dbc", {"(372, 23): ';' expected but found '-32768'",
+     {"372:23 read negative value \"-32768\" in a value description list (+2 like it)"}}},
+    {"opendbc__tesla_powertrain.dbc", {"(135, 26): ';' expected but found '-4096'",
+     {"135:26 read negative value \"-4096\" in a value description list (+3 like it)"}}},
+};
+
+TEST(Corpus, EveryDbcFileReads)
+{
+    const std::regex skippedFrame("^skipped BO_ statement");
+    const std::regex skippedSignal("^skipped SG_ statement");
+    readCorpus(Format::kDbc, kDbcRejected, [&](const std::string &path, const Read &got, const std::string &) {
         // An independent count: lines that start a frame or a signal statement.
         const std::string text = readFile(path);
         EXPECT_EQ(got.counts[0] + countMatches(got.warnings, skippedFrame), countLines(text, "BO_"));
         EXPECT_EQ(got.counts[1] + countMatches(got.warnings, skippedSignal), countLines(text, "SG_"));
-    }
-    EXPECT_EQ(tolerantOnly, static_cast<int>(kDbcWarnings.size()));
+    });
 }
 
 // Entries of the Signals and Frames sections by lines, sharing nothing with the
@@ -689,95 +574,118 @@ std::vector<int> countLdfEntryLines(const std::string &raw)
     return counts;
 }
 
-// Per file the strict reader rejects: the warnings of a tolerant read (collapsed).
-const std::map<std::string, std::vector<std::string>> kLdfWarnings = {
-    {"ecubus__20250109.ldf",
-     {"102:1 node \"Fragrance\" has product_id but no response_error"}},
-    {"ecubus__J2602_VectorExample.ldf",
+const std::map<std::string, Rejected> kLdfRejected = {
+    {"ecubus__20250109.ldf", {"(94, 9): 'response_error' expected but found 'P2_min'",
+     {"102:1 node \"Fragrance\" has product_id but no response_error"}}},
+    {"ecubus__J2602_VectorExample.ldf", {"(23, 33): ';' expected but found ','",
      {"23:33 ignored the fields after the jitter of master \"LIN_Master\"",
       "137:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0",
-      "153:5 skipped attribute \"response_tolerance\" of node \"VectorSlave1\""}},
-    {"ecubus__Test.ldf",
+      "153:5 skipped attribute \"response_tolerance\" of node \"VectorSlave1\""}}},
+    {"ecubus__Test.ldf", {"(9, 29): ';' expected but found ','",
      {"9:29 ignored the fields after the jitter of master \"BMS\"",
       "101:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0",
-      "112:5 skipped attribute \"response_tolerance\" of node \"BPS_VICM_LIN7_connector\" (+5 like it)"}},
-    {"ecubus__t1.ldf",
-     {"67:1 node \"EXV\" has product_id but no response_error"}},
-    {"ecubus__test__2_.ldf",
+      "112:5 skipped attribute \"response_tolerance\" of node \"BPS_VICM_LIN7_connector\" (+5 like it)"}}},
+    {"ecubus__t1.ldf", {"(59, 3): 'response_error' expected but found 'P2_min'",
+     {"67:1 node \"EXV\" has product_id but no response_error"}}},
+    {"ecubus__test__2_.ldf", {"(146, 5): 'response_error' expected but found 'P2_min'",
      {"154:3 node \"DDL\" has product_id but no response_error (+1 like it)",
-      "164:1 node \"TBD\" has product_id but no configurable_frames"}},
-    {"ldfparser__examples-network.ldf",
-     {"47:1 node \"Slave\" has product_id but no response_error"}},
-    {"ldfparser__iso17987.ldf",
+      "164:1 node \"TBD\" has product_id but no configurable_frames"}}},
+    {"ldfparser__examples-network.ldf", {"(38, 3): 'response_error' expected but found 'P2_min'",
+     {"47:1 node \"Slave\" has product_id but no response_error"}}},
+    {"ldfparser__iso17987.ldf", {"(13, 1): 'Nodes' expected but found 'LDF_file_revision'",
      {"13:1 skipped header statement \"LDF_file_revision\" (+1 like it)",
-      "114:1 read Node_attributes section although the language version \"ISO17987:2015\" is below 2.0"}},
-    {"ldfparser__j2602_1.ldf",
+      "114:1 read Node_attributes section although the language version \"ISO17987:2015\" is below 2.0"}}},
+    {"ldfparser__j2602_1.ldf", {"(11, 30): ';' expected but found ','",
      {"11:30 ignored the fields after the jitter of master \"CEM\"",
       "29:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0",
-      "33:3 skipped attribute \"response_tolerance\" of node \"LSM\" (+2 like it)"}},
-    {"ldfparser__j2602_1_no_values.ldf",
-     {"29:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0"}},
-    {"ldfparser__lin21.ldf",
-     {"47:1 read Signals section after the Node_attributes section, out of the usual order"}},
-    {"ldfparser__lin_diagnostics.ldf",
-     {"50:1 read Diagnostic_signals section after the Event_triggered_frames section, out of the usual order"}},
-    {"ldfparser__lin_encoders.ldf",
+      "33:3 skipped attribute \"response_tolerance\" of node \"LSM\" (+2 like it)"}}},
+    {"ldfparser__j2602_1_no_values.ldf", {"(29, 1): 'Schedule_tables' expected but found 'Node_attributes'",
+     {"29:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0"}}},
+    {"ldfparser__lin21.ldf", {"(18, 1): 'Signals' expected but found 'Node_attributes'",
+     {"47:1 read Signals section after the Node_attributes section, out of the usual order"}}},
+    {"ldfparser__lin_diagnostics.ldf", {"(50, 1): 'Node_attributes' expected but found 'Diagnostic_signals'",
+     {"50:1 read Diagnostic_signals section after the Event_triggered_frames section, out of the usual order"}}},
+    {"ldfparser__lin_encoders.ldf", {"(36, 5): 'response_error' expected but found 'P2_min'",
      {"44:1 node \"remote_node\" has product_id but no response_error",
       "93:16 read ascii_value without a number",
-      "96:14 read bcd_value without a number"}},
-    {"ldfparser__lin_schedules.ldf",
+      "96:14 read bcd_value without a number"}}},
+    {"ldfparser__lin_schedules.ldf", {"(11, 1): 'Signals' expected but found 'Node_attributes'",
      {"21:5 node \"LeftLight\" has product_id but no response_error (+1 like it)",
       "32:1 read Signals section after the Node_attributes section, out of the usual order",
       "83:25 skipped entry \"UnassignFrameId\" in schedule table \"FrameConfiguration_Schedule\": "
-      "expected \"delay\" but found \"{\" (+1 like it)"}},
-    {"ldfparser__logic_error.ldf",
-     {"44:1 node \"Slave\" has product_id but no response_error"}},
-    {"ldfparser__no_signal_subscribers.ldf",
-     {"15:1 read Nodes section without a Slaves line"}},
-    {"ldfparser__syntax_error.ldf",
+      "expected \"delay\" but found \"{\" (+1 like it)"}}},
+    {"ldfparser__logic_error.ldf", {"(35, 3): 'response_error' expected but found 'P2_min'",
+     {"44:1 node \"Slave\" has product_id but no response_error"}}},
+    {"ldfparser__no_signal_subscribers.ldf", {"(15, 1): 'Slaves' expected but found '}'",
+     {"15:1 read Nodes section without a Slaves line"}}},
+    {"ldfparser__syntax_error.ldf", {"(7, 3): '{' expected but found 'Master'",
      {"7:3 read Nodes section without its \"{\"",
-      "44:1 node \"Slave\" has product_id but no response_error"}},
-    {"ldfparser__valid.ldf",
-     {"51:2 node \"Slave1\" has product_id but no response_error (+1 like it)"}},
-    {"lin_tools__parser-example_13.ldf",
+      "44:1 node \"Slave\" has product_id but no response_error"}}},
+    {"ldfparser__valid.ldf", {"(42, 3): 'response_error' expected but found 'P2_min'",
+     {"51:2 node \"Slave1\" has product_id but no response_error (+1 like it)"}}},
+    {"lin_tools__parser-example_13.ldf", {"(169, 5): '}' expected but found '1'",
      {"169:5 read name \"1BitDig\", which begins with a digit (+1 like it)",
       "192:1 read \"Signal_representations\" as Signal_representation",
-      "193:5 read name \"1BitDig\", which begins with a digit"}},
-    {"ucanlin__example_LDF.ldf",
-     {"47:1 node \"Slave\" has product_id but no response_error"}},
-    {"ucanlin__sample.ldf",
+      "193:5 read name \"1BitDig\", which begins with a digit"}}},
+    {"ucanlin__example_LDF.ldf", {"(38, 3): 'response_error' expected but found 'P2_min'",
+     {"47:1 node \"Slave\" has product_id but no response_error"}}},
+    {"ucanlin__sample.ldf", {"(24, 1): 'Node_attributes' expected but found ''",
      {"24:1 the file has no readable Node_attributes section; it is given as an empty one",
-      "24:1 the file has no readable Schedule_tables section; it is given as an empty one"}},
+      "24:1 the file has no readable Schedule_tables section; it is given as an empty one"}}},
 };
 
-TEST(TolerantRead, ReadsEveryLdfFileOfTheCorpus)
+// The tags of the sections a file has, from the lines that open a section (outside
+// block comments), in file order, as element tags.
+std::string sectionTagsOfFile(const std::string &text)
 {
-    const std::string dir = std::string(VEXO_CORPUS_DIR) + "/ldf";
-    const std::vector<std::string> names = corpusFiles(dir, ".ldf");
-    if (names.empty())
-        GTEST_SKIP() << "no LDF corpus at " << dir;
+    static const std::map<std::string, std::string> kSections = {
+        {"Nodes", "nodes"}, {"Diagnostic_addresses", "diagnosticaddresses"}, {"composite", "composite"},
+        {"Signals", "signals"}, {"Diagnostic_signals", "diagnosticsignals"}, {"Frames", "frames"},
+        {"Sporadic_frames", "sporadicframes"}, {"Event_triggered_frames", "eventtriggeredframes"},
+        {"Diagnostic_frames", "diagnosticframes"}, {"Node_attributes", "nodeattributes"},
+        {"Schedule_tables", "scheduletables"}, {"Signal_groups", "signalgroups"},
+        {"Signal_encoding_types", "signalencodingtypes"}, {"Signal_representation", "signalrepresentations"},
+    };
+    std::istringstream in(text);
+    std::string tags = "global";
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        if (const size_t brace = word.find('{'); brace != std::string::npos)
+            word.resize(brace);
+        if (const auto s = kSections.find(word); s != kSections.end())
+            tags += " " + s->second;
+    }
+    return tags;
+}
+
+// Signal instances of all frames of some large files, as a regular-expression count of
+// their lines gives them.
+const std::map<std::string, int> kLdfSignalInstances = {
+    {"saej3068__J3068-2.ldf", 158}, {"saej3068__J3068_20kbpsVer11_3B.ldf", 108},
+    {"ecubus__BYD_HT_SZ.ldf", 35}, {"ecubus__Door.ldf", 20},
+};
+
+TEST(Corpus, EveryLdfFileReads)
+{
     const std::regex lostSignal(
         "^(skipped signal \"[^\"]*\" in the|ignored signal \"[^\"]*\" of the ignored) Signals section");
     const std::regex lostFrame(
         "^(skipped frame \"[^\"]*\" in the|ignored frame \"[^\"]*\" of the ignored) Frames section");
-    int tolerantOnly = 0;
-    for (const std::string &name : names) {
-        SCOPED_TRACE(name);
-        const std::string path = dir + "/" + name;
-        const CorpusRead got = readCorpusFile(path, true);
-        ASSERT_EQ(got.failure, "");
-        expectFileOrder(got.warnings);
-        if (got.strictReads) {
-            EXPECT_TRUE(got.sameTable);
-        } else {
-            ++tolerantOnly;
-            checkPinned(kLdfWarnings, name, got.warnings);
-        }
-        const std::vector<int> lines = countLdfEntryLines(readFile(path));
+    readCorpus(Format::kLdf, kLdfRejected, [&](const std::string &path, const Read &got, const std::string &strict) {
+        const std::string text = readFile(path);
+        const std::vector<int> lines = countLdfEntryLines(text);
         EXPECT_EQ(got.counts[0] + countMatches(got.warnings, lostSignal), lines[0]);
         EXPECT_EQ(got.counts[1] + countMatches(got.warnings, lostFrame), lines[1]);
-    }
-    EXPECT_EQ(tolerantOnly, static_cast<int>(kLdfWarnings.size()));
+        if (strict.compare(0, 7, "error: ") != 0) {
+            EXPECT_EQ(got.tags, sectionTagsOfFile(text));
+        }
+        const auto instances = kLdfSignalInstances.find(path.substr(path.rfind('/') + 1));
+        if (instances != kLdfSignalInstances.end()) {
+            EXPECT_EQ(got.counts[2], instances->second);
+        }
+    });
 }
 
 }  // namespace

@@ -1,30 +1,14 @@
-// The SYM reader: whole result tables for each kind of entry, the syntax error
-// messages with their positions, the Lua stack results and memory exhaustion.
+// The SYM reader: whole result tables for each kind of entry and the syntax error
+// messages with their positions (the entry is tested in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "io_test_support.h"
-#include "sym_reader.h"
 
 namespace vexo::io {
 namespace {
-
-std::string importSymFile(const std::u16string &path)
-{
-    lua_State *L = luaL_newstate();
-    const int count = Vexo_importRawSYM(L, path.c_str());
-    std::string out = test::describeResults(L, count);
-    lua_close(L);
-    return out;
-}
-
-std::string importSymText(const std::string &text)
-{
-    test::TempFile file(text, ".sym");
-    return importSymFile(file.path16());
-}
 
 struct Row {
     const char *what;
@@ -36,7 +20,7 @@ void checkRows(const std::vector<Row> &rows)
 {
     for (const Row &r : rows) {
         SCOPED_TRACE(r.what);
-        EXPECT_EQ(importSymText(r.input), r.want);
+        EXPECT_EQ(test::importText(test::Format::kSym, r.input), r.want);
     }
 }
 
@@ -132,81 +116,6 @@ TEST(SymReader, ReportsTheFirstSyntaxError)
         {"empty quoted name", "{SIGNALS}\nSig=\"\" bit\n",
          "error: SYM-Import: (2, 5): 'signal name' expected but found '\"\"'"},
     });
-}
-
-TEST(SymReader, LeavesItsResultsOnTopOfTheStack)
-{
-    test::TempFile good("{SEND}\n[A]\n", ".sym");
-    test::TempFile bad("{SEND\n", ".sym");
-    const std::u16string missing = good.path16() + u".missing";
-    struct Case { const char *what; std::u16string path; bool nullPath; int count; std::string want; };
-    const Case cases[] = {
-        {"table", good.path16(), false, 1, "{{line=2,name=\"A\",section=\"SEND\",tag=\"message\"},tag=\"sym\"}"},
-        {"syntax error", bad.path16(), false, 2, "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
-        {"missing file", missing, false, 2, "code: -2147467259"},
-        {"null path", u"", true, 2, "code: -2147024809"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        lua_State *L = luaL_newstate();
-        lua_pushliteral(L, "below");
-        const int count = Vexo_importRawSYM(L, c.nullPath ? nullptr : c.path.c_str());
-        EXPECT_EQ(count, c.count);
-        EXPECT_EQ(lua_gettop(L), 1 + c.count);
-        EXPECT_STREQ(lua_tostring(L, 1), "below");
-        lua_remove(L, 1);
-        EXPECT_EQ(test::describeResults(L, count), c.want);
-        lua_close(L);
-    }
-    EXPECT_EQ(Vexo_importRawSYM(nullptr, good.path16().c_str()), 0);
-}
-
-void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
-{
-    auto *budget = static_cast<size_t *>(context);  // [0] used, [1] limit
-    if (newSize == 0) {
-        std::free(block);
-        budget[0] -= oldSize;
-        return nullptr;
-    }
-    if (newSize > oldSize && budget[0] + (newSize - oldSize) > budget[1])
-        return nullptr;
-    void *grown = std::realloc(block, newSize);
-    if (grown != nullptr)
-        budget[0] = budget[0] - oldSize + newSize;
-    return grown;
-}
-
-TEST(SymReader, ReportsLuaMemoryExhaustionAsAnError)
-{
-    std::string text = kHead + "{ENUMS}\nEnum=E(0=\"a\", 1=\"b\")\n{SENDRECEIVE}\n";
-    for (int i = 0; i < 20; ++i)
-        text += "[M" + std::to_string(i) + "]\nID=" + std::to_string(i) + "h // c\nLen=8\nMux=X 0,8 1\n"
-                "Var=V unsigned 8,8 /u:km /e:E\n";
-    test::TempFile file(text, ".sym");
-    const std::u16string path = file.path16();
-    const std::string want = importSymFile(path);
-    ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
-    int tables = 0;
-    int failures = 0;
-    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
-        SCOPED_TRACE(extra);
-        size_t budget[2] = {0, SIZE_MAX};
-        lua_State *L = lua_newstate(allocateWithin, budget);
-        ASSERT_NE(L, nullptr);
-        budget[1] = budget[0] + extra;
-        const std::string got = test::describeResults(L, Vexo_importRawSYM(L, path.c_str()));
-        if (got == "error: not enough memory")
-            ++failures;
-        else if (got == want)
-            ++tables;
-        else
-            ADD_FAILURE() << got.substr(0, 200);
-        lua_close(L);
-        EXPECT_EQ(budget[0], 0u);
-    }
-    EXPECT_GT(failures, 10);
-    EXPECT_GT(tables, 0);
 }
 
 }  // namespace

@@ -1,0 +1,182 @@
+// How every reader is entered: results above what the stack held, failures before the
+// parse as result codes, the parse functions' guard, and Lua memory running out at
+// every point of a read.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "dbc_reader.h"
+#include "io_test_support.h"
+#include "ldf_reader.h"
+#include "sym_reader.h"
+
+namespace vexo::io {
+namespace {
+
+using test::Format;
+
+// A read's results as one line: a tolerant read's table (cut) and warning count, else
+// describeResults' rendering.
+std::string describe(lua_State *L, int count)
+{
+    if (count != 2 || !lua_istable(L, -1))
+        return test::describeResults(L, count);
+    const test::TolerantRead read = test::describeTolerant(L, count);
+    return read.table.substr(0, 30) + " " + std::to_string(read.warnings.size()) + " warnings";
+}
+
+TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
+{
+    test::TempFile goodDbc("BU_: A\n");
+    test::TempFile badDbc("BU_: A\nBO_ x\n");
+    test::TempFile ldf("LIN_description_file;\nLIN_protocol_version = \"2.1\";\n", ".ldf");
+    test::TempFile sym("{SEND}\n[A]\n", ".sym");
+    test::TempFile badSym("{SEND\n", ".sym");
+    const std::u16string missing = goodDbc.path16() + u".missing";
+    std::string text = "BU_: A\n";
+    using Entry = std::function<int(lua_State *)>;
+    struct Case { const char *what; Entry entry; int count; std::string want; };
+    const Case cases[] = {
+        {"DBC table", [&](lua_State *L) { return Vexo_importRawDBC(L, goodDbc.path16().c_str()); }, 1,
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"DBC syntax error", [&](lua_State *L) { return Vexo_importRawDBCEx(L, badDbc.path16().c_str(), 0); }, 2,
+         "error: DBC-Import: (2, 5): 'constant' expected but found 'x'"},
+        {"DBC tolerant", [&](lua_State *L) {
+             return Vexo_importRawDBCEx(L, badDbc.path16().c_str(), VEXO_IMPORT_TOLERANT); }, 2,
+         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"} 1 warnings"},
+        {"DBC missing file", [&](lua_State *L) { return Vexo_importRawDBC(L, missing.c_str()); }, 2,
+         "code: -2147467259"},
+        {"missing file, tolerant", [&](lua_State *L) {
+             return Vexo_importRawDBCEx(L, missing.c_str(), VEXO_IMPORT_TOLERANT); }, 2, "code: -2147467259"},
+        {"DBC null path", [](lua_State *L) { return Vexo_importRawDBC(L, nullptr); }, 2, "code: -2147024809"},
+        {"DBC stream", [&](lua_State *L) { return importDbcStream(L, fmemopen(text.data(), text.size(), "rb")); },
+         1, "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+        {"DBC null stream", [](lua_State *L) { return importDbcStream(L, nullptr); }, 2, "code: -2147024809"},
+        {"LDF syntax error", [&](lua_State *L) { return Vexo_importRawLDF(L, ldf.path16().c_str()); }, 2,
+         "error: LDF-Import: (3, 1): 'LIN_language_version' expected but found ''"},
+        {"LDF tolerant: a table even without sections", [&](lua_State *L) {
+             return Vexo_importRawLDFEx(L, ldf.path16().c_str(), VEXO_IMPORT_TOLERANT); }, 2,
+         "{{LIN_protocol_version=\"2.1\",t 6 warnings"},
+        {"LDF null path", [](lua_State *L) { return Vexo_importRawLDFEx(L, nullptr, 0); }, 2, "code: -2147024809"},
+        {"unknown flag bits", [&](lua_State *L) { return Vexo_importRawLDFEx(L, ldf.path16().c_str(), 2); }, 2,
+         "code: -2147024809"},
+        {"LDF null stream", [](lua_State *L) { return importLdfStream(L, nullptr); }, 2, "code: -2147024809"},
+        {"SYM table", [&](lua_State *L) { return Vexo_importRawSYM(L, sym.path16().c_str()); }, 1,
+         "{{line=2,name=\"A\",section=\"SEND\",tag=\"message\"},tag=\"sym\"}"},
+        {"SYM syntax error", [&](lua_State *L) { return Vexo_importRawSYM(L, badSym.path16().c_str()); }, 2,
+         "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
+        {"SYM null path", [](lua_State *L) { return Vexo_importRawSYM(L, nullptr); }, 2, "code: -2147024809"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        lua_State *L = luaL_newstate();
+        lua_pushliteral(L, "below");
+        lua_pushinteger(L, 7);
+        const int count = c.entry(L);
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(lua_gettop(L), 2 + c.count);
+        EXPECT_STREQ(lua_tostring(L, 1), "below");
+        EXPECT_EQ(lua_tointeger(L, 2), 7);
+        lua_remove(L, 1);
+        lua_remove(L, 1);
+        EXPECT_EQ(describe(L, count), c.want);
+        lua_close(L);
+    }
+    EXPECT_EQ(Vexo_importRawDBC(nullptr, goodDbc.path16().c_str()), 0);
+    EXPECT_EQ(Vexo_importRawDBCEx(nullptr, goodDbc.path16().c_str(), VEXO_IMPORT_TOLERANT), 0);
+    EXPECT_EQ(Vexo_importRawLDF(nullptr, ldf.path16().c_str()), 0);
+    EXPECT_EQ(Vexo_importRawLDFEx(nullptr, ldf.path16().c_str(), 0), 0);
+    EXPECT_EQ(Vexo_importRawSYM(nullptr, sym.path16().c_str()), 0);
+}
+
+TEST(ReaderEntry, ParseFunctionsRefuseANullInstance)
+{
+    for (lua_CFunction parse : {parseDbc, parseLdf, parseSym}) {
+        lua_State *L = luaL_newstate();
+        lua_pushlightuserdata(L, nullptr);
+        lua_pushcclosure(L, parse, 1);
+        ASSERT_NE(lua_pcall(L, 0, LUA_MULTRET, 0), 0);
+        EXPECT_STREQ(lua_tostring(L, -1), "invalid parser instance");
+        lua_close(L);
+    }
+}
+
+// A Lua allocator with a byte budget, so that memory runs out part-way through a read.
+struct Budget {
+    size_t used;
+    size_t limit;
+};
+
+void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
+{
+    auto *budget = static_cast<Budget *>(context);
+    if (newSize == 0) {
+        std::free(block);
+        budget->used -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && budget->used + (newSize - oldSize) > budget->limit)
+        return nullptr;
+    void *grown = std::realloc(block, newSize);
+    if (grown != nullptr)
+        budget->used = budget->used - oldSize + newSize;
+    return grown;
+}
+
+// Budgets from 256 bytes above what the state already holds (room for the parse closure,
+// made before the protected call) upward: each read gives the table it gives without a
+// budget or Lua's memory error, and lua_close leaves nothing allocated.
+TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
+{
+    std::string dbc = "BU_: A B\n";
+    for (int i = 0; i < 20; ++i)
+        dbc += "BO_ " + std::to_string(i) + " F" + std::to_string(i) +
+               ": 8 A\n SG_ S : 0|8@1+ (1,0) [0|1] \"unit\" B\nCM_ BO_ 1 \"comment\";\n";
+    std::string brokenDbc;
+    for (int i = 0; i < 40; ++i)
+        brokenDbc += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S : 0|8@1* (1,0) [0|1] \"\" B\nVAL_ 1 S -1 \"x\";\n";
+    std::string ldf = "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\n"
+                      "LIN_speed = 19.2 kbps;\nNodes { Master: M, 5 ms, 0.1 ms; Slaves: S1, S2; }\nSignals {\n";
+    for (int i = 0; i < 30; ++i)
+        ldf += "  S" + std::to_string(i) + ": 8, {1, 2}, M, S1, S2;\n";
+    ldf += "}\nFrames { F: 1, M { S0, 0; } }\nNode_attributes { }\nSchedule_tables { T { F delay 5 ms; } }\n";
+    std::string sym = "FormatVersion=6.0\n{ENUMS}\nEnum=E(0=\"a\", 1=\"b\")\n{SENDRECEIVE}\n";
+    for (int i = 0; i < 20; ++i)
+        sym += "[M" + std::to_string(i) + "]\nID=" + std::to_string(i) + "h // c\nLen=8\nMux=X 0,8 1\n"
+               "Var=V unsigned 8,8 /u:km /e:E\n";
+    struct Case { Format format; std::string text; uint32_t flags; };
+    const Case cases[] = {{Format::kDbc, dbc, 0}, {Format::kDbc, brokenDbc, VEXO_IMPORT_TOLERANT},
+                          {Format::kLdf, ldf, 0}, {Format::kSym, sym, 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        test::TempFile file(c.text, test::suffixOf(c.format));
+        const std::u16string path = file.path16();
+        lua_State *unlimited = luaL_newstate();
+        const std::string want = describe(unlimited, test::importRaw(unlimited, c.format, path.c_str(), c.flags));
+        lua_close(unlimited);
+        ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
+        int tables = 0;
+        int failures = 0;
+        for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+            Budget budget{0, SIZE_MAX};
+            lua_State *L = lua_newstate(allocateWithin, &budget);
+            ASSERT_NE(L, nullptr);
+            budget.limit = budget.used + extra;
+            const std::string got = describe(L, test::importRaw(L, c.format, path.c_str(), c.flags));
+            if (got == "error: not enough memory")
+                ++failures;
+            else if (got == want)
+                ++tables;
+            else
+                ADD_FAILURE() << extra << ": " << got.substr(0, 200);
+            lua_close(L);
+            EXPECT_EQ(budget.used, 0u);
+        }
+        EXPECT_GT(failures, 10);
+        EXPECT_GT(tables, 0);
+    }
+}
+
+}  // namespace
+}  // namespace vexo::io
