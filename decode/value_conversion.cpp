@@ -430,10 +430,12 @@ HRESULT Vexo_internalToPhysical(const VexoNode *signal, uint64_t internal, Signa
         setUnsigned(result, internal);
         return S_OK;
     }
-    // The commonest plan inline; everything else out of line, so this path stays short.
+    // The commonest plan inline; everything else out of line, so this path stays short. The
+    // stamp is read first: a plan being decided again by another thread is read only after
+    // the stamp that publishes it.
     const auto *plan = static_cast<const ConversionPlan *>(__atomic_load_n(&coding->conversion, __ATOMIC_ACQUIRE));
-    if (plan != nullptr && plan->linearInteger
-        && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)) {
+    if (plan != nullptr && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)
+        && plan->linearInteger) {
         const auto read = static_cast<int64_t>(((internal & plan->mask) ^ plan->sign) - plan->sign);
         result->valueType = Q3_VALUETYPE_DOUBLE;
         result->value.f64 = applyLinear(plan->scale, plan->offset, static_cast<double>(read));
