@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -16,15 +17,6 @@ constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN, kBE = Q3_BYTEORDER_BIGENDIAN
 constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEither = Q3_FLAG_CANSTD_OR_EXT;
 
 uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
-
-// Calls a creation function whose last argument is the out pointer; gives the node made.
-template <class... Params, class... Args>
-VexoNode *made(HRESULT (*create)(Params...), Args... args)
-{
-    VexoNode *node = nullptr;
-    EXPECT_EQ(create(args..., &node), S_OK);
-    return node;
-}
 
 // A database with one channel, built through the public functions.
 struct Net {

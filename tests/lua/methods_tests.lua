@@ -164,32 +164,27 @@ test("links: parts, frames, channels, sources, signals, units", function()
     local n = check.network()
     local db = n.db
     local part = db:createMultiplexedPart(W "S", 0, n.m1)
-    eq(n.m1:setStaticPart(part), 0, "setStaticPart")
-    eq(n.m1:setElsePart(part), 0, "setElsePart")
-    check.truthy(check.same(n.m1:getStaticPart(), part), "getStaticPart")
-    check.truthy(check.same(n.m1:getElsePart(), part), "getElsePart")
-    check.raises("MultiplexedPDU expected, got Signal", n.speed.getStaticPart, n.speed)
-    check.truthy(check.same(n.t1:getFrame(), n.f1), "getFrame")
-    check.truthy(check.same(n.t1:getChannel(), n.channel), "getChannel")
-    check.truthy(check.same(n.t1:getSourceECU(), n.ecu), "getSourceECU")
-    eq(n.t1:setFrame(n.f2), 0, "setFrame")
-    check.truthy(check.same(n.t1.frame, n.f2), "frame changed")
-    eq(n.t1:setSourceECU(nil), 0, "setSourceECU clears")
-    eq(n.t1.sourceEcu, nil, "no source")
-    eq(n.t1:setChannel(n.channel), 0, "setChannel")
-    eq(n.siTemp:setSignal(n.gear), 0, "setSignal")
-    check.truthy(check.same(n.siTemp.signal, n.gear), "signal changed")
-    check.truthy(check.same(n.speed:getUnit(), n.unit), "getUnit of a signal")
-    check.truthy(check.same(n.speedCoding:getReference(), n.unit), "getReference")
     local ref = db:createElementReference(W "R", nil)
-    eq(ref:setReference(n.f1), 0, "setReference")
-    check.truthy(check.same(ref:getReference(), n.f1), "reference set")
-    check.truthy(check.same(n.speed:getGroup(), db.collections.signals), "getGroup")
+    local function linked(rows)  -- { node, getter, node expected }
+        for _, row in ipairs(rows) do check.truthy(check.same(row[1][row[2]](row[1]), row[3]), row[2]) end
+    end
+    linked { { n.t1, "getFrame", n.f1 }, { n.t1, "getChannel", n.channel }, { n.t1, "getSourceECU", n.ecu },
+        { n.speed, "getUnit", n.unit }, { n.speedCoding, "getReference", n.unit },
+        { n.speed, "getGroup", db.collections.signals } }
+    -- { node, setter, argument }: each answers 0.
+    local sets = {
+        { n.m1, "setStaticPart", part }, { n.m1, "setElsePart", part }, { n.t1, "setFrame", n.f2 },
+        { n.t1, "setSourceECU", nil }, { n.t1, "setChannel", n.channel }, { n.siTemp, "setSignal", n.gear },
+        { ref, "setReference", n.f1 }, { n.p2, "addParents", n.pi1 }, { n.channel, "addPDUTriggerings", n.pt1 },
+        { n.f1, "addPDUInstances", n.pi2 }, { n.channel, "addFrameTriggerings", n.t2 },
+    }
+    for _, row in ipairs(sets) do eq(row[1][row[2]](row[1], row[3]), 0, row[2]) end
+    linked { { n.m1, "getStaticPart", part }, { n.m1, "getElsePart", part }, { ref, "getReference", n.f1 } }
+    check.truthy(check.same(n.t1.frame, n.f2), "frame changed")
+    eq(n.t1.sourceEcu, nil, "no source")
+    check.truthy(check.same(n.siTemp.signal, n.gear), "signal changed")
     check.truthy(check.same(n.cluster:findChildByElementId(W "CH1"), n.channel), "findChildByElementId")
-    eq(n.p2:addParents(n.pi1), 0, "addParents")
-    eq(n.channel:addPDUTriggerings(n.pt1), 0, "addPDUTriggerings")
-    eq(n.f1:addPDUInstances(n.pi2), 0, "addPDUInstances")
-    eq(n.channel:addFrameTriggerings(n.t2), 0, "addFrameTriggerings")
+    check.raises("MultiplexedPDU expected, got Signal", n.speed.getStaticPart, n.speed)
     eq(n.d1:addSegment(1, 7, 4), 0, "addSegment")
     eq(#check.collect(n.d1:enumSegments()), 2, "segments after addSegment")
 end)
