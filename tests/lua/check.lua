@@ -29,6 +29,11 @@ function check.eq(actual, expected, what)
     end
 end
 
+-- Rows of { actual, expected, what }, checked in order.
+function check.rows(rows)
+    for _, row in ipairs(rows) do check.eq(row[1], row[2], row[3]) end
+end
+
 function check.truthy(value, what)
     if not value then error((what or "condition") .. " does not hold", 2) end
 end

@@ -52,20 +52,25 @@ test("group-name constants are UTF-16 with the terminator, usable as arguments",
     eq(frames and frames.eid, U "@frames", "default group found by its constant")
 end)
 
-test("the six metatables sit in the registry under their names", function()
+test("the six metatables sit in the registry under their names; string slots are opaque", function()
     local registry = debug.getregistry()
     local db = Vexo.createDb()
     local frame = db:createFrame(W "F", 8)
     local slot = db:stringCreateSlot(1, W "x")
     local timing = db:createCyclicTiming("0xFFFFFFFFFFFFFFFF", nil)
     local encoder = db:createEncoder(nil)
-    eq(getmetatable(db), registry["30B3E33A77D34390911057D0D6931EE1"], "database")
-    eq(getmetatable(frame), registry["C8EE4A54E4E54077A9FBCD72A8814DD5"], "node")
-    eq(getmetatable(slot), "StringSlot", "string slot (protected)")
-    eq(getmetatable(timing.cycleTime), registry["65F32C4A50A54dc9A77731C64763A804"], "unsigned value")
-    eq(getmetatable(encoder), registry["EFEF191813484c23AB61C23F7950931D"], "encoder")
+    check.rows {
+        { getmetatable(db), registry["30B3E33A77D34390911057D0D6931EE1"], "database" },
+        { getmetatable(frame), registry["C8EE4A54E4E54077A9FBCD72A8814DD5"], "node" },
+        { getmetatable(timing.cycleTime), registry["65F32C4A50A54dc9A77731C64763A804"], "unsigned value" },
+        { getmetatable(encoder), registry["EFEF191813484c23AB61C23F7950931D"], "encoder" },
+        { getmetatable(slot), "StringSlot", "string slot (protected)" }, { slot.text, nil, "any other key" },
+        { slot[1], nil, "number key" }, { type(slot.__index), "table", "__index is the metatable itself" },
+        { slot.__metatable, "StringSlot", "__metatable" },
+    }
     check.truthy(registry["E1932F8FA81D4e22B366464122243EAF"], "string slot metatable")
     check.truthy(registry["A0DB21FE8F4B4140A55D4298C005D5F5"], "signed value metatable")
+    check.truthy(not pcall(setmetatable, slot, {}), "the metatable is protected")
 end)
 
 test("opening the module again keeps the same metatables", function()
@@ -78,25 +83,14 @@ test("opening the module again keeps the same metatables", function()
     eq(again.version(), "Vexo version 1.0", "reopened module")
 end)
 
-test("string slot values are opaque", function()
-    local db = Vexo.createDb()
-    local slot = db:stringCreateSlot(1, W "x")
-    eq(getmetatable(slot), "StringSlot", "getmetatable")
-    eq(slot.text, nil, "any other key")
-    eq(slot[1], nil, "number key")
-    eq(type(slot.__index), "table", "__index is the metatable itself")
-    eq(slot.__metatable, "StringSlot", "__metatable")
-    check.truthy(not pcall(setmetatable, slot, {}), "the metatable is protected")
-end)
-
 test("createDb: identifier only from strings and numbers, owned database", function()
-    eq(Vexo.createDb(W "Body").eid, U "Body", "identifier")
-    eq(Vexo.createDb().eid, nil, "no identifier")
-    eq(Vexo.createDb({}).eid, nil, "a table gives no identifier")
-    eq(Vexo.createDb(true).eid, nil, "a boolean gives no identifier")
+    check.rows {
+        { Vexo.createDb(W "Body").eid, U "Body", "identifier" }, { Vexo.createDb().eid, nil, "no identifier" },
+        { Vexo.createDb({}).eid, nil, "a table gives no identifier" },
+        { Vexo.createDb(true).eid, nil, "a boolean gives no identifier" },
+        { Vexo.createDb(W "X"):getNodeType(), Vexo.Q3_NODETYPE_Vexo, "node type of the database value" },
+    }
     check.raises("invalid termination character in UCS-2 string", Vexo.createDb, 12)
-    local db = Vexo.createDb(W "X")
-    eq(db:getNodeType(), Vexo.Q3_NODETYPE_Vexo, "node type of the database value")
 end)
 
 test("a database value collected twice destroys its database once", function()
@@ -104,10 +98,12 @@ test("a database value collected twice destroys its database once", function()
     local gc = getmetatable(db).__gc
     gc(db)
     gc(db)
-    eq(check.pack(db:createFrame(W "F", 8)).n, 1, "creator on a cleared value gives one result")
-    eq(db:createFrame(W "F", 8), nil, "and it is nil")
-    eq(#check.collect(db:enumClusters()), 0, "enumeration of a cleared value")
-    eq(db.eid, nil, "properties of a cleared value")
+    check.rows {
+        { check.pack(db:createFrame(W "F", 8)).n, 1, "creator on a cleared value gives one result" },
+        { db:createFrame(W "F", 8), nil, "and it is nil" },
+        { #check.collect(db:enumClusters()), 0, "enumeration of a cleared value" },
+        { db.eid, nil, "properties of a cleared value" },
+    }
 end)
 
 test("many databases created and dropped are collected without trouble", function()

@@ -113,17 +113,15 @@ end)
 test("methods win over properties; properties read fields, not getters", function()
     local db = Vexo.createDb(W "DB")
     local frame = db:createFrame(W "F1", 8)
-    eq(type(frame.getShortName), "function", "a method name gives the method")
-    eq(frame.shortname, nil, "shortname property without a short name")
-    eq(db:getShortName(frame), U "F1", "the getter falls back to the identifier")
-    db:setShortName(frame, W "short")
-    eq(frame.shortname, U "short", "shortname property")
-    eq(frame.nosuchproperty, nil, "unknown property")
-    eq(frame[{}], nil, "table key")
-    eq(frame[true], nil, "boolean key")
-    eq(frame[1], nil, "number key")
-    eq(frame.__gc, nil, "node values have no __gc")
-    eq(type(db.__gc), "function", "database values have one")
+    check.rows {
+        { type(frame.getShortName), "function", "a method name gives the method" },
+        { frame.shortname, nil, "shortname property without a short name" },
+        { db:getShortName(frame), U "F1", "the getter falls back to the identifier" },
+        { db:setShortName(frame, W "short") and frame.shortname, U "short", "shortname property" },
+        { frame.nosuchproperty, nil, "unknown property" }, { frame[{}], nil, "table key" },
+        { frame[true], nil, "boolean key" }, { frame[1], nil, "number key" },
+        { frame.__gc, nil, "node values have no __gc" }, { type(db.__gc), "function", "database values have one" },
+    }
 end)
 
 test("values of the link and number properties", function()
