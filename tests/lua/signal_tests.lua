@@ -77,32 +77,29 @@ end)
 test("internalToPhysical: value by type, text slot, result code", function()
     local n = check.network()
     local speed, slot, code = n.speed:internalToPhysical(400)
-    eq(speed, 210, "linear 0.5 * 400 + 10")
-    eq(slot, nil, "no text")
-    eq(code, 0, "a computation applied")
     local gear, text, gearCode = n.gear:internalToPhysical(0)
-    eq(getmetatable(text), "StringSlot", "a mapped text gives its slot")
-    eq(n.db:stringLookup(text, 9, 9), U "Park", "slot text")
-    eq(gearCode, 0, "code")
-    check.truthy(gear ~= nil, "a value as well")
-    local _, noText = n.gear:internalToPhysical(5)
-    eq(noText, nil, "outside the range: no slot")
-    local raw = n.db:createSignal(W "Raw", 0, 0, 0, 0, nil)
-    local value = raw:internalToPhysical("0xFFFFFFFFFFFFFFFF")
-    eq(tostring(value), "18446744073709551615", "no coding: unsigned value unchanged")
     local failed = pack(n.speed.internalToPhysical(nil, 1))
-    eq(failed.n, 3, "three results on failure too")
-    eq(failed[3], check.E_INVALIDARG, "failure code")
-    local ascii = pack(n.name:internalToPhysical(0x41424344))
-    eq(ascii[3], check.E_UNEXPECTED, "ASCII cannot be converted")
+    check.rows {
+        { speed, 210, "linear 0.5 * 400 + 10" }, { slot, nil, "no text" }, { code, 0, "a computation applied" },
+        { getmetatable(text), "StringSlot", "a mapped text gives its slot" },
+        { n.db:stringLookup(text, 9, 9), U "Park", "slot text" }, { gearCode, 0, "code" },
+        { gear ~= nil, true, "a value as well" },
+        { select(2, n.gear:internalToPhysical(5)), nil, "outside the range: no slot" },
+        { tostring((n.db:createSignal(W "Raw", 0, 0, 0, 0, nil):internalToPhysical("0xFFFFFFFFFFFFFFFF"))),
+            "18446744073709551615", "no coding: unsigned value unchanged" },
+        { failed.n, 3, "three results on failure too" }, { failed[3], check.E_INVALIDARG, "failure code" },
+        { select(3, n.name:internalToPhysical(0x41424344)), check.E_UNEXPECTED, "ASCII cannot be converted" },
+    }
 end)
 
 test("checkValueInMinMax compares a number against the signal's limits", function()
     local n = check.network()
-    eq(n.speed:checkValueInMinMax(150), Vexo.Q3_VALUEINRANGE, "in range")
-    eq(n.speed:checkValueInMinMax(-1), Vexo.Q3_VALUEBELOWRANGE, "below")
-    eq(n.speed:checkValueInMinMax(301), Vexo.Q3_VALUEABOVERANGE, "above")
-    eq(n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal")
+    check.rows {
+        { n.speed:checkValueInMinMax(150), Vexo.Q3_VALUEINRANGE, "in range" },
+        { n.speed:checkValueInMinMax(-1), Vexo.Q3_VALUEBELOWRANGE, "below" },
+        { n.speed:checkValueInMinMax(301), Vexo.Q3_VALUEABOVERANGE, "above" },
+        { n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal" },
+    }
     check.raises("number expected", n.speed.checkValueInMinMax, n.speed, "x")
     check.raises("number expected", n.speed.checkValueInMinMax, n.speed)
 end)
