@@ -117,18 +117,10 @@ test("many databases created and dropped are collected without trouble", functio
     collectgarbage()
 end)
 
-local function writeFile(name, ...)
-    local path = check.tmpfile(name)
-    local file = assert(io.open(path, "wb"))
-    file:write(...)
-    file:close()
-    return path
-end
-
 test("importDBC and importLDF read a small file into a table; a missing file gives nil and E_FAIL", function()
-    local dbc = writeFile("lua_suite_small.dbc", 'VERSION ""\n\nNS_ :\n\nBS_:\n\nBU_: ECU1\n\n',
+    local dbc = check.write("lua_suite_small.dbc", 'VERSION ""\n\nNS_ :\n\nBS_:\n\nBU_: ECU1\n\n',
         'BO_ 291 F1: 8 ECU1\n SG_ Speed : 0|16@1+ (0.5,10) [0|300] "km/h" Vector__XXX\n\n')
-    local ldf = writeFile("lua_suite_small.ldf", 'LIN_description_file;\nLIN_protocol_version = "2.1";\n',
+    local ldf = check.write("lua_suite_small.ldf", 'LIN_description_file;\nLIN_protocol_version = "2.1";\n',
         'LIN_language_version = "2.1";\nLIN_speed = 19.2 kbps;\nNodes {\n  Master: M, 5 ms, 0.1 ms;\n  Slaves: S;\n}\n',
         'Signals { A: 8, 0, M, S; }\nFrames { F: 1, M { A, 0; } }\nNode_attributes { }\nSchedule_tables { }\n')
     for _, row in ipairs { { "importDBC", dbc, "no_such_file.dbc" }, { "importLDF", ldf, "no_such_file.ldf" } } do
@@ -145,7 +137,7 @@ test("importDBC and importLDF read a small file into a table; a missing file giv
 end)
 
 test("importDBC and importLDF take {tolerant = true}: the table and a warning list", function()
-    local path = writeFile("lua_suite_tolerant.dbc", 'BU_: A\nVAL_ 1 S -1 "err";\n')
+    local path = check.write("lua_suite_tolerant.dbc", 'BU_: A\nVAL_ 1 S -1 "err";\n')
     eq(check.pack(Vexo.importDBC(W(path))).n, 2, "strict: nil and the message")
     eq(check.pack(Vexo.importDBC(W(path), { tolerant = false })).n, 2, "tolerant = false is strict")
     local db, warnings = Vexo.importDBC(W(path), { tolerant = true })
@@ -156,7 +148,7 @@ test("importDBC and importLDF take {tolerant = true}: the table and a warning li
     eq(warnings[1].column, 10, "column")
     eq(warnings[1].text, 'read negative value "-1" in a value description list', "text")
 
-    local ldf = writeFile("lua_suite_tolerant.ldf", 'LIN_description_file;\nLIN_protocol_version = "2.1";\n',
+    local ldf = check.write("lua_suite_tolerant.ldf", 'LIN_description_file;\nLIN_protocol_version = "2.1";\n',
         'LIN_language_version = "2.1";\nLIN_speed = 19.2 kbps;\nNodes { Master: M, 5 ms, 0.1 ms; }\n')
     local lin, linWarnings = Vexo.importLDF(W(ldf), { tolerant = true })
     eq(lin[2].tag, "nodes", "nodes read")
