@@ -56,6 +56,18 @@ Built build()
     return out;
 }
 
+// Walks every identified element of a database, then destroys it.
+void expectWalkableThenDestroy(VexoNode *db)
+{
+    VexoEnumerator *e = nullptr;
+    ASSERT_EQ(Vexo_enumIdentElements(db, &e), S_OK);
+    VexoNode *node = nullptr;
+    while (Vexo_enumeratorNext(e, 1, &node, nullptr) == S_OK)
+        EXPECT_GE(Vexo_getNodeType(node), 0);
+    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
+    EXPECT_EQ(Vexo_destroy(db), S_OK);
+}
+
 TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabase)
 {
     bool completed = false;
@@ -68,15 +80,8 @@ TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabas
         if (!completed) {
             EXPECT_EQ(built.failure, E_OUTOFMEMORY);
         }
-        if (built.db == nullptr)
-            continue;
-        VexoEnumerator *e = nullptr;
-        ASSERT_EQ(Vexo_enumIdentElements(built.db, &e), S_OK);
-        VexoNode *node = nullptr;
-        while (Vexo_enumeratorNext(e, 1, &node, nullptr) == S_OK)
-            EXPECT_GE(Vexo_getNodeType(node), 0);
-        EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
-        EXPECT_EQ(Vexo_destroy(built.db), S_OK);
+        if (built.db != nullptr)
+            expectWalkableThenDestroy(built.db);
     }
     EXPECT_TRUE(completed) << "the model needs fewer allocations than the loop tries";
 }
@@ -120,13 +125,7 @@ TEST(AllocationFailure, FailedImportsEndWithAnErrorAndAWalkableDatabase)
             completed = hr == S_OK;
             if (!completed && hr != E_FAIL && hr != E_OUTOFMEMORY)
                 ADD_FAILURE() << "n " << n << ": result " << hr;
-            VexoEnumerator *e = nullptr;
-            ASSERT_EQ(Vexo_enumIdentElements(db, &e), S_OK);
-            VexoNode *node = nullptr;
-            while (Vexo_enumeratorNext(e, 1, &node, nullptr) == S_OK)
-                EXPECT_GE(Vexo_getNodeType(node), 0);
-            Vexo_enumeratorDestroy(e);
-            EXPECT_EQ(Vexo_destroy(db), S_OK);
+            expectWalkableThenDestroy(db);
         }
     }
 }

@@ -1,6 +1,7 @@
-// Frame decoder through the public interface: triggering matching, the identifier word,
+// Frame decoder through the public interface: triggering order, the identifier word,
 // multiplexed PDUs with their parts and segments, ASCII text, filters, skipped instances,
-// nesting limits, the channel's own PDU instances and the state's lifecycle.
+// nesting limits, the channel's own PDU instances and the state's lifecycle. The matching
+// rule itself is checked against a plain walk in triggering_index_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -16,15 +18,6 @@ constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN, kBE = Q3_BYTEORDER_BIGENDIAN
 constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEither = Q3_FLAG_CANSTD_OR_EXT;
 
 uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
-
-// Calls a creation function whose last argument is the out pointer; gives the node made.
-template <class... Params, class... Args>
-VexoNode *made(HRESULT (*create)(Params...), Args... args)
-{
-    VexoNode *node = nullptr;
-    EXPECT_EQ(create(args..., &node), S_OK);
-    return node;
-}
 
 // A database with one channel, built through the public functions.
 struct Net {
@@ -128,49 +121,6 @@ std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
     for (const Got &g : got)
         out.push_back(g.signal);
     return out;
-}
-
-TEST(Decoder, MatchesTriggeringsByIdentifierMaskFrameTypeAndExactLength)
-{
-    struct Case {
-        const char *what;
-        bool masked;
-        uint32_t idOrMask, code, flags, frameLength, rxId, rxFlags, rxLength;
-        bool match;
-    };
-    const Case cases[] = {
-        {"same standard identifier", false, 0x123, 0, kStd, 8, 0x123, kStd, 8, true},
-        {"other identifier", false, 0x123, 0, kStd, 8, 0x124, kStd, 8, false},
-        {"standard triggering, extended frame", false, 0x123, 0, kStd, 8, 0x123, kExt, 8, false},
-        {"extended triggering, extended frame", false, 0x123, 0, kExt, 8, 0x123, kExt, 8, true},
-        {"extended triggering, standard frame", false, 0x123, 0, kExt, 8, 0x123, kStd, 8, false},
-        {"either form, standard frame", false, 0x123, 0, kEither, 8, 0x123, kStd, 8, true},
-        {"either form, extended frame", false, 0x123, 0, kEither, 8, 0x123, kExt, 8, true},
-        {"flags 3 are not 'either': extended only", false, 0x123, 0, 3, 8, 0x123, kStd, 8, false},
-        {"frame of 8 bytes, 6 received", false, 0x123, 0, kStd, 8, 0x123, kStd, 6, false},
-        {"frame of 6 bytes, 8 received", false, 0x123, 0, kStd, 6, 0x123, kStd, 8, false},
-        {"mask 0x700 code 0x100: 0x100", true, 0x700, 0x100, kStd, 8, 0x100, kStd, 8, true},
-        {"mask 0x700 code 0x100: 0x1FF", true, 0x700, 0x100, kStd, 8, 0x1FF, kStd, 8, true},
-        {"mask 0x700 code 0x100: 0x200", true, 0x700, 0x100, kStd, 8, 0x200, kStd, 8, false},
-        {"mask 0x700 code 0x100: 0x0FF", true, 0x700, 0x100, kStd, 8, 0x0FF, kStd, 8, false},
-        {"masked, frame type still checked", true, 0x700, 0x100, kStd, 8, 0x100, kExt, 8, false},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Net net;
-        VexoNode *frame = net.frame(c.frameLength);
-        // A schedule-slot triggering of the same frame comes first and never matches.
-        VexoNode *slot = made(Vexo_createAbsolutelyScheduledTriggering, net.db, nullptr, c.rxId, 0u, 1u, kEither,
-                              frame, nullptr, net.channel);
-        VexoNode *want = c.masked ? net.masked(c.idOrMask, c.code, c.flags, frame) : net.byId(c.idOrMask, c.flags, frame);
-        const std::vector<uint8_t> data(c.rxLength, 0);
-        VexoDecodeState *state = nullptr;
-        ASSERT_EQ(Vexo_decodeMessage(net.channel, c.rxId, c.rxFlags, c.rxLength, data.data(), &state), S_OK);
-        VexoNode *got = slot;
-        EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), c.match ? S_OK : S_FALSE);
-        EXPECT_EQ(got, c.match ? want : nullptr);
-        Vexo_destroyDecodeEnum(state);
-    }
 }
 
 TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)

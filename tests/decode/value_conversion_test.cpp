@@ -10,6 +10,7 @@
 #include <string>
 
 #include "node_classes.h"
+#include "made.h"
 #include "test_text.h"
 #include "vexo/constants.h"
 #include "vexo/convert.h"
@@ -49,23 +50,18 @@ struct Model {
 
     VexoNode *coding(uint32_t bitlen, uint32_t encoding)
     {
-        VexoNode *c = nullptr;
-        EXPECT_EQ(Vexo_createCoding(handle, nullptr, bitlen, encoding, nullptr, &c), S_OK);
-        return c;
+        return made(Vexo_createCoding, handle, nullptr, bitlen, encoding, static_cast<VexoNode *>(nullptr));
     }
     VexoNode *signal(VexoNode *coding, double min = 0, double max = 0, uint32_t flags = 0)
     {
-        VexoNode *s = nullptr;
-        EXPECT_EQ(Vexo_createSignal(handle, nullptr, flags, 0, min, max, coding, &s), S_OK);
-        return s;
+        return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
     }
     // A computation made by create(handle, nullptr, ..., &out), appended to a coding's
     // internal-to-physical computations when one is given.
     template <class Create, class... Args>
     VexoNode *computation(VexoNode *coding, Create create, Args... args)
     {
-        VexoNode *c = nullptr;
-        EXPECT_EQ(create(handle, nullptr, args..., &c), S_OK);
+        VexoNode *c = made(create, handle, nullptr, args...);
         if (coding != nullptr) {
             EXPECT_EQ(Vexo_addInternalToPhysicalComputations(coding, 1, &c), S_OK);
         }

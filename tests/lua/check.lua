@@ -29,6 +29,11 @@ function check.eq(actual, expected, what)
     end
 end
 
+-- Rows of { actual, expected, what }, checked in order.
+function check.rows(rows)
+    for _, row in ipairs(rows) do check.eq(row[1], row[2], row[3]) end
+end
+
 function check.truthy(value, what)
     if not value then error((what or "condition") .. " does not hold", 2) end
 end
@@ -68,6 +73,33 @@ function check.same(a, b)
     local same = b.param == old + 4242
     a:setParam(old)
     return same
+end
+
+-- Runs fn(...) under xpcall for the corpus scripts, which keep going after a failure;
+-- check.finish prints the tally and gives it to the test host or ends the process.
+check.checked, check.failures = 0, 0
+function check.run(what, fn, ...)
+    local ok, problem = xpcall(fn, debug.traceback, ...)
+    check.checked = check.checked + 1
+    if not ok then
+        check.failures = check.failures + 1
+        print("FAILED " .. what .. "\n" .. tostring(problem))
+    end
+end
+
+function check.finish()
+    print(string.format("%d checks, %d failed", check.checked, check.failures))
+    if VEXO_TEST_HOST then return check.failures end
+    os.exit(check.failures == 0 and 0 or 1)
+end
+
+-- Writes a file in the temporary folder (removed by cleanup); gives its path.
+function check.write(name, ...)
+    local path = check.tmpfile(name)
+    local file = assert(io.open(path, "wb"))
+    file:write(...)
+    file:close()
+    return path
 end
 
 function check.tmpfile(name)

@@ -93,18 +93,16 @@ end)
 
 test("InternalValue texts: unsigned and signed decimal", function()
     local db = Vexo.createDb()
-    local timing = db:createCyclicTiming("0xFFFFFFFFFFFFFFFF", nil)
-    eq(tostring(timing.cycleTime), "18446744073709551615", "unsigned 2^64-1")
-    eq(tostring(db:createCyclicTiming(250, nil).cycleTime), "250", "cycle time 250")
-    local coding = db:createCoding(W "C", 8, Vexo.Q3_ENCODING_2COMPL, nil)
-    local signal = db:createSignal(W "S", 0, 0, 0, 0, coding)
+    local signal = db:createSignal(W "S", 0, 0, 0, 0, db:createCoding(W "C", 8, Vexo.Q3_ENCODING_2COMPL, nil))
     local value, slot, code = signal:internalToPhysical(0xFF)
-    eq(tostring(value), "-1", "signed -1")
-    eq(getmetatable(value), debug.getregistry()["A0DB21FE8F4B4140A55D4298C005D5F5"], "signed kind")
-    eq(slot, nil, "no text")
-    eq(code, check.S_FALSE, "no computation applied")
-    local low = signal:internalToPhysical(0x80)
-    eq(tostring(low), "-128", "signed -128")
+    check.rows {
+        { tostring(db:createCyclicTiming("0xFFFFFFFFFFFFFFFF", nil).cycleTime), "18446744073709551615", "2^64-1" },
+        { tostring(db:createCyclicTiming(250, nil).cycleTime), "250", "cycle time 250" },
+        { tostring(value), "-1", "signed -1" }, { slot, nil, "no text" },
+        { getmetatable(value), debug.getregistry()["A0DB21FE8F4B4140A55D4298C005D5F5"], "signed kind" },
+        { code, check.S_FALSE, "no computation applied" },
+        { tostring((signal:internalToPhysical(0x80))), "-128", "signed -128" },
+    }
 end)
 
 test("languages are the low 16 bits of an integer", function()

@@ -81,32 +81,27 @@ test("application indexes are parsed with automatic base; the 25th registration 
     eq(encoder:setSendMode(3, 9), check.E_INVALIDARG, "unknown mode")
 end)
 
-test("a second __gc does nothing; a cleared encoder answers E_INVALIDARG", function()
+test("a cleared encoder (second __gc a no-op) and one whose creation made nothing answer E_INVALIDARG", function()
     local db = Vexo.createDb()
-    local encoder = db:createEncoder(nil)
-    encoder:__gc()
-    encoder:__gc()
-    local app, code = encoder:registerApp()
-    eq(app, 0, "no application")
-    eq(code, check.E_INVALIDARG, "cleared handle")
-    eq(encoder:trigger(5), check.E_INVALIDARG, "trigger")
-    eq(pack(encoder:getNextFrame())[2], check.E_INVALIDARG, "getNextFrame")
-end)
-
-test("a creation that made nothing gives an encoder value with a null handle", function()
-    local db = Vexo.createDb()
-    local other = Vexo.createDb()
-    local foreign = other:createFrame(W "F", 8)
-    local encoder = db:createEncoder(foreign)
-    eq(getmetatable(encoder), debug.getregistry()["EFEF191813484c23AB61C23F7950931D"], "still an encoder value")
-    eq(select(2, encoder:registerApp()), check.E_INVALIDARG, "registerApp")
-    eq(encoder:setSendMode(0, 1), check.E_INVALIDARG, "setSendMode")
-    eq(encoder:deregisterApp(0), check.E_INVALIDARG, "deregisterApp")
-    eq(encoder:insertNode(0, nil), check.E_INVALIDARG, "insertNode")
-    eq(encoder:deleteNode(0, nil), check.E_INVALIDARG, "deleteNode")
-    eq(encoder:changeSignal(0, nil, 0), check.E_INVALIDARG, "changeSignal")
-    eq(encoder:isSignalCyclic(nil), check.E_INVALIDARG, "isSignalCyclic")
-    encoder:__gc()
+    local cleared = db:createEncoder(nil)
+    cleared:__gc()
+    cleared:__gc()
+    local failed = db:createEncoder(Vexo.createDb():createFrame(W "F", 8))  -- a frame of another database
+    eq(getmetatable(failed), debug.getregistry()["EFEF191813484c23AB61C23F7950931D"], "still an encoder value")
+    for _, encoder in ipairs { cleared, failed } do
+        local app, code = encoder:registerApp()
+        eq(app, 0, "no application")
+        eq(code, check.E_INVALIDARG, "registerApp")
+        local calls = {
+            { "trigger", 5 }, { "setSendMode", 0, 1 }, { "deregisterApp", 0 }, { "insertNode", 0, nil },
+            { "deleteNode", 0, nil }, { "changeSignal", 0, nil, 0 }, { "isSignalCyclic", nil },
+        }
+        for _, call in ipairs(calls) do
+            eq(encoder[call[1]](encoder, unpack(call, 2, 4)), check.E_INVALIDARG, call[1])
+        end
+        eq(pack(encoder:getNextFrame())[2], check.E_INVALIDARG, "getNextFrame")
+    end
+    failed:__gc()
 end)
 
 test("the encoder keeps its database alive", function()

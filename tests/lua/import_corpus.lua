@@ -223,15 +223,7 @@ local function checkLog(db, raw, logPath)
 end
 
 ---------------------------------------------------------------------------------------
-local failures, checked = 0, 0
-local function run(what, fn, ...)
-    local ok, problem = xpcall(fn, debug.traceback, ...)
-    checked = checked + 1
-    if not ok then
-        failures = failures + 1
-        print("FAILED " .. what .. "\n" .. tostring(problem))
-    end
-end
+local run = check.run
 
 local tmp = check.tmp .. "/roundtrip"
 os.execute('mkdir -p "' .. tmp .. '"')
@@ -301,6 +293,4 @@ end
 print(string.format("LDF: %d imported strictly, %d only when read tolerantly", ldfImported, ldfRejected))
 os.execute('rm -rf "' .. tmp .. '"')
 
-print(string.format("%d files checked, %d failed", checked, failures))
-if VEXO_TEST_HOST then return failures end
-os.exit(failures == 0 and 0 or 1)
+return check.finish()

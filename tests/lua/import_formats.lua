@@ -393,15 +393,7 @@ local function checkSample(db, sample)
 end
 
 ---------------------------------------------------------------------------------------
-local failures, checked, samples = 0, 0, 0
-local function run(what, fn, ...)
-    local ok, problem = xpcall(fn, debug.traceback, ...)
-    checked = checked + 1
-    if not ok then
-        failures = failures + 1
-        print("FAILED " .. what .. "\n" .. tostring(problem))
-    end
-end
+local run, samples = check.run, 0
 
 local listed = {}
 if not haveCorpus then print("corpus not found at '" .. corpus .. "': its files are skipped") end
@@ -451,13 +443,7 @@ print(string.format("%d files imported, %d failed as pinned; %d sample frames ag
 -- offset, FIBEX multiplexers, relative ARXML references, CAN FD), detection by content
 -- and the parser's message for malformed XML.
 local tmp = check.tmp .. "/import_formats_"
-local function write(name, content)
-    local path = tmp .. name
-    local f = assert(io.open(path, "wb"))
-    f:write(content)
-    f:close()
-    return path
-end
+local function write(name, content) return check.write("import_formats_" .. name, content) end
 
 local function reported(messages, text)
     for _, m in ipairs(messages) do
@@ -781,6 +767,4 @@ run("helper module: terminated texts and element texts", function()
     eq(A(db:getLongName(group, 0, 0)), "Long name", "long name")
     check.raises("Q3Node", native.label, db, "no node", "x")
 end)
-print(string.format("%d checks, %d failed", checked, failures))
-if VEXO_TEST_HOST then return failures end
-os.exit(failures == 0 and 0 or 1)
+return check.finish()

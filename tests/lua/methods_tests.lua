@@ -39,26 +39,24 @@ end)
 test("Echo, Code and Pair shapes", function()
     local db = Vexo.createDb()
     local frame = db:createFrame(W "F1", 8)
-    eq(db:setShortName(frame, W "Short"), U "Short", "Echo returns the text without terminator")
-    eq(pack(db:setShortName(nil, W "Short")).n, 0, "Echo failure gives no result")
-    eq(db:setLongName(frame, 9, W "Long"), U "Long", "setLongName echoes")
-    eq(db:setDescription(frame, 9, W "Desc"), U "Desc", "setDescription echoes")
-    local long, description = db:getElementDetail(frame, 9, 9)
-    eq(long, U "Long", "getElementDetail long name")
-    eq(description, U "Desc", "getElementDetail description")
-    eq(db:setElementDetail(frame, 10, W "L10", W "D10"), 0, "setElementDetail code")
-    eq(db:getDescription(frame, 10, 9), U "D10", "description in language 10")
-    eq(frame:setParam(17), true, "setParam success")
-    eq(frame:getParam(), 17, "getParam")
-    local failure = pack(Vexo.createDb().getParam(nil))
-    eq(failure.n, 2, "Pair failure: two results")
-    eq(failure[1], nil, "nil")
-    eq(failure[2], check.E_INVALIDARG, "code")
-    local setFailure = pack(frame.setParam(nil, 1))
-    eq(setFailure[2], check.E_INVALIDARG, "setParam failure code")
     local channel = db:createChannel(W "CH", nil)
-    eq(channel:setParent(frame), 0, "Code success")
-    eq(channel:setParent(nil), check.E_INVALIDARG, "Code failure is negative")
+    local failure = pack(Vexo.createDb().getParam(nil))
+    check.rows {
+        { db:setShortName(frame, W "Short"), U "Short", "Echo returns the text without terminator" },
+        { pack(db:setShortName(nil, W "Short")).n, 0, "Echo failure gives no result" },
+        { db:setLongName(frame, 9, W "Long"), U "Long", "setLongName echoes" },
+        { db:setDescription(frame, 9, W "Desc"), U "Desc", "setDescription echoes" },
+        { (db:getElementDetail(frame, 9, 9)), U "Long", "getElementDetail long name" },
+        { select(2, db:getElementDetail(frame, 9, 9)), U "Desc", "getElementDetail description" },
+        { db:setElementDetail(frame, 10, W "L10", W "D10"), 0, "setElementDetail code" },
+        { db:getDescription(frame, 10, 9), U "D10", "description in language 10" },
+        { frame:setParam(17), true, "setParam success" }, { frame:getParam(), 17, "getParam" },
+        { failure.n, 2, "Pair failure: two results" }, { failure[1], nil, "nil" },
+        { failure[2], check.E_INVALIDARG, "code" },
+        { select(2, frame.setParam(nil, 1)), check.E_INVALIDARG, "setParam failure code" },
+        { channel:setParent(frame), 0, "Code success" },
+        { channel:setParent(nil), check.E_INVALIDARG, "Code failure is negative" },
+    }
     check.truthy(check.same(db:getCollections(), db.collections), "getCollections")
     check.truthy(check.same(db.collections:getCollections(), db.collections), "on the collections node")
 end)
@@ -164,32 +162,27 @@ test("links: parts, frames, channels, sources, signals, units", function()
     local n = check.network()
     local db = n.db
     local part = db:createMultiplexedPart(W "S", 0, n.m1)
-    eq(n.m1:setStaticPart(part), 0, "setStaticPart")
-    eq(n.m1:setElsePart(part), 0, "setElsePart")
-    check.truthy(check.same(n.m1:getStaticPart(), part), "getStaticPart")
-    check.truthy(check.same(n.m1:getElsePart(), part), "getElsePart")
-    check.raises("MultiplexedPDU expected, got Signal", n.speed.getStaticPart, n.speed)
-    check.truthy(check.same(n.t1:getFrame(), n.f1), "getFrame")
-    check.truthy(check.same(n.t1:getChannel(), n.channel), "getChannel")
-    check.truthy(check.same(n.t1:getSourceECU(), n.ecu), "getSourceECU")
-    eq(n.t1:setFrame(n.f2), 0, "setFrame")
-    check.truthy(check.same(n.t1.frame, n.f2), "frame changed")
-    eq(n.t1:setSourceECU(nil), 0, "setSourceECU clears")
-    eq(n.t1.sourceEcu, nil, "no source")
-    eq(n.t1:setChannel(n.channel), 0, "setChannel")
-    eq(n.siTemp:setSignal(n.gear), 0, "setSignal")
-    check.truthy(check.same(n.siTemp.signal, n.gear), "signal changed")
-    check.truthy(check.same(n.speed:getUnit(), n.unit), "getUnit of a signal")
-    check.truthy(check.same(n.speedCoding:getReference(), n.unit), "getReference")
     local ref = db:createElementReference(W "R", nil)
-    eq(ref:setReference(n.f1), 0, "setReference")
-    check.truthy(check.same(ref:getReference(), n.f1), "reference set")
-    check.truthy(check.same(n.speed:getGroup(), db.collections.signals), "getGroup")
+    local function linked(rows)  -- { node, getter, node expected }
+        for _, row in ipairs(rows) do check.truthy(check.same(row[1][row[2]](row[1]), row[3]), row[2]) end
+    end
+    linked { { n.t1, "getFrame", n.f1 }, { n.t1, "getChannel", n.channel }, { n.t1, "getSourceECU", n.ecu },
+        { n.speed, "getUnit", n.unit }, { n.speedCoding, "getReference", n.unit },
+        { n.speed, "getGroup", db.collections.signals } }
+    -- { node, setter, argument }: each answers 0.
+    local sets = {
+        { n.m1, "setStaticPart", part }, { n.m1, "setElsePart", part }, { n.t1, "setFrame", n.f2 },
+        { n.t1, "setSourceECU", nil }, { n.t1, "setChannel", n.channel }, { n.siTemp, "setSignal", n.gear },
+        { ref, "setReference", n.f1 }, { n.p2, "addParents", n.pi1 }, { n.channel, "addPDUTriggerings", n.pt1 },
+        { n.f1, "addPDUInstances", n.pi2 }, { n.channel, "addFrameTriggerings", n.t2 },
+    }
+    for _, row in ipairs(sets) do eq(row[1][row[2]](row[1], row[3]), 0, row[2]) end
+    linked { { n.m1, "getStaticPart", part }, { n.m1, "getElsePart", part }, { ref, "getReference", n.f1 } }
+    check.truthy(check.same(n.t1.frame, n.f2), "frame changed")
+    eq(n.t1.sourceEcu, nil, "no source")
+    check.truthy(check.same(n.siTemp.signal, n.gear), "signal changed")
     check.truthy(check.same(n.cluster:findChildByElementId(W "CH1"), n.channel), "findChildByElementId")
-    eq(n.p2:addParents(n.pi1), 0, "addParents")
-    eq(n.channel:addPDUTriggerings(n.pt1), 0, "addPDUTriggerings")
-    eq(n.f1:addPDUInstances(n.pi2), 0, "addPDUInstances")
-    eq(n.channel:addFrameTriggerings(n.t2), 0, "addFrameTriggerings")
+    check.raises("MultiplexedPDU expected, got Signal", n.speed.getStaticPart, n.speed)
     eq(n.d1:addSegment(1, 7, 4), 0, "addSegment")
     eq(#check.collect(n.d1:enumSegments()), 2, "segments after addSegment")
 end)
@@ -233,41 +226,37 @@ end)
 test("string slots: create, alternatives, lookup", function()
     local db = Vexo.createDb()
     local slot, code = db:stringCreateSlot(7, W "seven")
-    eq(code, 0, "stringCreateSlot code")
-    eq(getmetatable(slot), "StringSlot", "slot value")
     local slotA, codeA = db:stringCreateSlotA(7, "eight-bit")
-    eq(codeA, 0, "stringCreateSlotA code")
-    eq(db:stringLookup(slotA, 7, 7), U "eight-bit", "8-bit text widened")
-    eq(db:stringAddAlternative(slot, 8, W "acht"), 0, "stringAddAlternative")
-    eq(db:stringAddAlternativeA(slot, 9, "neuf"), 0, "stringAddAlternativeA")
-    eq(db:stringLookup(slot, 8, 7), U "acht", "language 8")
-    eq(db:stringLookup(slot, 9, 7), U "neuf", "language 9")
-    eq(db:stringLookup(slot, 5, 6), U "seven", "falls back to the creation language")
     local none, failed = db:stringCreateSlotA(7, nil)
-    eq(getmetatable(none), "StringSlot", "a slot value even when none was made")
-    eq(failed, check.E_INVALIDARG, "and the failure code")
-    eq(pack(db:stringLookup(none, 7, 7)).n, 0, "looking up the empty slot")
+    check.rows {
+        { code, 0, "stringCreateSlot code" }, { getmetatable(slot), "StringSlot", "slot value" },
+        { codeA, 0, "stringCreateSlotA code" }, { db:stringLookup(slotA, 7, 7), U "eight-bit", "8-bit text widened" },
+        { db:stringAddAlternative(slot, 8, W "acht"), 0, "stringAddAlternative" },
+        { db:stringAddAlternativeA(slot, 9, "neuf"), 0, "stringAddAlternativeA" },
+        { db:stringLookup(slot, 8, 7), U "acht", "language 8" }, { db:stringLookup(slot, 9, 7), U "neuf", "language 9" },
+        { db:stringLookup(slot, 5, 6), U "seven", "falls back to the creation language" },
+        { getmetatable(none), "StringSlot", "a slot value even when none was made" },
+        { failed, check.E_INVALIDARG, "and the failure code" },
+        { pack(db:stringLookup(none, 7, 7)).n, 0, "looking up the empty slot" },
+    }
     check.raises("E1932F8FA81D4e22B366464122243EAF", db.stringLookup, db, db, 7, 7)
 end)
 
 test("qualified identifiers", function()
     local db = Vexo.createDb(W "Car")
     local frame = db:createFrame(W "Door", 8)
-    eq(db:getQualifiedId(frame), U "Car::Door", "getQualifiedId")
     local failure = pack(db:getQualifiedId(nil))
-    eq(failure[1], nil, "failure nil")
-    eq(failure[2], check.E_INVALIDARG, "failure code")
     local dbId, elementId = db.splitQualifiedId(W "Car::Door")
-    eq(dbId, U "Car", "database part")
-    eq(elementId, U "Door", "element part")
     local onlyDb, onlyElement = db.splitQualifiedId(W "Door")
-    eq(onlyDb, "", "an unwritten output is the empty string")
-    eq(onlyElement, U "Door", "element alone")
-    local colon = pack(db:splitQualifiedId())
-    local empty = pack(db.splitQualifiedId(""))
-    eq(colon.n, empty.n, "the colon syntax reads the database value as the empty text")
-    eq(colon[1], empty[1], "same first result")
-    eq(colon[2], empty[2], "same second result")
+    local colon, empty = pack(db:splitQualifiedId()), pack(db.splitQualifiedId(""))
+    check.rows {
+        { db:getQualifiedId(frame), U "Car::Door", "getQualifiedId" }, { failure[1], nil, "failure nil" },
+        { failure[2], check.E_INVALIDARG, "failure code" }, { dbId, U "Car", "database part" },
+        { elementId, U "Door", "element part" }, { onlyDb, "", "an unwritten output is the empty string" },
+        { onlyElement, U "Door", "element alone" },
+        { colon.n, empty.n, "the colon syntax reads the database value as the empty text" },
+        { colon[1], empty[1], "same first result" }, { colon[2], empty[2], "same second result" },
+    }
 end)
 
 test("dumpDot writes a DOT file of the database", function()

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "binding.h"
+#include "made.h"
 #include "test_text.h"
 #include "vexo/lua_module.h"
 #include "vexo/vexo.h"
@@ -44,80 +45,57 @@ void buildModel(Model &m)
     ASSERT_EQ(Vexo_getDatabaseCollections(db, &out), S_OK);
     m.add("DatabaseCollections", out);
 
-    VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr;
-    Vexo_createCluster(db, u"CAN", Q3_CLUSTERTYPE_LIN, &cluster);
-    m.add("Cluster", cluster);
-    Vexo_createChannel(db, u"CH", cluster, &channel);
+    VexoNode *cluster = m.add("Cluster", made(Vexo_createCluster, db, u"CAN", Q3_CLUSTERTYPE_LIN));
+    VexoNode *channel = m.add("Channel", made(Vexo_createChannel, db, u"CH", cluster));
     Vexo_setParent(channel, cluster);
-    m.add("Channel", channel);
-    Vexo_createECU(db, u"ECU", &ecu);
-    m.add("ElementGroup", ecu);
-    Vexo_createFrame(db, u"F", 0x80000008u, &frame);
-    m.add("Frame", frame);
-    Vexo_createAbsolutelyScheduledTriggering(db, u"AST", 0x80000011u, 0x80000012u, 0x80000013u, 0x80000014u,
-                                             frame, ecu, channel, &out);
-    m.add("AbsolutelyScheduledTriggering", out);
-    VexoNode *ibt = nullptr;
-    Vexo_createIdentifierBasedTriggering(db, u"IBT", 0x80000123u, 0x80000002u, frame, ecu, channel, &ibt);
-    m.add("IdentifierBasedTriggering", ibt);
-    Vexo_createMaskedIdentifierTriggering(db, u"MIT", 0x80000700u, 0x80000200u, 3, frame, ecu, channel, &out);
-    m.add("MaskedIdentifierTriggering", out);
+    VexoNode *ecu = m.add("ElementGroup", made(Vexo_createECU, db, u"ECU"));
+    VexoNode *frame = m.add("Frame", made(Vexo_createFrame, db, u"F", 0x80000008u));
+    m.add("AbsolutelyScheduledTriggering", made(Vexo_createAbsolutelyScheduledTriggering, db, u"AST", 0x80000011u,
+                                                0x80000012u, 0x80000013u, 0x80000014u, frame, ecu, channel));
+    VexoNode *ibt = m.add("IdentifierBasedTriggering", made(Vexo_createIdentifierBasedTriggering, db, u"IBT",
+                                                            0x80000123u, 0x80000002u, frame, ecu, channel));
+    m.add("MaskedIdentifierTriggering",
+          made(Vexo_createMaskedIdentifierTriggering, db, u"MIT", 0x80000700u, 0x80000200u, 3u, frame, ecu, channel));
 
-    VexoNode *unit = nullptr, *coding = nullptr, *signal = nullptr;
-    Vexo_createUnitSpec(db, u"U", kLanguage, u"km/h", &unit);
-    m.add("UnitSpec", unit);
-    Vexo_createCoding(db, u"K", 0x80000010u, Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, unit, &coding);
-    m.add("Coding", coding);
-    Vexo_createSignal(db, u"S", 0x80000005u, 1.5, -2.5, 3.5, coding, &signal);
-    m.add("Signal", signal);
+    VexoNode *unit = m.add("UnitSpec", made(Vexo_createUnitSpec, db, u"U", kLanguage, u"km/h"));
+    VexoNode *coding = m.add("Coding", made(Vexo_createCoding, db, u"K", 0x80000010u,
+                                            uint32_t(Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED), unit));
+    VexoNode *signal = m.add("Signal", made(Vexo_createSignal, db, u"S", 0x80000005u, 1.5, -2.5, 3.5, coding));
 
-    VexoNode *identity = nullptr, *linear = nullptr, *mappedText = nullptr, *mappedValue = nullptr;
-    Vexo_createIdentityComputation(db, u"I", &identity);
-    Vexo_createLinearComputation(db, u"L", 0.25, -7.5, &linear);
     VexoStringSlot *text = nullptr;
     Vexo_stringCreateSlot(db, kLanguage, u"mapped", &text);
-    Vexo_createMappedTextComputation(db, u"MT", text, &mappedText);
-    Vexo_createMappedValueComputation(db, u"MV", 42.125, &mappedValue);
+    VexoNode *identity = m.add("IdentityComputation", made(Vexo_createIdentityComputation, db, u"I"));
+    VexoNode *linear = m.add("LinearComputation", made(Vexo_createLinearComputation, db, u"L", 0.25, -7.5));
+    VexoNode *mappedText = m.add("MappedTextComputation", made(Vexo_createMappedTextComputation, db, u"MT", text));
+    VexoNode *mappedValue =
+        m.add("MappedValueComputation", made(Vexo_createMappedValueComputation, db, u"MV", 42.125));
     for (VexoNode *computation : {identity, linear, mappedText, mappedValue}) {
         Vexo_addRange(computation, -1.25, 9.75, 0x80000001u);
         Vexo_addRange(computation, 10, 20, 2);
     }
-    m.add("IdentityComputation", identity);
-    m.add("LinearComputation", linear);
-    m.add("MappedTextComputation", mappedText);
-    m.add("MappedValueComputation", mappedValue);
     Vexo_addInternalToPhysicalComputations(coding, 1, &linear);
     VexoNode *twoComputations[] = {identity, mappedValue};
     Vexo_addPhysicalToInternalComputations(coding, 2, twoComputations);
 
-    VexoNode *mux = nullptr, *part = nullptr, *staticPart = nullptr, *pdu = nullptr;
-    Vexo_createMultiplexedPDU(db, u"MUX", 0x80000040u, 1, 0x80000003u, 0x80000004u, 0x80000005u, nullptr, &mux);
-    m.add("MultiplexedPDU", mux);
-    Vexo_createMultiplexedPart(db, u"PART", 0x80000001u, mux, &part);
+    VexoNode *mux = m.add("MultiplexedPDU", made(Vexo_createMultiplexedPDU, db, u"MUX", 0x80000040u, 1u,
+                                                 0x80000003u, 0x80000004u, 0x80000005u, nullptr));
+    VexoNode *part = made(Vexo_createMultiplexedPart, db, u"PART", 0x80000001u, mux);
     Vexo_addDynamicParts(mux, 1, &part);
-    Vexo_createMultiplexedPart(db, u"STATIC", 7, mux, &staticPart);
-    Vexo_setStaticPart(mux, staticPart);
+    Vexo_setStaticPart(mux, made(Vexo_createMultiplexedPart, db, u"STATIC", 7u, mux));
     Vexo_setElsePart(mux, part);
     Vexo_addSegment(part, 1, 0x80000002u, 0x80000003u);
     Vexo_addSegment(part, 0, 5, 6);
     m.add("MultiplexedPart", part);
-    Vexo_createSignalPDU(db, u"PDU", 0x80000020u, part, &pdu);
-    m.add("SignalPDU", pdu);
+    VexoNode *pdu = m.add("SignalPDU", made(Vexo_createSignalPDU, db, u"PDU", 0x80000020u, part));
 
-    VexoNode *instance = nullptr, *pduInstance = nullptr, *pduTriggering = nullptr, *reference = nullptr;
-    Vexo_createSignalInstance(db, u"SI", 1, 0x80000017u, 0x80000018u, signal, pdu, &instance);
-    m.add("SignalInstance", instance);
-    Vexo_createPDUInstance(db, u"PI", 1, 0x80000021u, 0x80000022u, mux, frame, &pduInstance);
-    m.add("PDUInstance", pduInstance);
-    Vexo_createPDUTriggering(db, u"PT", pdu, channel, &pduTriggering);
-    m.add("PDUTriggering", pduTriggering);
-    Vexo_createElementReference(db, u"REF", signal, &reference);
-    m.add("ElementReference", reference);
+    m.add("SignalInstance", made(Vexo_createSignalInstance, db, u"SI", 1u, 0x80000017u, 0x80000018u, signal, pdu));
+    m.add("PDUInstance", made(Vexo_createPDUInstance, db, u"PI", 1u, 0x80000021u, 0x80000022u, mux, frame));
+    VexoNode *pduTriggering = m.add("PDUTriggering", made(Vexo_createPDUTriggering, db, u"PT", pdu, channel));
+    VexoNode *reference = m.add("ElementReference", made(Vexo_createElementReference, db, u"REF", signal));
 
     // Every list gets entries, so that each list comparison compares something.
-    VexoNode *pdu2Instance = nullptr, *muxTriggering = nullptr;
-    Vexo_createPDUInstance(db, u"PI2", 0, 1, 2, pdu, channel, &pdu2Instance);
-    Vexo_createPDUTriggering(db, u"PT2", mux, nullptr, &muxTriggering);
+    made(Vexo_createPDUInstance, db, u"PI2", 0u, 1u, 2u, pdu, channel);
+    made(Vexo_createPDUTriggering, db, u"PT2", mux, static_cast<VexoNode *>(nullptr));
     VexoNode *members[] = {reference, unit, coding};
     VexoNode *collections = m.nodes[1].second;
     Vexo_appendChildren(ecu, 3, members);
@@ -127,10 +105,8 @@ void buildModel(Model &m)
             Vexo_appendChildren(triggering, 2, members);
     }
 
-    Vexo_createEventControlledTiming(db, 0x80000033u, pduTriggering, &out);
-    m.add("EventControlledTiming", out);
-    Vexo_createCyclicTiming(db, 0x8000000123456789ull, ibt, &out);
-    m.add("CyclicTiming", out);
+    m.add("EventControlledTiming", made(Vexo_createEventControlledTiming, db, 0x80000033u, pduTriggering));
+    m.add("CyclicTiming", made(Vexo_createCyclicTiming, db, uint64_t(0x8000000123456789ull), ibt));
 
     VexoEnumerator *records = nullptr;
     VexoNode *record = nullptr;

@@ -10,13 +10,7 @@ local function test(name, fn) tests[#tests + 1] = { name, fn } end
 
 local E_INVALIDARG, E_FAIL = check.E_INVALIDARG, check.E_FAIL
 
-local function write(name, text)
-    local path = check.tmpfile("xsl_" .. name)
-    local file = assert(io.open(path, "wb"))
-    file:write(text)
-    file:close()
-    return path
-end
+local function write(name, text) return check.write("xsl_" .. name, text) end
 
 local function sheet(name, method, body)
     return write(name, '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">\n'

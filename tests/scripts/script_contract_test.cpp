@@ -50,6 +50,14 @@ int32_t collect(void *context, const VexoMessage *message)
     return 77;
 }
 
+// The functions the tests call in the copy: (member, exported name).
+#define VEXO_SCRIPT_FUNCTIONS(X)                                                                      \
+    X(create, Vexo_create) X(destroy, Vexo_destroy) X(createFrame, Vexo_createFrame)                 \
+    X(freeString, Vexo_freeString) X(getStringLength, Vexo_getStringLength)                           \
+    X(importFilters, Vexo_importGetAvailableFilters) X(exportFilters, Vexo_exportGetAvailableFilters) \
+    X(detect, Vexo_importDetect) X(getDbId, Vexo_importGetDbId) X(getInfo, Vexo_importGetInfo)        \
+    X(importFile, Vexo_importFile) X(exportFile, Vexo_exportFile)
+
 // A copy of libvexo.so in a folder of its own, with the scripts a test writes there.
 class ScriptFolder : public testing::Test {
 protected:
@@ -62,18 +70,9 @@ protected:
                       fs::copy_options::overwrite_existing);
         library_ = dlopen((folder_ / "libvexo.so").c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(library_, nullptr) << dlerror();
-        load(create, "Vexo_create");
-        load(destroy, "Vexo_destroy");
-        load(createFrame, "Vexo_createFrame");
-        load(freeString, "Vexo_freeString");
-        load(getStringLength, "Vexo_getStringLength");
-        load(importFilters, "Vexo_importGetAvailableFilters");
-        load(exportFilters, "Vexo_exportGetAvailableFilters");
-        load(detect, "Vexo_importDetect");
-        load(getDbId, "Vexo_importGetDbId");
-        load(getInfo, "Vexo_importGetInfo");
-        load(importFile, "Vexo_importFile");
-        load(exportFile, "Vexo_exportFile");
+#define VEXO_LOAD(member, name) load(member, #name);
+        VEXO_SCRIPT_FUNCTIONS(VEXO_LOAD)
+#undef VEXO_LOAD
         ASSERT_EQ(create(u"DB", &db_), S_OK);
     }
 
@@ -109,18 +108,9 @@ protected:
     fs::path folder_;
     void *library_ = nullptr;
     VexoNode *db_ = nullptr;
-    decltype(&Vexo_create) create = nullptr;
-    decltype(&Vexo_destroy) destroy = nullptr;
-    decltype(&Vexo_createFrame) createFrame = nullptr;
-    decltype(&Vexo_freeString) freeString = nullptr;
-    decltype(&Vexo_getStringLength) getStringLength = nullptr;
-    decltype(&Vexo_importGetAvailableFilters) importFilters = nullptr;
-    decltype(&Vexo_exportGetAvailableFilters) exportFilters = nullptr;
-    decltype(&Vexo_importDetect) detect = nullptr;
-    decltype(&Vexo_importGetDbId) getDbId = nullptr;
-    decltype(&Vexo_importGetInfo) getInfo = nullptr;
-    decltype(&Vexo_importFile) importFile = nullptr;
-    decltype(&Vexo_exportFile) exportFile = nullptr;
+#define VEXO_DECLARE(member, name) decltype(&name) member = nullptr;
+    VEXO_SCRIPT_FUNCTIONS(VEXO_DECLARE)
+#undef VEXO_DECLARE
 };
 
 // UTF-16 text of a Lua string literal, for scripts: W"abc" in Lua.
