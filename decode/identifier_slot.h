@@ -8,13 +8,19 @@
 namespace vexo::decode {
 
 // The first slot to probe for an identifier in a table of identifiers whose size is a
-// power of two. The product's high bits are folded into its low ones: identifiers that
-// differ only above their low bits (29-bit identifiers whose low byte or more is 0, as
-// many networks number them) would otherwise all start at one slot and probe each other.
+// power of two. Every bit of the identifier is mixed into every bit of the slot:
+// networks number their 29-bit identifiers in fields (a priority, a group number, a
+// sender address), so that many of them differ in a few high bits alone and a plain
+// multiplication would send them all to a few slots that then probe each other.
 inline size_t identifierSlot(uint32_t identifier, size_t mask)
 {
-    const uint32_t h = identifier * 0x9E3779B1u;
-    return (h ^ (h >> 16)) & mask;
+    uint32_t h = identifier;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h & mask;
 }
 
 }  // namespace vexo::decode
