@@ -431,8 +431,10 @@ HRESULT Vexo_internalToPhysical(const VexoNode *signal, uint64_t internal, Signa
     }
     // The commonest plan inline; everything else out of line, so this path stays short.
     const auto *plan = static_cast<const ConversionPlan *>(__atomic_load_n(&coding->conversion, __ATOMIC_ACQUIRE));
-    if (plan != nullptr && plan->linearInteger
-        && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)) {
+    // The stamp first: a plan is published before it is decided, and its fields are
+    // only settled once its stamp says so.
+    if (plan != nullptr && plan->stamp.load(std::memory_order_acquire) == core::changesOf(coding->database)
+        && plan->linearInteger) {
         const auto read = static_cast<int64_t>(((internal & plan->mask) ^ plan->sign) - plan->sign);
         result->valueType = Q3_VALUETYPE_DOUBLE;
         result->value.f64 = applyLinear(plan->scale, plan->offset, static_cast<double>(read));
