@@ -1,15 +1,34 @@
-// The per-frame decode through Vexo_decodeMessage, Vexo_decodeNextFrametriggering,
-// Vexo_decodeNextSignal and Vexo_internalToPhysical, with a state block of our own.
+// The per-frame decode through a batch plan per channel, or through Vexo_decodeMessage,
+// Vexo_decodeNextFrametriggering, Vexo_decodeNextSignal and Vexo_internalToPhysical
+// with a state block of our own.
 #include "frame_decoder.h"
+
+#include <cstdlib>
+#include <cstring>
 
 #include "failure.h"
 
 namespace vexo::cli {
 
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter),
-      state_(new uint64_t[(Vexo_getDecodeStateSize() + sizeof(uint64_t) - 1) / sizeof(uint64_t)]())
+    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(1024), seenFrames_(1024)
 {
+    const char *path = std::getenv("VEXO_DECODER");
+    steps_ = path != nullptr && std::strcmp(path, "step") == 0;
+    if (!steps_) {
+        plans_.reserve(network.channels().size());
+        for (VexoNode *channel : network.channels()) {
+            VexoDecodePlan *plan = nullptr;
+            if (Vexo_createDecodePlan(channel, filter, 0, &plan) != S_OK) {
+                for (VexoDecodePlan *made : plans_)
+                    Vexo_destroyDecodePlan(made);
+                throw Failure("cannot compile the decoding plan of a channel");
+            }
+            plans_.push_back(plan);
+        }
+        return;
+    }
+    state_.reset(new uint64_t[(Vexo_getDecodeStateSize() + sizeof(uint64_t) - 1) / sizeof(uint64_t)]());
     for (const auto &frame : network.frames()) {
         if (frame->masked)
             indexed_ = false;
@@ -26,6 +45,28 @@ FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
     }
 }
 
+FrameDecoder::~FrameDecoder()
+{
+    for (VexoDecodePlan *plan : plans_)
+        Vexo_destroyDecodePlan(plan);
+}
+
+const SignalInfo *FrameDecoder::signalOf(VexoNode *signal)
+{
+    Seen<SignalInfo> &seen = seenSignals_[slotOf(signal)];
+    if (seen.node != signal)
+        seen = {signal, &network_.signalOf(signal)};
+    return seen.info;
+}
+
+const FrameInfo *FrameDecoder::frameOf(const VexoNode *triggering)
+{
+    Seen<FrameInfo> &seen = seenFrames_[slotOf(triggering)];
+    if (seen.node != triggering)
+        seen = {triggering, network_.frameOf(triggering)};
+    return seen.info;
+}
+
 DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
 {
     if (count_ == results_.size())
@@ -40,6 +81,70 @@ size_t FrameDecoder::decode(const CanFrame &frame)
 {
     count_ = 0;
     texts_.clear();
+    return steps_ ? decodeSteps(frame) : decodeBatch(frame);
+}
+
+size_t FrameDecoder::decodeBatch(const CanFrame &frame)
+{
+    const VexoFrame in{frame.identifier, frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD, frame.length, 0,
+                       frame.data};
+    const std::vector<VexoNode *> &channels = network_.channels();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        VexoDecodePlan *plan = plans_[c];
+        if (Vexo_isDecodePlanCurrent(plan) != S_OK && Vexo_rebuildDecodePlan(plan) != S_OK)
+            throw Failure("cannot compile the decoding plan of a channel");
+        VexoBatchCount done{};
+        for (;;) {
+            const HRESULT hr = Vexo_decodeFrames(plan, &in, 1, records_.data(), static_cast<uint32_t>(records_.size()),
+                                                 batchText_.data(), static_cast<uint32_t>(batchText_.size()), &done);
+            if (hr == S_OK)
+                break;
+            if (hr != S_FALSE || records_.size() >= (1u << 24))
+                throw Failure("the decoder refused a frame");
+            // The frame's records or texts did not fit: more room, and again.
+            records_.resize(records_.size() * 2);
+            batchText_.resize(batchText_.size() * 2);
+        }
+        // Each matching triggering gives one result, even when the filter leaves none of
+        // its signals; signals of the channel's own PDU instances come without one.
+        DecodedFrame *current = nullptr;
+        for (uint32_t i = 0; i < done.records; ++i) {
+            const VexoBatchRecord &record = records_[i];
+            if (record.kind == VEXO_RECORD_FRAME) {
+                current = record.frameTriggering != nullptr ? &nextResult(frameOf(record.frameTriggering))
+                                                            : nullptr;
+                continue;
+            }
+            if (record.kind == VEXO_RECORD_UNKNOWN)
+                continue;
+            if (current == nullptr || current->frame == nullptr)
+                current = &nextResult(network_.channelFrame(channels[c]));
+            SignalSample &sample = current->signals.emplace_back();
+            sample.signal = signalOf(record.signal);
+            sample.raw = record.rawValue;
+            if (record.kind == VEXO_RECORD_TEXT) {
+                sample.ascii = true;
+                sample.textOffset = static_cast<uint32_t>(texts_.size());
+                sample.textLength = record.textLength;
+                texts_.append(record.text, record.textLength);
+                continue;
+            }
+            if (record.status >= 0) {
+                sample.value = record.value;
+            } else {
+                sample.value = SignalValue{};
+                sample.value.valueType = Q3_VALUETYPE_UINT64;
+                sample.value.value.u64 = record.rawValue;
+            }
+            if (sample.value.text != nullptr)
+                sample.text = &network_.valueText(sample.value.text);
+        }
+    }
+    return count_;
+}
+
+size_t FrameDecoder::decodeSteps(const CanFrame &frame)
+{
     bool single = false;
     if (indexed_) {
         const auto found = triggerings_.find(frame.identifier | (frame.extended ? 0x80000000u : 0u));

@@ -1,6 +1,10 @@
 // Decoding one logged frame into its signals' physical values: the one place where the
-// tool calls the library's decoder, so that a faster decoding path can replace it
-// without touching the commands. Nothing is allocated per frame once the buffers grew.
+// tool calls the library's decoder. Frames go through a batch decoding plan per channel
+// (vexo/batch.h), rebuilt whenever the model changed since it was compiled; the step
+// functions (Vexo_decodeMessage, Vexo_decodeNextFrametriggering, Vexo_decodeNextSignal,
+// Vexo_internalToPhysical) give the same results and stay selectable with the
+// environment variable VEXO_DECODER=step, so that tests compare the two. Nothing is
+// allocated per frame once the buffers grew.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +37,7 @@ class FrameDecoder {
 public:
     // filter: a node filter that selects the signals to decode, or null for all.
     FrameDecoder(Network &network, const VexoFilter *filter);
+    ~FrameDecoder();
     FrameDecoder(const FrameDecoder &) = delete;
     FrameDecoder &operator=(const FrameDecoder &) = delete;
 
@@ -48,20 +53,41 @@ public:
 
 private:
     DecodedFrame &nextResult(const FrameInfo *frame);
+    size_t decodeBatch(const CanFrame &frame);
+    size_t decodeSteps(const CanFrame &frame);
 
     Network &network_;
     const VexoFilter *filter_;
-    // How many identifier triggerings name each identifier (bit 31: extended). When every
+    bool steps_ = false;  // VEXO_DECODER=step: the step functions instead of the plans
+    // The batch path: a plan per channel (in the order of network.channels()), and the
+    // records and text room of one frame, grown when a frame does not fit.
+    std::vector<VexoDecodePlan *> plans_;
+    std::vector<VexoBatchRecord> records_;
+    std::vector<char> batchText_;
+    // The step path. How many identifier triggerings name each identifier (bit 31: extended). When every
     // triggering is one by identifier and no channel has PDU instances of its own, a frame
     // with another identifier cannot match and is not handed to the decoder at all, and
     // the walk over the triggerings stops after the only one that can match.
     std::unordered_map<uint32_t, uint32_t> triggerings_;
     bool indexed_ = true;
     std::unique_ptr<uint64_t[]> state_;  // the decoder's state block, reused for every frame
+    char textBuffer_[1024];
+    // The results of the last frame, and the bytes of its text signals.
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
+    // The network's records of the last signals and triggerings seen, by node address
+    // (a direct-mapped cache in front of the network's hash maps).
+    template <typename Info>
+    struct Seen {
+        const VexoNode *node = nullptr;
+        const Info *info = nullptr;
+    };
+    static size_t slotOf(const VexoNode *node) { return (reinterpret_cast<uintptr_t>(node) >> 4) & 1023; }
+    const SignalInfo *signalOf(VexoNode *signal);
+    const FrameInfo *frameOf(const VexoNode *triggering);
+    std::vector<Seen<SignalInfo>> seenSignals_;
+    std::vector<Seen<FrameInfo>> seenFrames_;
     std::string texts_;
-    char textBuffer_[1024];
 };
 
 }  // namespace vexo::cli

@@ -179,10 +179,7 @@ public:
             out_.put(", \"signals\": {");
             bool first = true;
             for (const SignalSample &s : decoded.signals) {
-                out_.put(first ? "" : ", ");
-                first = false;
-                out_.put(s.signal->jsonName);
-                out_.put(": ");
+                out_.put(memberStart(*s.signal, first));
                 if (s.ascii)
                     out_.putJsonString(decoder.asciiText(s));
                 else
@@ -193,10 +190,7 @@ public:
             for (const SignalSample &s : decoded.signals) {
                 if (s.text == nullptr)
                     continue;
-                out_.put(first ? "" : ", ");
-                first = false;
-                out_.put(s.signal->jsonName);
-                out_.put(": ");
+                out_.put(memberStart(*s.signal, first));
                 out_.putJsonString(*s.text);
             }
             out_.put('}');
@@ -204,10 +198,7 @@ public:
                 out_.put(", \"raw\": {");
                 first = true;
                 for (const SignalSample &s : decoded.signals) {
-                    out_.put(first ? "" : ", ");
-                    first = false;
-                    out_.put(s.signal->jsonName);
-                    out_.put(": ");
+                    out_.put(memberStart(*s.signal, first));
                     out_.putUnsigned(s.raw);
                 }
                 out_.put('}');
@@ -217,6 +208,16 @@ public:
     }
 
 private:
+    // A signal's name and colon, after a comma unless it is the first member.
+    static std::string_view memberStart(const SignalInfo &signal, bool &first)
+    {
+        std::string_view member = signal.jsonMember;
+        if (first)
+            member.remove_prefix(2);
+        first = false;
+        return member;
+    }
+
     Output &out_;
     WriterOptions options_;
 };

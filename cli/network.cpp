@@ -376,6 +376,7 @@ const SignalInfo &Network::signalOf(VexoNode *signal)
     info.node = signal;
     info.name = nameOf(signal);
     info.jsonName = jsonQuoted(info.name);
+    info.jsonMember = ", " + info.jsonName + ": ";
     info.csvName = csvField(info.name);
     const VexoChar *text = nullptr;
     if (Vexo_getDescription(db_, signal, 0, 0, &text) == S_OK)

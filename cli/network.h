@@ -25,6 +25,7 @@ struct SignalInfo {
     VexoNode *coding = nullptr;
     std::string name;         // short name
     std::string jsonName;     // name as a JSON string literal
+    std::string jsonMember;   // ", " jsonName ": ", the start of a JSON member after another
     std::string csvName;      // name as a CSV field
     std::string unit;
     std::string jsonUnit, csvUnit;

@@ -19,12 +19,6 @@ Output::~Output()
     delete[] buffer_;
 }
 
-void Output::append(const char *data, size_t size)
-{
-    std::memcpy(buffer_ + used_, data, size);
-    used_ += size;
-}
-
 void Output::spill(std::string_view text)
 {
     while (!text.empty()) {

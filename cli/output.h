@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,11 @@ public:
 
 private:
     static constexpr size_t kCapacity = 1 << 16;
-    void append(const char *data, size_t size);
+    void append(const char *data, size_t size)
+    {
+        std::memcpy(buffer_ + used_, data, size);
+        used_ += size;
+    }
     void spill(std::string_view text);
     // Room for one formatted number (to_chars never needs more than this).
     char *reserve(size_t size)

@@ -23,6 +23,7 @@
 #include "enumerator.h"
 #include "filter.h"
 #include "node_classes.h"
+#include "identifier_slot.h"
 #include "string_table.h"
 #include "value_conversion.h"
 #include "vexo/codec.h"
@@ -171,7 +172,7 @@ void Compiler::compile()
         const auto first = static_cast<uint32_t>(plan_.byIdentifier.size());
         for (; i < byId.size() && byId[i].first == identifier; ++i)
             plan_.byIdentifier.push_back(byId[i].second);
-        size_t slot = (identifier * 0x9E3779B1u) & mask;
+        size_t slot = identifierSlot(identifier, mask);
         while (plan_.slots[slot].count != 0)
             slot = (slot + 1) & mask;
         plan_.slots[slot] = {identifier, static_cast<uint32_t>(plan_.byIdentifier.size()) - first, first, nullptr};
@@ -565,7 +566,7 @@ inline const Candidate *quickCandidate(const View &view, uint32_t identifier)
         return view.quick[identifier];
     if (view.noSlots)
         return nullptr;
-    for (size_t i = (identifier * 0x9E3779B1u) & view.slotMask;; i = (i + 1) & view.slotMask) {
+    for (size_t i = identifierSlot(identifier, view.slotMask);; i = (i + 1) & view.slotMask) {
         const Slot &slot = view.slots[i];
         if (slot.count == 0)
             return nullptr;
@@ -603,7 +604,7 @@ bool decodeFrame(const View &view, const VexoFrame &frame, uint32_t frameIndex, 
     char *const textBefore = out.text;
     const Candidate *byId = nullptr, *byIdEnd = nullptr;
     if (!view.noSlots) {
-        for (size_t i = (frame.identifier * 0x9E3779B1u) & view.slotMask;; i = (i + 1) & view.slotMask) {
+        for (size_t i = identifierSlot(frame.identifier, view.slotMask);; i = (i + 1) & view.slotMask) {
             const Slot &slot = view.slots[i];
             if (slot.identifier == frame.identifier && slot.count != 0) {
                 byId = plan.byIdentifier.data() + slot.first;

@@ -63,7 +63,7 @@ void build(const core::Channel &channel, TriggeringIndex &index)
         const auto first = static_cast<uint32_t>(index.byIdentifier.size());
         for (; i < byId.size() && byId[i].first == identifier; ++i)
             index.byIdentifier.push_back(byId[i].second);
-        size_t slot = (identifier * 0x9E3779B1u) & mask;
+        size_t slot = identifierSlot(identifier, mask);
         while (index.slots[slot].count != 0)
             slot = (slot + 1) & mask;
         index.slots[slot] = {identifier, static_cast<uint32_t>(index.byIdentifier.size()) - first, first};

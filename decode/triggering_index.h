@@ -11,6 +11,7 @@
 
 #include "database.h"
 #include "frame_program.h"
+#include "identifier_slot.h"
 #include "node_classes.h"
 
 namespace vexo::decode {
@@ -65,7 +66,7 @@ inline void candidatesFor(const TriggeringIndex &index, uint32_t identifier, con
     if (index.slots.empty())
         return;
     const size_t mask = index.slots.size() - 1;
-    for (size_t i = (identifier * 0x9E3779B1u) & mask;; i = (i + 1) & mask) {
+    for (size_t i = identifierSlot(identifier, mask);; i = (i + 1) & mask) {
         const TriggeringIndex::Slot &slot = index.slots[i];
         if (slot.count == 0)
             return;

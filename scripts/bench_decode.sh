@@ -4,7 +4,8 @@
 # Prints lines per second for the best of three runs, and the time the database import
 # alone takes (decoding an empty log).
 #   usage: scripts/bench_decode.sh [DBC] [LINES]
-#   env:   VEXO_CORPUS_DIR (default ../shared/corpus), VEXO_BENCH_DIR (default build/bench-decode)
+#   env:   VEXO_CORPUS_DIR (default ../shared/corpus), VEXO_BENCH_DIR (default build/bench-decode),
+#          VEXO_TOOL (another build of the tool to measure, e.g. an earlier revision's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 corpus=${VEXO_CORPUS_DIR:-../shared/corpus}
@@ -15,9 +16,11 @@ generator=$corpus/../tools/gen_random_log.py
 [ -f "$dbc" ] || { echo "bench: no DBC file $dbc (is the corpus at $corpus?)" >&2; exit 1; }
 [ -f "$generator" ] || { echo "bench: the log generator $generator is missing" >&2; exit 1; }
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build/release -j "${VEXO_JOBS:-2}" --target vexo_cli > /dev/null
-vexo=build/release/cli/vexo
+vexo=${VEXO_TOOL:-build/release/cli/vexo}
+if [ -z "${VEXO_TOOL:-}" ]; then
+    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+    cmake --build build/release -j "${VEXO_JOBS:-2}" --target vexo_cli > /dev/null
+fi
 mkdir -p "$work"
 log=$work/$(basename "$dbc" .dbc).$lines.log
 [ -f "$log" ] || python3 "$generator" "$dbc" -n "$lines" --seed 20210101 -o "$log" 2> /dev/null

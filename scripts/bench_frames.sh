@@ -5,9 +5,11 @@
 # frames, the timed loop alone) for the specified functions, the batch decoder and encoding;
 # the peak memory an import of the largest corpus DBC adds to an empty process; and, when
 # the tool is built, "vexo decode --format json" of a 1,000,000-line log (scripts/bench_decode.sh).
-#   usage: scripts/bench_frames.sh [--before REV]
-#   --before REV  also measures the library of git revision REV (built from `git archive`
-#                 under build/bench-before), for a before/after table
+#   usage: scripts/bench_frames.sh [--before REV | --before-tree DIR]
+#   --before REV       also measures the library and tool of git revision REV (built from
+#                      `git archive` under build/bench-before), for a before/after table
+#   --before-tree DIR  the same with a source tree of the earlier revision that is
+#                      already built in DIR/build/release (targets vexo and vexo_cli)
 #   env: VEXO_CORPUS_DIR (default ../shared/corpus), VEXO_JOBS (default 2),
 #        VEXO_BENCH_FRAMES (default 1000000), VEXO_BENCH_CALLGRIND_FRAMES (default 100000)
 set -euo pipefail
@@ -16,10 +18,13 @@ corpus=${VEXO_CORPUS_DIR:-../shared/corpus}
 jobs=${VEXO_JOBS:-2}
 frames=${VEXO_BENCH_FRAMES:-1000000}
 counted=${VEXO_BENCH_CALLGRIND_FRAMES:-100000}
-before=
+before= before_tree=
 if [ "${1:-}" = "--before" ]; then
     before=${2:?"--before needs a revision"}
+elif [ "${1:-}" = "--before-tree" ]; then
+    before_tree=${2:?"--before-tree needs a folder"}
 fi
+gm=$corpus/dbc/opendbc__gm_global_a_lowspeed_1818125.dbc
 ford=$corpus/dbc/opendbc__ford_cgea1_2_ptcan_2011.dbc
 hyundai=$corpus/dbc/opendbc__hyundai_2015_ccan.dbc
 largest=$corpus/dbc/opendbc__ford_lincoln_base_pt.dbc
@@ -31,16 +36,24 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/nu
 cmake --build build/release -j "$jobs" --target frame_rates vexo_cli > /dev/null
 after_bin=build/release/bench/frame_rates
 
-before_bin=
-if [ -n "$before" ]; then
-    src=build/bench-before/src
-    rm -rf build/bench-before && mkdir -p "$src"
-    git archive "$before" | tar -x -C "$src"
-    cmake -S "$src" -B build/bench-before/build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DVEXO_BUILD_TESTS=OFF -DVEXO_BUILD_BENCH=OFF > /dev/null
-    cmake --build build/bench-before/build -j "$jobs" --target vexo > /dev/null
+before_bin= before_vexo=
+if [ -n "$before" ] || [ -n "$before_tree" ]; then
+    if [ -n "$before" ]; then
+        src=build/bench-before/src
+        built=build/bench-before/build
+        rm -rf build/bench-before && mkdir -p "$src"
+        git archive "$before" | tar -x -C "$src"
+        cmake -S "$src" -B "$built" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DVEXO_BUILD_TESTS=OFF -DVEXO_BUILD_BENCH=OFF > /dev/null
+        cmake --build "$built" -j "$jobs" --target vexo vexo_cli > /dev/null
+    else
+        src=$before_tree
+        built=$before_tree/build/release
+    fi
+    mkdir -p build/bench-before
     before_bin=build/bench-before/frame_rates
-    lib=$(dirname "$(find build/bench-before/build -name 'libvexo.so' | head -1)")
+    [ -x "$built/cli/vexo" ] && before_vexo=$built/cli/vexo
+    lib=$(dirname "$(find "$built" -name 'libvexo.so' | head -1)")
     c++ -O2 -g -std=c++17 -I "$src/include" bench/frame_rates.cpp -o "$before_bin" -L "$lib" -lvexo \
         -Wl,-rpath,"$(cd "$lib" && pwd)"
 fi
@@ -98,8 +111,19 @@ if [ -n "$before_bin" ]; then
 else
     printf '%-44s %23s\n' "peak memory of an import, ford_lincoln_base" "$(import_memory "$after_bin")"
 fi
-if [ -x build/release/cli/vexo ] && [ -x scripts/bench_decode.sh ]; then
-    lines=$(scripts/bench_decode.sh "$ford" 1000000 2> /dev/null | sed -nE 's/.*: ([0-9]+) lines\/s$/\1/p')
-    printf '%-44s %23s\n' "vexo decode --format json, ford_cgea1_2" \
-        "$(awk -v n="${lines:-0}" 'BEGIN { printf "%.2f M lines/s", n / 1e6 }')"
-fi
+# lines/s of "vexo decode --format json" (scripts/bench_decode.sh, best of three).
+lines_rate() {  # vexo dbc
+    local n
+    n=$(VEXO_TOOL=$1 scripts/bench_decode.sh "$2" 1000000 2> /dev/null | sed -nE 's/.*: ([0-9]+) lines\/s$/\1/p')
+    awk -v n="${n:-0}" 'BEGIN { printf "%.2f M lines/s", n / 1e6 }'
+}
+for dbc in "$ford" "$gm"; do
+    [ -f "$dbc" ] || continue
+    label="vexo decode --format json, $(basename "$dbc" .dbc | sed -E 's/^opendbc__//; s/_ptcan_2011|_1818125//')"
+    if [ -n "$before_vexo" ]; then
+        printf '%-44s %23s   %23s\n' "$label" "$(lines_rate "$before_vexo" "$dbc")" \
+            "$(lines_rate build/release/cli/vexo "$dbc")"
+    else
+        printf '%-44s %23s\n' "$label" "$(lines_rate build/release/cli/vexo "$dbc")"
+    fi
+done

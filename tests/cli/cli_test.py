@@ -21,6 +21,8 @@ CORPUS = os.environ.get('VEXO_CORPUS_DIR', '')
 TMP = os.path.join(os.environ['VEXO_TEST_TMP'], 'cli')
 DB = os.path.join(SOURCE, 'examples', 'vehicle.dbc')
 LOG = os.path.join(SOURCE, 'examples', 'vehicle.log')
+# The tool decoding through the step functions instead of its batch plans.
+STEPS = dict(os.environ, VEXO_DECODER='step')
 
 # Frames whose bytes were worked out by hand from vehicle.dbc (see the expectations).
 FRAMES = [
@@ -240,6 +242,9 @@ class Decode(unittest.TestCase):
             'identifier but another length' % DB,
             'vexo: note: skipped 1 remote and 1 error frames',
         ])
+        for args in (['-f', 'json', '--raw'], ['-f', 'text']):
+            batch, steps = run('decode', *args, DB, log, LOG), run('decode', *args, DB, log, LOG, env=STEPS)
+            self.assertEqual((steps.stdout, steps.stderr), (batch.stdout, batch.stderr), args)
         strict = run('decode', '--strict', DB, log)
         self.assertEqual(strict.returncode, 1)
         self.assertEqual(strict.stderr, 'vexo: error: %s:3: frame 7FF [2] is not described by %s\n' % (log, DB))
@@ -285,6 +290,11 @@ class Decode(unittest.TestCase):
                 records = [json.loads(line) for line in r.stdout.splitlines()]
                 self.assertEqual(len(records), 2000)
                 self.assertTrue(any(rec['signals'] for rec in records))
+                # The step functions give the batch plans' output byte for byte.
+                for args in (['-f', 'json'], ['-f', 'csv', '--raw'], ['-f', 'text']):
+                    batch = run('decode', *args, dbc, os.path.join(CORPUS, 'logs', log))
+                    self.assertEqual(run('decode', *args, dbc, os.path.join(CORPUS, 'logs', log), env=STEPS).stdout,
+                                     batch.stdout, args)
         toyota = os.path.join(CORPUS, 'logs', 'opendbc__toyota_prius_2010_pt.log')
         if os.path.exists(toyota):
             out = os.path.join(TMP, 'toyota.svg')

@@ -3,9 +3,11 @@
 // networks whose triggerings are added, re-aimed and dropped between decodes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "identifier_slot.h"
 #include "random_network.h"
 #include "vexo/vexo.h"
 
@@ -83,4 +85,38 @@ TEST(TriggeringIndex, FindsWhatTheWalkOverTheListFindsAcrossModelChanges)
     }
     EXPECT_GT(matches, 20000u);
     EXPECT_GT(several, 500u);  // identifiers shared by triggerings, masks, duplicates
+}
+
+// Identifiers numbered in fields (a sender in the low byte, a group or priority above)
+// spread over a table sized as the index sizes it, with short probe runs.
+TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
+{
+    const struct {
+        uint32_t count, stride, base;
+    } families[] = {
+        {2048, 1, 0},            // every standard identifier
+        {512, 1u << 8, 0xFE},    // one sender, consecutive groups
+        {512, 1u << 13, 0},      // low 13 bits zero
+        {256, 1u << 16, 0x80},
+        {500, 1u << 20, 0x17},   // only the top bits differ
+    };
+    for (const auto &family : families) {
+        size_t capacity = 8;
+        while (capacity < 2 * family.count)
+            capacity *= 2;
+        std::vector<bool> used(capacity);
+        size_t longest = 0, total = 0;
+        for (uint32_t i = 0; i < family.count; ++i) {
+            size_t probes = 1;
+            size_t slot = vexo::decode::identifierSlot((family.base + i * family.stride) & 0x1FFFFFFFu, capacity - 1);
+            for (; used[slot]; slot = (slot + 1) & (capacity - 1))
+                ++probes;
+            used[slot] = true;
+            longest = std::max(longest, probes);
+            total += probes;
+        }
+        SCOPED_TRACE("stride " + std::to_string(family.stride));
+        EXPECT_LE(longest, 48u);  // one shared slot would give runs of `count`
+        EXPECT_LT(static_cast<double>(total) / family.count, 2.0);
+    }
 }
