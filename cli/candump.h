@@ -5,7 +5,7 @@
 //              (1436509052.249713) can0 123#R             remote frame
 //   screen:    can0  123   [4]  DE AD BE EF               (with an optional
 //              (timestamp) in front, "remote request" for remote frames)
-// The parser never allocates: the frame refers to the line's own text.
+// The library's parser (vexo/candump.h) reads the line; the frame refers to its text.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@ struct CanFrame {
     uint32_t identifier = 0;
     bool extended = false;       // written with 8 hex digits
     bool fd = false;             // CAN FD ("##")
-    uint8_t fdFlags = 0;         // the FD flags digit (1: bit rate switch, 2: error state)
+    uint8_t fdFlags = 0;         // the FD flags (1: bit rate switch, 2: error state)
     uint8_t length = 0;
     uint8_t data[64] = {};
 };
