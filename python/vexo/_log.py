@@ -1,0 +1,426 @@
+"""Decoding candump logs in C: the text read in large blocks, parsed by Vexo_parseCandump
+and decoded by Vexo_decodeFrames, the records turned into numpy arrays and a DataFrame
+without Python running per frame."""
+
+import ctypes
+import os
+
+import numpy as np
+
+from . import _lib
+from ._lib import lib, utf16_at
+
+CHUNK_BYTES = 8 << 20        # log text read at once
+BATCH_FRAMES = 1 << 16       # frames parsed (and decoded) at once
+BATCH_RECORDS = 1 << 18      # records decoded at once
+TEXT_BYTES = 1 << 16         # room for ASCII signal bytes per decoding call
+NO_BUS = 0xFFFFFFFF
+
+
+def _address(array):
+    return array.ctypes.data
+
+
+class Columns:
+    """The wide format's columns: one per signal short name, FRAME.SIGNAL for names that
+    more than one frame carries; signal instances map to their column."""
+
+    def __init__(self, db):
+        placements = []  # (frame name, signal)
+        for f in db.frames:
+            placements += [(f.name, s) for s in f.signals]
+        for channel, signals in db._channel_signals():
+            placements += [(channel, s) for s in signals]
+        frames_of = {}
+        for frame, s in placements:
+            frames_of.setdefault(s.name, set()).add(frame)
+        self.names, self.short_names, self.is_text = [], [], []
+        index, by_instance = {}, {}
+        for frame, s in placements:
+            name = s.name if len(frames_of[s.name]) == 1 else f"{frame}.{s.name}"
+            if name not in index:
+                index[name] = len(self.names)
+                self.names.append(name)
+                self.short_names.append(s.name)
+                self.is_text.append(s.is_text)
+            by_instance.setdefault(s.instance, index[name])
+        keys = sorted(by_instance)
+        self.instances = np.array(keys, dtype=np.uint64)
+        self.of_instance = np.array([by_instance[k] for k in keys], dtype=np.int64)
+
+    def lookup(self, instances):
+        """Column of each instance; -1 for an instance not in the table."""
+        if len(self.instances) == 0:
+            return np.full(len(instances), -1, dtype=np.int64)
+        at = np.minimum(np.searchsorted(self.instances, instances), len(self.instances) - 1)
+        return np.where(self.instances[at] == instances, self.of_instance[at], -1)
+
+    def select(self, signals):
+        """Columns chosen by names (a short name picks every column of that signal)."""
+        if signals is None:
+            return np.ones(len(self.names), dtype=bool)
+        if isinstance(signals, str):
+            signals = [signals]
+        chosen = np.zeros(len(self.names), dtype=bool)
+        for wanted in signals:
+            hits = [i for i, (n, s) in enumerate(zip(self.names, self.short_names)) if wanted in (n, s)]
+            if not hits:
+                raise KeyError(f"unknown signal {wanted}")
+            chosen[hits] = True
+        return chosen
+
+
+class Decoder:
+    """Decode plans for every channel of a database, and the buffers they decode into."""
+
+    def __init__(self, db):
+        self.db = db
+        self.plans = []
+        for channel in db.channels:
+            plan = ctypes.c_void_p()
+            if lib.Vexo_createDecodePlan(channel, None, 0, ctypes.byref(plan)) != _lib.S_OK:
+                self.close()
+                raise _lib_error("creating a decode plan")
+            self.plans.append(plan.value)
+        self.columns = Columns(db)
+        triggerings = sorted((f.triggering, i) for i, f in enumerate(db.frames))
+        self.triggerings = np.array([t for t, _ in triggerings], dtype=np.uint64)
+        self.frame_of_triggering = np.array([i for _, i in triggerings], dtype=np.int64)
+        self.frame_names = [f.name for f in db.frames] + [db._name(c) for c in db.channels]
+        self.records = np.empty(BATCH_RECORDS, dtype=_lib.RECORD_DTYPE)
+        self.text = ctypes.create_string_buffer(TEXT_BYTES)
+        self.texts = {}
+
+    def close(self):
+        for plan in self.plans:
+            lib.Vexo_destroyDecodePlan(plan)
+        self.plans = []
+
+    def __del__(self):
+        self.close()
+
+    def frame_codes(self, triggerings, channel):
+        """Index into frame_names of each record's frame (the channel's name for a null
+        triggering, the channel's own PDU instances)."""
+        codes = np.full(len(triggerings), len(self.db.frames) + channel, dtype=np.int64)
+        if len(self.triggerings):
+            at = np.minimum(np.searchsorted(self.triggerings, triggerings), len(self.triggerings) - 1)
+            known = self.triggerings[at] == triggerings
+            codes[known] = self.frame_of_triggering[at[known]]
+        return codes
+
+    def value_text(self, address):
+        text = self.texts.get(address)
+        if text is None:
+            text = self.texts[address] = utf16_at(address)
+        return text
+
+    def decode(self, frames, count):
+        """Records of count frames (a FRAME_DTYPE array): kind, frame index, frame code,
+        column, value (float), value text address and ASCII text, in the frames' order."""
+        parts = []
+        for channel, plan in enumerate(self.plans):
+            start = 0
+            while start < count:
+                done = _lib.BatchCount()
+                hr = lib.Vexo_decodeFrames(plan, _address(frames) + start * _lib.FRAME_DTYPE.itemsize,
+                                           count - start, _address(self.records), BATCH_RECORDS, self.text,
+                                           TEXT_BYTES, ctypes.byref(done))
+                if hr < 0 or (hr == _lib.S_FALSE and done.frames == 0):
+                    raise _lib_error("decoding frames", hr)
+                parts.append(self._extract(self.records[:done.records], start, channel))
+                start += done.frames
+        if not parts:
+            return _empty_records()
+        merged = {k: np.concatenate([p[k] for p in parts]) for k in parts[0]}
+        if len(self.plans) > 1:
+            order = np.argsort(merged["frame"], kind="stable")
+            merged = {k: v[order] for k, v in merged.items()}
+        return merged
+
+    def _extract(self, r, start, channel):
+        kind = r["kind"]
+        bits = r["value"]
+        value_type = r["valueType"]
+        value = np.where(value_type == 1, bits.astype(np.float64),
+                         np.where(value_type == 2, bits.view(np.int64).astype(np.float64), bits.view(np.float64)))
+        # Encodings the conversion cannot decode give the raw value, as the tool shows it.
+        value = np.where(r["status"] < 0, r["rawValue"].astype(np.float64), value)
+        text = None
+        if np.any(kind == _lib.RECORD_TEXT):
+            text = np.full(len(r), None, dtype=object)
+            for i in np.flatnonzero(kind == _lib.RECORD_TEXT):
+                text[i] = ctypes.string_at(int(r["text"][i]), int(r["textLength"][i])).decode("latin-1")
+            value[kind == _lib.RECORD_TEXT] = np.nan
+        return {
+            "kind": kind.copy(),
+            "frame": r["frameIndex"].astype(np.int64) + start,
+            "code": self.frame_codes(r["frameTriggering"], channel),
+            "column": self.columns.lookup(r["signalInstance"]),
+            "value": value,
+            "valueText": r["valueText"].copy(),
+            "ascii": text if text is not None else np.full(len(r), None, dtype=object),
+        }
+
+    def decode_one(self, identifier, data, extended):
+        frames = np.zeros(1, dtype=_lib.FRAME_DTYPE)
+        buffer = ctypes.create_string_buffer(data, max(len(data), 1))
+        frames[0] = (identifier, _lib.FLAG_CANEXTENDED if extended else 0, len(data), 0,
+                     ctypes.addressof(buffer))
+        r = self.decode(frames, 1)
+        result = {}
+        for kind, column, value, ascii in zip(r["kind"], r["column"], r["value"], r["ascii"]):
+            if kind == _lib.RECORD_SIGNAL and column >= 0:
+                result[self.columns.short_names[column]] = float(value)
+            elif kind == _lib.RECORD_TEXT and column >= 0:
+                result[self.columns.short_names[column]] = ascii
+        return result
+
+
+def _lib_error(what, hr=0):
+    from ._database import Error
+    return Error(f"{what} failed (0x{hr & 0xFFFFFFFF:08X})")
+
+
+def _empty_records():
+    return {"kind": np.zeros(0, np.uint32), "frame": np.zeros(0, np.int64), "code": np.zeros(0, np.int64),
+            "column": np.zeros(0, np.int64), "value": np.zeros(0), "valueText": np.zeros(0, np.uint64),
+            "ascii": np.zeros(0, dtype=object)}
+
+
+def _line_start(handle, position, size):
+    """The first line start at or after position."""
+    if position <= 0:
+        return 0
+    if position >= size:
+        return size
+    handle.seek(position - 1)
+    while True:
+        block = handle.read(1 << 16)
+        if not block:
+            return size
+        newline = block.find(b"\n")
+        if newline >= 0:
+            return handle.tell() - len(block) + newline + 1
+
+
+class LogReader:
+    """Reads the lines of a log file that start in the byte range [start, end) and
+    parses them in blocks; counts what is no data frame."""
+
+    def __init__(self, path, start=0, end=None):
+        self.path = os.fspath(path)
+        self.start, self.end = start, end
+        self.frames = np.zeros(BATCH_FRAMES, dtype=_lib.FRAME_DTYPE)
+        self.lines = np.zeros(BATCH_FRAMES, dtype=_lib.LINE_DTYPE)
+        self.data = np.zeros(BATCH_FRAMES * 64, dtype=np.uint8)
+        self.buses = _lib.LogBuses()
+        self.counts = dict(lines=0, frames=0, remote=0, errors=0, blank=0, garbage=0, first_garbage=None)
+
+    def bus_names(self):
+        return [self.buses.names[i].value.decode("latin-1") for i in range(self.buses.count)]
+
+    def blocks(self):
+        """Yields (frames, lines, count, text) per parsed block; text is the log text the
+        lines' offsets count in."""
+        with open(self.path, "rb") as handle:
+            size = os.fstat(handle.fileno()).st_size
+            begin = _line_start(handle, self.start, size)
+            stop = size if self.end is None else _line_start(handle, self.end, size)
+            handle.seek(begin)
+            position, carry = begin, b""
+            while position < stop or carry:
+                piece = handle.read(min(CHUNK_BYTES, stop - position)) if position < stop else b""
+                position += len(piece)
+                text = carry + piece if carry else piece
+                final = position >= stop
+                at = 0
+                while at < len(text):
+                    count = _lib.LogCount()
+                    view = ctypes.c_char_p(text)
+                    hr = lib.Vexo_parseCandump(ctypes.cast(view, ctypes.c_void_p).value + at, len(text) - at,
+                                               _lib.LOG_FINAL if final else 0, _address(self.frames),
+                                               BATCH_FRAMES, _address(self.lines), _address(self.data),
+                                               len(self.data), ctypes.byref(self.buses), ctypes.byref(count))
+                    if hr < 0:
+                        raise _lib_error("parsing a log", hr)
+                    self._tally(count)
+                    if count.frames:
+                        self.lines["stampOffset"][:count.frames] += at
+                        self.lines["busOffset"][:count.frames] += at
+                        yield self.frames, self.lines, count.frames, text
+                    at += count.bytes
+                    if hr == _lib.S_OK:
+                        break
+                carry = text[at:]
+                if final:
+                    break
+
+    def _tally(self, count):
+        c = self.counts
+        if count.firstGarbage != 0xFFFFFFFF and c["first_garbage"] is None:
+            c["first_garbage"] = c["lines"] + count.firstGarbage + 1  # 1-based, within the range read
+        for name, value in (("lines", count.lines), ("frames", count.frames), ("remote", count.remote),
+                            ("errors", count.errors), ("blank", count.blank), ("garbage", count.garbage)):
+            c[name] += value
+
+
+def _buses_of(reader, lines, count, text):
+    """Bus codes into reader.bus_names() of count frames; names beyond the parser's table
+    are added here, one Python step per such frame."""
+    codes = lines["bus"][:count].astype(np.int64)
+    overflow = np.flatnonzero(codes == NO_BUS)
+    if len(overflow):
+        names = reader.extra_buses
+        for i in overflow:
+            name = text[lines["busOffset"][i]:lines["busOffset"][i] + lines["busLength"][i]].decode("latin-1")
+            codes[i] = _lib.LOG_MAX_BUSES + names.setdefault(name, len(names))
+    return codes
+
+
+def _bus_names(reader):
+    names = reader.bus_names()
+    names += [""] * (_lib.LOG_MAX_BUSES - len(names))
+    return names + sorted(reader.extra_buses, key=reader.extra_buses.get)
+
+
+def read_log(path):
+    """The data frames of a candump log as a DataFrame: timestamp (NaN when the line has
+    none), bus, identifier, extended, fd, data (bytes). Remote and error frames, blank
+    lines and lines that are no frame are left out and counted in df.attrs["vexo"]."""
+    import pandas as pd
+    reader = LogReader(path)
+    reader.extra_buses = {}
+    parts = []
+    for frames, lines, count, text in reader.blocks():
+        f = frames[:count]
+        base = _address(reader.data)
+        offsets = (f["data"] - base).astype(np.int64)
+        raw = reader.data
+        data = [raw[o:o + n].tobytes() for o, n in zip(offsets, f["length"])]
+        parts.append(dict(timestamp=lines["timestamp"][:count].copy(), bus=_buses_of(reader, lines, count, text),
+                          identifier=f["identifier"].astype(np.int64), extended=(f["flags"] & 1) != 0,
+                          fd=(lines["flags"][:count] & 1) != 0, data=data))
+    names = _bus_names(reader)
+    columns = {}
+    for key in ("timestamp", "bus", "identifier", "extended", "fd"):
+        columns[key] = np.concatenate([p[key] for p in parts]) if parts else np.zeros(0)
+    columns["bus"] = _categorical(columns["bus"].astype(np.int64), names, pd) if parts else pd.Categorical([])
+    columns["data"] = [d for p in parts for d in p["data"]]
+    df = pd.DataFrame(columns)
+    df.attrs["vexo"] = dict(reader.counts)
+    return df
+
+
+def decode_log(db, path, signals=None, long=False, start=0, end=None):
+    """See Database.decode_log."""
+    import pandas as pd
+    if db._decoder is None:
+        db._decoder = Decoder(db)
+    decoder = db._decoder
+    columns = decoder.columns
+    chosen = columns.select(signals)
+    reader = LogReader(path, start, end)
+    reader.extra_buses = {}
+    unknown = 0
+    rows = 0
+    out = []  # per block: row timestamps, and per signal record its row, column, value ...
+    for frames, lines, count, text in reader.blocks():
+        r = decoder.decode(frames, count)
+        kind = r["kind"]
+        unknown += int(np.count_nonzero(kind == _lib.RECORD_UNKNOWN))
+        is_frame = kind == _lib.RECORD_FRAME
+        row = np.cumsum(is_frame) - 1
+        is_value = (kind <= _lib.RECORD_TEXT) & (r["column"] >= 0)
+        is_value &= chosen[np.where(r["column"] >= 0, r["column"], 0)]
+        frame_rows = np.flatnonzero(is_frame)
+        keep = np.ones(len(frame_rows), dtype=bool)
+        if signals is not None:  # frames that carry none of the chosen signals are left out
+            keep[:] = False
+            keep[row[is_value]] = True
+        renumber = np.cumsum(keep) - 1 + rows
+        frame_of_row = r["frame"][frame_rows[keep]]
+        block = dict(
+            timestamp=lines["timestamp"][frame_of_row],
+            row=renumber[row[is_value]],
+            column=r["column"][is_value],
+            value=r["value"][is_value],
+            valueText=r["valueText"][is_value],
+            ascii=r["ascii"][is_value],
+        )
+        if long:
+            frame_of_value = r["frame"][is_value]
+            block.update(
+                bus=_buses_of(reader, lines, count, text)[frame_of_value],
+                identifier=frames["identifier"][frame_of_value].astype(np.int64),
+                code=r["code"][is_value],
+                value_ts=lines["timestamp"][frame_of_value],
+            )
+        out.append(block)
+        rows += int(np.count_nonzero(keep))
+    joined = {k: np.concatenate([b[k] for b in out]) if out else None for k in (out[0] if out else {})}
+    attrs = dict(reader.counts, unknown=unknown)
+    if long:
+        df = _long_frame(decoder, reader, joined, pd)
+    else:
+        df = _wide_frame(decoder, chosen, rows, joined, pd)
+    df.attrs["vexo"] = attrs
+    return df
+
+
+def _texts(decoder, addresses, ascii):
+    """The text column: value descriptions by their address (each read once), ASCII
+    signals' texts as they are."""
+    text = np.full(len(addresses), None, dtype=object)
+    unique, inverse = np.unique(addresses, return_inverse=True)
+    table = np.array([None if a == 0 else decoder.value_text(int(a)) for a in unique] + [None], dtype=object)
+    if len(unique):
+        text = table[inverse]
+    has_ascii = np.flatnonzero(ascii != None)  # noqa: E711 - elementwise
+    text[has_ascii] = ascii[has_ascii]
+    return text
+
+
+def _long_frame(decoder, reader, j, pd):
+    names = ["timestamp", "bus", "identifier", "frame", "signal", "value", "text"]
+    if j is None or not j:
+        return pd.DataFrame({n: pd.Series(dtype=object if n in ("bus", "frame", "signal", "text") else float)
+                             for n in names})
+    signal_names = sorted(set(decoder.columns.short_names))
+    signal_code = {n: i for i, n in enumerate(signal_names)}
+    short_codes = np.array([signal_code[n] for n in decoder.columns.short_names], dtype=np.int64)
+    return pd.DataFrame({
+        "timestamp": j["value_ts"],
+        "bus": _categorical(j["bus"], _bus_names(reader), pd),
+        "identifier": j["identifier"],
+        "frame": _categorical(j["code"], decoder.frame_names, pd),
+        "signal": pd.Categorical.from_codes(short_codes[j["column"]], categories=signal_names),
+        "value": j["value"],
+        "text": _texts(decoder, j["valueText"], j["ascii"]),
+    })
+
+
+def _categorical(codes, names, pd):
+    """A categorical of codes into names, repeated names merged into one category."""
+    unique = list(dict.fromkeys(names))
+    remap = np.array([unique.index(n) for n in names] or [0], dtype=np.int64)
+    return pd.Categorical.from_codes(remap[codes], categories=unique)
+
+
+def _wide_frame(decoder, chosen, rows, j, pd):
+    columns = decoder.columns
+    picked = np.flatnonzero(chosen)
+    position = np.full(len(columns.names), -1, dtype=np.int64)
+    position[picked] = np.arange(len(picked))
+    matrix = np.full((rows, len(picked)), np.nan)
+    index = pd.Index(j["timestamp"] if j else np.zeros(0), name="timestamp")
+    if j:
+        matrix[j["row"], position[j["column"]]] = j["value"]
+    df = pd.DataFrame(matrix, index=index, columns=[columns.names[i] for i in picked], copy=False)
+    for k, i in enumerate(picked):
+        if columns.is_text[i]:
+            text = np.full(rows, None, dtype=object)
+            hit = j["column"] == i if j else np.zeros(0, dtype=bool)
+            text[j["row"][hit]] = j["ascii"][hit]
+            df[columns.names[i]] = text
+    return df
