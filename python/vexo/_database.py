@@ -5,6 +5,7 @@ import ctypes
 import math
 import os
 import re
+import threading
 from dataclasses import dataclass, field
 
 from . import _lib
@@ -142,6 +143,7 @@ class Database:
         for f in self.frames:
             self._by_name.setdefault(f.name, f)
         self._decoder = None
+        self._lock = threading.Lock()  # one decode at a time: the decoder's buffers are shared
 
     def close(self):
         """Releases the model; the database and its frames are unusable afterwards."""
@@ -288,9 +290,10 @@ class Database:
         stay numbers (decode_log gives their texts). Signals of every frame description
         that matches are merged. ASCII signals give str."""
         from ._log import Decoder
-        if self._decoder is None:
-            self._decoder = Decoder(self)
-        return self._decoder.decode_one(identifier, bytes(data), extended)
+        with self._lock:
+            if self._decoder is None:
+                self._decoder = Decoder(self)
+            return self._decoder.decode_one(identifier, bytes(data), extended)
 
     def encode(self, frame, values):
         """The data bytes of a frame: the given physical values {signal: value}, the initial

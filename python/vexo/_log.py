@@ -314,6 +314,11 @@ def read_log(path):
 
 def decode_log(db, path, signals=None, long=False, start=0, end=None):
     """See Database.decode_log."""
+    with db._lock:
+        return _decode_log(db, path, signals, long, start, end)
+
+
+def _decode_log(db, path, signals, long, start, end):
     import pandas as pd
     if db._decoder is None:
         db._decoder = Decoder(db)
@@ -358,7 +363,12 @@ def decode_log(db, path, signals=None, long=False, start=0, end=None):
             )
         out.append(block)
         rows += int(np.count_nonzero(keep))
-    joined = {k: np.concatenate([b[k] for b in out]) if out else None for k in (out[0] if out else {})}
+    if not out:
+        out.append(dict(timestamp=np.zeros(0), row=np.zeros(0, np.int64), column=np.zeros(0, np.int64),
+                        value=np.zeros(0), valueText=np.zeros(0, np.uint64), ascii=np.zeros(0, dtype=object),
+                        bus=np.zeros(0, np.int64), identifier=np.zeros(0, np.int64), code=np.zeros(0, np.int64),
+                        value_ts=np.zeros(0)))
+    joined = {k: np.concatenate([b[k] for b in out]) for k in out[0]}
     attrs = dict(reader.counts, unknown=unknown)
     if long:
         df = _long_frame(decoder, reader, joined, pd)
@@ -382,10 +392,6 @@ def _texts(decoder, addresses, ascii):
 
 
 def _long_frame(decoder, reader, j, pd):
-    names = ["timestamp", "bus", "identifier", "frame", "signal", "value", "text"]
-    if j is None or not j:
-        return pd.DataFrame({n: pd.Series(dtype=object if n in ("bus", "frame", "signal", "text") else float)
-                             for n in names})
     signal_names = sorted(set(decoder.columns.short_names))
     signal_code = {n: i for i, n in enumerate(signal_names)}
     short_codes = np.array([signal_code[n] for n in decoder.columns.short_names], dtype=np.int64)
@@ -413,14 +419,13 @@ def _wide_frame(decoder, chosen, rows, j, pd):
     position = np.full(len(columns.names), -1, dtype=np.int64)
     position[picked] = np.arange(len(picked))
     matrix = np.full((rows, len(picked)), np.nan)
-    index = pd.Index(j["timestamp"] if j else np.zeros(0), name="timestamp")
-    if j:
-        matrix[j["row"], position[j["column"]]] = j["value"]
+    index = pd.Index(j["timestamp"], name="timestamp")
+    matrix[j["row"], position[j["column"]]] = j["value"]
     df = pd.DataFrame(matrix, index=index, columns=[columns.names[i] for i in picked], copy=False)
     for k, i in enumerate(picked):
         if columns.is_text[i]:
             text = np.full(rows, None, dtype=object)
-            hit = j["column"] == i if j else np.zeros(0, dtype=bool)
+            hit = j["column"] == i
             text[j["row"][hit]] = j["ascii"][hit]
             df[columns.names[i]] = text
     return df
