@@ -21,6 +21,29 @@ def _address(array):
     return array.ctypes.data
 
 
+class PointerTable:
+    """Values looked up by node address for whole arrays at once: a table indexed by
+    (address / 8) mod m, with m chosen so that the known addresses do not collide."""
+
+    def __init__(self, addresses, values):
+        keys = np.array(addresses, dtype=np.uint64)
+        self.modulus = max(len(keys), 1)
+        while len(keys) and len(np.unique((keys >> np.uint64(3)) % np.uint64(self.modulus))) < len(keys):
+            self.modulus += 1
+        slot = (keys >> np.uint64(3)) % np.uint64(self.modulus)
+        self.keys = np.zeros(self.modulus, dtype=np.uint64)
+        self.values = np.full(self.modulus, -1, dtype=np.int64)
+        self.keys[slot] = keys
+        self.values[slot] = values
+
+    def lookup(self, addresses):
+        """The value of each address; -1 for one not in the table."""
+        slot = ((addresses >> np.uint64(3)) % np.uint64(self.modulus)).astype(np.intp)
+        found = self.values[slot]
+        found[self.keys[slot] != addresses] = -1
+        return found
+
+
 class Columns:
     """The wide format's columns: one per signal short name, FRAME.SIGNAL for names that
     more than one frame carries; signal instances map to their column."""
@@ -44,16 +67,7 @@ class Columns:
                 self.short_names.append(s.name)
                 self.is_text.append(s.is_text)
             by_instance.setdefault(s.instance, index[name])
-        keys = sorted(by_instance)
-        self.instances = np.array(keys, dtype=np.uint64)
-        self.of_instance = np.array([by_instance[k] for k in keys], dtype=np.int64)
-
-    def lookup(self, instances):
-        """Column of each instance; -1 for an instance not in the table."""
-        if len(self.instances) == 0:
-            return np.full(len(instances), -1, dtype=np.int64)
-        at = np.minimum(np.searchsorted(self.instances, instances), len(self.instances) - 1)
-        return np.where(self.instances[at] == instances, self.of_instance[at], -1)
+        self.lookup = PointerTable(list(by_instance), list(by_instance.values())).lookup
 
     def select(self, signals):
         """Columns chosen by names (a short name picks every column of that signal)."""
@@ -83,13 +97,12 @@ class Decoder:
                 raise _lib_error("creating a decode plan")
             self.plans.append(plan.value)
         self.columns = Columns(db)
-        triggerings = sorted((f.triggering, i) for i, f in enumerate(db.frames))
-        self.triggerings = np.array([t for t, _ in triggerings], dtype=np.uint64)
-        self.frame_of_triggering = np.array([i for _, i in triggerings], dtype=np.int64)
+        self.frame_of_triggering = PointerTable([f.triggering for f in db.frames], range(len(db.frames)))
         self.frame_names = [f.name for f in db.frames] + [db._name(c) for c in db.channels]
         self.records = np.empty(BATCH_RECORDS, dtype=_lib.RECORD_DTYPE)
         self.text = ctypes.create_string_buffer(TEXT_BYTES)
         self.texts = {}
+        self.ascii = []
 
     def close(self):
         for plan in self.plans:
@@ -102,11 +115,8 @@ class Decoder:
     def frame_codes(self, triggerings, channel):
         """Index into frame_names of each record's frame (the channel's name for a null
         triggering, the channel's own PDU instances)."""
-        codes = np.full(len(triggerings), len(self.db.frames) + channel, dtype=np.int64)
-        if len(self.triggerings):
-            at = np.minimum(np.searchsorted(self.triggerings, triggerings), len(self.triggerings) - 1)
-            known = self.triggerings[at] == triggerings
-            codes[known] = self.frame_of_triggering[at[known]]
+        codes = self.frame_of_triggering.lookup(triggerings)
+        codes[codes < 0] = len(self.db.frames) + channel
         return codes
 
     def value_text(self, address):
@@ -115,9 +125,12 @@ class Decoder:
             text = self.texts[address] = utf16_at(address)
         return text
 
-    def decode(self, frames, count):
-        """Records of count frames (a FRAME_DTYPE array): kind, frame index, frame code,
-        column, value (float), value text address and ASCII text, in the frames' order."""
+    def decode(self, frames, count, codes=False):
+        """Decodes count frames (a FRAME_DTYPE array). Gives, per frame description that
+        matched, its frame's index in the batch ("frame", in order) and with codes its
+        index into frame_names ("code"); per signal value its row (index into those),
+        column, value (float), value text address and ASCII text index ("ascii", -1
+        for none)."""
         parts = []
         for channel, plan in enumerate(self.plans):
             start = 0
@@ -128,53 +141,91 @@ class Decoder:
                                            TEXT_BYTES, ctypes.byref(done))
                 if hr < 0 or (hr == _lib.S_FALSE and done.frames == 0):
                     raise _lib_error("decoding frames", hr)
-                parts.append(self._extract(self.records[:done.records], start, channel))
+                parts.append(self._extract(self.records[:done.records], start, channel, codes))
                 start += done.frames
         if not parts:
             return _empty_records()
-        merged = {k: np.concatenate([p[k] for p in parts]) for k in parts[0]}
-        if len(self.plans) > 1:
+        if len(parts) == 1:
+            return parts[0]
+        rows = np.cumsum([0] + [len(p["frame"]) for p in parts[:-1]])
+        merged = {k: np.concatenate([p[k] for p in parts]) for k in parts[0] if k != "row"}
+        merged["row"] = np.concatenate([p["row"] + offset for p, offset in zip(parts, rows)])
+        if len(self.plans) > 1:  # the channels' descriptions of a frame in channel order
             order = np.argsort(merged["frame"], kind="stable")
-            merged = {k: v[order] for k, v in merged.items()}
+            merged["frame"] = merged["frame"][order]
+            if codes:
+                merged["code"] = merged["code"][order]
+            new_row = np.empty_like(order)
+            new_row[order] = np.arange(len(order))
+            merged["row"] = new_row[merged["row"]]
+            by_row = np.argsort(merged["row"], kind="stable")
+            for k in ("row", "column", "value", "valueText", "ascii"):
+                merged[k] = merged[k][by_row]
         return merged
 
-    def _extract(self, r, start, channel):
+    def _extract(self, r, start, channel, codes):
         kind = r["kind"]
-        bits = r["value"]
-        value_type = r["valueType"]
-        value = np.where(value_type == 1, bits.astype(np.float64),
-                         np.where(value_type == 2, bits.view(np.int64).astype(np.float64), bits.view(np.float64)))
+        is_frame = kind == _lib.RECORD_FRAME
+        at_frame = np.flatnonzero(is_frame)
+        at_value = np.flatnonzero(kind <= _lib.RECORD_TEXT)
+        v = _Fields(r, at_value)  # the signal records' fields, each gathered when first read
+        bits = v["value"]
+        value = bits.view(np.float64).copy()
+        value_type = v["valueType"]
+        for kind_code, as_type in ((1, np.uint64), (2, np.int64)):
+            hit = value_type == kind_code
+            if hit.any():
+                value[hit] = bits[hit].view(as_type).astype(np.float64)
         # Encodings the conversion cannot decode give the raw value, as the tool shows it.
-        value = np.where(r["status"] < 0, r["rawValue"].astype(np.float64), value)
-        text = None
-        if np.any(kind == _lib.RECORD_TEXT):
-            text = np.full(len(r), None, dtype=object)
-            for i in np.flatnonzero(kind == _lib.RECORD_TEXT):
-                text[i] = ctypes.string_at(int(r["text"][i]), int(r["textLength"][i])).decode("latin-1")
-            value[kind == _lib.RECORD_TEXT] = np.nan
-        return {
-            "kind": kind.copy(),
-            "frame": r["frameIndex"].astype(np.int64) + start,
-            "code": self.frame_codes(r["frameTriggering"], channel),
-            "column": self.columns.lookup(r["signalInstance"]),
+        bad = v["status"] < 0
+        if bad.any():
+            value[bad] = v["rawValue"][bad].astype(np.float64)
+        # ASCII signals' texts go to a list; records hold their index in it (-1: none).
+        text = np.full(len(v), -1, dtype=np.int64)
+        for i in np.flatnonzero(v["kind"] == _lib.RECORD_TEXT):
+            text[i] = len(self.ascii)
+            self.ascii.append(ctypes.string_at(int(v["text"][i]), int(v["textLength"][i])).decode("latin-1"))
+            value[i] = np.nan
+        part = {
+            "frame": r["frameIndex"][at_frame].astype(np.int64) + start,
+            "row": np.cumsum(is_frame)[at_value] - 1,
+            "column": self.columns.lookup(v["signalInstance"]),
             "value": value,
-            "valueText": r["valueText"].copy(),
-            "ascii": text if text is not None else np.full(len(r), None, dtype=object),
+            "valueText": v["valueText"],
+            "ascii": text,
         }
+        if codes:
+            part["code"] = self.frame_codes(r["frameTriggering"][at_frame], channel)
+        return part
 
     def decode_one(self, identifier, data, extended):
         frames = np.zeros(1, dtype=_lib.FRAME_DTYPE)
         buffer = ctypes.create_string_buffer(data, max(len(data), 1))
         frames[0] = (identifier, _lib.FLAG_CANEXTENDED if extended else 0, len(data), 0,
                      ctypes.addressof(buffer))
+        self.ascii = []
         r = self.decode(frames, 1)
         result = {}
-        for kind, column, value, ascii in zip(r["kind"], r["column"], r["value"], r["ascii"]):
-            if kind == _lib.RECORD_SIGNAL and column >= 0:
-                result[self.columns.short_names[column]] = float(value)
-            elif kind == _lib.RECORD_TEXT and column >= 0:
-                result[self.columns.short_names[column]] = ascii
+        for column, value, ascii in zip(r["column"], r["value"], r["ascii"]):
+            if column >= 0:
+                result[self.columns.short_names[column]] = self.ascii[ascii] if ascii >= 0 else float(value)
         return result
+
+
+class _Fields:
+    """Fields of some records of a structured array, gathered one field at a time (much
+    faster than gathering whole records)."""
+
+    def __init__(self, records, at):
+        self.records, self.at, self.cache = records, at, {}
+
+    def __len__(self):
+        return len(self.at)
+
+    def __getitem__(self, name):
+        if name not in self.cache:
+            self.cache[name] = self.records[name][self.at]
+        return self.cache[name]
 
 
 def _lib_error(what, hr=0):
@@ -183,9 +234,9 @@ def _lib_error(what, hr=0):
 
 
 def _empty_records():
-    return {"kind": np.zeros(0, np.uint32), "frame": np.zeros(0, np.int64), "code": np.zeros(0, np.int64),
+    return {"frame": np.zeros(0, np.int64), "code": np.zeros(0, np.int64), "row": np.zeros(0, np.int64),
             "column": np.zeros(0, np.int64), "value": np.zeros(0), "valueText": np.zeros(0, np.uint64),
-            "ascii": np.zeros(0, dtype=object)}
+            "ascii": np.zeros(0, np.int64)}
 
 
 def _line_start(handle, position, size):
@@ -325,47 +376,52 @@ def _decode_log(db, path, signals, long, start, end):
     decoder = db._decoder
     columns = decoder.columns
     chosen = columns.select(signals)
+    decoder.ascii = []
     reader = LogReader(path, start, end)
     reader.extra_buses = {}
     unknown = 0
     rows = 0
     out = []  # per block: row timestamps, and per signal record its row, column, value ...
     for frames, lines, count, text in reader.blocks():
-        r = decoder.decode(frames, count)
-        kind = r["kind"]
-        unknown += int(np.count_nonzero(kind == _lib.RECORD_UNKNOWN))
-        is_frame = kind == _lib.RECORD_FRAME
-        row = np.cumsum(is_frame) - 1
-        is_value = (kind <= _lib.RECORD_TEXT) & (r["column"] >= 0)
-        is_value &= chosen[np.where(r["column"] >= 0, r["column"], 0)]
-        frame_rows = np.flatnonzero(is_frame)
-        keep = np.ones(len(frame_rows), dtype=bool)
-        if signals is not None:  # frames that carry none of the chosen signals are left out
-            keep[:] = False
-            keep[row[is_value]] = True
-        renumber = np.cumsum(keep) - 1 + rows
-        frame_of_row = r["frame"][frame_rows[keep]]
+        r = decoder.decode(frames, count, codes=long)
+        frame = r["frame"]
+        described = 1 + int(np.count_nonzero(np.diff(frame))) if len(frame) else 0
+        unknown += count - described
+        column = r["column"]
+        if signals is None and (len(column) == 0 or column.min() >= 0):
+            is_value = slice(None)
+            keep = slice(None)
+            kept = len(frame)
+            renumber = r["row"] + rows
+        else:
+            is_value = np.flatnonzero((column >= 0) & chosen[np.maximum(column, 0)])
+            keep = np.ones(len(frame), dtype=bool)
+            if signals is not None:  # frames that carry none of the chosen signals are left out
+                keep[:] = False
+                keep[r["row"][is_value]] = True
+            kept = int(np.count_nonzero(keep))
+            renumber = (np.cumsum(keep) - 1 + rows)[r["row"][is_value]]
         block = dict(
-            timestamp=lines["timestamp"][frame_of_row],
-            row=renumber[row[is_value]],
-            column=r["column"][is_value],
+            timestamp=lines["timestamp"][frame[keep]],
+            row=renumber,
+            column=column[is_value],
             value=r["value"][is_value],
             valueText=r["valueText"][is_value],
             ascii=r["ascii"][is_value],
         )
         if long:
-            frame_of_value = r["frame"][is_value]
+            frame_of_value = frame[r["row"][is_value]]
             block.update(
                 bus=_buses_of(reader, lines, count, text)[frame_of_value],
                 identifier=frames["identifier"][frame_of_value].astype(np.int64),
-                code=r["code"][is_value],
+                code=r["code"][r["row"][is_value]],
                 value_ts=lines["timestamp"][frame_of_value],
             )
         out.append(block)
-        rows += int(np.count_nonzero(keep))
+        rows += kept
     if not out:
         out.append(dict(timestamp=np.zeros(0), row=np.zeros(0, np.int64), column=np.zeros(0, np.int64),
-                        value=np.zeros(0), valueText=np.zeros(0, np.uint64), ascii=np.zeros(0, dtype=object),
+                        value=np.zeros(0), valueText=np.zeros(0, np.uint64), ascii=np.zeros(0, np.int64),
                         bus=np.zeros(0, np.int64), identifier=np.zeros(0, np.int64), code=np.zeros(0, np.int64),
                         value_ts=np.zeros(0)))
     joined = {k: np.concatenate([b[k] for b in out]) for k in out[0]}
@@ -382,12 +438,12 @@ def _texts(decoder, addresses, ascii):
     """The text column: value descriptions by their address (each read once), ASCII
     signals' texts as they are."""
     text = np.full(len(addresses), None, dtype=object)
-    unique, inverse = np.unique(addresses, return_inverse=True)
-    table = np.array([None if a == 0 else decoder.value_text(int(a)) for a in unique] + [None], dtype=object)
-    if len(unique):
-        text = table[inverse]
-    has_ascii = np.flatnonzero(ascii != None)  # noqa: E711 - elementwise
-    text[has_ascii] = ascii[has_ascii]
+    at = np.flatnonzero(addresses)
+    if len(at):
+        unique, inverse = np.unique(addresses[at], return_inverse=True)
+        text[at] = np.array([decoder.value_text(int(a)) for a in unique], dtype=object)[inverse]
+    for i in np.flatnonzero(ascii >= 0):
+        text[i] = decoder.ascii[ascii[i]]
     return text
 
 
@@ -426,6 +482,6 @@ def _wide_frame(decoder, chosen, rows, j, pd):
         if columns.is_text[i]:
             text = np.full(rows, None, dtype=object)
             hit = j["column"] == i
-            text[j["row"][hit]] = j["ascii"][hit]
+            text[j["row"][hit]] = [decoder.ascii[k] for k in j["ascii"][hit]]
             df[columns.names[i]] = text
     return df
