@@ -283,6 +283,8 @@ class LogReader:
             while position < stop or carry:
                 piece = handle.read(min(CHUNK_BYTES, stop - position)) if position < stop else b""
                 position += len(piece)
+                if not piece:
+                    stop = position  # the file became shorter while being read
                 text = carry + piece if carry else piece
                 final = position >= stop
                 at = 0
