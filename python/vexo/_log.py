@@ -11,8 +11,8 @@ from . import _lib
 from ._lib import lib, utf16_at
 
 CHUNK_BYTES = 8 << 20        # log text read at once
-BATCH_FRAMES = 1 << 16       # frames parsed (and decoded) at once
-BATCH_RECORDS = 1 << 18      # records decoded at once
+BATCH_FRAMES = 1 << 12       # frames parsed (and decoded) at once; blocks that stay in the cache
+BATCH_RECORDS = 1 << 14      # records decoded at once (1.5 MiB)
 TEXT_BYTES = 1 << 16         # room for ASCII signal bytes per decoding call
 NO_BUS = 0xFFFFFFFF
 
