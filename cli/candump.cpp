@@ -20,6 +20,7 @@ LineKind parseCandumpLine(std::string_view line, CanFrame &frame)
         return LineKind::Garbage;
     if (count.frames == 1) {
         frame.timestamp = line.substr(where.stampOffset, where.stampLength);
+        frame.seconds = where.timestamp;
         frame.bus = line.substr(where.busOffset, where.busLength);
         frame.identifier = parsed.identifier;
         frame.extended = (parsed.flags & Q3_FLAG_CANEXTENDED) != 0;

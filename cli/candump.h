@@ -15,6 +15,7 @@ namespace vexo::cli {
 
 struct CanFrame {
     std::string_view timestamp;  // the text in parentheses, empty when the line has none
+    double seconds = 0;          // the timestamp read as a double; NaN when none or out of range
     std::string_view bus;        // the interface name
     uint32_t identifier = 0;
     bool extended = false;       // written with 8 hex digits
