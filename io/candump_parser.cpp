@@ -3,7 +3,6 @@
 // looks like a frame is not taken for one. No allocation: a log of millions of lines
 // goes through in blocks the caller owns.
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -27,7 +26,7 @@ struct ParsedLine {
     bool extended = false;
     uint32_t flags = 0;
     uint32_t length = 0;
-    uint8_t data[64];
+    uint8_t data[64] = {};
 };
 
 int hexDigit(char c)
