@@ -19,7 +19,4 @@ HRESULT guarded(Body &&body) noexcept
     }
 }
 
-// Handle of a node as the C interface passes it.
-inline VexoNode *handleOf(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
-
 }  // namespace vexo::core

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "text.h"
+#include "vexo/constants.h"
 
 namespace vexo::core {
 
@@ -81,10 +82,10 @@ HRESULT buildDatabase(Vexo *database, const VexoChar *id)
         ElementGroup **field;
     };
     const Named named[] = {
-        {u"@clusters", &collections->clusters}, {u"@ECUs", &collections->ECUs},
-        {u"@PDUs", &collections->PDUs},         {u"@frames", &collections->frames},
-        {u"@signals", &collections->signals},   {u"@codings", &collections->codings},
-        {u"@views", &collections->views},
+        {Q3_GROUPNAME_CLUSTERS, &collections->clusters}, {Q3_GROUPNAME_ECUS, &collections->ECUs},
+        {Q3_GROUPNAME_PDUS, &collections->PDUs},         {Q3_GROUPNAME_FRAMES, &collections->frames},
+        {Q3_GROUPNAME_SIGNALS, &collections->signals},   {Q3_GROUPNAME_CODINGS, &collections->codings},
+        {Q3_GROUPNAME_VIEWS, &collections->views},
     };
     for (const Named &group : named) {
         if ((hr = createGroup(database, group.id, collections, group.field)) != S_OK)

@@ -33,7 +33,7 @@ struct ClassTableBuilder {
     {
 #define VEXO_CLASS(Name, Parent, index, end, tag, kind) \
     rows[index] = makeInfo(Name::kCode, #Name, u"" #Name, sizeof(Name), ClassKind::kind);
-#define VEXO_FIELD(Class, Type, name, kind)
+#define VEXO_FIELD(Class, Type, name)
 #define VEXO_END(Name)
 #include "node_classes.def"
 #undef VEXO_CLASS
@@ -54,24 +54,6 @@ const ClassInfo kClassTable[256] = {
 #undef VEXO_ROW8
 #undef VEXO_ROW
 };
-
-// offsetof on single-inheritance records without virtual members is what the
-// compiler lays out; the structs are not standard-layout only because of the bases.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-const FieldInfo kFieldTable[] = {
-#define VEXO_CLASS(Name, Parent, index, end, tag, kind)
-#define VEXO_FIELD(Class, Type, name, kind) \
-    {Class::kCode, #name, FieldKind::kind, static_cast<uint32_t>(offsetof(Class, name))},
-#define VEXO_END(Name)
-#include "node_classes.def"
-#undef VEXO_CLASS
-#undef VEXO_FIELD
-#undef VEXO_END
-};
-#pragma GCC diagnostic pop
-
-const uint32_t kFieldCount = sizeof kFieldTable / sizeof kFieldTable[0];
 
 uint32_t codeOfTag(uint32_t tag)
 {
@@ -118,7 +100,7 @@ ObjectBase *allocateNode(Vexo *database, uint32_t code)
     case index:                                         \
         node = new (memory) Name();                     \
         break;
-#define VEXO_FIELD(Class, Type, name, kind)
+#define VEXO_FIELD(Class, Type, name)
 #define VEXO_END(Name)
 #include "node_classes.def"
 #undef VEXO_CLASS

@@ -40,7 +40,7 @@ enum class ClassKind : uint8_t { Abstract, Created, Database, Record };
 struct NodeRoot {};
 
 #define VEXO_CLASS(Name, Parent, index, end, tag, kind) struct Name;
-#define VEXO_FIELD(Class, Type, name, kind)
+#define VEXO_FIELD(Class, Type, name)
 #define VEXO_END(Name)
 #include "node_classes.def"
 #undef VEXO_CLASS
@@ -51,7 +51,7 @@ struct NodeRoot {};
     struct Name : Parent {                                              \
         static constexpr uint32_t kCode = classCode(index, end, tag);   \
         static constexpr ClassKind kKind = ClassKind::kind;
-#define VEXO_FIELD(Class, Type, name, kind) Type name;
+#define VEXO_FIELD(Class, Type, name) Type name;
 #define VEXO_END(Name) };
 #include "node_classes.def"
 #undef VEXO_CLASS
@@ -83,22 +83,13 @@ struct ClassInfo {
 // Indexed by class index; entry 0 and entries above kClassCount are empty.
 extern const ClassInfo kClassTable[256];
 
-enum class FieldKind : uint8_t { U32, U64, F64, Link, Text, Slot, Nodes, Records, Handle };
-
-struct FieldInfo {
-    uint32_t classCode;  // the class that declares the field
-    const char *name;
-    FieldKind kind;
-    uint32_t offset;     // bytes from the start of the node
-};
-
-extern const FieldInfo kFieldTable[];
-extern const uint32_t kFieldCount;
-
 inline uint32_t codeOf(const void *node) { return firstWord(node); }
 
 // True when the word is the code of one of the 37 classes, exactly.
 inline bool isGenuineCode(uint32_t code) { return kClassTable[classIndex(code)].code == code && code != 0; }
+
+// Handle of a node as the C interface passes it.
+inline VexoNode *handleOf(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
 
 // The node viewed as class T, or null when it is null, foreign or of another class.
 // Field access goes only through this test, so forged words never reach a field.

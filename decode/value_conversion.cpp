@@ -164,6 +164,7 @@ void decodeBcd(uint32_t type, bool isSigned, uint64_t field, uint32_t length, Si
 }
 
 // Applies a computation whose ranges matched; false for a class without an operation.
+// ORDER NODE_CLASS (the computation classes)
 bool applyOne(const core::Computation &computation, SignalValue *value)
 {
     switch (core::codeOf(&computation)) {

@@ -1,5 +1,5 @@
 // The encoder object and its flat interface. The handle a caller holds is a small block
-// tagged "CEnc" around the CEncode, so a null, foreign or destroyed handle is refused
+// tagged "CEnc" around the Encoder, so a null, foreign or destroyed handle is refused
 // before anything is touched.
 #include "encoder.h"
 
@@ -23,9 +23,9 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 constexpr uint32_t kEncoderTag = 0x636E4543;  // "CEnc"
 
 struct EncoderBlock {
-    explicit EncoderBlock(std::unique_ptr<CVexoCMD> query) : encoder(std::move(query)) {}
+    explicit EncoderBlock(std::unique_ptr<WalkQueries> query) : encoder(std::move(query)) {}
     uint32_t tag = kEncoderTag;
-    CEncode encoder;
+    Encoder encoder;
 };
 
 EncoderBlock *blockAs(VexoEncoder *handle)
@@ -46,7 +46,7 @@ const void *firstComputation(const Coding &coding)
 
 }  // namespace
 
-HRESULT CEncode::initialise(const void *node)
+HRESULT Encoder::initialise(const void *node)
 {
     Lock hold(lock_);
     if (node != nullptr) {
@@ -74,12 +74,12 @@ HRESULT CEncode::initialise(const void *node)
     return S_OK;
 }
 
-void CEncode::writeDefaults(uint32_t application)
+void Encoder::writeDefaults(uint32_t application)
 {
     struct Write final : FoundSink {
-        CEncode &encoder;
+        Encoder &encoder;
         uint32_t application;
-        Write(CEncode &owner, uint32_t app) : encoder(owner), application(app) {}
+        Write(Encoder &owner, uint32_t app) : encoder(owner), application(app) {}
         void take(const Found &found) override
         {
             const auto *signal = static_cast<const Signal *>(found.node);
@@ -105,7 +105,7 @@ void CEncode::writeDefaults(uint32_t application)
     query_->countSignals(node_, &write);
 }
 
-HRESULT CEncode::registerApplication(uint32_t *application)
+HRESULT Encoder::registerApplication(uint32_t *application)
 {
     Lock hold(lock_);
     if (application == nullptr)
@@ -121,7 +121,7 @@ HRESULT CEncode::registerApplication(uint32_t *application)
     return E_FAIL;
 }
 
-HRESULT CEncode::deregisterApplication(uint32_t application)
+HRESULT Encoder::deregisterApplication(uint32_t application)
 {
     Lock hold(lock_);
     if (!registered(application))
@@ -131,7 +131,7 @@ HRESULT CEncode::deregisterApplication(uint32_t application)
     return S_OK;
 }
 
-HRESULT CEncode::setSendMode(uint32_t application, uint32_t mode)
+HRESULT Encoder::setSendMode(uint32_t application, uint32_t mode)
 {
     Lock hold(lock_);
     if (!registered(application))
@@ -146,7 +146,7 @@ HRESULT CEncode::setSendMode(uint32_t application, uint32_t mode)
     return S_OK;
 }
 
-HRESULT CEncode::getSendMode(uint32_t application, uint32_t *mode)
+HRESULT Encoder::getSendMode(uint32_t application, uint32_t *mode)
 {
     Lock hold(lock_);
     if (mode == nullptr || !registered(application))
@@ -155,7 +155,7 @@ HRESULT CEncode::getSendMode(uint32_t application, uint32_t *mode)
     return S_OK;
 }
 
-HRESULT CEncode::insertOrDelete(uint32_t, const void *node, bool insert)
+HRESULT Encoder::insertOrDelete(uint32_t, const void *node, bool insert)
 {
     Lock hold(lock_);
     if (!ownedBy(node, query_->database()))
@@ -172,7 +172,7 @@ HRESULT CEncode::insertOrDelete(uint32_t, const void *node, bool insert)
     return S_FALSE;
 }
 
-HRESULT CEncode::isSignalCyclic(const void *signal)
+HRESULT Encoder::isSignalCyclic(const void *signal)
 {
     Lock hold(lock_);
     if (query_ == nullptr)
@@ -182,7 +182,7 @@ HRESULT CEncode::isSignalCyclic(const void *signal)
     return query_->signalIsCyclic(signal) ? S_OK : S_FALSE;
 }
 
-HRESULT CEncode::changeSignal(WriteMode mode, uint32_t application, const void *signal, uint32_t length,
+HRESULT Encoder::changeSignal(WriteMode mode, uint32_t application, const void *signal, uint32_t length,
                               const uint8_t *data)
 {
     Lock hold(lock_);
@@ -204,16 +204,16 @@ HRESULT CEncode::changeSignal(WriteMode mode, uint32_t application, const void *
     return images_.writeSignal(*node, coding->bitlen, mode, staging, 1u << application);
 }
 
-HRESULT CEncode::trigger(TriggerMode mode, uint64_t now)
+HRESULT Encoder::trigger(TriggerMode mode, uint64_t now)
 {
     Lock hold(lock_);
     images_.trigger(*query_, mode, now);
     return S_OK;
 }
 
-uint32_t CEncode::countFrames() { return images_.frames.size(); }
+uint32_t Encoder::countFrames() { return images_.frames.size(); }
 
-HRESULT CEncode::getFrame(uint32_t n, VexoChangedFrame *frame)
+HRESULT Encoder::getFrame(uint32_t n, VexoChangedFrame *frame)
 {
     if (frame == nullptr)
         return E_INVALIDARG;
@@ -224,7 +224,7 @@ HRESULT CEncode::getFrame(uint32_t n, VexoChangedFrame *frame)
     return S_OK;
 }
 
-HRESULT CEncode::getChangedFrame(VexoChangedFrame *frame)
+HRESULT Encoder::getChangedFrame(VexoChangedFrame *frame)
 {
     Lock hold(lock_);
     if (frame == nullptr)
@@ -257,7 +257,7 @@ HRESULT Vexo_CreateEncoder(VexoNode *database, const VexoNode *node, VexoEncoder
         return S_OK;
     // Failure shows only as an unwritten handle; bad_alloc ends up there too.
     core::guarded([&]() -> HRESULT {
-        auto query = std::make_unique<CVexoCMD>();
+        auto query = std::make_unique<WalkQueries>();
         if (query->setDatabase(database) != S_OK)
             return S_OK;
         auto block = std::make_unique<EncoderBlock>(std::move(query));

@@ -9,19 +9,19 @@
 #include <mutex>
 
 #include "images.h"
-#include "visitor.h"
+#include "walk_queries.h"
 #include "vexo/encode.h"
 
 namespace vexo::encode {
 
 constexpr uint32_t kApplicationCount = 24;
 
-class CEncode {
+class Encoder {
 public:
-    explicit CEncode(std::unique_ptr<CVexoCMD> query) : query_(std::move(query)) {}
-    CEncode(const CEncode &) = delete;
-    CEncode &operator=(const CEncode &) = delete;
-    virtual ~CEncode() = default;
+    explicit Encoder(std::unique_ptr<WalkQueries> query) : query_(std::move(query)) {}
+    Encoder(const Encoder &) = delete;
+    Encoder &operator=(const Encoder &) = delete;
+    virtual ~Encoder() = default;
 
     // Builds the images for the frames and PDUs below node (null: the whole database) and
     // writes every signal's default value. E_INVALIDARG for a node without a start rule or
@@ -54,7 +54,7 @@ private:
     bool registered(uint32_t application) const { return application < kApplicationCount && slots_[application].inUse; }
 
     EncoderImages images_;
-    std::unique_ptr<CVexoCMD> query_;
+    std::unique_ptr<WalkQueries> query_;
     const void *node_ = nullptr;
     uint32_t activeMask_ = kCyclicSend;
     Slot slots_[kApplicationCount];

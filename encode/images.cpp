@@ -172,7 +172,7 @@ void ImageTable::include(Image &image, bool insert)
 
 // ---- EncoderImages --------------------------------------------------------------------------
 
-void EncoderImages::build(CVexoCMD &query, const void *node)
+void EncoderImages::build(WalkQueries &query, const void *node)
 {
     // A walk started at a frame meets its PDUs on level 0, where frames lie; one level
     // deeper they are passed on like those of a walk started higher up.
@@ -215,7 +215,7 @@ void EncoderImages::build(CVexoCMD &query, const void *node)
     }
 }
 
-HRESULT EncoderImages::includeFrame(CVexoCMD &query, const void *frame, bool insert)
+HRESULT EncoderImages::includeFrame(WalkQueries &query, const void *frame, bool insert)
 {
     Image *image = frames.find(frame);
     if (image == nullptr)
@@ -239,7 +239,7 @@ HRESULT EncoderImages::includeFrame(CVexoCMD &query, const void *frame, bool ins
     return S_OK;
 }
 
-HRESULT EncoderImages::includeEcu(CVexoCMD &query, const void *ecu, bool insert)
+HRESULT EncoderImages::includeEcu(WalkQueries &query, const void *ecu, bool insert)
 {
     HRESULT hr = S_FALSE;
     for (uint32_t i = 0; i < frames.size(); ++i) {
@@ -269,7 +269,7 @@ HRESULT EncoderImages::writeSignal(const Signal &signal, uint32_t bitLength, Wri
     return written ? S_OK : E_INVALIDARG;
 }
 
-void EncoderImages::trigger(CVexoCMD &query, TriggerMode mode, uint64_t now)
+void EncoderImages::trigger(WalkQueries &query, TriggerMode mode, uint64_t now)
 {
     if (mode == TriggerMode::None)
         return;

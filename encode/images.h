@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "node_classes.h"
-#include "visitor.h"
+#include "walk_queries.h"
 #include "vexo/types.h"
 
 namespace vexo::encode {
@@ -86,14 +86,14 @@ class EncoderImages {
 public:
     // Builds both tables for the frames and PDUs below a node (null: the whole database).
     // Throws std::bad_alloc.
-    void build(CVexoCMD &query, const void *node);
+    void build(WalkQueries &query, const void *node);
 
     // Counts a frame, and every PDU below it, one inclusion more or less. S_OK, or
     // S_FALSE when the frame has no image.
-    HRESULT includeFrame(CVexoCMD &query, const void *frame, bool insert);
+    HRESULT includeFrame(WalkQueries &query, const void *frame, bool insert);
     // The same for every frame of the table sent by an ECU through an identifier-based
     // triggering. S_OK, or S_FALSE when there is none.
-    HRESULT includeEcu(CVexoCMD &query, const void *ecu, bool insert);
+    HRESULT includeEcu(WalkQueries &query, const void *ecu, bool insert);
 
     // Writes the low bitLength bits (at most 64) of a value into the PDU images holding an
     // instance of the signal (only the included ones for WriteMode::Included), sets update
@@ -102,7 +102,7 @@ public:
                         uint32_t mask);
 
     // Passes changed (Changed) or due included (Timed) PDU images on, deepest level first.
-    void trigger(CVexoCMD &query, TriggerMode mode, uint64_t now);
+    void trigger(WalkQueries &query, TriggerMode mode, uint64_t now);
 
     ImageTable frames;
     ImageTable pdus;

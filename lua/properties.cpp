@@ -350,7 +350,7 @@ constexpr uint32_t kDirectorySize = sizeof kDirectory / sizeof kDirectory[0];
 constexpr uint32_t kInstantiableCodes[] = {
 #define VEXO_CLASS(Name, Parent, index, end, tag, kind) \
     ClassKind::kind == ClassKind::Abstract ? 0u : Name::kCode,
-#define VEXO_FIELD(Class, Type, name, kind)
+#define VEXO_FIELD(Class, Type, name)
 #define VEXO_END(Name)
 #include "node_classes.def"
 #undef VEXO_CLASS

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "database.h"
+#include "node_fields.h"
 #include "test_text.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"

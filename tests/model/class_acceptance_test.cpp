@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "database.h"
+#include "node_fields.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;

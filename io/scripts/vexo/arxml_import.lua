@@ -47,19 +47,9 @@ function arxml.read(path)
     return xml.records("arxml.xsl", path)
 end
 
+local KINDS = { FR = "frames", IS = "signals", EC = "ecus" }
 function arxml.count(records)
-    local frames, signals, ecus = 0, 0, 0
-    for _, r in ipairs(records) do
-        local kind = r[1]
-        if kind == "FR" then
-            frames = frames + 1
-        elseif kind == "IS" then
-            signals = signals + 1
-        elseif kind == "EC" then
-            ecus = ecus + 1
-        end
-    end
-    return frames, signals, ecus
+    return xml.count(records, KINDS)
 end
 
 -- An AUTOSAR number: decimal or floating point, 0x hexadecimal, 0b binary, a leading 0

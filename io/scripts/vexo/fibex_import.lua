@@ -38,19 +38,9 @@ function fibex.read(path)
     return xml.records("fibex.xsl", path)
 end
 
+local KINDS = { FR = "frames", SI = "signals", EC = "ecus" }
 function fibex.count(records)
-    local frames, signals, ecus = 0, 0, 0
-    for _, r in ipairs(records) do
-        local kind = r[1]
-        if kind == "FR" then
-            frames = frames + 1
-        elseif kind == "SI" then
-            signals = signals + 1
-        elseif kind == "EC" then
-            ecus = ecus + 1
-        end
-    end
-    return frames, signals, ecus
+    return xml.count(records, KINDS)
 end
 
 local function number(s)

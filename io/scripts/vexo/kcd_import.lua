@@ -17,19 +17,9 @@ function kcd.read(path)
     return xml.records("kcd.xsl", path)
 end
 
+local KINDS = { M = "frames", S = "signals", X = "signals", N = "ecus" }
 function kcd.count(records)
-    local frames, signals, ecus = 0, 0, 0
-    for _, r in ipairs(records) do
-        local kind = r[1]
-        if kind == "M" then
-            frames = frames + 1
-        elseif kind == "S" or kind == "X" then
-            signals = signals + 1
-        elseif kind == "N" then
-            ecus = ecus + 1
-        end
-    end
-    return frames, signals, ecus
+    return xml.count(records, KINDS)
 end
 
 -- The last byte a field touches (0-based); big-endian fields start at their most

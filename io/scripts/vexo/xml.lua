@@ -47,6 +47,17 @@ function xml.records(sheet, path)
     return records
 end
 
+-- The frames, signals and ECUs among the records: kinds maps a record kind (its first
+-- field) to "frames", "signals" or "ecus".
+function xml.count(records, kinds)
+    local counts = { frames = 0, signals = 0, ecus = 0 }
+    for _, r in ipairs(records) do
+        local what = kinds[r[1]]
+        if what then counts[what] = counts[what] + 1 end
+    end
+    return counts.frames, counts.signals, counts.ecus
+end
+
 -- A text field with its tabs and line ends back.
 local ESCAPED = { ["\238\128\128"] = "\t", ["\238\128\129"] = "\n", ["\238\128\130"] = "\r" }
 function xml.text(s)

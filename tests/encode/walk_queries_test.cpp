@@ -1,11 +1,11 @@
-#include "visitor.h"
+#include "walk_queries.h"
 
 #include <gtest/gtest.h>
 
 #include "encode_test_model.h"
 
 using namespace encode_test;
-using vexo::encode::CVexoCMD;
+using vexo::encode::WalkQueries;
 using vexo::encode::FoundList;
 
 namespace {
@@ -24,7 +24,7 @@ struct Network : Model {
     VexoNode *parts[3] = {};
     VexoNode *partPdus[3] = {};
     VexoNode *signals[2] = {signal(8), signal(8)};
-    CVexoCMD query;
+    WalkQueries query;
 
     Network()
     {
@@ -48,7 +48,7 @@ struct Network : Model {
 TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
 {
     Network net;
-    CVexoCMD &q = net.query;
+    WalkQueries &q = net.query;
     VexoNode *coding = nullptr;
     ASSERT_EQ(Vexo_getReference(net.signals[0], &coding), S_OK);
     EXPECT_EQ(q.walkFrom(coding, vexo::encode::Direction::Down), vexo::encode::kWalkRefused);
@@ -78,7 +78,7 @@ TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
 TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
 {
     Network net;
-    CVexoCMD &q = net.query;
+    WalkQueries &q = net.query;
     FoundList pdus;
     ASSERT_EQ(q.countPdus(net.channel, &pdus), 6u);
     // Walk order: the plain frame's PDU, then the multiplexed PDU with its static part
@@ -121,7 +121,7 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
     VexoNode *both = m.pduTriggering(pdu, channel);
     m.cyclic(both, 100);
     m.event(both, 0);
-    CVexoCMD q;
+    WalkQueries q;
     ASSERT_EQ(q.setDatabase(m.db), S_OK);
     EXPECT_EQ(q.findPduTriggering(pdu), static_cast<const void *>(none));
 
@@ -159,7 +159,7 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
 TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimings)
 {
     Network net;
-    CVexoCMD &q = net.query;
+    WalkQueries &q = net.query;
     EXPECT_TRUE(q.ecuSendsFrame(net.plain, net.ecu));
     EXPECT_FALSE(q.ecuSendsFrame(net.muxFrame, net.ecu));
     EXPECT_FALSE(q.signalIsCyclic(net.signals[0]));

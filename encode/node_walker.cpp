@@ -1,7 +1,7 @@
-// The node visitor and its queries. Lists are read in place (no enumerator is allocated),
-// because the encoder runs several walks per frame while it builds its tables and one per
-// timed PDU on every trigger.
-#include "visitor.h"
+// The node walker. Lists are read in place (no enumerator is allocated), because the
+// encoder runs several walks per frame while it builds its tables and one per timed PDU on
+// every trigger.
+#include "node_walker.h"
 
 #include "database.h"
 #include "enumerator.h"
@@ -11,9 +11,6 @@ namespace vexo::encode {
 using namespace core;
 
 namespace {
-
-constexpr uint32_t kCyclicTag = classTag(CyclicTiming::kCode);
-constexpr uint32_t kEventTag = classTag(EventControlledTiming::kCode);
 
 const NodeList *groupList(const Vexo *database, ElementGroup *DatabaseCollections::*field)
 {
@@ -91,9 +88,7 @@ const NodeList *nodeList(ListKind kind, Direction direction, const void *node, c
 
 }  // namespace
 
-// ---- CVexo ---------------------------------------------------------------------------
-
-HRESULT CVexo::setDatabase(const VexoNode *database)
+HRESULT NodeWalker::setDatabase(const VexoNode *database)
 {
     Vexo *typed = databaseAs(database);
     if (typed == nullptr)
@@ -102,7 +97,7 @@ HRESULT CVexo::setDatabase(const VexoNode *database)
     return S_OK;
 }
 
-bool CVexo::onPath(const void *node) const
+bool NodeWalker::onPath(const void *node) const
 {
     for (uint32_t i = 0; i < depth_; ++i) {
         if (path_[i] == node)
@@ -111,7 +106,7 @@ bool CVexo::onPath(const void *node) const
     return false;
 }
 
-int32_t CVexo::dispatch(uint32_t level, Direction direction, const void *node)
+int32_t NodeWalker::dispatch(uint32_t level, Direction direction, const void *node)
 {
     if (node == nullptr || !isGenuineCode(codeOf(node)))
         return kWalkDescend;
@@ -128,10 +123,10 @@ int32_t CVexo::dispatch(uint32_t level, Direction direction, const void *node)
     return handled && code == kWalkDescend ? descend(level, direction, node) : code;
 }
 
-int32_t CVexo::callHandler(uint32_t level, Direction direction, const void *node, bool *handled)
+int32_t NodeWalker::callHandler(uint32_t level, Direction direction, const void *node, bool *handled)
 {
     *handled = true;
-    // Exact codes: a class has its handler only, never one of a base class.
+    // Exact codes: a class has its handler only, never one of a base class. ORDER NODE_CLASS
     switch (codeOf(node)) {
     case Cluster::kCode: return onCluster(level, direction, *static_cast<const Cluster *>(node));
     case Channel::kCode: return onChannel(level, direction, *static_cast<const Channel *>(node));
@@ -169,11 +164,11 @@ int32_t CVexo::callHandler(uint32_t level, Direction direction, const void *node
     }
 }
 
-int32_t CVexo::descend(uint32_t level, Direction direction, const void *node)
+int32_t NodeWalker::descend(uint32_t level, Direction direction, const void *node)
 {
     const bool down = direction == Direction::Down;
     const uint32_t inner = level + 1;
-    switch (codeOf(node)) {
+    switch (codeOf(node)) {  // ORDER NODE_CLASS
     case Cluster::kCode:
         return down ? walkList(inner, direction, ListKind::Children, node) : kWalkDescend;
     case Channel::kCode: {
@@ -251,7 +246,7 @@ int32_t CVexo::descend(uint32_t level, Direction direction, const void *node)
     }
 }
 
-int32_t CVexo::walkList(uint32_t level, Direction direction, ListKind kind, const void *node)
+int32_t NodeWalker::walkList(uint32_t level, Direction direction, ListKind kind, const void *node)
 {
     int32_t code = kWalkDescend;
     auto visit = [&](const void *entry) {
@@ -276,7 +271,7 @@ int32_t CVexo::walkList(uint32_t level, Direction direction, ListKind kind, cons
     return code;
 }
 
-int32_t CVexo::walkFrom(const void *node, Direction direction)
+int32_t NodeWalker::walkFrom(const void *node, Direction direction)
 {
     if (node == nullptr)
         return walkList(0, direction, ListKind::Clusters, database_);
@@ -292,8 +287,9 @@ int32_t CVexo::walkFrom(const void *node, Direction direction)
     }
 }
 
+// ORDER NODE_CLASS
 #define VEXO_DO_NOTHING(Handler, Type) \
-    int32_t CVexo::Handler(uint32_t, Direction, const Type &) { return kWalkDescend; }
+    int32_t NodeWalker::Handler(uint32_t, Direction, const Type &) { return kWalkDescend; }
 VEXO_DO_NOTHING(onCluster, Cluster)
 VEXO_DO_NOTHING(onChannel, Channel)
 VEXO_DO_NOTHING(onFrame, Frame)
@@ -314,268 +310,5 @@ VEXO_DO_NOTHING(onMappedTextComputation, MappedTextComputation)
 VEXO_DO_NOTHING(onLinearComputation, LinearComputation)
 VEXO_DO_NOTHING(onIdentityComputation, IdentityComputation)
 #undef VEXO_DO_NOTHING
-
-// ---- CVexoCMD: running queries ----------------------------------------------------------
-
-void CVexoCMD::begin(Command command, uintptr_t first, uintptr_t second, FoundSink *sink)
-{
-    command_ = command;
-    first_ = first;
-    second_ = second;
-    counter_ = 0;
-    result_ = 0;
-    sink_ = sink;
-}
-
-uint32_t CVexoCMD::count(Command command, const void *start, Direction direction, FoundSink *sink)
-{
-    begin(command, 0, 0, sink);
-    walkFrom(start, direction);
-    sink_ = nullptr;
-    return static_cast<uint32_t>(counter_);
-}
-
-Found CVexoCMD::findNth(Command command, const void *start, uint32_t n)
-{
-    begin(command, n, 0, nullptr);
-    walkFrom(start, Direction::Down);
-    const void *node = reinterpret_cast<const void *>(result_);
-    return {node, node != nullptr ? static_cast<uint32_t>(counter_) : 0};
-}
-
-const PDUTriggering *CVexoCMD::findPduTriggering(const void *pdu)
-{
-    begin(kFindPduTriggering, reinterpret_cast<uintptr_t>(pdu), 0, nullptr);
-    walkFrom(nullptr, Direction::Down);
-    return reinterpret_cast<const PDUTriggering *>(counter_);
-}
-
-void CVexoCMD::listPduTriggerings(FoundSink *sink)
-{
-    begin(kListPduTriggerings, 0, 0, sink);
-    walkFrom(nullptr, Direction::Down);
-    sink_ = nullptr;
-}
-
-uint32_t CVexoCMD::countFrames(const void *start, FoundSink *sink)
-{
-    return count(kCountFrames, start, Direction::Down, sink);
-}
-
-uint32_t CVexoCMD::countPdus(const void *start, FoundSink *sink)
-{
-    return count(kCountPdus, start, Direction::Down, sink);
-}
-
-uint32_t CVexoCMD::countSignals(const void *start, FoundSink *sink)
-{
-    return count(kCountSignals, start, Direction::Down, sink);
-}
-
-uint32_t CVexoCMD::countParts(const void *start, FoundSink *sink)
-{
-    return count(kCountParts, start, Direction::Down, sink);
-}
-
-const Cluster *CVexoCMD::findCluster(const void *start, uint32_t clusterType, uint32_t skip)
-{
-    begin(kFindCluster, clusterType, skip, nullptr);
-    walkFrom(start, Direction::Down);
-    return reinterpret_cast<const Cluster *>(result_);
-}
-
-const Channel *CVexoCMD::findChannel(const void *start, uint32_t n)
-{
-    return static_cast<const Channel *>(findNth(kFindChannel, start, n).node);
-}
-
-Found CVexoCMD::findSignal(const void *start, uint32_t n) { return findNth(kFindSignal, start, n); }
-Found CVexoCMD::findPdu(const void *start, uint32_t n) { return findNth(kFindPdu, start, n); }
-Found CVexoCMD::findPart(const void *start, uint32_t n) { return findNth(kFindPart, start, n); }
-
-const Frame *CVexoCMD::findFrame(const void *start, uint32_t n)
-{
-    return static_cast<const Frame *>(findNth(kFindFrame, start, n).node);
-}
-
-HRESULT CVexoCMD::timingDue(const void *node, uint64_t now, uint64_t last, uint32_t *tag)
-{
-    begin(kTimingDue, 0, 0, nullptr);
-    now_ = now;
-    last_ = last;
-    const int32_t code = dispatch(0, Direction::Down, node);
-    if (code != kWalkFinished && code != kWalkStop)
-        return S_FALSE;
-    *tag = static_cast<uint32_t>(counter_ & 0xFFFF);
-    return result_ != 0 ? S_OK : E_FAIL;
-}
-
-bool CVexoCMD::ecuSendsFrame(const void *frame, const void *ecu)
-{
-    begin(kEcuSendsFrame, reinterpret_cast<uintptr_t>(ecu), 0, nullptr);
-    walkFrom(frame, Direction::Up);
-    return counter_ == 1;
-}
-
-bool CVexoCMD::signalIsCyclic(const void *signal)
-{
-    begin(kSignalIsCyclic, 0, 0, nullptr);
-    walkFrom(signal, Direction::Up);
-    return counter_ == 1;
-}
-
-// ---- CVexoCMD: handlers -----------------------------------------------------------------
-
-int32_t CVexoCMD::countNode(uint32_t level, const void *node, int32_t answer)
-{
-    ++counter_;
-    if (sink_ != nullptr)
-        sink_->take({node, level});
-    return answer;
-}
-
-// The n-th query: the node at index 0 is the answer; each node passed over counts the
-// index down and answers skipAnswer.
-int32_t CVexoCMD::takeNth(uint32_t level, const void *node, int32_t skipAnswer)
-{
-    if (first_ == 0) {
-        result_ = reinterpret_cast<uintptr_t>(node);
-        counter_ = level;
-        return kWalkStop;
-    }
-    --first_;
-    return skipAnswer;
-}
-
-int32_t CVexoCMD::onCluster(uint32_t, Direction, const Cluster &node)
-{
-    if (command_ != kFindCluster)
-        return kWalkDescend;
-    if (node.clusterType == first_) {
-        if (second_ == 0) {
-            result_ = reinterpret_cast<uintptr_t>(&node);
-            return kWalkStop;
-        }
-        --second_;
-    }
-    return kWalkFinished;
-}
-
-int32_t CVexoCMD::onChannel(uint32_t level, Direction, const Channel &node)
-{
-    return command_ == kFindChannel ? takeNth(level, &node, kWalkFinished) : kWalkDescend;
-}
-
-int32_t CVexoCMD::onFrame(uint32_t level, Direction direction, const Frame &node)
-{
-    if (direction == Direction::Up) {
-        // An upward walk ends at a frame. The cyclic-signal query ends only this branch,
-        // so the signal's other instances are still examined.
-        return command_ == kSignalIsCyclic ? kWalkFinished : kWalkStop;
-    }
-    switch (command_) {
-    case kCountFrames: return countNode(level, &node, kWalkFinished);
-    case kFindFrame: return takeNth(level, &node, kWalkFinished);
-    case kFindPduTriggering:
-    case kListPduTriggerings: return kWalkFinished;  // a frame holds no PDU triggerings
-    default: return kWalkDescend;
-    }
-}
-
-int32_t CVexoCMD::onSignal(uint32_t level, Direction, const Signal &node)
-{
-    switch (command_) {
-    case kCountSignals: return countNode(level, &node, kWalkFinished);
-    case kFindSignal: return takeNth(level, &node, kWalkFinished);
-    default: return kWalkDescend;
-    }
-}
-
-int32_t CVexoCMD::onMultiplexedPart(uint32_t level, Direction, const MultiplexedPart &node)
-{
-    switch (command_) {
-    case kCountParts: return countNode(level, &node, kWalkFinished);
-    case kFindPart: return takeNth(level, &node, kWalkFinished);
-    default: return kWalkDescend;
-    }
-}
-
-int32_t CVexoCMD::onCyclicTiming(uint32_t, Direction, const CyclicTiming &node)
-{
-    if (command_ == kSignalIsCyclic) {
-        counter_ = 1;
-        return kWalkStop;
-    }
-    if (command_ != kTimingDue)
-        return kWalkDescend;
-    counter_ = kCyclicTag;
-    result_ = 0;
-    // now >= last + cycle, without letting last + cycle wrap around.
-    if (node.cycleTime != 0 && now_ >= last_ && now_ - last_ >= node.cycleTime) {
-        result_ = 1;
-        return kWalkStop;
-    }
-    return kWalkFinished;
-}
-
-int32_t CVexoCMD::onEventControlledTiming(uint32_t, Direction, const EventControlledTiming &node)
-{
-    if (command_ != kTimingDue)
-        return kWalkDescend;
-    counter_ = kEventTag;
-    if (node.debounceTime != 0 && last_ != 0 && (now_ < last_ || now_ - last_ < node.debounceTime)) {
-        result_ = 0;
-        return kWalkFinished;
-    }
-    result_ = 1;
-    return kWalkStop;
-}
-
-int32_t CVexoCMD::onPdu(uint32_t level, Direction direction, const void *node, int32_t countAnswer)
-{
-    switch (command_) {
-    case kCountPdus: return countNode(level, node, countAnswer);
-    case kFindPdu: return takeNth(level, node, kWalkDescend);
-    case kSignalIsCyclic:
-        if (walkList(level + 1, direction, ListKind::PduTriggerings, node) == kWalkStop)
-            return kWalkStop;
-        return kWalkDescend;
-    default: return kWalkDescend;
-    }
-}
-
-int32_t CVexoCMD::onSignalPdu(uint32_t level, Direction direction, const SignalPDU &node)
-{
-    return onPdu(level, direction, &node, kWalkFinished);
-}
-
-int32_t CVexoCMD::onMultiplexedPdu(uint32_t level, Direction direction, const MultiplexedPDU &node)
-{
-    return onPdu(level, direction, &node, kWalkDescend);
-}
-
-int32_t CVexoCMD::onPduTriggering(uint32_t, Direction, const PDUTriggering &node)
-{
-    if (command_ == kListPduTriggerings)
-        return countNode(0, &node, kWalkFinished);
-    if (command_ != kFindPduTriggering)
-        return kWalkDescend;
-    if (reinterpret_cast<uintptr_t>(node.reference) != first_)
-        return kWalkFinished;
-    counter_ = reinterpret_cast<uintptr_t>(&node);
-    return kWalkStop;
-}
-
-int32_t CVexoCMD::onIdentifierBasedTriggering(uint32_t, Direction, const IdentifierBasedTriggering &node)
-{
-    if (command_ != kEcuSendsFrame)
-        return kWalkDescend;
-    if (reinterpret_cast<uintptr_t>(node.sourceEcu) == first_) {
-        counter_ = 1;
-        return kWalkStop;
-    }
-    counter_ = 0;
-    return kWalkFinished;
-}
 
 }  // namespace vexo::encode
