@@ -5,7 +5,7 @@
 //              (1436509052.249713) can0 123#R             remote frame
 //   screen:    can0  123   [4]  DE AD BE EF               (with an optional
 //              (timestamp) in front, "remote request" for remote frames)
-// The parser never allocates: the frame refers to the line's own text.
+// The library's parser (vexo/candump.h) reads the line; the frame refers to its text.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +15,12 @@ namespace vexo::cli {
 
 struct CanFrame {
     std::string_view timestamp;  // the text in parentheses, empty when the line has none
+    double seconds = 0;          // the timestamp read as a double; NaN when none or out of range
     std::string_view bus;        // the interface name
     uint32_t identifier = 0;
     bool extended = false;       // written with 8 hex digits
     bool fd = false;             // CAN FD ("##")
-    uint8_t fdFlags = 0;         // the FD flags digit (1: bit rate switch, 2: error state)
+    uint8_t fdFlags = 0;         // the FD flags (1: bit rate switch, 2: error state)
     uint8_t length = 0;
     uint8_t data[64] = {};
 };

@@ -4,7 +4,6 @@
 // floats).
 #include "frame_writers.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace vexo::cli {
@@ -14,10 +13,10 @@ namespace {
 // The timestamp of a line as a double; false when the line has none.
 bool timeOf(const CanFrame &frame, double &t)
 {
-    if (frame.timestamp.empty())
+    if (frame.timestamp.empty() || std::isnan(frame.seconds))
         return false;
-    const auto r = std::from_chars(frame.timestamp.data(), frame.timestamp.data() + frame.timestamp.size(), t);
-    return r.ec == std::errc();
+    t = frame.seconds;
+    return true;
 }
 
 void putIdentifier(Output &out, const CanFrame &frame)

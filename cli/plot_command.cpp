@@ -1,7 +1,7 @@
 // "vexo plot DB LOG SIGNAL... -o OUT.svg": decodes the chosen signals of a log and draws
 // their physical values over time.
 #include <cerrno>
-#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -85,11 +85,8 @@ int runPlot(int argc, char **argv)
             continue;
         // Time runs from the log's first frame; a log whose first frame has no timestamp
         // (the screen format) is plotted over the frame count instead.
-        double stamp = 0;
-        const bool stamped =
-            !frame.timestamp.empty()
-            && std::from_chars(frame.timestamp.data(), frame.timestamp.data() + frame.timestamp.size(), stamp).ec
-                   == std::errc();
+        const bool stamped = !frame.timestamp.empty() && !std::isnan(frame.seconds);
+        const double stamp = stamped ? frame.seconds : 0;
         if (frames++ == 0) {
             timed = stamped;
             start = stamp;

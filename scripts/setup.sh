@@ -11,6 +11,7 @@ packages=(
     libclang-rt-14-dev graphviz
     python3 librsvg2-bin libxml2-utils
     valgrind time
+    python3-numpy python3-pandas python3-dask python3-distributed python3-pytest python3-setuptools python3-pip
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "vexo/convert.h"
 #include "vexo/decode.h"
 #include "vexo/batch.h"
+#include "vexo/candump.h"
 #include "vexo/encode.h"
 #include "vexo/io.h"
 #include "vexo/diag.h"
