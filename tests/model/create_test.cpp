@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
 
@@ -15,39 +15,13 @@ using namespace vexo::core;
 
 namespace {
 
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    explicit Db(const VexoChar *id = u"DB") { EXPECT_EQ(Vexo_create(id, &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    DatabaseCollections *collections() const
-    {
-        DatabaseCollections *out = nullptr;
-        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
-        return out;
-    }
-};
-
-std::vector<void *> entries(const NodeList &list)
-{
-    std::vector<void *> out;
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
-        out.push_back(entry);
-    return out;
-}
-
 using Creator = std::function<HRESULT(VexoNode *database, VexoNode **out)>;
 
 }  // namespace
 
 TEST(Create, ALaterStepFailsButTheNodeExists)
 {
-    Db db;
+    TestDb db;
     VexoNode *frame = nullptr, *signal = nullptr;
     ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
     ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
@@ -93,7 +67,7 @@ TEST(Create, ALaterStepFailsButTheNodeExists)
 
 TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 {
-    Db db;
+    TestDb db;
     VexoNode *coding = nullptr, *unit = nullptr, *cluster = nullptr, *ecu = nullptr, *channel = nullptr,
              *frame = nullptr, *reference = nullptr;
     ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
@@ -151,7 +125,7 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 
 TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
 {
-    Db db;
+    TestDb db;
     VexoNode *channel = nullptr, *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *pduInstance = nullptr,
              *signal = nullptr, *instance = nullptr, *mux = nullptr, *part = nullptr, *nested = nullptr,
              *pduTriggering = nullptr;
@@ -198,7 +172,7 @@ TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
 
 TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 {
-    Db db;
+    TestDb db;
     VexoNode *first = nullptr, *second = nullptr, *anonymous = nullptr, *found = nullptr;
     EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 8, &first), S_OK);
     EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 4, &second), S_OK);
@@ -212,7 +186,7 @@ TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 {
-    Db db;
+    TestDb db;
     VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections()), *frame = nullptr, *ecu = nullptr;
     ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
     struct Case {
@@ -245,7 +219,7 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 
 TEST(Create, RefusedArgumentsCreateNothing)
 {
-    Db db, other;
+    TestDb db, other;
     VexoNode *timing = nullptr, *foreignCluster = nullptr;
     ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, nullptr, &timing), S_OK);
     ASSERT_EQ(Vexo_createCluster(other.handle, u"C", 1, &foreignCluster), S_OK);

@@ -1,13 +1,14 @@
 // Links: default groups in identifier order, relation lists that keep every append,
 // dynamic parts by switch code, single links and their independence from the lists,
-// records, and refusal of links across databases. Lists are read through core cursors.
+// and refusal of links across databases (records: the enumerator's walk). Lists are read
+// through core cursors.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
 
@@ -15,19 +16,7 @@ using namespace vexo::core;
 
 namespace {
 
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    Db() { EXPECT_EQ(Vexo_create(u"DB", &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    DatabaseCollections *collections() const
-    {
-        DatabaseCollections *out = nullptr;
-        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
-        return out;
-    }
+struct Db : TestDb {
     VexoNode *frame(const VexoChar *id)
     {
         VexoNode *n = nullptr;
@@ -41,25 +30,6 @@ struct Db {
         return n;
     }
 };
-
-std::vector<void *> entries(const NodeList &list)
-{
-    std::vector<void *> out;
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
-        out.push_back(entry);
-    return out;
-}
-
-std::vector<std::u16string> ids(const NodeList &list)
-{
-    std::vector<std::u16string> out;
-    for (void *entry : entries(list))
-        out.push_back(u16(nodeAs<ElementId>(entry)->eid));
-    return out;
-}
 
 using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 
@@ -106,7 +76,7 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
         nodes.insert(nodes.end(), {twin, anonymous, nodes[0], nullptr});  // after the first Nc
         ASSERT_EQ(c.add(db.handle, uint32_t(nodes.size()), nodes.data()), S_OK);
         ElementGroup *group = db.collections()->*c.group;
-        EXPECT_EQ(ids(group->children), want);
+        EXPECT_EQ(idsOf(group->children), want);
         for (void *entry : entries(group->children))
             EXPECT_EQ(nodeAs<ElementId>(entry)->group, group);
         EXPECT_EQ(as<ElementId>(twin)->group, nullptr);
@@ -114,7 +84,7 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
         // The collections node is taken like the database.
         VexoNode *late = make(u"A");
         EXPECT_EQ(c.add(reinterpret_cast<VexoNode *>(db.collections()), 1, &late), S_OK);
-        EXPECT_EQ(ids(group->children).front(), u"A");
+        EXPECT_EQ(idsOf(group->children).front(), u"A");
         EXPECT_EQ(c.add(db.handle, 0, nullptr), E_POINTER);
     }
 }
@@ -294,43 +264,6 @@ TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
         }
     }
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
-}
-
-TEST(Links, RecordsAreKeptInTheOrderAdded)
-{
-    Db db;
-    VexoNode *part = db.part(u"X", 1), *computation = nullptr;
-    ASSERT_EQ(Vexo_createLinearComputation(db.handle, u"L", 1, 0, &computation), S_OK);
-    for (uint32_t i = 0; i < 7; ++i) {  // three records per chunk
-        ASSERT_EQ(Vexo_addSegment(part, i % 2, 8 * i, i + 1), S_OK);
-        ASSERT_EQ(Vexo_addRange(computation, i, 10.0 * i + 0.5, i | 0x80000000u), S_OK);
-    }
-    ListCursor segments, ranges;
-    cursorInit(&segments, &kSegmentLayout, &as<MultiplexedPart>(part)->segments);
-    cursorInit(&ranges, &kRangeLayout, &as<Computation>(computation)->ranges);
-    for (uint32_t i = 0; i < 7; ++i) {
-        SCOPED_TRACE(i);
-        void *segment = nullptr, *range = nullptr;
-        ASSERT_EQ(cursorNextRecords(&segments, 1, &segment, nullptr), S_OK);
-        ASSERT_EQ(cursorNextRecords(&ranges, 1, &range, nullptr), S_OK);
-        uint32_t byteOrder = 9, position = 9, length = 9, flags = 0;
-        double lower = -1, upper = -1;
-        auto *s = static_cast<VexoNode *>(segment), *r = static_cast<VexoNode *>(range);
-        EXPECT_EQ(Vexo_getNodeType(s), 0x7473);
-        EXPECT_EQ(Vexo_getNodeType(r), 0x7276);
-        EXPECT_EQ(Vexo_getByteOrder(s, &byteOrder), S_OK);
-        EXPECT_EQ(Vexo_getBitPosition(s, &position), S_OK);
-        EXPECT_EQ(Vexo_getBitLength(s, &length), S_OK);
-        EXPECT_EQ(Vexo_getLowerLimit(r, &lower), S_OK);
-        EXPECT_EQ(Vexo_getUpperLimit(r, &upper), S_OK);
-        EXPECT_EQ(Vexo_getFlags(r, &flags), S_OK);
-        EXPECT_EQ(byteOrder, i % 2);
-        EXPECT_EQ(position, 8 * i);
-        EXPECT_EQ(length, i + 1);
-        EXPECT_EQ(lower, double(i));
-        EXPECT_EQ(upper, 10.0 * i + 0.5);
-        EXPECT_EQ(flags, i | 0x80000000u);
-    }
 }
 
 TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)

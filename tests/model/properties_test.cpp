@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
 
 namespace {
-
-struct Db {
-    VexoNode *handle = nullptr;
-    Db() { EXPECT_EQ(Vexo_create(u"DB", &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-};
 
 // A getter of any value type, read as a double for one table.
 template <class V>
@@ -46,7 +40,7 @@ void *firstRecord(const RecordList &list, const ChunkLayout &layout)
 
 TEST(Properties, GettersReadWhatCreationStored)
 {
-    Db db;
+    TestDb db;
     VexoNode *cluster, *frame, *ast, *ibt, *mit, *pdu, *mux, *pduInstance, *part, *signal, *instance, *coding,
         *linear, *mapped, *event, *cyclic;
     VexoNode *const d = db.handle;
@@ -135,7 +129,7 @@ TEST(Properties, GettersReadWhatCreationStored)
 
 TEST(Properties, ShortNameFallsBackToTheIdentifier)
 {
-    Db db;
+    TestDb db;
     VexoNode *frame = nullptr, *anonymous = nullptr;
     ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
     ASSERT_EQ(Vexo_createFrame(db.handle, nullptr, 8, &anonymous), S_OK);
@@ -169,7 +163,7 @@ TEST(Properties, ShortNameFallsBackToTheIdentifier)
 
 TEST(Properties, TextsAreLookedUpByLanguageFallbackAndCreationLanguage)
 {
-    Db db;
+    TestDb db;
     VexoNode *signal = nullptr;
     ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
     const VexoChar *text = u"sentinel";
@@ -202,7 +196,7 @@ TEST(Properties, TextsAreLookedUpByLanguageFallbackAndCreationLanguage)
 
 TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
 {
-    Db db;
+    TestDb db;
     struct Case {
         const char *what;
         const VexoChar *longName, *description;  // set with setElementDetail
@@ -241,7 +235,7 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
 
 TEST(Properties, UnitAndMappedTexts)
 {
-    Db db;
+    TestDb db;
     VexoNode *unit = nullptr, *bare = nullptr, *computation = nullptr, *forged = nullptr;
     ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
     ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"B", 0x409, nullptr, &bare), S_OK);
@@ -282,7 +276,7 @@ TEST(Properties, UnitAndMappedTexts)
 
 TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
 {
-    Db db;
+    TestDb db;
     VexoNode *const d = db.handle;
     VexoNode *unit, *coding, *bareCoding, *signal, *bareSignal, *orphan, *instance, *frame, *toFrame;
     ASSERT_EQ(Vexo_createUnitSpec(d, u"U", 0x409, u"V", &unit), S_OK);
@@ -318,7 +312,7 @@ TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
 
 TEST(Properties, TextsOfAnotherDatabasesNodeAreRefused)
 {
-    Db db, other;
+    TestDb db, other;
     VexoNode *frame = nullptr, *unit = nullptr;
     ASSERT_EQ(Vexo_createFrame(other.handle, u"F", 8, &frame), S_OK);
     ASSERT_EQ(Vexo_createUnitSpec(other.handle, u"U", 0x409, u"m", &unit), S_OK);
