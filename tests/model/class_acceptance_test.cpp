@@ -1,4 +1,4 @@
-// One table over every accessor, link and creation function: each is called with a node
+// One table over every accessor, link, enumeration and creation function: each is called with a node
 // of every class (abstract ones too, and the two record kinds), null, a garbage word, a
 // forged class code and a string slot. Exactly the classes a row names may succeed; every
 // other call must give the row's refusal code and leave every node as it was.
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "database.h"
+#include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
@@ -331,6 +332,21 @@ Row creation(std::string name, std::function<HRESULT(VexoNode *, VexoNode **)> f
             }};
 }
 
+using EnumFn = HRESULT (*)(VexoNode *, VexoEnumerator **);
+
+// An enumeration of the subject's list; the enumerator made is destroyed again.
+Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INVALIDARG)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, onNull, [fn](Zoo &, VexoNode *subject) {
+                VexoEnumerator *e = nullptr;
+                const HRESULT hr = fn(subject, &e);
+                if (e != nullptr) {
+                    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
+                }
+                return Outcome{hr, e != nullptr};
+            }};
+}
+
 // A row whose call refuses other classes and null with E_INVALIDARG; expr may use zoo and s.
 #define CALL(name, accepts, expr) \
     Row{name, accepts, E_INVALIDARG, E_INVALIDARG, []([[maybe_unused]] Zoo &zoo, VexoNode *s) { return Outcome{expr}; }}
@@ -351,6 +367,7 @@ std::vector<Row> rows()
     const Accepts signalInstance = exactly(SignalInstance::kCode), pduInstance = exactly(PDUInstance::kCode);
     const Accepts channel = exactly(Channel::kCode), frame = exactly(Frame::kCode);
     const Accepts group = kindOf(ElementGroup::kCode), unit = exactly(UnitSpec::kCode);
+    const Accepts database = exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode);
 
     std::vector<Row> r = {
         getter("getElementId", Vexo_getElementId, elementId),
@@ -507,6 +524,27 @@ std::vector<Row> rows()
         entryRow("addDynamicParts(entry)", Vexo_addDynamicParts, part, &Zoo::muxPdu),
         CALL("addSegment", part, Vexo_addSegment(s, 1, 2, 3)),
         CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
+
+        // Enumerations: the owner of the list.
+        enumRow("enumIdentElements", Vexo_enumIdentElements, database, E_POINTER),
+        enumRow("enumClusters", Vexo_enumClusters, database, E_POINTER),
+        enumRow("enumECUs", Vexo_enumECUs, database, E_POINTER),
+        enumRow("enumPDUs", Vexo_enumPDUs, database, E_POINTER),
+        enumRow("enumFrames", Vexo_enumFrames, database, E_POINTER),
+        enumRow("enumSignals", Vexo_enumSignals, database, E_POINTER),
+        enumRow("enumCodings", Vexo_enumCodings, database, E_POINTER),
+        enumRow("enumViews", Vexo_enumViews, database, E_POINTER),
+        enumRow("enumChildren", Vexo_enumChildren, group),
+        enumRow("enumFrameTriggerings", Vexo_enumFrameTriggerings, channel | frame),
+        enumRow("enumPDUTriggerings", Vexo_enumPDUTriggerings, channel | pdu),
+        enumRow("enumPDUInstances", Vexo_enumPDUInstances, frame | channel),
+        enumRow("enumSignalInstances", Vexo_enumSignalInstances, exactly(SignalPDU::kCode) | signal),
+        enumRow("enumParents", Vexo_enumParents, pdu),
+        enumRow("enumDynamicParts", Vexo_enumDynamicParts, mux),
+        enumRow("enumInternalToPhysicalComputations", Vexo_enumInternalToPhysicalComputations, coding),
+        enumRow("enumPhysicalToInternalComputations", Vexo_enumPhysicalToInternalComputations, coding),
+        enumRow("enumSegments", Vexo_enumSegments, part),
+        enumRow("enumRanges", Vexo_enumRanges, kindOf(Computation::kCode)),
 
         // Creation: the database argument.
         CREATION(createCluster, u"c", 1),

@@ -90,48 +90,6 @@ std::vector<VexoNode *> nodes(T *...n)
 
 }  // namespace
 
-TEST(Enumerator, RefusesOwnersOfOtherClasses)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    auto *signal = m.make<Signal>(u"S");
-    auto *signalPdu = m.make<SignalPDU>(u"P");
-    auto *coding = m.make<Coding>(u"C");
-    auto *part = m.make<MultiplexedPart>();
-    const uint32_t forged[4] = {0x0A0B6C63, 0, 0, 0};  // the Cluster tag with a wrong index
-    using Fn = HRESULT (*)(VexoNode *, VexoEnumerator **);
-    struct Case {
-        const char *what;
-        Fn fn;
-        VexoNode *owner;
-        HRESULT want;
-    };
-    const Case cases[] = {
-        {"database function, null", Vexo_enumFrames, nullptr, E_POINTER},
-        {"database function, a frame", Vexo_enumSignals, nodeHandle(frame), E_INVALIDARG},
-        {"ident elements, a frame", Vexo_enumIdentElements, nodeHandle(frame), E_INVALIDARG},
-        {"children of a frame", Vexo_enumChildren, nodeHandle(frame), E_INVALIDARG},
-        {"children, null", Vexo_enumChildren, nullptr, E_INVALIDARG},
-        {"children, forged header", Vexo_enumChildren, nodeHandle(forged), E_INVALIDARG},
-        {"frame triggerings of a signal", Vexo_enumFrameTriggerings, nodeHandle(signal), E_INVALIDARG},
-        {"PDU triggerings of a frame", Vexo_enumPDUTriggerings, nodeHandle(frame), E_INVALIDARG},
-        {"PDU instances of a signal PDU", Vexo_enumPDUInstances, nodeHandle(signalPdu), E_INVALIDARG},
-        {"signal instances of a coding", Vexo_enumSignalInstances, nodeHandle(coding), E_INVALIDARG},
-        {"parents of a frame", Vexo_enumParents, nodeHandle(frame), E_INVALIDARG},
-        {"dynamic parts of a signal PDU", Vexo_enumDynamicParts, nodeHandle(signalPdu), E_INVALIDARG},
-        {"computations of a signal", Vexo_enumInternalToPhysicalComputations, nodeHandle(signal), E_INVALIDARG},
-        {"computations, null", Vexo_enumPhysicalToInternalComputations, nullptr, E_INVALIDARG},
-        {"segments of a coding", Vexo_enumSegments, nodeHandle(coding), E_INVALIDARG},
-        {"ranges of a multiplexed part", Vexo_enumRanges, nodeHandle(part), E_INVALIDARG},
-    };
-    for (const Case &row : cases) {
-        SCOPED_TRACE(row.what);
-        VexoEnumerator *e = nullptr;
-        EXPECT_EQ(row.fn(row.owner, &e), row.want);
-        EXPECT_EQ(e, nullptr);
-    }
-}
-
 TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
 {
     Model m;
