@@ -66,7 +66,8 @@ TEST(Database, InsertOrdersAndAppendKeepsOrder)
     Frame *z = db.make<Frame>(u"Z"), *x = db.make<Frame>(u"X"), *y = db.make<Frame>(u"Y");
     Frame *unnamed = allocateNode<Frame>(db.database());
     auto *timing = allocateNode<CyclicTiming>(db.database());
-    VexoNode *nodes[] = {nodeHandle(z), nodeHandle(x), nullptr, nodeHandle(unnamed), nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
+    VexoNode *nodes[] = {nodeHandle(z),      nodeHandle(x), nullptr,      nodeHandle(unnamed),
+                         nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
     VexoNode *sorted = nullptr, *appended = nullptr;
     ASSERT_EQ(Vexo_createElementGroup(db.handle, u"sorted", nullptr, nullptr, &sorted), S_OK);
     ASSERT_EQ(Vexo_createElementGroup(db.handle, u"appended", nullptr, nullptr, &appended), S_OK);
@@ -118,7 +119,8 @@ TEST(Database, QualifiedIdentifiers)
     EXPECT_EQ(take(s), u"DB1::");
     ASSERT_EQ(Vexo_getQualifiedId(unnamed.handle, nodeHandle(other), &s), S_OK);
     EXPECT_EQ(take(s), u"Sig");
-    EXPECT_EQ(Vexo_getQualifiedId(named.handle, nodeHandle(allocateNode<CyclicTiming>(named.database())), &s), E_INVALIDARG);
+    VexoNode *timing = nodeHandle(allocateNode<CyclicTiming>(named.database()));
+    EXPECT_EQ(Vexo_getQualifiedId(named.handle, timing, &s), E_INVALIDARG);
 
     struct Case { const char16_t *text; const char16_t *db; const char16_t *element; };
     const Case cases[] = {

@@ -215,21 +215,28 @@ TEST(Filter, NestingDeeperThanTheInlineStackStillAnswers)
     EXPECT_EQ(ask(inner, y), S_OK);
 }
 
-TEST(Filter, AppendFilterChecksItsArguments)
+TEST(Filter, RefusesBadArgumentsAndForeignObjects)
 {
     TestDb m;
     auto *frame = m.make<Frame>(u"X");
     Filters filters;
     VexoFilter *idList1 = filters.ids(m.handle, idList({u"X"}));
     VexoFilter *target = filters.combination();
+    VexoFilter *const notAFilter = reinterpret_cast<VexoFilter *>(frame);
     VexoFilter *const one[] = {idList1};
     EXPECT_EQ(Vexo_appendFilter(target, 0, one), E_INVALIDARG);
     EXPECT_EQ(Vexo_appendFilter(nullptr, 1, one), E_INVALIDARG);
     EXPECT_EQ(Vexo_appendFilter(target, 1, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_appendFilter(idList1, 1, one), E_INVALIDARG) << "an identifier-list filter takes no members";
-    EXPECT_EQ(Vexo_appendFilter(reinterpret_cast<VexoFilter *>(frame), 1, one), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendFilter(notAFilter, 1, one), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyFilter(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroyFilter(notAFilter), E_INVALIDARG);
+    EXPECT_EQ(firstWord(frame), Frame::kCode);
+    EXPECT_EQ(Vexo_filterNode(nullptr, nodeHandle(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_filterNode(notAFilter, nodeHandle(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_filterNode(idList1, nullptr), E_INVALIDARG);
 
-    VexoFilter *const junk[] = {nullptr, reinterpret_cast<VexoFilter *>(frame)};
+    VexoFilter *const junk[] = {nullptr, notAFilter};
     EXPECT_EQ(Vexo_appendFilter(target, 2, junk), S_OK);
     EXPECT_TRUE(listedNodes(target).empty());
     EXPECT_EQ(ask(target, frame), S_FALSE);
@@ -237,21 +244,6 @@ TEST(Filter, AppendFilterChecksItsArguments)
     VexoFilter *const twice[] = {idList1, nullptr, idList1};
     EXPECT_EQ(Vexo_appendFilter(target, 3, twice), S_OK);
     EXPECT_EQ(listedNodes(target), (std::vector<void *>{idList1, idList1})) << "duplicates allowed, in order";
-}
-
-TEST(Filter, RefusesForeignObjects)
-{
-    TestDb m;
-    auto *frame = m.make<Frame>(u"X");
-    Filters filters;
-    VexoFilter *filter = filters.ids(m.handle, idList({u"X"}));
-    VexoFilter *notAFilter = reinterpret_cast<VexoFilter *>(frame);
-    EXPECT_EQ(Vexo_destroyFilter(nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_destroyFilter(notAFilter), E_INVALIDARG);
-    EXPECT_EQ(firstWord(frame), Frame::kCode);
-    EXPECT_EQ(Vexo_filterNode(nullptr, nodeHandle(frame)), E_INVALIDARG);
-    EXPECT_EQ(Vexo_filterNode(notAFilter, nodeHandle(frame)), E_INVALIDARG);
-    EXPECT_EQ(Vexo_filterNode(filter, nullptr), E_INVALIDARG);
 }
 
 TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)

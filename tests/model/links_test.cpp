@@ -1,7 +1,7 @@
 // Links: default groups in identifier order, relation lists that keep every append,
 // dynamic parts by switch code, single links and their independence from the lists,
-// and refusal of links across databases (records: the enumerator's walk). Lists are read
-// through core cursors.
+// and refusal of links and texts across databases (records: the enumerator's walk).
+// Lists are read through core cursors.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -266,7 +266,7 @@ TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
 }
 
-TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
+TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
 {
     Db db, other;
     VexoNode *channel = nullptr, *triggering = nullptr, *foreignChannel = nullptr, *pdu = nullptr;
@@ -276,6 +276,9 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
     ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 1, 0, nullptr, nullptr, nullptr, &triggering),
               S_OK);
     ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
+    VexoNode *foreignUnit = nullptr;
+    ASSERT_EQ(Vexo_createUnitSpec(other.handle, u"U", 0x409, u"m", &foreignUnit), S_OK);
+    const VexoChar *text = u"sentinel";
     struct Case {
         const char *what;
         std::function<HRESULT()> call;
@@ -291,6 +294,17 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
         {"addDynamicParts (skipped)", [&] { return Vexo_addDynamicParts(pdu, 1, &foreignPart); }, S_OK},
         {"addFrameTriggerings (skipped)", [&] { return Vexo_addFrameTriggerings(foreignChannel, 1, &triggering); },
          S_OK},
+        {"setShortName", [&] { return Vexo_setShortName(db.handle, foreignFrame, u"x"); }, E_INVALIDARG},
+        {"getShortName", [&] { return Vexo_getShortName(db.handle, foreignFrame, &text); }, E_INVALIDARG},
+        {"setLongName", [&] { return Vexo_setLongName(db.handle, foreignFrame, 0x409, u"x"); }, E_INVALIDARG},
+        {"getLongName", [&] { return Vexo_getLongName(db.handle, foreignFrame, 0x409, 0, &text); }, E_INVALIDARG},
+        {"setElementDetail", [&] { return Vexo_setElementDetail(db.handle, foreignFrame, 0x409, u"x", u"y"); },
+         E_INVALIDARG},
+        {"getElementDetail", [&] { return Vexo_getElementDetail(db.handle, foreignFrame, 0x409, 0, &text, &text); },
+         E_INVALIDARG},
+        {"setDisplayName", [&] { return Vexo_setDisplayName(db.handle, foreignUnit, 0x409, u"x"); }, E_INVALIDARG},
+        {"getDisplayName", [&] { return Vexo_getDisplayName(db.handle, foreignUnit, 0x409, 0, &text); },
+         E_INVALIDARG},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -304,6 +318,12 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
     EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
     EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
     EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
+    EXPECT_EQ(u16(text), u"sentinel");
+    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
+    EXPECT_EQ(as<Frame>(foreignFrame)->longname, nullptr);
+    // Through its own database the frame's texts are fine.
+    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
+    EXPECT_EQ(u16(text), u"F");
 }
 
 // Each call is handed something of a second database, which is then destroyed; the kept

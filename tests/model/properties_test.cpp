@@ -1,10 +1,9 @@
 // Properties: every getter reads the field its creation argument went to, names and texts
-// with their fallbacks and languages, the two-step unit getter, and texts refused for
-// nodes of another database.
+// with their fallbacks and languages, and the two-step unit getter (texts of another
+// database's nodes: the links' cross-database table).
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -308,33 +307,4 @@ TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
         EXPECT_EQ(Vexo_getUnit(c.node, &got), S_OK);
         EXPECT_EQ(got, c.want);
     }
-}
-
-TEST(Properties, TextsOfAnotherDatabasesNodeAreRefused)
-{
-    TestDb db, other;
-    VexoNode *frame = nullptr, *unit = nullptr;
-    ASSERT_EQ(Vexo_createFrame(other.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createUnitSpec(other.handle, u"U", 0x409, u"m", &unit), S_OK);
-    const VexoChar *text = u"sentinel";
-    const std::function<HRESULT()> calls[] = {
-        [&] { return Vexo_setShortName(db.handle, frame, u"x"); },
-        [&] { return Vexo_getShortName(db.handle, frame, &text); },
-        [&] { return Vexo_setLongName(db.handle, frame, 0x409, u"x"); },
-        [&] { return Vexo_getLongName(db.handle, frame, 0x409, 0, &text); },
-        [&] { return Vexo_setElementDetail(db.handle, frame, 0x409, u"x", u"y"); },
-        [&] { return Vexo_getElementDetail(db.handle, frame, 0x409, 0, &text, &text); },
-        [&] { return Vexo_setDisplayName(db.handle, unit, 0x409, u"x"); },
-        [&] { return Vexo_getDisplayName(db.handle, unit, 0x409, 0, &text); },
-    };
-    for (size_t i = 0; i < std::size(calls); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(calls[i](), E_INVALIDARG);
-    }
-    EXPECT_EQ(u16(text), u"sentinel");
-    EXPECT_EQ(nodeAs<Frame>(frame)->shortname, nullptr);
-    EXPECT_EQ(nodeAs<Frame>(frame)->longname, nullptr);
-    // Through its own database the frame is fine.
-    EXPECT_EQ(Vexo_getShortName(other.handle, frame, &text), S_OK);
-    EXPECT_EQ(u16(text), u"F");
 }
