@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
@@ -12,36 +13,6 @@
 using namespace vexo::core;
 
 namespace {
-
-VexoNode *handle(void *node) { return static_cast<VexoNode *>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    explicit Db(const VexoChar *id = nullptr) { EXPECT_EQ(Vexo_create(id, &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    Vexo *get() const { return databaseAs(handle); }
-
-    template <class T>
-    T *element(const VexoChar *id)
-    {
-        T *node = allocateNode<T>(get());
-        EXPECT_EQ(setElementId(get(), node, id), S_OK);
-        return node;
-    }
-};
-
-std::vector<std::u16string> ids(const NodeList &list)
-{
-    std::vector<std::u16string> out;
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
-        const auto *element = nodeAs<ElementId>(entry);
-        out.push_back(element != nullptr && element->eid != nullptr ? element->eid : u"<none>");
-    }
-    return out;
-}
 
 std::u16string take(VexoString s)
 {
@@ -54,79 +25,80 @@ std::u16string take(VexoString s)
 
 TEST(Database, CreatesDefaultGroupsInOrder)
 {
-    Db db(u"DB1");
+    TestDb db(u"DB1");
     DatabaseCollections *collections = nullptr;
     ASSERT_EQ(collectionsOf(db.handle, &collections), S_OK);
-    EXPECT_EQ(ids(collections->children),
+    EXPECT_EQ(idsOf(collections->children),
               (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames", u"@signals", u"@codings",
                                            u"@views"}));
     // The root group is ordered by code units: upper-case letters before lower-case ones.
-    EXPECT_EQ(ids(collections->identElements->children),
+    EXPECT_EQ(idsOf(collections->identElements->children),
               (std::vector<std::u16string>{u"@ECUs", u"@PDUs", u"@clusters", u"@codings", u"@frames", u"@signals",
                                            u"@views", u"DB1"}));
     EXPECT_EQ(collections->identElements->eid, nullptr);
     EXPECT_EQ(collections->signals->group, static_cast<ElementGroup *>(collections));
     VexoNode *found = nullptr;
     EXPECT_EQ(Vexo_findByElementId(db.handle, Q3_GROUPNAME_SIGNALS, &found), S_OK);
-    EXPECT_EQ(found, handle(collections->signals));
+    EXPECT_EQ(found, nodeHandle(collections->signals));
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"DB1", &found), S_OK);
     EXPECT_EQ(found, db.handle);
 }
 
 TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
 {
-    Db db;
-    Frame *first = db.element<Frame>(u"F");
-    Frame *second = allocateNode<Frame>(db.get());
-    EXPECT_EQ(setElementId(db.get(), second, u"F"), S_OK);
+    TestDb db(nullptr);
+    Frame *first = db.make<Frame>(u"F");
+    Frame *second = allocateNode<Frame>(db.database());
+    EXPECT_EQ(setElementId(db.database(), second, u"F"), S_OK);
     EXPECT_EQ(second->eid, first->eid);  // interned once
-    EXPECT_EQ(setElementId(db.get(), second, u"G"), E_UNEXPECTED);
+    EXPECT_EQ(setElementId(db.database(), second, u"G"), E_UNEXPECTED);
     VexoNode *found = nullptr;
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
-    EXPECT_EQ(found, handle(first));
+    EXPECT_EQ(found, nodeHandle(first));
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"f", &found), S_FALSE);  // no case folding
-    EXPECT_EQ(found, handle(first));
-    EXPECT_EQ(setElementId(db.get(), allocateNode<CyclicTiming>(db.get()), u"T"), E_INVALIDARG);
+    EXPECT_EQ(found, nodeHandle(first));
+    EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
 }
 
 TEST(Database, InsertOrdersAndAppendKeepsOrder)
 {
-    Db db;
-    Frame *z = db.element<Frame>(u"Z"), *x = db.element<Frame>(u"X"), *y = db.element<Frame>(u"Y");
-    Frame *unnamed = allocateNode<Frame>(db.get());
-    auto *timing = allocateNode<CyclicTiming>(db.get());
-    VexoNode *nodes[] = {handle(z), handle(x), nullptr, handle(unnamed), handle(timing), handle(y), handle(x)};
+    TestDb db(nullptr);
+    Frame *z = db.make<Frame>(u"Z"), *x = db.make<Frame>(u"X"), *y = db.make<Frame>(u"Y");
+    Frame *unnamed = allocateNode<Frame>(db.database());
+    auto *timing = allocateNode<CyclicTiming>(db.database());
+    VexoNode *nodes[] = {nodeHandle(z),      nodeHandle(x), nullptr,      nodeHandle(unnamed),
+                         nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
     VexoNode *sorted = nullptr, *appended = nullptr;
     ASSERT_EQ(Vexo_createElementGroup(db.handle, u"sorted", nullptr, nullptr, &sorted), S_OK);
     ASSERT_EQ(Vexo_createElementGroup(db.handle, u"appended", nullptr, nullptr, &appended), S_OK);
     ASSERT_EQ(Vexo_insertChildren(sorted, 7, nodes), S_OK);
-    EXPECT_EQ(ids(nodeAs<ElementGroup>(sorted)->children),
+    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(sorted)->children),
               (std::vector<std::u16string>{u"X", u"Y", u"Z", u"<none>"}));  // the timing goes last
     EXPECT_EQ(x->group, nodeAs<ElementGroup>(sorted));
     EXPECT_EQ(unnamed->group, nullptr);
     ASSERT_EQ(Vexo_appendChildren(appended, 7, nodes), S_OK);
-    EXPECT_EQ(ids(nodeAs<ElementGroup>(appended)->children),
+    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(appended)->children),
               (std::vector<std::u16string>{u"Z", u"X", u"<none>", u"<none>", u"Y", u"X"}));
     EXPECT_EQ(x->group, nodeAs<ElementGroup>(appended));
     VexoNode *found = nullptr;
     EXPECT_EQ(Vexo_findChildByElementId(sorted, u"Y", &found), S_OK);
-    EXPECT_EQ(found, handle(y));
+    EXPECT_EQ(found, nodeHandle(y));
     EXPECT_EQ(Vexo_findChildByElementId(sorted, u"W", &found), S_FALSE);
     EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_insertChildren(handle(z), 1, nodes), E_INVALIDARG);
+    EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
 }
 
 TEST(Database, CreateElementGroupChecksInOrder)
 {
-    Db db;
-    Frame *frame = db.element<Frame>(u"Frame");
-    auto *timing = allocateNode<CyclicTiming>(db.get());
+    TestDb db(nullptr);
+    Frame *frame = db.make<Frame>(u"Frame");
+    auto *timing = allocateNode<CyclicTiming>(db.database());
     VexoNode *group = nullptr;
     EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_createElementGroup(handle(frame), u"g", nullptr, nullptr, &group), E_INVALIDARG);
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, handle(timing), &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(nodeHandle(frame), u"g", nullptr, nullptr, &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nodeHandle(timing), &group), E_INVALIDARG);
     EXPECT_EQ(group, nullptr);
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", handle(frame), handle(frame), &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(frame), nodeHandle(frame), &group), E_INVALIDARG);
     ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
     EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, frame);
     VexoNode *found = nullptr;
@@ -135,19 +107,20 @@ TEST(Database, CreateElementGroupChecksInOrder)
 
 TEST(Database, QualifiedIdentifiers)
 {
-    Db named(u"DB1");
-    Db unnamed;
-    Frame *sig = named.element<Frame>(u"Sig");
-    Frame *anonymous = allocateNode<Frame>(named.get());
-    Frame *other = unnamed.element<Frame>(u"Sig");
+    TestDb named(u"DB1");
+    TestDb unnamed(nullptr);
+    Frame *sig = named.make<Frame>(u"Sig");
+    Frame *anonymous = allocateNode<Frame>(named.database());
+    Frame *other = unnamed.make<Frame>(u"Sig");
     VexoString s = nullptr;
-    ASSERT_EQ(Vexo_getQualifiedId(named.handle, handle(sig), &s), S_OK);
+    ASSERT_EQ(Vexo_getQualifiedId(named.handle, nodeHandle(sig), &s), S_OK);
     EXPECT_EQ(take(s), u"DB1::Sig");
-    ASSERT_EQ(Vexo_getQualifiedId(named.handle, handle(anonymous), &s), S_OK);
+    ASSERT_EQ(Vexo_getQualifiedId(named.handle, nodeHandle(anonymous), &s), S_OK);
     EXPECT_EQ(take(s), u"DB1::");
-    ASSERT_EQ(Vexo_getQualifiedId(unnamed.handle, handle(other), &s), S_OK);
+    ASSERT_EQ(Vexo_getQualifiedId(unnamed.handle, nodeHandle(other), &s), S_OK);
     EXPECT_EQ(take(s), u"Sig");
-    EXPECT_EQ(Vexo_getQualifiedId(named.handle, handle(allocateNode<CyclicTiming>(named.get())), &s), E_INVALIDARG);
+    VexoNode *timing = nodeHandle(allocateNode<CyclicTiming>(named.database()));
+    EXPECT_EQ(Vexo_getQualifiedId(named.handle, timing, &s), E_INVALIDARG);
 
     struct Case { const char16_t *text; const char16_t *db; const char16_t *element; };
     const Case cases[] = {
@@ -172,16 +145,16 @@ TEST(Database, QualifiedIdentifiers)
 
 TEST(Database, CollectionsOfEveryKindOfArgument)
 {
-    Db db;
-    Frame *frame = db.element<Frame>(u"F");
+    TestDb db(nullptr);
+    Frame *frame = db.make<Frame>(u"F");
     VexoNode *collections = nullptr, *again = nullptr;
     ASSERT_EQ(Vexo_getDatabaseCollections(db.handle, &collections), S_OK);
     EXPECT_EQ(Vexo_getDatabaseCollections(collections, &again), S_OK);
     EXPECT_EQ(again, collections);
-    EXPECT_EQ(Vexo_getDatabaseCollections(handle(frame), &again), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getDatabaseCollections(nodeHandle(frame), &again), E_INVALIDARG);
     EXPECT_EQ(Vexo_getDatabaseCollections(db.handle, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_getDatabaseCollections(nullptr, &again), E_POINTER);
-    EXPECT_EQ(Vexo_destroy(handle(frame)), E_INVALIDARG);
+    EXPECT_EQ(Vexo_destroy(nodeHandle(frame)), E_INVALIDARG);
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &again), S_OK);  // still alive
 }
 
@@ -211,7 +184,7 @@ TEST(Database, ForeignPointersAreRefused)
         EXPECT_EQ(out, nullptr);
         EXPECT_EQ(slot, nullptr);
     }
-    Db db;
+    TestDb db(nullptr);
     VexoNode *group = nullptr;
     ASSERT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, &group), S_OK);
     VexoNode *entries[] = {reinterpret_cast<VexoNode *>(zero), reinterpret_cast<VexoNode *>(forged)};
@@ -222,8 +195,8 @@ TEST(Database, ForeignPointersAreRefused)
 
 TEST(Database, InterningSharesEqualTexts)
 {
-    Db db;
-    StringTable *strings = db.get()->strings;
+    TestDb db(nullptr);
+    StringTable *strings = db.database()->strings;
     const VexoChar *a = intern(strings, u"Speed");
     EXPECT_EQ(intern(strings, u"Speed"), a);
     EXPECT_NE(intern(strings, u"speed"), a);
@@ -246,8 +219,8 @@ TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
             // The first run without a failure builds the whole database.
             DatabaseCollections *collections = nullptr;
             ASSERT_EQ(collectionsOf(db, &collections), S_OK);
-            EXPECT_EQ(ids(collections->children).size(), 7u);
-            EXPECT_EQ(ids(collections->identElements->children).size(), 8u);
+            EXPECT_EQ(idsOf(collections->children).size(), 7u);
+            EXPECT_EQ(idsOf(collections->identElements->children).size(), 8u);
             EXPECT_EQ(Vexo_destroy(db), S_OK);
             break;
         }
@@ -258,21 +231,21 @@ TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
 
 TEST(Database, ManyElementsStayFindable)
 {
-    Db db;
+    TestDb db(nullptr);
     std::vector<Frame *> frames;
     for (int i = 0; i < 5000; ++i) {
         const std::string digits = std::to_string((i * 7919) % 5000);
         const std::u16string id = u"F" + std::u16string(digits.begin(), digits.end());
-        frames.push_back(db.element<Frame>(id.c_str()));
+        frames.push_back(db.make<Frame>(id.c_str()));
     }
     for (Frame *frame : frames) {
         VexoNode *found = nullptr;
         ASSERT_EQ(Vexo_findByElementId(db.handle, frame->eid, &found), S_OK);
-        ASSERT_EQ(found, handle(frame));
+        ASSERT_EQ(found, nodeHandle(frame));
     }
     DatabaseCollections *collections = nullptr;
     collectionsOf(db.handle, &collections);
-    const std::vector<std::u16string> listed = ids(collections->identElements->children);
+    const std::vector<std::u16string> listed = idsOf(collections->identElements->children);
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
     EXPECT_EQ(listed.size(), 5000u + 7);
 }

@@ -6,24 +6,12 @@
 
 #include "database.h"
 #include "node_fields.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
 
 using namespace vexo::core;
-
-namespace {
-
-VexoNode *handle(void *node) { return static_cast<VexoNode *>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    Db() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    Vexo *get() const { return databaseAs(handle); }
-};
-
-}  // namespace
 
 TEST(NodeClasses, CodesSpellTheirTagsInMemory)
 {
@@ -65,7 +53,7 @@ TEST(NodeClasses, TreeIsConsistent)
 
 TEST(NodeClasses, DerivationAnswers)
 {
-    Db db;
+    TestDb db(nullptr);
     struct Case { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
     const Case cases[] = {
         {"SignalPDU is a PDU", SignalPDU::kCode, 0x1E206470, 1},
@@ -113,30 +101,30 @@ TEST(NodeClasses, ValidityAndNodeTypeOfForeignWords)
 
 TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
 {
-    Db db;
+    TestDb db(nullptr);
     for (uint32_t i = 1; i <= kClassCount; ++i) {
         const ClassInfo &info = kClassTable[i];
         if (info.kind != ClassKind::Created)
             continue;
         SCOPED_TRACE(info.name);
-        ObjectBase *node = allocateNode(db.get(), info.code);
+        ObjectBase *node = allocateNode(db.database(), info.code);
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(codeOf(node), info.code);
-        EXPECT_EQ(Vexo_getNodeType(handle(node)), static_cast<int32_t>(info.code & 0xFFFF));
+        EXPECT_EQ(Vexo_getNodeType(nodeHandle(node)), static_cast<int32_t>(info.code & 0xFFFF));
         const bool resident = derivesFrom(info.code, DatabaseResident::kCode);
-        EXPECT_EQ(databaseOf(node), resident ? db.get() : nullptr);
+        EXPECT_EQ(databaseOf(node), resident ? db.database() : nullptr);
         // Everything after the header words is zero.
         const auto *bytes = reinterpret_cast<const unsigned char *>(node);
         const size_t from = resident ? kFieldTable[1].offset + sizeof(void *) : 4;  // after `database`
         for (size_t b = from; b < info.size; ++b)
             ASSERT_EQ(bytes[b], 0) << "byte " << b;
     }
-    auto *timing = allocateNode<CyclicTiming>(db.get());
+    auto *timing = allocateNode<CyclicTiming>(db.database());
     timing->cycleTime = 0x1122334455667788u;
     uint64_t firstField = 0;
     std::memcpy(&firstField, reinterpret_cast<const unsigned char *>(timing) + 8, 8);
     EXPECT_EQ(firstField, 0x1122334455667788u);  // a timing's own value follows its class code
-    EXPECT_EQ(allocateNode(db.get(), 0x0B0F0000), nullptr);
+    EXPECT_EQ(allocateNode(db.database(), 0x0B0F0000), nullptr);
 }
 
 TEST(NodeClasses, FieldTableFollowsTheClassTree)

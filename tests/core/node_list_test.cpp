@@ -262,22 +262,6 @@ TEST(ListCursor, DeliversSkipsAndStops)
     EXPECT_EQ(cursorInit(&cursor, &kSmallNodeLayout, static_cast<NodeList *>(nullptr)), E_INVALIDARG);
 }
 
-TEST(ListCursor, SeesEntriesAppendedBehindIt)
-{
-    TrackedList t;
-    for (uintptr_t i = 0; i < 13; ++i)
-        append(kSmallNodeLayout, t.allocator, &t.list, value(i));
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &t.list);
-    void *out[16];
-    uint32_t fetched = 0;
-    EXPECT_EQ(cursorNext(&cursor, 13, out, &fetched), S_OK);  // stands at the chunk's count
-    append(kSmallNodeLayout, t.allocator, &t.list, value(13));
-    EXPECT_EQ(cursorNext(&cursor, 16, out, &fetched), S_OK);
-    EXPECT_EQ(fetched, 1u);
-    EXPECT_EQ(out[0], value(13));
-}
-
 TEST(RecordList, AppendsFindsAndWalksRecords)
 {
     Allocator *allocator = nullptr;

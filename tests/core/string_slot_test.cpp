@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/core.h"
 
 using namespace vexo::core;
 
 namespace {
-
-struct Db {
-    VexoNode *handle = nullptr;
-    Db() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-};
 
 constexpr uint32_t kEnglish = 0x0409, kGerman = 0x0407, kFrench = 0x040C, kItalian = 0x0410;
 
@@ -38,7 +33,7 @@ void expectLookups(VexoNode *db, VexoStringSlot *slot, std::initializer_list<Loo
 
 TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
 {
-    Db db;
+    TestDb db(nullptr);
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"Colour", &slot), S_OK);
     expectLookups(db.handle, slot, {{kEnglish, kEnglish, S_OK, u"Colour"}, {kGerman, 0x0C07, S_OK, u"Colour"}});
@@ -52,7 +47,7 @@ TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
 
 TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
 {
-    Db db;
+    TestDb db(nullptr);
     VexoStringSlot *first = nullptr, *second = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English gets index 0
     ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kGerman, "zwei", &second), S_OK);  // German index 1
@@ -74,7 +69,7 @@ TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
 
 TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
 {
-    Db db;
+    TestDb db(nullptr);
     struct Case { const char *what; const char *text; const char16_t *want; };
     const Case cases[] = {
         {"ascii", "Motor", u"Motor"},
@@ -96,7 +91,7 @@ TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
 
 TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
 {
-    Db db;
+    TestDb db(nullptr);
     StringTable *strings = databaseAs(db.handle)->strings;
     StringSlot *field = nullptr;
     EXPECT_EQ(setSlotText(strings, &field, kEnglish, u""), S_OK);

@@ -1,4 +1,4 @@
-// One table over every accessor, link and creation function: each is called with a node
+// One table over every accessor, link, enumeration and creation function: each is called with a node
 // of every class (abstract ones too, and the two record kinds), null, a garbage word, a
 // forged class code and a string slot. Exactly the classes a row names may succeed; every
 // other call must give the row's refusal code and leave every node as it was.
@@ -12,6 +12,7 @@
 
 #include "database.h"
 #include "node_fields.h"
+#include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
@@ -332,6 +333,27 @@ Row creation(std::string name, std::function<HRESULT(VexoNode *, VexoNode **)> f
             }};
 }
 
+using EnumFn = HRESULT (*)(VexoNode *, VexoEnumerator **);
+
+// An enumeration of the subject's list; the enumerator made is destroyed again.
+Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INVALIDARG)
+{
+    return {std::move(name), std::move(accepts), E_INVALIDARG, onNull, [fn](Zoo &, VexoNode *subject) {
+                VexoEnumerator *e = nullptr;
+                const HRESULT hr = fn(subject, &e);
+                if (e != nullptr) {
+                    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
+                }
+                return Outcome{hr, e != nullptr};
+            }};
+}
+
+// A row whose call refuses other classes and null with E_INVALIDARG; expr may use zoo and s.
+#define CALL(name, accepts, expr) \
+    Row{name, accepts, E_INVALIDARG, E_INVALIDARG, []([[maybe_unused]] Zoo &zoo, VexoNode *s) { return Outcome{expr}; }}
+// The row of Vexo_<fn>, called with the subject as database, these arguments and an out pointer.
+#define CREATION(fn, ...) creation(#fn, [](VexoNode *d, VexoNode **o) { return Vexo_##fn(d, __VA_ARGS__, o); })
+
 template <class T>
 T *as(VexoNode *node) { return nodeAs<T>(node); }
 
@@ -346,6 +368,7 @@ std::vector<Row> rows()
     const Accepts signalInstance = exactly(SignalInstance::kCode), pduInstance = exactly(PDUInstance::kCode);
     const Accepts channel = exactly(Channel::kCode), frame = exactly(Frame::kCode);
     const Accepts group = kindOf(ElementGroup::kCode), unit = exactly(UnitSpec::kCode);
+    const Accepts database = exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode);
 
     std::vector<Row> r = {
         getter("getElementId", Vexo_getElementId, elementId),
@@ -389,10 +412,8 @@ std::vector<Row> rows()
         getter("getDefaultSwitchCode", Vexo_getDefaultSwitchCode, mux),
         getter("getStaticPart", Vexo_getStaticPart, mux),
         getter("getElsePart", Vexo_getElsePart, mux),
-        {"setParam", elementId, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &, VexoNode *s) { return Outcome{Vexo_setParam(s, 0x5A5A)}; }},
-        {"setClusterType", exactly(Cluster::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &, VexoNode *s) { return Outcome{Vexo_setClusterType(s, 77)}; }},
+        CALL("setParam", elementId, Vexo_setParam(s, 0x5A5A)),
+        CALL("setClusterType", exactly(Cluster::kCode), Vexo_setClusterType(s, 77)),
 
         // Names and texts: the node as subject, then the database as subject.
         textGetter("getLongName", Vexo_getLongName, detail),
@@ -422,10 +443,8 @@ std::vector<Row> rows()
              const HRESULT hr = Vexo_getShortName(s, zoo.frame, &out);
              return Outcome{hr, differs(out)};
          }},
-        {"setShortName", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setShortName(zoo.db, s, u"short")}; }},
-        {"setShortName(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setShortName(s, zoo.frame, u"short")}; }},
+        CALL("setShortName", detail, Vexo_setShortName(zoo.db, s, u"short")),
+        CALL("setShortName(database)", exactly(Vexo::kCode), Vexo_setShortName(s, zoo.frame, u"short")),
         {"getElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
          [](Zoo &zoo, VexoNode *s) {
              EXPECT_EQ(Vexo_getElementDetail(zoo.db, s, 1, 2, nullptr, nullptr), E_INVALIDARG);
@@ -440,45 +459,33 @@ std::vector<Row> rows()
              const HRESULT hr = Vexo_getElementDetail(s, zoo.frame, 0x409, 0x407, &name, &text);
              return Outcome{hr, differs(name) || differs(text)};
          }},
-        {"setElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElementDetail(zoo.db, s, 0x409, u"long", u"text")}; }},
-        {"setElementDetail(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")}; }},
+        CALL("setElementDetail", detail, Vexo_setElementDetail(zoo.db, s, 0x409, u"long", u"text")),
+        CALL("setElementDetail(database)", exactly(Vexo::kCode),
+             Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")),
 
         // Single links: the holder as subject, then the target as subject.
-        {"setParent(node)", kindOf(ElementChild::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setParent(s, zoo.frame)}; }},
-        {"setParent(parent)", elementId, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setParent(zoo.channel, s)}; }},
-        {"setReference(node)", except(kindOf(ElementReference::kCode), Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setReference(s, zoo.frame)}; }},
-        {"setReference(reference)", elementId, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setReference(zoo.instance, s)}; }},
-        {"setChannel(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setChannel(s, zoo.channel)}; }},
+        CALL("setParent(node)", kindOf(ElementChild::kCode), Vexo_setParent(s, zoo.frame)),
+        CALL("setParent(parent)", elementId, Vexo_setParent(zoo.channel, s)),
+        CALL("setReference(node)", except(kindOf(ElementReference::kCode), Vexo::kCode),
+             Vexo_setReference(s, zoo.frame)),
+        CALL("setReference(reference)", elementId, Vexo_setReference(zoo.instance, s)),
+        CALL("setChannel(triggering)", triggering, Vexo_setChannel(s, zoo.channel)),
         {"setChannel(channel)", channel, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setChannel(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->parent = as<ObjectBase>(zoo.channel); }, true},
-        {"setFrame(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setFrame(s, zoo.frame)}; }},
+        CALL("setFrame(triggering)", triggering, Vexo_setFrame(s, zoo.frame)),
         {"setFrame(frame)", frame, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setFrame(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->reference = as<ObjectBase>(zoo.channel); }, true},
-        {"setSourceECU(triggering)", triggering, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSourceECU(s, zoo.ecu)}; }},
+        CALL("setSourceECU(triggering)", triggering, Vexo_setSourceECU(s, zoo.ecu)),
         {"setSourceECU(ecu)", group, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSourceECU(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->sourceEcu = as<ElementGroup>(zoo.cluster); }, true},
-        {"setStaticPart(pdu)", mux, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setStaticPart(s, zoo.part)}; }},
-        {"setStaticPart(part)", part, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setStaticPart(zoo.muxPdu, s)}; }},
-        {"setElsePart(pdu)", mux, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElsePart(s, zoo.part)}; }},
-        {"setElsePart(part)", part, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setElsePart(zoo.muxPdu, s)}; }},
-        {"setSignal(instance)", signalInstance, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSignal(s, zoo.signal)}; }},
+        CALL("setStaticPart(pdu)", mux, Vexo_setStaticPart(s, zoo.part)),
+        CALL("setStaticPart(part)", part, Vexo_setStaticPart(zoo.muxPdu, s)),
+        CALL("setElsePart(pdu)", mux, Vexo_setElsePart(s, zoo.part)),
+        CALL("setElsePart(part)", part, Vexo_setElsePart(zoo.muxPdu, s)),
+        CALL("setSignal(instance)", signalInstance, Vexo_setSignal(s, zoo.signal)),
 
         // Default groups: the first argument, then the entries.
         groupRow("addClusters", Vexo_addClusters, &DatabaseCollections::clusters, Cluster::kCode),
@@ -516,64 +523,54 @@ std::vector<Row> rows()
                  kindOf(Computation::kCode), &Zoo::coding),
         entryRow("addParents(entry)", Vexo_addParents, pduInstance | part, &Zoo::muxPdu),
         entryRow("addDynamicParts(entry)", Vexo_addDynamicParts, part, &Zoo::muxPdu),
-        {"addSegment", part, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &, VexoNode *s) { return Outcome{Vexo_addSegment(s, 1, 2, 3)}; }},
-        {"addRange", kindOf(Computation::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &, VexoNode *s) { return Outcome{Vexo_addRange(s, 0, 1, 3)}; }},
+        CALL("addSegment", part, Vexo_addSegment(s, 1, 2, 3)),
+        CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
+
+        // Enumerations: the owner of the list.
+        enumRow("enumIdentElements", Vexo_enumIdentElements, database, E_POINTER),
+        enumRow("enumClusters", Vexo_enumClusters, database, E_POINTER),
+        enumRow("enumECUs", Vexo_enumECUs, database, E_POINTER),
+        enumRow("enumPDUs", Vexo_enumPDUs, database, E_POINTER),
+        enumRow("enumFrames", Vexo_enumFrames, database, E_POINTER),
+        enumRow("enumSignals", Vexo_enumSignals, database, E_POINTER),
+        enumRow("enumCodings", Vexo_enumCodings, database, E_POINTER),
+        enumRow("enumViews", Vexo_enumViews, database, E_POINTER),
+        enumRow("enumChildren", Vexo_enumChildren, group),
+        enumRow("enumFrameTriggerings", Vexo_enumFrameTriggerings, channel | frame),
+        enumRow("enumPDUTriggerings", Vexo_enumPDUTriggerings, channel | pdu),
+        enumRow("enumPDUInstances", Vexo_enumPDUInstances, frame | channel),
+        enumRow("enumSignalInstances", Vexo_enumSignalInstances, exactly(SignalPDU::kCode) | signal),
+        enumRow("enumParents", Vexo_enumParents, pdu),
+        enumRow("enumDynamicParts", Vexo_enumDynamicParts, mux),
+        enumRow("enumInternalToPhysicalComputations", Vexo_enumInternalToPhysicalComputations, coding),
+        enumRow("enumPhysicalToInternalComputations", Vexo_enumPhysicalToInternalComputations, coding),
+        enumRow("enumSegments", Vexo_enumSegments, part),
+        enumRow("enumRanges", Vexo_enumRanges, kindOf(Computation::kCode)),
 
         // Creation: the database argument.
-        creation("createCluster", [](VexoNode *d, VexoNode **o) { return Vexo_createCluster(d, u"c", 1, o); }),
-        creation("createChannel", [](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"c", nullptr, o); }),
-        creation("createFrame", [](VexoNode *d, VexoNode **o) { return Vexo_createFrame(d, u"c", 8, o); }),
-        creation("createAbsolutelyScheduledTriggering",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createAbsolutelyScheduledTriggering(d, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr, o);
-                 }),
-        creation("createIdentifierBasedTriggering",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createIdentifierBasedTriggering(d, u"c", 1, 2, nullptr, nullptr, nullptr, o);
-                 }),
-        creation("createMaskedIdentifierTriggering",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createMaskedIdentifierTriggering(d, u"c", 1, 2, 3, nullptr, nullptr, nullptr, o);
-                 }),
-        creation("createPDUTriggering",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createPDUTriggering(d, u"c", nullptr, nullptr, o); }),
-        creation("createSignalPDU",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createSignalPDU(d, u"c", 64, nullptr, o); }),
-        creation("createMultiplexedPDU",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createMultiplexedPDU(d, u"c", 64, 0, 0, 8, 0, nullptr, o);
-                 }),
-        creation("createPDUInstance",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createPDUInstance(d, u"c", 0, 0, 0, nullptr, nullptr, o);
-                 }),
-        creation("createMultiplexedPart",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createMultiplexedPart(d, u"c", 1, nullptr, o); }),
-        creation("createSignal",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createSignal(d, u"c", 0, 0, 0, 1, nullptr, o); }),
-        creation("createSignalInstance",
-                 [](VexoNode *d, VexoNode **o) {
-                     return Vexo_createSignalInstance(d, u"c", 0, 0, 0, nullptr, nullptr, o);
-                 }),
-        creation("createCoding", [](VexoNode *d, VexoNode **o) { return Vexo_createCoding(d, u"c", 8, 1, nullptr, o); }),
-        creation("createUnitSpec", [](VexoNode *d, VexoNode **o) { return Vexo_createUnitSpec(d, u"c", 1, u"m", o); }),
-        creation("createIdentityComputation",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createIdentityComputation(d, u"c", o); }),
-        creation("createLinearComputation",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createLinearComputation(d, u"c", 1, 0, o); }),
-        creation("createMappedValueComputation",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createMappedValueComputation(d, u"c", 1, o); }),
-        creation("createMappedTextComputation",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createMappedTextComputation(d, u"c", nullptr, o); }),
-        creation("createElementReference",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createElementReference(d, u"c", nullptr, o); }),
+        CREATION(createCluster, u"c", 1),
+        CREATION(createChannel, u"c", nullptr),
+        CREATION(createFrame, u"c", 8),
+        CREATION(createAbsolutelyScheduledTriggering, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr),
+        CREATION(createIdentifierBasedTriggering, u"c", 1, 2, nullptr, nullptr, nullptr),
+        CREATION(createMaskedIdentifierTriggering, u"c", 1, 2, 3, nullptr, nullptr, nullptr),
+        CREATION(createPDUTriggering, u"c", nullptr, nullptr),
+        CREATION(createSignalPDU, u"c", 64, nullptr),
+        CREATION(createMultiplexedPDU, u"c", 64, 0, 0, 8, 0, nullptr),
+        CREATION(createPDUInstance, u"c", 0, 0, 0, nullptr, nullptr),
+        CREATION(createMultiplexedPart, u"c", 1, nullptr),
+        CREATION(createSignal, u"c", 0, 0, 0, 1, nullptr),
+        CREATION(createSignalInstance, u"c", 0, 0, 0, nullptr, nullptr),
+        CREATION(createCoding, u"c", 8, 1, nullptr),
+        CREATION(createUnitSpec, u"c", 1, u"m"),
+        CREATION(createIdentityComputation, u"c"),
+        CREATION(createLinearComputation, u"c", 1, 0),
+        CREATION(createMappedValueComputation, u"c", 1),
+        CREATION(createMappedTextComputation, u"c", nullptr),
+        CREATION(createElementReference, u"c", nullptr),
         creation("createECU", [](VexoNode *d, VexoNode **o) { return Vexo_createECU(d, u"c", o); }, E_POINTER),
-        creation("createEventControlledTiming",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createEventControlledTiming(d, 5, nullptr, o); }),
-        creation("createCyclicTiming",
-                 [](VexoNode *d, VexoNode **o) { return Vexo_createCyclicTiming(d, 100, nullptr, o); }),
+        CREATION(createEventControlledTiming, 5, nullptr),
+        CREATION(createCyclicTiming, 100, nullptr),
     };
     return r;
 }

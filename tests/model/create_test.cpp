@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
 
@@ -15,39 +15,13 @@ using namespace vexo::core;
 
 namespace {
 
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    explicit Db(const VexoChar *id = u"DB") { EXPECT_EQ(Vexo_create(id, &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    DatabaseCollections *collections() const
-    {
-        DatabaseCollections *out = nullptr;
-        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
-        return out;
-    }
-};
-
-std::vector<void *> entries(const NodeList &list)
-{
-    std::vector<void *> out;
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
-        out.push_back(entry);
-    return out;
-}
-
 using Creator = std::function<HRESULT(VexoNode *database, VexoNode **out)>;
 
 }  // namespace
 
 TEST(Create, ALaterStepFailsButTheNodeExists)
 {
-    Db db;
+    TestDb db;
     VexoNode *frame = nullptr, *signal = nullptr;
     ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
     ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
@@ -93,7 +67,7 @@ TEST(Create, ALaterStepFailsButTheNodeExists)
 
 TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 {
-    Db db;
+    TestDb db;
     VexoNode *coding = nullptr, *unit = nullptr, *cluster = nullptr, *ecu = nullptr, *channel = nullptr,
              *frame = nullptr, *reference = nullptr;
     ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
@@ -149,9 +123,11 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
     }
 }
 
-TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
+// The links each creation writes into the new node; the lists it joins are read back by
+// the enumerator's walk over a model built the same way.
+TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
 {
-    Db db;
+    TestDb db;
     VexoNode *channel = nullptr, *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *pduInstance = nullptr,
              *signal = nullptr, *instance = nullptr, *mux = nullptr, *part = nullptr, *nested = nullptr,
              *pduTriggering = nullptr;
@@ -174,20 +150,12 @@ TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
     EXPECT_EQ(Vexo_getFrame(triggering, &got), S_OK);
     EXPECT_EQ(got, frame);
     using V = std::vector<void *>;
-    EXPECT_EQ(entries(as<Channel>(channel)->frameTriggerings), V{triggering});
-    EXPECT_EQ(entries(as<Frame>(frame)->frameTriggerings), V{triggering});
     EXPECT_EQ(as<PDUInstance>(pduInstance)->parent, as<ObjectBase>(frame));
     EXPECT_EQ(as<PDUInstance>(pduInstance)->reference, as<ObjectBase>(pdu));
-    EXPECT_EQ(entries(as<Frame>(frame)->PDUInstances), V{pduInstance});
-    EXPECT_EQ(entries(as<PDU>(pdu)->parents), V{pduInstance});
     EXPECT_EQ(as<PDUTriggering>(pduTriggering)->parent, as<ObjectBase>(channel));
     EXPECT_EQ(as<PDUTriggering>(pduTriggering)->reference, as<ObjectBase>(pdu));
-    EXPECT_EQ(entries(as<Channel>(channel)->PDUTriggerings), V{pduTriggering});
-    EXPECT_EQ(entries(as<PDU>(pdu)->triggerings), V{pduTriggering});
     EXPECT_EQ(as<SignalInstance>(instance)->reference, as<ObjectBase>(signal));
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
-    EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), V{instance});
-    EXPECT_EQ(entries(as<SignalPDU>(pdu)->signalInstances), V{instance});
     // A part only names its PDU; listing it is a separate step.
     EXPECT_EQ(as<MultiplexedPart>(part)->parent, as<ObjectBase>(mux));
     EXPECT_TRUE(entries(as<MultiplexedPDU>(mux)->dynamicParts).empty());
@@ -198,7 +166,7 @@ TEST(Create, TriggeringsAndInstancesAreListedWhereTheyBelong)
 
 TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 {
-    Db db;
+    TestDb db;
     VexoNode *first = nullptr, *second = nullptr, *anonymous = nullptr, *found = nullptr;
     EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 8, &first), S_OK);
     EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 4, &second), S_OK);
@@ -212,7 +180,7 @@ TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 {
-    Db db;
+    TestDb db;
     VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections()), *frame = nullptr, *ecu = nullptr;
     ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
     struct Case {
@@ -245,7 +213,7 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 
 TEST(Create, RefusedArgumentsCreateNothing)
 {
-    Db db, other;
+    TestDb db, other;
     VexoNode *timing = nullptr, *foreignCluster = nullptr;
     ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, nullptr, &timing), S_OK);
     ASSERT_EQ(Vexo_createCluster(other.handle, u"C", 1, &foreignCluster), S_OK);

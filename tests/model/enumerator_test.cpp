@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/constants.h"
 #include "vexo/enumerate.h"
@@ -21,37 +21,12 @@ using namespace vexo::model;
 
 namespace {
 
-VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
-
 // A database filled through the core internals: nodes, identifiers and list entries,
 // without the public creation and add functions.
-struct Model {
-    VexoNode *db = nullptr;
-    Model() { EXPECT_EQ(Vexo_create(u"DB", &db), S_OK); }
-    ~Model() { Vexo_destroy(db); }
-    Model(const Model &) = delete;
-    Model &operator=(const Model &) = delete;
-
-    Vexo *database() const { return databaseAs(db); }
-    DatabaseCollections *collections() const
-    {
-        DatabaseCollections *out = nullptr;
-        EXPECT_EQ(collectionsOf(db, &out), S_OK);
-        return out;
-    }
-    template <class T>
-    T *make(const VexoChar *id = nullptr)
-    {
-        T *node = allocateNode<T>(database());
-        EXPECT_NE(node, nullptr);
-        if (id != nullptr) {
-            EXPECT_EQ(setElementId(database(), node, id), S_OK);
-        }
-        return node;
-    }
+struct Model : TestDb {
     void insert(ElementGroup *group, const void *node)
     {
-        VexoNode *entry = handle(node);
+        VexoNode *entry = nodeHandle(node);
         EXPECT_EQ(insertIntoGroup(&entry, 1, kSmallNodeLayout, database(), ObjectBase::kCode, group, &group->children),
                   S_OK);
     }
@@ -110,83 +85,12 @@ std::vector<std::u16string> idsOf(const std::vector<VexoNode *> &nodes)
 template <class... T>
 std::vector<VexoNode *> nodes(T *...n)
 {
-    return {handle(n)...};
-}
-
-std::u16string numbered(const char16_t *prefix, int i)
-{
-    std::u16string text(prefix);
-    for (char c : std::to_string(i))
-        text += static_cast<char16_t>(c);
-    return text;
+    return {nodeHandle(n)...};
 }
 
 }  // namespace
 
-TEST(Enumerator, RefusesOwnersOfOtherClasses)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    auto *signal = m.make<Signal>(u"S");
-    auto *signalPdu = m.make<SignalPDU>(u"P");
-    auto *coding = m.make<Coding>(u"C");
-    auto *part = m.make<MultiplexedPart>();
-    const uint32_t forged[4] = {0x0A0B6C63, 0, 0, 0};  // the Cluster tag with a wrong index
-    using Fn = HRESULT (*)(VexoNode *, VexoEnumerator **);
-    struct Case {
-        const char *what;
-        Fn fn;
-        VexoNode *owner;
-        HRESULT want;
-    };
-    const Case cases[] = {
-        {"database function, null", Vexo_enumFrames, nullptr, E_POINTER},
-        {"database function, a frame", Vexo_enumSignals, handle(frame), E_INVALIDARG},
-        {"ident elements, a frame", Vexo_enumIdentElements, handle(frame), E_INVALIDARG},
-        {"children of a frame", Vexo_enumChildren, handle(frame), E_INVALIDARG},
-        {"children, null", Vexo_enumChildren, nullptr, E_INVALIDARG},
-        {"children, forged header", Vexo_enumChildren, handle(forged), E_INVALIDARG},
-        {"frame triggerings of a signal", Vexo_enumFrameTriggerings, handle(signal), E_INVALIDARG},
-        {"PDU triggerings of a frame", Vexo_enumPDUTriggerings, handle(frame), E_INVALIDARG},
-        {"PDU instances of a signal PDU", Vexo_enumPDUInstances, handle(signalPdu), E_INVALIDARG},
-        {"signal instances of a coding", Vexo_enumSignalInstances, handle(coding), E_INVALIDARG},
-        {"parents of a frame", Vexo_enumParents, handle(frame), E_INVALIDARG},
-        {"dynamic parts of a signal PDU", Vexo_enumDynamicParts, handle(signalPdu), E_INVALIDARG},
-        {"computations of a signal", Vexo_enumInternalToPhysicalComputations, handle(signal), E_INVALIDARG},
-        {"computations, null", Vexo_enumPhysicalToInternalComputations, nullptr, E_INVALIDARG},
-        {"segments of a coding", Vexo_enumSegments, handle(coding), E_INVALIDARG},
-        {"ranges of a multiplexed part", Vexo_enumRanges, handle(part), E_INVALIDARG},
-    };
-    for (const Case &row : cases) {
-        SCOPED_TRACE(row.what);
-        VexoEnumerator *e = nullptr;
-        EXPECT_EQ(row.fn(row.owner, &e), row.want);
-        EXPECT_EQ(e, nullptr);
-    }
-}
-
-TEST(Enumerator, GroupsListInOrdinalIdentifierOrder)
-{
-    Model m;
-    DatabaseCollections *c = m.collections();
-    for (const char16_t *id : {u"F2", u"F10", u"F1"})
-        m.insert(c->frames, m.make<Frame>(id));
-    Enum e;
-    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);
-    EXPECT_EQ(idsOf(drain(e.handle, 1)), (std::vector<std::u16string>{u"F1", u"F10", u"F2"}));
-
-    // Upper-case letters order below lower-case ones; the database is listed by its id.
-    ASSERT_EQ(Vexo_enumIdentElements(handle(c), &e.handle), S_OK);
-    EXPECT_EQ(idsOf(drain(e.handle)),
-              (std::vector<std::u16string>{u"@ECUs", u"@PDUs", u"@clusters", u"@codings", u"@frames", u"@signals",
-                                           u"@views", u"DB", u"F1", u"F10", u"F2"}));
-
-    ASSERT_EQ(Vexo_enumChildren(handle(c), &e.handle), S_OK);
-    EXPECT_EQ(idsOf(drain(e.handle)), (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames",
-                                                                    u"@signals", u"@codings", u"@views"}));
-}
-
-TEST(Enumerator, FetchesInBatchesAndLeavesFetchedAloneWhenExhausted)
+TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
@@ -196,7 +100,7 @@ TEST(Enumerator, FetchesInBatchesAndLeavesFetchedAloneWhenExhausted)
         m.add(frame->PDUInstances, all.back());
     }
     Enum e;
-    ASSERT_EQ(Vexo_enumPDUInstances(handle(frame), &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumPDUInstances(nodeHandle(frame), &e.handle), S_OK);
     VexoNode *out[3] = {};
     uint32_t fetched = 0;
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
@@ -217,41 +121,20 @@ TEST(Enumerator, FetchesInBatchesAndLeavesFetchedAloneWhenExhausted)
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 0, out, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u) << "a wanted count of 0 delivers nothing but is no early return";
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 0), S_OK);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 2), S_OK);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
+    EXPECT_EQ(out[0], nodeHandle(all[2]));
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 10), S_OK) << "running past the end is no failure";
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE);
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "but an exhausted enumerator says so";
 
-    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);  // empty group
+    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);  // empty group
     EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
     EXPECT_EQ(count, 0u);
     fetched = 77;
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 77u);
-}
-
-TEST(Enumerator, SkipsAndResets)
-{
-    Model m;
-    auto *coding = m.make<Coding>(u"C");
-    std::vector<LinearComputation *> all;
-    for (int i = 0; i < 5; ++i) {
-        all.push_back(m.make<LinearComputation>());
-        m.add(coding->internalToPhysicalCompus, all.back());
-    }
-    Enum e;
-    ASSERT_EQ(Vexo_enumInternalToPhysicalComputations(handle(coding), &e.handle), S_OK);
-    VexoNode *out = nullptr;
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 0), S_OK);
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 2), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
-    EXPECT_EQ(out, handle(all[2]));
-
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 10), S_OK) << "running past the end is no failure";
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_FALSE);
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "but an exhausted enumerator says so";
-
-    EXPECT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
-    EXPECT_EQ(out, handle(all[0]));
-
-    ASSERT_EQ(Vexo_enumPhysicalToInternalComputations(handle(coding), &e.handle), S_OK);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "empty list";
 }
 
@@ -260,7 +143,7 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     Model m;
     auto *pdu = m.make<SignalPDU>(u"P");
     Enum e;
-    ASSERT_EQ(Vexo_enumSignalInstances(handle(pdu), &e.handle), S_OK);  // the list has no chunk yet
+    ASSERT_EQ(Vexo_enumSignalInstances(nodeHandle(pdu), &e.handle), S_OK);  // the list has no chunk yet
     auto *first = m.make<SignalInstance>();
     m.add(pdu->signalInstances, first);
     EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{}) << "aimed at a list without chunks";
@@ -278,7 +161,7 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     m.add(pdu->signalInstances, fourteenth);
     VexoNode *out = nullptr;
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
-    EXPECT_EQ(out, handle(fourteenth));
+    EXPECT_EQ(out, nodeHandle(fourteenth));
 }
 
 // Ordered inserts while an enumerator walks a group: every entry that was there is
@@ -313,7 +196,7 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
         for (int i = 0; i < 60; ++i)
             insertOne();
         VexoEnumerator *enumerator = nullptr;
-        ASSERT_EQ(Vexo_enumChildren(handle(group), &enumerator), S_OK);
+        ASSERT_EQ(Vexo_enumChildren(nodeHandle(group), &enumerator), S_OK);
         std::vector<std::u16string> want = listed, got;
         std::u16string last;  // the last entry passed
         for (;;) {
@@ -361,12 +244,12 @@ TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
     m.insert(m.collections()->signals, signal);
 
     Enum e;
-    ASSERT_EQ(Vexo_enumSegments(handle(part), &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
     VexoEnumerator *const first = e.handle;
     EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
 
-    ASSERT_EQ(Vexo_enumSignals(m.db, &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
     EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
     EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
     EXPECT_EQ(drain(e.handle), nodes(signal));
@@ -379,15 +262,15 @@ TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
     Model m;
     auto *frame = m.make<Frame>(u"F");
     Enum e;
-    ASSERT_EQ(Vexo_enumFrames(m.db, &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);
     VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
     VexoNode *out = nullptr;
     uint32_t count = 0;
     auto anyOrder = [](const void *, const VexoNode *) { return 0; };
 
-    EXPECT_EQ(Vexo_enumFrames(m.db, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumFrames(m.handle, nullptr), E_INVALIDARG);
     VexoEnumerator *held = notAnEnumerator;
-    EXPECT_EQ(Vexo_enumFrames(m.db, &held), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumFrames(m.handle, &held), E_INVALIDARG);
     EXPECT_EQ(held, notAnEnumerator);
     EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
 
@@ -428,7 +311,7 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
     }
     auto codeOf = [](VexoNode *node) { return nodeExactly<MultiplexedPart>(node)->switchCode; };
     Enum e;
-    ASSERT_EQ(Vexo_enumDynamicParts(handle(pdu), &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(pdu), &e.handle), S_OK);
     VexoNode *out[2] = {};
     struct Case {
         const char *what;
@@ -477,7 +360,7 @@ TEST(Enumerator, FindNextSearchesGroupsByIdentifier)
     for (int i = 0; i < 40; ++i)
         m.insert(c->signals, m.make<Signal>(numbered(u"S", 100 + i).c_str()));
     Enum e;
-    ASSERT_EQ(Vexo_enumSignals(m.db, &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
     EXPECT_EQ(idsOf(drain(e.handle)).front(), u"S117");
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
@@ -494,9 +377,9 @@ TEST(Enumerator, FindNextIsRefusedOnRecordLists)
     m.addRange(range, 0, 1);
     Enum e;
     const uint32_t key = 0;
-    ASSERT_EQ(Vexo_enumSegments(handle(part), &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &key, bySwitchCode), E_INVALIDARG);
-    ASSERT_EQ(Vexo_enumRanges(handle(range), &e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumRanges(nodeHandle(range), &e.handle), S_OK);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &key, bySwitchCode), E_INVALIDARG);
     VexoNode *out = nullptr;
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK) << "the refused search moved nothing";
@@ -584,7 +467,7 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
         return order;
     };
     Model m;
-    VexoNode *const db = m.db;
+    VexoNode *const db = m.handle;
     std::map<std::u16string, VexoNode *> identified, clusters, ecus, pdus, frames, signals, codings, views;
     auto keep = [&identified](std::map<std::u16string, VexoNode *> &group, const std::u16string &id, VexoNode *node) {
         group[id] = node;
@@ -593,7 +476,7 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
     identified[u"DB"] = db;
     DatabaseCollections *c = m.collections();
     for (ElementGroup *group : {c->clusters, c->ECUs, c->PDUs, c->frames, c->signals, c->codings, c->views})
-        identified[group->eid] = handle(group);
+        identified[group->eid] = nodeHandle(group);
 
     // Default groups, created in shuffled identifier order.
     for (int i : shuffled(kN)) {
@@ -687,8 +570,8 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
     VexoNode *part = parts.front();
     VexoNode *ranged = toPhysical.front();
     for (int i = 0; i < kN; ++i) {
-        ASSERT_EQ(Vexo_addSegment(part, i % 2, 2 * i, 1), S_OK);
-        ASSERT_EQ(Vexo_addRange(ranged, i, i + 0.5, 0x3), S_OK);
+        ASSERT_EQ(Vexo_addSegment(part, i % 2, 2 * i, i + 1), S_OK);
+        ASSERT_EQ(Vexo_addRange(ranged, i, i + 0.5, i | 0x80000000u), S_OK);
     }
     for (const auto &entry : identified)
         ASSERT_NE(entry.second, nullptr);
@@ -715,7 +598,7 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
         {"frames", Vexo_enumFrames, db, byId(frames)},
         {"signals", Vexo_enumSignals, db, byId(signals)},
         {"codings", Vexo_enumCodings, db, byId(codings)},
-        {"views, through the collections node", Vexo_enumViews, handle(c), byId(views)},
+        {"views, through the collections node", Vexo_enumViews, nodeHandle(c), byId(views)},
         {"cluster's channels", Vexo_enumChildren, cluster, channels},
         {"triggering's timings", Vexo_enumChildren, frameTriggerings.front(), timings},
         {"channel's frame triggerings", Vexo_enumFrameTriggerings, channel, frameTriggerings},
@@ -748,14 +631,21 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
         ASSERT_EQ(ranges.size(), size_t(kN));
         for (int i = 0; i < kN; ++i) {
             SCOPED_TRACE(i);
-            uint32_t bitpos = 0, byteOrder = 9;
-            double lower = -1;
+            uint32_t bitpos = 0, byteOrder = 9, length = 0, flags = 0;
+            double lower = -1, upper = -1;
             EXPECT_EQ(Vexo_getBitPosition(segments[i], &bitpos), S_OK);
             EXPECT_EQ(bitpos, uint32_t(2 * i));
             EXPECT_EQ(Vexo_getByteOrder(segments[i], &byteOrder), S_OK);
             EXPECT_EQ(byteOrder, uint32_t(i % 2));
+            EXPECT_EQ(Vexo_getBitLength(segments[i], &length), S_OK);
+            EXPECT_EQ(length, uint32_t(i + 1));
             EXPECT_EQ(Vexo_getLowerLimit(ranges[i], &lower), S_OK);
             EXPECT_EQ(lower, double(i));
+            EXPECT_EQ(Vexo_getUpperLimit(ranges[i], &upper), S_OK);
+            EXPECT_EQ(upper, i + 0.5);
+            EXPECT_EQ(Vexo_getFlags(ranges[i], &flags), S_OK);
+            EXPECT_EQ(flags, uint32_t(i) | 0x80000000u);
+            EXPECT_EQ(Vexo_getNodeType(segments[i]), 0x7473);
             EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
         }
     }

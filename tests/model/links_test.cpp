@@ -1,13 +1,14 @@
 // Links: default groups in identifier order, relation lists that keep every append,
 // dynamic parts by switch code, single links and their independence from the lists,
-// records, and refusal of links across databases. Lists are read through core cursors.
+// and refusal of links and texts across databases (records: the enumerator's walk).
+// Lists are read through core cursors.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "database.h"
+#include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
 
@@ -15,19 +16,7 @@ using namespace vexo::core;
 
 namespace {
 
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
-
-struct Db {
-    VexoNode *handle = nullptr;
-    Db() { EXPECT_EQ(Vexo_create(u"DB", &handle), S_OK); }
-    ~Db() { Vexo_destroy(handle); }
-    DatabaseCollections *collections() const
-    {
-        DatabaseCollections *out = nullptr;
-        EXPECT_EQ(collectionsOf(handle, &out), S_OK);
-        return out;
-    }
+struct Db : TestDb {
     VexoNode *frame(const VexoChar *id)
     {
         VexoNode *n = nullptr;
@@ -41,25 +30,6 @@ struct Db {
         return n;
     }
 };
-
-std::vector<void *> entries(const NodeList &list)
-{
-    std::vector<void *> out;
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK)
-        out.push_back(entry);
-    return out;
-}
-
-std::vector<std::u16string> ids(const NodeList &list)
-{
-    std::vector<std::u16string> out;
-    for (void *entry : entries(list))
-        out.push_back(u16(nodeAs<ElementId>(entry)->eid));
-    return out;
-}
 
 using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 
@@ -106,7 +76,7 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
         nodes.insert(nodes.end(), {twin, anonymous, nodes[0], nullptr});  // after the first Nc
         ASSERT_EQ(c.add(db.handle, uint32_t(nodes.size()), nodes.data()), S_OK);
         ElementGroup *group = db.collections()->*c.group;
-        EXPECT_EQ(ids(group->children), want);
+        EXPECT_EQ(idsOf(group->children), want);
         for (void *entry : entries(group->children))
             EXPECT_EQ(nodeAs<ElementId>(entry)->group, group);
         EXPECT_EQ(as<ElementId>(twin)->group, nullptr);
@@ -114,7 +84,7 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
         // The collections node is taken like the database.
         VexoNode *late = make(u"A");
         EXPECT_EQ(c.add(reinterpret_cast<VexoNode *>(db.collections()), 1, &late), S_OK);
-        EXPECT_EQ(ids(group->children).front(), u"A");
+        EXPECT_EQ(idsOf(group->children).front(), u"A");
         EXPECT_EQ(c.add(db.handle, 0, nullptr), E_POINTER);
     }
 }
@@ -296,44 +266,7 @@ TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
 }
 
-TEST(Links, RecordsAreKeptInTheOrderAdded)
-{
-    Db db;
-    VexoNode *part = db.part(u"X", 1), *computation = nullptr;
-    ASSERT_EQ(Vexo_createLinearComputation(db.handle, u"L", 1, 0, &computation), S_OK);
-    for (uint32_t i = 0; i < 7; ++i) {  // three records per chunk
-        ASSERT_EQ(Vexo_addSegment(part, i % 2, 8 * i, i + 1), S_OK);
-        ASSERT_EQ(Vexo_addRange(computation, i, 10.0 * i + 0.5, i | 0x80000000u), S_OK);
-    }
-    ListCursor segments, ranges;
-    cursorInit(&segments, &kSegmentLayout, &as<MultiplexedPart>(part)->segments);
-    cursorInit(&ranges, &kRangeLayout, &as<Computation>(computation)->ranges);
-    for (uint32_t i = 0; i < 7; ++i) {
-        SCOPED_TRACE(i);
-        void *segment = nullptr, *range = nullptr;
-        ASSERT_EQ(cursorNextRecords(&segments, 1, &segment, nullptr), S_OK);
-        ASSERT_EQ(cursorNextRecords(&ranges, 1, &range, nullptr), S_OK);
-        uint32_t byteOrder = 9, position = 9, length = 9, flags = 0;
-        double lower = -1, upper = -1;
-        auto *s = static_cast<VexoNode *>(segment), *r = static_cast<VexoNode *>(range);
-        EXPECT_EQ(Vexo_getNodeType(s), 0x7473);
-        EXPECT_EQ(Vexo_getNodeType(r), 0x7276);
-        EXPECT_EQ(Vexo_getByteOrder(s, &byteOrder), S_OK);
-        EXPECT_EQ(Vexo_getBitPosition(s, &position), S_OK);
-        EXPECT_EQ(Vexo_getBitLength(s, &length), S_OK);
-        EXPECT_EQ(Vexo_getLowerLimit(r, &lower), S_OK);
-        EXPECT_EQ(Vexo_getUpperLimit(r, &upper), S_OK);
-        EXPECT_EQ(Vexo_getFlags(r, &flags), S_OK);
-        EXPECT_EQ(byteOrder, i % 2);
-        EXPECT_EQ(position, 8 * i);
-        EXPECT_EQ(length, i + 1);
-        EXPECT_EQ(lower, double(i));
-        EXPECT_EQ(upper, 10.0 * i + 0.5);
-        EXPECT_EQ(flags, i | 0x80000000u);
-    }
-}
-
-TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
+TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
 {
     Db db, other;
     VexoNode *channel = nullptr, *triggering = nullptr, *foreignChannel = nullptr, *pdu = nullptr;
@@ -343,6 +276,9 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
     ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 1, 0, nullptr, nullptr, nullptr, &triggering),
               S_OK);
     ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
+    VexoNode *foreignUnit = nullptr;
+    ASSERT_EQ(Vexo_createUnitSpec(other.handle, u"U", 0x409, u"m", &foreignUnit), S_OK);
+    const VexoChar *text = u"sentinel";
     struct Case {
         const char *what;
         std::function<HRESULT()> call;
@@ -358,6 +294,17 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
         {"addDynamicParts (skipped)", [&] { return Vexo_addDynamicParts(pdu, 1, &foreignPart); }, S_OK},
         {"addFrameTriggerings (skipped)", [&] { return Vexo_addFrameTriggerings(foreignChannel, 1, &triggering); },
          S_OK},
+        {"setShortName", [&] { return Vexo_setShortName(db.handle, foreignFrame, u"x"); }, E_INVALIDARG},
+        {"getShortName", [&] { return Vexo_getShortName(db.handle, foreignFrame, &text); }, E_INVALIDARG},
+        {"setLongName", [&] { return Vexo_setLongName(db.handle, foreignFrame, 0x409, u"x"); }, E_INVALIDARG},
+        {"getLongName", [&] { return Vexo_getLongName(db.handle, foreignFrame, 0x409, 0, &text); }, E_INVALIDARG},
+        {"setElementDetail", [&] { return Vexo_setElementDetail(db.handle, foreignFrame, 0x409, u"x", u"y"); },
+         E_INVALIDARG},
+        {"getElementDetail", [&] { return Vexo_getElementDetail(db.handle, foreignFrame, 0x409, 0, &text, &text); },
+         E_INVALIDARG},
+        {"setDisplayName", [&] { return Vexo_setDisplayName(db.handle, foreignUnit, 0x409, u"x"); }, E_INVALIDARG},
+        {"getDisplayName", [&] { return Vexo_getDisplayName(db.handle, foreignUnit, 0x409, 0, &text); },
+         E_INVALIDARG},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -371,6 +318,12 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinked)
     EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
     EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
     EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
+    EXPECT_EQ(u16(text), u"sentinel");
+    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
+    EXPECT_EQ(as<Frame>(foreignFrame)->longname, nullptr);
+    // Through its own database the frame's texts are fine.
+    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
+    EXPECT_EQ(u16(text), u"F");
 }
 
 // Each call is handed something of a second database, which is then destroyed; the kept
