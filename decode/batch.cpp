@@ -158,25 +158,7 @@ void Compiler::compile()
         copyProgram(entry.second);
     for (Candidate &candidate : plan_.masked)
         copyProgram(candidate);
-    std::stable_sort(byId.begin(), byId.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    size_t groups = 0;
-    for (size_t i = 0; i < byId.size(); ++i)
-        groups += i == 0 || byId[i].first != byId[i - 1].first ? 1 : 0;
-    size_t capacity = 8;
-    while (capacity < 2 * groups)
-        capacity *= 2;
-    plan_.slots.assign(capacity, Slot{0, 0, 0, nullptr});
-    const size_t mask = capacity - 1;
-    for (size_t i = 0; i < byId.size();) {
-        const uint32_t identifier = byId[i].first;
-        const auto first = static_cast<uint32_t>(plan_.byIdentifier.size());
-        for (; i < byId.size() && byId[i].first == identifier; ++i)
-            plan_.byIdentifier.push_back(byId[i].second);
-        size_t slot = identifierSlot(identifier, mask);
-        while (plan_.slots[slot].count != 0)
-            slot = (slot + 1) & mask;
-        plan_.slots[slot] = {identifier, static_cast<uint32_t>(plan_.byIdentifier.size()) - first, first, nullptr};
-    }
+    buildIdentifierTable(byId, plan_.slots, plan_.byIdentifier);
     plan_.channelInstances = core::firstChunk(channel.PDUInstances.chunks) != nullptr
                              && core::count(&channel.PDUInstances) > 0;
     plan_.quick.assign(kQuickIdentifiers, nullptr);

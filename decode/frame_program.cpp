@@ -30,22 +30,6 @@ namespace {
 // stack's limits; so compiled frames never reach them.
 constexpr uint32_t kMaxCompiledNesting = 16;
 
-int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
-{
-    return big ? ((start ^ 7) + bits - 1 - k) ^ 7 : start + k;
-}
-
-// As the decoder tests a field against the bytes it is addressed in.
-bool fieldInside(uint64_t length, int64_t start, int64_t bits, bool big)
-{
-    const int64_t end = static_cast<int64_t>(std::min<uint64_t>(8 * length, INT32_MAX - 64));
-    if (bits == 0)
-        return true;
-    if (start < 0 || start >= end)
-        return false;
-    return fieldBit(start, bits, big, big ? 0 : bits - 1) < end;
-}
-
 // Where one 64-bit load reads a field of 1 to 64 bits lying inside a frame of `length`
 // bytes, zero-padded to at least eight: false when the field spans nine bytes.
 bool windowOf(uint32_t length, int64_t start, uint32_t bits, bool big, uint32_t *base, uint8_t *position)

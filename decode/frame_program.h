@@ -5,6 +5,8 @@
 // Frames whose form they do not cover are marked for the decoder's walk.
 #pragma once
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -18,6 +20,26 @@
 namespace vexo::decode {
 
 inline constexpr uint32_t kNoProgram = ~uint32_t(0);
+
+// Buffer bit of value bit k of a field of `bits` bits (k = 0 least significant).
+inline int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
+{
+    return big ? ((start ^ 7) + bits - 1 - k) ^ 7 : start + k;
+}
+
+// True when a field lies wholly inside `length` bytes, and well below bit 2^31 so that
+// start and length fit the bit functions' arguments. The test is by whole bytes: a
+// big-endian field's last byte is that of its least significant bit. A field of no bits
+// reads nothing and is always inside.
+inline bool fieldInside(uint64_t length, int64_t start, int64_t bits, bool big)
+{
+    const int64_t end = static_cast<int64_t>(std::min<uint64_t>(8 * length, INT32_MAX - 64));
+    if (bits == 0)
+        return true;
+    if (start < 0 || start >= end)
+        return false;
+    return fieldBit(start, bits, big, big ? 0 : bits - 1) < end;
+}
 
 enum class OpKind : uint8_t {
     LinearLittle,  // a little-endian window field, masked and signed, one multiply-add

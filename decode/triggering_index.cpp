@@ -48,26 +48,7 @@ void build(const core::Channel &channel, TriggeringIndex &index)
         ++position;  // other classes never match, but count as places in the list
         return true;
     });
-    std::stable_sort(byId.begin(), byId.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    size_t groups = 0;
-    for (size_t i = 0; i < byId.size(); ++i)
-        groups += i == 0 || byId[i].first != byId[i - 1].first ? 1 : 0;
-    size_t capacity = 8;
-    while (capacity < 2 * groups)
-        capacity *= 2;
-    index.slots.assign(capacity, TriggeringIndex::Slot{0, 0, 0});
-    index.byIdentifier.reserve(byId.size());
-    const size_t mask = capacity - 1;
-    for (size_t i = 0; i < byId.size();) {
-        const uint32_t identifier = byId[i].first;
-        const auto first = static_cast<uint32_t>(index.byIdentifier.size());
-        for (; i < byId.size() && byId[i].first == identifier; ++i)
-            index.byIdentifier.push_back(byId[i].second);
-        size_t slot = identifierSlot(identifier, mask);
-        while (index.slots[slot].count != 0)
-            slot = (slot + 1) & mask;
-        index.slots[slot] = {identifier, static_cast<uint32_t>(index.byIdentifier.size()) - first, first};
-    }
+    buildIdentifierTable(byId, index.slots, index.byIdentifier);
 }
 
 void releaseIndex(core::DerivedBlock *block) { delete static_cast<TriggeringIndex *>(block); }
