@@ -10,6 +10,19 @@
 
 namespace vexo::cli {
 
+namespace {
+
+// A value no computation converts is shown raw.
+SignalValue rawValue(uint64_t raw)
+{
+    SignalValue value{};
+    value.valueType = Q3_VALUETYPE_UINT64;
+    value.value.u64 = raw;
+    return value;
+}
+
+}  // namespace
+
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
     : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(1024), seenFrames_(1024)
 {
@@ -129,13 +142,7 @@ size_t FrameDecoder::decodeBatch(const CanFrame &frame)
                 texts_.append(record.text, record.textLength);
                 continue;
             }
-            if (record.status >= 0) {
-                sample.value = record.value;
-            } else {
-                sample.value = SignalValue{};
-                sample.value.valueType = Q3_VALUETYPE_UINT64;
-                sample.value.value.u64 = record.rawValue;
-            }
+            sample.value = record.status >= 0 ? record.value : rawValue(record.rawValue);
             if (sample.value.text != nullptr)
                 sample.text = &network_.valueText(sample.value.text);
         }
@@ -189,11 +196,8 @@ size_t FrameDecoder::decodeSteps(const CanFrame &frame)
                 texts_.append(textBuffer_, record.textLength);
                 continue;
             }
-            if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0) {
-                sample.value = SignalValue{};
-                sample.value.valueType = Q3_VALUETYPE_UINT64;
-                sample.value.value.u64 = record.rawValue;
-            }
+            if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0)
+                sample.value = rawValue(record.rawValue);
             if (sample.value.text != nullptr)
                 sample.text = &network_.valueText(sample.value.text);
         }
