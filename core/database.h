@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <new>
 
 #include "node_classes.h"
 #include "string_table.h"
@@ -54,6 +55,25 @@ void keepDerived(Vexo *database, DerivedBlock *block);
 // The one lock under which derived blocks are made, rebuilt and chained (rare: once per
 // block and change), so that threads that read the same model make each block once.
 std::mutex &derivedLock();
+
+// The derived block of type Block held in *field, made and chained on first use (its
+// stamp then says it was never built); null when memory for it cannot be had. The caller
+// holds derivedLock() and rebuilds the block when its stamp is not the current count.
+template <class Block>
+Block *derivedBlockOf(Vexo *database, DerivedBlock *const *field)
+{
+    auto **slot = const_cast<DerivedBlock **>(field);
+    auto *block = static_cast<Block *>(__atomic_load_n(slot, __ATOMIC_ACQUIRE));
+    if (block != nullptr)
+        return block;
+    block = new (std::nothrow) Block;
+    if (block == nullptr)
+        return nullptr;
+    block->release = [](DerivedBlock *made) { delete static_cast<Block *>(made); };
+    keepDerived(database, block);
+    __atomic_store_n(slot, block, __ATOMIC_RELEASE);
+    return block;
+}
 
 // The collections node of a database or of a collections node: S_OK, S_FALSE when a
 // database has none, E_POINTER for null, E_INVALIDARG for any other node.

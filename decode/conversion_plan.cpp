@@ -211,8 +211,6 @@ void decide(const Coding &coding, ConversionPlan &plan)
                              || (plan.reading == Reading::Unsigned && plan.mask <= uint64_t(INT64_MAX)));
 }
 
-void releasePlan(core::DerivedBlock *block) { delete static_cast<ConversionPlan *>(block); }
-
 }  // namespace
 
 const TextEntry *findText(const ConversionPlan &plan, uint64_t key)
@@ -228,21 +226,11 @@ const TextEntry *findText(const ConversionPlan &plan, uint64_t key)
 
 const ConversionPlan *decideConversionPlan(const Coding &coding)
 {
-    core::Vexo *database = coding.database;
-    auto *field = const_cast<core::DerivedBlock **>(&coding.conversion);
     const std::lock_guard<std::mutex> hold(core::derivedLock());
-    const uint64_t now = core::changesOf(database);
-    auto *plan = static_cast<ConversionPlan *>(__atomic_load_n(field, __ATOMIC_ACQUIRE));
-    if (plan == nullptr) {
-        plan = new (std::nothrow) ConversionPlan;
-        if (plan == nullptr)
-            return nullptr;
-        plan->release = releasePlan;
-        core::keepDerived(database, plan);
-        __atomic_store_n(field, plan, __ATOMIC_RELEASE);
-    } else if (plan->stamp.load(std::memory_order_relaxed) == now) {
+    const uint64_t now = core::changesOf(coding.database);
+    auto *plan = core::derivedBlockOf<ConversionPlan>(coding.database, &coding.conversion);
+    if (plan == nullptr || plan->stamp.load(std::memory_order_relaxed) == now)
         return plan;
-    }
     decide(coding, *plan);
     plan->stamp.store(now, std::memory_order_release);
     return plan;

@@ -325,18 +325,6 @@ bool pushNextInstance(State &state)
 
 // ---- Signal instances -----------------------------------------------------------
 
-// Asks the filter about the signal, then about the instance. Anything but a clear
-// "selected" skips the instance: a filter that cannot answer must not drop the others.
-bool isSelected(const model::Filter *filter, const Signal *signal, const SignalInstance *instance)
-{
-    if (filter == nullptr)
-        return true;
-    const HRESULT bySignal = model::filterSelects(*filter, signal);
-    if (bySignal != S_FALSE)
-        return bySignal == S_OK;
-    return model::filterSelects(*filter, instance) == S_OK;
-}
-
 // Makes the bytes of a level readable up to `end` (at most its extent): assembly bytes
 // that no segment wrote become 0, as the bits they hold read.
 void clearUpTo(Level &level, uint64_t end)

@@ -56,16 +56,6 @@ bool windowOf(uint32_t length, int64_t start, uint32_t bits, bool big, uint32_t 
 
 uint64_t maskOf(uint64_t bits) { return bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1; }
 
-bool isSelected(const model::Filter *filter, const Signal *signal, const SignalInstance *instance)
-{
-    if (filter == nullptr)
-        return true;
-    const HRESULT bySignal = model::filterSelects(*filter, signal);
-    if (bySignal != S_FALSE)
-        return bySignal == S_OK;
-    return model::filterSelects(*filter, instance) == S_OK;
-}
-
 }  // namespace
 
 std::pair<uint32_t, uint32_t> FrameCompiler::emit(const std::vector<Op> &ops)

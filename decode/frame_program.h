@@ -21,6 +21,18 @@ namespace vexo::decode {
 
 inline constexpr uint32_t kNoProgram = ~uint32_t(0);
 
+// Asks the filter about the signal, then about the instance. Anything but a clear
+// "selected" skips the instance: a filter that cannot answer must not drop the others.
+inline bool isSelected(const model::Filter *filter, const core::Signal *signal, const core::SignalInstance *instance)
+{
+    if (filter == nullptr)
+        return true;
+    const HRESULT bySignal = model::filterSelects(*filter, signal);
+    if (bySignal != S_FALSE)
+        return bySignal == S_OK;
+    return model::filterSelects(*filter, instance) == S_OK;
+}
+
 // Buffer bit of value bit k of a field of `bits` bits (k = 0 least significant).
 inline int64_t fieldBit(int64_t start, int64_t bits, bool big, int64_t k)
 {

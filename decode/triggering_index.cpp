@@ -51,27 +51,15 @@ void build(const core::Channel &channel, TriggeringIndex &index)
     buildIdentifierTable(byId, index.slots, index.byIdentifier);
 }
 
-void releaseIndex(core::DerivedBlock *block) { delete static_cast<TriggeringIndex *>(block); }
-
 }  // namespace
 
 const TriggeringIndex *buildTriggeringIndex(const core::Channel &channel)
 {
-    core::Vexo *database = channel.database;
-    auto *field = const_cast<core::DerivedBlock **>(&channel.triggeringIndex);
     const std::lock_guard<std::mutex> hold(core::derivedLock());
-    const uint64_t now = core::changesOf(database);
-    auto *index = static_cast<TriggeringIndex *>(__atomic_load_n(field, __ATOMIC_ACQUIRE));
-    if (index == nullptr) {
-        index = new (std::nothrow) TriggeringIndex;
-        if (index == nullptr)
-            return nullptr;
-        index->release = releaseIndex;
-        core::keepDerived(database, index);
-        __atomic_store_n(field, index, __ATOMIC_RELEASE);
-    } else if (index->stamp.load(std::memory_order_relaxed) == now) {
+    const uint64_t now = core::changesOf(channel.database);
+    auto *index = core::derivedBlockOf<TriggeringIndex>(channel.database, &channel.triggeringIndex);
+    if (index == nullptr || index->stamp.load(std::memory_order_relaxed) == now)
         return index;
-    }
     try {
         build(channel, *index);
     } catch (const std::bad_alloc &) {
