@@ -20,7 +20,9 @@ end
 -- method = { path, category, scales = { { lower, lowerOpen, upper, upperOpen, numerator,
 -- denominator, vt, v } } }; lo, hi: the raw domain; float: raw values are not integers.
 -- warn(path, format, ...) reports. Returns linear (a list, never empty: raw values as
--- they are when the method gives no rule), values, ranges, constants for the spec.
+-- they are when the method gives no rule), values (texts of single raw values), ranges
+-- (texts of raw ranges), constants ({ low, high, value }: a fixed physical value for a raw
+-- range).
 function compu.rules(method, lo, hi, float, warn)
     local linear, values, ranges, constants = {}, nil, nil, nil
     local category = method.category
