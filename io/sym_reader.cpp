@@ -365,19 +365,27 @@ void clearPending(Parser *p)
     lua_replace(p->L, kPending);
 }
 
+// Reads a comment from its two-character opener to the line end into the text buffer;
+// answers its length without trailing blanks.
+uint32_t readCommentText(Parser *p)
+{
+    advance(p);
+    advance(p);
+    skipBlanks(p);
+    collect(p, [](int c) { return !isLineEnd(c); });
+    uint32_t n = p->core->textLength;
+    while (n > 0 && isBlank(static_cast<unsigned char>(p->core->text[n - 1])))
+        --n;
+    return n;
+}
+
 // A trailing comment ("// text" up to the line end) into table[key] when table is not
 // 0, then the line end. The comment text loses its blanks at both ends.
 void endEntry(Parser *p, int table, const char *key = "comment")
 {
     skipBlanks(p);
     if (atComment(p)) {
-        advance(p);
-        advance(p);
-        skipBlanks(p);
-        collect(p, [](int c) { return !isLineEnd(c); });
-        uint32_t n = p->core->textLength;
-        while (n > 0 && isBlank(static_cast<unsigned char>(p->core->text[n - 1])))
-            --n;
+        const uint32_t n = readCommentText(p);
         if (table != 0) {
             lua_pushlstring(p->L, p->core->text, n);
             setTop(p, table, key);
@@ -741,13 +749,7 @@ const char *expectedEntry(const Parser *p)
 void readCommentLine(Parser *p)
 {
     lua_State *L = p->L;
-    advance(p);
-    advance(p);
-    skipBlanks(p);
-    collect(p, [](int c) { return !isLineEnd(c); });
-    uint32_t n = p->core->textLength;
-    while (n > 0 && isBlank(static_cast<unsigned char>(p->core->text[n - 1])))
-        --n;
+    const uint32_t n = readCommentText(p);
     if (lua_isnil(L, kPending)) {
         lua_pushlstring(L, p->core->text, n);
     } else {
