@@ -10,6 +10,8 @@
 #include "vexo/candump.h"
 #include "vexo/constants.h"
 
+#include "lex_rules.h"
+
 namespace vexo::io {
 
 namespace {
@@ -28,17 +30,6 @@ struct ParsedLine {
     uint32_t length = 0;
     uint8_t data[64] = {};
 };
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -113,7 +104,7 @@ bool readIdentifier(std::string_view text, ParsedLine &frame)
         return false;
     uint32_t value = 0;
     for (const char c : text) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0)
             return false;
         value = (value << 4) | static_cast<uint32_t>(d);
@@ -136,7 +127,7 @@ bool readPackedBytes(std::string_view text, ParsedLine &frame, size_t maxLength)
         }
         if (i + 1 >= text.size() || n == maxLength)
             return false;
-        const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
+        const int high = hexDigitValue(text[i]), low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return false;
         frame.data[n++] = static_cast<uint8_t>(high << 4 | low);
@@ -158,14 +149,14 @@ LineKind readLogFrame(std::string_view text, ParsedLine &frame)
     if (frame.identifier > 0x1FFFFFFF)
         return LineKind::Garbage;
     if (!body.empty() && (body[0] == 'R' || body[0] == 'r')) {
-        if (body.size() == 1 || (body.size() == 2 && hexDigit(body[1]) >= 0 && hexDigit(body[1]) <= 8))
+        if (body.size() == 1 || (body.size() == 2 && hexDigitValue(body[1]) >= 0 && hexDigitValue(body[1]) <= 8))
             return LineKind::Remote;
         return LineKind::Garbage;
     }
     if (!body.empty() && body[0] == '#') {
-        if (body.size() < 2 || hexDigit(body[1]) < 0)
+        if (body.size() < 2 || hexDigitValue(body[1]) < 0)
             return LineKind::Garbage;
-        const auto fdFlags = static_cast<uint32_t>(hexDigit(body[1]));
+        const auto fdFlags = static_cast<uint32_t>(hexDigitValue(body[1]));
         frame.flags = VEXO_LOG_FD | ((fdFlags & 1) != 0 ? VEXO_LOG_BRS : 0) | ((fdFlags & 2) != 0 ? VEXO_LOG_ESI : 0);
         return readPackedBytes(body.substr(2), frame, 64) ? LineKind::Frame : LineKind::Garbage;
     }
@@ -173,7 +164,7 @@ LineKind readLogFrame(std::string_view text, ParsedLine &frame)
     const size_t underscore = body.find('_');
     if (underscore != std::string_view::npos) {
         const std::string_view code = body.substr(underscore + 1);
-        if (code.size() != 1 || hexDigit(code[0]) < 9)
+        if (code.size() != 1 || hexDigitValue(code[0]) < 9)
             return LineKind::Garbage;
         body = body.substr(0, underscore);
     }
@@ -209,9 +200,9 @@ LineKind readScreenFrame(Cursor &c, ParsedLine &frame)
         frame.flags = VEXO_LOG_FD;
     for (unsigned i = 0; i < length; ++i) {
         const std::string_view byte = c.word();
-        if (byte.size() != 2 || hexDigit(byte[0]) < 0 || hexDigit(byte[1]) < 0)
+        if (byte.size() != 2 || hexDigitValue(byte[0]) < 0 || hexDigitValue(byte[1]) < 0)
             return LineKind::Garbage;
-        frame.data[i] = static_cast<uint8_t>(hexDigit(byte[0]) << 4 | hexDigit(byte[1]));
+        frame.data[i] = static_cast<uint8_t>(hexDigitValue(byte[0]) << 4 | hexDigitValue(byte[1]));
         c.skipBlanks();
     }
     frame.length = length;

@@ -140,17 +140,6 @@ int32_t scanString(LexerCore *core)
 
 namespace {
 
-int digitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 99;
-}
-
 // Magnitude of the digits at text in a radix, stopping at the first character that
 // cannot continue the number and saturating just above the 32-bit range.
 uint64_t readMagnitude(const char *text, int radix)
@@ -158,8 +147,8 @@ uint64_t readMagnitude(const char *text, int radix)
     constexpr uint64_t kCap = uint64_t{1} << 33;
     uint64_t value = 0;
     for (; *text != '\0'; ++text) {
-        const int d = digitValue(*text);
-        if (d >= radix)
+        const int d = hexDigitValue(*text);
+        if (d < 0 || d >= radix)
             break;
         value = value * static_cast<uint64_t>(radix) + static_cast<uint64_t>(d);
         if (value > kCap)

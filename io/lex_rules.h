@@ -26,6 +26,18 @@ constexpr int32_t TOK_BAD_NUMBER = 350;
 
 constexpr uint32_t kInitialTextCapacity = 64;
 
+// The value of a hexadecimal digit (0-9, a-f, A-F), or -1 for any other character.
+inline int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Called when the text buffer cannot grow; must not return (the readers raise a Lua
 // memory error). Without a handler std::bad_alloc is thrown.
 using NoMemoryHandler = void (*)(void *context);

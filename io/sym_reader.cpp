@@ -236,17 +236,6 @@ bool decimalValue(const char *text, uint32_t length, double *value)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The value of an integer text, or false when the text is none: decimal digits, or
 // hexadecimal digits with the suffix h or H ("620h", "DFh"), optionally after a minus
 // sign. At most 13 significant digits, so that every value is exact as a double.
@@ -267,7 +256,7 @@ bool integerValue(const char *text, uint32_t length, bool allowSign, double *val
         return false;
     double v = 0;
     for (; i < end; ++i) {
-        const int d = hexDigit(text[i]);
+        const int d = hexDigitValue(text[i]);
         if (d < 0 || d >= radix)
             return false;
         v = v * radix + d;
