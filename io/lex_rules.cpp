@@ -277,15 +277,26 @@ int32_t scanNumber(LexerCore *core, int c)
     return code;
 }
 
-void scanWord(LexerCore *core, int c)
+namespace {
+
+// Appends the word characters from c on to the text; the first other one becomes the
+// lookahead.
+void appendWord(LexerCore *core, int c)
 {
-    clearText(core);
     do {
         appendText(core, c);
         copyRun(core, kCharClass, kClassWord);
         c = readChar(core);
     } while (hasClass(c, kClassWord));
     core->lookahead = c;
+}
+
+}  // namespace
+
+void scanWord(LexerCore *core, int c)
+{
+    clearText(core);
+    appendWord(core, c);
 }
 
 bool extendNumberToWord(LexerCore *core)
@@ -303,12 +314,7 @@ bool extendNumberToWord(LexerCore *core)
     int c = core->lookahead;
     if (!hasClass(c, kClassWordStart))
         return false;
-    do {
-        appendText(core, c);
-        copyRun(core, kCharClass, kClassWord);
-        c = readChar(core);
-    } while (hasClass(c, kClassWord));
-    core->lookahead = c;
+    appendWord(core, c);
     return true;
 }
 
