@@ -91,8 +91,8 @@ struct State {
     // A matched frame whose program the index holds is decoded from it: its steps, with
     // each multiplexed PDU's switch read, in the order the walk takes them.
     bool compiled;
-    const Op *flat;        // a program without multiplexed PDUs: its ops are its steps
-    uint32_t step, steps;
+    const Op *next, *end;  // the ops still to run of a program without multiplexed PDUs
+    uint32_t step, steps;  // those of program: the steps of one with multiplexed PDUs
     const uint8_t *bytes;  // the data, or the data zero-padded to eight bytes
     uint8_t padded[8];
     const Op *program[kProgramSteps];
@@ -433,10 +433,10 @@ bool startProgram(State &state, uint32_t programIndex)
         state.bytes = state.padded;
     }
     state.step = state.steps = 0;
-    state.flat = nullptr;
+    state.next = state.end = nullptr;
     if (program.flat) {
-        state.flat = programs.ops.data() + program.first;
-        state.steps = program.count;
+        state.next = programs.ops.data() + program.first;
+        state.end = state.next + program.count;
     } else {
         expand(state, programs, program.first, program.count);
     }
@@ -447,8 +447,10 @@ bool startProgram(State &state, uint32_t programIndex)
 // The next selected step of a program as a record, as the walk would give it.
 __attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSignal *record)
 {
-    while (state.step < state.steps) {
-        const Op &op = state.flat != nullptr ? state.flat[state.step++] : *state.program[state.step++];
+    for (;;) {
+        if (state.next == state.end && state.step == state.steps)
+            break;
+        const Op &op = state.next != state.end ? *state.next++ : *state.program[state.step++];
         const auto *signal = reinterpret_cast<const Signal *>(op.signal);
         const auto *instance = reinterpret_cast<const SignalInstance *>(op.instance);
         if (state.filter != nullptr && !isSelected(state.filter, signal, instance))
@@ -487,23 +489,34 @@ __attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSigna
         record->textLength = textLength;
         return result;
     }
+    if (state.phase == kChannelInstances)
+        state.phase = kDone;
     return VEXO_E_NOMOREITEMS;
+}
+
+// A field in one window as a record.
+inline HRESULT windowRecord(const State &state, const Op &op, VexoDecodedSignal *record)
+{
+    record->rawValue = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
+    record->frameTriggering = core::handleOf(state.triggering);
+    record->signalInstance = op.instance;
+    record->signal = op.signal;
+    record->textLength = 0;
+    return S_OK;
 }
 
 // The same, with the common step (a field in one window, no filter) inline.
 inline HRESULT nextStep(State &state, VexoDecodedSignal *record)
 {
-    if (state.step < state.steps && state.filter == nullptr) {
-        const Op &op = state.flat != nullptr ? state.flat[state.step] : *state.program[state.step];
-        if (op.kind <= OpKind::Window) {
-            ++state.step;
-            record->rawValue = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
-            record->frameTriggering = core::handleOf(state.triggering);
-            record->signalInstance = op.instance;
-            record->signal = op.signal;
-            record->textLength = 0;
-            return S_OK;
-        }
+    if (state.next != state.end) {
+        if (state.filter == nullptr && state.next->kind <= OpKind::Window)
+            return windowRecord(state, *state.next++, record);
+    } else if (state.step == state.steps) {
+        if (state.phase == kChannelInstances)
+            state.phase = kDone;
+        return VEXO_E_NOMOREITEMS;
+    } else if (state.filter == nullptr && state.program[state.step]->kind <= OpKind::Window) {
+        return windowRecord(state, *state.program[state.step++], record);
     }
     return nextStepAnyKind(state, record);
 }
@@ -619,6 +632,12 @@ HRESULT nextTriggering(State &state, VexoNode **out)
     state.phase = kChannelInstances;
     state.triggering = nullptr;
     aimAt(state.pduInstances, state.channel->PDUInstances);
+    if (state.index != nullptr && !state.index->channelInstances && state.data != nullptr) {
+        // Nothing to walk: an empty program ends the frame at the next call.
+        state.next = state.end = nullptr;
+        state.step = state.steps = 0;
+        state.compiled = true;
+    }
     if (out != nullptr)
         *out = nullptr;
     return S_FALSE;
@@ -736,14 +755,12 @@ VEXO_API HRESULT Vexo_decodeNextFrametriggering(VexoDecodeState *handle, VexoNod
     return nextTriggering(*state, triggering);
 }
 
-VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
+namespace {
+
+// Vexo_decodeNextSignal with a filter, or with a state that may be walking or wrong.
+__attribute__((noinline)) HRESULT decodeNextSignalChecked(State *state, const VexoFilter *filter,
+                                                          VexoDecodedSignal *record)
 {
-    State *state = stateAs(handle);
-    if (state != nullptr && record != nullptr && filter == nullptr && state->compiled) {
-        // A program runs only over data (never null); no filter to set up.
-        state->filter = nullptr;
-        return nextStep(*state, record);
-    }
     const vexo::model::Filter *nodeFilter = filter != nullptr ? vexo::model::filterAs(filter) : nullptr;
     if (state == nullptr || record == nullptr || (filter != nullptr && nodeFilter == nullptr))
         return E_INVALIDARG;
@@ -753,6 +770,21 @@ VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter
     if (state->compiled)
         return nextStep(*state, record);
     return nextSignal(*state, record);
+}
+
+}  // namespace
+
+// The common call (a compiled program, no filter) stays in registers the caller gives
+// up anyway: everything else is out of line.
+VEXO_API HRESULT Vexo_decodeNextSignal(VexoDecodeState *handle, const VexoFilter *filter, VexoDecodedSignal *record)
+{
+    State *state = stateAs(handle);
+    if (state != nullptr && record != nullptr && filter == nullptr && state->compiled) {
+        // A program runs only over data (never null); no filter to set up.
+        state->filter = nullptr;
+        return nextStep(*state, record);
+    }
+    return decodeNextSignalChecked(state, filter, record);
 }
 
 VEXO_API HRESULT Vexo_getFrameTriggering(const VexoDecodeState *handle, VexoNode **triggering)

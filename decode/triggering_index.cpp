@@ -22,6 +22,7 @@ void build(const core::Channel &channel, TriggeringIndex &index)
     index.byIdentifier.clear();
     index.masked.clear();
     index.programs = Programs{};
+    index.channelInstances = core::count(&channel.PDUInstances) != 0;
     FrameCompiler compiler(index.programs, {});
     const auto candidate = [&](uint32_t position, const FrameTriggering *triggering) {
         Candidate made{position, kNoProgram, 0, 0, 0, 0, 0, triggering};

@@ -41,6 +41,7 @@ struct TriggeringIndex : core::DerivedBlock {
     std::vector<Candidate> byIdentifier;  // identifier triggerings, grouped, each group in list order
     std::vector<Candidate> masked;        // masked identifier triggerings, in list order
     Programs programs;                    // of the candidates' frames (no filter, no conversions)
+    bool channelInstances = false;        // the channel has PDU instances of its own
 };
 
 // Builds (or builds again) a channel's index under the lock of derived data.
