@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "vexo/constants.h"
 #include "vexo/core.h"
@@ -96,15 +97,14 @@ struct Model {
     {
         return make(Vexo_createSignalInstance, id(), order, bitpos, update, signal, pdu);
     }
-    VexoNode *pduTriggering(VexoNode *pdu, VexoNode *channel)
-    {
-        return make(Vexo_createPDUTriggering, id(), pdu, channel);
-    }
+    VexoNode *pduTriggering(VexoNode *pdu, VexoNode *ch) { return make(Vexo_createPDUTriggering, id(), pdu, ch); }
     VexoNode *cyclic(VexoNode *parent, uint64_t cycle) { return make(Vexo_createCyclicTiming, cycle, parent); }
-    VexoNode *event(VexoNode *parent, uint32_t debounce)
-    {
-        return make(Vexo_createEventControlledTiming, debounce, parent);
-    }
+    VexoNode *event(VexoNode *parent, uint32_t wait) { return make(Vexo_createEventControlledTiming, wait, parent); }
+};
+
+struct Sent {
+    VexoNode *frame;
+    std::vector<uint8_t> data;
 };
 
 // An encoder that is destroyed with the test.
@@ -123,14 +123,24 @@ struct Encoder {
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
         return a;
     }
-    // Fetches every pending frame; returns how many there were.
-    int drain()
+    // Every pending frame, fetched.
+    std::vector<Sent> fetch()
     {
+        std::vector<Sent> out;
         VexoChangedFrame f{};
-        int n = 0;
         while (Vexo_EncoderGetChangedFrame(handle, &f) == S_OK)
-            ++n;
-        return n;
+            out.push_back({f.frame, std::vector<uint8_t>(f.data, f.data + f.length)});
+        return out;
+    }
+    // A new PERIODIC application includes `triggering`, sets `signal` to `value` and
+    // triggers at time 1: the frames that are sent.
+    std::vector<Sent> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
+    {
+        const uint32_t a = app(Q3_ENC_MODE_PERIODIC);
+        EXPECT_EQ(Vexo_EncoderInsert(handle, a, triggering), S_OK);
+        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, a, signal, value), S_OK);
+        EXPECT_EQ(Vexo_EncoderTrigger(handle, 1, 0), S_OK);
+        return fetch();
     }
 };
 
