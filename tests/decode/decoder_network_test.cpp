@@ -3,11 +3,13 @@
 // frame) decodes a stream of frames, encoded here bit by bit, to exactly the raw values put in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -31,16 +33,8 @@ void putField(std::vector<uint8_t> &data, int start, int bits, bool big, uint64_
         data[at[k] / 8] = uint8_t((data[at[k] / 8] & ~(1u << at[k] % 8)) | (value >> k & 1) << at[k] % 8);
 }
 
-struct Field {
-    VexoNode *signal;
-    int start, bits;
-    bool big;
-};
-struct Part {
-    int segmentStart;  // a 48-bit segment over bytes 2-7
-    bool segmentBig;
-    std::vector<Field> fields;
-};
+struct Field { VexoNode *signal; int start, bits; bool big; };
+struct Part { int segmentStart; bool segmentBig; std::vector<Field> fields; };  // a 48-bit segment over bytes 2-7
 struct FrameSpec {
     uint32_t id, flags, length;
     bool eitherForm;  // the triggering takes both identifier forms
@@ -59,12 +53,7 @@ struct Network {
     std::mt19937 rng{20240611};
 
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-    VexoNode *signalPdu(VexoNode *referrer)
-    {
-        VexoNode *pdu = nullptr;
-        EXPECT_EQ(Vexo_createSignalPDU(db, nullptr, 64, referrer, &pdu), S_OK);
-        return pdu;
-    }
+    VexoNode *signalPdu(VexoNode *referrer) { return made(Vexo_createSignalPDU, db, nullptr, 64u, referrer); }
 
     // Up to `wanted` non-overlapping random fields of either byte order and signedness
     // in `bytes` bytes, laid out in a signal PDU.
@@ -75,18 +64,14 @@ struct Network {
         for (int attempt = 0; attempt < 40 && int(fields.size()) < wanted; ++attempt) {
             Field f{nullptr, uniform(0, 8 * bytes - 1), uniform(1, std::min(32, 8 * bytes)), uniform(0, 1) == 1};
             const std::vector<int> at = fieldBits(f.start, f.bits, f.big);
-            bool fits = true;
-            for (int p : at)
-                fits = fits && p >= 0 && p < 8 * bytes && !used[size_t(p)];
-            if (!fits)
+            if (!std::all_of(at.begin(), at.end(), [&](int p) { return p >= 0 && p < 8 * bytes && !used[size_t(p)]; }))
                 continue;
             for (int p : at)
                 used[size_t(p)] = true;
-            VexoNode *coding = nullptr, *instance = nullptr;
-            EXPECT_EQ(Vexo_createCoding(db, nullptr, uint32_t(f.bits),
-                                        uniform(0, 1) ? Q3_ENCODING_2COMPL : Q3_ENCODING_DIRECT, nullptr, &coding), S_OK);
-            EXPECT_EQ(Vexo_createSignal(db, nullptr, 0, 0, 0, 0, coding, &f.signal), S_OK);
-            EXPECT_EQ(Vexo_createSignalInstance(db, nullptr, f.big, uint32_t(f.start), 0, f.signal, pdu, &instance), S_OK);
+            const uint32_t encoding = uniform(0, 1) ? Q3_ENCODING_2COMPL : Q3_ENCODING_DIRECT;
+            VexoNode *coding = made(Vexo_createCoding, db, nullptr, uint32_t(f.bits), encoding, nullptr);
+            f.signal = made(Vexo_createSignal, db, nullptr, 0u, 0.0, 0.0, 0.0, coding);
+            made(Vexo_createSignalInstance, db, nullptr, uint32_t(f.big), uint32_t(f.start), 0u, f.signal, pdu);
             fields.push_back(f);
         }
         return fields;
@@ -94,8 +79,8 @@ struct Network {
 
     Network()
     {
-        EXPECT_EQ(Vexo_create(u"net", &db), S_OK);
-        EXPECT_EQ(Vexo_createChannel(db, u"CAN1", nullptr, &channel), S_OK);
+        db = made(Vexo_create, u"net");
+        channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
         std::set<uint32_t> ids = {kUnknownStandard, kUnknownExtended};
         for (int i = 0; i < kFrames; ++i) {
             FrameSpec spec{};
@@ -105,26 +90,23 @@ struct Network {
             while (!ids.insert(spec.id).second || (spec.id & 0x7F0) == kMaskedCode);
             spec.length = i == kMuxFrame || i == 0 ? 8 : uint32_t(uniform(1, 8));
             spec.eitherForm = i % 5 == 0 && i != 0;
-            VexoNode *frame = nullptr, *pdu = nullptr, *instance = nullptr;
-            EXPECT_EQ(Vexo_createFrame(db, nullptr, spec.length, &frame), S_OK);
+            VexoNode *frame = made(Vexo_createFrame, db, nullptr, spec.length), *pdu = nullptr;
             if (i == 0) {
                 spec.id = kMaskedCode;
                 spec.flags = Q3_FLAG_CANSTANDARD;
-                EXPECT_EQ(Vexo_createMaskedIdentifierTriggering(db, nullptr, 0x7F0, kMaskedCode, 0, frame, nullptr,
-                                                                channel, &spec.triggering), S_OK);
+                spec.triggering = made(Vexo_createMaskedIdentifierTriggering, db, nullptr, 0x7F0u, kMaskedCode, 0u,
+                                       frame, nullptr, channel);
             } else {
-                EXPECT_EQ(Vexo_createIdentifierBasedTriggering(db, nullptr, spec.id,
-                                                               spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags,
-                                                               frame, nullptr, channel, &spec.triggering), S_OK);
+                spec.triggering = made(Vexo_createIdentifierBasedTriggering, db, nullptr, spec.id,
+                                       spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags, frame, nullptr, channel);
             }
             if (i != kMuxFrame) {
                 spec.fields = layOut(pdu = signalPdu(nullptr), int(spec.length), 6);
             } else {
                 // Switch in byte 0, static part byte 1, dynamic parts bytes 2-7 as one
                 // little-endian or big-endian segment.
-                EXPECT_EQ(Vexo_createMultiplexedPDU(db, nullptr, 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
-                VexoNode *part = nullptr;
-                EXPECT_EQ(Vexo_createMultiplexedPart(db, nullptr, 0, pdu, &part), S_OK);
+                pdu = made(Vexo_createMultiplexedPDU, db, nullptr, 64u, 0u, 0u, 8u, 0u, nullptr);
+                VexoNode *part = made(Vexo_createMultiplexedPart, db, nullptr, 0u, pdu);
                 EXPECT_EQ(Vexo_setStaticPart(pdu, part), S_OK);
                 EXPECT_EQ(Vexo_addSegment(part, 0, 8, 8), S_OK);
                 VexoNode *fixed = signalPdu(part);
@@ -132,14 +114,14 @@ struct Network {
                     spec.fields = layOut(fixed, 1, 1);
                 for (uint32_t code = 0; code < 4; ++code) {
                     Part p{code % 2 == 0 ? 16 : 23, code % 2 == 1, {}};
-                    EXPECT_EQ(Vexo_createMultiplexedPart(db, nullptr, code, pdu, &part), S_OK);
+                    part = made(Vexo_createMultiplexedPart, db, nullptr, code, pdu);
                     EXPECT_EQ(Vexo_addDynamicParts(pdu, 1, &part), S_OK);
                     EXPECT_EQ(Vexo_addSegment(part, p.segmentBig, uint32_t(p.segmentStart), 48), S_OK);
                     p.fields = layOut(signalPdu(part), 6, 3);
                     spec.parts.push_back(p);
                 }
             }
-            EXPECT_EQ(Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pdu, frame, &instance), S_OK);
+            made(Vexo_createPDUInstance, db, nullptr, 0u, 0u, 0u, pdu, frame);
             frames.push_back(spec);
         }
     }
