@@ -1,3 +1,5 @@
+// Value conversion: every encoding both ways, computations and their ranges, signal limits,
+// text formatting; random round trips and the double encoding against the general one.
 #include "value_conversion.h"
 
 #include <gtest/gtest.h>
@@ -44,14 +46,10 @@ void expectValue(const SignalValue &got, const SignalValue &want)
 
 // Builds signals, codings and computations through the model's public functions.
 struct Model {
-    VexoNode *handle = nullptr;
-    Model() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
+    VexoNode *handle = made(Vexo_create, nullptr);
     ~Model() { Vexo_destroy(handle); }
 
-    VexoNode *coding(uint32_t bitlen, uint32_t encoding)
-    {
-        return made(Vexo_createCoding, handle, nullptr, bitlen, encoding, static_cast<VexoNode *>(nullptr));
-    }
+    VexoNode *coding(uint32_t n, uint32_t type) { return made(Vexo_createCoding, handle, nullptr, n, type, nullptr); }
     VexoNode *signal(VexoNode *coding, double min = 0, double max = 0, uint32_t flags = 0)
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
@@ -67,10 +65,7 @@ struct Model {
         }
         return c;
     }
-    void range(VexoNode *c, double lower, double upper, uint32_t flags = kClosed)
-    {
-        EXPECT_EQ(Vexo_addRange(c, lower, upper, flags), S_OK);
-    }
+    void range(VexoNode *c, double lower, double upper) { EXPECT_EQ(Vexo_addRange(c, lower, upper, kClosed), S_OK); }
     VexoStringSlot *slot(const VexoChar *text)
     {
         VexoStringSlot *s = nullptr;
@@ -345,9 +340,13 @@ TEST(ValueConversion, FormatsValuesAsText)
 
 TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 {
-    enum Step { None, Identity, Linear, MappedValue, MappedText };
+    Model m;
+    VexoNode *const None = nullptr, *Identity = m.computation(nullptr, Vexo_createIdentityComputation);
+    VexoNode *Linear = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0);
+    VexoNode *MappedValue = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0);
+    VexoNode *MappedText = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x"));
     constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
-    struct Case { const char *what; uint32_t bitlen, encoding; Step step; SignalValue v; HRESULT result; uint64_t want; };
+    struct Case { const char *what; uint32_t bits, type; VexoNode *step; SignalValue v; HRESULT hr; uint64_t want; };
     const Case cases[] = {
         {"direct, truncated and masked", 4, Q3_ENCODING_DIRECT, None, dbl(17.9), S_OK, 1},
         {"direct, negative integer masked", 8, Q3_ENCODING_DIRECT, None, i64(-1), S_OK, 0xFF},
@@ -355,7 +354,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
         {"direct, NaN", 64, Q3_ENCODING_DIRECT, None, dbl(kNaN), S_OK, 0},
         {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, None, i64(-5), S_OK, 0x85},
         {"sign-magnitude truncates toward zero", 8, Q3_ENCODING_DIRECT | kSigned, None, dbl(-5.7), S_OK, 0x85},
-        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, None, u64((1ull << 63) | 5), S_OK, 0x05},
+        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, None, u64(5 | 1ull << 63), S_OK, 5},
         {"one's complement -1", 8, Q3_ENCODING_1COMPL, None, i64(-1), S_OK, ~1ull},
         {"one's complement, -0.9 is 0", 8, Q3_ENCODING_1COMPL, None, dbl(-0.9), S_OK, 0},
         {"two's complement", 12, Q3_ENCODING_2COMPL, None, i64(-2048), S_OK, ~0x7FFull},
@@ -378,21 +377,11 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
         {"unknown value type", 16, Q3_ENCODING_DIRECT, None, SignalValue{5, 0, {1.0}, nullptr, nullptr},
          E_INVALIDARG, kFill},
     };
-    Model m;
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *coding = m.coding(c.bitlen, c.encoding);
-        VexoNode *step = nullptr;
-        switch (c.step) {
-        case None: break;
-        case Identity: step = m.computation(nullptr, Vexo_createIdentityComputation); break;
-        case Linear: step = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0); break;
-        case MappedValue: step = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0); break;
-        case MappedText: step = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x")); break;
-        }
         uint64_t out = kFill;
-        EXPECT_EQ(Vexo_physicalToInternal(m.signal(coding), step, &c.v, &out), c.result);
-        EXPECT_EQ(out, c.want) << std::hex << out;
+        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr)
+            << c.what;
+        EXPECT_EQ(out, c.want) << c.what << std::hex << ": " << out;
     }
 
     uint64_t out = kFill;
@@ -412,34 +401,27 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 // inserting into a frame does) and decoding.
 TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
 {
-    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; };
+    // step: bits per digit for BCD, else 1
+    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };
     const Form forms[] = {
-        {"direct", Q3_ENCODING_DIRECT, 1, 1},        {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1},
-        {"one's complement", Q3_ENCODING_1COMPL, 2, 1}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1},
-        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4}, {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4},
-        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8},
-        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8},
+        {"direct", Q3_ENCODING_DIRECT, 1, 1, false}, {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1, true},
+        {"one's complement", Q3_ENCODING_1COMPL, 2, 1, true}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1, true},
+        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4, false},
+        {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4, true},
+        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8, false},
+        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8, true},
     };
     Model m;
     std::mt19937_64 random(7);
     for (const Form &form : forms) {
         for (uint32_t bits = form.minBits; bits <= 64; bits += form.step) {
-            const bool isSigned = form.encoding != Q3_ENCODING_DIRECT && form.encoding != Q3_ENCODING_PACKED_BCD &&
-                                  form.encoding != Q3_ENCODING_UNPACKED_BCD;
+            const bool isSigned = form.isSigned;
             // Largest magnitude: digits for BCD (the sign takes one position), bits otherwise.
-            uint64_t largest;
-            if (form.step > 1) {
-                const uint32_t digits = bits / form.step - (isSigned ? 1 : 0);
-                largest = 1;
-                for (uint32_t d = 0; d < digits; ++d)
-                    largest *= 10;
-                --largest;
-            } else {
-                const uint32_t magnitudeBits = bits - (isSigned ? 1 : 0);
-                largest = magnitudeBits == 0 ? 0 : ~0ull >> (64 - magnitudeBits);
-            }
-            VexoNode *coding = m.coding(bits, form.encoding);
-            VexoNode *signal = m.signal(coding);
+            const uint32_t places = bits / form.step - (isSigned ? 1 : 0);
+            uint64_t largest = form.step == 1 && places > 0 ? ~0ull >> (64 - places) : 0;
+            for (uint32_t d = 0; form.step > 1 && d < places; ++d)
+                largest = 10 * largest + 9;
+            VexoNode *signal = m.signal(m.coding(bits, form.encoding));
             for (int i = 0; i < 20; ++i) {
                 SCOPED_TRACE(testing::Message() << form.what << ", " << bits << " bits, seed 7, case " << i);
                 uint64_t magnitude = (i == 0 ? largest : random() % (largest == ~0ull ? largest : largest + 1));
@@ -460,8 +442,7 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
 
     // IEEE: singles keep any float, doubles any double.
     for (uint32_t bits : {32u, 64u}) {
-        VexoNode *coding = m.coding(bits, Q3_ENCODING_IEEE);
-        VexoNode *signal = m.signal(coding);
+        VexoNode *signal = m.signal(m.coding(bits, Q3_ENCODING_IEEE));
         for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789}) {
             const SignalValue value = dbl(bits == 32 ? double(float(v)) : v);
             uint64_t internal = 0;
@@ -490,8 +471,8 @@ TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
             VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 0.1, -7.25);
             const auto *coding = nodeAs<Coding>(nodeAs<Signal>(signal)->reference);
             for (int i = 0; i < 60; ++i) {
-                const double v = i < int(std::size(edges)) ? edges[i]
-                                                            : std::ldexp(double(int64_t(random())), -int(random() % 70));
+                const double v =
+                    i < int(std::size(edges)) ? edges[i] : std::ldexp(double(int64_t(random())), -int(random() % 70));
                 for (VexoNode *step : {static_cast<VexoNode *>(nullptr), identity, linear}) {
                     SCOPED_TRACE(testing::Message() << "encoding " << encoding << ", " << bits << " bits, value " << v
                                                     << ", seed 11, step " << (step == linear ? "linear" : "none"));
