@@ -56,74 +56,57 @@ TEST(Encoder, RegistersTwentyFourApplicationsAndReusesSlots)
     EXPECT_EQ(Vexo_EncoderSetSendMode(enc, 24, Q3_ENC_MODE_ONCE), E_FAIL);
 }
 
-TEST(Encoder, DeliversChangedFramesBySendMode)
+TEST(Encoder, DeliversFramesBySendModeAndPduTimings)
 {
-    // Each step: the mode is (re)set when >= 0, a change is made and triggered when
-    // `change`, then the frames fetched are counted.
-    struct Step { int mode; bool change; size_t frames; };
-    struct Case { const char *what; std::vector<Step> steps; };
+    // The PDU has no PDU triggering (Plain), one with cycle 100, one with debounce 50, or one
+    // without timings, which holds it back for good. Each step: the application's mode is
+    // set when >= 0, the signal changed when `change`, the encoder triggered at `at` when
+    // >= 0, then the frames fetched are counted.
+    enum Timing { Plain, Cyclic, Event, Held };
+    struct Step { int mode; bool change; int at; size_t frames; };
+    struct Case { const char *what; Timing timing; std::vector<Step> steps; };
+    constexpr int P = Q3_ENC_MODE_PERIODIC, O = Q3_ENC_MODE_ONCE;
     const Case cases[] = {
-        {"PERIODIC gets every change", {{Q3_ENC_MODE_PERIODIC, true, 1}, {-1, true, 1}, {-1, false, 0}}},
-        {"ONCE gets what is pending, then nothing until set again",
-         {{-1, true, 0}, {Q3_ENC_MODE_ONCE, false, 1}, {-1, true, 0}, {Q3_ENC_MODE_ONCE, false, 1}}},
-        {"OFF gets nothing; the change waits for PERIODIC",
-         {{Q3_ENC_MODE_OFF, true, 0}, {-1, false, 0}, {Q3_ENC_MODE_PERIODIC, false, 1}}},
+        {"PERIODIC gets every change", Plain, {{P, true, 0, 1}, {-1, true, 10, 1}, {-1, false, -1, 0}}},
+        {"ONCE gets what is pending, then nothing until set again", Plain,
+         {{-1, true, 0, 0}, {O, false, -1, 1}, {-1, true, 20, 0}, {O, false, -1, 1}}},
+        {"OFF gets nothing; the change waits for PERIODIC", Plain,
+         {{Q3_ENC_MODE_OFF, true, 0, 0}, {-1, false, -1, 0}, {P, false, -1, 1}}},
+        {"cyclic 100, applications OFF, no change", Cyclic,
+         {{-1, false, 50, 0}, {-1, false, 100, 1}, {-1, false, 150, 0}, {-1, false, 200, 1}, {-1, false, 299, 0},
+          {-1, false, 300, 1}}},
+        {"cyclic 100, changes wait for the cycle", Cyclic, {{-1, true, 10, 0}, {-1, true, 60, 0}, {-1, true, 100, 1}}},
+        {"event-controlled, debounce 50", Event,
+         {{P, true, 10, 1}, {-1, true, 20, 0}, {-1, true, 59, 0}, {-1, true, 60, 1}, {-1, true, 200, 1}}},
+        {"event-controlled, nothing changed", Event, {{P, false, 10, 0}, {-1, false, 100, 0}}},
+        {"no timings", Held, {{P, true, 10, 0}, {-1, true, 1000, 0}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Bus bus;
+        VexoNode *pduTriggering = c.timing != Plain ? bus.pduTriggering(bus.pdu, bus.channel) : nullptr;
+        if (c.timing == Cyclic || c.timing == Event)
+            c.timing == Cyclic ? bus.cyclic(pduTriggering, 100) : bus.event(pduTriggering, 50);
         Encoder enc(bus.db, bus.channel);
         const uint32_t app = enc.app(Q3_ENC_MODE_OFF);
         ASSERT_EQ(Vexo_EncoderInsert(enc, app, bus.triggering), S_OK);
-        uint64_t value = 0x40;
+        EXPECT_EQ(Vexo_EncoderIsSignalCyclic(enc, bus.a), c.timing == Cyclic ? S_OK : S_FALSE);
+        uint8_t latest = 0x12;  // a's default
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step &s = c.steps[i];
             if (s.mode >= 0) {
                 EXPECT_EQ(Vexo_EncoderSetSendMode(enc, app, uint32_t(s.mode)), S_OK);
             }
             if (s.change) {
-                EXPECT_EQ(Vexo_EncoderChangeSignal(enc, app, bus.a, ++value), S_OK);
-                EXPECT_EQ(Vexo_EncoderTrigger(enc, uint32_t(10 * i), 0), S_OK);
+                EXPECT_EQ(Vexo_EncoderChangeSignal(enc, app, bus.a, latest = uint8_t(0x40 + i)), S_OK);
+            }
+            if (s.at >= 0) {
+                EXPECT_EQ(Vexo_EncoderTrigger(enc, uint32_t(s.at), 0), S_OK);
             }
             const std::vector<Sent> sent = enc.fetch();
             ASSERT_EQ(sent.size(), s.frames) << "step " << i;
             if (!sent.empty()) {
-                EXPECT_TRUE(sent[0].frame == bus.frame && sent[0].data[1] == uint8_t(value)) << "the latest value";
-            }
-        }
-    }
-}
-
-TEST(Encoder, SendsByPduTimings)
-{
-    enum Timing { Cyclic, Event, None };  // cycle 100; debounce 50; no timing holds the PDU back for good
-    struct Case { const char *what; Timing timing; std::vector<int> at; bool change; std::vector<size_t> sent; };
-    const Case cases[] = {
-        {"cyclic 100, applications OFF, no change", Cyclic, {50, 100, 150, 200, 299, 300}, false, {0, 1, 0, 1, 0, 1}},
-        {"cyclic 100, changes wait for the cycle", Cyclic, {10, 60, 100}, true, {0, 0, 1}},
-        {"event-controlled, debounce 50", Event, {10, 20, 59, 60, 200}, true, {1, 0, 0, 1, 1}},
-        {"event-controlled, nothing changed", Event, {10, 100}, false, {0, 0}},
-        {"no timings", None, {10, 1000}, true, {0, 0}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Bus bus;
-        VexoNode *pduTriggering = bus.pduTriggering(bus.pdu, bus.channel);
-        if (c.timing != None)
-            c.timing == Cyclic ? bus.cyclic(pduTriggering, 100) : bus.event(pduTriggering, 50);
-        Encoder enc(bus.db, bus.channel);
-        const uint32_t app = enc.app(c.timing == Cyclic ? Q3_ENC_MODE_OFF : Q3_ENC_MODE_PERIODIC);
-        ASSERT_EQ(Vexo_EncoderInsert(enc, app, bus.triggering), S_OK);
-        EXPECT_EQ(Vexo_EncoderIsSignalCyclic(enc, bus.a), c.timing == Cyclic ? S_OK : S_FALSE);
-        for (size_t i = 0; i < c.at.size(); ++i) {
-            if (c.change) {
-                EXPECT_EQ(Vexo_EncoderChangeSignal(enc, app, bus.a, 0x80 + i), S_OK);
-            }
-            ASSERT_EQ(Vexo_EncoderTrigger(enc, uint32_t(c.at[i]), 0), S_OK);
-            const std::vector<Sent> sent = enc.fetch();
-            ASSERT_EQ(sent.size(), c.sent[i]) << "at " << c.at[i];
-            if (!sent.empty() && c.change) {
-                EXPECT_EQ(sent[0].data[1], uint8_t(0x80 + i));
+                EXPECT_TRUE(sent[0].frame == bus.frame && sent[0].data[1] == latest) << "the latest value";
             }
         }
     }
