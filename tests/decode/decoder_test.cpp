@@ -72,14 +72,15 @@ struct Net {
         return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
     }
     // A frame holding a multiplexed PDU whose static part is one segment followed by
-    // `padding` bits from frame bit 0; one signal reads the whole part.
-    void segmentProbe(uint32_t frameLength, uint32_t order, int32_t position, uint32_t bits, uint32_t padding)
+    // `padding` bits from frame bit `paddingAt`; one signal reads the whole part.
+    void segmentProbe(uint32_t frameLength, uint32_t order, int32_t position, uint32_t bits, uint32_t padding,
+                      uint32_t paddingAt)
     {
         VexoNode *mux = muxPdu(0, 0), *pdu = nullptr;
         instance(mux, anyFrame(frameLength));
         VexoNode *p = part(mux, Static, 0, &pdu);
         EXPECT_EQ(Vexo_addSegment(p, order, u32(position), bits), S_OK);
-        EXPECT_EQ(Vexo_addSegment(p, kLE, 0, padding), S_OK);
+        EXPECT_EQ(Vexo_addSegment(p, kLE, paddingAt, padding), S_OK);
         place(signal(nullptr, bits + padding), pdu, 0);
     }
 };
@@ -137,85 +138,80 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     const uint8_t data[2] = {0x11, 0x22};
     VexoDecodeState *state = nullptr;
     ASSERT_EQ(Vexo_decodeMessage(net.channel, 0x10, kStd, 2, data, &state), S_OK);
-    VexoDecodedSignal record = {};
-    VexoNode *got = nullptr;
-    auto expectOnly = [&](VexoNode *signal, uint64_t raw, VexoNode *triggering) {
-        ASSERT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
-        EXPECT_EQ(record.signal, signal);
-        EXPECT_EQ(record.rawValue, raw);
-        EXPECT_EQ(record.frameTriggering, triggering);
-        EXPECT_EQ(Vexo_getFrameTriggering(state, &got), triggering != nullptr ? S_OK : S_FALSE);
-        EXPECT_EQ(got, triggering);
-        EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), VEXO_E_NOMOREITEMS);
+    // Each call of Vexo_decodeNextFrametriggering: its result and the triggering it gives
+    // (the frame: left alone), then the one signal decoded, if any, and the triggering it names.
+    struct Step { HRESULT next; VexoNode *given, *signal; uint64_t raw; VexoNode *named; };
+    const Step steps[] = {
+        {S_OK, first, a, 0x11, first},
+        {S_OK, second, a, 0x11, second},
+        {S_FALSE, nullptr, nullptr, 0, nullptr},
+        {S_OK, frame, b, 0x22, nullptr},  // the channel's own instances
+        {VEXO_E_NOMOREITEMS, frame, nullptr, 0, nullptr},
     };
-    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
-    EXPECT_EQ(got, first);
-    expectOnly(a, 0x11, first);
-    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
-    EXPECT_EQ(got, second);
-    expectOnly(a, 0x11, second);
-    ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_FALSE);
-    EXPECT_EQ(got, nullptr);
-    got = frame;  // while the channel's instances are decoded the pointer is left alone
-    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), S_OK);
-    EXPECT_EQ(got, frame);
-    expectOnly(b, 0x22, nullptr);
-    EXPECT_EQ(Vexo_decodeNextFrametriggering(state, &got), VEXO_E_NOMOREITEMS);
-    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), VEXO_E_NOMOREITEMS);
+    for (const Step &s : steps) {
+        VexoNode *got = frame;
+        VexoDecodedSignal record = {};
+        ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), s.next);
+        EXPECT_EQ(got, s.given);
+        if (s.signal != nullptr) {
+            ASSERT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
+            EXPECT_TRUE(record.signal == s.signal && record.rawValue == s.raw && record.frameTriggering == s.named);
+            EXPECT_EQ(Vexo_getFrameTriggering(state, &got), s.named != nullptr ? S_OK : S_FALSE);
+            EXPECT_EQ(got, s.named);
+        }
+        if (s.next != S_FALSE) {
+            EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), VEXO_E_NOMOREITEMS);
+        }
+    }
     Vexo_destroyDecodeEnum(state);
 }
 
-TEST(Decoder, SegmentsAtNegativeBitsReadTheIdentifierWord)
+// A part assembled from one segment (then padding): at bits -32 to -1 the segment reads the
+// identifier word; at bits 0 and up it must equal what Q3bit_copy makes of the frame
+// zero-extended (kCopy): bits beyond the data read as 0 and are never read from memory.
+TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
 {
-    struct Case { const char *what; uint32_t id, flags; int32_t position; uint32_t bits, order; uint64_t want; };
+    constexpr uint64_t kCopy = ~0ull;
+    struct Case { const char *what; uint32_t id, flags; int32_t position, length; uint64_t want; };  // length < 0: BE
     const Case cases[] = {
-        {"standard word", 0x123, kStd, -32, 32, kLE, 0x24600000},
-        {"extended word", 0x123, kExt, -32, 32, kLE, 0x918},
-        {"standard, all ones", 0x7FF, kStd, -32, 32, kLE, 0xFFE00000},
-        {"extended, all ones", 0x1FFFFFFF, kExt, -32, 32, kLE, 0xFFFFFFF8},
-        {"standard identifier at -11", 0x5A5, kStd, -11, 11, kLE, 0x5A5},
-        {"extended identifier at -29", 0x1ABCDEF5, kExt, -29, 29, kLE, 0x1ABCDEF5},
-        {"bit -1 is the top bit", 0x400, kStd, -1, 1, kLE, 1},
-        {"big-endian inside one byte", 0x7F5, kStd, -9, 3, kBE, 0x5},
-        {"below -32 reads nothing", 0x7FF, kStd, -40, 8, kLE, 0},
-        {"past bit -1 reads zeros", 0x7FF, kStd, -4, 8, kLE, 0xF},
-    };
-    for (const Case &c : cases) {
-        Net net;
-        net.segmentProbe(1, c.order, c.position, c.bits, 32 - c.bits);  // padded from a zero byte
-        const auto got = decodeAll(net, c.id, c.flags, {0});
-        EXPECT_TRUE(got.size() == 1 && got[0].raw == c.want) << c.what;
-    }
-}
-
-// The assembled part must equal what Q3bit_copy makes of the frame zero-extended: bits
-// beyond the data read as 0 and are never read from memory.
-TEST(Decoder, SegmentsAssembleLikeQ3bitCopyOfTheZeroExtendedFrame)
-{
-    struct Case { const char *what; int32_t position, length; };  // length < 0: big-endian
-    const Case cases[] = {
-        {"little-endian inside", 3, 13},          {"big-endian inside", 12, -8},
-        {"big-endian word", 7, -16},              {"little-endian, 56 bits", 0, 56},
-        {"little-endian past the end", 124, 12},  {"big-endian past the end", 125, -12},
-        {"wholly past the end", 140, 8},          {"big-endian 72 bits in two chunks", 71, -72},
-        {"big-endian 72 bits, chunk below 0", 63, -72},
+        {"standard word", 0x123, kStd, -32, 32, 0x24600000},
+        {"extended word", 0x123, kExt, -32, 32, 0x918},
+        {"standard, all ones", 0x7FF, kStd, -32, 32, 0xFFE00000},
+        {"extended, all ones", 0x1FFFFFFF, kExt, -32, 32, 0xFFFFFFF8},
+        {"standard identifier at -11", 0x5A5, kStd, -11, 11, 0x5A5},
+        {"extended identifier at -29", 0x1ABCDEF5, kExt, -29, 29, 0x1ABCDEF5},
+        {"bit -1 is the top bit", 0x400, kStd, -1, 1, 1},
+        {"big-endian inside one byte", 0x7F5, kStd, -9, -3, 0x5},
+        {"below -32 reads nothing", 0x7FF, kStd, -40, 8, 0},
+        {"past bit -1 reads zeros, not the frame", 0x7FF, kStd, -4, 8, 0xF},
+        {"little-endian inside", 0, kStd, 3, 13, kCopy},
+        {"big-endian inside", 0, kStd, 12, -8, kCopy},
+        {"big-endian word", 0, kStd, 7, -16, kCopy},
+        {"little-endian, 56 bits", 0, kStd, 0, 56, kCopy},
+        {"little-endian past the end", 0, kStd, 124, 12, kCopy},
+        {"big-endian past the end", 0, kStd, 125, -12, kCopy},
+        {"wholly past the end", 0, kStd, 140, 8, kCopy},
+        {"big-endian 72 bits in two chunks", 0, kStd, 71, -72, kCopy},
+        {"big-endian 72 bits, chunk below 0", 0, kStd, 63, -72, kCopy},
     };
     const std::vector<uint8_t> frame = {0x3C, 0xA5, 0x0F, 0x96, 0x81, 0x7E, 0xC3, 0x5A,
                                         0x12, 0xF0, 0xE1, 0x2D, 0xB4, 0x69, 0x99, 0xC7};
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const int32_t bits = c.length < 0 ? -c.length : c.length;
+        // The word's fields are padded to 32 bits with zeros from past the frame's end.
+        const int32_t bits = c.length < 0 ? -c.length : c.length, padding = c.want == kCopy ? 8 : 32 - bits;
         Net net;
-        net.segmentProbe(16, c.length < 0 ? kBE : kLE, c.position, u32(bits), 8);
-        uint8_t padded[64] = {}, reference[1024] = {}, low[8];
-        std::memcpy(padded, frame.data(), frame.size());
-        Q3bit_copy(reference, sizeof reference, 0, bits, padded, c.position, c.length);
-        Q3bit_copy(reference, sizeof reference, bits, 8, padded, 0, 8);
-        Q3bit_extract(low, reference, sizeof low, 0, bits + 8);
-        uint64_t want;
-        std::memcpy(&want, low, sizeof want);
-        const auto got = decodeAll(net, 0, kStd, frame);
-        EXPECT_TRUE(got.size() == 1 && got[0].raw == want) << std::hex << want;
+        net.segmentProbe(16, c.length < 0 ? kBE : kLE, c.position, u32(bits), u32(padding), c.want == kCopy ? 0 : 256);
+        uint64_t want = c.want;
+        if (c.want == kCopy) {
+            uint8_t padded[64] = {}, reference[1024] = {}, low[8];
+            std::memcpy(padded, frame.data(), frame.size());
+            Q3bit_copy(reference, sizeof reference, 0, bits, padded, c.position, c.length);
+            Q3bit_copy(reference, sizeof reference, bits, 8, padded, 0, 8);
+            Q3bit_extract(low, reference, sizeof low, 0, bits + 8);
+            std::memcpy(&want, low, sizeof want);
+        }
+        const auto got = decodeAll(net, c.id, c.flags, frame);
+        EXPECT_TRUE(got.size() == 1 && got[0].raw == want) << c.what << std::hex << ": want " << want;
     }
 }
 
