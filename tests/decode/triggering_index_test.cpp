@@ -12,9 +12,7 @@
 // spread over a table sized as the index sizes it, with short probe runs.
 TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
 {
-    const struct {
-        uint32_t count, stride, base;
-    } families[] = {
+    const struct { uint32_t count, stride, base; } families[] = {
         {2048, 1, 0},            // every standard identifier
         {512, 1u << 8, 0xFE},    // one sender, consecutive groups
         {512, 1u << 13, 0},      // low 13 bits zero
@@ -28,8 +26,7 @@ TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
         std::vector<bool> used(capacity);
         size_t longest = 0, total = 0;
         for (uint32_t i = 0; i < family.count; ++i) {
-            size_t probes = 1;
-            size_t slot = vexo::decode::identifierSlot((family.base + i * family.stride) & 0x1FFFFFFFu, capacity - 1);
+            size_t probes = 1, slot = vexo::decode::identifierSlot((family.base + i * family.stride) & 0x1FFFFFFFu, capacity - 1);
             for (; used[slot]; slot = (slot + 1) & (capacity - 1))
                 ++probes;
             used[slot] = true;
