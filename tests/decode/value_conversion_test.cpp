@@ -392,8 +392,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     EXPECT_EQ(out, kFill);
 }
 
-// Every integer a field can hold survives encoding, cutting to the field's bits (as
-// inserting into a frame does) and decoding.
+// Every integer a field can hold, and every float or double, survives encoding and decoding.
 TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
 {
     // step: bits per digit for BCD, else 1
@@ -408,11 +407,18 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
     };
     Model m;
     std::mt19937_64 random(7);
+    // Encodes, cuts to the field's bits (as inserting into a frame does) and decodes.
+    const auto roundTrip = [](VexoNode *signal, uint32_t bits, const SignalValue &value) {
+        uint64_t internal = 0;
+        SignalValue back = dbl(0);
+        ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
+        ASSERT_EQ(Vexo_internalToPhysical(signal, internal & ~0ull >> (64 - bits), &back), S_FALSE);
+        expectValue(back, value);
+    };
     for (const Form &form : forms) {
         for (uint32_t bits = form.minBits; bits <= 64; bits += form.step) {
-            const bool isSigned = form.isSigned;
             // Largest magnitude: digits for BCD (the sign takes one position), bits otherwise.
-            const uint32_t places = bits / form.step - (isSigned ? 1 : 0);
+            const uint32_t places = bits / form.step - (form.isSigned ? 1 : 0);
             uint64_t largest = form.step == 1 && places > 0 ? ~0ull >> (64 - places) : 0;
             for (uint32_t d = 0; form.step > 1 && d < places; ++d)
                 largest = 10 * largest + 9;
@@ -421,16 +427,11 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
                 SCOPED_TRACE(testing::Message() << form.what << ", " << bits << " bits, seed 7, case " << i);
                 uint64_t magnitude = (i == 0 ? largest : random() % (largest == ~0ull ? largest : largest + 1));
                 SignalValue value = u64(magnitude);
-                if (isSigned) {
+                if (form.isSigned) {
                     const bool lowest = form.encoding == Q3_ENCODING_2COMPL && i == 1;  // -2^(bits-1)
                     value = i64(lowest ? -int64_t(largest) - 1 : i % 2 ? -int64_t(magnitude) : int64_t(magnitude));
                 }
-                uint64_t internal = 0;
-                ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
-                internal &= ~0ull >> (64 - bits);
-                SignalValue back = dbl(0);
-                ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
-                expectValue(back, value);
+                roundTrip(signal, bits, value);
             }
         }
     }
@@ -438,14 +439,8 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
     // IEEE: singles keep any float, doubles any double.
     for (uint32_t bits : {32u, 64u}) {
         VexoNode *signal = m.signal(m.coding(bits, Q3_ENCODING_IEEE));
-        for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789}) {
-            const SignalValue value = dbl(bits == 32 ? double(float(v)) : v);
-            uint64_t internal = 0;
-            ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
-            SignalValue back = dbl(0);
-            ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
-            expectValue(back, value);
-        }
+        for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789})
+            roundTrip(signal, bits, dbl(bits == 32 ? double(float(v)) : v));
     }
 }
 
