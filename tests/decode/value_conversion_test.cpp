@@ -34,6 +34,8 @@ SignalValue dbl(double v) { return {Q3_VALUETYPE_DOUBLE, 0, {v}, nullptr, nullpt
 SignalValue u64(uint64_t v) { SignalValue s{Q3_VALUETYPE_UINT64, 0, {}, nullptr, nullptr}; s.value.u64 = v; return s; }
 SignalValue i64(int64_t v) { SignalValue s{Q3_VALUETYPE_INT64, 0, {}, nullptr, nullptr}; s.value.i64 = v; return s; }
 
+const SignalValue kRefused = {0xFFFFFFFF, 0, {0.0}, nullptr, nullptr};  // a decoding row that must fail
+
 uint64_t bitsOf(double v) { uint64_t b; std::memcpy(&b, &v, sizeof b); return b; }
 uint32_t bitsOf(float v) { uint32_t b; std::memcpy(&b, &v, sizeof b); return b; }
 
@@ -110,34 +112,32 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"packed BCD, bad digit reads 0", 8, Q3_ENCODING_PACKED_BCD, 0x1A, u64(0)},
         {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
         {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
+        {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
+        {"IEEE 0 is refused", 0, Q3_ENCODING_IEEE, 1, kRefused},
+        {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
+        {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
+        {"invalid is refused", 8, Q3_ENCODING_INVALID, 1, kRefused},
+        {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SignalValue got = dbl(0);
-        got.computation = m.handle;  // must be cleared
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got), S_FALSE);
-        expectValue(got, c.want);
-        EXPECT_EQ(got.computation, nullptr);
+        got.computation = m.handle;  // both must be cleared
+        got.text = m.slot(u"stale");
+        const bool refused = c.want.valueType == kRefused.valueType;
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got),
+                  refused ? E_UNEXPECTED : S_FALSE);
+        if (!refused) {
+            expectValue(got, c.want);
+        }
+        EXPECT_TRUE(got.computation == nullptr && got.text == nullptr);
     }
 }
 
-TEST(ValueConversion, RefusesWhatItCannotDecode)
+TEST(ValueConversion, TakesTheInternalValueWithoutCodingAndChecksArguments)
 {
     Model m;
-    struct Case { const char *what; uint32_t bitlen, encoding; };
-    for (const Case &c : {Case{"IEEE 16", 16, Q3_ENCODING_IEEE}, Case{"IEEE 0", 0, Q3_ENCODING_IEEE},
-                          Case{"IEEE 63", 63, Q3_ENCODING_IEEE}, Case{"ASCII", 64, Q3_ENCODING_ASCII},
-                          Case{"invalid", 8, Q3_ENCODING_INVALID}, Case{"unknown", 8, 99}}) {
-        SCOPED_TRACE(c.what);
-        SignalValue got = dbl(0);
-        got.computation = m.handle;
-        got.text = m.slot(u"stale");
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), 1, &got), E_UNEXPECTED);
-        EXPECT_EQ(got.computation, nullptr);
-        EXPECT_EQ(got.text, nullptr);
-    }
-
     // Without a coding the internal value is the result.
     // (the link to a unit can only be forged: creation and the link setter refuse it).
     VexoNode *unit = nullptr;
