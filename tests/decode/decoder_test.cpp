@@ -71,17 +71,36 @@ struct Net {
     {
         return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
     }
+    // A new signal of `bits` placed in pdu.
+    VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT)
+    {
+        VexoNode *s = signal(nullptr, bits, encoding);
+        place(s, pdu, bitpos);
+        return s;
+    }
+    // A multiplexed PDU (switch at position, of length bits) at bit `shift` of a frame.
+    VexoNode *muxIn(uint32_t frameLength, int32_t shift = 0, int32_t position = 0, uint32_t bits = 0,
+                    uint32_t order = kLE)
+    {
+        VexoNode *mux = muxPdu(position, bits, order);
+        instance(mux, anyFrame(frameLength), shift);
+        return mux;
+    }
+    VexoNode *plainPdu(uint32_t frameLength)
+    {
+        VexoNode *pdu = signalPdu();
+        instance(pdu, anyFrame(frameLength));
+        return pdu;
+    }
     // A frame holding a multiplexed PDU whose static part is one segment followed by
     // `padding` bits from frame bit `paddingAt`; one signal reads the whole part.
     void segmentProbe(uint32_t frameLength, uint32_t order, int32_t position, uint32_t bits, uint32_t padding,
                       uint32_t paddingAt)
     {
-        VexoNode *mux = muxPdu(0, 0), *pdu = nullptr;
-        instance(mux, anyFrame(frameLength));
-        VexoNode *p = part(mux, Static, 0, &pdu);
+        VexoNode *pdu = nullptr, *p = part(muxIn(frameLength), Static, 0, &pdu);
         EXPECT_EQ(Vexo_addSegment(p, order, u32(position), bits), S_OK);
         EXPECT_EQ(Vexo_addSegment(p, kLE, paddingAt, padding), S_OK);
-        place(signal(nullptr, bits + padding), pdu, 0);
+        add(pdu, 0, bits + padding);
     }
 };
 
@@ -94,20 +113,15 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
     VexoDecodeState *state = nullptr;
     EXPECT_EQ(Vexo_decodeMessage(net.channel, id, flags, uint32_t(data.size()), data.data(), &state), S_OK);
     std::vector<Got> out;
-    EXPECT_GE(Vexo_decodeNextFrametriggering(state, nullptr), 0);
-    for (int guard = 0; guard < 1000; ++guard) {
-        VexoDecodedSignal record = {};
-        record.text = text;
-        record.textCapacity = capacity;
-        const HRESULT hr = Vexo_decodeNextSignal(state, filter, &record);
-        if (hr >= 0) {
+    VexoDecodedSignal record = {};
+    record.text = text;
+    record.textCapacity = capacity;
+    while (Vexo_decodeNextFrametriggering(state, nullptr) >= 0) {
+        HRESULT hr;
+        while ((hr = Vexo_decodeNextSignal(state, filter, &record)) >= 0)
             out.push_back({record.signal, record.rawValue, hr,
                            hr == S_FALSE ? std::string(text, record.textLength) : ""});
-            continue;
-        }
         EXPECT_EQ(hr, VEXO_E_NOMOREITEMS);
-        if (Vexo_decodeNextFrametriggering(state, nullptr) < 0)
-            break;
     }
     EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);
     return out;
@@ -128,12 +142,10 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     VexoNode *first = net.byId(0x10, kStd, frame);
     net.byId(0x11, kStd, frame);
     VexoNode *second = net.masked(0x7F0, 0x10, kStd, frame);
-    VexoNode *a = net.signal(nullptr, 8), *b = net.signal(nullptr, 8);
     VexoNode *framePdu = net.signalPdu(), *channelPdu = net.signalPdu();
     net.instance(framePdu, frame);
     net.instance(channelPdu, net.channel);
-    net.place(a, framePdu, 0);
-    net.place(b, channelPdu, 8);
+    VexoNode *a = net.add(framePdu, 0), *b = net.add(channelPdu, 8);
 
     const uint8_t data[2] = {0x11, 0x22};
     VexoDecodeState *state = nullptr;
@@ -234,14 +246,13 @@ TEST(Decoder, SwitchSelectsTheDynamicPartOrElsePart)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxPdu(c.position, c.bits, c.order);
-        net.instance(mux, net.anyFrame(1), c.instanceBitpos);
+        VexoNode *mux = net.muxIn(1, c.instanceBitpos, c.position, c.bits, c.order);
         std::vector<VexoNode *> signals;
         const int codes[] = {5, 0, 3, -1};  // out of order: the parts are kept sorted
         for (int code : codes) {
             VexoNode *pdu = nullptr;
             net.part(mux, code < 0 ? Net::Else : Net::Dynamic, u32(code), &pdu);
-            net.place(signals.emplace_back(net.signal(nullptr, 8)), pdu, 0);
+            signals.push_back(net.add(pdu, 0));
         }
         const auto got = decodeAll(net, c.id, c.flags, {0x5A});
         ASSERT_EQ(got.size(), 1u);
@@ -267,14 +278,11 @@ TEST(Decoder, MultiplexedPduYieldsStaticPartThenSelectedPart)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxPdu(0, 8);
-        net.instance(mux, net.anyFrame(9), c.shift);
+        VexoNode *mux = net.muxIn(9, c.shift, 0, 8);
         std::vector<std::pair<VexoNode *, char>> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
-            VexoNode *s = net.signal(nullptr, bits);
-            net.place(s, pdu, at);
-            names.emplace_back(s, name);
+            names.emplace_back(net.add(pdu, at, bits), name);
             return part;
         };
         VexoNode *fixed = addPart('S', Net::Static, 0, 8, 0);
@@ -310,10 +318,9 @@ TEST(Decoder, AsciiSignalIsClippedToTheTextBuffer)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *pdu = net.signalPdu();
-        net.instance(pdu, net.anyFrame(9));
-        net.place(net.signal(nullptr, 64, Q3_ENCODING_ASCII), pdu, 0);
-        net.place(net.signal(nullptr, 8), pdu, 64);
+        VexoNode *pdu = net.plainPdu(9);
+        net.add(pdu, 0, 64, Q3_ENCODING_ASCII);
+        net.add(pdu, 64);
         char text[16] = {};
         std::vector<std::string> texts;
         for (const Got &g : decodeAll(net, 0, kStd, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0x42}, nullptr,
@@ -328,8 +335,7 @@ TEST(Decoder, AsciiSignalIsClippedToTheTextBuffer)
 TEST(Decoder, FilterSelectsBySignalOrByInstance)
 {
     Net net;
-    VexoNode *pdu = net.signalPdu();
-    net.instance(pdu, net.anyFrame(8));
+    VexoNode *pdu = net.plainPdu(8);
     const VexoChar *names[] = {u"A", u"B", u"C", u"D", u"E"}, *instanceNames[] = {u"iA", u"iB", u"iC", u"iD", u"iE"};
     std::vector<VexoNode *> s;
     for (int i = 0; i < 5; ++i) {
@@ -362,19 +368,16 @@ TEST(Decoder, BrokenInstanceIsSkippedAlone)
     Net net;
     // The broken instances sit in the static part, so the selected part is still pending
     // when they are met: the instances after them must not be lost.
-    VexoNode *mux = net.muxPdu(0, 0), *fixed = nullptr, *selected = nullptr;
-    net.instance(mux, net.anyFrame(8));
+    VexoNode *mux = net.muxIn(8), *fixed = nullptr, *selected = nullptr;
     net.part(mux, Net::Static, 0, &fixed);
     net.part(mux, Net::Dynamic, 0, &selected);
-    VexoNode *first = net.signal(nullptr, 8), *last = net.signal(nullptr, 8), *other = net.signal(nullptr, 8);
-    net.place(first, fixed, 0);
+    VexoNode *first = net.add(fixed, 0);
     net.place(nullptr, fixed, 8);                                                      // no signal
     net.place(made(Vexo_createSignal, net.db, nullptr, 0u, 0.0, 0.0, 0.0, nullptr), fixed, 8);  // no coding
-    net.place(net.signal(nullptr, 8), fixed, -8);                                      // negative bit position
-    net.place(net.signal(nullptr, 8), fixed, 60);                                      // runs past the data
-    net.place(net.signal(nullptr, 8, Q3_ENCODING_ASCII), fixed, 16);                   // ASCII without buffer
-    net.place(last, fixed, 8);
-    net.place(other, selected, 16);
+    net.add(fixed, -8);                                                                // negative bit position
+    net.add(fixed, 60);                                                                // runs past the data
+    net.add(fixed, 16, 8, Q3_ENCODING_ASCII);                                          // ASCII without buffer
+    VexoNode *last = net.add(fixed, 8), *other = net.add(selected, 16);
     const auto got = decodeAll(net, 0, kStd, {1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{first, last, other}));
     EXPECT_TRUE(got.size() == 3 && got[1].raw == 2 && got[2].raw == 3);
@@ -387,21 +390,18 @@ TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
     for (int depth : {62, 63, 64, 70}) {
         SCOPED_TRACE(depth);
         Net net;
-        VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
-        net.instance(mux, net.anyFrame(1));
+        VexoNode *mux = net.muxIn(1), *pdu = nullptr;
         for (int i = 1; i < depth; ++i)
             mux = net.muxPdu(0, 0, kLE, net.part(mux, Net::Static, 0, nullptr));
         net.part(mux, Net::Static, 0, &pdu);
-        net.place(net.signal(nullptr, 8), pdu, 0);
+        net.add(pdu, 0);
         EXPECT_EQ(decodeAll(net, 0, kStd, {7}).size(), depth < 64 ? 1u : 0u);
     }
     Net net;
-    VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
-    net.instance(mux, net.anyFrame(1));
+    VexoNode *mux = net.muxIn(1), *pdu = nullptr;
     ASSERT_EQ(Vexo_setReference(net.part(mux, Net::Static, 0, nullptr), mux), S_OK);  // holds its own PDU
     net.part(mux, Net::Dynamic, 0, &pdu);
-    VexoNode *s = net.signal(nullptr, 8);
-    net.place(s, pdu, 0);
+    VexoNode *s = net.add(pdu, 0);
     EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
 }
 
@@ -412,14 +412,12 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
     // the signal at bit 0.
     {
         Net net;
-        VexoNode *mux = net.muxPdu(8, 4), *shared = nullptr;
-        net.instance(mux, net.anyFrame(8));
+        VexoNode *mux = net.muxIn(8, 0, 8, 4), *shared = nullptr;
         net.part(mux, Net::Static, 0, &shared);
         VexoNode *other = net.part(mux, Net::Else, 0, nullptr);
         ASSERT_EQ(Vexo_setReference(other, shared), S_OK);
         ASSERT_EQ(Vexo_addParents(shared, 1, &other), S_OK);
-        VexoNode *s = net.signal(nullptr, 8);
-        net.place(s, shared, 0);
+        VexoNode *s = net.add(shared, 0);
         const auto got = decodeAll(net, 0, kStd, {0x12, 0x05, 0, 0, 0, 0, 0, 0});
         EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{s, s}));
         EXPECT_TRUE(got.size() == 2 && got[0].raw == 0x12 && got[1].raw == 0x12);
@@ -436,10 +434,9 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
     };
     for (const Case &c : cases) {
         Net net;
-        VexoNode *mux = net.muxPdu(0, 0), *pdu = nullptr;
-        net.instance(mux, net.anyFrame(2));
-        ASSERT_EQ(Vexo_addSegment(net.part(mux, Net::Static, 0, &pdu), kLE, 0, 8), S_OK);
-        net.place(net.signal(nullptr, c.bits), pdu, c.bitpos);
+        VexoNode *pdu = nullptr;
+        ASSERT_EQ(Vexo_addSegment(net.part(net.muxIn(2), Net::Static, 0, &pdu), kLE, 0, 8), S_OK);
+        net.add(pdu, c.bitpos, c.bits);
         std::vector<uint64_t> raws;
         for (const Got &g : decodeAll(net, 0, kStd, {0xAB, 0xCD}))
             raws.push_back(g.raw);
@@ -450,9 +447,8 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
 TEST(Decoder, StateChecksArgumentsAndOwnership)
 {
     Net net;
-    VexoNode *pdu = net.signalPdu();
-    net.instance(pdu, net.anyFrame(1));
-    net.place(net.signal(nullptr, 8), pdu, 0);
+    VexoNode *pdu = net.plainPdu(1);
+    net.add(pdu, 0);
     const uint8_t data[1] = {9};
     VexoDecodedSignal record = {};
     VexoDecodeState *state = nullptr;
