@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "made.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
 #include "vexo/encode.h"
@@ -20,11 +21,11 @@ constexpr uint32_t kBE = Q3_BYTEORDER_BIGENDIAN;
 constexpr uint32_t kNoUpdate = 0xFFFFFFFFu;
 
 struct Model {
-    VexoNode *db = nullptr;
+    VexoNode *db = made(Vexo_create, u"db");
     int serial = 0;
-    VexoChar name[16] = {};
+    std::u16string name;
 
-    Model() { EXPECT_EQ(Vexo_create(u"db", &db), S_OK); }
+    Model() = default;
     ~Model() { Vexo_destroy(db); }
     Model(const Model &) = delete;
     Model &operator=(const Model &) = delete;
@@ -32,38 +33,26 @@ struct Model {
     // A fresh identifier, valid until the next call.
     const VexoChar *id()
     {
-        char text[16];
-        const int n = std::snprintf(text, sizeof text, "n%d", ++serial);
-        for (int i = 0; i <= n; ++i)
-            name[i] = static_cast<VexoChar>(text[i]);
-        return name;
+        const std::string n = "n" + std::to_string(++serial);
+        return name.assign(n.begin(), n.end()).c_str();
     }
-
     // Runs a creation function (database first, out pointer last) and gives its node.
     template <class Create, class... Args>
-    VexoNode *make(Create create, Args... args)
-    {
-        VexoNode *n = nullptr;
-        EXPECT_EQ(create(db, args..., &n), S_OK);
-        return n;
-    }
+    VexoNode *make(Create create, Args... args) { return made(create, db, args...); }
 
     VexoNode *cluster(uint32_t type = Q3_CLUSTERTYPE_CAN) { return make(Vexo_createCluster, id(), type); }
     VexoNode *channel(VexoNode *cluster) { return make(Vexo_createChannel, id(), cluster); }
     VexoNode *ecu() { return make(Vexo_createECU, id()); }
     VexoNode *frame(uint32_t length) { return make(Vexo_createFrame, id(), length); }
-    VexoNode *coding(uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    VexoNode *coding(uint32_t bits, uint32_t type = Q3_ENCODING_DIRECT)
     {
-        return make(Vexo_createCoding, id(), bits, encoding, nullptr);
+        return make(Vexo_createCoding, id(), bits, type, nullptr);
     }
     VexoNode *trigger(VexoNode *channel, VexoNode *frame, uint32_t identifier, VexoNode *ecu = nullptr)
     {
         return make(Vexo_createIdentifierBasedTriggering, id(), identifier, 0u, frame, ecu, channel);
     }
-    VexoNode *signalPdu(uint32_t bits, VexoNode *referrer = nullptr)
-    {
-        return make(Vexo_createSignalPDU, id(), bits, referrer);
-    }
+    VexoNode *signalPdu(uint32_t n, VexoNode *owner = nullptr) { return make(Vexo_createSignalPDU, id(), n, owner); }
     VexoNode *muxPdu(uint32_t bits, uint32_t switchOrder, uint32_t switchPosition, uint32_t switchLength)
     {
         return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u,
