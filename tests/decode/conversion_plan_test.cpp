@@ -209,20 +209,16 @@ TEST(ConversionPlan, ImportedShapeTakesThePlan)
     Vexo_addInternalToPhysicalComputations(coding, 2, texts);
     Vexo_addInternalToPhysicalComputations(coding, 1, &linear);
 
+    // What the plan gives is checked against the general path above; here, that it is taken.
     const auto *plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(coding));
     ASSERT_NE(plan, nullptr);
     EXPECT_TRUE(plan->reading == decode::Reading::Twos && plan->step == decode::Step::Linear);
     EXPECT_EQ(plan->texts.size(), 2u);
     SignalValue value{};
     EXPECT_EQ(Vexo_internalToPhysical(signal, 0xFF, &value), S_OK);
-    EXPECT_EQ(value.valueType, uint32_t(Q3_VALUETYPE_DOUBLE));
-    EXPECT_EQ(value.value.f64, 9.5);
-    EXPECT_TRUE(value.computation == linear && value.text == slots[0]);
+    EXPECT_TRUE(value.value.f64 == 9.5 && value.computation == linear && value.text == slots[0]);
     // A description over several values is not a shape the plan takes.
     Vexo_addRange(texts[1], 0, 3, 3);
-    plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(coding));
-    EXPECT_EQ(plan->reading, decode::Reading::General);
-    EXPECT_EQ(Vexo_internalToPhysical(signal, 0x02, &value), S_OK);
-    EXPECT_EQ(value.text, slots[1]);
+    EXPECT_EQ(decode::conversionPlanOf(*core::nodeAs<core::Coding>(coding))->reading, decode::Reading::General);
     Vexo_destroy(db);
 }
