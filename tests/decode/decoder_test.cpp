@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,11 @@ struct Net {
     {
         return made(Vexo_createMultiplexedPDU, db, nullptr, 64u, order, u32(position), length, 0u, referrer);
     }
+    // Places pdu in owner (a frame or the channel) and gives it back.
     VexoNode *instance(VexoNode *pdu, VexoNode *owner, int32_t bitpos = 0)
     {
-        return made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner);
+        made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner);
+        return pdu;
     }
     // A multiplexed part of mux in a role, holding a new signal PDU (given in *pdu).
     enum Role { Dynamic, Static, Else };
@@ -82,16 +85,9 @@ struct Net {
     VexoNode *muxIn(uint32_t frameLength, int32_t shift = 0, int32_t position = 0, uint32_t bits = 0,
                     uint32_t order = kLE)
     {
-        VexoNode *mux = muxPdu(position, bits, order);
-        instance(mux, anyFrame(frameLength), shift);
-        return mux;
+        return instance(muxPdu(position, bits, order), anyFrame(frameLength), shift);
     }
-    VexoNode *plainPdu(uint32_t frameLength)
-    {
-        VexoNode *pdu = signalPdu();
-        instance(pdu, anyFrame(frameLength));
-        return pdu;
-    }
+    VexoNode *plainPdu(uint32_t frameLength) { return instance(signalPdu(), anyFrame(frameLength)); }
     // A frame holding a multiplexed PDU whose static part is one segment followed by
     // `padding` bits from frame bit `paddingAt`; one signal reads the whole part.
     void segmentProbe(uint32_t frameLength, uint32_t order, int32_t position, uint32_t bits, uint32_t padding,
@@ -130,8 +126,7 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
 std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
 {
     std::vector<VexoNode *> out;
-    for (const Got &g : got)
-        out.push_back(g.signal);
+    std::transform(got.begin(), got.end(), std::back_inserter(out), [](const Got &g) { return g.signal; });
     return out;
 }
 
@@ -142,10 +137,8 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     VexoNode *first = net.byId(0x10, kStd, frame);
     net.byId(0x11, kStd, frame);
     VexoNode *second = net.masked(0x7F0, 0x10, kStd, frame);
-    VexoNode *framePdu = net.signalPdu(), *channelPdu = net.signalPdu();
-    net.instance(framePdu, frame);
-    net.instance(channelPdu, net.channel);
-    VexoNode *a = net.add(framePdu, 0), *b = net.add(channelPdu, 8);
+    VexoNode *a = net.add(net.instance(net.signalPdu(), frame), 0);
+    VexoNode *b = net.add(net.instance(net.signalPdu(), net.channel), 8);
 
     const uint8_t data[2] = {0x11, 0x22};
     VexoDecodeState *state = nullptr;
