@@ -1,7 +1,7 @@
 // Frame decoder through the public interface: triggering order, the identifier word,
 // multiplexed PDUs with their parts and segments, ASCII text, filters, skipped instances,
 // nesting limits, the channel's own PDU instances and the state's lifecycle. The matching
-// rule itself is checked against a plain walk in triggering_index_test.cpp.
+// rule itself is checked against a plain walk in frame_program_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdint>
