@@ -78,23 +78,12 @@ VexoNode *textComputation(VexoNode *db)
 // Appends one random computation with random ranges to a coding.
 void addComputation(VexoNode *db, const Coding &c, Random &r, std::vector<double> &keys)
 {
-    VexoNode *computation = nullptr;
-    switch (r.below(6)) {
-    case 0:
-    case 1:
-        computation = textComputation(db);
-        break;
-    case 2:
-    case 3:
-        Vexo_createLinearComputation(db, nullptr, r.below(3) == 0 ? 1.0 : 0.001 * (1 + r.below(1000)),
-                                     r.below(2) == 0 ? 0.0 : -40.5, &computation);
-        break;
-    case 4:
-        Vexo_createIdentityComputation(db, nullptr, &computation);
-        break;
-    default:
-        Vexo_createMappedValueComputation(db, nullptr, 7.25, &computation);
-    }
+    const uint32_t kind = r.below(6);  // descriptions and linear computations twice as often
+    const double scale = r.below(3) == 0 ? 1.0 : 0.001 * (1 + r.below(1000)), offset = r.below(2) == 0 ? 0.0 : -40.5;
+    VexoNode *computation = kind < 2    ? textComputation(db)
+                            : kind < 4  ? made(Vexo_createLinearComputation, db, nullptr, scale, offset)
+                            : kind == 4 ? made(Vexo_createIdentityComputation, db, nullptr)
+                                        : made(Vexo_createMappedValueComputation, db, nullptr, 7.25);
     for (uint32_t i = 0, ranges = r.below(4) == 0 ? 0 : 1 + r.below(2); i < ranges; ++i) {
         double lower = edge(r, c), upper = edge(r, c);
         if (r.below(2) == 0)
