@@ -214,14 +214,16 @@ struct RandomNetwork {
         storage.reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
             VexoFrame frame{};
-            frame.identifier = below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
+            frame.identifier =
+                below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
             frame.flags = below(2);
             frame.length = kLengths[below(10)];
             // Mostly what a triggering of the channel sends.
             VexoNode *triggering = pick(triggerings), *frameNode = nullptr;
             uint32_t flags = 0;
             if (below(4) != 0 && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
-                && Vexo_getIdentifier(triggering, &frame.identifier) >= 0 && Vexo_getFlags(triggering, &flags) == S_OK) {
+                && Vexo_getIdentifier(triggering, &frame.identifier) >= 0
+                && Vexo_getFlags(triggering, &flags) == S_OK) {
                 Vexo_getLength(frameNode, &frame.length);
                 if ((flags & 3) != Q3_FLAG_CANSTD_OR_EXT)
                     frame.flags = flags & Q3_FLAG_CANEXTENDED;

@@ -26,7 +26,8 @@ TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
         std::vector<bool> used(capacity);
         size_t longest = 0, total = 0;
         for (uint32_t i = 0; i < family.count; ++i) {
-            size_t probes = 1, slot = vexo::decode::identifierSlot((family.base + i * family.stride) & 0x1FFFFFFFu, capacity - 1);
+            const uint32_t identifier = (family.base + i * family.stride) & 0x1FFFFFFFu;
+            size_t probes = 1, slot = vexo::decode::identifierSlot(identifier, capacity - 1);
             for (; used[slot]; slot = (slot + 1) & (capacity - 1))
                 ++probes;
             used[slot] = true;
