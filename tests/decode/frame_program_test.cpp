@@ -46,25 +46,17 @@ std::vector<VexoNode *> walkedTriggerings(VexoNode *channel, const VexoFrame &fr
         uint32_t identifier = 0, code = 0, mask = 0, flags = 0, length = 0;
         VexoNode *frameNode = nullptr;
         const int32_t type = Vexo_getNodeType(triggering);
-        if (type == Q3_NODETYPE_IdentifierBasedTriggering) {
-            Vexo_getIdentifier(triggering, &identifier);
-            if (identifier != frame.identifier)
-                continue;
-        } else if (type == Q3_NODETYPE_MaskedIdentifierTriggering) {
-            Vexo_getIdentifierCode(triggering, &code);
-            Vexo_getIdentifierMask(triggering, &mask);
-            if ((mask & frame.identifier) != code)
-                continue;
-        } else {
-            continue;
-        }
+        const bool identifierMatches =
+            type == Q3_NODETYPE_IdentifierBasedTriggering
+                ? Vexo_getIdentifier(triggering, &identifier) >= 0 && identifier == frame.identifier
+                : type == Q3_NODETYPE_MaskedIdentifierTriggering && Vexo_getIdentifierCode(triggering, &code) >= 0
+                      && Vexo_getIdentifierMask(triggering, &mask) >= 0 && (mask & frame.identifier) == code;
         Vexo_getFlags(triggering, &flags);
-        if ((flags & Q3_FLAGMASK_CAN_FRAMETYPE) != Q3_FLAG_CANSTD_OR_EXT && ((flags ^ frame.flags) & 1) != 0)
-            continue;
-        if (Vexo_getFrame(triggering, &frameNode) != S_OK || frameNode == nullptr
-            || Vexo_getLength(frameNode, &length) != S_OK || length != frame.length)
-            continue;
-        out.push_back(triggering);
+        const bool formMatches =
+            (flags & Q3_FLAGMASK_CAN_FRAMETYPE) == Q3_FLAG_CANSTD_OR_EXT || ((flags ^ frame.flags) & 1) == 0;
+        if (identifierMatches && formMatches && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
+            && Vexo_getLength(frameNode, &length) == S_OK && length == frame.length)
+            out.push_back(triggering);
     }
     Vexo_enumeratorDestroy(list);
     return out;
