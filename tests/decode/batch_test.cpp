@@ -14,27 +14,19 @@ namespace {
 
 constexpr uint64_t kSeed = 20240612;
 
-// A filter over a random half of the network's signals and instances.
+// A filter over a random half of the network's signals and a third of its instances.
 VexoFilter *randomFilter(RandomNetwork &net)
 {
-    std::vector<VexoNode *> chosen;
-    for (VexoNode *node : net.signals)
-        if (net.below(2) == 0)
-            chosen.push_back(node);
-    for (VexoNode *node : net.instances)
-        if (net.below(3) == 0)
-            chosen.push_back(node);
     std::u16string ids;
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        const VexoChar *id = nullptr;
-        if (Vexo_getElementId(chosen[i], &id) != S_OK || id == nullptr)
-            continue;
-        ids += id;
-        ids += u'\0';
+    for (const std::vector<VexoNode *> *nodes : {&net.signals, &net.instances}) {
+        for (VexoNode *node : *nodes) {
+            const VexoChar *id = nullptr;
+            if (net.below(nodes == &net.signals ? 2 : 3) == 0 && Vexo_getElementId(node, &id) == S_OK && id != nullptr)
+                ids += std::u16string(id) + u'\0';
+        }
     }
-    ids += u'\0';
     VexoFilter *filter = nullptr;
-    EXPECT_EQ(Vexo_createIdListFilterW(net.db, 0, ids.c_str(), &filter), S_OK);
+    EXPECT_EQ(Vexo_createIdListFilterW(net.db, 0, (ids + u'\0').c_str(), &filter), S_OK);
     return filter;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "decode_records.h"
@@ -32,18 +33,15 @@ TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
         std::vector<ExpectedRecord> alone;
         for (uint32_t i = 0; i < frames.size(); ++i)
             decodeSpecified(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, alone, false);
+        const auto fields = [](const ExpectedRecord &e) {
+            const VexoBatchRecord &r = e.record;
+            return std::make_tuple(r.kind, r.signalInstance, r.rawValue, r.status, r.value.value.u64,
+                                   r.value.computation, e.text);
+        };
         for (const std::vector<ExpectedRecord> &records : got) {
             ASSERT_EQ(records.size(), alone.size());
-            for (size_t i = 0; i < records.size(); ++i) {
-                const VexoBatchRecord &a = alone[i].record, &b = records[i].record;
-                ASSERT_EQ(b.kind, a.kind);
-                EXPECT_EQ(b.signalInstance, a.signalInstance);
-                EXPECT_EQ(b.rawValue, a.rawValue);
-                EXPECT_EQ(b.status, a.status);
-                EXPECT_EQ(b.value.value.u64, a.value.value.u64);
-                EXPECT_EQ(b.value.computation, a.value.computation);
-                EXPECT_EQ(records[i].text, alone[i].text);
-            }
+            for (size_t i = 0; i < records.size(); ++i)
+                EXPECT_EQ(fields(records[i]), fields(alone[i])) << "record " << i;
         }
     }
 }

@@ -1,13 +1,15 @@
 // End to end: a generated CAN channel of 60 frames (standard and extended identifiers, a
 // masked identifier range, both byte orders, signed and unsigned signals, one multiplexed
-// frame) decodes a stream of frames, encoded here bit by bit, to exactly the raw values put in.
+// frame) decodes a stream of random frames to exactly the raw values read here bit by bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -24,23 +26,17 @@ std::vector<int> fieldBits(int start, int bits, bool big)
     return at;
 }
 
-void putField(std::vector<uint8_t> &data, int start, int bits, bool big, uint64_t value)
+uint64_t getField(const std::vector<uint8_t> &data, int start, int bits, bool big)
 {
     const std::vector<int> at = fieldBits(start, bits, big);
+    uint64_t value = 0;
     for (int k = 0; k < bits; ++k)
-        data[at[k] / 8] = uint8_t((data[at[k] / 8] & ~(1u << at[k] % 8)) | (value >> k & 1) << at[k] % 8);
+        value |= uint64_t(data[size_t(at[k] / 8)] >> at[k] % 8 & 1) << k;
+    return value;
 }
 
-struct Field {
-    VexoNode *signal;
-    int start, bits;
-    bool big;
-};
-struct Part {
-    int segmentStart;  // a 48-bit segment over bytes 2-7
-    bool segmentBig;
-    std::vector<Field> fields;
-};
+struct Field { VexoNode *signal; int start, bits; bool big; };
+struct Part { int segmentStart; bool segmentBig; std::vector<Field> fields; };  // a 48-bit segment over bytes 2-7
 struct FrameSpec {
     uint32_t id, flags, length;
     bool eitherForm;  // the triggering takes both identifier forms
@@ -59,12 +55,7 @@ struct Network {
     std::mt19937 rng{20240611};
 
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-    VexoNode *signalPdu(VexoNode *referrer)
-    {
-        VexoNode *pdu = nullptr;
-        EXPECT_EQ(Vexo_createSignalPDU(db, nullptr, 64, referrer, &pdu), S_OK);
-        return pdu;
-    }
+    VexoNode *signalPdu(VexoNode *referrer) { return made(Vexo_createSignalPDU, db, nullptr, 64u, referrer); }
 
     // Up to `wanted` non-overlapping random fields of either byte order and signedness
     // in `bytes` bytes, laid out in a signal PDU.
@@ -75,18 +66,14 @@ struct Network {
         for (int attempt = 0; attempt < 40 && int(fields.size()) < wanted; ++attempt) {
             Field f{nullptr, uniform(0, 8 * bytes - 1), uniform(1, std::min(32, 8 * bytes)), uniform(0, 1) == 1};
             const std::vector<int> at = fieldBits(f.start, f.bits, f.big);
-            bool fits = true;
-            for (int p : at)
-                fits = fits && p >= 0 && p < 8 * bytes && !used[size_t(p)];
-            if (!fits)
+            if (!std::all_of(at.begin(), at.end(), [&](int p) { return p >= 0 && p < 8 * bytes && !used[size_t(p)]; }))
                 continue;
             for (int p : at)
                 used[size_t(p)] = true;
-            VexoNode *coding = nullptr, *instance = nullptr;
-            EXPECT_EQ(Vexo_createCoding(db, nullptr, uint32_t(f.bits),
-                                        uniform(0, 1) ? Q3_ENCODING_2COMPL : Q3_ENCODING_DIRECT, nullptr, &coding), S_OK);
-            EXPECT_EQ(Vexo_createSignal(db, nullptr, 0, 0, 0, 0, coding, &f.signal), S_OK);
-            EXPECT_EQ(Vexo_createSignalInstance(db, nullptr, f.big, uint32_t(f.start), 0, f.signal, pdu, &instance), S_OK);
+            const uint32_t encoding = uniform(0, 1) ? Q3_ENCODING_2COMPL : Q3_ENCODING_DIRECT;
+            VexoNode *coding = made(Vexo_createCoding, db, nullptr, uint32_t(f.bits), encoding, nullptr);
+            f.signal = made(Vexo_createSignal, db, nullptr, 0u, 0.0, 0.0, 0.0, coding);
+            made(Vexo_createSignalInstance, db, nullptr, uint32_t(f.big), uint32_t(f.start), 0u, f.signal, pdu);
             fields.push_back(f);
         }
         return fields;
@@ -94,8 +81,8 @@ struct Network {
 
     Network()
     {
-        EXPECT_EQ(Vexo_create(u"net", &db), S_OK);
-        EXPECT_EQ(Vexo_createChannel(db, u"CAN1", nullptr, &channel), S_OK);
+        db = made(Vexo_create, u"net");
+        channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
         std::set<uint32_t> ids = {kUnknownStandard, kUnknownExtended};
         for (int i = 0; i < kFrames; ++i) {
             FrameSpec spec{};
@@ -105,26 +92,23 @@ struct Network {
             while (!ids.insert(spec.id).second || (spec.id & 0x7F0) == kMaskedCode);
             spec.length = i == kMuxFrame || i == 0 ? 8 : uint32_t(uniform(1, 8));
             spec.eitherForm = i % 5 == 0 && i != 0;
-            VexoNode *frame = nullptr, *pdu = nullptr, *instance = nullptr;
-            EXPECT_EQ(Vexo_createFrame(db, nullptr, spec.length, &frame), S_OK);
+            VexoNode *frame = made(Vexo_createFrame, db, nullptr, spec.length), *pdu = nullptr;
             if (i == 0) {
                 spec.id = kMaskedCode;
                 spec.flags = Q3_FLAG_CANSTANDARD;
-                EXPECT_EQ(Vexo_createMaskedIdentifierTriggering(db, nullptr, 0x7F0, kMaskedCode, 0, frame, nullptr,
-                                                                channel, &spec.triggering), S_OK);
+                spec.triggering = made(Vexo_createMaskedIdentifierTriggering, db, nullptr, 0x7F0u, kMaskedCode, 0u,
+                                       frame, nullptr, channel);
             } else {
-                EXPECT_EQ(Vexo_createIdentifierBasedTriggering(db, nullptr, spec.id,
-                                                               spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags,
-                                                               frame, nullptr, channel, &spec.triggering), S_OK);
+                spec.triggering = made(Vexo_createIdentifierBasedTriggering, db, nullptr, spec.id,
+                                       spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags, frame, nullptr, channel);
             }
             if (i != kMuxFrame) {
                 spec.fields = layOut(pdu = signalPdu(nullptr), int(spec.length), 6);
             } else {
                 // Switch in byte 0, static part byte 1, dynamic parts bytes 2-7 as one
                 // little-endian or big-endian segment.
-                EXPECT_EQ(Vexo_createMultiplexedPDU(db, nullptr, 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
-                VexoNode *part = nullptr;
-                EXPECT_EQ(Vexo_createMultiplexedPart(db, nullptr, 0, pdu, &part), S_OK);
+                pdu = made(Vexo_createMultiplexedPDU, db, nullptr, 64u, 0u, 0u, 8u, 0u, nullptr);
+                VexoNode *part = made(Vexo_createMultiplexedPart, db, nullptr, 0u, pdu);
                 EXPECT_EQ(Vexo_setStaticPart(pdu, part), S_OK);
                 EXPECT_EQ(Vexo_addSegment(part, 0, 8, 8), S_OK);
                 VexoNode *fixed = signalPdu(part);
@@ -132,32 +116,21 @@ struct Network {
                     spec.fields = layOut(fixed, 1, 1);
                 for (uint32_t code = 0; code < 4; ++code) {
                     Part p{code % 2 == 0 ? 16 : 23, code % 2 == 1, {}};
-                    EXPECT_EQ(Vexo_createMultiplexedPart(db, nullptr, code, pdu, &part), S_OK);
+                    part = made(Vexo_createMultiplexedPart, db, nullptr, code, pdu);
                     EXPECT_EQ(Vexo_addDynamicParts(pdu, 1, &part), S_OK);
                     EXPECT_EQ(Vexo_addSegment(part, p.segmentBig, uint32_t(p.segmentStart), 48), S_OK);
                     p.fields = layOut(signalPdu(part), 6, 3);
                     spec.parts.push_back(p);
                 }
             }
-            EXPECT_EQ(Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pdu, frame, &instance), S_OK);
+            made(Vexo_createPDUInstance, db, nullptr, 0u, 0u, 0u, pdu, frame);
             frames.push_back(spec);
         }
     }
     ~Network() { Vexo_destroy(db); }
-
-    // Puts random values into the fields of an image; gives (signal, value) in field order.
-    void encode(const std::vector<Field> &fields, std::vector<uint8_t> &image,
-                std::vector<std::pair<VexoNode *, uint64_t>> &values)
-    {
-        for (const Field &f : fields) {
-            const uint64_t value = (uint64_t(rng()) << 32 | rng()) & ((uint64_t(1) << f.bits) - 1);
-            putField(image, f.start, f.bits, f.big, value);
-            values.emplace_back(f.signal, value);
-        }
-    }
 };
 
-TEST(DecoderNetwork, StreamOfEncodedFramesDecodesToTheRawValuesPutIn)
+TEST(DecoderNetwork, StreamOfFramesDecodesToTheRawValuesReadBitByBit)
 {
     Network net;
     VexoDecodeState *state = nullptr;  // one state, reused frame after frame
@@ -171,23 +144,25 @@ TEST(DecoderNetwork, StreamOfEncodedFramesDecodesToTheRawValuesPutIn)
             b = uint8_t(net.rng());
         uint32_t id = spec.id | (&spec == &net.frames[0] ? uint32_t(net.uniform(0, 15)) : 0);
         const uint32_t flags = spec.eitherForm ? uint32_t(net.uniform(0, 1)) : spec.flags;
+        // The raw value of each field, read bit by bit from the data (or a part's assembly).
         std::vector<std::pair<VexoNode *, uint64_t>> want;
+        const auto read = [&](const std::vector<Field> &fields, const std::vector<uint8_t> &image) {
+            for (const Field &f : fields)
+                want.emplace_back(f.signal, getField(image, f.start, f.bits, f.big));
+        };
         if (spec.parts.empty()) {
-            net.encode(spec.fields, data, want);
+            read(spec.fields, data);
         } else {
             const auto code = uint32_t(net.uniform(0, 4));  // 4 selects no part
-            std::vector<uint8_t> image(8, 0);
-            putField(data, 0, 8, false, code);
-            net.encode(spec.fields, image, want);
-            putField(data, 8, 8, false, image[0]);
+            data[0] = uint8_t(code);
+            read(spec.fields, {data[1]});
             if (code < spec.parts.size()) {
                 const Part &part = spec.parts[code];
-                image.assign(8, 0);
-                net.encode(part.fields, image, want);
-                uint64_t assembled = 0;
-                for (int i = 5; i >= 0; --i)
-                    assembled = assembled << 8 | image[size_t(i)];
-                putField(data, part.segmentStart, 48, part.segmentBig, assembled);
+                const uint64_t assembled = getField(data, part.segmentStart, 48, part.segmentBig);
+                std::vector<uint8_t> image(6);
+                for (size_t i = 0; i < 6; ++i)
+                    image[i] = uint8_t(assembled >> 8 * i);
+                read(part.fields, image);
             }
         }
         if (twist == 0)

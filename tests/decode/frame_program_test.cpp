@@ -1,11 +1,13 @@
-// Frame programs against the frame decoder's walk: for every triggering a random frame
-// matches, the records Vexo_decodeNextSignal gives (from the program the index holds)
-// equal those of the walk over the frame's PDU instances, filters and text buffers of
-// every size included, across model changes.
+// The triggering index and the frame programs against plain walks, on random networks
+// changed between decodes: the triggerings Vexo_decodeNextFrametriggering gives equal a
+// walk over the channel's list (written here from the public getters), and the records
+// Vexo_decodeNextSignal gives (from the program the index holds) equal those of the walk
+// over the frame's PDU instances, filters and text buffers of every size included.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "decoder.h"
@@ -22,11 +24,8 @@ struct Got {
     uint64_t raw;
     HRESULT hr;
     std::string text;
-    bool operator==(const Got &o) const
-    {
-        return signal == o.signal && instance == o.instance && triggering == o.triggering && raw == o.raw
-               && hr == o.hr && text == o.text;
-    }
+    auto key() const { return std::tie(signal, instance, triggering, raw, hr, text); }
+    bool operator==(const Got &o) const { return key() == o.key(); }
 };
 
 void deliver(void *context, const VexoDecodedSignal &record, HRESULT hr)
@@ -36,12 +35,39 @@ void deliver(void *context, const VexoDecodedSignal &record, HRESULT hr)
          hr == S_FALSE ? std::string(record.text, record.textLength) : ""});
 }
 
+// The matching rule, applied to every triggering of the channel in list order.
+std::vector<VexoNode *> walkedTriggerings(VexoNode *channel, const VexoFrame &frame)
+{
+    std::vector<VexoNode *> out;
+    VexoEnumerator *list = nullptr;
+    EXPECT_EQ(Vexo_enumFrameTriggerings(channel, &list), S_OK);
+    VexoNode *triggering = nullptr;
+    while (Vexo_enumeratorNext(list, 1, &triggering, nullptr) == S_OK) {
+        uint32_t identifier = 0, code = 0, mask = 0, flags = 0, length = 0;
+        VexoNode *frameNode = nullptr;
+        const int32_t type = Vexo_getNodeType(triggering);
+        const bool identifierMatches =
+            type == Q3_NODETYPE_IdentifierBasedTriggering
+                ? Vexo_getIdentifier(triggering, &identifier) >= 0 && identifier == frame.identifier
+                : type == Q3_NODETYPE_MaskedIdentifierTriggering && Vexo_getIdentifierCode(triggering, &code) >= 0
+                      && Vexo_getIdentifierMask(triggering, &mask) >= 0 && (mask & frame.identifier) == code;
+        Vexo_getFlags(triggering, &flags);
+        const bool formMatches =
+            (flags & Q3_FLAGMASK_CAN_FRAMETYPE) == Q3_FLAG_CANSTD_OR_EXT || ((flags ^ frame.flags) & 1) == 0;
+        if (identifierMatches && formMatches && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
+            && Vexo_getLength(frameNode, &length) == S_OK && length == frame.length)
+            out.push_back(triggering);
+    }
+    Vexo_enumeratorDestroy(list);
+    return out;
+}
+
 }  // namespace
 
-TEST(FrameProgram, DecodesWhatTheWalkDecodes)
+TEST(FrameProgram, IndexAndProgramsDecodeWhatTheWalksDecode)
 {
     std::unique_ptr<uint64_t[]> walkState(new uint64_t[(vexo::decode::walkStateSize() + 7) / 8]);
-    size_t compared = 0;
+    size_t compared = 0, matches = 0, several = 0;
     for (uint64_t n = 0; n < 400; ++n) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
         RandomNetwork net(kSeed + n);
@@ -49,30 +75,28 @@ TEST(FrameProgram, DecodesWhatTheWalkDecodes)
         if (n % 3 == 2 && !net.signals.empty()) {
             const VexoChar *id = nullptr;
             Vexo_getElementId(net.signals.front(), &id);
-            const std::u16string ids = std::u16string(id) + u'\0';
-            Vexo_createIdListFilterW(net.db, 0, ids.c_str(), &filter);
+            Vexo_createIdListFilterW(net.db, 0, (std::u16string(id) + u'\0').c_str(), &filter);
         }
         const auto *channel = vexo::core::nodeExactly<vexo::core::Channel>(net.channel);
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 8; ++round) {
             std::vector<std::vector<uint8_t>> bytes;
             for (const VexoFrame &frame : net.receive(40, bytes)) {
                 char text[64], walkText[64];
                 const uint32_t capacity = uint32_t(net.below(3) * 3);  // no, small and some text room
                 VexoDecodeState *state = nullptr;
                 ASSERT_EQ(Vexo_decodeMessage(net.channel, frame.identifier, frame.flags, frame.length, frame.data,
-                                             &state),
-                          S_OK);
+                                             &state), S_OK);
+                std::vector<VexoNode *> found;
                 VexoNode *triggering = nullptr;
                 while (Vexo_decodeNextFrametriggering(state, &triggering) == S_OK && triggering != nullptr) {
+                    found.push_back(triggering);
                     std::vector<Got> got, walked;
-                    VexoDecodedSignal record{};
+                    VexoDecodedSignal record{}, walkRecord{};
                     record.text = capacity > 0 ? text : nullptr;
-                    record.textCapacity = capacity;
+                    walkRecord.text = capacity > 0 ? walkText : nullptr;
+                    record.textCapacity = walkRecord.textCapacity = capacity;
                     for (HRESULT hr; (hr = Vexo_decodeNextSignal(state, filter, &record)) >= 0;)
                         deliver(&got, record, hr);
-                    VexoDecodedSignal walkRecord{};
-                    walkRecord.text = capacity > 0 ? walkText : nullptr;
-                    walkRecord.textCapacity = capacity;
                     vexo::decode::walkFrame(walkState.get(), *channel,
                                             vexo::core::nodeAs<vexo::core::FrameTriggering>(triggering),
                                             vexo::model::filterAs(filter), frame.identifier, frame.flags,
@@ -84,10 +108,15 @@ TEST(FrameProgram, DecodesWhatTheWalkDecodes)
                     triggering = nullptr;
                 }
                 Vexo_destroyDecodeEnum(state);
+                ASSERT_EQ(found, walkedTriggerings(net.channel, frame)) << "identifier " << frame.identifier;
+                matches += found.size();
+                several += found.size() > 1 ? 1 : 0;
             }
             net.change();
         }
         Vexo_destroyFilter(filter);
     }
     EXPECT_GT(compared, 20000u);  // enough decoding to mean something
+    EXPECT_GT(matches, 20000u);
+    EXPECT_GT(several, 500u);  // identifiers shared by triggerings, masks, duplicates
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,11 +33,9 @@ struct RandomNetwork {
     {
         EXPECT_EQ(Vexo_create(nullptr, &db), S_OK);
         EXPECT_EQ(Vexo_createChannel(db, nullptr, nullptr, &channel), S_OK);
-        const uint32_t pool = 3 + below(12);
-        for (uint32_t i = 0; i < pool; ++i)
+        for (uint32_t i = 0, pool = 3 + below(12); i < pool; ++i)
             identifiers.push_back(below(4) == 0 ? 0x18DA0000u + below(0x800) : below(0x800));
-        const uint32_t count = 1 + below(14);
-        for (uint32_t i = 0; i < count; ++i)
+        for (uint32_t i = 0, count = 1 + below(14); i < count; ++i)
             addFrame();
         if (below(6) == 0 && !signalPdus.empty()) {
             ownInstances = true;
@@ -65,27 +64,24 @@ struct RandomNetwork {
             bits = 8 * (1 + below(4));
         if (!codings.empty() && below(3) == 0)
             return pick(codings);
-        VexoNode *c = nullptr;
+        VexoNode *c = nullptr, *step = nullptr;
         EXPECT_EQ(Vexo_createCoding(db, nullptr, bits, encoding, nullptr, &c), S_OK);
         // Descriptions then a linear rule over the field's values, as imports make them.
-        const uint32_t described = below(3);
-        for (uint32_t i = 0; i < described; ++i) {
+        for (uint32_t i = 0, described = below(3); i < described; ++i) {
             VexoStringSlot *slot = nullptr;
-            VexoNode *text = nullptr;
             Vexo_stringCreateSlot(db, 0, i == 0 ? u"low" : u"high", &slot);
-            Vexo_createMappedTextComputation(db, nullptr, slot, &text);
+            Vexo_createMappedTextComputation(db, nullptr, slot, &step);
             const double value = double(below(4));
-            Vexo_addRange(text, value, value, 3);
-            Vexo_addInternalToPhysicalComputations(c, 1, &text);
+            Vexo_addRange(step, value, value, 3);
+            Vexo_addInternalToPhysicalComputations(c, 1, &step);
         }
         if (below(5) != 0) {
-            VexoNode *linear = nullptr;
-            Vexo_createLinearComputation(db, nullptr, below(2) == 0 ? 0.5 : 1.0, below(2) == 0 ? 0.0 : -40.0, &linear);
+            Vexo_createLinearComputation(db, nullptr, below(2) == 0 ? 0.5 : 1.0, below(2) == 0 ? 0.0 : -40.0, &step);
             const bool isSigned = encoding == Q3_ENCODING_2COMPL;
             const double top = bits >= 64 ? 1.8446744073709552e19 : double((uint64_t(1) << bits) - 1);
             const double low = isSigned ? -(top + 1) / 2 : 0, high = isSigned ? (top - 1) / 2 : top;
-            Vexo_addRange(linear, below(6) == 0 ? 1 : low, high, 3);
-            Vexo_addInternalToPhysicalComputations(c, 1, &linear);
+            Vexo_addRange(step, below(6) == 0 ? 1 : low, high, 3);
+            Vexo_addInternalToPhysicalComputations(c, 1, &step);
         }
         codings.push_back(c);
         return c;
@@ -103,8 +99,7 @@ struct RandomNetwork {
 
     void placeSignals(VexoNode *pdu, uint32_t bytes)
     {
-        const uint32_t count = below(6);
-        for (uint32_t i = 0; i < count; ++i) {
+        for (uint32_t i = 0, count = below(6); i < count; ++i) {
             VexoNode *instance = nullptr;
             const uint32_t bitpos = below(5) == 0 ? 0xFFFFFFF0u + below(16) : below(8 * bytes + 8);
             Vexo_createSignalInstance(db, nextId(u"I").c_str(), below(2), bitpos, 0, signal(), pdu, &instance);
@@ -128,8 +123,7 @@ struct RandomNetwork {
         Vexo_createMultiplexedPDU(db, nullptr, 8 * bytes, below(2), static_cast<uint32_t>(position), below(12), 0,
                                   referrer, &made);
         pdus.push_back(made);
-        const uint32_t partCount = 1 + below(4);
-        for (uint32_t i = 0; i < partCount; ++i) {
+        for (uint32_t i = 0, partCount = 1 + below(4); i < partCount; ++i) {
             VexoNode *part = nullptr;
             Vexo_createMultiplexedPart(db, nullptr, below(6), made, &part);
             parts.push_back(part);
@@ -138,12 +132,8 @@ struct RandomNetwork {
             VexoNode *inner = below(8) == 0 && !pdus.empty() ? pick(pdus) : pdu(bytes, depth - 1, part);
             Vexo_setReference(part, inner);
             const uint32_t role = below(4);
-            if (role == 0)
-                Vexo_setStaticPart(made, part);
-            else if (role == 1)
-                Vexo_setElsePart(made, part);
-            else
-                Vexo_addDynamicParts(made, 1, &part);
+            role == 0 ? Vexo_setStaticPart(made, part)
+                      : role == 1 ? Vexo_setElsePart(made, part) : Vexo_addDynamicParts(made, 1, &part);
         }
         return made;
     }
@@ -173,70 +163,44 @@ struct RandomNetwork {
         const uint32_t bytes = kLengths[below(11)];
         Vexo_createFrame(db, nullptr, bytes, &frame);
         frames.push_back(frame);
-        const uint32_t instanceCount = below(6) == 0 ? 2 : 1;
-        for (uint32_t i = 0; i < instanceCount; ++i) {
+        for (uint32_t i = 0, instanceCount = below(6) == 0 ? 2 : 1; i < instanceCount; ++i) {
             VexoNode *instance = nullptr;
             Vexo_createPDUInstance(db, nullptr, 0, below(4) == 0 ? below(16) : 0, 0, pdu(bytes, 3, nullptr), frame,
                                    &instance);
         }
-        const uint32_t triggeringCount = 1 + below(2);
-        for (uint32_t i = 0; i < triggeringCount; ++i)
+        for (uint32_t i = 0, triggeringCount = 1 + below(2); i < triggeringCount; ++i)
             addTriggering(below(12) == 0 ? nullptr : frame);
     }
 
-    // One random change of what decoding depends on.
+    // One random change of what decoding depends on: changes are drawn until one applies.
     void change()
     {
-        for (;;) {
-            switch (below(9)) {
-            case 0:
-                addFrame();
-                return;
-            case 1:
-                addTriggering(pick(frames));
-                return;
-            case 2:
-                if (Vexo_setFrame(pick(triggerings), below(4) == 0 ? nullptr : pick(frames)) == S_OK)
-                    return;
-                break;
-            case 3: {
-                if (signalPdus.empty())
-                    break;
+        VexoNode *made = nullptr;
+        const std::function<bool()> changes[] = {
+            [&] { return addFrame(), true; },
+            [&] { return addTriggering(pick(frames)), true; },
+            [&] { return Vexo_setFrame(pick(triggerings), below(4) == 0 ? nullptr : pick(frames)) == S_OK; },
+            [&] {
                 const size_t before = instances.size();
-                placeSignals(pick(signalPdus), 8);
-                if (instances.size() != before)
-                    return;
-                break;
-            }
-            case 4: {
-                if (codings.empty())
-                    break;
-                VexoNode *linear = nullptr;
-                Vexo_createLinearComputation(db, nullptr, 2.0, 1.0, &linear);
-                Vexo_addRange(linear, 0, 100, 3);
-                Vexo_addInternalToPhysicalComputations(pick(codings), 1, &linear);
-                return;
-            }
-            case 5:
-                if (!signals.empty() && Vexo_setReference(pick(signals), pick(codings)) == S_OK)
-                    return;
-                break;
-            case 6:
-                if (!instances.empty() && !signals.empty()
-                    && Vexo_setReference(pick(instances), pick(signals)) == S_OK)
-                    return;
-                break;
-            case 7:
-                if (!parts.empty() && Vexo_addSegment(pick(parts), below(2), below(64), 1 + below(16)) == S_OK)
-                    return;
-                break;
-            default: {
-                VexoNode *instance = nullptr;
-                if (Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &instance) == S_OK)
-                    return;
-                break;
-            }
-            }
+                if (!signalPdus.empty())
+                    placeSignals(pick(signalPdus), 8);
+                return instances.size() != before;
+            },
+            [&] {
+                if (codings.empty() || Vexo_createLinearComputation(db, nullptr, 2.0, 1.0, &made) != S_OK)
+                    return false;
+                Vexo_addRange(made, 0, 100, 3);
+                return Vexo_addInternalToPhysicalComputations(pick(codings), 1, &made) == S_OK;
+            },
+            [&] { return !signals.empty() && Vexo_setReference(pick(signals), pick(codings)) == S_OK; },
+            [&] {
+                return !instances.empty() && !signals.empty()
+                       && Vexo_setReference(pick(instances), pick(signals)) == S_OK;
+            },
+            [&] { return !parts.empty() && Vexo_addSegment(pick(parts), below(2), below(64), 1 + below(16)) == S_OK; },
+            [&] { return Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &made) == S_OK; },
+        };
+        while (!changes[below(9)]()) {
         }
     }
 
@@ -250,14 +214,16 @@ struct RandomNetwork {
         storage.reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
             VexoFrame frame{};
-            frame.identifier = below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
+            frame.identifier =
+                below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
             frame.flags = below(2);
             frame.length = kLengths[below(10)];
             // Mostly what a triggering of the channel sends.
             VexoNode *triggering = pick(triggerings), *frameNode = nullptr;
             uint32_t flags = 0;
             if (below(4) != 0 && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
-                && Vexo_getIdentifier(triggering, &frame.identifier) >= 0 && Vexo_getFlags(triggering, &flags) == S_OK) {
+                && Vexo_getIdentifier(triggering, &frame.identifier) >= 0
+                && Vexo_getFlags(triggering, &flags) == S_OK) {
                 Vexo_getLength(frameNode, &frame.length);
                 if ((flags & 3) != Q3_FLAG_CANSTD_OR_EXT)
                     frame.flags = flags & Q3_FLAG_CANEXTENDED;

@@ -1,3 +1,5 @@
+// Value conversion: every encoding both ways, computations and their ranges, signal limits,
+// text formatting; random round trips and the double encoding against the general one.
 #include "value_conversion.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +34,8 @@ SignalValue dbl(double v) { return {Q3_VALUETYPE_DOUBLE, 0, {v}, nullptr, nullpt
 SignalValue u64(uint64_t v) { SignalValue s{Q3_VALUETYPE_UINT64, 0, {}, nullptr, nullptr}; s.value.u64 = v; return s; }
 SignalValue i64(int64_t v) { SignalValue s{Q3_VALUETYPE_INT64, 0, {}, nullptr, nullptr}; s.value.i64 = v; return s; }
 
+const SignalValue kRefused = {0xFFFFFFFF, 0, {0.0}, nullptr, nullptr};  // a decoding row that must fail
+
 uint64_t bitsOf(double v) { uint64_t b; std::memcpy(&b, &v, sizeof b); return b; }
 uint32_t bitsOf(float v) { uint32_t b; std::memcpy(&b, &v, sizeof b); return b; }
 
@@ -44,14 +48,10 @@ void expectValue(const SignalValue &got, const SignalValue &want)
 
 // Builds signals, codings and computations through the model's public functions.
 struct Model {
-    VexoNode *handle = nullptr;
-    Model() { EXPECT_EQ(Vexo_create(nullptr, &handle), S_OK); }
+    VexoNode *handle = made(Vexo_create, nullptr);
     ~Model() { Vexo_destroy(handle); }
 
-    VexoNode *coding(uint32_t bitlen, uint32_t encoding)
-    {
-        return made(Vexo_createCoding, handle, nullptr, bitlen, encoding, static_cast<VexoNode *>(nullptr));
-    }
+    VexoNode *coding(uint32_t n, uint32_t type) { return made(Vexo_createCoding, handle, nullptr, n, type, nullptr); }
     VexoNode *signal(VexoNode *coding, double min = 0, double max = 0, uint32_t flags = 0)
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
@@ -67,10 +67,7 @@ struct Model {
         }
         return c;
     }
-    void range(VexoNode *c, double lower, double upper, uint32_t flags = kClosed)
-    {
-        EXPECT_EQ(Vexo_addRange(c, lower, upper, flags), S_OK);
-    }
+    void range(VexoNode *c, double lower, double upper) { EXPECT_EQ(Vexo_addRange(c, lower, upper, kClosed), S_OK); }
     VexoStringSlot *slot(const VexoChar *text)
     {
         VexoStringSlot *s = nullptr;
@@ -115,34 +112,32 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"packed BCD, bad digit reads 0", 8, Q3_ENCODING_PACKED_BCD, 0x1A, u64(0)},
         {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
         {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
+        {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
+        {"IEEE 0 is refused", 0, Q3_ENCODING_IEEE, 1, kRefused},
+        {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
+        {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
+        {"invalid is refused", 8, Q3_ENCODING_INVALID, 1, kRefused},
+        {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SignalValue got = dbl(0);
-        got.computation = m.handle;  // must be cleared
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got), S_FALSE);
-        expectValue(got, c.want);
-        EXPECT_EQ(got.computation, nullptr);
+        got.computation = m.handle;  // both must be cleared
+        got.text = m.slot(u"stale");
+        const bool refused = c.want.valueType == kRefused.valueType;
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got),
+                  refused ? E_UNEXPECTED : S_FALSE);
+        if (!refused) {
+            expectValue(got, c.want);
+        }
+        EXPECT_TRUE(got.computation == nullptr && got.text == nullptr);
     }
 }
 
-TEST(ValueConversion, RefusesWhatItCannotDecode)
+TEST(ValueConversion, TakesTheInternalValueWithoutCodingAndChecksArguments)
 {
     Model m;
-    struct Case { const char *what; uint32_t bitlen, encoding; };
-    for (const Case &c : {Case{"IEEE 16", 16, Q3_ENCODING_IEEE}, Case{"IEEE 0", 0, Q3_ENCODING_IEEE},
-                          Case{"IEEE 63", 63, Q3_ENCODING_IEEE}, Case{"ASCII", 64, Q3_ENCODING_ASCII},
-                          Case{"invalid", 8, Q3_ENCODING_INVALID}, Case{"unknown", 8, 99}}) {
-        SCOPED_TRACE(c.what);
-        SignalValue got = dbl(0);
-        got.computation = m.handle;
-        got.text = m.slot(u"stale");
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), 1, &got), E_UNEXPECTED);
-        EXPECT_EQ(got.computation, nullptr);
-        EXPECT_EQ(got.text, nullptr);
-    }
-
     // Without a coding the internal value is the result.
     // (the link to a unit can only be forged: creation and the link setter refuse it).
     VexoNode *unit = nullptr;
@@ -269,8 +264,8 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
     Model m;
     VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID);
     VexoNode *closed = m.signal(nullptr, 0, 100, kClosed);
-    VexoNode *huge = m.signal(nullptr, 0, 9007199254740993.0, kClosed);
     VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
+    // Limits are compared as ranges are (exact for integers, see above).
     struct Case { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
     const Case cases[] = {
         {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE},
@@ -281,8 +276,6 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
         {"below", closed, i64(-1), Q3_VALUEBELOWRANGE},
         {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
         {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE},
-        {"2^53 + 1 above 2^53", huge, u64(kTwo53 + 1), Q3_VALUEABOVERANGE},
-        {"2^53 on 2^53", huge, i64(kTwo53), Q3_VALUEINRANGE},
         {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
@@ -345,54 +338,43 @@ TEST(ValueConversion, FormatsValuesAsText)
 
 TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 {
-    enum Step { None, Identity, Linear, MappedValue, MappedText };
+    Model m;
+    VexoNode *const none = nullptr, *identity = m.computation(nullptr, Vexo_createIdentityComputation);
+    VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0);
+    VexoNode *mappedValue = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0);
+    VexoNode *mappedText = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x"));
+    // Values inside a field's range are checked by the round trip below; these rows are the
+    // truncating, masking, saturating and refused cases.
     constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
-    struct Case { const char *what; uint32_t bitlen, encoding; Step step; SignalValue v; HRESULT result; uint64_t want; };
+    struct Case { const char *what; uint32_t bits, type; VexoNode *step; SignalValue v; HRESULT hr; uint64_t want; };
     const Case cases[] = {
-        {"direct, truncated and masked", 4, Q3_ENCODING_DIRECT, None, dbl(17.9), S_OK, 1},
-        {"direct, negative integer masked", 8, Q3_ENCODING_DIRECT, None, i64(-1), S_OK, 0xFF},
-        {"direct, length 64 saturates", 64, Q3_ENCODING_DIRECT, None, dbl(1e30), S_OK, ~0ull},
-        {"direct, NaN", 64, Q3_ENCODING_DIRECT, None, dbl(kNaN), S_OK, 0},
-        {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, None, i64(-5), S_OK, 0x85},
-        {"sign-magnitude truncates toward zero", 8, Q3_ENCODING_DIRECT | kSigned, None, dbl(-5.7), S_OK, 0x85},
-        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, None, u64((1ull << 63) | 5), S_OK, 0x05},
-        {"one's complement -1", 8, Q3_ENCODING_1COMPL, None, i64(-1), S_OK, ~1ull},
-        {"one's complement, -0.9 is 0", 8, Q3_ENCODING_1COMPL, None, dbl(-0.9), S_OK, 0},
-        {"two's complement", 12, Q3_ENCODING_2COMPL, None, i64(-2048), S_OK, ~0x7FFull},
-        {"two's complement saturates", 64, Q3_ENCODING_2COMPL, None, dbl(-1e30), S_OK, 1ull << 63},
-        {"IEEE single keeps the high word", 32, Q3_ENCODING_IEEE, None, i64(-2), S_OK,
+        {"direct, truncated and masked", 4, Q3_ENCODING_DIRECT, none, dbl(17.9), S_OK, 1},
+        {"direct, negative integer masked", 8, Q3_ENCODING_DIRECT, none, i64(-1), S_OK, 0xFF},
+        {"direct, length 64 saturates", 64, Q3_ENCODING_DIRECT, none, dbl(1e30), S_OK, ~0ull},
+        {"direct, NaN", 64, Q3_ENCODING_DIRECT, none, dbl(kNaN), S_OK, 0},
+        {"sign-magnitude truncates toward zero", 8, Q3_ENCODING_DIRECT | kSigned, none, dbl(-5.7), S_OK, 0x85},
+        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, none, u64(5 | 1ull << 63), S_OK, 5},
+        {"one's complement, -0.9 is 0", 8, Q3_ENCODING_1COMPL, none, dbl(-0.9), S_OK, 0},
+        {"two's complement saturates", 64, Q3_ENCODING_2COMPL, none, dbl(-1e30), S_OK, 1ull << 63},
+        {"IEEE single keeps the high word", 32, Q3_ENCODING_IEEE, none, i64(-2), S_OK,
          (kFill & 0xFFFFFFFF00000000ull) | bitsOf(-2.0f)},
-        {"IEEE double", 64, Q3_ENCODING_IEEE, None, dbl(-2.25), S_OK, bitsOf(-2.25)},
-        {"IEEE 16", 16, Q3_ENCODING_IEEE, None, dbl(1), E_UNEXPECTED, kFill},
-        {"packed BCD", 16, Q3_ENCODING_PACKED_BCD, None, u64(1234), S_OK, 0x1234},
-        {"packed BCD, too long keeps low digits", 8, Q3_ENCODING_PACKED_BCD, None, u64(123), S_OK, 0x23},
-        {"packed BCD, signed", 16, Q3_ENCODING_PACKED_BCD | kSigned, None, i64(-123), S_OK, 0x8123},
-        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, None, dbl(1234.9), S_OK, 0x01020304},
-        {"unpacked BCD, signed", 24, Q3_ENCODING_UNPACKED_BCD | kSigned, None, i64(-12), S_OK, 0x800102},
-        {"ASCII", 8, Q3_ENCODING_ASCII, None, u64(1), E_UNEXPECTED, kFill},
-        {"invalid", 8, Q3_ENCODING_INVALID, None, u64(1), E_UNEXPECTED, kFill},
-        {"identity", 16, Q3_ENCODING_DIRECT, Identity, dbl(12.5), S_OK, 12},
-        {"linear, forward", 16, Q3_ENCODING_DIRECT, Linear, dbl(10), S_OK, 21},
-        {"mapped value", 16, Q3_ENCODING_DIRECT, MappedValue, dbl(10), S_FALSE, kFill},
-        {"mapped text", 16, Q3_ENCODING_DIRECT, MappedText, dbl(10), S_FALSE, kFill},
-        {"unknown value type", 16, Q3_ENCODING_DIRECT, None, SignalValue{5, 0, {1.0}, nullptr, nullptr},
+        {"IEEE 16", 16, Q3_ENCODING_IEEE, none, dbl(1), E_UNEXPECTED, kFill},
+        {"packed BCD, too long keeps low digits", 8, Q3_ENCODING_PACKED_BCD, none, u64(123), S_OK, 0x23},
+        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, none, dbl(1234.9), S_OK, 0x01020304},
+        {"ASCII", 8, Q3_ENCODING_ASCII, none, u64(1), E_UNEXPECTED, kFill},
+        {"invalid", 8, Q3_ENCODING_INVALID, none, u64(1), E_UNEXPECTED, kFill},
+        {"identity", 16, Q3_ENCODING_DIRECT, identity, dbl(12.5), S_OK, 12},
+        {"linear, forward", 16, Q3_ENCODING_DIRECT, linear, dbl(10), S_OK, 21},
+        {"mapped value", 16, Q3_ENCODING_DIRECT, mappedValue, dbl(10), S_FALSE, kFill},
+        {"mapped text", 16, Q3_ENCODING_DIRECT, mappedText, dbl(10), S_FALSE, kFill},
+        {"unknown value type", 16, Q3_ENCODING_DIRECT, none, SignalValue{5, 0, {1.0}, nullptr, nullptr},
          E_INVALIDARG, kFill},
     };
-    Model m;
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *coding = m.coding(c.bitlen, c.encoding);
-        VexoNode *step = nullptr;
-        switch (c.step) {
-        case None: break;
-        case Identity: step = m.computation(nullptr, Vexo_createIdentityComputation); break;
-        case Linear: step = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0); break;
-        case MappedValue: step = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0); break;
-        case MappedText: step = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x")); break;
-        }
         uint64_t out = kFill;
-        EXPECT_EQ(Vexo_physicalToInternal(m.signal(coding), step, &c.v, &out), c.result);
-        EXPECT_EQ(out, c.want) << std::hex << out;
+        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr)
+            << c.what;
+        EXPECT_EQ(out, c.want) << c.what << std::hex << ": " << out;
     }
 
     uint64_t out = kFill;
@@ -408,68 +390,55 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     EXPECT_EQ(out, kFill);
 }
 
-// Every integer a field can hold survives encoding, cutting to the field's bits (as
-// inserting into a frame does) and decoding.
+// Every integer a field can hold, and every float or double, survives encoding and decoding.
 TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
 {
-    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; };
+    // step: bits per digit for BCD, else 1
+    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };
     const Form forms[] = {
-        {"direct", Q3_ENCODING_DIRECT, 1, 1},        {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1},
-        {"one's complement", Q3_ENCODING_1COMPL, 2, 1}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1},
-        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4}, {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4},
-        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8},
-        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8},
+        {"direct", Q3_ENCODING_DIRECT, 1, 1, false}, {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1, true},
+        {"one's complement", Q3_ENCODING_1COMPL, 2, 1, true}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1, true},
+        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4, false},
+        {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4, true},
+        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8, false},
+        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8, true},
     };
     Model m;
     std::mt19937_64 random(7);
+    // Encodes, cuts to the field's bits (as inserting into a frame does) and decodes.
+    const auto roundTrip = [](VexoNode *signal, uint32_t bits, const SignalValue &value) {
+        uint64_t internal = 0;
+        SignalValue back = dbl(0);
+        ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
+        ASSERT_EQ(Vexo_internalToPhysical(signal, internal & ~0ull >> (64 - bits), &back), S_FALSE);
+        expectValue(back, value);
+    };
     for (const Form &form : forms) {
         for (uint32_t bits = form.minBits; bits <= 64; bits += form.step) {
-            const bool isSigned = form.encoding != Q3_ENCODING_DIRECT && form.encoding != Q3_ENCODING_PACKED_BCD &&
-                                  form.encoding != Q3_ENCODING_UNPACKED_BCD;
             // Largest magnitude: digits for BCD (the sign takes one position), bits otherwise.
-            uint64_t largest;
-            if (form.step > 1) {
-                const uint32_t digits = bits / form.step - (isSigned ? 1 : 0);
-                largest = 1;
-                for (uint32_t d = 0; d < digits; ++d)
-                    largest *= 10;
-                --largest;
-            } else {
-                const uint32_t magnitudeBits = bits - (isSigned ? 1 : 0);
-                largest = magnitudeBits == 0 ? 0 : ~0ull >> (64 - magnitudeBits);
-            }
-            VexoNode *coding = m.coding(bits, form.encoding);
-            VexoNode *signal = m.signal(coding);
+            const uint32_t places = bits / form.step - (form.isSigned ? 1 : 0);
+            uint64_t largest = form.step == 1 && places > 0 ? ~0ull >> (64 - places) : 0;
+            for (uint32_t d = 0; form.step > 1 && d < places; ++d)
+                largest = 10 * largest + 9;
+            VexoNode *signal = m.signal(m.coding(bits, form.encoding));
             for (int i = 0; i < 20; ++i) {
                 SCOPED_TRACE(testing::Message() << form.what << ", " << bits << " bits, seed 7, case " << i);
                 uint64_t magnitude = (i == 0 ? largest : random() % (largest == ~0ull ? largest : largest + 1));
                 SignalValue value = u64(magnitude);
-                if (isSigned) {
+                if (form.isSigned) {
                     const bool lowest = form.encoding == Q3_ENCODING_2COMPL && i == 1;  // -2^(bits-1)
                     value = i64(lowest ? -int64_t(largest) - 1 : i % 2 ? -int64_t(magnitude) : int64_t(magnitude));
                 }
-                uint64_t internal = 0;
-                ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
-                internal &= ~0ull >> (64 - bits);
-                SignalValue back = dbl(0);
-                ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
-                expectValue(back, value);
+                roundTrip(signal, bits, value);
             }
         }
     }
 
     // IEEE: singles keep any float, doubles any double.
     for (uint32_t bits : {32u, 64u}) {
-        VexoNode *coding = m.coding(bits, Q3_ENCODING_IEEE);
-        VexoNode *signal = m.signal(coding);
-        for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789}) {
-            const SignalValue value = dbl(bits == 32 ? double(float(v)) : v);
-            uint64_t internal = 0;
-            ASSERT_EQ(Vexo_physicalToInternal(signal, nullptr, &value, &internal), S_OK);
-            SignalValue back = dbl(0);
-            ASSERT_EQ(Vexo_internalToPhysical(signal, internal, &back), S_FALSE);
-            expectValue(back, value);
-        }
+        VexoNode *signal = m.signal(m.coding(bits, Q3_ENCODING_IEEE));
+        for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789})
+            roundTrip(signal, bits, dbl(bits == 32 ? double(float(v)) : v));
     }
 }
 
@@ -490,8 +459,8 @@ TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
             VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 0.1, -7.25);
             const auto *coding = nodeAs<Coding>(nodeAs<Signal>(signal)->reference);
             for (int i = 0; i < 60; ++i) {
-                const double v = i < int(std::size(edges)) ? edges[i]
-                                                            : std::ldexp(double(int64_t(random())), -int(random() % 70));
+                const double v =
+                    i < int(std::size(edges)) ? edges[i] : std::ldexp(double(int64_t(random())), -int(random() % 70));
                 for (VexoNode *step : {static_cast<VexoNode *>(nullptr), identity, linear}) {
                     SCOPED_TRACE(testing::Message() << "encoding " << encoding << ", " << bits << " bits, value " << v
                                                     << ", seed 11, step " << (step == linear ? "linear" : "none"));

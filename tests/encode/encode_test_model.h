@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <string>
+#include <vector>
 
+#include "made.h"
 #include "vexo/constants.h"
 #include "vexo/core.h"
 #include "vexo/encode.h"
@@ -19,11 +21,11 @@ constexpr uint32_t kBE = Q3_BYTEORDER_BIGENDIAN;
 constexpr uint32_t kNoUpdate = 0xFFFFFFFFu;
 
 struct Model {
-    VexoNode *db = nullptr;
+    VexoNode *db = made(Vexo_create, u"db");
     int serial = 0;
-    VexoChar name[16] = {};
+    std::u16string name;
 
-    Model() { EXPECT_EQ(Vexo_create(u"db", &db), S_OK); }
+    Model() = default;
     ~Model() { Vexo_destroy(db); }
     Model(const Model &) = delete;
     Model &operator=(const Model &) = delete;
@@ -31,38 +33,26 @@ struct Model {
     // A fresh identifier, valid until the next call.
     const VexoChar *id()
     {
-        char text[16];
-        const int n = std::snprintf(text, sizeof text, "n%d", ++serial);
-        for (int i = 0; i <= n; ++i)
-            name[i] = static_cast<VexoChar>(text[i]);
-        return name;
+        const std::string n = "n" + std::to_string(++serial);
+        return name.assign(n.begin(), n.end()).c_str();
     }
-
     // Runs a creation function (database first, out pointer last) and gives its node.
     template <class Create, class... Args>
-    VexoNode *make(Create create, Args... args)
-    {
-        VexoNode *n = nullptr;
-        EXPECT_EQ(create(db, args..., &n), S_OK);
-        return n;
-    }
+    VexoNode *make(Create create, Args... args) { return made(create, db, args...); }
 
     VexoNode *cluster(uint32_t type = Q3_CLUSTERTYPE_CAN) { return make(Vexo_createCluster, id(), type); }
     VexoNode *channel(VexoNode *cluster) { return make(Vexo_createChannel, id(), cluster); }
     VexoNode *ecu() { return make(Vexo_createECU, id()); }
     VexoNode *frame(uint32_t length) { return make(Vexo_createFrame, id(), length); }
-    VexoNode *coding(uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    VexoNode *coding(uint32_t bits, uint32_t type = Q3_ENCODING_DIRECT)
     {
-        return make(Vexo_createCoding, id(), bits, encoding, nullptr);
+        return make(Vexo_createCoding, id(), bits, type, nullptr);
     }
     VexoNode *trigger(VexoNode *channel, VexoNode *frame, uint32_t identifier, VexoNode *ecu = nullptr)
     {
         return make(Vexo_createIdentifierBasedTriggering, id(), identifier, 0u, frame, ecu, channel);
     }
-    VexoNode *signalPdu(uint32_t bits, VexoNode *referrer = nullptr)
-    {
-        return make(Vexo_createSignalPDU, id(), bits, referrer);
-    }
+    VexoNode *signalPdu(uint32_t n, VexoNode *owner = nullptr) { return make(Vexo_createSignalPDU, id(), n, owner); }
     VexoNode *muxPdu(uint32_t bits, uint32_t switchOrder, uint32_t switchPosition, uint32_t switchLength)
     {
         return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u,
@@ -96,15 +86,14 @@ struct Model {
     {
         return make(Vexo_createSignalInstance, id(), order, bitpos, update, signal, pdu);
     }
-    VexoNode *pduTriggering(VexoNode *pdu, VexoNode *channel)
-    {
-        return make(Vexo_createPDUTriggering, id(), pdu, channel);
-    }
+    VexoNode *pduTriggering(VexoNode *pdu, VexoNode *ch) { return make(Vexo_createPDUTriggering, id(), pdu, ch); }
     VexoNode *cyclic(VexoNode *parent, uint64_t cycle) { return make(Vexo_createCyclicTiming, cycle, parent); }
-    VexoNode *event(VexoNode *parent, uint32_t debounce)
-    {
-        return make(Vexo_createEventControlledTiming, debounce, parent);
-    }
+    VexoNode *event(VexoNode *parent, uint32_t wait) { return make(Vexo_createEventControlledTiming, wait, parent); }
+};
+
+struct Sent {
+    VexoNode *frame;
+    std::vector<uint8_t> data;
 };
 
 // An encoder that is destroyed with the test.
@@ -123,14 +112,24 @@ struct Encoder {
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
         return a;
     }
-    // Fetches every pending frame; returns how many there were.
-    int drain()
+    // Every pending frame, fetched.
+    std::vector<Sent> fetch()
     {
+        std::vector<Sent> out;
         VexoChangedFrame f{};
-        int n = 0;
         while (Vexo_EncoderGetChangedFrame(handle, &f) == S_OK)
-            ++n;
-        return n;
+            out.push_back({f.frame, std::vector<uint8_t>(f.data, f.data + f.length)});
+        return out;
+    }
+    // A new PERIODIC application includes `triggering`, sets `signal` to `value` and
+    // triggers at time 1: the frames that are sent.
+    std::vector<Sent> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
+    {
+        const uint32_t a = app(Q3_ENC_MODE_PERIODIC);
+        EXPECT_EQ(Vexo_EncoderInsert(handle, a, triggering), S_OK);
+        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, a, signal, value), S_OK);
+        EXPECT_EQ(Vexo_EncoderTrigger(handle, 1, 0), S_OK);
+        return fetch();
     }
 };
 

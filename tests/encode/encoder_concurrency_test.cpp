@@ -13,9 +13,7 @@ using namespace encode_test;
 
 namespace {
 
-constexpr int kFrames = 8;
-constexpr int kWorkers = 4;
-constexpr int kRounds = 400;
+constexpr int kFrames = 8, kWorkers = 4, kRounds = 400;
 
 TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
 {
@@ -36,16 +34,12 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
     VexoNode *extra = m.trigger(channel, frames[0], 0x1FF);
 
     Encoder enc(m.db, channel);
-    ASSERT_NE(enc.handle, nullptr);
     for (VexoNode *t : triggerings)
         ASSERT_EQ(Vexo_EncoderInsert(enc, 0, t), S_OK);
 
     std::atomic<uint64_t> clock{1};
     std::atomic<int> failures{0};
-    auto check = [&](bool ok) {
-        if (!ok)
-            failures.fetch_add(1);
-    };
+    auto check = [&](bool ok) { failures.fetch_add(ok ? 0 : 1); };
     auto worker = [&](int t) {
         uint32_t app = 0;
         check(Vexo_EncoderRegister(enc, &app) == S_OK);
@@ -68,8 +62,7 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
     };
     auto churn = [&] {
         for (int round = 0; round < kRounds; ++round) {
-            uint32_t app = 0;
-            uint32_t mode = 9;
+            uint32_t app = 0, mode = 9;
             if (Vexo_EncoderRegister(enc, &app) == S_OK) {
                 check(Vexo_EncoderGetSendMode(enc, app, &mode) == S_OK && mode == Q3_ENC_MODE_OFF);
                 check(Vexo_EncoderDeregister(enc, app) == S_OK);
@@ -79,9 +72,9 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
         }
     };
     std::vector<std::thread> threads;
+    threads.emplace_back(churn);
     for (int t = 0; t < kWorkers; ++t)
         threads.emplace_back(worker, t);
-    threads.emplace_back(churn);
     for (std::thread &thread : threads)
         thread.join();
     EXPECT_EQ(failures.load(), 0);
@@ -91,15 +84,13 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
     for (VexoNode *tick : ticks)
         ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, tick, 0xEE), S_OK);
     ASSERT_EQ(Vexo_EncoderTrigger(enc, 0xFFFFFFFF, 0), S_OK);
-    int seen = 0;
-    VexoChangedFrame f{};
-    while (Vexo_EncoderGetChangedFrame(enc, &f) == S_OK) {
-        ++seen;
+    const std::vector<Sent> sent = enc.fetch();
+    EXPECT_EQ(sent.size(), size_t(kFrames));
+    for (const Sent &s : sent) {
         for (int t = 0; t < kWorkers; ++t)
-            EXPECT_EQ(f.data[t], uint8_t(kRounds - 1 + t)) << "worker " << t;
-        EXPECT_EQ(f.data[7], 0xEE);
+            EXPECT_EQ(s.data[t], uint8_t(kRounds - 1 + t)) << "worker " << t;
+        EXPECT_EQ(s.data[7], 0xEE);
     }
-    EXPECT_EQ(seen, kFrames);
 }
 
 }  // namespace

@@ -13,22 +13,19 @@ using namespace encode_test;
 
 namespace {
 
+using Values = std::map<VexoNode *, uint64_t>;
+
 struct Field {
     VexoNode *signal;
     uint32_t bits;
 };
 
-struct Part {
-    uint32_t code;
-    std::vector<Field> fields;
-};
-
 // Raw value of every signal instance decoded from one received frame.
-std::map<VexoNode *, uint64_t> decodeFrame(VexoNode *channel, uint32_t identifier, const VexoChangedFrame &frame)
+Values decodeFrame(VexoNode *channel, uint32_t identifier, const std::vector<uint8_t> &data)
 {
-    std::map<VexoNode *, uint64_t> out;
+    Values out;
     VexoDecodeState *state = nullptr;
-    EXPECT_EQ(Vexo_decodeMessage(channel, identifier, 0, frame.length, frame.data, &state), S_OK);
+    EXPECT_EQ(Vexo_decodeMessage(channel, identifier, 0, uint32_t(data.size()), data.data(), &state), S_OK);
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
     VexoDecodedSignal record{};
     while (Vexo_decodeNextSignal(state, nullptr, &record) == S_OK)
@@ -46,101 +43,76 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
         m.instance(signal, pdu, position, order);
         return Field{signal, bits};
     };
-
-    // A plain frame.
-    VexoNode *plain = m.frame(8);
-    VexoNode *plainPdu = m.signalPdu(64);
-    m.place(plainPdu, plain);
-    const std::vector<Field> plainFields = {field(plainPdu, 12, 0, kLE), field(plainPdu, 16, 23, kBE),
-                                            field(plainPdu, 1, 40, kLE), field(plainPdu, 7, 55, kBE),
-                                            field(plainPdu, 7, 41, kLE), field(plainPdu, 8, 63, kBE)};
-
-    // Multiplexed frames: switch byte, a static part and two dynamic parts assembled from
-    // segments; the second multiplexed PDU lies at bit 8 of its frame with a 4-bit switch.
-    struct Mux {
+    // A part of `mux` assembled from little-endian segments (position, length), holding a PDU of `bits`.
+    auto part = [&](VexoNode *mux, uint32_t code, uint32_t bits, bool isStatic,
+                    std::vector<std::pair<uint32_t, uint32_t>> segments) {
+        VexoNode *pdu = nullptr, *p = m.part(mux, code, bits, isStatic, &pdu);
+        for (auto [at, length] : segments)
+            EXPECT_EQ(Vexo_addSegment(p, kLE, at, length), S_OK);
+        return pdu;
+    };
+    // A frame's fixed fields (of its signal PDU or static part) and the fields of each dynamic part.
+    struct Frame {
         VexoNode *frame;
         uint32_t identifier;
-        std::vector<Field> staticFields;
-        std::vector<Part> parts;
+        std::vector<Field> fields;
+        std::vector<std::vector<Field>> parts;
     };
-    std::vector<Mux> muxes;
-    {
-        VexoNode *frame = m.frame(8);
-        VexoNode *mux = m.muxPdu(64, kLE, 0, 8);
-        m.place(mux, frame);
-        VexoNode *pdu = nullptr;
-        VexoNode *part = m.part(mux, 0, 16, true, &pdu);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 8, 16), S_OK);
-        Mux x{frame, 0x20, {field(pdu, 16, 0, kLE)}, {}};
-        part = m.part(mux, 1, 32, false, &pdu);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 24, 32), S_OK);
-        x.parts.push_back({1, {field(pdu, 20, 0, kLE), field(pdu, 9, 20, kLE)}});
-        part = m.part(mux, 2, 32, false, &pdu);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 24, 16), S_OK);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 48, 16), S_OK);
-        x.parts.push_back({2, {field(pdu, 8, 7, kBE), field(pdu, 10, 8, kLE), field(pdu, 14, 18, kLE)}});
-        muxes.push_back(x);
-    }
-    {
-        VexoNode *frame = m.frame(8);
-        VexoNode *mux = m.muxPdu(56, kLE, 0, 4);
-        m.place(mux, frame, 8);
-        VexoNode *pdu = nullptr;
-        VexoNode *part = m.part(mux, 3, 40, false, &pdu);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 4, 40), S_OK);
-        Mux x{frame, 0x30, {}, {{3, {field(pdu, 24, 0, kLE), field(pdu, 16, 24, kLE)}}}};
-        part = m.part(mux, 9, 8, false, &pdu);
-        ASSERT_EQ(Vexo_addSegment(part, kLE, 44, 8), S_OK);
-        x.parts.push_back({9, {field(pdu, 8, 0, kLE)}});
-        muxes.push_back(x);
-    }
-    std::map<VexoNode *, uint32_t> identifiers = {{plain, 0x10}};
-    std::vector<VexoNode *> triggerings = {m.trigger(channel, plain, 0x10)};
-    for (const Mux &x : muxes) {
-        identifiers[x.frame] = x.identifier;
-        triggerings.push_back(m.trigger(channel, x.frame, x.identifier));
-    }
+    std::vector<Frame> frames;
+    VexoNode *frame = m.frame(8), *pdu = m.signalPdu(64);
+    m.place(pdu, frame);
+    frames.push_back({frame, 0x10, {field(pdu, 12, 0, kLE), field(pdu, 16, 23, kBE), field(pdu, 1, 40, kLE),
+                                    field(pdu, 7, 55, kBE), field(pdu, 7, 41, kLE), field(pdu, 8, 63, kBE)}, {}});
+    // Switch byte, a static part and two dynamic parts assembled from segments.
+    VexoNode *mux = m.muxPdu(64, kLE, 0, 8);
+    m.place(mux, frame = m.frame(8));
+    pdu = part(mux, 0, 16, true, {{8, 16}});
+    Frame x{frame, 0x20, {field(pdu, 16, 0, kLE)}, {}};
+    pdu = part(mux, 1, 32, false, {{24, 32}});
+    x.parts.push_back({field(pdu, 20, 0, kLE), field(pdu, 9, 20, kLE)});
+    pdu = part(mux, 2, 32, false, {{24, 16}, {48, 16}});
+    x.parts.push_back({field(pdu, 8, 7, kBE), field(pdu, 10, 8, kLE), field(pdu, 14, 18, kLE)});
+    frames.push_back(x);
+    // A multiplexed PDU at bit 8 of its frame with a 4-bit switch.
+    mux = m.muxPdu(56, kLE, 0, 4);
+    m.place(mux, frame = m.frame(8), 8);
+    pdu = part(mux, 3, 40, false, {{4, 40}});
+    x = {frame, 0x30, {}, {{field(pdu, 24, 0, kLE), field(pdu, 16, 24, kLE)}}};
+    pdu = part(mux, 9, 8, false, {{44, 8}});
+    x.parts.push_back({field(pdu, 8, 0, kLE)});
+    frames.push_back(x);
 
+    std::vector<VexoNode *> triggerings;
+    std::map<VexoNode *, uint32_t> identifiers;
+    for (const Frame &f : frames) {
+        triggerings.push_back(m.trigger(channel, f.frame, f.identifier));
+        identifiers[f.frame] = f.identifier;
+    }
     Encoder enc(m.db, channel);
     const uint32_t app = enc.app(Q3_ENC_MODE_PERIODIC);
     for (VexoNode *t : triggerings)
         ASSERT_EQ(Vexo_EncoderInsert(enc, app, t), S_OK);
-
     std::mt19937_64 random(20240607);
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE(round);
-        std::map<VexoNode *, uint64_t> written;
-        std::map<VexoNode *, std::vector<VexoNode *>> expected;  // frame -> signals it must carry
-        auto write = [&](VexoNode *frame, const Field &f) {
-            const uint64_t value = random() & ((uint64_t(1) << f.bits) - 1);
-            ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, f.signal, value | (uint64_t(1) << 63)), S_OK);
-            written[f.signal] = value;
-            expected[frame].push_back(f.signal);
-        };
-        for (const Field &f : plainFields)
-            write(plain, f);
-        for (const Mux &x : muxes) {
-            for (const Field &f : x.staticFields)
-                write(x.frame, f);
-            // One dynamic part per trigger: the switch of the part passed last wins.
-            for (const Field &f : x.parts[random() % x.parts.size()].fields)
-                write(x.frame, f);
-        }
-        ASSERT_EQ(Vexo_EncoderTrigger(enc, uint32_t(round), 0), S_OK);
-
-        int frames = 0;
-        VexoChangedFrame f{};
-        while (Vexo_EncoderGetChangedFrame(enc, &f) == S_OK) {
-            ++frames;
-            const std::map<VexoNode *, uint64_t> decoded = decodeFrame(channel, identifiers[f.frame], f);
-            EXPECT_EQ(decoded.size(), expected[f.frame].size());
-            for (VexoNode *signal : expected[f.frame]) {
-                const auto at = decoded.find(signal);
-                ASSERT_NE(at, decoded.end()) << "signal not decoded";
-                EXPECT_EQ(at->second, written[signal]);
+        std::map<VexoNode *, Values> written;  // frame -> the values it must carry
+        for (const Frame &f : frames) {
+            std::vector<Field> fields = f.fields;
+            if (!f.parts.empty()) {  // one dynamic part per trigger: the switch of the part passed last wins
+                const std::vector<Field> &chosen = f.parts[random() % f.parts.size()];
+                fields.insert(fields.end(), chosen.begin(), chosen.end());
+            }
+            for (const Field &field : fields) {
+                const uint64_t value = random() & ((uint64_t(1) << field.bits) - 1);
+                ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, field.signal, value | (uint64_t(1) << 63)), S_OK);
+                written[f.frame][field.signal] = value;
             }
         }
-        EXPECT_EQ(frames, 3);
+        ASSERT_EQ(Vexo_EncoderTrigger(enc, uint32_t(round), 0), S_OK);
+        const std::vector<Sent> sent = enc.fetch();
+        EXPECT_EQ(sent.size(), 3u);
+        for (const Sent &s : sent)
+            EXPECT_EQ(decodeFrame(channel, identifiers[s.frame], s.data), written[s.frame]);
     }
 }
 
@@ -152,11 +124,8 @@ TEST(EncoderRoundTrip, NestedPartsAsDeepAsTheDecoderReads)
     for (int depth : {28, 29, 40, 63}) {
         SCOPED_TRACE(depth);
         Model m;
-        VexoNode *channel = m.channel(m.cluster());
-        VexoNode *frame = m.frame(1);
-        VexoNode *mux = m.muxPdu(8, kLE, 0, 0);
+        VexoNode *channel = m.channel(m.cluster()), *frame = m.frame(1), *mux = m.muxPdu(8, kLE, 0, 0), *pdu = nullptr;
         m.place(mux, frame);
-        VexoNode *pdu = nullptr;
         for (int i = 1; i <= depth; ++i) {
             VexoNode *part = m.make(Vexo_createMultiplexedPart, m.id(), 0u, mux);
             ASSERT_EQ(Vexo_setStaticPart(mux, part), S_OK);
@@ -169,20 +138,12 @@ TEST(EncoderRoundTrip, NestedPartsAsDeepAsTheDecoderReads)
                 ASSERT_EQ(Vexo_addParents(mux, 1, &part), S_OK);
             }
         }
-        VexoNode *signal = m.signal(8);
+        VexoNode *signal = m.signal(8), *triggering = m.trigger(channel, frame, 0x7);
         m.instance(signal, pdu, 0);
-        VexoNode *triggering = m.trigger(channel, frame, 0x7);
-
         Encoder enc(m.db, channel);
-        const uint32_t app = enc.app(Q3_ENC_MODE_PERIODIC);
-        ASSERT_EQ(Vexo_EncoderInsert(enc, app, triggering), S_OK);
-        ASSERT_EQ(Vexo_EncoderChangeSignal(enc, app, signal, 0x5A), S_OK);
-        ASSERT_EQ(Vexo_EncoderTrigger(enc, 1, 0), S_OK);
-        VexoChangedFrame f{};
-        ASSERT_EQ(Vexo_EncoderGetChangedFrame(enc, &f), S_OK);
-        const std::map<VexoNode *, uint64_t> decoded = decodeFrame(channel, 0x7, f);
-        ASSERT_EQ(decoded.count(signal), 1u);
-        EXPECT_EQ(decoded.at(signal), 0x5Au);
+        const std::vector<Sent> sent = enc.sendOnce(triggering, signal, 0x5A);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(decodeFrame(channel, 0x7, sent[0].data), (Values{{signal, 0x5A}}));
     }
 }
 

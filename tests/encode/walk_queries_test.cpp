@@ -1,6 +1,10 @@
+// The encoder's walk queries: counts and n-th finds in walk order, timings, upward walks
+// and models with reference cycles.
 #include "walk_queries.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "encode_test_model.h"
 
@@ -16,13 +20,9 @@ struct Network : Model {
     VexoNode *cluster = Model::cluster();
     VexoNode *channel = Model::channel(cluster);
     VexoNode *ecu = Model::ecu();
-    VexoNode *plain = frame(8);
-    VexoNode *muxFrame = frame(8);
-    VexoNode *masked = frame(8);
-    VexoNode *pdu = signalPdu(64);
-    VexoNode *mux = muxPdu(64, kLE, 0, 4);
-    VexoNode *parts[3] = {};
-    VexoNode *partPdus[3] = {};
+    VexoNode *plain = frame(8), *muxFrame = frame(8), *masked = frame(8);
+    VexoNode *pdu = signalPdu(64), *mux = muxPdu(64, kLE, 0, 4);
+    VexoNode *parts[3] = {}, *partPdus[3] = {};
     VexoNode *signals[2] = {signal(8), signal(8)};
     WalkQueries query;
 
@@ -52,13 +52,9 @@ TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
     VexoNode *coding = nullptr;
     ASSERT_EQ(Vexo_getReference(net.signals[0], &coding), S_OK);
     EXPECT_EQ(q.walkFrom(coding, vexo::encode::Direction::Down), vexo::encode::kWalkRefused);
-    struct Case {
-        const char *what;
-        const VexoNode *start;
-        uint32_t frames, pdus, signals, parts;
-    };
     // Every identifier-based triggering's frame is met, the same frame twice; the masked
     // triggering's frame is not.
+    struct Case { const char *what; const VexoNode *start; uint32_t frames, pdus, signals, parts; };
     const Case cases[] = {
         {"channel", net.channel, 3, 6, 4, 3},
         {"cluster", net.cluster, 3, 6, 4, 3},
@@ -67,11 +63,10 @@ TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
         {"coding: no start rule", coding, 0, 0, 0, 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(q.countFrames(c.start), c.frames);
-        EXPECT_EQ(q.countPdus(c.start), c.pdus);
-        EXPECT_EQ(q.countSignals(c.start), c.signals);
-        EXPECT_EQ(q.countParts(c.start), c.parts);
+        const uint32_t got[] = {q.countFrames(c.start), q.countPdus(c.start), q.countSignals(c.start),
+                                q.countParts(c.start)};
+        EXPECT_EQ(std::vector<uint32_t>(got, got + 4), (std::vector<uint32_t>{c.frames, c.pdus, c.signals, c.parts}))
+            << c.what;
     }
 }
 
@@ -86,39 +81,37 @@ TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
     const void *order[] = {net.pdu, net.mux, net.partPdus[0], net.partPdus[1], net.partPdus[2], net.pdu};
     const uint32_t levels[] = {1, 1, 2, 2, 2, 1};
     for (uint32_t i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(pdus.items[i].node, order[i]);
-        EXPECT_EQ(pdus.items[i].level, levels[i]);
         const auto found = q.findPdu(net.channel, i);
-        EXPECT_EQ(found.node, order[i]);
-        EXPECT_EQ(found.level, levels[i]);
-        const auto fromCluster = q.findPdu(net.cluster, i);
-        EXPECT_EQ(fromCluster.level, levels[i] + 1);
+        EXPECT_TRUE(pdus.items[i].node == order[i] && pdus.items[i].level == levels[i]) << i;
+        EXPECT_TRUE(found.node == order[i] && found.level == levels[i]) << i;
+        EXPECT_EQ(q.findPdu(net.cluster, i).level, levels[i] + 1) << i;
     }
-    EXPECT_EQ(q.findPdu(net.channel, 6).node, nullptr);
-    EXPECT_EQ(q.findFrame(net.channel, 0), static_cast<const void *>(net.plain));
-    EXPECT_EQ(q.findFrame(net.channel, 1), static_cast<const void *>(net.muxFrame));
-    EXPECT_EQ(q.findFrame(net.channel, 2), static_cast<const void *>(net.plain));
-    EXPECT_EQ(q.findFrame(net.channel, 3), nullptr);
-    EXPECT_EQ(q.findSignal(net.channel, 1).node, static_cast<const void *>(net.signals[0]));
-    EXPECT_EQ(q.findSignal(net.channel, 2).node, static_cast<const void *>(net.signals[1]));
-    EXPECT_EQ(q.findPart(net.channel, 0).node, static_cast<const void *>(net.parts[0]));
+    struct Case { const char *what; const void *got, *want; };
+    const Case cases[] = {
+        {"PDU past the end", q.findPdu(net.channel, 6).node, nullptr},
+        {"frame 0", q.findFrame(net.channel, 0), net.plain},
+        {"frame 1", q.findFrame(net.channel, 1), net.muxFrame},
+        {"frame 2", q.findFrame(net.channel, 2), net.plain},
+        {"frame past the end", q.findFrame(net.channel, 3), nullptr},
+        {"signal 1", q.findSignal(net.channel, 1).node, net.signals[0]},
+        {"signal 2", q.findSignal(net.channel, 2).node, net.signals[1]},
+        {"part 0", q.findPart(net.channel, 0).node, net.parts[0]},
+        {"channel 0", q.findChannel(nullptr, 0), net.channel},
+        {"channel past the end", q.findChannel(nullptr, 1), nullptr},
+        {"CAN cluster 0", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 0), net.cluster},
+        {"CAN cluster past the end", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 1), nullptr},
+        {"no LIN cluster", q.findCluster(nullptr, Q3_CLUSTERTYPE_LIN, 0), nullptr},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.got, c.want) << c.what;
     EXPECT_EQ(q.findPart(net.channel, 0).level, 2u);
-    EXPECT_EQ(q.findChannel(nullptr, 0), static_cast<const void *>(net.channel));
-    EXPECT_EQ(q.findChannel(nullptr, 1), nullptr);
-    EXPECT_EQ(q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 0), static_cast<const void *>(net.cluster));
-    EXPECT_EQ(q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 1), nullptr);
-    EXPECT_EQ(q.findCluster(nullptr, Q3_CLUSTERTYPE_LIN, 0), nullptr);
 }
 
 TEST(NodeVisitor, TellsWhenTimingsAreDue)
 {
     Model m;
-    VexoNode *cluster = m.cluster();
-    VexoNode *channel = m.channel(cluster);
-    VexoNode *pdu = m.signalPdu(8);
-    VexoNode *none = m.pduTriggering(pdu, channel);
-    VexoNode *both = m.pduTriggering(pdu, channel);
+    VexoNode *channel = m.channel(m.cluster()), *pdu = m.signalPdu(8);
+    VexoNode *none = m.pduTriggering(pdu, channel), *both = m.pduTriggering(pdu, channel);
     m.cyclic(both, 100);
     m.event(both, 0);
     WalkQueries q;
@@ -126,13 +119,7 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
     EXPECT_EQ(q.findPduTriggering(pdu), static_cast<const void *>(none));
 
     const uint32_t cyclicTag = 0x7463, eventTag = 0x7465;
-    struct Case {
-        const char *what;
-        VexoNode *node;
-        uint64_t now, last;
-        HRESULT want;
-        uint32_t tag;
-    };
+    struct Case { const char *what; VexoNode *node; uint64_t now, last; HRESULT want; uint32_t tag; };
     const Case cases[] = {
         {"cycle 100, 99 after", m.cyclic(nullptr, 100), 1099, 1000, E_FAIL, cyclicTag},
         {"cycle 100, 100 after", m.cyclic(nullptr, 100), 1100, 1000, S_OK, cyclicTag},
@@ -146,10 +133,9 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
         {"triggering: cyclic not due, event answers", both, 50, 0, S_OK, eventTag},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
         uint32_t tag = 0;
-        EXPECT_EQ(q.timingDue(c.node, c.now, c.last, &tag), c.want);
-        EXPECT_EQ(tag, c.tag);
+        EXPECT_EQ(q.timingDue(c.node, c.now, c.last, &tag), c.want) << c.what;
+        EXPECT_EQ(tag, c.tag) << c.what;
     }
     uint32_t tag = 7;
     EXPECT_EQ(q.timingDue(none, 100, 0, &tag), S_FALSE) << "a triggering without timings";

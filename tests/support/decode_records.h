@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vexo/vexo.h"
@@ -86,13 +87,11 @@ inline void expectSameRecord(const ExpectedRecord &want, const VexoBatchRecord &
 {
     const VexoBatchRecord &w = want.record;
     ASSERT_EQ(got.kind, w.kind);
-    EXPECT_EQ(got.frameIndex, w.frameIndex);
-    EXPECT_EQ(got.frameTriggering, w.frameTriggering);
-    EXPECT_EQ(got.signal, w.signal);
-    EXPECT_EQ(got.signalInstance, w.signalInstance);
-    EXPECT_EQ(got.rawValue, w.rawValue);
-    EXPECT_EQ(got.status, w.status);
-    EXPECT_EQ(got.textLength, w.textLength);
+    const auto where = [](const VexoBatchRecord &r) {
+        return std::make_tuple(r.frameIndex, r.frameTriggering, r.signal, r.signalInstance, r.rawValue, r.status,
+                               r.textLength);
+    };
+    EXPECT_EQ(where(got), where(w));
     if (got.kind == VEXO_RECORD_TEXT) {
         ASSERT_NE(got.text, nullptr);
         EXPECT_EQ(std::string(got.text, got.textLength), want.text);
@@ -102,11 +101,10 @@ inline void expectSameRecord(const ExpectedRecord &want, const VexoBatchRecord &
     EXPECT_EQ(got.value.reserved, 0u);
     if (got.kind == VEXO_RECORD_SIGNAL && w.status == E_UNEXPECTED)
         return;  // the value is not meaningful then
-    EXPECT_EQ(got.value.valueType, w.value.valueType);
-    EXPECT_EQ(got.value.value.u64, w.value.value.u64) << got.value.value.f64 << " / " << w.value.value.f64;
-    EXPECT_EQ(got.value.computation, w.value.computation);
-    EXPECT_EQ(got.value.text, w.value.text);
-    EXPECT_EQ(got.valueText, w.valueText);
+    const auto value = [](const VexoBatchRecord &r) {
+        return std::make_tuple(r.value.valueType, r.value.value.u64, r.value.computation, r.value.text, r.valueText);
+    };
+    EXPECT_EQ(value(got), value(w)) << got.value.value.f64 << " / " << w.value.value.f64;
 }
 
 // Decodes frames with a plan into buffers of the given sizes (as many calls as that takes),
