@@ -11,14 +11,22 @@ using namespace vexo::core;
 
 namespace {
 
+void *value(uintptr_t v) { return reinterpret_cast<void *>(v); }
+
 struct TrackedList {
     Allocator *allocator = nullptr;
     NodeList list = {};
     TrackedList() { createAllocator(kTrackingAllocator, 0, &allocator); }
     ~TrackedList() { destroyAllocator(allocator); }
+    void append(uintptr_t v) { ASSERT_EQ(vexo::core::append(kSmallNodeLayout, allocator, &list, value(v)), S_OK); }
+    // The entry at an index, which must exist.
+    void *at(uint32_t index) const
+    {
+        void *entry = value(1);
+        EXPECT_EQ(getAt(&list, index, &entry), S_OK) << index;
+        return entry;
+    }
 };
-
-void *value(uintptr_t v) { return reinterpret_cast<void *>(v); }
 
 int compareValues(const void *key, const void *entry)
 {
@@ -44,13 +52,11 @@ std::vector<uintptr_t> drain(const NodeList &list, uint32_t batch)
 {
     ListCursor cursor;
     cursorInit(&cursor, &kSmallNodeLayout, &list);
-    std::vector<uintptr_t> out;
     std::vector<void *> buffer(batch);
-    uint32_t fetched = 0;
-    while (cursorNext(&cursor, batch, buffer.data(), &fetched) == S_OK) {
-        for (uint32_t i = 0; i < fetched; ++i)
-            out.push_back(reinterpret_cast<uintptr_t>(buffer[i]));
-    }
+    std::vector<uintptr_t> out;
+    for (uint32_t fetched = 0; cursorNext(&cursor, batch, buffer.data(), &fetched) == S_OK;)
+        std::transform(buffer.begin(), buffer.begin() + fetched, std::back_inserter(out),
+                       [](void *entry) { return reinterpret_cast<uintptr_t>(entry); });
     return out;
 }
 
@@ -67,12 +73,9 @@ TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
 {
     struct Case { const char *what; ChunkLayout layout; uint32_t entries; };
     const Case cases[] = {
-        {"groups and relation lists", kSmallNodeLayout, 13},
-        {"root group", kLargeNodeLayout, 2013},
-        {"interned strings", kInternLayout, 8109},
-        {"16-byte records", recordListLayout(16, 3, 16), 3},
-        {"32-byte records", recordListLayout(32, 3, 32), 3},
-        {"4-byte records", recordListLayout(4, 3, 4), 13},
+        {"groups and relation lists", kSmallNodeLayout, 13}, {"root group", kLargeNodeLayout, 2013},
+        {"interned strings", kInternLayout, 8109},           {"16-byte records", recordListLayout(16, 3, 16), 3},
+        {"32-byte records", recordListLayout(32, 3, 32), 3}, {"4-byte records", recordListLayout(4, 3, 4), 13},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -81,18 +84,29 @@ TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
     }
 }
 
-TEST(NodeList, FourteenthAppendOpensSecondChunk)
+TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
 {
     TrackedList t;
     for (uintptr_t i = 0; i < 14; ++i)
-        ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(i + 100)), S_OK);
+        t.append(i + 100);
     EXPECT_EQ(count(&t.list), 14u);
     EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{13, 1}));
+    EXPECT_EQ(t.at(13), value(113));
     void *entry = nullptr;
-    EXPECT_EQ(getAt(&t.list, 13, &entry), S_OK);
-    EXPECT_EQ(entry, value(113));
     EXPECT_EQ(getAt(&t.list, 14, &entry), S_FALSE);
     EXPECT_EQ(getAt(&t.list, 0, nullptr), E_INVALIDARG);
+
+    TrackedList grown;  // setAt beyond the end fills with null entries, from no chunk at all
+    ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 5, value(55)), S_OK);
+    EXPECT_EQ(count(&grown.list), 6u);
+    for (uint32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(grown.at(i), nullptr);
+    EXPECT_EQ(grown.at(5), value(55));
+    ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 40, value(40)), S_OK);
+    EXPECT_EQ(chunkCounts(grown.list), (std::vector<uint32_t>{13, 13, 13, 2}));
+    ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 5, value(56)), S_OK);
+    EXPECT_EQ(grown.at(5), value(56));
+    EXPECT_EQ(grown.at(40), value(40));
 }
 
 TEST(NodeList, OrderedInsertSplitsFullChunkInHalves)
@@ -101,11 +115,9 @@ TEST(NodeList, OrderedInsertSplitsFullChunkInHalves)
     for (uintptr_t key = 1; key <= 14; ++key)
         insertSorted(t, key * 10);
     EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
-    std::vector<uintptr_t> want;
-    for (uintptr_t key = 1; key <= 14; ++key)
-        want.push_back(key * 10);
+    std::vector<uintptr_t> want = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140};
     EXPECT_EQ(drain(t.list, 5), want);
-    ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(1)), S_OK);
+    t.append(1);
     want.push_back(1);
     EXPECT_EQ(drain(t.list, 64), want);
 }
@@ -132,14 +144,19 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
     ASSERT_NE(t.list.directory, nullptr);
     EXPECT_EQ(std::vector<Chunk *>(t.list.directory->chunks, t.list.directory->chunks + t.list.directory->count),
               chunks);
-    // Every key is found where it is; a missing key gets the position of its successor.
+    // Every key is found where it is; a missing key gets the position of its successor, or the end of the
+    // last chunk.
+    ListPosition untouched = {reinterpret_cast<Chunk *>(0x1), 77};
+    const NodeList empty = {};
+    EXPECT_EQ(findOrdered(&empty, &untouched, value(5), compareValues), S_FALSE);  // no chunk at all
+    EXPECT_EQ(untouched.index, 77u);
     for (uintptr_t key = 0; key < 1502; ++key) {
         ListPosition position = {nullptr, 0};
         const bool present = key % 3 == 1 && key <= 1498;
         ASSERT_EQ(findOrdered(&t.list, &position, value(key), compareValues), present ? S_OK : S_FALSE) << key;
         const auto successor = std::lower_bound(keys.begin(), keys.end(), key);
         if (successor == keys.end())
-            EXPECT_EQ(position.index, position.chunk->count);
+            EXPECT_TRUE(position.chunk == lastChunk(t.list.chunks) && position.index == position.chunk->count) << key;
         else
             EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(*successor)) << key;
     }
@@ -152,7 +169,7 @@ TEST(NodeList, FailedOrderedInsertLeavesListAsItWas)
         SCOPED_TRACE(n);
         TrackedList t;
         for (uintptr_t key = 1; key <= 13; ++key)
-            ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(key * 10)), S_OK);
+            t.append(key * 10);
         ListPosition position = {nullptr, 0};
         ASSERT_EQ(findOrdered(&t.list, &position, value(55), compareValues), S_FALSE);
         failAllocationAfter(n);
@@ -163,56 +180,19 @@ TEST(NodeList, FailedOrderedInsertLeavesListAsItWas)
     }
 }
 
-TEST(NodeList, OrderedSearchPositionsForMissingKeys)
+TEST(NodeList, OrderedSearchRefusesNullArguments)
 {
     TrackedList t;
-    ListPosition untouched = {reinterpret_cast<Chunk *>(0x1), 77};
-    EXPECT_EQ(findOrdered(&t.list, &untouched, value(5), compareValues), S_FALSE);  // no chunk at all
-    EXPECT_EQ(untouched.index, 77u);
-    for (uintptr_t key = 10; key <= 300; key += 10)
-        insertSorted(t, key);
     ListPosition position = {nullptr, 0};
-    EXPECT_EQ(findOrdered(&t.list, &position, value(1), compareValues), S_FALSE);
-    EXPECT_EQ(position.chunk, firstChunk(t.list.chunks));
-    EXPECT_EQ(position.index, 0u);
-    position = {nullptr, 0};
-    EXPECT_EQ(findOrdered(&t.list, &position, value(999), compareValues), S_FALSE);
-    EXPECT_EQ(position.chunk, lastChunk(t.list.chunks));
-    EXPECT_EQ(position.index, lastChunk(t.list.chunks)->count);
     EXPECT_EQ(findOrdered(nullptr, &position, value(1), compareValues), E_INVALIDARG);
     EXPECT_EQ(findOrdered(&t.list, nullptr, value(1), compareValues), E_INVALIDARG);
     EXPECT_EQ(findOrdered(&t.list, &position, value(1), nullptr), E_INVALIDARG);
 }
 
-TEST(NodeList, SetAtGrowsWithNullEntries)
-{
-    TrackedList t;
-    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 5, value(55)), S_OK);
-    EXPECT_EQ(count(&t.list), 6u);
-    for (uint32_t i = 0; i < 5; ++i) {
-        void *entry = value(1);
-        EXPECT_EQ(getAt(&t.list, i, &entry), S_OK);
-        EXPECT_EQ(entry, nullptr);
-    }
-    void *entry = nullptr;
-    EXPECT_EQ(getAt(&t.list, 5, &entry), S_OK);
-    EXPECT_EQ(entry, value(55));
-    EXPECT_EQ(getAt(&t.list, 6, &entry), S_FALSE);
-    // Growing across several chunks, then overwriting an existing entry.
-    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), S_OK);
-    EXPECT_EQ(count(&t.list), 41u);
-    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{13, 13, 13, 2}));
-    ASSERT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 5, value(56)), S_OK);
-    EXPECT_EQ(getAt(&t.list, 5, &entry), S_OK);
-    EXPECT_EQ(entry, value(56));
-    EXPECT_EQ(getAt(&t.list, 40, &entry), S_OK);
-    EXPECT_EQ(entry, value(40));
-}
-
 TEST(NodeList, FailedGrowthLeavesListAsItWas)
 {
     TrackedList t;
-    ASSERT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(7)), S_OK);
+    t.append(7);
     failAllocationAfter(2);  // an allocation part way (the directory, then three chunks)
     EXPECT_EQ(setAt(kSmallNodeLayout, t.allocator, &t.list, 40, value(40)), E_OUTOFMEMORY);
     failAllocationAfter(0);
@@ -230,7 +210,7 @@ TEST(ListCursor, DeliversSkipsAndStops)
 {
     TrackedList t;
     for (uintptr_t i = 0; i < 30; ++i)
-        append(kSmallNodeLayout, t.allocator, &t.list, value(i));
+        t.append(i);
     ListCursor cursor;
     ASSERT_EQ(cursorInit(&cursor, &kSmallNodeLayout, &t.list), S_OK);
     void *out[40] = {};
@@ -240,8 +220,8 @@ TEST(ListCursor, DeliversSkipsAndStops)
     EXPECT_EQ(cursorSkip(&cursor, 12), S_OK);
     EXPECT_EQ(cursorNext(&cursor, 3, out, &fetched), S_OK);
     EXPECT_EQ(fetched, 3u);
-    EXPECT_EQ(out[0], value(12));  // crosses the first chunk's end
-    EXPECT_EQ(out[2], value(14));
+    EXPECT_EQ(std::vector<void *>(out, out + 3), (std::vector<void *>{value(12), value(13), value(14)}))
+        << "crosses the first chunk's end";
     EXPECT_EQ(cursorNext(&cursor, 15, out, &fetched), S_OK);  // exactly the rest: stands at the end
     EXPECT_EQ(fetched, 15u);
     EXPECT_EQ(out[14], value(29));
@@ -264,8 +244,8 @@ TEST(ListCursor, DeliversSkipsAndStops)
 
 TEST(RecordList, AppendsFindsAndWalksRecords)
 {
-    Allocator *allocator = nullptr;
-    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &allocator), S_OK);
+    TrackedList t;
+    Allocator *allocator = t.allocator;
     constexpr ChunkLayout layout = recordListLayout(16, 3, 16);
     RecordList list = {};
     for (uint32_t i = 0; i < 7; ++i) {
@@ -290,7 +270,6 @@ TEST(RecordList, AppendsFindsAndWalksRecords)
     ASSERT_EQ(fetched, 7u);
     for (uint32_t i = 0; i < 7; ++i)
         EXPECT_EQ(static_cast<uint32_t *>(records[i])[1], i * 11);
-    destroyAllocator(allocator);
 }
 
 TEST(Allocator, FactoryKindsAndTracking)
@@ -326,9 +305,5 @@ TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
     addTail(&list, &a);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed.rfind("error: addTail() not executed, object already in the collection=", 0), 0u) << printed;
-    EXPECT_EQ(list.first, &a);
-    EXPECT_EQ(list.last, &b);
-    EXPECT_EQ(a.next, &b);
-    EXPECT_EQ(b.next, &a);
-    EXPECT_EQ(a.prev, &b);
+    EXPECT_TRUE(list.first == &a && list.last == &b && a.next == &b && b.next == &a && a.prev == &b);
 }
