@@ -7,23 +7,12 @@
 #include <vector>
 
 #include "database.h"
+#include "made.h"
 #include "vexo/constants.h"
 #include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
-
-namespace {
-
-template <class... Params, class... Args>
-VexoNode *made(HRESULT (*create)(Params...), Args... args)
-{
-    VexoNode *node = nullptr;
-    EXPECT_EQ(create(args..., &node), S_OK);
-    return node;
-}
-
-}  // namespace
 
 TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
 {
@@ -47,11 +36,9 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db, 0, u"text", &slot), S_OK);
     VexoNode *out = nullptr;
+    const VexoChar *text = nullptr;
 
-    struct Case {
-        const char *what;
-        std::function<HRESULT()> call;
-    };
+    struct Case { const char *what; std::function<HRESULT()> call; };
     const Case changes[] = {
         {"create a frame", [&] { return Vexo_createFrame(db, nullptr, 8, &out); }},
         {"create a masked triggering",
@@ -99,10 +86,7 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
         {"refused link", [&] { return Vexo_setReference(signal, nullptr); }},
         {"refused triggering link", [&] { return Vexo_setFrame(triggering, ecu); }},
         {"a read", [&] { return Vexo_getReference(signal, &out); }},
-        {"a text lookup", [&] {
-             const VexoChar *text = nullptr;
-             return Vexo_stringLookup(db, slot, 9, 9, &text);
-         }},
+        {"a text lookup", [&] { return Vexo_stringLookup(db, slot, 9, 9, &text); }},
     };
     for (const Case &c : others) {
         SCOPED_TRACE(c.what);
