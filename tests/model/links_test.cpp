@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
@@ -17,18 +18,13 @@ using namespace vexo::core;
 namespace {
 
 struct Db : TestDb {
-    VexoNode *frame(const VexoChar *id)
-    {
-        VexoNode *n = nullptr;
-        EXPECT_GE(Vexo_createFrame(handle, id, 8, &n), 0);
-        return n;
-    }
+    VexoNode *frame(const VexoChar *id) { return made(Vexo_createFrame, handle, id, 8u); }
     VexoNode *part(const VexoChar *id, uint32_t code)
     {
-        VexoNode *n = nullptr;
-        EXPECT_EQ(Vexo_createMultiplexedPart(handle, id, code, nullptr, &n), S_OK);
-        return n;
+        return made(Vexo_createMultiplexedPart, handle, id, code, nullptr);
     }
+    VexoNode *channel(const VexoChar *id) { return made(Vexo_createChannel, handle, id, nullptr); }
+    VexoNode *mux() { return made(Vexo_createMultiplexedPDU, handle, u"M", 64u, 0u, 0u, 8u, 0u, nullptr); }
 };
 
 using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
@@ -37,27 +33,23 @@ using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 
 TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
 {
-    struct Case {
-        const char *what;
-        Adder add;
-        ElementGroup *DatabaseCollections::*group;
-        uint32_t code;  // class of the nodes offered
-    };
+    struct Case { const char *what; Adder add; ElementGroup *DatabaseCollections::*group; uint32_t offered; };
+    using DC = DatabaseCollections;
     const Case cases[] = {
-        {"clusters", Vexo_addClusters, &DatabaseCollections::clusters, Cluster::kCode},
-        {"ECUs", Vexo_addECUs, &DatabaseCollections::ECUs, ElementGroup::kCode},
-        {"frames", Vexo_addFrames, &DatabaseCollections::frames, Frame::kCode},
-        {"PDUs", Vexo_addPDUs, &DatabaseCollections::PDUs, MultiplexedPDU::kCode},
-        {"signals", Vexo_addSignals, &DatabaseCollections::signals, Signal::kCode},
-        {"codings", Vexo_addCodings, &DatabaseCollections::codings, Coding::kCode},
-        {"views", Vexo_addViews, &DatabaseCollections::views, ElementGroup::kCode},
+        {"clusters", Vexo_addClusters, &DC::clusters, Cluster::kCode},
+        {"ECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode},
+        {"frames", Vexo_addFrames, &DC::frames, Frame::kCode},
+        {"PDUs", Vexo_addPDUs, &DC::PDUs, MultiplexedPDU::kCode},
+        {"signals", Vexo_addSignals, &DC::signals, Signal::kCode},
+        {"codings", Vexo_addCodings, &DC::codings, Coding::kCode},
+        {"views", Vexo_addViews, &DC::views, ElementGroup::kCode},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Db db;
         Vexo *database = databaseAs(db.handle);
         auto make = [&](const VexoChar *id) {
-            ObjectBase *node = allocateNode(database, c.code);
+            ObjectBase *node = allocateNode(database, c.offered);
             EXPECT_EQ(setElementId(database, node, id), S_OK);
             return reinterpret_cast<VexoNode *>(node);
         };
@@ -65,12 +57,9 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
         std::vector<VexoNode *> nodes;
         std::vector<std::u16string> want;
         for (int i = 0; i < 20; ++i) {
-            const int k = (i * 7) % 20;
-            const std::u16string id = u"N" + std::u16string(1, char16_t(u'a' + k));
-            nodes.push_back(make(id.c_str()));
+            want.push_back(u"N" + std::u16string(1, char16_t(u'a' + i)));
+            nodes.push_back(make((u"N" + std::u16string(1, char16_t(u'a' + (i * 7) % 20))).c_str()));
         }
-        for (int k = 0; k < 20; ++k)
-            want.push_back(u"N" + std::u16string(1, char16_t(u'a' + k)));
         VexoNode *const twin = make(u"Nc");          // same identifier as a listed node
         VexoNode *const anonymous = make(nullptr);   // no identifier: skipped
         nodes.insert(nodes.end(), {twin, anonymous, nodes[0], nullptr});  // after the first Nc
@@ -159,9 +148,8 @@ TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
 TEST(Links, PDUInstancesOfAChannelReplaceTheFrameAsParent)
 {
     Db db;
-    VexoNode *frame = db.frame(u"F"), *channel = nullptr, *instance = nullptr;
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"C", nullptr, &channel), S_OK);
-    ASSERT_EQ(Vexo_createPDUInstance(db.handle, u"I", 0, 0, 0, nullptr, frame, &instance), S_OK);
+    VexoNode *frame = db.frame(u"F"), *channel = db.channel(u"C");
+    VexoNode *instance = made(Vexo_createPDUInstance, db.handle, u"I", 0u, 0u, 0u, nullptr, frame);
     ASSERT_EQ(Vexo_addPDUInstances(channel, 1, &instance), S_OK);
     EXPECT_EQ(as<PDUInstance>(instance)->parent, as<ObjectBase>(channel));
     // The frame keeps listing it: lists are never pruned.
@@ -170,11 +158,7 @@ TEST(Links, PDUInstancesOfAChannelReplaceTheFrameAsParent)
 
 TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
 {
-    struct Case {
-        const char *what;
-        std::vector<uint32_t> codes;  // offered in this order
-        std::vector<uint32_t> want;   // listed switch codes
-    };
+    struct Case { const char *what; std::vector<uint32_t> codes /* offered in this order */, want /* listed */; };
     std::vector<uint32_t> many, manySorted;
     for (uint32_t i = 0; i < 40; ++i) {
         many.push_back((i * 17) % 40);
@@ -190,8 +174,7 @@ TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Db db;
-        VexoNode *pdu = nullptr;
-        ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
+        VexoNode *pdu = db.mux();
         std::vector<VexoNode *> parts;
         for (uint32_t code : c.codes)
             parts.push_back(db.part(nullptr, code));
@@ -214,10 +197,8 @@ TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
 TEST(Links, SingleLinksChangeNoList)
 {
     Db db;
-    VexoNode *a = nullptr, *b = nullptr, *frame = db.frame(u"F"), *triggering = nullptr;
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"A", nullptr, &a), S_OK);
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"B", nullptr, &b), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 0x100, 0, nullptr, nullptr, a, &triggering), S_OK);
+    VexoNode *a = db.channel(u"A"), *b = db.channel(u"B"), *frame = db.frame(u"F");
+    VexoNode *triggering = made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 0x100u, 0u, nullptr, nullptr, a);
 
     EXPECT_EQ(Vexo_setChannel(triggering, frame), E_FAIL);  // wrong class: the old channel stays
     EXPECT_EQ(as<FrameTriggering>(triggering)->parent, as<ObjectBase>(a));
@@ -240,16 +221,10 @@ TEST(Links, SingleLinksChangeNoList)
 TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
 {
     Db db;
-    VexoNode *signal = nullptr, *pdu = nullptr, *instance = nullptr, *frame = db.frame(u"F");
-    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"P", 64, nullptr, &pdu), S_OK);
-    ASSERT_EQ(Vexo_createSignalInstance(db.handle, u"I", 0, 0, 0, nullptr, nullptr, &instance), S_OK);
-    struct Case {
-        const char *what;
-        VexoNode *target;
-        HRESULT want;
-        const NodeList *list;  // where the instance must appear
-    };
+    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr), *frame = db.frame(u"F");
+    VexoNode *pdu = made(Vexo_createSignalPDU, db.handle, u"P", 64u, nullptr);
+    VexoNode *instance = made(Vexo_createSignalInstance, db.handle, u"I", 0u, 0u, 0u, nullptr, nullptr);
+    struct Case { const char *what; VexoNode *target; HRESULT want; const NodeList *list /* where it appears */; };
     const Case cases[] = {
         {"signal", signal, S_OK, &as<Signal>(signal)->signalInstances},
         {"signal PDU (listed there, which makes it the parent)", pdu, S_OK, &as<SignalPDU>(pdu)->signalInstances},
@@ -269,21 +244,13 @@ TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
 TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
 {
     Db db, other;
-    VexoNode *channel = nullptr, *triggering = nullptr, *foreignChannel = nullptr, *pdu = nullptr;
+    VexoNode *channel = db.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = db.mux();
     VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"C", nullptr, &channel), S_OK);
-    ASSERT_EQ(Vexo_createChannel(other.handle, u"C", nullptr, &foreignChannel), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 1, 0, nullptr, nullptr, nullptr, &triggering),
-              S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &pdu), S_OK);
-    VexoNode *foreignUnit = nullptr;
-    ASSERT_EQ(Vexo_createUnitSpec(other.handle, u"U", 0x409, u"m", &foreignUnit), S_OK);
+    VexoNode *triggering =
+        made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
+    VexoNode *foreignUnit = made(Vexo_createUnitSpec, other.handle, u"U", 0x409u, u"m");
     const VexoChar *text = u"sentinel";
-    struct Case {
-        const char *what;
-        std::function<HRESULT()> call;
-        HRESULT want;
-    };
+    struct Case { const char *what; std::function<HRESULT()> call; HRESULT want; };
     const Case cases[] = {
         {"setParent", [&] { return Vexo_setParent(channel, foreignFrame); }, E_INVALIDARG},
         {"setReference", [&] { return Vexo_setReference(triggering, foreignFrame); }, E_INVALIDARG},
@@ -335,11 +302,9 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
         VexoNode *db, *group, *frame, *timing, *segment;
         VexoStringSlot *slot;
     };
-    struct Case {
-        const char *what;
-        std::function<HRESULT(VexoNode *db, VexoNode *group, const Other &other)> call;
-        HRESULT want;
-    };
+    VexoNode *out = nullptr;
+    const VexoChar *found = nullptr;
+    struct Case { const char *what; std::function<HRESULT(VexoNode *, VexoNode *, const Other &)> call; HRESULT want; };
     const Case cases[] = {
         {"insertChildren of a frame", [](auto, auto group, auto &o) { return Vexo_insertChildren(group, 1, &o.frame); },
          S_OK},
@@ -349,28 +314,20 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
          [](auto, auto group, auto &o) { return Vexo_appendChildren(group, 1, &o.timing); }, S_OK},
         {"appendChildren of a segment record",
          [](auto, auto group, auto &o) { return Vexo_appendChildren(group, 1, &o.segment); }, S_OK},
-        {"group with a reference", [](auto db, auto, auto &o) {
-             VexoNode *made = nullptr;
-             return Vexo_createElementGroup(db, u"G2", nullptr, o.frame, &made);
-         }, E_INVALIDARG},
-        {"group with a parent", [](auto db, auto, auto &o) {
-             VexoNode *made = nullptr;
-             return Vexo_createElementGroup(db, u"G2", o.group, nullptr, &made);
-         }, E_INVALIDARG},
-        {"timing with a parent", [](auto db, auto, auto &o) {
-             VexoNode *made = nullptr;
-             return Vexo_createCyclicTiming(db, 10, o.group, &made);
-         }, E_INVALIDARG},
-        {"mapped text computation", [](auto db, auto, auto &o) {
-             VexoNode *made = nullptr;
-             return Vexo_createMappedTextComputation(db, u"M", o.slot, &made);
-         }, E_INVALIDARG},
-        {"alternative text", [](auto db, auto, auto &o) { return Vexo_stringAddAlternative(db, o.slot, 7, u"x"); },
+        {"group with a reference",
+         [&](auto db, auto, auto &o) { return Vexo_createElementGroup(db, u"G2", nullptr, o.frame, &out); },
          E_INVALIDARG},
-        {"lookup", [](auto db, auto, auto &o) {
-             const VexoChar *text = nullptr;
-             return Vexo_stringLookup(db, o.slot, 7, 7, &text);
-         }, E_INVALIDARG},
+        {"group with a parent",
+         [&](auto db, auto, auto &o) { return Vexo_createElementGroup(db, u"G2", o.group, nullptr, &out); },
+         E_INVALIDARG},
+        {"timing with a parent",
+         [&](auto db, auto, auto &o) { return Vexo_createCyclicTiming(db, 10, o.group, &out); }, E_INVALIDARG},
+        {"mapped text computation",
+         [&](auto db, auto, auto &o) { return Vexo_createMappedTextComputation(db, u"M", o.slot, &out); },
+         E_INVALIDARG},
+        {"alternative text",
+         [](auto db, auto, auto &o) { return Vexo_stringAddAlternative(db, o.slot, 7, u"x"); }, E_INVALIDARG},
+        {"lookup", [&](auto db, auto, auto &o) { return Vexo_stringLookup(db, o.slot, 7, 7, &found); }, E_INVALIDARG},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
