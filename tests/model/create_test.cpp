@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
@@ -22,15 +23,9 @@ using Creator = std::function<HRESULT(VexoNode *database, VexoNode **out)>;
 TEST(Create, ALaterStepFailsButTheNodeExists)
 {
     TestDb db;
-    VexoNode *frame = nullptr, *signal = nullptr;
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
-    struct Case {
-        const char *what;
-        Creator create;
-        uint32_t code;
-        std::function<void(VexoNode *)> check;
-    };
+    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
+    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
+    struct Case { const char *what; Creator create; uint32_t code; std::function<void(VexoNode *)> check; };
     const Case cases[] = {
         {"channel in a frame instead of a cluster",
          [&](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"C", frame, o); }, Channel::kCode,
@@ -68,15 +63,12 @@ TEST(Create, ALaterStepFailsButTheNodeExists)
 TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 {
     TestDb db;
-    VexoNode *coding = nullptr, *unit = nullptr, *cluster = nullptr, *ecu = nullptr, *channel = nullptr,
-             *frame = nullptr, *reference = nullptr;
-    ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
-    ASSERT_EQ(Vexo_createCoding(db.handle, u"K", 8, 1, unit, &coding), S_OK);
-    ASSERT_EQ(Vexo_createCluster(db.handle, u"CL", 1, &cluster), S_OK);
-    ASSERT_EQ(Vexo_createECU(db.handle, u"E", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", cluster, &channel), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(db.handle, u"R", coding, &reference), S_OK);
+    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h");
+    VexoNode *coding = made(Vexo_createCoding, db.handle, u"K", 8u, 1u, unit);
+    VexoNode *cluster = made(Vexo_createCluster, db.handle, u"CL", 1u), *ecu = made(Vexo_createECU, db.handle, u"E");
+    VexoNode *channel = made(Vexo_createChannel, db.handle, u"CH", cluster);
+    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
+    VexoNode *reference = made(Vexo_createElementReference, db.handle, u"R", coding);
     EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
     EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
     EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
@@ -87,7 +79,9 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
         VexoNode *arg;
         bool taken;
     };
-    auto signalCoding = [&](VexoNode *a, VexoNode **o) { return Vexo_createSignal(db.handle, nullptr, 0, 0, 0, 1, a, o); };
+    auto signalCoding = [&](VexoNode *a, VexoNode **o) {
+        return Vexo_createSignal(db.handle, nullptr, 0, 0, 0, 1, a, o);
+    };
     auto codingUnit = [&](VexoNode *a, VexoNode **o) { return Vexo_createCoding(db.handle, nullptr, 8, 1, a, o); };
     auto triggeringEcu = [&](VexoNode *a, VexoNode **o) {
         return Vexo_createIdentifierBasedTriggering(db.handle, nullptr, 1, 0, nullptr, a, nullptr, o);
@@ -128,22 +122,16 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
 {
     TestDb db;
-    VexoNode *channel = nullptr, *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *pduInstance = nullptr,
-             *signal = nullptr, *instance = nullptr, *mux = nullptr, *part = nullptr, *nested = nullptr,
-             *pduTriggering = nullptr;
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", nullptr, &channel), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 0x7FF, 1, frame, nullptr, channel, &triggering),
-              S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"P", 64, nullptr, &pdu), S_OK);
-    ASSERT_EQ(Vexo_createPDUInstance(db.handle, u"PI", 0, 0, 0, pdu, frame, &pduInstance), S_OK);
-    ASSERT_EQ(Vexo_createPDUTriggering(db.handle, u"PT", pdu, channel, &pduTriggering), S_OK);
-    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
-    ASSERT_EQ(Vexo_createSignalInstance(db.handle, u"SI", 0, 4, 0, signal, pdu, &instance), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &mux), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPart(db.handle, u"X", 3, mux, &part), S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"N", 32, part, &nested), S_OK);
-
+    VexoNode *const d = db.handle, *channel = made(Vexo_createChannel, d, u"CH", nullptr);
+    VexoNode *frame = made(Vexo_createFrame, d, u"F", 8u), *pdu = made(Vexo_createSignalPDU, d, u"P", 64u, nullptr);
+    VexoNode *triggering = made(Vexo_createIdentifierBasedTriggering, d, u"T", 0x7FFu, 1u, frame, nullptr, channel);
+    VexoNode *pduInstance = made(Vexo_createPDUInstance, d, u"PI", 0u, 0u, 0u, pdu, frame);
+    VexoNode *pduTriggering = made(Vexo_createPDUTriggering, d, u"PT", pdu, channel);
+    VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
+    VexoNode *instance = made(Vexo_createSignalInstance, d, u"SI", 0u, 4u, 0u, signal, pdu);
+    VexoNode *mux = made(Vexo_createMultiplexedPDU, d, u"M", 64u, 0u, 0u, 8u, 0u, nullptr);
+    VexoNode *part = made(Vexo_createMultiplexedPart, d, u"X", 3u, mux);
+    VexoNode *nested = made(Vexo_createSignalPDU, d, u"N", 32u, part);
     VexoNode *got = nullptr;
     EXPECT_EQ(Vexo_getChannel(triggering, &got), S_OK);
     EXPECT_EQ(got, channel);
@@ -167,10 +155,9 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
 TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 {
     TestDb db;
-    VexoNode *first = nullptr, *second = nullptr, *anonymous = nullptr, *found = nullptr;
-    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 8, &first), S_OK);
-    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 4, &second), S_OK);
-    EXPECT_EQ(Vexo_createCluster(db.handle, nullptr, 1, &anonymous), S_OK);
+    VexoNode *first = made(Vexo_createFrame, db.handle, u"F", 8u), *found = nullptr;
+    VexoNode *second = made(Vexo_createFrame, db.handle, u"F", 4u);
+    made(Vexo_createCluster, db.handle, nullptr, 1u);
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
     EXPECT_EQ(found, first);
     EXPECT_EQ(entries(db.collections()->frames->children), std::vector<void *>{first});
@@ -181,14 +168,9 @@ TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 {
     TestDb db;
-    VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections()), *frame = nullptr, *ecu = nullptr;
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    struct Case {
-        const char *what;
-        VexoNode *database;
-        bool out;
-        HRESULT want;
-    };
+    VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections());
+    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
+    struct Case { const char *what; VexoNode *database; bool out; HRESULT want; };
     const Case cases[] = {
         {"null database, null out", nullptr, false, E_POINTER},
         {"frame, null out", frame, false, E_INVALIDARG},
@@ -201,9 +183,8 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
         EXPECT_EQ(Vexo_createECU(c.database, u"E", c.out ? &out : nullptr), c.want);
         EXPECT_EQ(out, nullptr);
     }
-    VexoNode *anonymous = nullptr, *found = nullptr;
-    ASSERT_EQ(Vexo_createECU(db.handle, u"ECU1", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createECU(db.handle, nullptr, &anonymous), S_OK);
+    VexoNode *ecu = made(Vexo_createECU, db.handle, u"ECU1"), *anonymous = made(Vexo_createECU, db.handle, nullptr);
+    VexoNode *found = nullptr;
     EXPECT_EQ(entries(db.collections()->ECUs->children), std::vector<void *>{ecu});
     EXPECT_EQ(as<ElementGroup>(ecu)->group, db.collections()->ECUs);
     EXPECT_EQ(as<ElementGroup>(anonymous)->group, nullptr);
@@ -214,16 +195,11 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 TEST(Create, RefusedArgumentsCreateNothing)
 {
     TestDb db, other;
-    VexoNode *timing = nullptr, *foreignCluster = nullptr;
-    ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, nullptr, &timing), S_OK);
-    ASSERT_EQ(Vexo_createCluster(other.handle, u"C", 1, &foreignCluster), S_OK);
+    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
+    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
     const uint32_t nodesBefore = count(&db.collections()->identElements->children);
     const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
-    struct Case {
-        const char *what;
-        Creator create;
-        HRESULT want;
-    };
+    struct Case { const char *what; Creator create; HRESULT want; };
     const Case cases[] = {
         {"reference to a timing",
          [&](VexoNode *d, VexoNode **o) { return Vexo_createElementReference(d, u"R", timing, o); }, E_INVALIDARG},
@@ -250,7 +226,7 @@ struct Model {
     VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;
     VexoNode *pdu = nullptr, *pduInstance = nullptr, *unit = nullptr, *coding = nullptr, *linear = nullptr;
     VexoNode *signal = nullptr, *mux = nullptr, *part = nullptr, *pduTriggering = nullptr, *timing = nullptr;
-    VexoNode *frames[30] = {}, *instances[15] = {}, *parts[15] = {};
+    VexoNode *frames[30] = {}, *sis[15] = {}, *parts[15] = {};
 
     std::vector<std::function<HRESULT()>> steps()
     {
@@ -275,14 +251,10 @@ struct Model {
             [&] { return Vexo_setShortName(db, signal, u"spd"); },
             [&] { return Vexo_createMultiplexedPDU(db, u"M", 64, 0, 0, 8, 0, pduInstance, &mux); },
         };
-        for (int i = 0; i < 30; ++i) {
-            s.push_back([&, i] {
-                const std::u16string id = u"F" + std::u16string(1, char16_t(u'a' + (i * 11) % 30));
-                return Vexo_createFrame(db, id.c_str(), 8, &frames[i]);
-            });
-        }
+        for (int i = 0; i < 30; ++i)
+            s.push_back([&, i] { return Vexo_createFrame(db, numbered(u"F", (i * 11) % 30).c_str(), 8, &frames[i]); });
         for (int i = 0; i < 15; ++i) {
-            s.push_back([&, i] { return Vexo_createSignalInstance(db, nullptr, 0, 4 * i, 0, signal, pdu, &instances[i]); });
+            s.push_back([&, i] { return Vexo_createSignalInstance(db, nullptr, 0, 4 * i, 0, signal, pdu, &sis[i]); });
             s.push_back([&, i] { return Vexo_createMultiplexedPart(db, nullptr, (i * 7) % 15, mux, &parts[i]); });
             s.push_back([&, i] { return Vexo_addDynamicParts(mux, 1, &parts[i]); });
             s.push_back([&, i] { return Vexo_addSegment(parts[i], 0, 8, 4); });
