@@ -67,8 +67,7 @@ TEST(Bcd, DecodesDigitsSignAndRejectsBadDigits)
         {SignedPacked, 0x815, 12, S_OK, -15},         {SignedPacked, 0x015, 12, S_OK, 15},
         {SignedPacked, 0xC15, 12, S_OK, -15},      // only the sign position's top bit counts
         {SignedPacked, 0x415, 12, S_OK, 15},          {SignedPacked, 0x8A5, 12, E_INVALIDARG, 0},
-        {SignedPacked, 0x8000000000000001, 64, S_OK, -1},
-        {SignedPacked, 0x0999999999999999, 64, S_OK, 999999999999999},
+        {SignedPacked, 0x8000000000000001, 64, S_OK, -1}, {SignedPacked, 0x0999999999999999, 64, S_OK, 999999999999999},
         {SignedPacked, 0x7, 4, S_OK, 7},           // one position: the digit sits below the sign bit
         {SignedPacked, 0x9, 4, S_OK, -1},             {SignedPacked, 0xF, 0, S_OK, 0},
         {UnsignedUnpacked, 0x0109, 16, S_OK, 19},     {UnsignedUnpacked, 0x1009, 16, E_INVALIDARG, 0},

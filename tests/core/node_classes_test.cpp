@@ -60,8 +60,7 @@ TEST(NodeClasses, DerivationAnswers)
         {"SignalPDU by its own tag", SignalPDU::kCode, 0x7370, 1},
         {"masked triggering is not transmittable", MaskedIdentifierTriggering::kCode, 0x0C0E6674, 0},
         {"identifier triggering is transmittable", IdentifierBasedTriggering::kCode, 0x0C0E6674, 1},
-        {"any node with tag 0", Frame::kCode, 0, 1},
-        {"unknown tag", Frame::kCode, 0x4242, 0},
+        {"any node with tag 0", Frame::kCode, 0, 1}, {"unknown tag", Frame::kCode, 0x4242, 0},
         {"channel is an element child", Channel::kCode, 0x05166365, 1},
         {"channel is no element reference", Channel::kCode, Q3_NODETYPE_ElementReference, 0},
         {"frame is no element child", Frame::kCode, 0x05166365, 0},
@@ -83,8 +82,7 @@ TEST(NodeClasses, ValidityAndNodeTypeOfForeignWords)
 {
     struct Case { uint32_t word; HRESULT valid; int32_t type; };
     const Case cases[] = {
-        {0x0A0A6C63, S_OK, 0x6C63},
-        {0, S_FALSE, -1},
+        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
         {0x26260000, S_FALSE, -1},  // subtree end above 37
         {0x05050000, S_OK, 0},      // only index and end are checked
         {0xDEADBEEF, S_FALSE, -1},

@@ -254,10 +254,8 @@ TEST(DotDump, EscapesLabelTexts)
         {"quotes and backslashes", u"say \"hi\" C:\\n", 100, R"(say \"hi\" C:\\n)"},
         {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
         {"non-ASCII as UTF-8", u"\u00d6l \u20ac \U0001F600", 100, "\u00d6l \u20ac \U0001F600"},
-        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"},
-        {"cut in plain text", u"abcd", 3, "abc"},
-        {"escape that does not fit", u"ab|c", 3, "ab"},
-        {"escape that just fits", u"a|bc", 3, R"(a\|)"},
+        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
+        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
         {"pair that does not fit", u"a\U0001F600", 2, "a"},
     };
     for (const Case &c : cases) {
@@ -312,8 +310,7 @@ TEST(DotDump, RefusesBadArgumentsAndUnwritableFiles)
         {"collections node", d.collections, goodPath.c_str(), E_INVALIDARG},
         {"frame", frame, goodPath.c_str(), E_INVALIDARG},
         {"no node at all", reinterpret_cast<VexoNode *>(const_cast<uint32_t *>(zeros)), goodPath.c_str(), E_INVALIDARG},
-        {"null path", d.db, nullptr, E_INVALIDARG},
-        {"empty path", d.db, u"", E_UNEXPECTED},
+        {"null path", d.db, nullptr, E_INVALIDARG}, {"empty path", d.db, u"", E_UNEXPECTED},
         {"missing directory", d.db, missing.c_str(), E_UNEXPECTED},
         {"directory", d.db, directory.c_str(), E_UNEXPECTED},
         {"every write fails", d.db, fs::exists("/dev/full") ? u"/dev/full" : u"", E_UNEXPECTED},

@@ -172,8 +172,7 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
     VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
     struct Case { const char *what; VexoNode *database; bool out; HRESULT want; };
     const Case cases[] = {
-        {"null database, null out", nullptr, false, E_POINTER},
-        {"frame, null out", frame, false, E_INVALIDARG},
+        {"null database, null out", nullptr, false, E_POINTER}, {"frame, null out", frame, false, E_INVALIDARG},
         {"collections node, null out", collections, false, E_POINTER},
         {"collections node", collections, true, E_INVALIDARG},
     };

@@ -285,10 +285,8 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
     VexoNode *out[2] = {};
     struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
     const Case cases[] = {
-        {"found in the first chunk", 8, S_OK, 8},
-        {"missing, in the first chunk", 7, S_FALSE, 8},
-        {"found in the second chunk", 30, S_OK, 30},
-        {"first entry of the second chunk", 26, S_OK, 26},
+        {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
+        {"found in the second chunk", 30, S_OK, 30}, {"first entry of the second chunk", 26, S_OK, 26},
         {"missing between chunks", 25, S_FALSE, 26},
     };
     for (const Case &row : cases) {
@@ -513,12 +511,9 @@ TEST(Enumerator, WalksEveryListOfAModelBuiltThroughThePublicApi)
     struct Case { const char *what; EnumFn fn; VexoNode *owner; std::vector<VexoNode *> want; };
     const Case cases[] = {
         {"identified elements", Vexo_enumIdentElements, db, byId(identified)},
-        {"clusters", Vexo_enumClusters, db, byId(clusters)},
-        {"ECUs", Vexo_enumECUs, db, byId(ecus)},
-        {"PDUs", Vexo_enumPDUs, db, byId(pdus)},
-        {"frames", Vexo_enumFrames, db, byId(frames)},
-        {"signals", Vexo_enumSignals, db, byId(signals)},
-        {"codings", Vexo_enumCodings, db, byId(codings)},
+        {"clusters", Vexo_enumClusters, db, byId(clusters)}, {"ECUs", Vexo_enumECUs, db, byId(ecus)},
+        {"PDUs", Vexo_enumPDUs, db, byId(pdus)}, {"frames", Vexo_enumFrames, db, byId(frames)},
+        {"signals", Vexo_enumSignals, db, byId(signals)}, {"codings", Vexo_enumCodings, db, byId(codings)},
         {"views, through the collections node", Vexo_enumViews, nodeHandle(c), byId(views)},
         {"cluster's channels", Vexo_enumChildren, cluster, channels},
         {"triggering's timings", Vexo_enumChildren, frameTriggerings.front(), timings},

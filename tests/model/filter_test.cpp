@@ -136,10 +136,8 @@ TEST(Filter, IdListWithoutDatabaseOrIdentifiersIsEmpty)
     const std::u16string list = idList<std::u16string>({u"F1"});
     struct Case { const char *what; VexoNode *db; const VexoChar *ids; };
     const Case cases[] = {
-        {"null database", nullptr, list.c_str()},
-        {"a frame as database", nodeHandle(frame), list.c_str()},
-        {"null list", m.handle, nullptr},
-        {"empty list", m.handle, u""},
+        {"null database", nullptr, list.c_str()}, {"a frame as database", nodeHandle(frame), list.c_str()},
+        {"null list", m.handle, nullptr}, {"empty list", m.handle, u""},
     };
     for (const Case &row : cases) {
         SCOPED_TRACE(row.what);

@@ -37,8 +37,7 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
     using DC = DatabaseCollections;
     const Case cases[] = {
         {"clusters", Vexo_addClusters, &DC::clusters, Cluster::kCode},
-        {"ECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode},
-        {"frames", Vexo_addFrames, &DC::frames, Frame::kCode},
+        {"ECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode}, {"frames", Vexo_addFrames, &DC::frames, Frame::kCode},
         {"PDUs", Vexo_addPDUs, &DC::PDUs, MultiplexedPDU::kCode},
         {"signals", Vexo_addSignals, &DC::signals, Signal::kCode},
         {"codings", Vexo_addCodings, &DC::codings, Coding::kCode},
@@ -166,8 +165,7 @@ TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
     }
     many.push_back(17);
     const Case cases[] = {
-        {"scrambled", {9, 2, 5}, {2, 5, 9}},
-        {"same code twice", {5, 5}, {5}},
+        {"scrambled", {9, 2, 5}, {2, 5, 9}}, {"same code twice", {5, 5}, {5}},
         {"40 codes over several chunks, one repeated", many, manySorted},
         {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
     };
