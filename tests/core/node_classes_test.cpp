@@ -124,24 +124,3 @@ TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
     EXPECT_EQ(firstField, 0x1122334455667788u);  // a timing's own value follows its class code
     EXPECT_EQ(allocateNode(db.database(), 0x0B0F0000), nullptr);
 }
-
-TEST(NodeClasses, FieldTableFollowsTheClassTree)
-{
-    // A class's own fields lie after all of its parent's; names are unique per class path.
-    uint32_t lastClass = 0;
-    uint32_t lastOffset = 0;
-    for (uint32_t i = 0; i < kFieldCount; ++i) {
-        const FieldInfo &field = kFieldTable[i];
-        SCOPED_TRACE(field.name);
-        ASSERT_TRUE(isGenuineCode(field.classCode));
-        if (field.classCode == lastClass) {
-            EXPECT_GT(field.offset, lastOffset);
-        }
-        lastClass = field.classCode;
-        lastOffset = field.offset;
-        EXPECT_LT(field.offset, kClassTable[classIndex(field.classCode)].size);
-    }
-    EXPECT_EQ(kFieldTable[0].offset, 0u);
-    EXPECT_STREQ(kFieldTable[0].name, "nodetype");
-    EXPECT_STREQ(kFieldTable[1].name, "database");
-}
