@@ -206,7 +206,9 @@ TEST(NodeList, FailedGrowthLeavesListAsItWas)
     EXPECT_EQ(count(&t.list), 13u);
 }
 
-TEST(ListCursor, DeliversSkipsAndStops)
+// Batches, skips and exhaustion are the enumerator's tests (it hands them to the cursor as they
+// are); here the one state they cannot reach and the argument checks.
+TEST(ListCursor, StopsAtTheEndAndRefusesNullArguments)
 {
     TrackedList t;
     for (uintptr_t i = 0; i < 30; ++i)
@@ -215,28 +217,14 @@ TEST(ListCursor, DeliversSkipsAndStops)
     ASSERT_EQ(cursorInit(&cursor, &kSmallNodeLayout, &t.list), S_OK);
     void *out[40] = {};
     uint32_t fetched = 99;
-    EXPECT_EQ(cursorNext(&cursor, 0, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(cursorSkip(&cursor, 12), S_OK);
-    EXPECT_EQ(cursorNext(&cursor, 3, out, &fetched), S_OK);
-    EXPECT_EQ(fetched, 3u);
-    EXPECT_EQ(std::vector<void *>(out, out + 3), (std::vector<void *>{value(12), value(13), value(14)}))
-        << "crosses the first chunk's end";
-    EXPECT_EQ(cursorNext(&cursor, 15, out, &fetched), S_OK);  // exactly the rest: stands at the end
-    EXPECT_EQ(fetched, 15u);
-    EXPECT_EQ(out[14], value(29));
+    EXPECT_EQ(cursorNext(&cursor, 18, out, &fetched), S_OK);  // exactly the rest: stands at the end
+    EXPECT_EQ(fetched, 18u);
+    EXPECT_EQ(out[0], value(12));
+    EXPECT_EQ(out[17], value(29));
     fetched = 77;
     EXPECT_EQ(cursorNext(&cursor, 1, out, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);  // became exhausted during this call
-    fetched = 77;
-    EXPECT_EQ(cursorNext(&cursor, 1, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 77u);  // already exhausted: untouched
-    EXPECT_EQ(cursorSkip(&cursor, 1), S_FALSE);
-    EXPECT_EQ(cursorSkip(&cursor, 0), S_OK);
-
-    ASSERT_EQ(cursorInit(&cursor, &kSmallNodeLayout, &t.list), S_OK);
-    EXPECT_EQ(cursorSkip(&cursor, 1000), S_OK);  // past the end: exhausted, still S_OK
-    EXPECT_EQ(cursorNext(&cursor, 1, out, nullptr), S_FALSE);
     EXPECT_EQ(cursorNext(nullptr, 1, out, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorNext(&cursor, 1, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorInit(&cursor, &kSmallNodeLayout, static_cast<NodeList *>(nullptr)), E_INVALIDARG);

@@ -368,35 +368,16 @@ std::vector<Row> rows()
         textSetter("setLongName", Vexo_setLongName, detail, &Zoo::frame),
         textSetter("setDescription", Vexo_setDescription, detail, &Zoo::frame),
         textSetter("setDisplayName", Vexo_setDisplayName, unit, &Zoo::unit),
-        Row{"getShortName", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             EXPECT_EQ(Vexo_getShortName(zoo.db, s, nullptr), E_INVALIDARG);
-             const VexoChar *out = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getShortName(zoo.db, s, &out);
-             return Outcome{hr, differs(out)};
-         }},
-        Row{"getShortName(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             const VexoChar *out = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getShortName(s, zoo.frame, &out);
-             return Outcome{hr, differs(out)};
-         }},
+        // The short name and the element detail (its description read alongside), as text getters.
+        textGetter("getShortName", [](VexoNode *db, const VexoNode *node, uint32_t, uint32_t, const VexoChar **out) {
+            return Vexo_getShortName(db, node, out);
+        }, detail, &Zoo::frame),
         CALL("setShortName", detail, Vexo_setShortName(zoo.db, s, u"short")),
         CALL("setShortName(database)", exactly(Vexo::kCode), Vexo_setShortName(s, zoo.frame, u"short")),
-        Row{"getElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             EXPECT_EQ(Vexo_getElementDetail(zoo.db, s, 1, 2, nullptr, nullptr), E_INVALIDARG);
-             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getElementDetail(zoo.db, s, 0x409, 0x407, &name, &text);
-             EXPECT_EQ(differs(name), differs(text));
-             return Outcome{hr, differs(name)};
-         }},
-        Row{"getElementDetail(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getElementDetail(s, zoo.frame, 0x409, 0x407, &name, &text);
-             return Outcome{hr, differs(name) || differs(text)};
-         }},
+        textGetter("getElementDetail", [](VexoNode *d, const VexoNode *n, uint32_t l, uint32_t f, const VexoChar **o) {
+            const VexoChar *text = nullptr;
+            return Vexo_getElementDetail(d, n, l, f, o, o != nullptr ? &text : nullptr);
+        }, detail, &Zoo::frame),
         CALL("setElementDetail", detail, Vexo_setElementDetail(zoo.db, s, 0x409, u"long", u"text")),
         CALL("setElementDetail(database)", exactly(Vexo::kCode),
              Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")),
