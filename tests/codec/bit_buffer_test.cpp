@@ -280,11 +280,6 @@ TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
         Q3bit_extract(out, buffer, sizeof out, c.start, c.length);
         EXPECT_EQ(le64(out), c.value);
     }
-    // The big-endian s=12 L=8 field ends at buffer bit 21.
-    uint8_t one[3] = {};
-    const uint8_t lsb[1] = {1};
-    Q3bit_insert(one, lsb, sizeof one, 12, -8);
-    EXPECT_EQ(Bytes(one, one + 3), (Bytes{0x00, 0x00, 0x20}));
 }
 
 TEST(BitBuffer, InsideBufferFollowsFieldExtent)

@@ -152,19 +152,6 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
     EXPECT_EQ(entries(db.collections()->PDUs->children), (V{mux, nested, pdu}));
 }
 
-TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
-{
-    TestDb db;
-    VexoNode *first = made(Vexo_createFrame, db.handle, u"F", 8u), *found = nullptr;
-    VexoNode *second = made(Vexo_createFrame, db.handle, u"F", 4u);
-    made(Vexo_createCluster, db.handle, nullptr, 1u);
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
-    EXPECT_EQ(found, first);
-    EXPECT_EQ(entries(db.collections()->frames->children), std::vector<void *>{first});
-    EXPECT_EQ(u16(as<Frame>(second)->eid), u"F");
-    EXPECT_TRUE(entries(db.collections()->clusters->children).empty());
-}
-
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 {
     TestDb db;
