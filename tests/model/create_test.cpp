@@ -150,6 +150,13 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
     EXPECT_EQ(as<MultiplexedPart>(part)->reference, as<ObjectBase>(nested));
     EXPECT_EQ(entries(as<PDU>(nested)->parents), V{part});
     EXPECT_EQ(entries(db.collections()->PDUs->children), (V{mux, nested, pdu}));
+    // Each creation lists its node in its default group; a timing joins its parent's children.
+    VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, nullptr);
+    VexoNode *timing = made(Vexo_createCyclicTiming, d, uint64_t(10), triggering);
+    EXPECT_EQ(entries(as<ElementGroup>(triggering)->children), V{timing});
+    for (const auto &[group, node] : {std::pair{db.collections()->frames, frame}, {db.collections()->signals, signal},
+                                      {db.collections()->codings, coding}})
+        EXPECT_EQ(entries(group->children), V{node}) << ascii(group->eid);
 }
 
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
