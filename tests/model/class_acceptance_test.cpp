@@ -4,6 +4,7 @@
 // other call must give the row's refusal code and leave every node as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -13,14 +14,13 @@
 
 #include "database.h"
 #include "node_fields.h"
+#include "test_db.h"
 #include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
 
 namespace {
-
-VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
 
 using Accepts = std::function<bool(uint32_t code)>;
 
@@ -36,8 +36,8 @@ struct Zoo {
     Vexo *database = nullptr;
     DatabaseCollections *collections = nullptr;
     const void *byIndex[kClassCount + 1] = {};
-    alignas(8) unsigned char garbage[256] = {};
-    alignas(8) unsigned char forged[256] = {};
+    uint64_t garbage[32] = {0xDEADBEEF};
+    uint64_t forged[32] = {AbsolutelyScheduledTriggering::kCode ^ 0x0100};  // right index, wrong tag
     VexoStringSlot *slot = nullptr;
     // Helpers, never a subject.
     VexoNode *channel, *frame, *signalPdu, *muxPdu, *part, *signal, *coding, *unit, *instance, *pduInstance,
@@ -73,10 +73,6 @@ struct Zoo {
         range->nodetype = ValueRange::kCode;
         byIndex[classIndex(ValueRange::kCode)] = range;
 
-        const uint32_t garbageWord = 0xDEADBEEF;
-        std::memcpy(garbage, &garbageWord, 4);
-        const uint32_t forgedWord = AbsolutelyScheduledTriggering::kCode ^ 0x0100;  // right index, wrong tag
-        std::memcpy(forged, &forgedWord, 4);
         EXPECT_EQ(Vexo_stringCreateSlot(db, 0x409, u"slot", &slot), S_OK);
 
         const std::pair<VexoNode **, uint32_t> made[] = {
@@ -92,7 +88,7 @@ struct Zoo {
             const std::u16string id = u"h" + std::u16string(1, char16_t(u'A' + helpers.size()));
             EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
             helpers.push_back(node);
-            *field = handle(node);
+            *field = nodeHandle(node);
         }
     }
     ~Zoo() { Vexo_destroy(db); }
@@ -105,7 +101,7 @@ struct Zoo {
         ObjectBase *node = allocateNode(database, code);
         const std::u16string id = u"fresh" + std::u16string(1, static_cast<char16_t>(u'A' + freshCount++));
         EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
-        return handle(node);
+        return nodeHandle(node);
     }
     VexoNode *fresh = nullptr;
     int freshCount = 0;
@@ -116,10 +112,10 @@ struct Zoo {
         std::vector<Column> out;
         for (uint32_t i = 1; i <= kClassCount; ++i) {
             const char *name = kClassTable[i].name != nullptr ? kClassTable[i].name : "DatabaseResident";
-            out.push_back({name, handle(byIndex[i]), kClassTable[i].code});
+            out.push_back({name, nodeHandle(byIndex[i]), kClassTable[i].code});
         }
-        out.insert(out.end(), {{"null", nullptr, 0}, {"garbage word", handle(garbage), 0},
-                               {"forged class code", handle(forged), 0}, {"string slot", handle(slot), 0}});
+        out.insert(out.end(), {{"null", nullptr, 0}, {"garbage word", nodeHandle(garbage), 0},
+                               {"forged class code", nodeHandle(forged), 0}, {"string slot", nodeHandle(slot), 0}});
         return out;
     }
 
@@ -156,14 +152,8 @@ struct Zoo {
 
 bool listed(const NodeList &list, const void *node)
 {
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
-        if (entry == node)
-            return true;
-    }
-    return false;
+    const std::vector<void *> all = entries(list);
+    return std::find(all.begin(), all.end(), node) != all.end();
 }
 
 // wrote: the call's output or effect is visible. Left empty, the harness reads it as
@@ -188,7 +178,7 @@ V sentinel()
     if constexpr (std::is_same_v<V, double>)
         return -7.25e300;
     else if constexpr (std::is_same_v<V, VexoNode *>)
-        return handle(&kSentinelByte);
+        return nodeHandle(&kSentinelByte);
     else if constexpr (std::is_same_v<V, const VexoChar *>)
         return u"sentinel";
     else
@@ -316,9 +306,6 @@ Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INV
     Row{name, accepts, E_INVALIDARG, E_INVALIDARG, []([[maybe_unused]] Zoo &zoo, VexoNode *s) { return Outcome{expr}; }}
 // The row of Vexo_<fn>, called with the subject as database, these arguments and an out pointer.
 #define CREATION(fn, ...) creation(#fn, [](VexoNode *d, VexoNode **o) { return Vexo_##fn(d, __VA_ARGS__, o); })
-
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
 
 std::vector<Row> rows()
 {
