@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "enumerator.h"
 #include "test_db.h"
 #include "vexo/enumerate.h"
 
@@ -61,15 +60,7 @@ struct Filters {
     }
 };
 
-std::vector<void *> listedNodes(const VexoFilter *filter)
-{
-    std::vector<void *> out;
-    forEachNode(filterAs(filter)->list, [&](void *entry) {
-        out.push_back(entry);
-        return true;
-    });
-    return out;
-}
+std::vector<void *> listedNodes(const VexoFilter *filter) { return entries(filterAs(filter)->list); }
 
 HRESULT ask(const VexoFilter *filter, const void *node) { return Vexo_filterNode(filter, nodeHandle(node)); }
 
@@ -122,10 +113,8 @@ TEST(Filter, IdListHoldsEachNodeOnceInAddressOrder)
     EXPECT_EQ(listed.size(), 300u) << "duplicates are listed once";
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(), std::less<void *>()));
     EXPECT_EQ(std::adjacent_find(listed.begin(), listed.end()), listed.end());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ask(filter, frames[i]), i % 4 == 0 ? S_FALSE : S_OK);
-    }
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(ask(filter, frames[i]), i % 4 == 0 ? S_FALSE : S_OK) << i;
     EXPECT_EQ(kFilterLayout.capacity, 141u);
 }
 

@@ -228,7 +228,6 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
     VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
     VexoNode *triggering =
         made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
-    VexoNode *foreignUnit = made(Vexo_createUnitSpec, other.handle, u"U", 0x409u, u"m");
     const VexoChar *text = u"sentinel";
     struct Case { const char *what; std::function<HRESULT()> call; HRESULT want; };
     const Case cases[] = {
@@ -248,9 +247,6 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
         {"setElementDetail", [&] { return Vexo_setElementDetail(db.handle, foreignFrame, 0x409, u"x", u"y"); },
          E_INVALIDARG},
         {"getElementDetail", [&] { return Vexo_getElementDetail(db.handle, foreignFrame, 0x409, 0, &text, &text); },
-         E_INVALIDARG},
-        {"setDisplayName", [&] { return Vexo_setDisplayName(db.handle, foreignUnit, 0x409, u"x"); }, E_INVALIDARG},
-        {"getDisplayName", [&] { return Vexo_getDisplayName(db.handle, foreignUnit, 0x409, 0, &text); },
          E_INVALIDARG},
     };
     for (const Case &c : cases) {
