@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <new>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -56,12 +55,6 @@ std::vector<VexoNode *> drain(VexoEnumerator *enumerator, uint32_t batch = 64)
     while (Vexo_enumeratorNext(enumerator, batch, buffer.data(), &fetched) == S_OK)
         out.insert(out.end(), buffer.begin(), buffer.begin() + fetched);
     return out;
-}
-
-template <class... T>
-std::vector<VexoNode *> nodes(T *...n)
-{
-    return {nodeHandle(n)...};
 }
 
 }  // namespace
@@ -120,7 +113,7 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     m.add(pdu->signalInstances, first);
     EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{}) << "aimed at a list without chunks";
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(drain(e.handle, 1), nodes(first)) << "reset reads the list afresh";
+    EXPECT_EQ(drain(e.handle, 1), std::vector<VexoNode *>{nodeHandle(first)}) << "reset reads the list afresh";
 
     for (int i = 1; i < 13; ++i)
         m.add(pdu->signalInstances, m.make<SignalInstance>());
@@ -149,17 +142,11 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
         Model m;
         auto *group = m.make<ElementGroup>();
         std::vector<std::u16string> listed;  // the model: the group's identifiers in order
-        auto name = [](int k) {
-            char text[8];
-            std::snprintf(text, sizeof text, "%05d", k);
-            return std::u16string(text, text + 5);
-        };
         std::vector<int> free(1000);
-        for (int k = 0; k < 1000; ++k)
-            free[k] = k;
+        std::iota(free.begin(), free.end(), 10000);  // five digits: identifier order is number order
         std::shuffle(free.begin(), free.end(), rng);
         auto insertOne = [&] {
-            const std::u16string id = name(free.back());
+            const std::u16string id = numbered(u"", free.back());
             free.pop_back();
             m.insert(group, m.make<Frame>(id.c_str()));
             listed.insert(std::lower_bound(listed.begin(), listed.end(), id), id);
@@ -224,7 +211,7 @@ TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
     ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
     EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
     EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
-    EXPECT_EQ(drain(e.handle), nodes(signal));
+    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{nodeHandle(signal)});
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", [](const void *, const VexoNode *) { return 0; }), S_FALSE)
         << "a node-list enumerator now (exhausted, so not found)";
 }
