@@ -69,39 +69,25 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
 TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
 {
     enum Link { kNone, kParent, kReference };
-    struct Case {
-        const char *what;
-        Adder add;
-        uint32_t ownerCode, entryCode;
-        size_t listOffset;  // the owner's list
-        Link link;
-    };
+    struct Case { std::string what; Adder add; uint32_t ownerCode, entryCode; size_t listOffset; Link link; };
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#define ROW(add, Owner, Entry, list, link) \
+    {#add " to a " #Owner, Vexo_##add, Owner::kCode, Entry::kCode, offsetof(Owner, list), link}
     const Case cases[] = {
-        {"frame triggerings of a channel", Vexo_addFrameTriggerings, Channel::kCode,
-         MaskedIdentifierTriggering::kCode, offsetof(Channel, frameTriggerings), kParent},
-        {"frame triggerings of a frame", Vexo_addFrameTriggerings, Frame::kCode, AbsolutelyScheduledTriggering::kCode,
-         offsetof(Frame, frameTriggerings), kReference},
-        {"PDU triggerings of a channel", Vexo_addPDUTriggerings, Channel::kCode, PDUTriggering::kCode,
-         offsetof(Channel, PDUTriggerings), kParent},
-        {"triggerings of a PDU", Vexo_addPDUTriggerings, MultiplexedPDU::kCode, PDUTriggering::kCode,
-         offsetof(PDU, triggerings), kReference},
-        {"PDU instances of a frame", Vexo_addPDUInstances, Frame::kCode, PDUInstance::kCode,
-         offsetof(Frame, PDUInstances), kParent},
-        {"PDU instances of a channel", Vexo_addPDUInstances, Channel::kCode, PDUInstance::kCode,
-         offsetof(Channel, PDUInstances), kParent},
-        {"signal instances of a signal PDU", Vexo_addSignalInstances, SignalPDU::kCode, SignalInstance::kCode,
-         offsetof(SignalPDU, signalInstances), kParent},
-        {"signal instances of a signal", Vexo_addSignalInstances, Signal::kCode, SignalInstance::kCode,
-         offsetof(Signal, signalInstances), kReference},
-        {"internal-to-physical computations", Vexo_addInternalToPhysicalComputations, Coding::kCode,
-         MappedTextComputation::kCode, offsetof(Coding, internalToPhysicalCompus), kNone},
-        {"physical-to-internal computations", Vexo_addPhysicalToInternalComputations, Coding::kCode,
-         LinearComputation::kCode, offsetof(Coding, physicalToInternalCompus), kNone},
-        {"parents of a PDU", Vexo_addParents, SignalPDU::kCode, MultiplexedPart::kCode, offsetof(PDU, parents),
-         kNone},
+        ROW(addFrameTriggerings, Channel, MaskedIdentifierTriggering, frameTriggerings, kParent),
+        ROW(addFrameTriggerings, Frame, AbsolutelyScheduledTriggering, frameTriggerings, kReference),
+        ROW(addPDUTriggerings, Channel, PDUTriggering, PDUTriggerings, kParent),
+        ROW(addPDUTriggerings, MultiplexedPDU, PDUTriggering, triggerings, kReference),
+        ROW(addPDUInstances, Frame, PDUInstance, PDUInstances, kParent),
+        ROW(addPDUInstances, Channel, PDUInstance, PDUInstances, kParent),
+        ROW(addSignalInstances, SignalPDU, SignalInstance, signalInstances, kParent),
+        ROW(addSignalInstances, Signal, SignalInstance, signalInstances, kReference),
+        ROW(addInternalToPhysicalComputations, Coding, MappedTextComputation, internalToPhysicalCompus, kNone),
+        ROW(addPhysicalToInternalComputations, Coding, LinearComputation, physicalToInternalCompus, kNone),
+        ROW(addParents, SignalPDU, MultiplexedPart, parents, kNone),
     };
+#undef ROW
 #pragma GCC diagnostic pop
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
