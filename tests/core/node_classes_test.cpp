@@ -53,7 +53,6 @@ TEST(NodeClasses, TreeIsConsistent)
 
 TEST(NodeClasses, DerivationAnswers)
 {
-    TestDb db(nullptr);
     struct Case { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
     const Case cases[] = {
         {"SignalPDU is a PDU", SignalPDU::kCode, 0x1E206470, 1},
