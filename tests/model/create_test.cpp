@@ -117,8 +117,7 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
     }
 }
 
-// The links each creation writes into the new node; the lists it joins are read back by
-// the enumerator's walk over a model built the same way.
+// The links each creation writes into the new node and the lists it joins.
 TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
 {
     TestDb db;
@@ -154,9 +153,15 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
     VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, nullptr);
     VexoNode *timing = made(Vexo_createCyclicTiming, d, uint64_t(10), triggering);
     EXPECT_EQ(entries(as<ElementGroup>(triggering)->children), V{timing});
-    for (const auto &[group, node] : {std::pair{db.collections()->frames, frame}, {db.collections()->signals, signal},
-                                      {db.collections()->codings, coding}})
-        EXPECT_EQ(entries(group->children), V{node}) << ascii(group->eid);
+    const std::pair<const NodeList *, VexoNode *> lists[] = {
+        {&db.collections()->frames->children, frame}, {&db.collections()->signals->children, signal},
+        {&db.collections()->codings->children, coding}, {&as<Channel>(channel)->frameTriggerings, triggering},
+        {&as<Frame>(frame)->frameTriggerings, triggering}, {&as<Channel>(channel)->PDUTriggerings, pduTriggering},
+        {&as<PDU>(pdu)->triggerings, pduTriggering}, {&as<Frame>(frame)->PDUInstances, pduInstance},
+        {&as<PDU>(pdu)->parents, pduInstance}, {&as<SignalPDU>(pdu)->signalInstances, instance},
+        {&as<Signal>(signal)->signalInstances, instance}};
+    for (size_t i = 0; i < std::size(lists); ++i)
+        EXPECT_EQ(entries(*lists[i].first), V{lists[i].second}) << "list " << i;
 }
 
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
