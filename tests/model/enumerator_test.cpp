@@ -404,29 +404,24 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
     auto *mux = m.make<MultiplexedPDU>();
     auto *triggering = m.make<IdentifierBasedTriggering>();
     struct Case { const char *what; EnumFn fn; const void *owner; NodeList *list; };
+#define ROW(fn, owner, list) Case{#fn "(" #owner ")", Vexo_##fn, owner, &list}
     const Case cases[] = {
-        {"clusters", Vexo_enumClusters, m.handle, &c->clusters->children},
-        {"ECUs", Vexo_enumECUs, m.handle, &c->ECUs->children},
-        {"PDUs", Vexo_enumPDUs, m.handle, &c->PDUs->children},
-        {"frames", Vexo_enumFrames, m.handle, &c->frames->children},
-        {"signals", Vexo_enumSignals, m.handle, &c->signals->children},
-        {"codings", Vexo_enumCodings, m.handle, &c->codings->children},
-        {"views, through the collections node", Vexo_enumViews, c, &c->views->children},
-        {"cluster's channels", Vexo_enumChildren, cluster, &cluster->children},
-        {"triggering's timings", Vexo_enumChildren, triggering, &triggering->children},
-        {"channel's frame triggerings", Vexo_enumFrameTriggerings, channel, &channel->frameTriggerings},
-        {"frame's frame triggerings", Vexo_enumFrameTriggerings, frame, &frame->frameTriggerings},
-        {"channel's PDU triggerings", Vexo_enumPDUTriggerings, channel, &channel->PDUTriggerings},
-        {"PDU's triggerings", Vexo_enumPDUTriggerings, pdu, &pdu->triggerings},
-        {"frame's PDU instances", Vexo_enumPDUInstances, frame, &frame->PDUInstances},
-        {"channel's PDU instances", Vexo_enumPDUInstances, channel, &channel->PDUInstances},
-        {"PDU's parents", Vexo_enumParents, pdu, &pdu->parents},
-        {"signal PDU's signal instances", Vexo_enumSignalInstances, pdu, &pdu->signalInstances},
-        {"signal's signal instances", Vexo_enumSignalInstances, signal, &signal->signalInstances},
-        {"internal to physical", Vexo_enumInternalToPhysicalComputations, coding, &coding->internalToPhysicalCompus},
-        {"physical to internal", Vexo_enumPhysicalToInternalComputations, coding, &coding->physicalToInternalCompus},
-        {"dynamic parts", Vexo_enumDynamicParts, mux, &mux->dynamicParts},
+        ROW(enumClusters, m.handle, c->clusters->children), ROW(enumECUs, m.handle, c->ECUs->children),
+        ROW(enumPDUs, m.handle, c->PDUs->children), ROW(enumFrames, m.handle, c->frames->children),
+        ROW(enumSignals, m.handle, c->signals->children), ROW(enumCodings, m.handle, c->codings->children),
+        ROW(enumViews, c, c->views->children), ROW(enumChildren, cluster, cluster->children),
+        ROW(enumChildren, triggering, triggering->children),
+        ROW(enumFrameTriggerings, channel, channel->frameTriggerings),
+        ROW(enumFrameTriggerings, frame, frame->frameTriggerings),
+        ROW(enumPDUTriggerings, channel, channel->PDUTriggerings), ROW(enumPDUTriggerings, pdu, pdu->triggerings),
+        ROW(enumPDUInstances, frame, frame->PDUInstances), ROW(enumPDUInstances, channel, channel->PDUInstances),
+        ROW(enumParents, pdu, pdu->parents), ROW(enumSignalInstances, pdu, pdu->signalInstances),
+        ROW(enumSignalInstances, signal, signal->signalInstances),
+        ROW(enumInternalToPhysicalComputations, coding, coding->internalToPhysicalCompus),
+        ROW(enumPhysicalToInternalComputations, coding, coding->physicalToInternalCompus),
+        ROW(enumDynamicParts, mux, mux->dynamicParts),
     };
+#undef ROW
     for (const Case &row : cases) {
         SCOPED_TRACE(row.what);
         std::vector<VexoNode *> want;
