@@ -141,7 +141,8 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
         SCOPED_TRACE(round);
         Model m;
         auto *group = m.make<ElementGroup>();
-        std::vector<std::u16string> listed;  // the model: the group's identifiers in order
+        std::vector<std::u16string> want, got;  // the model: the identifiers the walk must deliver, in order
+        std::u16string last;                      // the last entry passed
         std::vector<int> free(1000);
         std::iota(free.begin(), free.end(), 10000);  // five digits: identifier order is number order
         std::shuffle(free.begin(), free.end(), rng);
@@ -149,21 +150,17 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
             const std::u16string id = numbered(u"", free.back());
             free.pop_back();
             m.insert(group, m.make<Frame>(id.c_str()));
-            listed.insert(std::lower_bound(listed.begin(), listed.end(), id), id);
-            return id;
+            if (id > last)
+                want.insert(std::lower_bound(want.begin(), want.end(), id), id);
         };
         for (int i = 0; i < 60; ++i)
             insertOne();
         VexoEnumerator *enumerator = nullptr;
         ASSERT_EQ(Vexo_enumChildren(nodeHandle(group), &enumerator), S_OK);
-        std::vector<std::u16string> want = listed, got;
-        std::u16string last;  // the last entry passed
         for (;;) {
             const uint32_t action = rng() % 10;
             if (action < 4) {
-                const std::u16string id = insertOne();
-                if (id > last)
-                    want.insert(std::lower_bound(want.begin(), want.end(), id), id);
+                insertOne();
             } else if (action == 4) {
                 const uint32_t k = 1 + rng() % 3;
                 const auto from = std::upper_bound(want.begin(), want.end(), last);
