@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -42,12 +41,6 @@ HRESULT encode(Kind kind, uint64_t value, uint32_t bits, uint64_t &field)
         &field, static_cast<int64_t>(value), bits);
 }
 
-std::string hex(uint64_t v)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
-    return text;
-}
 
 constexpr uint64_t kUntouched = 0xDEADBEEFCAFEF00DULL;
 
@@ -76,7 +69,8 @@ TEST(Bcd, DecodesDigitsSignAndRejectsBadDigits)
         {SignedUnpacked, 0x85, 8, S_OK, -5},          {SignedUnpacked, 0x80000A01, 32, E_INVALIDARG, 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(kKindNames[c.kind]) + " " + hex(c.field) + " bits " + std::to_string(c.bits));
+        SCOPED_TRACE(testing::Message() << kKindNames[c.kind] << " 0x" << std::hex << c.field << std::dec << " bits "
+                                        << c.bits);
         uint64_t value = kUntouched;
         EXPECT_EQ(decode(c.kind, c.field, c.bits, value), c.hr);
         EXPECT_EQ(value, c.hr == S_OK ? static_cast<uint64_t>(c.want) : kUntouched);
@@ -112,7 +106,7 @@ TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigits)
                      std::to_string(c.bits));
         uint64_t field = kUntouched;
         EXPECT_EQ(encode(c.kind, static_cast<uint64_t>(c.value), c.bits, field), c.hr);
-        EXPECT_EQ(hex(field), hex(c.field));
+        EXPECT_EQ(field, c.field) << std::hex << "0x" << field << " wanted 0x" << c.field;
     }
 }
 

@@ -34,17 +34,20 @@ int compareValues(const void *key, const void *entry)
     return k < e ? -1 : k > e ? 1 : 0;
 }
 
+// The chunks of a list in list order (their ring closes at the first), and their entry counts.
+std::vector<Chunk *> chunksOf(const NodeList &list)
+{
+    std::vector<Chunk *> chunks;
+    Chunk *const first = firstChunk(list.chunks);
+    for (Chunk *chunk = first; chunk != nullptr && (chunks.empty() || chunk != first); chunk = nextChunk(chunk))
+        chunks.push_back(chunk);
+    return chunks;
+}
 std::vector<uint32_t> chunkCounts(const NodeList &list)
 {
     std::vector<uint32_t> counts;
-    Chunk *first = firstChunk(list.chunks);
-    if (first == nullptr)
-        return counts;
-    Chunk *chunk = first;
-    do {
+    for (Chunk *chunk : chunksOf(list))
         counts.push_back(chunk->count);
-        chunk = nextChunk(chunk);
-    } while (chunk != first);
     return counts;
 }
 
@@ -137,13 +140,9 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
     for (uint32_t c : chunkCounts(t.list))
         EXPECT_LE(c, 13u);
     // The directory lists the chunks in list order.
-    std::vector<Chunk *> chunks;
-    for (Chunk *chunk = firstChunk(t.list.chunks); chunks.empty() || chunk != firstChunk(t.list.chunks);
-         chunk = nextChunk(chunk))
-        chunks.push_back(chunk);
     ASSERT_NE(t.list.directory, nullptr);
     EXPECT_EQ(std::vector<Chunk *>(t.list.directory->chunks, t.list.directory->chunks + t.list.directory->count),
-              chunks);
+              chunksOf(t.list));
     // Every key is found where it is; a missing key gets the position of its successor, or the end of the
     // last chunk.
     ListPosition untouched = {reinterpret_cast<Chunk *>(0x1), 77};
