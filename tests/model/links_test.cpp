@@ -266,7 +266,7 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
     using Call = std::function<HRESULT(VexoNode *, VexoNode *, const Other &)>;
     struct Case { const char *what; Call call; HRESULT want; };
 #define OTHER(call, want) \
-    Case{#call, [&]([[maybe_unused]] VexoNode *db, [[maybe_unused]] VexoNode *group, const Other &o) { return call; }, want}
+    Case{#call, [&](VexoNode *db, VexoNode *group, const Other &o) { return (void)db, (void)group, call; }, want}
     const Case cases[] = {
         OTHER(Vexo_insertChildren(group, 1, &o.frame), S_OK), OTHER(Vexo_insertChildren(group, 1, &o.timing), S_OK),
         OTHER(Vexo_appendChildren(group, 1, &o.timing), S_OK), OTHER(Vexo_appendChildren(group, 1, &o.segment), S_OK),
