@@ -62,25 +62,25 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
     EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
     EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
     EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    VexoNode *const d = db.handle;
+    // The creation with the argument, and the field the argument lands in.
     struct Case {
         const char *what;
-        std::function<HRESULT(VexoNode *arg, VexoNode **out)> create;
-        std::function<const void *(VexoNode *)> linked;  // the field the argument lands in
+        std::function<VexoNode *(VexoNode *arg)> create;
+        std::function<const void *(VexoNode *)> linked;
         VexoNode *arg;
         bool taken;
     };
-    auto signalCoding = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createSignal(db.handle, nullptr, 0, 0, 0, 1, a, o);
+    auto signalCoding = [&](VexoNode *a) { return made(Vexo_createSignal, d, nullptr, 0u, 0.0, 0.0, 1.0, a); };
+    auto codingUnit = [&](VexoNode *a) { return made(Vexo_createCoding, d, nullptr, 8u, 1u, a); };
+    auto triggeringEcu = [&](VexoNode *a) {
+        return made(Vexo_createIdentifierBasedTriggering, d, nullptr, 1u, 0u, nullptr, a, nullptr);
     };
-    auto codingUnit = [&](VexoNode *a, VexoNode **o) { return Vexo_createCoding(db.handle, nullptr, 8, 1, a, o); };
-    auto triggeringEcu = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createIdentifierBasedTriggering(db.handle, nullptr, 1, 0, nullptr, a, nullptr, o);
+    auto triggeringChannel = [&](VexoNode *a) {
+        return made(Vexo_createMaskedIdentifierTriggering, d, nullptr, 1u, 2u, 0u, nullptr, nullptr, a);
     };
-    auto triggeringChannel = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createMaskedIdentifierTriggering(db.handle, nullptr, 1, 2, 0, nullptr, nullptr, a, o);
-    };
-    auto triggeringFrame = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createAbsolutelyScheduledTriggering(db.handle, nullptr, 1, 2, 3, 0, a, nullptr, nullptr, o);
+    auto triggeringFrame = [&](VexoNode *a) {
+        return made(Vexo_createAbsolutelyScheduledTriggering, d, nullptr, 1u, 2u, 3u, 0u, a, nullptr, nullptr);
     };
     auto reference_ = [](VexoNode *n) -> const void * { return as<ElementReference>(n)->reference; };
     auto parent = [](VexoNode *n) -> const void * { return as<ElementChild>(n)->parent; };
@@ -100,8 +100,7 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        VexoNode *node = nullptr;
-        EXPECT_EQ(c.create(c.arg, &node), S_OK);
+        VexoNode *node = c.create(c.arg);
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(c.linked(node), c.taken ? static_cast<const void *>(c.arg) : nullptr);
     }
