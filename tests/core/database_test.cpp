@@ -16,9 +16,10 @@ using namespace vexo::core;
 
 namespace {
 
+// The text of a returned string, which is freed; "<null>" for none.
 std::u16string take(VexoString s)
 {
-    std::u16string text(s, Vexo_getStringLength(s));
+    const std::u16string text = s != nullptr ? std::u16string(s, Vexo_getStringLength(s)) : u"<null>";
     Vexo_freeString(s);
     return text;
 }
@@ -132,10 +133,7 @@ TEST(Database, QualifiedIdentifiers)
         SCOPED_TRACE(ascii(c.text));
         VexoString dbPart = nullptr, elementPart = nullptr;
         ASSERT_EQ(Vexo_splitQualifiedId(c.text, &dbPart, &elementPart), S_OK);
-        if (c.db == nullptr)
-            EXPECT_EQ(dbPart, nullptr);
-        else
-            EXPECT_EQ(take(dbPart), c.db);
+        EXPECT_EQ(take(dbPart), c.db != nullptr ? c.db : u"<null>");
         EXPECT_EQ(take(elementPart), c.element);
     }
     VexoString dbPart = nullptr;
