@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "made.h"
 #include "test_db.h"
 #include "test_text.h"
 #include "vexo/constants.h"
@@ -14,20 +16,31 @@ using namespace vexo::core;
 
 namespace {
 
+// The text of a returned string, which is freed; "<null>" for none.
 std::u16string take(VexoString s)
 {
-    std::u16string text(s, Vexo_getStringLength(s));
+    const std::u16string text = s != nullptr ? std::u16string(s, Vexo_getStringLength(s)) : u"<null>";
     Vexo_freeString(s);
     return text;
 }
+
+// What a search by identifier answers: the node, or "none" for S_FALSE with the out pointer left alone.
+VexoNode *const kNone = nodeHandle(&kNone);
+VexoNode *found(HRESULT (*find)(VexoNode *, const VexoChar *, VexoNode **), VexoNode *in, const VexoChar *id)
+{
+    VexoNode *out = kNone;
+    const HRESULT hr = find(in, id, &out);
+    EXPECT_TRUE(hr == S_OK ? out != kNone : hr == S_FALSE && out == kNone) << std::hex << hr;
+    return out;
+}
+VexoNode *found(VexoNode *db, const VexoChar *id) { return found(Vexo_findByElementId, db, id); }
 
 }  // namespace
 
 TEST(Database, CreatesDefaultGroupsInOrder)
 {
     TestDb db(u"DB1");
-    DatabaseCollections *collections = nullptr;
-    ASSERT_EQ(collectionsOf(db.handle, &collections), S_OK);
+    DatabaseCollections *collections = db.collections();
     EXPECT_EQ(idsOf(collections->children),
               (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames", u"@signals", u"@codings",
                                            u"@views"}));
@@ -37,11 +50,8 @@ TEST(Database, CreatesDefaultGroupsInOrder)
                                            u"@views", u"DB1"}));
     EXPECT_EQ(collections->identElements->eid, nullptr);
     EXPECT_EQ(collections->signals->group, static_cast<ElementGroup *>(collections));
-    VexoNode *found = nullptr;
-    EXPECT_EQ(Vexo_findByElementId(db.handle, Q3_GROUPNAME_SIGNALS, &found), S_OK);
-    EXPECT_EQ(found, nodeHandle(collections->signals));
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"DB1", &found), S_OK);
-    EXPECT_EQ(found, db.handle);
+    EXPECT_EQ(found(db.handle, Q3_GROUPNAME_SIGNALS), nodeHandle(collections->signals));
+    EXPECT_EQ(found(db.handle, u"DB1"), db.handle);
 }
 
 TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
@@ -52,11 +62,8 @@ TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
     EXPECT_EQ(setElementId(db.database(), second, u"F"), S_OK);
     EXPECT_EQ(second->eid, first->eid);  // interned once
     EXPECT_EQ(setElementId(db.database(), second, u"G"), E_UNEXPECTED);
-    VexoNode *found = nullptr;
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
-    EXPECT_EQ(found, nodeHandle(first));
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"f", &found), S_FALSE);  // no case folding
-    EXPECT_EQ(found, nodeHandle(first));
+    EXPECT_EQ(found(db.handle, u"F"), nodeHandle(first));
+    EXPECT_EQ(found(db.handle, u"f"), kNone) << "no case folding";
     EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
 }
 
@@ -68,9 +75,8 @@ TEST(Database, InsertOrdersAndAppendKeepsOrder)
     auto *timing = allocateNode<CyclicTiming>(db.database());
     VexoNode *nodes[] = {nodeHandle(z),      nodeHandle(x), nullptr,      nodeHandle(unnamed),
                          nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
-    VexoNode *sorted = nullptr, *appended = nullptr;
-    ASSERT_EQ(Vexo_createElementGroup(db.handle, u"sorted", nullptr, nullptr, &sorted), S_OK);
-    ASSERT_EQ(Vexo_createElementGroup(db.handle, u"appended", nullptr, nullptr, &appended), S_OK);
+    VexoNode *sorted = made(Vexo_createElementGroup, db.handle, u"sorted", nullptr, nullptr);
+    VexoNode *appended = made(Vexo_createElementGroup, db.handle, u"appended", nullptr, nullptr);
     ASSERT_EQ(Vexo_insertChildren(sorted, 7, nodes), S_OK);
     EXPECT_EQ(idsOf(nodeAs<ElementGroup>(sorted)->children),
               (std::vector<std::u16string>{u"X", u"Y", u"Z", u"<none>"}));  // the timing goes last
@@ -80,10 +86,8 @@ TEST(Database, InsertOrdersAndAppendKeepsOrder)
     EXPECT_EQ(idsOf(nodeAs<ElementGroup>(appended)->children),
               (std::vector<std::u16string>{u"Z", u"X", u"<none>", u"<none>", u"Y", u"X"}));
     EXPECT_EQ(x->group, nodeAs<ElementGroup>(appended));
-    VexoNode *found = nullptr;
-    EXPECT_EQ(Vexo_findChildByElementId(sorted, u"Y", &found), S_OK);
-    EXPECT_EQ(found, nodeHandle(y));
-    EXPECT_EQ(Vexo_findChildByElementId(sorted, u"W", &found), S_FALSE);
+    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"Y"), nodeHandle(y));
+    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"W"), kNone);
     EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
 }
@@ -101,8 +105,7 @@ TEST(Database, CreateElementGroupChecksInOrder)
     EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(frame), nodeHandle(frame), &group), E_INVALIDARG);
     ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
     EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, frame);
-    VexoNode *found = nullptr;
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"g", &found), S_OK);
+    EXPECT_EQ(found(db.handle, u"g"), group);
 }
 
 TEST(Database, QualifiedIdentifiers)
@@ -113,12 +116,11 @@ TEST(Database, QualifiedIdentifiers)
     Frame *anonymous = allocateNode<Frame>(named.database());
     Frame *other = unnamed.make<Frame>(u"Sig");
     VexoString s = nullptr;
-    ASSERT_EQ(Vexo_getQualifiedId(named.handle, nodeHandle(sig), &s), S_OK);
-    EXPECT_EQ(take(s), u"DB1::Sig");
-    ASSERT_EQ(Vexo_getQualifiedId(named.handle, nodeHandle(anonymous), &s), S_OK);
-    EXPECT_EQ(take(s), u"DB1::");
-    ASSERT_EQ(Vexo_getQualifiedId(unnamed.handle, nodeHandle(other), &s), S_OK);
-    EXPECT_EQ(take(s), u"Sig");
+    for (const auto &[db, node, want] : {std::tuple{&named, sig, u"DB1::Sig"}, {&named, anonymous, u"DB1::"},
+                                         {&unnamed, other, u"Sig"}}) {
+        ASSERT_EQ(Vexo_getQualifiedId(db->handle, nodeHandle(node), &s), S_OK);
+        EXPECT_EQ(take(s), want);
+    }
     VexoNode *timing = nodeHandle(allocateNode<CyclicTiming>(named.database()));
     EXPECT_EQ(Vexo_getQualifiedId(named.handle, timing, &s), E_INVALIDARG);
 
@@ -131,10 +133,7 @@ TEST(Database, QualifiedIdentifiers)
         SCOPED_TRACE(ascii(c.text));
         VexoString dbPart = nullptr, elementPart = nullptr;
         ASSERT_EQ(Vexo_splitQualifiedId(c.text, &dbPart, &elementPart), S_OK);
-        if (c.db == nullptr)
-            EXPECT_EQ(dbPart, nullptr);
-        else
-            EXPECT_EQ(take(dbPart), c.db);
+        EXPECT_EQ(take(dbPart), c.db != nullptr ? c.db : u"<null>");
         EXPECT_EQ(take(elementPart), c.element);
     }
     VexoString dbPart = nullptr;
@@ -155,7 +154,7 @@ TEST(Database, CollectionsOfEveryKindOfArgument)
     EXPECT_EQ(Vexo_getDatabaseCollections(db.handle, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_getDatabaseCollections(nullptr, &again), E_POINTER);
     EXPECT_EQ(Vexo_destroy(nodeHandle(frame)), E_INVALIDARG);
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &again), S_OK);  // still alive
+    EXPECT_EQ(found(db.handle, u"F"), nodeHandle(frame)) << "still alive";
 }
 
 TEST(Database, ForeignPointersAreRefused)
@@ -185,8 +184,7 @@ TEST(Database, ForeignPointersAreRefused)
         EXPECT_EQ(slot, nullptr);
     }
     TestDb db(nullptr);
-    VexoNode *group = nullptr;
-    ASSERT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, &group), S_OK);
+    VexoNode *group = made(Vexo_createElementGroup, db.handle, u"g", nullptr, nullptr);
     VexoNode *entries[] = {reinterpret_cast<VexoNode *>(zero), reinterpret_cast<VexoNode *>(forged)};
     EXPECT_EQ(Vexo_appendChildren(group, 2, entries), S_OK);  // skipped silently
     EXPECT_EQ(Vexo_insertChildren(group, 2, entries), S_OK);
@@ -238,14 +236,9 @@ TEST(Database, ManyElementsStayFindable)
         const std::u16string id = u"F" + std::u16string(digits.begin(), digits.end());
         frames.push_back(db.make<Frame>(id.c_str()));
     }
-    for (Frame *frame : frames) {
-        VexoNode *found = nullptr;
-        ASSERT_EQ(Vexo_findByElementId(db.handle, frame->eid, &found), S_OK);
-        ASSERT_EQ(found, nodeHandle(frame));
-    }
-    DatabaseCollections *collections = nullptr;
-    collectionsOf(db.handle, &collections);
-    const std::vector<std::u16string> listed = idsOf(collections->identElements->children);
+    for (Frame *frame : frames)
+        ASSERT_EQ(found(db.handle, frame->eid), nodeHandle(frame));
+    const std::vector<std::u16string> listed = idsOf(db.collections()->identElements->children);
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
     EXPECT_EQ(listed.size(), 5000u + 7);
 }

@@ -14,24 +14,21 @@
 #include <unistd.h>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string nameOf(const void *node)
-{
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "_%p", node);
-    return buffer;
-}
+// A node's address as the dump prints it: "_%p" names a statement, bare hex labels a node without identifier.
 std::string hexOf(const void *node)
 {
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%" PRIxPTR, reinterpret_cast<uintptr_t>(node));
     return buffer;
 }
+std::string nameOf(const void *node) { return "_0x" + hexOf(node); }
 
 std::string readFile(const fs::path &path)
 {
@@ -78,7 +75,10 @@ std::string edge(const void *from, const void *to, const char *colour)
 {
     return nameOf(from) + " -> " + nameOf(to) + " [color=" + colour + "];";
 }
-std::string statement(const void *node, const std::string &label) { return nameOf(node) + " [label=\"" + label + "\"];"; }
+std::string statement(const void *node, const std::string &label)
+{
+    return nameOf(node) + " [label=\"" + label + "\"];";
+}
 
 struct Db {
     VexoNode *db = nullptr, *collections = nullptr, *groups[7] = {};  // "@clusters" ... "@views"
@@ -92,6 +92,12 @@ struct Db {
         Vexo_enumeratorDestroy(members);
     }
     ~Db() { Vexo_destroy(db); }
+    VexoNode *view()
+    {
+        VexoNode *node = made(Vexo_createElementGroup, db, u"V", nullptr, nullptr);
+        EXPECT_EQ(Vexo_addViews(db, 1, &node), S_OK);
+        return node;
+    }
     std::string dump() const
     {
         const fs::path path = scratch("dump.dot");
@@ -104,12 +110,10 @@ const char *const kGroupNames[] = {"@clusters", "@ECUs", "@PDUs", "@frames", "@s
 TEST(DotDump, WritesEachNodeAfterItsLinksInWalkOrder)
 {
     Db d;
-    VexoNode *cluster, *channel, *ecu, *frame, *trig, *c = d.collections, **g = d.groups;
-    ASSERT_EQ(Vexo_createCluster(d.db, u"CAN1", Q3_CLUSTERTYPE_CAN, &cluster), S_OK);
-    ASSERT_EQ(Vexo_createChannel(d.db, u"Ch1", cluster, &channel), S_OK);
-    ASSERT_EQ(Vexo_createECU(d.db, u"E1", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createFrame(d.db, u"F1", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(d.db, u"T1", 0x123, 0, frame, ecu, channel, &trig), S_OK);
+    VexoNode *c = d.collections, **g = d.groups, *cluster = made(Vexo_createCluster, d.db, u"CAN1", 1u);
+    VexoNode *channel = made(Vexo_createChannel, d.db, u"Ch1", cluster), *ecu = made(Vexo_createECU, d.db, u"E1");
+    VexoNode *frame = made(Vexo_createFrame, d.db, u"F1", 8u);
+    VexoNode *trig = made(Vexo_createIdentifierBasedTriggering, d.db, u"T1", 0x123u, 0u, frame, ecu, channel);
     // The frame is reached from the triggering first and from "@frames" later: written
     // once, with an edge for each link.
     std::vector<std::string> want = {
@@ -139,94 +143,74 @@ TEST(DotDump, WritesEachNodeAfterItsLinksInWalkOrder)
 TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
 {
     Db d;
-    VexoNode *db = d.db, *cl, *ch, *ecu, *fr, *fr2, *tId, *tMask, *tSlot, *cyc, *evt, *pdu, *pduInst, *pduTrig, *unit,
-             *unitNone, *coding, *lin, *mv, *mt, *ident, *sig, *sigInst, *mux, *muxInst, *part1, *partS, *partPdu,
-             *view, *ref, *longId;
-    VexoStringSlot *on = nullptr;
-    ASSERT_EQ(Vexo_createCluster(db, u"CAN1", Q3_CLUSTERTYPE_CAN, &cl), S_OK);
-    ASSERT_EQ(Vexo_setShortName(db, cl, u"Powertrain CAN"), S_OK);
-    ASSERT_EQ(Vexo_createChannel(db, u"CAN1_Ch", cl, &ch), S_OK);
-    ASSERT_EQ(Vexo_createECU(db, u"Gateway<1>", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db, u"Engine|Data", 8, &fr), S_OK);
-    ASSERT_EQ(Vexo_setShortName(db, fr, u"Engine \"data\" {v2}"), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db, u"MuxFrame", 8, &fr2), S_OK);
+    VexoNode *db = d.db, *cl = made(Vexo_createCluster, db, u"CAN1", 1u);
+    VexoNode *ch = made(Vexo_createChannel, db, u"CAN1_Ch", cl);
+    VexoNode *ecu = made(Vexo_createECU, db, u"Gateway<1>"), *fr = made(Vexo_createFrame, db, u"Engine|Data", 8u);
+    VexoNode *fr2 = made(Vexo_createFrame, db, u"MuxFrame", 8u);
     // An escape that would straddle the 2046-unit limit is left out with the rest.
-    ASSERT_EQ(Vexo_createFrame(db, (std::u16string(2045, u'y') + u"|z").c_str(), 1, &longId), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db, u"T_Engine", 0x1F0, 1, fr, ecu, ch, &tId), S_OK);
-    ASSERT_EQ(Vexo_createMaskedIdentifierTriggering(db, u"T_Diag", 0x7F0, 0x700, 0, fr, nullptr, ch, &tMask), S_OK);
-    ASSERT_EQ(Vexo_createAbsolutelyScheduledTriggering(db, u"T_Slot", 3, 0, 1, 0, fr2, nullptr, ch, &tSlot), S_OK);
-    ASSERT_EQ(Vexo_createCyclicTiming(db, 100, tId, &cyc), S_OK);
-    ASSERT_EQ(Vexo_createEventControlledTiming(db, 20, tMask, &evt), S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db, u"EnginePdu", 64, nullptr, &pdu), S_OK);
-    ASSERT_EQ(Vexo_createPDUInstance(db, u"EnginePduInst", 0, 0, 0xFFFFFFFF, pdu, fr, &pduInst), S_OK);
-    ASSERT_EQ(Vexo_createPDUTriggering(db, u"PT_Engine", pdu, ch, &pduTrig), S_OK);
-    ASSERT_EQ(Vexo_createUnitSpec(db, u"U_rpm", 0x409, u"1/min", &unit), S_OK);
-    ASSERT_EQ(Vexo_setDisplayName(db, unit, 0x407, u"U/min"), S_OK);
-    ASSERT_EQ(Vexo_createUnitSpec(db, u"U_none", 0x409, nullptr, &unitNone), S_OK);
-    ASSERT_EQ(Vexo_createCoding(db, u"RPM_coding", 16, Q3_ENCODING_DIRECT, unit, &coding), S_OK);
-    ASSERT_EQ(Vexo_createLinearComputation(db, u"RPM_lin", 0.5, 10, &lin), S_OK);
-    ASSERT_EQ(Vexo_addRange(lin, 0, 100, 3), S_OK);
-    ASSERT_EQ(Vexo_createMappedValueComputation(db, u"MV", 2.5, &mv), S_OK);
-    ASSERT_EQ(Vexo_addRange(mv, -1, 1, 1), S_OK);
-    ASSERT_EQ(Vexo_addRange(mv, 5, 6.25, 2), S_OK);
+    VexoNode *longId = made(Vexo_createFrame, db, (std::u16string(2045, u'y') + u"|z").c_str(), 1u);
+    VexoNode *tId = made(Vexo_createIdentifierBasedTriggering, db, u"T_Engine", 0x1F0u, 1u, fr, ecu, ch);
+    VexoNode *tMask = made(Vexo_createMaskedIdentifierTriggering, db, u"T_Diag", 0x7F0u, 0x700u, 0u, fr, nullptr, ch);
+    VexoNode *tSlot = made(Vexo_createAbsolutelyScheduledTriggering, db, u"T_Slot", 3u, 0u, 1u, 0u, fr2, nullptr, ch);
+    VexoNode *cyc = made(Vexo_createCyclicTiming, db, 100u, tId);
+    VexoNode *evt = made(Vexo_createEventControlledTiming, db, 20u, tMask);
+    VexoNode *pdu = made(Vexo_createSignalPDU, db, u"EnginePdu", 64u, nullptr);
+    VexoNode *pduInst = made(Vexo_createPDUInstance, db, u"EnginePduInst", 0u, 0u, 0xFFFFFFFFu, pdu, fr);
+    VexoNode *pduTrig = made(Vexo_createPDUTriggering, db, u"PT_Engine", pdu, ch);
+    VexoNode *unit = made(Vexo_createUnitSpec, db, u"U_rpm", 0x409u, u"1/min");
+    VexoNode *unitNone = made(Vexo_createUnitSpec, db, u"U_none", 0x409u, nullptr);
+    VexoNode *coding = made(Vexo_createCoding, db, u"RPM_coding", 16u, 1u, unit);
+    VexoNode *lin = made(Vexo_createLinearComputation, db, u"RPM_lin", 0.5, 10.0);
+    VexoNode *mv = made(Vexo_createMappedValueComputation, db, u"MV", 2.5);
+    VexoStringSlot *on = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db, 0x409, u"on", &on), S_OK);
-    ASSERT_EQ(Vexo_createMappedTextComputation(db, u"MT", on, &mt), S_OK);
-    ASSERT_EQ(Vexo_addRange(mt, 1, 1, 3), S_OK);
-    VexoNode *toPhysical[] = {lin, mv, mt};
-    ASSERT_EQ(Vexo_addInternalToPhysicalComputations(coding, 3, toPhysical), S_OK);
-    ASSERT_EQ(Vexo_createIdentityComputation(db, u"Ident", &ident), S_OK);
-    ASSERT_EQ(Vexo_addPhysicalToInternalComputations(coding, 1, &ident), S_OK);
-    ASSERT_EQ(Vexo_createSignal(db, u"RPM", 0, 0, 0, 8000, coding, &sig), S_OK);
-    ASSERT_EQ(Vexo_setShortName(db, sig, u"Drehzahl\n\u00d6l \u20ac \U0001F600 back\\slash"), S_OK);
-    ASSERT_EQ(Vexo_createSignalInstance(db, u"RPM_inst", 1, 7, 63, sig, pdu, &sigInst), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPDU(db, u"MuxPdu", 64, 1, 7, 8, 0, nullptr, &mux), S_OK);
-    ASSERT_EQ(Vexo_createPDUInstance(db, u"MuxInst", 0, 0, 0, mux, fr2, &muxInst), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPart(db, u"Part1", 1, mux, &part1), S_OK);
-    ASSERT_EQ(Vexo_addSegment(part1, 0, 8, 8), S_OK);
-    ASSERT_EQ(Vexo_addSegment(part1, 1, 24, 8), S_OK);
-    ASSERT_EQ(Vexo_addDynamicParts(mux, 1, &part1), S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db, u"Part1Pdu", 16, part1, &partPdu), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPart(db, u"PartS", 0, mux, &partS), S_OK);
-    ASSERT_EQ(Vexo_setStaticPart(mux, partS), S_OK);
-    ASSERT_EQ(Vexo_createElementGroup(db, u"View{A}", nullptr, nullptr, &view), S_OK);
-    ASSERT_EQ(Vexo_addViews(db, 1, &view), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(db, u"Ref", unitNone, &ref), S_OK);
-    ASSERT_EQ(Vexo_appendChildren(view, 1, &ref), S_OK);
+    VexoNode *mt = made(Vexo_createMappedTextComputation, db, u"MT", on), *toPhysical[] = {lin, mv, mt};
+    VexoNode *ident = made(Vexo_createIdentityComputation, db, u"Ident");
+    VexoNode *sig = made(Vexo_createSignal, db, u"RPM", 0u, 0.0, 0.0, 8000.0, coding);
+    VexoNode *sigInst = made(Vexo_createSignalInstance, db, u"RPM_inst", 1u, 7u, 63u, sig, pdu);
+    VexoNode *mux = made(Vexo_createMultiplexedPDU, db, u"MuxPdu", 64u, 1u, 7u, 8u, 0u, nullptr);
+    VexoNode *muxInst = made(Vexo_createPDUInstance, db, u"MuxInst", 0u, 0u, 0u, mux, fr2);
+    VexoNode *part1 = made(Vexo_createMultiplexedPart, db, u"Part1", 1u, mux);
+    VexoNode *partPdu = made(Vexo_createSignalPDU, db, u"Part1Pdu", 16u, part1);
+    VexoNode *partS = made(Vexo_createMultiplexedPart, db, u"PartS", 0u, mux);
+    VexoNode *view = made(Vexo_createElementGroup, db, u"View{A}", nullptr, nullptr);
+    VexoNode *ref = made(Vexo_createElementReference, db, u"Ref", unitNone);
+    for (HRESULT hr : {Vexo_setShortName(db, cl, u"Powertrain CAN"),
+                       Vexo_setShortName(db, fr, u"Engine \"data\" {v2}"),
+                       Vexo_setDisplayName(db, unit, 0x407, u"U/min"), Vexo_addRange(lin, 0, 100, 3),
+                       Vexo_addRange(mv, -1, 1, 1), Vexo_addRange(mv, 5, 6.25, 2), Vexo_addRange(mt, 1, 1, 3),
+                       Vexo_addInternalToPhysicalComputations(coding, 3, toPhysical),
+                       Vexo_addPhysicalToInternalComputations(coding, 1, &ident),
+                       Vexo_setShortName(db, sig, u"Drehzahl\n\u00d6l \u20ac \U0001F600 back\\slash"),
+                       Vexo_addSegment(part1, 0, 8, 8), Vexo_addSegment(part1, 1, 24, 8),
+                       Vexo_addDynamicParts(mux, 1, &part1), Vexo_setStaticPart(mux, partS),
+                       Vexo_addViews(db, 1, &view), Vexo_appendChildren(view, 1, &ref)})
+        ASSERT_EQ(hr, S_OK);
 
     // Dumped with German (0x407) asked for first.
     std::map<VexoNode *, std::string> want = {
-        {cl, "cluster: CAN1 [Powertrain CAN], type:1"},
-        {ch, "channel: CAN1_Ch []"},
-        {ecu, R"(group: Gateway\<1\> [])"},
-        {fr, R"(frame: Engine\|Data [Engine \"data\" \{v2\}]\nlength: 8)"},
-        {fr2, R"(frame: MuxFrame []\nlength: 8)"},
-        {longId, "frame: " + std::string(2045, 'y') + R"( []\nlength: 1)"},
+        {cl, "cluster: CAN1 [Powertrain CAN], type:1"}, {ch, "channel: CAN1_Ch []"},
+        {ecu, R"(group: Gateway\<1\> [])"}, {fr, R"(frame: Engine\|Data [Engine \"data\" \{v2\}]\nlength: 8)"},
+        {fr2, R"(frame: MuxFrame []\nlength: 8)"}, {longId, "frame: " + std::string(2045, 'y') + R"( []\nlength: 1)"},
         {tId, R"(idtrig: T_Engine []\nidentifier: 496\nflags: 0x1)"},
-        {tMask, R"(maskidtrig: T_Diag []\nmask: 2032\ncode: 1792\nflags: 0x0)"},
-        {tSlot, "abstrig: T_Slot []"},
-        {cyc, "cyctiming: " + hexOf(cyc) + " []"},
-        {evt, "evctiming: " + hexOf(evt) + " []"},
+        {tMask, R"(maskidtrig: T_Diag []\nmask: 2032\ncode: 1792\nflags: 0x0)"}, {tSlot, "abstrig: T_Slot []"},
+        {cyc, "cyctiming: " + hexOf(cyc) + " []"}, {evt, "evctiming: " + hexOf(evt) + " []"},
         {pdu, R"(signalpdu: EnginePdu []\nbitlen: 64)"},
         {pduInst, R"(pduinst: EnginePduInst []\nbyteorder: i\nbitpos: 0\nupdatebitpos: -1)"},
-        {pduTrig, "pdutrig: PT_Engine []"},
-        {unit, R"(unitspec: U_rpm []\ndisplayname: U/min)"},
-        {unitNone, R"(unitspec: U_none []\ndisplayname: (null))"},
-        {coding, R"(coding: RPM_coding []\nbitlen: 16)"},
+        {pduTrig, "pdutrig: PT_Engine []"}, {unit, R"(unitspec: U_rpm []\ndisplayname: U/min)"},
+        {unitNone, R"(unitspec: U_none []\ndisplayname: (null))"}, {coding, R"(coding: RPM_coding []\nbitlen: 16)"},
         {lin, R"(linearcompu: RPM_lin []\nflags: 3\nlower: 0.000000\nupper:100.000000\nscale: 0.500000)"
               R"(\noffset: 10.000000)"},
         {mv, R"(mvcompu: MV []\nflags: 1\nlower: -1.000000\nupper:1.000000\nflags: 2\nlower: 5.000000)"
              R"(\nupper:6.250000)"},
-        {mt, R"(mtcompu: MT []\nflags: 3\nlower: 1.000000\nupper:1.000000)"},
-        {ident, "identcompu: Ident []"},
+        {mt, R"(mtcompu: MT []\nflags: 3\nlower: 1.000000\nupper:1.000000)"}, {ident, "identcompu: Ident []"},
         {sig, "sig: RPM [Drehzahl\\n\u00d6l \u20ac \U0001F600 back\\\\slash]"},
         {sigInst, R"(siginst: RPM_inst []\nbyteorder: m\nbitpos: 7\nupdatebitpos: 63)"},
         {mux, R"(muxpdu: MuxPdu []\npos: 7:8 m\nbitlen: 64)"},
         {muxInst, R"(pduinst: MuxInst []\nbyteorder: i\nbitpos: 0\nupdatebitpos: 0)"},
         {part1, R"(muxpart: Part1 []\nswitchcode: 1\nsegments: 8 8 i, 24 8 m, )"},
-        {partS, R"(muxpart: PartS []\nswitchcode: 0\nsegments: )"},
-        {partPdu, R"(signalpdu: Part1Pdu []\nbitlen: 16)"},
-        {view, R"(group: View\{A\} [])"},
-        {ref, "ref: Ref []"},
+        {partS, R"(muxpart: PartS []\nswitchcode: 0\nsegments: )"}, {partPdu, R"(signalpdu: Part1Pdu []\nbitlen: 16)"},
+        {view, R"(group: View\{A\} [])"}, {ref, "ref: Ref []"},
         {d.collections, "database: " + hexOf(d.collections) + " []"},
     };
     for (int i = 0; i < 7; ++i)
@@ -252,23 +236,14 @@ TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
     EXPECT_EQ(readFile(errors), "") << "dot warned";
 }
 
+// Record separators, quotes, backslashes and non-ASCII text are in the labels of the test above.
 TEST(DotDump, EscapesLabelTexts)
 {
     const VexoChar unpaired[] = {0xDC00, u'x', 0xD800, 0};
-    struct Case {
-        const char *what;
-        std::u16string text;
-        size_t limit;
-        std::string want;
-    } cases[] = {
-        {"record separators", u"a|b<c>{d}", 100, R"(a\|b\<c\>\{d\})"},
-        {"quotes and backslashes", u"say \"hi\" C:\\n", 100, R"(say \"hi\" C:\\n)"},
+    struct Case { const char *what; std::u16string text; size_t limit; std::string want; } cases[] = {
         {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
-        {"non-ASCII as UTF-8", u"\u00d6l \u20ac \U0001F600", 100, "\u00d6l \u20ac \U0001F600"},
-        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"},
-        {"cut in plain text", u"abcd", 3, "abc"},
-        {"escape that does not fit", u"ab|c", 3, "ab"},
-        {"escape that just fits", u"a|bc", 3, R"(a\|)"},
+        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
+        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
         {"pair that does not fit", u"a\U0001F600", 2, "a"},
     };
     for (const Case &c : cases) {
@@ -282,21 +257,18 @@ TEST(DotDump, EscapesLabelTexts)
 TEST(DotDump, WritesCyclesAndRepeatedLinksOnce)
 {
     Db d;
-    VexoNode *view, *a, *b, *back;
-    ASSERT_EQ(Vexo_createElementGroup(d.db, u"V", nullptr, nullptr, &view), S_OK);
-    ASSERT_EQ(Vexo_addViews(d.db, 1, &view), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(d.db, u"A", nullptr, &a), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(d.db, u"B", a, &b), S_OK);
+    VexoNode *view = d.view(), *a = made(Vexo_createElementReference, d.db, u"A", nullptr);
+    VexoNode *b = made(Vexo_createElementReference, d.db, u"B", a);
     ASSERT_EQ(Vexo_setReference(a, b), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(d.db, u"Back", d.collections, &back), S_OK);
-    VexoNode *members[] = {a, a, b, back};
+    VexoNode *members[] = {a, a, b, made(Vexo_createElementReference, d.db, u"Back", d.collections)};
     ASSERT_EQ(Vexo_appendChildren(view, 4, members), S_OK);
     const std::string text = d.dump();
     for (const auto &[name, labels] : labelsOf(text))
         EXPECT_EQ(labels.size(), 1u) << name;
     const std::vector<std::string> lines = linesOf(text);
-    const std::pair<std::string, long> edges[] = {{edge(view, a, "cyan"), 2}, {edge(a, b, "blue"), 1},
-                                                  {edge(b, a, "blue"), 1}, {edge(back, d.collections, "blue"), 1}};
+    const std::pair<std::string, long> edges[] = {
+        {edge(view, a, "cyan"), 2}, {edge(a, b, "blue"), 1}, {edge(b, a, "blue"), 1},
+        {edge(members[3], d.collections, "blue"), 1}};
     for (const auto &[line, times] : edges)
         EXPECT_EQ(std::count(lines.begin(), lines.end(), line), times) << line;
 }
@@ -305,9 +277,7 @@ TEST(DotDump, FollowsLongReferenceChainsWithoutRecursing)
 {
     Db d;
     constexpr int kLength = 100000;
-    VexoNode *view, *last = nullptr;
-    ASSERT_EQ(Vexo_createElementGroup(d.db, u"V", nullptr, nullptr, &view), S_OK);
-    ASSERT_EQ(Vexo_addViews(d.db, 1, &view), S_OK);
+    VexoNode *view = d.view(), *last = nullptr;
     for (int i = 0; i < kLength; ++i)
         ASSERT_EQ(Vexo_createElementReference(d.db, nullptr, last, &last), S_OK);
     ASSERT_EQ(Vexo_appendChildren(view, 1, &last), S_OK);
@@ -317,25 +287,18 @@ TEST(DotDump, FollowsLongReferenceChainsWithoutRecursing)
 TEST(DotDump, RefusesBadArgumentsAndUnwritableFiles)
 {
     Db d;
-    VexoNode *frame;
-    ASSERT_EQ(Vexo_createFrame(d.db, u"F", 8, &frame), S_OK);
+    VexoNode *frame = made(Vexo_createFrame, d.db, u"F", 8u);
     const uint32_t zeros[16] = {};
     const fs::path good = scratch("never.dot");
     fs::create_directories(scratch("dir"));
     const std::u16string goodPath = wide(good.string()), missing = wide(scratch("no/such.dot").string()),
                          directory = wide(scratch("dir").string());
-    struct Case {
-        const char *what;
-        VexoNode *db;
-        const VexoChar *path;
-        HRESULT want;
-    } cases[] = {
+    struct Case { const char *what; VexoNode *db; const VexoChar *path; HRESULT want; } cases[] = {
         {"null database", nullptr, goodPath.c_str(), E_INVALIDARG},
         {"collections node", d.collections, goodPath.c_str(), E_INVALIDARG},
         {"frame", frame, goodPath.c_str(), E_INVALIDARG},
         {"no node at all", reinterpret_cast<VexoNode *>(const_cast<uint32_t *>(zeros)), goodPath.c_str(), E_INVALIDARG},
-        {"null path", d.db, nullptr, E_INVALIDARG},
-        {"empty path", d.db, u"", E_UNEXPECTED},
+        {"null path", d.db, nullptr, E_INVALIDARG}, {"empty path", d.db, u"", E_UNEXPECTED},
         {"missing directory", d.db, missing.c_str(), E_UNEXPECTED},
         {"directory", d.db, directory.c_str(), E_UNEXPECTED},
         {"every write fails", d.db, fs::exists("/dev/full") ? u"/dev/full" : u"", E_UNEXPECTED},

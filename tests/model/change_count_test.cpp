@@ -7,23 +7,12 @@
 #include <vector>
 
 #include "database.h"
+#include "made.h"
 #include "vexo/constants.h"
 #include "vexo/enumerate.h"
 #include "vexo/model.h"
 
 using namespace vexo::core;
-
-namespace {
-
-template <class... Params, class... Args>
-VexoNode *made(HRESULT (*create)(Params...), Args... args)
-{
-    VexoNode *node = nullptr;
-    EXPECT_EQ(create(args..., &node), S_OK);
-    return node;
-}
-
-}  // namespace
 
 TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
 {
@@ -47,45 +36,30 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db, 0, u"text", &slot), S_OK);
     VexoNode *out = nullptr;
+    const VexoChar *text = nullptr;
 
-    struct Case {
-        const char *what;
-        std::function<HRESULT()> call;
-    };
+    struct Case { const char *what; std::function<HRESULT()> call; };
+    // A call named by its own text.
+#define CALL(call) Case{#call, [&] { return call; }}
     const Case changes[] = {
-        {"create a frame", [&] { return Vexo_createFrame(db, nullptr, 8, &out); }},
-        {"create a masked triggering",
-         [&] { return Vexo_createMaskedIdentifierTriggering(db, nullptr, 0, 0, 0, frame, nullptr, channel, &out); }},
-        {"create a cyclic timing", [&] { return Vexo_createCyclicTiming(db, 10, nullptr, &out); }},
-        {"set parent", [&] { return Vexo_setParent(channel, cluster); }},
-        {"set reference", [&] { return Vexo_setReference(signal, coding2); }},
-        {"set channel", [&] { return Vexo_setChannel(triggering, channel); }},
-        {"set frame", [&] { return Vexo_setFrame(triggering, frame2); }},
-        {"set frame to none", [&] { return Vexo_setFrame(triggering, nullptr); }},
-        {"set source ECU", [&] { return Vexo_setSourceECU(triggering, ecu); }},
-        {"set static part", [&] { return Vexo_setStaticPart(mux, part); }},
-        {"set else part", [&] { return Vexo_setElsePart(mux, part); }},
-        {"set signal", [&] { return Vexo_setSignal(instance, signal); }},
-        {"set param", [&] { return Vexo_setParam(frame, 7); }},
-        {"set cluster type", [&] { return Vexo_setClusterType(cluster, 2); }},
-        {"set short name", [&] { return Vexo_setShortName(db, frame, u"name"); }},
-        {"set long name", [&] { return Vexo_setLongName(db, frame, 0, u"long"); }},
-        {"set description", [&] { return Vexo_setDescription(db, frame, 1, u"about"); }},
-        {"set element detail", [&] { return Vexo_setElementDetail(db, frame, 2, u"l", u"d"); }},
-        {"set display name", [&] { return Vexo_setDisplayName(db, unit, 3, u"mph"); }},
-        {"add a view", [&] { return Vexo_addViews(db, 1, &view); }},
-        {"add a frame triggering again", [&] { return Vexo_addFrameTriggerings(channel, 1, &triggering); }},
-        {"add a PDU instance", [&] { return Vexo_addPDUInstances(channel, 1, &pduInstance); }},
-        {"add a signal instance", [&] { return Vexo_addSignalInstances(pdu, 1, &instance); }},
-        {"add a computation", [&] { return Vexo_addInternalToPhysicalComputations(coding, 1, &linear); }},
-        {"add an inverse computation", [&] { return Vexo_addPhysicalToInternalComputations(coding, 1, &linear); }},
-        {"add a parent", [&] { return Vexo_addParents(pdu, 1, &pduInstance); }},
-        {"add a dynamic part", [&] { return Vexo_addDynamicParts(mux, 1, &part); }},
-        {"add a segment", [&] { return Vexo_addSegment(part, 0, 0, 8); }},
-        {"add a range", [&] { return Vexo_addRange(linear, 0, 1, 3); }},
-        {"append a child", [&] { return Vexo_appendChildren(view, 1, &frame); }},
-        {"insert a child", [&] { return Vexo_insertChildren(view, 1, &frame2); }},
-        {"add a text in another language", [&] { return Vexo_stringAddAlternative(db, slot, 5, u"texte"); }},
+        CALL(Vexo_createFrame(db, nullptr, 8, &out)),
+        CALL(Vexo_createMaskedIdentifierTriggering(db, nullptr, 0, 0, 0, frame, nullptr, channel, &out)),
+        CALL(Vexo_createCyclicTiming(db, 10, nullptr, &out)), CALL(Vexo_setParent(channel, cluster)),
+        CALL(Vexo_setReference(signal, coding2)), CALL(Vexo_setChannel(triggering, channel)),
+        CALL(Vexo_setFrame(triggering, frame2)), CALL(Vexo_setFrame(triggering, nullptr)),
+        CALL(Vexo_setSourceECU(triggering, ecu)), CALL(Vexo_setStaticPart(mux, part)),
+        CALL(Vexo_setElsePart(mux, part)), CALL(Vexo_setSignal(instance, signal)), CALL(Vexo_setParam(frame, 7)),
+        CALL(Vexo_setClusterType(cluster, 2)), CALL(Vexo_setShortName(db, frame, u"name")),
+        CALL(Vexo_setLongName(db, frame, 0, u"long")), CALL(Vexo_setDescription(db, frame, 1, u"about")),
+        CALL(Vexo_setElementDetail(db, frame, 2, u"l", u"d")), CALL(Vexo_setDisplayName(db, unit, 3, u"mph")),
+        CALL(Vexo_addViews(db, 1, &view)), CALL(Vexo_addFrameTriggerings(channel, 1, &triggering)),
+        CALL(Vexo_addPDUInstances(channel, 1, &pduInstance)), CALL(Vexo_addSignalInstances(pdu, 1, &instance)),
+        CALL(Vexo_addInternalToPhysicalComputations(coding, 1, &linear)),
+        CALL(Vexo_addPhysicalToInternalComputations(coding, 1, &linear)),
+        CALL(Vexo_addParents(pdu, 1, &pduInstance)), CALL(Vexo_addDynamicParts(mux, 1, &part)),
+        CALL(Vexo_addSegment(part, 0, 0, 8)), CALL(Vexo_addRange(linear, 0, 1, 3)),
+        CALL(Vexo_appendChildren(view, 1, &frame)), CALL(Vexo_insertChildren(view, 1, &frame2)),
+        CALL(Vexo_stringAddAlternative(db, slot, 5, u"texte")),
     };
     Vexo *database = databaseAs(db);
     for (const Case &c : changes) {
@@ -96,13 +70,8 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
     }
 
     const Case others[] = {
-        {"refused link", [&] { return Vexo_setReference(signal, nullptr); }},
-        {"refused triggering link", [&] { return Vexo_setFrame(triggering, ecu); }},
-        {"a read", [&] { return Vexo_getReference(signal, &out); }},
-        {"a text lookup", [&] {
-             const VexoChar *text = nullptr;
-             return Vexo_stringLookup(db, slot, 9, 9, &text);
-         }},
+        CALL(Vexo_setReference(signal, nullptr)), CALL(Vexo_setFrame(triggering, ecu)) /* both refused */,
+        CALL(Vexo_getReference(signal, &out)), CALL(Vexo_stringLookup(db, slot, 9, 9, &text)),
     };
     for (const Case &c : others) {
         SCOPED_TRACE(c.what);
@@ -110,5 +79,6 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
         c.call();
         EXPECT_EQ(changesOf(database), before);
     }
+#undef CALL
     Vexo_destroy(db);
 }

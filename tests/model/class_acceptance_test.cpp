@@ -4,14 +4,17 @@
 // other call must give the row's refusal code and leave every node as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "database.h"
 #include "node_fields.h"
+#include "test_db.h"
 #include "vexo/enumerate.h"
 #include "vexo/model.h"
 
@@ -19,26 +22,12 @@ using namespace vexo::core;
 
 namespace {
 
-VexoNode *handle(const void *node) { return static_cast<VexoNode *>(const_cast<void *>(node)); }
-
 using Accepts = std::function<bool(uint32_t code)>;
 
-Accepts kindOf(uint32_t klass)
-{
-    return [klass](uint32_t code) { return derivesFrom(code, klass); };
-}
-Accepts exactly(uint32_t klass)
-{
-    return [klass](uint32_t code) { return code == klass; };
-}
-Accepts operator|(Accepts a, Accepts b)
-{
-    return [a, b](uint32_t code) { return a(code) || b(code); };
-}
-Accepts except(Accepts a, uint32_t klass)
-{
-    return [a, klass](uint32_t code) { return a(code) && code != klass; };
-}
+Accepts kindOf(uint32_t klass) { return [klass](uint32_t code) { return derivesFrom(code, klass); }; }
+Accepts exactly(uint32_t klass) { return [klass](uint32_t code) { return code == klass; }; }
+Accepts operator|(Accepts a, Accepts b) { return [a, b](uint32_t code) { return a(code) || b(code); }; }
+Accepts except(Accepts a, uint32_t klass) { return [a, klass](uint32_t code) { return a(code) && code != klass; }; }
 
 // A database holding one node of each class, with an identifier named after its class
 // wherever the class has one, plus helper nodes used as the other arguments of a call.
@@ -47,8 +36,8 @@ struct Zoo {
     Vexo *database = nullptr;
     DatabaseCollections *collections = nullptr;
     const void *byIndex[kClassCount + 1] = {};
-    alignas(8) unsigned char garbage[256] = {};
-    alignas(8) unsigned char forged[256] = {};
+    uint64_t garbage[32] = {0xDEADBEEF};
+    uint64_t forged[32] = {AbsolutelyScheduledTriggering::kCode ^ 0x0100};  // right index, wrong tag
     VexoStringSlot *slot = nullptr;
     // Helpers, never a subject.
     VexoNode *channel, *frame, *signalPdu, *muxPdu, *part, *signal, *coding, *unit, *instance, *pduInstance,
@@ -84,29 +73,23 @@ struct Zoo {
         range->nodetype = ValueRange::kCode;
         byIndex[classIndex(ValueRange::kCode)] = range;
 
-        const uint32_t garbageWord = 0xDEADBEEF;
-        std::memcpy(garbage, &garbageWord, 4);
-        const uint32_t forgedWord = AbsolutelyScheduledTriggering::kCode ^ 0x0100;  // right index, wrong tag
-        std::memcpy(forged, &forgedWord, 4);
         EXPECT_EQ(Vexo_stringCreateSlot(db, 0x409, u"slot", &slot), S_OK);
 
-        channel = helper<Channel>(u"hChannel");
-        frame = helper<Frame>(u"hFrame");
-        signalPdu = helper<SignalPDU>(u"hSignalPDU");
-        muxPdu = helper<MultiplexedPDU>(u"hMuxPDU");
-        part = helper<MultiplexedPart>(u"hPart");
-        signal = helper<Signal>(u"hSignal");
-        coding = helper<Coding>(u"hCoding");
-        unit = helper<UnitSpec>(u"hUnit");
-        instance = helper<SignalInstance>(u"hInstance");
-        pduInstance = helper<PDUInstance>(u"hPDUInstance");
-        triggering = helper<IdentifierBasedTriggering>(u"hTriggering");
-        pduTriggering = helper<PDUTriggering>(u"hPDUTriggering");
-        linear = helper<LinearComputation>(u"hLinear");
-        mappedText = helper<MappedTextComputation>(u"hMappedText");
-        cluster = helper<Cluster>(u"hCluster");
-        ecu = helper<ElementGroup>(u"hECU");
-        view = helper<ElementGroup>(u"hView");
+        const std::pair<VexoNode **, uint32_t> made[] = {
+            {&channel, Channel::kCode}, {&frame, Frame::kCode}, {&signalPdu, SignalPDU::kCode},
+            {&muxPdu, MultiplexedPDU::kCode}, {&part, MultiplexedPart::kCode}, {&signal, Signal::kCode},
+            {&coding, Coding::kCode}, {&unit, UnitSpec::kCode}, {&instance, SignalInstance::kCode},
+            {&pduInstance, PDUInstance::kCode}, {&triggering, IdentifierBasedTriggering::kCode},
+            {&pduTriggering, PDUTriggering::kCode}, {&linear, LinearComputation::kCode},
+            {&mappedText, MappedTextComputation::kCode}, {&cluster, Cluster::kCode}, {&ecu, ElementGroup::kCode},
+            {&view, ElementGroup::kCode}};
+        for (const auto &[field, code] : made) {
+            ObjectBase *node = allocateNode(database, code);
+            const std::u16string id = u"h" + std::u16string(1, char16_t(u'A' + helpers.size()));
+            EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
+            helpers.push_back(node);
+            *field = nodeHandle(node);
+        }
     }
     ~Zoo() { Vexo_destroy(db); }
     Zoo(const Zoo &) = delete;
@@ -118,36 +101,21 @@ struct Zoo {
         ObjectBase *node = allocateNode(database, code);
         const std::u16string id = u"fresh" + std::u16string(1, static_cast<char16_t>(u'A' + freshCount++));
         EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
-        return handle(node);
+        return nodeHandle(node);
     }
     VexoNode *fresh = nullptr;
     int freshCount = 0;
 
-    template <class T>
-    VexoNode *helper(const VexoChar *id)
-    {
-        T *node = allocateNode<T>(database);
-        EXPECT_EQ(setElementId(database, node, id), S_OK);
-        helpers.push_back(node);
-        return handle(node);
-    }
-
-    struct Column {
-        std::string name;
-        VexoNode *node;
-        uint32_t code;  // 0 for the null, garbage, forged and slot columns
-    };
+    struct Column { std::string name; VexoNode *node; uint32_t code; /* 0 for the foreign columns */ };
     std::vector<Column> columns()
     {
         std::vector<Column> out;
         for (uint32_t i = 1; i <= kClassCount; ++i) {
             const char *name = kClassTable[i].name != nullptr ? kClassTable[i].name : "DatabaseResident";
-            out.push_back({name, handle(byIndex[i]), kClassTable[i].code});
+            out.push_back({name, nodeHandle(byIndex[i]), kClassTable[i].code});
         }
-        out.push_back({"null", nullptr, 0});
-        out.push_back({"garbage word", handle(garbage), 0});
-        out.push_back({"forged class code", handle(forged), 0});
-        out.push_back({"string slot", handle(slot), 0});
+        out.insert(out.end(), {{"null", nullptr, 0}, {"garbage word", nodeHandle(garbage), 0},
+                               {"forged class code", nodeHandle(forged), 0}, {"string slot", nodeHandle(slot), 0}});
         return out;
     }
 
@@ -184,22 +152,13 @@ struct Zoo {
 
 bool listed(const NodeList &list, const void *node)
 {
-    ListCursor cursor;
-    cursorInit(&cursor, &kSmallNodeLayout, &list);
-    void *entry = nullptr;
-    while (cursorNext(&cursor, 1, &entry, nullptr) == S_OK) {
-        if (entry == node)
-            return true;
-    }
-    return false;
+    const std::vector<void *> all = entries(list);
+    return std::find(all.begin(), all.end(), node) != all.end();
 }
 
 // wrote: the call's output or effect is visible. Left empty, the harness reads it as
 // "some node or list changed".
-struct Outcome {
-    HRESULT hr;
-    int wrote = -1;
-};
+struct Outcome { HRESULT hr; int wrote = -1; };
 
 struct Row {
     std::string name;
@@ -211,19 +170,20 @@ struct Row {
     bool nullAccepted = false;                      // null is a valid subject (clears a link)
 };
 
-template <class V>
-V sentinel();
-template <>
-uint32_t sentinel<uint32_t>() { return 0xA5A5A5A5u; }
-template <>
-uint64_t sentinel<uint64_t>() { return 0xA5A5A5A5A5A5A5A5ull; }
-template <>
-double sentinel<double>() { return -7.25e300; }
+// A value no call writes, put in an out variable to see whether anything was written.
 const unsigned char kSentinelByte = 0;
-template <>
-VexoNode *sentinel<VexoNode *>() { return handle(&kSentinelByte); }
-template <>
-const VexoChar *sentinel<const VexoChar *>() { return u"sentinel"; }
+template <class V>
+V sentinel()
+{
+    if constexpr (std::is_same_v<V, double>)
+        return -7.25e300;
+    else if constexpr (std::is_same_v<V, VexoNode *>)
+        return nodeHandle(&kSentinelByte);
+    else if constexpr (std::is_same_v<V, const VexoChar *>)
+        return u"sentinel";
+    else
+        return V(0xA5A5A5A5A5A5A5A5ull);
+}
 
 template <class V>
 bool differs(const V &value) { const V s = sentinel<V>(); return std::memcmp(&value, &s, sizeof s) != 0; }
@@ -242,75 +202,66 @@ Row getter(std::string name, HRESULT (*fn)(const VexoNode *, V *), Accepts accep
 using TextGetter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
 using TextSetter = HRESULT (*)(VexoNode *, VexoNode *, uint32_t, const VexoChar *);
 
-Row textGetter(std::string name, TextGetter fn, Accepts accepts)
+// Rows of one function in pairs: the row named after it, and a second row with its other node argument as
+// subject (the database of a text function, the entry of an adder).
+struct Rows : std::vector<Row> {
+    Rows(Row row) : std::vector<Row>{std::move(row)} {}
+    Rows(Row first, Row second) : std::vector<Row>{std::move(first), std::move(second)} {}
+};
+
+// A text getter with the node as subject, then with the database as subject and a good node.
+Rows textGetter(const std::string &name, TextGetter fn, Accepts accepts, VexoNode *Zoo::*node)
 {
-    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn](Zoo &zoo, VexoNode *subject) {
-                EXPECT_EQ(fn(zoo.db, subject, 0x409, 0x407, nullptr), E_INVALIDARG) << "null out pointer";
-                const VexoChar *out = sentinel<const VexoChar *>();
-                const HRESULT hr = fn(zoo.db, subject, 0x409, 0x407, &out);
-                return Outcome{hr, differs(out)};
-            }};
+    return {{name, std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn](Zoo &zoo, VexoNode *subject) {
+                 EXPECT_EQ(fn(zoo.db, subject, 0x409, 0x407, nullptr), E_INVALIDARG) << "null out pointer";
+                 const VexoChar *out = sentinel<const VexoChar *>();
+                 const HRESULT hr = fn(zoo.db, subject, 0x409, 0x407, &out);
+                 return Outcome{hr, differs(out)};
+             }},
+            {name + "(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG, [fn, node](Zoo &zoo, VexoNode *s) {
+                 const VexoChar *out = sentinel<const VexoChar *>();
+                 const HRESULT hr = fn(s, zoo.*node, 0x409, 0x407, &out);
+                 return Outcome{hr, differs(out)};
+             }}};
 }
 
-// The same text getter with the database as subject and a good node.
-Row textGetterDb(std::string name, TextGetter fn, VexoNode *Zoo::*node)
+Rows textSetter(const std::string &name, TextSetter fn, Accepts accepts, VexoNode *Zoo::*node)
 {
-    return {std::move(name), exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG, [fn, node](Zoo &zoo, VexoNode *s) {
-                const VexoChar *out = sentinel<const VexoChar *>();
-                const HRESULT hr = fn(s, zoo.*node, 0x409, 0x407, &out);
-                return Outcome{hr, differs(out)};
-            }};
-}
-
-Row textSetter(std::string name, TextSetter fn, Accepts accepts)
-{
-    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG,
-            [fn](Zoo &zoo, VexoNode *subject) { return Outcome{fn(zoo.db, subject, 0x409, u"text")}; }};
-}
-
-Row textSetterDb(std::string name, TextSetter fn, VexoNode *Zoo::*node)
-{
-    return {std::move(name), exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-            [fn, node](Zoo &zoo, VexoNode *s) { return Outcome{fn(s, zoo.*node, 0x409, u"text")}; }};
+    return {{name, std::move(accepts), E_INVALIDARG, E_INVALIDARG,
+             [fn](Zoo &zoo, VexoNode *subject) { return Outcome{fn(zoo.db, subject, 0x409, u"text")}; }},
+            {name + "(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
+             [fn, node](Zoo &zoo, VexoNode *s) { return Outcome{fn(s, zoo.*node, 0x409, u"text")}; }}};
 }
 
 using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 
-// A relation or group adder with the owner as subject and one good entry.
-Row ownerRow(std::string name, Adder fn, Accepts accepts, VexoNode *Zoo::*entry)
+// A relation adder with the owner as subject and one good entry, then with a good owner and the subject as
+// its one entry: entries of other classes are skipped silently, so every call answers S_OK and only accepted
+// entries are listed.
+Rows relation(const std::string &name, Adder fn, Accepts owners, VexoNode *Zoo::*entry, Accepts entries,
+              VexoNode *Zoo::*owner)
 {
-    return {std::move(name), std::move(accepts), E_INVALIDARG, E_INVALIDARG, [fn, entry](Zoo &zoo, VexoNode *s) {
-                return Outcome{fn(s, 1, &(zoo.*entry))};
-            }};
+    return {{name, std::move(owners), E_INVALIDARG, E_INVALIDARG,
+             [fn, entry](Zoo &zoo, VexoNode *s) { return Outcome{fn(s, 1, &(zoo.*entry))}; }},
+            {name + "(entry)", std::move(entries), S_OK, S_OK,
+             [fn, owner](Zoo &zoo, VexoNode *s) { return Outcome{fn(zoo.*owner, 1, &s)}; }}};
 }
 
-// A relation adder with a good owner and the subject as its one entry: other classes
-// are skipped silently, so every call answers S_OK and only accepted entries are listed.
-Row entryRow(std::string name, Adder fn, Accepts accepts, VexoNode *Zoo::*owner)
+// Default groups: the subject as first argument (database or collections node), offered a fresh identified
+// node of the class the group takes; then the subject as the entry.
+Rows defaultGroup(const std::string &name, Adder fn, ElementGroup *DatabaseCollections::*group, uint32_t entryCode,
+                  Accepts entries)
 {
-    return {std::move(name), std::move(accepts), S_OK, S_OK, [fn, owner](Zoo &zoo, VexoNode *s) {
-                return Outcome{fn(zoo.*owner, 1, &s)};
-            }};
-}
-
-// Default groups: the subject is the first argument (database or collections node);
-// every call offers a fresh identified node of the class the group takes.
-Row groupRow(std::string name, Adder fn, ElementGroup *DatabaseCollections::*group, uint32_t entryCode)
-{
-    return {std::move(name), exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode), E_INVALIDARG, E_POINTER,
-            [fn, group](Zoo &zoo, VexoNode *s) {
-                const HRESULT hr = fn(s, 1, &zoo.fresh);
-                return Outcome{hr, listed((zoo.collections->*group)->children, zoo.fresh)};
-            },
-            [entryCode](Zoo &zoo) { zoo.fresh = zoo.freshNode(entryCode); }};
-}
-
-Row groupEntryRow(std::string name, Adder fn, ElementGroup *DatabaseCollections::*group, Accepts accepts)
-{
-    return {std::move(name), std::move(accepts), S_OK, S_OK, [fn, group](Zoo &zoo, VexoNode *s) {
-                const HRESULT hr = fn(zoo.db, 1, &s);
-                return Outcome{hr, s != nullptr && listed((zoo.collections->*group)->children, s)};
-            }};
+    return {{name, exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode), E_INVALIDARG, E_POINTER,
+             [fn, group](Zoo &zoo, VexoNode *s) {
+                 const HRESULT hr = fn(s, 1, &zoo.fresh);
+                 return Outcome{hr, listed((zoo.collections->*group)->children, zoo.fresh)};
+             },
+             [entryCode](Zoo &zoo) { zoo.fresh = zoo.freshNode(entryCode); }},
+            {name + "(entry)", std::move(entries), S_OK, S_OK, [fn, group](Zoo &zoo, VexoNode *s) {
+                 const HRESULT hr = fn(zoo.db, 1, &s);
+                 return Outcome{hr, s != nullptr && listed((zoo.collections->*group)->children, s)};
+             }}};
 }
 
 // Creation with the subject as database and every node argument null. A null out
@@ -348,14 +299,13 @@ Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INV
             }};
 }
 
+#define GET(fn, accepts) getter(#fn, Vexo_##fn, accepts)
+#define ENUM(fn, ...) enumRow(#fn, Vexo_##fn, __VA_ARGS__)
 // A row whose call refuses other classes and null with E_INVALIDARG; expr may use zoo and s.
 #define CALL(name, accepts, expr) \
     Row{name, accepts, E_INVALIDARG, E_INVALIDARG, []([[maybe_unused]] Zoo &zoo, VexoNode *s) { return Outcome{expr}; }}
 // The row of Vexo_<fn>, called with the subject as database, these arguments and an out pointer.
 #define CREATION(fn, ...) creation(#fn, [](VexoNode *d, VexoNode **o) { return Vexo_##fn(d, __VA_ARGS__, o); })
-
-template <class T>
-T *as(VexoNode *node) { return nodeAs<T>(node); }
 
 std::vector<Row> rows()
 {
@@ -369,96 +319,52 @@ std::vector<Row> rows()
     const Accepts channel = exactly(Channel::kCode), frame = exactly(Frame::kCode);
     const Accepts group = kindOf(ElementGroup::kCode), unit = exactly(UnitSpec::kCode);
     const Accepts database = exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode);
+    using DC = DatabaseCollections;
 
-    std::vector<Row> r = {
-        getter("getElementId", Vexo_getElementId, elementId),
-        getter("getGroup", Vexo_getGroup, elementId),
-        getter("getParam", Vexo_getParam, elementId),
-        getter("getParent", Vexo_getParent, kindOf(ElementChild::kCode)),
-        getter("getReference", Vexo_getReference, kindOf(ElementReference::kCode)),
-        getter("getUnit", Vexo_getUnit, kindOf(ElementReference::kCode) | unit),
-        getter("getClusterType", Vexo_getClusterType, exactly(Cluster::kCode)),
-        getter("getChannel", Vexo_getChannel, triggering),
-        getter("getFrame", Vexo_getFrame, triggering),
-        getter("getSourceECU", Vexo_getSourceECU, triggering),
-        getter("getSlotId", Vexo_getSlotId, ast),
-        getter("getCycleOffset", Vexo_getCycleOffset, ast),
-        getter("getRepetition", Vexo_getRepetition, ast),
-        getter("getIdentifier", Vexo_getIdentifier, exactly(IdentifierBasedTriggering::kCode)),
-        getter("getIdentifierCode", Vexo_getIdentifierCode, mit),
-        getter("getIdentifierMask", Vexo_getIdentifierMask, mit),
-        getter("getFlags", Vexo_getFlags, triggering | signal | range),
-        getter("getLength", Vexo_getLength, frame),
-        getter("getBitLength", Vexo_getBitLength, pdu | coding | segment),
-        getter("getUnusedBytePattern", Vexo_getUnusedBytePattern, pdu),
-        getter("getBitPosition", Vexo_getBitPosition, pduInstance | signalInstance | segment),
-        getter("getUpdateBitPosition", Vexo_getUpdateBitPosition, pduInstance | signalInstance),
-        getter("getByteOrder", Vexo_getByteOrder, signalInstance | pduInstance | segment),
-        getter("getDefaultValue", Vexo_getDefaultValue, signal),
-        getter("getMinValue", Vexo_getMinValue, signal),
-        getter("getMaxValue", Vexo_getMaxValue, signal),
-        getter("getEncoding", Vexo_getEncoding, coding),
-        getter("getScale", Vexo_getScale, exactly(LinearComputation::kCode)),
-        getter("getOffset", Vexo_getOffset, exactly(LinearComputation::kCode)),
-        getter("getValue", Vexo_getValue, exactly(MappedValueComputation::kCode)),
-        getter("getLowerLimit", Vexo_getLowerLimit, range),
-        getter("getUpperLimit", Vexo_getUpperLimit, range),
-        getter("getDebounceTime", Vexo_getDebounceTime, exactly(EventControlledTiming::kCode)),
-        getter("getCycletime", Vexo_getCycletime, exactly(CyclicTiming::kCode)),
-        getter("getSwitchCode", Vexo_getSwitchCode, part),
-        getter("getSwitchByteOrder", Vexo_getSwitchByteOrder, mux),
-        getter("getSwitchPosition", Vexo_getSwitchPosition, mux),
-        getter("getSwitchLength", Vexo_getSwitchLength, mux),
-        getter("getDefaultSwitchCode", Vexo_getDefaultSwitchCode, mux),
-        getter("getStaticPart", Vexo_getStaticPart, mux),
-        getter("getElsePart", Vexo_getElsePart, mux),
+    const Rows table[] = {
+        GET(getElementId, elementId), GET(getGroup, elementId),
+        GET(getParam, elementId), GET(getParent, kindOf(ElementChild::kCode)),
+        GET(getReference, kindOf(ElementReference::kCode)), GET(getUnit, kindOf(ElementReference::kCode) | unit),
+        GET(getClusterType, exactly(Cluster::kCode)), GET(getChannel, triggering),
+        GET(getFrame, triggering), GET(getSourceECU, triggering),
+        GET(getSlotId, ast), GET(getCycleOffset, ast),
+        GET(getRepetition, ast), GET(getIdentifier, exactly(IdentifierBasedTriggering::kCode)),
+        GET(getIdentifierCode, mit), GET(getIdentifierMask, mit),
+        GET(getFlags, triggering | signal | range), GET(getLength, frame),
+        GET(getBitLength, pdu | coding | segment), GET(getUnusedBytePattern, pdu),
+        GET(getBitPosition, pduInstance | signalInstance | segment),
+        GET(getUpdateBitPosition, pduInstance | signalInstance),
+        GET(getByteOrder, signalInstance | pduInstance | segment), GET(getDefaultValue, signal),
+        GET(getMinValue, signal), GET(getMaxValue, signal),
+        GET(getEncoding, coding), GET(getScale, exactly(LinearComputation::kCode)),
+        GET(getOffset, exactly(LinearComputation::kCode)), GET(getValue, exactly(MappedValueComputation::kCode)),
+        GET(getLowerLimit, range), GET(getUpperLimit, range),
+        GET(getDebounceTime, exactly(EventControlledTiming::kCode)), GET(getCycletime, exactly(CyclicTiming::kCode)),
+        GET(getSwitchCode, part), GET(getSwitchByteOrder, mux),
+        GET(getSwitchPosition, mux), GET(getSwitchLength, mux),
+        GET(getDefaultSwitchCode, mux), GET(getStaticPart, mux),
+        GET(getElsePart, mux),
         CALL("setParam", elementId, Vexo_setParam(s, 0x5A5A)),
         CALL("setClusterType", exactly(Cluster::kCode), Vexo_setClusterType(s, 77)),
 
         // Names and texts: the node as subject, then the database as subject.
-        textGetter("getLongName", Vexo_getLongName, detail),
-        textGetter("getDescription", Vexo_getDescription, detail),
-        textGetter("getDisplayName", Vexo_getDisplayName, unit),
-        textGetter("getTextValue", Vexo_getTextValue, exactly(MappedTextComputation::kCode)),
-        textSetter("setLongName", Vexo_setLongName, detail),
-        textSetter("setDescription", Vexo_setDescription, detail),
-        textSetter("setDisplayName", Vexo_setDisplayName, unit),
-        textGetterDb("getLongName(database)", Vexo_getLongName, &Zoo::frame),
-        textGetterDb("getDescription(database)", Vexo_getDescription, &Zoo::frame),
-        textGetterDb("getDisplayName(database)", Vexo_getDisplayName, &Zoo::unit),
-        textGetterDb("getTextValue(database)", Vexo_getTextValue, &Zoo::mappedText),
-        textSetterDb("setLongName(database)", Vexo_setLongName, &Zoo::frame),
-        textSetterDb("setDescription(database)", Vexo_setDescription, &Zoo::frame),
-        textSetterDb("setDisplayName(database)", Vexo_setDisplayName, &Zoo::unit),
-        {"getShortName", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             EXPECT_EQ(Vexo_getShortName(zoo.db, s, nullptr), E_INVALIDARG);
-             const VexoChar *out = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getShortName(zoo.db, s, &out);
-             return Outcome{hr, differs(out)};
-         }},
-        {"getShortName(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             const VexoChar *out = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getShortName(s, zoo.frame, &out);
-             return Outcome{hr, differs(out)};
-         }},
+        textGetter("getLongName", Vexo_getLongName, detail, &Zoo::frame),
+        textGetter("getDescription", Vexo_getDescription, detail, &Zoo::frame),
+        textGetter("getDisplayName", Vexo_getDisplayName, unit, &Zoo::unit),
+        textGetter("getTextValue", Vexo_getTextValue, exactly(MappedTextComputation::kCode), &Zoo::mappedText),
+        textSetter("setLongName", Vexo_setLongName, detail, &Zoo::frame),
+        textSetter("setDescription", Vexo_setDescription, detail, &Zoo::frame),
+        textSetter("setDisplayName", Vexo_setDisplayName, unit, &Zoo::unit),
+        // The short name and the element detail (its description read alongside), as text getters.
+        textGetter("getShortName", [](VexoNode *db, const VexoNode *node, uint32_t, uint32_t, const VexoChar **out) {
+            return Vexo_getShortName(db, node, out);
+        }, detail, &Zoo::frame),
         CALL("setShortName", detail, Vexo_setShortName(zoo.db, s, u"short")),
         CALL("setShortName(database)", exactly(Vexo::kCode), Vexo_setShortName(s, zoo.frame, u"short")),
-        {"getElementDetail", detail, E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             EXPECT_EQ(Vexo_getElementDetail(zoo.db, s, 1, 2, nullptr, nullptr), E_INVALIDARG);
-             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getElementDetail(zoo.db, s, 0x409, 0x407, &name, &text);
-             EXPECT_EQ(differs(name), differs(text));
-             return Outcome{hr, differs(name)};
-         }},
-        {"getElementDetail(database)", exactly(Vexo::kCode), E_INVALIDARG, E_INVALIDARG,
-         [](Zoo &zoo, VexoNode *s) {
-             const VexoChar *name = sentinel<const VexoChar *>(), *text = sentinel<const VexoChar *>();
-             const HRESULT hr = Vexo_getElementDetail(s, zoo.frame, 0x409, 0x407, &name, &text);
-             return Outcome{hr, differs(name) || differs(text)};
-         }},
+        textGetter("getElementDetail", [](VexoNode *d, const VexoNode *n, uint32_t l, uint32_t f, const VexoChar **o) {
+            const VexoChar *text = nullptr;
+            return Vexo_getElementDetail(d, n, l, f, o, o != nullptr ? &text : nullptr);
+        }, detail, &Zoo::frame),
         CALL("setElementDetail", detail, Vexo_setElementDetail(zoo.db, s, 0x409, u"long", u"text")),
         CALL("setElementDetail(database)", exactly(Vexo::kCode),
              Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")),
@@ -470,15 +376,15 @@ std::vector<Row> rows()
              Vexo_setReference(s, zoo.frame)),
         CALL("setReference(reference)", elementId, Vexo_setReference(zoo.instance, s)),
         CALL("setChannel(triggering)", triggering, Vexo_setChannel(s, zoo.channel)),
-        {"setChannel(channel)", channel, E_FAIL, S_OK,
+        Row{"setChannel(channel)", channel, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setChannel(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->parent = as<ObjectBase>(zoo.channel); }, true},
         CALL("setFrame(triggering)", triggering, Vexo_setFrame(s, zoo.frame)),
-        {"setFrame(frame)", frame, E_FAIL, S_OK,
+        Row{"setFrame(frame)", frame, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setFrame(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->reference = as<ObjectBase>(zoo.channel); }, true},
         CALL("setSourceECU(triggering)", triggering, Vexo_setSourceECU(s, zoo.ecu)),
-        {"setSourceECU(ecu)", group, E_FAIL, S_OK,
+        Row{"setSourceECU(ecu)", group, E_FAIL, S_OK,
          [](Zoo &zoo, VexoNode *s) { return Outcome{Vexo_setSourceECU(zoo.triggering, s)}; },
          [](Zoo &zoo) { as<FrameTriggering>(zoo.triggering)->sourceEcu = as<ElementGroup>(zoo.cluster); }, true},
         CALL("setStaticPart(pdu)", mux, Vexo_setStaticPart(s, zoo.part)),
@@ -488,90 +394,63 @@ std::vector<Row> rows()
         CALL("setSignal(instance)", signalInstance, Vexo_setSignal(s, zoo.signal)),
 
         // Default groups: the first argument, then the entries.
-        groupRow("addClusters", Vexo_addClusters, &DatabaseCollections::clusters, Cluster::kCode),
-        groupRow("addECUs", Vexo_addECUs, &DatabaseCollections::ECUs, ElementGroup::kCode),
-        groupRow("addFrames", Vexo_addFrames, &DatabaseCollections::frames, Frame::kCode),
-        groupRow("addPDUs", Vexo_addPDUs, &DatabaseCollections::PDUs, SignalPDU::kCode),
-        groupRow("addSignals", Vexo_addSignals, &DatabaseCollections::signals, Signal::kCode),
-        groupRow("addCodings", Vexo_addCodings, &DatabaseCollections::codings, Coding::kCode),
-        groupRow("addViews", Vexo_addViews, &DatabaseCollections::views, ElementGroup::kCode),
-        groupEntryRow("addClusters(entry)", Vexo_addClusters, &DatabaseCollections::clusters,
-                      exactly(Cluster::kCode)),
-        groupEntryRow("addECUs(entry)", Vexo_addECUs, &DatabaseCollections::ECUs, group),
-        groupEntryRow("addFrames(entry)", Vexo_addFrames, &DatabaseCollections::frames, frame),
-        groupEntryRow("addPDUs(entry)", Vexo_addPDUs, &DatabaseCollections::PDUs, pdu),
-        groupEntryRow("addSignals(entry)", Vexo_addSignals, &DatabaseCollections::signals, signal),
-        groupEntryRow("addCodings(entry)", Vexo_addCodings, &DatabaseCollections::codings, coding),
-        groupEntryRow("addViews(entry)", Vexo_addViews, &DatabaseCollections::views, group),
+        defaultGroup("addClusters", Vexo_addClusters, &DC::clusters, Cluster::kCode, exactly(Cluster::kCode)),
+        defaultGroup("addECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode, group),
+        defaultGroup("addFrames", Vexo_addFrames, &DC::frames, Frame::kCode, frame),
+        defaultGroup("addPDUs", Vexo_addPDUs, &DC::PDUs, SignalPDU::kCode, pdu),
+        defaultGroup("addSignals", Vexo_addSignals, &DC::signals, Signal::kCode, signal),
+        defaultGroup("addCodings", Vexo_addCodings, &DC::codings, Coding::kCode, coding),
+        defaultGroup("addViews", Vexo_addViews, &DC::views, ElementGroup::kCode, group),
 
         // Relation lists: the owner, then the entries.
-        ownerRow("addFrameTriggerings", Vexo_addFrameTriggerings, channel | frame, &Zoo::triggering),
-        ownerRow("addPDUTriggerings", Vexo_addPDUTriggerings, channel | pdu, &Zoo::pduTriggering),
-        ownerRow("addPDUInstances", Vexo_addPDUInstances, frame | channel, &Zoo::pduInstance),
-        ownerRow("addSignalInstances", Vexo_addSignalInstances, exactly(SignalPDU::kCode) | signal, &Zoo::instance),
-        ownerRow("addInternalToPhysicalComputations", Vexo_addInternalToPhysicalComputations, coding, &Zoo::linear),
-        ownerRow("addPhysicalToInternalComputations", Vexo_addPhysicalToInternalComputations, coding, &Zoo::linear),
-        ownerRow("addParents", Vexo_addParents, pdu, &Zoo::pduInstance),
-        ownerRow("addDynamicParts", Vexo_addDynamicParts, mux, &Zoo::part),
-        entryRow("addFrameTriggerings(entry)", Vexo_addFrameTriggerings, triggering, &Zoo::channel),
-        entryRow("addPDUTriggerings(entry)", Vexo_addPDUTriggerings, exactly(PDUTriggering::kCode), &Zoo::signalPdu),
-        entryRow("addPDUInstances(entry)", Vexo_addPDUInstances, pduInstance, &Zoo::frame),
-        entryRow("addSignalInstances(entry)", Vexo_addSignalInstances, signalInstance, &Zoo::signalPdu),
-        entryRow("addInternalToPhysicalComputations(entry)", Vexo_addInternalToPhysicalComputations,
+        relation("addFrameTriggerings", Vexo_addFrameTriggerings, channel | frame, &Zoo::triggering, triggering,
+                 &Zoo::channel),
+        relation("addPDUTriggerings", Vexo_addPDUTriggerings, channel | pdu, &Zoo::pduTriggering,
+                 exactly(PDUTriggering::kCode), &Zoo::signalPdu),
+        relation("addPDUInstances", Vexo_addPDUInstances, frame | channel, &Zoo::pduInstance, pduInstance, &Zoo::frame),
+        relation("addSignalInstances", Vexo_addSignalInstances, exactly(SignalPDU::kCode) | signal, &Zoo::instance,
+                 signalInstance, &Zoo::signalPdu),
+        relation("addInternalToPhysicalComputations", Vexo_addInternalToPhysicalComputations, coding, &Zoo::linear,
                  kindOf(Computation::kCode), &Zoo::coding),
-        entryRow("addPhysicalToInternalComputations(entry)", Vexo_addPhysicalToInternalComputations,
+        relation("addPhysicalToInternalComputations", Vexo_addPhysicalToInternalComputations, coding, &Zoo::linear,
                  kindOf(Computation::kCode), &Zoo::coding),
-        entryRow("addParents(entry)", Vexo_addParents, pduInstance | part, &Zoo::muxPdu),
-        entryRow("addDynamicParts(entry)", Vexo_addDynamicParts, part, &Zoo::muxPdu),
+        relation("addParents", Vexo_addParents, pdu, &Zoo::pduInstance, pduInstance | part, &Zoo::muxPdu),
+        relation("addDynamicParts", Vexo_addDynamicParts, mux, &Zoo::part, part, &Zoo::muxPdu),
         CALL("addSegment", part, Vexo_addSegment(s, 1, 2, 3)),
         CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
 
         // Enumerations: the owner of the list.
-        enumRow("enumIdentElements", Vexo_enumIdentElements, database, E_POINTER),
-        enumRow("enumClusters", Vexo_enumClusters, database, E_POINTER),
-        enumRow("enumECUs", Vexo_enumECUs, database, E_POINTER),
-        enumRow("enumPDUs", Vexo_enumPDUs, database, E_POINTER),
-        enumRow("enumFrames", Vexo_enumFrames, database, E_POINTER),
-        enumRow("enumSignals", Vexo_enumSignals, database, E_POINTER),
-        enumRow("enumCodings", Vexo_enumCodings, database, E_POINTER),
-        enumRow("enumViews", Vexo_enumViews, database, E_POINTER),
-        enumRow("enumChildren", Vexo_enumChildren, group),
-        enumRow("enumFrameTriggerings", Vexo_enumFrameTriggerings, channel | frame),
-        enumRow("enumPDUTriggerings", Vexo_enumPDUTriggerings, channel | pdu),
-        enumRow("enumPDUInstances", Vexo_enumPDUInstances, frame | channel),
-        enumRow("enumSignalInstances", Vexo_enumSignalInstances, exactly(SignalPDU::kCode) | signal),
-        enumRow("enumParents", Vexo_enumParents, pdu),
-        enumRow("enumDynamicParts", Vexo_enumDynamicParts, mux),
-        enumRow("enumInternalToPhysicalComputations", Vexo_enumInternalToPhysicalComputations, coding),
-        enumRow("enumPhysicalToInternalComputations", Vexo_enumPhysicalToInternalComputations, coding),
-        enumRow("enumSegments", Vexo_enumSegments, part),
-        enumRow("enumRanges", Vexo_enumRanges, kindOf(Computation::kCode)),
+        ENUM(enumIdentElements, database, E_POINTER), ENUM(enumClusters, database, E_POINTER),
+        ENUM(enumECUs, database, E_POINTER), ENUM(enumPDUs, database, E_POINTER),
+        ENUM(enumFrames, database, E_POINTER), ENUM(enumSignals, database, E_POINTER),
+        ENUM(enumCodings, database, E_POINTER), ENUM(enumViews, database, E_POINTER),
+        ENUM(enumChildren, group), ENUM(enumFrameTriggerings, channel | frame),
+        ENUM(enumPDUTriggerings, channel | pdu), ENUM(enumPDUInstances, frame | channel),
+        ENUM(enumSignalInstances, exactly(SignalPDU::kCode) | signal), ENUM(enumParents, pdu),
+        ENUM(enumDynamicParts, mux), ENUM(enumInternalToPhysicalComputations, coding),
+        ENUM(enumPhysicalToInternalComputations, coding), ENUM(enumSegments, part),
+        ENUM(enumRanges, kindOf(Computation::kCode)),
 
         // Creation: the database argument.
-        CREATION(createCluster, u"c", 1),
-        CREATION(createChannel, u"c", nullptr),
+        CREATION(createCluster, u"c", 1), CREATION(createChannel, u"c", nullptr),
         CREATION(createFrame, u"c", 8),
         CREATION(createAbsolutelyScheduledTriggering, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr),
         CREATION(createIdentifierBasedTriggering, u"c", 1, 2, nullptr, nullptr, nullptr),
         CREATION(createMaskedIdentifierTriggering, u"c", 1, 2, 3, nullptr, nullptr, nullptr),
-        CREATION(createPDUTriggering, u"c", nullptr, nullptr),
-        CREATION(createSignalPDU, u"c", 64, nullptr),
+        CREATION(createPDUTriggering, u"c", nullptr, nullptr), CREATION(createSignalPDU, u"c", 64, nullptr),
         CREATION(createMultiplexedPDU, u"c", 64, 0, 0, 8, 0, nullptr),
-        CREATION(createPDUInstance, u"c", 0, 0, 0, nullptr, nullptr),
-        CREATION(createMultiplexedPart, u"c", 1, nullptr),
+        CREATION(createPDUInstance, u"c", 0, 0, 0, nullptr, nullptr), CREATION(createMultiplexedPart, u"c", 1, nullptr),
         CREATION(createSignal, u"c", 0, 0, 0, 1, nullptr),
-        CREATION(createSignalInstance, u"c", 0, 0, 0, nullptr, nullptr),
-        CREATION(createCoding, u"c", 8, 1, nullptr),
-        CREATION(createUnitSpec, u"c", 1, u"m"),
-        CREATION(createIdentityComputation, u"c"),
-        CREATION(createLinearComputation, u"c", 1, 0),
-        CREATION(createMappedValueComputation, u"c", 1),
-        CREATION(createMappedTextComputation, u"c", nullptr),
-        CREATION(createElementReference, u"c", nullptr),
+        CREATION(createSignalInstance, u"c", 0, 0, 0, nullptr, nullptr), CREATION(createCoding, u"c", 8, 1, nullptr),
+        CREATION(createUnitSpec, u"c", 1, u"m"), CREATION(createIdentityComputation, u"c"),
+        CREATION(createLinearComputation, u"c", 1, 0), CREATION(createMappedValueComputation, u"c", 1),
+        CREATION(createMappedTextComputation, u"c", nullptr), CREATION(createElementReference, u"c", nullptr),
         creation("createECU", [](VexoNode *d, VexoNode **o) { return Vexo_createECU(d, u"c", o); }, E_POINTER),
-        CREATION(createEventControlledTiming, 5, nullptr),
-        CREATION(createCyclicTiming, 100, nullptr),
+        CREATION(createEventControlledTiming, 5, nullptr), CREATION(createCyclicTiming, 100, nullptr),
     };
+    std::vector<Row> r;
+    for (const Rows &rows : table)
+        r.insert(r.end(), rows.begin(), rows.end());
     return r;
 }
 
@@ -590,7 +469,8 @@ TEST(ClassAcceptance, ExactlyTheNamedClassesSucceed)
             const Outcome outcome = row.call(zoo, column.node);
             const bool changed = zoo.fingerprint() != before;
             const bool wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
-            const bool accepted = column.node == nullptr ? row.nullAccepted : column.code != 0 && row.accepts(column.code);
+            const bool accepted =
+                column.node == nullptr ? row.nullAccepted : column.code != 0 && row.accepts(column.code);
             if (accepted) {
                 if (column.node == nullptr)
                     EXPECT_EQ(outcome.hr, row.onNull);

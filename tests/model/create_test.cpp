@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "test_db.h"
 #include "test_text.h"
 #include "vexo/model.h"
@@ -19,84 +20,67 @@ using Creator = std::function<HRESULT(VexoNode *database, VexoNode **out)>;
 
 }  // namespace
 
+// Each creation below is handed one argument of the wrong class: it answers E_INVALIDARG, but the node
+// exists and the links made before the refused one stay.
 TEST(Create, ALaterStepFailsButTheNodeExists)
 {
     TestDb db;
-    VexoNode *frame = nullptr, *signal = nullptr;
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
-    struct Case {
-        const char *what;
-        Creator create;
-        uint32_t code;
-        std::function<void(VexoNode *)> check;
+    VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u), *n[6] = {};
+    VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
+    const HRESULT results[] = {
+        Vexo_createChannel(d, u"C", frame, &n[0]),                           // in a frame, not a cluster
+        Vexo_createPDUTriggering(d, u"T", frame, nullptr, &n[1]),            // of a frame, not a PDU
+        Vexo_createSignalPDU(d, u"P", 8, frame, &n[2]),                      // a frame as referrer
+        Vexo_createPDUInstance(d, u"I", 0, 0, 0, nullptr, signal, &n[3]),    // in a signal, not a frame
+        Vexo_createSignalInstance(d, u"SI", 0, 0, 0, signal, frame, &n[4]),  // in a frame, not a signal PDU
+        Vexo_createCyclicTiming(d, 10, frame, &n[5]),                        // under a frame
     };
-    const Case cases[] = {
-        {"channel in a frame instead of a cluster",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createChannel(d, u"C", frame, o); }, Channel::kCode,
-         [](VexoNode *n) {
-             EXPECT_EQ(as<Channel>(n)->group, nullptr);
-             EXPECT_EQ(as<Channel>(n)->parent, nullptr);
-         }},
-        {"PDU triggering of a frame instead of a PDU",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createPDUTriggering(d, u"T", frame, nullptr, o); },
-         PDUTriggering::kCode, [&](VexoNode *n) { EXPECT_EQ(as<PDUTriggering>(n)->reference, as<ObjectBase>(frame)); }},
-        {"signal PDU with a frame as referrer",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createSignalPDU(d, u"P", 8, frame, o); }, SignalPDU::kCode,
-         [&](VexoNode *n) { EXPECT_EQ(entries(db.collections()->PDUs->children), std::vector<void *>{n}); }},
-        {"PDU instance in a signal instead of a frame",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createPDUInstance(d, u"I", 0, 0, 0, nullptr, signal, o); },
-         PDUInstance::kCode, [&](VexoNode *n) { EXPECT_EQ(as<PDUInstance>(n)->parent, as<ObjectBase>(signal)); }},
-        {"signal instance placed in a frame instead of a signal PDU",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createSignalInstance(d, u"SI", 0, 0, 0, signal, frame, o); },
-         SignalInstance::kCode,
-         [&](VexoNode *n) { EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), std::vector<void *>{n}); }},
-        {"timing under a frame",
-         [&](VexoNode *d, VexoNode **o) { return Vexo_createCyclicTiming(d, 10, frame, o); }, CyclicTiming::kCode,
-         [](VexoNode *) {}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *node = nullptr;
-        EXPECT_EQ(c.create(db.handle, &node), E_INVALIDARG);
-        ASSERT_NE(node, nullptr);
-        EXPECT_EQ(codeOf(node), c.code);
-        c.check(node);
+    const uint32_t codes[] = {Channel::kCode,     PDUTriggering::kCode,  SignalPDU::kCode,
+                              PDUInstance::kCode, SignalInstance::kCode, CyclicTiming::kCode};
+    for (size_t i = 0; i < std::size(n); ++i) {
+        EXPECT_EQ(results[i], E_INVALIDARG) << i;
+        ASSERT_NE(n[i], nullptr) << i;
+        EXPECT_EQ(codeOf(n[i]), codes[i]) << i;
     }
+    EXPECT_EQ(as<Channel>(n[0])->group, nullptr);
+    EXPECT_EQ(as<Channel>(n[0])->parent, nullptr);
+    EXPECT_EQ(as<PDUTriggering>(n[1])->reference, as<ObjectBase>(frame));
+    EXPECT_EQ(entries(db.collections()->PDUs->children), std::vector<void *>{n[2]});
+    EXPECT_EQ(as<PDUInstance>(n[3])->parent, as<ObjectBase>(signal));
+    EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), std::vector<void *>{n[4]});
 }
 
 TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 {
     TestDb db;
-    VexoNode *coding = nullptr, *unit = nullptr, *cluster = nullptr, *ecu = nullptr, *channel = nullptr,
-             *frame = nullptr, *reference = nullptr;
-    ASSERT_EQ(Vexo_createUnitSpec(db.handle, u"U", 0x409, u"km/h", &unit), S_OK);
-    ASSERT_EQ(Vexo_createCoding(db.handle, u"K", 8, 1, unit, &coding), S_OK);
-    ASSERT_EQ(Vexo_createCluster(db.handle, u"CL", 1, &cluster), S_OK);
-    ASSERT_EQ(Vexo_createECU(db.handle, u"E", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", cluster, &channel), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createElementReference(db.handle, u"R", coding, &reference), S_OK);
+    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h");
+    VexoNode *coding = made(Vexo_createCoding, db.handle, u"K", 8u, 1u, unit);
+    VexoNode *cluster = made(Vexo_createCluster, db.handle, u"CL", 1u), *ecu = made(Vexo_createECU, db.handle, u"E");
+    VexoNode *channel = made(Vexo_createChannel, db.handle, u"CH", cluster);
+    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
+    VexoNode *reference = made(Vexo_createElementReference, db.handle, u"R", coding);
     EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
     EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
     EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    VexoNode *const d = db.handle;
+    // The creation with the argument, and the field the argument lands in.
     struct Case {
         const char *what;
-        std::function<HRESULT(VexoNode *arg, VexoNode **out)> create;
-        std::function<const void *(VexoNode *)> linked;  // the field the argument lands in
+        std::function<VexoNode *(VexoNode *arg)> create;
+        std::function<const void *(VexoNode *)> linked;
         VexoNode *arg;
         bool taken;
     };
-    auto signalCoding = [&](VexoNode *a, VexoNode **o) { return Vexo_createSignal(db.handle, nullptr, 0, 0, 0, 1, a, o); };
-    auto codingUnit = [&](VexoNode *a, VexoNode **o) { return Vexo_createCoding(db.handle, nullptr, 8, 1, a, o); };
-    auto triggeringEcu = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createIdentifierBasedTriggering(db.handle, nullptr, 1, 0, nullptr, a, nullptr, o);
+    auto signalCoding = [&](VexoNode *a) { return made(Vexo_createSignal, d, nullptr, 0u, 0.0, 0.0, 1.0, a); };
+    auto codingUnit = [&](VexoNode *a) { return made(Vexo_createCoding, d, nullptr, 8u, 1u, a); };
+    auto triggeringEcu = [&](VexoNode *a) {
+        return made(Vexo_createIdentifierBasedTriggering, d, nullptr, 1u, 0u, nullptr, a, nullptr);
     };
-    auto triggeringChannel = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createMaskedIdentifierTriggering(db.handle, nullptr, 1, 2, 0, nullptr, nullptr, a, o);
+    auto triggeringChannel = [&](VexoNode *a) {
+        return made(Vexo_createMaskedIdentifierTriggering, d, nullptr, 1u, 2u, 0u, nullptr, nullptr, a);
     };
-    auto triggeringFrame = [&](VexoNode *a, VexoNode **o) {
-        return Vexo_createAbsolutelyScheduledTriggering(db.handle, nullptr, 1, 2, 3, 0, a, nullptr, nullptr, o);
+    auto triggeringFrame = [&](VexoNode *a) {
+        return made(Vexo_createAbsolutelyScheduledTriggering, d, nullptr, 1u, 2u, 3u, 0u, a, nullptr, nullptr);
     };
     auto reference_ = [](VexoNode *n) -> const void * { return as<ElementReference>(n)->reference; };
     auto parent = [](VexoNode *n) -> const void * { return as<ElementChild>(n)->parent; };
@@ -116,34 +100,26 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        VexoNode *node = nullptr;
-        EXPECT_EQ(c.create(c.arg, &node), S_OK);
+        VexoNode *node = c.create(c.arg);
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(c.linked(node), c.taken ? static_cast<const void *>(c.arg) : nullptr);
     }
 }
 
-// The links each creation writes into the new node; the lists it joins are read back by
-// the enumerator's walk over a model built the same way.
+// The links each creation writes into the new node and the lists it joins.
 TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
 {
     TestDb db;
-    VexoNode *channel = nullptr, *frame = nullptr, *triggering = nullptr, *pdu = nullptr, *pduInstance = nullptr,
-             *signal = nullptr, *instance = nullptr, *mux = nullptr, *part = nullptr, *nested = nullptr,
-             *pduTriggering = nullptr;
-    ASSERT_EQ(Vexo_createChannel(db.handle, u"CH", nullptr, &channel), S_OK);
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    ASSERT_EQ(Vexo_createIdentifierBasedTriggering(db.handle, u"T", 0x7FF, 1, frame, nullptr, channel, &triggering),
-              S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"P", 64, nullptr, &pdu), S_OK);
-    ASSERT_EQ(Vexo_createPDUInstance(db.handle, u"PI", 0, 0, 0, pdu, frame, &pduInstance), S_OK);
-    ASSERT_EQ(Vexo_createPDUTriggering(db.handle, u"PT", pdu, channel, &pduTriggering), S_OK);
-    ASSERT_EQ(Vexo_createSignal(db.handle, u"S", 0, 0, 0, 1, nullptr, &signal), S_OK);
-    ASSERT_EQ(Vexo_createSignalInstance(db.handle, u"SI", 0, 4, 0, signal, pdu, &instance), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPDU(db.handle, u"M", 64, 0, 0, 8, 0, nullptr, &mux), S_OK);
-    ASSERT_EQ(Vexo_createMultiplexedPart(db.handle, u"X", 3, mux, &part), S_OK);
-    ASSERT_EQ(Vexo_createSignalPDU(db.handle, u"N", 32, part, &nested), S_OK);
-
+    VexoNode *const d = db.handle, *channel = made(Vexo_createChannel, d, u"CH", nullptr);
+    VexoNode *frame = made(Vexo_createFrame, d, u"F", 8u), *pdu = made(Vexo_createSignalPDU, d, u"P", 64u, nullptr);
+    VexoNode *triggering = made(Vexo_createIdentifierBasedTriggering, d, u"T", 0x7FFu, 1u, frame, nullptr, channel);
+    VexoNode *pduInstance = made(Vexo_createPDUInstance, d, u"PI", 0u, 0u, 0u, pdu, frame);
+    VexoNode *pduTriggering = made(Vexo_createPDUTriggering, d, u"PT", pdu, channel);
+    VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
+    VexoNode *instance = made(Vexo_createSignalInstance, d, u"SI", 0u, 4u, 0u, signal, pdu);
+    VexoNode *mux = made(Vexo_createMultiplexedPDU, d, u"M", 64u, 0u, 0u, 8u, 0u, nullptr);
+    VexoNode *part = made(Vexo_createMultiplexedPart, d, u"X", 3u, mux);
+    VexoNode *nested = made(Vexo_createSignalPDU, d, u"N", 32u, part);
     VexoNode *got = nullptr;
     EXPECT_EQ(Vexo_getChannel(triggering, &got), S_OK);
     EXPECT_EQ(got, channel);
@@ -162,36 +138,29 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
     EXPECT_EQ(as<MultiplexedPart>(part)->reference, as<ObjectBase>(nested));
     EXPECT_EQ(entries(as<PDU>(nested)->parents), V{part});
     EXPECT_EQ(entries(db.collections()->PDUs->children), (V{mux, nested, pdu}));
-}
-
-TEST(Create, IdentifiersListElementsOnceAndOnlyWhenGiven)
-{
-    TestDb db;
-    VexoNode *first = nullptr, *second = nullptr, *anonymous = nullptr, *found = nullptr;
-    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 8, &first), S_OK);
-    EXPECT_EQ(Vexo_createFrame(db.handle, u"F", 4, &second), S_OK);
-    EXPECT_EQ(Vexo_createCluster(db.handle, nullptr, 1, &anonymous), S_OK);
-    EXPECT_EQ(Vexo_findByElementId(db.handle, u"F", &found), S_OK);
-    EXPECT_EQ(found, first);
-    EXPECT_EQ(entries(db.collections()->frames->children), std::vector<void *>{first});
-    EXPECT_EQ(u16(as<Frame>(second)->eid), u"F");
-    EXPECT_TRUE(entries(db.collections()->clusters->children).empty());
+    // Each creation lists its node in its default group; a timing joins its parent's children.
+    VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, nullptr);
+    VexoNode *timing = made(Vexo_createCyclicTiming, d, uint64_t(10), triggering);
+    EXPECT_EQ(entries(as<ElementGroup>(triggering)->children), V{timing});
+    const std::pair<const NodeList *, VexoNode *> lists[] = {
+        {&db.collections()->frames->children, frame}, {&db.collections()->signals->children, signal},
+        {&db.collections()->codings->children, coding}, {&as<Channel>(channel)->frameTriggerings, triggering},
+        {&as<Frame>(frame)->frameTriggerings, triggering}, {&as<Channel>(channel)->PDUTriggerings, pduTriggering},
+        {&as<PDU>(pdu)->triggerings, pduTriggering}, {&as<Frame>(frame)->PDUInstances, pduInstance},
+        {&as<PDU>(pdu)->parents, pduInstance}, {&as<SignalPDU>(pdu)->signalInstances, instance},
+        {&as<Signal>(signal)->signalInstances, instance}};
+    for (size_t i = 0; i < std::size(lists); ++i)
+        EXPECT_EQ(entries(*lists[i].first), V{lists[i].second}) << "list " << i;
 }
 
 TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 {
     TestDb db;
-    VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections()), *frame = nullptr, *ecu = nullptr;
-    ASSERT_EQ(Vexo_createFrame(db.handle, u"F", 8, &frame), S_OK);
-    struct Case {
-        const char *what;
-        VexoNode *database;
-        bool out;
-        HRESULT want;
-    };
+    VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections());
+    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
+    struct Case { const char *what; VexoNode *database; bool out; HRESULT want; };
     const Case cases[] = {
-        {"null database, null out", nullptr, false, E_POINTER},
-        {"frame, null out", frame, false, E_INVALIDARG},
+        {"null database, null out", nullptr, false, E_POINTER}, {"frame, null out", frame, false, E_INVALIDARG},
         {"collections node, null out", collections, false, E_POINTER},
         {"collections node", collections, true, E_INVALIDARG},
     };
@@ -201,9 +170,8 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
         EXPECT_EQ(Vexo_createECU(c.database, u"E", c.out ? &out : nullptr), c.want);
         EXPECT_EQ(out, nullptr);
     }
-    VexoNode *anonymous = nullptr, *found = nullptr;
-    ASSERT_EQ(Vexo_createECU(db.handle, u"ECU1", &ecu), S_OK);
-    ASSERT_EQ(Vexo_createECU(db.handle, nullptr, &anonymous), S_OK);
+    VexoNode *ecu = made(Vexo_createECU, db.handle, u"ECU1"), *anonymous = made(Vexo_createECU, db.handle, nullptr);
+    VexoNode *found = nullptr;
     EXPECT_EQ(entries(db.collections()->ECUs->children), std::vector<void *>{ecu});
     EXPECT_EQ(as<ElementGroup>(ecu)->group, db.collections()->ECUs);
     EXPECT_EQ(as<ElementGroup>(anonymous)->group, nullptr);
@@ -214,16 +182,11 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
 TEST(Create, RefusedArgumentsCreateNothing)
 {
     TestDb db, other;
-    VexoNode *timing = nullptr, *foreignCluster = nullptr;
-    ASSERT_EQ(Vexo_createCyclicTiming(db.handle, 10, nullptr, &timing), S_OK);
-    ASSERT_EQ(Vexo_createCluster(other.handle, u"C", 1, &foreignCluster), S_OK);
+    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
+    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
     const uint32_t nodesBefore = count(&db.collections()->identElements->children);
     const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
-    struct Case {
-        const char *what;
-        Creator create;
-        HRESULT want;
-    };
+    struct Case { const char *what; Creator create; HRESULT want; };
     const Case cases[] = {
         {"reference to a timing",
          [&](VexoNode *d, VexoNode **o) { return Vexo_createElementReference(d, u"R", timing, o); }, E_INVALIDARG},
@@ -250,7 +213,7 @@ struct Model {
     VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;
     VexoNode *pdu = nullptr, *pduInstance = nullptr, *unit = nullptr, *coding = nullptr, *linear = nullptr;
     VexoNode *signal = nullptr, *mux = nullptr, *part = nullptr, *pduTriggering = nullptr, *timing = nullptr;
-    VexoNode *frames[30] = {}, *instances[15] = {}, *parts[15] = {};
+    VexoNode *frames[30] = {}, *sis[15] = {}, *parts[15] = {};
 
     std::vector<std::function<HRESULT()>> steps()
     {
@@ -275,14 +238,10 @@ struct Model {
             [&] { return Vexo_setShortName(db, signal, u"spd"); },
             [&] { return Vexo_createMultiplexedPDU(db, u"M", 64, 0, 0, 8, 0, pduInstance, &mux); },
         };
-        for (int i = 0; i < 30; ++i) {
-            s.push_back([&, i] {
-                const std::u16string id = u"F" + std::u16string(1, char16_t(u'a' + (i * 11) % 30));
-                return Vexo_createFrame(db, id.c_str(), 8, &frames[i]);
-            });
-        }
+        for (int i = 0; i < 30; ++i)
+            s.push_back([&, i] { return Vexo_createFrame(db, numbered(u"F", (i * 11) % 30).c_str(), 8, &frames[i]); });
         for (int i = 0; i < 15; ++i) {
-            s.push_back([&, i] { return Vexo_createSignalInstance(db, nullptr, 0, 4 * i, 0, signal, pdu, &instances[i]); });
+            s.push_back([&, i] { return Vexo_createSignalInstance(db, nullptr, 0, 4 * i, 0, signal, pdu, &sis[i]); });
             s.push_back([&, i] { return Vexo_createMultiplexedPart(db, nullptr, (i * 7) % 15, mux, &parts[i]); });
             s.push_back([&, i] { return Vexo_addDynamicParts(mux, 1, &parts[i]); });
             s.push_back([&, i] { return Vexo_addSegment(parts[i], 0, 8, 4); });
