@@ -12,20 +12,6 @@ namespace {
 
 const auto importDbcText = [](const std::string &text) { return test::importText(test::Format::kDbc, text); };
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string want;
-};
-
-void checkRows(const std::vector<Row> &rows, const std::string &prefix = "")
-{
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        EXPECT_EQ(importDbcText(r.input), prefix + r.want);
-    }
-}
-
 const char *const kHeader =
     "VERSION \"1.0\"\r\n\r\n"
     "NS_ :\r\n\tNS_DESC_\r\n\tCM_\r\n\tBA_DEF_\r\n\tBA_\r\n\tVAL_\r\n\tCAT_DEF_\r\n\tCAT_\r\n\tFILTER\r\n"
@@ -34,7 +20,7 @@ const char *const kHeader =
 
 TEST(DbcReader, ReadsNodesAndFrames)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"empty file", "", "{tag=\"db\"}"},
         {"header without elements", std::string(kHeader) + "BU_:\r\n", "{tag=\"db\"}"},
         {"nodes", "BU_: A B_2\nBO_ 1 F: 0 A\n",
@@ -69,12 +55,8 @@ TEST(DbcReader, ReadsMultiplexerIndicators)
 {
     struct Case { const char *indicator; const char *want; };
     const Case cases[] = {
-        {"M", "mode=\"M\""},
-        {"m0", "mode=\"m\",modevalue=0"},
-        {"m12", "mode=\"m\",modevalue=12"},
-        {"m", "mode=\"m\",modevalue=0"},
-        {"m3M", "mode=\"m\",modevalue=3"},
-        {"", ""},
+        {"M", "mode=\"M\""}, {"m0", "mode=\"m\",modevalue=0"}, {"m12", "mode=\"m\",modevalue=12"},
+        {"m", "mode=\"m\",modevalue=0"}, {"m3M", "mode=\"m\",modevalue=3"}, {"", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.indicator);
@@ -89,7 +71,7 @@ TEST(DbcReader, ReadsMultiplexerIndicators)
 
 TEST(DbcReader, ReadsCommentsWithDesignators)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"database comment", "CM_ \"whole db\";\n", "{{tag=\"comment\",text=\"whole db\"},tag=\"db\"}"},
         {"every designator",
          "CM_ BU_ A \"node\";\nCM_ EV_ E \"env\";\nCM_ BO_ 2147483748 \"frame\";\nCM_ SG_ 100 S \"sig\";\n",
@@ -109,7 +91,7 @@ TEST(DbcReader, ReadsCommentsWithDesignators)
 
 TEST(DbcReader, ReadsValueDescriptions)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"signal values", "VAL_ 100 S 0 \"Off\" 1 \"On\" ;\n",
          "{{frame=100,signal=\"S\",tag=\"value\",values={[0]=\"Off\",[1]=\"On\"}},tag=\"db\"}"},
         {"environment variable, hexadecimal and large values", "VAL_ E 0x10 \"a\" 4294967295 \"b\";\n",
@@ -122,7 +104,7 @@ TEST(DbcReader, ReadsValueDescriptions)
 
 TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"INT with object kind",
          "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n",
          "{{id=\"GenMsgCycleTime\",max=65535,min=0,ntyp=\"BO_\",tag=\"attrdef\",typ=\"INT\"},tag=\"db\"}"},
@@ -156,7 +138,7 @@ TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
 
 TEST(DbcReader, SkipsStatementsItDoesNotKeep)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"value tables and environment variables up to their ';'",
          "VAL_TABLE_ T 1 \"a;b\"\n 0 \"c\" ;\nEV_ E: 0 [0|1] \"\" 0 1\n DUMMY_NODE_VECTOR0 Vector__XXX;\n"
          "BU_: A\n",
@@ -179,7 +161,7 @@ TEST(DbcReader, SkipsStatementsItDoesNotKeep)
 TEST(DbcReader, ReportsTheFirstSyntaxError)
 {
     const std::string frame = "BO_ 1 F: 8 A\n SG_ S ";
-    checkRows({
+    test::checkRows(importDbcText, {
         {"frame identifier missing", "VERSION \"\"\n\n\tBO_ Foo: 8 A\n", "(3, 6): 'constant' expected but found 'Foo'"},
         {"frame named like a keyword", "BO_ 1 INT: 8 A", "(1, 7): 'identifier' expected but found 'INT'"},
         {"frame colon", "BO_ 1 F 8 A", "(1, 9): ':' expected but found '8'"},

@@ -31,10 +31,8 @@ TEST(LdfLexer, SkipsCommentsAndKeepsTheLoneSlash)
         {"slash at the end", "/", "char(47)@1:1 eof@1:2"},
         {"line ends are white space", "a\r\n\r\nb\rc", "id(a)@1:1 id(b)@3:1 id(c)@4:1 eof@4:2"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(lexPositions(c.input), c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(lexPositions(c.input), c.want) << c.what;
 }
 
 TEST(LdfLexer, UsesTheSharedNumberAndStringRules)
@@ -72,10 +70,8 @@ TEST(LdfLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
         {"Signal_representations", TOK_IDENTIFIER}, {"UnassignFrameId", TOK_IDENTIFIER},
         {"MasterReq", TOK_IDENTIFIER}, {"m", TOK_IDENTIFIER}, {"VERSION", TOK_IDENTIFIER},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.word);
-        EXPECT_EQ(findLdfKeyword(c.word, std::strlen(c.word)), c.code);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(findLdfKeyword(c.word, std::strlen(c.word)), c.code) << c.word;
     // Through the tokenizer, with a word character right after the keyword's text.
     EXPECT_EQ(lexPositions("Nodes Nodes1 ms;"), "kw(Nodes)@1:1 id(Nodes1)@1:7 kw(ms)@1:14 ';'@1:16 eof@1:17");
 }

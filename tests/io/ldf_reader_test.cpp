@@ -233,10 +233,8 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
         {"encoding text that is no string", h21 + encoding + "logical_value, 1, off; } }",
          "(13, 47): 'string constant' expected but found 'off'"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(importLdfText(c.input), std::string("error: LDF-Import: ") + c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(importLdfText(c.input), std::string("error: LDF-Import: ") + c.want) << c.what;
 }
 
 TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
@@ -244,10 +242,8 @@ TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
     struct Case { const char *text; double want; };
     const Case cases[] = {{"2.1", 2.1}, {"1.3", 1.3}, {"2", 2}, {"2.", 2}, {"10.25x", 10.25},
                           {"J2602_3_1.0", 0}, {"ISO17987:2015", 0}, {"", 0}, {" 2.0", 0}, {".5", 0}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(leadingVersionNumber(c.text), c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(leadingVersionNumber(c.text), c.want) << c.text;
 }
 
 }  // namespace

@@ -30,12 +30,9 @@ TEST(LexInput, OpenRefusesWhatCannotBeRead)
     LexInput *input = nullptr;
     struct Case { const char *what; const VexoChar *path; LexInput **out; HRESULT want; };
     const Case cases[] = {
-        {"null path", nullptr, &input, E_INVALIDARG},
-        {"null result", existing.c_str(), nullptr, E_INVALIDARG},
-        {"missing file", missing.c_str(), &input, E_FAIL},
-        {"directory", directory.c_str(), &input, E_FAIL},
-        {"FIFO", fifo.c_str(), &input, E_FAIL},
-        {"device", zero.c_str(), &input, E_FAIL},
+        {"null path", nullptr, &input, E_INVALIDARG}, {"null result", existing.c_str(), nullptr, E_INVALIDARG},
+        {"missing file", missing.c_str(), &input, E_FAIL}, {"directory", directory.c_str(), &input, E_FAIL},
+        {"FIFO", fifo.c_str(), &input, E_FAIL}, {"device", zero.c_str(), &input, E_FAIL},
         {"unpaired surrogate", unpaired, &input, E_FAIL},
     };
     for (const Case &c : cases) {

@@ -20,9 +20,61 @@
 namespace vexo::io {
 namespace {
 
-using test::importTolerantText;
 using test::Format;
-using test::TolerantRead;
+
+// A tolerant read of a file: the table rendered (or the failure when there is none),
+// its element tags, the element with the tag asked for (rendered), the warnings, and
+// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
+struct Read {
+    std::string table, tags, element;
+    std::vector<std::string> warnings;
+    std::vector<int> counts;
+};
+
+Read readTolerant(const std::string &path, Format format, const std::string &show = "")
+{
+    Read out;
+    lua_State *L = luaL_newstate();
+    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
+    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
+        out.table = test::describeResults(L, count);
+        lua_close(L);
+        return out;
+    }
+    out.counts = {0, 0, 0};
+    out.element = "(no " + show + ")";
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, 1, i);
+        if (lua_isnil(L, -1))
+            break;
+        lua_getfield(L, -1, "tag");
+        const std::string tag = lua_tostring(L, -1);
+        out.tags += (i > 1 ? " " : "") + tag;
+        if (tag == show)
+            out.element = test::renderLua(L, -2);
+        const int entries = static_cast<int>(lua_objlen(L, -2));
+        if (tag == "frame")
+            ++out.counts[0], out.counts[1] += entries;
+        out.counts[0] += tag == "signals" ? entries : 0;
+        out.counts[1] += tag == "frames" ? entries : 0;
+        for (int f = 1; tag == "frames" && f <= entries; ++f) {
+            lua_rawgeti(L, -2, f);
+            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 2);
+    }
+    lua_settop(L, 2);
+    out.table = test::renderLua(L, 1);
+    out.warnings = test::describeTolerant(L, 2).warnings;
+    lua_close(L);
+    return out;
+}
+
+Read readText(const std::string &text, Format format, const std::string &show = "")
+{
+    return readTolerant(test::TempFile(text, test::suffixOf(format)).path(), format, show);
+}
 
 struct Row {
     const char *what;
@@ -34,10 +86,9 @@ struct Row {
 void checkDbcRows(const std::vector<Row> &rows)
 {
     for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        const TolerantRead got = importTolerantText(r.input, false);
-        EXPECT_EQ(got.table, r.table);
-        EXPECT_EQ(got.warnings, r.warnings);
+        const Read got = readText(r.input, Format::kDbc);
+        EXPECT_EQ(got.table, r.table) << r.what;
+        EXPECT_EQ(got.warnings, r.warnings) << r.what;
     }
 }
 
@@ -135,10 +186,9 @@ TEST(TolerantDbc, NamesWhatTheStrictReaderSkipsSilentlyButKeepsItsTable)
          "VERSION \"\"\nNS_ :\n CM_\nBS_:\nVAL_TABLE_ T 1 \"a\" ;\nSIG_VALTYPE_ 1 S : 1;\n// x\n", {}},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const TolerantRead got = importTolerantText(c.input, false);
-        EXPECT_EQ(got.table, test::importText(Format::kDbc, c.input));
-        EXPECT_EQ(got.warnings, c.warnings);
+        const Read got = readText(c.input, Format::kDbc);
+        EXPECT_EQ(got.table, test::importText(Format::kDbc, c.input)) << c.what;
+        EXPECT_EQ(got.warnings, c.warnings) << c.what;
     }
 }
 
@@ -150,11 +200,10 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
     std::string text;
     for (int i = 0; i < kBroken; ++i)
         text += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S" + std::to_string(i) + " : x\n";
-    lua_State *L = luaL_newstate();
-    test::TempFile file(text);
-    ASSERT_EQ(Vexo_importRawDBCEx(L, file.path16().c_str(), VEXO_IMPORT_TOLERANT), 2);
-    EXPECT_EQ(static_cast<int>(lua_objlen(L, -2)), kBroken);
-    const std::vector<std::string> warnings = test::describeTolerant(L, 2).warnings;
+    const Read got = readText(text, Format::kDbc);
+    ASSERT_FALSE(got.counts.empty()) << got.table;
+    EXPECT_EQ(got.counts[0], kBroken);
+    const std::vector<std::string> &warnings = got.warnings;
     ASSERT_EQ(warnings.size(), size_t{kListedWarnings} + 1);
     EXPECT_EQ(warnings[kListedWarnings - 1],
               "2000:13 skipped SG_ statement of signal \"S999\" in frame \"F\": expected \"constant\" but found \"x\"");
@@ -162,7 +211,6 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
     for (int i = 1001; i < kBroken; ++i)
         summary += ", signal \"S" + std::to_string(i) + "\"";
     EXPECT_EQ(warnings.back(), summary);
-    lua_close(L);
 }
 
 // ---- LDF -------------------------------------------------------------------------
@@ -171,63 +219,6 @@ const std::string kLdfHeader =
     "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\n"
     "LIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
-
-// A tolerant read of a file: the table rendered (or the failure when there is none),
-// its element tags, the element with the tag asked for (rendered), the warnings, and
-// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
-struct Read {
-    std::string table;
-    std::string tags;
-    std::string element;
-    std::vector<std::string> warnings;
-    std::vector<int> counts;
-};
-
-Read readTolerant(const std::string &path, Format format, const std::string &show = "")
-{
-    Read out;
-    lua_State *L = luaL_newstate();
-    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
-        out.table = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.counts = {0, 0, 0};
-    out.element = "(no " + show + ")";
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 1, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        out.tags += (i > 1 ? " " : "") + tag;
-        if (tag == show)
-            out.element = test::renderLua(L, -2);
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (tag == "frame")
-            ++out.counts[0], out.counts[1] += entries;
-        out.counts[0] += tag == "signals" ? entries : 0;
-        out.counts[1] += tag == "frames" ? entries : 0;
-        for (int f = 1; tag == "frames" && f <= entries; ++f) {
-            lua_rawgeti(L, -2, f);
-            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
-            lua_pop(L, 1);
-        }
-        lua_pop(L, 2);
-    }
-    lua_settop(L, 2);
-    out.table = test::renderLua(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
-    lua_close(L);
-    return out;
-}
-
-Read readLdf(const std::string &text, const char *show)
-{
-    test::TempFile file(text, ".ldf");
-    return readTolerant(file.path(), Format::kLdf, show);
-}
 
 struct LdfRow {
     const char *what;
@@ -241,11 +232,10 @@ struct LdfRow {
 void checkLdfRows(const std::vector<LdfRow> &rows)
 {
     for (const LdfRow &r : rows) {
-        SCOPED_TRACE(r.what);
-        const Read got = readLdf(r.input, r.show);
-        EXPECT_EQ(got.tags, r.tags);
-        EXPECT_EQ(got.element, r.element);
-        EXPECT_EQ(got.warnings, r.warnings);
+        const Read got = readText(r.input, Format::kLdf, r.show);
+        EXPECT_EQ(got.tags, r.tags) << r.what;
+        EXPECT_EQ(got.element, r.element) << r.what;
+        EXPECT_EQ(got.warnings, r.warnings) << r.what;
     }
 }
 
@@ -336,7 +326,7 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
 {
     const std::string valid = kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames { F: 1, M { A, 0; } }\n"
                                                     "Node_attributes { }\nSchedule_tables { }\n";
-    const TolerantRead got = importTolerantText(valid + "Frames { X: 5, M { } }\nstray;\n", true);
+    const Read got = readText(valid + "Frames { X: 5, M { } }\nstray;\n", Format::kLdf);
     EXPECT_EQ(got.table, test::importText(Format::kLdf, valid));
     EXPECT_EQ(got.warnings, (std::vector<std::string>{
                                  "10:1 ignored Frames section after the last section read",
@@ -346,9 +336,9 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
 
     // Once the file has left the fixed order, a repeated section is ignored the same way.
     const Read repeated =
-        readLdf(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
+        readText(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
                                       "Node_attributes { }\nSchedule_tables { }\n",
-                "frames");
+                 Format::kLdf, "frames");
     EXPECT_EQ(repeated.element, "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}");
     EXPECT_EQ(repeated.warnings, (std::vector<std::string>{
                                       "7:1 read Signals section after the Frames section, out of the usual order",
@@ -441,10 +431,7 @@ int countLines(const std::string &text, const char *word)
 
 // What the strict reader gives a corpus file it rejects (after "DBC-Import: " or
 // "LDF-Import: ") and the warnings of a tolerant read (collapsed).
-struct Rejected {
-    std::string error;
-    std::vector<std::string> warnings;
-};
+struct Rejected { std::string error; std::vector<std::string> warnings; };
 
 // Every corpus file of a format: one the strict reader accepts reads tolerantly to the
 // same table without warnings of lost frames or signals; one it rejects fails with its

@@ -10,19 +10,7 @@
 namespace vexo::io {
 namespace {
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string want;
-};
-
-void checkRows(const std::vector<Row> &rows)
-{
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        EXPECT_EQ(test::importText(test::Format::kSym, r.input), r.want);
-    }
-}
+const auto importSymText = [](const std::string &text) { return test::importText(test::Format::kSym, text); };
 
 const std::string kHead = "FormatVersion=6.0 // Do not edit this line!\r\nTitle=\"T\"\r\n";
 const std::string kHeadTable =
@@ -31,7 +19,7 @@ const std::string kHeadTable =
 
 TEST(SymReader, ReadsEachKindOfEntry)
 {
-    checkRows({
+    test::checkRows(importSymText, {
         {"empty file", "", "{tag=\"sym\"}"},
         {"header only; comment lines and blank lines are skipped", kHead + "// c\n\nBRS=False\n",
          "{" + kHeadTable + ",{key=\"BRS\",line=5,tag=\"header\",value=\"False\"},tag=\"sym\"}"},
@@ -69,7 +57,7 @@ TEST(SymReader, ReadsEachKindOfEntry)
 TEST(SymReader, ReportsTheFirstSyntaxError)
 {
     const std::string msg = "{SENDRECEIVE}\n[M]\n";
-    checkRows({
+    test::checkRows(importSymText, {
         {"unknown section", "{VARIABLES}\n",
          "error: SYM-Import: (1, 2): 'section name (ENUMS, SIGNALS, SEND, RECEIVE or SENDRECEIVE)' expected but "
          "found 'VARIABLES'"},
