@@ -243,8 +243,7 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
     // starts 20 ms in.
     expectFields({{u"lin/frame/DoorStatus/triggering", Vexo_getIdentifier, 0x10},
                   {u"lin/frame/DoorStatus/triggering", Vexo_getFlags, Q3_FLAG_LIN_ENH_CHECKSUM},
-                  {u"lin/schedule/Normal/3", Vexo_getSlotId, 3},
-                  {u"lin/schedule/Normal/3", Vexo_getCycleOffset, 20000},
+                  {u"lin/schedule/Normal/3", Vexo_getSlotId, 3}, {u"lin/schedule/Normal/3", Vexo_getCycleOffset, 20000},
                   {u"lin/schedule/Normal/3", Vexo_getRepetition, 40000}});
 
     // Position 100 * 0.5 - 10; Motion 1 with its logical value.
