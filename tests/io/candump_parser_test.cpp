@@ -36,8 +36,7 @@ TEST(CandumpParser, LinesOfEveryKind)
 {
     struct Case {
         const char *line;
-        uint32_t frames, remote, errors, blank, garbage;
-        uint32_t identifier, flags, length, logFlags;
+        uint32_t frames, remote, errors, blank, garbage, identifier, flags, length, logFlags;
     };
     const Case cases[] = {
         {"(1.5) can0 123#DEADBEEF", 1, 0, 0, 0, 0, 0x123, 0, 4, 0},
@@ -55,17 +54,13 @@ TEST(CandumpParser, LinesOfEveryKind)
         const Parsed p = parse(std::string(c.line) + "\n", 0);
         ASSERT_EQ(p.hr, S_OK);
         EXPECT_EQ(p.count.lines, 1u);
-        EXPECT_EQ(p.count.frames, c.frames);
-        EXPECT_EQ(p.count.remote, c.remote);
-        EXPECT_EQ(p.count.errors, c.errors);
-        EXPECT_EQ(p.count.blank, c.blank);
-        EXPECT_EQ(p.count.garbage, c.garbage);
+        using V = std::vector<uint32_t>;
+        EXPECT_EQ(V({p.count.frames, p.count.remote, p.count.errors, p.count.blank, p.count.garbage}),
+                  V({c.frames, c.remote, c.errors, c.blank, c.garbage}));
         EXPECT_EQ(p.count.firstGarbage, c.garbage ? 0u : 0xFFFFFFFFu);
         if (c.frames == 1) {
-            EXPECT_EQ(p.frames[0].identifier, c.identifier);
-            EXPECT_EQ(p.frames[0].flags, c.flags);
-            EXPECT_EQ(p.frames[0].length, c.length);
-            EXPECT_EQ(p.lines[0].flags, c.logFlags);
+            EXPECT_EQ(V({p.frames[0].identifier, p.frames[0].flags, p.frames[0].length, p.lines[0].flags}),
+                      V({c.identifier, c.flags, c.length, c.logFlags}));
         }
     }
 }

@@ -42,36 +42,13 @@ TEST(LdfLexer, UsesTheSharedNumberAndStringRules)
               "str(\"a\\\"b\")@1:20 uint(0xFFFFFFFF)=4294967295@1:27 eof@1:37");
 }
 
+// Every keyword is read as one by the reader tests; here the words that must not be.
 TEST(LdfLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
 {
-    using namespace ldf;
-    struct Case { const char *word; int32_t code; };
-    const Case cases[] = {
-        {"LIN_description_file", TOK_LIN_description_file}, {"LIN_protocol_version", TOK_LIN_protocol_version},
-        {"LIN_language_version", TOK_LIN_language_version}, {"LIN_speed", TOK_LIN_speed}, {"kbps", TOK_kbps},
-        {"Channel_name", TOK_Channel_name}, {"ms", TOK_ms}, {"Nodes", TOK_Nodes},
-        {"Diagnostic_addresses", 0x8009}, {"Master", TOK_Master}, {"Slaves", TOK_Slaves},
-        {"composite", TOK_composite}, {"configuration", TOK_configuration}, {"Signals", TOK_Signals},
-        {"Diagnostic_signals", TOK_Diagnostic_signals}, {"Frames", TOK_Frames},
-        {"Sporadic_frames", TOK_Sporadic_frames}, {"Event_triggered_frames", 0x8012},
-        {"Diagnostic_frames", 0x8015}, {"Node_attributes", TOK_Node_attributes}, {"LIN_protocol", TOK_LIN_protocol},
-        {"configured_NAD", TOK_configured_NAD}, {"initial_NAD", TOK_initial_NAD}, {"product_id", TOK_product_id},
-        {"response_error", TOK_response_error}, {"fault_state_signals", TOK_fault_state_signals},
-        {"P2_min", TOK_P2_min}, {"ST_min", TOK_ST_min}, {"N_As_timeout", TOK_N_As_timeout},
-        {"N_Cr_timeout", TOK_N_Cr_timeout}, {"configurable_frames", TOK_configurable_frames},
-        {"Schedule_tables", 0x8022}, {"delay", TOK_delay}, {"Signal_groups", TOK_Signal_groups},
-        {"Signal_encoding_types", TOK_Signal_encoding_types}, {"Signal_representation", 0x8026},
-        {"AssignNAD", TOK_AssignNAD}, {"ConditionalChangeNAD", TOK_ConditionalChangeNAD},
-        {"DataDump", TOK_DataDump}, {"SaveConfiguration", TOK_SaveConfiguration},
-        {"AssignFrameIdRange", TOK_AssignFrameIdRange}, {"FreeFormat", TOK_FreeFormat},
-        {"AssignFrameId", TOK_AssignFrameId}, {"logical_value", TOK_logical_value},
-        {"physical_value", TOK_physical_value}, {"bcd_value", 0x8030}, {"ascii_value", 0x8031},
-        {"Master_node", TOK_IDENTIFIER}, {"master", TOK_IDENTIFIER}, {"MS", TOK_IDENTIFIER},
-        {"Signal_representations", TOK_IDENTIFIER}, {"UnassignFrameId", TOK_IDENTIFIER},
-        {"MasterReq", TOK_IDENTIFIER}, {"m", TOK_IDENTIFIER}, {"VERSION", TOK_IDENTIFIER},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(findLdfKeyword(c.word, std::strlen(c.word)), c.code) << c.word;
+    for (const char *word : {"Master_node", "master", "MS", "Signal_representations", "UnassignFrameId", "MasterReq",
+                             "m", "VERSION"})
+        EXPECT_EQ(findLdfKeyword(word, std::strlen(word)), ldf::TOK_IDENTIFIER) << word;
+    EXPECT_EQ(findLdfKeyword("Signal_encoding_types", 21), ldf::TOK_Signal_encoding_types);
     // Through the tokenizer, with a word character right after the keyword's text.
     EXPECT_EQ(lexPositions("Nodes Nodes1 ms;"), "kw(Nodes)@1:1 id(Nodes1)@1:7 kw(ms)@1:14 ';'@1:16 eof@1:17");
 }

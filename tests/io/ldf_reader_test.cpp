@@ -32,12 +32,7 @@ std::string headTable(const std::string &version, const std::string &channel = "
 }
 
 // A file: the head of a version, then body; want: the elements after the head's two.
-struct Row {
-    const char *what;
-    std::string version;
-    std::string body;
-    std::string want;
-};
+struct Row { const char *what; std::string version, body, want; };
 
 void checkRows(const std::vector<Row> &rows, const std::string &channel = "")
 {

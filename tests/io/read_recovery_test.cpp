@@ -76,12 +76,7 @@ Read readText(const std::string &text, Format format, const std::string &show = 
     return readTolerant(test::TempFile(text, test::suffixOf(format)).path(), format, show);
 }
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string table;
-    std::vector<std::string> warnings;
-};
+struct Row { const char *what; std::string input, table; std::vector<std::string> warnings; };
 
 void checkDbcRows(const std::vector<Row> &rows)
 {
@@ -222,8 +217,7 @@ const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
 struct LdfRow {
     const char *what;
-    std::string input;
-    std::string tags;
+    std::string input, tags;
     const char *show;
     std::string element;
     std::vector<std::string> warnings;
