@@ -103,10 +103,7 @@ TEST(ReaderEntry, ParseFunctionsRefuseANullInstance)
 }
 
 // A Lua allocator with a byte budget, so that memory runs out part-way through a read.
-struct Budget {
-    size_t used;
-    size_t limit;
-};
+struct Budget { size_t used, limit; };
 
 void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
 {
@@ -156,8 +153,7 @@ TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
         const std::string want = describe(unlimited, test::importRaw(unlimited, c.format, path.c_str(), c.flags));
         lua_close(unlimited);
         ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
-        int tables = 0;
-        int failures = 0;
+        int tables = 0, failures = 0;
         for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
             Budget budget{0, SIZE_MAX};
             lua_State *L = lua_newstate(allocateWithin, &budget);
