@@ -78,23 +78,13 @@ struct World {
     std::u16string id()
     {
         const uint32_t n = p.byte();
-        if (n % 11 == 0)
-            return std::u16string();
-        std::u16string text(1, char16_t(u'A' + n % 7));
-        text += char16_t(u'0' + (n >> 3) % 10);
-        return text;
+        return n % 11 == 0 ? std::u16string() : std::u16string{char16_t(u'A' + n % 7), char16_t(u'0' + (n >> 3) % 10)};
     }
 };
 
 const VexoChar *textOf(const std::u16string &s) { return s.empty() ? nullptr : s.c_str(); }
 
 // ---- Building ------------------------------------------------------------------
-
-void keep(Side &s, VexoNode *node)
-{
-    if (node != nullptr)
-        s.nodes.push_back(node);
-}
 
 void create(World &w)
 {
@@ -134,7 +124,8 @@ void create(World &w)
             Vexo_createCyclicTiming(s.db, p.word(), w.any(), &made);
         break;
     }
-    keep(s, made);
+    if (made != nullptr)
+        s.nodes.push_back(made);
 }
 
 // Records are nodes too: the first segment or range of a node, when it has one.
@@ -149,7 +140,7 @@ void takeRecord(World &w)
     if (Vexo_enumeratorNext(e, 1, &record, &fetched) == S_OK && record != nullptr) {
         for (Side &s : w.sides) {
             if (s.db != nullptr && vexo::core::ownedBy(record, vexo::core::databaseAs(s.db)))
-                keep(s, record);
+                s.nodes.push_back(record);
         }
     }
     Vexo_enumeratorDestroy(e);
@@ -251,12 +242,6 @@ void filter(World &w)
 
 using Enumerate = HRESULT (*)(VexoNode *, VexoEnumerator **);
 
-void expectOwn(VexoNode *db, const void *node)
-{
-    failIf(node != nullptr && !vexo::core::ownedBy(node, vexo::core::databaseAs(db)),
-           "the survivor reaches a node it does not own");
-}
-
 struct Walk {
     VexoNode *db;
     std::vector<VexoNode *> queue;
@@ -266,7 +251,7 @@ struct Walk {
     {
         if (node == nullptr || !seen.insert(node).second)
             return;
-        expectOwn(db, node);
+        failIf(!vexo::core::ownedBy(node, vexo::core::databaseAs(db)), "the survivor reaches a node it does not own");
         queue.push_back(node);
     }
     void list(Enumerate enumerate, VexoNode *owner)
