@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -215,12 +216,15 @@ const std::string kLdfHeader =
     "LIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
+// An LDF row: the element with the tag show and the warnings, and the tags of all
+// elements (by default those of the sections every file has).
 struct LdfRow {
     const char *what;
-    std::string input, tags;
+    std::string input;
     const char *show;
     std::string element;
     std::vector<std::string> warnings;
+    std::string tags = "global nodes signals frames nodeattributes scheduletables";
 };
 
 void checkLdfRows(const std::vector<LdfRow> &rows)
@@ -242,7 +246,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
              "Node_attributes {\n  N {\n    configured_NAD = 2;\n    LIN_protocol = \"2.1\";\n"
              "    product_id = 1, 2;\n    wakeup_time = 50 ms;\n    P2_min = 50 ms;\n"
              "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "nodeattributes",
+         "nodeattributes",
          "{{LIN_protocol=\"2.1\",P2_min=50,configurableframes={{name=\"F\",tag=\"frame\"}},configured_NAD=2,"
          "name=\"N\",productid={functionid=2,supplierid=1},tag=\"node\"},tag=\"nodeattributes\"}",
          {"10:5 read attribute \"LIN_protocol\" of node \"N\" out of the usual order",
@@ -253,19 +257,18 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          "LIN_speed = 10 kbps;\nLDF_file_revision = \"1\";\n"
          "Nodes { Master: M, 5 ms, 0.1 ms, 48 bits, 40 %; Slaves: S; }\n" + tail +
              "Node_attributes { S { LIN_protocol = \"J2602_1_1.0\"; configured_NAD = 1; } }\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "global",
+         "global",
          "{LIN_language_version=\"J2602_3_1.0\",LIN_protocol_version=\"J2602_1_1.0\",LIN_speed=10,tag=\"global\"}",
          {"4:13 read LIN_speed \"10\" written without a point", "5:1 skipped header statement \"LDF_file_revision\"",
           "6:32 ignored the fields after the jitter of master \"M\"",
           "8:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0"}},
         {"Nodes without '{' and without Slaves", kLdfHeader + "Nodes\n  Master: M, 5 ms, 0.1 ms;\n}\n" + tail +
              "Node_attributes { }\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "nodes",
-         "{Master={jitter=0.1,name=\"M\",timebase=5},Slaves={},tag=\"nodes\"}",
+         "nodes", "{Master={jitter=0.1,name=\"M\",timebase=5},Slaves={},tag=\"nodes\"}",
          {"6:3 read Nodes section without its \"{\"", "7:1 read Nodes section without a Slaves line"}},
         {"sections out of order; a missing one given empty",
          kLdfHeader + kNodes + "Node_attributes { }\nFrames { F: 1, M { A, 0; } }\nSignals { A: 8, 0, M, S; }\n",
-         "global nodes signals frames nodeattributes scheduletables", "scheduletables", "{tag=\"scheduletables\"}",
+         "scheduletables", "{tag=\"scheduletables\"}",
          {"7:1 read Frames section after the Node_attributes section, out of the usual order",
           "8:1 read Signals section after the Frames section, out of the usual order",
           "9:1 the file has no readable Schedule_tables section; it is given as an empty one"}},
@@ -273,13 +276,13 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          kLdfHeader + kNodes + "Signals { A: 1, 0, M, S; }\nFrames { }\nNode_attributes { }\nSchedule_tables { }\n"
              "Signal_encoding_types {\n  1Bit { logical_value, 0, \"off\"; bcd_value; }\n}\n"
              "Signal_representations { 1Bit: A; }\n",
-         "global nodes signals frames nodeattributes scheduletables signalencodingtypes signalrepresentations",
          "signalencodingtypes",
          "{{{intvalue=0,tag=\"logicalvalue\",textvalue=\"off\"},{tag=\"bcdvalue\"},name=\"1Bit\","
          "tag=\"signalencoding\"},tag=\"signalencodingtypes\"}",
          {"11:3 read name \"1Bit\", which begins with a digit", "11:44 read bcd_value without a number",
           "13:1 read \"Signal_representations\" as Signal_representation",
-          "13:26 read name \"1Bit\", which begins with a digit"}},
+          "13:26 read name \"1Bit\", which begins with a digit"},
+         "global nodes signals frames nodeattributes scheduletables signalencodingtypes signalrepresentations"},
     });
 }
 
@@ -290,7 +293,7 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
          kLdfHeader + kNodes + "Signals {\n  A: 8, x, M;\n  B: 8, 0, M;\n}\n"
              "Frames {\n  F: 1, M { B, 0; A; }\n  G: 2 M { B, 0; }\n  H: 3, M { B, 8; }\n}\n"
              "Node_attributes { }\nSchedule_tables { T { F delay 10 ms; AssignNAD { S } delay; G delay 5 ms; } }\n",
-         "global nodes signals frames nodeattributes scheduletables", "frames",
+         "frames",
          "{{{name=\"B\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "{{name=\"B\",offset=8,tag=\"signalinst\"},ident=3,name=\"H\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
@@ -302,12 +305,12 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
         {"a signal that leaves a brace open does not take the next one with it",
          kLdfHeader + kNodes + "Signals {\n  A: 8, {1, 2, M;\n  B: 8, 0, M;\n}\nFrames { }\nNode_attributes { }\n"
              "Schedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "signals",
+         "signals",
          "{{initvalue=0,name=\"B\",publishedby=\"M\",size=8,subscribedby={},tag=\"signal\"},tag=\"signals\"}",
          {"7:16 skipped signal \"A\" in the Signals section: expected \"integer\" but found \"M\""}},
         {"a section the file ends inside is kept",
          kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n",
-         "global nodes signals frames nodeattributes scheduletables", "frames",
+         "frames",
          "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
          {"10:1 read frame \"F\" without its closing \"}\"", "10:1 read Frames section without its closing \"}\"",
@@ -360,9 +363,7 @@ std::vector<std::string> corpusFiles(const std::string &dir, const char *extensi
 std::string readFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Warnings as pinned below: a run of warnings that differ only in their quoted texts
@@ -395,10 +396,9 @@ void expectFileOrder(const std::vector<std::string> &warnings)
 {
     long previous = 0;
     for (const std::string &w : warnings) {
-        const long line = std::stol(w);
-        const long column = std::stol(w.substr(w.find(':') + 1));
-        EXPECT_GE(line * 100000 + column, previous) << w;
-        previous = line * 100000 + column;
+        const long position = std::stol(w) * 100000 + std::stol(w.substr(w.find(':') + 1));
+        EXPECT_GE(position, previous) << w;
+        previous = position;
     }
 }
 
