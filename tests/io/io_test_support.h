@@ -55,6 +55,14 @@ void checkRows(F f, const std::vector<Row> &rows, const std::string &prefix = ""
         EXPECT_EQ(f(r.input), prefix + r.want) << r.what;
 }
 
+// Error rows: an input and the message after prefix, which names what the row is about.
+template <class F>
+void checkErrors(F f, const std::string &prefix, const std::vector<std::pair<std::string, std::string>> &rows)
+{
+    for (const auto &[input, want] : rows)
+        EXPECT_EQ(f(input), prefix + want) << input;
+}
+
 // A file with the given bytes in the temporary directory, removed on destruction.
 class TempFile {
 public:
