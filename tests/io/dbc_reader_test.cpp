@@ -161,7 +161,7 @@ TEST(DbcReader, SkipsStatementsItDoesNotKeep)
 TEST(DbcReader, ReportsTheFirstSyntaxError)
 {
     const std::string frame = "BO_ 1 F: 8 A\n SG_ S ";
-    test::checkErrors(importDbcText, "error: DBC-Import: ", {
+    test::checkPairs(importDbcText, {
         {"VERSION \"\"\n\n\tBO_ Foo: 8 A\n", "(3, 6): 'constant' expected but found 'Foo'"},
         {"BO_ 1 INT: 8 A", "(1, 7): 'identifier' expected but found 'INT'"},
         {"BO_ 1 F 8 A", "(1, 9): ':' expected but found '8'"},
@@ -206,7 +206,7 @@ TEST(DbcReader, ReportsTheFirstSyntaxError)
         {"BA_ \"X\" 1 2;", "(1, 11): ';' expected but found '2'"}, {"NS_ CM_", "(1, 5): ':' expected but found 'CM_'"},
         {"BU_ A B", "(1, 5): ':' expected but found 'A'"},
         {"BU_: A\nBO_ 1 F: 8 A\nCM_ 7;", "(3, 5): 'string constant' expected but found '7'"},  // no table at all
-    });
+    }, "error: DBC-Import: ");
 }
 
 }  // namespace

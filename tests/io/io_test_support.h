@@ -55,9 +55,10 @@ void checkRows(F f, const std::vector<Row> &rows, const std::string &prefix = ""
         EXPECT_EQ(f(r.input), prefix + r.want) << r.what;
 }
 
-// Error rows: an input and the message after prefix, which names what the row is about.
+// Rows of an input and the result wanted after prefix, for rows whose result says
+// what they are about (an error message, a token list).
 template <class F>
-void checkErrors(F f, const std::string &prefix, const std::vector<std::pair<std::string, std::string>> &rows)
+void checkPairs(F f, const std::vector<std::pair<std::string, std::string>> &rows, const std::string &prefix = "")
 {
     for (const auto &[input, want] : rows)
         EXPECT_EQ(f(input), prefix + want) << input;

@@ -15,24 +15,15 @@ const auto lexPositions = [](const std::string &input) { return test::lexTokens<
 
 TEST(LdfLexer, SkipsCommentsAndKeepsTheLoneSlash)
 {
-    struct Case { const char *what; std::string input; const char *want; };
-    const Case cases[] = {
-        {"line comment as the last line without a line end", "a\n// end", "id(a)@1:1 eof@2:7"},
-        {"line comment ends at its line end", "a // b c\nd", "id(a)@1:1 id(d)@2:1 eof@2:2"},
-        {"block comment over three lines", "a /* x\ny\nz */ b", "id(a)@1:1 id(b)@3:6 eof@3:7"},
-        {"run of stars before the slash", "/*****/ a /** x **/ b", "id(a)@1:9 id(b)@1:21 eof@1:22"},
-        {"opening star does not close", "/*/ a */ b", "id(b)@1:10 eof@1:11"},
-        {"comment right after a word and a number", "a/*x*/b 5//y\nc",
-         "id(a)@1:1 id(b)@1:7 uint(5)=5@1:9 id(c)@2:1 eof@2:2"},
-        {"comments back to back", "//a\n/*b*//*c*/\n//d\r\ne", "id(e)@4:1 eof@4:2"},
-        {"unterminated block comment", "a /* b\nc", "id(a)@1:1 eof@2:2"},
-        {"slash and a blank", "a / b", "id(a)@1:1 char(47)@1:3 id(b)@1:5 eof@1:6"},
-        {"slash before a line end keeps its position", "a /\nb", "id(a)@1:1 char(47)@1:3 id(b)@2:1 eof@2:2"},
-        {"slash at the end", "/", "char(47)@1:1 eof@1:2"},
-        {"line ends are white space", "a\r\n\r\nb\rc", "id(a)@1:1 id(b)@3:1 id(c)@4:1 eof@4:2"},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(lexPositions(c.input), c.want) << c.what;
+    test::checkPairs(lexPositions, {
+        {"a\n// end", "id(a)@1:1 eof@2:7"}, {"a // b c\nd", "id(a)@1:1 id(d)@2:1 eof@2:2"},
+        {"a /* x\ny\nz */ b", "id(a)@1:1 id(b)@3:6 eof@3:7"},
+        {"/*****/ a /** x **/ b", "id(a)@1:9 id(b)@1:21 eof@1:22"}, {"/*/ a */ b", "id(b)@1:10 eof@1:11"},
+        {"a/*x*/b 5//y\nc", "id(a)@1:1 id(b)@1:7 uint(5)=5@1:9 id(c)@2:1 eof@2:2"},
+        {"//a\n/*b*//*c*/\n//d\r\ne", "id(e)@4:1 eof@4:2"}, {"a /* b\nc", "id(a)@1:1 eof@2:2"},
+        {"a / b", "id(a)@1:1 char(47)@1:3 id(b)@1:5 eof@1:6"}, {"a /\nb", "id(a)@1:1 char(47)@1:3 id(b)@2:1 eof@2:2"},
+        {"/", "char(47)@1:1 eof@1:2"}, {"a\r\n\r\nb\rc", "id(a)@1:1 id(b)@3:1 id(c)@4:1 eof@4:2"},
+    });
 }
 
 TEST(LdfLexer, UsesTheSharedNumberAndStringRules)

@@ -168,7 +168,7 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
         h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; configured_NAD = 1; product_id = 1, 2; ";
     const std::string schedule = h21 + sf + "Node_attributes { }\nSchedule_tables { T { ";
     const std::string encoding = h21 + sf + kEmptyTail + "Signal_encoding_types { E { ";
-    test::checkErrors(importLdfText, "error: LDF-Import: ", {
+    test::checkPairs(importLdfText, {
         {"", "(1, 1): 'LIN_description_file' expected but found ''"},
         {"LIN_description_file;\nLIN_protocol_version = 2.1;", "(2, 24): 'string constant' expected but found '2.1'"},
         {speedLine + "19 kbps;", "(4, 13): 'floating point constant' expected but found '19'"},
@@ -206,7 +206,7 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
         {encoding + "range_value, 1; } }", "(13, 29): 'value type' expected but found 'range_value'"},
         {encoding + "bcd_value; } }", "(13, 38): 'number' expected but found ';'"},
         {encoding + "logical_value, 1, off; } }", "(13, 47): 'string constant' expected but found 'off'"},
-    });
+    }, "error: LDF-Import: ");
 }
 
 TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)

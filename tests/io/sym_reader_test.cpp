@@ -57,7 +57,7 @@ TEST(SymReader, ReadsEachKindOfEntry)
 TEST(SymReader, ReportsTheFirstSyntaxError)
 {
     const std::string msg = "{SENDRECEIVE}\n[M]\n";
-    test::checkErrors(importSymText, "error: SYM-Import: ", {
+    test::checkPairs(importSymText, {
         {"{VARIABLES}\n",
          "(1, 2): 'section name (ENUMS, SIGNALS, SEND, RECEIVE or SENDRECEIVE)' expected but found 'VARIABLES'"},
         {"{SEND\n", "(1, 6): '}' expected but found 'end of line'"},
@@ -85,7 +85,7 @@ TEST(SymReader, ReportsTheFirstSyntaxError)
         {"{ENUMS}\nEnum=E(0=\"a\" 1=\"b\")\n", "(2, 14): ', or )' expected but found '1=\"b\")'"},
         {"{ENUMS}\nEnum=E(0=\"a\",\n", "(3, 1): 'integer' expected but found 'end of file'"},
         {"{SIGNALS}\nSig=\"\" bit\n", "(2, 5): 'signal name' expected but found '\"\"'"},
-    });
+    }, "error: SYM-Import: ");
 }
 
 }  // namespace
