@@ -43,10 +43,7 @@ inline std::u16string toU16(const std::string &utf8)
 
 // A table row: what it shows, its input and the result wanted; checkRows compares
 // f(input) with prefix + want for each.
-struct Row {
-    const char *what;
-    std::string input, want;
-};
+struct Row { const char *what; std::string input, want; };
 
 template <class F>
 void checkRows(F f, const std::vector<Row> &rows, const std::string &prefix = "")
