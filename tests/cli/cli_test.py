@@ -15,6 +15,7 @@ VEXO = os.environ['VEXO']
 SOURCE = os.environ['VEXO_SOURCE_DIR']
 CORPUS = os.environ.get('VEXO_CORPUS_DIR', '')
 TMP = os.path.join(os.environ['VEXO_TEST_TMP'], 'cli')
+os.makedirs(TMP, exist_ok=True)
 DB = os.path.join(SOURCE, 'examples', 'vehicle.dbc')
 LOG = os.path.join(SOURCE, 'examples', 'vehicle.log')
 # The tool decoding through the step functions instead of its batch plans.
@@ -124,10 +125,6 @@ def write(name, text):
 def read(path):
     with open(path) as f:
         return f.read()
-
-
-def setUpModule():
-    os.makedirs(TMP, exist_ok=True)
 
 
 class CommandLine(unittest.TestCase):

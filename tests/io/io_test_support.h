@@ -13,8 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
