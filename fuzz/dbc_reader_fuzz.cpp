@@ -20,10 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     bool table = false;
     lua_State *L = readStrictly(data, size, [](lua_State *S, FILE *f) { return importDbcStream(S, f); }, &table);
-    if (!table && std::strncmp(lua_tostring(L, -1), "DBC-Import: ", 12) != 0)
-        failCheck("error message prefix");
-    if (table && !fieldIs(L, -1, "tag", "db"))
-        failCheck("database tag");
+    failIf(!table && std::strncmp(lua_tostring(L, -1), "DBC-Import: ", 12) != 0, "error message prefix");
+    failIf(table && !fieldIs(L, -1, "tag", "db"), "database tag");
     lua_close(L);
     return 0;
 }

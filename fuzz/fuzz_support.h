@@ -12,12 +12,17 @@
     std::abort();
 }
 
+inline void failIf(bool failed, const char *what)
+{
+    if (failed)
+        failCheck(what);
+}
+
 inline FILE *openMemory(const uint8_t *data, size_t size)
 {
     static char empty[1];
     // fmemopen only reads through the pointer in mode "rb".
     FILE *f = fmemopen(size != 0 ? const_cast<uint8_t *>(data) : reinterpret_cast<uint8_t *>(empty), size, "rb");
-    if (f == nullptr)
-        failCheck("fmemopen");
+    failIf(f == nullptr, "fmemopen");
     return f;
 }

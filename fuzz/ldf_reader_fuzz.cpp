@@ -22,14 +22,11 @@ void checkElements(lua_State *L)
             lua_pop(L, 1);
             return;
         }
-        if (!lua_istable(L, -1))
-            failCheck("element is no table");
+        failIf(!lua_istable(L, -1), "element is no table");
         lua_getfield(L, -1, "tag");
-        if (lua_type(L, -1) != LUA_TSTRING)
-            failCheck("element without tag");
+        failIf(lua_type(L, -1) != LUA_TSTRING, "element without tag");
         lua_pop(L, 2);
-        if (i > 15)
-            failCheck("more elements than sections");
+        failIf(i > 15, "more elements than sections");
     }
 }
 
@@ -40,19 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tokenizeAll<LdfLexer>(
         data, size, [](LdfLexer *) {},
         [](const LexerCore &core, int32_t code) {
-            if (code == '/' && core.textLength != 0)
-                failCheck("slash token with text");
-            if (code == '\n' || (code >= 8 && code <= 13) || code == ' ')
-                failCheck("white space as a token");
+            failIf(code == '/' && core.textLength != 0, "slash token with text");
+            failIf(code == '\n' || (code >= 8 && code <= 13) || code == ' ', "white space as a token");
         });
 
     bool table = false;
     lua_State *L = readStrictly(data, size, [](lua_State *S, FILE *f) { return importLdfStream(S, f); }, &table);
-    if (!table && std::strncmp(lua_tostring(L, -1), "LDF-Import: ", 12) != 0)
-        failCheck("error message prefix");
+    failIf(!table && std::strncmp(lua_tostring(L, -1), "LDF-Import: ", 12) != 0, "error message prefix");
     if (table) {
-        if (!fieldIs(L, -1, "tag", "db"))
-            failCheck("database tag");
+        failIf(!fieldIs(L, -1, "tag", "db"), "database tag");
         checkElements(L);
     }
     lua_close(L);

@@ -7,8 +7,7 @@
 local Vexo = require "Vexo"
 
 local seconds, seed = ...
-seconds = tonumber(seconds) or 10
-seed = tonumber(seed) or os.time()
+seconds, seed = tonumber(seconds) or 10, tonumber(seed) or os.time()
 math.randomseed(seed)
 local random = math.random
 
@@ -34,11 +33,9 @@ end
 local function read(node, prefix, depth)
     stats.reads = stats.reads + 1
     for name, value in Vexo.attribs(node) do
-        if name == "eid" and value ~= nil and prefix ~= nil then
-            local text = A(value)
-            if text ~= "" and text:sub(1, 1) ~= prefix and text:sub(1, 1) ~= "@" then
-                error(string.format("seed %d: element %q reached from a database with prefix %s", seed, text, prefix))
-            end
+        local text = name == "eid" and value ~= nil and prefix ~= nil and A(value) or ""
+        if text ~= "" and text:sub(1, 1) ~= prefix and text:sub(1, 1) ~= "@" then
+            error(string.format("seed %d: element %q reached from a database with prefix %s", seed, text, prefix))
         end
         if type(value) == "function" and depth > 0 then
             for entry in value do
@@ -55,7 +52,7 @@ local function build(prefix)
     local db = Vexo.createDb(W(prefix .. "db"))
     local n = { db = db, prefix = prefix, all = {}, slots = {}, triggerings = {}, signals = {} }
     local function keep(node)
-        if node ~= nil then n.all[#n.all + 1] = node end
+        n.all[#n.all + 1] = node
         return node
     end
     local function id() return W(prefix .. random(0, 30)) end
@@ -155,10 +152,7 @@ local function loops(holder)
             end
         end,
         function()
-            for member in n.group.children do
-                drop()
-                read(member, prefix, 1)
-            end
+            for member in n.group.children do drop(); read(member, prefix, 1) end
         end,
         function()
             for _, value in Vexo.attribs(n.all[random(#n.all)]) do

@@ -22,32 +22,28 @@ void tokenizeAll(const uint8_t *data, size_t size, Setup setup, Check check)
     using namespace vexo::io;
     LexInput *input = nullptr;
     Lexer *lexer = nullptr;
-    if (openLexInputStream(openMemory(data, size), &input) != S_OK || createLexerOnInput(input, &lexer) != S_OK)
-        failCheck("open");
+    failIf(openLexInputStream(openMemory(data, size), &input) != S_OK || createLexerOnInput(input, &lexer) != S_OK,
+           "open");
     setup(lexer);
-    uint32_t line = 0;
-    uint32_t column = 0;
+    uint32_t line = 0, column = 0;
     size_t tokens = 0;
     for (;;) {
         const int32_t code = nextToken(lexer);
         const LexerCore &core = lexer->core;
-        if (core.tokenLine < line || (core.tokenLine == line && core.tokenColumn < column))
-            failCheck("token position ran backwards");
-        if (core.text[core.textLength] != '\0' || core.textLength > size)
-            failCheck("token text");
+        failIf(core.tokenLine < line || (core.tokenLine == line && core.tokenColumn < column),
+               "token position ran backwards");
+        failIf(core.text[core.textLength] != '\0' || core.textLength > size, "token text");
         // Code 1 is both a zero byte (no text) and the byte 1 as a single character.
-        if ((code == TOK_EOF && core.textLength != 0) || (code == TOK_NUL && core.textLength > 1))
-            failCheck("end or zero token with text");
+        failIf((code == TOK_EOF && core.textLength != 0) || (code == TOK_NUL && core.textLength > 1),
+               "end or zero token with text");
         check(core, code);
         line = core.tokenLine;
         column = core.tokenColumn;
         if (code == TOK_EOF)
             break;
-        if (++tokens > size)
-            failCheck("more tokens than bytes");
+        failIf(++tokens > size, "more tokens than bytes");
     }
-    if (nextToken(lexer) != TOK_EOF)
-        failCheck("end of input did not repeat");
+    failIf(nextToken(lexer) != TOK_EOF, "end of input did not repeat");
     destroyLexer(lexer);
 }
 
@@ -67,16 +63,13 @@ template <class Read>
 lua_State *readStrictly(const uint8_t *data, size_t size, Read read, bool *table)
 {
     lua_State *L = luaL_newstate();
-    if (L == nullptr)
-        failCheck("lua state");
+    failIf(L == nullptr, "lua state");
     lua_pushliteral(L, "sentinel");
     const int count = read(L, openMemory(data, size));
     *table = count == 1 && lua_istable(L, -1);
     const bool error = count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TSTRING;
-    if (!*table && !error)
-        failCheck("stack results");
-    if (lua_gettop(L) != 1 + count || lua_type(L, 1) != LUA_TSTRING)
-        failCheck("stack below the results");
+    failIf(!*table && !error, "stack results");
+    failIf(lua_gettop(L) != 1 + count || lua_type(L, 1) != LUA_TSTRING, "stack below the results");
     return L;
 }
 
@@ -108,20 +101,18 @@ inline bool sameValue(lua_State *L, int a, int b)
 inline void checkWarnings(lua_State *L, int idx, size_t size)
 {
     const size_t n = lua_objlen(L, idx);
-    if (n > size + 16)
-        failCheck("more warnings than bytes");
+    failIf(n > size + 16, "more warnings than bytes");
     double previous = 0;
     for (size_t i = 1; i <= n; ++i) {
         lua_rawgeti(L, idx, static_cast<int>(i));
         lua_getfield(L, -1, "line");
         lua_getfield(L, -2, "column");
         lua_getfield(L, -3, "text");
-        if (!lua_istable(L, -4) || lua_type(L, -3) != LUA_TNUMBER || lua_type(L, -2) != LUA_TNUMBER ||
-            lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0)
-            failCheck("warning shape");
+        failIf(!lua_istable(L, -4) || lua_type(L, -3) != LUA_TNUMBER || lua_type(L, -2) != LUA_TNUMBER ||
+                   lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0,
+               "warning shape");
         const double position = lua_tonumber(L, -3) * 1e9 + lua_tonumber(L, -2);
-        if (lua_tonumber(L, -3) < 1 || position < previous)
-            failCheck("warnings out of file order");
+        failIf(lua_tonumber(L, -3) < 1 || position < previous, "warnings out of file order");
         previous = position;
         lua_pop(L, 4);
     }
@@ -134,8 +125,7 @@ template <class Read>
 void checkTolerantRead(const uint8_t *data, size_t size, Read read)
 {
     lua_State *L = luaL_newstate();
-    if (L == nullptr)
-        failCheck("lua state");
+    failIf(L == nullptr, "lua state");
     lua_pushliteral(L, "sentinel");
     const int strictCount = read(L, openMemory(data, size), 0u);
     const bool strictTable = strictCount == 1 && lua_istable(L, -1);
@@ -144,14 +134,11 @@ void checkTolerantRead(const uint8_t *data, size_t size, Read read)
         lua_pushnil(L);
     }
     const int count = read(L, openMemory(data, size), 1u);
-    if (count != 2 || lua_gettop(L) != 4 || !lua_istable(L, 3) || !lua_istable(L, 4))
-        failCheck("tolerant read gave no table and warning list");
-    if (lua_type(L, 1) != LUA_TSTRING)
-        failCheck("stack below the results");
-    if (!fieldIs(L, 3, "tag", "db"))
-        failCheck("database tag");
-    if (strictTable && !sameValue(L, 2, 3))
-        failCheck("tolerant table differs from the strict one");
+    failIf(count != 2 || lua_gettop(L) != 4 || !lua_istable(L, 3) || !lua_istable(L, 4),
+           "tolerant read gave no table and warning list");
+    failIf(lua_type(L, 1) != LUA_TSTRING, "stack below the results");
+    failIf(!fieldIs(L, 3, "tag", "db"), "database tag");
+    failIf(strictTable && !sameValue(L, 2, 3), "tolerant table differs from the strict one");
     checkWarnings(L, 4, size);
     lua_close(L);
 }

@@ -37,32 +37,26 @@ double fieldNumber(lua_State *L, int table, const char *key)
 
 void checkTable(lua_State *L, int result, double lines)
 {
-    if (!fieldIs(L, result, "tag", "sym"))
-        failCheck("result tag");
+    failIf(!fieldIs(L, result, "tag", "sym"), "result tag");
     double previous = 0;
     const int count = static_cast<int>(lua_objlen(L, result));
     for (int i = 1; i <= count; ++i) {
         lua_rawgeti(L, result, i);
         const int e = lua_gettop(L);
-        if (!lua_istable(L, e))
-            failCheck("element is no table");
+        failIf(!lua_istable(L, e), "element is no table");
         const double line = fieldNumber(L, e, "line");
-        if (line < previous || line > lines)
-            failCheck("element line");
+        failIf(line < previous || line > lines, "element line");
         previous = line;
         const bool message = fieldIs(L, e, "tag", "message");
-        if (!message && !fieldIs(L, e, "tag", "header") && !fieldIs(L, e, "tag", "enum") &&
-            !fieldIs(L, e, "tag", "signal"))
-            failCheck("element tag");
+        failIf(!message && !fieldIs(L, e, "tag", "header") && !fieldIs(L, e, "tag", "enum") &&
+                   !fieldIs(L, e, "tag", "signal"),
+               "element tag");
         const int entries = static_cast<int>(lua_objlen(L, e));
         for (int k = 1; k <= entries; ++k) {
             lua_rawgeti(L, e, k);
-            if (!lua_istable(L, -1))
-                failCheck("entry is no table");
-            if (message && !fieldIs(L, -1, "tag", "var") && !fieldIs(L, -1, "tag", "sig"))
-                failCheck("message entry tag");
-            if (fieldNumber(L, lua_gettop(L), "line") < line)
-                failCheck("entry line before its element");
+            failIf(!lua_istable(L, -1), "entry is no table");
+            failIf(message && !fieldIs(L, -1, "tag", "var") && !fieldIs(L, -1, "tag", "sig"), "message entry tag");
+            failIf(fieldNumber(L, lua_gettop(L), "line") < line, "entry line before its element");
             lua_pop(L, 1);
         }
         lua_pop(L, 1);
@@ -77,12 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     lua_State *L = readStrictly(data, size, importSymStream, &table);
     const double lines = countLines(data, size);
     if (!table) {
-        int line = 0;
-        int column = 0;
-        if (std::sscanf(lua_tostring(L, -1), "SYM-Import: (%d, %d): ", &line, &column) != 2)
-            failCheck("error message prefix");
-        if (line < 1 || line > lines || column < 1 || static_cast<size_t>(column) > size + 1)
-            failCheck("error position");
+        int line = 0, column = 0;
+        failIf(std::sscanf(lua_tostring(L, -1), "SYM-Import: (%d, %d): ", &line, &column) != 2, "error message prefix");
+        failIf(line < 1 || line > lines || column < 1 || static_cast<size_t>(column) > size + 1, "error position");
     } else {
         checkTable(L, lua_gettop(L), lines);
     }

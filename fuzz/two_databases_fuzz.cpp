@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <unordered_set>
@@ -77,23 +78,13 @@ struct World {
     std::u16string id()
     {
         const uint32_t n = p.byte();
-        if (n % 11 == 0)
-            return std::u16string();
-        std::u16string text(1, char16_t(u'A' + n % 7));
-        text += char16_t(u'0' + (n >> 3) % 10);
-        return text;
+        return n % 11 == 0 ? std::u16string() : std::u16string{char16_t(u'A' + n % 7), char16_t(u'0' + (n >> 3) % 10)};
     }
 };
 
 const VexoChar *textOf(const std::u16string &s) { return s.empty() ? nullptr : s.c_str(); }
 
 // ---- Building ------------------------------------------------------------------
-
-void keep(Side &s, VexoNode *node)
-{
-    if (node != nullptr)
-        s.nodes.push_back(node);
-}
 
 void create(World &w)
 {
@@ -133,7 +124,8 @@ void create(World &w)
             Vexo_createCyclicTiming(s.db, p.word(), w.any(), &made);
         break;
     }
-    keep(s, made);
+    if (made != nullptr)
+        s.nodes.push_back(made);
 }
 
 // Records are nodes too: the first segment or range of a node, when it has one.
@@ -148,13 +140,11 @@ void takeRecord(World &w)
     if (Vexo_enumeratorNext(e, 1, &record, &fetched) == S_OK && record != nullptr) {
         for (Side &s : w.sides) {
             if (s.db != nullptr && vexo::core::ownedBy(record, vexo::core::databaseAs(s.db)))
-                keep(s, record);
+                s.nodes.push_back(record);
         }
     }
     Vexo_enumeratorDestroy(e);
 }
-
-using AddFunction = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 
 void link(World &w)
 {
@@ -163,32 +153,30 @@ void link(World &w)
     const uint32_t n = p.below(5);
     for (uint32_t i = 0; i < n; ++i)
         array[i] = w.any();
-    static const AddFunction adds[] = {
+    using Add = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
+    static const Add adds[] = {
         Vexo_appendChildren, Vexo_insertChildren, Vexo_addClusters, Vexo_addECUs, Vexo_addFrames,
         Vexo_addPDUs, Vexo_addSignals, Vexo_addCodings, Vexo_addViews, Vexo_addFrameTriggerings,
         Vexo_addPDUTriggerings, Vexo_addPDUInstances, Vexo_addSignalInstances,
         Vexo_addInternalToPhysicalComputations, Vexo_addPhysicalToInternalComputations, Vexo_addParents,
         Vexo_addDynamicParts,
     };
-    constexpr uint32_t kAdds = sizeof adds / sizeof adds[0];
-    const uint32_t op = p.below(kAdds + 10);
+    using Set = HRESULT (*)(VexoNode *, VexoNode *);
+    static const Set sets[] = {Vexo_setParent, Vexo_setReference, Vexo_setChannel, Vexo_setFrame,
+                               Vexo_setSourceECU, Vexo_setStaticPart, Vexo_setElsePart, Vexo_setSignal};
+    constexpr uint32_t kAdds = std::size(adds), kSets = std::size(sets);
+    const uint32_t op = p.below(kAdds + kSets + 2);
     if (op < kAdds) {
         adds[op](w.any(), n, array);
         return;
     }
     VexoNode *a = w.any(), *b = w.any();
-    switch (op - kAdds) {
-    case 0: Vexo_setParent(a, b); break;
-    case 1: Vexo_setReference(a, b); break;
-    case 2: Vexo_setChannel(a, b); break;
-    case 3: Vexo_setFrame(a, b); break;
-    case 4: Vexo_setSourceECU(a, b); break;
-    case 5: Vexo_setStaticPart(a, b); break;
-    case 6: Vexo_setElsePart(a, b); break;
-    case 7: Vexo_setSignal(a, b); break;
-    case 8: Vexo_addSegment(a, p.below(2), p.word(), p.below(2) != 0 ? p.below(70) : p.word()); break;
-    default: Vexo_addRange(a, p.real(), p.real(), p.below(8)); break;
-    }
+    if (op < kAdds + kSets)
+        sets[op - kAdds](a, b);
+    else if (op == kAdds + kSets)
+        Vexo_addSegment(a, p.below(2), p.word(), p.below(2) != 0 ? p.below(70) : p.word());
+    else
+        Vexo_addRange(a, p.real(), p.real(), p.below(8));
 }
 
 void text(World &w)
@@ -254,12 +242,6 @@ void filter(World &w)
 
 using Enumerate = HRESULT (*)(VexoNode *, VexoEnumerator **);
 
-void expectOwn(VexoNode *db, const void *node)
-{
-    if (node != nullptr && !vexo::core::ownedBy(node, vexo::core::databaseAs(db)))
-        failCheck("the survivor reaches a node it does not own");
-}
-
 struct Walk {
     VexoNode *db;
     std::vector<VexoNode *> queue;
@@ -269,7 +251,7 @@ struct Walk {
     {
         if (node == nullptr || !seen.insert(node).second)
             return;
-        expectOwn(db, node);
+        failIf(!vexo::core::ownedBy(node, vexo::core::databaseAs(db)), "the survivor reaches a node it does not own");
         queue.push_back(node);
     }
     void list(Enumerate enumerate, VexoNode *owner)
@@ -280,16 +262,14 @@ struct Walk {
         uint32_t count = 0;
         Vexo_enumeratorGetCount(e, &count);
         VexoNode *entries[5];
-        uint32_t fetched = 0;
-        uint32_t total = 0;
+        uint32_t fetched = 0, total = 0;
         while (Vexo_enumeratorNext(e, 5, entries, &fetched) == S_OK) {
             for (uint32_t i = 0; i < fetched; ++i)
                 reach(entries[i]);
             total += fetched;
             fetched = 0;
         }
-        if (total != count)
-            failCheck("enumerator count and entries differ");
+        failIf(total != count, "enumerator count and entries differ");
         Vexo_enumeratorDestroy(e);
     }
 };
@@ -483,8 +463,7 @@ const char *dotPath()
     if (path.empty()) {
         char name[] = "/tmp/vexo-fuzz-dot-XXXXXX";
         const int fd = mkstemp(name);
-        if (fd < 0)
-            failCheck("mkstemp");
+        failIf(fd < 0, "mkstemp");
         close(fd);
         path = name;
         std::atexit([] { unlink(path.c_str()); });
@@ -498,36 +477,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Program p(data, size);
     World w(p);
-    if (Vexo_create(u"A", &w.sides[0].db) != S_OK || Vexo_create(p.below(2) != 0 ? u"B" : nullptr, &w.sides[1].db) != S_OK)
-        failCheck("create");
+    failIf(Vexo_create(u"A", &w.sides[0].db) != S_OK ||
+               Vexo_create(p.below(2) != 0 ? u"B" : nullptr, &w.sides[1].db) != S_OK,
+           "create");
     // The program, until the byte that destroys one database (or the end).
+    using Step = void (*)(World &);
+    static const Step steps[] = {create, create, create, create, link, link, link, text, filter, takeRecord};
+    static const Step later[] = {create, link, text};
     const uint32_t destroyAt = 8 + p.below(200);
-    for (uint32_t step = 0; step < destroyAt && !p.done(); ++step) {
-        switch (p.below(10)) {
-        case 0: case 1: case 2: case 3: create(w); break;
-        case 4: case 5: case 6: link(w); break;
-        case 7: text(w); break;
-        case 8: filter(w); break;
-        default: takeRecord(w); break;
-        }
-    }
+    for (uint32_t step = 0; step < destroyAt && !p.done(); ++step)
+        steps[p.below(10)](w);
     const uint32_t gone = p.below(2);
-    if (Vexo_destroy(w.sides[gone].db) != S_OK)
-        failCheck("destroy");
+    failIf(Vexo_destroy(w.sides[gone].db) != S_OK, "destroy");
     w.sides[gone] = Side{};
     Side &survivor = w.sides[1 - gone];
     // The survivor goes on being changed with its own nodes only, then is walked.
-    for (uint32_t step = p.below(30); step > 0 && !p.done(); --step) {
-        switch (p.below(3)) {
-        case 0: create(w); break;
-        case 1: link(w); break;
-        default: text(w); break;
-        }
-    }
+    for (uint32_t step = p.below(30); step > 0 && !p.done(); --step)
+        later[p.below(3)](w);
     walkSurvivor(p, survivor, w.filters, dotPath());
     for (VexoFilter *filter : w.filters)
         Vexo_destroyFilter(filter);
-    if (Vexo_destroy(survivor.db) != S_OK)
-        failCheck("destroy the survivor");
+    failIf(Vexo_destroy(survivor.db) != S_OK, "destroy the survivor");
     return 0;
 }

@@ -4,7 +4,7 @@
 // of the sanitizer build sees the rest).
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,24 +14,18 @@
 
 namespace {
 
-struct Built {
-    VexoNode *db = nullptr;
-    HRESULT failure = S_OK;  // the first failure of a step
-};
+// The database (or null) and the first failure of a step.
+struct Built { VexoNode *db = nullptr; HRESULT failure = S_OK; };
 
 Built build()
 {
     Built out;
-    HRESULT hr = Vexo_create(u"DB", &out.db);
-    if (hr != S_OK) {
-        out.failure = hr;
-        return out;
-    }
-    VexoNode *db = out.db, *cluster = nullptr, *channel = nullptr, *frame = nullptr, *triggering = nullptr;
+    VexoNode *&db = out.db, *cluster = nullptr, *channel = nullptr, *frame = nullptr, *triggering = nullptr;
     VexoNode *pdu = nullptr, *instance = nullptr, *coding = nullptr, *signal = nullptr, *placed = nullptr;
     VexoNode *text = nullptr, *timing = nullptr;
     VexoStringSlot *slot = nullptr;
     const std::vector<std::function<HRESULT()>> steps = {
+        [&] { return Vexo_create(u"DB", &db); },
         [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
         [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
         [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
@@ -47,12 +41,8 @@ Built build()
         [&] { return Vexo_createCyclicTiming(db, 100, triggering, &timing); },
         [&] { return Vexo_setLongName(db, signal, 9, u"Speed"); },
     };
-    for (const auto &step : steps) {
-        if ((hr = step()) != S_OK) {
-            out.failure = hr;
-            break;
-        }
-    }
+    for (size_t i = 0; i < steps.size() && out.failure == S_OK; ++i)
+        out.failure = steps[i]();
     return out;
 }
 
@@ -72,14 +62,11 @@ TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabas
 {
     bool completed = false;
     for (uint32_t n = 1; n < 400 && !completed; ++n) {
-        SCOPED_TRACE(n);
         Vexo_failAllocationAfter(n);
         const Built built = build();
         Vexo_failAllocationAfter(0);
         completed = built.failure == S_OK;
-        if (!completed) {
-            EXPECT_EQ(built.failure, E_OUTOFMEMORY);
-        }
+        EXPECT_TRUE(completed || built.failure == E_OUTOFMEMORY) << "n " << n << ": result " << built.failure;
         if (built.db != nullptr)
             expectWalkableThenDestroy(built.db);
     }
@@ -93,9 +80,7 @@ TEST(AllocationFailure, EveryFailedAllocationIsReportedAndLeavesAWalkableDatabas
 TEST(AllocationFailure, FailedImportsEndWithAnErrorAndAWalkableDatabase)
 {
     const std::string folder = std::string(VEXO_BINARY_DIR) + "/tests/";
-    const struct {
-        const char *name, *text;
-    } files[] = {
+    const struct { const char *name, *text; } files[] = {
         {"alloc.dbc", "VERSION \"\"\nBU_: A B\nBO_ 256 F: 8 A\n SG_ S M : 0|8@1+ (1,0) [0|0] \"\" B\n"
                       " SG_ T m1 : 8|8@1- (0.5,-1) [0|100] \"km/h\" B\nVAL_ 256 S 1 \"one\" ;\n"
                       "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 1000;\nBA_ \"GenMsgCycleTime\" BO_ 256 10;\n"},
@@ -108,10 +93,7 @@ TEST(AllocationFailure, FailedImportsEndWithAnErrorAndAWalkableDatabase)
     for (const auto &file : files) {
         SCOPED_TRACE(file.name);
         const std::string path = folder + file.name;
-        FILE *out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fputs(file.text, out);
-        std::fclose(out);
+        ASSERT_TRUE(std::ofstream(path, std::ios::binary) << file.text);
         const std::u16string widePath(path.begin(), path.end());
         bool completed = false;
         // Every n up to the first that lets the import through.

@@ -1,6 +1,7 @@
 // The shipped import and export scripts through the C interface: a small DBC written
 // by the test imports into the model the mapping describes, decodes, encodes with
 // rounding to the nearest raw step, and fails with the reader's message when broken.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -78,10 +79,7 @@ std::string writeFile(const std::string &name, const std::string &text)
 
 std::u16string wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
 
-struct Message {
-    int32_t line, severity;
-    std::string text;
-};
+struct Message { int32_t line, severity; std::string text; };
 
 int32_t collect(void *context, const VexoMessage *message)
 {
@@ -115,9 +113,7 @@ protected:
     {
         std::vector<std::pair<double, std::string>> values;
         VexoDecodeState *state = nullptr;
-        EXPECT_EQ(Vexo_decodeMessage(find(channel), id, flags, static_cast<uint32_t>(data.size()),
-                                     data.data(), &state),
-                  S_OK);
+        EXPECT_EQ(Vexo_decodeMessage(find(channel), id, flags, uint32_t(data.size()), data.data(), &state), S_OK);
         Vexo_decodeNextFrametriggering(state, nullptr);
         VexoDecodedSignal record{};
         while (Vexo_decodeNextSignal(state, nullptr, &record) >= 0) {
@@ -136,11 +132,7 @@ protected:
     }
 
     // Each row: the element, a field getter and the value it must give.
-    struct Field {
-        const char16_t *id;
-        HRESULT (*getter)(const VexoNode *, uint32_t *);
-        uint32_t want;
-    };
+    struct Field { const char16_t *id; HRESULT (*getter)(const VexoNode *, uint32_t *); uint32_t want; };
     void expectFields(std::initializer_list<Field> fields)
     {
         for (const Field &f : fields) {
@@ -169,10 +161,9 @@ TEST_F(ImportedNetwork, FramesAndTriggeringsFollowTheFile)
     EXPECT_EQ(u16(name), u"Engine state");
 
     // Unkept attributes are reported at their line, with the values they drop.
-    bool reported = false;
-    for (const Message &m : messages_)
-        reported |= m.severity == VEXO_MESSAGE_WARNING && m.line == 18 && m.text.find("NmNode") != std::string::npos;
-    EXPECT_TRUE(reported);
+    EXPECT_TRUE(std::any_of(messages_.begin(), messages_.end(), [](const Message &m) {
+        return m.severity == VEXO_MESSAGE_WARNING && m.line == 18 && m.text.find("NmNode") != std::string::npos;
+    }));
 }
 
 TEST_F(ImportedNetwork, DecodedValuesFollowTheLayout)
@@ -223,12 +214,13 @@ TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)
         if (!c.representable)
             continue;
         uint64_t raw = 0;
-        ASSERT_EQ(Vexo_physicalToInternal(signal, computation, &value, &raw), S_OK);
         uint32_t bits = 0;
         VexoNode *coding = nullptr;
+        ASSERT_EQ(Vexo_physicalToInternal(signal, computation, &value, &raw), S_OK);
         ASSERT_EQ(Vexo_getReference(signal, &coding), S_OK);
         ASSERT_EQ(Vexo_getBitLength(coding, &bits), S_OK);
-        EXPECT_EQ(raw & ((uint64_t{1} << bits) - 1), static_cast<uint64_t>(c.raw) & ((uint64_t{1} << bits) - 1));
+        const uint64_t mask = (uint64_t{1} << bits) - 1;
+        EXPECT_EQ(raw & mask, static_cast<uint64_t>(c.raw) & mask);
     }
 }
 
@@ -243,8 +235,7 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
     // starts 20 ms in.
     expectFields({{u"lin/frame/DoorStatus/triggering", Vexo_getIdentifier, 0x10},
                   {u"lin/frame/DoorStatus/triggering", Vexo_getFlags, Q3_FLAG_LIN_ENH_CHECKSUM},
-                  {u"lin/schedule/Normal/3", Vexo_getSlotId, 3},
-                  {u"lin/schedule/Normal/3", Vexo_getCycleOffset, 20000},
+                  {u"lin/schedule/Normal/3", Vexo_getSlotId, 3}, {u"lin/schedule/Normal/3", Vexo_getCycleOffset, 20000},
                   {u"lin/schedule/Normal/3", Vexo_getRepetition, 40000}});
 
     // Position 100 * 0.5 - 10; Motion 1 with its logical value.
@@ -269,10 +260,10 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
     ASSERT_EQ(Vexo_getCycletime(timing, &cycle), S_OK);
     EXPECT_EQ(cycle, 20u);
 
-    int nodeAttributes = 0;
-    for (const Message &m : messages_)
-        nodeAttributes += m.text.find("node attributes of") != std::string::npos && m.line >= 17 ? 1 : 0;
-    EXPECT_EQ(nodeAttributes, 2) << "reported at their lines";
+    EXPECT_EQ(std::count_if(messages_.begin(), messages_.end(), [](const Message &m) {
+                  return m.text.find("node attributes of") != std::string::npos && m.line >= 17;
+              }),
+              2) << "reported at their lines";
 }
 
 TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)

@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""Tests of the vexo command-line tool, run by CTest: every command on the bundled
-example and on corpus files, exact output in each format, the error messages and exit
-codes, and logs that mix formats with unknown frames and garbage.
-
-Environment: VEXO (the tool), VEXO_SOURCE_DIR, VEXO_CORPUS_DIR (tests that need the
-corpus skip without it), VEXO_TEST_TMP (a scratch folder).
-"""
+"""Tests of the vexo command-line tool on the bundled example and corpus files: exact
+output in each format, errors and exit codes, logs with unknown frames and garbage.
+Environment: VEXO, VEXO_SOURCE_DIR, VEXO_CORPUS_DIR (optional), VEXO_TEST_TMP."""
 import json
 import os
 import re
@@ -19,6 +15,7 @@ VEXO = os.environ['VEXO']
 SOURCE = os.environ['VEXO_SOURCE_DIR']
 CORPUS = os.environ.get('VEXO_CORPUS_DIR', '')
 TMP = os.path.join(os.environ['VEXO_TEST_TMP'], 'cli')
+os.makedirs(TMP, exist_ok=True)
 DB = os.path.join(SOURCE, 'examples', 'vehicle.dbc')
 LOG = os.path.join(SOURCE, 'examples', 'vehicle.log')
 # The tool decoding through the step functions instead of its batch plans.
@@ -111,6 +108,13 @@ def run(*args, stdin=None, env=None):
     return subprocess.run([VEXO, *args], input=stdin, capture_output=True, text=True, env=env)
 
 
+def ok(test, *args, **kwargs):
+    """The standard output of a run that must succeed."""
+    r = run(*args, **kwargs)
+    test.assertEqual(r.returncode, 0, r.stderr)
+    return r.stdout
+
+
 def write(name, text):
     path = os.path.join(TMP, name)
     with open(path, 'w', newline='') as f:
@@ -118,15 +122,14 @@ def write(name, text):
     return path
 
 
-def setUpModule():
-    os.makedirs(TMP, exist_ok=True)
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 
 class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
-        version = run('--version')
-        self.assertEqual(version.returncode, 0)
-        self.assertRegex(version.stdout, r'^vexo \d+\.\d+\.\d+\n$')
+        self.assertRegex(ok(self, '--version'), r'^vexo \d+\.\d+\.\d+\n$')
         for args in (['--help'], ['help', 'plot'], *([c, '--help'] for c in
                                                      ('decode', 'dump', 'encode', 'convert', 'plot'))):
             with self.subTest(args=args):
@@ -204,11 +207,8 @@ class Decode(unittest.TestCase):
         sys.path.insert(0, os.path.join(SOURCE, 'examples'))
         import make_vehicle_log as network
         frames = {f.raw_ident & 0x9FFFFFFF: {s.name: s for s in f.signals} for f in network.read_dbc(DB)}
-        out = run('decode', '-f', 'json', '--raw', DB, LOG)
-        self.assertEqual(out.returncode, 0)
-        lines = out.stdout.splitlines()
-        with open(LOG) as f:
-            self.assertEqual(len(lines), sum(1 for _ in f))
+        lines = ok(self, 'decode', '-f', 'json', '--raw', DB, LOG).splitlines()
+        self.assertEqual(len(lines), len(read(LOG).splitlines()))
         for line in lines:
             record = json.loads(line)
             signals = frames[record['id'] | (0x80000000 if record['ext'] else 0)]
@@ -228,14 +228,13 @@ class Decode(unittest.TestCase):
     def test_mixed_log_counts_what_it_cannot_decode(self):
         log = write('mixed.log', '\n'.join(MIXED) + '\n')
         r = run('decode', '--frames', DB, log)
-        self.assertEqual(r.returncode, 0)
-        self.assertEqual(r.stdout.splitlines(), [
+        self.assertEqual((r.returncode, r.stdout.splitlines()), (0, [
             '(1700000000.000100) can0 0B0 SteeringAngle',
             'can0 0C0 BrakeStatus',
             '(1700000000.000500) can0 18FF50E5 BatteryStatus',
             '(1700000000.000800) can0 300 ObjectDetection',
             '(1700000000.000900) can0 0B0 SteeringAngle',
-        ])
+        ]))
         self.assertEqual(r.stderr.splitlines(), [
             'vexo: warning: 2 lines are not a CAN frame (the first: %s:5)' % log,
             'vexo: warning: 3 frames are not described by %s: 0B0 (1), 110 (1), 7FF (1); 2 of them with a known '
@@ -259,8 +258,7 @@ class Decode(unittest.TestCase):
         self.assertEqual(strict.stderr, 'vexo: error: %s:2: not a CAN frame: (1.1) can0 0B0#XYZ\n' % garbage)
 
     def test_standard_input_streams_like_a_file(self):
-        with open(LOG) as f:
-            text = f.read()
+        text = read(LOG)
         from_file = run('decode', '-f', 'csv', DB, LOG)
         self.assertEqual(run('decode', '-f', 'csv', DB, '-', stdin=text).stdout, from_file.stdout)
         self.assertEqual(run('decode', '-f', 'csv', DB, stdin=text).stdout, from_file.stdout)
@@ -298,18 +296,14 @@ class Decode(unittest.TestCase):
         toyota = os.path.join(CORPUS, 'logs', 'opendbc__toyota_prius_2010_pt.log')
         if os.path.exists(toyota):
             out = os.path.join(TMP, 'toyota.svg')
-            r = run('plot', os.path.join(CORPUS, 'dbc', 'opendbc__toyota_prius_2010_pt.dbc'), toyota, 'SPEED',
-                    'STEER_TORQUE_EPS', '-o', out)
-            self.assertEqual(r.returncode, 0, r.stderr)
-            with open(out) as f:
-                self.assertEqual(f.read().count('<polyline'), 2)
+            ok(self, 'plot', os.path.join(CORPUS, 'dbc', 'opendbc__toyota_prius_2010_pt.dbc'), toyota, 'SPEED',
+               'STEER_TORQUE_EPS', '-o', out)
+            self.assertEqual(read(out).count('<polyline'), 2)
 
 
 class OtherCommands(unittest.TestCase):
     def test_dump_lists_layout_and_multiplexing(self):
-        out = run('dump', DB)
-        self.assertEqual(out.returncode, 0)
-        lines = out.stdout.splitlines()
+        lines = ok(self, 'dump', DB).splitlines()
         self.assertEqual(lines[0], DB + ': 12 frames, 65 signals, 7 ECUs, channel vehicle')
         for expected in [
             'frame BatteryStatus: id 0x18FF50E5 extended, 8 bytes, sender Gateway, cycle 100 ms',
@@ -338,10 +332,9 @@ class OtherCommands(unittest.TestCase):
         ]
         for frame, values in cases:
             with self.subTest(frame=frame):
-                line = run('encode', DB, frame, *('%s=%s' % kv for kv in values.items()))
-                self.assertEqual(line.returncode, 0, line.stderr)
-                self.assertRegex(line.stdout, r'^\(0\.000000\) can0 [0-9A-F]+##?[0-9A-F]*\n$')
-                record = json.loads(run('decode', '-f', 'json', DB, stdin=line.stdout).stdout)
+                line = ok(self, 'encode', DB, frame, *('%s=%s' % kv for kv in values.items()))
+                self.assertRegex(line, r'^\(0\.000000\) can0 [0-9A-F]+##?[0-9A-F]*\n$')
+                record = json.loads(run('decode', '-f', 'json', DB, stdin=line).stdout)
                 for name, value in values.items():
                     if isinstance(value, str):
                         self.assertEqual(record['text'][name], value)
@@ -356,28 +349,23 @@ class OtherCommands(unittest.TestCase):
         self.assertIn('TargetTemp = 21.3 is sent as 21.5', line.stderr)
 
     def test_convert_to_dbc_keeps_the_database(self):
-        out = os.path.join(TMP, 'copy.dbc')
-        self.assertEqual(run('convert', DB, out).returncode, 0)
+        out, dot = os.path.join(TMP, 'copy.dbc'), os.path.join(TMP, 'vehicle.dot')
+        ok(self, 'convert', DB, out)
         self.assertEqual(run('dump', out).stdout.splitlines()[1:], run('dump', DB).stdout.splitlines()[1:])
-        dot = os.path.join(TMP, 'vehicle.dot')
-        self.assertEqual(run('convert', DB, dot).returncode, 0)
-        with open(dot) as f:
-            self.assertTrue(f.read().startswith('digraph'))
+        ok(self, 'convert', DB, dot)
+        self.assertTrue(read(dot).startswith('digraph'))
 
     @unittest.skipUnless(shutil.which('dot') and shutil.which('xmllint'), 'Graphviz or xmllint not installed')
     def test_convert_draws_with_graphviz(self):
         out = os.path.join(TMP, 'vehicle.svg')
-        r = run('convert', '--to', 'svg', DB, out)
-        self.assertEqual(r.returncode, 0, r.stderr)
+        ok(self, 'convert', '--to', 'svg', DB, out)
         self.assertEqual(subprocess.run(['xmllint', '--noout', out]).returncode, 0)
 
     def test_plot_is_valid_svg_with_a_panel_per_unit(self):
         out = os.path.join(TMP, 'plot.svg')
         names = ['VehicleSpeed', 'WheelSpeedFL', 'EngineSpeed', 'BatteryStatus.BatteryCurrent']
-        r = run('plot', DB, LOG, *names, '-o', out, '--title', 'A & B <drive>')
-        self.assertEqual(r.returncode, 0, r.stderr)
-        with open(out) as f:
-            svg = f.read()
+        ok(self, 'plot', DB, LOG, *names, '-o', out, '--title', 'A & B <drive>')
+        svg = read(out)
         if shutil.which('xmllint'):
             self.assertEqual(subprocess.run(['xmllint', '--noout', out]).returncode, 0)
         self.assertIn('<title>A &amp; B &lt;drive&gt;</title>', svg)
@@ -396,13 +384,12 @@ class OtherCommands(unittest.TestCase):
                      'ldf/ldfparser__lin22.ldf'):
             with self.subTest(database=name):
                 path = os.path.join(CORPUS, name)
-                dump = run('dump', path)
-                self.assertEqual(dump.returncode, 0, dump.stderr)
-                self.assertGreater(dump.stdout.count('\nframe '), 1)
+                dump = ok(self, 'dump', path)
+                self.assertGreater(dump.count('\nframe '), 1)
                 if name.endswith('.dbc'):
                     copy = os.path.join(TMP, os.path.basename(name))
-                    self.assertEqual(run('convert', path, copy).returncode, 0)
-                    self.assertEqual(run('dump', copy).stdout.splitlines()[1:], dump.stdout.splitlines()[1:])
+                    ok(self, 'convert', path, copy)
+                    self.assertEqual(run('dump', copy).stdout.splitlines()[1:], dump.splitlines()[1:])
         lin = os.path.join(CORPUS, 'ldf/ldfparser__lin22.ldf')
         line = run('encode', lin, 'LSM_Frm1', 'LeftIntLightsSwitch=150').stdout
         self.assertEqual(json.loads(run('decode', '-f', 'json', lin, stdin=line).stdout)['signals'],

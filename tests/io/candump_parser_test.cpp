@@ -36,20 +36,16 @@ TEST(CandumpParser, LinesOfEveryKind)
 {
     struct Case {
         const char *line;
-        uint32_t frames, remote, errors, blank, garbage;
-        uint32_t identifier, flags, length, logFlags;
+        uint32_t frames, remote, errors, blank, garbage, identifier, flags, length, logFlags;
     };
     const Case cases[] = {
         {"(1.5) can0 123#DEADBEEF", 1, 0, 0, 0, 0, 0x123, 0, 4, 0},
         {"(1.5) can0 1F334455#00 R", 1, 0, 0, 0, 0, 0x1F334455, Q3_FLAG_CANEXTENDED, 1, 0},
         {"(1.5) can0 123##3" "0011", 1, 0, 0, 0, 0, 0x123, 0, 2, VEXO_LOG_FD | VEXO_LOG_BRS | VEXO_LOG_ESI},
         {"  can1  123   [12]  00 01 02 03 04 05 06 07 08 09 0A 0B", 1, 0, 0, 0, 0, 0x123, 0, 12, VEXO_LOG_FD},
-        {"(1.5) can0 123#R", 0, 1, 0, 0, 0, 0, 0, 0, 0},
-        {"can0  123   [2]  remote request", 0, 1, 0, 0, 0, 0, 0, 0, 0},
-        {"(1.5) can0 20000004#0000000000000000", 0, 0, 1, 0, 0, 0, 0, 0, 0},
-        {" \t\r", 0, 0, 0, 1, 0, 0, 0, 0, 0},
-        {"(1.5) can0 800#00", 0, 0, 0, 0, 1, 0, 0, 0, 0},
-        {"(1.5) can0 123#0", 0, 0, 0, 0, 1, 0, 0, 0, 0},
+        {"(1.5) can0 123#R", 0, 1, 0, 0, 0, 0, 0, 0, 0}, {"can0  123   [2]  remote request", 0, 1, 0, 0, 0, 0, 0, 0, 0},
+        {"(1.5) can0 20000004#0000000000000000", 0, 0, 1, 0, 0, 0, 0, 0, 0}, {" \t\r", 0, 0, 0, 1, 0, 0, 0, 0, 0},
+        {"(1.5) can0 800#00", 0, 0, 0, 0, 1, 0, 0, 0, 0}, {"(1.5) can0 123#0", 0, 0, 0, 0, 1, 0, 0, 0, 0},
         {"(1.5) can0 123#000000000000000000", 0, 0, 0, 0, 1, 0, 0, 0, 0},
         {"(x) can0 123#00", 0, 0, 0, 0, 1, 0, 0, 0, 0},
     };
@@ -58,17 +54,13 @@ TEST(CandumpParser, LinesOfEveryKind)
         const Parsed p = parse(std::string(c.line) + "\n", 0);
         ASSERT_EQ(p.hr, S_OK);
         EXPECT_EQ(p.count.lines, 1u);
-        EXPECT_EQ(p.count.frames, c.frames);
-        EXPECT_EQ(p.count.remote, c.remote);
-        EXPECT_EQ(p.count.errors, c.errors);
-        EXPECT_EQ(p.count.blank, c.blank);
-        EXPECT_EQ(p.count.garbage, c.garbage);
+        using V = std::vector<uint32_t>;
+        EXPECT_EQ(V({p.count.frames, p.count.remote, p.count.errors, p.count.blank, p.count.garbage}),
+                  V({c.frames, c.remote, c.errors, c.blank, c.garbage}));
         EXPECT_EQ(p.count.firstGarbage, c.garbage ? 0u : 0xFFFFFFFFu);
         if (c.frames == 1) {
-            EXPECT_EQ(p.frames[0].identifier, c.identifier);
-            EXPECT_EQ(p.frames[0].flags, c.flags);
-            EXPECT_EQ(p.frames[0].length, c.length);
-            EXPECT_EQ(p.lines[0].flags, c.logFlags);
+            EXPECT_EQ(V({p.frames[0].identifier, p.frames[0].flags, p.frames[0].length, p.lines[0].flags}),
+                      V({c.identifier, c.flags, c.length, c.logFlags}));
         }
     }
 }

@@ -16,58 +16,23 @@ using Lexer = test::Tokenizer<DbcLexer>;
 const auto lexAll = [](const std::string &input) { return test::lexTokens<DbcLexer>(input); };
 const auto lexPositions = [](const std::string &input) { return test::lexTokens<DbcLexer>(input, true); };
 
-struct Row {
-    const char *what;
-    std::string input;
-    const char *want;
-};
-
-void checkRows(const std::vector<Row> &rows)
-{
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        EXPECT_EQ(lexAll(r.input), r.want);
-    }
-}
-
 TEST(DbcLexer, ReadsNumbersOfEveryForm)
 {
-    checkRows({
-        {"hexadecimal", "0x1F", "uint(0x1F)=31"},
-        {"hexadecimal, upper X", "0XfF", "uint(0XfF)=255"},
-        {"hexadecimal ends at a non-digit", "0x1Fg", "uint(0x1F)=31 id(g)"},
-        {"hexadecimal without digits", "0x", "uint(0x)=0"},
-        {"hexadecimal is never a float", "0x1.5", "uint(0x1)=1 '.' uint(5)=5"},
-        {"signed hexadecimal is bad", "-0x1F", "bad(-0x) uint(1)=1 id(F)"},
-        {"plus-signed hexadecimal is bad", "+0x1F", "bad(+0x) uint(1)=1 id(F)"},
-        {"leading zero is octal", "010", "uint(010)=8"},
-        {"octal stops at 8 or 9", "09", "uint(09)=0"},
-        {"signed octal", "-017", "int(-017)=-15"},
-        {"zero", "0", "uint(0)=0"},
-        {"float after a leading zero", "0.5", "float(0.5)=0.5"},
-        {"signed", "-5", "int(-5)=-5"},
-        {"plus sign", "+5", "uint(+5)=5"},
-        {"sign and point", "-.5", "float(-.5)=-0.5"},
-        {"plus sign and float", "+1.5", "float(+1.5)=1.5"},
-        {"exponent with sign", "1e-3", "float(1e-3)=0.001"},
-        {"exponent without sign", "2E3", "float(2E3)=2000"},
-        {"exponent without digits", "1e", "float(1e)=1"},
-        {"sign and exponent letter", "-e5", "float(-e5)=0"},
-        {"second point", "1.2.3", "bad(1.2) '.' uint(3)=3"},
-        {"second exponent", "1e2e3", "bad(1e2) id(e3)"},
-        {"point after exponent", "1e2.5", "bad(1e2) '.' uint(5)=5"},
-        {"signs that no digit follows", "@1+", "'@' uint(1)=1 '+'"},
-        {"minus and blank", "- 1", "'-' uint(1)=1"},
-        {"number runs into a word", "12abc", "uint(12)=12 id(abc)"},
-        {"unsigned maximum", "4294967295", "uint(4294967295)=4294967295"},
-        {"unsigned saturates", "4294967296", "uint(4294967296)=4294967295"},
-        {"long unsigned saturates", "99999999999999999999999", "uint(99999999999999999999999)=4294967295"},
-        {"hexadecimal saturates", "0x1FFFFFFFF", "uint(0x1FFFFFFFF)=4294967295"},
-        {"signed minimum", "-2147483648", "int(-2147483648)=-2147483648"},
-        {"signed saturates", "-2147483649", "int(-2147483649)=-2147483648"},
-        {"float overflows to infinity", "4.44E+481", "float(4.44E+481)=inf"},
-        {"float underflows to zero", "1e-400", "float(1e-400)=0"},
-        {"signal layout", "0|8@1+ (0.1,-40) [-3.4E+38|3.4E+38]",
+    test::checkPairs(lexAll, {
+        {"0x1F", "uint(0x1F)=31"}, {"0XfF", "uint(0XfF)=255"}, {"0x1Fg", "uint(0x1F)=31 id(g)"}, {"0x", "uint(0x)=0"},
+        {"0x1.5", "uint(0x1)=1 '.' uint(5)=5"}, {"-0x1F", "bad(-0x) uint(1)=1 id(F)"},
+        {"+0x1F", "bad(+0x) uint(1)=1 id(F)"}, {"010", "uint(010)=8"}, {"09", "uint(09)=0"}, {"-017", "int(-017)=-15"},
+        {"0", "uint(0)=0"}, {"0.5", "float(0.5)=0.5"}, {"-5", "int(-5)=-5"}, {"+5", "uint(+5)=5"},
+        {"-.5", "float(-.5)=-0.5"}, {"+1.5", "float(+1.5)=1.5"}, {"1e-3", "float(1e-3)=0.001"},
+        {"2E3", "float(2E3)=2000"}, {"1e", "float(1e)=1"}, {"-e5", "float(-e5)=0"}, {"1.2.3", "bad(1.2) '.' uint(3)=3"},
+        {"1e2e3", "bad(1e2) id(e3)"}, {"1e2.5", "bad(1e2) '.' uint(5)=5"}, {"@1+", "'@' uint(1)=1 '+'"},
+        {"- 1", "'-' uint(1)=1"}, {"12abc", "uint(12)=12 id(abc)"}, {"4294967295", "uint(4294967295)=4294967295"},
+        {"4294967296", "uint(4294967296)=4294967295"},
+        {"99999999999999999999999", "uint(99999999999999999999999)=4294967295"},
+        {"0x1FFFFFFFF", "uint(0x1FFFFFFFF)=4294967295"}, {"-2147483648", "int(-2147483648)=-2147483648"},
+        {"-2147483649", "int(-2147483649)=-2147483648"}, {"4.44E+481", "float(4.44E+481)=inf"},
+        {"1e-400", "float(1e-400)=0"},
+        {"0|8@1+ (0.1,-40) [-3.4E+38|3.4E+38]",
          "uint(0)=0 '|' uint(8)=8 '@' uint(1)=1 '+' '(' float(0.1)=0.1 ',' int(-40)=-40 ')' "
          "'[' float(-3.4E+38)=-3.4e+38 '|' float(3.4E+38)=3.4e+38 ']'"},
     });
@@ -75,17 +40,12 @@ TEST(DbcLexer, ReadsNumbersOfEveryForm)
 
 TEST(DbcLexer, ReadsStringsWithEscapes)
 {
-    checkRows({
-        {"escaped quote", "\"a\\\"b\"", "str(\"a\\\"b\")"},
-        {"unknown escape gives the character", "\"x\\qy\"", "str(\"xqy\")"},
-        {"n r t and backslash", "\"\\n\\r\\t\\\\\"", "str(\"\\n\\x0D\\x09\\\\\")"},
-        {"empty", "\"\" x", "str(\"\") id(x)"},
-        {"bytes above 127 stay", "\"\xFF\xE4\"", "str(\"\\xFF\\xE4\")"},
-        {"a zero byte stays in the text", std::string("\"a\0b\"", 5), "str(\"a\\x00b\")"},
-        {"line ends of every style become LF", "\"a\r\nb\rc\n\rd\"", "str(\"a\\nb\\nc\\nd\")"},
-        {"unterminated ends at end of input", "\"abc", "str(\"abc\")"},
-        {"backslash at end of input", "\"ab\\", "str(\"ab\")"},
-        {"closing quote leaves no lookahead", "\"a\"\"b\"", "str(\"a\") str(\"b\")"},
+    test::checkPairs(lexAll, {
+        {"\"a\\\"b\"", "str(\"a\\\"b\")"}, {"\"x\\qy\"", "str(\"xqy\")"},
+        {"\"\\n\\r\\t\\\\\"", "str(\"\\n\\x0D\\x09\\\\\")"}, {"\"\" x", "str(\"\") id(x)"},
+        {"\"\xFF\xE4\"", "str(\"\\xFF\\xE4\")"}, {std::string("\"a\0b\"", 5), "str(\"a\\x00b\")"},
+        {"\"a\r\nb\rc\n\rd\"", "str(\"a\\nb\\nc\\nd\")"}, {"\"abc", "str(\"abc\")"}, {"\"ab\\", "str(\"ab\")"},
+        {"\"a\"\"b\"", "str(\"a\") str(\"b\")"},
     });
 }
 
@@ -114,12 +74,9 @@ TEST(DbcLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
 
 TEST(DbcLexer, ReadsSingleCharacterTokens)
 {
-    checkRows({
-        {"punctuation", ":;,|@()[]", "':' ';' ',' '|' '@' '(' ')' '[' ']'"},
-        {"bytes above 127", "\x80\xFF", "char(128) char(255)"},
-        {"a lone point", ".5", "'.' uint(5)=5"},
-        {"zero byte", std::string("a\0b", 3), "id(a) nul id(b)"},
-        {"line comment is plain punctuation", "// x", "'/' '/' id(x)"},
+    test::checkPairs(lexAll, {
+        {":;,|@()[]", "':' ';' ',' '|' '@' '(' ')' '[' ']'"}, {"\x80\xFF", "char(128) char(255)"},
+        {".5", "'.' uint(5)=5"}, {std::string("a\0b", 3), "id(a) nul id(b)"}, {"// x", "'/' '/' id(x)"},
     });
 }
 
@@ -140,23 +97,13 @@ TEST(DbcLexer, TextBufferGrowsWithoutLimit)
 
 TEST(DbcLexer, CountsLinesAndColumns)
 {
-    struct Case { const char *what; std::string input; const char *want; };
-    const Case cases[] = {
-        {"second line", "VERSION \"\"\nBO_ x", "kw(VERSION)@1:1 str(\"\")@1:9 kw(BO_)@2:1 id(x)@2:5 eof@2:6"},
-        {"tab counts one column", "\n\tBO_ x", "kw(BO_)@2:2 id(x)@2:6 eof@2:7"},
-        {"token right after a number", "12;", "uint(12)=12@1:1 ';'@1:3 eof@1:4"},
-        {"end of input after a line end", "a\n", "id(a)@1:1 eof@2:1"},
-        {"empty input", "", "eof@1:1"},
-        {"string spanning lines", "\"a\nbc\" x", "str(\"a\\nbc\")@1:1 id(x)@2:5 eof@2:6"},
-        {"CR CR LF is two line ends", "a\r\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
-        {"LF LF is two line ends", "a\n\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
-        {"LF CR LF is two line ends", "a\n\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
-        {"bytes count one column each", "\"\xC3\xBC\" x", "str(\"\\xC3\\xBC\")@1:1 id(x)@1:6 eof@1:7"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(lexPositions(c.input), c.want);
-    }
+    test::checkPairs(lexPositions, {
+        {"VERSION \"\"\nBO_ x", "kw(VERSION)@1:1 str(\"\")@1:9 kw(BO_)@2:1 id(x)@2:5 eof@2:6"},
+        {"\n\tBO_ x", "kw(BO_)@2:2 id(x)@2:6 eof@2:7"}, {"12;", "uint(12)=12@1:1 ';'@1:3 eof@1:4"},
+        {"a\n", "id(a)@1:1 eof@2:1"}, {"", "eof@1:1"}, {"\"a\nbc\" x", "str(\"a\\nbc\")@1:1 id(x)@2:5 eof@2:6"},
+        {"a\r\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"},
+        {"a\n\r\nb", "id(a)@1:1 id(b)@3:1 eof@3:2"}, {"\"\xC3\xBC\" x", "str(\"\\xC3\\xBC\")@1:1 id(x)@1:6 eof@1:7"},
+    });
 }
 
 TEST(DbcLexer, EveryLineEndStyleGivesTheSameLines)
@@ -191,10 +138,8 @@ TEST(DbcLexer, SkipsTheRestOfTheLine)
     struct Case { const char *what; const char *input; const char *want; };
     const Case cases[] = {
         {"words after the token", "x y \"z\nstill\" w\nnext", "id(still)"},
-        {"lookahead is the line end", "x\nnext", "id(next)"},
-        {"string was the last token", "\"x\"\nnext", "id(next)"},
-        {"no line end before the end", "x y z", "eof"},
-        {"CR LF is one line end", "x y\r\nnext", "id(next)"},
+        {"lookahead is the line end", "x\nnext", "id(next)"}, {"string was the last token", "\"x\"\nnext", "id(next)"},
+        {"no line end before the end", "x y z", "eof"}, {"CR LF is one line end", "x y\r\nnext", "id(next)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

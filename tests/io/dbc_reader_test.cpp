@@ -12,20 +12,6 @@ namespace {
 
 const auto importDbcText = [](const std::string &text) { return test::importText(test::Format::kDbc, text); };
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string want;
-};
-
-void checkRows(const std::vector<Row> &rows, const std::string &prefix = "")
-{
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        EXPECT_EQ(importDbcText(r.input), prefix + r.want);
-    }
-}
-
 const char *const kHeader =
     "VERSION \"1.0\"\r\n\r\n"
     "NS_ :\r\n\tNS_DESC_\r\n\tCM_\r\n\tBA_DEF_\r\n\tBA_\r\n\tVAL_\r\n\tCAT_DEF_\r\n\tCAT_\r\n\tFILTER\r\n"
@@ -34,7 +20,7 @@ const char *const kHeader =
 
 TEST(DbcReader, ReadsNodesAndFrames)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"empty file", "", "{tag=\"db\"}"},
         {"header without elements", std::string(kHeader) + "BU_:\r\n", "{tag=\"db\"}"},
         {"nodes", "BU_: A B_2\nBO_ 1 F: 0 A\n",
@@ -69,12 +55,8 @@ TEST(DbcReader, ReadsMultiplexerIndicators)
 {
     struct Case { const char *indicator; const char *want; };
     const Case cases[] = {
-        {"M", "mode=\"M\""},
-        {"m0", "mode=\"m\",modevalue=0"},
-        {"m12", "mode=\"m\",modevalue=12"},
-        {"m", "mode=\"m\",modevalue=0"},
-        {"m3M", "mode=\"m\",modevalue=3"},
-        {"", ""},
+        {"M", "mode=\"M\""}, {"m0", "mode=\"m\",modevalue=0"}, {"m12", "mode=\"m\",modevalue=12"},
+        {"m", "mode=\"m\",modevalue=0"}, {"m3M", "mode=\"m\",modevalue=3"}, {"", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.indicator);
@@ -89,7 +71,7 @@ TEST(DbcReader, ReadsMultiplexerIndicators)
 
 TEST(DbcReader, ReadsCommentsWithDesignators)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"database comment", "CM_ \"whole db\";\n", "{{tag=\"comment\",text=\"whole db\"},tag=\"db\"}"},
         {"every designator",
          "CM_ BU_ A \"node\";\nCM_ EV_ E \"env\";\nCM_ BO_ 2147483748 \"frame\";\nCM_ SG_ 100 S \"sig\";\n",
@@ -109,7 +91,7 @@ TEST(DbcReader, ReadsCommentsWithDesignators)
 
 TEST(DbcReader, ReadsValueDescriptions)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"signal values", "VAL_ 100 S 0 \"Off\" 1 \"On\" ;\n",
          "{{frame=100,signal=\"S\",tag=\"value\",values={[0]=\"Off\",[1]=\"On\"}},tag=\"db\"}"},
         {"environment variable, hexadecimal and large values", "VAL_ E 0x10 \"a\" 4294967295 \"b\";\n",
@@ -122,7 +104,7 @@ TEST(DbcReader, ReadsValueDescriptions)
 
 TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"INT with object kind",
          "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n",
          "{{id=\"GenMsgCycleTime\",max=65535,min=0,ntyp=\"BO_\",tag=\"attrdef\",typ=\"INT\"},tag=\"db\"}"},
@@ -156,7 +138,7 @@ TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
 
 TEST(DbcReader, SkipsStatementsItDoesNotKeep)
 {
-    checkRows({
+    test::checkRows(importDbcText, {
         {"value tables and environment variables up to their ';'",
          "VAL_TABLE_ T 1 \"a;b\"\n 0 \"c\" ;\nEV_ E: 0 [0|1] \"\" 0 1\n DUMMY_NODE_VECTOR0 Vector__XXX;\n"
          "BU_: A\n",
@@ -179,56 +161,51 @@ TEST(DbcReader, SkipsStatementsItDoesNotKeep)
 TEST(DbcReader, ReportsTheFirstSyntaxError)
 {
     const std::string frame = "BO_ 1 F: 8 A\n SG_ S ";
-    checkRows({
-        {"frame identifier missing", "VERSION \"\"\n\n\tBO_ Foo: 8 A\n", "(3, 6): 'constant' expected but found 'Foo'"},
-        {"frame named like a keyword", "BO_ 1 INT: 8 A", "(1, 7): 'identifier' expected but found 'INT'"},
-        {"frame colon", "BO_ 1 F 8 A", "(1, 9): ':' expected but found '8'"},
-        {"frame length", "BO_ 1 F: x A", "(1, 10): 'constant' expected but found 'x'"},
-        {"sender at end of input", "BO_ 1 F: 8\r\n", "(2, 1): 'identifier' expected but found ''"},
-        {"signal named like a keyword", frame.substr(0, 18) + "VERSION : 0|1@1+ (1,0) [0|1] \"\"",
+    test::checkPairs(importDbcText, {
+        {"VERSION \"\"\n\n\tBO_ Foo: 8 A\n", "(3, 6): 'constant' expected but found 'Foo'"},
+        {"BO_ 1 INT: 8 A", "(1, 7): 'identifier' expected but found 'INT'"},
+        {"BO_ 1 F 8 A", "(1, 9): ':' expected but found '8'"},
+        {"BO_ 1 F: x A", "(1, 10): 'constant' expected but found 'x'"},
+        {"BO_ 1 F: 8\r\n", "(2, 1): 'identifier' expected but found ''"},
+        {frame.substr(0, 18) + "VERSION : 0|1@1+ (1,0) [0|1] \"\"",
          "(2, 6): 'identifier' expected but found 'VERSION'"},
-        {"mode flag", frame + "x3 : 0|1@1+ (1,0) [0|1] \"\"", "(2, 8): 'm or M (mode flag)' expected but found 'x3'"},
-        {"signal colon", frame + "0|1@1+ (1,0) [0|1] \"\"", "(2, 8): ':' expected but found '0'"},
-        {"start bit", frame + ": -1|1@1+ (1,0) [0|1] \"\"", "(2, 10): 'constant' expected but found '-1'"},
-        {"bar after start bit", frame + ": 0 1@1+", "(2, 12): '|' expected but found '1'"},
-        {"bit length", frame + ": 0|-1@1+", "(2, 12): 'constant' expected but found '-1'"},
-        {"at sign", frame + ": 0|1 1+", "(2, 14): '@' expected but found '1'"},
-        {"byte order", frame + ": 0|1@x+", "(2, 14): 'constant' expected but found 'x'"},
-        {"value type", frame + ": 0|1@1* (1,0)", "(2, 15): '+ or -' expected but found '*'"},
-        {"open parenthesis", frame + ": 0|1@1+ 1,0)", "(2, 17): '(' expected but found '1'"},
-        {"scale", frame + ": 0|1@1+ (a,0)", "(2, 18): 'number' expected but found 'a'"},
-        {"malformed scale", frame + ": 0|1@1+ (1.2.3,0)", "(2, 18): 'number' expected but found '1.2'"},
-        {"comma", frame + ": 0|1@1+ (1;0)", "(2, 19): ',' expected but found ';'"},
-        {"close parenthesis", frame + ": 0|1@1+ (1,0]", "(2, 21): ')' expected but found ']'"},
-        {"open bracket", frame + ": 0|1@1+ (1,0) (0|1)", "(2, 23): '[' expected but found '('"},
-        {"minimum", frame + ": 0|1@1+ (1,0) [|1]", "(2, 24): 'number' expected but found '|'"},
-        {"bar in range", frame + ": 0|1@1+ (1,0) [0,1]", "(2, 25): '|' expected but found ','"},
-        {"close bracket", frame + ": 0|1@1+ (1,0) [0|1) \"\"", "(2, 27): ']' expected but found ')'"},
-        {"unit", frame + ": 0|1@1+ (1,0) [0|1] km", "(2, 29): 'string constant' expected but found 'km'"},
-        {"comment text", "CM_ BO_ 1 x;", "(1, 11): 'string constant' expected but found 'x'"},
-        {"comment frame id", "CM_ BO_ F \"x\";", "(1, 9): 'message id' expected but found 'F'"},
-        {"comment signal name", "CM_ SG_ 1 \"x\";", "(1, 11): 'identifier' expected but found 'x'"},
-        {"comment node name", "CM_ BU_ 5 \"x\";", "(1, 9): 'identifier' expected but found '5'"},
-        {"negative value description", "VAL_ 1 S 0 \"a\" -1 \"b\";", "(1, 16): ';' expected but found '-1'"},
-        {"value target", "VAL_ \"S\" 0 \"a\";",
-         "(1, 6): 'message id or environment variable identifier' expected but found 'S'"},
-        {"value signal", "VAL_ 1 2 \"a\";", "(1, 8): 'identifier' expected but found '2'"},
-        {"value description", "VAL_ 1 S 0 1;", "(1, 12): 'string constant' expected but found '1'"},
-        {"value semicolon", "VAL_ 1 S 0 \"a\"\r\nBO_ 2 F: 8 A", "(2, 1): ';' expected but found 'BO_'"},
-        {"attribute definition name", "BA_DEF_ BO_ GenMsg INT 0 1;",
-         "(1, 13): 'attribute name' expected but found 'GenMsg'"},
-        {"attribute type", "BA_DEF_ \"X\" BOOL;",
-         "(1, 13): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'"},
-        {"attribute definition semicolon", "BA_DEF_ \"X\" INT 0 1 2;", "(1, 21): ';' expected but found '2'"},
-        {"default name", "BA_DEF_DEF_ X 1;", "(1, 13): 'identifier' expected but found 'X'"},
-        {"default value", "BA_DEF_DEF_ \"X\" Y;", "(1, 17): 'constant value' expected but found 'Y'"},
-        {"attribute name", "BA_ X 1;", "(1, 5): 'attribute name' expected but found 'X'"},
-        {"attribute value", "BA_ \"X\" BO_ 1 ;", "(1, 15): 'constant value' expected but found ';'"},
-        {"attribute semicolon", "BA_ \"X\" 1 2;", "(1, 11): ';' expected but found '2'"},
-        {"name space colon", "NS_ CM_", "(1, 5): ':' expected but found 'CM_'"},
-        {"node list colon", "BU_ A B", "(1, 5): ':' expected but found 'A'"},
-        {"error after good elements drops the table", "BU_: A\nBO_ 1 F: 8 A\nCM_ 7;",
-         "(3, 5): 'string constant' expected but found '7'"},
+        {frame + "x3 : 0|1@1+ (1,0) [0|1] \"\"", "(2, 8): 'm or M (mode flag)' expected but found 'x3'"},
+        {frame + "0|1@1+ (1,0) [0|1] \"\"", "(2, 8): ':' expected but found '0'"},
+        {frame + ": -1|1@1+ (1,0) [0|1] \"\"", "(2, 10): 'constant' expected but found '-1'"},
+        {frame + ": 0 1@1+", "(2, 12): '|' expected but found '1'"},
+        {frame + ": 0|-1@1+", "(2, 12): 'constant' expected but found '-1'"},
+        {frame + ": 0|1 1+", "(2, 14): '@' expected but found '1'"},
+        {frame + ": 0|1@x+", "(2, 14): 'constant' expected but found 'x'"},
+        {frame + ": 0|1@1* (1,0)", "(2, 15): '+ or -' expected but found '*'"},
+        {frame + ": 0|1@1+ 1,0)", "(2, 17): '(' expected but found '1'"},
+        {frame + ": 0|1@1+ (a,0)", "(2, 18): 'number' expected but found 'a'"},
+        {frame + ": 0|1@1+ (1.2.3,0)", "(2, 18): 'number' expected but found '1.2'"},
+        {frame + ": 0|1@1+ (1;0)", "(2, 19): ',' expected but found ';'"},
+        {frame + ": 0|1@1+ (1,0]", "(2, 21): ')' expected but found ']'"},
+        {frame + ": 0|1@1+ (1,0) (0|1)", "(2, 23): '[' expected but found '('"},
+        {frame + ": 0|1@1+ (1,0) [|1]", "(2, 24): 'number' expected but found '|'"},
+        {frame + ": 0|1@1+ (1,0) [0,1]", "(2, 25): '|' expected but found ','"},
+        {frame + ": 0|1@1+ (1,0) [0|1) \"\"", "(2, 27): ']' expected but found ')'"},
+        {frame + ": 0|1@1+ (1,0) [0|1] km", "(2, 29): 'string constant' expected but found 'km'"},
+        {"CM_ BO_ 1 x;", "(1, 11): 'string constant' expected but found 'x'"},
+        {"CM_ BO_ F \"x\";", "(1, 9): 'message id' expected but found 'F'"},
+        {"CM_ SG_ 1 \"x\";", "(1, 11): 'identifier' expected but found 'x'"},
+        {"CM_ BU_ 5 \"x\";", "(1, 9): 'identifier' expected but found '5'"},
+        {"VAL_ 1 S 0 \"a\" -1 \"b\";", "(1, 16): ';' expected but found '-1'"},
+        {"VAL_ \"S\" 0 \"a\";", "(1, 6): 'message id or environment variable identifier' expected but found 'S'"},
+        {"VAL_ 1 2 \"a\";", "(1, 8): 'identifier' expected but found '2'"},
+        {"VAL_ 1 S 0 1;", "(1, 12): 'string constant' expected but found '1'"},
+        {"VAL_ 1 S 0 \"a\"\r\nBO_ 2 F: 8 A", "(2, 1): ';' expected but found 'BO_'"},
+        {"BA_DEF_ BO_ GenMsg INT 0 1;", "(1, 13): 'attribute name' expected but found 'GenMsg'"},
+        {"BA_DEF_ \"X\" BOOL;", "(1, 13): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'"},
+        {"BA_DEF_ \"X\" INT 0 1 2;", "(1, 21): ';' expected but found '2'"},
+        {"BA_DEF_DEF_ X 1;", "(1, 13): 'identifier' expected but found 'X'"},
+        {"BA_DEF_DEF_ \"X\" Y;", "(1, 17): 'constant value' expected but found 'Y'"},
+        {"BA_ X 1;", "(1, 5): 'attribute name' expected but found 'X'"},
+        {"BA_ \"X\" BO_ 1 ;", "(1, 15): 'constant value' expected but found ';'"},
+        {"BA_ \"X\" 1 2;", "(1, 11): ';' expected but found '2'"}, {"NS_ CM_", "(1, 5): ':' expected but found 'CM_'"},
+        {"BU_ A B", "(1, 5): ':' expected but found 'A'"},
+        {"BU_: A\nBO_ 1 F: 8 A\nCM_ 7;", "(3, 5): 'string constant' expected but found '7'"},  // no table at all
     }, "error: DBC-Import: ");
 }
 

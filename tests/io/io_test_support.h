@@ -13,8 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
-
+#include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include "lex_rules.h"
@@ -22,24 +21,42 @@
 
 namespace vexo::io::test {
 
+// Test paths are ASCII or UTF-8 of up to three bytes per character.
 inline std::u16string toU16(const std::string &utf8)
 {
-    // Test paths are ASCII or simple UTF-8 (up to three bytes per character).
     std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
+    for (size_t i = 0; i < utf8.size(); ++i) {
         const auto b = static_cast<unsigned char>(utf8[i]);
-        if (b < 0x80) {
+        if (b < 0x80)
             out += static_cast<char16_t>(b);
-            i += 1;
-        } else if ((b & 0xE0) == 0xC0) {
-            out += static_cast<char16_t>(((b & 0x1F) << 6) | (utf8[i + 1] & 0x3F));
-            i += 2;
-        } else {
+        else if ((b & 0xE0) == 0xC0)
+            out += static_cast<char16_t>(((b & 0x1F) << 6) | (utf8[++i] & 0x3F));
+        else {
             out += static_cast<char16_t>(((b & 0x0F) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F));
-            i += 3;
+            i += 2;
         }
     }
     return out;
+}
+
+// A table row: what it shows, its input and the result wanted; checkRows compares
+// f(input) with prefix + want for each.
+struct Row { const char *what; std::string input, want; };
+
+template <class F>
+void checkRows(F f, const std::vector<Row> &rows, const std::string &prefix = "")
+{
+    for (const Row &r : rows)
+        EXPECT_EQ(f(r.input), prefix + r.want) << r.what;
+}
+
+// Rows of an input and the result wanted after prefix, for rows whose result says
+// what they are about (an error message, a token list).
+template <class F>
+void checkPairs(F f, const std::vector<std::pair<std::string, std::string>> &rows, const std::string &prefix = "")
+{
+    for (const auto &[input, want] : rows)
+        EXPECT_EQ(f(input), prefix + want) << input;
 }
 
 // A file with the given bytes in the temporary directory, removed on destruction.
@@ -48,29 +65,17 @@ public:
     explicit TempFile(const std::string &bytes, const std::string &suffix = ".dbc")
     {
         const char *dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vexo_io_XXXXXX" + suffix;
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
-        if (fd < 0)
+        path_ = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vexo_io_XXXXXX" + suffix;
+        const int fd = mkstemps(path_.data(), static_cast<int>(suffix.size()));
+        FILE *f = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
             std::abort();
-        path_ = name.data();
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0)
-                std::abort();
-            done += static_cast<size_t>(n);
-        }
-        ::close(fd);
     }
     ~TempFile() { std::remove(path_.c_str()); }
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
-
     const std::string &path() const { return path_; }
     std::u16string path16() const { return toU16(path_); }
-
 private:
     std::string path_;
 };
@@ -78,15 +83,11 @@ private:
 // Shortest text that reads back as the same double; integers without a point.
 inline std::string formatNumber(double v)
 {
-    if (std::isnan(v))
-        return "nan";
-    if (std::isinf(v))
-        return v < 0 ? "-inf" : "inf";
+    if (std::isnan(v) || std::isinf(v))
+        return std::isnan(v) ? "nan" : v < 0 ? "-inf" : "inf";
     char buf[40];
-    if (v == std::floor(v) && std::fabs(v) < 1e17) {
-        std::snprintf(buf, sizeof buf, "%.0f", v);
-        return buf;
-    }
+    if (v == std::floor(v) && std::fabs(v) < 1e17)
+        return (std::snprintf(buf, sizeof buf, "%.0f", v), buf);
     for (int precision = 1; precision <= 17; ++precision) {
         std::snprintf(buf, sizeof buf, "%.*g", precision, v);
         if (std::strtod(buf, nullptr) == v)
@@ -95,32 +96,35 @@ inline std::string formatNumber(double v)
     return buf;
 }
 
-inline std::string quote(const char *s, size_t length)
+inline std::string quote(const std::string &s)
 {
     std::string out = "\"";
-    for (size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        char buf[8];
+        if (c == '"' || c == '\\')
+            out += std::string("\\") + ch;
+        else if (c == '\n')
             out += "\\n";
-        } else if (c < 0x20 || c >= 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
+        else if (c < 0x20 || c >= 0x7F)
+            out += (std::snprintf(buf, sizeof buf, "\\x%02X", c), buf);
+        else
+            out += ch;
     }
     return out + "\"";
 }
 
+inline std::string luaString(lua_State *L, int idx)
+{
+    size_t length = 0;
+    const char *s = lua_tolstring(L, idx, &length);
+    return std::string(s, length);
+}
+
 inline bool isName(const std::string &s)
 {
-    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_'))
-        return false;
-    return std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+    const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    return !s.empty() && !std::isdigit(static_cast<unsigned char>(s[0])) && std::all_of(s.begin(), s.end(), word);
 }
 
 // Renders the value at idx canonically: tables as {...} with the sequence 1..n
@@ -130,60 +134,36 @@ inline std::string renderLua(lua_State *L, int idx)
 {
     idx = idx < 0 ? lua_gettop(L) + idx + 1 : idx;
     switch (lua_type(L, idx)) {
-    case LUA_TNIL:
-        return "nil";
-    case LUA_TBOOLEAN:
-        return lua_toboolean(L, idx) ? "true" : "false";
-    case LUA_TNUMBER:
-        return formatNumber(lua_tonumber(L, idx));
-    case LUA_TSTRING: {
-        size_t length = 0;
-        const char *s = lua_tolstring(L, idx, &length);
-        return quote(s, length);
-    }
-    case LUA_TTABLE:
-        break;
-    default:
-        return lua_typename(L, lua_type(L, idx));
+    case LUA_TNIL: return "nil";
+    case LUA_TBOOLEAN: return lua_toboolean(L, idx) ? "true" : "false";
+    case LUA_TNUMBER: return formatNumber(lua_tonumber(L, idx));
+    case LUA_TSTRING: return quote(luaString(L, idx));
+    case LUA_TTABLE: break;
+    default: return lua_typename(L, lua_type(L, idx));
     }
     std::vector<std::pair<double, std::string>> numbered;
     std::vector<std::pair<std::string, std::string>> named;
     lua_pushnil(L);
-    while (lua_next(L, idx) != 0) {
+    for (; lua_next(L, idx) != 0; lua_pop(L, 1)) {
         std::string value = renderLua(L, -1);
-        if (lua_type(L, -2) == LUA_TNUMBER) {
+        if (lua_type(L, -2) == LUA_TNUMBER)
             numbered.emplace_back(lua_tonumber(L, -2), std::move(value));
-        } else if (lua_type(L, -2) == LUA_TSTRING) {
-            size_t length = 0;
-            const char *k = lua_tolstring(L, -2, &length);
-            named.emplace_back(std::string(k, length), std::move(value));
-        } else {
+        else if (lua_type(L, -2) == LUA_TSTRING)
+            named.emplace_back(luaString(L, -2), std::move(value));
+        else
             named.emplace_back(std::string("<") + luaL_typename(L, -2) + ">", std::move(value));
-        }
-        lua_pop(L, 1);
     }
     std::sort(numbered.begin(), numbered.end());
     std::sort(named.begin(), named.end());
     bool sequence = true;
     for (size_t i = 0; i < numbered.size(); ++i)
         sequence = sequence && numbered[i].first == static_cast<double>(i + 1);
-    std::string out = "{";
-    auto separate = [&out] {
-        if (out.size() > 1)
-            out += ',';
-    };
-    for (const auto &[key, value] : numbered) {
-        separate();
-        if (!sequence)
-            out += "[" + formatNumber(key) + "]=";
-        out += value;
-    }
-    for (const auto &[key, value] : named) {
-        separate();
-        out += isName(key) ? key + "=" : "[" + quote(key.data(), key.size()) + "]=";
-        out += value;
-    }
-    return out + "}";
+    std::string out;
+    for (const auto &[key, value] : numbered)
+        out += "," + (sequence ? std::string() : "[" + formatNumber(key) + "]=") + value;
+    for (const auto &[key, value] : named)
+        out += "," + (isName(key) ? key : "[" + quote(key) + "]") + "=" + value;
+    return "{" + (out.empty() ? out : out.substr(1)) + "}";
 }
 
 // What one call of a raw reader left: the rendered table, "error: <message>"
@@ -191,15 +171,11 @@ inline std::string renderLua(lua_State *L, int idx)
 inline std::string describeResults(lua_State *L, int count)
 {
     const int top = lua_gettop(L);
-    std::string out;
-    if (count == 1 && lua_istable(L, -1))
-        out = renderLua(L, -1);
-    else if (count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TSTRING)
-        out = std::string("error: ") + lua_tostring(L, -1);
-    else if (count == 2 && lua_isnil(L, -2) && lua_type(L, -1) == LUA_TNUMBER)
-        out = "code: " + formatNumber(lua_tonumber(L, -1));
-    else
-        out = "unexpected results: " + std::to_string(count) + " of " + std::to_string(top);
+    const bool failed = count == 2 && lua_isnil(L, -2);
+    const std::string out = count == 1 && lua_istable(L, -1) ? renderLua(L, -1)
+        : failed && lua_type(L, -1) == LUA_TSTRING ? std::string("error: ") + lua_tostring(L, -1)
+        : failed && lua_type(L, -1) == LUA_TNUMBER ? "code: " + formatNumber(lua_tonumber(L, -1))
+        : "unexpected results: " + std::to_string(count) + " of " + std::to_string(top);
     lua_settop(L, 0);
     return out;
 }
@@ -233,7 +209,7 @@ public:
         switch (code) {
         case TOK_EOF: return "eof";
         case TOK_NUL: return "nul" + (t.empty() ? std::string() : "(" + t + ")");
-        case TOK_STRING: return "str(" + quote(t.data(), t.size()) + ")";
+        case TOK_STRING: return "str(" + quote(t) + ")";
         case TOK_SIGNED_INT: return "int(" + t + ")=" + value;
         case TOK_UNSIGNED_INT: return "uint(" + t + ")=" + value;
         case TOK_FLOAT: return "float(" + t + ")=" + value;
@@ -263,46 +239,42 @@ std::string lexTokens(const std::string &input, bool positions = false, void (*s
     if (setup != nullptr)
         setup(lx.get());
     std::string out;
-    for (int guard = 0; guard < 1000; ++guard) {
-        const int32_t code = lx.next();
-        if (code == TOK_EOF && !positions)
-            break;
-        out += (out.empty() ? "" : " ") + lx.describe() + (positions ? "@" + lx.position() : "");
-        if (code == TOK_EOF)
-            break;
+    bool end = false;
+    for (int n = 0; !end && n < 1000; ++n) {
+        end = lx.next() == TOK_EOF;
+        if (!end || positions)
+            out += (out.empty() ? "" : " ") + lx.describe() + (positions ? "@" + lx.position() : "");
     }
     return out;
 }
 
 enum class Format { kDbc, kLdf, kSym };
 
-// A read through the entry with flags (SYM has none), of a file or of text in one.
-inline int importRaw(lua_State *L, Format format, const VexoChar *path, uint32_t flags = 0)
-{
-    if (format == Format::kDbc)
-        return Vexo_importRawDBCEx(L, path, flags);
-    if (format == Format::kLdf)
-        return Vexo_importRawLDFEx(L, path, flags);
-    return Vexo_importRawSYM(L, path);
-}
-
-inline std::string importFile(Format format, const std::u16string &path)
-{
-    lua_State *L = luaL_newstate();
-    std::string out = describeResults(L, importRaw(L, format, path.c_str()));
-    lua_close(L);
-    return out;
-}
-
 inline const char *suffixOf(Format format)
 {
     return format == Format::kDbc ? ".dbc" : format == Format::kLdf ? ".ldf" : ".sym";
 }
 
+// A read through the entry with flags (SYM has none).
+inline int importRaw(lua_State *L, Format format, const VexoChar *path, uint32_t flags = 0)
+{
+    return format == Format::kDbc   ? Vexo_importRawDBCEx(L, path, flags)
+           : format == Format::kLdf ? Vexo_importRawLDFEx(L, path, flags)
+                                    : Vexo_importRawSYM(L, path);
+}
+
+// A strict read of a file, or of text in one, as describeResults renders it.
+inline std::string importFile(Format format, const std::u16string &path)
+{
+    lua_State *L = luaL_newstate();
+    const std::string out = describeResults(L, importRaw(L, format, path.c_str()));
+    lua_close(L);
+    return out;
+}
+
 inline std::string importText(Format format, const std::string &text)
 {
-    TempFile file(text, suffixOf(format));
-    return importFile(format, file.path16());
+    return importFile(format, TempFile(text, suffixOf(format)).path16());
 }
 
 // What one tolerant read left: the rendered table and the warnings as "line:column
@@ -315,14 +287,10 @@ struct TolerantRead {
 
 inline TolerantRead describeTolerant(lua_State *L, int count)
 {
-    TolerantRead out;
-    if (count != 2 || !lua_istable(L, -2) || !lua_istable(L, -1)) {
-        out.table = describeResults(L, count);
-        return out;
-    }
-    out.table = renderLua(L, -2);
-    const int n = static_cast<int>(lua_objlen(L, -1));
-    for (int i = 1; i <= n; ++i) {
+    if (count != 2 || !lua_istable(L, -2) || !lua_istable(L, -1))
+        return {describeResults(L, count), {}};
+    TolerantRead out{renderLua(L, -2), {}};
+    for (int i = 1; i <= static_cast<int>(lua_objlen(L, -1)); ++i) {
         lua_rawgeti(L, -1, i);
         lua_getfield(L, -1, "line");
         lua_getfield(L, -2, "column");
@@ -332,16 +300,6 @@ inline TolerantRead describeTolerant(lua_State *L, int count)
         lua_pop(L, 4);
     }
     lua_settop(L, 0);
-    return out;
-}
-
-inline TolerantRead importTolerantText(const std::string &text, bool ldf)
-{
-    const Format format = ldf ? Format::kLdf : Format::kDbc;
-    TempFile file(text, suffixOf(format));
-    lua_State *L = luaL_newstate();
-    TolerantRead out = describeTolerant(L, importRaw(L, format, file.path16().c_str(), VEXO_IMPORT_TOLERANT));
-    lua_close(L);
     return out;
 }
 

@@ -32,12 +32,7 @@ std::string headTable(const std::string &version, const std::string &channel = "
 }
 
 // A file: the head of a version, then body; want: the elements after the head's two.
-struct Row {
-    const char *what;
-    std::string version;
-    std::string body;
-    std::string want;
-};
+struct Row { const char *what; std::string version, body, want; };
 
 void checkRows(const std::vector<Row> &rows, const std::string &channel = "")
 {
@@ -165,78 +160,53 @@ TEST(LdfReader, ReadsScheduleCommandsEncodingsAndRepresentations)
 
 TEST(LdfReader, ReportsTheFirstSyntaxError)
 {
-    struct Case { const char *what; std::string input; const char *want; };
     const std::string speedLine = "LIN_description_file;\nLIN_protocol_version = \"2.1\";\n"
                                   "LIN_language_version = \"2.1\";\nLIN_speed = ";
     const std::string h21 = head("2.1");  // the body starts on line 9
     const std::string sf = "Signals { }\nFrames { }\n";  // then line 11
     const std::string node =
-        sf + "Node_attributes { S { LIN_protocol = \"2.1\"; configured_NAD = 1; product_id = 1, 2; ";
-    const std::string schedule = sf + "Node_attributes { }\nSchedule_tables { T { ";
-    const std::string encoding = sf + kEmptyTail + "Signal_encoding_types { E { ";
-    const Case cases[] = {
-        {"empty file", "", "(1, 1): 'LIN_description_file' expected but found ''"},
-        {"protocol version is no string", "LIN_description_file;\nLIN_protocol_version = 2.1;",
-         "(2, 24): 'string constant' expected but found '2.1'"},
-        {"integer speed", speedLine + "19 kbps;", "(4, 13): 'floating point constant' expected but found '19'"},
-        {"speed without kbps", speedLine + "19.2;", "(4, 17): 'kbps' expected but found ';'"},
-        {"Nodes missing", speedLine + "19.2 kbps;\nSignals { }", "(5, 1): 'Nodes' expected but found 'Signals'"},
-        {"Master missing", speedLine + "19.2 kbps;\nNodes { Slaves: A; }",
-         "(5, 9): 'Master' expected but found 'Slaves'"},
-        {"Slaves missing", speedLine + "19.2 kbps;\nNodes { Master: A, 1 ms, 0 ms; }",
-         "(5, 32): 'Slaves' expected but found '}'"},
-        {"Signals missing", h21 + "Frames { }", "(9, 1): 'Signals' expected but found 'Frames'"},
-        {"Diagnostic_addresses in a 2.x file", h21 + "Diagnostic_addresses { }",
-         "(9, 1): 'Signals' expected but found 'Diagnostic_addresses'"},
-        {"Frames missing", h21 + "Signals { }\nSchedule_tables { }",
-         "(10, 1): 'Frames' expected but found 'Schedule_tables'"},
-        {"Node_attributes missing from 2.0 on", head("2.0") + sf + "Schedule_tables { }",
-         "(11, 1): 'Node_attributes' expected but found 'Schedule_tables'"},
-        {"Node_attributes below 2.0", head("1.3") + sf + kEmptyTail,
-         "(11, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
-        {"Schedule_tables missing", h21 + sf + "Node_attributes { }\n",
-         "(12, 1): 'Schedule_tables' expected but found ''"},
-        {"optional section out of order before the schedule tables", h21 + sf + "Diagnostic_signals { }",
-         "(11, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
-        {"signal named like a keyword ends the list", h21 + "Signals {\n  Master: 8, 0, M;\n}",
-         "(10, 3): '}' expected but found 'Master'"},
-        {"initial value neither integer nor array", h21 + "Signals { A: 8, x, M; }",
+        h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; configured_NAD = 1; product_id = 1, 2; ";
+    const std::string schedule = h21 + sf + "Node_attributes { }\nSchedule_tables { T { ";
+    const std::string encoding = h21 + sf + kEmptyTail + "Signal_encoding_types { E { ";
+    test::checkPairs(importLdfText, {
+        {"", "(1, 1): 'LIN_description_file' expected but found ''"},
+        {"LIN_description_file;\nLIN_protocol_version = 2.1;", "(2, 24): 'string constant' expected but found '2.1'"},
+        {speedLine + "19 kbps;", "(4, 13): 'floating point constant' expected but found '19'"},
+        {speedLine + "19.2;", "(4, 17): 'kbps' expected but found ';'"},
+        {speedLine + "19.2 kbps;\nSignals { }", "(5, 1): 'Nodes' expected but found 'Signals'"},
+        {speedLine + "19.2 kbps;\nNodes { Slaves: A; }", "(5, 9): 'Master' expected but found 'Slaves'"},
+        {speedLine + "19.2 kbps;\nNodes { Master: A, 1 ms, 0 ms; }", "(5, 32): 'Slaves' expected but found '}'"},
+        {h21 + "Frames { }", "(9, 1): 'Signals' expected but found 'Frames'"},
+        {h21 + "Diagnostic_addresses { }", "(9, 1): 'Signals' expected but found 'Diagnostic_addresses'"},  // 2.x
+        {h21 + "Signals { }\nSchedule_tables { }", "(10, 1): 'Frames' expected but found 'Schedule_tables'"},
+        {head("2.0") + sf + "Schedule_tables { }", "(11, 1): 'Node_attributes' expected but found 'Schedule_tables'"},
+        {head("1.3") + sf + kEmptyTail, "(11, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
+        {h21 + sf + "Node_attributes { }\n", "(12, 1): 'Schedule_tables' expected but found ''"},
+        {h21 + sf + "Diagnostic_signals { }", "(11, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
+        // A signal named like a keyword ends the list.
+        {h21 + "Signals {\n  Master: 8, 0, M;\n}", "(10, 3): '}' expected but found 'Master'"},
+        {h21 + "Signals { A: 8, x, M; }",
          "(9, 17): 'integer (scalar initvalue) or array ('{') expected ' expected but found 'x'"},
-        {"float in an array initial value", h21 + "Signals { A: 8, {1, 2.5}, M; }",
-         "(9, 21): 'integer' expected but found '2.5'"},
-        {"a lone slash has no text", h21 + "Signals { A: 8, 0, M / S; }", "(9, 22): ';' expected but found ''"},
-        {"frame without its braces", h21 + "Signals { }\nFrames { F: 1, M, 2 A, 0; }",
-         "(10, 21): '{' expected but found 'A'"},
-        {"event-triggered frame without identifier", h21 + sf + "Event_triggered_frames { E: T, F; }",
-         "(11, 32): 'integer' expected but found 'F'"},
-        {"LIN_protocol as an integer", h21 + sf + "Node_attributes { S { LIN_protocol = 2; ",
-         "(11, 38): 'constant' expected but found '2'"},
-        {"configured_NAD missing", h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; initial_NAD = 1; ",
+        {h21 + "Signals { A: 8, {1, 2.5}, M; }", "(9, 21): 'integer' expected but found '2.5'"},
+        {h21 + "Signals { A: 8, 0, M / S; }", "(9, 22): ';' expected but found ''"},  // a lone slash has no text
+        {h21 + "Signals { }\nFrames { F: 1, M, 2 A, 0; }", "(10, 21): '{' expected but found 'A'"},
+        {h21 + sf + "Event_triggered_frames { E: T, F; }", "(11, 32): 'integer' expected but found 'F'"},
+        {h21 + sf + "Node_attributes { S { LIN_protocol = 2; ", "(11, 38): 'constant' expected but found '2'"},
+        {h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; initial_NAD = 1; ",
          "(11, 45): 'configured_NAD' expected but found 'initial_NAD'"},
-        {"product_id without response_error", h21 + node + "configurable_frames { } } }",
-         "(11, 84): 'response_error' expected but found 'configurable_frames'"},
-        {"product_id without configurable_frames", h21 + node + "response_error = E; } }",
-         "(11, 104): 'configurable_frames' expected but found '}'"},
-        {"timing attributes out of order", h21 + node + "response_error = E; ST_min = 0 ms; P2_min = 5 ms; }",
+        {node + "configurable_frames { } } }", "(11, 84): 'response_error' expected but found 'configurable_frames'"},
+        {node + "response_error = E; } }", "(11, 104): 'configurable_frames' expected but found '}'"},
+        {node + "response_error = E; ST_min = 0 ms; P2_min = 5 ms; }",
          "(11, 119): 'configurable_frames' expected but found 'P2_min'"},
-        {"schedule entry without delay", h21 + schedule + "F 10 ms; } }", "(12, 25): 'delay' expected but found '10'"},
-        {"unknown schedule command", h21 + schedule + "5 delay 1 ms; } }",
-         "(12, 23): 'frame_name or command type' expected but found '5'"},
-        {"UnassignFrameId is no command: a frame whose delay is missing",
-         h21 + schedule + "UnassignFrameId { S1, F } delay 1 ms; } }", "(12, 39): 'delay' expected but found '{'"},
-        {"too few FreeFormat bytes", h21 + schedule + "FreeFormat { 1, 2 } delay 1 ms; } }",
-         "(12, 41): ',' expected but found '}'"},
-        {"unknown encoding entry", h21 + encoding + "range_value, 1; } }",
-         "(13, 29): 'value type' expected but found 'range_value'"},
-        {"bcd_value without its number", h21 + encoding + "bcd_value; } }",
-         "(13, 38): 'number' expected but found ';'"},
-        {"encoding text that is no string", h21 + encoding + "logical_value, 1, off; } }",
-         "(13, 47): 'string constant' expected but found 'off'"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(importLdfText(c.input), std::string("error: LDF-Import: ") + c.want);
-    }
+        {schedule + "F 10 ms; } }", "(12, 25): 'delay' expected but found '10'"},
+        {schedule + "5 delay 1 ms; } }", "(12, 23): 'frame_name or command type' expected but found '5'"},
+        // UnassignFrameId is no command: a frame whose delay is missing.
+        {schedule + "UnassignFrameId { S1, F } delay 1 ms; } }", "(12, 39): 'delay' expected but found '{'"},
+        {schedule + "FreeFormat { 1, 2 } delay 1 ms; } }", "(12, 41): ',' expected but found '}'"},
+        {encoding + "range_value, 1; } }", "(13, 29): 'value type' expected but found 'range_value'"},
+        {encoding + "bcd_value; } }", "(13, 38): 'number' expected but found ';'"},
+        {encoding + "logical_value, 1, off; } }", "(13, 47): 'string constant' expected but found 'off'"},
+    }, "error: LDF-Import: ");
 }
 
 TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
@@ -244,10 +214,8 @@ TEST(LdfReader, LanguageVersionIsTheLeadingDecimalNumber)
     struct Case { const char *text; double want; };
     const Case cases[] = {{"2.1", 2.1}, {"1.3", 1.3}, {"2", 2}, {"2.", 2}, {"10.25x", 10.25},
                           {"J2602_3_1.0", 0}, {"ISO17987:2015", 0}, {"", 0}, {" 2.0", 0}, {".5", 0}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(leadingVersionNumber(c.text), c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(leadingVersionNumber(c.text), c.want) << c.text;
 }
 
 }  // namespace

@@ -18,24 +18,18 @@ using test::TempFile;
 TEST(LexInput, OpenRefusesWhatCannotBeRead)
 {
     TempFile file("x");
-    const std::u16string existing = file.path16();
-    const std::u16string missing = test::toU16(file.path() + ".missing");
-    const std::u16string directory = test::toU16("/tmp");
     // A FIFO nobody writes would block an open for reading, and /dev/zero never ends.
     const std::string fifoPath = file.path() + ".fifo";
     ASSERT_EQ(mkfifo(fifoPath.c_str(), 0600), 0);
-    const std::u16string fifo = test::toU16(fifoPath);
-    const std::u16string zero = test::toU16("/dev/zero");
+    const std::u16string existing = file.path16(), missing = test::toU16(file.path() + ".missing"),
+                         directory = u"/tmp", fifo = test::toU16(fifoPath), zero = u"/dev/zero";
     const char16_t unpaired[] = {u'/', u't', u'm', u'p', 0xD800, u'x', 0};
     LexInput *input = nullptr;
     struct Case { const char *what; const VexoChar *path; LexInput **out; HRESULT want; };
     const Case cases[] = {
-        {"null path", nullptr, &input, E_INVALIDARG},
-        {"null result", existing.c_str(), nullptr, E_INVALIDARG},
-        {"missing file", missing.c_str(), &input, E_FAIL},
-        {"directory", directory.c_str(), &input, E_FAIL},
-        {"FIFO", fifo.c_str(), &input, E_FAIL},
-        {"device", zero.c_str(), &input, E_FAIL},
+        {"null path", nullptr, &input, E_INVALIDARG}, {"null result", existing.c_str(), nullptr, E_INVALIDARG},
+        {"missing file", missing.c_str(), &input, E_FAIL}, {"directory", directory.c_str(), &input, E_FAIL},
+        {"FIFO", fifo.c_str(), &input, E_FAIL}, {"device", zero.c_str(), &input, E_FAIL},
         {"unpaired surrogate", unpaired, &input, E_FAIL},
     };
     for (const Case &c : cases) {

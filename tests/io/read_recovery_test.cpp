@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -20,24 +21,70 @@
 namespace vexo::io {
 namespace {
 
-using test::importTolerantText;
 using test::Format;
-using test::TolerantRead;
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string table;
+// A tolerant read of a file: the table rendered (or the failure when there is none),
+// its element tags, the element with the tag asked for (rendered), the warnings, and
+// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
+struct Read {
+    std::string table, tags, element;
     std::vector<std::string> warnings;
+    std::vector<int> counts;
 };
+
+Read readTolerant(const std::string &path, Format format, const std::string &show = "")
+{
+    Read out;
+    lua_State *L = luaL_newstate();
+    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
+    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
+        out.table = test::describeResults(L, count);
+        lua_close(L);
+        return out;
+    }
+    out.counts = {0, 0, 0};
+    out.element = "(no " + show + ")";
+    for (int i = 1;; ++i) {
+        lua_rawgeti(L, 1, i);
+        if (lua_isnil(L, -1))
+            break;
+        lua_getfield(L, -1, "tag");
+        const std::string tag = lua_tostring(L, -1);
+        out.tags += (i > 1 ? " " : "") + tag;
+        if (tag == show)
+            out.element = test::renderLua(L, -2);
+        const int entries = static_cast<int>(lua_objlen(L, -2));
+        if (tag == "frame")
+            ++out.counts[0], out.counts[1] += entries;
+        out.counts[0] += tag == "signals" ? entries : 0;
+        out.counts[1] += tag == "frames" ? entries : 0;
+        for (int f = 1; tag == "frames" && f <= entries; ++f) {
+            lua_rawgeti(L, -2, f);
+            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 2);
+    }
+    lua_settop(L, 2);
+    out.table = test::renderLua(L, 1);
+    out.warnings = test::describeTolerant(L, 2).warnings;
+    lua_close(L);
+    return out;
+}
+
+Read readText(const std::string &text, Format format, const std::string &show = "")
+{
+    return readTolerant(test::TempFile(text, test::suffixOf(format)).path(), format, show);
+}
+
+struct Row { const char *what; std::string input, table; std::vector<std::string> warnings; };
 
 void checkDbcRows(const std::vector<Row> &rows)
 {
     for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        const TolerantRead got = importTolerantText(r.input, false);
-        EXPECT_EQ(got.table, r.table);
-        EXPECT_EQ(got.warnings, r.warnings);
+        const Read got = readText(r.input, Format::kDbc);
+        EXPECT_EQ(got.table, r.table) << r.what;
+        EXPECT_EQ(got.warnings, r.warnings) << r.what;
     }
 }
 
@@ -135,10 +182,9 @@ TEST(TolerantDbc, NamesWhatTheStrictReaderSkipsSilentlyButKeepsItsTable)
          "VERSION \"\"\nNS_ :\n CM_\nBS_:\nVAL_TABLE_ T 1 \"a\" ;\nSIG_VALTYPE_ 1 S : 1;\n// x\n", {}},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const TolerantRead got = importTolerantText(c.input, false);
-        EXPECT_EQ(got.table, test::importText(Format::kDbc, c.input));
-        EXPECT_EQ(got.warnings, c.warnings);
+        const Read got = readText(c.input, Format::kDbc);
+        EXPECT_EQ(got.table, test::importText(Format::kDbc, c.input)) << c.what;
+        EXPECT_EQ(got.warnings, c.warnings) << c.what;
     }
 }
 
@@ -150,11 +196,10 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
     std::string text;
     for (int i = 0; i < kBroken; ++i)
         text += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S" + std::to_string(i) + " : x\n";
-    lua_State *L = luaL_newstate();
-    test::TempFile file(text);
-    ASSERT_EQ(Vexo_importRawDBCEx(L, file.path16().c_str(), VEXO_IMPORT_TOLERANT), 2);
-    EXPECT_EQ(static_cast<int>(lua_objlen(L, -2)), kBroken);
-    const std::vector<std::string> warnings = test::describeTolerant(L, 2).warnings;
+    const Read got = readText(text, Format::kDbc);
+    ASSERT_FALSE(got.counts.empty()) << got.table;
+    EXPECT_EQ(got.counts[0], kBroken);
+    const std::vector<std::string> &warnings = got.warnings;
     ASSERT_EQ(warnings.size(), size_t{kListedWarnings} + 1);
     EXPECT_EQ(warnings[kListedWarnings - 1],
               "2000:13 skipped SG_ statement of signal \"S999\" in frame \"F\": expected \"constant\" but found \"x\"");
@@ -162,7 +207,6 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
     for (int i = 1001; i < kBroken; ++i)
         summary += ", signal \"S" + std::to_string(i) + "\"";
     EXPECT_EQ(warnings.back(), summary);
-    lua_close(L);
 }
 
 // ---- LDF -------------------------------------------------------------------------
@@ -172,80 +216,24 @@ const std::string kLdfHeader =
     "LIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
-// A tolerant read of a file: the table rendered (or the failure when there is none),
-// its element tags, the element with the tag asked for (rendered), the warnings, and
-// counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
-struct Read {
-    std::string table;
-    std::string tags;
-    std::string element;
-    std::vector<std::string> warnings;
-    std::vector<int> counts;
-};
-
-Read readTolerant(const std::string &path, Format format, const std::string &show = "")
-{
-    Read out;
-    lua_State *L = luaL_newstate();
-    const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
-        out.table = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.counts = {0, 0, 0};
-    out.element = "(no " + show + ")";
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 1, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        out.tags += (i > 1 ? " " : "") + tag;
-        if (tag == show)
-            out.element = test::renderLua(L, -2);
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (tag == "frame")
-            ++out.counts[0], out.counts[1] += entries;
-        out.counts[0] += tag == "signals" ? entries : 0;
-        out.counts[1] += tag == "frames" ? entries : 0;
-        for (int f = 1; tag == "frames" && f <= entries; ++f) {
-            lua_rawgeti(L, -2, f);
-            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
-            lua_pop(L, 1);
-        }
-        lua_pop(L, 2);
-    }
-    lua_settop(L, 2);
-    out.table = test::renderLua(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
-    lua_close(L);
-    return out;
-}
-
-Read readLdf(const std::string &text, const char *show)
-{
-    test::TempFile file(text, ".ldf");
-    return readTolerant(file.path(), Format::kLdf, show);
-}
-
+// An LDF row: the element with the tag show and the warnings, and the tags of all
+// elements (by default those of the sections every file has).
 struct LdfRow {
     const char *what;
     std::string input;
-    std::string tags;
     const char *show;
     std::string element;
     std::vector<std::string> warnings;
+    std::string tags = "global nodes signals frames nodeattributes scheduletables";
 };
 
 void checkLdfRows(const std::vector<LdfRow> &rows)
 {
     for (const LdfRow &r : rows) {
-        SCOPED_TRACE(r.what);
-        const Read got = readLdf(r.input, r.show);
-        EXPECT_EQ(got.tags, r.tags);
-        EXPECT_EQ(got.element, r.element);
-        EXPECT_EQ(got.warnings, r.warnings);
+        const Read got = readText(r.input, Format::kLdf, r.show);
+        EXPECT_EQ(got.tags, r.tags) << r.what;
+        EXPECT_EQ(got.element, r.element) << r.what;
+        EXPECT_EQ(got.warnings, r.warnings) << r.what;
     }
 }
 
@@ -258,7 +246,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
              "Node_attributes {\n  N {\n    configured_NAD = 2;\n    LIN_protocol = \"2.1\";\n"
              "    product_id = 1, 2;\n    wakeup_time = 50 ms;\n    P2_min = 50 ms;\n"
              "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "nodeattributes",
+         "nodeattributes",
          "{{LIN_protocol=\"2.1\",P2_min=50,configurableframes={{name=\"F\",tag=\"frame\"}},configured_NAD=2,"
          "name=\"N\",productid={functionid=2,supplierid=1},tag=\"node\"},tag=\"nodeattributes\"}",
          {"10:5 read attribute \"LIN_protocol\" of node \"N\" out of the usual order",
@@ -269,19 +257,18 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          "LIN_speed = 10 kbps;\nLDF_file_revision = \"1\";\n"
          "Nodes { Master: M, 5 ms, 0.1 ms, 48 bits, 40 %; Slaves: S; }\n" + tail +
              "Node_attributes { S { LIN_protocol = \"J2602_1_1.0\"; configured_NAD = 1; } }\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "global",
+         "global",
          "{LIN_language_version=\"J2602_3_1.0\",LIN_protocol_version=\"J2602_1_1.0\",LIN_speed=10,tag=\"global\"}",
          {"4:13 read LIN_speed \"10\" written without a point", "5:1 skipped header statement \"LDF_file_revision\"",
           "6:32 ignored the fields after the jitter of master \"M\"",
           "8:1 read Node_attributes section although the language version \"J2602_3_1.0\" is below 2.0"}},
         {"Nodes without '{' and without Slaves", kLdfHeader + "Nodes\n  Master: M, 5 ms, 0.1 ms;\n}\n" + tail +
              "Node_attributes { }\nSchedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "nodes",
-         "{Master={jitter=0.1,name=\"M\",timebase=5},Slaves={},tag=\"nodes\"}",
+         "nodes", "{Master={jitter=0.1,name=\"M\",timebase=5},Slaves={},tag=\"nodes\"}",
          {"6:3 read Nodes section without its \"{\"", "7:1 read Nodes section without a Slaves line"}},
         {"sections out of order; a missing one given empty",
          kLdfHeader + kNodes + "Node_attributes { }\nFrames { F: 1, M { A, 0; } }\nSignals { A: 8, 0, M, S; }\n",
-         "global nodes signals frames nodeattributes scheduletables", "scheduletables", "{tag=\"scheduletables\"}",
+         "scheduletables", "{tag=\"scheduletables\"}",
          {"7:1 read Frames section after the Node_attributes section, out of the usual order",
           "8:1 read Signals section after the Frames section, out of the usual order",
           "9:1 the file has no readable Schedule_tables section; it is given as an empty one"}},
@@ -289,13 +276,13 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          kLdfHeader + kNodes + "Signals { A: 1, 0, M, S; }\nFrames { }\nNode_attributes { }\nSchedule_tables { }\n"
              "Signal_encoding_types {\n  1Bit { logical_value, 0, \"off\"; bcd_value; }\n}\n"
              "Signal_representations { 1Bit: A; }\n",
-         "global nodes signals frames nodeattributes scheduletables signalencodingtypes signalrepresentations",
          "signalencodingtypes",
          "{{{intvalue=0,tag=\"logicalvalue\",textvalue=\"off\"},{tag=\"bcdvalue\"},name=\"1Bit\","
          "tag=\"signalencoding\"},tag=\"signalencodingtypes\"}",
          {"11:3 read name \"1Bit\", which begins with a digit", "11:44 read bcd_value without a number",
           "13:1 read \"Signal_representations\" as Signal_representation",
-          "13:26 read name \"1Bit\", which begins with a digit"}},
+          "13:26 read name \"1Bit\", which begins with a digit"},
+         "global nodes signals frames nodeattributes scheduletables signalencodingtypes signalrepresentations"},
     });
 }
 
@@ -306,7 +293,7 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
          kLdfHeader + kNodes + "Signals {\n  A: 8, x, M;\n  B: 8, 0, M;\n}\n"
              "Frames {\n  F: 1, M { B, 0; A; }\n  G: 2 M { B, 0; }\n  H: 3, M { B, 8; }\n}\n"
              "Node_attributes { }\nSchedule_tables { T { F delay 10 ms; AssignNAD { S } delay; G delay 5 ms; } }\n",
-         "global nodes signals frames nodeattributes scheduletables", "frames",
+         "frames",
          "{{{name=\"B\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "{{name=\"B\",offset=8,tag=\"signalinst\"},ident=3,name=\"H\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
@@ -318,12 +305,12 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
         {"a signal that leaves a brace open does not take the next one with it",
          kLdfHeader + kNodes + "Signals {\n  A: 8, {1, 2, M;\n  B: 8, 0, M;\n}\nFrames { }\nNode_attributes { }\n"
              "Schedule_tables { }\n",
-         "global nodes signals frames nodeattributes scheduletables", "signals",
+         "signals",
          "{{initvalue=0,name=\"B\",publishedby=\"M\",size=8,subscribedby={},tag=\"signal\"},tag=\"signals\"}",
          {"7:16 skipped signal \"A\" in the Signals section: expected \"integer\" but found \"M\""}},
         {"a section the file ends inside is kept",
          kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n",
-         "global nodes signals frames nodeattributes scheduletables", "frames",
+         "frames",
          "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
          {"10:1 read frame \"F\" without its closing \"}\"", "10:1 read Frames section without its closing \"}\"",
@@ -336,7 +323,7 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
 {
     const std::string valid = kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames { F: 1, M { A, 0; } }\n"
                                                     "Node_attributes { }\nSchedule_tables { }\n";
-    const TolerantRead got = importTolerantText(valid + "Frames { X: 5, M { } }\nstray;\n", true);
+    const Read got = readText(valid + "Frames { X: 5, M { } }\nstray;\n", Format::kLdf);
     EXPECT_EQ(got.table, test::importText(Format::kLdf, valid));
     EXPECT_EQ(got.warnings, (std::vector<std::string>{
                                  "10:1 ignored Frames section after the last section read",
@@ -346,9 +333,9 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
 
     // Once the file has left the fixed order, a repeated section is ignored the same way.
     const Read repeated =
-        readLdf(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
+        readText(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
                                       "Node_attributes { }\nSchedule_tables { }\n",
-                "frames");
+                 Format::kLdf, "frames");
     EXPECT_EQ(repeated.element, "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}");
     EXPECT_EQ(repeated.warnings, (std::vector<std::string>{
                                       "7:1 read Signals section after the Frames section, out of the usual order",
@@ -376,9 +363,7 @@ std::vector<std::string> corpusFiles(const std::string &dir, const char *extensi
 std::string readFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Warnings as pinned below: a run of warnings that differ only in their quoted texts
@@ -411,10 +396,9 @@ void expectFileOrder(const std::vector<std::string> &warnings)
 {
     long previous = 0;
     for (const std::string &w : warnings) {
-        const long line = std::stol(w);
-        const long column = std::stol(w.substr(w.find(':') + 1));
-        EXPECT_GE(line * 100000 + column, previous) << w;
-        previous = line * 100000 + column;
+        const long position = std::stol(w) * 100000 + std::stol(w.substr(w.find(':') + 1));
+        EXPECT_GE(position, previous) << w;
+        previous = position;
     }
 }
 
@@ -441,10 +425,7 @@ int countLines(const std::string &text, const char *word)
 
 // What the strict reader gives a corpus file it rejects (after "DBC-Import: " or
 // "LDF-Import: ") and the warnings of a tolerant read (collapsed).
-struct Rejected {
-    std::string error;
-    std::vector<std::string> warnings;
-};
+struct Rejected { std::string error; std::vector<std::string> warnings; };
 
 // Every corpus file of a format: one the strict reader accepts reads tolerantly to the
 // same table without warnings of lost frames or signals; one it rejects fails with its

@@ -28,45 +28,40 @@ std::string describe(lua_State *L, int count)
 
 TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
 {
-    test::TempFile goodDbc("BU_: A\n");
-    test::TempFile badDbc("BU_: A\nBO_ x\n");
-    test::TempFile ldf("LIN_description_file;\nLIN_protocol_version = \"2.1\";\n", ".ldf");
-    test::TempFile sym("{SEND}\n[A]\n", ".sym");
-    test::TempFile badSym("{SEND\n", ".sym");
-    const std::u16string missing = goodDbc.path16() + u".missing";
+    const test::TempFile goodDbc("BU_: A\n"), badDbc("BU_: A\nBO_ x\n"), sym("{SEND}\n[A]\n", ".sym"),
+        badSym("{SEND\n", ".sym"), ldf("LIN_description_file;\nLIN_protocol_version = \"2.1\";\n", ".ldf");
+    const std::u16string good = goodDbc.path16(), bad = badDbc.path16(), lin = ldf.path16(), s = sym.path16(),
+                         badS = badSym.path16(), missing = good + u".missing";
     std::string text = "BU_: A\n";
-    using Entry = std::function<int(lua_State *)>;
-    struct Case { const char *what; Entry entry; int count; std::string want; };
+    const uint32_t kTolerant = VEXO_IMPORT_TOLERANT;
+    const std::string kEcu = "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}", kFail = "code: -2147467259",
+                      kInvalid = "code: -2147024809";
+    struct Case { const char *what; std::function<int(lua_State *)> entry; int count; std::string want; };
     const Case cases[] = {
-        {"DBC table", [&](lua_State *L) { return Vexo_importRawDBC(L, goodDbc.path16().c_str()); }, 1,
-         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
-        {"DBC syntax error", [&](lua_State *L) { return Vexo_importRawDBCEx(L, badDbc.path16().c_str(), 0); }, 2,
+        {"DBC table", [&](lua_State *L) { return Vexo_importRawDBC(L, good.c_str()); }, 1, kEcu},
+        {"DBC syntax error", [&](lua_State *L) { return Vexo_importRawDBCEx(L, bad.c_str(), 0); }, 2,
          "error: DBC-Import: (2, 5): 'constant' expected but found 'x'"},
-        {"DBC tolerant", [&](lua_State *L) {
-             return Vexo_importRawDBCEx(L, badDbc.path16().c_str(), VEXO_IMPORT_TOLERANT); }, 2,
-         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"} 1 warnings"},
-        {"DBC missing file", [&](lua_State *L) { return Vexo_importRawDBC(L, missing.c_str()); }, 2,
-         "code: -2147467259"},
-        {"missing file, tolerant", [&](lua_State *L) {
-             return Vexo_importRawDBCEx(L, missing.c_str(), VEXO_IMPORT_TOLERANT); }, 2, "code: -2147467259"},
-        {"DBC null path", [](lua_State *L) { return Vexo_importRawDBC(L, nullptr); }, 2, "code: -2147024809"},
-        {"DBC stream", [&](lua_State *L) { return importDbcStream(L, fmemopen(text.data(), text.size(), "rb")); },
-         1, "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
-        {"DBC null stream", [](lua_State *L) { return importDbcStream(L, nullptr); }, 2, "code: -2147024809"},
-        {"LDF syntax error", [&](lua_State *L) { return Vexo_importRawLDF(L, ldf.path16().c_str()); }, 2,
+        {"DBC tolerant", [&](lua_State *L) { return Vexo_importRawDBCEx(L, bad.c_str(), kTolerant); }, 2,
+         kEcu + " 1 warnings"},
+        {"DBC missing file", [&](lua_State *L) { return Vexo_importRawDBC(L, missing.c_str()); }, 2, kFail},
+        {"missing file", [&](lua_State *L) { return Vexo_importRawDBCEx(L, missing.c_str(), kTolerant); }, 2, kFail},
+        {"DBC null path", [](lua_State *L) { return Vexo_importRawDBC(L, nullptr); }, 2, kInvalid},
+        {"DBC stream", [&](lua_State *L) { return importDbcStream(L, fmemopen(text.data(), text.size(), "rb")); }, 1,
+         kEcu},
+        {"DBC null stream", [](lua_State *L) { return importDbcStream(L, nullptr); }, 2, kInvalid},
+        {"LDF syntax error", [&](lua_State *L) { return Vexo_importRawLDF(L, lin.c_str()); }, 2,
          "error: LDF-Import: (3, 1): 'LIN_language_version' expected but found ''"},
-        {"LDF tolerant: a table even without sections", [&](lua_State *L) {
-             return Vexo_importRawLDFEx(L, ldf.path16().c_str(), VEXO_IMPORT_TOLERANT); }, 2,
+        {"LDF tolerant: a table even without sections",
+         [&](lua_State *L) { return Vexo_importRawLDFEx(L, lin.c_str(), kTolerant); }, 2,
          "{{LIN_protocol_version=\"2.1\",t 6 warnings"},
-        {"LDF null path", [](lua_State *L) { return Vexo_importRawLDFEx(L, nullptr, 0); }, 2, "code: -2147024809"},
-        {"unknown flag bits", [&](lua_State *L) { return Vexo_importRawLDFEx(L, ldf.path16().c_str(), 2); }, 2,
-         "code: -2147024809"},
-        {"LDF null stream", [](lua_State *L) { return importLdfStream(L, nullptr); }, 2, "code: -2147024809"},
-        {"SYM table", [&](lua_State *L) { return Vexo_importRawSYM(L, sym.path16().c_str()); }, 1,
+        {"LDF null path", [](lua_State *L) { return Vexo_importRawLDFEx(L, nullptr, 0); }, 2, kInvalid},
+        {"unknown flag bits", [&](lua_State *L) { return Vexo_importRawLDFEx(L, lin.c_str(), 2); }, 2, kInvalid},
+        {"LDF null stream", [](lua_State *L) { return importLdfStream(L, nullptr); }, 2, kInvalid},
+        {"SYM table", [&](lua_State *L) { return Vexo_importRawSYM(L, s.c_str()); }, 1,
          "{{line=2,name=\"A\",section=\"SEND\",tag=\"message\"},tag=\"sym\"}"},
-        {"SYM syntax error", [&](lua_State *L) { return Vexo_importRawSYM(L, badSym.path16().c_str()); }, 2,
+        {"SYM syntax error", [&](lua_State *L) { return Vexo_importRawSYM(L, badS.c_str()); }, 2,
          "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
-        {"SYM null path", [](lua_State *L) { return Vexo_importRawSYM(L, nullptr); }, 2, "code: -2147024809"},
+        {"SYM null path", [](lua_State *L) { return Vexo_importRawSYM(L, nullptr); }, 2, kInvalid},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -78,16 +73,15 @@ TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
         EXPECT_EQ(lua_gettop(L), 2 + c.count);
         EXPECT_STREQ(lua_tostring(L, 1), "below");
         EXPECT_EQ(lua_tointeger(L, 2), 7);
-        lua_remove(L, 1);
-        lua_remove(L, 1);
+        lua_remove(L, 1), lua_remove(L, 1);
         EXPECT_EQ(describe(L, count), c.want);
         lua_close(L);
     }
-    EXPECT_EQ(Vexo_importRawDBC(nullptr, goodDbc.path16().c_str()), 0);
-    EXPECT_EQ(Vexo_importRawDBCEx(nullptr, goodDbc.path16().c_str(), VEXO_IMPORT_TOLERANT), 0);
-    EXPECT_EQ(Vexo_importRawLDF(nullptr, ldf.path16().c_str()), 0);
-    EXPECT_EQ(Vexo_importRawLDFEx(nullptr, ldf.path16().c_str(), 0), 0);
-    EXPECT_EQ(Vexo_importRawSYM(nullptr, sym.path16().c_str()), 0);
+    EXPECT_EQ(Vexo_importRawDBC(nullptr, good.c_str()), 0);
+    EXPECT_EQ(Vexo_importRawDBCEx(nullptr, good.c_str(), kTolerant), 0);
+    EXPECT_EQ(Vexo_importRawLDF(nullptr, lin.c_str()), 0);
+    EXPECT_EQ(Vexo_importRawLDFEx(nullptr, lin.c_str(), 0), 0);
+    EXPECT_EQ(Vexo_importRawSYM(nullptr, s.c_str()), 0);
 }
 
 TEST(ReaderEntry, ParseFunctionsRefuseANullInstance)
@@ -103,10 +97,7 @@ TEST(ReaderEntry, ParseFunctionsRefuseANullInstance)
 }
 
 // A Lua allocator with a byte budget, so that memory runs out part-way through a read.
-struct Budget {
-    size_t used;
-    size_t limit;
-};
+struct Budget { size_t used, limit; };
 
 void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
 {
@@ -156,8 +147,7 @@ TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
         const std::string want = describe(unlimited, test::importRaw(unlimited, c.format, path.c_str(), c.flags));
         lua_close(unlimited);
         ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
-        int tables = 0;
-        int failures = 0;
+        int tables = 0, failures = 0;
         for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
             Budget budget{0, SIZE_MAX};
             lua_State *L = lua_newstate(allocateWithin, &budget);

@@ -10,19 +10,7 @@
 namespace vexo::io {
 namespace {
 
-struct Row {
-    const char *what;
-    std::string input;
-    std::string want;
-};
-
-void checkRows(const std::vector<Row> &rows)
-{
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.what);
-        EXPECT_EQ(test::importText(test::Format::kSym, r.input), r.want);
-    }
-}
+const auto importSymText = [](const std::string &text) { return test::importText(test::Format::kSym, text); };
 
 const std::string kHead = "FormatVersion=6.0 // Do not edit this line!\r\nTitle=\"T\"\r\n";
 const std::string kHeadTable =
@@ -31,7 +19,7 @@ const std::string kHeadTable =
 
 TEST(SymReader, ReadsEachKindOfEntry)
 {
-    checkRows({
+    test::checkRows(importSymText, {
         {"empty file", "", "{tag=\"sym\"}"},
         {"header only; comment lines and blank lines are skipped", kHead + "// c\n\nBRS=False\n",
          "{" + kHeadTable + ",{key=\"BRS\",line=5,tag=\"header\",value=\"False\"},tag=\"sym\"}"},
@@ -69,53 +57,35 @@ TEST(SymReader, ReadsEachKindOfEntry)
 TEST(SymReader, ReportsTheFirstSyntaxError)
 {
     const std::string msg = "{SENDRECEIVE}\n[M]\n";
-    checkRows({
-        {"unknown section", "{VARIABLES}\n",
-         "error: SYM-Import: (1, 2): 'section name (ENUMS, SIGNALS, SEND, RECEIVE or SENDRECEIVE)' expected but "
-         "found 'VARIABLES'"},
-        {"section not closed", "{SEND\n", "error: SYM-Import: (1, 6): '}' expected but found 'end of line'"},
-        {"header without '='", "Title \"x\"\n", "error: SYM-Import: (1, 7): '=' expected but found '\"x\"'"},
-        {"unquoted title", "Title=x\n", "error: SYM-Import: (1, 7): 'string constant' expected but found 'x'"},
-        {"unterminated quote", "Title=\"x\n", "error: SYM-Import: (1, 9): '\"' expected but found 'end of line'"},
-        {"message outside a message section", "[M]\n",
-         "error: SYM-Import: (1, 1): 'header entry (Key=value) or {section}' expected but found '[M]'"},
-        {"entry before the first message", "{SEND}\nID=1h\n",
-         "error: SYM-Import: (2, 1): 'message header [name]' expected but found 'ID'"},
-        {"unknown message entry", msg + "Foo=1\n",
-         "error: SYM-Import: (3, 1): 'message entry (ID, Type, Len, DLC, CycleTime, Timeout, MinInterval, Color, "
-         "BRS, Mux, Var or Sig)' expected but found 'Foo'"},
-        {"identifier given twice", msg + "ID=1h\nID=2h\n",
-         "error: SYM-Import: (4, 1): 'message entry not given before' expected but found 'ID'"},
-        {"hexadecimal digit without its suffix", msg + "ID=1Ax\n",
-         "error: SYM-Import: (3, 4): 'identifier' expected but found '1Ax'"},
-        {"too many digits", msg + "ID=12345678901234h\n",
-         "error: SYM-Import: (3, 4): 'identifier' expected but found '12345678901234h'"},
-        {"variable name with a blank", msg + "Var=Real power signed 0,32\n",
-         "error: SYM-Import: (3, 16): 'start bit' expected but found 'signed'"},
-        {"missing comma", msg + "Var=V unsigned 0 8\n", "error: SYM-Import: (3, 18): ',' expected but found '8'"},
-        {"malformed number", msg + "Var=V unsigned 0,8 /f:1.2.3\n",
-         "error: SYM-Import: (3, 23): 'number' expected but found '1.2.3'"},
-        {"exponent without digits", msg + "Var=V unsigned 0,8 /o:1e\n",
-         "error: SYM-Import: (3, 23): 'number' expected but found '1e'"},
-        {"option without its colon", msg + "Var=V unsigned 0,8 /u m\n",
-         "error: SYM-Import: (3, 23): ':' expected but found 'm'"},
-        {"text after the attributes", msg + "Var=V unsigned 0,8 x\n",
-         "error: SYM-Import: (3, 20): 'end of line' expected but found 'x'"},
-        {"multiplexer without value", msg + "Mux=X 0,8\n",
-         "error: SYM-Import: (3, 10): 'multiplexer value' expected but found 'end of line'"},
-        {"signal definition outside {SIGNALS}", "{ENUMS}\nSig=S unsigned 8\n",
-         "error: SYM-Import: (2, 1): 'enumeration (Enum=)' expected but found 'Sig'"},
-        {"enumeration without parenthesis", "{ENUMS}\nEnum=E 0=\"a\"\n",
-         "error: SYM-Import: (2, 8): '(' expected but found '0=\"a\"'"},
-        {"enumeration entry without text", "{ENUMS}\nEnum=E(0=a)\n",
-         "error: SYM-Import: (2, 10): 'string constant' expected but found 'a)'"},
-        {"enumeration entries without comma", "{ENUMS}\nEnum=E(0=\"a\" 1=\"b\")\n",
-         "error: SYM-Import: (2, 14): ', or )' expected but found '1=\"b\")'"},
-        {"enumeration open at the end of the file", "{ENUMS}\nEnum=E(0=\"a\",\n",
-         "error: SYM-Import: (3, 1): 'integer' expected but found 'end of file'"},
-        {"empty quoted name", "{SIGNALS}\nSig=\"\" bit\n",
-         "error: SYM-Import: (2, 5): 'signal name' expected but found '\"\"'"},
-    });
+    test::checkPairs(importSymText, {
+        {"{VARIABLES}\n",
+         "(1, 2): 'section name (ENUMS, SIGNALS, SEND, RECEIVE or SENDRECEIVE)' expected but found 'VARIABLES'"},
+        {"{SEND\n", "(1, 6): '}' expected but found 'end of line'"},
+        {"Title \"x\"\n", "(1, 7): '=' expected but found '\"x\"'"},
+        {"Title=x\n", "(1, 7): 'string constant' expected but found 'x'"},
+        {"Title=\"x\n", "(1, 9): '\"' expected but found 'end of line'"},
+        {"[M]\n", "(1, 1): 'header entry (Key=value) or {section}' expected but found '[M]'"},
+        {"{SEND}\nID=1h\n", "(2, 1): 'message header [name]' expected but found 'ID'"},
+        {msg + "Foo=1\n",
+         "(3, 1): 'message entry (ID, Type, Len, DLC, CycleTime, Timeout, MinInterval, Color, BRS, Mux, Var or Sig)' "
+         "expected but found 'Foo'"},
+        {msg + "ID=1h\nID=2h\n", "(4, 1): 'message entry not given before' expected but found 'ID'"},
+        {msg + "ID=1Ax\n", "(3, 4): 'identifier' expected but found '1Ax'"},
+        {msg + "ID=12345678901234h\n", "(3, 4): 'identifier' expected but found '12345678901234h'"},
+        {msg + "Var=Real power signed 0,32\n", "(3, 16): 'start bit' expected but found 'signed'"},  // blank in a name
+        {msg + "Var=V unsigned 0 8\n", "(3, 18): ',' expected but found '8'"},
+        {msg + "Var=V unsigned 0,8 /f:1.2.3\n", "(3, 23): 'number' expected but found '1.2.3'"},
+        {msg + "Var=V unsigned 0,8 /o:1e\n", "(3, 23): 'number' expected but found '1e'"},
+        {msg + "Var=V unsigned 0,8 /u m\n", "(3, 23): ':' expected but found 'm'"},
+        {msg + "Var=V unsigned 0,8 x\n", "(3, 20): 'end of line' expected but found 'x'"},
+        {msg + "Mux=X 0,8\n", "(3, 10): 'multiplexer value' expected but found 'end of line'"},
+        {"{ENUMS}\nSig=S unsigned 8\n", "(2, 1): 'enumeration (Enum=)' expected but found 'Sig'"},
+        {"{ENUMS}\nEnum=E 0=\"a\"\n", "(2, 8): '(' expected but found '0=\"a\"'"},
+        {"{ENUMS}\nEnum=E(0=a)\n", "(2, 10): 'string constant' expected but found 'a)'"},
+        {"{ENUMS}\nEnum=E(0=\"a\" 1=\"b\")\n", "(2, 14): ', or )' expected but found '1=\"b\")'"},
+        {"{ENUMS}\nEnum=E(0=\"a\",\n", "(3, 1): 'integer' expected but found 'end of file'"},
+        {"{SIGNALS}\nSig=\"\" bit\n", "(2, 5): 'signal name' expected but found '\"\"'"},
+    }, "error: SYM-Import: ");
 }
 
 }  // namespace
