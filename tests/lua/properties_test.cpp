@@ -1,7 +1,7 @@
 // The Lua property tables against the C getters: one node of every class with
-// distinctive values in every field, every property read through attribs and compared
-// with what the matching exported getter or enumerator gives. A field position, reader
-// or name that drifts from the node layouts fails here.
+// distinctive values in every field, every property read through attribs (names and
+// order pinned per class) and compared with indexing and with what the matching exported
+// getter or enumerator gives. A field position, reader or name that drifts fails here.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -321,6 +321,37 @@ const std::map<std::string, Comparison> &comparisons()
     return table;
 }
 
+// The properties of each class, in the order attribs gives them.
+std::string expectedNames(const std::string &klass)
+{
+    const std::string two = "nodetype tag ", five = two + "eid group param ",
+                      eight = five + "shortname longname description ", nine = eight + "parent ",
+                      ten = nine + "reference ", triggering = ten + "children channel frame sourceEcu flags ";
+    const std::map<std::string, std::string> names = {
+        {"ElementReference", ten}, {"Vexo", ten + "collections "}, {"ElementGroup", ten + "children "},
+        {"DatabaseCollections", ten + "children identElements clusters ECUs PDUs frames signals codings views "},
+        {"Cluster", ten + "children clusterType "}, {"PDUTriggering", ten + "children "},
+        {"AbsolutelyScheduledTriggering", triggering + "slotId baseCycle repetition "},
+        {"IdentifierBasedTriggering", triggering + "identifier "},
+        {"MaskedIdentifierTriggering", triggering + "mask code "},
+        {"SignalInstance", ten + "signal byteOrder bitpos updateBitpos "},
+        {"Signal", eight + "signalInstances flags defaultValue minValue maxValue coding "},
+        {"Coding", eight + "unit bitlen encoding internalToPhysicalCompus physicalToInternalCompus "},
+        {"PDUInstance", ten + "byteOrder bitpos updateBitpos "}, {"MultiplexedPart", ten + "switchCode segments "},
+        {"Channel", nine + "frameTriggerings PDUTriggerings PDUInstances "}, {"Frame", eight + "length PDUInstances "},
+        {"UnitSpec", five + "displayName "}, {"IdentityComputation", five + "ranges "},
+        {"LinearComputation", five + "ranges scale offset "}, {"MappedTextComputation", five + "ranges textvalue "},
+        {"MappedValueComputation", five + "ranges value "},
+        {"SignalPDU", eight + "bitlen triggerings parents signalInstances "},
+        {"MultiplexedPDU", eight + "bitlen triggerings parents switchByteOrder switchPosition switchLength "
+                                   "defaultSwitchCode dynamicParts staticPart elsePart "},
+        {"EventControlledTiming", two + "debounceTime "}, {"CyclicTiming", two + "cycleTime "},
+        {"Segment", two + "byteOrder bitpos bitlen "}, {"ValueRange", two + "lowerLimit upperLimit flags "},
+    };
+    const auto found = names.find(klass);
+    return found != names.end() ? found->second : "?";
+}
+
 void pushValueOf(lua_State *L, VexoNode *db, VexoNode *node)
 {
     if (node == db)
@@ -347,7 +378,10 @@ TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
         pushValueOf(L, model.db, node);
         lua_call(L, 1, 3);  // iterator, node value, nil
         const int iterator = base + 2, value = base + 3;
+        EXPECT_EQ(handleAt(L, value), node);
+        EXPECT_TRUE(lua_isnil(L, base + 4));
         size_t properties = 0;
+        std::string names;
         for (;;) {
             lua_pushvalue(L, iterator);
             lua_pushvalue(L, value);
@@ -358,6 +392,11 @@ TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
             }
             const std::string name = lua_tostring(L, -2);
             SCOPED_TRACE(name);
+            names += name + " ";
+            lua_getfield(L, value, name.c_str());  // indexing gives the same value (or kind of value)
+            EXPECT_EQ(lua_type(L, -1), lua_type(L, -2));
+            EXPECT_TRUE(lua_isuserdata(L, -1) || lua_isfunction(L, -1) || lua_rawequal(L, -1, -2));
+            lua_pop(L, 1);
             const auto comparison = comparisons().find(name);
             if (comparison == comparisons().end())
                 ADD_FAILURE() << "no C getter is known for property " << name;
@@ -369,7 +408,7 @@ TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
             ++properties;
             lua_pop(L, 2);
         }
-        EXPECT_GE(properties, 3u);
+        EXPECT_EQ(names, expectedNames(klass));
         compared += properties;
         lua_settop(L, base);
     }
