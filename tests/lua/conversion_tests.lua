@@ -44,7 +44,7 @@ test("unsigned 32-bit arguments go through their text with automatic base", func
         eq(db:createMaskedIdentifierTriggering(W "T", case[2], 0, 0, nil, nil, nil).mask, case[3], case[1])
     end
     eq(db:createIdentifierBasedTriggering(W "I", 1, "0x80000000", nil, nil, nil).flags, 2147483648, "flags unsigned")
-    eq(db:createIdentifierBasedTriggering(W "J", -1, 0, nil, nil, nil).identifier, -1, "the identifier property is signed")
+    eq(db:createIdentifierBasedTriggering(W "J", -1, 0, nil, nil, nil).identifier, -1, "the identifier is signed")
 end)
 
 test("internal values from numbers, strings and InternalValues", function()
@@ -64,7 +64,7 @@ test("internal values from numbers, strings and InternalValues", function()
         { "userdata without metatable", newproxy(false), "0" },
     }
     for _, case in ipairs(cases) do eq(raw(case[2]), case[3], case[1]) end
-    eq(raw(signal:internalToPhysical("0x8000000000000001")), "9223372036854775809", "an InternalValue passes its payload")
+    eq(raw(signal:internalToPhysical("0x8000000000000001")), "9223372036854775809", "an InternalValue's payload")
     for _, bad in ipairs { { "nil", nil }, { "boolean", true }, { "table", {} }, { "function", print } } do
         check.raises("number, string or InternalValue expected", signal.internalToPhysical, signal, bad[2])
     end

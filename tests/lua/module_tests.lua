@@ -40,7 +40,7 @@ test("group-name constants are UTF-16 with the terminator, usable as arguments",
         Q3_GROUPNAME_CODINGS = "@codings", Q3_GROUPNAME_VIEWS = "@views", Q3_VIEWNAME_ECUVIEW = "ECUView",
     }
     for name, text in pairs(names) do eq(Vexo[name], W(text), name) end
-    eq(Vexo.createDb():findByElementId(Vexo.Q3_GROUPNAME_FRAMES).eid, U "@frames", "default group found by its constant")
+    eq(Vexo.createDb():findByElementId(Vexo.Q3_GROUPNAME_FRAMES).eid, U "@frames", "default group found by it")
 end)
 
 test("the six metatables sit in the registry under their names; string slots are opaque", function()
@@ -123,7 +123,7 @@ test("importDBC and importLDF read a file into a table, take {tolerant = true} a
     for _, read in ipairs { Vexo.importDBC, Vexo.importLDF } do
         for _, options in ipairs { {}, { tolerant = true } } do
             local missing = check.pack(read(W(check.tmp .. "/no_such_file"), options))
-            check.truthy(missing.n == 2 and missing[1] == nil and missing[2] == check.E_FAIL, "missing file: nil, E_FAIL")
+            check.truthy(missing.n == 2 and missing[1] == nil and missing[2] == check.E_FAIL, "missing: nil, E_FAIL")
         end
     end
     check.raises("unknown option 'tolerent'", Vexo.importDBC, W(dbc), { tolerent = true })

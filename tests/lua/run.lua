@@ -2,7 +2,8 @@
 -- every test under pcall, prints "N passed, N failed" and fails the process when a test
 -- failed. Works under lua5.1, LuaJIT and the C test host (which closes the state itself).
 local here = (arg and arg[0] or ""):match("^(.*)/[^/]*$") or "."
-local files = { "module", "conversion", "properties", "methods", "signal", "encoder", "argument_errors", "xsl", "lifetime" }
+local files = {
+    "module", "conversion", "properties", "methods", "signal", "encoder", "argument_errors", "xsl", "lifetime" }
 
 local check = dofile(here .. "/check.lua")
 package.loaded.check = check

@@ -13,8 +13,9 @@ local frameOne = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
 local function decoded(channel, identifier, data)
     local out = {}
     for signal, kind, value, triggering, instance in channel:decodeMessage(identifier, 0, data) do
-        out[#out + 1] = table.concat({ check.A(signal.eid), kind, kind == Vexo.Q3_ASCIISIGNAL and value or tostring(value),
-            check.A(instance.eid), triggering and check.A(triggering.eid) }, " ")
+        local shown = kind == Vexo.Q3_ASCIISIGNAL and value or tostring(value)
+        out[#out + 1] = table.concat({ check.A(signal.eid), kind, shown, check.A(instance.eid),
+            triggering and check.A(triggering.eid) }, " ")
     end
     return table.concat(out, "; ")
 end

@@ -37,7 +37,8 @@ test("each output method serialises the whole result its own way; empty output i
     }
     for i, row in ipairs(rows) do
         local result = transform(sheet("method" .. i .. ".xsl", row[1], row[3] or tableBody), frames)
-        check.truthy(result.n == 1 and result[1] == row[2], row[1] .. ": one result, the output: " .. tostring(result[1]))
+        eq(result.n, 1, row[1] .. ": results")
+        eq(result[1], row[2], row[1] .. ": output")
     end
 end)
 
