@@ -37,17 +37,15 @@ local function methodsOf(metatable)
     return names
 end
 
-local function hammer(label, fn, self, positions, values)
-    local calls = 0
+local function hammer(fn, self, positions, values)
     for position = 1, positions do
         for _, wrong in ipairs(values) do
-            local args = { self, nil, nil, nil, nil, nil, nil, nil, nil, nil }
+            local args = { self }
             args[position] = wrong[2]
             pcall(fn, unpack(args, 1, 10))
-            calls = calls + 1
         end
     end
-    return calls
+    return positions * #values
 end
 
 test("every node, database and encoder method survives wrong values in every position", function()
@@ -62,21 +60,19 @@ test("every node, database and encoder method survives wrong values in every pos
     local calls, methods = 0, 0
     for _, entry in ipairs(selves) do
         for _, name in ipairs(methodsOf(entry[1])) do
-            calls = calls + hammer(name, entry[1][name], entry[2], 10, values)
+            calls = calls + hammer(entry[1][name], entry[2], 10, values)
             methods = methods + 1
         end
     end
-    check.truthy(methods > 120, "methods exercised: " .. methods)
-    check.truthy(calls > 30000, "calls made: " .. calls)
-    -- The model still answers.
-    eq(check.A(n.db:findByElementId(W "Speed").eid), "Speed", "model intact")
+    check.truthy(methods > 120 and calls > 30000, "methods exercised: " .. methods .. ", calls made: " .. calls)
+    eq(check.A(n.db:findByElementId(W "Speed").eid), "Speed", "the model still answers")
 end)
 
 test("module functions and property access survive wrong values", function()
     local n = check.network()
     local values = wrongValues(n)
     for _, name in ipairs { "createDb", "importDBC", "importLDF", "XSLtransform", "attribs", "version" } do
-        hammer(name, Vexo[name], nil, 3, values)
+        hammer(Vexo[name], nil, 3, values)
     end
     local index = getmetatable(n.f1).__index
     for _, wrong in ipairs(values) do
@@ -106,7 +102,6 @@ test("a wrong node class names both classes; wrong kinds name the expected kind"
         { "30B3E33A77D34390911057D0D6931EE1", n.f1.getShortName, n.f1, n.f1 },
         { "E1932F8FA81D4e22B366464122243EAF", n.db.stringAddAlternative, n.db, n.f1, 1, W "x" },
         { "invalid length of UCS-2 string", n.db.createFrame, n.db, "odd", 8 },
-        { "invalid termination character in UCS-2 string", n.db.createFrame, n.db, "ab", 8 },
         { "number, string or InternalValue expected", n.speed.internalToPhysical, n.speed, {} },
     }
     for _, row in ipairs(rows) do

@@ -112,12 +112,7 @@ function check.cleanup()
     for _, path in ipairs(created) do os.remove(path) end
 end
 
-check.S_OK, check.S_FALSE = 0, 1
-check.E_INVALIDARG = -2147024809
-check.E_FAIL = -2147467259
-check.E_POINTER = -2147467261
-check.E_UNEXPECTED = -2147418113
-check.E_NOMOREITEMS = -2147023728
+check.S_FALSE, check.E_INVALIDARG, check.E_FAIL, check.E_UNEXPECTED = 1, -2147024809, -2147467259, -2147418113
 
 -- The test network. Frame "F1" (8 bytes, identifier 0x123) carries signal PDU "P1":
 -- "Speed" (16 bits little-endian at bit 0, linear 0.5 x + 10), "Gear" (4 bits at 16,

@@ -36,8 +36,7 @@ end
 -- Imports a file into a new database; returns the database and the messages, or
 -- nil and the error.
 local function import(path, filter)
-    local db = Vexo.createDb(W "corpus")
-    local messages = {}
+    local db, messages = Vexo.createDb(W "corpus"), {}
     local ok, problem = pcall(doimport, db, nil, W(path), W(filter or ""), function(line, severity, message)
         messages[#messages + 1] = { line, severity, message }
         return 0
@@ -51,41 +50,31 @@ end
 -- by property (attribs), through every link and list.
 local function compareModels(dbA, dbB)
     local seen = {}
-    local function same(a, b, where, depth)
-        if a == nil or b == nil then
-            if a ~= b then error(where .. ": one side is nil") end
-            return
-        end
-        local ta, tb = type(a), type(b)
-        if ta ~= tb then error(string.format("%s: %s against %s", where, ta, tb)) end
-        if ta == "number" then
+    local function same(a, b, where)
+        local ta = type(a)
+        if a == nil or b == nil or ta ~= type(b) then
+            if a ~= b then error(string.format("%s: %s against %s", where, tostring(a), tostring(b))) end
+        elseif ta == "number" then
             if a ~= b and not (a ~= a and b ~= b) then error(string.format("%s: %.17g against %.17g", where, a, b)) end
         elseif ta == "string" or ta == "boolean" then
             if a ~= b then error(string.format("%s: %q against %q", where, A(a), A(b))) end
         elseif ta == "function" then
             local listA, listB = check.collect(a), check.collect(b)
             if #listA ~= #listB then error(string.format("%s: %d entries against %d", where, #listA, #listB)) end
-            for i = 1, #listA do same(listA[i], listB[i], where .. "[" .. i .. "]", depth + 1) end
+            for i = 1, #listA do same(listA[i], listB[i], where .. "[" .. i .. "]") end
         elseif getmetatable(a) == "StringSlot" then
-            same(dbA:stringLookup(a, 0, 0), dbB:stringLookup(b, 0, 0), where .. " (text)", depth)
+            same(dbA:stringLookup(a, 0, 0), dbB:stringLookup(b, 0, 0), where .. " (text)")
         elseif not pcall(function() return a.nodetype end) or a.nodetype == nil then
             if tostring(a) ~= tostring(b) then error(string.format("%s: %s against %s", where, tostring(a), tostring(b))) end
-        else
+        elseif not (a.eid and seen[a.eid]) then
             local id = a.eid
-            if id then
-                if seen[id] then return end
-                seen[id] = true
-            end
-            local names = {}
-            for name, value in Vexo.attribs(a) do names[#names + 1] = name end
-            for _, name in ipairs(names) do
-                -- The database's own identifier and its collections are not part of the import.
-                local va, vb = a[name], b[name]
-                same(va, vb, where .. "." .. name .. (id and "{" .. A(id) .. "}" or ""), depth + 1)
+            if id then seen[id] = true end
+            for name in Vexo.attribs(a) do
+                same(a[name], b[name], where .. "." .. name .. (id and "{" .. A(id) .. "}" or ""))
             end
         end
     end
-    same(dbA.collections, dbB.collections, "collections", 0)
+    same(dbA.collections, dbB.collections, "collections")
 end
 
 ---------------------------------------------------------------------------------------
@@ -113,17 +102,13 @@ end
 -- The field as a double, rounded once as a 64-bit integer would be converted; signed
 -- fields in two's complement. Also the exact raw value as decimal text when it fits 2^53.
 local function fieldValue(bits, signed)
-    local length = #bits
-    local negative = signed and bits[1] == 1
-    local high, low = 0, 0
+    local length, negative, high, low = #bits, signed and bits[1] == 1, 0, 0
     for i = 1, length do
-        local bit = bits[i]
-        if negative then bit = 1 - bit end
+        local bit = negative and 1 - bits[i] or bits[i]
         if length - i >= 32 then high = high * 2 + bit else low = low * 2 + bit end
     end
     local value = high * 2 ^ 32 + low
-    if negative then value = -(value + 1) end
-    return value
+    return negative and -(value + 1) or value
 end
 
 local function readLog(path)
@@ -199,10 +184,8 @@ local function checkLog(db, raw, logPath)
     end
     local decodedSignals, frames = 0, readLog(logPath)
     for n, frame in ipairs(frames) do
-        local key = frame.extended and frame.id + 2 ^ 31 or frame.id
-        local message = messages[key] or messages[frame.id]
-        local want = expectedValues(message, valueTables[message.frameid] or {}, frame)
-        local got = {}
+        local message = messages[frame.extended and frame.id + 2 ^ 31 or frame.id] or messages[frame.id]
+        local want, got = expectedValues(message, valueTables[message.frameid] or {}, frame), {}
         for signal, kind, value in channel:decodeMessage(frame.id, frame.extended and 1 or 0, frame.bytes) do
             local physical, slot = signal:internalToPhysical(value)
             local name = A(signal.eid):match("/signal/([^/]+)$")
@@ -236,19 +219,18 @@ for index, path in ipairs(dbcFiles) do
             local db, problem = import(path)
             local tolerant
             if raw == nil then
-                check.truthy(db == nil, "a file the reader rejects fails the import")
-                eq(problem, message, "the import fails with the reader's message")
+                check.truthy(db == nil and problem == message, "the import fails with the reader's message")
                 rejected = rejected + 1
-                -- Read tolerantly, it imports with warnings.
+                -- Read tolerantly, it imports with warnings; what made the file need
+                -- tolerant reading may be in its export too.
+                tolerant = "tolerant"
                 local messages
-                db, messages = import(path, "tolerant")
+                db, messages = import(path, tolerant)
                 check.truthy(db, "tolerant import: " .. tostring(messages))
                 local warned = false
                 for _, m in ipairs(messages) do warned = warned or m[2] == 1 end
                 check.truthy(warned, "tolerant import warns")
                 raw = Vexo.importDBC(W(path), { tolerant = true })
-                -- What made the file need tolerant reading may be in its export too.
-                tolerant = "tolerant"
             else
                 check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
             end
@@ -279,8 +261,7 @@ for index, path in ipairs(listFiles(corpus .. "/ldf", "%.ldf$")) do
             local raw, message = Vexo.importLDF(W(path))
             local db, problem = import(path)
             if raw == nil then
-                check.truthy(db == nil, "a file the reader rejects fails the import")
-                eq(problem, message, "the import fails with the reader's message")
+                check.truthy(db == nil and problem == message, "the import fails with the reader's message")
                 ldfRejected = ldfRejected + 1
                 check.truthy(import(path, "LDF tolerant"), "tolerant import")
             else

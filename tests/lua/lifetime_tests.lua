@@ -52,13 +52,9 @@ test("node values, list properties and attribs keep their database", function()
 end)
 
 test("the decode iterator keeps the channel's database", function()
-    local function channelOnly()
-        local n = check.network()
-        return n.channel
-    end
     local data = string.char(0x20, 0x03, 0x05, 0xFE, 0x41, 0x42, 0x43, 0x44)
     local names = {}
-    for signal, _, _, triggering, instance in channelOnly():decodeMessage(0x123, 0, data) do
+    for signal, _, _, triggering, instance in check.network().channel:decodeMessage(0x123, 0, data) do
         collect()
         names[#names + 1] = A(signal:getElementId())
         eq(A(triggering:getElementId()), "T1", "triggering")
@@ -68,8 +64,7 @@ test("the decode iterator keeps the channel's database", function()
 end)
 
 test("a node of another database is not taken, so it may go", function()
-    local db = Vexo.createDb(W "A")
-    local group = db:createElementGroup(W "G", nil, nil)
+    local group = Vexo.createDb(W "A"):createElementGroup(W "G", nil, nil)
     local other = loadDb(1)
     local foreign = other:findByElementId(W "F001")
     group:insertChildren(foreign)

@@ -7,33 +7,22 @@ local W, U, eq, pack = check.W, check.U, check.eq, check.pack
 local tests = {}
 local function test(name, fn) tests[#tests + 1] = { name, fn } end
 
-test("Made: the created node; one nil when nothing was made", function()
-    local db = Vexo.createDb()
-    local frame = db:createFrame(W "F", 8)
-    eq(frame:getNodeType(), Vexo.Q3_NODETYPE_Frame, "a frame")
-    -- A later step fails (a Frame is no cluster group): the node is still returned.
-    local channel = pack(db:createChannel(W "C", nil))
-    eq(channel.n, 1, "one result")
-    local dead = Vexo.createDb()
-    getmetatable(dead).__gc(dead)
-    local none = pack(dead:createCluster(W "X", 1))
-    eq(none.n, 1, "one result when the operation failed before making the node")
-    eq(none[1], nil, "and it is nil")
-end)
-
-test("Lookup and Text: zero results unless the operation answered 0", function()
+test("Made gives the created node; Lookup and Text give zero results unless the operation answered 0", function()
     local db = Vexo.createDb(W "DB")
     local frame = db:createFrame(W "F1", 8)
+    eq(frame:getNodeType(), Vexo.Q3_NODETYPE_Frame, "a frame")
+    -- A later step fails (a Frame is no cluster group): the node is still returned.
+    eq(pack(db:createChannel(W "C", nil)).n, 1, "one result")
     check.truthy(check.same(db:findByElementId(W "F1"), frame), "found")
     eq(pack(db:findByElementId(W "nothing")).n, 0, "not found gives no result")
     eq(pack(frame.getParent(nil)).n, 0, "a failed lookup gives no result either")
-    local channel = db:createChannel(W "CH", nil)
-    local parent = pack(channel:getParent())
-    eq(parent.n, 1, "a null link found gives one result")
-    eq(parent[1], nil, "nil")
-    eq(frame:getElementId(), U "F1", "Text")
-    eq(pack(db:getLongName(frame, 9, 9)).n, 0, "no long name: S_FALSE gives no result")
-    eq(pack(db:getShortName(nil)).n, 0, "failure gives no result")
+    local parent = pack(db:createChannel(W "CH", nil):getParent())
+    check.rows {
+        { parent.n, 1, "a null link found gives one result" }, { parent[1], nil, "nil" },
+        { frame:getElementId(), U "F1", "Text" },
+        { pack(db:getLongName(frame, 9, 9)).n, 0, "no long name: S_FALSE gives no result" },
+        { pack(db:getShortName(nil)).n, 0, "failure gives no result" },
+    }
 end)
 
 test("Echo, Code and Pair shapes", function()
@@ -63,21 +52,19 @@ end)
 
 test("add loops: argument 2 is skipped except by addClusters", function()
     local db = Vexo.createDb()
-    local frame = db:createFrame(W "Late", 8)
-    local collections = db.collections
-    local other = Vexo.createDb()
-    local lonely = other:createFrame(W "Lonely", 8)
+    local frame, other = db:createFrame(W "Late", 8), Vexo.createDb()
+    local lonely, cluster0 = other:createFrame(W "Lonely", 8), db:createCluster(W "C0", 1)
     -- A frame of another database is skipped by the operation: nothing is added.
-    local cluster0 = db:createCluster(W "C0", 1)
-    eq(db:addFrames(cluster0), 0, "argument 2 is not even checked")
+    check.rows {
+        { db:addFrames(cluster0), 0, "argument 2 is not even checked" },
+        { db:addFrames(lonely), 0, "one frame as argument 2 is not read" },
+        { db:addFrames(nil, lonely), 0, "argument 3 is read, the foreign frame skipped" },
+        { check.ids(check.collect(db:enumFrames())), "Late", "frames" },
+        { other:addClusters(other:createCluster(W "C2", 1)), 0, "addClusters reads argument 2" },
+        { other:addClusters(), 0, "no element arguments" },
+        { db.collections:addFrames(nil, frame, frame), 0, "on the collections node" },
+    }
     check.raises("Frame expected, got Cluster", db.addFrames, db, nil, cluster0)
-    eq(db:addFrames(lonely), 0, "one frame as argument 2 is not read")
-    eq(db:addFrames(nil, lonely), 0, "argument 3 is read, the foreign frame skipped")
-    eq(check.ids(check.collect(db:enumFrames())), "Late", "frames")
-    local cluster = other:createCluster(W "C2", 1)
-    eq(other:addClusters(cluster), 0, "addClusters reads argument 2")
-    eq(other:addClusters(), 0, "no element arguments")
-    eq(collections:addFrames(nil, frame, frame), 0, "on the collections node")
     check.raises("Vexo or DatabaseCollections expected", frame.addFrames, frame, nil, frame)
 end)
 
@@ -114,18 +101,15 @@ test("enumerators: empty, cleared database, nil owner, wrong class", function()
     eq(#check.collect(db:enumClusters()), 0, "an empty database runs zero times")
     local cluster = db:createCluster(W "B", 1)
     db:createCluster(W "A", 1)
-    eq(check.ids(check.collect(db:enumClusters())), "A,B", "by identifier")
-    eq(check.ids(check.collect(db.collections:enumClusters())), "A,B", "from the collections node")
     local failed = pack(cluster.enumChildren(nil))
-    eq(failed.n, 2, "enumChildren without a group")
-    eq(failed[2], check.E_INVALIDARG, "its code")
-    eq(#check.collect(cluster.enumFrameTriggerings(nil)), 0, "other enumerators just yield nothing")
+    check.rows {
+        { check.ids(check.collect(db:enumClusters())), "A,B", "by identifier" },
+        { check.ids(check.collect(db.collections:enumClusters())), "A,B", "from the collections node" },
+        { failed.n, 2, "enumChildren without a group" }, { failed[2], check.E_INVALIDARG, "its code" },
+        { #check.collect(cluster.enumFrameTriggerings(nil)), 0, "other enumerators just yield nothing" },
+    }
     check.raises("Vexo or DatabaseCollections expected", cluster.enumClusters, cluster)
     check.raises("Channel expected, got Cluster", cluster.enumFrameTriggerings, cluster)
-    local cleared = Vexo.createDb()
-    cleared:createCluster(W "X", 1)
-    getmetatable(cleared).__gc(cleared)
-    eq(#check.collect(cleared:enumClusters()), 0, "a cleared database value runs zero times")
 end)
 
 test("every enumeration method walks its list", function()
@@ -150,12 +134,9 @@ test("every enumeration method walks its list", function()
     for _, case in ipairs(cases) do
         eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1])
     end
-    local segments = check.collect(n.d1:enumSegments())
-    eq(#segments, 1, "enumSegments")
-    eq(segments[1].bitlen, 32, "segment record")
-    local ranges = check.collect(n.linear:enumRanges())
-    eq(#ranges, 1, "enumRanges")
-    eq(ranges[1].upperLimit, 65535, "range record")
+    local segments, ranges = check.collect(n.d1:enumSegments()), check.collect(n.linear:enumRanges())
+    check.truthy(#segments == 1 and segments[1].bitlen == 32, "enumSegments: the one segment record")
+    check.truthy(#ranges == 1 and ranges[1].upperLimit == 65535, "enumRanges: the one range record")
 end)
 
 test("links: parts, frames, channels, sources, signals, units", function()
@@ -191,8 +172,7 @@ test("creators take their arguments in order and check classes", function()
     local n = check.network()
     local db = n.db
     local pi = db:createPDUInstance(W "PIc", 1, 5, 6, n.p1, n.channel)
-    eq(pi.byteOrder, 1, "byte order")
-    eq(pi.updateBitpos, 6, "update bit position")
+    check.truthy(pi.byteOrder == 1 and pi.updateBitpos == 6, "byte order and update bit position in order")
     check.truthy(check.same(pi.parent, n.channel), "a channel may own a PDU instance")
     check.raises("Channel or Frame expected", db.createPDUInstance, db, W "X", 0, 0, 0, n.p1, n.cluster)
     check.raises("PDUTriggering or IdentifierBasedTriggering expected",
@@ -201,25 +181,20 @@ test("creators take their arguments in order and check classes", function()
     -- The encoding is checked after the unit argument.
     check.raises("UnitSpec expected, got Frame", db.createCoding, db, W "K", 8, 0, n.f1)
     check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, 0, n.unit)
-    check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, "0x0", nil)
     check.raises("E1932F8FA81D4e22B366464122243EAF", db.createMappedTextComputation, db, W "T", nil)
     local mux = db:createMultiplexedPDU(W "MX", 16, 1, 2, 3, "0x80000000", nil)
-    eq(mux.defaultSwitchCode, 2147483648, "default switch code")
-    eq(mux.switchByteOrder, 1, "switch byte order")
     local unit = db:createUnitSpec(W "U", 7, W "m")
-    eq(db:getDisplayName(unit, 7, 7), U "m", "display name")
-    eq(db:setDisplayName(unit, 8, W "metre"), U "metre", "setDisplayName echoes")
     local group = db:createElementGroup(W "Sub", n.cluster, n.f1)
-    check.truthy(check.same(group.reference, n.f1), "group reference")
-    local mapped = db:createMappedValueComputation(W "MV", 3.5)
-    eq(mapped.value, 3.5, "mapped value")
-    local ecu = db:createECU(W "Gateway")
-    eq(db:addECUs(nil, ecu), 0, "addECUs")
-    eq(db:addViews(nil, group), 0, "addViews")
-    eq(check.ids(check.collect(db:enumViews())), "Sub", "views")
-    eq(db:addPDUs(nil, n.p1), 0, "addPDUs")
-    eq(db:addSignals(nil, n.speed), 0, "addSignals")
-    eq(db:addCodings(nil, n.tempCoding), 0, "addCodings")
+    check.rows {
+        { mux.defaultSwitchCode, 2147483648, "default switch code" }, { mux.switchByteOrder, 1, "switch byte order" },
+        { db:getDisplayName(unit, 7, 7), U "m", "display name" },
+        { db:setDisplayName(unit, 8, W "metre"), U "metre", "setDisplayName echoes" },
+        { check.same(group.reference, n.f1), true, "group reference" },
+        { db:createMappedValueComputation(W "MV", 3.5).value, 3.5, "mapped value" },
+        { db:addECUs(nil, db:createECU(W "Gateway")), 0, "addECUs" }, { db:addViews(nil, group), 0, "addViews" },
+        { check.ids(check.collect(db:enumViews())), "Sub", "views" }, { db:addPDUs(nil, n.p1), 0, "addPDUs" },
+        { db:addSignals(nil, n.speed), 0, "addSignals" }, { db:addCodings(nil, n.tempCoding), 0, "addCodings" },
+    }
     check.raises("30B3E33A77D34390911057D0D6931EE1", db.createFrame, db.collections, W "F", 8)
 end)
 
@@ -264,10 +239,8 @@ test("dumpDot writes a DOT file of the database", function()
     local path = check.tmpfile("lua_suite_dump.dot")
     eq(n.db:dumpDot(W(path), 9, 9), 0, "dumpDot")
     local file = assert(io.open(path, "rb"))
-    local text = file:read("*a")
+    check.truthy(file:read("*a"):find("digraph", 1, true), "a digraph")
     file:close()
-    check.truthy(text:find("digraph", 1, true), "a digraph")
-    check.truthy(text:find("Speed", 1, true), "with the signals")
     eq(n.db:dumpDot(W "/no/such/dir/x.dot", 0, 0), check.E_UNEXPECTED, "unwritable path")
     check.raises("30B3E33A77D34390911057D0D6931EE1", n.f1.dumpDot, n.f1, W(path), 0, 0)
 end)

@@ -3,16 +3,7 @@
 -- failed. Works under lua5.1, LuaJIT and the C test host (which closes the state itself).
 local here = (arg and arg[0] or ""):match("^(.*)/[^/]*$") or "."
 local files = {
-    "module_tests.lua",
-    "conversion_tests.lua",
-    "properties_tests.lua",
-    "methods_tests.lua",
-    "signal_tests.lua",
-    "encoder_tests.lua",
-    "argument_errors_tests.lua",
-    "xsl_tests.lua",
-    "lifetime_tests.lua",
-}
+    "module", "conversion", "properties", "methods", "signal", "encoder", "argument_errors", "xsl", "lifetime" }
 
 local check = dofile(here .. "/check.lua")
 package.loaded.check = check
@@ -20,17 +11,12 @@ local passed, failed = 0, 0
 local only = os.getenv("VEXO_TEST_FILTER")
 
 for _, file in ipairs(files) do
-    local tests = dofile(here .. "/" .. file)
-    for _, test in ipairs(tests) do
-        local name = file:gsub("_tests%.lua$", "") .. ": " .. test[1]
+    for _, test in ipairs(dofile(here .. "/" .. file .. "_tests.lua")) do
+        local name = file .. ": " .. test[1]
         if not only or name:find(only, 1, true) then
             local ok, message = xpcall(test[2], debug.traceback)
-            if ok then
-                passed = passed + 1
-            else
-                failed = failed + 1
-                print("FAILED " .. name .. "\n" .. tostring(message))
-            end
+            if ok then passed = passed + 1 else failed = failed + 1 end
+            if not ok then print("FAILED " .. name .. "\n" .. tostring(message)) end
             collectgarbage()
         end
     end
@@ -38,8 +24,6 @@ end
 
 print(string.format("%d passed, %d failed", passed, failed))
 check.cleanup()
-if VEXO_TEST_HOST then
-    return failed
-end
+if VEXO_TEST_HOST then return failed end
 collectgarbage()
 os.exit(failed == 0 and 0 or 1)

@@ -9,56 +9,38 @@ local function test(name, fn) tests[#tests + 1] = { name, fn } end
 -- Speed 400 (0x0190), Gear 0, Temp -10 (0xF6), Name "ABCD".
 local frameOne = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
 
-local function decodeAll(channel, identifier, flags, data)
-    local rows = {}
-    for signal, kind, value, triggering, instance in channel:decodeMessage(identifier, flags, data) do
-        rows[#rows + 1] = {
-            signal = check.A(signal.eid), kind = kind, value = value,
-            text = kind == Vexo.Q3_ASCIISIGNAL and value or tostring(value),
-            triggering = triggering and check.A(triggering.eid), instance = check.A(instance.eid),
-        }
-    end
-    return rows
-end
-
--- "signal kind value instance triggering" of each decoded row, joined by "; ".
-local function shown(rows)
+-- "signal kind value instance triggering" of each decoded signal, joined by "; ".
+local function decoded(channel, identifier, data)
     local out = {}
-    for i, r in ipairs(rows) do
-        out[i] = table.concat({ r.signal, r.kind, r.text, r.instance, r.triggering }, " ")
+    for signal, kind, value, triggering, instance in channel:decodeMessage(identifier, 0, data) do
+        local shown = kind == Vexo.Q3_ASCIISIGNAL and value or tostring(value)
+        out[#out + 1] = table.concat({ check.A(signal.eid), kind, shown, check.A(instance.eid),
+            triggering and check.A(triggering.eid) }, " ")
     end
     return table.concat(out, "; ")
 end
 
 test("decodeMessage yields every signal of a matching frame with its raw value", function()
     local n = check.network()
-    local rows = decodeAll(n.channel, 0x123, 0, frameOne)
-    eq(shown(rows), "Speed 0 400 SI_Speed T1; Gear 0 0 SI_Gear T1; Temp 0 246 SI_Temp T1; Name 1 ABCD SI_Name T1",
+    eq(decoded(n.channel, 0x123, frameOne),
+        "Speed 0 400 SI_Speed T1; Gear 0 0 SI_Gear T1; Temp 0 246 SI_Temp T1; Name 1 ABCD SI_Name T1",
         "kind 0 numeric, 1 ASCII")
-    eq(getmetatable(rows[1].value), debug.getregistry()["65F32C4A50A54dc9A77731C64763A804"], "unsigned raw value")
-end)
-
-test("decodeMessage selects the dynamic part of a multiplexed PDU by its switch", function()
-    local n = check.network()
-    eq(shown(decodeAll(n.channel, 0x234, 0, string.char(0x01, 0x42, 0, 0))), "Level 0 66 SI_Level T2",
-        "signal of part D1 through the masked triggering")
-    eq(#decodeAll(n.channel, 0x234, 0, string.char(0x02, 0x42, 0, 0)), 0, "no part for switch 2")
+    eq(decoded(n.channel, 0x234, string.char(0x01, 0x42, 0, 0)), "Level 0 66 SI_Level T2", "a multiplexed part")
+    eq(getmetatable((select(3, n.channel:decodeMessage(0x123, 0, frameOne)()))),
+        debug.getregistry()["65F32C4A50A54dc9A77731C64763A804"], "unsigned raw value")
 end)
 
 test("decodeMessage without a match ends at once; the iterator itself answers nil and a code", function()
     local n = check.network()
-    eq(#decodeAll(n.channel, 0x7FF, 0, frameOne), 0, "unknown identifier")
-    local iterator = n.channel:decodeMessage(0x7FF, 0, frameOne)
-    local first = pack(iterator())
+    eq(decoded(n.channel, 0x7FF, frameOne), "", "unknown identifier")
+    local first = pack(n.channel:decodeMessage(0x7FF, 0, frameOne)())
     eq(first.n, 2, "two results")
-    eq(first[1], nil, "nil")
-    check.truthy(first[2] < 0, "a negative code")
+    check.truthy(first[1] == nil and first[2] < 0, "nil and a negative code")
     local empty = Vexo.createDb():createChannel(W "C", nil)
-    eq(#decodeAll(empty, 1, 0, ""), 0, "a channel without triggerings")
-    eq(#decodeAll(empty, 1, 0, nil), 0, "no frame bytes at all")
+    eq(decoded(empty, 1, ""), "", "a channel without triggerings")
+    eq(decoded(empty, 1, nil), "", "no frame bytes at all")
     local notChannel = pack(n.channel.decodeMessage(nil, 1, 0, frameOne)())
-    eq(notChannel[1], nil, "no channel: nil")
-    eq(notChannel[2], check.E_INVALIDARG, "and E_INVALIDARG")
+    check.truthy(notChannel[1] == nil and notChannel[2] == check.E_INVALIDARG, "no channel: nil and E_INVALIDARG")
     check.raises("Channel expected, got Frame", n.f1.decodeMessage, n.f1, 0x123, 0, frameOne)
 end)
 
@@ -90,16 +72,11 @@ test("internalToPhysical: value by type, text slot, result code", function()
     }
 end)
 
-test("checkValueInMinMax compares a number against the signal's limits", function()
+test("checkValueInMinMax gives the library's answer; the value must be a number", function()
     local n = check.network()
-    check.rows {
-        { n.speed:checkValueInMinMax(150), Vexo.Q3_VALUEINRANGE, "in range" },
-        { n.speed:checkValueInMinMax(-1), Vexo.Q3_VALUEBELOWRANGE, "below" },
-        { n.speed:checkValueInMinMax(301), Vexo.Q3_VALUEABOVERANGE, "above" },
-        { n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal" },
-    }
+    eq(n.speed:checkValueInMinMax(301), Vexo.Q3_VALUEABOVERANGE, "above")
+    eq(n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal")
     check.raises("number expected", n.speed.checkValueInMinMax, n.speed, "x")
-    check.raises("number expected", n.speed.checkValueInMinMax, n.speed)
 end)
 
 return tests

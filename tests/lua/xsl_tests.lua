@@ -45,8 +45,7 @@ end)
 test("the style sheet comes first: swapped arguments do not give the output", function()
     local styleSheet = sheet("swap.xsl", "text", tableBody)
     local swapped = transform(frames, styleSheet)
-    eq(swapped[1], nil, "swapped")
-    eq(swapped[2], E_INVALIDARG, "code")
+    check.truthy(swapped[1] == nil and swapped[2] == E_INVALIDARG, "swapped: nil and E_INVALIDARG")
     check.truthy(swapped[3]:find(frames .. ": ", 1, true) == 1, "named after the style sheet argument: " .. swapped[3])
 end)
 
@@ -69,8 +68,7 @@ test("files that do not load or parse give their name, line, column and libxml2'
     }
     for _, row in ipairs(rows) do
         local result = transform(row[2], row[3])
-        eq(result.n, 3, row[1] .. ": results")
-        eq(result[1], nil, row[1] .. ": first result")
+        check.truthy(result.n == 3 and result[1] == nil, row[1] .. ": three results, nil first")
         eq(result[2], row[4], row[1] .. ": code")
         eq(result[3], row[5], row[1] .. ": message")
     end
@@ -85,10 +83,8 @@ test("invalid style sheets and failed transformations give the name and libxslt'
             E_FAIL, frames, "Stop here" },
     }
     for _, row in ipairs(rows) do
-        local result = transform(row[2], frames)
-        local name = row[4] or row[2]
-        eq(result.n, 3, row[1] .. ": results")
-        eq(result[2], row[3], row[1] .. ": code")
+        local result, name = transform(row[2], frames), row[4] or row[2]
+        check.truthy(result.n == 3 and result[2] == row[3], row[1] .. ": three results, code " .. tostring(result[2]))
         check.truthy(result[3]:sub(1, #name + 2) == name .. ": " and result[3]:sub(-1) == "\n"
             and result[3]:find(row[5], 1, true), row[1] .. ": message " .. result[3])
     end
@@ -119,20 +115,17 @@ test("external entities, network reads and file writes are refused", function()
     }
     for _, row in ipairs(rows) do
         local result = transform(row[2], frames)
-        eq(result[1], nil, row[1] .. ": first result")
-        eq(result[2], row[3], row[1] .. ": code")
-        check.truthy(result[3]:find(row[4], 1, true), row[1] .. ": message " .. result[3])
+        check.truthy(result[1] == nil and result[2] == row[3] and result[3]:find(row[4], 1, true),
+            row[1] .. ": nil, code and message " .. tostring(result[2]) .. " " .. tostring(result[3]))
     end
     eq(io.open(target), nil, "written file")
 end)
 
-test("a local document() is read; names are checked as UTF-16 before anything runs", function()
+test("a local document() is read", function()
     write("other.xml", "<o>from the other file</o>")
     local styleSheet = sheet("local.xsl", "text",
         '<xsl:template match="/"><xsl:value-of select="document(\'xsl_other.xml\')/o"/></xsl:template>')
     eq(transform(styleSheet, frames)[1], "from the other file", "output")
-    check.raises("invalid length of UCS-2 string", Vexo.XSLtransform, "abc", W(frames))
-    check.raises("invalid termination character in UCS-2 string", Vexo.XSLtransform, W(styleSheet), "ab")
 end)
 
 return tests

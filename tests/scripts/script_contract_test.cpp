@@ -21,11 +21,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::atomic<bool> failNewState{false};
-
-}  // namespace
+static std::atomic<bool> failNewState{false};
 
 // Scripts state creation in the library resolves here first (the program exports it).
 extern "C" __attribute__((visibility("default"))) lua_State *luaL_newstate(void)
