@@ -1,9 +1,9 @@
 // Frame rates on a model imported from a corpus DBC file, the way users get it: decoding
-// with physical values through the specified functions, and encoding every signal of a
+// with physical values through the stepwise functions, and encoding every signal of a
 // frame. The frames are drawn uniformly from the channel's identifier triggerings with
 // random payloads (fixed seed), made before timing; each run checks its result first.
 //   usage: frame_rates MODE DBC [FRAMES] [RUNS]
-//   MODE: specified, batch, encode, import (one import, for memory measurements), none
+//   MODE: stepwise, batch, encode, import (one import, for memory measurements), none
 // Prints one line: mode, frames, frames per second (median of RUNS), checksum. Under
 // callgrind, --toggle-collect='*timed*' counts only the timed loops.
 #include <algorithm>
@@ -104,7 +104,7 @@ std::vector<Frame> makeFrames(const Model &model, size_t count)
 
 uint64_t mix(uint64_t sum, uint64_t value) { return (sum ^ value) * 0x100000001B3ull; }
 
-// ---- Decoding through the specified functions --------------------------------------
+// ---- Decoding through the stepwise functions --------------------------------------
 
 struct Decoder {
     std::vector<uint64_t> state;
@@ -112,7 +112,7 @@ struct Decoder {
     Decoder() : state((Vexo_getDecodeStateSize() + 7) / 8) {}
 };
 
-uint64_t decodeSpecified(const Model &model, const std::vector<Frame> &frames, Decoder &decoder, uint64_t *signals)
+uint64_t decodeStepwise(const Model &model, const std::vector<Frame> &frames, Decoder &decoder, uint64_t *signals)
 {
     uint64_t sum = 0, count = 0;
     VexoDecodedSignal record{};
@@ -185,10 +185,10 @@ __attribute__((noinline)) void timedBatch(Batch &batch)
 }
 #endif
 
-__attribute__((noinline)) uint64_t timedSpecified(const Model &model, const std::vector<Frame> &frames,
+__attribute__((noinline)) uint64_t timedStepwise(const Model &model, const std::vector<Frame> &frames,
                                                   Decoder &decoder, uint64_t *signals)
 {
-    return decodeSpecified(model, frames, decoder, signals);
+    return decodeStepwise(model, frames, decoder, signals);
 }
 
 // ---- Encoding every signal of a frame ----------------------------------------------
@@ -290,7 +290,7 @@ void print(const char *mode, const char *dbc, size_t frames, double rate, uint64
 int main(int argc, char **argv)
 {
     if (argc < 3)
-        fail("usage: frame_rates specified|batch|encode|import|none DBC [FRAMES] [RUNS]");
+        fail("usage: frame_rates stepwise|batch|encode|import|none DBC [FRAMES] [RUNS]");
     const std::string mode = argv[1];
     const char *dbc = argv[2];
     const size_t count = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1000000;
@@ -304,11 +304,11 @@ int main(int argc, char **argv)
     findChannel(model);
     const std::vector<Frame> frames = makeFrames(model, count);
 
-    if (mode == "specified") {
+    if (mode == "stepwise") {
         Decoder decoder;
         uint64_t signals = 0, sum = 0;
-        const double rate = medianRate(count, runs, [&] { sum = timedSpecified(model, frames, decoder, &signals); });
-        print("specified", dbc, count, rate, signals, sum);
+        const double rate = medianRate(count, runs, [&] { sum = timedStepwise(model, frames, decoder, &signals); });
+        print("stepwise", dbc, count, rate, signals, sum);
 #if defined(VEXO_E_STALEPLAN)
     } else if (mode == "batch") {
         Batch batch;
@@ -316,13 +316,13 @@ int main(int argc, char **argv)
             fail("no plan");
         for (const Frame &frame : frames)
             batch.frames.push_back({frame.identifier, frame.flags, frame.length, 0, frame.data});
-        // The same checksum as the specified functions give, or the figures mean nothing.
+        // The same checksum as the stepwise functions give, or the figures mean nothing.
         Decoder decoder;
         uint64_t signals = 0, wantedSignals = 0;
-        const uint64_t wanted = decodeSpecified(model, frames, decoder, &wantedSignals);
+        const uint64_t wanted = decodeStepwise(model, frames, decoder, &wantedSignals);
         const uint64_t sum = decodeBatch(batch, &signals, true);
         if (sum != wanted || signals != wantedSignals)
-            fail("the batch decoder's values differ from the specified functions'");
+            fail("the batch decoder's values differ from the stepwise functions'");
         const double rate = medianRate(count, runs, [&] { timedBatch(batch); });
         Vexo_destroyDecodePlan(batch.plan);
         print("batch", dbc, count, rate, signals, sum);

@@ -3,7 +3,7 @@
 // field extractions (one 64-bit load, a shift and a mask each) with their conversions,
 // multiplexed PDUs as switch tables. Whatever the program form does not cover (segments,
 // identifier bits, deep nesting, the channel's own PDU instances) goes through the frame
-// decoder's own walk, so records always equal what the specified functions give.
+// decoder's own walk, so records always equal what the stepwise functions give.
 #include "vexo/batch.h"
 
 #include <algorithm>

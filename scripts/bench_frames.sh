@@ -2,7 +2,7 @@
 # Decoding and encoding speed on corpus models imported as users import them, in one table:
 # frames per second (median of 5 runs over 1,000,000 frames drawn uniformly from the DBC's
 # frames with random payloads, fixed seed) and instructions per frame (callgrind, 100,000
-# frames, the timed loop alone) for the specified functions, the batch decoder and encoding;
+# frames, the timed loop alone) for the stepwise functions, the batch decoder and encoding;
 # the peak memory an import of the largest corpus DBC adds to an empty process; and, when
 # the tool is built, "vexo decode --format json" of a 1,000,000-line log (scripts/bench_decode.sh).
 #   usage: scripts/bench_frames.sh [--before REV | --before-tree DIR]
@@ -100,9 +100,9 @@ if [ -n "$before_bin" ]; then
 else
     printf '%-44s %12s %10s\n' "Work" "frames/s" "instr/frm"
 fi
-row "decode + physical, specified, ford_cgea1_2" specified "$ford"
+row "decode + physical, stepwise, ford_cgea1_2" stepwise "$ford"
 row "decode + physical, batch, ford_cgea1_2" batch "$ford"
-row "decode + physical, specified, hyundai_2015" specified "$hyundai"
+row "decode + physical, stepwise, hyundai_2015" stepwise "$hyundai"
 row "decode + physical, batch, hyundai_2015" batch "$hyundai"
 row "encode all signals of a frame, ford_cgea1_2" encode "$ford"
 if [ -n "$before_bin" ]; then

@@ -1,6 +1,6 @@
 // The batch decoder on every corpus DBC file, imported as users import it: random frames
 // drawn from each channel's triggerings (and some it does not know), every record compared
-// with what the specified functions give.
+// with what the stepwise functions give.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,7 +70,7 @@ std::vector<VexoFrame> framesFor(VexoNode *channel, std::mt19937_64 &rng, std::v
 
 }  // namespace
 
-TEST(BatchCorpus, EveryDbcFileDecodesAsTheSpecifiedFunctionsDecode)
+TEST(BatchCorpus, EveryDbcFileDecodesAsTheStepwiseFunctionsDecode)
 {
     const std::filesystem::path folder = std::filesystem::path(VEXO_CORPUS_DIR) / "dbc";
     if (!std::filesystem::is_directory(folder))
@@ -100,7 +100,7 @@ TEST(BatchCorpus, EveryDbcFileDecodesAsTheSpecifiedFunctionsDecode)
                     ASSERT_EQ(Vexo_createDecodePlan(channel, nullptr, 0, &plan), S_OK);
                     std::vector<std::vector<uint8_t>> bytes;
                     const std::vector<VexoFrame> frames = framesFor(channel, rng, bytes);
-                    signals += expectBatchEqualsSpecified(db, channel, own, plan, frames, nullptr, 0, 1024, 4096);
+                    signals += expectBatchEqualsStepwise(db, channel, own, plan, frames, nullptr, 0, 1024, 4096);
                     Vexo_destroyDecodePlan(plan);
                 }
             }

@@ -1,4 +1,4 @@
-// The batch decoder against the specified functions on random networks (every record,
+// The batch decoder against the stepwise functions on random networks (every record,
 // field by field, with and without filters, buffers of every size), across model changes
 // that make a plan stale; and its arguments and ownership.
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ VexoFilter *randomFilter(RandomNetwork &net)
 
 }  // namespace
 
-TEST(BatchDecoder, GivesTheRecordsOfTheSpecifiedFunctionsOnRandomNetworks)
+TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
 {
     size_t signals = 0;
     for (uint64_t n = 0; n < 300; ++n) {
@@ -46,7 +46,7 @@ TEST(BatchDecoder, GivesTheRecordsOfTheSpecifiedFunctionsOnRandomNetworks)
             const std::vector<VexoFrame> frames = net.receive(60, bytes);
             // Roomy buffers, and buffers that take a frame or two at a time.
             const bool tight = net.below(3) == 0;
-            signals += expectBatchEqualsSpecified(net.db, net.channel, net.ownInstances, plan, frames, filter, 0,
+            signals += expectBatchEqualsStepwise(net.db, net.channel, net.ownInstances, plan, frames, filter, 0,
                                                   tight ? 40 : 4096, tight ? 300 : 65536);
             if (::testing::Test::HasFailure())
                 break;

@@ -25,14 +25,14 @@ TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
         for (size_t t = 0; t < got.size(); ++t) {
             threads.emplace_back([&, t] {
                 for (uint32_t i = 0; i < frames.size(); ++i)
-                    decodeSpecified(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, got[t], false);
+                    decodeStepwise(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, got[t], false);
             });
         }
         for (std::thread &thread : threads)
             thread.join();
         std::vector<ExpectedRecord> alone;
         for (uint32_t i = 0; i < frames.size(); ++i)
-            decodeSpecified(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, alone, false);
+            decodeStepwise(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, alone, false);
         const auto fields = [](const ExpectedRecord &e) {
             const VexoBatchRecord &r = e.record;
             return std::make_tuple(r.kind, r.signalInstance, r.rawValue, r.status, r.value.value.u64,

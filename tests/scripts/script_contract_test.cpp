@@ -160,7 +160,7 @@ TEST_F(ScriptFolder, ScriptFailuresReachTheCallback)
     }
 }
 
-TEST_F(ScriptFolder, ArgumentsReachTheScriptAsSpecified)
+TEST_F(ScriptFolder, ArgumentsReachTheScriptAsDocumented)
 {
     write("imports.lua", std::string(kHelpers) + R"(
 function doimport(db, node, file, filter, reporter)
@@ -198,7 +198,7 @@ end
     EXPECT_EQ(exportFile(db_, nullptr, u"out.dbc", u"", nullptr, nullptr), 400);
 }
 
-TEST_F(ScriptFolder, QueriesReadTheResultAsSpecified)
+TEST_F(ScriptFolder, QueriesReadTheResultAsDocumented)
 {
     write("imports.lua", std::string(kHelpers) + R"(
 function getImportFilters() return W "A|*.a" end

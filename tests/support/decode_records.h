@@ -1,4 +1,4 @@
-// Frames decoded through the specified functions (Vexo_decodeMessage and its calling
+// Frames decoded through the stepwise functions (Vexo_decodeMessage and its calling
 // order, Vexo_internalToPhysical, Vexo_stringLookup), written as the batch decoder's
 // records, and the comparison of both, field by field.
 #pragma once
@@ -21,7 +21,7 @@ struct ExpectedRecord {
 // Appends the records of one frame: FRAME records for the matching triggerings with their
 // signals, UNKNOWN when none matched, the channel's own PDU instances under a FRAME record
 // with a null triggering when it has any.
-inline void decodeSpecified(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoFrame &frame,
+inline void decodeStepwise(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoFrame &frame,
                             uint32_t frameIndex, const VexoFilter *filter, uint32_t language,
                             std::vector<ExpectedRecord> &out, bool lookUpTexts = true)
 {
@@ -108,15 +108,15 @@ inline void expectSameRecord(const ExpectedRecord &want, const VexoBatchRecord &
 }
 
 // Decodes frames with a plan into buffers of the given sizes (as many calls as that takes),
-// and compares every record with the specified functions' ones. Gives the number of
+// and compares every record with the stepwise functions' ones. Gives the number of
 // signal records compared.
-inline size_t expectBatchEqualsSpecified(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoDecodePlan *plan,
+inline size_t expectBatchEqualsStepwise(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoDecodePlan *plan,
                                        const std::vector<VexoFrame> &frames, const VexoFilter *filter,
                                        uint32_t language, uint32_t capacity, uint32_t textCapacity)
 {
     std::vector<ExpectedRecord> expected;
     for (uint32_t i = 0; i < frames.size(); ++i)
-        decodeSpecified(db, channel, ownInstances, frames[i], i, filter, language, expected);
+        decodeStepwise(db, channel, ownInstances, frames[i], i, filter, language, expected);
     size_t signals = 0;
     for (const ExpectedRecord &record : expected)
         signals += record.record.kind == VEXO_RECORD_SIGNAL || record.record.kind == VEXO_RECORD_TEXT ? 1 : 0;
@@ -134,7 +134,7 @@ inline size_t expectBatchEqualsSpecified(VexoNode *db, VexoNode *channel, bool o
         EXPECT_EQ(hr == S_OK, at + done.frames == frames.size());
         for (uint32_t i = 0; i < done.records; ++i, ++compared) {
             if (compared >= expected.size()) {
-                ADD_FAILURE() << "more records than the specified functions give";
+                ADD_FAILURE() << "more records than the stepwise functions give";
                 return signals;
             }
             VexoBatchRecord got = records[i];
