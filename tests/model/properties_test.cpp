@@ -27,14 +27,7 @@ std::function<double()> read(HRESULT (*getter)(const VexoNode *, V *), VexoNode 
     };
 }
 
-void *firstRecord(const RecordList &list, const ChunkLayout &layout)
-{
-    ListCursor cursor;
-    cursorInit(&cursor, &layout, &list);
-    void *record = nullptr;
-    EXPECT_EQ(cursorNextRecords(&cursor, 1, &record, nullptr), S_OK);
-    return record;
-}
+VexoNode *firstRecord(const RecordList &list) { return nodeHandle(chunkRecords(firstChunk(list.chunks))); }
 
 }  // namespace
 
@@ -62,8 +55,8 @@ TEST(Properties, GettersReadWhatCreationStored)
     ASSERT_EQ(Vexo_addRange(linear, 0, 100, 0x3), S_OK);
     ASSERT_EQ(Vexo_setClusterType(cluster, 99), S_OK);  // above the largest cluster type: stored as given
     ASSERT_EQ(Vexo_setParam(signal, 0xC0FFEE), S_OK);
-    auto *segment = static_cast<VexoNode *>(firstRecord(nodeAs<MultiplexedPart>(part)->segments, kSegmentLayout));
-    auto *range = static_cast<VexoNode *>(firstRecord(nodeAs<Computation>(linear)->ranges, kRangeLayout));
+    VexoNode *segment = firstRecord(as<MultiplexedPart>(part)->segments);
+    VexoNode *range = firstRecord(as<Computation>(linear)->ranges);
 
     struct Case { const char *what; std::function<double()> get; double want; };
     // Each row reads a getter of a node; the trace names both.
@@ -150,12 +143,8 @@ TEST(Properties, TextsAreLookedUpByLanguageFallbackAndCreationLanguage)
 TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
 {
     TestDb db;
-    struct Case {
-        const char *what;
-        const VexoChar *longName, *description;  // set with setElementDetail
-        bool askLong, askDescription;
-        HRESULT want;
-    };
+    // The texts set with setElementDetail, which outputs are asked for, and the answer.
+    struct Case { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
     const Case cases[] = {
         {"neither text", nullptr, nullptr, true, true, S_FALSE},
         {"long name only: the missing description decides", u"Speed", nullptr, true, true, S_FALSE},
@@ -170,12 +159,12 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
         ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, c.longName, c.description), S_OK);
         const VexoChar *name = u"sentinel", *description = u"sentinel";
         EXPECT_EQ(Vexo_getElementDetail(db.handle, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
-                                        c.askDescription ? &description : nullptr),
+                                        c.askDesc ? &description : nullptr),
                   c.want);
         if (c.askLong) {
             EXPECT_EQ(u16(name), c.longName != nullptr ? c.longName : u"<null>");
         }
-        if (c.askDescription) {
+        if (c.askDesc) {
             EXPECT_EQ(u16(description), c.description != nullptr ? c.description : u"<null>");
         }
         // A later call with one text leaves the other alone.
@@ -199,20 +188,18 @@ TEST(Properties, UnitAndMappedTexts)
     auto *forgedSlot = reinterpret_cast<VexoStringSlot *>(const_cast<unsigned char *>(notASlot));
     EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"G", forgedSlot, &forged), E_INVALIDARG);
     EXPECT_EQ(forged, nullptr);
-    struct Case { const char *what; std::function<HRESULT(const VexoChar **)> get; HRESULT want; std::u16string text; };
+    using Getter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
+    struct Case { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
     const Case cases[] = {
-        {"display name", [&](auto out) { return Vexo_getDisplayName(db.handle, unit, 0x409, 0, out); }, S_OK, u"km/h"},
-        {"display name, other language", [&](auto out) { return Vexo_getDisplayName(db.handle, unit, 0x407, 0, out); },
-         S_OK, u"km/h (DE)"},
-        {"unit without text", [&](auto out) { return Vexo_getDisplayName(db.handle, bare, 0x409, 0, out); }, S_FALSE,
-         u"<null>"},
-        {"mapped text", [&](auto out) { return Vexo_getTextValue(db.handle, computation, 0x407, 0x409, out); }, S_OK,
-         u"Off"},
+        {"display name", Vexo_getDisplayName, unit, 0x409, 0, S_OK, u"km/h"},
+        {"display name, other language", Vexo_getDisplayName, unit, 0x407, 0, S_OK, u"km/h (DE)"},
+        {"unit without text", Vexo_getDisplayName, bare, 0x409, 0, S_FALSE, u"<null>"},
+        {"mapped text", Vexo_getTextValue, computation, 0x407, 0x409, S_OK, u"Off"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         const VexoChar *text = nullptr;
-        EXPECT_EQ(c.get(&text), c.want);
+        EXPECT_EQ(c.fn(db.handle, c.node, c.lang, c.alt, &text), c.want);
         EXPECT_EQ(u16(text), c.text);
     }
 }
