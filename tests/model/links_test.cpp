@@ -19,15 +19,20 @@ namespace {
 
 struct Db : TestDb {
     VexoNode *frame(const VexoChar *id) { return made(Vexo_createFrame, handle, id, 8u); }
-    VexoNode *part(const VexoChar *id, uint32_t code)
-    {
-        return made(Vexo_createMultiplexedPart, handle, id, code, nullptr);
-    }
+    VexoNode *part(const VexoChar *id, uint32_t c) { return made(Vexo_createMultiplexedPart, handle, id, c, nullptr); }
     VexoNode *channel(const VexoChar *id) { return made(Vexo_createChannel, handle, id, nullptr); }
     VexoNode *mux() { return made(Vexo_createMultiplexedPDU, handle, u"M", 64u, 0u, 0u, 8u, 0u, nullptr); }
 };
 
 using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
+
+// The segment record of a new part of the database.
+VexoNode *newSegment(VexoNode *db)
+{
+    VexoNode *part = made(Vexo_createMultiplexedPart, db, u"P", 1u, nullptr);
+    EXPECT_EQ(Vexo_addSegment(part, 0, 0, 8), S_OK);
+    return nodeHandle(chunkRecords(firstChunk(as<MultiplexedPart>(part)->segments.chunks)));
+}
 
 }  // namespace
 
@@ -36,12 +41,7 @@ using Adder = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
 TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
 {
     Db db;
-    Vexo *database = databaseAs(db.handle);
-    auto make = [&](const VexoChar *id) {
-        ObjectBase *node = allocateNode(database, Frame::kCode);
-        EXPECT_EQ(setElementId(database, node, id), S_OK);
-        return reinterpret_cast<VexoNode *>(node);
-    };
+    auto make = [&](const VexoChar *id) { return nodeHandle(db.make<Frame>(id)); };
     // 20 identifiers in scrambled order fill two chunks of 13 and split the first.
     std::vector<VexoNode *> nodes;
     std::vector<std::u16string> want;
@@ -256,10 +256,7 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
 // use after free). Timings, records and slots carry no database field of their own.
 TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
 {
-    struct Other {
-        VexoNode *db, *group, *frame, *timing, *segment;
-        VexoStringSlot *slot;
-    };
+    struct Other { VexoNode *db, *group, *frame, *timing, *segment; VexoStringSlot *slot; };
     VexoNode *out = nullptr;
     const VexoChar *found = nullptr;
     // A call given the kept database, a group of it and the items of the other database.
@@ -281,24 +278,13 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Db kept;
-        VexoNode *group = nullptr;
-        ASSERT_EQ(Vexo_createElementGroup(kept.handle, u"G", nullptr, nullptr, &group), S_OK);
-        Other o = {};
-        ASSERT_EQ(Vexo_create(u"B", &o.db), S_OK);
-        ASSERT_EQ(Vexo_createElementGroup(o.db, u"OG", nullptr, nullptr, &o.group), S_OK);
-        ASSERT_EQ(Vexo_createFrame(o.db, u"F", 8, &o.frame), S_OK);
-        ASSERT_EQ(Vexo_createCyclicTiming(o.db, 10, nullptr, &o.timing), S_OK);
-        VexoNode *part = nullptr;
-        ASSERT_EQ(Vexo_createMultiplexedPart(o.db, u"P", 1, nullptr, &part), S_OK);
-        ASSERT_EQ(Vexo_addSegment(part, 0, 0, 8), S_OK);
-        o.segment = static_cast<VexoNode *>(static_cast<void *>(
-            chunkRecords(firstChunk(as<MultiplexedPart>(part)->segments.chunks))));
-        ASSERT_EQ(Vexo_stringCreateSlot(o.db, 7, u"other", &o.slot), S_OK);
-
+        VexoNode *group = made(Vexo_createElementGroup, kept.handle, u"G", nullptr, nullptr), *b = nullptr;
+        ASSERT_EQ(Vexo_create(u"B", &b), S_OK);
+        Other o = {b, made(Vexo_createElementGroup, b, u"OG", nullptr, nullptr), made(Vexo_createFrame, b, u"F", 8u),
+                   made(Vexo_createCyclicTiming, b, uint64_t(10), nullptr), newSegment(b), nullptr};
+        ASSERT_EQ(Vexo_stringCreateSlot(b, 7, u"other", &o.slot), S_OK);
         EXPECT_EQ(c.call(kept.handle, group, o), c.want);
-        ASSERT_EQ(Vexo_destroy(o.db), S_OK);
-        for (void *entry : entries(as<ElementGroup>(group)->children))
-            EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
+        ASSERT_EQ(Vexo_destroy(b), S_OK);
         EXPECT_TRUE(entries(as<ElementGroup>(group)->children).empty());
         for (void *entry : entries(kept.collections()->identElements->children)) {
             EXPECT_GE(Vexo_getNodeType(static_cast<VexoNode *>(entry)), 0);
@@ -308,12 +294,8 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
     }
 
     // A segment record of the database itself is taken (its own timings, slots and texts: the other tests).
-    Db db;
-    VexoNode *group = made(Vexo_createElementGroup, db.handle, u"G", nullptr, nullptr);
-    VexoNode *part = db.part(u"P", 1);
-    ASSERT_EQ(Vexo_addSegment(part, 0, 0, 8), S_OK);
-    VexoNode *segment = static_cast<VexoNode *>(static_cast<void *>(
-        chunkRecords(firstChunk(as<MultiplexedPart>(part)->segments.chunks))));
+    Db d;
+    VexoNode *segment = newSegment(d.handle), *group = made(Vexo_createElementGroup, d.handle, u"G", nullptr, nullptr);
     ASSERT_EQ(Vexo_appendChildren(group, 1, &segment), S_OK);
     EXPECT_EQ(entries(as<ElementGroup>(group)->children), std::vector<void *>{segment});
 }
