@@ -83,26 +83,21 @@ struct Zoo {
             {&pduTriggering, PDUTriggering::kCode}, {&linear, LinearComputation::kCode},
             {&mappedText, MappedTextComputation::kCode}, {&cluster, Cluster::kCode}, {&ecu, ElementGroup::kCode},
             {&view, ElementGroup::kCode}};
-        for (const auto &[field, code] : made) {
-            ObjectBase *node = allocateNode(database, code);
-            const std::u16string id = u"h" + std::u16string(1, char16_t(u'A' + helpers.size()));
-            EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
-            helpers.push_back(node);
-            *field = nodeHandle(node);
-        }
+        for (const auto &[field, code] : made)
+            helpers.push_back(*field = identified(code, u"h", helpers.size()));
     }
     ~Zoo() { Vexo_destroy(db); }
     Zoo(const Zoo &) = delete;
     Zoo &operator=(const Zoo &) = delete;
 
-    // A new identified node, for calls that must not meet a node listed by an earlier one.
-    VexoNode *freshNode(uint32_t code)
+    VexoNode *identified(uint32_t code, const char16_t *prefix, size_t n)
     {
         ObjectBase *node = allocateNode(database, code);
-        const std::u16string id = u"fresh" + std::u16string(1, static_cast<char16_t>(u'A' + freshCount++));
-        EXPECT_EQ(setElementId(database, node, id.c_str()), S_OK);
+        EXPECT_EQ(setElementId(database, node, numbered(prefix, int(n)).c_str()), S_OK);
         return nodeHandle(node);
     }
+    // A new identified node, for calls that must not meet a node listed by an earlier one.
+    VexoNode *freshNode(uint32_t code) { return identified(code, u"fresh", freshCount++); }
     VexoNode *fresh = nullptr;
     int freshCount = 0;
 
@@ -317,33 +312,27 @@ std::vector<Row> rows()
     const Accepts mit = exactly(MaskedIdentifierTriggering::kCode), part = exactly(MultiplexedPart::kCode);
     const Accepts signalInstance = exactly(SignalInstance::kCode), pduInstance = exactly(PDUInstance::kCode);
     const Accepts channel = exactly(Channel::kCode), frame = exactly(Frame::kCode);
+    const Accepts instance = pduInstance | signalInstance;
     const Accepts group = kindOf(ElementGroup::kCode), unit = exactly(UnitSpec::kCode);
     const Accepts database = exactly(Vexo::kCode) | exactly(DatabaseCollections::kCode);
     using DC = DatabaseCollections;
 
     const Rows table[] = {
-        GET(getElementId, elementId), GET(getGroup, elementId),
-        GET(getParam, elementId), GET(getParent, kindOf(ElementChild::kCode)),
-        GET(getReference, kindOf(ElementReference::kCode)), GET(getUnit, kindOf(ElementReference::kCode) | unit),
-        GET(getClusterType, exactly(Cluster::kCode)), GET(getChannel, triggering),
-        GET(getFrame, triggering), GET(getSourceECU, triggering),
-        GET(getSlotId, ast), GET(getCycleOffset, ast),
-        GET(getRepetition, ast), GET(getIdentifier, exactly(IdentifierBasedTriggering::kCode)),
-        GET(getIdentifierCode, mit), GET(getIdentifierMask, mit),
-        GET(getFlags, triggering | signal | range), GET(getLength, frame),
-        GET(getBitLength, pdu | coding | segment), GET(getUnusedBytePattern, pdu),
-        GET(getBitPosition, pduInstance | signalInstance | segment),
-        GET(getUpdateBitPosition, pduInstance | signalInstance),
-        GET(getByteOrder, signalInstance | pduInstance | segment), GET(getDefaultValue, signal),
-        GET(getMinValue, signal), GET(getMaxValue, signal),
-        GET(getEncoding, coding), GET(getScale, exactly(LinearComputation::kCode)),
-        GET(getOffset, exactly(LinearComputation::kCode)), GET(getValue, exactly(MappedValueComputation::kCode)),
-        GET(getLowerLimit, range), GET(getUpperLimit, range),
+        GET(getElementId, elementId), GET(getGroup, elementId), GET(getParam, elementId),
+        GET(getParent, kindOf(ElementChild::kCode)), GET(getReference, kindOf(ElementReference::kCode)),
+        GET(getUnit, kindOf(ElementReference::kCode) | unit), GET(getClusterType, exactly(Cluster::kCode)),
+        GET(getChannel, triggering), GET(getFrame, triggering), GET(getSourceECU, triggering), GET(getSlotId, ast),
+        GET(getCycleOffset, ast), GET(getIdentifier, exactly(IdentifierBasedTriggering::kCode)), GET(getLength, frame),
+        GET(getIdentifierCode, mit), GET(getIdentifierMask, mit), GET(getFlags, triggering | signal | range),
+        GET(getRepetition, ast), GET(getBitLength, pdu | coding | segment), GET(getUnusedBytePattern, pdu),
+        GET(getBitPosition, instance | segment), GET(getUpdateBitPosition, instance), GET(getDefaultValue, signal),
+        GET(getByteOrder, instance | segment), GET(getMinValue, signal), GET(getMaxValue, signal),
+        GET(getScale, exactly(LinearComputation::kCode)), GET(getOffset, exactly(LinearComputation::kCode)),
+        GET(getEncoding, coding),
+        GET(getValue, exactly(MappedValueComputation::kCode)), GET(getLowerLimit, range), GET(getUpperLimit, range),
         GET(getDebounceTime, exactly(EventControlledTiming::kCode)), GET(getCycletime, exactly(CyclicTiming::kCode)),
-        GET(getSwitchCode, part), GET(getSwitchByteOrder, mux),
-        GET(getSwitchPosition, mux), GET(getSwitchLength, mux),
-        GET(getDefaultSwitchCode, mux), GET(getStaticPart, mux),
-        GET(getElsePart, mux),
+        GET(getSwitchCode, part), GET(getSwitchByteOrder, mux), GET(getSwitchPosition, mux), GET(getSwitchLength, mux),
+        GET(getDefaultSwitchCode, mux), GET(getStaticPart, mux), GET(getElsePart, mux),
         CALL("setParam", elementId, Vexo_setParam(s, 0x5A5A)),
         CALL("setClusterType", exactly(Cluster::kCode), Vexo_setClusterType(s, 77)),
 
@@ -432,17 +421,15 @@ std::vector<Row> rows()
         ENUM(enumRanges, kindOf(Computation::kCode)),
 
         // Creation: the database argument.
-        CREATION(createCluster, u"c", 1), CREATION(createChannel, u"c", nullptr),
-        CREATION(createFrame, u"c", 8),
+        CREATION(createCluster, u"c", 1), CREATION(createChannel, u"c", nullptr), CREATION(createFrame, u"c", 8),
         CREATION(createAbsolutelyScheduledTriggering, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr),
         CREATION(createIdentifierBasedTriggering, u"c", 1, 2, nullptr, nullptr, nullptr),
         CREATION(createMaskedIdentifierTriggering, u"c", 1, 2, 3, nullptr, nullptr, nullptr),
         CREATION(createPDUTriggering, u"c", nullptr, nullptr), CREATION(createSignalPDU, u"c", 64, nullptr),
-        CREATION(createMultiplexedPDU, u"c", 64, 0, 0, 8, 0, nullptr),
+        CREATION(createMultiplexedPDU, u"c", 64, 0, 0, 8, 0, nullptr), CREATION(createIdentityComputation, u"c"),
         CREATION(createPDUInstance, u"c", 0, 0, 0, nullptr, nullptr), CREATION(createMultiplexedPart, u"c", 1, nullptr),
-        CREATION(createSignal, u"c", 0, 0, 0, 1, nullptr),
+        CREATION(createSignal, u"c", 0, 0, 0, 1, nullptr), CREATION(createUnitSpec, u"c", 1, u"m"),
         CREATION(createSignalInstance, u"c", 0, 0, 0, nullptr, nullptr), CREATION(createCoding, u"c", 8, 1, nullptr),
-        CREATION(createUnitSpec, u"c", 1, u"m"), CREATION(createIdentityComputation, u"c"),
         CREATION(createLinearComputation, u"c", 1, 0), CREATION(createMappedValueComputation, u"c", 1),
         CREATION(createMappedTextComputation, u"c", nullptr), CREATION(createElementReference, u"c", nullptr),
         creation("createECU", [](VexoNode *d, VexoNode **o) { return Vexo_createECU(d, u"c", o); }, E_POINTER),
