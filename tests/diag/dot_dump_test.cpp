@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -32,9 +33,8 @@ std::string nameOf(const void *node) { return "_0x" + hexOf(node); }
 
 std::string readFile(const fs::path &path)
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // A file name in a scratch directory that is removed when the tests end.
@@ -75,10 +75,7 @@ std::string edge(const void *from, const void *to, const char *colour)
 {
     return nameOf(from) + " -> " + nameOf(to) + " [color=" + colour + "];";
 }
-std::string statement(const void *node, const std::string &label)
-{
-    return nameOf(node) + " [label=\"" + label + "\"];";
-}
+std::string statement(const void *n, const std::string &label) { return nameOf(n) + " [label=\"" + label + "\"];"; }
 
 struct Db {
     VexoNode *db = nullptr, *collections = nullptr, *groups[7] = {};  // "@clusters" ... "@views"
@@ -288,19 +285,12 @@ TEST(DotDump, RefusesBadArgumentsAndUnwritableFiles)
 {
     Db d;
     VexoNode *frame = made(Vexo_createFrame, d.db, u"F", 8u);
-    const uint32_t zeros[16] = {};
     const fs::path good = scratch("never.dot");
-    fs::create_directories(scratch("dir"));
-    const std::u16string goodPath = wide(good.string()), missing = wide(scratch("no/such.dot").string()),
-                         directory = wide(scratch("dir").string());
+    const std::u16string goodPath = wide(good.string()), missing = wide(scratch("no/such.dot").string());
+    // Which handles count as a database is core's one check (its tests try every kind); here the plumbing.
     struct Case { const char *what; VexoNode *db; const VexoChar *path; HRESULT want; } cases[] = {
-        {"null database", nullptr, goodPath.c_str(), E_INVALIDARG},
-        {"collections node", d.collections, goodPath.c_str(), E_INVALIDARG},
-        {"frame", frame, goodPath.c_str(), E_INVALIDARG},
-        {"no node at all", reinterpret_cast<VexoNode *>(const_cast<uint32_t *>(zeros)), goodPath.c_str(), E_INVALIDARG},
-        {"null path", d.db, nullptr, E_INVALIDARG}, {"empty path", d.db, u"", E_UNEXPECTED},
-        {"missing directory", d.db, missing.c_str(), E_UNEXPECTED},
-        {"directory", d.db, directory.c_str(), E_UNEXPECTED},
+        {"null database", nullptr, goodPath.c_str(), E_INVALIDARG}, {"frame", frame, goodPath.c_str(), E_INVALIDARG},
+        {"null path", d.db, nullptr, E_INVALIDARG}, {"missing directory", d.db, missing.c_str(), E_UNEXPECTED},
         {"every write fails", d.db, fs::exists("/dev/full") ? u"/dev/full" : u"", E_UNEXPECTED},
     };
     for (const Case &c : cases) {
