@@ -191,18 +191,6 @@ TEST(Database, ForeignPointersAreRefused)
     EXPECT_EQ(count(&nodeAs<ElementGroup>(group)->children), 0u);
 }
 
-TEST(Database, InterningSharesEqualTexts)
-{
-    TestDb db(nullptr);
-    StringTable *strings = db.database()->strings;
-    const VexoChar *a = intern(strings, u"Speed");
-    EXPECT_EQ(intern(strings, u"Speed"), a);
-    EXPECT_NE(intern(strings, u"speed"), a);
-    EXPECT_NE(intern(strings, u"Speed2"), a);
-    EXPECT_EQ(std::u16string(intern(strings, u"")), u"");
-    EXPECT_EQ(intern(strings, u""), intern(strings, u""));
-}
-
 TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
 {
     // Fail the n-th allocation of a database's life for every n until creation succeeds;
@@ -213,8 +201,7 @@ TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
         failAllocationAfter(n);
         const HRESULT hr = Vexo_create(u"DB", &db);
         failAllocationAfter(0);
-        if (hr == S_OK) {
-            // The first run without a failure builds the whole database.
+        if (hr == S_OK) {  // the first run without a failure builds the whole database
             DatabaseCollections *collections = nullptr;
             ASSERT_EQ(collectionsOf(db, &collections), S_OK);
             EXPECT_EQ(idsOf(collections->children).size(), 7u);
@@ -231,11 +218,8 @@ TEST(Database, ManyElementsStayFindable)
 {
     TestDb db(nullptr);
     std::vector<Frame *> frames;
-    for (int i = 0; i < 5000; ++i) {
-        const std::string digits = std::to_string((i * 7919) % 5000);
-        const std::u16string id = u"F" + std::u16string(digits.begin(), digits.end());
-        frames.push_back(db.make<Frame>(id.c_str()));
-    }
+    for (int i = 0; i < 5000; ++i)
+        frames.push_back(db.make<Frame>(numbered(u"F", (i * 7919) % 5000)));
     for (Frame *frame : frames)
         ASSERT_EQ(found(db.handle, frame->eid), nodeHandle(frame));
     const std::vector<std::u16string> listed = idsOf(db.collections()->identElements->children);
