@@ -90,8 +90,8 @@ TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
 TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
 {
     TrackedList t;
-    for (uintptr_t i = 0; i < 14; ++i)
-        t.append(i + 100);
+    for (uintptr_t i = 100; i < 114; ++i)
+        t.append(i);
     EXPECT_EQ(count(&t.list), 14u);
     EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{13, 1}));
     EXPECT_EQ(t.at(13), value(113));
@@ -149,6 +149,9 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
     const NodeList empty = {};
     EXPECT_EQ(findOrdered(&empty, &untouched, value(5), compareValues), S_FALSE);  // no chunk at all
     EXPECT_EQ(untouched.index, 77u);
+    EXPECT_EQ(findOrdered(nullptr, &untouched, value(1), compareValues), E_INVALIDARG);
+    EXPECT_EQ(findOrdered(&t.list, nullptr, value(1), compareValues), E_INVALIDARG);
+    EXPECT_EQ(findOrdered(&t.list, &untouched, value(1), nullptr), E_INVALIDARG);
     for (uintptr_t key = 0; key < 1502; ++key) {
         ListPosition position = {nullptr, 0};
         const bool present = key % 3 == 1 && key <= 1498;
@@ -190,15 +193,6 @@ TEST(NodeList, FailedAllocationsLeaveTheListAsItWas)
     EXPECT_EQ(append(kSmallNodeLayout, t.allocator, &t.list, value(99)), E_OUTOFMEMORY);
     failAllocationAfter(0);
     EXPECT_EQ(count(&t.list), 13u);
-}
-
-TEST(NodeList, OrderedSearchRefusesNullArguments)
-{
-    TrackedList t;
-    ListPosition position = {nullptr, 0};
-    EXPECT_EQ(findOrdered(nullptr, &position, value(1), compareValues), E_INVALIDARG);
-    EXPECT_EQ(findOrdered(&t.list, nullptr, value(1), compareValues), E_INVALIDARG);
-    EXPECT_EQ(findOrdered(&t.list, &position, value(1), nullptr), E_INVALIDARG);
 }
 
 
@@ -258,8 +252,7 @@ TEST(Allocator, FactoryKindsAndTracking)
     ASSERT_EQ(createAllocator(kHeapAllocator, 0, &heap1), S_OK);
     ASSERT_EQ(createAllocator(kHeapAllocator, 0, &heap2), S_OK);
     EXPECT_EQ(heap1, heap2);  // one shared instance
-    void *block = allocate(heap1, 24);
-    release(heap1, block);
+    release(heap1, allocate(heap1, 24));
     destroyAllocator(heap1);
 
     ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &allocator), S_OK);
