@@ -18,8 +18,7 @@ const char *const kKindNames[] = {"unsigned packed", "signed packed", "unsigned 
 bool isSigned(Kind kind) { return kind == SignedPacked || kind == SignedUnpacked; }
 unsigned digitWidth(Kind kind) { return kind == UnsignedPacked || kind == SignedPacked ? 4 : 8; }
 
-// Decodes through the exported function of the kind; signed results come back as their
-// two's complement bits.
+// Decodes through the exported function of the kind; signed results come back as their two's complement bits.
 HRESULT decode(Kind kind, uint64_t field, uint32_t bits, uint64_t &value)
 {
     if (!isSigned(kind))

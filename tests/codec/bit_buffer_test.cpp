@@ -1,6 +1,5 @@
-// Bit-buffer functions against a deliberately slow bit-at-a-time reference, plus the
-// documented examples. Buffers are allocated at their exact stated size so that the
-// sanitizer build catches any byte read or written outside them.
+// Bit-buffer functions against a deliberately slow bit-at-a-time reference, plus the documented examples. Buffers are
+// allocated at their exact stated size so that the sanitizer build catches any byte read or written outside them.
 #include "vexo/codec.h"
 
 #include "bit_buffer.h"
@@ -229,8 +228,7 @@ TEST(BitBuffer, LongFieldsMatchBitwiseReference)
     }
 }
 
-// The 64-bit word forms: insertbuf on a value, extractbuf from exactly the eight (or
-// nine) bytes it may read.
+// The 64-bit word forms: insertbuf on a value, extractbuf from exactly the eight (or nine) bytes it may read.
 TEST(BitBuffer, WordFormsMatchBitwiseReference)
 {
     std::mt19937_64 rng(kSeed + 3);

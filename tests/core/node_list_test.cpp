@@ -143,8 +143,7 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
     ASSERT_NE(t.list.directory, nullptr);
     EXPECT_EQ(std::vector<Chunk *>(t.list.directory->chunks, t.list.directory->chunks + t.list.directory->count),
               chunksOf(t.list));
-    // Every key is found where it is; a missing key gets the position of its successor, or the end of the
-    // last chunk.
+    // Every key is found where it is; a missing key gets the position of its successor, or the end of the last chunk.
     ListPosition untouched = {reinterpret_cast<Chunk *>(0x1), 77};
     const NodeList empty = {};
     EXPECT_EQ(findOrdered(&empty, &untouched, value(5), compareValues), S_FALSE);  // no chunk at all

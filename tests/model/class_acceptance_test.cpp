@@ -149,8 +149,7 @@ bool listed(const NodeList &list, const void *node)
     return std::find(all.begin(), all.end(), node) != all.end();
 }
 
-// wrote: the call's output or effect is visible. Left empty, the harness reads it as
-// "some node or list changed".
+// wrote: the call's output or effect is visible. Left empty, the harness reads it as "some node or list changed".
 struct Outcome { HRESULT hr; int wrote = -1; };
 
 struct Row {

@@ -1,6 +1,5 @@
-// Creation: argument checks in their fixed order, the links each creation makes, a node
-// that exists whatever a later step returns, and out-of-memory at every allocation of a
-// creation-and-link sequence.
+// Creation: argument checks in their fixed order, the links each creation makes, a node that exists whatever a later
+// step returns, and out-of-memory at every allocation of a creation-and-link sequence.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -181,9 +180,8 @@ TEST(Create, RefusedArgumentsCreateNothing)
     EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
 }
 
-// Builds a small but complete model; every step may be cut short by a failed allocation.
-// Steps that follow a failed one run with memory available again and must cope with
-// whatever the failure left (null nodes, nodes without links).
+// Builds a small but complete model; every step may be cut short by a failed allocation. Steps that follow a failed one
+// run with memory available again and must cope with whatever the failure left (null nodes, nodes without links).
 struct Model {
     VexoNode *db = nullptr;
     VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;

@@ -146,9 +146,8 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     EXPECT_EQ(out, nodeHandle(fourteenth));
 }
 
-// Ordered inserts while an enumerator walks a group: every entry that was there is
-// delivered once and in order, an entry inserted behind the position is delivered, one
-// inserted before it is not (skips and found positions included).
+// Ordered inserts while an enumerator walks a group: every entry that was there is delivered once and in order, an
+// entry inserted behind the position is delivered, one inserted before it is not (skips and found positions included).
 TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
 {
     const uint32_t kSeed = 77;

@@ -223,10 +223,9 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     EXPECT_TRUE(listedNodes(target).empty());
 }
 
-// Random appends and questions against a plain model of the rules: an append is refused
-// whole exactly when an entry reaches the target (itself, a member back, a cycle after a
-// good entry; ranks must never hide a path), and answers follow the member order, the
-// first selecting member, empty and nested combinations and the inversion modes.
+// Random appends and questions against a plain model of the rules: an append is refused whole exactly when an entry
+// reaches the target (itself, a member back, a cycle after a good entry; ranks must never hide a path), and answers
+// follow the member order, the first selecting member, empty and nested combinations and the inversion modes.
 void randomGraphAgainstModel(uint32_t seed, int steps)
 {
     SCOPED_TRACE("seed=" + std::to_string(seed));
@@ -332,10 +331,9 @@ TEST(Filter, SharedMembersAreAnsweredOnce)
     EXPECT_EQ(ask(left, y), S_FALSE) << "asks every one of the 2^64 paths' filters, once each";
 }
 
-// Combinations that all hold one filter F, each appended to the one before, must each
-// rank between F and the one before: the room halves per link until every filter is
-// ranked afresh. A combination left holding a destroyed member (and never asked again)
-// is not read meanwhile.
+// Combinations that all hold one filter F, each appended to the one before, must each rank between F and the one
+// before: the room halves per link until every filter is ranked afresh. A combination left holding a destroyed member
+// (and never asked again) is not read meanwhile.
 TEST(Filter, RankingAfreshKeepsEveryAnswer)
 {
     TestDb m;

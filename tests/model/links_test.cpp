@@ -1,7 +1,6 @@
-// Links: default groups in identifier order, relation lists that keep every append,
-// dynamic parts by switch code, single links and their independence from the lists,
-// and refusal of links and texts across databases (records: the enumerator's walk).
-// Lists are read through core cursors.
+// Links: default groups in identifier order, relation lists that keep every append, dynamic parts by switch code,
+// single links and their independence from the lists, and refusal of links and texts across databases (records: the
+// enumerator's walk). Lists are read through core cursors.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,5 @@
-// Properties: every getter reads the field its creation argument went to, names and texts
-// with their fallbacks and languages, and the two-step unit getter (texts of another
-// database's nodes: the links' cross-database table).
+// Properties: every getter reads the field its creation argument went to, names and texts with their fallbacks and
+// languages, and the two-step unit getter (texts of another database's nodes: the links' cross-database table).
 #include <gtest/gtest.h>
 
 #include <functional>
