@@ -84,25 +84,21 @@ TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigits)
     const Case cases[] = {
         {UnsignedPacked, 123, 8, 0x23, S_FALSE},      {UnsignedPacked, 0, 8, 0, S_OK},
         {UnsignedPacked, 99, 8, 0x99, S_OK},          {UnsignedPacked, 1234, 16, 0x1234, S_OK},
-        {UnsignedPacked, 5, 0, 0, S_FALSE},         // no position at all
-        {UnsignedPacked, 0, 0, 0, S_OK},
+        {UnsignedPacked, 0, 0, 0, S_OK},              {UnsignedPacked, 5, 0, 0, S_FALSE},  // no position at all
         {UnsignedPacked, -1, 64, 0x6744073709551615, S_FALSE}, // largest unsigned, low 16 digits
         {SignedPacked, 7, 8, 0x07, S_OK},             {SignedPacked, -7, 8, 0x87, S_OK},
-        {SignedPacked, 45, 8, 0x05, S_FALSE},
-        {SignedPacked, -45, 8, 0x85, S_FALSE},      // the sign survives truncation
+        {SignedPacked, 45, 8, 0x05, S_FALSE},         {SignedPacked, -45, 8, 0x85, S_FALSE},  // the sign survives cuts
         {SignedPacked, -123, 16, 0x8123, S_OK},       {SignedPacked, -1234, 16, 0x8234, S_FALSE},
         {SignedPacked, kMin, 16, 0x8000, S_FALSE},    {SignedPacked, kMax, 64, 0x0372036854775807, S_FALSE},
         {SignedPacked, 5, 4, 0x5, S_OK},              {SignedPacked, -5, 4, 0xD, S_OK},
         {SignedPacked, 9, 4, 0x1, S_FALSE},         // a digit never reaches the sign bit
         {SignedPacked, -1, 1, 0x1, S_FALSE},          {SignedPacked, 3, 0, 0, S_FALSE},
-        {UnsignedUnpacked, 1234, 32, 0x01020304, S_OK},
         {UnsignedUnpacked, 123, 12, 0x0203, S_FALSE}, // positions at bits 0 and 8 only
         {SignedUnpacked, -12, 24, 0x800102, S_OK},    {SignedUnpacked, -12, 32, 0x80000102, S_OK},
-        {SignedUnpacked, 0, 24, 0, S_OK},
+        {SignedUnpacked, 0, 24, 0, S_OK},             {UnsignedUnpacked, 1234, 32, 0x01020304, S_OK},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(kKindNames[c.kind]) + " " + std::to_string(c.value) + " bits " +
-                     std::to_string(c.bits));
+        SCOPED_TRACE(testing::Message() << kKindNames[c.kind] << " " << c.value << " bits " << c.bits);
         uint64_t field = kUntouched;
         EXPECT_EQ(encode(c.kind, static_cast<uint64_t>(c.value), c.bits, field), c.hr);
         EXPECT_EQ(field, c.field) << std::hex << "0x" << field << " wanted 0x" << c.field;
