@@ -16,8 +16,7 @@ using namespace vexo::core;
 
 TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
 {
-    VexoNode *db = made(Vexo_create, u"DB");
-    VexoNode *cluster = made(Vexo_createCluster, db, u"C", 0u);
+    VexoNode *db = made(Vexo_create, u"DB"), *cluster = made(Vexo_createCluster, db, u"C", 0u);
     VexoNode *channel = made(Vexo_createChannel, db, u"CH", cluster);
     VexoNode *frame = made(Vexo_createFrame, db, u"F", 8u), *frame2 = made(Vexo_createFrame, db, u"F2", 4u);
     VexoNode *ecu = made(Vexo_createECU, db, u"E");
