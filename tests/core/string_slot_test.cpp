@@ -13,11 +13,7 @@ namespace {
 
 constexpr uint32_t kEnglish = 0x0409, kGerman = 0x0407, kFrench = 0x040C, kItalian = 0x0410;
 
-struct Lookup {
-    uint32_t language, fallback;
-    HRESULT result;
-    const char16_t *text;
-};
+struct Lookup { uint32_t language, fallback; HRESULT result; const char16_t *text; };
 
 void expectLookups(VexoNode *db, VexoStringSlot *slot, std::initializer_list<Lookup> cases)
 {
@@ -38,8 +34,7 @@ TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"Colour", &slot), S_OK);
     expectLookups(db.handle, slot, {{kEnglish, kEnglish, S_OK, u"Colour"}, {kGerman, 0x0C07, S_OK, u"Colour"}});
     ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman, u"Farbe"), S_OK);
-    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbe"},
-                                    {kFrench, kGerman, S_OK, u"Farbe"},
+    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbe"}, {kFrench, kGerman, S_OK, u"Farbe"},
                                     {kFrench, kItalian, S_OK, u"Colour"}});
     ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman | 0xABCD0000, u"Farbton"), S_OK);
     expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbton"}});  // upper bits ignored
@@ -56,10 +51,9 @@ TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
     EXPECT_EQ(Vexo_stringLookup(db.handle, nullptr, kEnglish, kEnglish, &text), S_FALSE);
     EXPECT_EQ(text, nullptr);
     uint32_t notASlot[8] = {0x12345678};
-    EXPECT_EQ(Vexo_stringLookup(db.handle, reinterpret_cast<VexoStringSlot *>(notASlot), 1, 1, &text),
-              E_UNEXPECTED);
-    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, reinterpret_cast<VexoStringSlot *>(notASlot), 1, u"x"),
-              E_INVALIDARG);
+    auto *bad = reinterpret_cast<VexoStringSlot *>(notASlot);
+    EXPECT_EQ(Vexo_stringLookup(db.handle, bad, 1, 1, &text), E_UNEXPECTED);
+    EXPECT_EQ(Vexo_stringAddAlternative(db.handle, bad, 1, u"x"), E_INVALIDARG);
     EXPECT_EQ(Vexo_stringAddAlternative(db.handle, nullptr, 1, u"x"), E_INVALIDARG);
     EXPECT_EQ(Vexo_stringAddAlternative(db.handle, first, 1, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_stringCreateSlot(db.handle, 1, nullptr, &first), E_INVALIDARG);
