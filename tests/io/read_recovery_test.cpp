@@ -327,11 +327,9 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                                                     "Node_attributes { }\nSchedule_tables { }\n";
     const Read got = readText(valid + "Frames { X: 5, M { } }\nstray;\n", Format::kLdf);
     EXPECT_EQ(got.table, test::importText(Format::kLdf, valid));
-    EXPECT_EQ(got.warnings, (std::vector<std::string>{
-                                 "10:1 ignored Frames section after the last section read",
-                                 "10:10 ignored frame \"X\" of the ignored Frames section",
-                                 "11:1 ignored text from \"stray\" after the last section read",
-                             }));
+    EXPECT_EQ(got.warnings, (std::vector<std::string>{"10:1 ignored Frames section after the last section read",
+                                                      "10:10 ignored frame \"X\" of the ignored Frames section",
+                                                      "11:1 ignored text from \"stray\" after the last section read"}));
 
     // Once the file has left the fixed order, a repeated section is ignored the same way.
     const Read repeated =
@@ -339,11 +337,10 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                                       "Node_attributes { }\nSchedule_tables { }\n",
                  Format::kLdf, "frames");
     EXPECT_EQ(repeated.element, "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}");
-    EXPECT_EQ(repeated.warnings, (std::vector<std::string>{
-                                      "7:1 read Signals section after the Frames section, out of the usual order",
-                                      "8:1 ignored Frames section: it repeats an earlier one",
-                                      "8:10 ignored frame \"G\" of the ignored Frames section",
-                                  }));
+    EXPECT_EQ(repeated.warnings,
+              (std::vector<std::string>{"7:1 read Signals section after the Frames section, out of the usual order",
+                                        "8:1 ignored Frames section: it repeats an earlier one",
+                                        "8:10 ignored frame \"G\" of the ignored Frames section"}));
 }
 
 // ---- The corpus --------------------------------------------------------------------
