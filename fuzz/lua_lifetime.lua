@@ -18,10 +18,7 @@ local function W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 local function A(text) return text and (text:gsub("(.)%z", "%1")) end
 
 local function maybeCollect()
-    if random(4) == 1 then
-        collectgarbage()
-        stats.collections = stats.collections + 1
-    end
+    if random(4) == 1 then collectgarbage(); stats.collections = stats.collections + 1 end
 end
 
 local function isNode(value)
@@ -38,10 +35,7 @@ local function read(node, prefix, depth)
             error(string.format("seed %d: element %q reached from a database with prefix %s", seed, text, prefix))
         end
         if type(value) == "function" and depth > 0 then
-            for entry in value do
-                maybeCollect()
-                if isNode(entry) then read(entry, prefix, depth - 1) end
-            end
+            for entry in value do maybeCollect(); if isNode(entry) then read(entry, prefix, depth - 1) end end
         end
     end
 end
@@ -51,10 +45,7 @@ end
 local function build(prefix)
     local db = Vexo.createDb(W(prefix .. "db"))
     local n = { db = db, prefix = prefix, all = {}, slots = {}, triggerings = {}, signals = {} }
-    local function keep(node)
-        n.all[#n.all + 1] = node
-        return node
-    end
+    local function keep(node) n.all[#n.all + 1] = node; return node end
     local function id() return W(prefix .. random(0, 30)) end
     local function pick() return #n.all > 0 and n.all[random(#n.all)] or nil end
     n.cluster = keep(db:createCluster(id(), Vexo.Q3_CLUSTERTYPE_CAN))
@@ -98,9 +89,7 @@ local function build(prefix)
     n.group = group
     for _ = 1, random(0, 5) do
         local node = pick()
-        if node ~= nil then
-            if random(2) == 1 then group:insertChildren(node) else group:appendChildren(node) end
-        end
+        if node ~= nil then (random(2) == 1 and group.insertChildren or group.appendChildren)(group, node) end
     end
     pcall(db.setLongName, db, pick() or group, random(0, 3), W "long")
     return n
@@ -121,10 +110,7 @@ local function crossLinks(a, b)
         function() a.channel:addFrameTriggerings(b.triggerings[1]) end,
         function() a.signals[1]:addSignalInstances(other()) end,
     }
-    for _ = 1, random(1, 6) do
-        pcall(calls[random(#calls)])
-        stats.foreign = stats.foreign + 1
-    end
+    for _ = 1, random(1, 6) do pcall(calls[random(#calls)]); stats.foreign = stats.foreign + 1 end
 end
 
 -- Loops that drop every other reference to their model (the database value, its nodes
@@ -145,19 +131,14 @@ local function loops(holder)
     end
     local kinds = {
         function()
-            for frame in n.db:enumFrames() do
-                drop()
-                read(frame, prefix, 1)
-                stats.frames = stats.frames + 1
-            end
+            for frame in n.db:enumFrames() do drop(); read(frame, prefix, 1); stats.frames = stats.frames + 1 end
         end,
         function()
             for member in n.group.children do drop(); read(member, prefix, 1) end
         end,
         function()
             for _, value in Vexo.attribs(n.all[random(#n.all)]) do
-                drop()
-                if isNode(value) then read(value, prefix, 0) end
+                drop(); if isNode(value) then read(value, prefix, 0) end
             end
         end,
         function()
@@ -188,18 +169,16 @@ local function loops(holder)
             for _, signal in ipairs(signals) do encoder:changeSignal(app, signal, random(0, 255)) end
             signals = nil
             encoder:trigger(random(1, 1000))
-            while true do
+            repeat
                 maybeCollect()
                 local frame = encoder:getNextFrame()
-                if frame == nil then break end
-                read(frame.frame, prefix, 0)
-            end
+                if frame ~= nil then read(frame.frame, prefix, 0) end
+            until frame == nil
         end,
     }
     for _ = 1, random(1, 4) do
         if dropped then break end
-        kinds[random(#kinds)]()
-        stats.loops = stats.loops + 1
+        kinds[random(#kinds)](); stats.loops = stats.loops + 1
     end
 end
 

@@ -1,10 +1,8 @@
-// libFuzzer target for models over two databases in one process. The input is a program:
-// creations, links, texts and filters in either database with arguments drawn from both
-// (so every refusal of another database's nodes is tried), then one database destroyed
-// at a point the input chooses, and a full walk of the survivor: every getter, every
-// list, conversions, decoding, the encoder and the DOT dump. Whatever the survivor can
-// reach must be its own (checked), and reading it must not touch the destroyed one
-// (AddressSanitizer).
+// libFuzzer target for two databases in one process: the input is a program of creations,
+// links, texts and filters with arguments drawn from both (so every refusal of the other's
+// nodes is tried), one database destroyed where the input says, then a full walk of the
+// survivor (getters, lists, conversions, decoding, encoder, DOT dump), which must reach only
+// its own nodes (checked) and never the destroyed one (AddressSanitizer).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -118,11 +116,8 @@ void create(World &w)
     case 19: Vexo_createElementGroup(s.db, name, w.any(), w.any(), &made); break;
     case 20: Vexo_createECU(s.db, name, &made); break;
     default:
-        if (p.below(2) == 0)
-            Vexo_createEventControlledTiming(s.db, p.word(), w.any(), &made);
-        else
-            Vexo_createCyclicTiming(s.db, p.word(), w.any(), &made);
-        break;
+        if (p.below(2) == 0) Vexo_createEventControlledTiming(s.db, p.word(), w.any(), &made);
+        else Vexo_createCyclicTiming(s.db, p.word(), w.any(), &made);
     }
     if (made != nullptr)
         s.nodes.push_back(made);
@@ -189,24 +184,17 @@ void text(World &w)
     const char16_t *t = kTexts[p.below(4)];
     const uint32_t language = p.below(4);
     VexoNode *node = w.any();
+    VexoStringSlot *slot = nullptr;
+    const VexoChar *out = nullptr;
     switch (p.below(8)) {
-    case 0: {
-        VexoStringSlot *slot = nullptr;
-        if (Vexo_stringCreateSlot(s.db, language, t, &slot) == S_OK)
-            s.slots.push_back(slot);
-        break;
-    }
+    case 0: if (Vexo_stringCreateSlot(s.db, language, t, &slot) == S_OK) s.slots.push_back(slot); break;
     case 1: Vexo_stringAddAlternative(s.db, w.anySlot(), language, t); break;
     case 2: Vexo_setShortName(s.db, node, t); break;
     case 3: Vexo_setLongName(s.db, node, language, t); break;
     case 4: Vexo_setDescription(s.db, node, language, t); break;
     case 5: Vexo_setElementDetail(s.db, node, language, t, p.below(2) != 0 ? t : nullptr); break;
     case 6: Vexo_setDisplayName(s.db, node, language, t); break;
-    default: {
-        const VexoChar *out = nullptr;
-        Vexo_stringLookup(s.db, w.anySlot(), language, p.below(4), &out);
-        break;
-    }
+    default: Vexo_stringLookup(s.db, w.anySlot(), language, p.below(4), &out);
     }
 }
 
@@ -325,8 +313,7 @@ void readNode(Walk &walk, VexoNode *node)
 void convert(Program &p, VexoNode *signal, const std::vector<VexoNode *> &computations)
 {
     for (int i = 0; i < 3; ++i) {
-        SignalValue value;
-        std::memset(&value, 0, sizeof value);
+        SignalValue value{};
         const uint64_t raw = uint64_t(p.word()) << (p.below(2) * 32) | p.word();
         if (Vexo_internalToPhysical(signal, raw, &value) >= 0) {
             Vexo_checkValueInMinMax(signal, &value);
@@ -335,8 +322,7 @@ void convert(Program &p, VexoNode *signal, const std::vector<VexoNode *> &comput
         }
     }
     for (VexoNode *computation : computations) {
-        SignalValue value;
-        std::memset(&value, 0, sizeof value);
+        SignalValue value{};
         value.valueType = p.below(3);
         value.value.u64 = uint64_t(p.word()) << 32 | p.word();
         uint64_t internal = 0;
@@ -344,8 +330,7 @@ void convert(Program &p, VexoNode *signal, const std::vector<VexoNode *> &comput
         VexoEncodeState *state = nullptr;
         if (Vexo_encodeSignal(signal, &value, &state) == S_OK) {
             VexoNode *next = nullptr;
-            for (int k = 0; k < 4 && Vexo_encodeNextComputation(state, &next) == S_OK; ++k) {
-            }
+            for (int k = 0; k < 4 && Vexo_encodeNextComputation(state, &next) == S_OK; ++k) {}
             Vexo_destroyEncodeEnum(state);
         }
     }
@@ -363,14 +348,10 @@ void decode(Program &p, VexoNode *channel, const std::vector<VexoFilter *> &filt
     char text[16];
     Vexo_decodeNextFrametriggering(state, nullptr);
     for (int guard = 0; guard < 10000; ++guard) {
-        VexoDecodedSignal record;
-        std::memset(&record, 0, sizeof record);
+        VexoDecodedSignal record{};
         record.text = text;
         record.textCapacity = sizeof text;
-        const HRESULT hr = Vexo_decodeNextSignal(state, filter, &record);
-        if (hr >= 0)
-            continue;
-        if (Vexo_decodeNextFrametriggering(state, nullptr) < 0)
+        if (Vexo_decodeNextSignal(state, filter, &record) < 0 && Vexo_decodeNextFrametriggering(state, nullptr) < 0)
             break;
     }
     Vexo_destroyDecodeEnum(state);
@@ -397,8 +378,7 @@ void encode(Program &p, VexoNode *db, VexoNode *start, const std::vector<VexoNod
         }
         Vexo_EncoderTrigger(encoder, p.word(), p.below(2));
         VexoChangedFrame frame;
-        for (int guard = 0; guard < 100000 && Vexo_EncoderGetChangedFrame(encoder, &frame) == S_OK; ++guard) {
-        }
+        for (int guard = 0; guard < 100000 && Vexo_EncoderGetChangedFrame(encoder, &frame) == S_OK; ++guard) {}
     }
     if (!triggerings.empty())
         Vexo_EncoderDelete(encoder, app, triggerings[0]);
@@ -446,10 +426,9 @@ void walkSurvivor(Program &p, Side &survivor, const std::vector<VexoFilter *> &f
         }
         convert(p, signal, computations);
     }
-    for (VexoNode *channel : channels) {
+    for (VexoNode *channel : channels)
         for (int i = 0; i < 3; ++i)
             decode(p, channel, filters);
-    }
     for (size_t i = 0; i < starts.size() && i < 4; ++i)
         encode(p, survivor.db, starts[p.below(uint32_t(starts.size()))], triggerings, signals, ecus);
     const std::u16string path(dotPath, dotPath + std::strlen(dotPath));

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "decode_records.h"
 #include "test_text.h"
 #include "vexo/vexo.h"
 
@@ -111,23 +112,17 @@ protected:
     std::vector<std::pair<double, std::string>> decode(uint32_t id, uint32_t flags, std::vector<uint8_t> data,
                                                        const char16_t *channel = u"network/channel")
     {
+        std::vector<ExpectedRecord> records;
+        decodeStepwise(db_, find(channel), false, {id, flags, uint32_t(data.size()), 0, data.data()}, 0, nullptr, 0,
+                       records);
         std::vector<std::pair<double, std::string>> values;
-        VexoDecodeState *state = nullptr;
-        EXPECT_EQ(Vexo_decodeMessage(find(channel), id, flags, uint32_t(data.size()), data.data(), &state), S_OK);
-        Vexo_decodeNextFrametriggering(state, nullptr);
-        VexoDecodedSignal record{};
-        while (Vexo_decodeNextSignal(state, nullptr, &record) >= 0) {
-            SignalValue value{};
-            Vexo_internalToPhysical(record.signal, record.rawValue, &value);
-            const VexoChar *text = nullptr;
-            if (value.text != nullptr)
-                Vexo_stringLookup(db_, value.text, 0, 0, &text);
-            const double number = value.valueType == Q3_VALUETYPE_DOUBLE ? value.value.f64
-                                  : value.valueType == Q3_VALUETYPE_INT64 ? static_cast<double>(value.value.i64)
-                                                                          : static_cast<double>(value.value.u64);
-            values.emplace_back(number, text != nullptr ? ascii(text) : "");
+        for (const ExpectedRecord &r : records) {
+            const SignalValue &v = r.record.value;
+            if (r.record.kind == VEXO_RECORD_SIGNAL)
+                values.emplace_back(v.valueType == Q3_VALUETYPE_DOUBLE ? v.value.f64
+                                    : v.valueType == Q3_VALUETYPE_INT64 ? double(v.value.i64) : double(v.value.u64),
+                                    r.record.valueText != nullptr ? ascii(r.record.valueText) : "");
         }
-        Vexo_destroyDecodeEnum(state);
         return values;
     }
 
@@ -177,12 +172,6 @@ TEST_F(ImportedNetwork, DecodedValuesFollowTheLayout)
     EXPECT_EQ(motor[1], std::make_pair(-1 * 0.5 - 10, std::string("Sensor fault")));
     EXPECT_EQ(motor[2].first, 1.5);
     EXPECT_EQ(motor[3], std::make_pair(15.0, std::string("Invalid")));
-
-    // Multiplexed: Sel = 2 selects B (signed 16 bits at 8): 0xFFFE = -2 * 0.5.
-    const auto selected = decode(0x200, 1, {2, 0xFE, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    ASSERT_EQ(selected.size(), 2u);
-    EXPECT_EQ(selected[0].first, 2.0);
-    EXPECT_EQ(selected[1].first, -1.0);
 }
 
 TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)

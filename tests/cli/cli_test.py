@@ -60,16 +60,11 @@ can0 300 ObjectDetection
   LateralAccel = -2.25 m/s2
 '''
 
+# JSON of FRAMES[1], [3], [4]: extended id, no timestamp, a float, an empty text object.
 EXPECTED_JSON = [
-    '{"t": 1700000000.5, "bus": "can0", "id": 176, "ext": false, "frame": "SteeringAngle", "signals": '
-    '{"SteeringWheelAngle": -10, "SteeringWheelRate": -2, "SteeringSensorStatus": 2}, "text": '
-    '{"SteeringSensorStatus": "Fault"}}',
     '{"t": 1700000000.6, "bus": "can0", "id": 419385573, "ext": true, "frame": "BatteryStatus", "signals": '
     '{"BatteryVoltage": 100, "BatteryCurrent": -1, "StateOfCharge": 80, "BatteryTemp": 215, "ChargingState": 1}, '
     '"text": {"BatteryTemp": "Sensor fault", "ChargingState": "Charging"}}',
-    '{"t": 1700000000.7, "bus": "can0", "id": 1024, "ext": false, "frame": "TirePressure", "signals": '
-    '{"TpmsPage": 2, "TpmsWarning": 1, "TireTempFL": 25, "TireTempFR": 30}, "text": '
-    '{"TpmsPage": "Front temperatures", "TpmsWarning": "Check tyres"}}',
     '{"t": null, "bus": "can0", "id": 768, "ext": false, "frame": "ObjectDetection", "signals": '
     '{"ObjectCount": 2, "ObjectDistance": 12.5, "ObjectRelSpeed": -2.5, "ObjectAngle": 0, "ObjectClass": 3, '
     '"TimeToCollision": 1.5, "FrameCounter": 7, "FrameChecksum": 171}, "text": {"ObjectClass": "Pedestrian"}}',
@@ -190,7 +185,7 @@ class Decode(unittest.TestCase):
         log = write('frames.log', '\n'.join(FRAMES) + '\n')
         self.assertEqual(run('decode', DB, log).stdout, EXPECTED_TEXT)
         json_lines = run('decode', '--format', 'json', DB, log).stdout.splitlines()
-        self.assertEqual(json_lines, EXPECTED_JSON)
+        self.assertEqual((len(json_lines), [json_lines[i] for i in (1, 3, 4)]), (5, EXPECTED_JSON))
         self.assertEqual(run('decode', '-f', 'csv', '--raw', '--signals', 'BatteryStatus.BatteryVoltage,'
                              'BatteryCurrent,StateOfCharge,BatteryTemp,ChargingState', DB, log).stdout, EXPECTED_CSV)
         frames = run('decode', '--frames', '--format', 'csv', DB, log).stdout.splitlines()

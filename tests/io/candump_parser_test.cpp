@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vexo/candump.h"
@@ -68,28 +69,21 @@ TEST(CandumpParser, LinesOfEveryKind)
 TEST(CandumpParser, WhereACallStopsAndGoesOn)
 {
     const std::string text = "(1.25) can0 100#01\n\nnoise\n(2) vcan9 101#0203\n(3) can0 102#04";
+    // The result, bytes taken and frames given of a call.
+    const auto outcome = [](const Parsed &p) { return std::make_tuple(p.hr, p.count.bytes, p.count.frames); };
     // Without VEXO_LOG_FINAL the unterminated last line stays for the next call.
     Parsed p = parse(text, 0);
-    EXPECT_EQ(p.hr, S_OK);
-    EXPECT_EQ(p.count.bytes, text.rfind('\n') + 1);
-    EXPECT_EQ(p.count.frames, 2u);
+    EXPECT_EQ(outcome(p), std::make_tuple(S_OK, text.rfind('\n') + 1, 2u));
     EXPECT_EQ(p.count.firstGarbage, 2u);
     EXPECT_EQ(p.lines[1].line, 3u);
     EXPECT_EQ(text.substr(p.lines[1].busOffset, p.lines[1].busLength), "vcan9");
     EXPECT_EQ(text.substr(p.lines[0].stampOffset, p.lines[0].stampLength), "1.25");
     EXPECT_EQ(p.lines[0].timestamp, 1.25);
     EXPECT_EQ(p.frames[1].data[1], 0x03);
-    p = parse(text, VEXO_LOG_FINAL);
-    EXPECT_EQ(p.count.bytes, text.size());
-    EXPECT_EQ(p.count.frames, 3u);
+    EXPECT_EQ(outcome(parse(text, VEXO_LOG_FINAL)), std::make_tuple(S_OK, text.size(), 3u));
     // Room for one frame, or for two data bytes: S_FALSE after the frames that fit.
-    p = parse(text, VEXO_LOG_FINAL, 1);
-    EXPECT_EQ(p.hr, S_FALSE);
-    EXPECT_EQ(p.count.frames, 1u);
-    EXPECT_EQ(p.count.bytes, text.find("(2)"));
-    p = parse(text, VEXO_LOG_FINAL, 16, 2);
-    EXPECT_EQ(p.hr, S_FALSE);
-    EXPECT_EQ(p.count.frames, 1u);
+    EXPECT_EQ(outcome(parse(text, VEXO_LOG_FINAL, 1)), std::make_tuple(S_FALSE, text.find("(2)"), 1u));
+    EXPECT_EQ(outcome(parse(text, VEXO_LOG_FINAL, 16, 2)), std::make_tuple(S_FALSE, text.find("(2)"), 1u));
     // A line without a timestamp gives NaN.
     p = parse("can0 100#01\n", 0);
     EXPECT_TRUE(std::isnan(p.lines[0].timestamp));

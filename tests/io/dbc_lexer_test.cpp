@@ -49,19 +49,18 @@ TEST(DbcLexer, ReadsStringsWithEscapes)
     });
 }
 
+// The reader tests read every other keyword as one; here keywords that are prefixes of others,
+// those no reader test writes as a statement, and words that must not be keywords.
 TEST(DbcLexer, MatchesKeywordsAsWholeCaseSensitiveWords)
 {
     using namespace dbc;
     struct Case { const char *word; int32_t code; };
     const Case cases[] = {
-        {"VERSION", TOK_VERSION}, {"NS_", TOK_NS_}, {"BO_", TOK_BO_}, {"SG_", TOK_SG_},
-        {"CM_", TOK_CM_}, {"VAL_", TOK_VAL_}, {"BA_", TOK_BA_}, {"BA_DEF_DEF_", TOK_BA_DEF_DEF_},
-        {"BA_DEF_", TOK_BA_DEF_}, {"CAT_DEF_", TOK_CAT_DEF_}, {"CAT_", TOK_CAT_}, {"BU_", TOK_BU_},
-        {"VAL_TABLE_", TOK_VAL_TABLE_}, {"BS_", TOK_BS_}, {"EV_", TOK_EV_}, {"INT", TOK_INT},
-        {"HEX", TOK_HEX}, {"FLOAT", TOK_FLOAT_TYPE}, {"STRING", TOK_STRING_TYPE}, {"ENUM", TOK_ENUM},
-        {"VERSIONX", TOK_IDENTIFIER}, {"version", TOK_IDENTIFIER}, {"BO_TX_BU_", TOK_IDENTIFIER},
-        {"SIG_VALTYPE_", TOK_IDENTIFIER}, {"INT1_FaultStatus", TOK_IDENTIFIER}, {"EV_Rekuperation", TOK_IDENTIFIER},
-        {"BA_DEF_REL_", TOK_IDENTIFIER}, {"Enum", TOK_IDENTIFIER}, {"_", TOK_IDENTIFIER}, {"x9_", TOK_IDENTIFIER},
+        {"BA_", TOK_BA_}, {"BA_DEF_DEF_", TOK_BA_DEF_DEF_}, {"BA_DEF_", TOK_BA_DEF_}, {"CAT_DEF_", TOK_CAT_DEF_},
+        {"CAT_", TOK_CAT_}, {"VAL_TABLE_", TOK_VAL_TABLE_}, {"BS_", TOK_BS_}, {"VERSIONX", TOK_IDENTIFIER},
+        {"version", TOK_IDENTIFIER}, {"BO_TX_BU_", TOK_IDENTIFIER}, {"SIG_VALTYPE_", TOK_IDENTIFIER},
+        {"INT1_FaultStatus", TOK_IDENTIFIER}, {"EV_Rekuperation", TOK_IDENTIFIER}, {"BA_DEF_REL_", TOK_IDENTIFIER},
+        {"Enum", TOK_IDENTIFIER}, {"_", TOK_IDENTIFIER}, {"x9_", TOK_IDENTIFIER},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.word);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <libxml/globals.h>
@@ -114,9 +115,10 @@ TEST(XslTransform, LeavesHandlersAndLastErrorAsFoundAndPrintsNothing)
     int context = 0;
     xmlSetStructuredErrorFunc(&context, outerStructured);
     xmlSetGenericErrorFunc(&context, outerGeneric);
-    const xmlGenericErrorFunc xsltError = xsltGenericError;
-    void *const xsltErrorContext = xsltGenericErrorContext;
-    const xsltDocLoaderFunc loader = xsltDocDefaultLoader;
+    const auto xsltHooks = [] {
+        return std::make_tuple(xsltGenericError, xsltGenericErrorContext, xsltDocDefaultLoader);
+    };
+    const auto hooksBefore = xsltHooks();
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(call(state.L, notXslt, document).substr(0, 4), "nil|");
@@ -124,13 +126,10 @@ TEST(XslTransform, LeavesHandlersAndLastErrorAsFoundAndPrintsNothing)
     EXPECT_EQ(call(state.L, notXslt, malformed).substr(0, 4), "nil|");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(gOuterCalls, 0);
-    EXPECT_EQ(xmlStructuredError, outerStructured);
-    EXPECT_EQ(xmlStructuredErrorContext, &context);
-    EXPECT_EQ(xmlGenericError, outerGeneric);
-    EXPECT_EQ(xmlGenericErrorContext, &context);
-    EXPECT_EQ(xsltGenericError, xsltError);
-    EXPECT_EQ(xsltGenericErrorContext, xsltErrorContext);
-    EXPECT_EQ(xsltDocDefaultLoader, loader);
+    void *const own = &context;
+    EXPECT_EQ(std::make_tuple(xmlStructuredError, xmlStructuredErrorContext, xmlGenericError, xmlGenericErrorContext),
+              std::make_tuple(&outerStructured, own, &outerGeneric, own));
+    EXPECT_EQ(xsltHooks(), hooksBefore);
     ASSERT_NE(xmlGetLastError(), nullptr);
     EXPECT_EQ(xmlGetLastError()->code, ownCode);
     xmlSetStructuredErrorFunc(nullptr, nullptr);
