@@ -14,10 +14,7 @@
 #include "node_classes.h"
 #include "made.h"
 #include "test_text.h"
-#include "vexo/constants.h"
-#include "vexo/convert.h"
-#include "vexo/core.h"
-#include "vexo/model.h"
+#include "vexo/vexo.h"
 
 using namespace vexo::core;
 using vexo::decode::isInRange;
@@ -87,17 +84,14 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"direct, length 64", 64, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
         {"direct, length above 64", 70, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
         {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, 0x185, i64(-5)},
-        {"sign-magnitude positive", 8, Q3_ENCODING_DIRECT | kSigned, 0x05, i64(5)},
         {"sign-magnitude negative zero", 8, Q3_ENCODING_DIRECT | kSigned, 0x80, i64(0)},
         {"sign-magnitude, length 1", 1, Q3_ENCODING_DIRECT | kSigned, 1, i64(0)},
         {"sign-magnitude, length 64", 64, Q3_ENCODING_DIRECT | kSigned, ~0ull, i64(-INT64_MAX)},
         {"one's complement negative zero", 8, Q3_ENCODING_1COMPL, 0xFF, i64(0)},
-        {"one's complement -1", 8, Q3_ENCODING_1COMPL, 0xFE, i64(-1)},
         {"one's complement -127", 8, Q3_ENCODING_1COMPL, 0x80, i64(-127)},
         {"one's complement positive, stray bits", 8, Q3_ENCODING_1COMPL, 0x37F, i64(127)},
         {"one's complement, length 64", 64, Q3_ENCODING_1COMPL, ~1ull, i64(-1)},
         {"one's complement, length 0", 0, Q3_ENCODING_1COMPL, 0x1234, i64(0x1234)},
-        {"two's complement -1", 12, Q3_ENCODING_2COMPL, 0xFFF, i64(-1)},
         {"two's complement minimum", 12, Q3_ENCODING_2COMPL, 0x800, i64(-2048)},
         {"two's complement maximum, stray bits", 12, Q3_ENCODING_2COMPL, 0xF7FF, i64(2047)},
         {"two's complement, length 1, set", 1, Q3_ENCODING_2COMPL, 1, i64(-1)},
@@ -113,10 +107,8 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
         {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
         {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
-        {"IEEE 0 is refused", 0, Q3_ENCODING_IEEE, 1, kRefused},
         {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
         {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
-        {"invalid is refused", 8, Q3_ENCODING_INVALID, 1, kRefused},
         {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
@@ -128,10 +120,18 @@ TEST(ValueConversion, DecodesEveryEncoding)
         const bool refused = c.want.valueType == kRefused.valueType;
         EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got),
                   refused ? E_UNEXPECTED : S_FALSE);
-        if (!refused) {
-            expectValue(got, c.want);
-        }
         EXPECT_TRUE(got.computation == nullptr && got.text == nullptr);
+        if (refused)
+            continue;
+        expectValue(got, c.want);
+        // A linear computation takes the reading as the number it is: signed, unsigned or double.
+        VexoNode *coding = m.coding(c.bitlen, c.encoding);
+        m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
+        const uint32_t type = c.want.valueType;
+        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64    ? double(c.want.value.i64)
+                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64)
+                                                                : c.want.value.f64)));
     }
 }
 
@@ -193,25 +193,6 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
             ASSERT_EQ(Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown), S_OK);
         }
         EXPECT_EQ(u16(shown), c.hasText ? u"comfort" : u"<null>");
-    }
-}
-
-TEST(ValueConversion, LinearComputationTakesIntegersBySignedness)
-{
-    Model m;
-    struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; double want; };
-    const Case cases[] = {
-        {"INT64 -1", 8, Q3_ENCODING_2COMPL, 0xFF, -2.0},
-        {"UINT64 all ones", 64, Q3_ENCODING_DIRECT, ~0ull, 2 * 18446744073709551615.0},
-        {"DOUBLE", 32, Q3_ENCODING_IEEE, bitsOf(0.25f), 0.5},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *coding = m.coding(c.bitlen, c.encoding);
-        m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
-        SignalValue got = dbl(0);
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
-        expectValue(got, dbl(c.want));
     }
 }
 
