@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "made.h"
@@ -26,12 +27,12 @@ std::vector<int> fieldBits(int start, int bits, bool big)
     return at;
 }
 
-uint64_t getField(const std::vector<uint8_t> &data, int start, int bits, bool big)
+uint64_t getField(const uint8_t *data, int start, int bits, bool big)
 {
     const std::vector<int> at = fieldBits(start, bits, big);
     uint64_t value = 0;
     for (int k = 0; k < bits; ++k)
-        value |= uint64_t(data[size_t(at[k] / 8)] >> at[k] % 8 & 1) << k;
+        value |= uint64_t(data[at[k] / 8] >> at[k] % 8 & 1) << k;
     return value;
 }
 
@@ -50,7 +51,7 @@ constexpr uint32_t kMaskedCode = 0x600;  // standard identifiers 0x600-0x60F sha
 constexpr uint32_t kUnknownStandard = 0x7FF, kUnknownExtended = 0x1FFFFFFF;
 
 struct Network {
-    VexoNode *db = nullptr, *channel = nullptr;
+    VexoNode *db = made(Vexo_create, u"net"), *channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
     std::vector<FrameSpec> frames;
     std::mt19937 rng{20240611};
 
@@ -81,8 +82,6 @@ struct Network {
 
     Network()
     {
-        db = made(Vexo_create, u"net");
-        channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
         std::set<uint32_t> ids = {kUnknownStandard, kUnknownExtended};
         for (int i = 0; i < kFrames; ++i) {
             FrameSpec spec{};
@@ -93,15 +92,13 @@ struct Network {
             spec.length = i == kMuxFrame || i == 0 ? 8 : uint32_t(uniform(1, 8));
             spec.eitherForm = i % 5 == 0 && i != 0;
             VexoNode *frame = made(Vexo_createFrame, db, nullptr, spec.length), *pdu = nullptr;
-            if (i == 0) {
-                spec.id = kMaskedCode;
-                spec.flags = Q3_FLAG_CANSTANDARD;
-                spec.triggering = made(Vexo_createMaskedIdentifierTriggering, db, nullptr, 0x7F0u, kMaskedCode, 0u,
-                                       frame, nullptr, channel);
-            } else {
-                spec.triggering = made(Vexo_createIdentifierBasedTriggering, db, nullptr, spec.id,
-                                       spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags, frame, nullptr, channel);
-            }
+            if (i == 0)
+                std::tie(spec.id, spec.flags) = std::make_pair(kMaskedCode, uint32_t(Q3_FLAG_CANSTANDARD));
+            spec.triggering = i == 0 ? made(Vexo_createMaskedIdentifierTriggering, db, nullptr, 0x7F0u, kMaskedCode,
+                                            0u, frame, nullptr, channel)
+                                     : made(Vexo_createIdentifierBasedTriggering, db, nullptr, spec.id,
+                                            spec.eitherForm ? Q3_FLAG_CANSTD_OR_EXT : spec.flags, frame, nullptr,
+                                            channel);
             if (i != kMuxFrame) {
                 spec.fields = layOut(pdu = signalPdu(nullptr), int(spec.length), 6);
             } else {
@@ -146,24 +143,18 @@ TEST(DecoderNetwork, StreamOfFramesDecodesToTheRawValuesReadBitByBit)
         const uint32_t flags = spec.eitherForm ? uint32_t(net.uniform(0, 1)) : spec.flags;
         // The raw value of each field, read bit by bit from the data (or a part's assembly).
         std::vector<std::pair<VexoNode *, uint64_t>> want;
-        const auto read = [&](const std::vector<Field> &fields, const std::vector<uint8_t> &image) {
+        const auto read = [&](const std::vector<Field> &fields, const uint8_t *image) {
             for (const Field &f : fields)
                 want.emplace_back(f.signal, getField(image, f.start, f.bits, f.big));
         };
-        if (spec.parts.empty()) {
-            read(spec.fields, data);
-        } else {
-            const auto code = uint32_t(net.uniform(0, 4));  // 4 selects no part
+        const auto code = uint32_t(net.uniform(0, 4));  // 4 selects no part
+        if (!spec.parts.empty())
             data[0] = uint8_t(code);
-            read(spec.fields, {data[1]});
-            if (code < spec.parts.size()) {
-                const Part &part = spec.parts[code];
-                const uint64_t assembled = getField(data, part.segmentStart, 48, part.segmentBig);
-                std::vector<uint8_t> image(6);
-                for (size_t i = 0; i < 6; ++i)
-                    image[i] = uint8_t(assembled >> 8 * i);
-                read(part.fields, image);
-            }
+        read(spec.fields, data.data() + (spec.parts.empty() ? 0 : 1));
+        if (code < spec.parts.size()) {
+            const Part &part = spec.parts[code];
+            const uint64_t assembled = getField(data.data(), part.segmentStart, 48, part.segmentBig);
+            read(part.fields, reinterpret_cast<const uint8_t *>(&assembled));  // little-endian machines
         }
         if (twist == 0)
             id = flags != 0 ? kUnknownExtended : kUnknownStandard;
