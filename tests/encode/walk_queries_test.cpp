@@ -31,8 +31,8 @@ struct Network : Model {
         trigger(channel, plain, 1, ecu);
         trigger(channel, muxFrame, 2);
         trigger(channel, plain, 3);
-        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, static_cast<VexoNode *>(nullptr),
-             channel);
+        VexoNode *const none = nullptr;
+        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, none, channel);
         place(pdu, plain);
         place(mux, muxFrame);
         place(signalPdu(8), masked);
@@ -63,10 +63,9 @@ TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
         {"coding: no start rule", coding, 0, 0, 0, 0},
     };
     for (const Case &c : cases) {
-        const uint32_t got[] = {q.countFrames(c.start), q.countPdus(c.start), q.countSignals(c.start),
-                                q.countParts(c.start)};
-        EXPECT_EQ(std::vector<uint32_t>(got, got + 4), (std::vector<uint32_t>{c.frames, c.pdus, c.signals, c.parts}))
-            << c.what;
+        const std::vector<uint32_t> got = {q.countFrames(c.start), q.countPdus(c.start), q.countSignals(c.start),
+                                           q.countParts(c.start)};
+        EXPECT_EQ(got, (std::vector<uint32_t>{c.frames, c.pdus, c.signals, c.parts})) << c.what;
     }
 }
 
@@ -89,17 +88,14 @@ TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
     struct Case { const char *what; const void *got, *want; };
     const Case cases[] = {
         {"PDU past the end", q.findPdu(net.channel, 6).node, nullptr},
-        {"frame 0", q.findFrame(net.channel, 0), net.plain},
-        {"frame 1", q.findFrame(net.channel, 1), net.muxFrame},
-        {"frame 2", q.findFrame(net.channel, 2), net.plain},
-        {"frame past the end", q.findFrame(net.channel, 3), nullptr},
+        {"frame 0", q.findFrame(net.channel, 0), net.plain}, {"frame 1", q.findFrame(net.channel, 1), net.muxFrame},
+        {"frame 2", q.findFrame(net.channel, 2), net.plain}, {"frame 3", q.findFrame(net.channel, 3), nullptr},
         {"signal 1", q.findSignal(net.channel, 1).node, net.signals[0]},
         {"signal 2", q.findSignal(net.channel, 2).node, net.signals[1]},
         {"part 0", q.findPart(net.channel, 0).node, net.parts[0]},
-        {"channel 0", q.findChannel(nullptr, 0), net.channel},
-        {"channel past the end", q.findChannel(nullptr, 1), nullptr},
+        {"channel 0", q.findChannel(nullptr, 0), net.channel}, {"channel 1", q.findChannel(nullptr, 1), nullptr},
         {"CAN cluster 0", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 0), net.cluster},
-        {"CAN cluster past the end", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 1), nullptr},
+        {"CAN cluster 1", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 1), nullptr},
         {"no LIN cluster", q.findCluster(nullptr, Q3_CLUSTERTYPE_LIN, 0), nullptr},
     };
     for (const Case &c : cases)
