@@ -1,7 +1,6 @@
 // The computation search for a physical value and the writing of one signal instance.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
@@ -9,19 +8,10 @@
 #include "encode_test_model.h"
 #include "node_classes.h"
 #include "value_conversion.h"
-#include "vexo/convert.h"
 
 using namespace encode_test;
 
 namespace {
-
-SignalValue physical(double v)
-{
-    SignalValue s{};
-    s.valueType = Q3_VALUETYPE_DOUBLE;
-    s.value.f64 = v;
-    return s;
-}
 
 // Every computation the search yields for a value, in order.
 std::vector<VexoNode *> matches(VexoNode *signal, const SignalValue &v, VexoEncodeState **state)
@@ -53,8 +43,7 @@ TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
             for (int r = 0, ranges = int(random() % 3); r < ranges; ++r)
                 Vexo_addRange(computations.back(), limits[random() % 8], limits[random() % 8], uint32_t(random() % 4));
         }
-        if (!computations.empty())
-            Vexo_addPhysicalToInternalComputations(coding, uint32_t(computations.size()), computations.data());
+        Vexo_addPhysicalToInternalComputations(coding, uint32_t(computations.size()), computations.data());
         VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, coding);
         for (int i = 0; i < 12; ++i) {
             SignalValue value{};
@@ -64,10 +53,9 @@ TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
             else
                 value.value.i64 = int64_t(random() % 5) - 1;
             std::vector<VexoNode *> want;
-            for (VexoNode *computation : computations) {
+            for (VexoNode *computation : computations)
                 if (vexo::decode::computationMatches(*vexo::core::nodeAs<vexo::core::Computation>(computation), value))
                     want.push_back(computation);
-            }
             EXPECT_EQ(matches(signal, value, &state), want)
                 << "seed 5, trial " << trial << ", type " << value.valueType;
             first = first == nullptr ? state : first;
@@ -81,7 +69,7 @@ TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
 {
     Model m;
     VexoNode *signal = m.signal(8);
-    const SignalValue v = physical(1);
+    const SignalValue v = {Q3_VALUETYPE_DOUBLE, 0, {1.0}, nullptr, nullptr};
     VexoEncodeState *state = nullptr;
     EXPECT_EQ(Vexo_encodeSignal(nullptr, &v, &state), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(signal, nullptr, &state), E_INVALIDARG);
