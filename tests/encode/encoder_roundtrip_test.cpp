@@ -15,10 +15,7 @@ namespace {
 
 using Values = std::map<VexoNode *, uint64_t>;
 
-struct Field {
-    VexoNode *signal;
-    uint32_t bits;
-};
+struct Field { VexoNode *signal; uint32_t bits; };
 
 // Raw value of every signal instance decoded from one received frame.
 Values decodeFrame(VexoNode *channel, uint32_t identifier, const std::vector<uint8_t> &data)
@@ -84,10 +81,8 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
 
     std::vector<VexoNode *> triggerings;
     std::map<VexoNode *, uint32_t> identifiers;
-    for (const Frame &f : frames) {
-        triggerings.push_back(m.trigger(channel, f.frame, f.identifier));
-        identifiers[f.frame] = f.identifier;
-    }
+    for (const Frame &f : frames)
+        triggerings.push_back(m.trigger(channel, f.frame, identifiers[f.frame] = f.identifier));
     Encoder enc(m.db, channel);
     const uint32_t app = enc.app(Q3_ENC_MODE_PERIODIC);
     for (VexoNode *t : triggerings)
