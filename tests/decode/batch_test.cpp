@@ -10,27 +10,7 @@
 #include "random_network.h"
 #include "vexo/vexo.h"
 
-namespace {
-
 constexpr uint64_t kSeed = 20240612;
-
-// A filter over a random half of the network's signals and a third of its instances.
-VexoFilter *randomFilter(RandomNetwork &net)
-{
-    std::u16string ids;
-    for (const std::vector<VexoNode *> *nodes : {&net.signals, &net.instances}) {
-        for (VexoNode *node : *nodes) {
-            const VexoChar *id = nullptr;
-            if (net.below(nodes == &net.signals ? 2 : 3) == 0 && Vexo_getElementId(node, &id) == S_OK && id != nullptr)
-                ids += std::u16string(id) + u'\0';
-        }
-    }
-    VexoFilter *filter = nullptr;
-    EXPECT_EQ(Vexo_createIdListFilterW(net.db, 0, (ids + u'\0').c_str(), &filter), S_OK);
-    return filter;
-}
-
-}  // namespace
 
 TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
 {
@@ -38,7 +18,7 @@ TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
     for (uint64_t n = 0; n < 300; ++n) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
         RandomNetwork net(kSeed + n);
-        VexoFilter *filter = n % 4 == 3 ? randomFilter(net) : nullptr;
+        VexoFilter *filter = n % 4 == 3 ? net.filter() : nullptr;
         VexoDecodePlan *plan = nullptr;
         ASSERT_EQ(Vexo_createDecodePlan(net.channel, filter, 0, &plan), S_OK);
         for (int round = 0; round < 3; ++round) {

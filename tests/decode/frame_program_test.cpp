@@ -71,12 +71,7 @@ TEST(FrameProgram, IndexAndProgramsDecodeWhatTheWalksDecode)
     for (uint64_t n = 0; n < 400; ++n) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
         RandomNetwork net(kSeed + n);
-        VexoFilter *filter = nullptr;
-        if (n % 3 == 2 && !net.signals.empty()) {
-            const VexoChar *id = nullptr;
-            Vexo_getElementId(net.signals.front(), &id);
-            Vexo_createIdListFilterW(net.db, 0, (std::u16string(id) + u'\0').c_str(), &filter);
-        }
+        VexoFilter *filter = n % 3 == 2 ? net.filter() : nullptr;
         const auto *channel = vexo::core::nodeExactly<vexo::core::Channel>(net.channel);
         for (int round = 0; round < 8; ++round) {
             std::vector<std::vector<uint8_t>> bytes;

@@ -198,6 +198,22 @@ struct RandomNetwork {
         }
     }
 
+    // A filter over a random half of the signals and a third of the instances.
+    VexoFilter *filter()
+    {
+        std::u16string ids;
+        for (const std::vector<VexoNode *> *nodes : {&signals, &instances}) {
+            for (VexoNode *node : *nodes) {
+                const VexoChar *id = nullptr;
+                if (below(nodes == &signals ? 2 : 3) == 0 && Vexo_getElementId(node, &id) == S_OK && id != nullptr)
+                    ids += std::u16string(id) + u'\0';
+            }
+        }
+        VexoFilter *made = nullptr;
+        EXPECT_EQ(Vexo_createIdListFilterW(db, 0, (ids + u'\0').c_str(), &made), S_OK);
+        return made;
+    }
+
     // Frames worth decoding: the identifiers in use (and some others) with every flag and
     // the lengths in use, random bytes.
     std::vector<VexoFrame> receive(uint32_t count, std::vector<std::vector<uint8_t>> &storage)
