@@ -69,7 +69,6 @@ TEST(BatchDecoder, ChecksItsArguments)
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, nullptr, 4, nullptr, 0, &done), E_INVALIDARG);
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 4, nullptr, 9, &done), E_INVALIDARG);
     EXPECT_EQ(done.frames, 7u);  // untouched
-    // No room at all: nothing decoded, and the call says so.
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 0, nullptr, 0, &done), S_FALSE);
     EXPECT_EQ(done.frames, 0u);
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 0, nullptr, 0, nullptr, 0, &done), S_OK);

@@ -73,7 +73,6 @@ VexoNode *textComputation(VexoNode *db)
     return made(Vexo_createMappedTextComputation, db, nullptr, slot);
 }
 
-// Appends one random computation with random ranges to a coding.
 void addComputation(VexoNode *db, const Coding &c, Random &r, std::vector<double> &keys)
 {
     const uint32_t kind = r.below(6);  // descriptions and linear computations twice as often

@@ -19,7 +19,6 @@ constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEith
 
 uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
 
-// A database with one channel, built through the public functions.
 struct Net {
     VexoNode *db = made(Vexo_create, nullptr);
     VexoNode *channel = made(Vexo_createChannel, db, nullptr, nullptr);
@@ -41,7 +40,6 @@ struct Net {
     {
         return made(Vexo_createMultiplexedPDU, db, nullptr, 64u, order, u32(position), length, 0u, referrer);
     }
-    // Places pdu in owner (a frame or the channel) and gives it back.
     VexoNode *instance(VexoNode *pdu, VexoNode *owner, int32_t bitpos = 0)
     {
         made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner);
@@ -67,7 +65,6 @@ struct Net {
     {
         return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
     }
-    // A new signal of `bits` placed in pdu.
     VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT)
     {
         VexoNode *s = signal(nullptr, bits, encoding);
@@ -106,7 +103,6 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
     return out;
 }
 
-// The signals decoded, and their raw values.
 std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
 {
     std::vector<VexoNode *> out;

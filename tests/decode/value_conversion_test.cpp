@@ -43,7 +43,6 @@ void expectValue(const SignalValue &got, const SignalValue &want)
     EXPECT_EQ(got.value.u64, want.value.u64) << "double " << got.value.f64 << " want " << want.value.f64;
 }
 
-// Builds signals, codings and computations through the model's public functions.
 struct Model {
     VexoNode *handle = made(Vexo_create, nullptr);
     ~Model() { Vexo_destroy(handle); }
@@ -53,8 +52,6 @@ struct Model {
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
     }
-    // A computation made by create(handle, nullptr, ..., &out), appended to a coding's
-    // internal-to-physical computations when one is given.
     template <class Create, class... Args>
     VexoNode *computation(VexoNode *coding, Create create, Args... args)
     {

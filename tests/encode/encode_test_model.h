@@ -86,7 +86,6 @@ struct Model {
 
 struct Sent { VexoNode *frame; std::vector<uint8_t> data; };
 
-// An encoder that is destroyed with the test.
 struct Encoder {
     VexoEncoder *handle = nullptr;
     Encoder(VexoNode *db, const VexoNode *node) { EXPECT_EQ(Vexo_CreateEncoder(db, node, &handle), S_OK); }
@@ -100,7 +99,6 @@ struct Encoder {
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
         return a;
     }
-    // Every pending frame, fetched.
     std::vector<Sent> fetch()
     {
         std::vector<Sent> out;

@@ -17,7 +17,6 @@ using Values = std::map<VexoNode *, uint64_t>;
 
 struct Field { VexoNode *signal; uint32_t bits; };
 
-// Raw value of every signal instance decoded from one received frame.
 Values decodeFrame(VexoNode *channel, uint32_t identifier, const std::vector<uint8_t> &data)
 {
     Values out;

@@ -13,7 +13,6 @@ using namespace encode_test;
 
 namespace {
 
-// Every computation the search yields for a value, in order.
 std::vector<VexoNode *> matches(VexoNode *signal, const SignalValue &v, VexoEncodeState **state)
 {
     std::vector<VexoNode *> out;
