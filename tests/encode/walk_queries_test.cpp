@@ -45,7 +45,7 @@ struct Network : Model {
     }
 };
 
-TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
+TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
 {
     Network net;
     WalkQueries &q = net.query;
@@ -67,12 +67,7 @@ TEST(NodeVisitor, CountsWhatEachTriggeringAndPartHolds)
                                            q.countParts(c.start)};
         EXPECT_EQ(got, (std::vector<uint32_t>{c.frames, c.pdus, c.signals, c.parts})) << c.what;
     }
-}
 
-TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
-{
-    Network net;
-    WalkQueries &q = net.query;
     FoundList pdus;
     ASSERT_EQ(q.countPdus(net.channel, &pdus), 6u);
     // Walk order: the plain frame's PDU, then the multiplexed PDU with its static part
@@ -85,8 +80,8 @@ TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
         EXPECT_TRUE(found.node == order[i] && found.level == levels[i]) << i;
         EXPECT_EQ(q.findPdu(net.cluster, i).level, levels[i] + 1) << i;
     }
-    struct Case { const char *what; const void *got, *want; };
-    const Case cases[] = {
+    struct Find { const char *what; const void *got, *want; };
+    const Find finds[] = {
         {"PDU past the end", q.findPdu(net.channel, 6).node, nullptr},
         {"frame 0", q.findFrame(net.channel, 0), net.plain}, {"frame 1", q.findFrame(net.channel, 1), net.muxFrame},
         {"frame 2", q.findFrame(net.channel, 2), net.plain}, {"frame 3", q.findFrame(net.channel, 3), nullptr},
@@ -98,8 +93,8 @@ TEST(NodeVisitor, NthQueriesFollowWalkOrderAndLevels)
         {"CAN cluster 1", q.findCluster(nullptr, Q3_CLUSTERTYPE_CAN, 1), nullptr},
         {"no LIN cluster", q.findCluster(nullptr, Q3_CLUSTERTYPE_LIN, 0), nullptr},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(c.got, c.want) << c.what;
+    for (const Find &f : finds)
+        EXPECT_EQ(f.got, f.want) << f.what;
     EXPECT_EQ(q.findPart(net.channel, 0).level, 2u);
 }
 
@@ -138,7 +133,7 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
     EXPECT_EQ(tag, 7u);
 }
 
-TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimings)
+TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimingsAndEndsOnReferenceCycles)
 {
     Network net;
     WalkQueries &q = net.query;
@@ -152,11 +147,7 @@ TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimings)
     EXPECT_TRUE(q.signalIsCyclic(net.signals[0]));
     EXPECT_TRUE(q.signalIsCyclic(net.signals[1]));
     EXPECT_FALSE(q.signalIsCyclic(net.plain)) << "not a signal";
-}
 
-TEST(NodeVisitor, EndsOnModelsWithReferenceCycles)
-{
-    Network net;
     // A part that holds its own multiplexed PDU, and a cluster that holds itself.
     VexoNode *loop = net.make(Vexo_createMultiplexedPart, net.id(), 9u, net.mux);
     ASSERT_EQ(Vexo_setReference(loop, net.mux), S_OK);
