@@ -70,7 +70,7 @@ struct Model {
 
 }  // namespace
 
-TEST(ValueConversion, DecodesEveryEncoding)
+TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
 {
     struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; SignalValue want; };
     const Case cases[] = {
@@ -128,11 +128,7 @@ TEST(ValueConversion, DecodesEveryEncoding)
                                   : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64)
                                                                 : c.want.value.f64)));
     }
-}
 
-TEST(ValueConversion, TakesTheInternalValueWithoutCodingAndChecksArguments)
-{
-    Model m;
     // Without a coding the internal value is the result.
     // (the link to a unit can only be forged: creation and the link setter refuse it).
     VexoNode *unit = nullptr;
