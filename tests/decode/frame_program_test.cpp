@@ -19,20 +19,13 @@ namespace {
 
 constexpr uint64_t kSeed = 20240616;
 
-struct Got {
-    VexoNode *signal, *instance, *triggering;
-    uint64_t raw;
-    HRESULT hr;
-    std::string text;
-    auto key() const { return std::tie(signal, instance, triggering, raw, hr, text); }
-    bool operator==(const Got &o) const { return key() == o.key(); }
-};
+// A record as delivered: signal, instance, triggering, raw value, result, text.
+using Got = std::tuple<VexoNode *, VexoNode *, VexoNode *, uint64_t, HRESULT, std::string>;
 
 void deliver(void *context, const VexoDecodedSignal &record, HRESULT hr)
 {
-    static_cast<std::vector<Got> *>(context)->push_back(
-        {record.signal, record.signalInstance, record.frameTriggering, record.rawValue, hr,
-         hr == S_FALSE ? std::string(record.text, record.textLength) : ""});
+    static_cast<std::vector<Got> *>(context)->emplace_back(record.signal, record.signalInstance,
+        record.frameTriggering, record.rawValue, hr, hr == S_FALSE ? std::string(record.text, record.textLength) : "");
 }
 
 // The matching rule, applied to every triggering of the channel in list order.

@@ -53,7 +53,6 @@ TEST(Encoder, RegistersTwentyFourApplicationsAndReusesSlots)
     EXPECT_EQ(Vexo_EncoderSetSendMode(enc, 5, 3), E_INVALIDARG);
     EXPECT_EQ(Vexo_EncoderGetSendMode(enc, 5, nullptr), E_FAIL);
     EXPECT_EQ(Vexo_EncoderDeregister(enc, 24), E_FAIL);
-    EXPECT_EQ(Vexo_EncoderSetSendMode(enc, 24, Q3_ENC_MODE_ONCE), E_FAIL);
 }
 
 TEST(Encoder, DeliversFramesBySendModeAndPduTimings)
