@@ -209,57 +209,34 @@ TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
     }
 }
 
-TEST(Decoder, SwitchSelectsTheDynamicPartOrElsePart)
+TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
 {
-    // want: the selected code; -1: the else part
-    struct Case { const char *what; int32_t instanceBitpos, position; uint32_t order, bits, id, flags; int want; };
+    // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian
+    // segment) and 0 (no segments) added out of order, as the parts are kept sorted, and else
+    // E. Parts without segments read the frame's bytes. shift: the PDU instance's bit
+    // position (8 puts one byte before the PDU); the switch is 8 bits at 0 unless given.
+    using Named = std::vector<std::pair<char, uint64_t>>;  // signals by part name
+    struct Case {
+        const char *what; bool withElse; int32_t shift, position; uint32_t bits, order, id; uint8_t code; Named want;
+    };
     const Case cases[] = {
-        {"-11, 3 bits: low bits of a standard identifier", 0, -11, kLE, 3, 0x125, kStd, 5},
-        {"same switch, identifier 0x123", 0, -11, kLE, 3, 0x123, kStd, 3},
-        {"code without part: else part", 0, -11, kLE, 3, 0x126, kStd, -1},
-        {"big-endian, most significant bit at -9", 0, -9, kBE, 3, 0x123, kStd, 3},
-        {"instance bit position shifts the switch", -8, -3, kLE, 3, 0x125, kStd, 5},
-        {"below -32 reads 0", 0, -40, kLE, 3, 0x125, kStd, 0},
-        {"switch in the data", 0, 4, kLE, 4, 0, kStd, 5},
-        {"switch past the data reads 0", 0, 8, kLE, 4, 0x125, kStd, 0},
-        {"zero length reads 0", 0, 4, kLE, 0, 0x125, kStd, 0},
+        {"code 1: little-endian segment", true, 0, 0, 8, kLE, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 2: big-endian segment", true, 0, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"no part for the code: else part", true, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
+        {"no part and no else part: static part only", false, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}}},
+        {"instance bit position shifts switch and segments", true, 8, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"but not the signals of a part without segments", true, 8, 0, 8, kLE, 0, 9, {{'S', 0xCB}, {'E', 0x12}}},
+        {"3 bits at -11: an identifier's low bits", true, 0, -11, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"big-endian, most significant bit at -9", true, 0, -9, 3, kBE, 0x122, 0x5A, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"below -32 reads 0", true, 0, -40, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"past the data reads 0", true, 0, 72, 4, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"zero length reads 0", true, 0, 0, 0, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"4 bits at 4", true, 0, 4, 4, kLE, 0, 0x15, {{'S', 0xCB}, {'1', 0x1234}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxIn(1, c.instanceBitpos, c.position, c.bits, c.order);
-        std::vector<VexoNode *> signals;
-        const int codes[] = {5, 0, 3, -1};  // out of order: the parts are kept sorted
-        for (int code : codes) {
-            VexoNode *pdu = nullptr;
-            net.part(mux, code < 0 ? Net::Else : Net::Dynamic, u32(code), &pdu);
-            signals.push_back(net.add(pdu, 0));
-        }
-        const auto got = decodeAll(net, c.id, c.flags, {0x5A});
-        ASSERT_EQ(got.size(), 1u);
-        const size_t selected = size_t(std::find(signals.begin(), signals.end(), got[0].signal) - signals.begin());
-        EXPECT_EQ(selected < 4 ? codes[selected] : -2, c.want);
-        EXPECT_EQ(got[0].raw, 0x5Au);  // a part without segments reads the frame's bytes
-    }
-}
-
-TEST(Decoder, MultiplexedPduYieldsStaticPartThenSelectedPart)
-{
-    // shift: the PDU instance's bit position; 8 puts one byte before the PDU
-    using Named = std::vector<std::pair<char, uint64_t>>;  // signals by part name: S, 1, 2, E
-    struct Case { const char *what; bool withElse; int32_t shift; uint8_t code; Named want; };
-    const Case cases[] = {
-        {"code 1: little-endian segment", true, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
-        {"code 2: big-endian segment", true, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"no part for the code: else part", true, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
-        {"no part and no else part: static part only", false, 0, 3, {{'S', 0xCB}}},
-        {"instance bit position shifts switch and segments", true, 8, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"but not the signals of a part without segments", true, 8, 9, {{'S', 0xCB}, {'E', 0x12}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Net net;
-        VexoNode *mux = net.muxIn(9, c.shift, 0, 8);
+        VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits, c.order);
         std::vector<std::pair<VexoNode *, char>> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
@@ -269,15 +246,16 @@ TEST(Decoder, MultiplexedPduYieldsStaticPartThenSelectedPart)
         VexoNode *fixed = addPart('S', Net::Static, 0, 8, 0);
         EXPECT_EQ(Vexo_addSegment(fixed, kLE, 32, 4), S_OK);  // low nibble of byte 4
         EXPECT_EQ(Vexo_addSegment(fixed, kLE, 44, 4), S_OK);  // high nibble of byte 5
-        EXPECT_EQ(Vexo_addSegment(addPart('1', Net::Dynamic, 1, 16, 0), kLE, 8, 16), S_OK);
         EXPECT_EQ(Vexo_addSegment(addPart('2', Net::Dynamic, 2, 16, 0), kBE, 15, 16), S_OK);
+        EXPECT_EQ(Vexo_addSegment(addPart('1', Net::Dynamic, 1, 16, 0), kLE, 8, 16), S_OK);
+        addPart('0', Net::Dynamic, 0, 8, 0);
         if (c.withElse)
             addPart('E', Net::Else, 0, 8, 24);
         std::vector<uint8_t> data = {c.code, 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
         data.insert(data.begin(), size_t(c.shift / 8), 0xEE);
         data.resize(9);
         Named got;
-        for (const Got &g : decodeAll(net, 0, kStd, data)) {
+        for (const Got &g : decodeAll(net, c.id, kStd, data)) {
             char name = '?';
             for (const auto &[signal, n] : names)
                 name = signal == g.signal ? n : name;
