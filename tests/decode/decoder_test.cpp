@@ -42,8 +42,7 @@ struct Net {
     }
     VexoNode *instance(VexoNode *pdu, VexoNode *owner, int32_t bitpos = 0)
     {
-        made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner);
-        return pdu;
+        return made(Vexo_createPDUInstance, db, nullptr, kLE, u32(bitpos), 0u, pdu, owner), pdu;
     }
     // A multiplexed part of mux in a role, holding a new signal PDU (given in *pdu).
     enum Role { Dynamic, Static, Else };

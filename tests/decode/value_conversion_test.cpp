@@ -217,10 +217,8 @@ TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
         {"INT64 between infinities", i64(INT64_MIN), -kInf, kInf, 0, true},
         {"unknown type", SignalValue{7, 0, {1.0}, nullptr, nullptr}, -kInf, kInf, kClosed, false},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(isInRange(c.v, c.lower, c.upper, c.flags), c.in);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(isInRange(c.v, c.lower, c.upper, c.flags), c.in) << c.what;
 
     // The same near 2^53 through a signal: a rounded comparison would call both equal.
     Model m;
@@ -250,10 +248,8 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
         {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want) << c.what;
     const SignalValue v = dbl(1);
     EXPECT_EQ(Vexo_checkValueInMinMax(m.coding(8, 1), &v), E_INVALIDARG);
     EXPECT_EQ(Vexo_checkValueInMinMax(nullptr, &v), E_INVALIDARG);
