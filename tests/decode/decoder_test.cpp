@@ -300,22 +300,19 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
         s.push_back(net.signal(names[i], 8));
         net.place(s[i], pdu, 8 * i, kLE, instanceNames[i]);
     }
-    struct Case { const char *what; const VexoChar *ids; uint32_t mode; std::vector<int> want; };
+    struct Case { const char *what; const VexoChar *ids; uint32_t mode; std::vector<VexoNode *> want; };
     const Case cases[] = {
-        {"an instance", u"iC\0", 0, {2}},
-        {"a signal and another's instance", u"E\0iA\0", 0, {0, 4}},
+        {"an instance", u"iC\0", 0, {s[2]}},
+        {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
         {"nothing named", u"X\0", 0, {}},
-        {"inverted: neither B nor its instance", u"B\0iB\0", VEXO_FILTER_INVERT, {0, 2, 3, 4}},
-        {"inverted: B's instance is still selected", u"B\0", VEXO_FILTER_INVERT, {0, 1, 2, 3, 4}},
+        {"inverted: neither B nor its instance", u"B\0iB\0", VEXO_FILTER_INVERT, {s[0], s[2], s[3], s[4]}},
+        {"inverted: B's instance is still selected", u"B\0", VEXO_FILTER_INVERT, s},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         VexoFilter *filter = nullptr;
         ASSERT_EQ(Vexo_createIdListFilterW(net.db, c.mode, c.ids, &filter), S_OK);
-        std::vector<VexoNode *> want;
-        for (int i : c.want)
-            want.push_back(s[size_t(i)]);
-        EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), want);
+        EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), c.want);
         Vexo_destroyFilter(filter);
     }
 }

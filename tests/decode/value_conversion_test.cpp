@@ -180,9 +180,7 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
         expectValue(got, c.want);
         EXPECT_EQ(got.computation, c.by);
         const VexoChar *shown = nullptr;
-        if (c.hasText) {
-            ASSERT_EQ(Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown), S_OK);
-        }
+        EXPECT_TRUE(!c.hasText || Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown) == S_OK);
         EXPECT_EQ(u16(shown), c.hasText ? u"comfort" : u"<null>");
     }
 }
@@ -293,8 +291,7 @@ TEST(ValueConversion, FormatsValuesAsText)
     }
 
     VexoChar untouched[2] = {u'#', 0};
-    const SignalValue bad{9, 0, {1.0}, nullptr, nullptr};
-    const SignalValue ok = i64(1);
+    const SignalValue bad{9, 0, {1.0}, nullptr, nullptr}, ok = i64(1);
     EXPECT_EQ(Vexo_valueToString(&bad, untouched, 2), -1);
     EXPECT_EQ(Vexo_valueToString(&ok, untouched, 0), -1);
     EXPECT_EQ(Vexo_valueToString(nullptr, untouched, 2), -1);
@@ -342,8 +339,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 
     uint64_t out = kFill;
     const SignalValue v = dbl(1);
-    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT);
-    VexoNode *signal = m.signal(coding);
+    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT), *signal = m.signal(coding);
     EXPECT_EQ(Vexo_physicalToInternal(m.signal(nullptr), nullptr, &v, &out), E_UNEXPECTED);
     EXPECT_EQ(Vexo_physicalToInternal(signal, coding, &v, &out), E_INVALIDARG);
     EXPECT_EQ(Vexo_physicalToInternal(coding, nullptr, &v, &out), E_INVALIDARG);
