@@ -414,14 +414,12 @@ TEST(Decoder, StateChecksArgumentsAndOwnership)
     EXPECT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &misaligned), E_INVALIDARG);
     EXPECT_EQ(Vexo_decodeNextSignal(own, nullptr, &record), E_INVALIDARG);  // not started yet
     state = own;
-    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state), S_OK);
-    EXPECT_EQ(state, own);
+    ASSERT_TRUE(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state) == S_OK && state == own);
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
     EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_decodeNextSignal(state, reinterpret_cast<const VexoFilter *>(pdu), &record), E_INVALIDARG);
     EXPECT_EQ(Vexo_getFrameTriggering(state, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
-    EXPECT_EQ(record.rawValue, 9u);
+    EXPECT_TRUE(Vexo_decodeNextSignal(state, nullptr, &record) == S_OK && record.rawValue == 9u);
     EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);
     EXPECT_EQ(static_cast<uint32_t>(block[0]), 0xDEADBEEFu);
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), E_INVALIDARG);
@@ -434,8 +432,7 @@ TEST(Decoder, StateChecksArgumentsAndOwnership)
     VexoDecodeState *allocated = state;
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
     EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), E_POINTER);
-    ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state), S_OK);
-    EXPECT_EQ(state, allocated);
+    ASSERT_TRUE(Vexo_decodeMessage(net.channel, 0, 0, 1, data, &state) == S_OK && state == allocated);
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), S_OK);
     EXPECT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
     EXPECT_EQ(Vexo_destroyDecodeEnum(state), S_OK);

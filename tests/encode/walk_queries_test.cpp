@@ -129,8 +129,7 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
         EXPECT_EQ(tag, c.tag) << c.what;
     }
     uint32_t tag = 7;
-    EXPECT_EQ(q.timingDue(none, 100, 0, &tag), S_FALSE) << "a triggering without timings";
-    EXPECT_EQ(tag, 7u);
+    EXPECT_TRUE(q.timingDue(none, 100, 0, &tag) == S_FALSE && tag == 7u) << "a triggering without timings";
 }
 
 TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimingsAndEndsOnReferenceCycles)
