@@ -145,8 +145,8 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
         ASSERT_EQ(Vexo_decodeNextFrametriggering(state, &got), s.next);
         EXPECT_EQ(got, s.given);
         if (s.signal != nullptr) {
-            ASSERT_EQ(Vexo_decodeNextSignal(state, nullptr, &record), S_OK);
-            EXPECT_TRUE(record.signal == s.signal && record.rawValue == s.raw && record.frameTriggering == s.named);
+            ASSERT_TRUE(Vexo_decodeNextSignal(state, nullptr, &record) == S_OK && record.signal == s.signal
+                        && record.rawValue == s.raw && record.frameTriggering == s.named);
             EXPECT_EQ(Vexo_getFrameTriggering(state, &got), s.named != nullptr ? S_OK : S_FALSE);
             EXPECT_EQ(got, s.named);
         }
