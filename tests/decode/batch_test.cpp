@@ -10,27 +10,7 @@
 #include "random_network.h"
 #include "vexo/vexo.h"
 
-namespace {
-
 constexpr uint64_t kSeed = 20240612;
-
-// A filter over a random half of the network's signals and a third of its instances.
-VexoFilter *randomFilter(RandomNetwork &net)
-{
-    std::u16string ids;
-    for (const std::vector<VexoNode *> *nodes : {&net.signals, &net.instances}) {
-        for (VexoNode *node : *nodes) {
-            const VexoChar *id = nullptr;
-            if (net.below(nodes == &net.signals ? 2 : 3) == 0 && Vexo_getElementId(node, &id) == S_OK && id != nullptr)
-                ids += std::u16string(id) + u'\0';
-        }
-    }
-    VexoFilter *filter = nullptr;
-    EXPECT_EQ(Vexo_createIdListFilterW(net.db, 0, (ids + u'\0').c_str(), &filter), S_OK);
-    return filter;
-}
-
-}  // namespace
 
 TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
 {
@@ -38,7 +18,7 @@ TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
     for (uint64_t n = 0; n < 300; ++n) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
         RandomNetwork net(kSeed + n);
-        VexoFilter *filter = n % 4 == 3 ? randomFilter(net) : nullptr;
+        VexoFilter *filter = n % 4 == 3 ? net.filter() : nullptr;
         VexoDecodePlan *plan = nullptr;
         ASSERT_EQ(Vexo_createDecodePlan(net.channel, filter, 0, &plan), S_OK);
         for (int round = 0; round < 3; ++round) {
@@ -48,8 +28,6 @@ TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
             const bool tight = net.below(3) == 0;
             signals += expectBatchEqualsStepwise(net.db, net.channel, net.ownInstances, plan, frames, filter, 0,
                                                   tight ? 40 : 4096, tight ? 300 : 65536);
-            if (::testing::Test::HasFailure())
-                break;
             // A change makes the plan stale until it is rebuilt.
             net.change();
             VexoBatchCount done{};
@@ -89,9 +67,7 @@ TEST(BatchDecoder, ChecksItsArguments)
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, nullptr, 4, nullptr, 0, &done), E_INVALIDARG);
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 4, nullptr, 9, &done), E_INVALIDARG);
     EXPECT_EQ(done.frames, 7u);  // untouched
-    // No room at all: nothing decoded, and the call says so.
-    EXPECT_EQ(Vexo_decodeFrames(plan, frames, 1, records, 0, nullptr, 0, &done), S_FALSE);
-    EXPECT_EQ(done.frames, 0u);
+    EXPECT_TRUE(Vexo_decodeFrames(plan, frames, 1, records, 0, nullptr, 0, &done) == S_FALSE && done.frames == 0);
     EXPECT_EQ(Vexo_decodeFrames(plan, frames, 0, nullptr, 0, nullptr, 0, &done), S_OK);
     EXPECT_EQ(Vexo_rebuildDecodePlan(nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_isDecodePlanCurrent(foreign), E_INVALIDARG);

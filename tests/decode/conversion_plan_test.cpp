@@ -10,14 +10,12 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "made.h"
 #include "value_conversion.h"
-#include "vexo/constants.h"
-#include "vexo/convert.h"
-#include "vexo/core.h"
-#include "vexo/model.h"
+#include "vexo/vexo.h"
 
 using namespace vexo;
 
@@ -71,11 +69,10 @@ Coding makeCoding(VexoNode *db, Random &r)
 VexoNode *textComputation(VexoNode *db)
 {
     VexoStringSlot *slot = nullptr;
-    Vexo_stringCreateSlot(db, 0, u"described", &slot);
+    EXPECT_EQ(Vexo_stringCreateSlot(db, 0, u"described", &slot), S_OK);
     return made(Vexo_createMappedTextComputation, db, nullptr, slot);
 }
 
-// Appends one random computation with random ranges to a coding.
 void addComputation(VexoNode *db, const Coding &c, Random &r, std::vector<double> &keys)
 {
     const uint32_t kind = r.below(6);  // descriptions and linear computations twice as often
@@ -116,17 +113,11 @@ void addImportedShape(VexoNode *db, const Coding &c, Random &r, std::vector<doub
 // Raw values worth converting: random ones, the field's edges and the range limits.
 std::vector<uint64_t> rawValues(const Coding &c, const std::vector<double> &keys, Random &r)
 {
-    std::vector<uint64_t> raws = {0, 1, ~uint64_t(0), uint64_t(1) << 63};
-    for (uint32_t n : {c.bitlen, c.bitlen - 1, c.bitlen + 1}) {
-        if (n < 64)
-            raws.insert(raws.end(), {(uint64_t(1) << n) - 1, uint64_t(1) << n});
-    }
-    for (double key : keys) {
-        if (std::isfinite(key) && std::fabs(key) < 9e18)
-            raws.push_back(static_cast<uint64_t>(static_cast<int64_t>(key)));
-    }
-    for (int i = 0; i < 8; ++i)
-        raws.push_back(r.rng());
+    std::vector<uint64_t> raws = {0, 1, ~uint64_t(0), uint64_t(1) << 63, r.rng(), r.rng(), r.rng(), r.rng()};
+    for (uint32_t n : {c.bitlen, c.bitlen - 1, c.bitlen + 1})
+        raws.insert(raws.end(), {(uint64_t(1) << n % 64) - 1, uint64_t(1) << n % 64});
+    for (double key : keys)
+        raws.push_back(std::isfinite(key) && std::fabs(key) < 9e18 ? uint64_t(int64_t(key)) : 0);
     return raws;
 }
 
@@ -143,10 +134,10 @@ void expectSameConversion(const Coding &c, uint64_t raw)
     EXPECT_EQ(fastResult, generalResult);
     if (generalResult == E_UNEXPECTED)
         return;  // the value is not meaningful then
-    EXPECT_EQ(fast.valueType, general.valueType);
-    EXPECT_EQ(fast.value.u64, general.value.u64) << fast.value.f64 << " / " << general.value.f64;
-    EXPECT_EQ(fast.computation, general.computation);
-    EXPECT_EQ(fast.text, general.text);
+    const auto fields = [](const SignalValue &v) {
+        return std::make_tuple(v.valueType, v.value.u64, v.computation, v.text);
+    };
+    EXPECT_EQ(fields(fast), fields(general)) << fast.value.f64 << " / " << general.value.f64;
     EXPECT_EQ(fast.reserved, 0x5A5Au);
 }
 
@@ -156,12 +147,13 @@ TEST(ConversionPlan, GivesWhatTheComputationWalkGivesForRandomCodings)
 {
     Random r;
     VexoNode *db = made(Vexo_create, nullptr);
-    size_t planned = 0;
+    size_t planned[2] = {};  // by shape: random computations, imported
     for (int i = 0; i < 3000; ++i) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " coding " + std::to_string(i));
         const Coding c = makeCoding(db, r);
         std::vector<double> keys;
-        if (r.below(2) == 0) {
+        const bool imported = r.below(2) == 0;
+        if (imported) {
             addImportedShape(db, c, r, keys);
         } else {
             for (uint32_t k = 0, computations = r.below(5); k < computations; ++k)
@@ -170,44 +162,15 @@ TEST(ConversionPlan, GivesWhatTheComputationWalkGivesForRandomCodings)
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
         const auto *plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(c.node));
-        planned += plan != nullptr && plan->reading != decode::Reading::General ? 1 : 0;
+        planned[imported] += plan != nullptr && plan->reading != decode::Reading::General ? 1 : 0;
         // The plan follows the model: one more computation or range, then again.
         addComputation(db, c, r, keys);
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
     }
-    EXPECT_GT(planned, 800u);  // most codings take the plan, or the test would not test it
-    Vexo_destroy(db);
-}
-
-TEST(ConversionPlan, ImportedShapeTakesThePlan)
-{
-    // Two descriptions on an 8-bit two's complement signal, then factor 0.5 over -128..127.
-    VexoNode *db = made(Vexo_create, nullptr);
-    VexoNode *coding = made(Vexo_createCoding, db, nullptr, 8u, uint32_t(Q3_ENCODING_2COMPL), nullptr);
-    VexoNode *signal = made(Vexo_createSignal, db, nullptr, 0u, 0.0, 0.0, 0.0, coding);
-    VexoStringSlot *slots[2] = {};
-    VexoNode *texts[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        Vexo_stringCreateSlot(db, 0, i == 0 ? u"minus one" : u"five", &slots[i]);
-        texts[i] = made(Vexo_createMappedTextComputation, db, nullptr, slots[i]);
-        Vexo_addRange(texts[i], i == 0 ? -1 : 5, i == 0 ? -1 : 5, 3);
-    }
-    VexoNode *linear = made(Vexo_createLinearComputation, db, nullptr, 0.5, 10.0);
-    Vexo_addRange(linear, -128, 127, 3);
-    Vexo_addInternalToPhysicalComputations(coding, 2, texts);
-    Vexo_addInternalToPhysicalComputations(coding, 1, &linear);
-
-    // What the plan gives is checked against the general path above; here, that it is taken.
-    const auto *plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(coding));
-    ASSERT_NE(plan, nullptr);
-    EXPECT_TRUE(plan->reading == decode::Reading::Twos && plan->step == decode::Step::Linear);
-    EXPECT_EQ(plan->texts.size(), 2u);
-    SignalValue value{};
-    EXPECT_EQ(Vexo_internalToPhysical(signal, 0xFF, &value), S_OK);
-    EXPECT_TRUE(value.value.f64 == 9.5 && value.computation == linear && value.text == slots[0]);
-    // A description over several values is not a shape the plan takes.
-    Vexo_addRange(texts[1], 0, 3, 3);
-    EXPECT_EQ(decode::conversionPlanOf(*core::nodeAs<core::Coding>(coding))->reading, decode::Reading::General);
+    // Many codings take the plan (or the test would not test it): every imported one whose
+    // encoding has a plain reading (about half of them).
+    EXPECT_GT(planned[0], 200u);
+    EXPECT_GT(planned[1], 700u);
     Vexo_destroy(db);
 }

@@ -19,20 +19,13 @@ namespace {
 
 constexpr uint64_t kSeed = 20240616;
 
-struct Got {
-    VexoNode *signal, *instance, *triggering;
-    uint64_t raw;
-    HRESULT hr;
-    std::string text;
-    auto key() const { return std::tie(signal, instance, triggering, raw, hr, text); }
-    bool operator==(const Got &o) const { return key() == o.key(); }
-};
+// A record as delivered: signal, instance, triggering, raw value, result, text.
+using Got = std::tuple<VexoNode *, VexoNode *, VexoNode *, uint64_t, HRESULT, std::string>;
 
 void deliver(void *context, const VexoDecodedSignal &record, HRESULT hr)
 {
-    static_cast<std::vector<Got> *>(context)->push_back(
-        {record.signal, record.signalInstance, record.frameTriggering, record.rawValue, hr,
-         hr == S_FALSE ? std::string(record.text, record.textLength) : ""});
+    static_cast<std::vector<Got> *>(context)->emplace_back(record.signal, record.signalInstance,
+        record.frameTriggering, record.rawValue, hr, hr == S_FALSE ? std::string(record.text, record.textLength) : "");
 }
 
 // The matching rule, applied to every triggering of the channel in list order.
@@ -71,12 +64,7 @@ TEST(FrameProgram, IndexAndProgramsDecodeWhatTheWalksDecode)
     for (uint64_t n = 0; n < 400; ++n) {
         SCOPED_TRACE("seed=" + std::to_string(kSeed) + " network " + std::to_string(n));
         RandomNetwork net(kSeed + n);
-        VexoFilter *filter = nullptr;
-        if (n % 3 == 2 && !net.signals.empty()) {
-            const VexoChar *id = nullptr;
-            Vexo_getElementId(net.signals.front(), &id);
-            Vexo_createIdListFilterW(net.db, 0, (std::u16string(id) + u'\0').c_str(), &filter);
-        }
+        VexoFilter *filter = n % 3 == 2 ? net.filter() : nullptr;
         const auto *channel = vexo::core::nodeExactly<vexo::core::Channel>(net.channel);
         for (int round = 0; round < 8; ++round) {
             std::vector<std::vector<uint8_t>> bytes;

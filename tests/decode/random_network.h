@@ -23,7 +23,7 @@ struct RandomNetwork {
     bool ownInstances = false;
     uint32_t named = 0;  // element ids handed out, for filters
 
-    std::u16string nextId(const char16_t *prefix)
+    std::u16string nextId(char16_t prefix)
     {
         const std::string digits = std::to_string(named++);
         return prefix + std::u16string(digits.begin(), digits.end());
@@ -31,17 +31,14 @@ struct RandomNetwork {
 
     explicit RandomNetwork(uint64_t seed) : rng(seed)
     {
-        EXPECT_EQ(Vexo_create(nullptr, &db), S_OK);
-        EXPECT_EQ(Vexo_createChannel(db, nullptr, nullptr, &channel), S_OK);
+        EXPECT_TRUE(Vexo_create(nullptr, &db) == S_OK && Vexo_createChannel(db, nullptr, nullptr, &channel) == S_OK);
         for (uint32_t i = 0, pool = 3 + below(12); i < pool; ++i)
             identifiers.push_back(below(4) == 0 ? 0x18DA0000u + below(0x800) : below(0x800));
         for (uint32_t i = 0, count = 1 + below(14); i < count; ++i)
             addFrame();
-        if (below(6) == 0 && !signalPdus.empty()) {
-            ownInstances = true;
-            VexoNode *instance = nullptr;
+        VexoNode *instance = nullptr;
+        if ((ownInstances = below(6) == 0 && !signalPdus.empty()))
             Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(signalPdus), channel, &instance);
-        }
     }
     ~RandomNetwork() { Vexo_destroy(db); }
 
@@ -52,16 +49,13 @@ struct RandomNetwork {
     VexoNode *coding()
     {
         static const uint32_t kEncodings[] = {Q3_ENCODING_DIRECT, Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL,
-                                              Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE, Q3_ENCODING_1COMPL,
-                                              Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_PACKED_BCD,
-                                              Q3_ENCODING_ASCII};
+            Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE, Q3_ENCODING_1COMPL, Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED,
+            Q3_ENCODING_PACKED_BCD, Q3_ENCODING_ASCII};
         static const uint32_t kLengths[] = {1, 3, 8, 12, 16, 32, 63, 64, 0, 70};
         const uint32_t encoding = kEncodings[below(9)];
         uint32_t bits = kLengths[below(10)];
-        if (encoding == Q3_ENCODING_IEEE && below(3) != 0)
-            bits = below(2) == 0 ? 32 : 64;
-        if (encoding == Q3_ENCODING_ASCII)
-            bits = 8 * (1 + below(4));
+        bits = encoding == Q3_ENCODING_IEEE && below(3) != 0 ? 32 + 32 * below(2)
+               : encoding == Q3_ENCODING_ASCII             ? 8 * (1 + below(4)) : bits;
         if (!codings.empty() && below(3) == 0)
             return pick(codings);
         VexoNode *c = nullptr, *step = nullptr;
@@ -92,7 +86,7 @@ struct RandomNetwork {
         if (!signals.empty() && below(5) == 0)
             return pick(signals);
         VexoNode *s = nullptr;
-        EXPECT_EQ(Vexo_createSignal(db, nextId(u"S").c_str(), 0, 0, 0, 0, coding(), &s), S_OK);
+        EXPECT_EQ(Vexo_createSignal(db, nextId(u'S').c_str(), 0, 0, 0, 0, coding(), &s), S_OK);
         signals.push_back(s);
         return s;
     }
@@ -102,7 +96,7 @@ struct RandomNetwork {
         for (uint32_t i = 0, count = below(6); i < count; ++i) {
             VexoNode *instance = nullptr;
             const uint32_t bitpos = below(5) == 0 ? 0xFFFFFFF0u + below(16) : below(8 * bytes + 8);
-            Vexo_createSignalInstance(db, nextId(u"I").c_str(), below(2), bitpos, 0, signal(), pdu, &instance);
+            Vexo_createSignalInstance(db, nextId(u'I').c_str(), below(2), bitpos, 0, signal(), pdu, &instance);
             instances.push_back(instance);
         }
     }
@@ -202,6 +196,22 @@ struct RandomNetwork {
         };
         while (!changes[below(9)]()) {
         }
+    }
+
+    // A filter over a random half of the signals and a third of the instances.
+    VexoFilter *filter()
+    {
+        std::u16string ids;
+        for (const std::vector<VexoNode *> *nodes : {&signals, &instances}) {
+            for (VexoNode *node : *nodes) {
+                const VexoChar *id = nullptr;
+                if (below(nodes == &signals ? 2 : 3) == 0 && Vexo_getElementId(node, &id) == S_OK && id != nullptr)
+                    ids += std::u16string(id) + u'\0';
+            }
+        }
+        VexoFilter *made = nullptr;
+        EXPECT_EQ(Vexo_createIdListFilterW(db, 0, (ids + u'\0').c_str(), &made), S_OK);
+        return made;
     }
 
     // Frames worth decoding: the identifiers in use (and some others) with every flag and

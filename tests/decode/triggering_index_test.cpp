@@ -16,8 +16,7 @@ TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
         {2048, 1, 0},            // every standard identifier
         {512, 1u << 8, 0xFE},    // one sender, consecutive groups
         {512, 1u << 13, 0},      // low 13 bits zero
-        {256, 1u << 16, 0x80},
-        {500, 1u << 20, 0x17},   // only the top bits differ
+        {256, 1u << 16, 0x80}, {500, 1u << 20, 0x17},  // the last: only the top bits differ
     };
     for (const auto &family : families) {
         size_t capacity = 8;

@@ -14,10 +14,7 @@
 #include "node_classes.h"
 #include "made.h"
 #include "test_text.h"
-#include "vexo/constants.h"
-#include "vexo/convert.h"
-#include "vexo/core.h"
-#include "vexo/model.h"
+#include "vexo/vexo.h"
 
 using namespace vexo::core;
 using vexo::decode::isInRange;
@@ -46,7 +43,6 @@ void expectValue(const SignalValue &got, const SignalValue &want)
     EXPECT_EQ(got.value.u64, want.value.u64) << "double " << got.value.f64 << " want " << want.value.f64;
 }
 
-// Builds signals, codings and computations through the model's public functions.
 struct Model {
     VexoNode *handle = made(Vexo_create, nullptr);
     ~Model() { Vexo_destroy(handle); }
@@ -56,15 +52,11 @@ struct Model {
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
     }
-    // A computation made by create(handle, nullptr, ..., &out), appended to a coding's
-    // internal-to-physical computations when one is given.
     template <class Create, class... Args>
     VexoNode *computation(VexoNode *coding, Create create, Args... args)
     {
         VexoNode *c = made(create, handle, nullptr, args...);
-        if (coding != nullptr) {
-            EXPECT_EQ(Vexo_addInternalToPhysicalComputations(coding, 1, &c), S_OK);
-        }
+        EXPECT_TRUE(coding == nullptr || Vexo_addInternalToPhysicalComputations(coding, 1, &c) == S_OK);
         return c;
     }
     void range(VexoNode *c, double lower, double upper) { EXPECT_EQ(Vexo_addRange(c, lower, upper, kClosed), S_OK); }
@@ -78,7 +70,7 @@ struct Model {
 
 }  // namespace
 
-TEST(ValueConversion, DecodesEveryEncoding)
+TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
 {
     struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; SignalValue want; };
     const Case cases[] = {
@@ -87,17 +79,14 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"direct, length 64", 64, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
         {"direct, length above 64", 70, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
         {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, 0x185, i64(-5)},
-        {"sign-magnitude positive", 8, Q3_ENCODING_DIRECT | kSigned, 0x05, i64(5)},
         {"sign-magnitude negative zero", 8, Q3_ENCODING_DIRECT | kSigned, 0x80, i64(0)},
         {"sign-magnitude, length 1", 1, Q3_ENCODING_DIRECT | kSigned, 1, i64(0)},
         {"sign-magnitude, length 64", 64, Q3_ENCODING_DIRECT | kSigned, ~0ull, i64(-INT64_MAX)},
         {"one's complement negative zero", 8, Q3_ENCODING_1COMPL, 0xFF, i64(0)},
-        {"one's complement -1", 8, Q3_ENCODING_1COMPL, 0xFE, i64(-1)},
         {"one's complement -127", 8, Q3_ENCODING_1COMPL, 0x80, i64(-127)},
         {"one's complement positive, stray bits", 8, Q3_ENCODING_1COMPL, 0x37F, i64(127)},
         {"one's complement, length 64", 64, Q3_ENCODING_1COMPL, ~1ull, i64(-1)},
         {"one's complement, length 0", 0, Q3_ENCODING_1COMPL, 0x1234, i64(0x1234)},
-        {"two's complement -1", 12, Q3_ENCODING_2COMPL, 0xFFF, i64(-1)},
         {"two's complement minimum", 12, Q3_ENCODING_2COMPL, 0x800, i64(-2048)},
         {"two's complement maximum, stray bits", 12, Q3_ENCODING_2COMPL, 0xF7FF, i64(2047)},
         {"two's complement, length 1, set", 1, Q3_ENCODING_2COMPL, 1, i64(-1)},
@@ -113,10 +102,8 @@ TEST(ValueConversion, DecodesEveryEncoding)
         {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
         {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
         {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
-        {"IEEE 0 is refused", 0, Q3_ENCODING_IEEE, 1, kRefused},
         {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
         {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
-        {"invalid is refused", 8, Q3_ENCODING_INVALID, 1, kRefused},
         {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
@@ -128,16 +115,20 @@ TEST(ValueConversion, DecodesEveryEncoding)
         const bool refused = c.want.valueType == kRefused.valueType;
         EXPECT_EQ(Vexo_internalToPhysical(m.signal(m.coding(c.bitlen, c.encoding)), c.internal, &got),
                   refused ? E_UNEXPECTED : S_FALSE);
-        if (!refused) {
-            expectValue(got, c.want);
-        }
         EXPECT_TRUE(got.computation == nullptr && got.text == nullptr);
+        if (refused)
+            continue;
+        expectValue(got, c.want);
+        // A linear computation takes the reading as the number it is: signed, unsigned or double.
+        VexoNode *coding = m.coding(c.bitlen, c.encoding);
+        m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
+        EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
+        const uint32_t type = c.want.valueType;
+        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64    ? double(c.want.value.i64)
+                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64)
+                                                                : c.want.value.f64)));
     }
-}
 
-TEST(ValueConversion, TakesTheInternalValueWithoutCodingAndChecksArguments)
-{
-    Model m;
     // Without a coding the internal value is the result.
     // (the link to a unit can only be forged: creation and the link setter refuse it).
     VexoNode *unit = nullptr;
@@ -189,29 +180,8 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
         expectValue(got, c.want);
         EXPECT_EQ(got.computation, c.by);
         const VexoChar *shown = nullptr;
-        if (c.hasText) {
-            ASSERT_EQ(Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown), S_OK);
-        }
+        EXPECT_TRUE(!c.hasText || Vexo_stringLookup(m.handle, got.text, 0x0409, 0x0409, &shown) == S_OK);
         EXPECT_EQ(u16(shown), c.hasText ? u"comfort" : u"<null>");
-    }
-}
-
-TEST(ValueConversion, LinearComputationTakesIntegersBySignedness)
-{
-    Model m;
-    struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; double want; };
-    const Case cases[] = {
-        {"INT64 -1", 8, Q3_ENCODING_2COMPL, 0xFF, -2.0},
-        {"UINT64 all ones", 64, Q3_ENCODING_DIRECT, ~0ull, 2 * 18446744073709551615.0},
-        {"DOUBLE", 32, Q3_ENCODING_IEEE, bitsOf(0.25f), 0.5},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *coding = m.coding(c.bitlen, c.encoding);
-        m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
-        SignalValue got = dbl(0);
-        EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
-        expectValue(got, dbl(c.want));
     }
 }
 
@@ -245,10 +215,8 @@ TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
         {"INT64 between infinities", i64(INT64_MIN), -kInf, kInf, 0, true},
         {"unknown type", SignalValue{7, 0, {1.0}, nullptr, nullptr}, -kInf, kInf, kClosed, false},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(isInRange(c.v, c.lower, c.upper, c.flags), c.in);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(isInRange(c.v, c.lower, c.upper, c.flags), c.in) << c.what;
 
     // The same near 2^53 through a signal: a rounded comparison would call both equal.
     Model m;
@@ -270,7 +238,6 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
     const Case cases[] = {
         {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE},
         {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
-        {"inside", open, i64(50), Q3_VALUEINRANGE},
         {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE},
         {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
         {"below", closed, i64(-1), Q3_VALUEBELOWRANGE},
@@ -279,10 +246,8 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
         {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want) << c.what;
     const SignalValue v = dbl(1);
     EXPECT_EQ(Vexo_checkValueInMinMax(m.coding(8, 1), &v), E_INVALIDARG);
     EXPECT_EQ(Vexo_checkValueInMinMax(nullptr, &v), E_INVALIDARG);
@@ -299,8 +264,6 @@ TEST(ValueConversion, FormatsValuesAsText)
         {"UINT64 zero", u64(0), 8, 3, u"0x0"},
         {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"},
         {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
-        {"DOUBLE rounds half to even", dbl(0.0625), 8, 5, u"0.062"},
-        {"DOUBLE negative zero", dbl(-0.0), 8, 6, u"-0.000"},
         {"no room for the terminator", i64(-12), 3, -1, u"-1"},
         {"one unit", u64(255), 1, -1, u""},
     };
@@ -312,11 +275,12 @@ TEST(ValueConversion, FormatsValuesAsText)
         EXPECT_EQ(u16(buffer), c.text);
     }
 
-    // Doubles agree with the C library's "%.3f" (a C-locale program), extremes included.
+    // Doubles agree with the C library's "%.3f" (a C-locale program): halves round to even,
+    // negative zero keeps its sign, extremes included.
     std::mt19937_64 random(20240611);
     std::uniform_real_distribution<double> exponent(-12, 300);
     for (int i = 0; i < 200; ++i) {
-        const double v = (i % 2 ? -1 : 1) * std::pow(10.0, exponent(random));
+        const double v = i == 0 ? 0.0625 : i == 1 ? -0.0 : (i % 2 ? -1 : 1) * std::pow(10.0, exponent(random));
         SCOPED_TRACE(testing::Message() << "seed 20240611, case " << i);
         char want[400];
         const int length = std::snprintf(want, sizeof want, "%.3f", v);
@@ -327,8 +291,7 @@ TEST(ValueConversion, FormatsValuesAsText)
     }
 
     VexoChar untouched[2] = {u'#', 0};
-    const SignalValue bad{9, 0, {1.0}, nullptr, nullptr};
-    const SignalValue ok = i64(1);
+    const SignalValue bad{9, 0, {1.0}, nullptr, nullptr}, ok = i64(1);
     EXPECT_EQ(Vexo_valueToString(&bad, untouched, 2), -1);
     EXPECT_EQ(Vexo_valueToString(&ok, untouched, 0), -1);
     EXPECT_EQ(Vexo_valueToString(nullptr, untouched, 2), -1);
@@ -342,7 +305,6 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     VexoNode *const none = nullptr, *identity = m.computation(nullptr, Vexo_createIdentityComputation);
     VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0);
     VexoNode *mappedValue = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0);
-    VexoNode *mappedText = m.computation(nullptr, Vexo_createMappedTextComputation, m.slot(u"x"));
     // Values inside a field's range are checked by the round trip below; these rows are the
     // truncating, masking, saturating and refused cases.
     constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
@@ -362,11 +324,9 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
         {"packed BCD, too long keeps low digits", 8, Q3_ENCODING_PACKED_BCD, none, u64(123), S_OK, 0x23},
         {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, none, dbl(1234.9), S_OK, 0x01020304},
         {"ASCII", 8, Q3_ENCODING_ASCII, none, u64(1), E_UNEXPECTED, kFill},
-        {"invalid", 8, Q3_ENCODING_INVALID, none, u64(1), E_UNEXPECTED, kFill},
         {"identity", 16, Q3_ENCODING_DIRECT, identity, dbl(12.5), S_OK, 12},
         {"linear, forward", 16, Q3_ENCODING_DIRECT, linear, dbl(10), S_OK, 21},
-        {"mapped value", 16, Q3_ENCODING_DIRECT, mappedValue, dbl(10), S_FALSE, kFill},
-        {"mapped text", 16, Q3_ENCODING_DIRECT, mappedText, dbl(10), S_FALSE, kFill},
+        {"mapped value: no inverse", 16, Q3_ENCODING_DIRECT, mappedValue, dbl(10), S_FALSE, kFill},
         {"unknown value type", 16, Q3_ENCODING_DIRECT, none, SignalValue{5, 0, {1.0}, nullptr, nullptr},
          E_INVALIDARG, kFill},
     };
@@ -379,8 +339,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 
     uint64_t out = kFill;
     const SignalValue v = dbl(1);
-    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT);
-    VexoNode *signal = m.signal(coding);
+    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT), *signal = m.signal(coding);
     EXPECT_EQ(Vexo_physicalToInternal(m.signal(nullptr), nullptr, &v, &out), E_UNEXPECTED);
     EXPECT_EQ(Vexo_physicalToInternal(signal, coding, &v, &out), E_INVALIDARG);
     EXPECT_EQ(Vexo_physicalToInternal(coding, nullptr, &v, &out), E_INVALIDARG);
@@ -467,10 +426,8 @@ TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
                     SignalValue value = dbl(v);
                     uint64_t got = 0x5A5A5A5A5A5A5A5Aull, want = got;
                     ASSERT_EQ(Vexo_physicalToInternal(signal, step, &value, &got), S_OK);
-                    if (step == linear) {
-                        const auto *typed = nodeAs<LinearComputation>(linear);
-                        value = dbl(typed->scale * v + typed->offset);
-                    }
+                    if (step == linear)
+                        value = dbl(0.1 * v + -7.25);
                     ASSERT_EQ(vexo::decode::encodePhysical(*coding, value, &want), S_OK);
                     EXPECT_EQ(got, want);
                 }

@@ -9,10 +9,7 @@
 #include <vector>
 
 #include "made.h"
-#include "vexo/constants.h"
-#include "vexo/core.h"
-#include "vexo/encode.h"
-#include "vexo/model.h"
+#include "vexo/vexo.h"
 
 namespace encode_test {
 
@@ -24,11 +21,7 @@ struct Model {
     VexoNode *db = made(Vexo_create, u"db");
     int serial = 0;
     std::u16string name;
-
-    Model() = default;
     ~Model() { Vexo_destroy(db); }
-    Model(const Model &) = delete;
-    Model &operator=(const Model &) = delete;
 
     // A fresh identifier, valid until the next call.
     const VexoChar *id()
@@ -91,18 +84,12 @@ struct Model {
     VexoNode *event(VexoNode *parent, uint32_t wait) { return make(Vexo_createEventControlledTiming, wait, parent); }
 };
 
-struct Sent {
-    VexoNode *frame;
-    std::vector<uint8_t> data;
-};
+struct Sent { VexoNode *frame; std::vector<uint8_t> data; };
 
-// An encoder that is destroyed with the test.
 struct Encoder {
     VexoEncoder *handle = nullptr;
     Encoder(VexoNode *db, const VexoNode *node) { EXPECT_EQ(Vexo_CreateEncoder(db, node, &handle), S_OK); }
     ~Encoder() { Vexo_DestroyEncoder(handle); }
-    Encoder(const Encoder &) = delete;
-    Encoder &operator=(const Encoder &) = delete;
     operator VexoEncoder *() const { return handle; }
 
     uint32_t app(uint32_t mode)
@@ -112,7 +99,6 @@ struct Encoder {
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
         return a;
     }
-    // Every pending frame, fetched.
     std::vector<Sent> fetch()
     {
         std::vector<Sent> out;

@@ -23,10 +23,9 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
     VexoNode *channel = m.channel(m.cluster());
     VexoNode *frames[kFrames], *triggerings[kFrames], *owned[kFrames][kWorkers], *ticks[kFrames];
     for (int i = 0; i < kFrames; ++i) {
-        frames[i] = m.frame(8);
-        triggerings[i] = m.trigger(channel, frames[i], 0x100 + i);
         VexoNode *pdu = m.signalPdu(64);
-        m.place(pdu, frames[i]);
+        m.place(pdu, frames[i] = m.frame(8));
+        triggerings[i] = m.trigger(channel, frames[i], 0x100 + i);
         for (int t = 0; t < kWorkers; ++t)
             m.instance(owned[i][t] = m.signal(8), pdu, 8 * t);
         m.instance(ticks[i] = m.signal(8), pdu, 56);
@@ -49,8 +48,7 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
                 check(Vexo_EncoderChangeSignal(enc, app, owned[i][t], uint64_t(round + t) & 0xFF) == S_OK);
             const uint64_t now = clock.fetch_add(1);
             check(Vexo_EncoderTrigger(enc, uint32_t(now), uint32_t(now >> 32)) == S_OK);
-            VexoChangedFrame f{};
-            while (Vexo_EncoderGetChangedFrame(enc, &f) == S_OK)
+            for (VexoChangedFrame f{}; Vexo_EncoderGetChangedFrame(enc, &f) == S_OK;)
                 check(f.length == 8 && f.data != nullptr);
             if (round % 50 == 0) {
                 check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) ==
