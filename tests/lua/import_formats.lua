@@ -12,67 +12,57 @@ local W, A, eq = check.W, check.A, check.eq
 local floor = math.floor
 local corpus, import = check.loadScripts(), check.import
 
--- Per folder and file (without its extension): { frames, signals, ECUs } made by the
--- import, or { fails = message start }.
+-- Per corpus file (folder/name.extension): "name frames signals ECUs" made by the import;
+-- FAILS gives the start of the message of the files that fail.
 local EXTENSIONS = { sym = ".sym", kcd = ".kcd", arxml = ".arxml", fibex = ".xml" }
+local COUNTS = {
+    sym = [[
+        canmatrix__reference-from_dbc-test 2 2 0, canmatrix__reference-from_json-test 2 2 0, canmatrix__test 28 158 0,
+        cantools__bad_message_length 1 1 0, cantools__big-endian 1 6 0, cantools__comments_hex_and_motorola 2 10 0,
+        cantools__empty-6.0 0 0 0, cantools__empty-enum-6.0 1 1 0, cantools__issue_138 1 9 0, cantools__jopp-5.0 4 4 0,
+        cantools__jopp-6.0 6 5 0, cantools__letter-terminated-can-id-6.0 1 0 0, cantools__min-max-only-6.0 1 4 0,
+        cantools__multiplexed_variables 1 6 0, cantools__receive-6.0 1 0 0, cantools__send-6.0 1 0 0,
+        cantools__sendreceive-6.0 1 0 0, cantools__signal-types-6.0 1 10 0, cantools__special-chars-6.0 1 6 0,
+        cantools__test_extended_id_dump 2 0 0, cantools__test_multiline_enum 6 6 0, cantools__test_multiplex_dump 1 1 0,
+        cantools__type-extended-cycle-dash-p 1 2 0, cantools__variables-color-enum-6.0 1 4 0,
+        foxbms__foxbms-bootloader 9 23 0, foxbms__foxbms 41 2057 0, foxbms__tests-overlapping-signals 1 23 0]],
+    kcd = [[canmatrix__reference-from_arxml-test 28 158 0, canmatrix__test 26 157 0,
+        canmatrix__reference-from_dbc-test 2 2 2, canmatrix__reference-from_json-test 2 2 0,
+        cantools__auto_message_length 1 3 1, cantools__bad_message_length 1 1 1, cantools__dump 4 13 3,
+        cantools__empty 0 0 0, cantools__examples-motor_tester-system 2 3 2, cantools__message_layout 8 14 1,
+        cantools__signal_range 4 4 1, cantools__tester 3 7 2, cantools__the_homer 33 93 18,
+        cantools__vehicle 217 462 1]],
+    arxml = [[
+        canmatrix__ARXMLCompuMethod1 0 0 0, canmatrix__ARXMLContainerTest 5 24 1, canmatrix__ARXMLSecuredPDUTest 2 2 2,
+        canmatrix__ARXML_min_max 1 6 1, canmatrix__MyECU.ecuc 0 0 0, canmatrix__reference-from_dbc-test 2 2 2,
+        canmatrix__reference-from_json-test 2 2 0, canmatrix__test 28 122 0, cantools__compu_method_no_category 1 1 0,
+        cantools__ecu-extract-4.2 0 0 0, cantools__system-3.2.3 2 12 2, cantools__system-4.2 8 19 3,
+        cantools__system-DAI-3.1.2 0 0 0, cantools__system-dangling-reference-4.2 0 0 0,
+        cantools__system-float-limits-missing-compu-scale-4.2 1 1 0, cantools__system-float-values 1 2 1,
+        cantools__system-missing-denominator-4.2 1 1 0, cantools__system-missing-factor-4.2 1 1 0,
+        cantools__system-missing-rational-4.2 1 1 0, pyarmodel__CanSystem 2 2 2]],
+    fibex = [[canmatrix__reference-from_arxml-test_CAN 28 0 0, canmatrix__reference-from_sym-test 28 0 0,
+        canmatrix__reference-from_dbc-test 2 0 2, canmatrix__reference-from_json-test 2 0 0]],
+}
 local NOT_AUTOSAR = "no AUTOSAR 3 or 4 document: "
+local FAILS = {
+    ["sym/canmatrix__reference-from_arxml-test_CAN.sym"] =
+        "SYM-Import: (83, 23): 'start bit' expected but found 'signed'",
+    ["arxml/cantools__system-bad-root-tag-4.2.arxml"] = NOT_AUTOSAR ..
+        "the root element is NOT-AUTOSAR in the namespace 'http://autosar.org/schema/r4.0'",
+    ["arxml/cantools__system-illegal-namespace-4.2.arxml"] = NOT_AUTOSAR ..
+        "the root element is AUTOSAR in the namespace 'http://autosar.org/schema/argh4.0'",
+    ["arxml/cantools__system-illegal-root-4.2.arxml"] = NOT_AUTOSAR ..
+        "the root element is AUTOSARGH in the namespace 'http://autosar.org/schema/r4.0'",
+    ["arxml/cantools__system-illegal-version-4.2.2.1.0.arxml"] = NOT_AUTOSAR ..
+        "unknown namespace 'http://autosar.org/schema/r4.2.2.1.0'",
+}
 local OUTCOMES = {}
-for folder, files in pairs {
-    sym = {
-        ["canmatrix__reference-from_arxml-test_CAN"] = {
-            fails = "SYM-Import: (83, 23): 'start bit' expected but found 'signed'" },
-        ["canmatrix__reference-from_dbc-test"] = { 2, 2, 0 }, ["canmatrix__reference-from_json-test"] = { 2, 2, 0 },
-        ["canmatrix__test"] = { 28, 158, 0 }, ["cantools__bad_message_length"] = { 1, 1, 0 },
-        ["cantools__big-endian"] = { 1, 6, 0 }, ["cantools__comments_hex_and_motorola"] = { 2, 10, 0 },
-        ["cantools__empty-6.0"] = { 0, 0, 0 }, ["cantools__empty-enum-6.0"] = { 1, 1, 0 },
-        ["cantools__issue_138"] = { 1, 9, 0 }, ["cantools__jopp-5.0"] = { 4, 4, 0 },
-        ["cantools__jopp-6.0"] = { 6, 5, 0 }, ["cantools__letter-terminated-can-id-6.0"] = { 1, 0, 0 },
-        ["cantools__min-max-only-6.0"] = { 1, 4, 0 }, ["cantools__multiplexed_variables"] = { 1, 6, 0 },
-        ["cantools__receive-6.0"] = { 1, 0, 0 }, ["cantools__send-6.0"] = { 1, 0, 0 },
-        ["cantools__sendreceive-6.0"] = { 1, 0, 0 }, ["cantools__signal-types-6.0"] = { 1, 10, 0 },
-        ["cantools__special-chars-6.0"] = { 1, 6, 0 }, ["cantools__test_extended_id_dump"] = { 2, 0, 0 },
-        ["cantools__test_multiline_enum"] = { 6, 6, 0 }, ["cantools__test_multiplex_dump"] = { 1, 1, 0 },
-        ["cantools__type-extended-cycle-dash-p"] = { 1, 2, 0 }, ["cantools__variables-color-enum-6.0"] = { 1, 4, 0 },
-        ["foxbms__foxbms-bootloader"] = { 9, 23, 0 }, ["foxbms__foxbms"] = { 41, 2057, 0 },
-        ["foxbms__tests-overlapping-signals"] = { 1, 23, 0 },
-    },
-    kcd = {
-        ["canmatrix__reference-from_arxml-test"] = { 28, 158, 0 }, ["canmatrix__test"] = { 26, 157, 0 },
-        ["canmatrix__reference-from_dbc-test"] = { 2, 2, 2 }, ["canmatrix__reference-from_json-test"] = { 2, 2, 0 },
-        ["cantools__auto_message_length"] = { 1, 3, 1 }, ["cantools__bad_message_length"] = { 1, 1, 1 },
-        ["cantools__dump"] = { 4, 13, 3 }, ["cantools__empty"] = { 0, 0, 0 },
-        ["cantools__examples-motor_tester-system"] = { 2, 3, 2 }, ["cantools__message_layout"] = { 8, 14, 1 },
-        ["cantools__signal_range"] = { 4, 4, 1 }, ["cantools__tester"] = { 3, 7, 2 },
-        ["cantools__the_homer"] = { 33, 93, 18 }, ["cantools__vehicle"] = { 217, 462, 1 },
-    },
-    arxml = {
-        ["canmatrix__ARXMLCompuMethod1"] = { 0, 0, 0 }, ["canmatrix__ARXMLContainerTest"] = { 5, 24, 1 },
-        ["canmatrix__ARXMLSecuredPDUTest"] = { 2, 2, 2 }, ["canmatrix__ARXML_min_max"] = { 1, 6, 1 },
-        ["canmatrix__MyECU.ecuc"] = { 0, 0, 0 }, ["canmatrix__reference-from_dbc-test"] = { 2, 2, 2 },
-        ["canmatrix__reference-from_json-test"] = { 2, 2, 0 }, ["canmatrix__test"] = { 28, 122, 0 },
-        ["cantools__compu_method_no_category"] = { 1, 1, 0 }, ["cantools__ecu-extract-4.2"] = { 0, 0, 0 },
-        ["cantools__system-3.2.3"] = { 2, 12, 2 }, ["cantools__system-4.2"] = { 8, 19, 3 },
-        ["cantools__system-DAI-3.1.2"] = { 0, 0, 0 }, ["cantools__system-dangling-reference-4.2"] = { 0, 0, 0 },
-        ["cantools__system-float-limits-missing-compu-scale-4.2"] = { 1, 1, 0 },
-        ["cantools__system-float-values"] = { 1, 2, 1 }, ["cantools__system-missing-denominator-4.2"] = { 1, 1, 0 },
-        ["cantools__system-missing-factor-4.2"] = { 1, 1, 0 }, ["cantools__system-missing-rational-4.2"] = { 1, 1, 0 },
-        ["pyarmodel__CanSystem"] = { 2, 2, 2 },
-        ["cantools__system-bad-root-tag-4.2"] = { fails = NOT_AUTOSAR ..
-            "the root element is NOT-AUTOSAR in the namespace 'http://autosar.org/schema/r4.0'" },
-        ["cantools__system-illegal-namespace-4.2"] = { fails = NOT_AUTOSAR ..
-            "the root element is AUTOSAR in the namespace 'http://autosar.org/schema/argh4.0'" },
-        ["cantools__system-illegal-root-4.2"] = { fails = NOT_AUTOSAR ..
-            "the root element is AUTOSARGH in the namespace 'http://autosar.org/schema/r4.0'" },
-        ["cantools__system-illegal-version-4.2.2.1.0"] = { fails = NOT_AUTOSAR ..
-            "unknown namespace 'http://autosar.org/schema/r4.2.2.1.0'" },
-    },
-    fibex = {
-        ["canmatrix__reference-from_arxml-test_CAN"] = { 28, 0, 0 },
-        ["canmatrix__reference-from_sym-test"] = { 28, 0, 0 },
-        ["canmatrix__reference-from_dbc-test"] = { 2, 0, 2 }, ["canmatrix__reference-from_json-test"] = { 2, 0, 0 },
-    },
-} do
-    for name, want in pairs(files) do OUTCOMES[folder .. "/" .. name .. EXTENSIONS[folder]] = want end
+for file, message in pairs(FAILS) do OUTCOMES[file] = { fails = message } end
+for folder, counts in pairs(COUNTS) do
+    for name, frames, signals, ecus in counts:gmatch("([%w_.-]+) (%d+) (%d+) (%d+)") do
+        OUTCOMES[folder .. "/" .. name .. EXTENSIONS[folder]] = { tonumber(frames), tonumber(signals), tonumber(ecus) }
+    end
 end
 
 -- Messages (part of) that a file's import must report, with their element path or line.
