@@ -112,6 +112,18 @@ function check.cleanup()
     for _, path in ipairs(created) do os.remove(path) end
 end
 
+-- Bit positions of a frame field, most significant bit first: little-endian fields run
+-- upwards from start, big-endian ones from start (their most significant bit) down to
+-- bit 0 of a byte and on at bit 7 of the next.
+function check.fieldPositions(start, length, bigEndian)
+    local positions, n = {}, start
+    for i = 1, length do
+        positions[i] = bigEndian and n or start + length - i
+        n = n % 8 == 0 and n + 15 or n - 1
+    end
+    return positions
+end
+
 -- For the corpus scripts: loads the shipped import and export scripts and gives the
 -- corpus folder, or nil (after saying so) when there is none.
 function check.loadScripts()

@@ -52,27 +52,17 @@ end
 ---------------------------------------------------------------------------------------
 -- Independent decoding of a CAN frame from the reader's table.
 
--- The bits of a field, most significant first, as the DBC layout places them.
+-- The bits of a field, most significant first.
 local function fieldBits(bytes, start, length, bigEndian)
     local bits = {}
-    local function bitAt(n)
-        local byte = bytes:byte(math.floor(n / 8) + 1) or 0
-        return math.floor(byte / 2 ^ (n % 8)) % 2
-    end
-    if bigEndian then
-        local n = start
-        for i = 1, length do
-            bits[i] = bitAt(n)
-            if n % 8 == 0 then n = n + 15 else n = n - 1 end
-        end
-    else
-        for i = 1, length do bits[length - i + 1] = bitAt(start + i - 1) end
+    for i, n in ipairs(check.fieldPositions(start, length, bigEndian)) do
+        bits[i] = math.floor((bytes:byte(math.floor(n / 8) + 1) or 0) / 2 ^ (n % 8)) % 2
     end
     return bits
 end
 
 -- The field as a double, rounded once as a 64-bit integer would be converted; signed
--- fields in two's complement. Also the exact raw value as decimal text when it fits 2^53.
+-- fields in two's complement.
 local function fieldValue(bits, signed)
     local length, negative, high, low = #bits, signed and bits[1] == 1, 0, 0
     for i = 1, length do

@@ -219,28 +219,17 @@ local function reported(messages, text)
     return false
 end
 
--- The frame bytes with each field's raw value placed bit by bit: little-endian fields
--- from their least significant bit upwards, big-endian ones from their most
--- significant bit on, running to bit 0 of a byte and on at bit 7 of the next.
+-- The frame bytes with each field's raw value placed bit by bit.
 local function compose(length, fields)
     local bytes = {}
     for i = 1, length do bytes[i] = 0 end
-    local function set(position, bit)
-        local index = floor(position / 8) + 1
-        assert(index >= 1 and index <= length, "field outside the frame")
-        if bit == 1 then bytes[index] = bytes[index] + 2 ^ (position % 8) end
-    end
     for _, f in ipairs(fields) do
-        local start, size, bigEndian, raw = f[2], math.abs(f[3]), f[3] < 0, f[4]
-        local value, position = raw < 0 and raw + 2 ^ size or raw, start
-        for i = size - 1, 0, -1 do
-            local bit = floor(value / 2 ^ i) % 2
-            if bigEndian then
-                set(position, bit)
-                position = position % 8 == 0 and position + 15 or position - 1
-            else
-                set(start + i, bit)
-            end
+        local size = math.abs(f[3])
+        local value = f[4] < 0 and f[4] + 2 ^ size or f[4]
+        for i, position in ipairs(check.fieldPositions(f[2], size, f[3] < 0)) do
+            local index = floor(position / 8) + 1
+            assert(index >= 1 and index <= length, "field outside the frame")
+            bytes[index] = bytes[index] + floor(value / 2 ^ (size - i)) % 2 * 2 ^ (position % 8)
         end
     end
     for i = 1, length do bytes[i] = string.char(bytes[i]) end
