@@ -317,31 +317,30 @@ end
 ---------------------------------------------------------------------------------------
 local run, samples = check.run, 0
 
-local listed = {}
-for _, folder in ipairs(corpus and { "sym", "kcd", "arxml", "fibex" } or {}) do
-    for _, path in ipairs(check.listFiles(corpus .. "/" .. folder, "")) do listed[#listed + 1] = path:sub(#corpus + 2)
-    end
-end
 local databases, imported, failed = {}, 0, 0
-for _, file in ipairs(listed) do
-    run(file, function()
-        local want = OUTCOMES[file]
-        check.truthy(want, file .. ": an outcome is pinned for every corpus file")
-        local db, messages = import(corpus .. "/" .. file)
-        if want.fails then
-            check.truthy(db == nil, file .. ": the import fails")
-            check.truthy(tostring(messages):find(want.fails, 1, true), file .. ": failure message " .. tostring(messages))
-            failed = failed + 1
-            return
-        end
-        check.truthy(db, file .. ": import: " .. tostring(messages))
-        eq(messages[#messages], string.format("imported %s: %d frames, %d signals, %d ECUs", baseName(file), want[1],
-            want[2], want[3]), file .. ": counts")
-        eq(#check.collect(db:enumFrames()), want[1], file .. ": frames in the model")
-        check.truthy(not REPORTS[file] or reported(messages, REPORTS[file]), file .. ": reports " .. tostring(REPORTS[file]))
-        databases[file] = db
-        imported = imported + 1
-    end)
+for _, folder in ipairs(corpus and { "sym", "kcd", "arxml", "fibex" } or {}) do
+    for _, path in ipairs(check.listFiles(corpus .. "/" .. folder, "")) do
+        local file = path:sub(#corpus + 2)
+        run(file, function()
+            local want = OUTCOMES[file]
+            check.truthy(want, file .. ": an outcome is pinned for every corpus file")
+            local db, messages = import(corpus .. "/" .. file)
+            if want.fails then
+                check.truthy(db == nil, file .. ": the import fails")
+                check.truthy(tostring(messages):find(want.fails, 1, true), file .. ": message " .. tostring(messages))
+                failed = failed + 1
+                return
+            end
+            check.truthy(db, file .. ": import: " .. tostring(messages))
+            local counts = ("imported %s: %d frames, %d signals, %d ECUs"):format(baseName(file), unpack(want))
+            eq(messages[#messages], counts, file .. ": counts")
+            eq(#check.collect(db:enumFrames()), want[1], file .. ": frames in the model")
+            local report = REPORTS[file]
+            check.truthy(not report or reported(messages, report), file .. ": reports " .. tostring(report))
+            databases[file] = db
+            imported = imported + 1
+        end)
+    end
 end
 for _, sample in ipairs(corpus and SAMPLES or {}) do
     run(sample[1] .. " " .. sample[2], function()
