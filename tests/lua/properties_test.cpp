@@ -254,10 +254,7 @@ const std::map<std::string, Comparison> &comparisons()
         {"eid", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
              const VexoChar *id = nullptr;
              ASSERT_EQ(Vexo_getElementId(node, &id), S_OK);
-             if (id == nullptr)
-                 EXPECT_TRUE(lua_isnil(L, i));
-             else
-                 EXPECT_EQ(luaText(L, i), std::u16string(id));
+             EXPECT_EQ(lua_isnil(L, i) ? u"(nil)" : luaText(L, i), id == nullptr ? u"(nil)" : std::u16string(id));
          }},
         {"param", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
              EXPECT_EQ(lua_tointeger(L, i), static_cast<int32_t>(get(Vexo_getParam, node)));
