@@ -112,6 +112,54 @@ function check.cleanup()
     for _, path in ipairs(created) do os.remove(path) end
 end
 
+-- Bit positions of a frame field, most significant bit first: little-endian fields run
+-- upwards from start, big-endian ones from start (their most significant bit) down to
+-- bit 0 of a byte and on at bit 7 of the next.
+function check.fieldPositions(start, length, bigEndian)
+    local positions, n = {}, start
+    for i = 1, length do
+        positions[i] = bigEndian and n or start + length - i
+        n = n % 8 == 0 and n + 15 or n - 1
+    end
+    return positions
+end
+
+-- For the corpus scripts: loads the shipped import and export scripts and gives the
+-- corpus folder, or nil (after saying so) when there is none.
+function check.loadScripts()
+    local scriptDir = assert(os.getenv("VEXO_SCRIPT_DIR"), "VEXO_SCRIPT_DIR not set")
+    package.path = scriptDir .. "/?.lua;" .. package.path
+    dofile(scriptDir .. "/imports.lua")
+    dofile(scriptDir .. "/exports.lua")
+    local corpus = os.getenv("VEXO_CORPUS_DIR") or ""
+    if io.open(corpus .. "/README.md") then return corpus end
+    print("corpus not found at '" .. corpus .. "': its files are skipped")
+end
+
+-- The files of a folder whose lower-case name matches pattern, with the folder.
+function check.listFiles(folder, pattern)
+    local files, pipe = {}, io.popen('ls "' .. folder .. '" 2>/dev/null')
+    for name in pipe:lines() do
+        if name:lower():find(pattern) then files[#files + 1] = folder .. "/" .. name end
+    end
+    pipe:close()
+    return files
+end
+
+-- Imports a file through the import script into a new database: the database and the
+-- messages ("line n: text", with the count of warnings as messages.warnings), or nil and
+-- the error.
+function check.import(path, filter)
+    local db, messages = Vexo.createDb(check.W "import"), { warnings = 0 }
+    local ok, problem = pcall(doimport, db, nil, check.W(path), check.W(filter or ""), function(line, severity, text)
+        messages[#messages + 1] = (line > 0 and "line " .. line .. ": " or "") .. check.A(text):gsub("%z+$", "")
+        if severity == 1 then messages.warnings = messages.warnings + 1 end
+        return 0
+    end)
+    if not ok then return nil, problem end
+    return db, messages
+end
+
 check.S_FALSE, check.E_INVALIDARG, check.E_FAIL, check.E_UNEXPECTED = 1, -2147024809, -2147467259, -2147418113
 
 -- The test network. Frame "F1" (8 bytes, identifier 0x123) carries signal PDU "P1":

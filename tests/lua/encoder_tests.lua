@@ -30,7 +30,6 @@ test("an encoder on a channel sends a changed signal in its frame", function()
         { check.A(changed.frame.eid), "F1", "the frame node" },
         { pack(encoder:getNextFrame())[2], check.S_FALSE, "then nothing" },
         { encoder:deleteNode(app, n.t1), 0, "deleteNode" },
-        { encoder:changeSignal(app, n.temp, 1), check.E_INVALIDARG, "frames not included take no change" },
         { encoder:isSignalCyclic(n.speed), 0, "Speed's PDU triggering has a cyclic timing" },
         { encoder:isSignalCyclic(n.level), check.S_FALSE, "Level has none" },
         { encoder:deregisterApp(app), 0, "deregisterApp" },
@@ -55,20 +54,14 @@ test("a raw value from decoding goes back into the frame unchanged", function()
     eq(encoder:getNextFrame().data:sub(1, 4), data:sub(1, 4), "numeric signals re-encoded")
 end)
 
-test("application indexes are parsed with automatic base; the 25th registration fails", function()
+test("application indexes are unsigned arguments with automatic base", function()
     local encoder = Vexo.createDb():createEncoder(nil)
-    for i = 0, 23 do eq(encoder:registerApp(), i, "application " .. i) end
-    local app, code = encoder:registerApp()
-    check.rows {
-        { app, 0, "no index when all slots are taken" }, { code, check.E_FAIL, "E_FAIL" },
-        { encoder:setSendMode("0x10", Vexo.Q3_ENC_MODE_ONCE), 0, "the string 0x10" },
-        { encoder:getSendMode(16), Vexo.Q3_ENC_MODE_ONCE, "is application 16" },
-        { encoder:getSendMode("020"), Vexo.Q3_ENC_MODE_ONCE, "octal 020 too" },
-        { encoder:deregisterApp("7"), 0, "deregister 7" }, { encoder:registerApp(), 7, "the freed index comes back" },
-        { encoder:setSendMode(3, 9), check.E_INVALIDARG, "unknown mode" },
-    }
+    for _ = 0, 16 do encoder:registerApp() end
+    eq(encoder:setSendMode("0x10", Vexo.Q3_ENC_MODE_ONCE), 0, "the string 0x10")
+    eq(encoder:getSendMode("020"), Vexo.Q3_ENC_MODE_ONCE, "is application 16, as octal 020 is")
 end)
 
+-- What a null encoder answers is the library's; one call shows it reaches the caller.
 test("a cleared encoder (second __gc a no-op) and one whose creation made nothing answer E_INVALIDARG", function()
     local db = Vexo.createDb()
     local cleared = db:createEncoder(nil)
@@ -76,16 +69,10 @@ test("a cleared encoder (second __gc a no-op) and one whose creation made nothin
     cleared:__gc()
     local failed = db:createEncoder(Vexo.createDb():createFrame(W "F", 8))  -- a frame of another database
     eq(getmetatable(failed), debug.getregistry()[ENCODER], "still an encoder value")
-    local calls = {
-        { "trigger", 5 }, { "setSendMode", 0, 1 }, { "deregisterApp", 0 }, { "insertNode", 0, nil },
-        { "deleteNode", 0, nil }, { "changeSignal", 0, nil, 0 }, { "isSignalCyclic", nil },
-    }
     for _, encoder in ipairs { cleared, failed } do
         local app, code = encoder:registerApp()
         check.truthy(app == 0 and code == check.E_INVALIDARG, "registerApp: no application, E_INVALIDARG")
-        for _, call in ipairs(calls) do
-            eq(encoder[call[1]](encoder, unpack(call, 2, 4)), check.E_INVALIDARG, call[1])
-        end
+        eq(encoder:trigger(5), check.E_INVALIDARG, "trigger")
         eq(pack(encoder:getNextFrame())[2], check.E_INVALIDARG, "getNextFrame")
     end
     failed:__gc()

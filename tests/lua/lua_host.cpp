@@ -1,7 +1,7 @@
 // A minimal C host for the Lua suite: links libvexo.so, offers the module through
-// package.preload and runs one script with its arguments. Sanitizer builds run the
-// suite through it (the stock interpreters are not instrumented), and closing the
-// state at the end lets the leak checker see every database released by __gc.
+// package.preload and runs one script (its arguments in the global arg). Sanitizer
+// builds run the suite through it (the stock interpreters are not instrumented), and
+// closing the state at the end lets the leak checker see every database released by __gc.
 #include <cstdio>
 
 #include <lua.hpp>
@@ -34,11 +34,8 @@ int main(int argc, char **argv)
     lua_setglobal(L, "arg");
 
     int status = luaL_loadfile(L, argv[1]);
-    if (status == 0) {
-        for (int i = 2; i < argc; ++i)
-            lua_pushstring(L, argv[i]);
-        status = lua_pcall(L, argc - 2, 1, 0);
-    }
+    if (status == 0)
+        status = lua_pcall(L, 0, 1, 0);
     int exitCode = 0;
     if (status != 0) {
         std::fprintf(stderr, "%s\n", lua_tostring(L, -1));

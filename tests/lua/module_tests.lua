@@ -95,15 +95,6 @@ test("a database value collected twice destroys its database once", function()
     }
 end)
 
-test("many databases created and dropped are collected without trouble", function()
-    for i = 1, 200 do
-        local db = Vexo.createDb(W("D" .. i))
-        db:createChannel(W "CH", db:createCluster(W "C", 1))
-        if i % 50 == 0 then collectgarbage() end
-    end
-    collectgarbage()
-end)
-
 test("importDBC and importLDF read a file into a table, take {tolerant = true} and give nil and E_FAIL for a missing "
     .. "file", function()
     local dbc = check.write("lua_suite_tolerant.dbc", 'BU_: A\nVAL_ 1 S -1 "err";\n')
@@ -121,10 +112,8 @@ test("importDBC and importLDF read a file into a table, take {tolerant = true} a
         { #linWarnings, 5, "no Slaves, and no Signals, Frames, Node_attributes, Schedule_tables" },
     }
     for _, read in ipairs { Vexo.importDBC, Vexo.importLDF } do
-        for _, options in ipairs { {}, { tolerant = true } } do
-            local missing = check.pack(read(W(check.tmp .. "/no_such_file"), options))
-            check.truthy(missing.n == 2 and missing[1] == nil and missing[2] == check.E_FAIL, "missing: nil, E_FAIL")
-        end
+        local missing = check.pack(read(W(check.tmp .. "/no_such_file"), { tolerant = true }))
+        check.truthy(missing.n == 2 and missing[1] == nil and missing[2] == check.E_FAIL, "missing: nil, E_FAIL")
     end
     check.raises("unknown option 'tolerent'", Vexo.importDBC, W(dbc), { tolerent = true })
     check.raises("options are named", Vexo.importLDF, W(ldf), { true })

@@ -27,12 +27,7 @@ struct Model {
     VexoNode *db = nullptr;
     std::vector<std::pair<std::string, VexoNode *>> nodes;  // class name, node
     ~Model() { Vexo_destroy(db); }
-
-    VexoNode *add(const char *klass, VexoNode *node)
-    {
-        nodes.emplace_back(klass, node);
-        return node;
-    }
+    VexoNode *add(const char *klass, VexoNode *node) { return nodes.emplace_back(klass, node).second; }
 };
 
 // One node of every class, each field set to a value no other field of it has, high
@@ -67,8 +62,7 @@ void buildModel(Model &m)
     VexoNode *identity = m.add("IdentityComputation", made(Vexo_createIdentityComputation, db, u"I"));
     VexoNode *linear = m.add("LinearComputation", made(Vexo_createLinearComputation, db, u"L", 0.25, -7.5));
     VexoNode *mappedText = m.add("MappedTextComputation", made(Vexo_createMappedTextComputation, db, u"MT", text));
-    VexoNode *mappedValue =
-        m.add("MappedValueComputation", made(Vexo_createMappedValueComputation, db, u"MV", 42.125));
+    VexoNode *mappedValue = m.add("MappedValueComputation", made(Vexo_createMappedValueComputation, db, u"MV", 42.125));
     for (VexoNode *computation : {identity, linear, mappedText, mappedValue}) {
         Vexo_addRange(computation, -1.25, 9.75, 0x80000001u);
         Vexo_addRange(computation, 10, 20, 2);
@@ -157,15 +151,13 @@ std::u16string orEmpty(const VexoChar *text) { return text != nullptr ? std::u16
 std::vector<VexoNode *> luaList(lua_State *L, int index)
 {
     std::vector<VexoNode *> nodes;
-    for (int guard = 0; guard < 1000; ++guard) {
+    for (VexoNode *node = nullptr; nodes.size() < 1000; nodes.push_back(node)) {
         lua_pushvalue(L, index);
         lua_call(L, 0, 1);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            break;
-        }
-        nodes.push_back(handleAt(L, -1));
+        node = lua_isnil(L, -1) ? nullptr : handleAt(L, -1);
         lua_pop(L, 1);
+        if (node == nullptr)
+            break;
     }
     return nodes;
 }
@@ -262,10 +254,7 @@ const std::map<std::string, Comparison> &comparisons()
         {"eid", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
              const VexoChar *id = nullptr;
              ASSERT_EQ(Vexo_getElementId(node, &id), S_OK);
-             if (id == nullptr)
-                 EXPECT_TRUE(lua_isnil(L, i));
-             else
-                 EXPECT_EQ(luaText(L, i), std::u16string(id));
+             EXPECT_EQ(lua_isnil(L, i) ? u"(nil)" : luaText(L, i), id == nullptr ? u"(nil)" : std::u16string(id));
          }},
         {"param", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
              EXPECT_EQ(lua_tointeger(L, i), static_cast<int32_t>(get(Vexo_getParam, node)));

@@ -32,15 +32,6 @@ test("methods win over properties; properties read fields, not getters", functio
     }
 end)
 
-test("link properties give node values or nil; slots without text look up nothing", function()
-    local n = check.network()
-    eq(n.channel.parent, nil, "a channel's parent before setParent")
-    n.channel:setParent(n.cluster)
-    check.truthy(check.same(n.channel.parent, n.cluster), "the same node after setParent")
-    eq(getmetatable(n.f1.description), "StringSlot", "description slot without text")
-    eq(check.pack(n.db:stringLookup(n.f1.description, 9, 9)).n, 0, "a slot without text looks up nothing")
-end)
-
 test("ranges visit every value range in insertion order; none runs zero times", function()
     local computation = Vexo.createDb():createIdentityComputation(W "I")
     eq(#check.collect(computation.ranges), 0, "no ranges")
