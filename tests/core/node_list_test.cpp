@@ -239,6 +239,15 @@ TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
     EXPECT_EQ(findRecord(layout, &list, match, &key), 4);
     const uint32_t missing = 45;
     EXPECT_EQ(findRecord(layout, &list, match, &missing), -1);
+    ListCursor cursor;  // a skip over records notes no passed node
+    ASSERT_EQ(cursorInit(&cursor, &layout, &list), S_OK);
+    void *out[2] = {};
+    uint32_t fetched = 0;
+    ASSERT_EQ(cursorSkip(&cursor, 5), S_OK);
+    ASSERT_EQ(cursorNextRecords(&cursor, 2, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(static_cast<uint32_t *>(out[0])[1], 55u);
+    EXPECT_EQ(static_cast<uint32_t *>(out[1])[1], 66u);
 }
 
 TEST(Allocator, FactoryKindsAndTracking)

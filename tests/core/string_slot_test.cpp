@@ -47,6 +47,7 @@ TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English gets index 0
     ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kGerman, "zwei", &second), S_OK);  // German index 1
     expectLookups(db.handle, second, {{kEnglish, kFrench, S_OK, u"zwei"}, {kEnglish, kGerman, S_OK, u"zwei"}});
+    expectLookups(db.handle, first, {{kGerman, kGerman, S_OK, u"one"}});  // no German entry at all: the default
     const VexoChar *text = nullptr;
     EXPECT_EQ(Vexo_stringLookup(db.handle, nullptr, kEnglish, kEnglish, &text), S_FALSE);
     EXPECT_EQ(text, nullptr);
