@@ -175,13 +175,13 @@ local SAMPLES = {
         { "signal5", 40, 32, 0x40490FDB, phys = 3.1415927410125732 } }, flags = 12 },
     { "arxml/cantools__system-4.2.arxml", "MultiplexedMessage", 4, false, 2,
         { { "multiplexed_message_selector", 6, 2, 1, text = "SELECT_WORLD" }, { "World1", 4, 2, -2 },
-        { "World2", 3, 1, -1 }, { "MultiplexedStatic2", 8, 8, -5 } }, flags = 12 },
+        { "World2", 3, 1, -1 }, { "MultiplexedStatic2", 8, 8, -5 } }, flags = 12, initial = { MultiplexedStatic = 7 } },
     { "arxml/cantools__system-4.2.arxml", "Message2", 6, true, 7, { { "signal3", 6, 2, 3 }, { "signal2", 18, 11, -300 },
         { "signal4", 30, 4, 2, text = "two" } }, flags = 13, cycle = 200 },
     { "arxml/cantools__system-3.2.3.arxml", "Status", 123, false, 3, { { "Movement", 21, 3, 2, 2.5, 10 },
         { "Position", 19, 2, 1, text = "FORWARD_POSITION" }, { "SequenceCounter", 12, 4, 9 } }, cycle = 500 },
     { "arxml/cantools__system-3.2.3.arxml", "Multiplexed", 4, false, 2, { { "Selector", 7, -2, 1 },
-        { "World1", 4, 2, 3 }, { "World2", 3, 1, 1 } } },
+        { "World1", 4, 2, 3 }, { "World2", 3, 1, 1 } }, initial = { Hello = 7 } },
     { "arxml/canmatrix__reference-from_dbc-test.arxml", "FRAME_testFrame1", 291, false, 8,
         { { "someTestSignal", 3, -11, 100, 5, 1 }, { "Signal", 20, 3, 2, text = "two" } } },
     { "arxml/canmatrix__test.arxml", "FRAME_CommandVF", 0x0CFFAE41, true, 8,
@@ -309,6 +309,11 @@ local function checkSample(db, sample)
         check.truthy(signal.flags >= Vexo.Q3_FLAG_VALID, where .. ": limits of " .. name .. " valid")
     end
     for _, name in ipairs(sample.absent or {}) do check.truthy(got[name] == nil, where .. ": " .. name .. " not decoded") end
+    for name, value in pairs(sample.initial or {}) do
+        local signal
+        for s in db:enumSignals() do signal = signal or A(db:getShortName(s)) == name and s or nil end
+        eq(signal and signal.defaultValue, value, where .. ": initial value of " .. name)
+    end
     for name, unit in pairs(sample.units or {}) do
         eq(A(db:getDisplayName(got[name].signal.coding.unit, 0, 0)), unit, where .. ": unit of " .. name)
     end
@@ -453,9 +458,7 @@ local ARXML = xml [[
 <AR-PACKAGES><AR-PACKAGE><SHORT-NAME>Frames</><ELEMENTS><CAN-FRAME><SHORT-NAME>Drive</><FRAME-LENGTH>12</>
 <PDU-TO-FRAME-MAPPINGS><PDU-TO-FRAME-MAPPING><SHORT-NAME>M</><PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</>
 <PDU-REF DEST="I-SIGNAL-I-PDU" BASE="pdus">Drive</><START-POSITION>0</></></></></></><AR-PACKAGE>
-<SHORT-NAME>Pdus</><ELEMENTS><I-SIGNAL-I-PDU><SHORT-NAME>Drive</><LENGTH>12</><I-PDU-TIMING-SPECIFICATIONS>
-<I-PDU-TIMING><TRANSMISSION-MODE-DECLARATION><TRANSMISSION-MODE-TRUE-TIMING><CYCLIC-TIMING><TIME-PERIOD>
-<VALUE>0.02</></></></></></></><I-SIGNAL-TO-PDU-MAPPINGS><I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Torque</>
+<SHORT-NAME>Pdus</><ELEMENTS><I-SIGNAL-I-PDU><SHORT-NAME>Drive</><LENGTH>12</><I-SIGNAL-TO-PDU-MAPPINGS><I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Torque</>
 <I-SIGNAL-REF DEST="I-SIGNAL">Torque</><PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</><START-POSITION>64</></>
 <I-SIGNAL-TO-I-PDU-MAPPING><SHORT-NAME>Gear</><I-SIGNAL-REF DEST="I-SIGNAL" BASE="signals">Gear</>
 <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-FIRST</><START-POSITION>7</></><I-SIGNAL-TO-I-PDU-MAPPING>
@@ -463,8 +466,7 @@ local ARXML = xml [[
 <PACKING-BYTE-ORDER>MOST-SIGNIFICANT-BYTE-LAST</><START-POSITION>32</></></></></></><AR-PACKAGE>
 <SHORT-NAME>Signals</><ELEMENTS><I-SIGNAL><SHORT-NAME>Torque</><LENGTH>16</><NETWORK-REPRESENTATION-PROPS>
 <SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL><BASE-TYPE-REF DEST="SW-BASE-TYPE">/Net/Types/sint16</>
-<COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Torque</></></></></><I-SIGNAL><SHORT-NAME>Gear</><LENGTH>4</>
-<INIT-VALUE><NUMERICAL-VALUE-SPECIFICATION><VALUE>2</></></><NETWORK-REPRESENTATION-PROPS>
+<COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Torque</></></></></><I-SIGNAL><SHORT-NAME>Gear</><LENGTH>4</><NETWORK-REPRESENTATION-PROPS>
 <SW-DATA-DEF-PROPS-VARIANTS><SW-DATA-DEF-PROPS-CONDITIONAL><COMPU-METHOD-REF DEST="COMPU-METHOD">/Net/Types/Gears</>
 </></></></></></><AR-PACKAGE><SHORT-NAME>Types</><ELEMENTS><SW-BASE-TYPE><SHORT-NAME>sint16</><BASE-TYPE-SIZE>16</>
 <BASE-TYPE-ENCODING>2C</></><UNIT><SHORT-NAME>Nm</><DISPLAY-NAME>Nm</></><COMPU-METHOD><SHORT-NAME>Torque</>
@@ -526,11 +528,10 @@ run("ARXML: relative references, CAN FD, scale-linear-and-texttable", function()
         "unknown base reported")
     local sample = { path, "Drive", 0x18FF0001, true, 12, {
         { "Torque", 64, 16, -2000, 0.25, -100 }, { "Gear", 7, -4, 3, text = "D" } },
-        flags = 1 + Vexo.Q3_FLAG_CANFD_EXTDATALEN + Vexo.Q3_FLAG_CANFD_FASTDATA, cycle = 20, units = { Torque = "Nm" } }
+        flags = 1 + Vexo.Q3_FLAG_CANFD_EXTDATALEN + Vexo.Q3_FLAG_CANFD_FASTDATA, units = { Torque = "Nm" } }
     checkSample(db, sample)
     sample[6][1] = { "Torque", 64, 16, -32768, text = "Invalid" }
     checkSample(db, sample)
-    eq(db:findByElementId(W "import_formats_arxml/signal/Gear").defaultValue, 2, "initial value of Gear")
 end)
 
 run("detection by content and the parser's message for malformed XML", function()

@@ -176,8 +176,10 @@
           normalize-space($phys/*[local-name() = 'UPPER-LIMIT']), $T, normalize-space($internal/*[local-name() = 'LOWER-LIMIT']), $T,
           normalize-space($internal/*[local-name() = 'UPPER-LIMIT']), $N)"/>
       </xsl:when>
-      <!-- K path value literalPath (AUTOSAR 3 refers to the literal inside) -->
-      <xsl:when test="$kind = 'CONSTANT-SPECIFICATION'">
+      <!-- K path value literalPath (AUTOSAR 3 refers to the literal inside): a constant is a
+           CONSTANT-... element that holds its value (VALUE-SPEC, in AUTOSAR 3 VALUE); the
+           mapping sets of AUTOSAR 4, also named CONSTANT-..., hold none -->
+      <xsl:when test="starts-with($kind, 'CONSTANT-') and *[local-name() = 'VALUE-SPEC' or local-name() = 'VALUE']">
         <xsl:variable name="literal" select="*[local-name() = 'VALUE-SPEC' or local-name() = 'VALUE']/*"/>
         <xsl:value-of select="concat('K', $T, $path, $T, normalize-space($literal/*[local-name() = 'VALUE']), $T, $path, '/',
           normalize-space($literal/*[local-name() = 'SHORT-NAME']), $N)"/>
@@ -284,9 +286,12 @@
         normalize-space(*[local-name() = 'PACKING-BYTE-ORDER']), $T, normalize-space(*[local-name() = 'START-POSITION']), $T,
         normalize-space(*[local-name() = 'UPDATE-INDICATION-BIT-POSITION']), $N)"/>
     </xsl:for-each>
-    <xsl:variable name="timing" select="*[local-name() = 'I-PDU-TIMING-SPECIFICATIONS' or local-name() = 'I-PDU-TIMING-SPECIFICATION']"/>
+    <!-- The PDU's timing block: a list of I-PDU-TIMING entries in AUTOSAR 4, whose
+         transmission modes hold the timings; one element holding them itself in AUTOSAR 3. -->
+    <xsl:variable name="timing" select="*[starts-with(local-name(), 'I-PDU-TIMING-')]"/>
     <xsl:if test="$timing">
-      <xsl:variable name="true" select="$timing//*[local-name() = 'TRANSMISSION-MODE-TRUE-TIMING'] | $timing[local-name() = 'I-PDU-TIMING-SPECIFICATION']"/>
+      <xsl:variable name="true" select="$timing//*[local-name() = 'TRANSMISSION-MODE-TRUE-TIMING']
+        | $timing[*[local-name() = 'CYCLIC-TIMING' or local-name() = 'EVENT-CONTROLLED-TIMING']]"/>
       <xsl:variable name="false" select="$timing//*[local-name() = 'TRANSMISSION-MODE-FALSE-TIMING']"/>
       <xsl:variable name="event" select="$true/*[local-name() = 'EVENT-CONTROLLED-TIMING']"/>
       <xsl:value-of select="concat('TM', $T, $path, $T,
