@@ -8,13 +8,8 @@
 #          VEXO_TOOL (another build of the tool to measure, e.g. an earlier revision's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-corpus=${VEXO_CORPUS_DIR:-../shared/corpus}
-dbc=${1:-$corpus/dbc/opendbc__toyota_prius_2010_pt.dbc}
-lines=${2:-1000000}
+source scripts/bench_logs.sh
 work=${VEXO_BENCH_DIR:-build/bench-decode}
-generator=$corpus/../tools/gen_random_log.py
-[ -f "$dbc" ] || { echo "bench: no DBC file $dbc (is the corpus at $corpus?)" >&2; exit 1; }
-[ -f "$generator" ] || { echo "bench: the log generator $generator is missing" >&2; exit 1; }
 
 vexo=${VEXO_TOOL:-build/release/cli/vexo}
 if [ -z "${VEXO_TOOL:-}" ]; then
@@ -23,7 +18,7 @@ if [ -z "${VEXO_TOOL:-}" ]; then
 fi
 mkdir -p "$work"
 log=$work/$(basename "$dbc" .dbc).$lines.log
-[ -f "$log" ] || python3 "$generator" "$dbc" -n "$lines" --seed 20210101 -o "$log" 2> /dev/null
+makeLog "$log" 20210101
 [ "$(wc -l < "$log")" -eq "$lines" ] || { echo "bench: $log does not hold $lines lines" >&2; exit 1; }
 
 seconds() {  # seconds that "$@" takes, output to /dev/null

@@ -8,13 +8,8 @@
 #   env:   VEXO_CORPUS_DIR (default ../shared/corpus), VEXO_BENCH_DIR (default build/bench-python)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-corpus=${VEXO_CORPUS_DIR:-../shared/corpus}
-dbc=${1:-$corpus/dbc/opendbc__toyota_prius_2010_pt.dbc}
-lines=${2:-1000000}
+source scripts/bench_logs.sh
 work=${VEXO_BENCH_DIR:-build/bench-python}
-generator=$corpus/../tools/gen_random_log.py
-[ -f "$dbc" ] || { echo "bench: no DBC file $dbc (is the corpus at $corpus?)" >&2; exit 1; }
-[ -f "$generator" ] || { echo "bench: the log generator $generator is missing" >&2; exit 1; }
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build build/release -j "${VEXO_JOBS:-2}" --target vexo > /dev/null
@@ -22,7 +17,7 @@ mkdir -p "$work"
 logs=()
 for i in 1 2 3 4 5 6 7 8; do
     log=$work/$(basename "$dbc" .dbc).$lines.$i.log
-    [ -f "$log" ] || /usr/bin/python3 "$generator" "$dbc" -n "$lines" --seed $((20210100 + i)) -o "$log" 2> /dev/null
+    makeLog "$log" $((20210100 + i))
     logs+=("$log")
 done
 
