@@ -445,6 +445,25 @@ bool startProgram(State &state, uint32_t programIndex)
 }
 
 // The next selected step of a program as a record, as the walk would give it.
+// The end of a frame's signals; the channel's own instances, once walked, end the frame.
+inline HRESULT noMoreSignals(State &state)
+{
+    if (state.phase == kChannelInstances)
+        state.phase = kDone;
+    return VEXO_E_NOMOREITEMS;
+}
+
+// The record of one step.
+inline void fillRecord(const State &state, const Op &op, uint64_t raw, uint32_t textLength,
+                       VexoDecodedSignal *record)
+{
+    record->rawValue = raw;
+    record->frameTriggering = core::handleOf(state.triggering);
+    record->signalInstance = op.instance;
+    record->signal = op.signal;
+    record->textLength = textLength;
+}
+
 __attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSignal *record)
 {
     for (;;) {
@@ -482,26 +501,16 @@ __attribute__((noinline)) HRESULT nextStepAnyKind(State &state, VexoDecodedSigna
             raw = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
             break;
         }
-        record->rawValue = raw;
-        record->frameTriggering = core::handleOf(state.triggering);
-        record->signalInstance = op.instance;
-        record->signal = op.signal;
-        record->textLength = textLength;
+        fillRecord(state, op, raw, textLength, record);
         return result;
     }
-    if (state.phase == kChannelInstances)
-        state.phase = kDone;
-    return VEXO_E_NOMOREITEMS;
+    return noMoreSignals(state);
 }
 
 // A field in one window as a record.
 inline HRESULT windowRecord(const State &state, const Op &op, VexoDecodedSignal *record)
 {
-    record->rawValue = readWindow(state.bytes, op.base, op.position, op.mask, op.big);
-    record->frameTriggering = core::handleOf(state.triggering);
-    record->signalInstance = op.instance;
-    record->signal = op.signal;
-    record->textLength = 0;
+    fillRecord(state, op, readWindow(state.bytes, op.base, op.position, op.mask, op.big), 0, record);
     return S_OK;
 }
 
@@ -512,9 +521,7 @@ inline HRESULT nextStep(State &state, VexoDecodedSignal *record)
         if (state.filter == nullptr && state.next->kind <= OpKind::Window)
             return windowRecord(state, *state.next++, record);
     } else if (state.step == state.steps) {
-        if (state.phase == kChannelInstances)
-            state.phase = kDone;
-        return VEXO_E_NOMOREITEMS;
+        return noMoreSignals(state);
     } else if (state.filter == nullptr && state.program[state.step]->kind <= OpKind::Window) {
         return windowRecord(state, *state.program[state.step++], record);
     }
@@ -538,11 +545,8 @@ HRESULT nextSignal(State &state, VexoDecodedSignal *record)
             enterTopLevel(state);
             continue;
         }
-        if (!pushNextInstance(state)) {
-            if (state.phase == kChannelInstances)
-                state.phase = kDone;
-            return VEXO_E_NOMOREITEMS;
-        }
+        if (!pushNextInstance(state))
+            return noMoreSignals(state);
     }
 }
 
