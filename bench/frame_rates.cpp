@@ -3,7 +3,9 @@
 // frame. The frames are drawn uniformly from the channel's identifier triggerings with
 // random payloads (fixed seed), made before timing; each run checks its result first.
 //   usage: frame_rates MODE DBC [FRAMES] [RUNS]
-//   MODE: stepwise, batch, encode, import (one import, for memory measurements), none
+//   MODE: stepwise, batch, encode (the four stepwise calls per signal), encode-signals
+//         (Vexo_encodeSignals, one call per frame), import (one import, for memory
+//         measurements), none
 // Prints one line: mode, frames, frames per second (median of RUNS), checksum. Under
 // callgrind, --toggle-collect='*timed*' counts only the timed loops.
 #include <algorithm>
@@ -233,8 +235,8 @@ std::vector<EncodeJob> makeEncodeJobs(const Model &model, const std::vector<Fram
     return jobs;
 }
 
-__attribute__((noinline)) uint64_t timedEncode(const std::vector<EncodeJob> &jobs, VexoEncodeState **state,
-                                               uint64_t *signals)
+__attribute__((noinline)) uint64_t encodeStepwise(const std::vector<EncodeJob> &jobs, VexoEncodeState **state,
+                                                  uint64_t *signals)
 {
     uint64_t sum = 0, count = 0;
     uint8_t buffer[64];
@@ -260,6 +262,44 @@ __attribute__((noinline)) uint64_t timedEncode(const std::vector<EncodeJob> &job
     *signals = count;
     return sum;
 }
+
+// The timed loops: under callgrind, only these are counted.
+__attribute__((noinline)) uint64_t timedEncode(const std::vector<EncodeJob> &jobs, VexoEncodeState **state,
+                                               uint64_t *signals)
+{
+    return encodeStepwise(jobs, state, signals);
+}
+
+#if !defined(FRAME_RATES_STEPWISE_ENCODE_ONLY)
+// Every frame's values in one call, into the same buffers as encodeStepwise.
+__attribute__((noinline)) uint64_t encodeBySignals(const std::vector<EncodeJob> &jobs,
+                                                   const std::vector<std::vector<VexoSignalWrite>> &writes,
+                                                   uint64_t *signals)
+{
+    uint64_t sum = 0, count = 0;
+    uint8_t buffer[64];
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        std::memset(buffer, 0, sizeof buffer);
+        uint32_t written = 0;
+        Vexo_encodeSignals(writes[j].data(), uint32_t(writes[j].size()), buffer, jobs[j].length, nullptr, &written);
+        count += written;
+        for (uint32_t i = 0; i < jobs[j].length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, buffer + i, sizeof word);
+            sum = mix(sum, word);
+        }
+    }
+    *signals = count;
+    return sum;
+}
+
+__attribute__((noinline)) uint64_t timedEncodeSignals(const std::vector<EncodeJob> &jobs,
+                                                      const std::vector<std::vector<VexoSignalWrite>> &writes,
+                                                      uint64_t *signals)
+{
+    return encodeBySignals(jobs, writes, signals);
+}
+#endif
 
 // ---- Timing -------------------------------------------------------------------------
 
@@ -290,7 +330,7 @@ void print(const char *mode, const char *dbc, size_t frames, double rate, uint64
 int main(int argc, char **argv)
 {
     if (argc < 3)
-        fail("usage: frame_rates stepwise|batch|encode|import|none DBC [FRAMES] [RUNS]");
+        fail("usage: frame_rates stepwise|batch|encode|encode-signals|import|none DBC [FRAMES] [RUNS]");
     const std::string mode = argv[1];
     const char *dbc = argv[2];
     const size_t count = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1000000;
@@ -334,6 +374,26 @@ int main(int argc, char **argv)
         const double rate = medianRate(count, runs, [&] { sum = timedEncode(jobs, &state, &signals); });
         Vexo_destroyEncodeEnum(state);
         print("encode", dbc, count, rate, signals, sum);
+#if !defined(FRAME_RATES_STEPWISE_ENCODE_ONLY)
+    } else if (mode == "encode-signals") {
+        const std::vector<EncodeJob> jobs = makeEncodeJobs(model, frames);
+        std::vector<std::vector<VexoSignalWrite>> writes;
+        for (const EncodeJob &job : jobs) {
+            writes.emplace_back();
+            for (const Placed &placed : job.placed)
+                writes.back().push_back({placed.instance, placed.value});
+        }
+        // The same bytes as the stepwise calls write, or the figures mean nothing.
+        VexoEncodeState *state = nullptr;
+        uint64_t signals = 0, wantedSignals = 0;
+        const uint64_t wanted = encodeStepwise(jobs, &state, &wantedSignals);
+        Vexo_destroyEncodeEnum(state);
+        uint64_t sum = encodeBySignals(jobs, writes, &signals);
+        if (sum != wanted || signals != wantedSignals)
+            fail("Vexo_encodeSignals wrote other bytes than the stepwise calls");
+        const double rate = medianRate(count, runs, [&] { sum = timedEncodeSignals(jobs, writes, &signals); });
+        print("encode-signals", dbc, count, rate, signals, sum);
+#endif
     } else {
         fail("unknown mode " + mode);
     }

@@ -56,20 +56,21 @@ inline int32_t insertFieldQuickly(uint8_t *buffer, uint64_t bufferLength, int64_
 {
     const bool big = length < 0;
     const unsigned bits = big ? unsigned(-int64_t(length)) : unsigned(length);
-    if (bits - 1 < 64 && uint64_t(startBit) < 8 * bufferLength && bufferLength >= 8) {
-        // The bits below and above the field's: its least and most significant bit.
-        const uint64_t low = big ? ((uint64_t(startBit) ^ 7) + bits - 1) ^ 7 : uint64_t(startBit);
-        const uint64_t high = big ? uint64_t(startBit) : uint64_t(startBit) + bits - 1;
-        const uint64_t first = (big ? high : low) >> 3, last = (big ? low : high) >> 3;
+    const uint64_t start = uint64_t(startBit);
+    if (bits - 1 < 64 && bufferLength >= 8 && start < 8 * bufferLength) {
+        // The window: the eight bytes from the field's first one, or the buffer's last
+        // eight. Read as a little-endian word (a big-endian field: byte `base` most
+        // significant), the field's least significant bit lies `position` bits up; a
+        // field reaching out of the window gives a position below 0 or above 64 - bits.
+        const uint64_t first = start >> 3;
         const uint64_t base = first < bufferLength - 8 ? first : bufferLength - 8;
-        if (last < bufferLength && last - base <= 7) {
+        const uint64_t position = big ? 64 - bits + 8 * base - (start ^ 7) : start - 8 * base;
+        if (position <= 64 - bits) {
             uint64_t word;
             __builtin_memcpy(&word, buffer + base, sizeof word);
             if (big)
                 word = __builtin_bswap64(word);
-            const unsigned position = big ? 8 * unsigned(7 - (last - base)) + unsigned(low & 7)
-                                          : 8 * unsigned(first - base) + unsigned(low & 7);
-            const uint64_t mask = (bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1) << position;
+            const uint64_t mask = (~uint64_t(0) >> (64 - bits)) << position;
             word = (word & ~mask) | ((value << position) & mask);
             if (big)
                 word = __builtin_bswap64(word);

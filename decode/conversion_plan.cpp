@@ -182,9 +182,68 @@ bool decideStep(const Coding &coding, ConversionPlan &plan, const Domain &domain
     return true;
 }
 
+// A piece for a computation that can match, or false when it takes no piece: not linear
+// or identity, or not one range whose lower limit lies below the upper one.
+bool encodePiece(const Computation &computation, ConversionPlan::EncodePiece &piece)
+{
+    const uint32_t code = core::codeOf(&computation);
+    if (code != core::LinearComputation::kCode && code != core::IdentityComputation::kCode)
+        return false;
+    const ValueRange *only = nullptr;
+    uint32_t ranges = 0;
+    model::forEachRecord<ValueRange>(computation.ranges, [&](const ValueRange *range) {
+        only = range;
+        return ++ranges < 2;
+    });
+    if (ranges != 1 || !(only->lowerLimit < only->upperLimit))
+        return false;
+    // With lower < upper (neither NaN), an open limit is the closed one next to it: no
+    // double lies between them.
+    piece.lower = (only->flags & Q3_FLAG_LOWERLIMIT_CLOSED) != 0 ? only->lowerLimit
+                                                                 : std::nextafter(only->lowerLimit, HUGE_VAL);
+    piece.upper = (only->flags & Q3_FLAG_UPPERLIMIT_CLOSED) != 0 ? only->upperLimit
+                                                                 : std::nextafter(only->upperLimit, -HUGE_VAL);
+    piece.identity = code == core::IdentityComputation::kCode;
+    const auto *linear = static_cast<const core::LinearComputation *>(&computation);
+    piece.scale = piece.identity ? 1 : linear->scale;
+    piece.offset = piece.identity ? 0 : linear->offset;
+    // Scaling and adding in floating point keep the order of values (reverse it for a
+    // negative scale), so values between the limits convert to numbers between theirs.
+    const auto inside = [&](double limit) {
+        const double number = piece.identity ? limit : applyLinear(piece.scale, piece.offset, limit);
+        return number >= -kTwoTo63 && number < kTwoTo63;
+    };
+    piece.bounded = inside(piece.lower) && inside(piece.upper);
+    return true;
+}
+
+// Decides the encoding part of the plan (see ConversionPlan::encodePieceCount).
+void decideEncoding(const Coding &coding, ConversionPlan &plan)
+{
+    plan.encodePieceCount = 0;
+    const bool direct = coding.encoding == Q3_ENCODING_DIRECT;
+    if (coding.bitlen > 64 || !(direct || (coding.encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL))
+        return;
+    uint32_t count = 0;
+    bool taken = true;
+    model::forEachNode(coding.physicalToInternalCompus, [&](void *entry) {
+        const auto *computation = core::nodeAs<Computation>(entry);
+        if (computation == nullptr || !hasRanges(*computation))
+            return true;  // never matches
+        taken = count < ConversionPlan::kEncodePieces && encodePiece(*computation, plan.encodePieces[count]);
+        ++count;
+        return taken;
+    });
+    if (!taken || count == 0)
+        return;
+    plan.encodeMask = !direct || coding.bitlen >= 64 ? ~uint64_t(0) : (uint64_t(1) << coding.bitlen) - 1;
+    plan.encodePieceCount = count;
+}
+
 // Decides a plan afresh; one that does not apply (or runs out of memory) is General.
 void decide(const Coding &coding, ConversionPlan &plan)
 {
+    decideEncoding(coding, plan);
     plan.linearInteger = false;
     plan.step = Step::None;
     plan.mask = plan.sign = 0;

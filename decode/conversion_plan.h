@@ -53,6 +53,23 @@ struct ConversionPlan : core::DerivedBlock {
     // The commonest plan: an integer that a signed 64-bit number holds (two's complement,
     // or unsigned below 2^63), one linear computation, no value descriptions.
     bool linearInteger = false;
+
+    // Encoding a double (physical to internal) through pieces: set when the coding's
+    // physical-to-internal computations that can match are at most kEncodePieces linear
+    // or identity computations with one range each (lower limit below the upper one),
+    // and the field is unsigned or two's complement of at most 64 bits. A value then
+    // encodes through the first piece whose range holds it: (scale * value + offset)
+    // truncated to an integer and masked. A value in no piece has no computation.
+    struct EncodePiece {
+        double lower, upper;  // the range with its limits made closed: lower <= v <= upper
+        double scale, offset;
+        bool identity;  // no multiply-add
+        bool bounded;   // every value in the range converts to a number in [-2^63, 2^63)
+    };
+    static constexpr uint32_t kEncodePieces = 2;
+    uint32_t encodePieceCount = 0;  // 0: encode through the computations
+    uint64_t encodeMask = 0;        // the field's bits for DIRECT, all for two's complement
+    EncodePiece encodePieces[kEncodePieces] = {};
 };
 
 // Decides (or decides again) the plan of a coding under the lock of derived data.

@@ -17,8 +17,6 @@ namespace vexo::decode {
 namespace {
 
 
-constexpr double kTwoTo63 = 9223372036854775808.0;
-constexpr double kTwoTo64 = 18446744073709551616.0;
 
 uint64_t lowMask(uint32_t bits)
 {
@@ -68,12 +66,6 @@ int64_t asSigned(uint64_t bits)
     return number;
 }
 
-bool isKnownType(uint32_t valueType)
-{
-    return valueType == Q3_VALUETYPE_DOUBLE || valueType == Q3_VALUETYPE_UINT64 ||
-           valueType == Q3_VALUETYPE_INT64;
-}
-
 // An integer ready for encoding: its 64-bit two's complement pattern and its sign.
 // Unsigned values are never negative, whatever their top bit.
 struct Integer {
@@ -91,20 +83,8 @@ inline Integer toInteger(const SignalValue &value)
     default:
         break;
     }
-    // Truncation toward zero; NaN and values beyond the 64-bit range would be undefined
-    // behaviour for the plain conversion, so they get 0 or the nearest end.
     const double number = value.value.f64;
-    if (std::isnan(number))
-        return {0, false};
-    if (number < -kTwoTo63)
-        return {uint64_t(1) << 63, true};
-    if (number < 0) {
-        const auto whole = static_cast<int64_t>(number);
-        return {static_cast<uint64_t>(whole), whole < 0};
-    }
-    if (number >= kTwoTo64)
-        return {~uint64_t(0), false};
-    return {static_cast<uint64_t>(number), false};
+    return {integerBitsOf(number), number <= -1.0};
 }
 
 // The signed BCD encoders take a signed integer; an unsigned value beyond its range
@@ -394,6 +374,36 @@ HRESULT encodePhysical(const core::Coding &coding, const SignalValue &value, uin
     }
 }
 
+HRESULT physicalToInternalBy(const core::Coding &coding, const core::Computation *step, const SignalValue &physical,
+                             uint64_t *internal)
+{
+    // The common case first: a double through a linear (or no) computation into an
+    // unsigned or two's complement integer of at most 64 bits.
+    const uint32_t code = step != nullptr ? core::codeOf(step) : core::IdentityComputation::kCode;
+    if (physical.valueType == Q3_VALUETYPE_DOUBLE && coding.bitlen <= 64
+        && (code == core::LinearComputation::kCode || code == core::IdentityComputation::kCode)) {
+        const bool direct = coding.encoding == Q3_ENCODING_DIRECT;
+        if (direct || (coding.encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL) {
+            double number = physical.value.f64;
+            if (code == core::LinearComputation::kCode) {
+                const auto *linear = static_cast<const core::LinearComputation *>(step);
+                number = applyLinear(linear->scale, linear->offset, number);
+            }
+            const uint64_t bits = integerBitsOf(number);
+            *internal = direct ? bits & lowMask(coding.bitlen) : bits;
+            return S_OK;
+        }
+    }
+    SignalValue value = physical;
+    if (code == core::LinearComputation::kCode) {
+        const auto *linear = static_cast<const core::LinearComputation *>(step);
+        setDouble(&value, applyLinear(linear->scale, linear->offset, toDouble(value)));
+    } else if (code != core::IdentityComputation::kCode) {
+        return S_FALSE;
+    }
+    return encodePhysical(coding, value, internal);
+}
+
 namespace {
 
 // Vexo_internalToPhysical for a coding, through its plan or its computations.
@@ -463,38 +473,7 @@ HRESULT Vexo_physicalToInternal(const VexoNode *signal, const VexoNode *computat
     const auto *coding = core::nodeExactly<core::Coding>(node->reference);
     if (coding == nullptr)
         return E_UNEXPECTED;
-
-    // The common case inline: a double through a linear (or no) computation into an
-    // unsigned or two's complement integer of at most 64 bits.
-    const uint32_t code = step != nullptr ? core::codeOf(step) : core::IdentityComputation::kCode;
-    if (physical->valueType == Q3_VALUETYPE_DOUBLE && coding->bitlen <= 64
-        && (code == core::LinearComputation::kCode || code == core::IdentityComputation::kCode)) {
-        const bool direct = coding->encoding == Q3_ENCODING_DIRECT;
-        if (direct || (coding->encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL) {
-            SignalValue value;
-            value.valueType = Q3_VALUETYPE_DOUBLE;
-            value.value.f64 = physical->value.f64;
-            if (code == core::LinearComputation::kCode) {
-                const auto *linear = static_cast<const core::LinearComputation *>(step);
-                value.value.f64 = applyLinear(linear->scale, linear->offset, value.value.f64);
-            }
-            const uint64_t bits = toInteger(value).bits;
-            *internal = direct ? bits & lowMask(coding->bitlen) : bits;
-            return S_OK;
-        }
-    }
-
-    SignalValue value = *physical;
-    if (step != nullptr) {
-        const uint32_t code = core::codeOf(step);
-        if (code == core::LinearComputation::kCode) {
-            const auto *linear = static_cast<const core::LinearComputation *>(step);
-            setDouble(&value, applyLinear(linear->scale, linear->offset, toDouble(value)));
-        } else if (code != core::IdentityComputation::kCode) {
-            return S_FALSE;
-        }
-    }
-    return encodePhysical(*coding, value, internal);
+    return physicalToInternalBy(*coding, step, *physical, internal);
 }
 
 int32_t Vexo_checkValueInMinMax(const VexoNode *signal, const SignalValue *value)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "node_classes.h"
+#include "vexo/constants.h"
 #include "vexo/convert.h"
 #include "vexo/types.h"
 
@@ -50,5 +51,36 @@ HRESULT encodePhysical(const core::Coding &coding, const SignalValue &value, uin
 
 // The value as a double: integers converted by their own signedness.
 double toDouble(const SignalValue &value);
+
+inline bool isKnownType(uint32_t valueType)
+{
+    return valueType == Q3_VALUETYPE_DOUBLE || valueType == Q3_VALUETYPE_UINT64 || valueType == Q3_VALUETYPE_INT64;
+}
+
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+// The 64-bit two's complement pattern of a double as an integer: truncated toward zero;
+// NaN gives 0 and values beyond the 64-bit range the nearest end (the plain conversion
+// would be undefined behaviour for them).
+inline uint64_t integerBitsOf(double number)
+{
+    if (number != number)
+        return 0;
+    if (number < -kTwoTo63)
+        return uint64_t(1) << 63;
+    if (number < 0)
+        return static_cast<uint64_t>(static_cast<int64_t>(number));
+    if (number >= kTwoTo64)
+        return ~uint64_t(0);
+    return static_cast<uint64_t>(number);
+}
+
+// Vexo_physicalToInternal after its argument checks: the physical value through the
+// computation (null for none) and the coding's encoding. S_OK with *internal written;
+// S_FALSE for a computation that is neither linear nor identity; E_UNEXPECTED for an
+// encoding that cannot be encoded.
+HRESULT physicalToInternalBy(const core::Coding &coding, const core::Computation *step, const SignalValue &physical,
+                             uint64_t *internal);
 
 }  // namespace vexo::decode

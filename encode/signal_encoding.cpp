@@ -4,6 +4,7 @@
 
 #include "api_guard.h"
 #include "bit_buffer.h"
+#include "conversion_plan.h"
 #include "enumerator.h"
 #include "node_classes.h"
 #include "node_list.h"
@@ -52,6 +53,60 @@ bool matches(const Computation &computation, const SignalValue &value)
         return !found;
     });
     return found;
+}
+
+// The first computation whose ranges hold the value and that converts it, by the walk
+// Vexo_encodeNextComputation takes; S_FALSE when there is none.
+__attribute__((noinline)) HRESULT searchAndConvert(const Coding &coding, const SignalValue &value, uint64_t *internal)
+{
+    HRESULT result = S_FALSE;
+    model::forEachNode(coding.physicalToInternalCompus, [&](void *entry) {
+        const auto *computation = core::nodeAs<Computation>(entry);
+        if (computation == nullptr || !matches(*computation, value))
+            return true;
+        *internal = 0;
+        result = decode::physicalToInternalBy(coding, computation, value, internal);
+        return result == S_FALSE;
+    });
+    return result;
+}
+
+// One write of Vexo_encodeSignals.
+inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32_t length)
+{
+    const auto *instance = nodeExactly<SignalInstance>(write.signalInstance);
+    if (instance == nullptr || !decode::isKnownType(write.value.valueType))
+        return E_INVALIDARG;
+    const auto *signal = nodeExactly<Signal>(instance->reference);
+    if (signal == nullptr)
+        return E_UNEXPECTED;
+    const auto *coding = nodeExactly<Coding>(signal->reference);
+    if (coding == nullptr)
+        return S_FALSE;
+    const decode::ConversionPlan *plan = decode::conversionPlanOf(*coding);
+    uint64_t internal = 0;
+    if (plan != nullptr && plan->encodePieceCount != 0 && write.value.valueType == Q3_VALUETYPE_DOUBLE) {
+        const double number = write.value.value.f64;
+        const decode::ConversionPlan::EncodePiece *piece = plan->encodePieces;
+        const decode::ConversionPlan::EncodePiece *end = piece + plan->encodePieceCount;
+        while (!(number >= piece->lower && number <= piece->upper))
+            if (++piece == end)
+                return S_FALSE;
+        const double converted = piece->identity ? number : decode::applyLinear(piece->scale, piece->offset, number);
+        internal = piece->bounded ? static_cast<uint64_t>(static_cast<int64_t>(converted))
+                                  : decode::integerBitsOf(converted);
+        internal &= plan->encodeMask;
+    } else {
+        const HRESULT converted = searchAndConvert(*coding, write.value, &internal);
+        if (converted != S_OK)
+            return converted;
+        if (coding->bitlen > 64)
+            return E_UNEXPECTED;
+    }
+    const auto bits = static_cast<int32_t>(coding->bitlen);
+    codec::insertFieldQuickly(buffer, length, instance->bitpos,
+                              instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
+    return S_OK;
 }
 
 }  // namespace
@@ -139,6 +194,23 @@ HRESULT Vexo_encodeSignalInstance(const VexoNode *signalInstance, uint64_t inter
     codec::insertFieldQuickly(buffer, length, instance->bitpos,
                               instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
     return S_OK;
+}
+
+HRESULT Vexo_encodeSignals(const VexoSignalWrite *writes, uint32_t count, uint8_t *buffer, uint32_t length,
+                           HRESULT *results, uint32_t *written)
+{
+    if (buffer == nullptr || length == 0 || (writes == nullptr && count > 0))
+        return E_INVALIDARG;
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const HRESULT result = encodeWrite(writes[i], buffer, length);
+        done += result == S_OK ? 1 : 0;
+        if (results != nullptr)
+            results[i] = result;
+    }
+    if (written != nullptr)
+        *written = done;
+    return done == count ? S_OK : S_FALSE;
 }
 
 HRESULT Vexo_destroyEncodeEnum(VexoEncodeState *state)

@@ -54,7 +54,10 @@ if [ -n "$before" ] || [ -n "$before_tree" ]; then
     before_bin=build/bench-before/frame_rates
     [ -x "$built/cli/vexo" ] && before_vexo=$built/cli/vexo
     lib=$(dirname "$(find "$built" -name 'libvexo.so' | head -1)")
-    c++ -O2 -g -std=c++17 -I "$src/include" bench/frame_rates.cpp -o "$before_bin" -L "$lib" -lvexo \
+    # A library without Vexo_encodeSignals is measured without that mode.
+    older=
+    grep -q Vexo_encodeSignals "$src/include/vexo/encode.h" || older=-DFRAME_RATES_STEPWISE_ENCODE_ONLY
+    c++ -O2 -g -std=c++17 $older -I "$src/include" bench/frame_rates.cpp -o "$before_bin" -L "$lib" -lvexo \
         -Wl,-rpath,"$(cd "$lib" && pwd)"
 fi
 
@@ -105,6 +108,7 @@ row "decode + physical, batch, ford_cgea1_2" batch "$ford"
 row "decode + physical, stepwise, hyundai_2015" stepwise "$hyundai"
 row "decode + physical, batch, hyundai_2015" batch "$hyundai"
 row "encode all signals of a frame, ford_cgea1_2" encode "$ford"
+row "the same in one Vexo_encodeSignals call" encode-signals "$ford"
 if [ -n "$before_bin" ]; then
     printf '%-44s %23s   %23s\n' "peak memory of an import, ford_lincoln_base" "$(import_memory "$before_bin")" \
         "$(import_memory "$after_bin")"

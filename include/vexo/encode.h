@@ -61,6 +61,39 @@ VEXO_API HRESULT Vexo_encodeNextComputation(VexoEncodeState *state, VexoNode **c
 VEXO_API HRESULT Vexo_encodeSignalInstance(const VexoNode *signalInstance, uint64_t internal, uint8_t *buffer,
                                            uint32_t length);
 
+/* One physical value for Vexo_encodeSignals.
+ *   signalInstance  the SignalInstance whose field receives the value
+ *   value           the physical value; its computation and text are not read */
+typedef struct VexoSignalWrite {
+    const VexoNode *signalInstance;
+    SignalValue value;
+} VexoSignalWrite;
+
+/* Encodes physical values into a buffer in one call, each exactly as the functions
+ * above do it one at a time: the first of the signal's physical-to-internal
+ * computations, in list order, whose value ranges hold the value and with which
+ * Vexo_physicalToInternal converts it (S_OK, from an internal value of 0) gives the
+ * internal value that Vexo_encodeSignalInstance writes at the instance's place.
+ * Writes are done in order, so a later field overwrites an earlier one's bits where
+ * they overlap. As for Vexo_internalToPhysical, how a coding converts is decided
+ * once after each model change and kept with the model; several threads may encode
+ * at once while nobody changes the model.
+ *   writes   the values; count of them
+ *   buffer   the bytes the instances' start bits count in; length bytes, not 0
+ *   results  null, or count results, one per write:
+ *              S_OK          the field was written
+ *              S_FALSE       no computation converts the value (also for a signal
+ *                            without coding); the buffer is untouched
+ *              E_UNEXPECTED  the instance has no signal, the coding is longer than
+ *                            64 bits, or its encoding cannot be encoded
+ *              E_INVALIDARG  no SignalInstance, or an unknown value type
+ *   written  null, or receives the number of fields written
+ * Returns S_OK when every field was written; S_FALSE when one or more was not (see
+ * results); E_INVALIDARG (nothing written) for a null buffer, a length of 0, or null
+ * writes with a count above 0. */
+VEXO_API HRESULT Vexo_encodeSignals(const VexoSignalWrite *writes, uint32_t count, uint8_t *buffer, uint32_t length,
+                                    HRESULT *results, uint32_t *written);
+
 /* Releases an encode state; the handle is invalid afterwards.
  * Returns S_OK (also for null); E_INVALIDARG (nothing released) for a handle
  * that is no live encode state. */

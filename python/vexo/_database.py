@@ -306,36 +306,32 @@ class Database:
             if name not in known:
                 raise KeyError(f"no signal {name} in frame {f.name}")
         buffer = (ctypes.c_uint8 * max(f.length, 1))()
-        for s in f.signals:
+        writes = (_lib.SignalWrite * max(len(f.signals), 1))()
+        for s, write in zip(f.signals, writes):
             if s.is_text:
                 raise Error(f"signal {s.name} holds text; encode writes numbers only")
-            value = values.get(s.name, s.initial)
-            internal = self._encode_value(s, value, s.name in values)
-            if internal is None:
-                continue
-            if f.length:
-                _check(lib.Vexo_encodeSignalInstance(s.instance, internal, buffer, f.length),
-                       f"writing signal {s.name}")
+            write.signalInstance = s.instance
+            write.value = self._physical_value(s, values.get(s.name, s.initial), s.name in values)
+        # Every value in one call: each through the first of its coding's computations that
+        # takes it. A value no computation takes leaves its field at 0 (the initial value
+        # of a signal not given) or is refused (a value given).
+        results = (_lib.HRESULT * max(len(f.signals), 1))()
+        lib.Vexo_encodeSignals(writes, len(f.signals), buffer, max(f.length, 1), results, None)
+        for s, result in zip(f.signals, results):
+            if result == _lib.S_FALSE and s.name in values:
+                raise ValueError(f"bad value for signal {s.name}: {values[s.name]} cannot be represented by its coding")
+            if result < 0 and f.length:
+                _check(result, f"writing signal {s.name}")
         return bytes(buffer[:f.length])
 
-    def _encode_value(self, s, physical, given):
-        value = _lib.SignalValue(0, 0, ctypes.c_uint64.from_buffer_copy(ctypes.c_double(float(physical))).value)
+    @staticmethod
+    def _physical_value(s, physical, given):
         if isinstance(physical, bool) or not isinstance(physical, (int, float)) or math.isnan(physical):
             raise ValueError(f"bad value for signal {s.name}: {physical!r}")
+        value = _lib.SignalValue(0, 0, ctypes.c_uint64.from_buffer_copy(ctypes.c_double(float(physical))).value)
         if given and s.minimum is not None and lib.Vexo_checkValueInMinMax(s.node, ctypes.byref(value)) != 0:
             raise ValueError(f"bad value for signal {s.name}: {physical} is out of range [{s.minimum}, {s.maximum}]")
-        state, computation, internal = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_uint64()
-        _check(lib.Vexo_encodeSignal(s.node, ctypes.byref(value), ctypes.byref(state)), f"encoding {s.name}")
-        try:
-            while lib.Vexo_encodeNextComputation(state, ctypes.byref(computation)) == _lib.S_OK:
-                if lib.Vexo_physicalToInternal(s.node, computation, ctypes.byref(value),
-                                               ctypes.byref(internal)) == _lib.S_OK:
-                    return internal.value
-        finally:
-            lib.Vexo_destroyEncodeEnum(state)
-        if given:
-            raise ValueError(f"bad value for signal {s.name}: {physical} cannot be represented by its coding")
-        return None
+        return value
 
 
 def load(path, tolerant=False):

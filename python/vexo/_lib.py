@@ -41,6 +41,10 @@ class SignalValue(ctypes.Structure):
                 ("computation", p), ("text", p)]
 
 
+class SignalWrite(ctypes.Structure):
+    _fields_ = [("signalInstance", p), ("value", SignalValue)]
+
+
 class LogBuses(ctypes.Structure):
     _fields_ = [("count", ctypes.c_uint32), ("names", (ctypes.c_char * 33) * LOG_MAX_BUSES)]
 
@@ -119,6 +123,7 @@ def _declare(lib):
         "Vexo_destroyEncodeEnum": (p,),
         "Vexo_physicalToInternal": (node, node, out(SignalValue), out(ctypes.c_uint64)),
         "Vexo_encodeSignalInstance": (node, ctypes.c_uint64, p, ctypes.c_uint32),
+        "Vexo_encodeSignals": (p, ctypes.c_uint32, p, ctypes.c_uint32, p, p),
         "Vexo_checkValueInMinMax": (node, out(SignalValue)),
     }
     for name in ("Frame", "Reference", "Unit", "StaticPart", "ElsePart"):

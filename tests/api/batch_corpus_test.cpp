@@ -1,15 +1,18 @@
 // The batch decoder on every corpus DBC file, imported as users import it: random frames
 // drawn from each channel's triggerings (and some it does not know), every record compared
-// with what the stepwise functions give.
+// with what the stepwise functions give. The values decoded (and values beside them) are
+// then encoded back by Vexo_encodeSignals and by the one-value functions, frame by frame.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "decode_records.h"
+#include "encode_stepwise.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -68,9 +71,53 @@ std::vector<VexoFrame> framesFor(VexoNode *channel, std::mt19937_64 &rng, std::v
     return frames;
 }
 
+// Encodes each decoded frame's values, as decoded or moved a little (half a step, out of
+// range, NaN), both ways into buffers of the frame's length; returns the fields written.
+size_t expectEncodingsAgree(const VexoDecodePlan *plan, const std::vector<VexoFrame> &frames, std::mt19937_64 &rng)
+{
+    std::vector<VexoBatchRecord> records(frames.size() * 64);
+    std::vector<char> text(1 << 16);
+    VexoBatchCount done{};
+    Vexo_decodeFrames(plan, frames.data(), uint32_t(frames.size()), records.data(), uint32_t(records.size()),
+                      text.data(), uint32_t(text.size()), &done);
+    size_t written = 0;
+    std::vector<VexoSignalWrite> writes;
+    const auto encodeFrame = [&](uint32_t length) {
+        std::vector<uint8_t> want(std::max<uint32_t>(length, 1)), got = want;
+        std::vector<HRESULT> wanted, results(writes.size());
+        for (const VexoSignalWrite &write : writes)
+            wanted.push_back(encodeStepwise(write, want.data(), length));
+        Vexo_encodeSignals(writes.data(), uint32_t(writes.size()), got.data(), length, results.data(), nullptr);
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(results, wanted);
+        written += size_t(std::count(results.begin(), results.end(), S_OK));
+        writes.clear();
+    };
+    for (uint32_t i = 0; i < done.records; ++i) {
+        const VexoBatchRecord &record = records[i];
+        if (record.kind == VEXO_RECORD_SIGNAL && record.status >= 0) {
+            VexoSignalWrite write{record.signalInstance, record.value};
+            write.value.computation = nullptr;
+            write.value.text = nullptr;
+            if (write.value.valueType == Q3_VALUETYPE_DOUBLE && rng() % 4 == 0) {
+                const double moves[] = {0.5, -0.5, 1e9, -1e9, std::nan("")};
+                write.value.value.f64 = rng() % 2 == 0 ? write.value.value.f64 * 1.5 + moves[rng() % 5]
+                                                       : std::nextafter(write.value.value.f64, moves[rng() % 4]);
+            }
+            writes.push_back(write);
+        }
+        const bool last = i + 1 == done.records || records[i + 1].kind == VEXO_RECORD_FRAME
+                          || records[i + 1].frameIndex != record.frameIndex;
+        if (last && !writes.empty() && frames[record.frameIndex].length > 0)
+            encodeFrame(frames[record.frameIndex].length);
+        writes.clear();
+    }
+    return written;
+}
+
 }  // namespace
 
-TEST(BatchCorpus, EveryDbcFileDecodesAsTheStepwiseFunctionsDecode)
+TEST(BatchCorpus, EveryDbcFileDecodesAndEncodesAsTheStepwiseFunctionsDo)
 {
     const std::filesystem::path folder = std::filesystem::path(VEXO_CORPUS_DIR) / "dbc";
     if (!std::filesystem::is_directory(folder))
@@ -82,7 +129,7 @@ TEST(BatchCorpus, EveryDbcFileDecodesAsTheStepwiseFunctionsDecode)
     }
     std::sort(files.begin(), files.end());
     std::mt19937_64 rng(kSeed);
-    size_t models = 0, signals = 0;
+    size_t models = 0, signals = 0, encoded = 0;
     for (size_t i = 0; i < files.size(); i += kStride) {
         SCOPED_TRACE(files[i].filename().string() + ", seed=" + std::to_string(kSeed));
         VexoNode *db = nullptr;
@@ -101,6 +148,7 @@ TEST(BatchCorpus, EveryDbcFileDecodesAsTheStepwiseFunctionsDecode)
                     std::vector<std::vector<uint8_t>> bytes;
                     const std::vector<VexoFrame> frames = framesFor(channel, rng, bytes);
                     signals += expectBatchEqualsStepwise(db, channel, own, plan, frames, nullptr, 0, 1024, 4096);
+                    encoded += expectEncodingsAgree(plan, frames, rng);
                     Vexo_destroyDecodePlan(plan);
                 }
             }
@@ -111,4 +159,5 @@ TEST(BatchCorpus, EveryDbcFileDecodesAsTheStepwiseFunctionsDecode)
     }
     EXPECT_GT(models, files.size() / kStride * 3 / 4);
     EXPECT_GT(signals, models * 100);
+    EXPECT_GT(encoded, models * 100);
 }

@@ -1,10 +1,15 @@
 // The computation search for a physical value and the writing of one signal instance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
+#include <string>
 #include <random>
 #include <vector>
 
+#include "conversion_plan.h"
+#include "encode_stepwise.h"
 #include "encode_test_model.h"
 #include "node_classes.h"
 #include "value_conversion.h"
@@ -119,6 +124,133 @@ TEST(SignalEncoding, WritesInstancesOfBothByteOrdersAndClips)
     EXPECT_EQ(Vexo_encodeSignalInstance(orphan, 1, buffer, 2), E_UNEXPECTED);
     EXPECT_EQ(Vexo_encodeSignalInstance(m.instance(bare, pdu, 0), 1, buffer, 2), E_UNEXPECTED);
     EXPECT_TRUE(buffer[0] == 1 && buffer[1] == 2);
+}
+
+// Limits and values around the edges a plan must get right: ends of integer fields, half
+// steps, signed zeros, infinities and NaN.
+double edgeValue(std::mt19937_64 &random)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 127.5, -128.5, 255.5, 4095.5, 65535.5, 1e19, -1e19,
+                             9223372036854775807.0, 18446744073709551615.0, 1e300, inf, -inf,
+                             std::numeric_limits<double>::quiet_NaN(), double(int64_t(random() % 2001) - 1000) / 4};
+    const double value = values[random() % (sizeof values / sizeof values[0])];
+    switch (random() % 4) {
+    case 0: return std::nextafter(value, inf);
+    case 1: return std::nextafter(value, -inf);
+    default: return value;
+    }
+}
+
+// A random physical-to-internal computation: linear (as an import writes it for a field,
+// or random), identity, or one that never converts (a mapped text), with random ranges.
+VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
+{
+    const double scales[] = {1.0, 0.5, 4.0, -2.0, 0.001, 1e-300, 0.0};
+    const uint32_t kind = uint32_t(random() % 5);
+    VexoStringSlot *slot = nullptr;
+    VexoNode *computation =
+        kind < 3 ? m.make(Vexo_createLinearComputation, m.id(), scales[random() % 7], edgeValue(random))
+        : kind == 3 ? m.make(Vexo_createIdentityComputation, m.id())
+                    : (Vexo_stringCreateSlot(m.db, 0, u"text", &slot),
+                       m.make(Vexo_createMappedTextComputation, m.id(), slot));
+    for (int r = 0, ranges = int(random() % 4 == 0 ? random() % 3 : 1); r < ranges; ++r) {
+        double lower = edgeValue(random), upper = edgeValue(random);
+        if (random() % 4 != 0 && upper < lower)
+            std::swap(lower, upper);
+        Vexo_addRange(computation, lower, upper, uint32_t(random() % 4));
+    }
+    return computation;
+}
+
+// What an import gives an integer field with a linear rule (scale, offset): a computation
+// for raw values from 0 up, rounding half up, and one for negative raw values, each over
+// the physical values that round into the field.
+void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigned, double scale, double offset)
+{
+    const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0, high = isSigned ? -low - 1 : std::ldexp(1.0, int(bitlen)) - 1;
+    const auto piece = [&](double from, double to, uint32_t flags, double bias) {
+        double a = offset + scale * from, b = offset + scale * to;
+        if (scale < 0)
+            std::swap(a, b), flags = ((flags & 1) << 1) | ((flags & 2) >> 1);
+        VexoNode *back = m.make(Vexo_createLinearComputation, m.id(), 1 / scale, -offset / scale + bias);
+        Vexo_addRange(back, a, b, flags);
+        Vexo_addPhysicalToInternalComputations(coding, 1, &back);
+    };
+    piece(std::max(low, 0.0) - 0.5, high + 0.5, Q3_FLAG_LOWERLIMIT_CLOSED, 0.5);
+    if (low < 0)
+        piece(low - 0.5, -0.5, 0, -0.5);
+}
+
+// Random codings of every encoding and length with random computations, random values of
+// every type, fields of both byte orders: Vexo_encodeSignals writes the bytes and gives the
+// results the one-value functions give, write by write, also after the model changed.
+TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
+{
+    Model m;
+    std::mt19937_64 random(11);
+    const uint32_t encodings[] = {Q3_ENCODING_DIRECT, Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL, Q3_ENCODING_2COMPL,
+                                  Q3_ENCODING_IEEE, Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_1COMPL,
+                                  Q3_ENCODING_PACKED_BCD, Q3_ENCODING_ASCII};
+    const uint32_t lengths[] = {0, 1, 7, 8, 12, 16, 32, 33, 52, 63, 64, 65};
+    VexoNode *pdu = m.signalPdu(16);
+    size_t planned = 0;
+    for (int trial = 0; trial < 1500; ++trial) {
+        SCOPED_TRACE("seed 11, trial " + std::to_string(trial));
+        const uint32_t encoding = encodings[random() % 9], bitlen = lengths[random() % 12];
+        VexoNode *coding = m.make(Vexo_createCoding, m.id(), bitlen, encoding, static_cast<VexoNode *>(nullptr));
+        if (random() % 3 == 0 && bitlen >= 1 && bitlen <= 64) {
+            const double scales[] = {1.0, 0.25, 0.1, -2.0};
+            addImportedPieces(m, coding, bitlen, (encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL,
+                              scales[random() % 4], random() % 2 == 0 ? 0.0 : -40.0);
+        }
+        for (int c = 0, count = int(random() % 3); c < count; ++c) {
+            VexoNode *computation = randomComputation(m, random);
+            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
+        }
+        VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, random() % 20 == 0 ? nullptr : coding);
+        std::vector<VexoSignalWrite> writes;
+        for (int w = 0; w < 8; ++w) {
+            VexoSignalWrite write{};
+            write.signalInstance = m.instance(random() % 30 == 0 ? nullptr : signal, pdu, uint32_t(random() % 130),
+                                              random() % 2 == 0 ? kLE : kBE);
+            write.value.valueType = random() % 40 == 0 ? 7 : random() % 3 != 0 ? Q3_VALUETYPE_DOUBLE : uint32_t(random() % 3);
+            write.value.value.f64 = edgeValue(random);
+            if (write.value.valueType != Q3_VALUETYPE_DOUBLE)
+                write.value.value.u64 = random() % 2 == 0 ? random() : random() % 300 - 100;
+            writes.push_back(write);
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            const uint32_t length = random() % 2 == 0 ? 16 : 8 + uint32_t(random() % 8);
+            std::vector<uint8_t> want(16), got(16);
+            for (uint8_t &byte : want)
+                byte = uint8_t(random());
+            got = want;
+            std::vector<HRESULT> wanted, results(writes.size());
+            for (const VexoSignalWrite &write : writes)
+                wanted.push_back(encodeStepwise(write, want.data(), length));
+            uint32_t written = 99;
+            const HRESULT all = Vexo_encodeSignals(writes.data(), uint32_t(writes.size()), got.data(), length,
+                                                   results.data(), &written);
+            EXPECT_EQ(got, want) << "pass " << pass;
+            EXPECT_EQ(results, wanted) << "pass " << pass;
+            const auto ok = uint32_t(std::count(wanted.begin(), wanted.end(), S_OK));
+            EXPECT_TRUE(written == ok && all == (ok == writes.size() ? S_OK : S_FALSE));
+            const auto *plan = vexo::decode::conversionPlanOf(*vexo::core::nodeAs<vexo::core::Coding>(coding));
+            if (pass == 0 && plan != nullptr && plan->encodePieceCount != 0)
+                planned += ok;
+            // The plan follows the model: one more computation, then again.
+            VexoNode *computation = randomComputation(m, random);
+            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
+        }
+    }
+    EXPECT_GT(planned, 400u) << "fields written through a plan";
+    uint8_t buffer[8] = {};
+    const VexoSignalWrite none{};
+    EXPECT_EQ(Vexo_encodeSignals(&none, 1, nullptr, 8, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignals(&none, 1, buffer, 0, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignals(nullptr, 1, buffer, 8, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_encodeSignals(nullptr, 0, buffer, 8, nullptr, nullptr), S_OK);
 }
 
 }  // namespace
