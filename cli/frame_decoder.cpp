@@ -24,7 +24,8 @@ SignalValue rawValue(uint64_t raw)
 }  // namespace
 
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(1024), seenFrames_(1024)
+    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(size_t(1) << kSeenBits), seenFrames_(size_t(1) << kSeenBits),
+      seenTexts_(size_t(1) << kSeenBits)
 {
     const char *path = std::getenv("VEXO_DECODER");
     steps_ = path != nullptr && std::strcmp(path, "step") == 0;
@@ -66,17 +67,25 @@ FrameDecoder::~FrameDecoder()
 
 const SignalInfo *FrameDecoder::signalOf(VexoNode *signal)
 {
-    Seen<SignalInfo> &seen = seenSignals_[slotOf(signal)];
-    if (seen.node != signal)
+    auto &seen = seenSignals_[slotOf(signal)];
+    if (seen.key != signal)
         seen = {signal, &network_.signalOf(signal)};
     return seen.info;
 }
 
 const FrameInfo *FrameDecoder::frameOf(const VexoNode *triggering)
 {
-    Seen<FrameInfo> &seen = seenFrames_[slotOf(triggering)];
-    if (seen.node != triggering)
+    auto &seen = seenFrames_[slotOf(triggering)];
+    if (seen.key != triggering)
         seen = {triggering, network_.frameOf(triggering)};
+    return seen.info;
+}
+
+const std::string *FrameDecoder::valueText(const VexoStringSlot *slot)
+{
+    auto &seen = seenTexts_[slotOf(slot)];
+    if (seen.key != slot)
+        seen = {slot, &network_.valueText(slot)};
     return seen.info;
 }
 
@@ -144,7 +153,7 @@ size_t FrameDecoder::decodeBatch(const CanFrame &frame)
             }
             sample.value = record.status >= 0 ? record.value : rawValue(record.rawValue);
             if (sample.value.text != nullptr)
-                sample.text = &network_.valueText(sample.value.text);
+                sample.text = valueText(sample.value.text);
         }
     }
     return count_;
@@ -187,7 +196,7 @@ size_t FrameDecoder::decodeSteps(const CanFrame &frame)
             if (current == nullptr || current->frame == nullptr)
                 current = &nextResult(network_.channelFrame(channel));
             SignalSample &sample = current->signals.emplace_back();
-            sample.signal = &network_.signalOf(record.signal);
+            sample.signal = signalOf(record.signal);
             sample.raw = record.rawValue;
             if (hr == S_FALSE) {
                 sample.ascii = true;
@@ -199,7 +208,7 @@ size_t FrameDecoder::decodeSteps(const CanFrame &frame)
             if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0)
                 sample.value = rawValue(record.rawValue);
             if (sample.value.text != nullptr)
-                sample.text = &network_.valueText(sample.value.text);
+                sample.text = valueText(sample.value.text);
         }
     }
     return count_;

@@ -75,18 +75,24 @@ private:
     // The results of the last frame, and the bytes of its text signals.
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
-    // The network's records of the last signals and triggerings seen, by node address
-    // (a direct-mapped cache in front of the network's hash maps).
-    template <typename Info>
+    // The network's records of the last signals, triggerings and value texts seen, by
+    // address (a direct-mapped cache in front of the network's locked hash maps).
+    template <typename Key, typename Info>
     struct Seen {
-        const VexoNode *node = nullptr;
+        const Key *key = nullptr;
         const Info *info = nullptr;
     };
-    static size_t slotOf(const VexoNode *node) { return (reinterpret_cast<uintptr_t>(node) >> 4) & 1023; }
+    static constexpr size_t kSeenBits = 12;
+    static size_t slotOf(const void *key)
+    {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> (64 - kSeenBits));
+    }
     const SignalInfo *signalOf(VexoNode *signal);
     const FrameInfo *frameOf(const VexoNode *triggering);
-    std::vector<Seen<SignalInfo>> seenSignals_;
-    std::vector<Seen<FrameInfo>> seenFrames_;
+    const std::string *valueText(const VexoStringSlot *slot);
+    std::vector<Seen<VexoNode, SignalInfo>> seenSignals_;
+    std::vector<Seen<VexoNode, FrameInfo>> seenFrames_;
+    std::vector<Seen<VexoStringSlot, std::string>> seenTexts_;
     std::string texts_;
 };
 

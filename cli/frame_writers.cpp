@@ -19,6 +19,30 @@ bool timeOf(const CanFrame &frame, double &t)
     return true;
 }
 
+// The timestamp as putDouble prints the double read from it. A stamp of digits, a point
+// and digits, with a whole part from 1 up and at most 15 significant digits, is that
+// double's shortest form once its fraction loses its trailing zeros (no other decimal of
+// at most 15 digits reads as the same double), and shorter written out than with an
+// exponent: the text itself is the output. Other stamps go through the double.
+bool putTime(Output &out, const CanFrame &frame)
+{
+    double t = 0;
+    if (!timeOf(frame, t))
+        return false;
+    std::string_view text = frame.timestamp;
+    const size_t point = text.find('.');
+    if (point != std::string_view::npos && point > 0 && text[0] >= '1' && text[0] <= '9') {
+        while (text.back() == '0')
+            text.remove_suffix(1);
+        if (text.size() > point + 1 && text.size() - 1 <= 15) {
+            out.put(text);
+            return true;
+        }
+    }
+    out.putDouble(t);
+    return true;
+}
+
 void putIdentifier(Output &out, const CanFrame &frame)
 {
     out.putHex(frame.identifier, frame.extended ? 8 : 3);
@@ -141,9 +165,7 @@ public:
 private:
     void putFrameColumns(const CanFrame &frame, const DecodedFrame &decoded)
     {
-        double t = 0;
-        if (timeOf(frame, t))
-            out_.putDouble(t);
+        putTime(out_, frame);
         out_.put(',');
         out_.putCsvField(frame.bus);
         out_.put(",0x");
@@ -162,11 +184,8 @@ public:
 
     void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
     {
-        double t = 0;
         out_.put("{\"t\": ");
-        if (timeOf(frame, t))
-            out_.putDouble(t);
-        else
+        if (!putTime(out_, frame))
             out_.put("null");
         out_.put(", \"bus\": ");
         out_.putJsonString(frame.bus);

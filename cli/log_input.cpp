@@ -2,6 +2,7 @@
 #include "log_input.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,13 @@ bool LogInput::fill()
         end_ -= begin_;
         begin_ = 0;
     }
+    // Before a read that would wait (a live log's writer has nothing more yet), what was
+    // read so far is let out.
+    if (idle_ && fd_ == 0) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, 0) == 0)
+            idle_();
+    }
     for (;;) {
         const ssize_t got = ::read(fd_, buffer_.get() + end_, kBufferSize - end_);
         if (got < 0 && errno == EINTR)
@@ -59,10 +67,7 @@ bool LogInput::fill()
             ended_ = true;
             return false;
         }
-        const bool partial = static_cast<size_t>(got) < kBufferSize - end_;
         end_ += static_cast<size_t>(got);
-        if (partial && idle_ && fd_ == 0)
-            idle_();
         return true;
     }
 }

@@ -355,6 +355,7 @@ void Network::describeLayout(Layout &layout, VexoNode *pdu, int64_t bitPosition,
 
 const FrameInfo *Network::channelFrame(VexoNode *channel)
 {
+    const std::lock_guard<std::mutex> hold(made_);
     std::unique_ptr<FrameInfo> &slot = channelFrames_[channel];
     if (!slot) {
         slot = std::make_unique<FrameInfo>();
@@ -368,6 +369,7 @@ const FrameInfo *Network::channelFrame(VexoNode *channel)
 
 const SignalInfo &Network::signalOf(VexoNode *signal)
 {
+    const std::lock_guard<std::mutex> hold(made_);
     std::unique_ptr<SignalInfo> &slot = signals_[signal];
     if (slot)
         return *slot;
@@ -418,6 +420,7 @@ const SignalInfo &Network::signalOf(VexoNode *signal)
 
 const std::string &Network::valueText(const VexoStringSlot *slot)
 {
+    const std::lock_guard<std::mutex> hold(made_);
     const auto found = valueTexts_.find(slot);
     if (found != valueTexts_.end())
         return found->second;

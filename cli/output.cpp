@@ -14,6 +14,8 @@ namespace vexo::cli {
 
 Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(new char[kCapacity]) {}
 
+Output::Output(std::string &sink) : sink_(&sink), buffer_(new char[kCapacity]) {}
+
 Output::~Output()
 {
     delete[] buffer_;
@@ -21,6 +23,12 @@ Output::~Output()
 
 void Output::spill(std::string_view text)
 {
+    if (sink_ == nullptr && text.size() >= kCapacity) {
+        // A large piece (a block decoded on another thread) goes out without a copy.
+        flush();
+        writeAll(text.data(), text.size());
+        return;
+    }
     while (!text.empty()) {
         if (used_ == kCapacity)
             flush();
@@ -32,9 +40,20 @@ void Output::spill(std::string_view text)
 
 void Output::flush()
 {
+    if (sink_ != nullptr) {
+        sink_->append(buffer_, used_);
+        used_ = 0;
+        return;
+    }
+    writeAll(buffer_, used_);
+    used_ = 0;
+}
+
+void Output::writeAll(const char *data, size_t size)
+{
     size_t done = 0;
-    while (done < used_) {
-        const ssize_t written = ::write(fd_, buffer_ + done, used_ - done);
+    while (done < size) {
+        const ssize_t written = ::write(fd_, data + done, size - done);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -42,7 +61,6 @@ void Output::flush()
         }
         done += static_cast<size_t>(written);
     }
-    used_ = 0;
 }
 
 void Output::putDouble(double value)
@@ -51,14 +69,28 @@ void Output::putDouble(double value)
         put(std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf");
         return;
     }
-    // Whole numbers below 2^53 whose last digit is not 0 print as their digits, which is
-    // what the shortest form gives too (a trailing 0 could make "1e+05" shorter), and
-    // cost a fraction of the general conversion; signals with factor 1 are common.
+    // Whole numbers below 2^53 print as their digits where the shortest form is those
+    // digits, at a fraction of the general conversion's cost (signals with factor 1 are
+    // common). The shortest form takes the exponent form only when it is shorter: for
+    // n = m * 10^z (m without trailing zeros, s digits), when s + 4 (+ 1 for the point
+    // after the first of several digits) is below the s + z digits written out.
     if (value > -9007199254740992.0 && value < 9007199254740992.0) {
         const auto whole = static_cast<int64_t>(value);
-        if (static_cast<double>(whole) == value && whole % 10 != 0) {
-            putSigned(whole);
-            return;
+        if (static_cast<double>(whole) == value) {
+            if (whole == 0) {
+                put(std::signbit(value) ? "-0" : "0");
+                return;
+            }
+            uint64_t m = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+            int zeros = 0, digits = 0;
+            for (; m % 10 == 0; m /= 10)
+                ++zeros;
+            for (; m != 0; m /= 10)
+                ++digits;
+            if (digits + zeros <= digits + (digits > 1 ? 1 : 0) + 4) {
+                putSigned(whole);
+                return;
+            }
         }
     }
     char *at = reserve(32);

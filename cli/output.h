@@ -15,6 +15,8 @@ class Output {
 public:
     // Writes to a file descriptor (1: standard output); name is used in error messages.
     Output(int fd, std::string name);
+    // Appends to a string instead (output made on one thread, written on another).
+    explicit Output(std::string &sink);
     ~Output();
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
@@ -61,6 +63,7 @@ private:
         used_ += size;
     }
     void spill(std::string_view text);
+    void writeAll(const char *data, size_t size);
     // Room for one formatted number (to_chars never needs more than this).
     char *reserve(size_t size)
     {
@@ -69,7 +72,8 @@ private:
         return buffer_ + used_;
     }
 
-    int fd_;
+    int fd_ = -1;
+    std::string *sink_ = nullptr;
     std::string name_;
     size_t used_ = 0;
     char *buffer_;

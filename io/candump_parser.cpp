@@ -86,6 +86,32 @@ bool isTimestamp(std::string_view text)
     return digits > 0 && i == text.size();
 }
 
+// The seconds of a timestamp (digits with an optional fraction), correctly rounded. When
+// its digits make an integer of at most 2^53, a double holds that exactly, as it does the
+// power of ten of the fraction's length, and one division rounds the quotient correctly:
+// candump's "seconds.micros" takes this way. Other stamps go through from_chars (NaN when
+// it finds the value out of range).
+double secondsOf(std::string_view text)
+{
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    uint64_t digits = 0;
+    size_t count = 0, fraction = 0;
+    for (const char c : text) {
+        if (c == '.') {
+            fraction = text.size() - count - 1;
+            continue;
+        }
+        digits = digits * 10 + static_cast<uint64_t>(c - '0');
+        ++count;
+    }
+    if (count <= 19 && digits <= uint64_t(1) << 53)
+        return static_cast<double>(digits) / kPowers[fraction];
+    double seconds = std::numeric_limits<double>::quiet_NaN();
+    std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return seconds;
+}
+
 bool isInterfaceName(std::string_view name)
 {
     if (name.empty() || name.size() > 32)
@@ -315,10 +341,8 @@ VEXO_API HRESULT Vexo_parseCandump(const char *text, uint64_t length, uint32_t f
             count.dataBytes += parsed.length;
             if (lines != nullptr) {
                 VexoLogLine &where = lines[count.frames];
-                where.timestamp = std::numeric_limits<double>::quiet_NaN();
-                if (!parsed.timestamp.empty())
-                    std::from_chars(parsed.timestamp.data(), parsed.timestamp.data() + parsed.timestamp.size(),
-                                    where.timestamp);
+                where.timestamp = parsed.timestamp.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                                            : secondsOf(parsed.timestamp);
                 where.line = count.lines;
                 where.flags = parsed.flags;
                 where.stampOffset = static_cast<uint32_t>(parsed.timestamp.empty() ? 0 : parsed.timestamp.data() - text);

@@ -29,13 +29,20 @@ constexpr uint32_t kInitialTextCapacity = 64;
 // The value of a hexadecimal digit (0-9, a-f, A-F), or -1 for any other character.
 inline int hexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    // One table lookup: log parsing reads two digits per data byte.
+    struct Table {
+        int8_t value[256];
+        constexpr Table() : value()
+        {
+            for (int i = 0; i < 256; ++i)
+                value[i] = int8_t(i >= '0' && i <= '9' ? i - '0'
+                                  : i >= 'a' && i <= 'f' ? i - 'a' + 10
+                                  : i >= 'A' && i <= 'F' ? i - 'A' + 10
+                                                         : -1);
+        }
+    };
+    static constexpr Table kTable;
+    return kTable.value[static_cast<unsigned char>(c)];
 }
 
 // Called when the text buffer cannot grow; must not return (the readers raise a Lua
