@@ -118,17 +118,14 @@ inline void checkWarnings(lua_State *L, int idx, size_t size)
     }
 }
 
-// Reads one input strictly and tolerantly (through read(L, stream, flags)) and checks
-// that the tolerant read always gives a table and a warning list, and the very table of
-// the strict read whenever that gives one.
+// Reads one input strictly (checked as readStrictly checks) and tolerantly (through
+// read(L, stream, flags)) and checks that the tolerant read always gives a table and a
+// warning list, and the very table of the strict read whenever that gives one.
 template <class Read>
 void checkTolerantRead(const uint8_t *data, size_t size, Read read)
 {
-    lua_State *L = luaL_newstate();
-    failIf(L == nullptr, "lua state");
-    lua_pushliteral(L, "sentinel");
-    const int strictCount = read(L, openMemory(data, size), 0u);
-    const bool strictTable = strictCount == 1 && lua_istable(L, -1);
+    bool strictTable = false;
+    lua_State *L = readStrictly(data, size, [read](lua_State *S, FILE *f) { return read(S, f, 0u); }, &strictTable);
     if (!strictTable) {
         lua_settop(L, 1);
         lua_pushnil(L);
