@@ -17,13 +17,8 @@ local stats = { models = 0, loops = 0, drops = 0, collections = 0, reads = 0, si
 local function W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 local function A(text) return text and (text:gsub("(.)%z", "%1")) end
 
-local function maybeCollect()
-    if random(4) == 1 then collectgarbage(); stats.collections = stats.collections + 1 end
-end
-
-local function isNode(value)
-    return type(value) == "userdata" and pcall(function() return value:getNodeType() end)
-end
+local function maybeCollect() if random(4) == 1 then collectgarbage(); stats.collections = stats.collections + 1 end end
+local function isNode(value) return type(value) == "userdata" and pcall(function() return value:getNodeType() end) end
 
 -- Reads every property of a node, following list properties one level down. Identifiers
 -- of a database's own elements all begin with its prefix.
