@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <strings.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,48 +27,37 @@ using test::Format;
 // A tolerant read of a file: the table rendered (or the failure when there is none),
 // its element tags, the element with the tag asked for (rendered), the warnings, and
 // counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
-struct Read {
-    std::string table, tags, element;
-    std::vector<std::string> warnings;
-    std::vector<int> counts;
-};
+struct Read : test::TolerantRead { std::string tags, element; std::vector<int> counts; };
 
 Read readTolerant(const std::string &path, Format format, const std::string &show = "")
 {
     Read out;
     lua_State *L = luaL_newstate();
     const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
-        out.table = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.counts = {0, 0, 0};
-    out.element = "(no " + show + ")";
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 1, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        out.tags += (i > 1 ? " " : "") + tag;
-        if (tag == show)
-            out.element = test::renderLua(L, -2);
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (tag == "frame")
-            ++out.counts[0], out.counts[1] += entries;
-        out.counts[0] += tag == "signals" ? entries : 0;
-        out.counts[1] += tag == "frames" ? entries : 0;
-        for (int f = 1; tag == "frames" && f <= entries; ++f) {
-            lua_rawgeti(L, -2, f);
-            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
-            lua_pop(L, 1);
+    if (count == 2 && lua_istable(L, 1) && lua_istable(L, 2)) {
+        out.counts = {0, 0, 0};
+        out.element = "(no " + show + ")";
+        for (int i = 1; lua_rawgeti(L, 1, i), !lua_isnil(L, -1); ++i) {
+            lua_getfield(L, -1, "tag");
+            const std::string tag = lua_tostring(L, -1);
+            out.tags += (i > 1 ? " " : "") + tag;
+            if (tag == show)
+                out.element = test::renderLua(L, -2);
+            const int entries = static_cast<int>(lua_objlen(L, -2));
+            if (tag == "frame")
+                ++out.counts[0], out.counts[1] += entries;
+            out.counts[0] += tag == "signals" ? entries : 0;
+            out.counts[1] += tag == "frames" ? entries : 0;
+            for (int f = 1; tag == "frames" && f <= entries; ++f) {
+                lua_rawgeti(L, -2, f);
+                out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+                lua_pop(L, 1);
+            }
+            lua_pop(L, 2);
         }
-        lua_pop(L, 2);
+        lua_settop(L, 2);
     }
-    lua_settop(L, 2);
-    out.table = test::renderLua(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
+    static_cast<test::TolerantRead &>(out) = test::describeTolerant(L, count);
     lua_close(L);
     return out;
 }
@@ -221,11 +209,7 @@ const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 // An LDF row: the element with the tag show and the warnings, and the tags of all
 // elements (by default those of the sections every file has).
 struct LdfRow {
-    const char *what;
-    std::string input;
-    const char *show;
-    std::string element;
-    std::vector<std::string> warnings;
+    const char *what; std::string input; const char *show; std::string element; std::vector<std::string> warnings;
     std::string tags = "global nodes signals frames nodeattributes scheduletables";
 };
 
@@ -331,16 +315,13 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                                                       "10:10 ignored frame \"X\" of the ignored Frames section",
                                                       "11:1 ignored text from \"stray\" after the last section read"}));
 
-    // Once the file has left the fixed order, a repeated section is ignored the same way.
-    const Read repeated =
-        readText(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
-                                      "Node_attributes { }\nSchedule_tables { }\n",
-                 Format::kLdf, "frames");
-    EXPECT_EQ(repeated.element, "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}");
-    EXPECT_EQ(repeated.warnings,
-              (std::vector<std::string>{"7:1 read Signals section after the Frames section, out of the usual order",
-                                        "8:1 ignored Frames section: it repeats an earlier one",
-                                        "8:10 ignored frame \"G\" of the ignored Frames section"}));
+    checkLdfRows({{"once the file has left the fixed order, a repeated section is ignored the same way",
+                   kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
+                                         "Node_attributes { }\nSchedule_tables { }\n", "frames",
+                   "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}",
+                   {"7:1 read Signals section after the Frames section, out of the usual order",
+                    "8:1 ignored Frames section: it repeats an earlier one",
+                    "8:10 ignored frame \"G\" of the ignored Frames section"}}});
 }
 
 // ---- The corpus --------------------------------------------------------------------
