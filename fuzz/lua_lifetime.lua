@@ -128,9 +128,7 @@ local function loops(holder)
         function()
             for frame in n.db:enumFrames() do drop(); read(frame, prefix, 1); stats.frames = stats.frames + 1 end
         end,
-        function()
-            for member in n.group.children do drop(); read(member, prefix, 1) end
-        end,
+        function() for member in n.group.children do drop(); read(member, prefix, 1) end end,
         function()
             for _, value in Vexo.attribs(n.all[random(#n.all)]) do
                 drop(); if isNode(value) then read(value, prefix, 0) end

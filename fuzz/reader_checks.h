@@ -109,8 +109,7 @@ inline void checkWarnings(lua_State *L, int idx, size_t size)
         lua_getfield(L, -2, "column");
         lua_getfield(L, -3, "text");
         failIf(!lua_istable(L, -4) || lua_type(L, -3) != LUA_TNUMBER || lua_type(L, -2) != LUA_TNUMBER ||
-                   lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0,
-               "warning shape");
+                   lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0, "warning shape");
         const double position = lua_tonumber(L, -3) * 1e9 + lua_tonumber(L, -2);
         failIf(lua_tonumber(L, -3) < 1 || position < previous, "warnings out of file order");
         previous = position;

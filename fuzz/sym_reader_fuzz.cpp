@@ -49,8 +49,7 @@ void checkTable(lua_State *L, int result, double lines)
         previous = line;
         const bool message = fieldIs(L, e, "tag", "message");
         failIf(!message && !fieldIs(L, e, "tag", "header") && !fieldIs(L, e, "tag", "enum") &&
-                   !fieldIs(L, e, "tag", "signal"),
-               "element tag");
+                   !fieldIs(L, e, "tag", "signal"), "element tag");
         const int entries = static_cast<int>(lua_objlen(L, e));
         for (int k = 1; k <= entries; ++k) {
             lua_rawgeti(L, e, k);

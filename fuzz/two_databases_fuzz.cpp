@@ -438,8 +438,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Program p(data, size);
     World w(p);
     failIf(Vexo_create(u"A", &w.sides[0].db) != S_OK ||
-               Vexo_create(p.below(2) != 0 ? u"B" : nullptr, &w.sides[1].db) != S_OK,
-           "create");
+               Vexo_create(p.below(2) != 0 ? u"B" : nullptr, &w.sides[1].db) != S_OK, "create");
     // The program, until the byte that destroys one database (or the end).
     using Step = void (*)(World &);
     static const Step steps[] = {create, create, create, create, link, link, link, text, filter, takeRecord};

@@ -245,8 +245,7 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
 
     EXPECT_EQ(std::count_if(messages_.begin(), messages_.end(), [](const Message &m) {
                   return m.text.find("node attributes of") != std::string::npos && m.line >= 17;
-              }),
-              2) << "reported at their lines";
+              }), 2) << "reported at their lines";
 }
 
 TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)

@@ -127,8 +127,7 @@ TEST(TolerantDbc, ReadsWhatRealFilesWrite)
          "tag=\"value\",values={\"b\"}},tag=\"db\"}",
          {"2:1 read VAL_ statement without its closing \";\"", "3:15 read VAL_ statement without its closing \";\""}},
         {"a keyword as a signal name within a line", kFrame + " SG_ VERSION : " + kSignalTail,
-         frameTable(signalTable("VERSION")),
-         {"2:6 read keyword \"VERSION\" as a name"}},
+         frameTable(signalTable("VERSION")), {"2:6 read keyword \"VERSION\" as a name"}},
     });
 }
 
@@ -202,8 +201,7 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
 // ---- LDF -------------------------------------------------------------------------
 
 const std::string kLdfHeader =
-    "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\n"
-    "LIN_speed = 19.2 kbps;\n";
+    "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\nLIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
 // An LDF row: the element with the tag show and the warnings, and the tags of all
@@ -231,8 +229,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          kLdfHeader + kNodes + tail +
              "Node_attributes {\n  N {\n    configured_NAD = 2;\n    LIN_protocol = \"2.1\";\n"
              "    product_id = 1, 2;\n    wakeup_time = 50 ms;\n    P2_min = 50 ms;\n"
-             "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n",
-         "nodeattributes",
+             "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n", "nodeattributes",
          "{{LIN_protocol=\"2.1\",P2_min=50,configurableframes={{name=\"F\",tag=\"frame\"}},configured_NAD=2,"
          "name=\"N\",productid={functionid=2,supplierid=1},tag=\"node\"},tag=\"nodeattributes\"}",
          {"10:5 read attribute \"LIN_protocol\" of node \"N\" out of the usual order",
@@ -261,8 +258,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
         {"names that begin with a digit, a plural section name, encodings without a number",
          kLdfHeader + kNodes + "Signals { A: 1, 0, M, S; }\nFrames { }\nNode_attributes { }\nSchedule_tables { }\n"
              "Signal_encoding_types {\n  1Bit { logical_value, 0, \"off\"; bcd_value; }\n}\n"
-             "Signal_representations { 1Bit: A; }\n",
-         "signalencodingtypes",
+             "Signal_representations { 1Bit: A; }\n", "signalencodingtypes",
          "{{{intvalue=0,tag=\"logicalvalue\",textvalue=\"off\"},{tag=\"bcdvalue\"},name=\"1Bit\","
          "tag=\"signalencoding\"},tag=\"signalencodingtypes\"}",
          {"11:3 read name \"1Bit\", which begins with a digit", "11:44 read bcd_value without a number",
@@ -290,13 +286,11 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
           "16:59 skipped entry \"AssignNAD\" in schedule table \"T\": expected \"number\" but found \";\""}},
         {"a signal that leaves a brace open does not take the next one with it",
          kLdfHeader + kNodes + "Signals {\n  A: 8, {1, 2, M;\n  B: 8, 0, M;\n}\nFrames { }\nNode_attributes { }\n"
-             "Schedule_tables { }\n",
-         "signals",
+             "Schedule_tables { }\n", "signals",
          "{{initvalue=0,name=\"B\",publishedby=\"M\",size=8,subscribedby={},tag=\"signal\"},tag=\"signals\"}",
          {"7:16 skipped signal \"A\" in the Signals section: expected \"integer\" but found \"M\""}},
         {"a section the file ends inside is kept",
-         kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n",
-         "frames",
+         kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n", "frames",
          "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
          {"10:1 read frame \"F\" without its closing \"}\"", "10:1 read Frames section without its closing \"}\"",
