@@ -17,11 +17,11 @@
 namespace {
 
 // Reads the input as a stream of small numbers; zeros once it runs out.
-class Program {
-public:
-    Program(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-    bool done() const { return at_ >= size_; }
-    uint32_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+struct Program {
+    const uint8_t *data;
+    size_t size, at = 0;
+    bool done() const { return at >= size; }
+    uint32_t byte() { return at < size ? data[at++] : 0; }
     uint32_t below(uint32_t n) { return n == 0 ? 0 : byte() % n; }
     uint32_t word()
     {
@@ -34,11 +34,6 @@ public:
         }
     }
     double real() { return static_cast<int32_t>(word()) / 8.0; }
-
-private:
-    const uint8_t *data_;
-    size_t size_;
-    size_t at_ = 0;
 };
 
 struct Side {
@@ -51,7 +46,6 @@ struct World {
     Side sides[2];
     std::vector<VexoFilter *> filters;
     Program &p;
-    explicit World(Program &program) : p(program) {}
 
     Side &side() { return sides[p.below(2)]; }
     // A node of either database (or null): the argument the calls are handed.
@@ -435,8 +429,8 @@ void walkSurvivor(Program &p, Side &survivor, const std::vector<VexoFilter *> &f
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Program p(data, size);
-    World w(p);
+    Program p{data, size};
+    World w{{}, {}, p};
     failIf(Vexo_create(u"A", &w.sides[0].db) != S_OK ||
                Vexo_create(p.below(2) != 0 ? u"B" : nullptr, &w.sides[1].db) != S_OK, "create");
     // The program, until the byte that destroys one database (or the end).
