@@ -3,7 +3,6 @@
 // inside the input) and that an error names a position inside the input.
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "reader_checks.h"
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "dbc_lexer.h"
 #include "io_test_support.h"
