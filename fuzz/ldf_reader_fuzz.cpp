@@ -1,9 +1,6 @@
 // libFuzzer target for the LDF tokenizer and reader. Each input is tokenized to its
 // end, checking that positions never run backwards and that the token stream ends,
 // then read into a Lua table, checking the stack results and the table's shape.
-#include <cstdint>
-#include <cstring>
-
 #include "reader_checks.h"
 
 #include "ldf_lexer.h"

@@ -1,9 +1,6 @@
 // libFuzzer target for the SYM reader. Each input is read into a Lua table, checking
 // the stack results, the table's shape (every element tagged, lines in file order and
 // inside the input) and that an error names a position inside the input.
-#include <cstdint>
-#include <cstdio>
-
 #include "reader_checks.h"
 
 #include "sym_reader.h"

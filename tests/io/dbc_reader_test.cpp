@@ -2,8 +2,6 @@
 // messages (the corpus is read in read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "io_test_support.h"
 
 namespace vexo::io {

@@ -3,9 +3,6 @@
 // read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "io_test_support.h"
 #include "ldf_reader.h"
 

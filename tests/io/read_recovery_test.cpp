@@ -4,7 +4,6 @@
 // error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <strings.h>
 
 #include <filesystem>
@@ -13,8 +12,6 @@
 #include <map>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "io_test_support.h"
 #include "read_recovery.h"

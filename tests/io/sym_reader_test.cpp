@@ -2,8 +2,6 @@
 // messages with their positions (the entry is tested in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "io_test_support.h"
 
 namespace vexo::io {

@@ -7,16 +7,13 @@
 #include <malloc.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxslt/documents.h>
 #include <libxslt/xsltutils.h>
-#include <lua.hpp>
 
 #include "io_test_support.h"
 #include "vexo/io.h"
