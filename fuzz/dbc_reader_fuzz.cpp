@@ -1,8 +1,6 @@
 // libFuzzer target for the DBC tokenizer and reader. Each input is tokenized to its
 // end with and without newline mode, checking that positions never run backwards and
 // that the token stream ends, then read into a Lua table, checking the stack results.
-#include <cstdint>
-#include <cstring>
 #include <initializer_list>
 
 #include "reader_checks.h"

@@ -6,16 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-[[noreturn]] inline void failCheck(const char *what)
-{
-    std::fprintf(stderr, "check failed: %s\n", what);
-    std::abort();
-}
-
 inline void failIf(bool failed, const char *what)
 {
-    if (failed)
-        failCheck(what);
+    if (failed) {
+        std::fprintf(stderr, "check failed: %s\n", what);
+        std::abort();
+    }
 }
 
 inline FILE *openMemory(const uint8_t *data, size_t size)

@@ -1,9 +1,6 @@
 // libFuzzer target for the LDF tokenizer and reader. Each input is tokenized to its
 // end, checking that positions never run backwards and that the token stream ends,
 // then read into a Lua table, checking the stack results and the table's shape.
-#include <cstdint>
-#include <cstring>
-
 #include "reader_checks.h"
 
 #include "ldf_lexer.h"
@@ -16,18 +13,14 @@ using namespace vexo::io;
 // Every element of the database table is a table with a string tag.
 void checkElements(lua_State *L)
 {
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, -1, i);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            return;
-        }
+    for (int i = 1; lua_rawgeti(L, -1, i), !lua_isnil(L, -1); ++i) {
         failIf(!lua_istable(L, -1), "element is no table");
         lua_getfield(L, -1, "tag");
         failIf(lua_type(L, -1) != LUA_TSTRING, "element without tag");
         lua_pop(L, 2);
         failIf(i > 15, "more elements than sections");
     }
+    lua_pop(L, 1);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 -- free there. Arguments: seconds to run, seed. Ends with one line of statistics.
 local Vexo = require "Vexo"
 
-local seconds, seed = ...
-seconds, seed = tonumber(seconds) or 10, tonumber(seed) or os.time()
+-- The test host passes its arguments in the global arg only, not as the chunk's varargs.
+local seconds, seed = tonumber(arg[1]) or 10, tonumber(arg[2]) or os.time()
 math.randomseed(seed)
 local random = math.random
 
@@ -17,13 +17,8 @@ local stats = { models = 0, loops = 0, drops = 0, collections = 0, reads = 0, si
 local function W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 local function A(text) return text and (text:gsub("(.)%z", "%1")) end
 
-local function maybeCollect()
-    if random(4) == 1 then collectgarbage(); stats.collections = stats.collections + 1 end
-end
-
-local function isNode(value)
-    return type(value) == "userdata" and pcall(function() return value:getNodeType() end)
-end
+local function maybeCollect() if random(4) == 1 then collectgarbage(); stats.collections = stats.collections + 1 end end
+local function isNode(value) return type(value) == "userdata" and pcall(function() return value:getNodeType() end) end
 
 -- Reads every property of a node, following list properties one level down. Identifiers
 -- of a database's own elements all begin with its prefix.
@@ -133,9 +128,7 @@ local function loops(holder)
         function()
             for frame in n.db:enumFrames() do drop(); read(frame, prefix, 1); stats.frames = stats.frames + 1 end
         end,
-        function()
-            for member in n.group.children do drop(); read(member, prefix, 1) end
-        end,
+        function() for member in n.group.children do drop(); read(member, prefix, 1) end end,
         function()
             for _, value in Vexo.attribs(n.all[random(#n.all)]) do
                 drop(); if isNode(value) then read(value, prefix, 0) end

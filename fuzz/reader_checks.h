@@ -109,8 +109,7 @@ inline void checkWarnings(lua_State *L, int idx, size_t size)
         lua_getfield(L, -2, "column");
         lua_getfield(L, -3, "text");
         failIf(!lua_istable(L, -4) || lua_type(L, -3) != LUA_TNUMBER || lua_type(L, -2) != LUA_TNUMBER ||
-                   lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0,
-               "warning shape");
+                   lua_type(L, -1) != LUA_TSTRING || lua_objlen(L, -1) == 0, "warning shape");
         const double position = lua_tonumber(L, -3) * 1e9 + lua_tonumber(L, -2);
         failIf(lua_tonumber(L, -3) < 1 || position < previous, "warnings out of file order");
         previous = position;
@@ -118,17 +117,14 @@ inline void checkWarnings(lua_State *L, int idx, size_t size)
     }
 }
 
-// Reads one input strictly and tolerantly (through read(L, stream, flags)) and checks
-// that the tolerant read always gives a table and a warning list, and the very table of
-// the strict read whenever that gives one.
+// Reads one input strictly (checked as readStrictly checks) and tolerantly (through
+// read(L, stream, flags)) and checks that the tolerant read always gives a table and a
+// warning list, and the very table of the strict read whenever that gives one.
 template <class Read>
 void checkTolerantRead(const uint8_t *data, size_t size, Read read)
 {
-    lua_State *L = luaL_newstate();
-    failIf(L == nullptr, "lua state");
-    lua_pushliteral(L, "sentinel");
-    const int strictCount = read(L, openMemory(data, size), 0u);
-    const bool strictTable = strictCount == 1 && lua_istable(L, -1);
+    bool strictTable = false;
+    lua_State *L = readStrictly(data, size, [read](lua_State *S, FILE *f) { return read(S, f, 0u); }, &strictTable);
     if (!strictTable) {
         lua_settop(L, 1);
         lua_pushnil(L);

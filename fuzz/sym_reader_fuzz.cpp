@@ -1,10 +1,6 @@
 // libFuzzer target for the SYM reader. Each input is read into a Lua table, checking
 // the stack results, the table's shape (every element tagged, lines in file order and
 // inside the input) and that an error names a position inside the input.
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-
 #include "reader_checks.h"
 
 #include "sym_reader.h"
@@ -49,8 +45,7 @@ void checkTable(lua_State *L, int result, double lines)
         previous = line;
         const bool message = fieldIs(L, e, "tag", "message");
         failIf(!message && !fieldIs(L, e, "tag", "header") && !fieldIs(L, e, "tag", "enum") &&
-                   !fieldIs(L, e, "tag", "signal"),
-               "element tag");
+                   !fieldIs(L, e, "tag", "signal"), "element tag");
         const int entries = static_cast<int>(lua_objlen(L, e));
         for (int k = 1; k <= entries; ++k) {
             lua_rawgeti(L, e, k);

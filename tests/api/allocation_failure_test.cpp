@@ -46,7 +46,6 @@ Built build()
     return out;
 }
 
-// Walks every identified element of a database, then destroys it.
 void expectWalkableThenDestroy(VexoNode *db)
 {
     VexoEnumerator *e = nullptr;
@@ -96,7 +95,6 @@ TEST(AllocationFailure, FailedImportsEndWithAnErrorAndAWalkableDatabase)
         ASSERT_TRUE(std::ofstream(path, std::ios::binary) << file.text);
         const std::u16string widePath(path.begin(), path.end());
         bool completed = false;
-        // Every n up to the first that lets the import through.
         for (uint32_t n = 1; !completed; ++n) {
             ASSERT_LT(n, 200000u) << "the import never completes";
             VexoNode *db = nullptr;

@@ -47,8 +47,6 @@ std::vector<VexoFrame> framesFor(VexoNode *channel, std::mt19937_64 &rng, std::v
             triggerings.push_back(t);
     }
     std::vector<VexoFrame> frames;
-    storage.clear();
-    storage.reserve(300);
     for (int i = 0; i < 300 && !triggerings.empty(); ++i) {
         VexoFrame frame{};
         VexoNode *triggering = triggerings[rng() % triggerings.size()], *frameNode = nullptr;

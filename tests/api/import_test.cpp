@@ -2,8 +2,6 @@
 // by the test imports into the model the mapping describes, decodes, encodes with
 // rounding to the nearest raw step, and fails with the reader's message when broken.
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -71,14 +69,13 @@ Signal_encoding_types {
 Signal_representation { PositionEncoding: Position; MotionEncoding: Motion; }
 )";
 
-std::string writeFile(const std::string &name, const std::string &text)
+// Writes a file into the build tree; its path, as the import functions take it.
+std::u16string writeFile(const std::string &name, const std::string &text)
 {
     const std::string path = std::string(VEXO_BINARY_DIR) + "/tests/" + name;
     std::ofstream(path, std::ios::binary) << text;
-    return path;
+    return std::u16string(path.begin(), path.end());
 }
-
-std::u16string wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
 
 struct Message { int32_t line, severity; std::string text; };
 
@@ -95,8 +92,7 @@ protected:
     void import(const std::string &name, const char *text)
     {
         ASSERT_EQ(Vexo_create(u"test", &db_), S_OK);
-        const std::u16string path = wide(writeFile(name, text));
-        ASSERT_EQ(Vexo_importFile(db_, nullptr, path.c_str(), u"", &messages_, collect), S_OK)
+        ASSERT_EQ(Vexo_importFile(db_, nullptr, writeFile(name, text).c_str(), u"", &messages_, collect), S_OK)
             << (messages_.empty() ? "" : messages_.back().text);
     }
     void TearDown() override { Vexo_destroy(db_); }
@@ -191,9 +187,7 @@ TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)
     for (const Case &c : cases) {
         SCOPED_TRACE(ascii(c.signal) + " " + std::to_string(c.physical));
         VexoNode *signal = find(c.signal);
-        SignalValue value{};
-        value.valueType = Q3_VALUETYPE_DOUBLE;
-        value.value.f64 = c.physical;
+        SignalValue value{Q3_VALUETYPE_DOUBLE, 0, {c.physical}, nullptr, nullptr};
         VexoEncodeState *state = nullptr;
         ASSERT_EQ(Vexo_encodeSignal(signal, &value, &state), S_OK);
         VexoNode *computation = nullptr;
@@ -251,15 +245,14 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
 
     EXPECT_EQ(std::count_if(messages_.begin(), messages_.end(), [](const Message &m) {
                   return m.text.find("node attributes of") != std::string::npos && m.line >= 17;
-              }),
-              2) << "reported at their lines";
+              }), 2) << "reported at their lines";
 }
 
 TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)
 {
     VexoNode *db = nullptr;
     ASSERT_EQ(Vexo_create(nullptr, &db), S_OK);
-    const std::u16string path = wide(writeFile("broken.dbc", "VERSION \"\"\nBU_: A\nBO_ Foo Bar: 8 A\n"));
+    const std::u16string path = writeFile("broken.dbc", "VERSION \"\"\nBU_: A\nBO_ Foo Bar: 8 A\n");
     std::vector<Message> messages;
     EXPECT_EQ(Vexo_importFile(db, nullptr, path.c_str(), u"DBC", &messages, collect), E_FAIL);
     ASSERT_EQ(messages.size(), 1u);
@@ -271,9 +264,9 @@ TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)
 
 TEST(ImportScripts, QueriesAnswerForTheShippedFormats)
 {
-    const std::u16string dbc = wide(writeFile("content.txt", kNetwork));
-    const std::u16string ldf = wide(writeFile("content.ldf", "LIN_description_file;\n"));
-    const std::u16string other = wide(writeFile("other.dbc", "hello\n"));
+    const std::u16string dbc = writeFile("content.txt", kNetwork);
+    const std::u16string ldf = writeFile("content.ldf", "LIN_description_file;\n");
+    const std::u16string other = writeFile("other.dbc", "hello\n");
     EXPECT_EQ(Vexo_importDetect(dbc.c_str()), S_OK) << "by content, not by name";
     EXPECT_EQ(Vexo_importDetect(ldf.c_str()), S_OK);
     EXPECT_EQ(Vexo_importDetect(other.c_str()), S_FALSE);

@@ -13,21 +13,17 @@
 namespace vexo::io {
 namespace {
 
+// The data buffer stays with the frames, which point into it.
 struct Parsed {
-    HRESULT hr;
-    VexoLogCount count;
-    std::vector<VexoFrame> frames;
-    std::vector<VexoLogLine> lines;
+    HRESULT hr; VexoLogCount count; std::vector<VexoFrame> frames; std::vector<VexoLogLine> lines;
     std::vector<uint8_t> data;
 };
 
 Parsed parse(const std::string &text, uint32_t flags, uint32_t capacity = 16, uint32_t dataCapacity = 1024,
              VexoLogBuses *buses = nullptr)
 {
-    Parsed p{};
-    p.frames.resize(capacity);
-    p.lines.resize(capacity);
-    p.data.resize(dataCapacity);
+    Parsed p{S_OK, {}, std::vector<VexoFrame>(capacity), std::vector<VexoLogLine>(capacity),
+             std::vector<uint8_t>(dataCapacity)};
     p.hr = Vexo_parseCandump(text.data(), text.size(), flags, p.frames.data(), capacity, p.lines.data(),
                              p.data.data(), dataCapacity, buses, &p.count);
     return p;
@@ -35,10 +31,7 @@ Parsed parse(const std::string &text, uint32_t flags, uint32_t capacity = 16, ui
 
 TEST(CandumpParser, LinesOfEveryKind)
 {
-    struct Case {
-        const char *line;
-        uint32_t frames, remote, errors, blank, garbage, identifier, flags, length, logFlags;
-    };
+    struct Case { const char *line; uint32_t frames, remote, errors, blank, garbage, identifier, flags, length, log; };
     const Case cases[] = {
         {"(1.5) can0 123#DEADBEEF", 1, 0, 0, 0, 0, 0x123, 0, 4, 0},
         {"(1.5) can0 1F334455#00 R", 1, 0, 0, 0, 0, 0x1F334455, Q3_FLAG_CANEXTENDED, 1, 0},
@@ -61,7 +54,7 @@ TEST(CandumpParser, LinesOfEveryKind)
         EXPECT_EQ(p.count.firstGarbage, c.garbage ? 0u : 0xFFFFFFFFu);
         if (c.frames == 1) {
             EXPECT_EQ(V({p.frames[0].identifier, p.frames[0].flags, p.frames[0].length, p.lines[0].flags}),
-                      V({c.identifier, c.flags, c.length, c.logFlags}));
+                      V({c.identifier, c.flags, c.length, c.log}));
         }
     }
 }

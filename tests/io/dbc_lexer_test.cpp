@@ -2,9 +2,6 @@
 // column accounting with every line-end style, newline mode and line skipping.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "dbc_lexer.h"
 #include "io_test_support.h"
 

@@ -2,9 +2,6 @@
 // messages (the corpus is read in read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "io_test_support.h"
 
 namespace vexo::io {
@@ -15,8 +12,7 @@ const auto importDbcText = [](const std::string &text) { return test::importText
 const char *const kHeader =
     "VERSION \"1.0\"\r\n\r\n"
     "NS_ :\r\n\tNS_DESC_\r\n\tCM_\r\n\tBA_DEF_\r\n\tBA_\r\n\tVAL_\r\n\tCAT_DEF_\r\n\tCAT_\r\n\tFILTER\r\n"
-    "\tBA_DEF_DEF_\r\n\tEV_DATA_\r\n\tVAL_TABLE_\r\n\tSIG_VALTYPE_\r\n\tBO_TX_BU_\r\n\tSG_MUL_VAL_\r\n\r\n"
-    "BS_:\r\n\r\n";
+    "\tBA_DEF_DEF_\r\n\tEV_DATA_\r\n\tVAL_TABLE_\r\n\tSIG_VALTYPE_\r\n\tBO_TX_BU_\r\n\tSG_MUL_VAL_\r\n\r\nBS_:\r\n\r\n";
 
 TEST(DbcReader, ReadsNodesAndFrames)
 {
@@ -50,22 +46,18 @@ TEST(DbcReader, ReadsNodesAndFrames)
     });
 }
 
-// One signal line per indicator; only the multiplexing keys of each signal are shown.
+// One signal line per indicator, and the multiplexing keys it gives that signal.
 TEST(DbcReader, ReadsMultiplexerIndicators)
 {
-    struct Case { const char *indicator; const char *want; };
-    const Case cases[] = {
-        {"M", "mode=\"M\""}, {"m0", "mode=\"m\",modevalue=0"}, {"m12", "mode=\"m\",modevalue=12"},
-        {"m", "mode=\"m\",modevalue=0"}, {"m3M", "mode=\"m\",modevalue=3"}, {"", ""},
+    const std::pair<const char *, std::string> cases[] = {
+        {"M", "mode=\"M\","}, {"m0", "mode=\"m\",modevalue=0,"}, {"m12", "mode=\"m\",modevalue=12,"},
+        {"m", "mode=\"m\",modevalue=0,"}, {"m3M", "mode=\"m\",modevalue=3,"}, {"", ""},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.indicator);
-        const std::string got = importDbcText(std::string("BO_ 1 F: 8 A\n SG_ S ") + c.indicator +
-                                              " : 0|8@1+ (1,0) [0|0] \"\" B\n");
-        const std::string sep = *c.want != '\0' ? "," : "";
-        EXPECT_EQ(got, std::string("{{{bitlen=8,id=\"S\",max=0,min=0,") + c.want + sep +
-                           "offset=0,receivers={\"B\"},scale=1,startbit=0,tag=\"signal\",unit=\"\"},dlc=8,frameid=1,"
-                           "id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}");
+    for (const auto &[indicator, keys] : cases) {
+        EXPECT_EQ(importDbcText("BO_ 1 F: 8 A\n SG_ S " + std::string(indicator) + " : 0|8@1+ (1,0) [0|0] \"\" B\n"),
+                  "{{{bitlen=8,id=\"S\",max=0,min=0," + keys + "offset=0,receivers={\"B\"},scale=1,startbit=0,"
+                  "tag=\"signal\",unit=\"\"},dlc=8,frameid=1,id=\"F\",sender=\"A\",tag=\"frame\"},tag=\"db\"}")
+            << indicator;
     }
 }
 
@@ -105,8 +97,7 @@ TEST(DbcReader, ReadsValueDescriptions)
 TEST(DbcReader, ReadsAttributeDefinitionsDefaultsAndValues)
 {
     test::checkRows(importDbcText, {
-        {"INT with object kind",
-         "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n",
+        {"INT with object kind", "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n",
          "{{id=\"GenMsgCycleTime\",max=65535,min=0,ntyp=\"BO_\",tag=\"attrdef\",typ=\"INT\"},tag=\"db\"}"},
         {"HEX bounds, FLOAT bounds, negative bounds",
          "BA_DEF_ SG_ \"H\" HEX 0x10 0x7FF;\nBA_DEF_ BU_ \"F\" FLOAT -3.5 1E3;\nBA_DEF_ EV_ \"I\" INT -10 -1;\n",
@@ -141,14 +132,12 @@ TEST(DbcReader, SkipsStatementsItDoesNotKeep)
     test::checkRows(importDbcText, {
         {"value tables and environment variables up to their ';'",
          "VAL_TABLE_ T 1 \"a;b\"\n 0 \"c\" ;\nEV_ E: 0 [0|1] \"\" 0 1\n DUMMY_NODE_VECTOR0 Vector__XXX;\n"
-         "BU_: A\n",
-         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+         "BU_: A\n", "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
         {"the rest of the ';' line is skipped too", "CAT_DEF_ 1 x 2; BU_: Lost\nBU_: Kept\n",
          "{{id=\"Kept\",tag=\"ecu\"},tag=\"db\"}"},
         {"unknown statements line by line",
          "SIG_VALTYPE_ 1 S : 1;\nBO_TX_BU_ 1 : A,B;\n// BU_: Commented\nSG_ S : 0|1@1+ (1,0) [0|1] \"\" A\n"
-         "42 ; ] BS_: x\nSIG_GROUP_ 1 G 1 : S;\nBU_: A\n",
-         "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
+         "42 ; ] BS_: x\nSIG_GROUP_ 1 G 1 : S;\nBU_: A\n", "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
         {"a multi-line statement continues as statement starts", "SIG_VALTYPE_ 1 S :\nBU_: A\n",
          "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}"},
         {"NS_ stops at the first token that is no name", "NS_ :\n CM_ BA_DEF_DEF_ VAL_TABLE_ X INT\nBU_: A\n",
@@ -165,37 +154,17 @@ TEST(DbcReader, ReportsTheFirstSyntaxError)
         {"VERSION \"\"\n\n\tBO_ Foo: 8 A\n", "(3, 6): 'constant' expected but found 'Foo'"},
         {"BO_ 1 INT: 8 A", "(1, 7): 'identifier' expected but found 'INT'"},
         {"BO_ 1 F 8 A", "(1, 9): ':' expected but found '8'"},
-        {"BO_ 1 F: x A", "(1, 10): 'constant' expected but found 'x'"},
         {"BO_ 1 F: 8\r\n", "(2, 1): 'identifier' expected but found ''"},
-        {frame.substr(0, 18) + "VERSION : 0|1@1+ (1,0) [0|1] \"\"",
-         "(2, 6): 'identifier' expected but found 'VERSION'"},
         {frame + "x3 : 0|1@1+ (1,0) [0|1] \"\"", "(2, 8): 'm or M (mode flag)' expected but found 'x3'"},
         {frame + "0|1@1+ (1,0) [0|1] \"\"", "(2, 8): ':' expected but found '0'"},
-        {frame + ": -1|1@1+ (1,0) [0|1] \"\"", "(2, 10): 'constant' expected but found '-1'"},
-        {frame + ": 0 1@1+", "(2, 12): '|' expected but found '1'"},
-        {frame + ": 0|-1@1+", "(2, 12): 'constant' expected but found '-1'"},
-        {frame + ": 0|1 1+", "(2, 14): '@' expected but found '1'"},
-        {frame + ": 0|1@x+", "(2, 14): 'constant' expected but found 'x'"},
         {frame + ": 0|1@1* (1,0)", "(2, 15): '+ or -' expected but found '*'"},
-        {frame + ": 0|1@1+ 1,0)", "(2, 17): '(' expected but found '1'"},
         {frame + ": 0|1@1+ (a,0)", "(2, 18): 'number' expected but found 'a'"},
         {frame + ": 0|1@1+ (1.2.3,0)", "(2, 18): 'number' expected but found '1.2'"},
-        {frame + ": 0|1@1+ (1;0)", "(2, 19): ',' expected but found ';'"},
-        {frame + ": 0|1@1+ (1,0]", "(2, 21): ')' expected but found ']'"},
-        {frame + ": 0|1@1+ (1,0) (0|1)", "(2, 23): '[' expected but found '('"},
-        {frame + ": 0|1@1+ (1,0) [|1]", "(2, 24): 'number' expected but found '|'"},
-        {frame + ": 0|1@1+ (1,0) [0,1]", "(2, 25): '|' expected but found ','"},
-        {frame + ": 0|1@1+ (1,0) [0|1) \"\"", "(2, 27): ']' expected but found ')'"},
-        {frame + ": 0|1@1+ (1,0) [0|1] km", "(2, 29): 'string constant' expected but found 'km'"},
         {"CM_ BO_ 1 x;", "(1, 11): 'string constant' expected but found 'x'"},
         {"CM_ BO_ F \"x\";", "(1, 9): 'message id' expected but found 'F'"},
         {"CM_ SG_ 1 \"x\";", "(1, 11): 'identifier' expected but found 'x'"},
-        {"CM_ BU_ 5 \"x\";", "(1, 9): 'identifier' expected but found '5'"},
         {"VAL_ 1 S 0 \"a\" -1 \"b\";", "(1, 16): ';' expected but found '-1'"},
         {"VAL_ \"S\" 0 \"a\";", "(1, 6): 'message id or environment variable identifier' expected but found 'S'"},
-        {"VAL_ 1 2 \"a\";", "(1, 8): 'identifier' expected but found '2'"},
-        {"VAL_ 1 S 0 1;", "(1, 12): 'string constant' expected but found '1'"},
-        {"VAL_ 1 S 0 \"a\"\r\nBO_ 2 F: 8 A", "(2, 1): ';' expected but found 'BO_'"},
         {"BA_DEF_ BO_ GenMsg INT 0 1;", "(1, 13): 'attribute name' expected but found 'GenMsg'"},
         {"BA_DEF_ \"X\" BOOL;", "(1, 13): 'INT, HEX, FLOAT, STRING or ENUM' expected but found 'BOOL'"},
         {"BA_DEF_ \"X\" INT 0 1 2;", "(1, 21): ';' expected but found '2'"},

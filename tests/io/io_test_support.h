@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,15 +25,12 @@ inline std::u16string toU16(const std::string &utf8)
 {
     std::u16string out;
     for (size_t i = 0; i < utf8.size(); ++i) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        if (b < 0x80)
-            out += static_cast<char16_t>(b);
-        else if ((b & 0xE0) == 0xC0)
-            out += static_cast<char16_t>(((b & 0x1F) << 6) | (utf8[++i] & 0x3F));
-        else {
-            out += static_cast<char16_t>(((b & 0x0F) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F));
-            i += 2;
-        }
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const int more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : 2;  // bytes after the lead byte
+        auto c = static_cast<char16_t>(lead & (0xFF >> (more == 0 ? 1 : more + 2)));
+        for (int k = 0; k < more; ++k)
+            c = static_cast<char16_t>(c << 6 | (utf8[++i] & 0x3F));
+        out += c;
     }
     return out;
 }
@@ -280,10 +276,7 @@ inline std::string importText(Format format, const std::string &text)
 // What one tolerant read left: the rendered table and the warnings as "line:column
 // text", or, when it did not give a table and a list, describeResults' rendering in
 // table and no warnings.
-struct TolerantRead {
-    std::string table;
-    std::vector<std::string> warnings;
-};
+struct TolerantRead { std::string table; std::vector<std::string> warnings; };
 
 inline TolerantRead describeTolerant(lua_State *L, int count)
 {

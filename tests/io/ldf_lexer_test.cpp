@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "io_test_support.h"
 #include "ldf_lexer.h"

@@ -3,9 +3,6 @@
 // read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "io_test_support.h"
 #include "ldf_reader.h"
 
@@ -52,11 +49,9 @@ TEST(LdfReader, ReadsFilesOfEachLanguageVersion)
         {"minimal 2.1 file: six elements", "2.1", std::string("Signals { }\nFrames { }\n") + kEmptyTail,
          std::string("{tag=\"signals\"},{tag=\"frames\"},") + kEmptyTailTable},
         {"1.3: diagnostic addresses, frame sizes from identifiers, signal groups, no node attributes", "1.3",
-         "Diagnostic_addresses { S1: 1; S2: 0x02 }\n"
-         "Signals { A: 8, 0, M, S1; B: 16, 0xFFFFFFFF, S1, M; }\n"
+         "Diagnostic_addresses { S1: 1; S2: 0x02 }\nSignals { A: 8, 0, M, S1; B: 16, 0xFFFFFFFF, S1, M; }\n"
          "Frames { F10: 10, M { A, 0; } F40: 40, M { } F50: 50, S1 { B, 8; } F70: 70, M { } F3: 32, M, 3 { } }\n"
-         "Schedule_tables { T { F10 delay 10.5 ms; } }\n"
-         "Signal_groups { G: 16 { A, 0; B, 8; } }\n",
+         "Schedule_tables { T { F10 delay 10.5 ms; } }\nSignal_groups { G: 16 { A, 0; B, 8; } }\n",
          "{S1=\"1\",S2=\"0x02\",tag=\"diagnosticaddresses\"},"
          "{{initvalue=0,name=\"A\",publishedby=\"M\",size=8,subscribedby={\"S1\"},tag=\"signal\"},"
          "{initvalue=-1,name=\"B\",publishedby=\"S1\",size=16,subscribedby={\"M\"},tag=\"signal\"},tag=\"signals\"},"
@@ -99,10 +94,8 @@ TEST(LdfReader, ReadsFilesOfEachLanguageVersion)
     checkRows({{"2.2: channel name, composite, array initial value, diagnostic, sporadic and event-triggered "
                 "frames", "2.2",
                 "composite {\n  configuration C1 { CN { S1, S2; } CM { M; } }\n  configuration Master { }\n}\n"
-                "Signals { A: 8, {0, 255}, Master, S1, S2; }\n"
-                "Diagnostic_signals { MasterReqB0: 8, 0; }\n"
-                "Frames { F: 0x10, M, 1 { A, 0; } }\n"
-                "Sporadic_frames { SF: F, G; }\n"
+                "Signals { A: 8, {0, 255}, Master, S1, S2; }\nDiagnostic_signals { MasterReqB0: 8, 0; }\n"
+                "Frames { F: 0x10, M, 1 { A, 0; } }\nSporadic_frames { SF: F, G; }\n"
                 "Event_triggered_frames { E1: T, 0x3A, F, G; E2: 59, F; }\n"
                 "Diagnostic_frames { MasterReq: 0x3C { MasterReqB0, 0; } }\n" + std::string(kEmptyTail),
                 "{{{\"S1\",\"S2\",name=\"CN\",tag=\"compositenode\"},{\"M\",name=\"CM\",tag=\"compositenode\"},"
@@ -111,13 +104,11 @@ TEST(LdfReader, ReadsFilesOfEachLanguageVersion)
                 "tag=\"signal\"},tag=\"signals\"},"
                 "{{initvalue=0,name=\"MasterReqB0\",size=8,tag=\"signal\"},tag=\"diagnosticsignals\"},"
                 "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=16,name=\"F\",publishedby=\"M\",size=1,"
-                "tag=\"frame\"},tag=\"frames\"},"
-                "{{\"F\",\"G\",name=\"SF\",tag=\"frame\"},tag=\"sporadicframes\"},"
+                "tag=\"frame\"},tag=\"frames\"},{{\"F\",\"G\",name=\"SF\",tag=\"frame\"},tag=\"sporadicframes\"},"
                 "{{\"F\",\"G\",collisionresolvingscheduletable=\"T\",ident=58,name=\"E1\",tag=\"frame\"},"
                 "{\"F\",ident=59,name=\"E2\",tag=\"frame\"},tag=\"eventtriggeredframes\"},"
                 "{{{name=\"MasterReqB0\",offset=0,tag=\"signalinst\"},ident=60,name=\"MasterReq\",tag=\"frame\"},"
-                "tag=\"diagnosticframes\"}," + std::string(kEmptyTailTable)}},
-              "DB");
+                "tag=\"diagnosticframes\"}," + std::string(kEmptyTailTable)}}, "DB");
 }
 
 TEST(LdfReader, ReadsScheduleCommandsEncodingsAndRepresentations)
@@ -172,24 +163,18 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
         {"", "(1, 1): 'LIN_description_file' expected but found ''"},
         {"LIN_description_file;\nLIN_protocol_version = 2.1;", "(2, 24): 'string constant' expected but found '2.1'"},
         {speedLine + "19 kbps;", "(4, 13): 'floating point constant' expected but found '19'"},
-        {speedLine + "19.2;", "(4, 17): 'kbps' expected but found ';'"},
         {speedLine + "19.2 kbps;\nSignals { }", "(5, 1): 'Nodes' expected but found 'Signals'"},
-        {speedLine + "19.2 kbps;\nNodes { Slaves: A; }", "(5, 9): 'Master' expected but found 'Slaves'"},
         {speedLine + "19.2 kbps;\nNodes { Master: A, 1 ms, 0 ms; }", "(5, 32): 'Slaves' expected but found '}'"},
         {h21 + "Frames { }", "(9, 1): 'Signals' expected but found 'Frames'"},
         {h21 + "Diagnostic_addresses { }", "(9, 1): 'Signals' expected but found 'Diagnostic_addresses'"},  // 2.x
-        {h21 + "Signals { }\nSchedule_tables { }", "(10, 1): 'Frames' expected but found 'Schedule_tables'"},
         {head("2.0") + sf + "Schedule_tables { }", "(11, 1): 'Node_attributes' expected but found 'Schedule_tables'"},
         {head("1.3") + sf + kEmptyTail, "(11, 1): 'Schedule_tables' expected but found 'Node_attributes'"},
-        {h21 + sf + "Node_attributes { }\n", "(12, 1): 'Schedule_tables' expected but found ''"},
-        {h21 + sf + "Diagnostic_signals { }", "(11, 1): 'Node_attributes' expected but found 'Diagnostic_signals'"},
         // A signal named like a keyword ends the list.
         {h21 + "Signals {\n  Master: 8, 0, M;\n}", "(10, 3): '}' expected but found 'Master'"},
         {h21 + "Signals { A: 8, x, M; }",
          "(9, 17): 'integer (scalar initvalue) or array ('{') expected ' expected but found 'x'"},
         {h21 + "Signals { A: 8, {1, 2.5}, M; }", "(9, 21): 'integer' expected but found '2.5'"},
         {h21 + "Signals { A: 8, 0, M / S; }", "(9, 22): ';' expected but found ''"},  // a lone slash has no text
-        {h21 + "Signals { }\nFrames { F: 1, M, 2 A, 0; }", "(10, 21): '{' expected but found 'A'"},
         {h21 + sf + "Event_triggered_frames { E: T, F; }", "(11, 32): 'integer' expected but found 'F'"},
         {h21 + sf + "Node_attributes { S { LIN_protocol = 2; ", "(11, 38): 'constant' expected but found '2'"},
         {h21 + sf + "Node_attributes { S { LIN_protocol = \"2.1\"; initial_NAD = 1; ",
@@ -198,14 +183,12 @@ TEST(LdfReader, ReportsTheFirstSyntaxError)
         {node + "response_error = E; } }", "(11, 104): 'configurable_frames' expected but found '}'"},
         {node + "response_error = E; ST_min = 0 ms; P2_min = 5 ms; }",
          "(11, 119): 'configurable_frames' expected but found 'P2_min'"},
-        {schedule + "F 10 ms; } }", "(12, 25): 'delay' expected but found '10'"},
         {schedule + "5 delay 1 ms; } }", "(12, 23): 'frame_name or command type' expected but found '5'"},
         // UnassignFrameId is no command: a frame whose delay is missing.
         {schedule + "UnassignFrameId { S1, F } delay 1 ms; } }", "(12, 39): 'delay' expected but found '{'"},
         {schedule + "FreeFormat { 1, 2 } delay 1 ms; } }", "(12, 41): ',' expected but found '}'"},
         {encoding + "range_value, 1; } }", "(13, 29): 'value type' expected but found 'range_value'"},
         {encoding + "bcd_value; } }", "(13, 38): 'number' expected but found ';'"},
-        {encoding + "logical_value, 1, off; } }", "(13, 47): 'string constant' expected but found 'off'"},
     }, "error: LDF-Import: ");
 }
 

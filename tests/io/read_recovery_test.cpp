@@ -4,18 +4,14 @@
 // error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <strings.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "io_test_support.h"
 #include "read_recovery.h"
@@ -28,48 +24,37 @@ using test::Format;
 // A tolerant read of a file: the table rendered (or the failure when there is none),
 // its element tags, the element with the tag asked for (rendered), the warnings, and
 // counts: DBC frames and signals; LDF entries of signals, of frames and signal instances.
-struct Read {
-    std::string table, tags, element;
-    std::vector<std::string> warnings;
-    std::vector<int> counts;
-};
+struct Read : test::TolerantRead { std::string tags, element; std::vector<int> counts; };
 
 Read readTolerant(const std::string &path, Format format, const std::string &show = "")
 {
     Read out;
     lua_State *L = luaL_newstate();
     const int count = test::importRaw(L, format, test::toU16(path).c_str(), VEXO_IMPORT_TOLERANT);
-    if (count != 2 || !lua_istable(L, 1) || !lua_istable(L, 2)) {
-        out.table = test::describeResults(L, count);
-        lua_close(L);
-        return out;
-    }
-    out.counts = {0, 0, 0};
-    out.element = "(no " + show + ")";
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, 1, i);
-        if (lua_isnil(L, -1))
-            break;
-        lua_getfield(L, -1, "tag");
-        const std::string tag = lua_tostring(L, -1);
-        out.tags += (i > 1 ? " " : "") + tag;
-        if (tag == show)
-            out.element = test::renderLua(L, -2);
-        const int entries = static_cast<int>(lua_objlen(L, -2));
-        if (tag == "frame")
-            ++out.counts[0], out.counts[1] += entries;
-        out.counts[0] += tag == "signals" ? entries : 0;
-        out.counts[1] += tag == "frames" ? entries : 0;
-        for (int f = 1; tag == "frames" && f <= entries; ++f) {
-            lua_rawgeti(L, -2, f);
-            out.counts[2] += static_cast<int>(lua_objlen(L, -1));
-            lua_pop(L, 1);
+    if (count == 2 && lua_istable(L, 1) && lua_istable(L, 2)) {
+        out.counts = {0, 0, 0};
+        out.element = "(no " + show + ")";
+        for (int i = 1; lua_rawgeti(L, 1, i), !lua_isnil(L, -1); ++i) {
+            lua_getfield(L, -1, "tag");
+            const std::string tag = lua_tostring(L, -1);
+            out.tags += (i > 1 ? " " : "") + tag;
+            if (tag == show)
+                out.element = test::renderLua(L, -2);
+            const int entries = static_cast<int>(lua_objlen(L, -2));
+            if (tag == "frame")
+                ++out.counts[0], out.counts[1] += entries;
+            out.counts[0] += tag == "signals" ? entries : 0;
+            out.counts[1] += tag == "frames" ? entries : 0;
+            for (int f = 1; tag == "frames" && f <= entries; ++f) {
+                lua_rawgeti(L, -2, f);
+                out.counts[2] += static_cast<int>(lua_objlen(L, -1));
+                lua_pop(L, 1);
+            }
+            lua_pop(L, 2);
         }
-        lua_pop(L, 2);
+        lua_settop(L, 2);
     }
-    lua_settop(L, 2);
-    out.table = test::renderLua(L, 1);
-    out.warnings = test::describeTolerant(L, 2).warnings;
+    static_cast<test::TolerantRead &>(out) = test::describeTolerant(L, count);
     lua_close(L);
     return out;
 }
@@ -139,8 +124,7 @@ TEST(TolerantDbc, ReadsWhatRealFilesWrite)
          "tag=\"value\",values={\"b\"}},tag=\"db\"}",
          {"2:1 read VAL_ statement without its closing \";\"", "3:15 read VAL_ statement without its closing \";\""}},
         {"a keyword as a signal name within a line", kFrame + " SG_ VERSION : " + kSignalTail,
-         frameTable(signalTable("VERSION")),
-         {"2:6 read keyword \"VERSION\" as a name"}},
+         frameTable(signalTable("VERSION")), {"2:6 read keyword \"VERSION\" as a name"}},
     });
 }
 
@@ -214,18 +198,13 @@ TEST(TolerantDbc, RecoversFromEveryBrokenStatementOnItsOwn)
 // ---- LDF -------------------------------------------------------------------------
 
 const std::string kLdfHeader =
-    "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\n"
-    "LIN_speed = 19.2 kbps;\n";
+    "LIN_description_file;\nLIN_protocol_version = \"2.1\";\nLIN_language_version = \"2.1\";\nLIN_speed = 19.2 kbps;\n";
 const std::string kNodes = "Nodes { Master: M, 5 ms, 0.1 ms; Slaves: S; }\n";
 
 // An LDF row: the element with the tag show and the warnings, and the tags of all
 // elements (by default those of the sections every file has).
 struct LdfRow {
-    const char *what;
-    std::string input;
-    const char *show;
-    std::string element;
-    std::vector<std::string> warnings;
+    const char *what; std::string input; const char *show; std::string element; std::vector<std::string> warnings;
     std::string tags = "global nodes signals frames nodeattributes scheduletables";
 };
 
@@ -247,8 +226,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
          kLdfHeader + kNodes + tail +
              "Node_attributes {\n  N {\n    configured_NAD = 2;\n    LIN_protocol = \"2.1\";\n"
              "    product_id = 1, 2;\n    wakeup_time = 50 ms;\n    P2_min = 50 ms;\n"
-             "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n",
-         "nodeattributes",
+             "    configurable_frames { F; }\n  }\n}\nSchedule_tables { }\n", "nodeattributes",
          "{{LIN_protocol=\"2.1\",P2_min=50,configurableframes={{name=\"F\",tag=\"frame\"}},configured_NAD=2,"
          "name=\"N\",productid={functionid=2,supplierid=1},tag=\"node\"},tag=\"nodeattributes\"}",
          {"10:5 read attribute \"LIN_protocol\" of node \"N\" out of the usual order",
@@ -277,8 +255,7 @@ TEST(TolerantLdf, ReadsWhatRealFilesWrite)
         {"names that begin with a digit, a plural section name, encodings without a number",
          kLdfHeader + kNodes + "Signals { A: 1, 0, M, S; }\nFrames { }\nNode_attributes { }\nSchedule_tables { }\n"
              "Signal_encoding_types {\n  1Bit { logical_value, 0, \"off\"; bcd_value; }\n}\n"
-             "Signal_representations { 1Bit: A; }\n",
-         "signalencodingtypes",
+             "Signal_representations { 1Bit: A; }\n", "signalencodingtypes",
          "{{{intvalue=0,tag=\"logicalvalue\",textvalue=\"off\"},{tag=\"bcdvalue\"},name=\"1Bit\","
          "tag=\"signalencoding\"},tag=\"signalencodingtypes\"}",
          {"11:3 read name \"1Bit\", which begins with a digit", "11:44 read bcd_value without a number",
@@ -306,13 +283,11 @@ TEST(TolerantLdf, SkipsBrokenEntriesAndNamesThem)
           "16:59 skipped entry \"AssignNAD\" in schedule table \"T\": expected \"number\" but found \";\""}},
         {"a signal that leaves a brace open does not take the next one with it",
          kLdfHeader + kNodes + "Signals {\n  A: 8, {1, 2, M;\n  B: 8, 0, M;\n}\nFrames { }\nNode_attributes { }\n"
-             "Schedule_tables { }\n",
-         "signals",
+             "Schedule_tables { }\n", "signals",
          "{{initvalue=0,name=\"B\",publishedby=\"M\",size=8,subscribedby={},tag=\"signal\"},tag=\"signals\"}",
          {"7:16 skipped signal \"A\" in the Signals section: expected \"integer\" but found \"M\""}},
         {"a section the file ends inside is kept",
-         kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n",
-         "frames",
+         kLdfHeader + kNodes + "Signals { A: 8, 0, M; }\nFrames {\n  F: 1, M {\n    A, 0;\n", "frames",
          "{{{name=\"A\",offset=0,tag=\"signalinst\"},ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},"
          "tag=\"frames\"}",
          {"10:1 read frame \"F\" without its closing \"}\"", "10:1 read Frames section without its closing \"}\"",
@@ -331,16 +306,13 @@ TEST(TolerantLdf, IgnoresWhatTheStrictReaderIgnoresButNamesIt)
                                                       "10:10 ignored frame \"X\" of the ignored Frames section",
                                                       "11:1 ignored text from \"stray\" after the last section read"}));
 
-    // Once the file has left the fixed order, a repeated section is ignored the same way.
-    const Read repeated =
-        readText(kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
-                                      "Node_attributes { }\nSchedule_tables { }\n",
-                 Format::kLdf, "frames");
-    EXPECT_EQ(repeated.element, "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}");
-    EXPECT_EQ(repeated.warnings,
-              (std::vector<std::string>{"7:1 read Signals section after the Frames section, out of the usual order",
-                                        "8:1 ignored Frames section: it repeats an earlier one",
-                                        "8:10 ignored frame \"G\" of the ignored Frames section"}));
+    checkLdfRows({{"once the file has left the fixed order, a repeated section is ignored the same way",
+                   kLdfHeader + kNodes + "Frames { F: 1, M { } }\nSignals { }\nFrames { G: 2, M { } }\n"
+                                         "Node_attributes { }\nSchedule_tables { }\n", "frames",
+                   "{{ident=1,name=\"F\",publishedby=\"M\",size=2,tag=\"frame\"},tag=\"frames\"}",
+                   {"7:1 read Signals section after the Frames section, out of the usual order",
+                    "8:1 ignored Frames section: it repeats an earlier one",
+                    "8:10 ignored frame \"G\" of the ignored Frames section"}}});
 }
 
 // ---- The corpus --------------------------------------------------------------------

@@ -7,16 +7,13 @@
 #include <malloc.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxslt/documents.h>
 #include <libxslt/xsltutils.h>
-#include <lua.hpp>
 
 #include "io_test_support.h"
 #include "vexo/io.h"
@@ -56,12 +53,16 @@ struct LuaState {
     ~LuaState() { lua_close(L); }
 };
 
+// The fixture files of every test: a style sheet, a document, and one of each broken.
+struct Files {
+    const TempFile sheet{kTableSheet, ".xsl"}, notXslt{"<r/>", ".xsl"};
+    const TempFile document{kDocument, ".xml"}, malformed{"<r>\n<s></r>", ".xml"};
+};
+
 TEST(XslTransform, ThreadsWithTheirOwnLuaStatesGetTheirOwnResults)
 {
-    const TempFile sheet(kTableSheet, ".xsl");
-    const TempFile notXslt("<r/>", ".xsl");
-    const TempFile document(kDocument, ".xml");
-    const TempFile malformed("<r>\n<s></r>", ".xml");
+    const Files f;
+    const TempFile &sheet = f.sheet, &notXslt = f.notXslt, &document = f.document, &malformed = f.malformed;
     // Each thread alternates a success with its own kind of failure, so a message that
     // strayed into the other thread's call would show.
     struct Plan { const TempFile *styleSheet, *document; std::string want; };
@@ -79,8 +80,7 @@ TEST(XslTransform, ThreadsWithTheirOwnLuaStatesGetTheirOwnResults)
     auto work = [&](int t) {
         LuaState state;
         ++ready;
-        while (ready.load() < 2) {
-        }
+        while (ready.load() < 2) {}
         for (int round = 0; round < kRounds && firstWrong[t].empty(); ++round) {
             const Plan &plan = plans[t][round % 2];
             const std::string got = call(state.L, *plan.styleSheet, *plan.document);
@@ -100,13 +100,11 @@ void outerGeneric(void *, const char *, ...) { ++gOuterCalls; }
 
 TEST(XslTransform, LeavesHandlersAndLastErrorAsFoundAndPrintsNothing)
 {
-    const TempFile document(kDocument, ".xml");
-    const TempFile notXslt("<r/>", ".xsl");
+    const Files f;
     const TempFile messages("<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
                             "<xsl:template match='/'><xsl:message>note</xsl:message>"
                             "<xsl:value-of select=\"document('http://127.0.0.1:9/x')\"/></xsl:template>"
                             "</xsl:stylesheet>", ".xsl");
-    const TempFile malformed("<r>", ".xml");
     LuaState state;
     // A last error of the thread's own, which the calls must keep.
     xmlFreeDoc(xmlReadMemory("<a>", 3, "own.xml", nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
@@ -121,9 +119,9 @@ TEST(XslTransform, LeavesHandlersAndLastErrorAsFoundAndPrintsNothing)
     const auto hooksBefore = xsltHooks();
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(call(state.L, notXslt, document).substr(0, 4), "nil|");
-    EXPECT_EQ(call(state.L, messages, document).substr(0, 4), "nil|");
-    EXPECT_EQ(call(state.L, notXslt, malformed).substr(0, 4), "nil|");
+    EXPECT_EQ(call(state.L, f.notXslt, f.document).substr(0, 4), "nil|");
+    EXPECT_EQ(call(state.L, messages, f.document).substr(0, 4), "nil|");
+    EXPECT_EQ(call(state.L, f.notXslt, f.malformed).substr(0, 4), "nil|");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(gOuterCalls, 0);
     void *const own = &context;
@@ -148,14 +146,12 @@ size_t allocatedBytes()
 
 TEST(XslTransform, TenThousandCallsDoNotGrowTheHeap)
 {
-    const TempFile sheet(kTableSheet, ".xsl");
-    const TempFile document(kDocument, ".xml");
-    const TempFile malformed("<r>", ".xml");
+    const Files f;
     LuaState state;
     auto round = [&](int i) {
         // Every tenth call fails, so the error paths are repeated too.
         const bool fail = i % 10 == 9;
-        const std::string got = call(state.L, sheet, fail ? malformed : document);
+        const std::string got = call(state.L, f.sheet, fail ? f.malformed : f.document);
         return fail ? got.substr(0, 4) == "nil|" : got == kOutput;
     };
     for (int i = 0; i < 200; ++i)
