@@ -4,10 +4,7 @@
 -- the model must stay usable afterwards.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, eq = check.W, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, eq, test = check.W, check.eq, check.test
 
 local function wrongValues(n)
     local other = Vexo.createDb()
@@ -109,5 +106,3 @@ test("a wrong node class names both classes; wrong kinds name the expected kind"
         check.truthy(message:find("bad argument", 1, true), row[1] .. ": framed as an argument error")
     end
 end)
-
-return tests

@@ -13,10 +13,7 @@ function check.W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 function check.U(text) return (text:gsub(".", "%0\0")) end
 
 -- ASCII of UTF-16LE text (for messages), nil for nil.
-function check.A(text)
-    if text == nil then return nil end
-    return (text:gsub("(.)%z", "%1"))
-end
+function check.A(text) return text and (text:gsub("(.)%z", "%1")) end
 
 local function show(value)
     if type(value) == "string" then return string.format("%q", value) end
@@ -47,6 +44,13 @@ function check.raises(text, fn, ...)
     end
     return message
 end
+
+-- test(name, fn) adds a test to the list of the file being loaded (run.lua empties it).
+check.tests = {}
+function check.test(name, fn) check.tests[#check.tests + 1] = { name, fn } end
+
+-- Two collections: the first runs the finalisers, the second frees what they let go.
+function check.gc() for _ = 1, 2 do collectgarbage() end end
 
 -- Packs all results with their count.
 function check.pack(...) return { n = select("#", ...), ... } end

@@ -2,10 +2,7 @@
 -- with automatic base, 64-bit internal values, languages; and InternalValue texts.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq = check.W, check.U, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("UTF-16 arguments: empty text, odd length, missing terminator", function()
     local db = Vexo.createDb()
@@ -90,5 +87,3 @@ test("languages are the low 16 bits of an integer", function()
     db:setLongName(frame, 0x10007, W "seven")
     eq(db:getLongName(frame, 7, 7), U "seven", "0x10007 is language 7")
 end)
-
-return tests

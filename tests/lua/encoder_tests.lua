@@ -2,10 +2,7 @@
 -- and fetching changed frames, and the values of a failed creation.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, eq, pack = check.W, check.eq, check.pack
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, eq, pack, test = check.W, check.eq, check.pack, check.test
 
 local ENCODER = "EFEF191813484c23AB61C23F7950931D"
 
@@ -87,8 +84,7 @@ test("the encoder keeps its database alive", function()
         encoder:setSendMode(app, Vexo.Q3_ENC_MODE_PERIODIC)
         encoder:insertNode(app, n.ecu)
     end
-    collectgarbage()
-    collectgarbage()
+    check.gc()
     eq(encoder:trigger(1000), 0, "trigger after the database value went out of scope")
     eq(type(encoder:getNextFrame()), "table", "the cyclic PDU is due")
 end)
@@ -102,5 +98,3 @@ test("encoder methods check the encoder value and their arguments", function()
     check.raises("Q3Node expected", encoder.insertNode, encoder, 0, "x")
     eq(encoder.nosuchmethod, nil, "only methods can be indexed")
 end)
-
-return tests

@@ -2,10 +2,7 @@
 -- enumerators, names and texts, string slots, qualified identifiers and the DOT dump.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq, pack = check.W, check.U, check.eq, check.pack
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 test("Made gives the created node; Lookup and Text give zero results unless the operation answered 0", function()
     local db = Vexo.createDb(W "DB")
@@ -240,5 +237,3 @@ test("dumpDot writes a DOT file of the database", function()
     check.truthy(assert(io.open(path, "rb")):read("*a"):find("digraph", 1, true), "a digraph")
     check.raises("30B3E33A77D34390911057D0D6931EE1", n.f1.dumpDot, n.f1, W(path), 0, 0)
 end)
-
-return tests

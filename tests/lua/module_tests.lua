@@ -1,10 +1,7 @@
 -- The module table, its constants and metatables, and the userdata kinds.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq = check.W, check.U, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("require gives the module table, also registered as the global Vexo", function()
     eq(package.loaded.Vexo, Vexo, "package.loaded.Vexo")
@@ -119,5 +116,3 @@ test("importDBC and importLDF read a file into a table, take {tolerant = true} a
     check.raises("options are named", Vexo.importLDF, W(ldf), { true })
     check.raises("table expected", Vexo.importDBC, W(dbc), "tolerant")
 end)
-
-return tests

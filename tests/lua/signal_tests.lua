@@ -1,10 +1,7 @@
 -- Decoding received frames from Lua and converting raw values to physical ones.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq, pack = check.W, check.U, check.eq, check.pack
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 -- Speed 400 (0x0190), Gear 0, Temp -10 (0xF6), Name "ABCD".
 local frameOne = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
@@ -47,8 +44,7 @@ end)
 test("the decode iterator keeps its frame bytes alive", function()
     local n = check.network()
     local iterator = n.channel:decodeMessage(0x123, 0, string.char(0x90, 0x01) .. string.rep("\0", 6))
-    collectgarbage()
-    collectgarbage()
+    check.gc()
     local signal, kind, value = iterator()
     eq(check.A(signal.eid), "Speed", "first signal after a collection")
     eq(tostring(value), "400", "value read from the kept bytes")
@@ -78,5 +74,3 @@ test("checkValueInMinMax gives the library's answer; the value must be a number"
     eq(n.speed.checkValueInMinMax(nil, 1), check.E_INVALIDARG, "no signal")
     check.raises("number expected", n.speed.checkValueInMinMax, n.speed, "x")
 end)
-
-return tests

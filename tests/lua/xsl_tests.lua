@@ -3,10 +3,7 @@
 -- to write). Fixtures are written to the suite's temporary folder.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, eq = check.W, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, eq, test = check.W, check.eq, check.test
 
 local E_INVALIDARG, E_FAIL = check.E_INVALIDARG, check.E_FAIL
 
@@ -117,5 +114,3 @@ test("a local document() is read", function()
         '<xsl:template match="/"><xsl:value-of select="document(\'xsl_other.xml\')/o"/></xsl:template>')
     eq(transform(styleSheet, frames)[1], "from the other file", "output")
 end)
-
-return tests
