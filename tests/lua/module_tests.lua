@@ -73,8 +73,6 @@ test("createDb: identifier only from strings and numbers, owned database", funct
     check.rows {
         { Vexo.createDb(W "Body").eid, U "Body", "identifier" }, { Vexo.createDb().eid, nil, "no identifier" },
         { Vexo.createDb({}).eid, nil, "a table gives no identifier" },
-        { Vexo.createDb(true).eid, nil, "a boolean gives no identifier" },
-        { Vexo.createDb(W "X"):getNodeType(), Vexo.Q3_NODETYPE_Vexo, "node type of the database value" },
     }
     check.raises("invalid termination character in UCS-2 string", Vexo.createDb, 12)
 end)
