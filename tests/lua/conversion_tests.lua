@@ -38,8 +38,6 @@ test("unsigned 32-bit arguments go through their text with automatic base", func
     for _, case in ipairs(cases) do
         eq(db:createMaskedIdentifierTriggering(W "T", case[2], 0, 0, nil, nil, nil).mask, case[3], case[1])
     end
-    eq(db:createIdentifierBasedTriggering(W "I", 1, "0x80000000", nil, nil, nil).flags, 2147483648, "flags unsigned")
-    eq(db:createIdentifierBasedTriggering(W "J", -1, 0, nil, nil, nil).identifier, -1, "the identifier is signed")
 end)
 
 test("internal values from numbers, strings and InternalValues", function()

@@ -38,13 +38,6 @@ test("each output method serialises the whole result its own way; empty output i
     end
 end)
 
-test("the style sheet comes first: swapped arguments do not give the output", function()
-    local styleSheet = sheet("swap.xsl", "text", tableBody)
-    local swapped = transform(frames, styleSheet)
-    check.truthy(swapped[1] == nil and swapped[2] == E_INVALIDARG, "swapped: nil and E_INVALIDARG")
-    check.truthy(swapped[3]:find(frames .. ": ", 1, true) == 1, "named after the style sheet argument: " .. swapped[3])
-end)
-
 test("files that do not load or parse give their name, line, column and libxml2's reason", function()
     local styleSheet = sheet("load.xsl", "text", tableBody)
     local missing = check.tmp .. "/xsl_missing.xml"
