@@ -79,11 +79,11 @@ function check.same(a, b)
     return same
 end
 
--- Runs fn(...) under xpcall for the corpus scripts, which keep going after a failure;
+-- Runs fn under xpcall for the corpus scripts, which keep going after a failure;
 -- check.finish prints the tally and gives it to the test host or ends the process.
 check.checked, check.failures = 0, 0
-function check.run(what, fn, ...)
-    local ok, problem = xpcall(fn, debug.traceback, ...)
+function check.run(what, fn)
+    local ok, problem = xpcall(fn, debug.traceback)
     check.checked = check.checked + 1
     if not ok then
         check.failures = check.failures + 1
