@@ -265,9 +265,9 @@ class Decode(unittest.TestCase):
     @unittest.skipUnless(os.path.isdir(os.path.join(CORPUS, 'logs')), 'corpus not found')
     def test_corpus_logs(self):
         for log in sorted(os.listdir(os.path.join(CORPUS, 'logs'))):
-            dbc = os.path.join(CORPUS, 'dbc', log[:-4] + '.dbc')
+            dbc, path = os.path.join(CORPUS, 'dbc', log[:-4] + '.dbc'), os.path.join(CORPUS, 'logs', log)
             with self.subTest(log=log):
-                r = run('decode', '-f', 'json', dbc, os.path.join(CORPUS, 'logs', log))
+                r = run('decode', '-f', 'json', dbc, path)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(r.stderr, '')
                 records = [json.loads(line) for line in r.stdout.splitlines()]
@@ -275,9 +275,8 @@ class Decode(unittest.TestCase):
                 self.assertTrue(any(rec['signals'] for rec in records))
                 # The step functions give the batch plans' output byte for byte.
                 for args in (['-f', 'json'], ['-f', 'csv', '--raw'], ['-f', 'text']):
-                    batch = run('decode', *args, dbc, os.path.join(CORPUS, 'logs', log))
-                    self.assertEqual(run('decode', *args, dbc, os.path.join(CORPUS, 'logs', log), env=STEPS).stdout,
-                                     batch.stdout, args)
+                    batch = run('decode', *args, dbc, path)
+                    self.assertEqual(run('decode', *args, dbc, path, env=STEPS).stdout, batch.stdout, args)
         toyota = os.path.join(CORPUS, 'logs', 'opendbc__toyota_prius_2010_pt.log')
         if os.path.exists(toyota):
             out = os.path.join(TMP, 'toyota.svg')
