@@ -104,7 +104,6 @@ test("enumerators: empty, cleared database, nil owner, wrong class", function()
         { failed.n, 2, "enumChildren without a group" }, { failed[2], check.E_INVALIDARG, "its code" },
         { #check.collect(cluster.enumFrameTriggerings(nil)), 0, "other enumerators just yield nothing" },
     }
-    check.raises("Vexo or DatabaseCollections expected", cluster.enumClusters, cluster)
     check.raises("Channel expected, got Cluster", cluster.enumFrameTriggerings, cluster)
 end)
 
@@ -173,7 +172,6 @@ test("creators take their arguments in order and check classes", function()
     check.raises("Channel or Frame expected", db.createPDUInstance, db, W "X", 0, 0, 0, n.p1, n.cluster)
     check.raises("PDUTriggering or IdentifierBasedTriggering expected",
         db.createEventControlledTiming, db, 5, n.t2)
-    check.raises("PDUTriggering or IdentifierBasedTriggering expected", db.createCyclicTiming, db, 5, n.f1)
     -- The encoding is checked after the unit argument.
     check.raises("UnitSpec expected, got Frame", db.createCoding, db, W "K", 8, 0, n.f1)
     check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, 0, n.unit)
@@ -234,5 +232,4 @@ test("dumpDot writes a DOT file of the database", function()
     local path = check.tmpfile("lua_suite_dump.dot")
     eq(n.db:dumpDot(W(path), 9, 9), 0, "dumpDot")
     check.truthy(assert(io.open(path, "rb")):read("*a"):find("digraph", 1, true), "a digraph")
-    check.raises("30B3E33A77D34390911057D0D6931EE1", n.f1.dumpDot, n.f1, W(path), 0, 0)
 end)
