@@ -328,14 +328,6 @@ std::string expectedNames(const std::string &klass)
     return found != names.end() ? found->second : "?";
 }
 
-void pushValueOf(lua_State *L, VexoNode *db, VexoNode *node)
-{
-    if (node == db)
-        vexo::lua::pushDatabase(L, db, false);
-    else
-        vexo::lua::pushNode(L, node);
-}
-
 TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
 {
     Model model;
@@ -351,7 +343,10 @@ TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
         const int base = lua_gettop(L);
         lua_getglobal(L, "Vexo");
         lua_getfield(L, -1, "attribs");
-        pushValueOf(L, model.db, node);
+        if (node == model.db)
+            vexo::lua::pushDatabase(L, node, false);
+        else
+            vexo::lua::pushNode(L, node);
         lua_call(L, 1, 3);  // iterator, node value, nil
         const int iterator = base + 2, value = base + 3;
         EXPECT_EQ(handleAt(L, value), node);
