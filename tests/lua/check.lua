@@ -52,7 +52,6 @@ function check.test(name, fn) check.tests[#check.tests + 1] = { name, fn } end
 -- Two collections: the first runs the finalisers, the second frees what they let go.
 function check.gc() for _ = 1, 2 do collectgarbage() end end
 
--- Packs all results with their count.
 function check.pack(...) return { n = select("#", ...), ... } end
 
 -- Everything an iterator yields (its first value), in order.
