@@ -28,12 +28,9 @@ test("unsigned 32-bit arguments go through their text with automatic base", func
     local cases = {
         { "decimal string", "291", 291 }, { "hexadecimal string", "0x123", 0x123 }, { "upper-case prefix", "0X1f", 31 },
         { "octal string", "0777", 511 }, { "leading blanks", "  42", 42 }, { "trailing text ignored", "12abc", 12 },
-        { "no digits", "abc", 0 }, { "minus sign negates modulo 2^32", "-1", 4294967295 },
+        { "no digits", "abc", 0 }, { "a second sign", "--1", 0 }, { "minus negates modulo 2^32", "-1", 4294967295 },
         { "minus on a large value", "-4294967295", 1 }, { "overflow saturates", "4294967296", 4294967295 },
-        { "hexadecimal overflow", "0x1FFFFFFFF", 4294967295 }, { "number 1.5 via its text", 1.5, 1 },
-        { "number -1", -1, 4294967295 }, { "number 2^32", 4294967296, 4294967295 },
-        { "number 1e15 is the text 1e+15", 1e15, 1 }, { "boolean reads as 0", true, 0 }, { "nil reads as 0", nil, 0 },
-        { "table reads as 0", {}, 0 },
+        { "number 1.5 via its text", 1.5, 1 }, { "number 1e15 as the text 1e+15", 1e15, 1 }, { "nil as 0", nil, 0 },
     }
     for _, case in ipairs(cases) do
         eq(db:createMaskedIdentifierTriggering(W "T", case[2], 0, 0, nil, nil, nil).mask, case[3], case[1])
