@@ -43,15 +43,12 @@ test("internal values from numbers, strings and InternalValues", function()
     local signal = db:createSignal(W "Raw", 0, 0, 0, 0, nil)
     local function raw(value) return tostring((signal:internalToPhysical(value))) end
     local cases = {
-        { "small number", 1000, "1000" }, { "fraction truncated toward zero", 1.9, "1" },
-        { "negative number wraps", -1, "18446744073709551615" }, { "negative fraction", -2.5, "18446744073709551614" },
-        { "2^63 is out of range", 2 ^ 63, "9223372036854775808" }, { "NaN", 0 / 0, "9223372036854775808" },
-        { "decimal string", "18446744073709551615", "18446744073709551615" },
-        { "hexadecimal string", "0xFFFF0000FFFF0000", "18446462603027742720" }, { "octal string", "010", "8" },
-        { "negative string", "-1", "18446744073709551615" },
+        { "fraction truncated toward zero", 1.9, "1" }, { "negative number wraps", -1, "18446744073709551615" },
+        { "negative fraction", -2.5, "18446744073709551614" }, { "2^63: out of range", 2 ^ 63, "9223372036854775808" },
+        { "NaN", 0 / 0, "9223372036854775808" }, { "decimal string", "18446744073709551615", "18446744073709551615" },
+        { "hexadecimal string", "0xFFFF0000FFFF0000", "18446462603027742720" }, { "foreign userdata", io.stdout, "0" },
+        { "negative string", "-1", "18446744073709551615" }, { "userdata without metatable", newproxy(false), "0" },
         { "overflowing string", "99999999999999999999", "18446744073709551615" },
-        { "string without digits", "x", "0" }, { "foreign userdata", io.stdout, "0" },
-        { "userdata without metatable", newproxy(false), "0" },
     }
     for _, case in ipairs(cases) do eq(raw(case[2]), case[3], case[1]) end
     eq(raw(signal:internalToPhysical("0x8000000000000001")), "9223372036854775809", "an InternalValue's payload")
