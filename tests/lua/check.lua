@@ -13,10 +13,7 @@ function check.W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 function check.U(text) return (text:gsub(".", "%0\0")) end
 
 -- ASCII of UTF-16LE text (for messages), nil for nil.
-function check.A(text)
-    if text == nil then return nil end
-    return (text:gsub("(.)%z", "%1"))
-end
+function check.A(text) return text and (text:gsub("(.)%z", "%1")) end
 
 local function show(value)
     if type(value) == "string" then return string.format("%q", value) end
@@ -48,7 +45,13 @@ function check.raises(text, fn, ...)
     return message
 end
 
--- Packs all results with their count.
+-- test(name, fn) adds a test to the list of the file being loaded (run.lua empties it).
+check.tests = {}
+function check.test(name, fn) check.tests[#check.tests + 1] = { name, fn } end
+
+-- Two collections: the first runs the finalisers, the second frees what they let go.
+function check.gc() for _ = 1, 2 do collectgarbage() end end
+
 function check.pack(...) return { n = select("#", ...), ... } end
 
 -- Everything an iterator yields (its first value), in order.
@@ -75,11 +78,11 @@ function check.same(a, b)
     return same
 end
 
--- Runs fn(...) under xpcall for the corpus scripts, which keep going after a failure;
+-- Runs fn under xpcall for the corpus scripts, which keep going after a failure;
 -- check.finish prints the tally and gives it to the test host or ends the process.
 check.checked, check.failures = 0, 0
-function check.run(what, fn, ...)
-    local ok, problem = xpcall(fn, debug.traceback, ...)
+function check.run(what, fn)
+    local ok, problem = xpcall(fn, debug.traceback)
     check.checked = check.checked + 1
     if not ok then
         check.failures = check.failures + 1

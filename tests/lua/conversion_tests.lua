@@ -2,19 +2,14 @@
 -- with automatic base, 64-bit internal values, languages; and InternalValue texts.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq = check.W, check.U, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("UTF-16 arguments: empty text, odd length, missing terminator", function()
     local db = Vexo.createDb()
     eq(db:createFrame("", 8).eid, "", "the empty Lua string stands for the empty text")
     check.raises("invalid length of UCS-2 string", db.createFrame, db, "abc", 8)
     check.raises("invalid termination character in UCS-2 string", db.createFrame, db, U "AB", 8)
-    -- nil and other values without a string form are the empty text too.
-    eq(db:createFrame(nil, 8).eid, "", "nil")
-    eq(db:createFrame({}, 8).eid, "", "table")
+    eq(db:createFrame(nil, 8).eid, "", "nil, like any value without a string form, is the empty text too")
 end)
 
 test("a getter's text is rejected as an argument until the zero unit is appended", function()
@@ -33,18 +28,13 @@ test("unsigned 32-bit arguments go through their text with automatic base", func
     local cases = {
         { "decimal string", "291", 291 }, { "hexadecimal string", "0x123", 0x123 }, { "upper-case prefix", "0X1f", 31 },
         { "octal string", "0777", 511 }, { "leading blanks", "  42", 42 }, { "trailing text ignored", "12abc", 12 },
-        { "no digits", "abc", 0 }, { "minus sign negates modulo 2^32", "-1", 4294967295 },
+        { "no digits", "abc", 0 }, { "a second sign", "--1", 0 }, { "minus negates modulo 2^32", "-1", 4294967295 },
         { "minus on a large value", "-4294967295", 1 }, { "overflow saturates", "4294967296", 4294967295 },
-        { "hexadecimal overflow", "0x1FFFFFFFF", 4294967295 }, { "number 1.5 via its text", 1.5, 1 },
-        { "number -1", -1, 4294967295 }, { "number 2^32", 4294967296, 4294967295 },
-        { "number 1e15 is the text 1e+15", 1e15, 1 }, { "boolean reads as 0", true, 0 }, { "nil reads as 0", nil, 0 },
-        { "table reads as 0", {}, 0 },
+        { "number 1.5 via its text", 1.5, 1 }, { "number 1e15 as the text 1e+15", 1e15, 1 }, { "nil as 0", nil, 0 },
     }
     for _, case in ipairs(cases) do
         eq(db:createMaskedIdentifierTriggering(W "T", case[2], 0, 0, nil, nil, nil).mask, case[3], case[1])
     end
-    eq(db:createIdentifierBasedTriggering(W "I", 1, "0x80000000", nil, nil, nil).flags, 2147483648, "flags unsigned")
-    eq(db:createIdentifierBasedTriggering(W "J", -1, 0, nil, nil, nil).identifier, -1, "the identifier is signed")
 end)
 
 test("internal values from numbers, strings and InternalValues", function()
@@ -53,15 +43,12 @@ test("internal values from numbers, strings and InternalValues", function()
     local signal = db:createSignal(W "Raw", 0, 0, 0, 0, nil)
     local function raw(value) return tostring((signal:internalToPhysical(value))) end
     local cases = {
-        { "small number", 1000, "1000" }, { "fraction truncated toward zero", 1.9, "1" },
-        { "negative number wraps", -1, "18446744073709551615" }, { "negative fraction", -2.5, "18446744073709551614" },
-        { "2^63 is out of range", 2 ^ 63, "9223372036854775808" }, { "NaN", 0 / 0, "9223372036854775808" },
-        { "decimal string", "18446744073709551615", "18446744073709551615" },
-        { "hexadecimal string", "0xFFFF0000FFFF0000", "18446462603027742720" }, { "octal string", "010", "8" },
-        { "negative string", "-1", "18446744073709551615" },
+        { "fraction truncated toward zero", 1.9, "1" }, { "negative number wraps", -1, "18446744073709551615" },
+        { "negative fraction", -2.5, "18446744073709551614" }, { "2^63: out of range", 2 ^ 63, "9223372036854775808" },
+        { "NaN", 0 / 0, "9223372036854775808" }, { "decimal string", "18446744073709551615", "18446744073709551615" },
+        { "hexadecimal string", "0xFFFF0000FFFF0000", "18446462603027742720" }, { "foreign userdata", io.stdout, "0" },
+        { "negative string", "-1", "18446744073709551615" }, { "userdata without metatable", newproxy(false), "0" },
         { "overflowing string", "99999999999999999999", "18446744073709551615" },
-        { "string without digits", "x", "0" }, { "foreign userdata", io.stdout, "0" },
-        { "userdata without metatable", newproxy(false), "0" },
     }
     for _, case in ipairs(cases) do eq(raw(case[2]), case[3], case[1]) end
     eq(raw(signal:internalToPhysical("0x8000000000000001")), "9223372036854775809", "an InternalValue's payload")
@@ -90,5 +77,3 @@ test("languages are the low 16 bits of an integer", function()
     db:setLongName(frame, 0x10007, W "seven")
     eq(db:getLongName(frame, 7, 7), U "seven", "0x10007 is language 7")
 end)
-
-return tests

