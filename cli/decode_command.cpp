@@ -111,7 +111,8 @@ struct Block {
     uint64_t firstLine = 0;  // the number of its first line
     std::string lines;       // each ended by '\n'
     size_t count = 0;
-    std::string output;
+    std::unique_ptr<char[]> output;
+    size_t outputSize = 0;
     Tally tally;
     bool failed = false;  // decoding stopped at a line: failure says why
     std::string failure;
@@ -131,7 +132,7 @@ struct Settings {
 class Worker {
 public:
     explicit Worker(const Settings &settings)
-        : settings_(settings), decoder_(settings.network, settings.filter), out_(sink_),
+        : settings_(settings), decoder_(settings.network, settings.filter),
           writer_(makeFrameWriter(settings.format, out_, settings.writerOptions))
     {
     }
@@ -144,12 +145,7 @@ public:
             block.failed = true;
             block.failure = e.what();
         }
-        out_.flush();
-        // The next block's output takes about as much room: reserved without a copy.
-        const size_t size = sink_.size();
-        block.output.swap(sink_);
-        sink_.clear();
-        sink_.reserve(size + size / 4);
+        block.output = out_.take(block.outputSize);
     }
 
 private:
@@ -213,8 +209,7 @@ private:
 
     const Settings &settings_;
     FrameDecoder decoder_;
-    std::string sink_;
-    Output out_;
+    Output out_;  // in memory
     std::unique_ptr<FrameWriter> writer_;
 };
 
@@ -337,7 +332,7 @@ int runDecode(int argc, char **argv)
     // Writes the oldest block's output; throws its failure after what came before it.
     const auto writeOldest = [&] {
         const std::unique_ptr<Block> block = pipeline.takeOldest();
-        out.put(block->output);
+        out.put(std::string_view(block->output.get(), block->outputSize));
         merge(tally, block->tally);
         if (block->failed) {
             out.flush();

@@ -14,19 +14,44 @@ namespace vexo::cli {
 
 Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(new char[kCapacity]) {}
 
-Output::Output(std::string &sink) : sink_(&sink), buffer_(new char[kCapacity]) {}
+Output::Output() : buffer_(new char[kCapacity]) {}
 
-Output::~Output()
+Output::~Output() = default;
+
+void Output::makeRoom(size_t size)
 {
-    delete[] buffer_;
+    if (fd_ >= 0) {
+        flush();
+        return;
+    }
+    const size_t capacity = std::max(2 * capacity_, used_ + size);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::memcpy(grown.get(), buffer_.get(), used_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+}
+
+std::unique_ptr<char[]> Output::take(size_t &size)
+{
+    size = used_;
+    std::unique_ptr<char[]> text = std::move(buffer_);
+    capacity_ = std::max(kCapacity, used_ + used_ / 4);
+    buffer_.reset(new char[capacity_]);
+    used_ = 0;
+    return text;
 }
 
 void Output::spill(std::string_view text)
 {
-    if (sink_ == nullptr && text.size() >= kCapacity) {
+    if (fd_ >= 0 && text.size() >= kCapacity) {
         // A large piece (a block decoded on another thread) goes out without a copy.
         flush();
         writeAll(text.data(), text.size());
+        return;
+    }
+    if (fd_ < 0) {
+        makeRoom(text.size());
+        append(text.data(), text.size());
         return;
     }
     while (!text.empty()) {
@@ -40,12 +65,9 @@ void Output::spill(std::string_view text)
 
 void Output::flush()
 {
-    if (sink_ != nullptr) {
-        sink_->append(buffer_, used_);
-        used_ = 0;
+    if (fd_ < 0)
         return;
-    }
-    writeAll(buffer_, used_);
+    writeAll(buffer_.get(), used_);
     used_ = 0;
 }
 
