@@ -238,7 +238,55 @@ LineKind readScreenFrame(Cursor &c, ParsedLine &frame)
     return LineKind::Frame;
 }
 
-LineKind parseLine(std::string_view line, ParsedLine &frame)
+// The commonest line, "(SECONDS) BUS ID#DATA" with single spaces and a classic frame, in
+// one pass; false for anything else (also for what it leaves to the general reading,
+// such as error frames), which parseLine then reads.
+bool readPlainLogLine(std::string_view line, ParsedLine &frame)
+{
+    const char *at = line.data(), *const end = at + line.size();
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (at == end || *at++ != '(')
+        return false;
+    const char *const stamp = at;
+    ptrdiff_t digits = 0;
+    for (; at != end && (isDigit(*at) || (*at == '.' && at - stamp == digits)); ++at)
+        digits += *at != '.' ? 1 : 0;
+    if (at == end || *at != ')' || digits == 0)
+        return false;
+    frame.timestamp = std::string_view(stamp, static_cast<size_t>(at - stamp));
+    if (++at == end || *at++ != ' ')
+        return false;
+    const char *const bus = at;
+    while (at != end && *at > ' ' && *at <= '~' && *at != '#')
+        ++at;
+    if (at == bus || at - bus > 32 || at == end || *at != ' ')
+        return false;
+    frame.bus = std::string_view(bus, static_cast<size_t>(at - bus));
+    const char *const id = ++at;
+    uint32_t identifier = 0;
+    for (int digit; at != end && (digit = hexDigitValue(*at)) >= 0; ++at)
+        identifier = identifier << 4 | static_cast<uint32_t>(digit);
+    digits = at - id;
+    if (at == end || *at++ != '#' || (digits != 3 && digits != 8) || (digits == 3 && identifier > 0x7FF)
+        || identifier > 0x1FFFFFFF || (digits == 8 && (identifier & kErrorFlag) != 0))
+        return false;
+    const auto bytes = static_cast<size_t>(end - at);
+    if (bytes % 2 != 0 || bytes > 16)
+        return false;
+    for (size_t i = 0; i < bytes / 2; ++i, at += 2) {
+        const int high = hexDigitValue(at[0]), low = hexDigitValue(at[1]);
+        if (high < 0 || low < 0)
+            return false;
+        frame.data[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    frame.identifier = identifier;
+    frame.extended = digits == 8;
+    frame.length = static_cast<uint32_t>(bytes / 2);
+    return true;
+}
+
+// Any line, the plain log line included.
+LineKind readAnyLine(std::string_view line, ParsedLine &frame)
 {
     frame.timestamp = {};
     frame.flags = 0;
@@ -269,6 +317,12 @@ LineKind parseLine(std::string_view line, ParsedLine &frame)
         return readLogFrame(body, frame);
     }
     return readScreenFrame(c, frame);
+}
+
+LineKind parseLine(std::string_view line, ParsedLine &frame)
+{
+    frame.flags = 0;
+    return readPlainLogLine(line, frame) ? LineKind::Frame : readAnyLine(line, frame);
 }
 
 uint32_t busIndex(VexoLogBuses *buses, std::string_view name)
