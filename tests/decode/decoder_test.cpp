@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -101,18 +102,12 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
     return out;
 }
 
-std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
+template <class T>
+std::vector<T> each(T Got::*field, const std::vector<Got> &got)
 {
-    std::vector<VexoNode *> out;
+    std::vector<T> out;
     for (const Got &g : got)
-        out.push_back(g.signal);
-    return out;
-}
-std::vector<uint64_t> rawsOf(const std::vector<Got> &got)
-{
-    std::vector<uint64_t> out;
-    for (const Got &g : got)
-        out.push_back(g.raw);
+        out.push_back(g.*field);
     return out;
 }
 
@@ -163,24 +158,18 @@ TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
     constexpr uint64_t kCopy = ~0ull;
     struct Case { const char *what; uint32_t id, flags; int32_t position, length; uint64_t want; };  // length < 0: BE
     const Case cases[] = {
-        {"standard word", 0x123, kStd, -32, 32, 0x24600000},
-        {"extended word", 0x123, kExt, -32, 32, 0x918},
+        {"standard word", 0x123, kStd, -32, 32, 0x24600000}, {"extended word", 0x123, kExt, -32, 32, 0x918},
         {"standard, all ones", 0x7FF, kStd, -32, 32, 0xFFE00000},
         {"extended, all ones", 0x1FFFFFFF, kExt, -32, 32, 0xFFFFFFF8},
         {"standard identifier at -11", 0x5A5, kStd, -11, 11, 0x5A5},
         {"extended identifier at -29", 0x1ABCDEF5, kExt, -29, 29, 0x1ABCDEF5},
-        {"bit -1 is the top bit", 0x400, kStd, -1, 1, 1},
-        {"big-endian inside one byte", 0x7F5, kStd, -9, -3, 0x5},
+        {"bit -1 is the top bit", 0x400, kStd, -1, 1, 1}, {"big-endian inside one byte", 0x7F5, kStd, -9, -3, 0x5},
         {"below -32 reads nothing", 0x7FF, kStd, -40, 8, 0},
         {"past bit -1 reads zeros, not the frame", 0x7FF, kStd, -4, 8, 0xF},
-        {"little-endian inside", 0, kStd, 3, 13, kCopy},
-        {"big-endian inside", 0, kStd, 12, -8, kCopy},
-        {"big-endian word", 0, kStd, 7, -16, kCopy},
-        {"little-endian, 56 bits", 0, kStd, 0, 56, kCopy},
-        {"little-endian past the end", 0, kStd, 124, 12, kCopy},
-        {"big-endian past the end", 0, kStd, 125, -12, kCopy},
-        {"wholly past the end", 0, kStd, 140, 8, kCopy},
-        {"big-endian 72 bits in two chunks", 0, kStd, 71, -72, kCopy},
+        {"little-endian inside", 0, kStd, 3, 13, kCopy}, {"big-endian inside", 0, kStd, 12, -8, kCopy},
+        {"big-endian word", 0, kStd, 7, -16, kCopy}, {"little-endian, 56 bits", 0, kStd, 0, 56, kCopy},
+        {"little-endian past the end", 0, kStd, 124, 12, kCopy}, {"big-endian past the end", 0, kStd, 125, -12, kCopy},
+        {"wholly past the end", 0, kStd, 140, 8, kCopy}, {"big-endian 72 bits in two chunks", 0, kStd, 71, -72, kCopy},
         {"big-endian 72 bits, chunk below 0", 0, kStd, 63, -72, kCopy},
     };
     const std::vector<uint8_t> frame = {0x3C, 0xA5, 0x0F, 0x96, 0x81, 0x7E, 0xC3, 0x5A,
@@ -236,10 +225,10 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
         SCOPED_TRACE(c.what);
         Net net;
         VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits, c.order);
-        std::vector<std::pair<VexoNode *, char>> names;
+        std::map<VexoNode *, char> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
-            names.emplace_back(net.add(pdu, at, bits), name);
+            names[net.add(pdu, at, bits)] = name;
             return part;
         };
         VexoNode *fixed = addPart('S', Net::Static, 0, 8, 0);
@@ -254,12 +243,8 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
         data.insert(data.begin(), size_t(c.shift / 8), 0xEE);
         data.resize(9);
         Named got;
-        for (const Got &g : decodeAll(net, c.id, kStd, data)) {
-            char name = '?';
-            for (const auto &[signal, n] : names)
-                name = signal == g.signal ? n : name;
-            got.emplace_back(name, g.raw);
-        }
+        for (const Got &g : decodeAll(net, c.id, kStd, data))
+            got.emplace_back(names[g.signal], g.raw);
         EXPECT_EQ(got, c.want);
     }
 }
@@ -269,8 +254,7 @@ TEST(Decoder, AsciiSignalIsClippedToTheTextBuffer)
     struct Case { const char *what; bool buffer; uint32_t capacity; std::vector<std::string> want; };
     const Case cases[] = {
         {"4 bytes of room", true, 4, {"ABCD", "#"}},  // "#": the numeric signal after the text
-        {"more room than text", true, 16, {"ABCDEFGH", "#"}},
-        {"no room", true, 0, {"", "#"}},
+        {"more room than text", true, 16, {"ABCDEFGH", "#"}}, {"no room", true, 0, {"", "#"}},
         {"no buffer: skipped", false, 0, {"#"}},
     };
     for (const Case &c : cases) {
@@ -296,14 +280,11 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
     VexoNode *pdu = net.plainPdu(8);
     const VexoChar *names[] = {u"A", u"B", u"C", u"D", u"E"}, *instanceNames[] = {u"iA", u"iB", u"iC", u"iD", u"iE"};
     std::vector<VexoNode *> s;
-    for (int i = 0; i < 5; ++i) {
-        s.push_back(net.signal(names[i], 8));
-        net.place(s[i], pdu, 8 * i, kLE, instanceNames[i]);
-    }
+    for (int i = 0; i < 5; ++i)
+        net.place(s.emplace_back(net.signal(names[i], 8)), pdu, 8 * i, kLE, instanceNames[i]);
     struct Case { const char *what; const VexoChar *ids; uint32_t mode; std::vector<VexoNode *> want; };
     const Case cases[] = {
-        {"an instance", u"iC\0", 0, {s[2]}},
-        {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
+        {"an instance", u"iC\0", 0, {s[2]}}, {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
         {"nothing named", u"X\0", 0, {}},
         {"inverted: neither B nor its instance", u"B\0iB\0", VEXO_FILTER_INVERT, {s[0], s[2], s[3], s[4]}},
         {"inverted: B's instance is still selected", u"B\0", VEXO_FILTER_INVERT, s},
@@ -312,7 +293,7 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
         SCOPED_TRACE(c.what);
         VexoFilter *filter = nullptr;
         ASSERT_EQ(Vexo_createIdListFilterW(net.db, c.mode, c.ids, &filter), S_OK);
-        EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), c.want);
+        EXPECT_EQ(each(&Got::signal, decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), c.want);
         Vexo_destroyFilter(filter);
     }
 }
@@ -333,8 +314,8 @@ TEST(Decoder, BrokenInstanceIsSkippedAlone)
     net.add(fixed, 16, 8, Q3_ENCODING_ASCII);                                          // ASCII without buffer
     VexoNode *last = net.add(fixed, 8), *other = net.add(selected, 16);
     const auto got = decodeAll(net, 0, kStd, {1, 2, 3, 4, 5, 6, 7, 8});
-    EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{first, last, other}));
-    EXPECT_EQ(rawsOf(got), (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(each(&Got::signal, got), (std::vector<VexoNode *>{first, last, other}));
+    EXPECT_EQ(each(&Got::raw, got), (std::vector<uint64_t>{1, 2, 3}));
 }
 
 TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
@@ -356,7 +337,7 @@ TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
     ASSERT_EQ(Vexo_setReference(net.part(mux, Net::Static, 0, nullptr), mux), S_OK);  // holds its own PDU
     net.part(mux, Net::Dynamic, 0, &pdu);
     VexoNode *s = net.add(pdu, 0);
-    EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
+    EXPECT_EQ(each(&Got::signal, decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
 }
 
 TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
@@ -373,17 +354,15 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         ASSERT_EQ(Vexo_addParents(shared, 1, &other), S_OK);
         VexoNode *s = net.add(shared, 0);
         const auto got = decodeAll(net, 0, kStd, {0x12, 0x05, 0, 0, 0, 0, 0, 0});
-        EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{s, s}));
-        EXPECT_EQ(rawsOf(got), (std::vector<uint64_t>{0x12, 0x12}));
+        EXPECT_EQ(each(&Got::signal, got), (std::vector<VexoNode *>{s, s}));
+        EXPECT_EQ(each(&Got::raw, got), (std::vector<uint64_t>{0x12, 0x12}));
     }
     // A part assembled from one 8-bit segment: a signal reaching past the assembled byte
     // reads zeros there. Past the 1024-byte assembly it is still skipped.
     struct Case { const char *what; int32_t bitpos; uint32_t bits; std::vector<uint64_t> raws; };
     const Case cases[] = {
-        {"inside the segment", 0, 8, {0xAB}},
-        {"upper half past the segment", 4, 8, {0x0A}},
-        {"wholly past the segment", 100, 16, {0}},
-        {"last bit of the assembly", 8 * 1024 - 1, 1, {0}},
+        {"inside the segment", 0, 8, {0xAB}}, {"upper half past the segment", 4, 8, {0x0A}},
+        {"wholly past the segment", 100, 16, {0}}, {"last bit of the assembly", 8 * 1024 - 1, 1, {0}},
         {"past the assembly", 8 * 1024 - 4, 8, {}},
     };
     for (const Case &c : cases) {
@@ -391,7 +370,7 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         VexoNode *pdu = nullptr;
         ASSERT_EQ(Vexo_addSegment(net.part(net.muxIn(2), Net::Static, 0, &pdu), kLE, 0, 8), S_OK);
         net.add(pdu, c.bitpos, c.bits);
-        EXPECT_EQ(rawsOf(decodeAll(net, 0, kStd, {0xAB, 0xCD})), c.raws) << c.what;
+        EXPECT_EQ(each(&Got::raw, decodeAll(net, 0, kStd, {0xAB, 0xCD})), c.raws) << c.what;
     }
 }
 
