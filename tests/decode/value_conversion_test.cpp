@@ -103,8 +103,7 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
         {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
         {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
         {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
-        {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
-        {"unknown is refused", 8, 99, 1, kRefused},
+        {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused}, {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
     for (const Case &c : cases) {
@@ -129,8 +128,7 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
                                                                 : c.want.value.f64)));
     }
 
-    // Without a coding the internal value is the result.
-    // (the link to a unit can only be forged: creation and the link setter refuse it).
+    // Without a coding the internal value is the result (a unit as reference can only be forged).
     VexoNode *unit = nullptr;
     ASSERT_EQ(Vexo_createUnitSpec(m.handle, nullptr, 0x0409, u"km/h", &unit), S_OK);
     VexoNode *forged = m.signal(nullptr);
@@ -191,14 +189,12 @@ TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
     const double two63 = 9223372036854775808.0, two64 = 18446744073709551616.0;
     struct Case { const char *what; SignalValue v; double lower, upper; uint32_t flags; bool in; };
     const Case cases[] = {
-        {"open lower limit", dbl(0), 0, 10, 0, false},
-        {"open upper limit", dbl(10), 0, 10, 0, false},
+        {"open lower limit", dbl(0), 0, 10, 0, false}, {"open upper limit", dbl(10), 0, 10, 0, false},
         {"closed lower limit", dbl(0), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, true},
         {"closed lower, open upper", dbl(10), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, false},
         {"closed upper limit", dbl(10), 0, 10, Q3_FLAG_UPPERLIMIT_CLOSED, true},
         {"other flag bits ignored", dbl(0), 0, 10, 0xFFFFFFFC, false},
-        {"NaN in no range", dbl(kNaN), -kInf, kInf, kClosed, false},
-        {"NaN limit", dbl(5), kNaN, 10, kClosed, false},
+        {"NaN in no range", dbl(kNaN), -kInf, kInf, kClosed, false}, {"NaN limit", dbl(5), kNaN, 10, kClosed, false},
         {"2^53 + 1 above closed upper 2^53", u64(kTwo53 + 1), 0, two53, kClosed, false},
         {"2^53 + 1 above open lower 2^53", u64(kTwo53 + 1), two53, 1e18, 0, true},
         {"-(2^53 + 1) below closed lower -2^53", i64(-int64_t(kTwo53) - 1), -two53, 0, kClosed, false},
@@ -236,14 +232,10 @@ TEST(ValueConversion, ChecksValueAgainstSignalLimits)
     // Limits are compared as ranges are (exact for integers, see above).
     struct Case { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
     const Case cases[] = {
-        {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE},
-        {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
-        {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE},
-        {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
-        {"below", closed, i64(-1), Q3_VALUEBELOWRANGE},
-        {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
-        {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE},
-        {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
+        {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE}, {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
+        {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE}, {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
+        {"below", closed, i64(-1), Q3_VALUEBELOWRANGE}, {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
+        {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE}, {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
     for (const Case &c : cases)
@@ -258,14 +250,10 @@ TEST(ValueConversion, FormatsValuesAsText)
 {
     struct Case { const char *what; SignalValue v; uint32_t capacity; int32_t result; const char16_t *text; };
     const Case cases[] = {
-        {"INT64", i64(-12), 4, 3, u"-12"},
-        {"INT64 minimum", i64(INT64_MIN), 32, 20, u"-9223372036854775808"},
-        {"UINT64 upper-case hex", u64(255), 8, 4, u"0xFF"},
-        {"UINT64 zero", u64(0), 8, 3, u"0x0"},
-        {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"},
-        {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
-        {"no room for the terminator", i64(-12), 3, -1, u"-1"},
-        {"one unit", u64(255), 1, -1, u""},
+        {"INT64", i64(-12), 4, 3, u"-12"}, {"INT64 minimum", i64(INT64_MIN), 32, 20, u"-9223372036854775808"},
+        {"UINT64 upper-case hex", u64(255), 8, 4, u"0xFF"}, {"UINT64 zero", u64(0), 8, 3, u"0x0"},
+        {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"}, {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
+        {"no room for the terminator", i64(-12), 3, -1, u"-1"}, {"one unit", u64(255), 1, -1, u""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -408,9 +396,8 @@ TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
 {
     Model m;
     std::mt19937_64 random(11);
-    const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.9999, -1.9999, 255.5, -128.5, 9007199254740993.0,
-                            9223372036854775807.0, -9223372036854775808.0, 18446744073709551615.0, 1e300, -1e300,
-                            std::numeric_limits<double>::quiet_NaN(), kInf, -kInf};
+    const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.9999, -1.9999, 255.5, -128.5, 9007199254740993.0, double(INT64_MAX),
+                            double(INT64_MIN), double(UINT64_MAX), 1e300, -1e300, kNaN, kInf, -kInf};
     for (uint32_t encoding : {uint32_t(Q3_ENCODING_DIRECT), uint32_t(Q3_ENCODING_2COMPL)}) {
         for (uint32_t bits : {0u, 1u, 7u, 8u, 16u, 31u, 32u, 33u, 53u, 63u, 64u, 65u}) {
             VexoNode *signal = m.signal(m.coding(bits, encoding));
