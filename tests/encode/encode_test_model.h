@@ -66,9 +66,9 @@ struct Model {
     }
     // A signal whose coding has one identity physical-to-internal computation over
     // every value, so its default value reaches the images.
-    VexoNode *signal(uint32_t bits, double defaultValue = 0)
+    VexoNode *signal(uint32_t bits, double defaultValue = 0, uint32_t type = Q3_ENCODING_DIRECT)
     {
-        VexoNode *c = coding(bits);
+        VexoNode *c = coding(bits, type);
         VexoNode *identity = make(Vexo_createIdentityComputation, id());
         EXPECT_EQ(Vexo_addRange(identity, -1e300, 1e300, 3), S_OK);
         EXPECT_EQ(Vexo_addPhysicalToInternalComputations(c, 1, &identity), S_OK);
@@ -92,11 +92,13 @@ struct Encoder {
     ~Encoder() { Vexo_DestroyEncoder(handle); }
     operator VexoEncoder *() const { return handle; }
 
-    uint32_t app(uint32_t mode)
+    // A new application in `mode`, including `triggering` when given.
+    uint32_t app(uint32_t mode, const VexoNode *triggering = nullptr)
     {
         uint32_t a = 99;
         EXPECT_EQ(Vexo_EncoderRegister(handle, &a), S_OK);
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
+        EXPECT_TRUE(triggering == nullptr || Vexo_EncoderInsert(handle, a, triggering) == S_OK);
         return a;
     }
     std::vector<Sent> fetch()
@@ -108,14 +110,14 @@ struct Encoder {
         return out;
     }
     // A new PERIODIC application includes `triggering`, sets `signal` to `value` and
-    // triggers at time 1: the frames that are sent.
-    std::vector<Sent> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
+    // triggers at time 1: the bytes of the one frame sent (none unless exactly one is).
+    std::vector<uint8_t> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
     {
-        const uint32_t a = app(Q3_ENC_MODE_PERIODIC);
-        EXPECT_EQ(Vexo_EncoderInsert(handle, a, triggering), S_OK);
-        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, a, signal, value), S_OK);
+        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, app(Q3_ENC_MODE_PERIODIC, triggering), signal, value), S_OK);
         EXPECT_EQ(Vexo_EncoderTrigger(handle, 1, 0), S_OK);
-        return fetch();
+        const std::vector<Sent> sent = fetch();
+        EXPECT_EQ(sent.size(), 1u);
+        return sent.size() == 1 ? sent[0].data : std::vector<uint8_t>();
     }
 };
 
