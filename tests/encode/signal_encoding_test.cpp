@@ -135,16 +135,13 @@ double edgeValue(std::mt19937_64 &random)
                              9223372036854775807.0, 18446744073709551615.0, 1e300, inf, -inf,
                              std::numeric_limits<double>::quiet_NaN(), double(int64_t(random() % 2001) - 1000) / 4};
     const double value = values[random() % (sizeof values / sizeof values[0])];
-    switch (random() % 4) {
-    case 0: return std::nextafter(value, inf);
-    case 1: return std::nextafter(value, -inf);
-    default: return value;
-    }
+    const uint64_t nudge = random() % 4;
+    return nudge == 0 ? std::nextafter(value, inf) : nudge == 1 ? std::nextafter(value, -inf) : value;
 }
 
-// A random physical-to-internal computation: linear (as an import writes it for a field,
-// or random), identity, or one that never converts (a mapped text), with random ranges.
-VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
+// Adds a random physical-to-internal computation to coding: linear (as an import writes it
+// for a field, or random), identity, or one that never converts (a mapped text), with random ranges.
+void addRandomComputation(Model &m, VexoNode *coding, std::mt19937_64 &random)
 {
     const double scales[] = {1.0, 0.5, 4.0, -2.0, 0.001, 1e-300, 0.0};
     const uint32_t kind = uint32_t(random() % 5);
@@ -160,7 +157,7 @@ VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
             std::swap(lower, upper);
         Vexo_addRange(computation, lower, upper, uint32_t(random() % 4));
     }
-    return computation;
+    Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
 }
 
 // What an import gives an integer field with a linear rule (scale, offset): a computation
@@ -168,7 +165,8 @@ VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
 // the physical values that round into the field.
 void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigned, double scale, double offset)
 {
-    const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0, high = isSigned ? -low - 1 : std::ldexp(1.0, int(bitlen)) - 1;
+    const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0;
+    const double high = isSigned ? -low - 1 : std::ldexp(1.0, int(bitlen)) - 1;
     const auto piece = [&](double from, double to, uint32_t flags, double bias) {
         double a = offset + scale * from, b = offset + scale * to;
         if (scale < 0)
@@ -204,28 +202,25 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
             addImportedPieces(m, coding, bitlen, (encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL,
                               scales[random() % 4], random() % 2 == 0 ? 0.0 : -40.0);
         }
-        for (int c = 0, count = int(random() % 3); c < count; ++c) {
-            VexoNode *computation = randomComputation(m, random);
-            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
-        }
+        for (int c = 0, count = int(random() % 3); c < count; ++c)
+            addRandomComputation(m, coding, random);
         VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, random() % 20 == 0 ? nullptr : coding);
-        std::vector<VexoSignalWrite> writes;
-        for (int w = 0; w < 8; ++w) {
-            VexoSignalWrite write{};
+        std::vector<VexoSignalWrite> writes(8);
+        for (VexoSignalWrite &write : writes) {
             write.signalInstance = m.instance(random() % 30 == 0 ? nullptr : signal, pdu, uint32_t(random() % 130),
                                               random() % 2 == 0 ? kLE : kBE);
-            write.value.valueType = random() % 40 == 0 ? 7 : random() % 3 != 0 ? Q3_VALUETYPE_DOUBLE : uint32_t(random() % 3);
+            write.value.valueType =
+                random() % 40 == 0 ? 7 : random() % 3 != 0 ? Q3_VALUETYPE_DOUBLE : uint32_t(random() % 3);
             write.value.value.f64 = edgeValue(random);
             if (write.value.valueType != Q3_VALUETYPE_DOUBLE)
                 write.value.value.u64 = random() % 2 == 0 ? random() : random() % 300 - 100;
-            writes.push_back(write);
         }
         for (int pass = 0; pass < 2; ++pass) {
             const uint32_t length = random() % 2 == 0 ? 16 : 8 + uint32_t(random() % 8);
-            std::vector<uint8_t> want(16), got(16);
+            std::vector<uint8_t> want(16);
             for (uint8_t &byte : want)
                 byte = uint8_t(random());
-            got = want;
+            std::vector<uint8_t> got = want;
             std::vector<HRESULT> wanted, results(writes.size());
             for (const VexoSignalWrite &write : writes)
                 wanted.push_back(encodeStepwise(write, want.data(), length));
@@ -239,9 +234,7 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
             const auto *plan = vexo::decode::conversionPlanOf(*vexo::core::nodeAs<vexo::core::Coding>(coding));
             if (pass == 0 && plan != nullptr && plan->encodePieceCount != 0)
                 planned += ok;
-            // The plan follows the model: one more computation, then again.
-            VexoNode *computation = randomComputation(m, random);
-            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
+            addRandomComputation(m, coding, random);  // the plan must follow the model
         }
     }
     EXPECT_GT(planned, 400u) << "fields written through a plan";
