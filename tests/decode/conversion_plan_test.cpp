@@ -41,8 +41,7 @@ struct Coding {
     int bits() const { return bitlen == 0 ? 1 : bitlen > 64 ? 64 : int(bitlen); }
 };
 
-// The domain's ends and values around and inside them: the limits a generated range
-// uses, so that ranges land on, beside and around the edges.
+// Limits for generated ranges, to land on, beside and around the field's ends and inside it.
 double edge(Random &r, const Coding &c)
 {
     const double low = c.low(), high = c.high();
@@ -53,10 +52,9 @@ double edge(Random &r, const Coding &c)
 
 Coding makeCoding(VexoNode *db, Random &r)
 {
-    static const uint32_t kEncodings[] = {
-        Q3_ENCODING_DIRECT,         Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL, Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE,
-        Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_1COMPL, Q3_ENCODING_PACKED_BCD,
-        Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, Q3_ENCODING_ASCII};
+    static const uint32_t kEncodings[] = {Q3_ENCODING_DIRECT, Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL,
+        Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE, Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_1COMPL,
+        Q3_ENCODING_PACKED_BCD, Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, Q3_ENCODING_ASCII};
     static const uint32_t kLengths[] = {0, 1, 2, 7, 8, 12, 16, 31, 32, 33, 52, 63, 64, 65};
     Coding c;
     c.encoding = r.pick(kEncodings);
@@ -93,8 +91,7 @@ void addComputation(VexoNode *db, const Coding &c, Random &r, std::vector<double
     Vexo_addInternalToPhysicalComputations(c.node, 1, &computation);
 }
 
-// What an import makes: descriptions on one value each (some outside the field), then one
-// linear rule over the field's whole domain.
+// What an import makes: one-value descriptions (some outside the field), then a linear rule over it all.
 void addImportedShape(VexoNode *db, const Coding &c, Random &r, std::vector<double> &keys)
 {
     for (uint32_t k = 0, described = r.below(4); k < described; ++k) {
@@ -168,8 +165,7 @@ TEST(ConversionPlan, GivesWhatTheComputationWalkGivesForRandomCodings)
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
     }
-    // Many codings take the plan (or the test would not test it): every imported one whose
-    // encoding has a plain reading (about half of them).
+    // Many codings take the plan: every imported one whose encoding has a plain reading (about half).
     EXPECT_GT(planned[0], 200u);
     EXPECT_GT(planned[1], 700u);
     Vexo_destroy(db);

@@ -1,7 +1,6 @@
-// Threads that decode one model at once (each with its own state) while the indexes and
-// conversion plans behind the decoder are built and rebuilt: every thread gets the records
-// one thread alone gets. Also run under ThreadSanitizer (scripts/test.sh). Text lookups,
-// which write the string table's caches, stay out.
+// Threads decoding one model at once (each with its own state) while the indexes and conversion
+// plans behind the decoder are built and rebuilt get the records one thread alone gets. Also run
+// under ThreadSanitizer. Text lookups, which write the string table's caches, stay out.
 #include <gtest/gtest.h>
 
 #include <thread>

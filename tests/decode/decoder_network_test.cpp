@@ -15,10 +15,9 @@
 
 namespace {
 
-// The frame bits of a field, least significant first, from the bus convention and
-// independently of the library: a little-endian field runs up from its start bit; a
-// big-endian one runs down from its start bit (the most significant) to bit 0 of the
-// byte, then on from bit 7 of the next byte.
+// The frame bits of a field, least significant first, from the bus convention alone: a
+// little-endian field runs up from its start bit; a big-endian one down from its start bit
+// (the most significant) to bit 0 of the byte, then on from bit 7 of the next byte.
 std::vector<int> fieldBits(int start, int bits, bool big)
 {
     std::vector<int> at;

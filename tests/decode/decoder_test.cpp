@@ -1,7 +1,6 @@
-// Frame decoder through the public interface: triggering order, the identifier word,
-// multiplexed PDUs with their parts and segments, ASCII text, filters, skipped instances,
-// nesting limits, the channel's own PDU instances and the state's lifecycle. The matching
-// rule itself is checked against a plain walk in frame_program_test.cpp.
+// Frame decoder through the public interface: triggering order, the identifier word, multiplexed
+// parts and segments, ASCII text, filters, skipped instances, nesting limits, the channel's own
+// PDU instances, the state's lifecycle. frame_program_test.cpp checks the matching rule itself.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -342,9 +341,8 @@ TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
 
 TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
 {
-    // Two parts of one multiplexed PDU holding the same PDU are siblings, not a cycle: the
-    // static part and the else part (switch 5 at bit 8 selects no dynamic part) both give
-    // the signal at bit 0.
+    // Two parts holding the same PDU are siblings, not a cycle: the static part and the else part
+    // (switch 5 at bit 8 selects no dynamic part) both give the signal at bit 0.
     {
         Net net;
         VexoNode *mux = net.muxIn(8, 0, 8, 4), *shared = nullptr;

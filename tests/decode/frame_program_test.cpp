@@ -1,8 +1,7 @@
-// The triggering index and the frame programs against plain walks, on random networks
-// changed between decodes: the triggerings Vexo_decodeNextFrametriggering gives equal a
-// walk over the channel's list (written here from the public getters), and the records
-// Vexo_decodeNextSignal gives (from the program the index holds) equal those of the walk
-// over the frame's PDU instances, filters and text buffers of every size included.
+// The triggering index and frame programs against plain walks on random networks changed
+// between decodes: the triggerings given equal a walk over the channel's list (written here
+// from the public getters); the records given (from the index's program) equal those of the
+// library's walk over the frame's PDU instances, with filters and text buffers of every size.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,8 +1,7 @@
-// Random networks for the decoder's equivalence tests: one channel with identifier,
-// masked and scheduled triggerings (shared identifiers, frames of other lengths, every
-// frame-type flag, triggerings listed twice or without frame), PDUs with signals of every
-// encoding, multiplexed PDUs with static, dynamic, else and nested parts, segments,
-// switches in the identifier bits, the channel's own PDU instances; then random changes.
+// Random networks for the decoder's equivalence tests: one channel with identifier, masked and
+// scheduled triggerings (shared identifiers, other lengths, every frame-type flag, listed twice or
+// without frame), signals of every encoding, multiplexed PDUs with static, dynamic, else and nested
+// parts, segments, switches in the identifier bits, the channel's own PDU instances; random changes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -96,8 +95,7 @@ struct RandomNetwork {
         }
     }
 
-    // A PDU for a frame of `bytes` bytes: a signal PDU, or a multiplexed one (nested up
-    // to `depth` more levels).
+    // A PDU for a frame of `bytes` bytes: a signal PDU, or a multiplexed one nested up to `depth` more.
     VexoNode *pdu(uint32_t bytes, uint32_t depth, VexoNode *referrer)
     {
         if (depth == 0 || below(3) != 0) {
@@ -200,8 +198,7 @@ struct RandomNetwork {
         return out;
     }
 
-    // Frames worth decoding: the identifiers in use (and some others) with every flag and
-    // the lengths in use, random bytes.
+    // Frames worth decoding: identifiers in use (and others) with every flag, lengths in use, random bytes.
     std::vector<VexoFrame> receive(uint32_t count, std::vector<std::vector<uint8_t>> &storage)
     {
         static const uint32_t kLengths[] = {0, 1, 2, 4, 6, 8, 12, 16, 64, 3};

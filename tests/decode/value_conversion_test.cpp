@@ -129,8 +129,7 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
     }
 
     // Without a coding the internal value is the result (a unit as reference can only be forged).
-    VexoNode *unit = nullptr;
-    ASSERT_EQ(Vexo_createUnitSpec(m.handle, nullptr, 0x0409, u"km/h", &unit), S_OK);
+    VexoNode *unit = made(Vexo_createUnitSpec, m.handle, nullptr, 0x0409u, u"km/h");
     VexoNode *forged = m.signal(nullptr);
     nodeAs<Signal>(forged)->reference = nodeAs<ObjectBase>(unit);
     for (VexoNode *signal : {m.signal(nullptr), forged}) {
@@ -263,8 +262,7 @@ TEST(ValueConversion, FormatsValuesAsText)
         EXPECT_EQ(u16(buffer), c.text);
     }
 
-    // Doubles agree with the C library's "%.3f" (a C-locale program): halves round to even,
-    // negative zero keeps its sign, extremes included.
+    // Doubles as the C library's "%.3f" gives them: halves round to even, -0 keeps its sign, extremes too.
     std::mt19937_64 random(20240611);
     std::uniform_real_distribution<double> exponent(-12, 300);
     for (int i = 0; i < 200; ++i) {
@@ -293,8 +291,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     VexoNode *const none = nullptr, *identity = m.computation(nullptr, Vexo_createIdentityComputation);
     VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0);
     VexoNode *mappedValue = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0);
-    // Values inside a field's range are checked by the round trip below; these rows are the
-    // truncating, masking, saturating and refused cases.
+    // Values inside a field's range take the round trip below; these rows truncate, mask, saturate, refuse.
     constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
     struct Case { const char *what; uint32_t bits, type; VexoNode *step; SignalValue v; HRESULT hr; uint64_t want; };
     const Case cases[] = {
@@ -389,9 +386,8 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
     }
 }
 
-// Doubles through no, an identity or a linear computation into unsigned and two's
-// complement fields of every length: the same bits as the general encoding (NaN, the
-// infinities, both zeros, the 64-bit edges and fractions included).
+// Doubles through no, an identity or a linear computation into unsigned and two's complement fields
+// of every length: the bits of the general encoding (NaN, infinities, zeros, 64-bit edges, fractions).
 TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
 {
     Model m;
