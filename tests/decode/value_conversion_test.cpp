@@ -182,7 +182,7 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
     }
 }
 
-TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
+TEST(ValueConversion, RangesAndSignalLimitsCompareIntegersExactly)
 {
     const double two53 = 9007199254740993.0;  // rounds to 2^53
     const double two63 = 9223372036854775808.0, two64 = 18446744073709551616.0;
@@ -220,24 +220,20 @@ TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
     SignalValue got = dbl(0);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53 + 1, &got), S_FALSE);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53, &got), S_OK);
-}
 
-TEST(ValueConversion, ChecksValueAgainstSignalLimits)
-{
-    Model m;
     VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID);
     VexoNode *closed = m.signal(nullptr, 0, 100, kClosed);
     VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
-    // Limits are compared as ranges are (exact for integers, see above).
-    struct Case { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
-    const Case cases[] = {
+    // Signal limits compare as ranges do.
+    struct Limit { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
+    const Limit limits[] = {
         {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE}, {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
         {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE}, {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
         {"below", closed, i64(-1), Q3_VALUEBELOWRANGE}, {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
         {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE}, {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
-    for (const Case &c : cases)
+    for (const Limit &c : limits)
         EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want) << c.what;
     const SignalValue v = dbl(1);
     EXPECT_EQ(Vexo_checkValueInMinMax(m.coding(8, 1), &v), E_INVALIDARG);
