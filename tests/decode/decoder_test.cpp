@@ -55,19 +55,17 @@ struct Net {
             *pdu = signalPdu(p);
         return p;
     }
-    VexoNode *signal(const VexoChar *id, uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    VexoNode *place(VexoNode *signal, VexoNode *pdu, int32_t bitpos, const VexoChar *id = nullptr)
+    {
+        return made(Vexo_createSignalInstance, db, id, kLE, u32(bitpos), 0u, signal, pdu);
+    }
+    // A new signal `id` with a coding of its own, placed in pdu as `instanceId`.
+    VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT,
+                  const VexoChar *id = nullptr, const VexoChar *instanceId = nullptr)
     {
         VexoNode *coding = made(Vexo_createCoding, db, nullptr, bits, encoding, nullptr);
-        return made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
-    }
-    VexoNode *place(VexoNode *signal, VexoNode *pdu, int32_t bitpos, uint32_t order = kLE, const VexoChar *id = nullptr)
-    {
-        return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
-    }
-    VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT)
-    {
-        VexoNode *s = signal(nullptr, bits, encoding);
-        return place(s, pdu, bitpos), s;
+        VexoNode *s = made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
+        return place(s, pdu, bitpos, instanceId), s;
     }
     // A multiplexed PDU (switch at position, of length bits) at bit `shift` of a frame.
     VexoNode *muxIn(uint32_t frameLength, int32_t shift = 0, int32_t position = 0, uint32_t bits = 0,
@@ -280,7 +278,7 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
     const VexoChar *names[] = {u"A", u"B", u"C", u"D", u"E"}, *instanceNames[] = {u"iA", u"iB", u"iC", u"iD", u"iE"};
     std::vector<VexoNode *> s;
     for (int i = 0; i < 5; ++i)
-        net.place(s.emplace_back(net.signal(names[i], 8)), pdu, 8 * i, kLE, instanceNames[i]);
+        s.push_back(net.add(pdu, 8 * i, 8, Q3_ENCODING_DIRECT, names[i], instanceNames[i]));
     struct Case { const char *what; const VexoChar *ids; uint32_t mode; std::vector<VexoNode *> want; };
     const Case cases[] = {
         {"an instance", u"iC\0", 0, {s[2]}}, {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
