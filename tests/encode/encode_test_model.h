@@ -1,6 +1,5 @@
-// Builds small bus models for the encoder tests through the public creation functions.
-// Every element gets a fresh identifier, so clusters are listed where database-wide walks
-// find them.
+// Small bus models for the encoder tests, built through the public creation functions. Every
+// element gets a fresh identifier, so clusters are listed where database-wide walks find them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -48,8 +47,7 @@ struct Model {
     VexoNode *signalPdu(uint32_t n, VexoNode *owner = nullptr) { return make(Vexo_createSignalPDU, id(), n, owner); }
     VexoNode *muxPdu(uint32_t bits, uint32_t switchOrder, uint32_t switchPosition, uint32_t switchLength)
     {
-        return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u,
-                    static_cast<VexoNode *>(nullptr));
+        return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u, nullptr);
     }
     // A part of a multiplexed PDU holding a new signal PDU of the given length.
     VexoNode *part(VexoNode *mux, uint32_t switchCode, uint32_t bits, bool isStatic, VexoNode **pdu)

@@ -98,9 +98,8 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
     }
 }
 
-// The encoder reaches every signal the decoder reads: in a chain of multiplexed PDUs, each
-// the PDU of the one before's static part (one 8-bit segment), up to the decoder's
-// deepest nesting.
+// The encoder reaches every signal the decoder reads, up to the decoder's deepest nesting: a chain
+// of multiplexed PDUs, each the PDU of the one before's static part (one 8-bit segment).
 TEST(EncoderRoundTrip, NestedPartsAsDeepAsTheDecoderReads)
 {
     for (int depth : {28, 29, 40, 63}) {

@@ -55,10 +55,9 @@ TEST(Encoder, RegistersTwentyFourApplicationsAndReusesSlots)
 
 TEST(Encoder, DeliversFramesBySendModeAndPduTimings)
 {
-    // The PDU has no PDU triggering (Plain), one with cycle 100, one with debounce 50, or one
-    // without timings, which holds it back for good. Each step: the application's mode is
-    // set when >= 0, the signal changed when `change`, the encoder triggered at `at` when
-    // >= 0, then the frames fetched are counted.
+    // The PDU has no PDU triggering (Plain), one with cycle 100, one with debounce 50, or one without
+    // timings, which holds it back for good. Each step sets the application's mode (if >= 0), changes
+    // the signal (if `change`), triggers at `at` (if >= 0), then counts the frames fetched.
     enum Timing { Plain, Cyclic, Event, Held };
     struct Step { int mode; bool change; int at; size_t frames; };
     struct Case { const char *what; Timing timing; std::vector<Step> steps; };

@@ -160,9 +160,8 @@ void addRandomComputation(Model &m, VexoNode *coding, std::mt19937_64 &random)
     Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
 }
 
-// What an import gives an integer field with a linear rule (scale, offset): a computation
-// for raw values from 0 up, rounding half up, and one for negative raw values, each over
-// the physical values that round into the field.
+// What an import gives an integer field with a linear rule (scale, offset): a computation for raw
+// values from 0 up, rounding half up, one for negative ones, each over the values rounding into it.
 void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigned, double scale, double offset)
 {
     const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0;

@@ -31,8 +31,7 @@ struct Network : Model {
         trigger(channel, plain, 1, ecu);
         trigger(channel, muxFrame, 2);
         trigger(channel, plain, 3);
-        VexoNode *const none = nullptr;
-        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, none, channel);
+        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, nullptr, channel);
         place(pdu, plain);
         place(mux, muxFrame);
         place(signalPdu(8), masked);
@@ -56,10 +55,8 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
     // triggering's frame is not.
     struct Case { const char *what; const VexoNode *start; uint32_t frames, pdus, signals, parts; };
     const Case cases[] = {
-        {"channel", net.channel, 3, 6, 4, 3},
-        {"cluster", net.cluster, 3, 6, 4, 3},
-        {"whole database", nullptr, 3, 6, 4, 3},
-        {"frame of the multiplexed PDU", net.muxFrame, 0, 4, 2, 3},
+        {"channel", net.channel, 3, 6, 4, 3}, {"cluster", net.cluster, 3, 6, 4, 3},
+        {"whole database", nullptr, 3, 6, 4, 3}, {"frame of the multiplexed PDU", net.muxFrame, 0, 4, 2, 3},
         {"coding: no start rule", coding, 0, 0, 0, 0},
     };
     for (const Case &c : cases) {
