@@ -20,8 +20,7 @@ constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEith
 uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
 
 struct Net {
-    VexoNode *db = made(Vexo_create, nullptr);
-    VexoNode *channel = made(Vexo_createChannel, db, nullptr, nullptr);
+    VexoNode *db = made(Vexo_create, nullptr), *channel = made(Vexo_createChannel, db, nullptr, nullptr);
     ~Net() { Vexo_destroy(db); }
 
     VexoNode *frame(uint32_t length) { return made(Vexo_createFrame, db, nullptr, length); }
@@ -111,8 +110,7 @@ std::vector<T> each(T Got::*field, const std::vector<Got> &got)
 TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
 {
     Net net;
-    VexoNode *frame = net.frame(2);
-    VexoNode *first = net.byId(0x10, kStd, frame);
+    VexoNode *frame = net.frame(2), *first = net.byId(0x10, kStd, frame);
     net.byId(0x11, kStd, frame);
     VexoNode *second = net.masked(0x7F0, 0x10, kStd, frame);
     VexoNode *a = net.add(net.instance(net.signalPdu(), frame), 0);

@@ -16,8 +16,7 @@
 
 struct RandomNetwork {
     std::mt19937_64 rng;
-    VexoNode *db = made(Vexo_create, nullptr);
-    VexoNode *channel = made(Vexo_createChannel, db, nullptr, nullptr);
+    VexoNode *db = made(Vexo_create, nullptr), *channel = made(Vexo_createChannel, db, nullptr, nullptr);
     std::vector<VexoNode *> frames, triggerings, pdus, signalPdus, signals, instances, codings, parts;
     std::vector<uint32_t> identifiers;
     bool ownInstances = false;
@@ -82,8 +81,7 @@ struct RandomNetwork {
     {
         if (!signals.empty() && below(5) == 0)
             return pick(signals);
-        return signals.emplace_back(
-            made(Vexo_createSignal, db, nextId(u'S').c_str(), 0u, 0.0, 0.0, 0.0, coding()));
+        return signals.emplace_back(made(Vexo_createSignal, db, nextId(u'S').c_str(), 0u, 0.0, 0.0, 0.0, coding()));
     }
 
     void placeSignals(VexoNode *pdu, uint32_t bytes)

@@ -122,14 +122,12 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
         m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
         EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
         const uint32_t type = c.want.valueType;
-        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64    ? double(c.want.value.i64)
-                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64)
-                                                                : c.want.value.f64)));
+        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64 ? double(c.want.value.i64)
+                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64) : c.want.value.f64)));
     }
 
     // Without a coding the internal value is the result (a unit as reference can only be forged).
-    VexoNode *unit = made(Vexo_createUnitSpec, m.handle, nullptr, 0x0409u, u"km/h");
-    VexoNode *forged = m.signal(nullptr);
+    VexoNode *unit = made(Vexo_createUnitSpec, m.handle, nullptr, 0x0409u, u"km/h"), *forged = m.signal(nullptr);
     nodeAs<Signal>(forged)->reference = nodeAs<ObjectBase>(unit);
     for (VexoNode *signal : {m.signal(nullptr), forged}) {
         SignalValue got = dbl(0);
@@ -220,8 +218,7 @@ TEST(ValueConversion, RangesAndSignalLimitsCompareIntegersExactly)
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53 + 1, &got), S_FALSE);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53, &got), S_OK);
 
-    VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID);
-    VexoNode *closed = m.signal(nullptr, 0, 100, kClosed);
+    VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID), *closed = m.signal(nullptr, 0, 100, kClosed);
     VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
     // Signal limits compare as ranges do.
     struct Limit { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
@@ -311,8 +308,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     };
     for (const Case &c : cases) {
         uint64_t out = kFill;
-        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr)
-            << c.what;
+        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr) << c.what;
         EXPECT_EQ(out, c.want) << c.what << std::hex << ": " << out;
     }
 

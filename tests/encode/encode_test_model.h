@@ -66,8 +66,7 @@ struct Model {
     // every value, so its default value reaches the images.
     VexoNode *signal(uint32_t bits, double defaultValue = 0, uint32_t type = Q3_ENCODING_DIRECT)
     {
-        VexoNode *c = coding(bits, type);
-        VexoNode *identity = make(Vexo_createIdentityComputation, id());
+        VexoNode *c = coding(bits, type), *identity = make(Vexo_createIdentityComputation, id());
         EXPECT_EQ(Vexo_addRange(identity, -1e300, 1e300, 3), S_OK);
         EXPECT_EQ(Vexo_addPhysicalToInternalComputations(c, 1, &identity), S_OK);
         return make(Vexo_createSignal, id(), 0u, defaultValue, 0.0, 0.0, c);

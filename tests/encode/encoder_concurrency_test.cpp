@@ -51,8 +51,7 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
             for (VexoChangedFrame f{}; Vexo_EncoderGetChangedFrame(enc, &f) == S_OK;)
                 check(f.length == 8 && f.data != nullptr);
             if (round % 50 == 0) {
-                check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) ==
-                      S_OK);
+                check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) == S_OK);
                 check(Vexo_EncoderIsSignalCyclic(enc, owned[0][t]) == S_FALSE);
             }
         }

@@ -16,13 +16,9 @@ using Bytes = std::vector<uint8_t>;
 
 // One channel, one 4-byte frame holding a 24-bit signal PDU at bit 8 with two signals.
 struct Bus : Model {
-    VexoNode *cluster = Model::cluster();
-    VexoNode *channel = Model::channel(cluster);
-    VexoNode *frame = Model::frame(4);
-    VexoNode *triggering = trigger(channel, frame, 0x100);
-    VexoNode *pdu = signalPdu(24);
-    VexoNode *a = signal(8, 0x12);
-    VexoNode *b = signal(4, 0x3);
+    VexoNode *cluster = Model::cluster(), *channel = Model::channel(cluster), *frame = Model::frame(4);
+    VexoNode *triggering = trigger(channel, frame, 0x100), *pdu = signalPdu(24);
+    VexoNode *a = signal(8, 0x12), *b = signal(4, 0x3);
 
     explicit Bus(uint32_t pduOrder = kLE, uint32_t pduPosition = 8, uint32_t pduUpdate = 0)
     {

@@ -17,13 +17,10 @@ namespace {
 // A channel with two frames, one through two triggerings, a masked triggering, a signal PDU
 // and a multiplexed PDU whose static part and two dynamic parts each hold a signal PDU.
 struct Network : Model {
-    VexoNode *cluster = Model::cluster();
-    VexoNode *channel = Model::channel(cluster);
-    VexoNode *ecu = Model::ecu();
+    VexoNode *cluster = Model::cluster(), *channel = Model::channel(cluster), *ecu = Model::ecu();
     VexoNode *plain = frame(8), *muxFrame = frame(8), *masked = frame(8);
     VexoNode *pdu = signalPdu(64), *mux = muxPdu(64, kLE, 0, 4);
-    VexoNode *parts[3] = {}, *partPdus[3] = {};
-    VexoNode *signals[2] = {signal(8), signal(8)};
+    VexoNode *parts[3] = {}, *partPdus[3] = {}, *signals[2] = {signal(8), signal(8)};
     WalkQueries query;
 
     Network()
