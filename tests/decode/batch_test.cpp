@@ -1,6 +1,5 @@
-// The batch decoder against the stepwise functions on random networks (every record,
-// field by field, with and without filters, buffers of every size), across model changes
-// that make a plan stale; and its arguments and ownership.
+// The batch decoder against the stepwise functions on random networks (every record, field by field, with and without
+// filters, buffers of every size), across model changes that make a plan stale; and its arguments and ownership.
 #include <gtest/gtest.h>
 
 #include <string>

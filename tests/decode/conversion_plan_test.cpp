@@ -1,7 +1,6 @@
-// Conversion plans against the general path: random codings of every encoding and length
-// with random computations (value descriptions, covering and partial linear and identity
-// computations, mapped values), converted through Vexo_internalToPhysical and through the
-// computation walk, field by field; then again after the model changed under the plan.
+// Conversion plans against the general path: random codings of every encoding and length with random computations
+// (descriptions, covering and partial linear or identity ones, mapped values) converted through Vexo_internalToPhysical
+// and through the computation walk, field by field; then again after the model changed under the plan.
 #include "conversion_plan.h"
 
 #include <gtest/gtest.h>

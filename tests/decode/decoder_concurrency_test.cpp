@@ -1,6 +1,5 @@
-// Threads decoding one model at once (each with its own state) while the indexes and conversion
-// plans behind the decoder are built and rebuilt get the records one thread alone gets. Also run
-// under ThreadSanitizer. Text lookups, which write the string table's caches, stay out.
+// Threads decoding one model at once (own states) while the decoder's indexes and conversion plans are built, rebuilt
+// get the records one thread alone gets; also run under ThreadSanitizer. Text lookups (they write caches) stay out.
 #include <gtest/gtest.h>
 
 #include <thread>

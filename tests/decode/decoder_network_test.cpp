@@ -1,7 +1,6 @@
-// End to end: a generated CAN channel of 60 frames (standard and extended identifiers,
-// random fields of both byte orders, signed and unsigned) decodes a stream of random frames
-// to exactly the raw values read here bit by bit. Which triggerings match is checked
-// against a plain walk in frame_program_test.cpp, multiplexed parts in decoder_test.cpp.
+// End to end: a generated CAN channel of 60 frames (standard and extended identifiers, random fields of both byte
+// orders, signed and unsigned) decodes a stream of random frames to exactly the raw values read here bit by bit. Which
+// triggerings match is checked against a plain walk in frame_program_test.cpp, multiplexed parts in decoder_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +14,8 @@
 
 namespace {
 
-// The frame bits of a field, least significant first, from the bus convention alone: a
-// little-endian field runs up from its start bit; a big-endian one down from its start bit
-// (the most significant) to bit 0 of the byte, then on from bit 7 of the next byte.
+// A field's frame bits, least significant first, from the bus convention alone: little-endian runs up from the start
+// bit; big-endian down from it (the most significant) to bit 0 of the byte, then on from bit 7 of the next byte.
 std::vector<int> fieldBits(int start, int bits, bool big)
 {
     std::vector<int> at;

@@ -145,9 +145,8 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     Vexo_destroyDecodeEnum(state);
 }
 
-// A part assembled from one segment (then padding): at bits -32 to -1 the segment reads the
-// identifier word; at bits 0 and up it must equal what Q3bit_copy makes of the frame
-// zero-extended (kCopy): bits beyond the data read as 0 and are never read from memory.
+// A part of one segment (then padding): at bits -32 to -1 it reads the identifier word; at 0 and up it must equal what
+// Q3bit_copy makes of the frame zero-extended (kCopy): bits beyond the data read as 0 and are never read from memory.
 TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
 {
     constexpr uint64_t kCopy = ~0ull;
@@ -194,10 +193,9 @@ TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
 
 TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
 {
-    // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian
-    // segment) and 0 (no segments) added out of order, as the parts are kept sorted, and else
-    // E. Parts without segments read the frame's bytes. shift: the PDU instance's bit
-    // position (8 puts one byte before the PDU); the switch is 8 bits at 0 unless given.
+    // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian segment) and 0 (none),
+    // added out of order as the parts are kept sorted, and else E. Parts without segments read the frame's bytes.
+    // shift: the PDU instance's bit position (8 puts one byte before the PDU); the switch is 8 bits at 0 unless given.
     using Named = std::vector<std::pair<char, uint64_t>>;  // signals by part name
     struct Case {
         const char *what; bool withElse; int32_t shift, position; uint32_t bits, order, id; uint8_t code; Named want;
@@ -296,8 +294,7 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
 TEST(Decoder, BrokenInstanceIsSkippedAlone)
 {
     Net net;
-    // The broken instances sit in the static part, so the selected part is still pending
-    // when they are met: the instances after them must not be lost.
+    // Broken instances sit in the static part, met while the selected part is pending: none after them may be lost.
     VexoNode *mux = net.muxIn(8), *fixed = nullptr, *selected = nullptr;
     net.part(mux, Net::Static, 0, &fixed);
     net.part(mux, Net::Dynamic, 0, &selected);
@@ -315,8 +312,7 @@ TEST(Decoder, BrokenInstanceIsSkippedAlone)
 
 TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
 {
-    // A chain of multiplexed PDUs, each the static part's PDU of the one before; the
-    // first is level 1, the signal PDU at its end level depth + 1.
+    // Multiplexed PDUs chained through their static parts (the first is level 1); the signal PDU is level depth + 1.
     for (int depth : {62, 63, 64, 70}) {
         SCOPED_TRACE(depth);
         Net net;
@@ -351,8 +347,7 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         EXPECT_EQ(each(&Got::signal, got), (std::vector<VexoNode *>{s, s}));
         EXPECT_EQ(each(&Got::raw, got), (std::vector<uint64_t>{0x12, 0x12}));
     }
-    // A part assembled from one 8-bit segment: a signal reaching past the assembled byte
-    // reads zeros there. Past the 1024-byte assembly it is still skipped.
+    // One 8-bit segment: a signal past the assembled byte reads zeros; one past the 1024-byte assembly is skipped.
     struct Case { const char *what; int32_t bitpos; uint32_t bits; std::vector<uint64_t> raws; };
     const Case cases[] = {
         {"inside the segment", 0, 8, {0xAB}}, {"upper half past the segment", 4, 8, {0x0A}},
@@ -398,8 +393,7 @@ TEST(Decoder, StateChecksArgumentsAndOwnership)
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_destroyDecodeEnum(state), E_INVALIDARG);
 
-    // A library state is reused in place for the next frame, then freed (the sanitizer
-    // build's leak check would see it otherwise).
+    // A library state is reused in place for the next frame, then freed (or the sanitizer build's leak check sees it).
     state = nullptr;
     ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, nullptr, &state), S_OK);
     VexoDecodeState *allocated = state;

@@ -1,7 +1,6 @@
-// The triggering index and frame programs against plain walks on random networks changed
-// between decodes: the triggerings given equal a walk over the channel's list (written here
-// from the public getters); the records given (from the index's program) equal those of the
-// library's walk over the frame's PDU instances, with filters and text buffers of every size.
+// The triggering index and frame programs against plain walks on random networks changed between decodes: the
+// triggerings given equal a walk over the channel's list (written here from the public getters); the records given
+// (from the index's program) equal the library's walk over the frame's PDU instances, with filters and text buffers.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -62,8 +62,7 @@ struct Model {
     {
         return make(Vexo_createPDUInstance, id(), order, bitpos, update, pdu, frame);
     }
-    // A signal whose coding has one identity physical-to-internal computation over
-    // every value, so its default value reaches the images.
+    // A signal with an identity physical-to-internal computation over all values, so its default reaches the images.
     VexoNode *signal(uint32_t bits, double defaultValue = 0, uint32_t type = Q3_ENCODING_DIRECT)
     {
         VexoNode *c = coding(bits, type), *identity = make(Vexo_createIdentityComputation, id());

@@ -1,5 +1,4 @@
-// Values written with the encoder and fetched as frames decode back to the same raw values,
-// for a plain frame with fields of both byte orders and for a multiplexed frame.
+// Encoder frames decode to the raw values written: a plain frame with fields of both byte orders, a multiplexed one.
 #include <gtest/gtest.h>
 
 #include <map>

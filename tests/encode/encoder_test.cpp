@@ -118,8 +118,7 @@ TEST(Encoder, WritesSignalsAndUpdateBitsIntoFrames)
 
 TEST(Encoder, PassesPartsThroughSegmentsWithSwitchCodes)
 {
-    // A 32-bit multiplexed PDU; its part holds an 8-bit PDU with one signal written 0xA7,
-    // split into two 4-bit segments; the switch field is 4 bits at bit 8.
+    // A 32-bit multiplexed PDU, 4-bit switch at bit 8; its part's 8-bit PDU holds one signal (0xA7) in two segments.
     struct Case { const char *what; uint32_t order, first, second, switchOrder; bool isStatic, loop; Bytes want; };
     const Case cases[] = {
         {"LE segments, LE switch", kLE, 0, 12, kLE, false, false, {0x07, 0xA5, 0x00, 0x00}},

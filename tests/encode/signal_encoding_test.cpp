@@ -29,9 +29,8 @@ std::vector<VexoNode *> matches(VexoNode *signal, const SignalValue &v, VexoEnco
     return out;
 }
 
-// Random ranges (limits equal, infinite or NaN, every flag, gaps between ranges, none at
-// all) and values of every type: the search yields exactly the computations the range test
-// accepts, in list order, through one state handed back each time.
+// Random ranges (equal, infinite or NaN limits, every flag, gaps, none) and values of every type: the search yields
+// exactly the computations the range test accepts, in list order, through one state handed back each time.
 TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
 {
     Model m;
@@ -126,8 +125,7 @@ TEST(SignalEncoding, WritesInstancesOfBothByteOrdersAndClips)
     EXPECT_TRUE(buffer[0] == 1 && buffer[1] == 2);
 }
 
-// Limits and values around the edges a plan must get right: ends of integer fields, half
-// steps, signed zeros, infinities and NaN.
+// Values around the edges a plan must get right: ends of integer fields, half steps, signed zeros, infinities, NaN.
 double edgeValue(std::mt19937_64 &random)
 {
     const double inf = std::numeric_limits<double>::infinity();
@@ -179,9 +177,8 @@ void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigne
         piece(low - 0.5, -0.5, 0, -0.5);
 }
 
-// Random codings of every encoding and length with random computations, random values of
-// every type, fields of both byte orders: Vexo_encodeSignals writes the bytes and gives the
-// results the one-value functions give, write by write, also after the model changed.
+// Random codings of every encoding and length with random computations, values of every type, fields of both byte
+// orders: Vexo_encodeSignals writes the bytes and results of the one-value functions, also after the model changed.
 TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
 {
     Model m;

@@ -1,5 +1,4 @@
-// The encoder's walk queries: counts and n-th finds in walk order, timings, upward walks
-// and models with reference cycles.
+// The encoder's walk queries: counts and n-th finds in walk order, timings, upward walks, reference cycles.
 #include "walk_queries.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +47,7 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
     VexoNode *coding = nullptr;
     ASSERT_EQ(Vexo_getReference(net.signals[0], &coding), S_OK);
     EXPECT_EQ(q.walkFrom(coding, vexo::encode::Direction::Down), vexo::encode::kWalkRefused);
-    // Every identifier-based triggering's frame is met, the same frame twice; the masked
-    // triggering's frame is not.
+    // Every identifier-based triggering's frame is met, the same frame twice; the masked triggering's frame is not.
     struct Case { const char *what; const VexoNode *start; uint32_t frames, pdus, signals, parts; };
     const Case cases[] = {
         {"channel", net.channel, 3, 6, 4, 3}, {"cluster", net.cluster, 3, 6, 4, 3},
@@ -64,8 +62,7 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
 
     FoundList pdus;
     ASSERT_EQ(q.countPdus(net.channel, &pdus), 6u);
-    // Walk order: the plain frame's PDU, then the multiplexed PDU with its static part
-    // before the dynamic parts, then the plain frame again.
+    // Walk order: the plain frame's PDU, the multiplexed PDU, its static then dynamic parts, the plain frame again.
     const void *order[] = {net.pdu, net.mux, net.partPdus[0], net.partPdus[1], net.partPdus[2], net.pdu};
     const uint32_t levels[] = {1, 1, 2, 2, 2, 1};
     for (uint32_t i = 0; i < 6; ++i) {
