@@ -157,8 +157,7 @@ TEST(ConversionPlan, GivesWhatTheComputationWalkGivesForRandomCodings)
             expectSameConversion(c, raw);
         const auto *plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(c.node));
         planned[imported] += plan != nullptr && plan->reading != decode::Reading::General ? 1 : 0;
-        // The plan follows the model: one more computation or range, then again.
-        addComputation(db, c, r, keys);
+        addComputation(db, c, r, keys);  // the plan must follow the model
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
     }

@@ -16,8 +16,7 @@ TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
     std::vector<std::vector<uint8_t>> bytes;
     const std::vector<VexoFrame> frames = net.receive(200, bytes);
     for (int round = 0; round < 4; ++round) {
-        // A change between rounds: the first decodes of each round rebuild what they use.
-        net.change();
+        net.change();  // the first decodes of each round rebuild what they use
         std::vector<std::vector<ExpectedRecord>> got(5);  // the last one: one thread alone, afterwards
         const auto decode = [&](size_t t) {
             for (uint32_t i = 0; i < frames.size(); ++i)

@@ -32,8 +32,7 @@ TEST(DecoderNetwork, StreamOfFramesDecodesToTheRawValuesReadBitByBit)
     std::mt19937 rng(20240611);
     const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
     VexoNode *db = made(Vexo_create, u"net"), *channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
-    // Each frame holds up to six non-overlapping random fields in one signal PDU.
-    std::vector<Frame> frames;
+    std::vector<Frame> frames;  // each with up to six non-overlapping random fields in one signal PDU
     for (uint32_t i = 0; i < 60; ++i) {
         const bool extended = i % 3 == 0;
         Frame f{extended ? 0x1ABC000 + i : 0x100 + i, extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD,

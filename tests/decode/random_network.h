@@ -209,8 +209,7 @@ struct RandomNetwork {
                 below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
             frame.flags = below(2);
             frame.length = kLengths[below(10)];
-            // Mostly what a triggering of the channel sends.
-            VexoNode *triggering = pick(triggerings), *frameNode = nullptr;
+            VexoNode *triggering = pick(triggerings), *frameNode = nullptr;  // mostly what a triggering sends
             uint32_t flags = 0;
             if (below(4) != 0 && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
                 && Vexo_getIdentifier(triggering, &frame.identifier) >= 0

@@ -220,8 +220,7 @@ TEST(ValueConversion, RangesAndSignalLimitsCompareIntegersExactly)
 
     VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID), *closed = m.signal(nullptr, 0, 100, kClosed);
     VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
-    // Signal limits compare as ranges do.
-    struct Limit { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
+    struct Limit { const char *what; VexoNode *signal; SignalValue v; int32_t want; };  // compared as ranges are
     const Limit limits[] = {
         {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE}, {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
         {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE}, {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
@@ -327,8 +326,7 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 // Every integer a field can hold, and every float or double, survives encoding and decoding.
 TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
 {
-    // step: bits per digit for BCD, else 1
-    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };
+    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };  // step: bits a digit
     const Form forms[] = {
         {"direct", kDirect, 1, 1, false}, {"sign-magnitude", kDirect | kSigned, 2, 1, true},
         {"one's complement", kOnes, 2, 1, true}, {"two's complement", kTwos, 1, 1, true},
@@ -366,8 +364,7 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
         }
     }
 
-    // IEEE: singles keep any float, doubles any double.
-    for (uint32_t bits : {32u, 64u}) {
+    for (uint32_t bits : {32u, 64u}) {  // IEEE: singles keep any float, doubles any double
         VexoNode *signal = m.signal(m.coding(bits, kIeee));
         for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789})
             roundTrip(signal, bits, dbl(bits == 32 ? double(float(v)) : v));

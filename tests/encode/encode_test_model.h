@@ -22,8 +22,7 @@ struct Model {
     std::u16string name;
     ~Model() { Vexo_destroy(db); }
 
-    // A fresh identifier, valid until the next call.
-    const VexoChar *id()
+    const VexoChar *id()  // a fresh identifier, valid until the next call
     {
         const std::string n = "n" + std::to_string(++serial);
         return name.assign(n.begin(), n.end()).c_str();
@@ -88,8 +87,7 @@ struct Encoder {
     ~Encoder() { Vexo_DestroyEncoder(handle); }
     operator VexoEncoder *() const { return handle; }
 
-    // A new application in `mode`, including `triggering` when given.
-    uint32_t app(uint32_t mode, const VexoNode *triggering = nullptr)
+    uint32_t app(uint32_t mode, const VexoNode *triggering = nullptr)  // a new application, including triggering
     {
         uint32_t a = 99;
         EXPECT_EQ(Vexo_EncoderRegister(handle, &a), S_OK);

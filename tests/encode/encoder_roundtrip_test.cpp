@@ -54,8 +54,7 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
     m.place(pdu, frame);
     frames.push_back({frame, 0x10, {field(pdu, 12, 0, kLE), field(pdu, 16, 23, kBE), field(pdu, 1, 40, kLE),
                                     field(pdu, 7, 55, kBE), field(pdu, 7, 41, kLE), field(pdu, 8, 63, kBE)}, {}});
-    // Switch byte, a static part and two dynamic parts assembled from segments.
-    VexoNode *mux = m.muxPdu(64, kLE, 0, 8);
+    VexoNode *mux = m.muxPdu(64, kLE, 0, 8);  // switch byte; a static and two dynamic parts of segments
     m.place(mux, frame = m.frame(8));
     pdu = part(mux, 0, 16, true, {{8, 16}});
     Frame x{frame, 0x20, {field(pdu, 16, 0, kLE)}, {}};

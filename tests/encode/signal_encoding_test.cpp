@@ -80,8 +80,7 @@ TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
     EXPECT_EQ(Vexo_encodeSignal(m.frame(1), &v, &state), E_INVALIDARG);
     EXPECT_EQ(state, nullptr);
 
-    // A handle holding something else (here a node) is no state.
-    auto *foreign = reinterpret_cast<VexoEncodeState *>(signal);
+    auto *foreign = reinterpret_cast<VexoEncodeState *>(signal);  // a handle holding something else is no state
     EXPECT_EQ(Vexo_encodeSignal(signal, &v, &foreign), E_INVALIDARG);
     VexoNode *computation = nullptr;
     EXPECT_EQ(Vexo_encodeNextComputation(foreign, &computation), E_INVALIDARG);
@@ -90,9 +89,8 @@ TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
     EXPECT_EQ(Vexo_destroyEncodeEnum(nullptr), S_OK);
     ASSERT_EQ(Vexo_encodeSignal(signal, &v, &state), S_OK);
     EXPECT_EQ(Vexo_encodeNextComputation(state, nullptr), E_INVALIDARG);
-    // A signal without coding: the state is made, the search is empty.
     VexoNode *bare = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, static_cast<VexoNode *>(nullptr));
-    EXPECT_EQ(Vexo_encodeSignal(bare, &v, &state), S_FALSE);
+    EXPECT_EQ(Vexo_encodeSignal(bare, &v, &state), S_FALSE);  // no coding: a state is made, the search is empty
     EXPECT_EQ(Vexo_encodeNextComputation(state, &computation), S_FALSE);
     EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
 }
