@@ -26,8 +26,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 struct Random {
     std::mt19937_64 rng{kSeed};
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
-    template <class T, size_t N>
-    T pick(const T (&items)[N]) { return items[below(N)]; }
+    template <class T, size_t N> T pick(const T (&items)[N]) { return items[below(N)]; }
 };
 
 struct Coding {

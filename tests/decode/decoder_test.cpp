@@ -123,9 +123,7 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     // (the frame: left alone), then the one signal decoded, if any, and the triggering it names.
     struct Step { HRESULT next; VexoNode *given, *signal; uint64_t raw; VexoNode *named; };
     const Step steps[] = {
-        {S_OK, first, a, 0x11, first},
-        {S_OK, second, a, 0x11, second},
-        {S_FALSE, nullptr, nullptr, 0, nullptr},
+        {S_OK, first, a, 0x11, first}, {S_OK, second, a, 0x11, second}, {S_FALSE, nullptr, nullptr, 0, nullptr},
         {S_OK, frame, b, 0x22, nullptr},  // the channel's own instances
         {VEXO_E_NOMOREITEMS, frame, nullptr, 0, nullptr},
     };
@@ -195,29 +193,27 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
 {
     // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian segment) and 0 (none),
     // added out of order as the parts are kept sorted, and else E. Parts without segments read the frame's bytes.
-    // shift: the PDU instance's bit position (8 puts one byte before the PDU); the switch is 8 bits at 0 unless given.
+    // shift: the instance's bit position (8 puts a byte before the PDU); switch: 8 bits at 0 unless given, BE if < 0.
     using Named = std::vector<std::pair<char, uint64_t>>;  // signals by part name
-    struct Case {
-        const char *what; bool withElse; int32_t shift, position; uint32_t bits, order, id; uint8_t code; Named want;
-    };
+    struct Case { const char *what; bool withElse; int32_t shift, position, bits; uint32_t id, code; Named want; };
     const Case cases[] = {
-        {"code 1: little-endian segment", true, 0, 0, 8, kLE, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
-        {"code 2: big-endian segment", true, 0, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"no part for the code: else part", true, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
-        {"no part and no else part: static part only", false, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}}},
-        {"instance bit position shifts switch and segments", true, 8, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"but not the signals of a part without segments", true, 8, 0, 8, kLE, 0, 9, {{'S', 0xCB}, {'E', 0x12}}},
-        {"3 bits at -11: an identifier's low bits", true, 0, -11, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'1', 0x1234}}},
-        {"big-endian, most significant bit at -9", true, 0, -9, 3, kBE, 0x122, 0x5A, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"below -32 reads 0", true, 0, -40, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"past the data reads 0", true, 0, 72, 4, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"zero length reads 0", true, 0, 0, 0, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"4 bits at 4", true, 0, 4, 4, kLE, 0, 0x15, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 1: little-endian segment", true, 0, 0, 8, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 2: big-endian segment", true, 0, 0, 8, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"no part for the code: else part", true, 0, 0, 8, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
+        {"no part and no else part: static part only", false, 0, 0, 8, 0, 3, {{'S', 0xCB}}},
+        {"instance bit position shifts switch and segments", true, 8, 0, 8, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"but not the signals of a part without segments", true, 8, 0, 8, 0, 9, {{'S', 0xCB}, {'E', 0x12}}},
+        {"3 bits at -11: an identifier's low bits", true, 0, -11, 3, 0x121, 0x5A, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"big-endian, most significant bit at -9", true, 0, -9, -3, 0x122, 0x5A, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"below -32 reads 0", true, 0, -40, 3, 0x121, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"past the data reads 0", true, 0, 72, 4, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"zero length reads 0", true, 0, 0, 0, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"4 bits at 4", true, 0, 4, 4, 0, 0x15, {{'S', 0xCB}, {'1', 0x1234}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits, c.order);
+        VexoNode *mux = net.muxIn(9, c.shift, c.position, u32(c.bits < 0 ? -c.bits : c.bits), c.bits < 0 ? kBE : kLE);
         std::map<VexoNode *, char> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
@@ -232,7 +228,7 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
         addPart('0', Net::Dynamic, 0, 8, 0);
         if (c.withElse)
             addPart('E', Net::Else, 0, 8, 24);
-        std::vector<uint8_t> data = {c.code, 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
+        std::vector<uint8_t> data = {uint8_t(c.code), 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
         data.insert(data.begin(), size_t(c.shift / 8), 0xEE);
         data.resize(9);
         Named got;

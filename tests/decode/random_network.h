@@ -40,8 +40,7 @@ struct RandomNetwork {
     ~RandomNetwork() { Vexo_destroy(db); }
 
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
-    template <class T>
-    T pick(const std::vector<T> &items) { return items[below(static_cast<uint32_t>(items.size()))]; }
+    template <class T> T pick(const std::vector<T> &items) { return items[below(static_cast<uint32_t>(items.size()))]; }
 
     VexoNode *coding()
     {

@@ -103,8 +103,7 @@ struct Encoder {
             out.push_back({f.frame, std::vector<uint8_t>(f.data, f.data + f.length)});
         return out;
     }
-    // A new PERIODIC application includes `triggering`, sets `signal` to `value` and
-    // triggers at time 1: the bytes of the one frame sent (none unless exactly one is).
+    // A new PERIODIC application including `triggering` sets `signal` to `value`, triggers at 1: the one frame's bytes.
     std::vector<uint8_t> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
     {
         EXPECT_EQ(Vexo_EncoderChangeSignal(handle, app(Q3_ENC_MODE_PERIODIC, triggering), signal, value), S_OK);

@@ -135,8 +135,7 @@ double edgeValue(std::mt19937_64 &random)
     return nudge == 0 ? std::nextafter(value, inf) : nudge == 1 ? std::nextafter(value, -inf) : value;
 }
 
-// Adds a random physical-to-internal computation to coding: linear (as an import writes it
-// for a field, or random), identity, or one that never converts (a mapped text), with random ranges.
+// Adds to coding a linear (as imported, or random), identity or never converting text computation with random ranges.
 void addRandomComputation(Model &m, VexoNode *coding, std::mt19937_64 &random)
 {
     const double scales[] = {1.0, 0.5, 4.0, -2.0, 0.001, 1e-300, 0.0};
