@@ -3,7 +3,6 @@
 // PDU instances, the state's lifecycle. frame_program_test.cpp checks the matching rule itself.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -98,8 +97,7 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
     return out;
 }
 
-template <class T>
-std::vector<T> each(T Got::*field, const std::vector<Got> &got)
+template <class T> std::vector<T> each(T Got::*field, const std::vector<Got> &got)
 {
     std::vector<T> out;
     for (const Got &g : got)

@@ -32,10 +32,9 @@ std::vector<VexoNode *> walkedTriggerings(VexoNode *channel, const VexoFrame &fr
     std::vector<VexoNode *> out;
     VexoEnumerator *list = nullptr;
     EXPECT_EQ(Vexo_enumFrameTriggerings(channel, &list), S_OK);
-    VexoNode *triggering = nullptr;
+    VexoNode *triggering = nullptr, *frameNode = nullptr;
     while (Vexo_enumeratorNext(list, 1, &triggering, nullptr) == S_OK) {
         uint32_t identifier = 0, code = 0, mask = 0, flags = 0, length = 0;
-        VexoNode *frameNode = nullptr;
         const int32_t type = Vexo_getNodeType(triggering);
         const bool identifierMatches =
             type == Q3_NODETYPE_IdentifierBasedTriggering

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
 
 #include "node_classes.h"
 #include "made.h"
@@ -54,8 +54,7 @@ struct Model {
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
     }
-    template <class Create, class... Args>
-    VexoNode *computation(VexoNode *coding, Create create, Args... args)
+    template <class Create, class... Args> VexoNode *computation(VexoNode *coding, Create create, Args... args)
     {
         VexoNode *c = made(create, handle, nullptr, args...);
         EXPECT_TRUE(coding == nullptr || Vexo_addInternalToPhysicalComputations(coding, 1, &c) == S_OK);
