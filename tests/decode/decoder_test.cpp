@@ -65,11 +65,10 @@ struct Net {
         VexoNode *s = made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
         return place(s, pdu, bitpos, instanceId), s;
     }
-    // A multiplexed PDU (switch at position, of length bits) at bit `shift` of a frame.
-    VexoNode *muxIn(uint32_t frameLength, int32_t shift = 0, int32_t position = 0, uint32_t bits = 0,
-                    uint32_t order = kLE)
+    // A multiplexed PDU (switch at position, |bits| long, big-endian if bits < 0) at bit `shift` of a frame.
+    VexoNode *muxIn(uint32_t length, int32_t shift = 0, int32_t position = 0, int32_t bits = 0)
     {
-        return instance(muxPdu(position, bits, order), anyFrame(frameLength), shift);
+        return instance(muxPdu(position, u32(bits < 0 ? -bits : bits), bits < 0 ? kBE : kLE), anyFrame(length), shift);
     }
     VexoNode *plainPdu(uint32_t frameLength) { return instance(signalPdu(), anyFrame(frameLength)); }
 };
@@ -211,7 +210,7 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxIn(9, c.shift, c.position, u32(c.bits < 0 ? -c.bits : c.bits), c.bits < 0 ? kBE : kLE);
+        VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits);
         std::map<VexoNode *, char> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
