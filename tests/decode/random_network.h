@@ -72,8 +72,7 @@ struct RandomNetwork {
             Vexo_addRange(step, below(6) == 0 ? 1 : low, high, 3);
             Vexo_addInternalToPhysicalComputations(c, 1, &step);
         }
-        codings.push_back(c);
-        return c;
+        return codings.emplace_back(c);
     }
 
     VexoNode *signal()

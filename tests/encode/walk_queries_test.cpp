@@ -40,7 +40,7 @@ struct Network : Model {
     }
 };
 
-TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
+TEST(NodeVisitor, WalksDownInWalkOrderAndUpToSourcesAndTimingsEndingOnReferenceCycles)
 {
     Network net;
     WalkQueries &q = net.query;
@@ -87,6 +87,25 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
     for (const Find &f : finds)
         EXPECT_EQ(f.got, f.want) << f.what;
     EXPECT_EQ(q.findPart(net.channel, 0).level, 2u);
+
+    EXPECT_TRUE(q.ecuSendsFrame(net.plain, net.ecu));
+    EXPECT_FALSE(q.ecuSendsFrame(net.muxFrame, net.ecu));
+    EXPECT_FALSE(q.signalIsCyclic(net.signals[0]));
+
+    // signals[0] lies first in a PDU without timing, then in a part of the multiplexed
+    // PDU, whose triggering is cyclic: the walk must reach it past the first frame.
+    net.cyclic(net.pduTriggering(net.mux, net.channel), 10);
+    EXPECT_TRUE(q.signalIsCyclic(net.signals[0]));
+    EXPECT_TRUE(q.signalIsCyclic(net.signals[1]));
+    EXPECT_FALSE(q.signalIsCyclic(net.plain)) << "not a signal";
+
+    // A part that holds its own multiplexed PDU, and a cluster that holds itself.
+    VexoNode *loop = net.make(Vexo_createMultiplexedPart, net.id(), 9u, net.mux);
+    ASSERT_EQ(Vexo_setReference(loop, net.mux), S_OK);
+    ASSERT_EQ(Vexo_addDynamicParts(net.mux, 1, &loop), S_OK);
+    ASSERT_EQ(Vexo_appendChildren(net.cluster, 1, &net.cluster), S_OK);
+    EXPECT_EQ(net.query.countPdus(nullptr), 6u);
+    EXPECT_EQ(net.query.countParts(net.channel), 4u);
 }
 
 TEST(NodeVisitor, TellsWhenTimingsAreDue)
@@ -121,30 +140,6 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
     }
     uint32_t tag = 7;
     EXPECT_TRUE(q.timingDue(none, 100, 0, &tag) == S_FALSE && tag == 7u) << "a triggering without timings";
-}
-
-TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimingsAndEndsOnReferenceCycles)
-{
-    Network net;
-    WalkQueries &q = net.query;
-    EXPECT_TRUE(q.ecuSendsFrame(net.plain, net.ecu));
-    EXPECT_FALSE(q.ecuSendsFrame(net.muxFrame, net.ecu));
-    EXPECT_FALSE(q.signalIsCyclic(net.signals[0]));
-
-    // signals[0] lies first in a PDU without timing, then in a part of the multiplexed
-    // PDU, whose triggering is cyclic: the walk must reach it past the first frame.
-    net.cyclic(net.pduTriggering(net.mux, net.channel), 10);
-    EXPECT_TRUE(q.signalIsCyclic(net.signals[0]));
-    EXPECT_TRUE(q.signalIsCyclic(net.signals[1]));
-    EXPECT_FALSE(q.signalIsCyclic(net.plain)) << "not a signal";
-
-    // A part that holds its own multiplexed PDU, and a cluster that holds itself.
-    VexoNode *loop = net.make(Vexo_createMultiplexedPart, net.id(), 9u, net.mux);
-    ASSERT_EQ(Vexo_setReference(loop, net.mux), S_OK);
-    ASSERT_EQ(Vexo_addDynamicParts(net.mux, 1, &loop), S_OK);
-    ASSERT_EQ(Vexo_appendChildren(net.cluster, 1, &net.cluster), S_OK);
-    EXPECT_EQ(net.query.countPdus(nullptr), 6u);
-    EXPECT_EQ(net.query.countParts(net.channel), 4u);
 }
 
 }  // namespace
