@@ -98,8 +98,7 @@ struct Encoder {
     std::vector<Sent> fetch()
     {
         std::vector<Sent> out;
-        VexoChangedFrame f{};
-        while (Vexo_EncoderGetChangedFrame(handle, &f) == S_OK)
+        for (VexoChangedFrame f{}; Vexo_EncoderGetChangedFrame(handle, &f) == S_OK;)
             out.push_back({f.frame, std::vector<uint8_t>(f.data, f.data + f.length)});
         return out;
     }

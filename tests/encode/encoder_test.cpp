@@ -169,8 +169,7 @@ TEST(Encoder, StartsWithDefaultValuesAndNothingPendingFromEveryKindOfStartNode)
 TEST(Encoder, TakesChangesOnlyIntoIncludedFrames)
 {
     Bus bus;
-    VexoNode *ecu = bus.ecu();
-    VexoNode *other = bus.Model::frame(8);  // shares the PDU, sent by the ECU
+    VexoNode *ecu = bus.ecu(), *other = bus.Model::frame(8);  // other shares the PDU and is sent by the ECU
     VexoNode *sent = bus.trigger(bus.channel, other, 0x200, ecu);
     bus.place(bus.pdu, other, 0);
     VexoNode *masked = bus.make(Vexo_createMaskedIdentifierTriggering, bus.id(), 0xF00u, 0x300u, 0u, bus.frame,
