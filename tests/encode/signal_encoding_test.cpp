@@ -31,7 +31,7 @@ std::vector<VexoNode *> matches(VexoNode *signal, const SignalValue &v, VexoEnco
 
 // Random ranges (equal, infinite or NaN limits, every flag, gaps, none) and values of every type: the search yields
 // exactly the computations the range test accepts, in list order, through one state handed back each time.
-TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
+TEST(SignalEncoding, SearchAgreesWithTheRangeTestAndRefusesWrongArgumentsAndStates)
 {
     Model m;
     std::mt19937_64 random(5);
@@ -66,14 +66,10 @@ TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
         }
     }
     EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
-}
 
-TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
-{
-    Model m;
     VexoNode *signal = m.signal(8);
     const SignalValue v = {Q3_VALUETYPE_DOUBLE, 0, {1.0}, nullptr, nullptr};
-    VexoEncodeState *state = nullptr;
+    state = nullptr;
     EXPECT_EQ(Vexo_encodeSignal(nullptr, &v, &state), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(signal, nullptr, &state), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(signal, &v, nullptr), E_INVALIDARG);
