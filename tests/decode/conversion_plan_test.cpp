@@ -29,11 +29,10 @@ struct Random {
     template <class T, size_t N> T pick(const T (&items)[N]) { return items[below(N)]; }
 };
 
-struct Coding {
+struct Coding {  // low() and high(): the lowest and highest value an integer reading of the field gives
     VexoNode *node = nullptr, *signal = nullptr;
     uint32_t bitlen = 0, encoding = 0;
     bool is(uint32_t type) const { return (encoding & Q3_ENCODING_TYPEMASK) == type; }
-    // The lowest and highest value an integer reading of the field gives.
     double low() const { return is(Q3_ENCODING_2COMPL) ? -std::ldexp(1.0, bits() - 1) : 0; }
     double high() const { return is(Q3_ENCODING_2COMPL) ? -low() - 1 : std::ldexp(1.0, bits()) - 1; }
     int bits() const { return bitlen == 0 ? 1 : bitlen > 64 ? 64 : int(bitlen); }
@@ -116,8 +115,7 @@ std::vector<uint64_t> rawValues(const Coding &c, const std::vector<double> &keys
     return raws;
 }
 
-// The plan's conversion against the general path: the reading, then every computation in turn.
-void expectSameConversion(const Coding &c, uint64_t raw)
+void expectSameConversion(const Coding &c, uint64_t raw)  // plan against the reading, then each computation in turn
 {
     SignalValue fast{}, general{};
     fast.reserved = general.reserved = 0x5A5A;

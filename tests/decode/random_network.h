@@ -146,8 +146,7 @@ struct RandomNetwork {
             addTriggering(below(12) == 0 ? nullptr : frame);
     }
 
-    // One random change of what decoding depends on: changes are drawn until one applies.
-    void change()
+    void change()  // one random change of what decoding depends on, drawn until one applies
     {
         VexoNode *node = nullptr;
         const std::function<bool()> changes[] = {
@@ -178,8 +177,7 @@ struct RandomNetwork {
         }
     }
 
-    // A filter over a random half of the signals and a third of the instances.
-    VexoFilter *filter()
+    VexoFilter *filter()  // over a random half of the signals and a third of the instances
     {
         std::u16string ids;
         for (const std::vector<VexoNode *> *nodes : {&signals, &instances}) {

@@ -27,8 +27,7 @@ struct Model {
         const std::string n = "n" + std::to_string(++serial);
         return name.assign(n.begin(), n.end()).c_str();
     }
-    // Runs a creation function (database first, out pointer last) and gives its node.
-    template <class Create, class... Args>
+    template <class Create, class... Args>  // runs a creation function (database first, out pointer last)
     VexoNode *make(Create create, Args... args) { return made(create, db, args...); }
 
     VexoNode *cluster(uint32_t type = Q3_CLUSTERTYPE_CAN) { return make(Vexo_createCluster, id(), type); }

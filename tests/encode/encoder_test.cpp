@@ -14,8 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// One channel, one 4-byte frame holding a 24-bit signal PDU at bit 8 with two signals.
-struct Bus : Model {
+struct Bus : Model {  // one channel, one 4-byte frame holding a 24-bit signal PDU at bit 8 with two signals
     VexoNode *cluster = Model::cluster(), *channel = Model::channel(cluster), *frame = Model::frame(4);
     VexoNode *triggering = trigger(channel, frame, 0x100), *pdu = signalPdu(24);
     VexoNode *a = signal(8, 0x12), *b = signal(4, 0x3);
