@@ -1,6 +1,5 @@
-// The batch decoder against the stepwise functions on random networks (every record,
-// field by field, with and without filters, buffers of every size), across model changes
-// that make a plan stale; and its arguments and ownership.
+// The batch decoder against the stepwise functions on random networks (every record, field by field, with and without
+// filters, buffers of every size), across model changes that make a plan stale; and its arguments and ownership.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,12 +23,10 @@ TEST(BatchDecoder, GivesTheRecordsOfTheStepwiseFunctionsOnRandomNetworks)
         for (int round = 0; round < 3; ++round) {
             std::vector<std::vector<uint8_t>> bytes;
             const std::vector<VexoFrame> frames = net.receive(60, bytes);
-            // Roomy buffers, and buffers that take a frame or two at a time.
-            const bool tight = net.below(3) == 0;
+            const bool tight = net.below(3) == 0;  // buffers that take a frame or two at a time, or roomy ones
             signals += expectBatchEqualsStepwise(net.db, net.channel, net.ownInstances, plan, frames, filter, 0,
                                                   tight ? 40 : 4096, tight ? 300 : 65536);
-            // A change makes the plan stale until it is rebuilt.
-            net.change();
+            net.change();  // makes the plan stale until it is rebuilt
             VexoBatchCount done{};
             VexoBatchRecord record{};
             EXPECT_EQ(Vexo_isDecodePlanCurrent(plan), S_FALSE);

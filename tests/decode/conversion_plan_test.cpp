@@ -1,7 +1,6 @@
-// Conversion plans against the general path: random codings of every encoding and length
-// with random computations (value descriptions, covering and partial linear and identity
-// computations, mapped values), converted through Vexo_internalToPhysical and through the
-// computation walk, field by field; then again after the model changed under the plan.
+// Conversion plans against the general path: random codings of every encoding and length with random computations
+// (descriptions, covering and partial linear or identity ones, mapped values) converted through Vexo_internalToPhysical
+// and through the computation walk, field by field; then again after the model changed under the plan.
 #include "conversion_plan.h"
 
 #include <gtest/gtest.h>
@@ -27,22 +26,19 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 struct Random {
     std::mt19937_64 rng{kSeed};
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
-    template <class T, size_t N>
-    T pick(const T (&items)[N]) { return items[below(N)]; }
+    template <class T, size_t N> T pick(const T (&items)[N]) { return items[below(N)]; }
 };
 
-struct Coding {
+struct Coding {  // low() and high(): the lowest and highest value an integer reading of the field gives
     VexoNode *node = nullptr, *signal = nullptr;
     uint32_t bitlen = 0, encoding = 0;
     bool is(uint32_t type) const { return (encoding & Q3_ENCODING_TYPEMASK) == type; }
-    // The lowest and highest value an integer reading of the field gives.
     double low() const { return is(Q3_ENCODING_2COMPL) ? -std::ldexp(1.0, bits() - 1) : 0; }
     double high() const { return is(Q3_ENCODING_2COMPL) ? -low() - 1 : std::ldexp(1.0, bits()) - 1; }
     int bits() const { return bitlen == 0 ? 1 : bitlen > 64 ? 64 : int(bitlen); }
 };
 
-// The domain's ends and values around and inside them: the limits a generated range
-// uses, so that ranges land on, beside and around the edges.
+// Limits for generated ranges, to land on, beside and around the field's ends and inside it.
 double edge(Random &r, const Coding &c)
 {
     const double low = c.low(), high = c.high();
@@ -53,10 +49,9 @@ double edge(Random &r, const Coding &c)
 
 Coding makeCoding(VexoNode *db, Random &r)
 {
-    static const uint32_t kEncodings[] = {
-        Q3_ENCODING_DIRECT,         Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL, Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE,
-        Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_1COMPL, Q3_ENCODING_PACKED_BCD,
-        Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, Q3_ENCODING_ASCII};
+    static const uint32_t kEncodings[] = {Q3_ENCODING_DIRECT, Q3_ENCODING_DIRECT, Q3_ENCODING_2COMPL,
+        Q3_ENCODING_2COMPL, Q3_ENCODING_IEEE, Q3_ENCODING_DIRECT | Q3_ENCODING_SIGNED, Q3_ENCODING_1COMPL,
+        Q3_ENCODING_PACKED_BCD, Q3_ENCODING_2COMPL | Q3_ENCODING_SIGNED, Q3_ENCODING_ASCII};
     static const uint32_t kLengths[] = {0, 1, 2, 7, 8, 12, 16, 31, 32, 33, 52, 63, 64, 65};
     Coding c;
     c.encoding = r.pick(kEncodings);
@@ -93,8 +88,7 @@ void addComputation(VexoNode *db, const Coding &c, Random &r, std::vector<double
     Vexo_addInternalToPhysicalComputations(c.node, 1, &computation);
 }
 
-// What an import makes: descriptions on one value each (some outside the field), then one
-// linear rule over the field's whole domain.
+// What an import makes: one-value descriptions (some outside the field), then a linear rule over it all.
 void addImportedShape(VexoNode *db, const Coding &c, Random &r, std::vector<double> &keys)
 {
     for (uint32_t k = 0, described = r.below(4); k < described; ++k) {
@@ -121,8 +115,7 @@ std::vector<uint64_t> rawValues(const Coding &c, const std::vector<double> &keys
     return raws;
 }
 
-// The plan's conversion against the general path: the reading, then every computation in turn.
-void expectSameConversion(const Coding &c, uint64_t raw)
+void expectSameConversion(const Coding &c, uint64_t raw)  // plan against the reading, then each computation in turn
 {
     SignalValue fast{}, general{};
     fast.reserved = general.reserved = 0x5A5A;
@@ -153,23 +146,19 @@ TEST(ConversionPlan, GivesWhatTheComputationWalkGivesForRandomCodings)
         const Coding c = makeCoding(db, r);
         std::vector<double> keys;
         const bool imported = r.below(2) == 0;
-        if (imported) {
+        if (imported)
             addImportedShape(db, c, r, keys);
-        } else {
-            for (uint32_t k = 0, computations = r.below(5); k < computations; ++k)
-                addComputation(db, c, r, keys);
-        }
+        for (uint32_t k = 0, computations = imported ? 0 : r.below(5); k < computations; ++k)
+            addComputation(db, c, r, keys);
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
         const auto *plan = decode::conversionPlanOf(*core::nodeAs<core::Coding>(c.node));
         planned[imported] += plan != nullptr && plan->reading != decode::Reading::General ? 1 : 0;
-        // The plan follows the model: one more computation or range, then again.
-        addComputation(db, c, r, keys);
+        addComputation(db, c, r, keys);  // the plan must follow the model
         for (uint64_t raw : rawValues(c, keys, r))
             expectSameConversion(c, raw);
     }
-    // Many codings take the plan (or the test would not test it): every imported one whose
-    // encoding has a plain reading (about half of them).
+    // Many codings take the plan: every imported one whose encoding has a plain reading (about half).
     EXPECT_GT(planned[0], 200u);
     EXPECT_GT(planned[1], 700u);
     Vexo_destroy(db);

@@ -1,7 +1,5 @@
-// Threads that decode one model at once (each with its own state) while the indexes and
-// conversion plans behind the decoder are built and rebuilt: every thread gets the records
-// one thread alone gets. Also run under ThreadSanitizer (scripts/test.sh). Text lookups,
-// which write the string table's caches, stay out.
+// Threads decoding one model at once (own states) while the decoder's indexes and conversion plans are built, rebuilt
+// get the records one thread alone gets; also run under ThreadSanitizer. Text lookups (they write caches) stay out.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -18,8 +16,7 @@ TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
     std::vector<std::vector<uint8_t>> bytes;
     const std::vector<VexoFrame> frames = net.receive(200, bytes);
     for (int round = 0; round < 4; ++round) {
-        // A change between rounds: the first decodes of each round rebuild what they use.
-        net.change();
+        net.change();  // the first decodes of each round rebuild what they use
         std::vector<std::vector<ExpectedRecord>> got(5);  // the last one: one thread alone, afterwards
         const auto decode = [&](size_t t) {
             for (uint32_t i = 0; i < frames.size(); ++i)

@@ -1,7 +1,6 @@
-// End to end: a generated CAN channel of 60 frames (standard and extended identifiers,
-// random fields of both byte orders, signed and unsigned) decodes a stream of random frames
-// to exactly the raw values read here bit by bit. Which triggerings match is checked
-// against a plain walk in frame_program_test.cpp, multiplexed parts in decoder_test.cpp.
+// End to end: a generated CAN channel of 60 frames (standard and extended identifiers, random fields of both byte
+// orders, signed and unsigned) decodes a stream of random frames to exactly the raw values read here bit by bit. Which
+// triggerings match is checked against a plain walk in frame_program_test.cpp, multiplexed parts in decoder_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +14,8 @@
 
 namespace {
 
-// The frame bits of a field, least significant first, from the bus convention and
-// independently of the library: a little-endian field runs up from its start bit; a
-// big-endian one runs down from its start bit (the most significant) to bit 0 of the
-// byte, then on from bit 7 of the next byte.
+// A field's frame bits, least significant first, from the bus convention alone: little-endian runs up from the start
+// bit; big-endian down from it (the most significant) to bit 0 of the byte, then on from bit 7 of the next byte.
 std::vector<int> fieldBits(int start, int bits, bool big)
 {
     std::vector<int> at;
@@ -35,8 +32,7 @@ TEST(DecoderNetwork, StreamOfFramesDecodesToTheRawValuesReadBitByBit)
     std::mt19937 rng(20240611);
     const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
     VexoNode *db = made(Vexo_create, u"net"), *channel = made(Vexo_createChannel, db, u"CAN1", nullptr);
-    // Each frame holds up to six non-overlapping random fields in one signal PDU.
-    std::vector<Frame> frames;
+    std::vector<Frame> frames;  // each with up to six non-overlapping random fields in one signal PDU
     for (uint32_t i = 0; i < 60; ++i) {
         const bool extended = i % 3 == 0;
         Frame f{extended ? 0x1ABC000 + i : 0x100 + i, extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD,

@@ -1,11 +1,10 @@
-// Frame decoder through the public interface: triggering order, the identifier word,
-// multiplexed PDUs with their parts and segments, ASCII text, filters, skipped instances,
-// nesting limits, the channel's own PDU instances and the state's lifecycle. The matching
-// rule itself is checked against a plain walk in frame_program_test.cpp.
+// Frame decoder through the public interface: triggering order, the identifier word, multiplexed
+// parts and segments, ASCII text, filters, skipped instances, nesting limits, the channel's own
+// PDU instances, the state's lifecycle. frame_program_test.cpp checks the matching rule itself.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,8 +19,7 @@ constexpr uint32_t kStd = Q3_FLAG_CANSTANDARD, kExt = Q3_FLAG_CANEXTENDED, kEith
 uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
 
 struct Net {
-    VexoNode *db = made(Vexo_create, nullptr);
-    VexoNode *channel = made(Vexo_createChannel, db, nullptr, nullptr);
+    VexoNode *db = made(Vexo_create, nullptr), *channel = made(Vexo_createChannel, db, nullptr, nullptr);
     ~Net() { Vexo_destroy(db); }
 
     VexoNode *frame(uint32_t length) { return made(Vexo_createFrame, db, nullptr, length); }
@@ -55,25 +53,22 @@ struct Net {
             *pdu = signalPdu(p);
         return p;
     }
-    VexoNode *signal(const VexoChar *id, uint32_t bits, uint32_t encoding = Q3_ENCODING_DIRECT)
+    VexoNode *place(VexoNode *signal, VexoNode *pdu, int32_t bitpos, const VexoChar *id = nullptr)
+    {
+        return made(Vexo_createSignalInstance, db, id, kLE, u32(bitpos), 0u, signal, pdu);
+    }
+    // A new signal `id` with a coding of its own, placed in pdu as `instanceId`.
+    VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT,
+                  const VexoChar *id = nullptr, const VexoChar *instanceId = nullptr)
     {
         VexoNode *coding = made(Vexo_createCoding, db, nullptr, bits, encoding, nullptr);
-        return made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
+        VexoNode *s = made(Vexo_createSignal, db, id, 0u, 0.0, 0.0, 0.0, coding);
+        return place(s, pdu, bitpos, instanceId), s;
     }
-    VexoNode *place(VexoNode *signal, VexoNode *pdu, int32_t bitpos, uint32_t order = kLE, const VexoChar *id = nullptr)
+    // A multiplexed PDU (switch at position, |bits| long, big-endian if bits < 0) at bit `shift` of a frame.
+    VexoNode *muxIn(uint32_t length, int32_t shift = 0, int32_t position = 0, int32_t bits = 0)
     {
-        return made(Vexo_createSignalInstance, db, id, order, u32(bitpos), 0u, signal, pdu);
-    }
-    VexoNode *add(VexoNode *pdu, int32_t bitpos, uint32_t bits = 8, uint32_t encoding = Q3_ENCODING_DIRECT)
-    {
-        VexoNode *s = signal(nullptr, bits, encoding);
-        return place(s, pdu, bitpos), s;
-    }
-    // A multiplexed PDU (switch at position, of length bits) at bit `shift` of a frame.
-    VexoNode *muxIn(uint32_t frameLength, int32_t shift = 0, int32_t position = 0, uint32_t bits = 0,
-                    uint32_t order = kLE)
-    {
-        return instance(muxPdu(position, bits, order), anyFrame(frameLength), shift);
+        return instance(muxPdu(position, u32(bits < 0 ? -bits : bits), bits < 0 ? kBE : kLE), anyFrame(length), shift);
     }
     VexoNode *plainPdu(uint32_t frameLength) { return instance(signalPdu(), anyFrame(frameLength)); }
 };
@@ -101,26 +96,18 @@ std::vector<Got> decodeAll(const Net &net, uint32_t id, uint32_t flags, const st
     return out;
 }
 
-std::vector<VexoNode *> signalsOf(const std::vector<Got> &got)
+template <class T> std::vector<T> each(T Got::*field, const std::vector<Got> &got)
 {
-    std::vector<VexoNode *> out;
+    std::vector<T> out;
     for (const Got &g : got)
-        out.push_back(g.signal);
-    return out;
-}
-std::vector<uint64_t> rawsOf(const std::vector<Got> &got)
-{
-    std::vector<uint64_t> out;
-    for (const Got &g : got)
-        out.push_back(g.raw);
+        out.push_back(g.*field);
     return out;
 }
 
 TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
 {
     Net net;
-    VexoNode *frame = net.frame(2);
-    VexoNode *first = net.byId(0x10, kStd, frame);
+    VexoNode *frame = net.frame(2), *first = net.byId(0x10, kStd, frame);
     net.byId(0x11, kStd, frame);
     VexoNode *second = net.masked(0x7F0, 0x10, kStd, frame);
     VexoNode *a = net.add(net.instance(net.signalPdu(), frame), 0);
@@ -133,9 +120,7 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     // (the frame: left alone), then the one signal decoded, if any, and the triggering it names.
     struct Step { HRESULT next; VexoNode *given, *signal; uint64_t raw; VexoNode *named; };
     const Step steps[] = {
-        {S_OK, first, a, 0x11, first},
-        {S_OK, second, a, 0x11, second},
-        {S_FALSE, nullptr, nullptr, 0, nullptr},
+        {S_OK, first, a, 0x11, first}, {S_OK, second, a, 0x11, second}, {S_FALSE, nullptr, nullptr, 0, nullptr},
         {S_OK, frame, b, 0x22, nullptr},  // the channel's own instances
         {VEXO_E_NOMOREITEMS, frame, nullptr, 0, nullptr},
     };
@@ -155,32 +140,25 @@ TEST(Decoder, GivesMatchesInListOrderThenTheChannelsOwnInstances)
     Vexo_destroyDecodeEnum(state);
 }
 
-// A part assembled from one segment (then padding): at bits -32 to -1 the segment reads the
-// identifier word; at bits 0 and up it must equal what Q3bit_copy makes of the frame
-// zero-extended (kCopy): bits beyond the data read as 0 and are never read from memory.
+// A part of one segment (then padding): at bits -32 to -1 it reads the identifier word; at 0 and up it must equal what
+// Q3bit_copy makes of the frame zero-extended (kCopy): bits beyond the data read as 0 and are never read from memory.
 TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
 {
     constexpr uint64_t kCopy = ~0ull;
     struct Case { const char *what; uint32_t id, flags; int32_t position, length; uint64_t want; };  // length < 0: BE
     const Case cases[] = {
-        {"standard word", 0x123, kStd, -32, 32, 0x24600000},
-        {"extended word", 0x123, kExt, -32, 32, 0x918},
+        {"standard word", 0x123, kStd, -32, 32, 0x24600000}, {"extended word", 0x123, kExt, -32, 32, 0x918},
         {"standard, all ones", 0x7FF, kStd, -32, 32, 0xFFE00000},
         {"extended, all ones", 0x1FFFFFFF, kExt, -32, 32, 0xFFFFFFF8},
         {"standard identifier at -11", 0x5A5, kStd, -11, 11, 0x5A5},
         {"extended identifier at -29", 0x1ABCDEF5, kExt, -29, 29, 0x1ABCDEF5},
-        {"bit -1 is the top bit", 0x400, kStd, -1, 1, 1},
-        {"big-endian inside one byte", 0x7F5, kStd, -9, -3, 0x5},
+        {"bit -1 is the top bit", 0x400, kStd, -1, 1, 1}, {"big-endian inside one byte", 0x7F5, kStd, -9, -3, 0x5},
         {"below -32 reads nothing", 0x7FF, kStd, -40, 8, 0},
         {"past bit -1 reads zeros, not the frame", 0x7FF, kStd, -4, 8, 0xF},
-        {"little-endian inside", 0, kStd, 3, 13, kCopy},
-        {"big-endian inside", 0, kStd, 12, -8, kCopy},
-        {"big-endian word", 0, kStd, 7, -16, kCopy},
-        {"little-endian, 56 bits", 0, kStd, 0, 56, kCopy},
-        {"little-endian past the end", 0, kStd, 124, 12, kCopy},
-        {"big-endian past the end", 0, kStd, 125, -12, kCopy},
-        {"wholly past the end", 0, kStd, 140, 8, kCopy},
-        {"big-endian 72 bits in two chunks", 0, kStd, 71, -72, kCopy},
+        {"little-endian inside", 0, kStd, 3, 13, kCopy}, {"big-endian inside", 0, kStd, 12, -8, kCopy},
+        {"big-endian word", 0, kStd, 7, -16, kCopy}, {"little-endian, 56 bits", 0, kStd, 0, 56, kCopy},
+        {"little-endian past the end", 0, kStd, 124, 12, kCopy}, {"big-endian past the end", 0, kStd, 125, -12, kCopy},
+        {"wholly past the end", 0, kStd, 140, 8, kCopy}, {"big-endian 72 bits in two chunks", 0, kStd, 71, -72, kCopy},
         {"big-endian 72 bits, chunk below 0", 0, kStd, 63, -72, kCopy},
     };
     const std::vector<uint8_t> frame = {0x3C, 0xA5, 0x0F, 0x96, 0x81, 0x7E, 0xC3, 0x5A,
@@ -210,36 +188,33 @@ TEST(Decoder, SegmentsReadTheIdentifierWordAndTheFrame)
 
 TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
 {
-    // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian
-    // segment) and 0 (no segments) added out of order, as the parts are kept sorted, and else
-    // E. Parts without segments read the frame's bytes. shift: the PDU instance's bit
-    // position (8 puts one byte before the PDU); the switch is 8 bits at 0 unless given.
+    // Parts: static S (two nibble segments), dynamic 2 (big-endian segment), 1 (little-endian segment) and 0 (none),
+    // added out of order as the parts are kept sorted, and else E. Parts without segments read the frame's bytes.
+    // shift: the instance's bit position (8 puts a byte before the PDU); switch: 8 bits at 0 unless given, BE if < 0.
     using Named = std::vector<std::pair<char, uint64_t>>;  // signals by part name
-    struct Case {
-        const char *what; bool withElse; int32_t shift, position; uint32_t bits, order, id; uint8_t code; Named want;
-    };
+    struct Case { const char *what; bool withElse; int32_t shift, position, bits; uint32_t id, code; Named want; };
     const Case cases[] = {
-        {"code 1: little-endian segment", true, 0, 0, 8, kLE, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
-        {"code 2: big-endian segment", true, 0, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"no part for the code: else part", true, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
-        {"no part and no else part: static part only", false, 0, 0, 8, kLE, 0, 3, {{'S', 0xCB}}},
-        {"instance bit position shifts switch and segments", true, 8, 0, 8, kLE, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"but not the signals of a part without segments", true, 8, 0, 8, kLE, 0, 9, {{'S', 0xCB}, {'E', 0x12}}},
-        {"3 bits at -11: an identifier's low bits", true, 0, -11, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'1', 0x1234}}},
-        {"big-endian, most significant bit at -9", true, 0, -9, 3, kBE, 0x122, 0x5A, {{'S', 0xCB}, {'2', 0x3412}}},
-        {"below -32 reads 0", true, 0, -40, 3, kLE, 0x121, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"past the data reads 0", true, 0, 72, 4, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"zero length reads 0", true, 0, 0, 0, kLE, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
-        {"4 bits at 4", true, 0, 4, 4, kLE, 0, 0x15, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 1: little-endian segment", true, 0, 0, 8, 0, 1, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"code 2: big-endian segment", true, 0, 0, 8, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"no part for the code: else part", true, 0, 0, 8, 0, 3, {{'S', 0xCB}, {'E', 0x77}}},
+        {"no part and no else part: static part only", false, 0, 0, 8, 0, 3, {{'S', 0xCB}}},
+        {"instance bit position shifts switch and segments", true, 8, 0, 8, 0, 2, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"but not the signals of a part without segments", true, 8, 0, 8, 0, 9, {{'S', 0xCB}, {'E', 0x12}}},
+        {"3 bits at -11: an identifier's low bits", true, 0, -11, 3, 0x121, 0x5A, {{'S', 0xCB}, {'1', 0x1234}}},
+        {"big-endian, most significant bit at -9", true, 0, -9, -3, 0x122, 0x5A, {{'S', 0xCB}, {'2', 0x3412}}},
+        {"below -32 reads 0", true, 0, -40, 3, 0x121, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"past the data reads 0", true, 0, 72, 4, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"zero length reads 0", true, 0, 0, 0, 0, 0x5A, {{'S', 0xCB}, {'0', 0x5A}}},
+        {"4 bits at 4", true, 0, 4, 4, 0, 0x15, {{'S', 0xCB}, {'1', 0x1234}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Net net;
-        VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits, c.order);
-        std::vector<std::pair<VexoNode *, char>> names;
+        VexoNode *mux = net.muxIn(9, c.shift, c.position, c.bits);
+        std::map<VexoNode *, char> names;
         auto addPart = [&](char name, Net::Role role, uint32_t code, uint32_t bits, int32_t at) {
             VexoNode *pdu = nullptr, *part = net.part(mux, role, code, &pdu);
-            names.emplace_back(net.add(pdu, at, bits), name);
+            names[net.add(pdu, at, bits)] = name;
             return part;
         };
         VexoNode *fixed = addPart('S', Net::Static, 0, 8, 0);
@@ -250,16 +225,12 @@ TEST(Decoder, SwitchSelectsOnePartAfterTheStaticPart)
         addPart('0', Net::Dynamic, 0, 8, 0);
         if (c.withElse)
             addPart('E', Net::Else, 0, 8, 24);
-        std::vector<uint8_t> data = {c.code, 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
+        std::vector<uint8_t> data = {uint8_t(c.code), 0x34, 0x12, 0x77, 0xAB, 0xCD, 0, 0, 0};
         data.insert(data.begin(), size_t(c.shift / 8), 0xEE);
         data.resize(9);
         Named got;
-        for (const Got &g : decodeAll(net, c.id, kStd, data)) {
-            char name = '?';
-            for (const auto &[signal, n] : names)
-                name = signal == g.signal ? n : name;
-            got.emplace_back(name, g.raw);
-        }
+        for (const Got &g : decodeAll(net, c.id, kStd, data))
+            got.emplace_back(names[g.signal], g.raw);
         EXPECT_EQ(got, c.want);
     }
 }
@@ -269,8 +240,7 @@ TEST(Decoder, AsciiSignalIsClippedToTheTextBuffer)
     struct Case { const char *what; bool buffer; uint32_t capacity; std::vector<std::string> want; };
     const Case cases[] = {
         {"4 bytes of room", true, 4, {"ABCD", "#"}},  // "#": the numeric signal after the text
-        {"more room than text", true, 16, {"ABCDEFGH", "#"}},
-        {"no room", true, 0, {"", "#"}},
+        {"more room than text", true, 16, {"ABCDEFGH", "#"}}, {"no room", true, 0, {"", "#"}},
         {"no buffer: skipped", false, 0, {"#"}},
     };
     for (const Case &c : cases) {
@@ -296,14 +266,11 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
     VexoNode *pdu = net.plainPdu(8);
     const VexoChar *names[] = {u"A", u"B", u"C", u"D", u"E"}, *instanceNames[] = {u"iA", u"iB", u"iC", u"iD", u"iE"};
     std::vector<VexoNode *> s;
-    for (int i = 0; i < 5; ++i) {
-        s.push_back(net.signal(names[i], 8));
-        net.place(s[i], pdu, 8 * i, kLE, instanceNames[i]);
-    }
+    for (int i = 0; i < 5; ++i)
+        s.push_back(net.add(pdu, 8 * i, 8, Q3_ENCODING_DIRECT, names[i], instanceNames[i]));
     struct Case { const char *what; const VexoChar *ids; uint32_t mode; std::vector<VexoNode *> want; };
     const Case cases[] = {
-        {"an instance", u"iC\0", 0, {s[2]}},
-        {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
+        {"an instance", u"iC\0", 0, {s[2]}}, {"a signal and another's instance", u"E\0iA\0", 0, {s[0], s[4]}},
         {"nothing named", u"X\0", 0, {}},
         {"inverted: neither B nor its instance", u"B\0iB\0", VEXO_FILTER_INVERT, {s[0], s[2], s[3], s[4]}},
         {"inverted: B's instance is still selected", u"B\0", VEXO_FILTER_INVERT, s},
@@ -312,7 +279,7 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
         SCOPED_TRACE(c.what);
         VexoFilter *filter = nullptr;
         ASSERT_EQ(Vexo_createIdListFilterW(net.db, c.mode, c.ids, &filter), S_OK);
-        EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), c.want);
+        EXPECT_EQ(each(&Got::signal, decodeAll(net, 0, kStd, std::vector<uint8_t>(8, 1), filter)), c.want);
         Vexo_destroyFilter(filter);
     }
 }
@@ -320,8 +287,7 @@ TEST(Decoder, FilterSelectsBySignalOrByInstance)
 TEST(Decoder, BrokenInstanceIsSkippedAlone)
 {
     Net net;
-    // The broken instances sit in the static part, so the selected part is still pending
-    // when they are met: the instances after them must not be lost.
+    // Broken instances sit in the static part, met while the selected part is pending: none after them may be lost.
     VexoNode *mux = net.muxIn(8), *fixed = nullptr, *selected = nullptr;
     net.part(mux, Net::Static, 0, &fixed);
     net.part(mux, Net::Dynamic, 0, &selected);
@@ -333,14 +299,13 @@ TEST(Decoder, BrokenInstanceIsSkippedAlone)
     net.add(fixed, 16, 8, Q3_ENCODING_ASCII);                                          // ASCII without buffer
     VexoNode *last = net.add(fixed, 8), *other = net.add(selected, 16);
     const auto got = decodeAll(net, 0, kStd, {1, 2, 3, 4, 5, 6, 7, 8});
-    EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{first, last, other}));
-    EXPECT_EQ(rawsOf(got), (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(each(&Got::signal, got), (std::vector<VexoNode *>{first, last, other}));
+    EXPECT_EQ(each(&Got::raw, got), (std::vector<uint64_t>{1, 2, 3}));
 }
 
-TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
+TEST(Decoder, PartsNestSixtyFourDeepShareAPduRefuseCyclesAndReadTheirWholeAssembly)
 {
-    // A chain of multiplexed PDUs, each the static part's PDU of the one before; the
-    // first is level 1, the signal PDU at its end level depth + 1.
+    // Multiplexed PDUs chained through their static parts (the first is level 1); the signal PDU is level depth + 1.
     for (int depth : {62, 63, 64, 70}) {
         SCOPED_TRACE(depth);
         Net net;
@@ -351,19 +316,8 @@ TEST(Decoder, RefusesNestingBeyondSixtyFourLevelsAndCycles)
         net.add(pdu, 0);
         EXPECT_EQ(decodeAll(net, 0, kStd, {7}).size(), depth < 64 ? 1u : 0u);
     }
-    Net net;
-    VexoNode *mux = net.muxIn(1), *pdu = nullptr;
-    ASSERT_EQ(Vexo_setReference(net.part(mux, Net::Static, 0, nullptr), mux), S_OK);  // holds its own PDU
-    net.part(mux, Net::Dynamic, 0, &pdu);
-    VexoNode *s = net.add(pdu, 0);
-    EXPECT_EQ(signalsOf(decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
-}
-
-TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
-{
-    // Two parts of one multiplexed PDU holding the same PDU are siblings, not a cycle: the
-    // static part and the else part (switch 5 at bit 8 selects no dynamic part) both give
-    // the signal at bit 0.
+    // Two parts holding the same PDU are siblings, not a cycle: the static part and the else part
+    // (switch 5 at bit 8 selects no dynamic part) both give the signal at bit 0.
     {
         Net net;
         VexoNode *mux = net.muxIn(8, 0, 8, 4), *shared = nullptr;
@@ -373,17 +327,14 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         ASSERT_EQ(Vexo_addParents(shared, 1, &other), S_OK);
         VexoNode *s = net.add(shared, 0);
         const auto got = decodeAll(net, 0, kStd, {0x12, 0x05, 0, 0, 0, 0, 0, 0});
-        EXPECT_EQ(signalsOf(got), (std::vector<VexoNode *>{s, s}));
-        EXPECT_EQ(rawsOf(got), (std::vector<uint64_t>{0x12, 0x12}));
+        EXPECT_EQ(each(&Got::signal, got), (std::vector<VexoNode *>{s, s}));
+        EXPECT_EQ(each(&Got::raw, got), (std::vector<uint64_t>{0x12, 0x12}));
     }
-    // A part assembled from one 8-bit segment: a signal reaching past the assembled byte
-    // reads zeros there. Past the 1024-byte assembly it is still skipped.
+    // One 8-bit segment: a signal past the assembled byte reads zeros; one past the 1024-byte assembly is skipped.
     struct Case { const char *what; int32_t bitpos; uint32_t bits; std::vector<uint64_t> raws; };
     const Case cases[] = {
-        {"inside the segment", 0, 8, {0xAB}},
-        {"upper half past the segment", 4, 8, {0x0A}},
-        {"wholly past the segment", 100, 16, {0}},
-        {"last bit of the assembly", 8 * 1024 - 1, 1, {0}},
+        {"inside the segment", 0, 8, {0xAB}}, {"upper half past the segment", 4, 8, {0x0A}},
+        {"wholly past the segment", 100, 16, {0}}, {"last bit of the assembly", 8 * 1024 - 1, 1, {0}},
         {"past the assembly", 8 * 1024 - 4, 8, {}},
     };
     for (const Case &c : cases) {
@@ -391,8 +342,15 @@ TEST(Decoder, PartsShareAPduAndReadTheirWholeAssembly)
         VexoNode *pdu = nullptr;
         ASSERT_EQ(Vexo_addSegment(net.part(net.muxIn(2), Net::Static, 0, &pdu), kLE, 0, 8), S_OK);
         net.add(pdu, c.bitpos, c.bits);
-        EXPECT_EQ(rawsOf(decodeAll(net, 0, kStd, {0xAB, 0xCD})), c.raws) << c.what;
+        EXPECT_EQ(each(&Got::raw, decodeAll(net, 0, kStd, {0xAB, 0xCD})), c.raws) << c.what;
     }
+    // A part holding its own multiplexed PDU is a cycle: skipped, the other parts decoded.
+    Net net;
+    VexoNode *mux = net.muxIn(1), *pdu = nullptr;
+    ASSERT_EQ(Vexo_setReference(net.part(mux, Net::Static, 0, nullptr), mux), S_OK);
+    net.part(mux, Net::Dynamic, 0, &pdu);
+    VexoNode *s = net.add(pdu, 0);
+    EXPECT_EQ(each(&Got::signal, decodeAll(net, 0, kStd, {7})), std::vector<VexoNode *>{s});
 }
 
 TEST(Decoder, StateChecksArgumentsAndOwnership)
@@ -425,8 +383,7 @@ TEST(Decoder, StateChecksArgumentsAndOwnership)
     EXPECT_EQ(Vexo_decodeNextFrametriggering(state, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_destroyDecodeEnum(state), E_INVALIDARG);
 
-    // A library state is reused in place for the next frame, then freed (the sanitizer
-    // build's leak check would see it otherwise).
+    // A library state is reused in place for the next frame, then freed (or the sanitizer build's leak check sees it).
     state = nullptr;
     ASSERT_EQ(Vexo_decodeMessage(net.channel, 0, 0, 1, nullptr, &state), S_OK);
     VexoDecodeState *allocated = state;

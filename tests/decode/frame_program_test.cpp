@@ -1,8 +1,6 @@
-// The triggering index and the frame programs against plain walks, on random networks
-// changed between decodes: the triggerings Vexo_decodeNextFrametriggering gives equal a
-// walk over the channel's list (written here from the public getters), and the records
-// Vexo_decodeNextSignal gives (from the program the index holds) equal those of the walk
-// over the frame's PDU instances, filters and text buffers of every size included.
+// The triggering index and frame programs against plain walks on random networks changed between decodes: the
+// triggerings given equal a walk over the channel's list (written here from the public getters); the records given
+// (from the index's program) equal the library's walk over the frame's PDU instances, with filters and text buffers.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -34,10 +32,9 @@ std::vector<VexoNode *> walkedTriggerings(VexoNode *channel, const VexoFrame &fr
     std::vector<VexoNode *> out;
     VexoEnumerator *list = nullptr;
     EXPECT_EQ(Vexo_enumFrameTriggerings(channel, &list), S_OK);
-    VexoNode *triggering = nullptr;
+    VexoNode *triggering = nullptr, *frameNode = nullptr;
     while (Vexo_enumeratorNext(list, 1, &triggering, nullptr) == S_OK) {
         uint32_t identifier = 0, code = 0, mask = 0, flags = 0, length = 0;
-        VexoNode *frameNode = nullptr;
         const int32_t type = Vexo_getNodeType(triggering);
         const bool identifierMatches =
             type == Q3_NODETYPE_IdentifierBasedTriggering

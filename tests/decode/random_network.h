@@ -1,8 +1,7 @@
-// Random networks for the decoder's equivalence tests: one channel with identifier,
-// masked and scheduled triggerings (shared identifiers, frames of other lengths, every
-// frame-type flag, triggerings listed twice or without frame), PDUs with signals of every
-// encoding, multiplexed PDUs with static, dynamic, else and nested parts, segments,
-// switches in the identifier bits, the channel's own PDU instances; then random changes.
+// Random networks for the decoder's equivalence tests: one channel with identifier, masked and
+// scheduled triggerings (shared identifiers, other lengths, every frame-type flag, listed twice or
+// without frame), signals of every encoding, multiplexed PDUs with static, dynamic, else and nested
+// parts, segments, switches in the identifier bits, the channel's own PDU instances; random changes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "made.h"
 #include "vexo/vexo.h"
 
 struct RandomNetwork {
     std::mt19937_64 rng;
-    VexoNode *db = nullptr;
-    VexoNode *channel = nullptr;
+    VexoNode *db = made(Vexo_create, nullptr), *channel = made(Vexo_createChannel, db, nullptr, nullptr);
     std::vector<VexoNode *> frames, triggerings, pdus, signalPdus, signals, instances, codings, parts;
     std::vector<uint32_t> identifiers;
     bool ownInstances = false;
@@ -31,20 +30,17 @@ struct RandomNetwork {
 
     explicit RandomNetwork(uint64_t seed) : rng(seed)
     {
-        EXPECT_TRUE(Vexo_create(nullptr, &db) == S_OK && Vexo_createChannel(db, nullptr, nullptr, &channel) == S_OK);
         for (uint32_t i = 0, pool = 3 + below(12); i < pool; ++i)
             identifiers.push_back(below(4) == 0 ? 0x18DA0000u + below(0x800) : below(0x800));
         for (uint32_t i = 0, count = 1 + below(14); i < count; ++i)
             addFrame();
-        VexoNode *instance = nullptr;
         if ((ownInstances = below(6) == 0 && !signalPdus.empty()))
-            Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(signalPdus), channel, &instance);
+            made(Vexo_createPDUInstance, db, nullptr, 0u, 0u, 0u, pick(signalPdus), channel);
     }
     ~RandomNetwork() { Vexo_destroy(db); }
 
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
-    template <class T>
-    T pick(const std::vector<T> &items) { return items[below(static_cast<uint32_t>(items.size()))]; }
+    template <class T> T pick(const std::vector<T> &items) { return items[below(static_cast<uint32_t>(items.size()))]; }
 
     VexoNode *coding()
     {
@@ -58,8 +54,7 @@ struct RandomNetwork {
                : encoding == Q3_ENCODING_ASCII             ? 8 * (1 + below(4)) : bits;
         if (!codings.empty() && below(3) == 0)
             return pick(codings);
-        VexoNode *c = nullptr, *step = nullptr;
-        EXPECT_EQ(Vexo_createCoding(db, nullptr, bits, encoding, nullptr, &c), S_OK);
+        VexoNode *c = made(Vexo_createCoding, db, nullptr, bits, encoding, nullptr), *step = nullptr;
         // Descriptions then a linear rule over the field's values, as imports make them.
         for (uint32_t i = 0, described = below(3); i < described; ++i) {
             VexoStringSlot *slot = nullptr;
@@ -77,59 +72,48 @@ struct RandomNetwork {
             Vexo_addRange(step, below(6) == 0 ? 1 : low, high, 3);
             Vexo_addInternalToPhysicalComputations(c, 1, &step);
         }
-        codings.push_back(c);
-        return c;
+        return codings.emplace_back(c);
     }
 
     VexoNode *signal()
     {
         if (!signals.empty() && below(5) == 0)
             return pick(signals);
-        VexoNode *s = nullptr;
-        EXPECT_EQ(Vexo_createSignal(db, nextId(u'S').c_str(), 0, 0, 0, 0, coding(), &s), S_OK);
-        signals.push_back(s);
-        return s;
+        return signals.emplace_back(made(Vexo_createSignal, db, nextId(u'S').c_str(), 0u, 0.0, 0.0, 0.0, coding()));
     }
 
     void placeSignals(VexoNode *pdu, uint32_t bytes)
     {
         for (uint32_t i = 0, count = below(6); i < count; ++i) {
-            VexoNode *instance = nullptr;
             const uint32_t bitpos = below(5) == 0 ? 0xFFFFFFF0u + below(16) : below(8 * bytes + 8);
-            Vexo_createSignalInstance(db, nextId(u'I').c_str(), below(2), bitpos, 0, signal(), pdu, &instance);
-            instances.push_back(instance);
+            instances.push_back(
+                made(Vexo_createSignalInstance, db, nextId(u'I').c_str(), below(2), bitpos, 0u, signal(), pdu));
         }
     }
 
-    // A PDU for a frame of `bytes` bytes: a signal PDU, or a multiplexed one (nested up
-    // to `depth` more levels).
+    // A PDU for a frame of `bytes` bytes: a signal PDU, or a multiplexed one nested up to `depth` more.
     VexoNode *pdu(uint32_t bytes, uint32_t depth, VexoNode *referrer)
     {
-        VexoNode *made = nullptr;
         if (depth == 0 || below(3) != 0) {
-            Vexo_createSignalPDU(db, nullptr, 8 * bytes, referrer, &made);
-            placeSignals(made, bytes);
-            signalPdus.push_back(made);
-            pdus.push_back(made);
-            return made;
+            VexoNode *signalPdu = pdus.emplace_back(made(Vexo_createSignalPDU, db, nullptr, 8 * bytes, referrer));
+            placeSignals(signalPdus.emplace_back(signalPdu), bytes);
+            return signalPdu;
         }
         const int32_t position = below(8) == 0 ? -int32_t(1 + below(40)) : int32_t(below(8 * bytes + 4));
-        Vexo_createMultiplexedPDU(db, nullptr, 8 * bytes, below(2), static_cast<uint32_t>(position), below(12), 0,
-                                  referrer, &made);
-        pdus.push_back(made);
+        VexoNode *mux = pdus.emplace_back(
+            made(Vexo_createMultiplexedPDU, db, nullptr, 8 * bytes, below(2), uint32_t(position), below(12), 0u,
+                 referrer));
         for (uint32_t i = 0, partCount = 1 + below(4); i < partCount; ++i) {
-            VexoNode *part = nullptr;
-            Vexo_createMultiplexedPart(db, nullptr, below(6), made, &part);
-            parts.push_back(part);
+            VexoNode *part = parts.emplace_back(made(Vexo_createMultiplexedPart, db, nullptr, below(6), mux));
             if (below(6) == 0)
                 Vexo_addSegment(part, below(2), below(8 * bytes + 8), below(24));
             VexoNode *inner = below(8) == 0 && !pdus.empty() ? pick(pdus) : pdu(bytes, depth - 1, part);
             Vexo_setReference(part, inner);
             const uint32_t role = below(4);
-            role == 0 ? Vexo_setStaticPart(made, part)
-                      : role == 1 ? Vexo_setElsePart(made, part) : Vexo_addDynamicParts(made, 1, &part);
+            role == 0 ? Vexo_setStaticPart(mux, part)
+                      : role == 1 ? Vexo_setElsePart(mux, part) : Vexo_addDynamicParts(mux, 1, &part);
         }
-        return made;
+        return mux;
     }
 
     void addTriggering(VexoNode *frame)
@@ -153,23 +137,18 @@ struct RandomNetwork {
     void addFrame()
     {
         static const uint32_t kLengths[] = {0, 1, 2, 4, 6, 8, 8, 8, 12, 16, 64};
-        VexoNode *frame = nullptr;
         const uint32_t bytes = kLengths[below(11)];
-        Vexo_createFrame(db, nullptr, bytes, &frame);
-        frames.push_back(frame);
-        for (uint32_t i = 0, instanceCount = below(6) == 0 ? 2 : 1; i < instanceCount; ++i) {
-            VexoNode *instance = nullptr;
-            Vexo_createPDUInstance(db, nullptr, 0, below(4) == 0 ? below(16) : 0, 0, pdu(bytes, 3, nullptr), frame,
-                                   &instance);
-        }
+        VexoNode *frame = frames.emplace_back(made(Vexo_createFrame, db, nullptr, bytes));
+        for (uint32_t i = 0, instanceCount = below(6) == 0 ? 2 : 1; i < instanceCount; ++i)
+            made(Vexo_createPDUInstance, db, nullptr, 0u, below(4) == 0 ? below(16) : 0, 0u, pdu(bytes, 3, nullptr),
+                 frame);
         for (uint32_t i = 0, triggeringCount = 1 + below(2); i < triggeringCount; ++i)
             addTriggering(below(12) == 0 ? nullptr : frame);
     }
 
-    // One random change of what decoding depends on: changes are drawn until one applies.
-    void change()
+    void change()  // one random change of what decoding depends on, drawn until one applies
     {
-        VexoNode *made = nullptr;
+        VexoNode *node = nullptr;
         const std::function<bool()> changes[] = {
             [&] { return addFrame(), true; },
             [&] { return addTriggering(pick(frames)), true; },
@@ -181,10 +160,10 @@ struct RandomNetwork {
                 return instances.size() != before;
             },
             [&] {
-                if (codings.empty() || Vexo_createLinearComputation(db, nullptr, 2.0, 1.0, &made) != S_OK)
+                if (codings.empty() || Vexo_createLinearComputation(db, nullptr, 2.0, 1.0, &node) != S_OK)
                     return false;
-                Vexo_addRange(made, 0, 100, 3);
-                return Vexo_addInternalToPhysicalComputations(pick(codings), 1, &made) == S_OK;
+                Vexo_addRange(node, 0, 100, 3);
+                return Vexo_addInternalToPhysicalComputations(pick(codings), 1, &node) == S_OK;
             },
             [&] { return !signals.empty() && Vexo_setReference(pick(signals), pick(codings)) == S_OK; },
             [&] {
@@ -192,14 +171,13 @@ struct RandomNetwork {
                        && Vexo_setReference(pick(instances), pick(signals)) == S_OK;
             },
             [&] { return !parts.empty() && Vexo_addSegment(pick(parts), below(2), below(64), 1 + below(16)) == S_OK; },
-            [&] { return Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &made) == S_OK; },
+            [&] { return Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &node) == S_OK; },
         };
         while (!changes[below(9)]()) {
         }
     }
 
-    // A filter over a random half of the signals and a third of the instances.
-    VexoFilter *filter()
+    VexoFilter *filter()  // over a random half of the signals and a third of the instances
     {
         std::u16string ids;
         for (const std::vector<VexoNode *> *nodes : {&signals, &instances}) {
@@ -209,13 +187,12 @@ struct RandomNetwork {
                     ids += std::u16string(id) + u'\0';
             }
         }
-        VexoFilter *made = nullptr;
-        EXPECT_EQ(Vexo_createIdListFilterW(db, 0, (ids + u'\0').c_str(), &made), S_OK);
-        return made;
+        VexoFilter *out = nullptr;
+        EXPECT_EQ(Vexo_createIdListFilterW(db, 0, (ids + u'\0').c_str(), &out), S_OK);
+        return out;
     }
 
-    // Frames worth decoding: the identifiers in use (and some others) with every flag and
-    // the lengths in use, random bytes.
+    // Frames worth decoding: identifiers in use (and others) with every flag, lengths in use, random bytes.
     std::vector<VexoFrame> receive(uint32_t count, std::vector<std::vector<uint8_t>> &storage)
     {
         static const uint32_t kLengths[] = {0, 1, 2, 4, 6, 8, 12, 16, 64, 3};
@@ -228,8 +205,7 @@ struct RandomNetwork {
                 below(8) == 0 ? below(0x20000000) : pick(identifiers) ^ (below(8) == 0 ? below(0x100) : 0);
             frame.flags = below(2);
             frame.length = kLengths[below(10)];
-            // Mostly what a triggering of the channel sends.
-            VexoNode *triggering = pick(triggerings), *frameNode = nullptr;
+            VexoNode *triggering = pick(triggerings), *frameNode = nullptr;  // mostly what a triggering sends
             uint32_t flags = 0;
             if (below(4) != 0 && Vexo_getFrame(triggering, &frameNode) == S_OK && frameNode != nullptr
                 && Vexo_getIdentifier(triggering, &frame.identifier) >= 0

@@ -8,8 +8,7 @@
 
 #include "identifier_slot.h"
 
-// Identifiers numbered in fields (a sender in the low byte, a group or priority above)
-// spread over a table sized as the index sizes it, with short probe runs.
+// Identifiers numbered in fields (sender low, group above) in a table sized as the index sizes it: short probe runs.
 TEST(TriggeringIndex, IdentifiersNumberedInFieldsSpreadOverTheTable)
 {
     const struct { uint32_t count, stride, base; } families[] = {

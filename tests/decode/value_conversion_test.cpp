@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
 
 #include "node_classes.h"
 #include "made.h"
@@ -21,7 +21,9 @@ using vexo::decode::isInRange;
 
 namespace {
 
-constexpr uint32_t kSigned = Q3_ENCODING_SIGNED;
+constexpr uint32_t kDirect = Q3_ENCODING_DIRECT, kSigned = Q3_ENCODING_SIGNED, kOnes = Q3_ENCODING_1COMPL;
+constexpr uint32_t kTwos = Q3_ENCODING_2COMPL, kIeee = Q3_ENCODING_IEEE, kAscii = Q3_ENCODING_ASCII;
+constexpr uint32_t kPacked = Q3_ENCODING_PACKED_BCD, kUnpacked = Q3_ENCODING_UNPACKED_BCD;
 constexpr uint32_t kClosed = Q3_FLAG_LOWERLIMIT_CLOSED | Q3_FLAG_UPPERLIMIT_CLOSED;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -52,8 +54,7 @@ struct Model {
     {
         return made(Vexo_createSignal, handle, nullptr, flags, 0.0, min, max, coding);
     }
-    template <class Create, class... Args>
-    VexoNode *computation(VexoNode *coding, Create create, Args... args)
+    template <class Create, class... Args> VexoNode *computation(VexoNode *coding, Create create, Args... args)
     {
         VexoNode *c = made(create, handle, nullptr, args...);
         EXPECT_TRUE(coding == nullptr || Vexo_addInternalToPhysicalComputations(coding, 1, &c) == S_OK);
@@ -74,37 +75,33 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
 {
     struct Case { const char *what; uint32_t bitlen, encoding; uint64_t internal; SignalValue want; };
     const Case cases[] = {
-        {"direct, bits above the field dropped", 8, Q3_ENCODING_DIRECT, 0x1FF, u64(255)},
-        {"direct, length 0", 0, Q3_ENCODING_DIRECT, 0x1FF, u64(0)},
-        {"direct, length 64", 64, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
-        {"direct, length above 64", 70, Q3_ENCODING_DIRECT, ~0ull, u64(~0ull)},
-        {"sign-magnitude negative", 8, Q3_ENCODING_DIRECT | kSigned, 0x185, i64(-5)},
-        {"sign-magnitude negative zero", 8, Q3_ENCODING_DIRECT | kSigned, 0x80, i64(0)},
-        {"sign-magnitude, length 1", 1, Q3_ENCODING_DIRECT | kSigned, 1, i64(0)},
-        {"sign-magnitude, length 64", 64, Q3_ENCODING_DIRECT | kSigned, ~0ull, i64(-INT64_MAX)},
-        {"one's complement negative zero", 8, Q3_ENCODING_1COMPL, 0xFF, i64(0)},
-        {"one's complement -127", 8, Q3_ENCODING_1COMPL, 0x80, i64(-127)},
-        {"one's complement positive, stray bits", 8, Q3_ENCODING_1COMPL, 0x37F, i64(127)},
-        {"one's complement, length 64", 64, Q3_ENCODING_1COMPL, ~1ull, i64(-1)},
-        {"one's complement, length 0", 0, Q3_ENCODING_1COMPL, 0x1234, i64(0x1234)},
-        {"two's complement minimum", 12, Q3_ENCODING_2COMPL, 0x800, i64(-2048)},
-        {"two's complement maximum, stray bits", 12, Q3_ENCODING_2COMPL, 0xF7FF, i64(2047)},
-        {"two's complement, length 1, set", 1, Q3_ENCODING_2COMPL, 1, i64(-1)},
-        {"two's complement, length 1, clear", 1, Q3_ENCODING_2COMPL, 2, i64(0)},
-        {"two's complement, length 63, negative", 63, Q3_ENCODING_2COMPL, 1ull << 62, i64(-(int64_t(1) << 62))},
-        {"two's complement, length 63, bit 63 dropped", 63, Q3_ENCODING_2COMPL, (1ull << 63) | 1, i64(1)},
-        {"two's complement, length 64", 64, Q3_ENCODING_2COMPL, 1ull << 63, i64(INT64_MIN)},
-        {"IEEE single, high word ignored", 32, Q3_ENCODING_IEEE, 0xDEADBEEF00000000ull | bitsOf(1.5f), dbl(1.5)},
-        {"IEEE double", 64, Q3_ENCODING_IEEE, bitsOf(-2.25), dbl(-2.25)},
-        {"packed BCD", 16, Q3_ENCODING_PACKED_BCD, 0x1234, u64(1234)},
-        {"packed BCD, signed", 16, Q3_ENCODING_PACKED_BCD | kSigned, 0x8123, i64(-123)},
-        {"packed BCD, bad digit reads 0", 8, Q3_ENCODING_PACKED_BCD, 0x1A, u64(0)},
-        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, 0x01020304, u64(1234)},
-        {"unpacked BCD, signed", 32, Q3_ENCODING_UNPACKED_BCD | kSigned, 0x80000102, i64(-12)},
-        {"IEEE 16 is refused", 16, Q3_ENCODING_IEEE, 1, kRefused},
-        {"IEEE 63 is refused", 63, Q3_ENCODING_IEEE, 1, kRefused},
-        {"ASCII is refused", 64, Q3_ENCODING_ASCII, 1, kRefused},
-        {"unknown is refused", 8, 99, 1, kRefused},
+        {"direct, bits above the field dropped", 8, kDirect, 0x1FF, u64(255)},
+        {"direct, length 0", 0, kDirect, 0x1FF, u64(0)}, {"direct, length 64", 64, kDirect, ~0ull, u64(~0ull)},
+        {"direct, length above 64", 70, kDirect, ~0ull, u64(~0ull)},
+        {"sign-magnitude negative", 8, kDirect | kSigned, 0x185, i64(-5)},
+        {"sign-magnitude negative zero", 8, kDirect | kSigned, 0x80, i64(0)},
+        {"sign-magnitude, length 1", 1, kDirect | kSigned, 1, i64(0)},
+        {"sign-magnitude, length 64", 64, kDirect | kSigned, ~0ull, i64(-INT64_MAX)},
+        {"one's complement negative zero", 8, kOnes, 0xFF, i64(0)},
+        {"one's complement -127", 8, kOnes, 0x80, i64(-127)},
+        {"one's complement positive, stray bits", 8, kOnes, 0x37F, i64(127)},
+        {"one's complement, length 64", 64, kOnes, ~1ull, i64(-1)},
+        {"one's complement, length 0", 0, kOnes, 0x1234, i64(0x1234)},
+        {"two's complement minimum", 12, kTwos, 0x800, i64(-2048)},
+        {"two's complement maximum, stray bits", 12, kTwos, 0xF7FF, i64(2047)},
+        {"two's complement, length 1, set", 1, kTwos, 1, i64(-1)},
+        {"two's complement, length 1, clear", 1, kTwos, 2, i64(0)},
+        {"two's complement, length 63, negative", 63, kTwos, 1ull << 62, i64(-(int64_t(1) << 62))},
+        {"two's complement, length 63, bit 63 dropped", 63, kTwos, (1ull << 63) | 1, i64(1)},
+        {"two's complement, length 64", 64, kTwos, 1ull << 63, i64(INT64_MIN)},
+        {"IEEE single, high word ignored", 32, kIeee, 0xDEADBEEF00000000ull | bitsOf(1.5f), dbl(1.5)},
+        {"IEEE double", 64, kIeee, bitsOf(-2.25), dbl(-2.25)}, {"packed BCD", 16, kPacked, 0x1234, u64(1234)},
+        {"packed BCD, signed", 16, kPacked | kSigned, 0x8123, i64(-123)},
+        {"packed BCD, bad digit reads 0", 8, kPacked, 0x1A, u64(0)},
+        {"unpacked BCD", 32, kUnpacked, 0x01020304, u64(1234)},
+        {"unpacked BCD, signed", 32, kUnpacked | kSigned, 0x80000102, i64(-12)},
+        {"IEEE 16 is refused", 16, kIeee, 1, kRefused}, {"IEEE 63 is refused", 63, kIeee, 1, kRefused},
+        {"ASCII is refused", 64, kAscii, 1, kRefused}, {"unknown is refused", 8, 99, 1, kRefused},
     };
     Model m;
     for (const Case &c : cases) {
@@ -124,16 +121,12 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
         m.range(m.computation(coding, Vexo_createLinearComputation, 2.0, 0.0), -kInf, kInf);
         EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), c.internal, &got), S_OK);
         const uint32_t type = c.want.valueType;
-        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64    ? double(c.want.value.i64)
-                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64)
-                                                                : c.want.value.f64)));
+        expectValue(got, dbl(2 * (type == Q3_VALUETYPE_INT64 ? double(c.want.value.i64)
+                                  : type == Q3_VALUETYPE_UINT64 ? double(c.want.value.u64) : c.want.value.f64)));
     }
 
-    // Without a coding the internal value is the result.
-    // (the link to a unit can only be forged: creation and the link setter refuse it).
-    VexoNode *unit = nullptr;
-    ASSERT_EQ(Vexo_createUnitSpec(m.handle, nullptr, 0x0409, u"km/h", &unit), S_OK);
-    VexoNode *forged = m.signal(nullptr);
+    // Without a coding the internal value is the result (a unit as reference can only be forged).
+    VexoNode *unit = made(Vexo_createUnitSpec, m.handle, nullptr, 0x0409u, u"km/h"), *forged = m.signal(nullptr);
     nodeAs<Signal>(forged)->reference = nodeAs<ObjectBase>(unit);
     for (VexoNode *signal : {m.signal(nullptr), forged}) {
         SignalValue got = dbl(0);
@@ -143,7 +136,7 @@ TEST(ValueConversion, DecodesEveryEncodingOrTakesTheValueWithoutCoding)
 
     const SignalValue before = dbl(7);
     SignalValue got = before;
-    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT);
+    VexoNode *coding = m.coding(8, kDirect);
     EXPECT_EQ(Vexo_internalToPhysical(nullptr, 1, &got), E_INVALIDARG);
     EXPECT_EQ(Vexo_internalToPhysical(coding, 1, &got), E_INVALIDARG);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), 1, nullptr), E_INVALIDARG);
@@ -155,7 +148,7 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
     Model m;
     // Linear on [0, 100]; then a text on [30, 40] of the linear result; then a mapped
     // value on the raw range [300, 300] that only an unscaled value can reach.
-    VexoNode *coding = m.coding(16, Q3_ENCODING_DIRECT);
+    VexoNode *coding = m.coding(16, kDirect);
     VexoNode *linear = m.computation(coding, Vexo_createLinearComputation, 0.5, 10.0);
     m.range(linear, 0, 100);
     VexoNode *text = m.computation(coding, Vexo_createMappedTextComputation, m.slot(u"comfort"));
@@ -185,20 +178,18 @@ TEST(ValueConversion, AppliesMatchingComputationsInSequence)
     }
 }
 
-TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
+TEST(ValueConversion, RangesAndSignalLimitsCompareIntegersExactly)
 {
     const double two53 = 9007199254740993.0;  // rounds to 2^53
     const double two63 = 9223372036854775808.0, two64 = 18446744073709551616.0;
     struct Case { const char *what; SignalValue v; double lower, upper; uint32_t flags; bool in; };
     const Case cases[] = {
-        {"open lower limit", dbl(0), 0, 10, 0, false},
-        {"open upper limit", dbl(10), 0, 10, 0, false},
+        {"open lower limit", dbl(0), 0, 10, 0, false}, {"open upper limit", dbl(10), 0, 10, 0, false},
         {"closed lower limit", dbl(0), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, true},
         {"closed lower, open upper", dbl(10), 0, 10, Q3_FLAG_LOWERLIMIT_CLOSED, false},
         {"closed upper limit", dbl(10), 0, 10, Q3_FLAG_UPPERLIMIT_CLOSED, true},
         {"other flag bits ignored", dbl(0), 0, 10, 0xFFFFFFFC, false},
-        {"NaN in no range", dbl(kNaN), -kInf, kInf, kClosed, false},
-        {"NaN limit", dbl(5), kNaN, 10, kClosed, false},
+        {"NaN in no range", dbl(kNaN), -kInf, kInf, kClosed, false}, {"NaN limit", dbl(5), kNaN, 10, kClosed, false},
         {"2^53 + 1 above closed upper 2^53", u64(kTwo53 + 1), 0, two53, kClosed, false},
         {"2^53 + 1 above open lower 2^53", u64(kTwo53 + 1), two53, 1e18, 0, true},
         {"-(2^53 + 1) below closed lower -2^53", i64(-int64_t(kTwo53) - 1), -two53, 0, kClosed, false},
@@ -220,33 +211,23 @@ TEST(ValueConversion, RangeMembershipComparesIntegersExactly)
 
     // The same near 2^53 through a signal: a rounded comparison would call both equal.
     Model m;
-    VexoNode *coding = m.coding(64, Q3_ENCODING_DIRECT);
+    VexoNode *coding = m.coding(64, kDirect);
     m.range(m.computation(coding, Vexo_createIdentityComputation), 0, two53);
     SignalValue got = dbl(0);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53 + 1, &got), S_FALSE);
     EXPECT_EQ(Vexo_internalToPhysical(m.signal(coding), kTwo53, &got), S_OK);
-}
 
-TEST(ValueConversion, ChecksValueAgainstSignalLimits)
-{
-    Model m;
-    VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID);
-    VexoNode *closed = m.signal(nullptr, 0, 100, kClosed);
+    VexoNode *open = m.signal(nullptr, 0, 100, Q3_FLAG_VALID), *closed = m.signal(nullptr, 0, 100, kClosed);
     VexoNode *crossed = m.signal(nullptr, 10, 0, kClosed);
-    // Limits are compared as ranges are (exact for integers, see above).
-    struct Case { const char *what; VexoNode *signal; SignalValue v; int32_t want; };
-    const Case cases[] = {
-        {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE},
-        {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
-        {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE},
-        {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
-        {"below", closed, i64(-1), Q3_VALUEBELOWRANGE},
-        {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
-        {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE},
-        {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
+    struct Limit { const char *what; VexoNode *signal; SignalValue v; int32_t want; };  // compared as ranges are
+    const Limit limits[] = {
+        {"minimum, open", open, dbl(0), Q3_VALUEBELOWRANGE}, {"maximum, open", open, u64(100), Q3_VALUEABOVERANGE},
+        {"minimum, closed", closed, i64(0), Q3_VALUEINRANGE}, {"maximum, closed", closed, dbl(100), Q3_VALUEINRANGE},
+        {"below", closed, i64(-1), Q3_VALUEBELOWRANGE}, {"above", closed, dbl(100.001), Q3_VALUEABOVERANGE},
+        {"NaN", closed, dbl(kNaN), Q3_VALUEINRANGE}, {"lower test first", crossed, dbl(5), Q3_VALUEBELOWRANGE},
         {"unknown type", closed, SignalValue{3, 0, {50.0}, nullptr, nullptr}, Q3_INCOMPATIBLEVALUETYPE},
     };
-    for (const Case &c : cases)
+    for (const Limit &c : limits)
         EXPECT_EQ(Vexo_checkValueInMinMax(c.signal, &c.v), c.want) << c.what;
     const SignalValue v = dbl(1);
     EXPECT_EQ(Vexo_checkValueInMinMax(m.coding(8, 1), &v), E_INVALIDARG);
@@ -258,14 +239,10 @@ TEST(ValueConversion, FormatsValuesAsText)
 {
     struct Case { const char *what; SignalValue v; uint32_t capacity; int32_t result; const char16_t *text; };
     const Case cases[] = {
-        {"INT64", i64(-12), 4, 3, u"-12"},
-        {"INT64 minimum", i64(INT64_MIN), 32, 20, u"-9223372036854775808"},
-        {"UINT64 upper-case hex", u64(255), 8, 4, u"0xFF"},
-        {"UINT64 zero", u64(0), 8, 3, u"0x0"},
-        {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"},
-        {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
-        {"no room for the terminator", i64(-12), 3, -1, u"-1"},
-        {"one unit", u64(255), 1, -1, u""},
+        {"INT64", i64(-12), 4, 3, u"-12"}, {"INT64 minimum", i64(INT64_MIN), 32, 20, u"-9223372036854775808"},
+        {"UINT64 upper-case hex", u64(255), 8, 4, u"0xFF"}, {"UINT64 zero", u64(0), 8, 3, u"0x0"},
+        {"UINT64 maximum", u64(~0ull), 19, 18, u"0xFFFFFFFFFFFFFFFF"}, {"DOUBLE", dbl(1.5), 8, 5, u"1.500"},
+        {"no room for the terminator", i64(-12), 3, -1, u"-1"}, {"one unit", u64(255), 1, -1, u""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,8 +252,7 @@ TEST(ValueConversion, FormatsValuesAsText)
         EXPECT_EQ(u16(buffer), c.text);
     }
 
-    // Doubles agree with the C library's "%.3f" (a C-locale program): halves round to even,
-    // negative zero keeps its sign, extremes included.
+    // Doubles as the C library's "%.3f" gives them: halves round to even, -0 keeps its sign, extremes too.
     std::mt19937_64 random(20240611);
     std::uniform_real_distribution<double> exponent(-12, 300);
     for (int i = 0; i < 200; ++i) {
@@ -305,41 +281,38 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
     VexoNode *const none = nullptr, *identity = m.computation(nullptr, Vexo_createIdentityComputation);
     VexoNode *linear = m.computation(nullptr, Vexo_createLinearComputation, 2.0, 1.0);
     VexoNode *mappedValue = m.computation(nullptr, Vexo_createMappedValueComputation, 5.0);
-    // Values inside a field's range are checked by the round trip below; these rows are the
-    // truncating, masking, saturating and refused cases.
+    // Values inside a field's range take the round trip below; these rows truncate, mask, saturate, refuse.
     constexpr uint64_t kFill = 0xAAAAAAAAAAAAAAAAull;  // the output before the call
     struct Case { const char *what; uint32_t bits, type; VexoNode *step; SignalValue v; HRESULT hr; uint64_t want; };
     const Case cases[] = {
-        {"direct, truncated and masked", 4, Q3_ENCODING_DIRECT, none, dbl(17.9), S_OK, 1},
-        {"direct, negative integer masked", 8, Q3_ENCODING_DIRECT, none, i64(-1), S_OK, 0xFF},
-        {"direct, length 64 saturates", 64, Q3_ENCODING_DIRECT, none, dbl(1e30), S_OK, ~0ull},
-        {"direct, NaN", 64, Q3_ENCODING_DIRECT, none, dbl(kNaN), S_OK, 0},
-        {"sign-magnitude truncates toward zero", 8, Q3_ENCODING_DIRECT | kSigned, none, dbl(-5.7), S_OK, 0x85},
-        {"sign-magnitude, unsigned is positive", 8, Q3_ENCODING_DIRECT | kSigned, none, u64(5 | 1ull << 63), S_OK, 5},
-        {"one's complement, -0.9 is 0", 8, Q3_ENCODING_1COMPL, none, dbl(-0.9), S_OK, 0},
-        {"two's complement saturates", 64, Q3_ENCODING_2COMPL, none, dbl(-1e30), S_OK, 1ull << 63},
-        {"IEEE single keeps the high word", 32, Q3_ENCODING_IEEE, none, i64(-2), S_OK,
+        {"direct, truncated and masked", 4, kDirect, none, dbl(17.9), S_OK, 1},
+        {"direct, negative integer masked", 8, kDirect, none, i64(-1), S_OK, 0xFF},
+        {"direct, length 64 saturates", 64, kDirect, none, dbl(1e30), S_OK, ~0ull},
+        {"direct, NaN", 64, kDirect, none, dbl(kNaN), S_OK, 0},
+        {"sign-magnitude truncates toward zero", 8, kDirect | kSigned, none, dbl(-5.7), S_OK, 0x85},
+        {"sign-magnitude, unsigned is positive", 8, kDirect | kSigned, none, u64(5 | 1ull << 63), S_OK, 5},
+        {"one's complement, -0.9 is 0", 8, kOnes, none, dbl(-0.9), S_OK, 0},
+        {"two's complement saturates", 64, kTwos, none, dbl(-1e30), S_OK, 1ull << 63},
+        {"IEEE single keeps the high word", 32, kIeee, none, i64(-2), S_OK,
          (kFill & 0xFFFFFFFF00000000ull) | bitsOf(-2.0f)},
-        {"IEEE 16", 16, Q3_ENCODING_IEEE, none, dbl(1), E_UNEXPECTED, kFill},
-        {"packed BCD, too long keeps low digits", 8, Q3_ENCODING_PACKED_BCD, none, u64(123), S_OK, 0x23},
-        {"unpacked BCD", 32, Q3_ENCODING_UNPACKED_BCD, none, dbl(1234.9), S_OK, 0x01020304},
-        {"ASCII", 8, Q3_ENCODING_ASCII, none, u64(1), E_UNEXPECTED, kFill},
-        {"identity", 16, Q3_ENCODING_DIRECT, identity, dbl(12.5), S_OK, 12},
-        {"linear, forward", 16, Q3_ENCODING_DIRECT, linear, dbl(10), S_OK, 21},
-        {"mapped value: no inverse", 16, Q3_ENCODING_DIRECT, mappedValue, dbl(10), S_FALSE, kFill},
-        {"unknown value type", 16, Q3_ENCODING_DIRECT, none, SignalValue{5, 0, {1.0}, nullptr, nullptr},
-         E_INVALIDARG, kFill},
+        {"IEEE 16", 16, kIeee, none, dbl(1), E_UNEXPECTED, kFill},
+        {"packed BCD, too long keeps low digits", 8, kPacked, none, u64(123), S_OK, 0x23},
+        {"unpacked BCD", 32, kUnpacked, none, dbl(1234.9), S_OK, 0x01020304},
+        {"ASCII", 8, kAscii, none, u64(1), E_UNEXPECTED, kFill},
+        {"identity", 16, kDirect, identity, dbl(12.5), S_OK, 12},
+        {"linear, forward", 16, kDirect, linear, dbl(10), S_OK, 21},
+        {"mapped value: no inverse", 16, kDirect, mappedValue, dbl(10), S_FALSE, kFill},
+        {"unknown value type", 16, kDirect, none, SignalValue{5, 0, {1.0}, nullptr, nullptr}, E_INVALIDARG, kFill},
     };
     for (const Case &c : cases) {
         uint64_t out = kFill;
-        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr)
-            << c.what;
+        EXPECT_EQ(Vexo_physicalToInternal(m.signal(m.coding(c.bits, c.type)), c.step, &c.v, &out), c.hr) << c.what;
         EXPECT_EQ(out, c.want) << c.what << std::hex << ": " << out;
     }
 
     uint64_t out = kFill;
     const SignalValue v = dbl(1);
-    VexoNode *coding = m.coding(8, Q3_ENCODING_DIRECT), *signal = m.signal(coding);
+    VexoNode *coding = m.coding(8, kDirect), *signal = m.signal(coding);
     EXPECT_EQ(Vexo_physicalToInternal(m.signal(nullptr), nullptr, &v, &out), E_UNEXPECTED);
     EXPECT_EQ(Vexo_physicalToInternal(signal, coding, &v, &out), E_INVALIDARG);
     EXPECT_EQ(Vexo_physicalToInternal(coding, nullptr, &v, &out), E_INVALIDARG);
@@ -350,17 +323,14 @@ TEST(ValueConversion, EncodesPhysicalValuesByEveryEncoding)
 }
 
 // Every integer a field can hold, and every float or double, survives encoding and decoding.
-TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
+TEST(ValueConversion, RoundTripsEveryEncodingAndEncodesDoublesAsTheGeneralEncoding)
 {
-    // step: bits per digit for BCD, else 1
-    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };
+    struct Form { const char *what; uint32_t encoding; uint32_t minBits, step; bool isSigned; };  // step: bits a digit
     const Form forms[] = {
-        {"direct", Q3_ENCODING_DIRECT, 1, 1, false}, {"sign-magnitude", Q3_ENCODING_DIRECT | kSigned, 2, 1, true},
-        {"one's complement", Q3_ENCODING_1COMPL, 2, 1, true}, {"two's complement", Q3_ENCODING_2COMPL, 1, 1, true},
-        {"packed BCD", Q3_ENCODING_PACKED_BCD, 4, 4, false},
-        {"packed BCD, signed", Q3_ENCODING_PACKED_BCD | kSigned, 8, 4, true},
-        {"unpacked BCD", Q3_ENCODING_UNPACKED_BCD, 8, 8, false},
-        {"unpacked BCD, signed", Q3_ENCODING_UNPACKED_BCD | kSigned, 16, 8, true},
+        {"direct", kDirect, 1, 1, false}, {"sign-magnitude", kDirect | kSigned, 2, 1, true},
+        {"one's complement", kOnes, 2, 1, true}, {"two's complement", kTwos, 1, 1, true},
+        {"packed BCD", kPacked, 4, 4, false}, {"packed BCD, signed", kPacked | kSigned, 8, 4, true},
+        {"unpacked BCD", kUnpacked, 8, 8, false}, {"unpacked BCD, signed", kUnpacked | kSigned, 16, 8, true},
     };
     Model m;
     std::mt19937_64 random(7);
@@ -385,7 +355,7 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
                 uint64_t magnitude = (i == 0 ? largest : random() % (largest == ~0ull ? largest : largest + 1));
                 SignalValue value = u64(magnitude);
                 if (form.isSigned) {
-                    const bool lowest = form.encoding == Q3_ENCODING_2COMPL && i == 1;  // -2^(bits-1)
+                    const bool lowest = form.encoding == kTwos && i == 1;  // -2^(bits-1)
                     value = i64(lowest ? -int64_t(largest) - 1 : i % 2 ? -int64_t(magnitude) : int64_t(magnitude));
                 }
                 roundTrip(signal, bits, value);
@@ -393,25 +363,18 @@ TEST(ValueConversion, RoundTripsRandomValuesThroughEveryIntegerEncoding)
         }
     }
 
-    // IEEE: singles keep any float, doubles any double.
-    for (uint32_t bits : {32u, 64u}) {
-        VexoNode *signal = m.signal(m.coding(bits, Q3_ENCODING_IEEE));
+    for (uint32_t bits : {32u, 64u}) {  // IEEE: singles keep any float, doubles any double
+        VexoNode *signal = m.signal(m.coding(bits, kIeee));
         for (double v : {0.1f * 1.0, -3.75, 1e-40, -0.0, kInf, 123456.789})
             roundTrip(signal, bits, dbl(bits == 32 ? double(float(v)) : v));
     }
-}
 
-// Doubles through no, an identity or a linear computation into unsigned and two's
-// complement fields of every length: the same bits as the general encoding (NaN, the
-// infinities, both zeros, the 64-bit edges and fractions included).
-TEST(ValueConversion, DoublesEncodeAsTheGeneralEncodingDoes)
-{
-    Model m;
-    std::mt19937_64 random(11);
-    const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.9999, -1.9999, 255.5, -128.5, 9007199254740993.0,
-                            9223372036854775807.0, -9223372036854775808.0, 18446744073709551615.0, 1e300, -1e300,
-                            std::numeric_limits<double>::quiet_NaN(), kInf, -kInf};
-    for (uint32_t encoding : {uint32_t(Q3_ENCODING_DIRECT), uint32_t(Q3_ENCODING_2COMPL)}) {
+    // Doubles through no, an identity or a linear computation into unsigned and two's complement fields of every
+    // length: the bits of the general encoding (NaN, infinities, zeros, 64-bit edges, fractions).
+    random.seed(11);
+    const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.9999, -1.9999, 255.5, -128.5, 9007199254740993.0, double(INT64_MAX),
+                            double(INT64_MIN), double(UINT64_MAX), 1e300, -1e300, kNaN, kInf, -kInf};
+    for (uint32_t encoding : {kDirect, kTwos}) {
         for (uint32_t bits : {0u, 1u, 7u, 8u, 16u, 31u, 32u, 33u, 53u, 63u, 64u, 65u}) {
             VexoNode *signal = m.signal(m.coding(bits, encoding));
             VexoNode *identity = m.computation(nullptr, Vexo_createIdentityComputation);

@@ -1,6 +1,5 @@
-// Builds small bus models for the encoder tests through the public creation functions.
-// Every element gets a fresh identifier, so clusters are listed where database-wide walks
-// find them.
+// Small bus models for the encoder tests, built through the public creation functions. Every
+// element gets a fresh identifier, so clusters are listed where database-wide walks find them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,14 +22,12 @@ struct Model {
     std::u16string name;
     ~Model() { Vexo_destroy(db); }
 
-    // A fresh identifier, valid until the next call.
-    const VexoChar *id()
+    const VexoChar *id()  // a fresh identifier, valid until the next call
     {
         const std::string n = "n" + std::to_string(++serial);
         return name.assign(n.begin(), n.end()).c_str();
     }
-    // Runs a creation function (database first, out pointer last) and gives its node.
-    template <class Create, class... Args>
+    template <class Create, class... Args>  // runs a creation function (database first, out pointer last)
     VexoNode *make(Create create, Args... args) { return made(create, db, args...); }
 
     VexoNode *cluster(uint32_t type = Q3_CLUSTERTYPE_CAN) { return make(Vexo_createCluster, id(), type); }
@@ -48,8 +45,7 @@ struct Model {
     VexoNode *signalPdu(uint32_t n, VexoNode *owner = nullptr) { return make(Vexo_createSignalPDU, id(), n, owner); }
     VexoNode *muxPdu(uint32_t bits, uint32_t switchOrder, uint32_t switchPosition, uint32_t switchLength)
     {
-        return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u,
-                    static_cast<VexoNode *>(nullptr));
+        return make(Vexo_createMultiplexedPDU, id(), bits, switchOrder, switchPosition, switchLength, 0u, nullptr);
     }
     // A part of a multiplexed PDU holding a new signal PDU of the given length.
     VexoNode *part(VexoNode *mux, uint32_t switchCode, uint32_t bits, bool isStatic, VexoNode **pdu)
@@ -64,12 +60,10 @@ struct Model {
     {
         return make(Vexo_createPDUInstance, id(), order, bitpos, update, pdu, frame);
     }
-    // A signal whose coding has one identity physical-to-internal computation over
-    // every value, so its default value reaches the images.
-    VexoNode *signal(uint32_t bits, double defaultValue = 0)
+    // A signal with an identity physical-to-internal computation over all values, so its default reaches the images.
+    VexoNode *signal(uint32_t bits, double defaultValue = 0, uint32_t type = Q3_ENCODING_DIRECT)
     {
-        VexoNode *c = coding(bits);
-        VexoNode *identity = make(Vexo_createIdentityComputation, id());
+        VexoNode *c = coding(bits, type), *identity = make(Vexo_createIdentityComputation, id());
         EXPECT_EQ(Vexo_addRange(identity, -1e300, 1e300, 3), S_OK);
         EXPECT_EQ(Vexo_addPhysicalToInternalComputations(c, 1, &identity), S_OK);
         return make(Vexo_createSignal, id(), 0u, defaultValue, 0.0, 0.0, c);
@@ -92,30 +86,29 @@ struct Encoder {
     ~Encoder() { Vexo_DestroyEncoder(handle); }
     operator VexoEncoder *() const { return handle; }
 
-    uint32_t app(uint32_t mode)
+    uint32_t app(uint32_t mode, const VexoNode *triggering = nullptr)  // a new application, including triggering
     {
         uint32_t a = 99;
         EXPECT_EQ(Vexo_EncoderRegister(handle, &a), S_OK);
         EXPECT_EQ(Vexo_EncoderSetSendMode(handle, a, mode), S_OK);
+        EXPECT_TRUE(triggering == nullptr || Vexo_EncoderInsert(handle, a, triggering) == S_OK);
         return a;
     }
     std::vector<Sent> fetch()
     {
         std::vector<Sent> out;
-        VexoChangedFrame f{};
-        while (Vexo_EncoderGetChangedFrame(handle, &f) == S_OK)
+        for (VexoChangedFrame f{}; Vexo_EncoderGetChangedFrame(handle, &f) == S_OK;)
             out.push_back({f.frame, std::vector<uint8_t>(f.data, f.data + f.length)});
         return out;
     }
-    // A new PERIODIC application includes `triggering`, sets `signal` to `value` and
-    // triggers at time 1: the frames that are sent.
-    std::vector<Sent> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
+    // A new PERIODIC application including `triggering` sets `signal` to `value`, triggers at 1: the one frame's bytes.
+    std::vector<uint8_t> sendOnce(const VexoNode *triggering, const VexoNode *signal, uint64_t value)
     {
-        const uint32_t a = app(Q3_ENC_MODE_PERIODIC);
-        EXPECT_EQ(Vexo_EncoderInsert(handle, a, triggering), S_OK);
-        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, a, signal, value), S_OK);
+        EXPECT_EQ(Vexo_EncoderChangeSignal(handle, app(Q3_ENC_MODE_PERIODIC, triggering), signal, value), S_OK);
         EXPECT_EQ(Vexo_EncoderTrigger(handle, 1, 0), S_OK);
-        return fetch();
+        const std::vector<Sent> sent = fetch();
+        EXPECT_EQ(sent.size(), 1u);
+        return sent.size() == 1 ? sent[0].data : std::vector<uint8_t>();
     }
 };
 

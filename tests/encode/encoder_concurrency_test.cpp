@@ -1,6 +1,5 @@
-// One encoder driven from several threads at once; also run under ThreadSanitizer
-// (scripts/test.sh). Workers only look at the frame node and length of what they fetch:
-// the image itself may be rewritten by another thread's trigger, as documented.
+// One encoder driven from several threads at once; also run under ThreadSanitizer. Workers look only at the frame node
+// and length of what they fetch: the image may be rewritten by another thread's trigger, as documented.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,8 +16,7 @@ constexpr int kFrames = 8, kWorkers = 4, kRounds = 400;
 
 TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
 {
-    // Frame i holds one 64-bit PDU: worker t owns the byte t signal of every frame, the
-    // main thread the byte 7 signal.
+    // Frame i holds one 64-bit PDU: worker t owns the byte t signal of every frame, the main thread the byte 7 signal.
     Model m;
     VexoNode *channel = m.channel(m.cluster());
     VexoNode *frames[kFrames], *triggerings[kFrames], *owned[kFrames][kWorkers], *ticks[kFrames];
@@ -51,8 +49,7 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
             for (VexoChangedFrame f{}; Vexo_EncoderGetChangedFrame(enc, &f) == S_OK;)
                 check(f.length == 8 && f.data != nullptr);
             if (round % 50 == 0) {
-                check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) ==
-                      S_OK);
+                check(Vexo_EncoderSetSendMode(enc, app, round % 100 ? Q3_ENC_MODE_ONCE : Q3_ENC_MODE_PERIODIC) == S_OK);
                 check(Vexo_EncoderIsSignalCyclic(enc, owned[0][t]) == S_FALSE);
             }
         }

@@ -29,10 +29,9 @@ std::vector<VexoNode *> matches(VexoNode *signal, const SignalValue &v, VexoEnco
     return out;
 }
 
-// Random ranges (limits equal, infinite or NaN, every flag, gaps between ranges, none at
-// all) and values of every type: the search yields exactly the computations the range test
-// accepts, in list order, through one state handed back each time.
-TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
+// Random ranges (equal, infinite or NaN limits, every flag, gaps, none) and values of every type: the search yields
+// exactly the computations the range test accepts, in list order, through one state handed back each time.
+TEST(SignalEncoding, SearchAgreesWithTheRangeTestAndRefusesWrongArgumentsAndStates)
 {
     Model m;
     std::mt19937_64 random(5);
@@ -67,22 +66,17 @@ TEST(SignalEncoding, SearchAgreesWithTheRangeTest)
         }
     }
     EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
-}
 
-TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
-{
-    Model m;
     VexoNode *signal = m.signal(8);
     const SignalValue v = {Q3_VALUETYPE_DOUBLE, 0, {1.0}, nullptr, nullptr};
-    VexoEncodeState *state = nullptr;
+    state = nullptr;
     EXPECT_EQ(Vexo_encodeSignal(nullptr, &v, &state), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(signal, nullptr, &state), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(signal, &v, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignal(m.frame(1), &v, &state), E_INVALIDARG);
     EXPECT_EQ(state, nullptr);
 
-    // A handle holding something else (here a node) is no state.
-    auto *foreign = reinterpret_cast<VexoEncodeState *>(signal);
+    auto *foreign = reinterpret_cast<VexoEncodeState *>(signal);  // a handle holding something else is no state
     EXPECT_EQ(Vexo_encodeSignal(signal, &v, &foreign), E_INVALIDARG);
     VexoNode *computation = nullptr;
     EXPECT_EQ(Vexo_encodeNextComputation(foreign, &computation), E_INVALIDARG);
@@ -91,9 +85,8 @@ TEST(SignalEncoding, RefusesWrongArgumentsAndStates)
     EXPECT_EQ(Vexo_destroyEncodeEnum(nullptr), S_OK);
     ASSERT_EQ(Vexo_encodeSignal(signal, &v, &state), S_OK);
     EXPECT_EQ(Vexo_encodeNextComputation(state, nullptr), E_INVALIDARG);
-    // A signal without coding: the state is made, the search is empty.
     VexoNode *bare = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, static_cast<VexoNode *>(nullptr));
-    EXPECT_EQ(Vexo_encodeSignal(bare, &v, &state), S_FALSE);
+    EXPECT_EQ(Vexo_encodeSignal(bare, &v, &state), S_FALSE);  // no coding: a state is made, the search is empty
     EXPECT_EQ(Vexo_encodeNextComputation(state, &computation), S_FALSE);
     EXPECT_EQ(Vexo_destroyEncodeEnum(state), S_OK);
 }
@@ -126,8 +119,7 @@ TEST(SignalEncoding, WritesInstancesOfBothByteOrdersAndClips)
     EXPECT_TRUE(buffer[0] == 1 && buffer[1] == 2);
 }
 
-// Limits and values around the edges a plan must get right: ends of integer fields, half
-// steps, signed zeros, infinities and NaN.
+// Values around the edges a plan must get right: ends of integer fields, half steps, signed zeros, infinities, NaN.
 double edgeValue(std::mt19937_64 &random)
 {
     const double inf = std::numeric_limits<double>::infinity();
@@ -135,16 +127,12 @@ double edgeValue(std::mt19937_64 &random)
                              9223372036854775807.0, 18446744073709551615.0, 1e300, inf, -inf,
                              std::numeric_limits<double>::quiet_NaN(), double(int64_t(random() % 2001) - 1000) / 4};
     const double value = values[random() % (sizeof values / sizeof values[0])];
-    switch (random() % 4) {
-    case 0: return std::nextafter(value, inf);
-    case 1: return std::nextafter(value, -inf);
-    default: return value;
-    }
+    const uint64_t nudge = random() % 4;
+    return nudge == 0 ? std::nextafter(value, inf) : nudge == 1 ? std::nextafter(value, -inf) : value;
 }
 
-// A random physical-to-internal computation: linear (as an import writes it for a field,
-// or random), identity, or one that never converts (a mapped text), with random ranges.
-VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
+// Adds to coding a linear (as imported, or random), identity or never converting text computation with random ranges.
+void addRandomComputation(Model &m, VexoNode *coding, std::mt19937_64 &random)
 {
     const double scales[] = {1.0, 0.5, 4.0, -2.0, 0.001, 1e-300, 0.0};
     const uint32_t kind = uint32_t(random() % 5);
@@ -160,15 +148,15 @@ VexoNode *randomComputation(Model &m, std::mt19937_64 &random)
             std::swap(lower, upper);
         Vexo_addRange(computation, lower, upper, uint32_t(random() % 4));
     }
-    return computation;
+    Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
 }
 
-// What an import gives an integer field with a linear rule (scale, offset): a computation
-// for raw values from 0 up, rounding half up, and one for negative raw values, each over
-// the physical values that round into the field.
+// What an import gives an integer field with a linear rule (scale, offset): a computation for raw
+// values from 0 up, rounding half up, one for negative ones, each over the values rounding into it.
 void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigned, double scale, double offset)
 {
-    const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0, high = isSigned ? -low - 1 : std::ldexp(1.0, int(bitlen)) - 1;
+    const double low = isSigned ? -std::ldexp(1.0, int(bitlen) - 1) : 0;
+    const double high = isSigned ? -low - 1 : std::ldexp(1.0, int(bitlen)) - 1;
     const auto piece = [&](double from, double to, uint32_t flags, double bias) {
         double a = offset + scale * from, b = offset + scale * to;
         if (scale < 0)
@@ -182,9 +170,8 @@ void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigne
         piece(low - 0.5, -0.5, 0, -0.5);
 }
 
-// Random codings of every encoding and length with random computations, random values of
-// every type, fields of both byte orders: Vexo_encodeSignals writes the bytes and gives the
-// results the one-value functions give, write by write, also after the model changed.
+// Random codings of every encoding and length with random computations, values of every type, fields of both byte
+// orders: Vexo_encodeSignals writes the bytes and results of the one-value functions, also after the model changed.
 TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
 {
     Model m;
@@ -204,28 +191,25 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
             addImportedPieces(m, coding, bitlen, (encoding & Q3_ENCODING_TYPEMASK) == Q3_ENCODING_2COMPL,
                               scales[random() % 4], random() % 2 == 0 ? 0.0 : -40.0);
         }
-        for (int c = 0, count = int(random() % 3); c < count; ++c) {
-            VexoNode *computation = randomComputation(m, random);
-            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
-        }
+        for (int c = 0, count = int(random() % 3); c < count; ++c)
+            addRandomComputation(m, coding, random);
         VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, random() % 20 == 0 ? nullptr : coding);
-        std::vector<VexoSignalWrite> writes;
-        for (int w = 0; w < 8; ++w) {
-            VexoSignalWrite write{};
+        std::vector<VexoSignalWrite> writes(8);
+        for (VexoSignalWrite &write : writes) {
             write.signalInstance = m.instance(random() % 30 == 0 ? nullptr : signal, pdu, uint32_t(random() % 130),
                                               random() % 2 == 0 ? kLE : kBE);
-            write.value.valueType = random() % 40 == 0 ? 7 : random() % 3 != 0 ? Q3_VALUETYPE_DOUBLE : uint32_t(random() % 3);
+            write.value.valueType =
+                random() % 40 == 0 ? 7 : random() % 3 != 0 ? Q3_VALUETYPE_DOUBLE : uint32_t(random() % 3);
             write.value.value.f64 = edgeValue(random);
             if (write.value.valueType != Q3_VALUETYPE_DOUBLE)
                 write.value.value.u64 = random() % 2 == 0 ? random() : random() % 300 - 100;
-            writes.push_back(write);
         }
         for (int pass = 0; pass < 2; ++pass) {
             const uint32_t length = random() % 2 == 0 ? 16 : 8 + uint32_t(random() % 8);
-            std::vector<uint8_t> want(16), got(16);
+            std::vector<uint8_t> want(16);
             for (uint8_t &byte : want)
                 byte = uint8_t(random());
-            got = want;
+            std::vector<uint8_t> got = want;
             std::vector<HRESULT> wanted, results(writes.size());
             for (const VexoSignalWrite &write : writes)
                 wanted.push_back(encodeStepwise(write, want.data(), length));
@@ -239,9 +223,7 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
             const auto *plan = vexo::decode::conversionPlanOf(*vexo::core::nodeAs<vexo::core::Coding>(coding));
             if (pass == 0 && plan != nullptr && plan->encodePieceCount != 0)
                 planned += ok;
-            // The plan follows the model: one more computation, then again.
-            VexoNode *computation = randomComputation(m, random);
-            Vexo_addPhysicalToInternalComputations(coding, 1, &computation);
+            addRandomComputation(m, coding, random);  // the plan must follow the model
         }
     }
     EXPECT_GT(planned, 400u) << "fields written through a plan";

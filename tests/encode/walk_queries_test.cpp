@@ -1,5 +1,4 @@
-// The encoder's walk queries: counts and n-th finds in walk order, timings, upward walks
-// and models with reference cycles.
+// The encoder's walk queries: counts and n-th finds in walk order, timings, upward walks, reference cycles.
 #include "walk_queries.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +16,10 @@ namespace {
 // A channel with two frames, one through two triggerings, a masked triggering, a signal PDU
 // and a multiplexed PDU whose static part and two dynamic parts each hold a signal PDU.
 struct Network : Model {
-    VexoNode *cluster = Model::cluster();
-    VexoNode *channel = Model::channel(cluster);
-    VexoNode *ecu = Model::ecu();
+    VexoNode *cluster = Model::cluster(), *channel = Model::channel(cluster), *ecu = Model::ecu();
     VexoNode *plain = frame(8), *muxFrame = frame(8), *masked = frame(8);
     VexoNode *pdu = signalPdu(64), *mux = muxPdu(64, kLE, 0, 4);
-    VexoNode *parts[3] = {}, *partPdus[3] = {};
-    VexoNode *signals[2] = {signal(8), signal(8)};
+    VexoNode *parts[3] = {}, *partPdus[3] = {}, *signals[2] = {signal(8), signal(8)};
     WalkQueries query;
 
     Network()
@@ -31,8 +27,7 @@ struct Network : Model {
         trigger(channel, plain, 1, ecu);
         trigger(channel, muxFrame, 2);
         trigger(channel, plain, 3);
-        VexoNode *const none = nullptr;
-        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, none, channel);
+        make(Vexo_createMaskedIdentifierTriggering, id(), 0x700u, 0x100u, 0u, masked, nullptr, channel);
         place(pdu, plain);
         place(mux, muxFrame);
         place(signalPdu(8), masked);
@@ -45,21 +40,18 @@ struct Network : Model {
     }
 };
 
-TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
+TEST(NodeVisitor, WalksDownInWalkOrderAndUpToSourcesAndTimingsEndingOnReferenceCycles)
 {
     Network net;
     WalkQueries &q = net.query;
     VexoNode *coding = nullptr;
     ASSERT_EQ(Vexo_getReference(net.signals[0], &coding), S_OK);
     EXPECT_EQ(q.walkFrom(coding, vexo::encode::Direction::Down), vexo::encode::kWalkRefused);
-    // Every identifier-based triggering's frame is met, the same frame twice; the masked
-    // triggering's frame is not.
+    // Every identifier-based triggering's frame is met, the same frame twice; the masked triggering's frame is not.
     struct Case { const char *what; const VexoNode *start; uint32_t frames, pdus, signals, parts; };
     const Case cases[] = {
-        {"channel", net.channel, 3, 6, 4, 3},
-        {"cluster", net.cluster, 3, 6, 4, 3},
-        {"whole database", nullptr, 3, 6, 4, 3},
-        {"frame of the multiplexed PDU", net.muxFrame, 0, 4, 2, 3},
+        {"channel", net.channel, 3, 6, 4, 3}, {"cluster", net.cluster, 3, 6, 4, 3},
+        {"whole database", nullptr, 3, 6, 4, 3}, {"frame of the multiplexed PDU", net.muxFrame, 0, 4, 2, 3},
         {"coding: no start rule", coding, 0, 0, 0, 0},
     };
     for (const Case &c : cases) {
@@ -70,8 +62,7 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
 
     FoundList pdus;
     ASSERT_EQ(q.countPdus(net.channel, &pdus), 6u);
-    // Walk order: the plain frame's PDU, then the multiplexed PDU with its static part
-    // before the dynamic parts, then the plain frame again.
+    // Walk order: the plain frame's PDU, the multiplexed PDU, its static then dynamic parts, the plain frame again.
     const void *order[] = {net.pdu, net.mux, net.partPdus[0], net.partPdus[1], net.partPdus[2], net.pdu};
     const uint32_t levels[] = {1, 1, 2, 2, 2, 1};
     for (uint32_t i = 0; i < 6; ++i) {
@@ -96,6 +87,25 @@ TEST(NodeVisitor, CountsAndFindsWhatEachTriggeringAndPartHoldsInWalkOrder)
     for (const Find &f : finds)
         EXPECT_EQ(f.got, f.want) << f.what;
     EXPECT_EQ(q.findPart(net.channel, 0).level, 2u);
+
+    EXPECT_TRUE(q.ecuSendsFrame(net.plain, net.ecu));
+    EXPECT_FALSE(q.ecuSendsFrame(net.muxFrame, net.ecu));
+    EXPECT_FALSE(q.signalIsCyclic(net.signals[0]));
+
+    // signals[0] lies first in a PDU without timing, then in a part of the multiplexed
+    // PDU, whose triggering is cyclic: the walk must reach it past the first frame.
+    net.cyclic(net.pduTriggering(net.mux, net.channel), 10);
+    EXPECT_TRUE(q.signalIsCyclic(net.signals[0]));
+    EXPECT_TRUE(q.signalIsCyclic(net.signals[1]));
+    EXPECT_FALSE(q.signalIsCyclic(net.plain)) << "not a signal";
+
+    // A part that holds its own multiplexed PDU, and a cluster that holds itself.
+    VexoNode *loop = net.make(Vexo_createMultiplexedPart, net.id(), 9u, net.mux);
+    ASSERT_EQ(Vexo_setReference(loop, net.mux), S_OK);
+    ASSERT_EQ(Vexo_addDynamicParts(net.mux, 1, &loop), S_OK);
+    ASSERT_EQ(Vexo_appendChildren(net.cluster, 1, &net.cluster), S_OK);
+    EXPECT_EQ(net.query.countPdus(nullptr), 6u);
+    EXPECT_EQ(net.query.countParts(net.channel), 4u);
 }
 
 TEST(NodeVisitor, TellsWhenTimingsAreDue)
@@ -122,38 +132,13 @@ TEST(NodeVisitor, TellsWhenTimingsAreDue)
         {"debounce 50, 20 after", m.event(nullptr, 50), 120, 100, E_FAIL, eventTag},
         {"debounce 50, 50 after", m.event(nullptr, 50), 150, 100, S_OK, eventTag},
         {"triggering: cyclic not due, event answers", both, 50, 0, S_OK, eventTag},
+        {"triggering without timings: no tag", none, 100, 0, S_FALSE, 7},
     };
     for (const Case &c : cases) {
-        uint32_t tag = 0;
+        uint32_t tag = 7;
         EXPECT_EQ(q.timingDue(c.node, c.now, c.last, &tag), c.want) << c.what;
         EXPECT_EQ(tag, c.tag) << c.what;
     }
-    uint32_t tag = 7;
-    EXPECT_TRUE(q.timingDue(none, 100, 0, &tag) == S_FALSE && tag == 7u) << "a triggering without timings";
-}
-
-TEST(NodeVisitor, WalksUpwardsToSourcesAndCyclicTimingsAndEndsOnReferenceCycles)
-{
-    Network net;
-    WalkQueries &q = net.query;
-    EXPECT_TRUE(q.ecuSendsFrame(net.plain, net.ecu));
-    EXPECT_FALSE(q.ecuSendsFrame(net.muxFrame, net.ecu));
-    EXPECT_FALSE(q.signalIsCyclic(net.signals[0]));
-
-    // signals[0] lies first in a PDU without timing, then in a part of the multiplexed
-    // PDU, whose triggering is cyclic: the walk must reach it past the first frame.
-    net.cyclic(net.pduTriggering(net.mux, net.channel), 10);
-    EXPECT_TRUE(q.signalIsCyclic(net.signals[0]));
-    EXPECT_TRUE(q.signalIsCyclic(net.signals[1]));
-    EXPECT_FALSE(q.signalIsCyclic(net.plain)) << "not a signal";
-
-    // A part that holds its own multiplexed PDU, and a cluster that holds itself.
-    VexoNode *loop = net.make(Vexo_createMultiplexedPart, net.id(), 9u, net.mux);
-    ASSERT_EQ(Vexo_setReference(loop, net.mux), S_OK);
-    ASSERT_EQ(Vexo_addDynamicParts(net.mux, 1, &loop), S_OK);
-    ASSERT_EQ(Vexo_appendChildren(net.cluster, 1, &net.cluster), S_OK);
-    EXPECT_EQ(net.query.countPdus(nullptr), 6u);
-    EXPECT_EQ(net.query.countParts(net.channel), 4u);
 }
 
 }  // namespace
