@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "made.h"
@@ -41,29 +42,43 @@ struct Enum {  // owns an enumerator handle for the length of a test
     ~Enum() { EXPECT_TRUE(handle == nullptr || Vexo_enumeratorDestroy(handle) == S_OK); }
 };
 
-std::vector<VexoNode *> drain(VexoEnumerator *enumerator, uint32_t batch = 64)
+using Nodes = std::vector<VexoNode *>;
+using Fetch = std::tuple<HRESULT, uint32_t, Nodes>;
+
+// One Vexo_enumeratorNext call: its result, the count it wrote (77: none) and the entries it delivered.
+Fetch next(VexoEnumerator *enumerator, uint32_t wanted)
 {
-    std::vector<VexoNode *> out;
-    std::vector<VexoNode *> buffer(batch);
-    uint32_t fetched = 0;
-    while (Vexo_enumeratorNext(enumerator, batch, buffer.data(), &fetched) == S_OK)
-        out.insert(out.end(), buffer.begin(), buffer.begin() + fetched);
+    Nodes out(wanted + 1);
+    uint32_t fetched = 77;
+    const HRESULT hr = Vexo_enumeratorNext(enumerator, wanted, out.data(), &fetched);
+    out.resize(fetched <= wanted ? fetched : 0);
+    return {hr, fetched, out};
+}
+
+uint32_t countOf(const VexoEnumerator *enumerator)
+{
+    uint32_t count = 99;
+    EXPECT_EQ(Vexo_enumeratorGetCount(enumerator, &count), S_OK);
+    return count;
+}
+
+Nodes drain(VexoEnumerator *enumerator, uint32_t batch = 64)
+{
+    Nodes out;
+    for (Fetch f = next(enumerator, batch); std::get<0>(f) == S_OK; f = next(enumerator, batch))
+        out.insert(out.end(), std::get<2>(f).begin(), std::get<2>(f).end());
     return out;
 }
 
 using EnumFn = HRESULT (*)(VexoNode *, VexoEnumerator **);
 
 // Every entry of a list, fetched in batches of the given size; checks the count too.
-std::vector<VexoNode *> listOf(EnumFn fn, VexoNode *owner, uint32_t batch)
+Nodes listOf(EnumFn fn, VexoNode *owner, uint32_t batch)
 {
     Enum e;
     EXPECT_EQ(fn(owner, &e.handle), S_OK);
-    if (e.handle == nullptr)
-        return {};
-    const std::vector<VexoNode *> out = drain(e.handle, batch);
-    uint32_t count = 0;
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, out.size());
+    const Nodes out = e.handle != nullptr ? drain(e.handle, batch) : Nodes{};
+    EXPECT_EQ(countOf(e.handle), out.size());
     return out;
 }
 
@@ -80,43 +95,31 @@ TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
-    std::vector<VexoNode *> all;
+    Nodes all;
     for (int i = 0; i < 5; ++i)
         m.add(frame->PDUInstances, all.emplace_back(nodeHandle(m.make<PDUInstance>())));
     Enum e;
     ASSERT_EQ(Vexo_enumPDUInstances(nodeHandle(frame), &e.handle), S_OK);
-    VexoNode *out[3] = {};
-    uint32_t fetched = 0;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
-    EXPECT_EQ(std::vector<VexoNode *>(out, out + fetched), (std::vector<VexoNode *>{all[0], all[1], all[2]}));
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
-    EXPECT_EQ(std::vector<VexoNode *>(out, out + fetched), (std::vector<VexoNode *>{all[3], all[4]}));
-    fetched = 77;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 77u);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, nullptr), S_FALSE);
-
-    uint32_t count = 0;
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, 5u) << "the count is the list's total, not what is left";
+    VexoNode *out = nullptr;
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_OK, 3, {all[0], all[1], all[2]}));
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_OK, 2, {all[3], all[4]}));
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_FALSE, 77, {}));
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, &out, nullptr), S_FALSE);
+    EXPECT_EQ(countOf(e.handle), 5u) << "the count is the list's total, not what is left";
 
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 0, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u) << "a wanted count of 0 delivers nothing but is no early return";
+    EXPECT_EQ(next(e.handle, 0), Fetch(S_FALSE, 0, {})) << "wanting 0 delivers nothing but is no early return";
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 0), S_OK);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 2), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
-    EXPECT_EQ(out[0], all[2]);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
+    EXPECT_EQ(out, all[2]);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 10), S_OK) << "running past the end is no failure";
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE);
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_FALSE, 77, {}));
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "but an exhausted enumerator says so";
 
     ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);  // empty group
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, 0u);
-    fetched = 77;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 77u);
+    EXPECT_EQ(countOf(e.handle), 0u);
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_FALSE, 77, {}));
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "empty list";
 }
 
@@ -128,26 +131,19 @@ TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
     ASSERT_EQ(Vexo_enumSignalInstances(nodeHandle(pdu), &e.handle), S_OK);  // the list has no chunk yet
     auto *first = m.make<SignalInstance>();
     m.add(pdu->signalInstances, first);
-    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{}) << "aimed at a list without chunks";
+    EXPECT_EQ(drain(e.handle), Nodes{}) << "aimed at a list without chunks";
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(drain(e.handle, 1), std::vector<VexoNode *>{nodeHandle(first)}) << "reset reads the list afresh";
+    EXPECT_EQ(drain(e.handle, 1), Nodes{nodeHandle(first)}) << "reset reads the list afresh";
 
     for (int i = 1; i < 13; ++i)
         m.add(pdu->signalInstances, m.make<SignalInstance>());
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    std::vector<VexoNode *> thirteen(13);
-    uint32_t fetched = 0;
-    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 13, thirteen.data(), &fetched), S_OK);
-    ASSERT_EQ(fetched, 13u);
+    ASSERT_EQ(std::get<1>(next(e.handle, 13)), 13u);
     auto *fourteenth = m.make<SignalInstance>();  // opens a second chunk
     m.add(pdu->signalInstances, fourteenth);
-    VexoNode *out = nullptr;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
-    EXPECT_EQ(out, nodeHandle(fourteenth));
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {nodeHandle(fourteenth)}));
 }
 
-// Ordered inserts while an enumerator walks a group: every entry that was there is delivered once and in order, an
-// entry inserted behind the position is delivered, one inserted before it is not (skips and found positions included).
 TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
 {
     const uint32_t kSeed = 77;
@@ -221,14 +217,13 @@ TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
     VexoEnumerator *const first = e.handle;
     EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
-    VexoNode *out = nullptr;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK) << "the refused search moved nothing";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
 
     ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
     EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
     EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
-    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{nodeHandle(signal)});
+    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
         << "a node-list enumerator now (exhausted, so not found)";
 }
@@ -250,15 +245,14 @@ TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
     EXPECT_EQ(held, notAnEnumerator);
     EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
 
-    for (VexoEnumerator *bad : {static_cast<VexoEnumerator *>(nullptr), notAnEnumerator}) {
-        SCOPED_TRACE(bad == nullptr ? "null" : "a frame");
-        EXPECT_EQ(Vexo_enumeratorGetCount(bad, &count), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorReset(bad), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorSkip(bad, 1), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorNext(bad, 1, &out, nullptr), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorFindNext(bad, nullptr, anyOrder), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorDestroy(bad), E_INVALIDARG);
-    }
+    // Every function takes its handle through one check, which a null handle meets first.
+    EXPECT_EQ(Vexo_enumeratorGetCount(notAnEnumerator, &count), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorReset(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorSkip(notAnEnumerator, 1), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(notAnEnumerator, 1, &out, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(notAnEnumerator, nullptr, anyOrder), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
@@ -268,12 +262,12 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
 {
     Model m;
     auto *pdu = m.make<MultiplexedPDU>(u"M");
-    for (uint32_t code = 0; code < 40; code += 2)  // 20 parts: chunks of 13 and 7
-        m.add(pdu->dynamicParts, made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr));
-    auto codeOf = [](VexoNode *node) { return nodeExactly<MultiplexedPart>(node)->switchCode; };
+    Nodes parts;  // 20 parts, chunks of 13 and 7: switch code 2 i at index i
+    for (uint32_t code = 0; code < 40; code += 2)
+        m.add(pdu->dynamicParts,
+              parts.emplace_back(made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr)));
     Enum e;
     ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(pdu), &e.handle), S_OK);
-    VexoNode *out[2] = {};
     struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
     const Case cases[] = {
         {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
@@ -284,33 +278,30 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
         SCOPED_TRACE(row.what);
         ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
         EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
-        ASSERT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_OK);
-        EXPECT_EQ(codeOf(out[0]), row.next);
-        EXPECT_EQ(codeOf(out[1]), row.next + 2);
+        EXPECT_EQ(next(e.handle, 2), Fetch(S_OK, 2, {parts[row.next / 2], parts[row.next / 2 + 1]}));
     }
 
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
     const uint32_t beyond = 99;
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_FALSE) << "placed at the end";
+    EXPECT_EQ(std::get<0>(next(e.handle, 2)), S_FALSE) << "placed at the end";
 
     // The search goes on from the current chunk: an entry of an earlier chunk is not found.
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
     ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
     const uint32_t early = 4;
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
-    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
-    EXPECT_EQ(codeOf(out[0]), 26u);
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {parts[13]}));
 
     ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE) << "and stays exhausted";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_FALSE) << "and stays exhausted";
 }
 
 TEST(Enumerator, FindNextSearchesGroupsByIdentifier)
 {
     Model m;
-    std::vector<VexoNode *> signals;
+    Nodes signals;
     for (int i = 0; i < 40; ++i) {
         signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
         m.insert(m.collections()->signals, signals.back());
@@ -385,7 +376,7 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
 #undef ROW
     for (const Case &row : cases) {
         SCOPED_TRACE(row.what);
-        std::vector<VexoNode *> want;
+        Nodes want;
         for (int i = 0; i < 15; ++i)
             m.add(*row.list, want.emplace_back(nodeHandle(m.make<Frame>())));
         EXPECT_EQ(listOf(row.fn, nodeHandle(row.owner), 5), want);
@@ -393,31 +384,24 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
     // The root group, made with the large layout, lists every identified element.
     for (int i = 0; i < 15; ++i)
         m.make<Frame>(numbered(u"F", 100 + i));
-    std::vector<VexoNode *> identified;
-    for (void *entry : entries(c->identElements->children))
-        identified.push_back(nodeHandle(entry));
+    Nodes identified;
+    forEachNode(c->identElements->children, [&](void *entry) { return identified.push_back(nodeHandle(entry)), true; });
     EXPECT_EQ(identified.size(), 8u + 15u);
     EXPECT_EQ(listOf(Vexo_enumIdentElements, m.handle, 5), identified);
 
-    // Records come in list order: each one's own position and lower limit tell which it is.
+    // Records come in list order, as the walk helpers visit them, each with its class's code.
     auto *part = m.make<MultiplexedPart>();
     auto *ranged = m.make<LinearComputation>();
     for (uint32_t i = 0; i < 15; ++i) {
         m.addSegment(part, 2 * i);
         ASSERT_EQ(Vexo_addRange(nodeHandle(ranged), i, i + 0.5, 0), S_OK);
     }
-    const std::vector<VexoNode *> segments = listOf(Vexo_enumSegments, nodeHandle(part), 4);
-    const std::vector<VexoNode *> ranges = listOf(Vexo_enumRanges, nodeHandle(ranged), 4);
-    ASSERT_EQ(segments.size(), 15u);
-    ASSERT_EQ(ranges.size(), 15u);
-    for (uint32_t i = 0; i < 15; ++i) {
-        uint32_t bitpos = 0;
-        double lower = -1;
-        EXPECT_EQ(Vexo_getBitPosition(segments[i], &bitpos), S_OK);
-        EXPECT_EQ(Vexo_getLowerLimit(ranges[i], &lower), S_OK);
-        EXPECT_EQ(bitpos, 2 * i) << i;
-        EXPECT_EQ(lower, double(i)) << i;
-        EXPECT_EQ(Vexo_getNodeType(segments[i]), 0x7473);
-        EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
-    }
+    Nodes segments, ranges;
+    forEachRecord<Segment>(part->segments, [&](Segment *s) { return segments.push_back(nodeHandle(s)), true; });
+    forEachRecord<ValueRange>(ranged->ranges, [&](ValueRange *r) { return ranges.push_back(nodeHandle(r)), true; });
+    ASSERT_EQ(segments.size() + ranges.size(), 30u);
+    EXPECT_EQ(listOf(Vexo_enumSegments, nodeHandle(part), 4), segments);
+    EXPECT_EQ(listOf(Vexo_enumRanges, nodeHandle(ranged), 4), ranges);
+    EXPECT_EQ(Vexo_getNodeType(segments[14]), 0x7473);
+    EXPECT_EQ(Vexo_getNodeType(ranges[14]), Q3_NODETYPE_ValueRange);
 }
