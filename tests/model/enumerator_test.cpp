@@ -385,23 +385,28 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
     for (int i = 0; i < 15; ++i)
         m.make<Frame>(numbered(u"F", 100 + i));
     Nodes identified;
-    forEachNode(c->identElements->children, [&](void *entry) { return identified.push_back(nodeHandle(entry)), true; });
+    for (void *entry : entries(c->identElements->children))
+        identified.push_back(nodeHandle(entry));
     EXPECT_EQ(identified.size(), 8u + 15u);
     EXPECT_EQ(listOf(Vexo_enumIdentElements, m.handle, 5), identified);
 
-    // Records come in list order, as the walk helpers visit them, each with its class's code.
+    // Records come in list order: each one's own position and lower limit tell which it is.
     auto *part = m.make<MultiplexedPart>();
     auto *ranged = m.make<LinearComputation>();
     for (uint32_t i = 0; i < 15; ++i) {
         m.addSegment(part, 2 * i);
         ASSERT_EQ(Vexo_addRange(nodeHandle(ranged), i, i + 0.5, 0), S_OK);
     }
-    Nodes segments, ranges;
-    forEachRecord<Segment>(part->segments, [&](Segment *s) { return segments.push_back(nodeHandle(s)), true; });
-    forEachRecord<ValueRange>(ranged->ranges, [&](ValueRange *r) { return ranges.push_back(nodeHandle(r)), true; });
+    const Nodes segments = listOf(Vexo_enumSegments, nodeHandle(part), 4);
+    const Nodes ranges = listOf(Vexo_enumRanges, nodeHandle(ranged), 4);
     ASSERT_EQ(segments.size() + ranges.size(), 30u);
-    EXPECT_EQ(listOf(Vexo_enumSegments, nodeHandle(part), 4), segments);
-    EXPECT_EQ(listOf(Vexo_enumRanges, nodeHandle(ranged), 4), ranges);
-    EXPECT_EQ(Vexo_getNodeType(segments[14]), 0x7473);
-    EXPECT_EQ(Vexo_getNodeType(ranges[14]), Q3_NODETYPE_ValueRange);
+    for (uint32_t i = 0; i < 15; ++i) {
+        uint32_t bitpos = 0;
+        double lower = -1;
+        EXPECT_EQ(Vexo_getBitPosition(segments[i], &bitpos), S_OK);
+        EXPECT_EQ(Vexo_getLowerLimit(ranges[i], &lower), S_OK);
+        EXPECT_EQ(std::make_tuple(bitpos, lower), std::make_tuple(2 * i, double(i))) << i;
+        EXPECT_EQ(Vexo_getNodeType(segments[i]), 0x7473);
+        EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
+    }
 }

@@ -167,11 +167,16 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
 TEST(Properties, UnitAndMappedTexts)
 {
     TestDb db;
-    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h");
+    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h"), *forged = nullptr;
     VexoNode *bare = made(Vexo_createUnitSpec, db.handle, u"B", 0x409u, nullptr);
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 0x409, u"Off", &slot), S_OK);
     VexoNode *computation = made(Vexo_createMappedTextComputation, db.handle, u"T", slot);
+    // Only a slot of the database itself can be a computation's text.
+    alignas(8) static const unsigned char notASlot[32] = {1, 2, 3, 4};
+    auto *forgedSlot = reinterpret_cast<VexoStringSlot *>(const_cast<unsigned char *>(notASlot));
+    EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"G", forgedSlot, &forged), E_INVALIDARG);
+    EXPECT_EQ(forged, nullptr);
     using Getter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
     struct Case { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
     const Case cases[] = {
