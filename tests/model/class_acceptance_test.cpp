@@ -346,7 +346,6 @@ std::vector<Row> rows()
         CALL("setElementDetail(database)", exactly(Vexo::kCode),
              Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")),
 
-        // Single links: the holder as subject, then the target as subject.
         CALL("setParent(node)", kindOf(ElementChild::kCode), Vexo_setParent(s, zoo.frame)),
         CALL("setParent(parent)", elementId, Vexo_setParent(zoo.channel, s)),
         CALL("setReference(node)", except(kindOf(ElementReference::kCode), Vexo::kCode),
@@ -370,7 +369,6 @@ std::vector<Row> rows()
         CALL("setElsePart(part)", part, Vexo_setElsePart(zoo.muxPdu, s)),
         CALL("setSignal(instance)", signalInstance, Vexo_setSignal(s, zoo.signal)),
 
-        // Default groups: the first argument, then the entries.
         defaultGroup("addClusters", Vexo_addClusters, &DC::clusters, Cluster::kCode, exactly(Cluster::kCode)),
         defaultGroup("addECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode, group),
         defaultGroup("addFrames", Vexo_addFrames, &DC::frames, Frame::kCode, frame),
@@ -379,7 +377,6 @@ std::vector<Row> rows()
         defaultGroup("addCodings", Vexo_addCodings, &DC::codings, Coding::kCode, coding),
         defaultGroup("addViews", Vexo_addViews, &DC::views, ElementGroup::kCode, group),
 
-        // Relation lists: the owner, then the entries.
         relation("addFrameTriggerings", Vexo_addFrameTriggerings, channel | frame, &Zoo::triggering, triggering,
                  &Zoo::channel),
         relation("addPDUTriggerings", Vexo_addPDUTriggerings, channel | pdu, &Zoo::pduTriggering,
@@ -396,7 +393,6 @@ std::vector<Row> rows()
         CALL("addSegment", part, Vexo_addSegment(s, 1, 2, 3)),
         CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
 
-        // Enumerations: the owner of the list.
         ENUM(enumIdentElements, database, E_POINTER), ENUM(enumClusters, database, E_POINTER),
         ENUM(enumECUs, database, E_POINTER), ENUM(enumPDUs, database, E_POINTER),
         ENUM(enumFrames, database, E_POINTER), ENUM(enumSignals, database, E_POINTER),
@@ -408,7 +404,6 @@ std::vector<Row> rows()
         ENUM(enumPhysicalToInternalComputations, coding), ENUM(enumSegments, part),
         ENUM(enumRanges, kindOf(Computation::kCode)),
 
-        // Creation: the database argument.
         CREATION(createCluster, u"c", 1), CREATION(createChannel, u"c", nullptr), CREATION(createFrame, u"c", 8),
         CREATION(createAbsolutelyScheduledTriggering, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr),
         CREATION(createIdentifierBasedTriggering, u"c", 1, 2, nullptr, nullptr, nullptr),

@@ -58,7 +58,6 @@ TEST(Properties, GettersReadWhatCreationStored)
     VexoNode *range = firstRecord(as<Computation>(linear)->ranges);
 
     struct Case { const char *what; std::function<double()> get; double want; };
-    // Each row reads a getter of a node; the trace names both.
 #define READ(fn, node, want) Case{#fn "(" #node ")", read(Vexo_##fn, node), want}
     const Case cases[] = {
         READ(getClusterType, cluster, 99), READ(getLength, frame, 64), READ(getSlotId, ast, 11),
