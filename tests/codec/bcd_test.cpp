@@ -45,7 +45,7 @@ constexpr uint64_t kUntouched = 0xDEADBEEFCAFEF00DULL;
 
 } // namespace
 
-TEST(Bcd, DecodesDigitsSignAndRejectsBadDigits)
+TEST(Bcd, DecodesDigitsSignAndRejectsBadDigitsAndNullPointers)
 {
     struct Case { Kind kind; uint64_t field; uint32_t bits; HRESULT hr; int64_t want; };
     const Case cases[] = {
@@ -74,9 +74,15 @@ TEST(Bcd, DecodesDigitsSignAndRejectsBadDigits)
         EXPECT_EQ(decode(c.kind, c.field, c.bits, value), c.hr);
         EXPECT_EQ(value, c.hr == S_OK ? static_cast<uint64_t>(c.want) : kUntouched);
     }
+    uint64_t field = 0x12;
+    int64_t signedValue = 0;
+    EXPECT_EQ(Q3Decode_FromUnsignedPackedBCD(nullptr, &field, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Decode_FromSignedPackedBCD(&signedValue, nullptr, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Decode_FromUnsignedUnpackedBCD(&field, nullptr, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Decode_FromSignedUnpackedBCD(nullptr, &field, 8), E_INVALIDARG);
 }
 
-TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigits)
+TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigitsAndNullPointers)
 {
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
@@ -103,6 +109,10 @@ TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigits)
         EXPECT_EQ(encode(c.kind, static_cast<uint64_t>(c.value), c.bits, field), c.hr);
         EXPECT_EQ(field, c.field) << std::hex << "0x" << field << " wanted 0x" << c.field;
     }
+    EXPECT_EQ(Q3Encode_ToUnsignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Encode_ToSignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Encode_ToUnsignedUnpackedBCD(nullptr, 1, 8), E_INVALIDARG);
+    EXPECT_EQ(Q3Encode_ToSignedUnpackedBCD(nullptr, 1, 8), E_INVALIDARG);
 }
 
 // Encoding then decoding gives back the value cut to the digits the field holds, and the
@@ -145,18 +155,4 @@ TEST(Bcd, RoundTripKeepsTheDigitsThatFit)
             }
         }
     }
-}
-
-TEST(Bcd, NullPointersAreRejected)
-{
-    uint64_t field = 0x12, value = 0;
-    int64_t signedValue = 0;
-    EXPECT_EQ(Q3Decode_FromUnsignedPackedBCD(nullptr, &field, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Decode_FromSignedPackedBCD(&signedValue, nullptr, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Decode_FromUnsignedUnpackedBCD(&value, nullptr, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Decode_FromSignedUnpackedBCD(nullptr, &field, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Encode_ToUnsignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Encode_ToSignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Encode_ToUnsignedUnpackedBCD(nullptr, 1, 8), E_INVALIDARG);
-    EXPECT_EQ(Q3Encode_ToSignedUnpackedBCD(nullptr, 1, 8), E_INVALIDARG);
 }
