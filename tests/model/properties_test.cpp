@@ -84,7 +84,7 @@ TEST(Properties, GettersReadWhatCreationStored)
     EXPECT_EQ(u16(id), u"S");
 }
 
-TEST(Properties, ShortNameFallsBackToTheIdentifier)
+TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
 {
     TestDb db;
     VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
@@ -105,28 +105,22 @@ TEST(Properties, ShortNameFallsBackToTheIdentifier)
         EXPECT_EQ(u16(text), c.text);
     }
     EXPECT_EQ(Vexo_setShortName(db.handle, frame, nullptr), E_INVALIDARG);
-    const VexoChar *text = nullptr;
+    const VexoChar *text = u"sentinel", *description = nullptr;
     EXPECT_EQ(Vexo_getShortName(db.handle, frame, &text), S_OK);
     EXPECT_EQ(u16(text), u"");
-}
 
-TEST(Properties, TextsAreLookedUpByLanguageFallbackAndCreationLanguage)
-{
-    TestDb db;
-    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
-    const VexoChar *text = u"sentinel";
-    EXPECT_EQ(Vexo_getLongName(db.handle, signal, 0x409, 0x407, &text), S_FALSE);
+    // Long names and descriptions: each text is a slot of its own, looked up with the language and its fallback
+    // (the lookup order and empty texts are the string slots' tests).
+    EXPECT_EQ(Vexo_getLongName(db.handle, frame, 0x409, 0x407, &text), S_FALSE);
     EXPECT_EQ(text, nullptr);
-    ASSERT_EQ(Vexo_setLongName(db.handle, signal, 0x409, u"Colour"), S_OK);
-    ASSERT_EQ(Vexo_setLongName(db.handle, signal, 0x407, u"Farbe"), S_OK);
-    ASSERT_EQ(Vexo_setDescription(db.handle, signal, 0x407, u"Beschreibung"), S_OK);
-    // Each text is a slot of its own; the lookup order and empty texts are the string slots' tests.
-    const VexoChar *name = nullptr, *description = nullptr;
-    EXPECT_EQ(Vexo_getLongName(db.handle, signal, 0x409, 0x407, &name), S_OK);
-    EXPECT_EQ(Vexo_getDescription(db.handle, signal, 0x409, 0x407, &description), S_OK);
-    EXPECT_EQ(u16(name), u"Colour");
+    ASSERT_EQ(Vexo_setLongName(db.handle, frame, 0x409, u"Colour"), S_OK);
+    ASSERT_EQ(Vexo_setLongName(db.handle, frame, 0x407, u"Farbe"), S_OK);
+    ASSERT_EQ(Vexo_setDescription(db.handle, frame, 0x407, u"Beschreibung"), S_OK);
+    EXPECT_EQ(Vexo_getLongName(db.handle, frame, 0x409, 0x407, &text), S_OK);
+    EXPECT_EQ(Vexo_getDescription(db.handle, frame, 0x409, 0x407, &description), S_OK);
+    EXPECT_EQ(u16(text), u"Colour");
     EXPECT_EQ(u16(description), u"Beschreibung") << "in German only: the fallback";
-    EXPECT_EQ(Vexo_setLongName(db.handle, signal, 0x409, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_setLongName(db.handle, frame, 0x409, nullptr), E_INVALIDARG);
 }
 
 TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
@@ -163,11 +157,11 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
     }
 }
 
-TEST(Properties, UnitAndMappedTexts)
+TEST(Properties, UnitsAndMappedTexts)
 {
     TestDb db;
-    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h"), *forged = nullptr;
-    VexoNode *bare = made(Vexo_createUnitSpec, db.handle, u"B", 0x409u, nullptr);
+    VexoNode *const d = db.handle, *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h"), *forged = nullptr;
+    VexoNode *bare = made(Vexo_createUnitSpec, d, u"B", 0x409u, nullptr);
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 0x409, u"Off", &slot), S_OK);
     VexoNode *computation = made(Vexo_createMappedTextComputation, db.handle, u"T", slot);
@@ -189,12 +183,8 @@ TEST(Properties, UnitAndMappedTexts)
         EXPECT_EQ(c.fn(db.handle, c.node, c.lang, c.alt, &text), c.want);
         EXPECT_EQ(u16(text), c.text);
     }
-}
 
-TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
-{
-    TestDb db;
-    VexoNode *const d = db.handle, *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"V");
+    // The unit of an element takes at most two steps.
     VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, unit);
     VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, coding);
     VexoNode *bareCoding = made(Vexo_createCoding, d, u"K0", 8u, 1u, nullptr);
@@ -202,17 +192,13 @@ TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
     VexoNode *orphan = made(Vexo_createSignal, d, u"S1", 0u, 0.0, 0.0, 1.0, nullptr);
     VexoNode *instance = made(Vexo_createSignalInstance, d, u"I", 0u, 0u, 0u, signal, nullptr);
     VexoNode *toFrame = made(Vexo_createElementReference, d, u"R", made(Vexo_createFrame, d, u"F", 8u));
-    struct Case { const char *what; VexoNode *node; VexoNode *want; };
-    const Case cases[] = {
-        {"coding", coding, unit}, {"unit itself", unit, unit},
-        {"signal through its coding", signal, unit}, {"signal whose coding has no unit", bareSignal, nullptr},
-        {"signal without coding", orphan, nullptr}, {"signal instance: two steps reach the coding", instance, coding},
-        {"reference to an element without reference field", toFrame, nullptr},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *got = unit == c.want ? nullptr : unit;
-        EXPECT_EQ(Vexo_getUnit(c.node, &got), S_OK);
-        EXPECT_EQ(got, c.want);
+    const std::pair<VexoNode *, VexoNode *> units[] = {
+        {coding, unit}, {unit, unit}, {signal, unit}, {bareSignal, nullptr} /* its coding has none */,
+        {orphan, nullptr} /* no coding */, {instance, coding} /* two steps reach the coding */,
+        {toFrame, nullptr} /* a reference to an element without reference field */};
+    for (const auto &[node, want] : units) {
+        VexoNode *got = unit == want ? nullptr : unit;
+        EXPECT_EQ(Vexo_getUnit(node, &got), S_OK) << ascii(nodeAs<ElementId>(node)->eid);
+        EXPECT_EQ(got, want) << ascii(nodeAs<ElementId>(node)->eid);
     }
 }
