@@ -13,11 +13,23 @@
 
 using namespace vexo::core;
 
-// Each creation below is handed one argument of the wrong class: it answers E_INVALIDARG, but the node
-// exists and the links made before the refused one stay.
-TEST(Create, ALaterStepFailsButTheNodeExists)
+// An argument refused before the node is made leaves nothing behind. Each creation after that is handed one
+// argument of the wrong class that it checks later: it answers E_INVALIDARG, but the node exists and the links
+// made before the refused one stay.
+TEST(Create, RefusedArgumentsCreateNothingUnlessALaterStepFails)
 {
-    TestDb db;
+    TestDb db, other;
+    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
+    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
+    const uint32_t nodesBefore = count(&db.collections()->identElements->children);
+    const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
+    // A reference to a timing, a channel in a cluster of another database.
+    VexoNode *out[2] = {};
+    EXPECT_EQ(Vexo_createElementReference(db.handle, u"R", timing, &out[0]), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createChannel(db.handle, u"C", foreignCluster, &out[1]), E_INVALIDARG);
+    EXPECT_TRUE(out[0] == nullptr && out[1] == nullptr);
+    EXPECT_EQ(count(&db.collections()->identElements->children), nodesBefore);
+    EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
     VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u), *n[6] = {};
     VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
     const HRESULT results[] = {
@@ -161,23 +173,6 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
     EXPECT_EQ(as<ElementGroup>(anonymous)->group, nullptr);
     EXPECT_EQ(Vexo_findByElementId(db.handle, u"ECU1", &found), S_OK);
     EXPECT_EQ(found, ecu);
-}
-
-TEST(Create, RefusedArgumentsCreateNothing)
-{
-    TestDb db, other;
-    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
-    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
-    const uint32_t nodesBefore = count(&db.collections()->identElements->children);
-    const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
-    // A reference to a timing, a channel in a cluster of another database.
-    VexoNode *out[2] = {};
-    EXPECT_EQ(Vexo_createElementReference(db.handle, u"R", timing, &out[0]), E_INVALIDARG);
-    EXPECT_EQ(Vexo_createChannel(db.handle, u"C", foreignCluster, &out[1]), E_INVALIDARG);
-    EXPECT_EQ(out[0], nullptr);
-    EXPECT_EQ(out[1], nullptr);
-    EXPECT_EQ(count(&db.collections()->identElements->children), nodesBefore);
-    EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
 }
 
 // Builds a small but complete model; every step may be cut short by a failed allocation. Steps that follow a failed one

@@ -296,17 +296,13 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
     ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
     EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_FALSE) << "and stays exhausted";
-}
 
-TEST(Enumerator, FindNextSearchesGroupsByIdentifier)
-{
-    Model m;
+    // A group, searched by identifier.
     Nodes signals;
     for (int i = 0; i < 40; ++i) {
         signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
         m.insert(m.collections()->signals, signals.back());
     }
-    Enum e;
     ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
     auto byIdentifier = [](const void *key, const VexoNode *entry) {
         return int32_t(compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid));

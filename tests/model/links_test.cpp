@@ -140,7 +140,7 @@ TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
     }
 }
 
-TEST(Links, SingleLinksChangeNoList)
+TEST(Links, SingleLinksChangeNoListExceptSetSignal)
 {
     Db db;
     VexoNode *a = db.channel(u"A"), *b = db.channel(u"B"), *frame = db.frame(u"F");
@@ -155,12 +155,9 @@ TEST(Links, SingleLinksChangeNoList)
 
     EXPECT_EQ(Vexo_setParent(b, frame), S_OK);
     EXPECT_TRUE(entries(as<Frame>(frame)->PDUInstances).empty());
-}
 
-TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
-{
-    Db db;
-    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr), *frame = db.frame(u"F");
+    // setSignal references any element but lists only in signals and signal PDUs.
+    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
     VexoNode *pdu = made(Vexo_createSignalPDU, db.handle, u"P", 64u, nullptr);
     VexoNode *instance = made(Vexo_createSignalInstance, db.handle, u"I", 0u, 0u, 0u, nullptr, nullptr);
     struct Case { const char *what; VexoNode *target; HRESULT want; const NodeList *list /* where it appears */; };
