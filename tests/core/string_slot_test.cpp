@@ -27,7 +27,7 @@ void expectLookups(VexoNode *db, VexoStringSlot *slot, std::initializer_list<Loo
 
 }  // namespace
 
-TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
+TEST(StringSlot, LooksUpLanguageThenFallbackThenDefaultAndRefusesBadArguments)
 {
     TestDb db(nullptr);
     VexoStringSlot *slot = nullptr;
@@ -38,13 +38,10 @@ TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
                                     {kFrench, kItalian, S_OK, u"Colour"}});
     ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman | 0xABCD0000, u"Farbton"), S_OK);
     expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbton"}});  // upper bits ignored
-}
 
-TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
-{
-    TestDb db(nullptr);
+    // A null entry of an earlier language falls through; a language beyond a slot's entries gets its default.
     VexoStringSlot *first = nullptr, *second = nullptr;
-    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English gets index 0
+    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English has index 0
     ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kGerman, "zwei", &second), S_OK);  // German index 1
     expectLookups(db.handle, second, {{kEnglish, kFrench, S_OK, u"zwei"}, {kEnglish, kGerman, S_OK, u"zwei"}});
     expectLookups(db.handle, first, {{kGerman, kGerman, S_OK, u"one"}});  // no German entry at all: the default
