@@ -67,7 +67,7 @@ TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
     EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
 }
 
-TEST(Database, InsertOrdersAndAppendKeepsOrder)
+TEST(Database, GroupsAreCreatedCheckedInOrderAndFilledInOrder)
 {
     TestDb db(nullptr);
     Frame *z = db.make<Frame>(u"Z"), *x = db.make<Frame>(u"X"), *y = db.make<Frame>(u"Y");
@@ -90,13 +90,8 @@ TEST(Database, InsertOrdersAndAppendKeepsOrder)
     EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"W"), kNone);
     EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
-}
 
-TEST(Database, CreateElementGroupChecksInOrder)
-{
-    TestDb db(nullptr);
     Frame *frame = db.make<Frame>(u"Frame");
-    auto *timing = allocateNode<CyclicTiming>(db.database());
     VexoNode *group = nullptr;
     EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_createElementGroup(nodeHandle(frame), u"g", nullptr, nullptr, &group), E_INVALIDARG);

@@ -33,7 +33,7 @@ TEST(NodeClasses, CodesSpellTheirTagsInMemory)
     EXPECT_EQ(codeOfTag(0x4242), 0u);
 }
 
-TEST(NodeClasses, TreeIsConsistent)
+TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
 {
     // Every class's subtree holds exactly the classes numbered after it up to its end,
     // and each of those derives from it.
@@ -46,10 +46,7 @@ TEST(NodeClasses, TreeIsConsistent)
             EXPECT_EQ(derivesFrom(kClassTable[j].code, code), inside) << i << " " << j;
         }
     }
-}
 
-TEST(NodeClasses, DerivationAnswers)
-{
     struct Case { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
     const Case cases[] = {
         {"SignalPDU is a PDU", SignalPDU::kCode, 0x1E206470, 1},

@@ -59,7 +59,7 @@ TEST(StringSlot, LooksUpLanguageThenFallbackThenDefaultAndRefusesBadArguments)
     EXPECT_EQ(Vexo_stringLookup(db.handle, first, 1, 1, nullptr), E_INVALIDARG);
 }
 
-TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
+TEST(StringSlot, EightBitTextIsUtf8AndSetSlotTextIgnoresEmptyText)
 {
     TestDb db(nullptr);
     struct Case { const char *what; const char *text; const char16_t *want; };
@@ -77,11 +77,7 @@ TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
         EXPECT_EQ(Vexo_stringLookup(db.handle, slot, kEnglish, kEnglish, &text), S_OK);
         EXPECT_EQ(u16(text), c.want);
     }
-}
 
-TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
-{
-    TestDb db(nullptr);
     StringTable *strings = databaseAs(db.handle)->strings;
     StringSlot *field = nullptr;
     EXPECT_EQ(setSlotText(strings, &field, kEnglish, u""), S_OK);
@@ -96,3 +92,4 @@ TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
     expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Lang"}, {kFrench, kFrench, S_OK, u"Long"}});
     EXPECT_EQ(setSlotText(strings, nullptr, kEnglish, u"x"), E_INVALIDARG);
 }
+

@@ -91,7 +91,7 @@ int32_t bySwitchCode(const void *key, const VexoNode *entry)
 
 }  // namespace
 
-TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
+TEST(Enumerator, FetchesInBatchesSkipsAndSeesEntriesAppendedBehindIt)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
@@ -121,13 +121,8 @@ TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
     EXPECT_EQ(countOf(e.handle), 0u);
     EXPECT_EQ(next(e.handle, 3), Fetch(S_FALSE, 77, {}));
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "empty list";
-}
 
-TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
-{
-    Model m;
     auto *pdu = m.make<SignalPDU>(u"P");
-    Enum e;
     ASSERT_EQ(Vexo_enumSignalInstances(nodeHandle(pdu), &e.handle), S_OK);  // the list has no chunk yet
     auto *first = m.make<SignalInstance>();
     m.add(pdu->signalInstances, first);
@@ -203,32 +198,7 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
     }
 }
 
-TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
-{
-    Model m;
-    auto *part = m.make<MultiplexedPart>();
-    m.addSegment(part, 3);
-    auto *signal = m.make<Signal>(u"S");
-    m.insert(m.collections()->signals, signal);
-
-    Enum e;
-    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
-    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
-    VexoEnumerator *const first = e.handle;
-    EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
-    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
-
-    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
-    EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
-    EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
-    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
-        << "a node-list enumerator now (exhausted, so not found)";
-}
-
-TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
+TEST(Enumerator, RefusesForeignHandlesAndReaimsItsOwnInPlace)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
@@ -256,6 +226,25 @@ TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
     EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
+
+    auto *part = m.make<MultiplexedPart>();
+    m.addSegment(part, 3);
+    auto *signal = m.make<Signal>(u"S");
+    m.insert(m.collections()->signals, signal);
+
+    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
+    VexoEnumerator *const first = e.handle;
+    EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
+
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
+    EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
+    EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
+    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
+        << "a node-list enumerator now (exhausted, so not found)";
 }
 
 TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
