@@ -13,7 +13,7 @@
 
 using namespace vexo::core;
 
-TEST(NodeClasses, CodesSpellTheirTagsInMemory)
+TEST(NodeClasses, CodesSpellTheirTagsAndForeignWordsAreNoNodes)
 {
     // A few codes written out; every class's name is checked by the class-acceptance creation rows.
     struct Case { uint32_t code; const char *tag; const char *name; };
@@ -31,6 +31,22 @@ TEST(NodeClasses, CodesSpellTheirTagsInMemory)
     EXPECT_EQ(className(0x17170000), nullptr);  // index and end of Frame, wrong tag
     EXPECT_EQ(codeOfTag(0), 0x01250000u);
     EXPECT_EQ(codeOfTag(0x4242), 0u);
+
+    struct Word { uint32_t word; HRESULT valid; int32_t type; };
+    const Word words[] = {
+        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
+        {0x26260000, S_FALSE, -1},  // subtree end above 37
+        {0x05050000, S_OK, 0},      // only index and end are checked
+        {0xDEADBEEF, S_FALSE, -1},
+    };
+    for (const Word &c : words) {
+        SCOPED_TRACE(c.word);
+        uint32_t buffer[4] = {c.word, 0, 0, 0};
+        EXPECT_EQ(Vexo_isValidNode(reinterpret_cast<VexoNode *>(buffer)), c.valid);
+        EXPECT_EQ(Vexo_getNodeType(reinterpret_cast<VexoNode *>(buffer)), c.type);
+    }
+    EXPECT_EQ(Vexo_isValidNode(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getNodeType(nullptr), -1);
 }
 
 TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
@@ -69,25 +85,6 @@ TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
         EXPECT_EQ(Vexo_isDerivedFrom(reinterpret_cast<VexoNode *>(&word), c.klass), c.want);
     }
     EXPECT_EQ(Vexo_isDerivedFrom(nullptr, 0), 0);
-}
-
-TEST(NodeClasses, ValidityAndNodeTypeOfForeignWords)
-{
-    struct Case { uint32_t word; HRESULT valid; int32_t type; };
-    const Case cases[] = {
-        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
-        {0x26260000, S_FALSE, -1},  // subtree end above 37
-        {0x05050000, S_OK, 0},      // only index and end are checked
-        {0xDEADBEEF, S_FALSE, -1},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.word);
-        uint32_t buffer[4] = {c.word, 0, 0, 0};
-        EXPECT_EQ(Vexo_isValidNode(reinterpret_cast<VexoNode *>(buffer)), c.valid);
-        EXPECT_EQ(Vexo_getNodeType(reinterpret_cast<VexoNode *>(buffer)), c.type);
-    }
-    EXPECT_EQ(Vexo_isValidNode(nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_getNodeType(nullptr), -1);
 }
 
 TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)

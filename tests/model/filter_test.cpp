@@ -126,7 +126,7 @@ TEST(Filter, IdListHoldsEachNodeOnceInAddressOrder)
     EXPECT_EQ(kFilterLayout.capacity, 141u);
 }
 
-TEST(Filter, IdListWithoutDatabaseOrIdentifiersIsEmpty)
+TEST(Filter, IdListWithoutDatabaseIsEmptyAndBadArgumentsAreRefused)
 {
     TestDb m;
     auto *frame = m.make<Frame>(u"F1");
@@ -146,14 +146,9 @@ TEST(Filter, IdListWithoutDatabaseOrIdentifiersIsEmpty)
     EXPECT_EQ(Vexo_createIdListFilterW(m.handle, 0, list.c_str(), nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_createIdListFilterA(m.handle, 0, "F1\0", nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_createCombinationFilter(0, nullptr), E_INVALIDARG);
-}
 
-TEST(Filter, RefusesBadArgumentsAndForeignObjects)
-{
-    TestDb m;
-    auto *frame = m.make<Frame>(u"X");
     Filters filters;
-    VexoFilter *idList1 = filters.named(m.handle, {u"X"});
+    VexoFilter *idList1 = filters.named(m.handle, {u"F1"});
     VexoFilter *target = filters.combination();
     VexoFilter *const notAFilter = reinterpret_cast<VexoFilter *>(frame);
     VexoFilter *const one[] = {idList1};

@@ -38,7 +38,7 @@ VexoNode *newSegment(VexoNode *db)
 // All seven default-group adders share one function, which hands each node to core's ordered
 // insert (its skips and chunk splits: the database and node-list tests); which group and class
 // each adder takes is the class-acceptance table's.
-TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
+TEST(Links, DefaultGroupsAndDynamicPartsKeepTheirOrderAndOneEntryPerKey)
 {
     Db db;
     auto make = [&](const VexoChar *id) { return nodeHandle(db.make<Frame>(id)); };
@@ -54,6 +54,33 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
     EXPECT_EQ(as<ElementId>(twin)->group, nullptr);
     EXPECT_EQ(as<ElementId>(anonymous)->group, nullptr);
     EXPECT_EQ(Vexo_addFrames(db.handle, 0, nullptr), E_POINTER);
+
+    // The switch-code order over an ordered insert; its chunk splits are the node list's tests.
+    struct Case { const char *what; std::vector<uint32_t> codes /* offered in this order */, want /* listed */; };
+    const Case cases[] = {
+        {"scrambled", {9, 2, 5}, {2, 5, 9}}, {"same code twice", {5, 5}, {5}},
+        {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *pdu = db.mux();
+        std::vector<VexoNode *> parts;
+        for (uint32_t code : c.codes)
+            parts.push_back(db.part(nullptr, code));
+        ASSERT_EQ(Vexo_addDynamicParts(pdu, uint32_t(parts.size()), parts.data()), S_OK);
+        std::vector<uint32_t> listed;
+        for (void *entry : entries(as<MultiplexedPDU>(pdu)->dynamicParts))
+            listed.push_back(nodeAs<MultiplexedPart>(entry)->switchCode);
+        EXPECT_EQ(listed, c.want);
+        // Exactly the listed parts have the PDU as parent; a skipped twin keeps none.
+        size_t parented = 0;
+        for (VexoNode *part : parts)
+            parented += as<MultiplexedPart>(part)->parent == as<ObjectBase>(pdu);
+        EXPECT_EQ(parented, c.want.size());
+        if (c.codes.size() == 2) {
+            EXPECT_EQ(as<MultiplexedPart>(parts[1])->parent, nullptr);
+        }
+    }
 }
 
 TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
@@ -106,37 +133,6 @@ TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
         EXPECT_EQ(c.add(owner, 0, nullptr), E_POINTER);
         EXPECT_EQ(c.add(owner, 0, array.data()), S_OK);
         EXPECT_EQ(entries(list).size(), want.size());
-    }
-}
-
-TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
-{
-    // The switch-code order over an ordered insert; its chunk splits are the node list's tests.
-    struct Case { const char *what; std::vector<uint32_t> codes /* offered in this order */, want /* listed */; };
-    const Case cases[] = {
-        {"scrambled", {9, 2, 5}, {2, 5, 9}}, {"same code twice", {5, 5}, {5}},
-        {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Db db;
-        VexoNode *pdu = db.mux();
-        std::vector<VexoNode *> parts;
-        for (uint32_t code : c.codes)
-            parts.push_back(db.part(nullptr, code));
-        ASSERT_EQ(Vexo_addDynamicParts(pdu, uint32_t(parts.size()), parts.data()), S_OK);
-        std::vector<uint32_t> listed;
-        for (void *entry : entries(as<MultiplexedPDU>(pdu)->dynamicParts))
-            listed.push_back(nodeAs<MultiplexedPart>(entry)->switchCode);
-        EXPECT_EQ(listed, c.want);
-        // Exactly the listed parts have the PDU as parent; a skipped twin keeps none.
-        size_t parented = 0;
-        for (VexoNode *part : parts)
-            parented += as<MultiplexedPart>(part)->parent == as<ObjectBase>(pdu);
-        EXPECT_EQ(parented, c.want.size());
-        if (c.codes.size() == 2) {
-            EXPECT_EQ(as<MultiplexedPart>(parts[1])->parent, nullptr);
-        }
     }
 }
 

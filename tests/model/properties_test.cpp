@@ -121,14 +121,10 @@ TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
     EXPECT_EQ(u16(text), u"Colour");
     EXPECT_EQ(u16(description), u"Beschreibung") << "in German only: the fallback";
     EXPECT_EQ(Vexo_setLongName(db.handle, frame, 0x409, nullptr), E_INVALIDARG);
-}
 
-TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
-{
-    TestDb db;
     // The texts set with setElementDetail, which outputs are asked for, and the answer.
-    struct Case { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
-    const Case cases[] = {
+    struct Detail { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
+    const Detail details[] = {
         {"neither text", nullptr, nullptr, true, true, S_FALSE},
         {"long name only: the missing description decides", u"Speed", nullptr, true, true, S_FALSE},
         {"description only", nullptr, u"Vehicle speed", true, true, S_OK},
@@ -136,23 +132,23 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
         {"both, asking for the description alone", u"Speed", u"Vehicle speed", false, true, S_OK},
         {"no output at all", u"Speed", u"Vehicle speed", false, false, E_INVALIDARG},
     };
-    for (const Case &c : cases) {
+    for (const Detail &c : details) {
         SCOPED_TRACE(c.what);
         VexoNode *signal = made(Vexo_createSignal, db.handle, nullptr, 0u, 0.0, 0.0, 1.0, nullptr);
         ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, c.longName, c.description), S_OK);
-        const VexoChar *name = u"sentinel", *description = u"sentinel";
+        const VexoChar *name = u"sentinel", *detail = u"sentinel";
         EXPECT_EQ(Vexo_getElementDetail(db.handle, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
-                                        c.askDesc ? &description : nullptr),
+                                        c.askDesc ? &detail : nullptr),
                   c.want);
         if (c.askLong) {
             EXPECT_EQ(u16(name), c.longName != nullptr ? c.longName : u"<null>");
         }
         if (c.askDesc) {
-            EXPECT_EQ(u16(description), c.description != nullptr ? c.description : u"<null>");
+            EXPECT_EQ(u16(detail), c.description != nullptr ? c.description : u"<null>");
         }
         // A later call with one text leaves the other alone.
         ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, u"Other", nullptr), S_OK);
-        EXPECT_EQ(Vexo_getDescription(db.handle, signal, 0x409, 0x409, &description),
+        EXPECT_EQ(Vexo_getDescription(db.handle, signal, 0x409, 0x409, &detail),
                   c.description != nullptr ? S_OK : S_FALSE);
     }
 }
