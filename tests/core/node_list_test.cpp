@@ -110,20 +110,7 @@ TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
     EXPECT_EQ(grown.at(40), value(40));
 }
 
-TEST(NodeList, OrderedInsertSplitsFullChunkInHalves)
-{
-    TrackedList t;
-    for (uintptr_t key = 1; key <= 14; ++key)
-        insertSorted(t, key * 10);
-    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
-    std::vector<uintptr_t> want = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140};
-    EXPECT_EQ(drain(t.list, 5), want);
-    t.append(1);
-    want.push_back(1);
-    EXPECT_EQ(drain(t.list, 64), want);
-}
-
-TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
+TEST(NodeList, OrderedInsertSplitsFullChunksAndKeepsRandomKeysSorted)
 {
     TrackedList t;
     std::mt19937 random(42);
@@ -159,6 +146,16 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
         else
             EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(*successor)) << key;
     }
+
+    TrackedList halves;
+    for (uintptr_t key = 1; key <= 14; ++key)
+        insertSorted(halves, key * 10);
+    EXPECT_EQ(chunkCounts(halves.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
+    std::vector<uintptr_t> want = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140};
+    EXPECT_EQ(drain(halves.list, 5), want);
+    halves.append(1);
+    want.push_back(1);
+    EXPECT_EQ(drain(halves.list, 64), want);
 }
 
 TEST(NodeList, FailedAllocationsLeaveTheListAsItWas)

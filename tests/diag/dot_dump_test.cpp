@@ -89,12 +89,6 @@ struct Db {
             EXPECT_EQ(Vexo_findByElementId(db, wide(kGroupNames[i]).c_str(), &groups[i]), S_OK);
     }
     ~Db() { Vexo_destroy(db); }
-    VexoNode *view()
-    {
-        VexoNode *node = made(Vexo_createElementGroup, db, u"V", nullptr, nullptr);
-        EXPECT_EQ(Vexo_addViews(db, 1, &node), S_OK);
-        return node;
-    }
     std::string dump() const
     {
         const fs::path path = scratch("dump.dot");
@@ -253,7 +247,9 @@ TEST(DotDump, EscapesLabelTexts)
 TEST(DotDump, WritesCyclesAndRepeatedLinksOnceAndFollowsLongChains)
 {
     Db d;
-    VexoNode *view = d.view(), *a = made(Vexo_createElementReference, d.db, u"A", nullptr);
+    VexoNode *view = made(Vexo_createElementGroup, d.db, u"V", nullptr, nullptr);
+    VexoNode *a = made(Vexo_createElementReference, d.db, u"A", nullptr);
+    ASSERT_EQ(Vexo_addViews(d.db, 1, &view), S_OK);
     VexoNode *b = made(Vexo_createElementReference, d.db, u"B", a);
     ASSERT_EQ(Vexo_setReference(a, b), S_OK);
     VexoNode *members[] = {a, a, b, made(Vexo_createElementReference, d.db, u"Back", d.collections)};

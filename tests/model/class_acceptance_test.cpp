@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -65,13 +64,11 @@ struct Zoo {
             }
         }
         auto *owner = allocateNode<MultiplexedPart>(database);
-        auto *segment = new (appendRecord(kSegmentLayout, database->allocator, &owner->segments)) Segment();
-        segment->nodetype = Segment::kCode;
-        byIndex[classIndex(Segment::kCode)] = segment;
         auto *computation = allocateNode<LinearComputation>(database);
-        auto *range = new (appendRecord(kRangeLayout, database->allocator, &computation->ranges)) ValueRange();
-        range->nodetype = ValueRange::kCode;
-        byIndex[classIndex(ValueRange::kCode)] = range;
+        EXPECT_EQ(Vexo_addSegment(nodeHandle(owner), 0, 0, 1), S_OK);
+        EXPECT_EQ(Vexo_addRange(nodeHandle(computation), 0, 1, 0), S_OK);
+        byIndex[classIndex(Segment::kCode)] = chunkRecords(firstChunk(owner->segments.chunks));
+        byIndex[classIndex(ValueRange::kCode)] = chunkRecords(firstChunk(computation->ranges.chunks));
 
         EXPECT_EQ(Vexo_stringCreateSlot(db, 0x409, u"slot", &slot), S_OK);
 

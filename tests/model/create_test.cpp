@@ -107,7 +107,7 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 }
 
 // The links each creation writes into the new node and the lists it joins.
-TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
+TEST(Create, EachCreationLinksItsOwnersAndECUsAreCheckedInTheirOwnOrder)
 {
     TestDb db;
     VexoNode *const d = db.handle, *channel = made(Vexo_createChannel, d, u"CH", nullptr);
@@ -148,13 +148,8 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
         {&as<Signal>(signal)->signalInstances, instance}};
     for (size_t i = 0; i < std::size(lists); ++i)
         EXPECT_EQ(entries(*lists[i].first), V{lists[i].second}) << "list " << i;
-}
 
-TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
-{
-    TestDb db;
     VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections());
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
     struct Case { const char *what; VexoNode *database; bool out; HRESULT want; };
     const Case cases[] = {
         {"null database, null out", nullptr, false, E_POINTER}, {"frame, null out", frame, false, E_INVALIDARG},
