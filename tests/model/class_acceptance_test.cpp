@@ -275,9 +275,7 @@ Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INV
     return {std::move(name), std::move(accepts), E_INVALIDARG, onNull, [fn](Zoo &, VexoNode *subject) {
                 VexoEnumerator *e = nullptr;
                 const HRESULT hr = fn(subject, &e);
-                if (e != nullptr) {
-                    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
-                }
+                EXPECT_TRUE(e == nullptr || Vexo_enumeratorDestroy(e) == S_OK);
                 return Outcome{hr, e != nullptr};
             }};
 }

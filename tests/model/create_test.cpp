@@ -173,10 +173,8 @@ TEST(Create, EachCreationLinksItsOwnersAndECUsAreCheckedInTheirOwnOrder)
 // Builds a small but complete model; every step may be cut short by a failed allocation. Steps that follow a failed one
 // run with memory available again and must cope with whatever the failure left (null nodes, nodes without links).
 struct Model {
-    VexoNode *db = nullptr;
-    VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;
-    VexoNode *pdu = nullptr, *pduInstance = nullptr, *unit = nullptr, *coding = nullptr, *linear = nullptr;
-    VexoNode *signal = nullptr, *mux = nullptr, *part = nullptr, *pduTriggering = nullptr, *timing = nullptr;
+    VexoNode *db{}, *cluster{}, *channel{}, *ecu{}, *frame{}, *triggering{}, *pdu{}, *pduInstance{}, *unit{};
+    VexoNode *coding{}, *linear{}, *signal{}, *mux{}, *part{}, *pduTriggering{}, *timing{};
     VexoNode *frames[30] = {}, *sis[15] = {}, *parts[15] = {};
 
     std::vector<std::function<HRESULT()>> steps()
