@@ -37,7 +37,7 @@ VexoNode *found(VexoNode *db, const VexoChar *id) { return found(Vexo_findByElem
 
 }  // namespace
 
-TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
+TEST(Database, DuplicateIdentifiersKeepTheFirstElementAndIdentifiersAreQualified)
 {
     TestDb db(nullptr);
     Frame *first = db.make<Frame>(u"F");
@@ -48,6 +48,37 @@ TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
     EXPECT_EQ(found(db.handle, u"F"), nodeHandle(first));
     EXPECT_EQ(found(db.handle, u"f"), kNone) << "no case folding";
     EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
+
+    TestDb named(u"DB1");
+    TestDb unnamed(nullptr);
+    Frame *sig = named.make<Frame>(u"Sig");
+    Frame *anonymous = allocateNode<Frame>(named.database());
+    Frame *other = unnamed.make<Frame>(u"Sig");
+    VexoString s = nullptr;
+    for (const auto &[db, node, want] : {std::tuple{&named, sig, u"DB1::Sig"}, {&named, anonymous, u"DB1::"},
+                                         {&unnamed, other, u"Sig"}}) {
+        ASSERT_EQ(Vexo_getQualifiedId(db->handle, nodeHandle(node), &s), S_OK);
+        EXPECT_EQ(take(s), want);
+    }
+    VexoNode *timing = nodeHandle(allocateNode<CyclicTiming>(named.database()));
+    EXPECT_EQ(Vexo_getQualifiedId(named.handle, timing, &s), E_INVALIDARG);
+
+    struct Case { const char16_t *text; const char16_t *db; const char16_t *element; };
+    const Case cases[] = {
+        {u"X::Y::Z", u"X", u"Y::Z"}, {u"Sig", nullptr, u"Sig"}, {u"::Sig", nullptr, u"Sig"},
+        {u"DB::", u"DB", u""},       {u"", nullptr, u""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(ascii(c.text));
+        VexoString dbPart = nullptr, elementPart = nullptr;
+        ASSERT_EQ(Vexo_splitQualifiedId(c.text, &dbPart, &elementPart), S_OK);
+        EXPECT_EQ(take(dbPart), c.db != nullptr ? c.db : u"<null>");
+        EXPECT_EQ(take(elementPart), c.element);
+    }
+    VexoString dbPart = nullptr;
+    EXPECT_EQ(Vexo_splitQualifiedId(u"Sig", &dbPart, nullptr), E_INVALIDARG);  // nothing to write
+    EXPECT_EQ(Vexo_splitQualifiedId(u"A::B", nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_splitQualifiedId(nullptr, &dbPart, nullptr), E_INVALIDARG);
 }
 
 TEST(Database, GroupsAreCreatedCheckedInOrderAndFilledInOrder)
@@ -84,40 +115,6 @@ TEST(Database, GroupsAreCreatedCheckedInOrderAndFilledInOrder)
     ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
     EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, frame);
     EXPECT_EQ(found(db.handle, u"g"), group);
-}
-
-TEST(Database, QualifiedIdentifiers)
-{
-    TestDb named(u"DB1");
-    TestDb unnamed(nullptr);
-    Frame *sig = named.make<Frame>(u"Sig");
-    Frame *anonymous = allocateNode<Frame>(named.database());
-    Frame *other = unnamed.make<Frame>(u"Sig");
-    VexoString s = nullptr;
-    for (const auto &[db, node, want] : {std::tuple{&named, sig, u"DB1::Sig"}, {&named, anonymous, u"DB1::"},
-                                         {&unnamed, other, u"Sig"}}) {
-        ASSERT_EQ(Vexo_getQualifiedId(db->handle, nodeHandle(node), &s), S_OK);
-        EXPECT_EQ(take(s), want);
-    }
-    VexoNode *timing = nodeHandle(allocateNode<CyclicTiming>(named.database()));
-    EXPECT_EQ(Vexo_getQualifiedId(named.handle, timing, &s), E_INVALIDARG);
-
-    struct Case { const char16_t *text; const char16_t *db; const char16_t *element; };
-    const Case cases[] = {
-        {u"X::Y::Z", u"X", u"Y::Z"}, {u"Sig", nullptr, u"Sig"}, {u"::Sig", nullptr, u"Sig"},
-        {u"DB::", u"DB", u""},       {u"", nullptr, u""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(ascii(c.text));
-        VexoString dbPart = nullptr, elementPart = nullptr;
-        ASSERT_EQ(Vexo_splitQualifiedId(c.text, &dbPart, &elementPart), S_OK);
-        EXPECT_EQ(take(dbPart), c.db != nullptr ? c.db : u"<null>");
-        EXPECT_EQ(take(elementPart), c.element);
-    }
-    VexoString dbPart = nullptr;
-    EXPECT_EQ(Vexo_splitQualifiedId(u"Sig", &dbPart, nullptr), E_INVALIDARG);  // nothing to write
-    EXPECT_EQ(Vexo_splitQualifiedId(u"A::B", nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_splitQualifiedId(nullptr, &dbPart, nullptr), E_INVALIDARG);
 }
 
 TEST(Database, CollectionsOfEveryKindOfArgumentAndForeignPointers)
