@@ -115,10 +115,9 @@ struct Zoo {
     {
         std::vector<const void *> nodes(std::begin(byIndex) + 1, std::end(byIndex));
         nodes.insert(nodes.end(), helpers.begin(), helpers.end());
-        nodes.push_back(collections->identElements);
-        for (ElementGroup *group : {collections->clusters, collections->ECUs, collections->PDUs, collections->frames,
-                                    collections->signals, collections->codings, collections->views})
-            nodes.push_back(group);
+        nodes.insert(nodes.end(), {collections->identElements, collections->clusters, collections->ECUs,
+                                   collections->PDUs, collections->frames, collections->signals, collections->codings,
+                                   collections->views});
         std::vector<uint32_t> out;
         for (const void *node : nodes) {
             const uint32_t code = codeOf(node);
