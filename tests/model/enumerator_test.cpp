@@ -334,31 +334,27 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
 {
     Model m;
     DatabaseCollections *c = m.collections();
-    auto *cluster = m.make<Cluster>();
-    auto *channel = m.make<Channel>();
-    auto *frame = m.make<Frame>();
-    auto *pdu = m.make<SignalPDU>();
-    auto *signal = m.make<Signal>();
-    auto *coding = m.make<Coding>();
-    auto *mux = m.make<MultiplexedPDU>();
-    auto *triggering = m.make<IdentifierBasedTriggering>();
     struct Case { const char *what; EnumFn fn; const void *owner; NodeList *list; };
+    // A row with the database (or collections node) as owner, and a row whose owner is a new node of class Owner.
 #define ROW(fn, owner, list) Case{#fn "(" #owner ")", Vexo_##fn, owner, &list}
+#define NEW(fn, Owner, list) \
+    [&] { auto *o = m.make<Owner>(); return Case{#fn "(" #Owner ")", Vexo_##fn, o, &o->list}; }()
     const Case cases[] = {
         ROW(enumClusters, m.handle, c->clusters->children), ROW(enumECUs, m.handle, c->ECUs->children),
         ROW(enumPDUs, m.handle, c->PDUs->children), ROW(enumFrames, m.handle, c->frames->children),
         ROW(enumSignals, m.handle, c->signals->children), ROW(enumCodings, m.handle, c->codings->children),
-        ROW(enumViews, c, c->views->children), ROW(enumChildren, cluster, cluster->children),
-        ROW(enumChildren, triggering, triggering->children), ROW(enumFrameTriggerings, frame, frame->frameTriggerings),
-        ROW(enumFrameTriggerings, channel, channel->frameTriggerings), ROW(enumPDUTriggerings, pdu, pdu->triggerings),
-        ROW(enumPDUTriggerings, channel, channel->PDUTriggerings), ROW(enumParents, pdu, pdu->parents),
-        ROW(enumPDUInstances, frame, frame->PDUInstances), ROW(enumPDUInstances, channel, channel->PDUInstances),
-        ROW(enumSignalInstances, pdu, pdu->signalInstances), ROW(enumSignalInstances, signal, signal->signalInstances),
-        ROW(enumInternalToPhysicalComputations, coding, coding->internalToPhysicalCompus),
-        ROW(enumPhysicalToInternalComputations, coding, coding->physicalToInternalCompus),
-        ROW(enumDynamicParts, mux, mux->dynamicParts),
+        ROW(enumViews, c, c->views->children), NEW(enumChildren, Cluster, children),
+        NEW(enumChildren, IdentifierBasedTriggering, children), NEW(enumFrameTriggerings, Frame, frameTriggerings),
+        NEW(enumFrameTriggerings, Channel, frameTriggerings), NEW(enumPDUTriggerings, SignalPDU, triggerings),
+        NEW(enumPDUTriggerings, Channel, PDUTriggerings), NEW(enumParents, SignalPDU, parents),
+        NEW(enumPDUInstances, Frame, PDUInstances), NEW(enumPDUInstances, Channel, PDUInstances),
+        NEW(enumSignalInstances, SignalPDU, signalInstances), NEW(enumSignalInstances, Signal, signalInstances),
+        NEW(enumInternalToPhysicalComputations, Coding, internalToPhysicalCompus),
+        NEW(enumPhysicalToInternalComputations, Coding, physicalToInternalCompus),
+        NEW(enumDynamicParts, MultiplexedPDU, dynamicParts),
     };
 #undef ROW
+#undef NEW
     for (const Case &row : cases) {
         SCOPED_TRACE(row.what);
         Nodes want;
