@@ -338,7 +338,7 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
     // A row with the database (or collections node) as owner, and a row whose owner is a new node of class Owner.
 #define ROW(fn, owner, list) Case{#fn "(" #owner ")", Vexo_##fn, owner, &list}
 #define NEW(fn, Owner, list) \
-    [&] { auto *o = m.make<Owner>(); return Case{#fn "(" #Owner ")", Vexo_##fn, o, &o->list}; }()
+    [](auto *o) { return Case{#fn "(" #Owner ")", Vexo_##fn, o, &o->list}; }(m.make<Owner>())
     const Case cases[] = {
         ROW(enumClusters, m.handle, c->clusters->children), ROW(enumECUs, m.handle, c->ECUs->children),
         ROW(enumPDUs, m.handle, c->PDUs->children), ROW(enumFrames, m.handle, c->frames->children),
