@@ -40,8 +40,7 @@ VexoNode *found(VexoNode *db, const VexoChar *id) { return found(Vexo_findByElem
 TEST(Database, DuplicateIdentifiersKeepTheFirstElementAndIdentifiersAreQualified)
 {
     TestDb db(nullptr);
-    Frame *first = db.make<Frame>(u"F");
-    Frame *second = allocateNode<Frame>(db.database());
+    Frame *first = db.make<Frame>(u"F"), *second = allocateNode<Frame>(db.database());
     EXPECT_EQ(setElementId(db.database(), second, u"F"), S_OK);
     EXPECT_EQ(second->eid, first->eid);  // interned once
     EXPECT_EQ(setElementId(db.database(), second, u"G"), E_UNEXPECTED);
@@ -49,10 +48,8 @@ TEST(Database, DuplicateIdentifiersKeepTheFirstElementAndIdentifiersAreQualified
     EXPECT_EQ(found(db.handle, u"f"), kNone) << "no case folding";
     EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
 
-    TestDb named(u"DB1");
-    TestDb unnamed(nullptr);
-    Frame *sig = named.make<Frame>(u"Sig");
-    Frame *anonymous = allocateNode<Frame>(named.database());
+    TestDb named(u"DB1"), unnamed(nullptr);
+    Frame *sig = named.make<Frame>(u"Sig"), *anonymous = allocateNode<Frame>(named.database());
     Frame *other = unnamed.make<Frame>(u"Sig");
     VexoString s = nullptr;
     for (const auto &[db, node, want] : {std::tuple{&named, sig, u"DB1::Sig"}, {&named, anonymous, u"DB1::"},
@@ -105,15 +102,15 @@ TEST(Database, GroupsAreCreatedCheckedInOrderAndFilledInOrder)
     EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
     EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
 
-    Frame *frame = db.make<Frame>(u"Frame");
+    // Group creation checks its arguments in order: an out pointer, a database, a reference, a parent.
     VexoNode *group = nullptr;
     EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_createElementGroup(nodeHandle(frame), u"g", nullptr, nullptr, &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(nodeHandle(z), u"g", nullptr, nullptr, &group), E_INVALIDARG);
     EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nodeHandle(timing), &group), E_INVALIDARG);
     EXPECT_EQ(group, nullptr);
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(frame), nodeHandle(frame), &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(z), nodeHandle(z), &group), E_INVALIDARG);
     ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
-    EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, frame);
+    EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, z);
     EXPECT_EQ(found(db.handle, u"g"), group);
 }
 
