@@ -148,8 +148,7 @@ TEST(Filter, IdListWithoutDatabaseIsEmptyAndBadArgumentsAreRefused)
     EXPECT_EQ(Vexo_createCombinationFilter(0, nullptr), E_INVALIDARG);
 
     Filters filters;
-    VexoFilter *idList1 = filters.named(m.handle, {u"F1"});
-    VexoFilter *target = filters.combination();
+    VexoFilter *idList1 = filters.named(m.handle, {u"F1"}), *target = filters.combination();
     VexoFilter *const notAFilter = reinterpret_cast<VexoFilter *>(frame);
     VexoFilter *const one[] = {idList1};
     // A null handle and a foreign object are told apart by one helper all functions share.
@@ -197,8 +196,7 @@ TEST(Filter, OutOfMemoryIsReportedAndLeavesNothingBehind)
     EXPECT_TRUE(succeeded);
 
     Filters filters;
-    VexoFilter *target = filters.combination();
-    VexoFilter *member = filters.combination();
+    VexoFilter *target = filters.combination(), *member = filters.combination();
     failAllocationAfter(1);
     EXPECT_EQ(Vexo_appendFilter(target, 1, &member), E_OUTOFMEMORY);
     failAllocationAfter(0);
@@ -315,8 +313,7 @@ TEST(Filter, SharedMembersAndLongChainsKeepEveryAnswer)
     ASSERT_EQ(Vexo_appendFilter(stale, 1, &gone), S_OK);
     ASSERT_EQ(Vexo_destroyFilter(gone), S_OK);
 
-    VexoFilter *shared = filters.combination();
-    VexoFilter *top = filters.combination(), *last = top;
+    VexoFilter *shared = filters.combination(), *top = filters.combination(), *last = top;
     ASSERT_EQ(Vexo_appendFilter(top, 1, &shared), S_OK);
     for (int i = 0; i < 60; ++i) {
         VexoFilter *next = filters.combination();
