@@ -58,16 +58,14 @@ TEST(Create, RefusedArgumentsCreateNothingUnlessALaterStepFails)
 TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 {
     TestDb db;
-    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h");
-    VexoNode *coding = made(Vexo_createCoding, db.handle, u"K", 8u, 1u, unit);
-    VexoNode *cluster = made(Vexo_createCluster, db.handle, u"CL", 1u), *ecu = made(Vexo_createECU, db.handle, u"E");
-    VexoNode *channel = made(Vexo_createChannel, db.handle, u"CH", cluster);
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
-    VexoNode *reference = made(Vexo_createElementReference, db.handle, u"R", coding);
+    VexoNode *const d = db.handle, *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h");
+    VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, unit), *frame = made(Vexo_createFrame, d, u"F", 8u);
+    VexoNode *cluster = made(Vexo_createCluster, d, u"CL", 1u), *ecu = made(Vexo_createECU, d, u"E");
+    VexoNode *channel = made(Vexo_createChannel, d, u"CH", cluster);
+    VexoNode *reference = made(Vexo_createElementReference, d, u"R", coding);
     EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
     EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
     EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
-    VexoNode *const d = db.handle;
     // The creation with the argument, and the field the argument lands in.
     using Create = std::function<VexoNode *(VexoNode *arg)>;
     struct Case { const char *what; Create create; const void *(*linked)(VexoNode *); VexoNode *arg; bool taken; };
