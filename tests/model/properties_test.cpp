@@ -87,8 +87,8 @@ TEST(Properties, GettersReadWhatCreationStored)
 TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
 {
     TestDb db;
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
-    VexoNode *anonymous = made(Vexo_createFrame, db.handle, nullptr, 8u);
+    VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u);
+    VexoNode *anonymous = made(Vexo_createFrame, d, nullptr, 8u);
     struct Case { const char *what; VexoNode *node; const VexoChar *set; HRESULT want; std::u16string text; };
     const Case cases[] = {
         {"identifier stands in", frame, nullptr, S_OK, u"F"}, {"a short name wins", frame, u"Front", S_OK, u"Front"},
@@ -98,29 +98,29 @@ TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         if (c.set != nullptr) {
-            EXPECT_EQ(Vexo_setShortName(db.handle, c.node, c.set), S_OK);
+            EXPECT_EQ(Vexo_setShortName(d, c.node, c.set), S_OK);
         }
         const VexoChar *text = u"sentinel";
-        EXPECT_EQ(Vexo_getShortName(db.handle, c.node, &text), c.want);
+        EXPECT_EQ(Vexo_getShortName(d, c.node, &text), c.want);
         EXPECT_EQ(u16(text), c.text);
     }
-    EXPECT_EQ(Vexo_setShortName(db.handle, frame, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_setShortName(d, frame, nullptr), E_INVALIDARG);
     const VexoChar *text = u"sentinel", *description = nullptr;
-    EXPECT_EQ(Vexo_getShortName(db.handle, frame, &text), S_OK);
+    EXPECT_EQ(Vexo_getShortName(d, frame, &text), S_OK);
     EXPECT_EQ(u16(text), u"");
 
     // Long names and descriptions: each text is a slot of its own, looked up with the language and its fallback
     // (the lookup order and empty texts are the string slots' tests).
-    EXPECT_EQ(Vexo_getLongName(db.handle, frame, 0x409, 0x407, &text), S_FALSE);
+    EXPECT_EQ(Vexo_getLongName(d, frame, 0x409, 0x407, &text), S_FALSE);
     EXPECT_EQ(text, nullptr);
-    ASSERT_EQ(Vexo_setLongName(db.handle, frame, 0x409, u"Colour"), S_OK);
-    ASSERT_EQ(Vexo_setLongName(db.handle, frame, 0x407, u"Farbe"), S_OK);
-    ASSERT_EQ(Vexo_setDescription(db.handle, frame, 0x407, u"Beschreibung"), S_OK);
-    EXPECT_EQ(Vexo_getLongName(db.handle, frame, 0x409, 0x407, &text), S_OK);
-    EXPECT_EQ(Vexo_getDescription(db.handle, frame, 0x409, 0x407, &description), S_OK);
+    ASSERT_EQ(Vexo_setLongName(d, frame, 0x409, u"Colour"), S_OK);
+    ASSERT_EQ(Vexo_setLongName(d, frame, 0x407, u"Farbe"), S_OK);
+    ASSERT_EQ(Vexo_setDescription(d, frame, 0x407, u"Beschreibung"), S_OK);
+    EXPECT_EQ(Vexo_getLongName(d, frame, 0x409, 0x407, &text), S_OK);
+    EXPECT_EQ(Vexo_getDescription(d, frame, 0x409, 0x407, &description), S_OK);
     EXPECT_EQ(u16(text), u"Colour");
     EXPECT_EQ(u16(description), u"Beschreibung") << "in German only: the fallback";
-    EXPECT_EQ(Vexo_setLongName(db.handle, frame, 0x409, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_setLongName(d, frame, 0x409, nullptr), E_INVALIDARG);
 
     // The texts set with setElementDetail, which outputs are asked for, and the answer.
     struct Detail { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
@@ -134,18 +134,17 @@ TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
     };
     for (const Detail &c : details) {
         SCOPED_TRACE(c.what);
-        VexoNode *signal = made(Vexo_createSignal, db.handle, nullptr, 0u, 0.0, 0.0, 1.0, nullptr);
-        ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, c.longName, c.description), S_OK);
+        VexoNode *signal = made(Vexo_createSignal, d, nullptr, 0u, 0.0, 0.0, 1.0, nullptr);
+        ASSERT_EQ(Vexo_setElementDetail(d, signal, 0x409, c.longName, c.description), S_OK);
         const VexoChar *name = u"sentinel", *detail = u"sentinel";
-        EXPECT_EQ(Vexo_getElementDetail(db.handle, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
-                                        c.askDesc ? &detail : nullptr),
-                  c.want);
+        const HRESULT hr = Vexo_getElementDetail(d, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
+                                                 c.askDesc ? &detail : nullptr);
+        EXPECT_EQ(hr, c.want);
         EXPECT_EQ(u16(name), c.askLong ? u16(c.longName) : u"sentinel");
         EXPECT_EQ(u16(detail), c.askDesc ? u16(c.description) : u"sentinel");
         // A later call with one text leaves the other alone.
-        ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, u"Other", nullptr), S_OK);
-        EXPECT_EQ(Vexo_getDescription(db.handle, signal, 0x409, 0x409, &detail),
-                  c.description != nullptr ? S_OK : S_FALSE);
+        ASSERT_EQ(Vexo_setElementDetail(d, signal, 0x409, u"Other", nullptr), S_OK);
+        EXPECT_EQ(Vexo_getDescription(d, signal, 0x409, 0x409, &detail), c.description != nullptr ? S_OK : S_FALSE);
     }
 }
 
