@@ -152,9 +152,8 @@ TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
                     EXPECT_EQ(written, refWritten);
                     EXPECT_EQ(got, want);
                     // The one-window form the encoder uses writes the same.
-                    EXPECT_EQ(vexo::codec::insertFieldQuickly(quick.data(), size, start, length,
-                                                               le64(value.data(), value.size())),
-                              written);
+                    const uint64_t bits64 = le64(value.data(), value.size());
+                    EXPECT_EQ(vexo::codec::insertFieldQuickly(quick.data(), size, start, length, bits64), written);
                     EXPECT_EQ(quick, want);
 
                     const bool inside = refWritten == bits;
