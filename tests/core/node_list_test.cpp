@@ -192,7 +192,7 @@ TEST(NodeList, FailedAllocationsLeaveTheListAsItWas)
 
 // Batches, skips and exhaustion are the enumerator's tests (it hands them to the cursor as they
 // are); here the one state they cannot reach and the argument checks.
-TEST(ListCursor, StopsAtTheEndAndRefusesNullArguments)
+TEST(ListCursor, StopsAtTheEndRefusesNullsAndReadsZeroFilledRecords)
 {
     TrackedList t;
     for (uintptr_t i = 0; i < 30; ++i)
@@ -212,12 +212,8 @@ TEST(ListCursor, StopsAtTheEndAndRefusesNullArguments)
     EXPECT_EQ(cursorNext(nullptr, 1, out, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorNext(&cursor, 1, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorInit(&cursor, &kSmallNodeLayout, static_cast<NodeList *>(nullptr)), E_INVALIDARG);
-}
 
-// Walking records in order is the enumerator's test (segments and ranges).
-TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
-{
-    TrackedList t;
+    // Walking records in order is the enumerator's test (segments and ranges).
     constexpr ChunkLayout layout = recordListLayout(16, 3, 16);
     RecordList list = {};
     for (uint32_t i = 0; i < 7; ++i) {
@@ -234,10 +230,7 @@ TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
     EXPECT_EQ(findRecord(layout, &list, match, &key), 4);
     const uint32_t missing = 45;
     EXPECT_EQ(findRecord(layout, &list, match, &missing), -1);
-    ListCursor cursor;  // a skip over records notes no passed node
-    ASSERT_EQ(cursorInit(&cursor, &layout, &list), S_OK);
-    void *out[2] = {};
-    uint32_t fetched = 0;
+    ASSERT_EQ(cursorInit(&cursor, &layout, &list), S_OK);  // a skip over records notes no passed node
     ASSERT_EQ(cursorSkip(&cursor, 5), S_OK);
     ASSERT_EQ(cursorNextRecords(&cursor, 2, out, &fetched), S_OK);
     EXPECT_EQ(fetched, 2u);

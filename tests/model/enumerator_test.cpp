@@ -303,34 +303,10 @@ TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
     EXPECT_EQ(drain(e.handle).front(), signals[18]);
 }
 
-TEST(Enumerator, WalkHelpersVisitInOrderAndStopEarly)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    auto *part = m.make<MultiplexedPart>();
-    std::vector<void *> added;
-    for (int i = 0; i < 30; ++i)
-        m.add(frame->PDUInstances, added.emplace_back(m.make<PDUInstance>()));
-    for (size_t stop : {size_t(100), size_t(14)}) {  // all 30, then a stop after 14
-        std::vector<void *> seen;
-        forEachNode(frame->PDUInstances, [&](void *entry) { seen.push_back(entry); return seen.size() < stop; });
-        EXPECT_EQ(seen, std::vector<void *>(added.begin(), added.begin() + std::min<size_t>(stop, 30)));
-    }
-
-    for (uint32_t i = 0; i < 5; ++i)
-        m.addSegment(part, i * 3);
-    std::vector<uint32_t> positions;
-    forEachRecord<Segment>(part->segments, [&](Segment *s) { return positions.push_back(s->bitpos), true; });
-    EXPECT_EQ(positions, (std::vector<uint32_t>{0, 3, 6, 9, 12}));
-    size_t visits = 0;
-    forEachNode(m.make<Frame>()->PDUInstances, [&](void *) { return ++visits, true; });
-    EXPECT_EQ(visits, 0u) << "an empty list has nothing to visit";
-}
-
 // Each enumeration function reads one list of its owner: nodes put straight into that list (15: two
 // chunks) come back in list order. What the public creation and add functions put into the lists is
 // the creation and link tests' concern; batches and chunk ends are this file's tests above.
-TEST(Enumerator, EachEnumerationReadsItsOwnersList)
+TEST(Enumerator, EachEnumerationAndWalkHelperReadsItsListInOrder)
 {
     Model m;
     DatabaseCollections *c = m.collections();
@@ -390,4 +366,24 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
         EXPECT_EQ(Vexo_getNodeType(segments[i]), 0x7473);
         EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
     }
+
+    auto *frame = m.make<Frame>(u"F");
+    auto *walked = m.make<MultiplexedPart>();
+    std::vector<void *> added;
+    for (int i = 0; i < 30; ++i)
+        m.add(frame->PDUInstances, added.emplace_back(m.make<PDUInstance>()));
+    for (size_t stop : {size_t(100), size_t(14)}) {  // all 30, then a stop after 14
+        std::vector<void *> seen;
+        forEachNode(frame->PDUInstances, [&](void *entry) { seen.push_back(entry); return seen.size() < stop; });
+        EXPECT_EQ(seen, std::vector<void *>(added.begin(), added.begin() + std::min<size_t>(stop, 30)));
+    }
+
+    for (uint32_t i = 0; i < 5; ++i)
+        m.addSegment(walked, i * 3);
+    std::vector<uint32_t> positions;
+    forEachRecord<Segment>(walked->segments, [&](Segment *s) { return positions.push_back(s->bitpos), true; });
+    EXPECT_EQ(positions, (std::vector<uint32_t>{0, 3, 6, 9, 12}));
+    size_t visits = 0;
+    forEachNode(m.make<Frame>()->PDUInstances, [&](void *) { return ++visits, true; });
+    EXPECT_EQ(visits, 0u) << "an empty list has nothing to visit";
 }
