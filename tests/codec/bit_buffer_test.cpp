@@ -254,7 +254,7 @@ TEST(BitBuffer, WordFormsMatchBitwiseReference)
     }
 }
 
-TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
+TEST(BitBuffer, WorkedExamplesEdgeFieldsAndNullBuffers)
 {
     struct Case { const char *what; int32_t start, length; uint64_t value; uint8_t bytes[3]; };
     const Case cases[] = {
@@ -277,18 +277,15 @@ TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
         Q3bit_extract(out, buffer, sizeof out, c.start, c.length);
         EXPECT_EQ(le64(out), c.value);
     }
-}
 
-// The reference runs cover fields of 1 to 64 bits at every start up to the end of small buffers; here
-// empty fields, an empty buffer, starts past the end or before the buffer, the extremes and null buffers.
-TEST(BitBuffer, EdgeFieldsAndNullBuffers)
-{
-    struct Case { uint32_t bytes; int32_t start, length, want; };
-    const Case cases[] = {
+    // The reference runs cover fields of 1 to 64 bits at every start up to the end of small buffers; here
+    // empty fields, an empty buffer, starts past the end or before the buffer, the extremes and null buffers.
+    struct Extent { uint32_t bytes; int32_t start, length, want; };
+    const Extent extents[] = {
         {1, 8, 0, 0}, {1, 7, 0, 1}, {0, 0, 0, 0}, {4, -1, 1, 0}, {UINT32_MAX, INT32_MAX, INT32_MIN, 1},
         {1, 0, INT32_MIN, 0},
     };
-    for (const auto &[bytes, start, length, want] : cases)
+    for (const auto &[bytes, start, length, want] : extents)
         EXPECT_EQ(Q3bit_insideBuffer(bytes, start, length), want) << bytes << " " << start << " " << length;
 
     const Bytes ones(8, 0xFF);

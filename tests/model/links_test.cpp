@@ -171,50 +171,10 @@ TEST(Links, SingleLinksChangeNoListExceptSetSignal)
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
 }
 
-TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
-{
-    Db db, other;
-    VexoNode *channel = db.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = db.mux();
-    VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
-    VexoNode *triggering =
-        made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
-    const VexoChar *text = u"sentinel";
-    // Each call runs as its row is made, in order; the trace shows the call.
-    struct Case { const char *call; HRESULT got, want; };
-#define CALL(call, want) Case{#call, call, want}
-    const Case cases[] = {
-        CALL(Vexo_setParent(channel, foreignFrame), E_INVALIDARG),
-        CALL(Vexo_setReference(triggering, foreignFrame), E_INVALIDARG),
-        CALL(Vexo_setChannel(triggering, foreignChannel), E_FAIL),
-        CALL(Vexo_setFrame(triggering, foreignFrame), E_FAIL), CALL(Vexo_setStaticPart(pdu, foreignPart), E_INVALIDARG),
-        CALL(Vexo_addFrames(db.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
-        CALL(Vexo_addFrameTriggerings(foreignChannel, 1, &triggering), S_OK),
-        // Every text function takes its node through one ownership check.
-        CALL(Vexo_setShortName(db.handle, foreignFrame, u"x"), E_INVALIDARG),
-        CALL(Vexo_getShortName(db.handle, foreignFrame, &text), E_INVALIDARG),
-    };
-#undef CALL
-    for (const Case &c : cases)
-        EXPECT_EQ(c.got, c.want) << c.call;
-    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
-    EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
-    EXPECT_TRUE(entries(db.collections()->frames->children).empty());
-    EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
-    EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
-    EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
-    EXPECT_EQ(u16(text), u"sentinel");
-    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
-    // Through its own database the frame's texts are fine.
-    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
-    EXPECT_EQ(u16(text), u"F");
-}
-
 // Each call is handed something of a second database, which is then destroyed; the kept
 // database is walked afterwards (under AddressSanitizer a kept pointer would be a
 // use after free). Timings, records and slots carry no database field of their own.
-TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
+TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNamedNorKeptReachable)
 {
     struct Other { VexoNode *db, *group, *frame, *timing, *segment; VexoStringSlot *slot; };
     VexoNode *out = nullptr;
@@ -258,4 +218,41 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
     VexoNode *segment = newSegment(d.handle), *group = made(Vexo_createElementGroup, d.handle, u"G", nullptr, nullptr);
     ASSERT_EQ(Vexo_appendChildren(group, 1, &segment), S_OK);
     EXPECT_EQ(entries(as<ElementGroup>(group)->children), std::vector<void *>{segment});
+
+    Db db, other;
+    VexoNode *channel = db.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = db.mux();
+    VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
+    VexoNode *triggering =
+        made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
+    const VexoChar *text = u"sentinel";
+    // Each call runs as its row is made, in order; the trace shows the call.
+    struct Refusal { const char *call; HRESULT got, want; };
+#define CALL(call, want) Refusal{#call, call, want}
+    const Refusal refusals[] = {
+        CALL(Vexo_setParent(channel, foreignFrame), E_INVALIDARG),
+        CALL(Vexo_setReference(triggering, foreignFrame), E_INVALIDARG),
+        CALL(Vexo_setChannel(triggering, foreignChannel), E_FAIL),
+        CALL(Vexo_setFrame(triggering, foreignFrame), E_FAIL), CALL(Vexo_setStaticPart(pdu, foreignPart), E_INVALIDARG),
+        CALL(Vexo_addFrames(db.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
+        CALL(Vexo_addFrameTriggerings(foreignChannel, 1, &triggering), S_OK),
+        // Every text function takes its node through one ownership check.
+        CALL(Vexo_setShortName(db.handle, foreignFrame, u"x"), E_INVALIDARG),
+        CALL(Vexo_getShortName(db.handle, foreignFrame, &text), E_INVALIDARG),
+    };
+#undef CALL
+    for (const Refusal &c : refusals)
+        EXPECT_EQ(c.got, c.want) << c.call;
+    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
+    EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
+    EXPECT_TRUE(entries(db.collections()->frames->children).empty());
+    EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
+    EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
+    EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
+    EXPECT_EQ(u16(text), u"sentinel");
+    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
+    // Through its own database the frame's texts are fine.
+    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
+    EXPECT_EQ(u16(text), u"F");
 }
