@@ -198,7 +198,7 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
     }
 }
 
-TEST(Enumerator, RefusesForeignHandlesAndReaimsItsOwnInPlace)
+TEST(Enumerator, RefusesForeignHandlesReaimsItsOwnAndFindNextPlacesTheCursor)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
@@ -245,17 +245,12 @@ TEST(Enumerator, RefusesForeignHandlesAndReaimsItsOwnInPlace)
     EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
     EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
         << "a node-list enumerator now (exhausted, so not found)";
-}
 
-TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
-{
-    Model m;
     auto *pdu = m.make<MultiplexedPDU>(u"M");
     Nodes parts;  // 20 parts, chunks of 13 and 7: switch code 2 i at index i
     for (uint32_t code = 0; code < 40; code += 2)
         m.add(pdu->dynamicParts,
               parts.emplace_back(made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr)));
-    Enum e;
     ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(pdu), &e.handle), S_OK);
     struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
     const Case cases[] = {
