@@ -45,7 +45,7 @@ constexpr uint64_t kUntouched = 0xDEADBEEFCAFEF00DULL;
 
 } // namespace
 
-TEST(Bcd, DecodesDigitsSignAndRejectsBadDigitsAndNullPointers)
+TEST(Bcd, DecodesAndEncodesDigitsAndSignAndRefusesBadDigitsAndNulls)
 {
     struct Case { Kind kind; uint64_t field; uint32_t bits; HRESULT hr; int64_t want; };
     const Case cases[] = {
@@ -80,14 +80,11 @@ TEST(Bcd, DecodesDigitsSignAndRejectsBadDigitsAndNullPointers)
     EXPECT_EQ(Q3Decode_FromSignedPackedBCD(&signedValue, nullptr, 8), E_INVALIDARG);
     EXPECT_EQ(Q3Decode_FromUnsignedUnpackedBCD(&field, nullptr, 8), E_INVALIDARG);
     EXPECT_EQ(Q3Decode_FromSignedUnpackedBCD(nullptr, &field, 8), E_INVALIDARG);
-}
 
-TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigitsAndNullPointers)
-{
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    struct Case { Kind kind; int64_t value; uint32_t bits; uint64_t field; HRESULT hr; };
-    const Case cases[] = {
+    struct Encoding { Kind kind; int64_t value; uint32_t bits; uint64_t field; HRESULT hr; };
+    const Encoding encodings[] = {
         {UnsignedPacked, 123, 8, 0x23, S_FALSE},      {UnsignedPacked, 0, 8, 0, S_OK},
         {UnsignedPacked, 99, 8, 0x99, S_OK},          {UnsignedPacked, 1234, 16, 0x1234, S_OK},
         {UnsignedPacked, 0, 0, 0, S_OK},              {UnsignedPacked, 5, 0, 0, S_FALSE},  // no position at all
@@ -103,11 +100,11 @@ TEST(Bcd, EncodesDigitsSignAndReportsLeftOverDigitsAndNullPointers)
         {SignedUnpacked, -12, 24, 0x800102, S_OK},    {SignedUnpacked, -12, 32, 0x80000102, S_OK},
         {SignedUnpacked, 0, 24, 0, S_OK},             {UnsignedUnpacked, 1234, 32, 0x01020304, S_OK},
     };
-    for (const Case &c : cases) {
+    for (const Encoding &c : encodings) {
         SCOPED_TRACE(testing::Message() << kKindNames[c.kind] << " " << c.value << " bits " << c.bits);
-        uint64_t field = kUntouched;
-        EXPECT_EQ(encode(c.kind, static_cast<uint64_t>(c.value), c.bits, field), c.hr);
-        EXPECT_EQ(field, c.field) << std::hex << "0x" << field << " wanted 0x" << c.field;
+        uint64_t encoded = kUntouched;
+        EXPECT_EQ(encode(c.kind, static_cast<uint64_t>(c.value), c.bits, encoded), c.hr);
+        EXPECT_EQ(encoded, c.field) << std::hex << "0x" << encoded << " wanted 0x" << c.field;
     }
     EXPECT_EQ(Q3Encode_ToUnsignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);
     EXPECT_EQ(Q3Encode_ToSignedPackedBCD(nullptr, 1, 8), E_INVALIDARG);

@@ -13,7 +13,7 @@
 
 using namespace vexo::core;
 
-TEST(NodeClasses, CodesSpellTheirTagsAndForeignWordsAreNoNodes)
+TEST(NodeClasses, CodesSpellTheirTagsAndFormAConsistentTree)
 {
     // A few codes written out; every class's name is checked by the class-acceptance creation rows.
     struct Case { uint32_t code; const char *tag; const char *name; };
@@ -47,10 +47,7 @@ TEST(NodeClasses, CodesSpellTheirTagsAndForeignWordsAreNoNodes)
     }
     EXPECT_EQ(Vexo_isValidNode(nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_getNodeType(nullptr), -1);
-}
 
-TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
-{
     // Every class's subtree holds exactly the classes numbered after it up to its end,
     // and each of those derives from it.
     for (uint32_t i = 1; i <= kClassCount; ++i) {
@@ -63,8 +60,8 @@ TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
         }
     }
 
-    struct Case { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
-    const Case cases[] = {
+    struct Pair { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
+    const Pair pairs[] = {
         {"SignalPDU is a PDU", SignalPDU::kCode, 0x1E206470, 1},
         {"SignalPDU by its own tag", SignalPDU::kCode, 0x7370, 1},
         {"masked triggering is not transmittable", MaskedIdentifierTriggering::kCode, 0x0C0E6674, 0},
@@ -79,7 +76,7 @@ TEST(NodeClasses, TreeIsConsistentAndDerivationAnswers)
         {"value range is no element", ValueRange::kCode, 0x03206469, 0},
         {"database is an element reference", Vexo::kCode, 0x06157265, 1},
     };
-    for (const Case &c : cases) {
+    for (const Pair &c : pairs) {
         SCOPED_TRACE(c.what);
         uint32_t word = c.nodeCode;
         EXPECT_EQ(Vexo_isDerivedFrom(reinterpret_cast<VexoNode *>(&word), c.klass), c.want);

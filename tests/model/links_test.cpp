@@ -81,60 +81,7 @@ TEST(Links, DefaultGroupsAndDynamicPartsKeepTheirOrderAndOneEntryPerKey)
     }
 }
 
-TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
-{
-    enum Link { kNone, kParent, kReference };
-    struct Case { std::string what; Adder add; uint32_t ownerCode, entryCode; size_t listOffset; Link link; };
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-#define ROW(add, Owner, Entry, list, link) \
-    {#add " to a " #Owner, Vexo_##add, Owner::kCode, Entry::kCode, offsetof(Owner, list), link}
-    const Case cases[] = {
-        ROW(addFrameTriggerings, Channel, MaskedIdentifierTriggering, frameTriggerings, kParent),
-        ROW(addFrameTriggerings, Frame, AbsolutelyScheduledTriggering, frameTriggerings, kReference),
-        ROW(addPDUTriggerings, Channel, PDUTriggering, PDUTriggerings, kParent),
-        ROW(addPDUTriggerings, MultiplexedPDU, PDUTriggering, triggerings, kReference),
-        ROW(addPDUInstances, Frame, PDUInstance, PDUInstances, kParent),
-        ROW(addPDUInstances, Channel, PDUInstance, PDUInstances, kParent),
-        ROW(addSignalInstances, SignalPDU, SignalInstance, signalInstances, kParent),
-        ROW(addSignalInstances, Signal, SignalInstance, signalInstances, kReference),
-        ROW(addInternalToPhysicalComputations, Coding, MappedTextComputation, internalToPhysicalCompus, kNone),
-        ROW(addPhysicalToInternalComputations, Coding, LinearComputation, physicalToInternalCompus, kNone),
-        ROW(addParents, SignalPDU, MultiplexedPart, parents, kNone),
-    };
-#undef ROW
-#pragma GCC diagnostic pop
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Db db;
-        Vexo *database = databaseAs(db.handle);
-        auto *owner = reinterpret_cast<VexoNode *>(allocateNode(database, c.ownerCode));
-        const auto &list = *reinterpret_cast<const NodeList *>(reinterpret_cast<char *>(owner) + c.listOffset);
-        std::vector<VexoNode *> taken;
-        for (int i = 0; i < 8; ++i)
-            taken.push_back(reinterpret_cast<VexoNode *>(allocateNode(database, c.entryCode)));
-        VexoNode *const other = db.frame(u"Other");  // a class no relation list takes from a frame
-        std::vector<VexoNode *> array = {taken[0], nullptr, other, taken[1]};
-        array.insert(array.end(), taken.begin() + 2, taken.end());
-        array.push_back(taken[0]);
-        ASSERT_EQ(c.add(owner, uint32_t(array.size()), array.data()), S_OK);
-        std::vector<void *> want(taken.begin(), taken.end());
-        want.push_back(taken[0]);  // duplicates stay, in array order; 9 entries span two chunks
-        EXPECT_EQ(entries(list), want);
-        for (VexoNode *node : taken) {
-            const ObjectBase *parent = nodeAs<ElementChild>(node) ? as<ElementChild>(node)->parent : nullptr;
-            const ObjectBase *reference =
-                nodeAs<ElementReference>(node) ? as<ElementReference>(node)->reference : nullptr;
-            EXPECT_EQ(parent, c.link == kParent ? as<ObjectBase>(owner) : nullptr);
-            EXPECT_EQ(reference, c.link == kReference ? as<ObjectBase>(owner) : nullptr);
-        }
-        EXPECT_EQ(c.add(owner, 0, nullptr), E_POINTER);
-        EXPECT_EQ(c.add(owner, 0, array.data()), S_OK);
-        EXPECT_EQ(entries(list).size(), want.size());
-    }
-}
-
-TEST(Links, SingleLinksChangeNoListExceptSetSignal)
+TEST(Links, SingleLinksChangeNoListButSetSignalAndRelationListsDo)
 {
     Db db;
     VexoNode *a = db.channel(u"A"), *b = db.channel(u"B"), *frame = db.frame(u"F");
@@ -169,6 +116,56 @@ TEST(Links, SingleLinksChangeNoListExceptSetSignal)
         }
     }
     EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
+
+    enum Link { kNone, kParent, kReference };
+    struct Relation { std::string what; Adder add; uint32_t ownerCode, entryCode; size_t listOffset; Link link; };
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#define ROW(add, Owner, Entry, list, link) \
+    {#add " to a " #Owner, Vexo_##add, Owner::kCode, Entry::kCode, offsetof(Owner, list), link}
+    const Relation relations[] = {
+        ROW(addFrameTriggerings, Channel, MaskedIdentifierTriggering, frameTriggerings, kParent),
+        ROW(addFrameTriggerings, Frame, AbsolutelyScheduledTriggering, frameTriggerings, kReference),
+        ROW(addPDUTriggerings, Channel, PDUTriggering, PDUTriggerings, kParent),
+        ROW(addPDUTriggerings, MultiplexedPDU, PDUTriggering, triggerings, kReference),
+        ROW(addPDUInstances, Frame, PDUInstance, PDUInstances, kParent),
+        ROW(addPDUInstances, Channel, PDUInstance, PDUInstances, kParent),
+        ROW(addSignalInstances, SignalPDU, SignalInstance, signalInstances, kParent),
+        ROW(addSignalInstances, Signal, SignalInstance, signalInstances, kReference),
+        ROW(addInternalToPhysicalComputations, Coding, MappedTextComputation, internalToPhysicalCompus, kNone),
+        ROW(addPhysicalToInternalComputations, Coding, LinearComputation, physicalToInternalCompus, kNone),
+        ROW(addParents, SignalPDU, MultiplexedPart, parents, kNone),
+    };
+#undef ROW
+#pragma GCC diagnostic pop
+    for (const Relation &c : relations) {
+        SCOPED_TRACE(c.what);
+        Db own;
+        Vexo *database = databaseAs(own.handle);
+        auto *owner = reinterpret_cast<VexoNode *>(allocateNode(database, c.ownerCode));
+        const auto &list = *reinterpret_cast<const NodeList *>(reinterpret_cast<char *>(owner) + c.listOffset);
+        std::vector<VexoNode *> taken;
+        for (int i = 0; i < 8; ++i)
+            taken.push_back(reinterpret_cast<VexoNode *>(allocateNode(database, c.entryCode)));
+        VexoNode *const other = own.frame(u"Other");  // a class no relation list takes from a frame
+        std::vector<VexoNode *> array = {taken[0], nullptr, other, taken[1]};
+        array.insert(array.end(), taken.begin() + 2, taken.end());
+        array.push_back(taken[0]);
+        ASSERT_EQ(c.add(owner, uint32_t(array.size()), array.data()), S_OK);
+        std::vector<void *> want(taken.begin(), taken.end());
+        want.push_back(taken[0]);  // duplicates stay, in array order; 9 entries span two chunks
+        EXPECT_EQ(entries(list), want);
+        for (VexoNode *node : taken) {
+            const ObjectBase *parent = nodeAs<ElementChild>(node) ? as<ElementChild>(node)->parent : nullptr;
+            const ObjectBase *reference =
+                nodeAs<ElementReference>(node) ? as<ElementReference>(node)->reference : nullptr;
+            EXPECT_EQ(parent, c.link == kParent ? as<ObjectBase>(owner) : nullptr);
+            EXPECT_EQ(reference, c.link == kReference ? as<ObjectBase>(owner) : nullptr);
+        }
+        EXPECT_EQ(c.add(owner, 0, nullptr), E_POINTER);
+        EXPECT_EQ(c.add(owner, 0, array.data()), S_OK);
+        EXPECT_EQ(entries(list).size(), want.size());
+    }
 }
 
 // Each call is handed something of a second database, which is then destroyed; the kept
