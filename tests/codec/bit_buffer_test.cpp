@@ -310,7 +310,7 @@ TEST(BitBuffer, WorkedExamplesEdgeFieldsAndNullBuffers)
 }
 
 // Shifts, bit ranges and byte logic against plain references over random buffers.
-TEST(BitBuffer, WholeBufferOperationsMatchReference)
+TEST(BitBuffer, WholeBufferOperationsByteLogicAndSwapMatchReference)
 {
     std::mt19937_64 rng(kSeed + 4);
     for (uint32_t length = 0; length <= 11; ++length) {
@@ -354,10 +354,7 @@ TEST(BitBuffer, WholeBufferOperationsMatchReference)
     Bytes huge(2, 0);
     Q3bit_set(huge.data(), 2, 3, UINT32_MAX);
     EXPECT_EQ(huge, (Bytes{0xF8, 0xFF}));
-}
 
-TEST(BitBuffer, ByteLogicAndSwapCombineBytes)
-{
     const Bytes bytes = bytesOf(0x0807060504030201);
     const std::pair<uint32_t, uint64_t> cases[] = {
         {0, 0x0807060504030201}, {1, 0x0807060504030201}, {2, 0x0102}, {3, 0x01020304}, {4, 0x01020304},
@@ -376,3 +373,4 @@ TEST(BitBuffer, ByteLogicAndSwapCombineBytes)
     Q3byte_xor(inPlace.data(), inPlace.data(), b.data(), 5);
     EXPECT_EQ(inPlace, (Bytes{0xF0, 0xCC, 0xA5, 0x00, 0x80}));
 }
+

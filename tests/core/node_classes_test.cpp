@@ -13,7 +13,7 @@
 
 using namespace vexo::core;
 
-TEST(NodeClasses, CodesSpellTheirTagsAndFormAConsistentTree)
+TEST(NodeClasses, CodesSpellTheirTagsFormAConsistentTreeAndAllocateZeroFilled)
 {
     // A few codes written out; every class's name is checked by the class-acceptance creation rows.
     struct Case { uint32_t code; const char *tag; const char *name; };
@@ -82,10 +82,7 @@ TEST(NodeClasses, CodesSpellTheirTagsAndFormAConsistentTree)
         EXPECT_EQ(Vexo_isDerivedFrom(reinterpret_cast<VexoNode *>(&word), c.klass), c.want);
     }
     EXPECT_EQ(Vexo_isDerivedFrom(nullptr, 0), 0);
-}
 
-TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
-{
     TestDb db(nullptr);
     for (uint32_t i = 1; i <= kClassCount; ++i) {
         const ClassInfo &info = kClassTable[i];
@@ -108,3 +105,4 @@ TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
     EXPECT_EQ(reinterpret_cast<char *>(&timing->cycleTime) - reinterpret_cast<char *>(timing), 8);
     EXPECT_EQ(allocateNode(db.database(), 0x0B0F0000), nullptr);
 }
+

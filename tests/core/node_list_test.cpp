@@ -72,7 +72,7 @@ void insertSorted(TrackedList &t, uintptr_t key)
 
 }  // namespace
 
-TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
+TEST(NodeList, ChunksFollowTheSizingRuleAndAppendAndSetAtFillThemInOrder)
 {
     struct Case { const char *what; ChunkLayout layout; uint32_t entries; };
     const Case cases[] = {
@@ -85,10 +85,7 @@ TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
         EXPECT_EQ(c.layout.capacity, c.entries);
         EXPECT_EQ(c.layout.chunkBytes, kChunkHeader + c.entries * c.layout.entrySize);
     }
-}
 
-TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
-{
     TrackedList t;
     for (uintptr_t i = 100; i < 114; ++i)
         t.append(i);

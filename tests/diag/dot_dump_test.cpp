@@ -155,8 +155,24 @@ TEST(DotDump, WritesEachNodeOnceAfterItsLinksInWalkOrderThroughCyclesAndLongChai
     EXPECT_EQ(labelsOf(d.dump()).size(), kLength + 17u);  // 4 nodes here, 5 above, 7 groups, the collections
 }
 
-TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
+// Label texts: controls, surrogates and cuts first; record separators, quotes, backslashes and non-ASCII text in the
+// labels of every kind of element after that.
+TEST(DotDump, EscapesAndLabelsEveryKindOfElementOnceAndRendersWithGraphviz)
 {
+    const VexoChar unpaired[] = {0xDC00, u'x', 0xD800, 0};
+    struct Case { const char *what; std::u16string text; size_t limit; std::string want; } cases[] = {
+        {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
+        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
+        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
+        {"pair that does not fit", u"a\U0001F600", 2, "a"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out = "=";
+        vexo::diag::appendLabelText(out, c.text.c_str(), c.limit);
+        EXPECT_EQ(out, "=" + c.want);
+    }
+
     Db d;
     VexoNode *db = d.db, *cl = made(Vexo_createCluster, db, u"CAN1", 1u);
     VexoNode *ch = made(Vexo_createChannel, db, u"CAN1_Ch", cl);
@@ -249,24 +265,6 @@ TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
     const std::string command = "dot -Tsvg '" + path.string() + "' -o /dev/null 2>'" + errors.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readFile(errors), "") << "dot warned";
-}
-
-// Record separators, quotes, backslashes and non-ASCII text are in the labels of the test above.
-TEST(DotDump, EscapesLabelTexts)
-{
-    const VexoChar unpaired[] = {0xDC00, u'x', 0xD800, 0};
-    struct Case { const char *what; std::u16string text; size_t limit; std::string want; } cases[] = {
-        {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
-        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
-        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
-        {"pair that does not fit", u"a\U0001F600", 2, "a"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        std::string out = "=";
-        vexo::diag::appendLabelText(out, c.text.c_str(), c.limit);
-        EXPECT_EQ(out, "=" + c.want);
-    }
 }
 
 TEST(DotDump, RefusesBadArgumentsAndUnwritableFiles)
