@@ -235,7 +235,7 @@ TEST(ListCursor, StopsAtTheEndRefusesNullsAndReadsZeroFilledRecords)
     EXPECT_EQ(static_cast<uint32_t *>(out[1])[1], 66u);
 }
 
-TEST(Allocator, FactoryKindsAndTracking)
+TEST(Allocator, FactoryKindsTrackingAndTheIntrusiveListGuard)
 {
     Allocator *allocator = reinterpret_cast<Allocator *>(0x1);
     EXPECT_EQ(createAllocator(7, 0, &allocator), E_INVALIDARG);
@@ -255,10 +255,7 @@ TEST(Allocator, FactoryKindsAndTracking)
     EXPECT_EQ(stats.blocks, 2u);
     EXPECT_GE(stats.bytes, 110u + 2 * 8);
     destroyAllocator(allocator);  // the sanitizer build proves both blocks are freed
-}
 
-TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
-{
     IntrusiveList list = {};
     ListLink a = {}, b = {};
     addTail(&list, &a);
@@ -269,3 +266,4 @@ TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
     EXPECT_EQ(printed.rfind("error: addTail() not executed, object already in the collection=", 0), 0u) << printed;
     EXPECT_TRUE(list.first == &a && list.last == &b && a.next == &b && b.next == &a && a.prev == &b);
 }
+

@@ -91,7 +91,7 @@ int32_t bySwitchCode(const void *key, const VexoNode *entry)
 
 }  // namespace
 
-TEST(Enumerator, FetchesInBatchesSkipsAndSeesEntriesAppendedBehindIt)
+TEST(Enumerator, FetchesSkipsFindsAndReaimsAndRefusesForeignHandles)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
@@ -137,6 +137,99 @@ TEST(Enumerator, FetchesInBatchesSkipsAndSeesEntriesAppendedBehindIt)
     auto *fourteenth = m.make<SignalInstance>();  // opens a second chunk
     m.add(pdu->signalInstances, fourteenth);
     EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {nodeHandle(fourteenth)}));
+
+    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);
+    VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
+    uint32_t count = 0;
+    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
+
+    EXPECT_EQ(Vexo_enumFrames(m.handle, nullptr), E_INVALIDARG);
+    VexoEnumerator *held = notAnEnumerator;
+    EXPECT_EQ(Vexo_enumFrames(m.handle, &held), E_INVALIDARG);
+    EXPECT_EQ(held, notAnEnumerator);
+    EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
+
+    // Every function takes its handle through one check, which a null handle meets first.
+    EXPECT_EQ(Vexo_enumeratorGetCount(notAnEnumerator, &count), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorReset(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorSkip(notAnEnumerator, 1), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(notAnEnumerator, 1, &out, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(notAnEnumerator, nullptr, anyOrder), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
+
+    auto *part = m.make<MultiplexedPart>();
+    m.addSegment(part, 3);
+    auto *signal = m.make<Signal>(u"S");
+    m.insert(m.collections()->signals, signal);
+
+    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
+    VexoEnumerator *const reused = e.handle;
+    EXPECT_EQ(firstWord(reused), kRecordEnumeratorMagic);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
+
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
+    EXPECT_EQ(e.handle, reused) << "re-aimed in place, no new enumerator";
+    EXPECT_EQ(firstWord(reused), kNodeEnumeratorMagic);
+    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
+        << "a node-list enumerator now (exhausted, so not found)";
+
+    auto *mux = m.make<MultiplexedPDU>(u"M");
+    Nodes parts;  // 20 parts, chunks of 13 and 7: switch code 2 i at index i
+    for (uint32_t code = 0; code < 40; code += 2)
+        m.add(mux->dynamicParts,
+              parts.emplace_back(made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr)));
+    ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(mux), &e.handle), S_OK);
+    struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
+    const Case cases[] = {
+        {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
+        {"found in the second chunk", 30, S_OK, 30}, {"first entry of the second chunk", 26, S_OK, 26},
+        {"missing between chunks", 25, S_FALSE, 26},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+        EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
+        EXPECT_EQ(next(e.handle, 2), Fetch(S_OK, 2, {parts[row.next / 2], parts[row.next / 2 + 1]}));
+    }
+
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    const uint32_t beyond = 99;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
+    EXPECT_EQ(std::get<0>(next(e.handle, 2)), S_FALSE) << "placed at the end";
+
+    // The search goes on from the current chunk: an entry of an earlier chunk is not found.
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
+    const uint32_t early = 4;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {parts[13]}));
+
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_FALSE) << "and stays exhausted";
+
+    // A group, searched by identifier.
+    Nodes signals;
+    for (int i = 0; i < 40; ++i) {
+        signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
+        m.insert(m.collections()->signals, signals.back());
+    }
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
+    auto byIdentifier = [](const void *key, const VexoNode *entry) {
+        return int32_t(compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid));
+    };
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
+    EXPECT_EQ(drain(e.handle).front(), signals[17]);
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S1175", byIdentifier), S_FALSE);
+    EXPECT_EQ(drain(e.handle).front(), signals[18]);
 }
 
 TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
@@ -196,106 +289,6 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
         EXPECT_EQ(got, want);
         EXPECT_EQ(Vexo_enumeratorDestroy(enumerator), S_OK);
     }
-}
-
-TEST(Enumerator, RefusesForeignHandlesReaimsItsOwnAndFindNextPlacesTheCursor)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    Enum e;
-    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);
-    VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
-    VexoNode *out = nullptr;
-    uint32_t count = 0;
-    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
-
-    EXPECT_EQ(Vexo_enumFrames(m.handle, nullptr), E_INVALIDARG);
-    VexoEnumerator *held = notAnEnumerator;
-    EXPECT_EQ(Vexo_enumFrames(m.handle, &held), E_INVALIDARG);
-    EXPECT_EQ(held, notAnEnumerator);
-    EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
-
-    // Every function takes its handle through one check, which a null handle meets first.
-    EXPECT_EQ(Vexo_enumeratorGetCount(notAnEnumerator, &count), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorReset(notAnEnumerator), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorSkip(notAnEnumerator, 1), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorNext(notAnEnumerator, 1, &out, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorFindNext(notAnEnumerator, nullptr, anyOrder), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorDestroy(notAnEnumerator), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorDestroy(nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
-
-    auto *part = m.make<MultiplexedPart>();
-    m.addSegment(part, 3);
-    auto *signal = m.make<Signal>(u"S");
-    m.insert(m.collections()->signals, signal);
-
-    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
-    VexoEnumerator *const first = e.handle;
-    EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
-    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
-
-    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
-    EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
-    EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
-    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
-        << "a node-list enumerator now (exhausted, so not found)";
-
-    auto *pdu = m.make<MultiplexedPDU>(u"M");
-    Nodes parts;  // 20 parts, chunks of 13 and 7: switch code 2 i at index i
-    for (uint32_t code = 0; code < 40; code += 2)
-        m.add(pdu->dynamicParts,
-              parts.emplace_back(made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr)));
-    ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(pdu), &e.handle), S_OK);
-    struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
-    const Case cases[] = {
-        {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
-        {"found in the second chunk", 30, S_OK, 30}, {"first entry of the second chunk", 26, S_OK, 26},
-        {"missing between chunks", 25, S_FALSE, 26},
-    };
-    for (const Case &row : cases) {
-        SCOPED_TRACE(row.what);
-        ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-        EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
-        EXPECT_EQ(next(e.handle, 2), Fetch(S_OK, 2, {parts[row.next / 2], parts[row.next / 2 + 1]}));
-    }
-
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    const uint32_t beyond = 99;
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
-    EXPECT_EQ(std::get<0>(next(e.handle, 2)), S_FALSE) << "placed at the end";
-
-    // The search goes on from the current chunk: an entry of an earlier chunk is not found.
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
-    const uint32_t early = 4;
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
-    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {parts[13]}));
-
-    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
-    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_FALSE) << "and stays exhausted";
-
-    // A group, searched by identifier.
-    Nodes signals;
-    for (int i = 0; i < 40; ++i) {
-        signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
-        m.insert(m.collections()->signals, signals.back());
-    }
-    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
-    auto byIdentifier = [](const void *key, const VexoNode *entry) {
-        return int32_t(compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid));
-    };
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
-    EXPECT_EQ(drain(e.handle).front(), signals[17]);
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S1175", byIdentifier), S_FALSE);
-    EXPECT_EQ(drain(e.handle).front(), signals[18]);
 }
 
 // Each enumeration function reads one list of its owner: nodes put straight into that list (15: two
