@@ -84,7 +84,7 @@ TEST(Properties, GettersReadWhatCreationStored)
     EXPECT_EQ(u16(id), u"S");
 }
 
-TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
+TEST(Properties, NamesTextsAndUnitsWithTheirFallbacks)
 {
     TestDb db;
     VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u);
@@ -146,12 +146,8 @@ TEST(Properties, NamesFallBackToTheIdentifierAndTextsToTheFallbackLanguage)
         ASSERT_EQ(Vexo_setElementDetail(d, signal, 0x409, u"Other", nullptr), S_OK);
         EXPECT_EQ(Vexo_getDescription(d, signal, 0x409, 0x409, &detail), c.description != nullptr ? S_OK : S_FALSE);
     }
-}
 
-TEST(Properties, UnitsAndMappedTexts)
-{
-    TestDb db;
-    VexoNode *const d = db.handle, *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h"), *forged = nullptr;
+    VexoNode *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h"), *forged = nullptr;
     VexoNode *bare = made(Vexo_createUnitSpec, d, u"B", 0x409u, nullptr);
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 0x409, u"Off", &slot), S_OK);
@@ -162,13 +158,13 @@ TEST(Properties, UnitsAndMappedTexts)
     EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"G", forgedSlot, &forged), E_INVALIDARG);
     EXPECT_EQ(forged, nullptr);
     using Getter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
-    struct Case { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
-    const Case cases[] = {
+    struct Text { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
+    const Text texts[] = {
         {"display name", Vexo_getDisplayName, unit, 0x409, 0, S_OK, u"km/h"},
         {"unit without text", Vexo_getDisplayName, bare, 0x409, 0, S_FALSE, u"<null>"},
         {"mapped text", Vexo_getTextValue, computation, 0x407, 0x409, S_OK, u"Off"},
     };
-    for (const Case &c : cases) {
+    for (const Text &c : texts) {
         SCOPED_TRACE(c.what);
         const VexoChar *text = nullptr;
         EXPECT_EQ(c.fn(db.handle, c.node, c.lang, c.alt, &text), c.want);
@@ -182,7 +178,7 @@ TEST(Properties, UnitsAndMappedTexts)
     VexoNode *bareSignal = made(Vexo_createSignal, d, u"S0", 0u, 0.0, 0.0, 1.0, bareCoding);
     VexoNode *orphan = made(Vexo_createSignal, d, u"S1", 0u, 0.0, 0.0, 1.0, nullptr);
     VexoNode *instance = made(Vexo_createSignalInstance, d, u"I", 0u, 0u, 0u, signal, nullptr);
-    VexoNode *toFrame = made(Vexo_createElementReference, d, u"R", made(Vexo_createFrame, d, u"F", 8u));
+    VexoNode *toFrame = made(Vexo_createElementReference, d, u"R", made(Vexo_createFrame, d, u"F2", 8u));
     const std::pair<VexoNode *, VexoNode *> units[] = {
         {coding, unit}, {unit, unit}, {signal, unit}, {bareSignal, nullptr} /* its coding has none */,
         {orphan, nullptr} /* no coding */, {instance, coding} /* two steps reach the coding */,
@@ -193,3 +189,4 @@ TEST(Properties, UnitsAndMappedTexts)
         EXPECT_EQ(got, want) << ascii(nodeAs<ElementId>(node)->eid);
     }
 }
+
