@@ -216,11 +216,11 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNamedNorKeptReachable)
     ASSERT_EQ(Vexo_appendChildren(group, 1, &segment), S_OK);
     EXPECT_EQ(entries(as<ElementGroup>(group)->children), std::vector<void *>{segment});
 
-    Db db, other;
-    VexoNode *channel = db.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = db.mux();
+    Db other;
+    VexoNode *channel = d.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = d.mux();
     VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
     VexoNode *triggering =
-        made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
+        made(Vexo_createIdentifierBasedTriggering, d.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
     const VexoChar *text = u"sentinel";
     // Each call runs as its row is made, in order; the trace shows the call.
     struct Refusal { const char *call; HRESULT got, want; };
@@ -230,11 +230,11 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNamedNorKeptReachable)
         CALL(Vexo_setReference(triggering, foreignFrame), E_INVALIDARG),
         CALL(Vexo_setChannel(triggering, foreignChannel), E_FAIL),
         CALL(Vexo_setFrame(triggering, foreignFrame), E_FAIL), CALL(Vexo_setStaticPart(pdu, foreignPart), E_INVALIDARG),
-        CALL(Vexo_addFrames(db.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
+        CALL(Vexo_addFrames(d.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
         CALL(Vexo_addFrameTriggerings(foreignChannel, 1, &triggering), S_OK),
         // Every text function takes its node through one ownership check.
-        CALL(Vexo_setShortName(db.handle, foreignFrame, u"x"), E_INVALIDARG),
-        CALL(Vexo_getShortName(db.handle, foreignFrame, &text), E_INVALIDARG),
+        CALL(Vexo_setShortName(d.handle, foreignFrame, u"x"), E_INVALIDARG),
+        CALL(Vexo_getShortName(d.handle, foreignFrame, &text), E_INVALIDARG),
     };
 #undef CALL
     for (const Refusal &c : refusals)
@@ -243,7 +243,7 @@ TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNamedNorKeptReachable)
     EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
     EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
     EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
-    EXPECT_TRUE(entries(db.collections()->frames->children).empty());
+    EXPECT_TRUE(entries(d.collections()->frames->children).empty());
     EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
     EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
     EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
