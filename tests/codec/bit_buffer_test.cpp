@@ -152,9 +152,8 @@ TEST(BitBuffer, InsertAndExtractMatchBitwiseReference)
                     EXPECT_EQ(written, refWritten);
                     EXPECT_EQ(got, want);
                     // The one-window form the encoder uses writes the same.
-                    EXPECT_EQ(vexo::codec::insertFieldQuickly(quick.data(), size, start, length,
-                                                               le64(value.data(), value.size())),
-                              written);
+                    const uint64_t bits64 = le64(value.data(), value.size());
+                    EXPECT_EQ(vexo::codec::insertFieldQuickly(quick.data(), size, start, length, bits64), written);
                     EXPECT_EQ(quick, want);
 
                     const bool inside = refWritten == bits;
@@ -255,7 +254,7 @@ TEST(BitBuffer, WordFormsMatchBitwiseReference)
     }
 }
 
-TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
+TEST(BitBuffer, WorkedExamplesEdgeFieldsAndNullBuffers)
 {
     struct Case { const char *what; int32_t start, length; uint64_t value; uint8_t bytes[3]; };
     const Case cases[] = {
@@ -278,27 +277,17 @@ TEST(BitBuffer, WorkedExamplesPlaceBitsAsDocumented)
         Q3bit_extract(out, buffer, sizeof out, c.start, c.length);
         EXPECT_EQ(le64(out), c.value);
     }
-}
 
-// Fields of 1 to 64 bits inside small buffers are the reference runs'; here empty fields, an empty
-// buffer, a start before it and the extremes.
-TEST(BitBuffer, InsideBufferFollowsFieldExtent)
-{
-    struct Case { uint32_t bytes; int32_t start, length, want; };
-    const Case cases[] = {
+    // The reference runs cover fields of 1 to 64 bits at every start up to the end of small buffers; here
+    // empty fields, an empty buffer, starts past the end or before the buffer, the extremes and null buffers.
+    struct Extent { uint32_t bytes; int32_t start, length, want; };
+    const Extent extents[] = {
         {1, 8, 0, 0}, {1, 7, 0, 1}, {0, 0, 0, 0}, {4, -1, 1, 0}, {UINT32_MAX, INT32_MAX, INT32_MIN, 1},
         {1, 0, INT32_MIN, 0},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.bytes) + "," + std::to_string(c.start) + "," + std::to_string(c.length));
-        EXPECT_EQ(Q3bit_insideBuffer(c.bytes, c.start, c.length), c.want);
-    }
-}
+    for (const auto &[bytes, start, length, want] : extents)
+        EXPECT_EQ(Q3bit_insideBuffer(bytes, start, length), want) << bytes << " " << start << " " << length;
 
-// The reference runs clip fields at the end for every start up to it; here fields that
-// start past the end or before the buffer, and an empty field.
-TEST(BitBuffer, ClipsAtTheBufferEnd)
-{
     const Bytes ones(8, 0xFF);
     Bytes buffer(2, 0);
     for (const auto &[start, length] : {std::pair{17, 12}, {24, -8}, {-1, 4}, {-3, -4}})
@@ -307,22 +296,21 @@ TEST(BitBuffer, ClipsAtTheBufferEnd)
     Bytes out(4, 0x5A);
     Q3bit_extract(out.data(), ones.data(), 4, 4, 0);
     EXPECT_EQ(out, (Bytes{0, 0, 0, 0})) << "an empty field clears the value";
-}
 
-TEST(BitBuffer, BufSwapReversesByCount)
-{
-    const Bytes bytes = bytesOf(0x0807060504030201);
-    const std::pair<uint32_t, uint64_t> cases[] = {
-        {0, 0x0807060504030201}, {1, 0x0807060504030201}, {2, 0x0102},
-        {3, 0x01020304},         {4, 0x01020304},         {5, 0x0102030405060708},
-        {8, 0x0102030405060708}, {9, 0x0807060504030201},
-    };
-    for (const auto &[count, want] : cases)
-        EXPECT_EQ(Q3bit_buf_swap(bytes.data(), count), want) << count;
+    uint8_t byte = 0x5A;
+    EXPECT_EQ(Q3bit_insert(nullptr, &byte, 1, 0, 8), 0);
+    EXPECT_EQ(Q3bit_insert(&byte, nullptr, 1, 0, 8), 0);
+    Q3bit_extract(&byte, nullptr, 1, 0, 8);
+    Q3bit_copy(&byte, 1, 0, 8, nullptr, 0, 8);
+    Q3bit_copy(&byte, 1, 0, 0, &byte, 0, 8);  // a zero-length destination field
+    Q3bit_set(nullptr, 4, 0, 8);
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(Q3bit_extractbuf(nullptr, 0, 8), 0u);
+    EXPECT_EQ(Q3bit_buf_swap(nullptr, 8), 0u);
 }
 
 // Shifts, bit ranges and byte logic against plain references over random buffers.
-TEST(BitBuffer, WholeBufferOperationsMatchReference)
+TEST(BitBuffer, WholeBufferOperationsByteLogicAndSwapMatchReference)
 {
     std::mt19937_64 rng(kSeed + 4);
     for (uint32_t length = 0; length <= 11; ++length) {
@@ -366,10 +354,14 @@ TEST(BitBuffer, WholeBufferOperationsMatchReference)
     Bytes huge(2, 0);
     Q3bit_set(huge.data(), 2, 3, UINT32_MAX);
     EXPECT_EQ(huge, (Bytes{0xF8, 0xFF}));
-}
 
-TEST(BitBuffer, ByteLogicCombinesOperands)
-{
+    const Bytes bytes = bytesOf(0x0807060504030201);
+    const std::pair<uint32_t, uint64_t> cases[] = {
+        {0, 0x0807060504030201}, {1, 0x0807060504030201}, {2, 0x0102}, {3, 0x01020304}, {4, 0x01020304},
+        {5, 0x0102030405060708}, {8, 0x0102030405060708}, {9, 0x0807060504030201},
+    };
+    for (const auto &[count, want] : cases)
+        EXPECT_EQ(Q3bit_buf_swap(bytes.data(), count), want) << count;
     const Bytes a = {0x0F, 0xF0, 0xAA, 0x55, 0x00};
     const Bytes b = {0xFF, 0x3C, 0x0F, 0x55, 0x80};
     Bytes out(5, 0x77);
@@ -382,16 +374,3 @@ TEST(BitBuffer, ByteLogicCombinesOperands)
     EXPECT_EQ(inPlace, (Bytes{0xF0, 0xCC, 0xA5, 0x00, 0x80}));
 }
 
-TEST(BitBuffer, NullBuffersAndEmptyFieldsAreIgnored)
-{
-    uint8_t byte = 0x5A;
-    EXPECT_EQ(Q3bit_insert(nullptr, &byte, 1, 0, 8), 0);
-    EXPECT_EQ(Q3bit_insert(&byte, nullptr, 1, 0, 8), 0);
-    Q3bit_extract(&byte, nullptr, 1, 0, 8);
-    Q3bit_copy(&byte, 1, 0, 8, nullptr, 0, 8);
-    Q3bit_copy(&byte, 1, 0, 0, &byte, 0, 8);  // a zero-length destination field
-    Q3bit_set(nullptr, 4, 0, 8);
-    EXPECT_EQ(byte, 0x5A);
-    EXPECT_EQ(Q3bit_extractbuf(nullptr, 0, 8), 0u);
-    EXPECT_EQ(Q3bit_buf_swap(nullptr, 8), 0u);
-}

@@ -37,83 +37,19 @@ VexoNode *found(VexoNode *db, const VexoChar *id) { return found(Vexo_findByElem
 
 }  // namespace
 
-TEST(Database, CreatesDefaultGroupsInOrder)
-{
-    TestDb db(u"DB1");
-    DatabaseCollections *collections = db.collections();
-    EXPECT_EQ(idsOf(collections->children),
-              (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames", u"@signals", u"@codings",
-                                           u"@views"}));
-    // The root group is ordered by code units: upper-case letters before lower-case ones.
-    EXPECT_EQ(idsOf(collections->identElements->children),
-              (std::vector<std::u16string>{u"@ECUs", u"@PDUs", u"@clusters", u"@codings", u"@frames", u"@signals",
-                                           u"@views", u"DB1"}));
-    EXPECT_EQ(collections->identElements->eid, nullptr);
-    EXPECT_EQ(collections->signals->group, static_cast<ElementGroup *>(collections));
-    EXPECT_EQ(found(db.handle, Q3_GROUPNAME_SIGNALS), nodeHandle(collections->signals));
-    EXPECT_EQ(found(db.handle, u"DB1"), db.handle);
-}
-
-TEST(Database, DuplicateIdentifiersKeepTheFirstElement)
+TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
 {
     TestDb db(nullptr);
-    Frame *first = db.make<Frame>(u"F");
-    Frame *second = allocateNode<Frame>(db.database());
+    Frame *first = db.make<Frame>(u"F"), *second = allocateNode<Frame>(db.database());
     EXPECT_EQ(setElementId(db.database(), second, u"F"), S_OK);
     EXPECT_EQ(second->eid, first->eid);  // interned once
     EXPECT_EQ(setElementId(db.database(), second, u"G"), E_UNEXPECTED);
     EXPECT_EQ(found(db.handle, u"F"), nodeHandle(first));
     EXPECT_EQ(found(db.handle, u"f"), kNone) << "no case folding";
     EXPECT_EQ(setElementId(db.database(), allocateNode<CyclicTiming>(db.database()), u"T"), E_INVALIDARG);
-}
 
-TEST(Database, InsertOrdersAndAppendKeepsOrder)
-{
-    TestDb db(nullptr);
-    Frame *z = db.make<Frame>(u"Z"), *x = db.make<Frame>(u"X"), *y = db.make<Frame>(u"Y");
-    Frame *unnamed = allocateNode<Frame>(db.database());
-    auto *timing = allocateNode<CyclicTiming>(db.database());
-    VexoNode *nodes[] = {nodeHandle(z),      nodeHandle(x), nullptr,      nodeHandle(unnamed),
-                         nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
-    VexoNode *sorted = made(Vexo_createElementGroup, db.handle, u"sorted", nullptr, nullptr);
-    VexoNode *appended = made(Vexo_createElementGroup, db.handle, u"appended", nullptr, nullptr);
-    ASSERT_EQ(Vexo_insertChildren(sorted, 7, nodes), S_OK);
-    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(sorted)->children),
-              (std::vector<std::u16string>{u"X", u"Y", u"Z", u"<none>"}));  // the timing goes last
-    EXPECT_EQ(x->group, nodeAs<ElementGroup>(sorted));
-    EXPECT_EQ(unnamed->group, nullptr);
-    ASSERT_EQ(Vexo_appendChildren(appended, 7, nodes), S_OK);
-    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(appended)->children),
-              (std::vector<std::u16string>{u"Z", u"X", u"<none>", u"<none>", u"Y", u"X"}));
-    EXPECT_EQ(x->group, nodeAs<ElementGroup>(appended));
-    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"Y"), nodeHandle(y));
-    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"W"), kNone);
-    EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
-}
-
-TEST(Database, CreateElementGroupChecksInOrder)
-{
-    TestDb db(nullptr);
-    Frame *frame = db.make<Frame>(u"Frame");
-    auto *timing = allocateNode<CyclicTiming>(db.database());
-    VexoNode *group = nullptr;
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_createElementGroup(nodeHandle(frame), u"g", nullptr, nullptr, &group), E_INVALIDARG);
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nodeHandle(timing), &group), E_INVALIDARG);
-    EXPECT_EQ(group, nullptr);
-    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(frame), nodeHandle(frame), &group), E_INVALIDARG);
-    ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
-    EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, frame);
-    EXPECT_EQ(found(db.handle, u"g"), group);
-}
-
-TEST(Database, QualifiedIdentifiers)
-{
-    TestDb named(u"DB1");
-    TestDb unnamed(nullptr);
-    Frame *sig = named.make<Frame>(u"Sig");
-    Frame *anonymous = allocateNode<Frame>(named.database());
+    TestDb named(u"DB1"), unnamed(nullptr);
+    Frame *sig = named.make<Frame>(u"Sig"), *anonymous = allocateNode<Frame>(named.database());
     Frame *other = unnamed.make<Frame>(u"Sig");
     VexoString s = nullptr;
     for (const auto &[db, node, want] : {std::tuple{&named, sig, u"DB1::Sig"}, {&named, anonymous, u"DB1::"},
@@ -140,83 +76,7 @@ TEST(Database, QualifiedIdentifiers)
     EXPECT_EQ(Vexo_splitQualifiedId(u"Sig", &dbPart, nullptr), E_INVALIDARG);  // nothing to write
     EXPECT_EQ(Vexo_splitQualifiedId(u"A::B", nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_splitQualifiedId(nullptr, &dbPart, nullptr), E_INVALIDARG);
-}
 
-TEST(Database, CollectionsOfEveryKindOfArgument)
-{
-    TestDb db(nullptr);
-    Frame *frame = db.make<Frame>(u"F");
-    VexoNode *collections = nullptr, *again = nullptr;
-    ASSERT_EQ(Vexo_getDatabaseCollections(db.handle, &collections), S_OK);
-    EXPECT_EQ(Vexo_getDatabaseCollections(collections, &again), S_OK);
-    EXPECT_EQ(again, collections);
-    EXPECT_EQ(Vexo_getDatabaseCollections(nodeHandle(frame), &again), E_INVALIDARG);
-    EXPECT_EQ(Vexo_getDatabaseCollections(db.handle, nullptr), E_POINTER);
-    EXPECT_EQ(Vexo_getDatabaseCollections(nullptr, &again), E_POINTER);
-    EXPECT_EQ(Vexo_destroy(nodeHandle(frame)), E_INVALIDARG);
-    EXPECT_EQ(found(db.handle, u"F"), nodeHandle(frame)) << "still alive";
-}
-
-TEST(Database, ForeignPointersAreRefused)
-{
-    uint32_t zero[16] = {};
-    uint32_t forged[16] = {0x17170000};  // index and end of Frame, but no such code
-    uint32_t slotLike[16] = {0x544F4C53};
-    for (uint32_t *raw : {zero, forged, slotLike}) {
-        SCOPED_TRACE(raw[0]);
-        auto *foreign = reinterpret_cast<VexoNode *>(raw);
-        VexoNode *out = nullptr;
-        VexoString text = nullptr;
-        EXPECT_EQ(Vexo_destroy(foreign), E_INVALIDARG);
-        EXPECT_EQ(Vexo_getDatabaseCollections(foreign, &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_findByElementId(foreign, u"x", &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_findChildByElementId(foreign, u"x", &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_createElementGroup(foreign, u"x", nullptr, nullptr, &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_appendChildren(foreign, 1, &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_insertChildren(foreign, 1, &out), E_INVALIDARG);
-        EXPECT_EQ(Vexo_getQualifiedId(foreign, foreign, &text), E_INVALIDARG);
-        VexoStringSlot *slot = nullptr;
-        const VexoChar *found = nullptr;
-        EXPECT_EQ(Vexo_stringCreateSlot(foreign, 1, u"x", &slot), E_INVALIDARG);
-        EXPECT_EQ(Vexo_stringCreateSlotA(foreign, 1, "x", &slot), E_INVALIDARG);
-        EXPECT_EQ(Vexo_stringLookup(foreign, nullptr, 1, 1, &found), E_INVALIDARG);
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(slot, nullptr);
-    }
-    TestDb db(nullptr);
-    VexoNode *group = made(Vexo_createElementGroup, db.handle, u"g", nullptr, nullptr);
-    VexoNode *entries[] = {reinterpret_cast<VexoNode *>(zero), reinterpret_cast<VexoNode *>(forged)};
-    EXPECT_EQ(Vexo_appendChildren(group, 2, entries), S_OK);  // skipped silently
-    EXPECT_EQ(Vexo_insertChildren(group, 2, entries), S_OK);
-    EXPECT_EQ(count(&nodeAs<ElementGroup>(group)->children), 0u);
-}
-
-TEST(Database, OutOfMemoryAtEveryStepLeavesNothing)
-{
-    // Fail the n-th allocation of a database's life for every n until creation succeeds;
-    // the sanitizer build shows that nothing leaks on any of the paths.
-    for (uint32_t n = 1;; ++n) {
-        SCOPED_TRACE(n);
-        VexoNode *db = reinterpret_cast<VexoNode *>(0x1);
-        failAllocationAfter(n);
-        const HRESULT hr = Vexo_create(u"DB", &db);
-        failAllocationAfter(0);
-        if (hr == S_OK) {  // the first run without a failure builds the whole database
-            DatabaseCollections *collections = nullptr;
-            ASSERT_EQ(collectionsOf(db, &collections), S_OK);
-            EXPECT_EQ(idsOf(collections->children).size(), 7u);
-            EXPECT_EQ(idsOf(collections->identElements->children).size(), 8u);
-            EXPECT_EQ(Vexo_destroy(db), S_OK);
-            break;
-        }
-        EXPECT_EQ(hr, E_OUTOFMEMORY);
-        EXPECT_EQ(db, reinterpret_cast<VexoNode *>(0x1));
-    }
-}
-
-TEST(Database, ManyElementsStayFindable)
-{
-    TestDb db(nullptr);
     std::vector<Frame *> frames;
     for (int i = 0; i < 5000; ++i)
         frames.push_back(db.make<Frame>(numbered(u"F", (i * 7919) % 5000)));
@@ -224,5 +84,114 @@ TEST(Database, ManyElementsStayFindable)
         ASSERT_EQ(found(db.handle, frame->eid), nodeHandle(frame));
     const std::vector<std::u16string> listed = idsOf(db.collections()->identElements->children);
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
-    EXPECT_EQ(listed.size(), 5000u + 7);
+    EXPECT_EQ(listed.size(), 5000u + 8);  // and F and the default groups
 }
+
+TEST(Database, GroupsAreCreatedCheckedAndFilledInOrderAndForeignPointersRefused)
+{
+    TestDb db(nullptr);
+    Frame *z = db.make<Frame>(u"Z"), *x = db.make<Frame>(u"X"), *y = db.make<Frame>(u"Y");
+    Frame *unnamed = allocateNode<Frame>(db.database());
+    auto *timing = allocateNode<CyclicTiming>(db.database());
+    VexoNode *nodes[] = {nodeHandle(z),      nodeHandle(x), nullptr,      nodeHandle(unnamed),
+                         nodeHandle(timing), nodeHandle(y), nodeHandle(x)};
+    VexoNode *sorted = made(Vexo_createElementGroup, db.handle, u"sorted", nullptr, nullptr);
+    VexoNode *appended = made(Vexo_createElementGroup, db.handle, u"appended", nullptr, nullptr);
+    ASSERT_EQ(Vexo_insertChildren(sorted, 7, nodes), S_OK);
+    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(sorted)->children),
+              (std::vector<std::u16string>{u"X", u"Y", u"Z", u"<none>"}));  // the timing goes last
+    EXPECT_EQ(x->group, nodeAs<ElementGroup>(sorted));
+    EXPECT_EQ(unnamed->group, nullptr);
+    ASSERT_EQ(Vexo_appendChildren(appended, 7, nodes), S_OK);
+    EXPECT_EQ(idsOf(nodeAs<ElementGroup>(appended)->children),
+              (std::vector<std::u16string>{u"Z", u"X", u"<none>", u"<none>", u"Y", u"X"}));
+    EXPECT_EQ(x->group, nodeAs<ElementGroup>(appended));
+    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"Y"), nodeHandle(y));
+    EXPECT_EQ(found(Vexo_findChildByElementId, sorted, u"W"), kNone);
+    EXPECT_EQ(Vexo_appendChildren(sorted, 0, nullptr), E_POINTER);
+    EXPECT_EQ(Vexo_insertChildren(nodeHandle(z), 1, nodes), E_INVALIDARG);
+
+    // Group creation checks its arguments in order: an out pointer, a database, a reference, a parent.
+    VexoNode *group = nullptr;
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(Vexo_createElementGroup(nodeHandle(z), u"g", nullptr, nullptr, &group), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nullptr, nodeHandle(timing), &group), E_INVALIDARG);
+    EXPECT_EQ(group, nullptr);
+    EXPECT_EQ(Vexo_createElementGroup(db.handle, u"g", nodeHandle(z), nodeHandle(z), &group), E_INVALIDARG);
+    ASSERT_NE(group, nullptr);  // created and stored before the parent was refused
+    EXPECT_EQ(nodeAs<ElementGroup>(group)->reference, z);
+    EXPECT_EQ(found(db.handle, u"g"), group);
+
+    VexoNode *collections = nullptr, *again = nullptr;
+    ASSERT_EQ(Vexo_getDatabaseCollections(db.handle, &collections), S_OK);
+    EXPECT_EQ(Vexo_getDatabaseCollections(collections, &again), S_OK);
+    EXPECT_EQ(again, collections);
+    EXPECT_EQ(Vexo_getDatabaseCollections(nodeHandle(z), &again), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getDatabaseCollections(db.handle, nullptr), E_POINTER);
+    EXPECT_EQ(Vexo_getDatabaseCollections(nullptr, &again), E_POINTER);
+    EXPECT_EQ(Vexo_destroy(nodeHandle(z)), E_INVALIDARG);
+    EXPECT_EQ(found(db.handle, u"Z"), nodeHandle(z)) << "still alive";
+    uint32_t zero[16] = {};
+    uint32_t forged[16] = {0x17170000};  // index and end of Frame, but no such code
+    uint32_t slotLike[16] = {0x544F4C53};
+    for (uint32_t *raw : {zero, forged, slotLike})
+        EXPECT_EQ(Vexo_destroy(reinterpret_cast<VexoNode *>(raw)), E_INVALIDARG) << raw[0];
+    // The other functions take their database through the same check.
+    auto *foreign = reinterpret_cast<VexoNode *>(forged);
+    VexoNode *out = nullptr;
+    VexoString text = nullptr;
+    VexoStringSlot *slot = nullptr;
+    const VexoChar *found = nullptr;
+    EXPECT_EQ(Vexo_getDatabaseCollections(foreign, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_findByElementId(foreign, u"x", &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_findChildByElementId(foreign, u"x", &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createElementGroup(foreign, u"x", nullptr, nullptr, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_appendChildren(foreign, 1, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_insertChildren(foreign, 1, &out), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getQualifiedId(foreign, foreign, &text), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringCreateSlot(foreign, 1, u"x", &slot), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringCreateSlotA(foreign, 1, "x", &slot), E_INVALIDARG);
+    EXPECT_EQ(Vexo_stringLookup(foreign, nullptr, 1, 1, &found), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(slot, nullptr);
+    VexoNode *skipping = made(Vexo_createElementGroup, db.handle, u"s", nullptr, nullptr);
+    VexoNode *entries[] = {reinterpret_cast<VexoNode *>(zero), reinterpret_cast<VexoNode *>(forged)};
+    EXPECT_EQ(Vexo_appendChildren(skipping, 2, entries), S_OK);  // skipped silently
+    EXPECT_EQ(Vexo_insertChildren(skipping, 2, entries), S_OK);
+    EXPECT_EQ(count(&nodeAs<ElementGroup>(skipping)->children), 0u);
+}
+
+// Fails the n-th allocation of a database's life for every n until creation succeeds (the sanitizer
+// build shows that nothing leaks on any of the paths); the database made has its default groups.
+TEST(Database, CreatesDefaultGroupsInOrderOrNothingWhenOutOfMemory)
+{
+    VexoNode *db = nullptr;
+    for (uint32_t n = 1; db == nullptr; ++n) {
+        SCOPED_TRACE(n);
+        VexoNode *out = reinterpret_cast<VexoNode *>(0x1);
+        failAllocationAfter(n);
+        const HRESULT hr = Vexo_create(u"DB1", &out);
+        failAllocationAfter(0);
+        if (hr == S_OK) {
+            db = out;
+        } else {
+            EXPECT_EQ(hr, E_OUTOFMEMORY);
+            EXPECT_EQ(out, reinterpret_cast<VexoNode *>(0x1));
+        }
+    }
+    DatabaseCollections *collections = nullptr;
+    ASSERT_EQ(collectionsOf(db, &collections), S_OK);
+    EXPECT_EQ(idsOf(collections->children),
+              (std::vector<std::u16string>{u"@clusters", u"@ECUs", u"@PDUs", u"@frames", u"@signals", u"@codings",
+                                           u"@views"}));
+    // The root group is ordered by code units: upper-case letters before lower-case ones.
+    EXPECT_EQ(idsOf(collections->identElements->children),
+              (std::vector<std::u16string>{u"@ECUs", u"@PDUs", u"@clusters", u"@codings", u"@frames", u"@signals",
+                                           u"@views", u"DB1"}));
+    EXPECT_EQ(collections->identElements->eid, nullptr);
+    EXPECT_EQ(collections->signals->group, static_cast<ElementGroup *>(collections));
+    EXPECT_EQ(found(db, Q3_GROUPNAME_SIGNALS), nodeHandle(collections->signals));
+    EXPECT_EQ(found(db, u"DB1"), db);
+    EXPECT_EQ(Vexo_destroy(db), S_OK);
+}
+

@@ -13,7 +13,7 @@
 
 using namespace vexo::core;
 
-TEST(NodeClasses, CodesSpellTheirTagsInMemory)
+TEST(NodeClasses, CodesSpellTheirTagsFormAConsistentTreeAndAllocateZeroFilled)
 {
     // A few codes written out; every class's name is checked by the class-acceptance creation rows.
     struct Case { uint32_t code; const char *tag; const char *name; };
@@ -31,10 +31,23 @@ TEST(NodeClasses, CodesSpellTheirTagsInMemory)
     EXPECT_EQ(className(0x17170000), nullptr);  // index and end of Frame, wrong tag
     EXPECT_EQ(codeOfTag(0), 0x01250000u);
     EXPECT_EQ(codeOfTag(0x4242), 0u);
-}
 
-TEST(NodeClasses, TreeIsConsistent)
-{
+    struct Word { uint32_t word; HRESULT valid; int32_t type; };
+    const Word words[] = {
+        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
+        {0x26260000, S_FALSE, -1},  // subtree end above 37
+        {0x05050000, S_OK, 0},      // only index and end are checked
+        {0xDEADBEEF, S_FALSE, -1},
+    };
+    for (const Word &c : words) {
+        SCOPED_TRACE(c.word);
+        uint32_t buffer[4] = {c.word, 0, 0, 0};
+        EXPECT_EQ(Vexo_isValidNode(reinterpret_cast<VexoNode *>(buffer)), c.valid);
+        EXPECT_EQ(Vexo_getNodeType(reinterpret_cast<VexoNode *>(buffer)), c.type);
+    }
+    EXPECT_EQ(Vexo_isValidNode(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_getNodeType(nullptr), -1);
+
     // Every class's subtree holds exactly the classes numbered after it up to its end,
     // and each of those derives from it.
     for (uint32_t i = 1; i <= kClassCount; ++i) {
@@ -46,12 +59,9 @@ TEST(NodeClasses, TreeIsConsistent)
             EXPECT_EQ(derivesFrom(kClassTable[j].code, code), inside) << i << " " << j;
         }
     }
-}
 
-TEST(NodeClasses, DerivationAnswers)
-{
-    struct Case { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
-    const Case cases[] = {
+    struct Pair { const char *what; uint32_t nodeCode; uint32_t klass; int32_t want; };
+    const Pair pairs[] = {
         {"SignalPDU is a PDU", SignalPDU::kCode, 0x1E206470, 1},
         {"SignalPDU by its own tag", SignalPDU::kCode, 0x7370, 1},
         {"masked triggering is not transmittable", MaskedIdentifierTriggering::kCode, 0x0C0E6674, 0},
@@ -66,35 +76,13 @@ TEST(NodeClasses, DerivationAnswers)
         {"value range is no element", ValueRange::kCode, 0x03206469, 0},
         {"database is an element reference", Vexo::kCode, 0x06157265, 1},
     };
-    for (const Case &c : cases) {
+    for (const Pair &c : pairs) {
         SCOPED_TRACE(c.what);
         uint32_t word = c.nodeCode;
         EXPECT_EQ(Vexo_isDerivedFrom(reinterpret_cast<VexoNode *>(&word), c.klass), c.want);
     }
     EXPECT_EQ(Vexo_isDerivedFrom(nullptr, 0), 0);
-}
 
-TEST(NodeClasses, ValidityAndNodeTypeOfForeignWords)
-{
-    struct Case { uint32_t word; HRESULT valid; int32_t type; };
-    const Case cases[] = {
-        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
-        {0x26260000, S_FALSE, -1},  // subtree end above 37
-        {0x05050000, S_OK, 0},      // only index and end are checked
-        {0xDEADBEEF, S_FALSE, -1},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.word);
-        uint32_t buffer[4] = {c.word, 0, 0, 0};
-        EXPECT_EQ(Vexo_isValidNode(reinterpret_cast<VexoNode *>(buffer)), c.valid);
-        EXPECT_EQ(Vexo_getNodeType(reinterpret_cast<VexoNode *>(buffer)), c.type);
-    }
-    EXPECT_EQ(Vexo_isValidNode(nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_getNodeType(nullptr), -1);
-}
-
-TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
-{
     TestDb db(nullptr);
     for (uint32_t i = 1; i <= kClassCount; ++i) {
         const ClassInfo &info = kClassTable[i];
@@ -113,10 +101,8 @@ TEST(NodeClasses, AllocationZeroFillsAndRecordsDatabase)
         for (size_t b = from; b < info.size; ++b)
             ASSERT_EQ(bytes[b], 0) << "byte " << b;
     }
-    auto *timing = allocateNode<CyclicTiming>(db.database());
-    timing->cycleTime = 0x1122334455667788u;
-    uint64_t firstField = 0;
-    std::memcpy(&firstField, reinterpret_cast<const unsigned char *>(timing) + 8, 8);
-    EXPECT_EQ(firstField, 0x1122334455667788u);  // a timing's own value follows its class code
+    auto *timing = allocateNode<CyclicTiming>(db.database());  // a timing's own value follows its class code
+    EXPECT_EQ(reinterpret_cast<char *>(&timing->cycleTime) - reinterpret_cast<char *>(timing), 8);
     EXPECT_EQ(allocateNode(db.database(), 0x0B0F0000), nullptr);
 }
+

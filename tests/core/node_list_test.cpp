@@ -72,7 +72,7 @@ void insertSorted(TrackedList &t, uintptr_t key)
 
 }  // namespace
 
-TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
+TEST(NodeList, ChunksFollowTheSizingRuleAndAppendAndSetAtFillThemInOrder)
 {
     struct Case { const char *what; ChunkLayout layout; uint32_t entries; };
     const Case cases[] = {
@@ -85,10 +85,7 @@ TEST(ChunkLayout, EntriesPerChunkFollowTheSizingRule)
         EXPECT_EQ(c.layout.capacity, c.entries);
         EXPECT_EQ(c.layout.chunkBytes, kChunkHeader + c.entries * c.layout.entrySize);
     }
-}
 
-TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
-{
     TrackedList t;
     for (uintptr_t i = 100; i < 114; ++i)
         t.append(i);
@@ -102,9 +99,7 @@ TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
     TrackedList grown;  // setAt beyond the end fills with null entries, from no chunk at all
     ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 5, value(55)), S_OK);
     EXPECT_EQ(count(&grown.list), 6u);
-    for (uint32_t i = 0; i < 5; ++i)
-        EXPECT_EQ(grown.at(i), nullptr);
-    EXPECT_EQ(grown.at(5), value(55));
+    EXPECT_EQ(drain(grown.list, 8), (std::vector<uintptr_t>{0, 0, 0, 0, 0, 55}));
     ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 40, value(40)), S_OK);
     EXPECT_EQ(chunkCounts(grown.list), (std::vector<uint32_t>{13, 13, 13, 2}));
     ASSERT_EQ(setAt(kSmallNodeLayout, grown.allocator, &grown.list, 5, value(56)), S_OK);
@@ -112,20 +107,7 @@ TEST(NodeList, AppendAndSetAtFillChunksOfThirteen)
     EXPECT_EQ(grown.at(40), value(40));
 }
 
-TEST(NodeList, OrderedInsertSplitsFullChunkInHalves)
-{
-    TrackedList t;
-    for (uintptr_t key = 1; key <= 14; ++key)
-        insertSorted(t, key * 10);
-    EXPECT_EQ(chunkCounts(t.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
-    std::vector<uintptr_t> want = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140};
-    EXPECT_EQ(drain(t.list, 5), want);
-    t.append(1);
-    want.push_back(1);
-    EXPECT_EQ(drain(t.list, 64), want);
-}
-
-TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
+TEST(NodeList, OrderedInsertSplitsFullChunksAndKeepsRandomKeysSorted)
 {
     TrackedList t;
     std::mt19937 random(42);
@@ -161,6 +143,16 @@ TEST(NodeList, OrderedInsertKeepsRandomKeysSorted)
         else
             EXPECT_EQ(chunkEntries(position.chunk)[position.index], value(*successor)) << key;
     }
+
+    TrackedList halves;
+    for (uintptr_t key = 1; key <= 14; ++key)
+        insertSorted(halves, key * 10);
+    EXPECT_EQ(chunkCounts(halves.list), (std::vector<uint32_t>{6, 8}));  // 13 split 6 + 7, the 14th joins the upper
+    std::vector<uintptr_t> want = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140};
+    EXPECT_EQ(drain(halves.list, 5), want);
+    halves.append(1);
+    want.push_back(1);
+    EXPECT_EQ(drain(halves.list, 64), want);
 }
 
 TEST(NodeList, FailedAllocationsLeaveTheListAsItWas)
@@ -197,7 +189,7 @@ TEST(NodeList, FailedAllocationsLeaveTheListAsItWas)
 
 // Batches, skips and exhaustion are the enumerator's tests (it hands them to the cursor as they
 // are); here the one state they cannot reach and the argument checks.
-TEST(ListCursor, StopsAtTheEndAndRefusesNullArguments)
+TEST(ListCursor, StopsAtTheEndRefusesNullsAndReadsZeroFilledRecords)
 {
     TrackedList t;
     for (uintptr_t i = 0; i < 30; ++i)
@@ -217,12 +209,8 @@ TEST(ListCursor, StopsAtTheEndAndRefusesNullArguments)
     EXPECT_EQ(cursorNext(nullptr, 1, out, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorNext(&cursor, 1, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(cursorInit(&cursor, &kSmallNodeLayout, static_cast<NodeList *>(nullptr)), E_INVALIDARG);
-}
 
-// Walking records in order is the enumerator's test (segments and ranges).
-TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
-{
-    TrackedList t;
+    // Walking records in order is the enumerator's test (segments and ranges).
     constexpr ChunkLayout layout = recordListLayout(16, 3, 16);
     RecordList list = {};
     for (uint32_t i = 0; i < 7; ++i) {
@@ -239,10 +227,7 @@ TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
     EXPECT_EQ(findRecord(layout, &list, match, &key), 4);
     const uint32_t missing = 45;
     EXPECT_EQ(findRecord(layout, &list, match, &missing), -1);
-    ListCursor cursor;  // a skip over records notes no passed node
-    ASSERT_EQ(cursorInit(&cursor, &layout, &list), S_OK);
-    void *out[2] = {};
-    uint32_t fetched = 0;
+    ASSERT_EQ(cursorInit(&cursor, &layout, &list), S_OK);  // a skip over records notes no passed node
     ASSERT_EQ(cursorSkip(&cursor, 5), S_OK);
     ASSERT_EQ(cursorNextRecords(&cursor, 2, out, &fetched), S_OK);
     EXPECT_EQ(fetched, 2u);
@@ -250,7 +235,7 @@ TEST(RecordList, AppendsZeroFilledRecordsAndFindsThem)
     EXPECT_EQ(static_cast<uint32_t *>(out[1])[1], 66u);
 }
 
-TEST(Allocator, FactoryKindsAndTracking)
+TEST(Allocator, FactoryKindsTrackingAndTheIntrusiveListGuard)
 {
     Allocator *allocator = reinterpret_cast<Allocator *>(0x1);
     EXPECT_EQ(createAllocator(7, 0, &allocator), E_INVALIDARG);
@@ -270,10 +255,7 @@ TEST(Allocator, FactoryKindsAndTracking)
     EXPECT_EQ(stats.blocks, 2u);
     EXPECT_GE(stats.bytes, 110u + 2 * 8);
     destroyAllocator(allocator);  // the sanitizer build proves both blocks are freed
-}
 
-TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
-{
     IntrusiveList list = {};
     ListLink a = {}, b = {};
     addTail(&list, &a);
@@ -284,3 +266,4 @@ TEST(IntrusiveList, AddTailTwicePrintsOnceAndKeepsList)
     EXPECT_EQ(printed.rfind("error: addTail() not executed, object already in the collection=", 0), 0u) << printed;
     EXPECT_TRUE(list.first == &a && list.last == &b && a.next == &b && b.next == &a && a.prev == &b);
 }
+

@@ -27,7 +27,7 @@ void expectLookups(VexoNode *db, VexoStringSlot *slot, std::initializer_list<Loo
 
 }  // namespace
 
-TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
+TEST(StringSlot, LooksUpLanguagesStoresUtf8AndRefusesBadArguments)
 {
     TestDb db(nullptr);
     VexoStringSlot *slot = nullptr;
@@ -38,13 +38,10 @@ TEST(StringSlot, LooksUpLanguageThenFallbackThenDefault)
                                     {kFrench, kItalian, S_OK, u"Colour"}});
     ASSERT_EQ(Vexo_stringAddAlternative(db.handle, slot, kGerman | 0xABCD0000, u"Farbton"), S_OK);
     expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Farbton"}});  // upper bits ignored
-}
 
-TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
-{
-    TestDb db(nullptr);
+    // A null entry of an earlier language falls through; a language beyond a slot's entries gets its default.
     VexoStringSlot *first = nullptr, *second = nullptr;
-    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English gets index 0
+    ASSERT_EQ(Vexo_stringCreateSlot(db.handle, kEnglish, u"one", &first), S_OK);  // English has index 0
     ASSERT_EQ(Vexo_stringCreateSlotA(db.handle, kGerman, "zwei", &second), S_OK);  // German index 1
     expectLookups(db.handle, second, {{kEnglish, kFrench, S_OK, u"zwei"}, {kEnglish, kGerman, S_OK, u"zwei"}});
     expectLookups(db.handle, first, {{kGerman, kGerman, S_OK, u"one"}});  // no German entry at all: the default
@@ -60,11 +57,7 @@ TEST(StringSlot, NullEntryOfAnEarlierLanguageFallsThrough)
     EXPECT_EQ(Vexo_stringCreateSlot(db.handle, 1, nullptr, &first), E_INVALIDARG);
     EXPECT_EQ(Vexo_stringCreateSlot(db.handle, 1, u"x", nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_stringLookup(db.handle, first, 1, 1, nullptr), E_INVALIDARG);
-}
 
-TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
-{
-    TestDb db(nullptr);
     struct Case { const char *what; const char *text; const char16_t *want; };
     const Case cases[] = {
         {"ascii", "Motor", u"Motor"}, {"utf-8 umlaut", "Dreh\xC3\xBC" "bung", u"Dreh\u00FCbung"},
@@ -80,11 +73,7 @@ TEST(StringSlot, EightBitTextIsUtf8WithBytesKeptWhenInvalid)
         EXPECT_EQ(Vexo_stringLookup(db.handle, slot, kEnglish, kEnglish, &text), S_OK);
         EXPECT_EQ(u16(text), c.want);
     }
-}
 
-TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
-{
-    TestDb db(nullptr);
     StringTable *strings = databaseAs(db.handle)->strings;
     StringSlot *field = nullptr;
     EXPECT_EQ(setSlotText(strings, &field, kEnglish, u""), S_OK);
@@ -95,7 +84,8 @@ TEST(StringSlot, SetSlotTextCreatesOnceAndIgnoresEmptyText)
     EXPECT_EQ(setSlotText(strings, &field, kGerman, u"Lang"), S_OK);
     EXPECT_EQ(setSlotText(strings, &field, kGerman, nullptr), S_OK);
     EXPECT_EQ(field, created);
-    auto *slot = reinterpret_cast<VexoStringSlot *>(field);
-    expectLookups(db.handle, slot, {{kGerman, kEnglish, S_OK, u"Lang"}, {kFrench, kFrench, S_OK, u"Long"}});
+    auto *fieldSlot = reinterpret_cast<VexoStringSlot *>(field);
+    expectLookups(db.handle, fieldSlot, {{kGerman, kEnglish, S_OK, u"Lang"}, {kFrench, kFrench, S_OK, u"Long"}});
     EXPECT_EQ(setSlotText(strings, nullptr, kEnglish, u"x"), E_INVALIDARG);
 }
+

@@ -77,24 +77,18 @@ std::string edge(const void *from, const void *to, const char *colour)
 }
 std::string statement(const void *n, const std::string &label) { return nameOf(n) + " [label=\"" + label + "\"];"; }
 
+const char *const kGroupNames[] = {"@clusters", "@ECUs", "@PDUs", "@frames", "@signals", "@codings", "@views"};
+
 struct Db {
-    VexoNode *db = nullptr, *collections = nullptr, *groups[7] = {};  // "@clusters" ... "@views"
+    VexoNode *db = nullptr, *collections = nullptr, *groups[7] = {};  // by kGroupNames
     Db()
     {
         EXPECT_EQ(Vexo_create(u"DB", &db), S_OK);
         EXPECT_EQ(Vexo_getDatabaseCollections(db, &collections), S_OK);
-        VexoEnumerator *members = nullptr;
-        EXPECT_EQ(Vexo_enumChildren(collections, &members), S_OK);
-        EXPECT_EQ(Vexo_enumeratorNext(members, 7, groups, nullptr), S_OK);
-        Vexo_enumeratorDestroy(members);
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(Vexo_findByElementId(db, wide(kGroupNames[i]).c_str(), &groups[i]), S_OK);
     }
     ~Db() { Vexo_destroy(db); }
-    VexoNode *view()
-    {
-        VexoNode *node = made(Vexo_createElementGroup, db, u"V", nullptr, nullptr);
-        EXPECT_EQ(Vexo_addViews(db, 1, &node), S_OK);
-        return node;
-    }
     std::string dump() const
     {
         const fs::path path = scratch("dump.dot");
@@ -102,9 +96,8 @@ struct Db {
         return readFile(path);
     }
 };
-const char *const kGroupNames[] = {"@clusters", "@ECUs", "@PDUs", "@frames", "@signals", "@codings", "@views"};
 
-TEST(DotDump, WritesEachNodeAfterItsLinksInWalkOrder)
+TEST(DotDump, WritesEachNodeOnceAfterItsLinksInWalkOrderThroughCyclesAndLongChains)
 {
     Db d;
     VexoNode *c = d.collections, **g = d.groups, *cluster = made(Vexo_createCluster, d.db, u"CAN1", 1u);
@@ -135,10 +128,51 @@ TEST(DotDump, WritesEachNodeAfterItsLinksInWalkOrder)
     EXPECT_EQ(linesOf(text), want);
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(text.find('\r'), std::string::npos);
+
+    VexoNode *view = made(Vexo_createElementGroup, d.db, u"V", nullptr, nullptr);
+    VexoNode *a = made(Vexo_createElementReference, d.db, u"A", nullptr);
+    ASSERT_EQ(Vexo_addViews(d.db, 1, &view), S_OK);
+    VexoNode *b = made(Vexo_createElementReference, d.db, u"B", a);
+    ASSERT_EQ(Vexo_setReference(a, b), S_OK);
+    VexoNode *members[] = {a, a, b, made(Vexo_createElementReference, d.db, u"Back", d.collections)};
+    ASSERT_EQ(Vexo_appendChildren(view, 4, members), S_OK);
+    const std::string cyclic = d.dump();
+    for (const auto &[name, labels] : labelsOf(cyclic))
+        EXPECT_EQ(labels.size(), 1u) << name;
+    const std::vector<std::string> lines = linesOf(cyclic);
+    const std::pair<std::string, long> edges[] = {
+        {edge(view, a, "cyan"), 2}, {edge(a, b, "blue"), 1}, {edge(b, a, "blue"), 1},
+        {edge(members[3], d.collections, "blue"), 1}};
+    for (const auto &[line, times] : edges)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), times) << line;
+
+    // A long reference chain is followed without recursing.
+    constexpr int kLength = 100000;
+    VexoNode *last = nullptr;
+    for (int i = 0; i < kLength; ++i)
+        ASSERT_EQ(Vexo_createElementReference(d.db, nullptr, last, &last), S_OK);
+    ASSERT_EQ(Vexo_appendChildren(view, 1, &last), S_OK);
+    EXPECT_EQ(labelsOf(d.dump()).size(), kLength + 17u);  // 4 nodes here, 5 above, 7 groups, the collections
 }
 
-TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
+// Label texts: controls, surrogates and cuts first; record separators, quotes, backslashes and non-ASCII text in the
+// labels of every kind of element after that.
+TEST(DotDump, EscapesAndLabelsEveryKindOfElementOnceAndRendersWithGraphviz)
 {
+    const VexoChar unpaired[] = {0xDC00, u'x', 0xD800, 0};
+    struct Case { const char *what; std::u16string text; size_t limit; std::string want; } cases[] = {
+        {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
+        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
+        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
+        {"pair that does not fit", u"a\U0001F600", 2, "a"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out = "=";
+        vexo::diag::appendLabelText(out, c.text.c_str(), c.limit);
+        EXPECT_EQ(out, "=" + c.want);
+    }
+
     Db d;
     VexoNode *db = d.db, *cl = made(Vexo_createCluster, db, u"CAN1", 1u);
     VexoNode *ch = made(Vexo_createChannel, db, u"CAN1_Ch", cl);
@@ -231,54 +265,6 @@ TEST(DotDump, LabelsEveryKindOfElementOnceAndRendersWithGraphviz)
     const std::string command = "dot -Tsvg '" + path.string() + "' -o /dev/null 2>'" + errors.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readFile(errors), "") << "dot warned";
-}
-
-// Record separators, quotes, backslashes and non-ASCII text are in the labels of the test above.
-TEST(DotDump, EscapesLabelTexts)
-{
-    const VexoChar unpaired[] = {0xDC00, u'x', 0xD800, 0};
-    struct Case { const char *what; std::u16string text; size_t limit; std::string want; } cases[] = {
-        {"controls", u"a\nb\tc\rd", 100, R"(a\nb c d)"},
-        {"unpaired surrogates", unpaired, 100, "\uFFFDx\uFFFD"}, {"cut in plain text", u"abcd", 3, "abc"},
-        {"escape that does not fit", u"ab|c", 3, "ab"}, {"escape that just fits", u"a|bc", 3, R"(a\|)"},
-        {"pair that does not fit", u"a\U0001F600", 2, "a"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        std::string out = "=";
-        vexo::diag::appendLabelText(out, c.text.c_str(), c.limit);
-        EXPECT_EQ(out, "=" + c.want);
-    }
-}
-
-TEST(DotDump, WritesCyclesAndRepeatedLinksOnce)
-{
-    Db d;
-    VexoNode *view = d.view(), *a = made(Vexo_createElementReference, d.db, u"A", nullptr);
-    VexoNode *b = made(Vexo_createElementReference, d.db, u"B", a);
-    ASSERT_EQ(Vexo_setReference(a, b), S_OK);
-    VexoNode *members[] = {a, a, b, made(Vexo_createElementReference, d.db, u"Back", d.collections)};
-    ASSERT_EQ(Vexo_appendChildren(view, 4, members), S_OK);
-    const std::string text = d.dump();
-    for (const auto &[name, labels] : labelsOf(text))
-        EXPECT_EQ(labels.size(), 1u) << name;
-    const std::vector<std::string> lines = linesOf(text);
-    const std::pair<std::string, long> edges[] = {
-        {edge(view, a, "cyan"), 2}, {edge(a, b, "blue"), 1}, {edge(b, a, "blue"), 1},
-        {edge(members[3], d.collections, "blue"), 1}};
-    for (const auto &[line, times] : edges)
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), times) << line;
-}
-
-TEST(DotDump, FollowsLongReferenceChainsWithoutRecursing)
-{
-    Db d;
-    constexpr int kLength = 100000;
-    VexoNode *view = d.view(), *last = nullptr;
-    for (int i = 0; i < kLength; ++i)
-        ASSERT_EQ(Vexo_createElementReference(d.db, nullptr, last, &last), S_OK);
-    ASSERT_EQ(Vexo_appendChildren(view, 1, &last), S_OK);
-    EXPECT_EQ(labelsOf(d.dump()).size(), kLength + 9u);  // the references, the view, 7 groups, the collections
 }
 
 TEST(DotDump, RefusesBadArgumentsAndUnwritableFiles)

@@ -38,7 +38,6 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
     const VexoChar *text = nullptr;
 
     struct Case { const char *what; std::function<HRESULT()> call; };
-    // A call named by its own text.
 #define CALL(call) Case{#call, [&] { return call; }}
     const Case changes[] = {
         CALL(Vexo_createFrame(db, nullptr, 8, &out)),

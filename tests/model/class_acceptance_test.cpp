@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -65,13 +64,11 @@ struct Zoo {
             }
         }
         auto *owner = allocateNode<MultiplexedPart>(database);
-        auto *segment = new (appendRecord(kSegmentLayout, database->allocator, &owner->segments)) Segment();
-        segment->nodetype = Segment::kCode;
-        byIndex[classIndex(Segment::kCode)] = segment;
         auto *computation = allocateNode<LinearComputation>(database);
-        auto *range = new (appendRecord(kRangeLayout, database->allocator, &computation->ranges)) ValueRange();
-        range->nodetype = ValueRange::kCode;
-        byIndex[classIndex(ValueRange::kCode)] = range;
+        EXPECT_EQ(Vexo_addSegment(nodeHandle(owner), 0, 0, 1), S_OK);
+        EXPECT_EQ(Vexo_addRange(nodeHandle(computation), 0, 1, 0), S_OK);
+        byIndex[classIndex(Segment::kCode)] = chunkRecords(firstChunk(owner->segments.chunks));
+        byIndex[classIndex(ValueRange::kCode)] = chunkRecords(firstChunk(computation->ranges.chunks));
 
         EXPECT_EQ(Vexo_stringCreateSlot(db, 0x409, u"slot", &slot), S_OK);
 
@@ -118,10 +115,9 @@ struct Zoo {
     {
         std::vector<const void *> nodes(std::begin(byIndex) + 1, std::end(byIndex));
         nodes.insert(nodes.end(), helpers.begin(), helpers.end());
-        nodes.push_back(collections->identElements);
-        for (ElementGroup *group : {collections->clusters, collections->ECUs, collections->PDUs, collections->frames,
-                                    collections->signals, collections->codings, collections->views})
-            nodes.push_back(group);
+        nodes.insert(nodes.end(), {collections->identElements, collections->clusters, collections->ECUs,
+                                   collections->PDUs, collections->frames, collections->signals, collections->codings,
+                                   collections->views});
         std::vector<uint32_t> out;
         for (const void *node : nodes) {
             const uint32_t code = codeOf(node);
@@ -278,9 +274,7 @@ Row enumRow(std::string name, EnumFn fn, Accepts accepts, HRESULT onNull = E_INV
     return {std::move(name), std::move(accepts), E_INVALIDARG, onNull, [fn](Zoo &, VexoNode *subject) {
                 VexoEnumerator *e = nullptr;
                 const HRESULT hr = fn(subject, &e);
-                if (e != nullptr) {
-                    EXPECT_EQ(Vexo_enumeratorDestroy(e), S_OK);
-                }
+                EXPECT_TRUE(e == nullptr || Vexo_enumeratorDestroy(e) == S_OK);
                 return Outcome{hr, e != nullptr};
             }};
 }
@@ -346,7 +340,6 @@ std::vector<Row> rows()
         CALL("setElementDetail(database)", exactly(Vexo::kCode),
              Vexo_setElementDetail(s, zoo.frame, 0x409, u"long", u"d")),
 
-        // Single links: the holder as subject, then the target as subject.
         CALL("setParent(node)", kindOf(ElementChild::kCode), Vexo_setParent(s, zoo.frame)),
         CALL("setParent(parent)", elementId, Vexo_setParent(zoo.channel, s)),
         CALL("setReference(node)", except(kindOf(ElementReference::kCode), Vexo::kCode),
@@ -370,7 +363,6 @@ std::vector<Row> rows()
         CALL("setElsePart(part)", part, Vexo_setElsePart(zoo.muxPdu, s)),
         CALL("setSignal(instance)", signalInstance, Vexo_setSignal(s, zoo.signal)),
 
-        // Default groups: the first argument, then the entries.
         defaultGroup("addClusters", Vexo_addClusters, &DC::clusters, Cluster::kCode, exactly(Cluster::kCode)),
         defaultGroup("addECUs", Vexo_addECUs, &DC::ECUs, ElementGroup::kCode, group),
         defaultGroup("addFrames", Vexo_addFrames, &DC::frames, Frame::kCode, frame),
@@ -379,7 +371,6 @@ std::vector<Row> rows()
         defaultGroup("addCodings", Vexo_addCodings, &DC::codings, Coding::kCode, coding),
         defaultGroup("addViews", Vexo_addViews, &DC::views, ElementGroup::kCode, group),
 
-        // Relation lists: the owner, then the entries.
         relation("addFrameTriggerings", Vexo_addFrameTriggerings, channel | frame, &Zoo::triggering, triggering,
                  &Zoo::channel),
         relation("addPDUTriggerings", Vexo_addPDUTriggerings, channel | pdu, &Zoo::pduTriggering,
@@ -396,7 +387,6 @@ std::vector<Row> rows()
         CALL("addSegment", part, Vexo_addSegment(s, 1, 2, 3)),
         CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
 
-        // Enumerations: the owner of the list.
         ENUM(enumIdentElements, database, E_POINTER), ENUM(enumClusters, database, E_POINTER),
         ENUM(enumECUs, database, E_POINTER), ENUM(enumPDUs, database, E_POINTER),
         ENUM(enumFrames, database, E_POINTER), ENUM(enumSignals, database, E_POINTER),
@@ -408,7 +398,6 @@ std::vector<Row> rows()
         ENUM(enumPhysicalToInternalComputations, coding), ENUM(enumSegments, part),
         ENUM(enumRanges, kindOf(Computation::kCode)),
 
-        // Creation: the database argument.
         CREATION(createCluster, u"c", 1), CREATION(createChannel, u"c", nullptr), CREATION(createFrame, u"c", 8),
         CREATION(createAbsolutelyScheduledTriggering, u"c", 1, 2, 3, 4, nullptr, nullptr, nullptr),
         CREATION(createIdentifierBasedTriggering, u"c", 1, 2, nullptr, nullptr, nullptr),

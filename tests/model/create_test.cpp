@@ -13,11 +13,23 @@
 
 using namespace vexo::core;
 
-// Each creation below is handed one argument of the wrong class: it answers E_INVALIDARG, but the node
-// exists and the links made before the refused one stay.
-TEST(Create, ALaterStepFailsButTheNodeExists)
+// An argument refused before the node is made leaves nothing behind. Each creation after that is handed one
+// argument of the wrong class that it checks later: it answers E_INVALIDARG, but the node exists and the links
+// made before the refused one stay.
+TEST(Create, RefusedArgumentsCreateNothingUnlessALaterStepFailsAndWrongClassesAreNotLinked)
 {
-    TestDb db;
+    TestDb db, other;
+    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
+    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
+    const uint32_t nodesBefore = count(&db.collections()->identElements->children);
+    const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
+    // A reference to a timing, a channel in a cluster of another database.
+    VexoNode *out[2] = {};
+    EXPECT_EQ(Vexo_createElementReference(db.handle, u"R", timing, &out[0]), E_INVALIDARG);
+    EXPECT_EQ(Vexo_createChannel(db.handle, u"C", foreignCluster, &out[1]), E_INVALIDARG);
+    EXPECT_TRUE(out[0] == nullptr && out[1] == nullptr);
+    EXPECT_EQ(count(&db.collections()->identElements->children), nodesBefore);
+    EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
     VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u), *n[6] = {};
     VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
     const HRESULT results[] = {
@@ -41,21 +53,15 @@ TEST(Create, ALaterStepFailsButTheNodeExists)
     EXPECT_EQ(entries(db.collections()->PDUs->children), std::vector<void *>{n[2]});
     EXPECT_EQ(as<PDUInstance>(n[3])->parent, as<ObjectBase>(signal));
     EXPECT_EQ(entries(as<Signal>(signal)->signalInstances), std::vector<void *>{n[4]});
-}
 
-TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
-{
-    TestDb db;
-    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h");
-    VexoNode *coding = made(Vexo_createCoding, db.handle, u"K", 8u, 1u, unit);
-    VexoNode *cluster = made(Vexo_createCluster, db.handle, u"CL", 1u), *ecu = made(Vexo_createECU, db.handle, u"E");
-    VexoNode *channel = made(Vexo_createChannel, db.handle, u"CH", cluster);
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
-    VexoNode *reference = made(Vexo_createElementReference, db.handle, u"R", coding);
+    VexoNode *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h");
+    VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, unit);
+    VexoNode *cluster = made(Vexo_createCluster, d, u"CL", 1u), *ecu = made(Vexo_createECU, d, u"E");
+    VexoNode *channel = made(Vexo_createChannel, d, u"CH", cluster);
+    VexoNode *reference = made(Vexo_createElementReference, d, u"R", coding);
     EXPECT_EQ(entries(as<ElementGroup>(cluster)->children), std::vector<void *>{channel});
     EXPECT_EQ(as<Channel>(channel)->group, as<ElementGroup>(cluster));
     EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
-    VexoNode *const d = db.handle;
     // The creation with the argument, and the field the argument lands in.
     using Create = std::function<VexoNode *(VexoNode *arg)>;
     struct Case { const char *what; Create create; const void *(*linked)(VexoNode *); VexoNode *arg; bool taken; };
@@ -95,7 +101,7 @@ TEST(Create, OnlyArgumentsOfTheExactClassAreLinked)
 }
 
 // The links each creation writes into the new node and the lists it joins.
-TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
+TEST(Create, EachCreationLinksItsOwnersAndECUsAreCheckedInTheirOwnOrder)
 {
     TestDb db;
     VexoNode *const d = db.handle, *channel = made(Vexo_createChannel, d, u"CH", nullptr);
@@ -136,13 +142,8 @@ TEST(Create, TriggeringsAndInstancesLinkTheirOwners)
         {&as<Signal>(signal)->signalInstances, instance}};
     for (size_t i = 0; i < std::size(lists); ++i)
         EXPECT_EQ(entries(*lists[i].first), V{lists[i].second}) << "list " << i;
-}
 
-TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
-{
-    TestDb db;
     VexoNode *collections = reinterpret_cast<VexoNode *>(db.collections());
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
     struct Case { const char *what; VexoNode *database; bool out; HRESULT want; };
     const Case cases[] = {
         {"null database, null out", nullptr, false, E_POINTER}, {"frame, null out", frame, false, E_INVALIDARG},
@@ -163,30 +164,11 @@ TEST(Create, ECUsAreCheckedInTheirOwnOrderAndListedByIdentifier)
     EXPECT_EQ(found, ecu);
 }
 
-TEST(Create, RefusedArgumentsCreateNothing)
-{
-    TestDb db, other;
-    VexoNode *timing = made(Vexo_createCyclicTiming, db.handle, uint64_t(10), nullptr);
-    VexoNode *foreignCluster = made(Vexo_createCluster, other.handle, u"C", 1u);
-    const uint32_t nodesBefore = count(&db.collections()->identElements->children);
-    const TrackingStats before = trackingStats(databaseAs(db.handle)->allocator);
-    // A reference to a timing, a channel in a cluster of another database.
-    VexoNode *out[2] = {};
-    EXPECT_EQ(Vexo_createElementReference(db.handle, u"R", timing, &out[0]), E_INVALIDARG);
-    EXPECT_EQ(Vexo_createChannel(db.handle, u"C", foreignCluster, &out[1]), E_INVALIDARG);
-    EXPECT_EQ(out[0], nullptr);
-    EXPECT_EQ(out[1], nullptr);
-    EXPECT_EQ(count(&db.collections()->identElements->children), nodesBefore);
-    EXPECT_EQ(trackingStats(databaseAs(db.handle)->allocator).blocks, before.blocks);
-}
-
 // Builds a small but complete model; every step may be cut short by a failed allocation. Steps that follow a failed one
 // run with memory available again and must cope with whatever the failure left (null nodes, nodes without links).
 struct Model {
-    VexoNode *db = nullptr;
-    VexoNode *cluster = nullptr, *channel = nullptr, *ecu = nullptr, *frame = nullptr, *triggering = nullptr;
-    VexoNode *pdu = nullptr, *pduInstance = nullptr, *unit = nullptr, *coding = nullptr, *linear = nullptr;
-    VexoNode *signal = nullptr, *mux = nullptr, *part = nullptr, *pduTriggering = nullptr, *timing = nullptr;
+    VexoNode *db{}, *cluster{}, *channel{}, *ecu{}, *frame{}, *triggering{}, *pdu{}, *pduInstance{}, *unit{};
+    VexoNode *coding{}, *linear{}, *signal{}, *mux{}, *part{}, *pduTriggering{}, *timing{};
     VexoNode *frames[30] = {}, *sis[15] = {}, *parts[15] = {};
 
     std::vector<std::function<HRESULT()>> steps()

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "made.h"
@@ -41,29 +42,43 @@ struct Enum {  // owns an enumerator handle for the length of a test
     ~Enum() { EXPECT_TRUE(handle == nullptr || Vexo_enumeratorDestroy(handle) == S_OK); }
 };
 
-std::vector<VexoNode *> drain(VexoEnumerator *enumerator, uint32_t batch = 64)
+using Nodes = std::vector<VexoNode *>;
+using Fetch = std::tuple<HRESULT, uint32_t, Nodes>;
+
+// One Vexo_enumeratorNext call: its result, the count it wrote (77: none) and the entries it delivered.
+Fetch next(VexoEnumerator *enumerator, uint32_t wanted)
 {
-    std::vector<VexoNode *> out;
-    std::vector<VexoNode *> buffer(batch);
-    uint32_t fetched = 0;
-    while (Vexo_enumeratorNext(enumerator, batch, buffer.data(), &fetched) == S_OK)
-        out.insert(out.end(), buffer.begin(), buffer.begin() + fetched);
+    Nodes out(wanted + 1);
+    uint32_t fetched = 77;
+    const HRESULT hr = Vexo_enumeratorNext(enumerator, wanted, out.data(), &fetched);
+    out.resize(fetched <= wanted ? fetched : 0);
+    return {hr, fetched, out};
+}
+
+uint32_t countOf(const VexoEnumerator *enumerator)
+{
+    uint32_t count = 99;
+    EXPECT_EQ(Vexo_enumeratorGetCount(enumerator, &count), S_OK);
+    return count;
+}
+
+Nodes drain(VexoEnumerator *enumerator, uint32_t batch = 64)
+{
+    Nodes out;
+    for (Fetch f = next(enumerator, batch); std::get<0>(f) == S_OK; f = next(enumerator, batch))
+        out.insert(out.end(), std::get<2>(f).begin(), std::get<2>(f).end());
     return out;
 }
 
 using EnumFn = HRESULT (*)(VexoNode *, VexoEnumerator **);
 
 // Every entry of a list, fetched in batches of the given size; checks the count too.
-std::vector<VexoNode *> listOf(EnumFn fn, VexoNode *owner, uint32_t batch)
+Nodes listOf(EnumFn fn, VexoNode *owner, uint32_t batch)
 {
     Enum e;
     EXPECT_EQ(fn(owner, &e.handle), S_OK);
-    if (e.handle == nullptr)
-        return {};
-    const std::vector<VexoNode *> out = drain(e.handle, batch);
-    uint32_t count = 0;
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, out.size());
+    const Nodes out = e.handle != nullptr ? drain(e.handle, batch) : Nodes{};
+    EXPECT_EQ(countOf(e.handle), out.size());
     return out;
 }
 
@@ -76,78 +91,147 @@ int32_t bySwitchCode(const void *key, const VexoNode *entry)
 
 }  // namespace
 
-TEST(Enumerator, FetchesInBatchesSkipsAndLeavesFetchedAloneWhenExhausted)
+TEST(Enumerator, FetchesSkipsFindsAndReaimsAndRefusesForeignHandles)
 {
     Model m;
     auto *frame = m.make<Frame>(u"F");
-    std::vector<VexoNode *> all;
+    Nodes all;
     for (int i = 0; i < 5; ++i)
         m.add(frame->PDUInstances, all.emplace_back(nodeHandle(m.make<PDUInstance>())));
     Enum e;
     ASSERT_EQ(Vexo_enumPDUInstances(nodeHandle(frame), &e.handle), S_OK);
-    VexoNode *out[3] = {};
-    uint32_t fetched = 0;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
-    EXPECT_EQ(std::vector<VexoNode *>(out, out + fetched), (std::vector<VexoNode *>{all[0], all[1], all[2]}));
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_OK);
-    EXPECT_EQ(std::vector<VexoNode *>(out, out + fetched), (std::vector<VexoNode *>{all[3], all[4]}));
-    fetched = 77;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 77u);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, nullptr), S_FALSE);
-
-    uint32_t count = 0;
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, 5u) << "the count is the list's total, not what is left";
+    VexoNode *out = nullptr;
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_OK, 3, {all[0], all[1], all[2]}));
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_OK, 2, {all[3], all[4]}));
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_FALSE, 77, {}));
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, &out, nullptr), S_FALSE);
+    EXPECT_EQ(countOf(e.handle), 5u) << "the count is the list's total, not what is left";
 
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 0, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u) << "a wanted count of 0 delivers nothing but is no early return";
+    EXPECT_EQ(next(e.handle, 0), Fetch(S_FALSE, 0, {})) << "wanting 0 delivers nothing but is no early return";
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 0), S_OK);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 2), S_OK);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
-    EXPECT_EQ(out[0], all[2]);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
+    EXPECT_EQ(out, all[2]);
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 10), S_OK) << "running past the end is no failure";
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE);
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_FALSE, 77, {}));
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "but an exhausted enumerator says so";
 
     ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);  // empty group
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, &count), S_OK);
-    EXPECT_EQ(count, 0u);
-    fetched = 77;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 3, out, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 77u);
+    EXPECT_EQ(countOf(e.handle), 0u);
+    EXPECT_EQ(next(e.handle, 3), Fetch(S_FALSE, 77, {}));
     EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 1), S_FALSE) << "empty list";
-}
 
-TEST(Enumerator, SeesEntriesAppendedBehindItAcrossChunks)
-{
-    Model m;
     auto *pdu = m.make<SignalPDU>(u"P");
-    Enum e;
     ASSERT_EQ(Vexo_enumSignalInstances(nodeHandle(pdu), &e.handle), S_OK);  // the list has no chunk yet
     auto *first = m.make<SignalInstance>();
     m.add(pdu->signalInstances, first);
-    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{}) << "aimed at a list without chunks";
+    EXPECT_EQ(drain(e.handle), Nodes{}) << "aimed at a list without chunks";
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(drain(e.handle, 1), std::vector<VexoNode *>{nodeHandle(first)}) << "reset reads the list afresh";
+    EXPECT_EQ(drain(e.handle, 1), Nodes{nodeHandle(first)}) << "reset reads the list afresh";
 
     for (int i = 1; i < 13; ++i)
         m.add(pdu->signalInstances, m.make<SignalInstance>());
     ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    std::vector<VexoNode *> thirteen(13);
-    uint32_t fetched = 0;
-    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 13, thirteen.data(), &fetched), S_OK);
-    ASSERT_EQ(fetched, 13u);
+    ASSERT_EQ(std::get<1>(next(e.handle, 13)), 13u);
     auto *fourteenth = m.make<SignalInstance>();  // opens a second chunk
     m.add(pdu->signalInstances, fourteenth);
-    VexoNode *out = nullptr;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK);
-    EXPECT_EQ(out, nodeHandle(fourteenth));
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {nodeHandle(fourteenth)}));
+
+    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);
+    VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
+    uint32_t count = 0;
+    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
+
+    EXPECT_EQ(Vexo_enumFrames(m.handle, nullptr), E_INVALIDARG);
+    VexoEnumerator *held = notAnEnumerator;
+    EXPECT_EQ(Vexo_enumFrames(m.handle, &held), E_INVALIDARG);
+    EXPECT_EQ(held, notAnEnumerator);
+    EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
+
+    // Every function takes its handle through one check, which a null handle meets first.
+    EXPECT_EQ(Vexo_enumeratorGetCount(notAnEnumerator, &count), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorReset(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorSkip(notAnEnumerator, 1), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(notAnEnumerator, 1, &out, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(notAnEnumerator, nullptr, anyOrder), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(notAnEnumerator), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorDestroy(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
+
+    auto *part = m.make<MultiplexedPart>();
+    m.addSegment(part, 3);
+    auto *signal = m.make<Signal>(u"S");
+    m.insert(m.collections()->signals, signal);
+
+    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
+    VexoEnumerator *const reused = e.handle;
+    EXPECT_EQ(firstWord(reused), kRecordEnumeratorMagic);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_OK) << "the refused search moved nothing";
+    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
+
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
+    EXPECT_EQ(e.handle, reused) << "re-aimed in place, no new enumerator";
+    EXPECT_EQ(firstWord(reused), kNodeEnumeratorMagic);
+    EXPECT_EQ(drain(e.handle), Nodes{nodeHandle(signal)});
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
+        << "a node-list enumerator now (exhausted, so not found)";
+
+    auto *mux = m.make<MultiplexedPDU>(u"M");
+    Nodes parts;  // 20 parts, chunks of 13 and 7: switch code 2 i at index i
+    for (uint32_t code = 0; code < 40; code += 2)
+        m.add(mux->dynamicParts,
+              parts.emplace_back(made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr)));
+    ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(mux), &e.handle), S_OK);
+    struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
+    const Case cases[] = {
+        {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
+        {"found in the second chunk", 30, S_OK, 30}, {"first entry of the second chunk", 26, S_OK, 26},
+        {"missing between chunks", 25, S_FALSE, 26},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+        EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
+        EXPECT_EQ(next(e.handle, 2), Fetch(S_OK, 2, {parts[row.next / 2], parts[row.next / 2 + 1]}));
+    }
+
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    const uint32_t beyond = 99;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
+    EXPECT_EQ(std::get<0>(next(e.handle, 2)), S_FALSE) << "placed at the end";
+
+    // The search goes on from the current chunk: an entry of an earlier chunk is not found.
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
+    const uint32_t early = 4;
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
+    EXPECT_EQ(next(e.handle, 1), Fetch(S_OK, 1, {parts[13]}));
+
+    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
+    EXPECT_EQ(std::get<0>(next(e.handle, 1)), S_FALSE) << "and stays exhausted";
+
+    // A group, searched by identifier.
+    Nodes signals;
+    for (int i = 0; i < 40; ++i) {
+        signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
+        m.insert(m.collections()->signals, signals.back());
+    }
+    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
+    auto byIdentifier = [](const void *key, const VexoNode *entry) {
+        return int32_t(compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid));
+    };
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
+    EXPECT_EQ(drain(e.handle).front(), signals[17]);
+    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
+    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S1175", byIdentifier), S_FALSE);
+    EXPECT_EQ(drain(e.handle).front(), signals[18]);
 }
 
-// Ordered inserts while an enumerator walks a group: every entry that was there is delivered once and in order, an
-// entry inserted behind the position is delivered, one inserted before it is not (skips and found positions included).
 TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
 {
     const uint32_t kSeed = 77;
@@ -207,185 +291,37 @@ TEST(Enumerator, InsertsDuringAWalkDeliverEveryEntryOnce)
     }
 }
 
-TEST(Enumerator, ReaimingReusesTheHandleAndSwitchesKind)
-{
-    Model m;
-    auto *part = m.make<MultiplexedPart>();
-    m.addSegment(part, 3);
-    auto *signal = m.make<Signal>(u"S");
-    m.insert(m.collections()->signals, signal);
-
-    Enum e;
-    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
-    ASSERT_EQ(Vexo_enumSegments(nodeHandle(part), &e.handle), S_OK);
-    VexoEnumerator *const first = e.handle;
-    EXPECT_EQ(firstWord(first), kRecordEnumeratorMagic);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), E_INVALIDARG) << "no search in a record list";
-    VexoNode *out = nullptr;
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, &out, nullptr), S_OK) << "the refused search moved nothing";
-    EXPECT_EQ(Vexo_enumeratorSkip(e.handle, 5), S_OK);  // exhausted
-
-    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
-    EXPECT_EQ(e.handle, first) << "re-aimed in place, no new enumerator";
-    EXPECT_EQ(firstWord(first), kNodeEnumeratorMagic);
-    EXPECT_EQ(drain(e.handle), std::vector<VexoNode *>{nodeHandle(signal)});
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S", anyOrder), S_FALSE)
-        << "a node-list enumerator now (exhausted, so not found)";
-}
-
-TEST(Enumerator, RefusesForeignHandlesAndNullArguments)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    Enum e;
-    ASSERT_EQ(Vexo_enumFrames(m.handle, &e.handle), S_OK);
-    VexoEnumerator *notAnEnumerator = reinterpret_cast<VexoEnumerator *>(frame);
-    VexoNode *out = nullptr;
-    uint32_t count = 0;
-    auto anyOrder = [](const void *, const VexoNode *) { return 0; };
-
-    EXPECT_EQ(Vexo_enumFrames(m.handle, nullptr), E_INVALIDARG);
-    VexoEnumerator *held = notAnEnumerator;
-    EXPECT_EQ(Vexo_enumFrames(m.handle, &held), E_INVALIDARG);
-    EXPECT_EQ(held, notAnEnumerator);
-    EXPECT_EQ(firstWord(frame), Frame::kCode) << "the foreign object is not written";
-
-    for (VexoEnumerator *bad : {static_cast<VexoEnumerator *>(nullptr), notAnEnumerator}) {
-        SCOPED_TRACE(bad == nullptr ? "null" : "a frame");
-        EXPECT_EQ(Vexo_enumeratorGetCount(bad, &count), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorReset(bad), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorSkip(bad, 1), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorNext(bad, 1, &out, nullptr), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorFindNext(bad, nullptr, anyOrder), E_INVALIDARG);
-        EXPECT_EQ(Vexo_enumeratorDestroy(bad), E_INVALIDARG);
-    }
-    EXPECT_EQ(Vexo_enumeratorGetCount(e.handle, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, nullptr, nullptr), E_INVALIDARG);
-}
-
-TEST(Enumerator, FindNextPlacesTheCursorForTheNextFetch)
-{
-    Model m;
-    auto *pdu = m.make<MultiplexedPDU>(u"M");
-    for (uint32_t code = 0; code < 40; code += 2)  // 20 parts: chunks of 13 and 7
-        m.add(pdu->dynamicParts, made(Vexo_createMultiplexedPart, m.handle, nullptr, code, nullptr));
-    auto codeOf = [](VexoNode *node) { return nodeExactly<MultiplexedPart>(node)->switchCode; };
-    Enum e;
-    ASSERT_EQ(Vexo_enumDynamicParts(nodeHandle(pdu), &e.handle), S_OK);
-    VexoNode *out[2] = {};
-    struct Case { const char *what; uint32_t key; HRESULT want; uint32_t next; /* switch code delivered next */ };
-    const Case cases[] = {
-        {"found in the first chunk", 8, S_OK, 8}, {"missing, in the first chunk", 7, S_FALSE, 8},
-        {"found in the second chunk", 30, S_OK, 30}, {"first entry of the second chunk", 26, S_OK, 26},
-        {"missing between chunks", 25, S_FALSE, 26},
-    };
-    for (const Case &row : cases) {
-        SCOPED_TRACE(row.what);
-        ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-        EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &row.key, bySwitchCode), row.want);
-        ASSERT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_OK);
-        EXPECT_EQ(codeOf(out[0]), row.next);
-        EXPECT_EQ(codeOf(out[1]), row.next + 2);
-    }
-
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    const uint32_t beyond = 99;
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &beyond, bySwitchCode), S_FALSE);
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 2, out, nullptr), S_FALSE) << "placed at the end";
-
-    // The search goes on from the current chunk: an entry of an earlier chunk is not found.
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 15), S_OK);
-    const uint32_t early = 4;
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE);
-    ASSERT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_OK);
-    EXPECT_EQ(codeOf(out[0]), 26u);
-
-    ASSERT_EQ(Vexo_enumeratorSkip(e.handle, 100), S_OK);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, &early, bySwitchCode), S_FALSE) << "exhausted";
-    EXPECT_EQ(Vexo_enumeratorNext(e.handle, 1, out, nullptr), S_FALSE) << "and stays exhausted";
-}
-
-TEST(Enumerator, FindNextSearchesGroupsByIdentifier)
-{
-    Model m;
-    std::vector<VexoNode *> signals;
-    for (int i = 0; i < 40; ++i) {
-        signals.push_back(nodeHandle(m.make<Signal>(numbered(u"S", 100 + i))));
-        m.insert(m.collections()->signals, signals.back());
-    }
-    Enum e;
-    ASSERT_EQ(Vexo_enumSignals(m.handle, &e.handle), S_OK);
-    auto byIdentifier = [](const void *key, const VexoNode *entry) {
-        return int32_t(compareUnits(static_cast<const VexoChar *>(key), nodeAs<ElementId>(entry)->eid));
-    };
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S117", byIdentifier), S_OK);
-    EXPECT_EQ(drain(e.handle).front(), signals[17]);
-    ASSERT_EQ(Vexo_enumeratorReset(e.handle), S_OK);
-    EXPECT_EQ(Vexo_enumeratorFindNext(e.handle, u"S1175", byIdentifier), S_FALSE);
-    EXPECT_EQ(drain(e.handle).front(), signals[18]);
-}
-
-TEST(Enumerator, WalkHelpersVisitInOrderAndStopEarly)
-{
-    Model m;
-    auto *frame = m.make<Frame>(u"F");
-    auto *part = m.make<MultiplexedPart>();
-    std::vector<void *> added;
-    for (int i = 0; i < 30; ++i)
-        m.add(frame->PDUInstances, added.emplace_back(m.make<PDUInstance>()));
-    for (size_t stop : {size_t(100), size_t(14)}) {  // all 30, then a stop after 14
-        std::vector<void *> seen;
-        forEachNode(frame->PDUInstances, [&](void *entry) { seen.push_back(entry); return seen.size() < stop; });
-        EXPECT_EQ(seen, std::vector<void *>(added.begin(), added.begin() + std::min<size_t>(stop, 30)));
-    }
-
-    for (uint32_t i = 0; i < 5; ++i)
-        m.addSegment(part, i * 3);
-    std::vector<uint32_t> positions;
-    forEachRecord<Segment>(part->segments, [&](Segment *s) { return positions.push_back(s->bitpos), true; });
-    EXPECT_EQ(positions, (std::vector<uint32_t>{0, 3, 6, 9, 12}));
-    size_t visits = 0;
-    forEachNode(m.make<Frame>()->PDUInstances, [&](void *) { return ++visits, true; });
-    EXPECT_EQ(visits, 0u) << "an empty list has nothing to visit";
-}
-
 // Each enumeration function reads one list of its owner: nodes put straight into that list (15: two
 // chunks) come back in list order. What the public creation and add functions put into the lists is
 // the creation and link tests' concern; batches and chunk ends are this file's tests above.
-TEST(Enumerator, EachEnumerationReadsItsOwnersList)
+TEST(Enumerator, EachEnumerationAndWalkHelperReadsItsListInOrder)
 {
     Model m;
     DatabaseCollections *c = m.collections();
-    auto *cluster = m.make<Cluster>();
-    auto *channel = m.make<Channel>();
-    auto *frame = m.make<Frame>();
-    auto *pdu = m.make<SignalPDU>();
-    auto *signal = m.make<Signal>();
-    auto *coding = m.make<Coding>();
-    auto *mux = m.make<MultiplexedPDU>();
-    auto *triggering = m.make<IdentifierBasedTriggering>();
     struct Case { const char *what; EnumFn fn; const void *owner; NodeList *list; };
+    // A row with the database (or collections node) as owner, and a row whose owner is a new node of class Owner.
 #define ROW(fn, owner, list) Case{#fn "(" #owner ")", Vexo_##fn, owner, &list}
+#define NEW(fn, Owner, list) \
+    [](auto *o) { return Case{#fn "(" #Owner ")", Vexo_##fn, o, &o->list}; }(m.make<Owner>())
     const Case cases[] = {
         ROW(enumClusters, m.handle, c->clusters->children), ROW(enumECUs, m.handle, c->ECUs->children),
         ROW(enumPDUs, m.handle, c->PDUs->children), ROW(enumFrames, m.handle, c->frames->children),
         ROW(enumSignals, m.handle, c->signals->children), ROW(enumCodings, m.handle, c->codings->children),
-        ROW(enumViews, c, c->views->children), ROW(enumChildren, cluster, cluster->children),
-        ROW(enumChildren, triggering, triggering->children), ROW(enumFrameTriggerings, frame, frame->frameTriggerings),
-        ROW(enumFrameTriggerings, channel, channel->frameTriggerings), ROW(enumPDUTriggerings, pdu, pdu->triggerings),
-        ROW(enumPDUTriggerings, channel, channel->PDUTriggerings), ROW(enumParents, pdu, pdu->parents),
-        ROW(enumPDUInstances, frame, frame->PDUInstances), ROW(enumPDUInstances, channel, channel->PDUInstances),
-        ROW(enumSignalInstances, pdu, pdu->signalInstances), ROW(enumSignalInstances, signal, signal->signalInstances),
-        ROW(enumInternalToPhysicalComputations, coding, coding->internalToPhysicalCompus),
-        ROW(enumPhysicalToInternalComputations, coding, coding->physicalToInternalCompus),
-        ROW(enumDynamicParts, mux, mux->dynamicParts),
+        ROW(enumViews, c, c->views->children), NEW(enumChildren, Cluster, children),
+        NEW(enumChildren, IdentifierBasedTriggering, children), NEW(enumFrameTriggerings, Frame, frameTriggerings),
+        NEW(enumFrameTriggerings, Channel, frameTriggerings), NEW(enumPDUTriggerings, SignalPDU, triggerings),
+        NEW(enumPDUTriggerings, Channel, PDUTriggerings), NEW(enumParents, SignalPDU, parents),
+        NEW(enumPDUInstances, Frame, PDUInstances), NEW(enumPDUInstances, Channel, PDUInstances),
+        NEW(enumSignalInstances, SignalPDU, signalInstances), NEW(enumSignalInstances, Signal, signalInstances),
+        NEW(enumInternalToPhysicalComputations, Coding, internalToPhysicalCompus),
+        NEW(enumPhysicalToInternalComputations, Coding, physicalToInternalCompus),
+        NEW(enumDynamicParts, MultiplexedPDU, dynamicParts),
     };
 #undef ROW
+#undef NEW
     for (const Case &row : cases) {
         SCOPED_TRACE(row.what);
-        std::vector<VexoNode *> want;
+        Nodes want;
         for (int i = 0; i < 15; ++i)
             m.add(*row.list, want.emplace_back(nodeHandle(m.make<Frame>())));
         EXPECT_EQ(listOf(row.fn, nodeHandle(row.owner), 5), want);
@@ -393,7 +329,7 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
     // The root group, made with the large layout, lists every identified element.
     for (int i = 0; i < 15; ++i)
         m.make<Frame>(numbered(u"F", 100 + i));
-    std::vector<VexoNode *> identified;
+    Nodes identified;
     for (void *entry : entries(c->identElements->children))
         identified.push_back(nodeHandle(entry));
     EXPECT_EQ(identified.size(), 8u + 15u);
@@ -406,18 +342,36 @@ TEST(Enumerator, EachEnumerationReadsItsOwnersList)
         m.addSegment(part, 2 * i);
         ASSERT_EQ(Vexo_addRange(nodeHandle(ranged), i, i + 0.5, 0), S_OK);
     }
-    const std::vector<VexoNode *> segments = listOf(Vexo_enumSegments, nodeHandle(part), 4);
-    const std::vector<VexoNode *> ranges = listOf(Vexo_enumRanges, nodeHandle(ranged), 4);
-    ASSERT_EQ(segments.size(), 15u);
-    ASSERT_EQ(ranges.size(), 15u);
+    const Nodes segments = listOf(Vexo_enumSegments, nodeHandle(part), 4);
+    const Nodes ranges = listOf(Vexo_enumRanges, nodeHandle(ranged), 4);
+    ASSERT_EQ(segments.size() + ranges.size(), 30u);
     for (uint32_t i = 0; i < 15; ++i) {
         uint32_t bitpos = 0;
         double lower = -1;
         EXPECT_EQ(Vexo_getBitPosition(segments[i], &bitpos), S_OK);
         EXPECT_EQ(Vexo_getLowerLimit(ranges[i], &lower), S_OK);
-        EXPECT_EQ(bitpos, 2 * i) << i;
-        EXPECT_EQ(lower, double(i)) << i;
+        EXPECT_EQ(std::make_tuple(bitpos, lower), std::make_tuple(2 * i, double(i))) << i;
         EXPECT_EQ(Vexo_getNodeType(segments[i]), 0x7473);
         EXPECT_EQ(Vexo_getNodeType(ranges[i]), Q3_NODETYPE_ValueRange);
     }
+
+    auto *frame = m.make<Frame>(u"F");
+    auto *walked = m.make<MultiplexedPart>();
+    std::vector<void *> added;
+    for (int i = 0; i < 30; ++i)
+        m.add(frame->PDUInstances, added.emplace_back(m.make<PDUInstance>()));
+    for (size_t stop : {size_t(100), size_t(14)}) {  // all 30, then a stop after 14
+        std::vector<void *> seen;
+        forEachNode(frame->PDUInstances, [&](void *entry) { seen.push_back(entry); return seen.size() < stop; });
+        EXPECT_EQ(seen, std::vector<void *>(added.begin(), added.begin() + std::min<size_t>(stop, 30)));
+    }
+
+    for (uint32_t i = 0; i < 5; ++i)
+        m.addSegment(walked, i * 3);
+    std::vector<uint32_t> positions;
+    forEachRecord<Segment>(walked->segments, [&](Segment *s) { return positions.push_back(s->bitpos), true; });
+    EXPECT_EQ(positions, (std::vector<uint32_t>{0, 3, 6, 9, 12}));
+    size_t visits = 0;
+    forEachNode(m.make<Frame>()->PDUInstances, [&](void *) { return ++visits, true; });
+    EXPECT_EQ(visits, 0u) << "an empty list has nothing to visit";
 }

@@ -38,7 +38,7 @@ VexoNode *newSegment(VexoNode *db)
 // All seven default-group adders share one function, which hands each node to core's ordered
 // insert (its skips and chunk splits: the database and node-list tests); which group and class
 // each adder takes is the class-acceptance table's.
-TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
+TEST(Links, DefaultGroupsAndDynamicPartsKeepTheirOrderAndOneEntryPerKey)
 {
     Db db;
     auto make = [&](const VexoChar *id) { return nodeHandle(db.make<Frame>(id)); };
@@ -54,17 +54,76 @@ TEST(Links, DefaultGroupsKeepIdentifierOrderAndTheFirstOfEachIdentifier)
     EXPECT_EQ(as<ElementId>(twin)->group, nullptr);
     EXPECT_EQ(as<ElementId>(anonymous)->group, nullptr);
     EXPECT_EQ(Vexo_addFrames(db.handle, 0, nullptr), E_POINTER);
+
+    // The switch-code order over an ordered insert; its chunk splits are the node list's tests.
+    struct Case { const char *what; std::vector<uint32_t> codes /* offered in this order */, want /* listed */; };
+    const Case cases[] = {
+        {"scrambled", {9, 2, 5}, {2, 5, 9}}, {"same code twice", {5, 5}, {5}},
+        {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VexoNode *pdu = db.mux();
+        std::vector<VexoNode *> parts;
+        for (uint32_t code : c.codes)
+            parts.push_back(db.part(nullptr, code));
+        ASSERT_EQ(Vexo_addDynamicParts(pdu, uint32_t(parts.size()), parts.data()), S_OK);
+        std::vector<uint32_t> listed;
+        for (void *entry : entries(as<MultiplexedPDU>(pdu)->dynamicParts))
+            listed.push_back(nodeAs<MultiplexedPart>(entry)->switchCode);
+        EXPECT_EQ(listed, c.want);
+        // Exactly the listed parts have the PDU as parent; a skipped twin keeps none.
+        size_t parented = 0;
+        for (VexoNode *part : parts)
+            parented += as<MultiplexedPart>(part)->parent == as<ObjectBase>(pdu);
+        EXPECT_EQ(parented, c.want.size());
+        EXPECT_TRUE(c.codes.size() != 2 || as<MultiplexedPart>(parts[1])->parent == nullptr) << "the twin";
+    }
 }
 
-TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
+TEST(Links, SingleLinksChangeNoListButSetSignalAndRelationListsDo)
 {
+    Db db;
+    VexoNode *a = db.channel(u"A"), *b = db.channel(u"B"), *frame = db.frame(u"F");
+    VexoNode *triggering = made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 0x100u, 0u, nullptr, nullptr, a);
+
+    EXPECT_EQ(Vexo_setChannel(triggering, b), S_OK);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, as<ObjectBase>(b));
+    EXPECT_EQ(entries(as<Channel>(a)->frameTriggerings), std::vector<void *>{triggering});
+    EXPECT_TRUE(entries(as<Channel>(b)->frameTriggerings).empty());
+    EXPECT_EQ(Vexo_setChannel(triggering, nullptr), S_OK);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
+
+    EXPECT_EQ(Vexo_setParent(b, frame), S_OK);
+    EXPECT_TRUE(entries(as<Frame>(frame)->PDUInstances).empty());
+
+    // setSignal references any element but lists only in signals and signal PDUs.
+    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
+    VexoNode *pdu = made(Vexo_createSignalPDU, db.handle, u"P", 64u, nullptr);
+    VexoNode *instance = made(Vexo_createSignalInstance, db.handle, u"I", 0u, 0u, 0u, nullptr, nullptr);
+    struct Case { const char *what; VexoNode *target; HRESULT want; const NodeList *list /* where it appears */; };
+    const Case cases[] = {
+        {"signal", signal, S_OK, &as<Signal>(signal)->signalInstances},
+        {"signal PDU (listed there, which makes it the parent)", pdu, S_OK, &as<SignalPDU>(pdu)->signalInstances},
+        {"frame: referenced, but no list takes it", frame, E_INVALIDARG, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Vexo_setSignal(instance, c.target), c.want);
+        EXPECT_EQ(as<SignalInstance>(instance)->reference, as<ObjectBase>(c.target));
+        if (c.list != nullptr) {
+            EXPECT_EQ(entries(*c.list), std::vector<void *>{instance});
+        }
+    }
+    EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
+
     enum Link { kNone, kParent, kReference };
-    struct Case { std::string what; Adder add; uint32_t ownerCode, entryCode; size_t listOffset; Link link; };
+    struct Relation { std::string what; Adder add; uint32_t ownerCode, entryCode; size_t listOffset; Link link; };
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 #define ROW(add, Owner, Entry, list, link) \
     {#add " to a " #Owner, Vexo_##add, Owner::kCode, Entry::kCode, offsetof(Owner, list), link}
-    const Case cases[] = {
+    const Relation relations[] = {
         ROW(addFrameTriggerings, Channel, MaskedIdentifierTriggering, frameTriggerings, kParent),
         ROW(addFrameTriggerings, Frame, AbsolutelyScheduledTriggering, frameTriggerings, kReference),
         ROW(addPDUTriggerings, Channel, PDUTriggering, PDUTriggerings, kParent),
@@ -79,16 +138,16 @@ TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
     };
 #undef ROW
 #pragma GCC diagnostic pop
-    for (const Case &c : cases) {
+    for (const Relation &c : relations) {
         SCOPED_TRACE(c.what);
-        Db db;
-        Vexo *database = databaseAs(db.handle);
+        Db own;
+        Vexo *database = databaseAs(own.handle);
         auto *owner = reinterpret_cast<VexoNode *>(allocateNode(database, c.ownerCode));
         const auto &list = *reinterpret_cast<const NodeList *>(reinterpret_cast<char *>(owner) + c.listOffset);
         std::vector<VexoNode *> taken;
         for (int i = 0; i < 8; ++i)
             taken.push_back(reinterpret_cast<VexoNode *>(allocateNode(database, c.entryCode)));
-        VexoNode *const other = db.frame(u"Other");  // a class no relation list takes from a frame
+        VexoNode *const other = own.frame(u"Other");  // a class no relation list takes from a frame
         std::vector<VexoNode *> array = {taken[0], nullptr, other, taken[1]};
         array.insert(array.end(), taken.begin() + 2, taken.end());
         array.push_back(taken[0]);
@@ -109,121 +168,10 @@ TEST(Links, RelationListsKeepArrayOrderAndDuplicatesAndWriteTheOwnerLink)
     }
 }
 
-TEST(Links, DynamicPartsAreOrderedBySwitchCodeWithOnePartPerCode)
-{
-    // The switch-code order over an ordered insert; its chunk splits are the node list's tests.
-    struct Case { const char *what; std::vector<uint32_t> codes /* offered in this order */, want /* listed */; };
-    const Case cases[] = {
-        {"scrambled", {9, 2, 5}, {2, 5, 9}}, {"same code twice", {5, 5}, {5}},
-        {"codes compared as signed differences", {1, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 1, 0x7FFFFFFFu}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Db db;
-        VexoNode *pdu = db.mux();
-        std::vector<VexoNode *> parts;
-        for (uint32_t code : c.codes)
-            parts.push_back(db.part(nullptr, code));
-        ASSERT_EQ(Vexo_addDynamicParts(pdu, uint32_t(parts.size()), parts.data()), S_OK);
-        std::vector<uint32_t> listed;
-        for (void *entry : entries(as<MultiplexedPDU>(pdu)->dynamicParts))
-            listed.push_back(nodeAs<MultiplexedPart>(entry)->switchCode);
-        EXPECT_EQ(listed, c.want);
-        // Exactly the listed parts have the PDU as parent; a skipped twin keeps none.
-        size_t parented = 0;
-        for (VexoNode *part : parts)
-            parented += as<MultiplexedPart>(part)->parent == as<ObjectBase>(pdu);
-        EXPECT_EQ(parented, c.want.size());
-        if (c.codes.size() == 2) {
-            EXPECT_EQ(as<MultiplexedPart>(parts[1])->parent, nullptr);
-        }
-    }
-}
-
-TEST(Links, SingleLinksChangeNoList)
-{
-    Db db;
-    VexoNode *a = db.channel(u"A"), *b = db.channel(u"B"), *frame = db.frame(u"F");
-    VexoNode *triggering = made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 0x100u, 0u, nullptr, nullptr, a);
-
-    EXPECT_EQ(Vexo_setChannel(triggering, b), S_OK);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, as<ObjectBase>(b));
-    EXPECT_EQ(entries(as<Channel>(a)->frameTriggerings), std::vector<void *>{triggering});
-    EXPECT_TRUE(entries(as<Channel>(b)->frameTriggerings).empty());
-    EXPECT_EQ(Vexo_setChannel(triggering, nullptr), S_OK);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
-
-    EXPECT_EQ(Vexo_setParent(b, frame), S_OK);
-    EXPECT_TRUE(entries(as<Frame>(frame)->PDUInstances).empty());
-}
-
-TEST(Links, SetSignalReferencesAnyElementButListsOnlyInSignalsAndSignalPDUs)
-{
-    Db db;
-    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr), *frame = db.frame(u"F");
-    VexoNode *pdu = made(Vexo_createSignalPDU, db.handle, u"P", 64u, nullptr);
-    VexoNode *instance = made(Vexo_createSignalInstance, db.handle, u"I", 0u, 0u, 0u, nullptr, nullptr);
-    struct Case { const char *what; VexoNode *target; HRESULT want; const NodeList *list /* where it appears */; };
-    const Case cases[] = {
-        {"signal", signal, S_OK, &as<Signal>(signal)->signalInstances},
-        {"signal PDU (listed there, which makes it the parent)", pdu, S_OK, &as<SignalPDU>(pdu)->signalInstances},
-        {"frame: referenced, but no list takes it", frame, E_INVALIDARG, nullptr},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(Vexo_setSignal(instance, c.target), c.want);
-        EXPECT_EQ(as<SignalInstance>(instance)->reference, as<ObjectBase>(c.target));
-        if (c.list != nullptr) {
-            EXPECT_EQ(entries(*c.list), std::vector<void *>{instance});
-        }
-    }
-    EXPECT_EQ(as<SignalInstance>(instance)->parent, as<ObjectBase>(pdu));
-}
-
-TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNorNamed)
-{
-    Db db, other;
-    VexoNode *channel = db.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = db.mux();
-    VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
-    VexoNode *triggering =
-        made(Vexo_createIdentifierBasedTriggering, db.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
-    const VexoChar *text = u"sentinel";
-    // Each call runs as its row is made, in order; the trace shows the call.
-    struct Case { const char *call; HRESULT got, want; };
-#define CALL(call, want) Case{#call, call, want}
-    const Case cases[] = {
-        CALL(Vexo_setParent(channel, foreignFrame), E_INVALIDARG),
-        CALL(Vexo_setReference(triggering, foreignFrame), E_INVALIDARG),
-        CALL(Vexo_setChannel(triggering, foreignChannel), E_FAIL),
-        CALL(Vexo_setFrame(triggering, foreignFrame), E_FAIL), CALL(Vexo_setStaticPart(pdu, foreignPart), E_INVALIDARG),
-        CALL(Vexo_addFrames(db.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
-        CALL(Vexo_addFrameTriggerings(foreignChannel, 1, &triggering), S_OK),
-        // Every text function takes its node through one ownership check.
-        CALL(Vexo_setShortName(db.handle, foreignFrame, u"x"), E_INVALIDARG),
-        CALL(Vexo_getShortName(db.handle, foreignFrame, &text), E_INVALIDARG),
-    };
-#undef CALL
-    for (const Case &c : cases)
-        EXPECT_EQ(c.got, c.want) << c.call;
-    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
-    EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
-    EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
-    EXPECT_TRUE(entries(db.collections()->frames->children).empty());
-    EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
-    EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
-    EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
-    EXPECT_EQ(u16(text), u"sentinel");
-    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
-    // Through its own database the frame's texts are fine.
-    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
-    EXPECT_EQ(u16(text), u"F");
-}
-
 // Each call is handed something of a second database, which is then destroyed; the kept
 // database is walked afterwards (under AddressSanitizer a kept pointer would be a
 // use after free). Timings, records and slots carry no database field of their own.
-TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
+TEST(Links, NodesOfAnotherDatabaseAreNeverLinkedNamedNorKeptReachable)
 {
     struct Other { VexoNode *db, *group, *frame, *timing, *segment; VexoStringSlot *slot; };
     VexoNode *out = nullptr;
@@ -267,4 +215,41 @@ TEST(Links, NothingOfADestroyedDatabaseStaysReachable)
     VexoNode *segment = newSegment(d.handle), *group = made(Vexo_createElementGroup, d.handle, u"G", nullptr, nullptr);
     ASSERT_EQ(Vexo_appendChildren(group, 1, &segment), S_OK);
     EXPECT_EQ(entries(as<ElementGroup>(group)->children), std::vector<void *>{segment});
+
+    Db other;
+    VexoNode *channel = d.channel(u"C"), *foreignChannel = other.channel(u"C"), *pdu = d.mux();
+    VexoNode *foreignFrame = other.frame(u"F"), *foreignPart = other.part(u"X", 1);
+    VexoNode *triggering =
+        made(Vexo_createIdentifierBasedTriggering, d.handle, u"T", 1u, 0u, nullptr, nullptr, nullptr);
+    const VexoChar *text = u"sentinel";
+    // Each call runs as its row is made, in order; the trace shows the call.
+    struct Refusal { const char *call; HRESULT got, want; };
+#define CALL(call, want) Refusal{#call, call, want}
+    const Refusal refusals[] = {
+        CALL(Vexo_setParent(channel, foreignFrame), E_INVALIDARG),
+        CALL(Vexo_setReference(triggering, foreignFrame), E_INVALIDARG),
+        CALL(Vexo_setChannel(triggering, foreignChannel), E_FAIL),
+        CALL(Vexo_setFrame(triggering, foreignFrame), E_FAIL), CALL(Vexo_setStaticPart(pdu, foreignPart), E_INVALIDARG),
+        CALL(Vexo_addFrames(d.handle, 1, &foreignFrame), S_OK), CALL(Vexo_addDynamicParts(pdu, 1, &foreignPart), S_OK),
+        CALL(Vexo_addFrameTriggerings(foreignChannel, 1, &triggering), S_OK),
+        // Every text function takes its node through one ownership check.
+        CALL(Vexo_setShortName(d.handle, foreignFrame, u"x"), E_INVALIDARG),
+        CALL(Vexo_getShortName(d.handle, foreignFrame, &text), E_INVALIDARG),
+    };
+#undef CALL
+    for (const Refusal &c : refusals)
+        EXPECT_EQ(c.got, c.want) << c.call;
+    EXPECT_EQ(as<Channel>(channel)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->parent, nullptr);
+    EXPECT_EQ(as<FrameTriggering>(triggering)->reference, nullptr);
+    EXPECT_EQ(as<MultiplexedPDU>(pdu)->staticPart, nullptr);
+    EXPECT_TRUE(entries(d.collections()->frames->children).empty());
+    EXPECT_TRUE(entries(as<MultiplexedPDU>(pdu)->dynamicParts).empty());
+    EXPECT_TRUE(entries(as<Channel>(foreignChannel)->frameTriggerings).empty());
+    EXPECT_EQ(as<MultiplexedPart>(foreignPart)->parent, nullptr);
+    EXPECT_EQ(u16(text), u"sentinel");
+    EXPECT_EQ(as<Frame>(foreignFrame)->shortname, nullptr);
+    // Through its own database the frame's texts are fine.
+    EXPECT_EQ(Vexo_getShortName(other.handle, foreignFrame, &text), S_OK);
+    EXPECT_EQ(u16(text), u"F");
 }

@@ -58,7 +58,6 @@ TEST(Properties, GettersReadWhatCreationStored)
     VexoNode *range = firstRecord(as<Computation>(linear)->ranges);
 
     struct Case { const char *what; std::function<double()> get; double want; };
-    // Each row reads a getter of a node; the trace names both.
 #define READ(fn, node, want) Case{#fn "(" #node ")", read(Vexo_##fn, node), want}
     const Case cases[] = {
         READ(getClusterType, cluster, 99), READ(getLength, frame, 64), READ(getSlotId, ast, 11),
@@ -85,11 +84,11 @@ TEST(Properties, GettersReadWhatCreationStored)
     EXPECT_EQ(u16(id), u"S");
 }
 
-TEST(Properties, ShortNameFallsBackToTheIdentifier)
+TEST(Properties, NamesTextsAndUnitsWithTheirFallbacks)
 {
     TestDb db;
-    VexoNode *frame = made(Vexo_createFrame, db.handle, u"F", 8u);
-    VexoNode *anonymous = made(Vexo_createFrame, db.handle, nullptr, 8u);
+    VexoNode *const d = db.handle, *frame = made(Vexo_createFrame, d, u"F", 8u);
+    VexoNode *anonymous = made(Vexo_createFrame, d, nullptr, 8u);
     struct Case { const char *what; VexoNode *node; const VexoChar *set; HRESULT want; std::u16string text; };
     const Case cases[] = {
         {"identifier stands in", frame, nullptr, S_OK, u"F"}, {"a short name wins", frame, u"Front", S_OK, u"Front"},
@@ -99,52 +98,33 @@ TEST(Properties, ShortNameFallsBackToTheIdentifier)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         if (c.set != nullptr) {
-            EXPECT_EQ(Vexo_setShortName(db.handle, c.node, c.set), S_OK);
+            EXPECT_EQ(Vexo_setShortName(d, c.node, c.set), S_OK);
         }
         const VexoChar *text = u"sentinel";
-        EXPECT_EQ(Vexo_getShortName(db.handle, c.node, &text), c.want);
+        EXPECT_EQ(Vexo_getShortName(d, c.node, &text), c.want);
         EXPECT_EQ(u16(text), c.text);
     }
-    EXPECT_EQ(Vexo_setShortName(db.handle, frame, nullptr), E_INVALIDARG);
-    const VexoChar *text = nullptr;
-    EXPECT_EQ(Vexo_getShortName(db.handle, frame, &text), S_OK);
+    EXPECT_EQ(Vexo_setShortName(d, frame, nullptr), E_INVALIDARG);
+    const VexoChar *text = u"sentinel", *description = nullptr;
+    EXPECT_EQ(Vexo_getShortName(d, frame, &text), S_OK);
     EXPECT_EQ(u16(text), u"");
-}
 
-TEST(Properties, TextsAreLookedUpByLanguageFallbackAndCreationLanguage)
-{
-    TestDb db;
-    VexoNode *signal = made(Vexo_createSignal, db.handle, u"S", 0u, 0.0, 0.0, 1.0, nullptr);
-    const VexoChar *text = u"sentinel";
-    EXPECT_EQ(Vexo_getLongName(db.handle, signal, 0x409, 0x407, &text), S_FALSE);
+    // Long names and descriptions: each text is a slot of its own, looked up with the language and its fallback
+    // (the lookup order and empty texts are the string slots' tests).
+    EXPECT_EQ(Vexo_getLongName(d, frame, 0x409, 0x407, &text), S_FALSE);
     EXPECT_EQ(text, nullptr);
-    ASSERT_EQ(Vexo_setLongName(db.handle, signal, 0x409, u"Colour"), S_OK);
-    ASSERT_EQ(Vexo_setLongName(db.handle, signal, 0x407, u"Farbe"), S_OK);
-    ASSERT_EQ(Vexo_setLongName(db.handle, signal, 0x407, u""), S_OK);  // empty: no change
-    ASSERT_EQ(Vexo_setDescription(db.handle, signal, 0x407, u"Beschreibung"), S_OK);
-    // Each text is a slot of its own; the lookup order itself is the string slots' test.
-    struct Case { uint32_t language, fallback; std::u16string longName, description; };
-    const Case cases[] = {
-        {0x409, 0x407, u"Colour", u"Beschreibung"},  // the description exists in German only
-        {0x40C, 0x407, u"Farbe", u"Beschreibung"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.language) + "/" + std::to_string(c.fallback));
-        const VexoChar *name = nullptr, *description = nullptr;
-        EXPECT_EQ(Vexo_getLongName(db.handle, signal, c.language, c.fallback, &name), S_OK);
-        EXPECT_EQ(Vexo_getDescription(db.handle, signal, c.language, c.fallback, &description), S_OK);
-        EXPECT_EQ(u16(name), c.longName);
-        EXPECT_EQ(u16(description), c.description);
-    }
-    EXPECT_EQ(Vexo_setLongName(db.handle, signal, 0x409, nullptr), E_INVALIDARG);
-}
+    ASSERT_EQ(Vexo_setLongName(d, frame, 0x409, u"Colour"), S_OK);
+    ASSERT_EQ(Vexo_setLongName(d, frame, 0x407, u"Farbe"), S_OK);
+    ASSERT_EQ(Vexo_setDescription(d, frame, 0x407, u"Beschreibung"), S_OK);
+    EXPECT_EQ(Vexo_getLongName(d, frame, 0x409, 0x407, &text), S_OK);
+    EXPECT_EQ(Vexo_getDescription(d, frame, 0x409, 0x407, &description), S_OK);
+    EXPECT_EQ(u16(text), u"Colour");
+    EXPECT_EQ(u16(description), u"Beschreibung") << "in German only: the fallback";
+    EXPECT_EQ(Vexo_setLongName(d, frame, 0x409, nullptr), E_INVALIDARG);
 
-TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
-{
-    TestDb db;
     // The texts set with setElementDetail, which outputs are asked for, and the answer.
-    struct Case { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
-    const Case cases[] = {
+    struct Detail { const char *what; const VexoChar *longName, *description; bool askLong, askDesc; HRESULT want; };
+    const Detail details[] = {
         {"neither text", nullptr, nullptr, true, true, S_FALSE},
         {"long name only: the missing description decides", u"Speed", nullptr, true, true, S_FALSE},
         {"description only", nullptr, u"Vehicle speed", true, true, S_OK},
@@ -152,32 +132,23 @@ TEST(Properties, ElementDetailAnswersWithTheDescriptionLookup)
         {"both, asking for the description alone", u"Speed", u"Vehicle speed", false, true, S_OK},
         {"no output at all", u"Speed", u"Vehicle speed", false, false, E_INVALIDARG},
     };
-    for (const Case &c : cases) {
+    for (const Detail &c : details) {
         SCOPED_TRACE(c.what);
-        VexoNode *signal = made(Vexo_createSignal, db.handle, nullptr, 0u, 0.0, 0.0, 1.0, nullptr);
-        ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, c.longName, c.description), S_OK);
-        const VexoChar *name = u"sentinel", *description = u"sentinel";
-        EXPECT_EQ(Vexo_getElementDetail(db.handle, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
-                                        c.askDesc ? &description : nullptr),
-                  c.want);
-        if (c.askLong) {
-            EXPECT_EQ(u16(name), c.longName != nullptr ? c.longName : u"<null>");
-        }
-        if (c.askDesc) {
-            EXPECT_EQ(u16(description), c.description != nullptr ? c.description : u"<null>");
-        }
+        VexoNode *signal = made(Vexo_createSignal, d, nullptr, 0u, 0.0, 0.0, 1.0, nullptr);
+        ASSERT_EQ(Vexo_setElementDetail(d, signal, 0x409, c.longName, c.description), S_OK);
+        const VexoChar *name = u"sentinel", *detail = u"sentinel";
+        const HRESULT hr = Vexo_getElementDetail(d, signal, 0x409, 0x409, c.askLong ? &name : nullptr,
+                                                 c.askDesc ? &detail : nullptr);
+        EXPECT_EQ(hr, c.want);
+        EXPECT_EQ(u16(name), c.askLong ? u16(c.longName) : u"sentinel");
+        EXPECT_EQ(u16(detail), c.askDesc ? u16(c.description) : u"sentinel");
         // A later call with one text leaves the other alone.
-        ASSERT_EQ(Vexo_setElementDetail(db.handle, signal, 0x409, u"Other", nullptr), S_OK);
-        EXPECT_EQ(Vexo_getDescription(db.handle, signal, 0x409, 0x409, &description),
-                  c.description != nullptr ? S_OK : S_FALSE);
+        ASSERT_EQ(Vexo_setElementDetail(d, signal, 0x409, u"Other", nullptr), S_OK);
+        EXPECT_EQ(Vexo_getDescription(d, signal, 0x409, 0x409, &detail), c.description != nullptr ? S_OK : S_FALSE);
     }
-}
 
-TEST(Properties, UnitAndMappedTexts)
-{
-    TestDb db;
-    VexoNode *unit = made(Vexo_createUnitSpec, db.handle, u"U", 0x409u, u"km/h"), *forged = nullptr;
-    VexoNode *bare = made(Vexo_createUnitSpec, db.handle, u"B", 0x409u, nullptr);
+    VexoNode *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"km/h"), *forged = nullptr;
+    VexoNode *bare = made(Vexo_createUnitSpec, d, u"B", 0x409u, nullptr);
     VexoStringSlot *slot = nullptr;
     ASSERT_EQ(Vexo_stringCreateSlot(db.handle, 0x409, u"Off", &slot), S_OK);
     VexoNode *computation = made(Vexo_createMappedTextComputation, db.handle, u"T", slot);
@@ -187,42 +158,35 @@ TEST(Properties, UnitAndMappedTexts)
     EXPECT_EQ(Vexo_createMappedTextComputation(db.handle, u"G", forgedSlot, &forged), E_INVALIDARG);
     EXPECT_EQ(forged, nullptr);
     using Getter = HRESULT (*)(VexoNode *, const VexoNode *, uint32_t, uint32_t, const VexoChar **);
-    struct Case { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
-    const Case cases[] = {
+    struct Text { const char *what; Getter fn; VexoNode *node; uint32_t lang, alt; HRESULT want; std::u16string text; };
+    const Text texts[] = {
         {"display name", Vexo_getDisplayName, unit, 0x409, 0, S_OK, u"km/h"},
         {"unit without text", Vexo_getDisplayName, bare, 0x409, 0, S_FALSE, u"<null>"},
         {"mapped text", Vexo_getTextValue, computation, 0x407, 0x409, S_OK, u"Off"},
     };
-    for (const Case &c : cases) {
+    for (const Text &c : texts) {
         SCOPED_TRACE(c.what);
         const VexoChar *text = nullptr;
         EXPECT_EQ(c.fn(db.handle, c.node, c.lang, c.alt, &text), c.want);
         EXPECT_EQ(u16(text), c.text);
     }
-}
 
-TEST(Properties, UnitOfAnElementTakesAtMostTwoSteps)
-{
-    TestDb db;
-    VexoNode *const d = db.handle, *unit = made(Vexo_createUnitSpec, d, u"U", 0x409u, u"V");
+    // The unit of an element takes at most two steps.
     VexoNode *coding = made(Vexo_createCoding, d, u"K", 8u, 1u, unit);
     VexoNode *signal = made(Vexo_createSignal, d, u"S", 0u, 0.0, 0.0, 1.0, coding);
     VexoNode *bareCoding = made(Vexo_createCoding, d, u"K0", 8u, 1u, nullptr);
     VexoNode *bareSignal = made(Vexo_createSignal, d, u"S0", 0u, 0.0, 0.0, 1.0, bareCoding);
     VexoNode *orphan = made(Vexo_createSignal, d, u"S1", 0u, 0.0, 0.0, 1.0, nullptr);
     VexoNode *instance = made(Vexo_createSignalInstance, d, u"I", 0u, 0u, 0u, signal, nullptr);
-    VexoNode *toFrame = made(Vexo_createElementReference, d, u"R", made(Vexo_createFrame, d, u"F", 8u));
-    struct Case { const char *what; VexoNode *node; VexoNode *want; };
-    const Case cases[] = {
-        {"coding", coding, unit}, {"unit itself", unit, unit},
-        {"signal through its coding", signal, unit}, {"signal whose coding has no unit", bareSignal, nullptr},
-        {"signal without coding", orphan, nullptr}, {"signal instance: two steps reach the coding", instance, coding},
-        {"reference to an element without reference field", toFrame, nullptr},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        VexoNode *got = unit == c.want ? nullptr : unit;
-        EXPECT_EQ(Vexo_getUnit(c.node, &got), S_OK);
-        EXPECT_EQ(got, c.want);
+    VexoNode *toFrame = made(Vexo_createElementReference, d, u"R", made(Vexo_createFrame, d, u"F2", 8u));
+    const std::pair<VexoNode *, VexoNode *> units[] = {
+        {coding, unit}, {unit, unit}, {signal, unit}, {bareSignal, nullptr} /* its coding has none */,
+        {orphan, nullptr} /* no coding */, {instance, coding} /* two steps reach the coding */,
+        {toFrame, nullptr} /* a reference to an element without reference field */};
+    for (const auto &[node, want] : units) {
+        VexoNode *got = unit == want ? nullptr : unit;
+        EXPECT_EQ(Vexo_getUnit(node, &got), S_OK) << ascii(nodeAs<ElementId>(node)->eid);
+        EXPECT_EQ(got, want) << ascii(nodeAs<ElementId>(node)->eid);
     }
 }
+
