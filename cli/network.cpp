@@ -355,7 +355,6 @@ void Network::describeLayout(Layout &layout, VexoNode *pdu, int64_t bitPosition,
 
 const FrameInfo *Network::channelFrame(VexoNode *channel)
 {
-    const std::lock_guard<std::mutex> hold(made_);
     std::unique_ptr<FrameInfo> &slot = channelFrames_[channel];
     if (!slot) {
         slot = std::make_unique<FrameInfo>();
@@ -369,7 +368,6 @@ const FrameInfo *Network::channelFrame(VexoNode *channel)
 
 const SignalInfo &Network::signalOf(VexoNode *signal)
 {
-    const std::lock_guard<std::mutex> hold(made_);
     std::unique_ptr<SignalInfo> &slot = signals_[signal];
     if (slot)
         return *slot;
@@ -420,7 +418,6 @@ const SignalInfo &Network::signalOf(VexoNode *signal)
 
 const std::string &Network::valueText(const VexoStringSlot *slot)
 {
-    const std::lock_guard<std::mutex> hold(made_);
     const auto found = valueTexts_.find(slot);
     if (found != valueTexts_.end())
         return found->second;

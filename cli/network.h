@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -120,8 +119,6 @@ public:
         const auto found = byTriggering_.find(triggering);
         return found != byTriggering_.end() ? found->second : nullptr;
     }
-    // The three functions below make their records on first use; several threads may
-    // call them at once.
     // The record that stands for a channel's own PDU instances (decoded for every
     // frame on the channel), named after the channel; made on first use.
     const FrameInfo *channelFrame(VexoNode *channel);
@@ -152,7 +149,6 @@ private:
     std::unordered_map<const VexoNode *, std::unique_ptr<FrameInfo>> channelFrames_;
     std::unordered_map<const VexoNode *, std::unique_ptr<SignalInfo>> signals_;
     std::unordered_map<const VexoStringSlot *, std::string> valueTexts_;
-    std::mutex made_;  // held while the three maps above are read or filled
     std::unordered_map<const VexoNode *, std::vector<std::string>> receivers_;
     bool receiversRead_ = false;
 };

@@ -14,46 +14,13 @@ namespace vexo::cli {
 
 Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(new char[kCapacity]) {}
 
-Output::Output() : buffer_(new char[kCapacity]) {}
-
-Output::~Output() = default;
-
-void Output::makeRoom(size_t size)
+Output::~Output()
 {
-    if (fd_ >= 0) {
-        flush();
-        return;
-    }
-    const size_t capacity = std::max(2 * capacity_, used_ + size);
-    std::unique_ptr<char[]> grown(new char[capacity]);
-    std::memcpy(grown.get(), buffer_.get(), used_);
-    buffer_ = std::move(grown);
-    capacity_ = capacity;
-}
-
-std::unique_ptr<char[]> Output::take(size_t &size)
-{
-    size = used_;
-    std::unique_ptr<char[]> text = std::move(buffer_);
-    capacity_ = std::max(kCapacity, used_ + used_ / 4);
-    buffer_.reset(new char[capacity_]);
-    used_ = 0;
-    return text;
+    delete[] buffer_;
 }
 
 void Output::spill(std::string_view text)
 {
-    if (fd_ >= 0 && text.size() >= kCapacity) {
-        // A large piece (a block decoded on another thread) goes out without a copy.
-        flush();
-        writeAll(text.data(), text.size());
-        return;
-    }
-    if (fd_ < 0) {
-        makeRoom(text.size());
-        append(text.data(), text.size());
-        return;
-    }
     while (!text.empty()) {
         if (used_ == kCapacity)
             flush();
@@ -65,17 +32,9 @@ void Output::spill(std::string_view text)
 
 void Output::flush()
 {
-    if (fd_ < 0)
-        return;
-    writeAll(buffer_.get(), used_);
-    used_ = 0;
-}
-
-void Output::writeAll(const char *data, size_t size)
-{
     size_t done = 0;
-    while (done < size) {
-        const ssize_t written = ::write(fd_, data + done, size - done);
+    while (done < used_) {
+        const ssize_t written = ::write(fd_, buffer_ + done, used_ - done);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -83,6 +42,7 @@ void Output::writeAll(const char *data, size_t size)
         }
         done += static_cast<size_t>(written);
     }
+    used_ = 0;
 }
 
 void Output::putDouble(double value)
@@ -94,8 +54,8 @@ void Output::putDouble(double value)
     // Whole numbers below 2^53 print as their digits where the shortest form is those
     // digits, at a fraction of the general conversion's cost (signals with factor 1 are
     // common). The shortest form takes the exponent form only when it is shorter: for
-    // n = m * 10^z (m without trailing zeros, s digits), when s + 4 (+ 1 for the point
-    // after the first of several digits) is below the s + z digits written out.
+    // n = m * 10^z (m without trailing zeros, s digits), when s + 4 characters (+ 1 for
+    // the point after the first of several digits) are fewer than the s + z digits.
     if (value > -9007199254740992.0 && value < 9007199254740992.0) {
         const auto whole = static_cast<int64_t>(value);
         if (static_cast<double>(whole) == value) {
@@ -109,7 +69,7 @@ void Output::putDouble(double value)
                 ++zeros;
             for (; m != 0; m /= 10)
                 ++digits;
-            if (digits + zeros <= digits + (digits > 1 ? 1 : 0) + 4) {
+            if (zeros <= (digits > 1 ? 1 : 0) + 4) {
                 putSigned(whole);
                 return;
             }

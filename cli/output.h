@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,24 +15,21 @@ class Output {
 public:
     // Writes to a file descriptor (1: standard output); name is used in error messages.
     Output(int fd, std::string name);
-    // Keeps everything in memory instead, in a buffer that grows (output made on one
-    // thread and written on another); take() hands the text over.
-    Output();
     ~Output();
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
 
     void put(std::string_view text)
     {
-        if (text.size() > capacity_ - used_)
+        if (text.size() > kCapacity - used_)
             spill(text);
         else
             append(text.data(), text.size());
     }
     void put(char c)
     {
-        if (used_ == capacity_)
-            makeRoom(1);
+        if (used_ == kCapacity)
+            flush();
         buffer_[used_++] = c;
     }
     // The shortest text that reads back as the same double ("1.5", "0.1", "1e+300");
@@ -54,36 +50,29 @@ public:
     // Text as a CSV field (quoted when it holds a comma, a quote or a line end).
     void putCsvField(std::string_view text);
 
-    // Writes what is buffered; throws a tool error when the write fails. Does nothing
-    // for output kept in memory.
+    // Writes what is buffered; throws a tool error when the write fails.
     void flush();
-    // Output kept in memory: the text so far, whose buffer the caller now owns (size
-    // bytes); the output starts afresh with room for about as much again.
-    std::unique_ptr<char[]> take(size_t &size);
 
 private:
     static constexpr size_t kCapacity = 1 << 16;
     void append(const char *data, size_t size)
     {
-        std::memcpy(buffer_.get() + used_, data, size);
+        std::memcpy(buffer_ + used_, data, size);
         used_ += size;
     }
     void spill(std::string_view text);
-    // Room for size more bytes: the buffer written out, or (in memory) grown.
-    void makeRoom(size_t size);
-    void writeAll(const char *data, size_t size);
     // Room for one formatted number (to_chars never needs more than this).
     char *reserve(size_t size)
     {
-        if (capacity_ - used_ < size)
-            makeRoom(size);
-        return buffer_.get() + used_;
+        if (kCapacity - used_ < size)
+            flush();
+        return buffer_ + used_;
     }
 
-    int fd_ = -1;  // -1: kept in memory
+    int fd_;
     std::string name_;
-    size_t used_ = 0, capacity_ = kCapacity;
-    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    char *buffer_;
 };
 
 }  // namespace vexo::cli

@@ -5,6 +5,7 @@ Environment: VEXO, VEXO_SOURCE_DIR, VEXO_CORPUS_DIR (optional), VEXO_TEST_TMP.""
 import json
 import os
 import re
+import select
 import shutil
 import struct
 import subprocess
@@ -248,23 +249,14 @@ class Decode(unittest.TestCase):
         self.assertEqual(len(both), len(text.splitlines()) + 1)
         self.assertEqual(both[-1], '(1700000000.500000) can0 0B0 SteeringAngle')
 
-    def test_threads_write_what_one_writes_and_live_input_shows_at_once(self):
-        # Blocks of lines go to decoding threads: a log of several blocks with garbage and
-        # unknown frames throughout gives the same output, summary and strict failure.
-        mixed = write('blocks.log', '\n'.join(MIXED * 700) + '\n')
-        late = write('late.log', '\n'.join([FRAMES[0]] * 9000 + ['this is no frame'] + FRAMES) + '\n')
-        for args in (['-f', 'json', '--raw', mixed], ['--strict', '-f', 'csv', '--frames', late]):
-            one = run('decode', DB, *args, env=dict(os.environ, VEXO_THREADS='1'))
-            for n in ('2', '5'):
-                many = run('decode', DB, *args, env=dict(os.environ, VEXO_THREADS=n))
-                self.assertEqual((many.returncode, many.stdout, many.stderr), (one.returncode, one.stdout, one.stderr))
-        self.assertEqual((one.returncode, one.stdout.count('\n')), (1, 9001), 'frames before the failure are written')
-        # A live log: a frame is written out while the writer still holds its pipe open.
+    def test_a_live_log_shows_at_once(self):
+        # A frame is written out while the writer still holds its pipe open.
         tool = subprocess.Popen([VEXO, 'decode', '--frames', DB], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 text=True)
         tool.stdin.write(FRAMES[0] + '\n')
         tool.stdin.flush()
-        self.assertEqual(tool.stdout.readline(), '(1700000000.500000) can0 0B0 SteeringAngle\n')
+        shown = select.select([tool.stdout], [], [], 60)[0]
+        self.assertEqual(tool.stdout.readline() if shown else 'nothing', '(1700000000.500000) can0 0B0 SteeringAngle\n')
         tool.stdin.close()
         self.assertEqual(tool.wait(), 0)
 
