@@ -23,6 +23,7 @@ enum class LineKind { Frame, Remote, Error, Blank, Garbage };
 
 struct ParsedLine {
     std::string_view timestamp;
+    double seconds = 0;  // the timestamp read; NaN without one
     std::string_view bus;
     uint32_t identifier = 0;
     bool extended = false;
@@ -86,15 +87,24 @@ bool isTimestamp(std::string_view text)
     return digits > 0 && i == text.size();
 }
 
-// The seconds of a timestamp (digits with an optional fraction), correctly rounded. When
-// its digits make an integer of at most 2^53, a double holds that exactly, as it does the
-// power of ten of the fraction's length, and one division rounds the quotient correctly:
-// candump's "seconds.micros" takes this way. Other stamps go through from_chars (NaN when
-// it finds the value out of range).
-double secondsOf(std::string_view text)
+// The seconds of a timestamp (digits with an optional fraction), correctly rounded, from
+// its digits read as one integer (count of them, the last `fraction` after the point).
+// When that integer is at most 2^53, a double holds it exactly, as it does the power of
+// ten, and one division rounds the quotient correctly: candump's "seconds.micros" takes
+// this way. Other stamps go through from_chars (NaN when it finds them out of range).
+double secondsFrom(uint64_t digits, size_t count, size_t fraction, std::string_view text)
 {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
                                          1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    if (count <= 19 && digits <= uint64_t(1) << 53)
+        return static_cast<double>(digits) / kPowers[fraction];
+    double seconds = std::numeric_limits<double>::quiet_NaN();
+    std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return seconds;
+}
+
+double secondsOf(std::string_view text)
+{
     uint64_t digits = 0;
     size_t count = 0, fraction = 0;
     for (const char c : text) {
@@ -105,11 +115,7 @@ double secondsOf(std::string_view text)
         digits = digits * 10 + static_cast<uint64_t>(c - '0');
         ++count;
     }
-    if (count <= 19 && digits <= uint64_t(1) << 53)
-        return static_cast<double>(digits) / kPowers[fraction];
-    double seconds = std::numeric_limits<double>::quiet_NaN();
-    std::from_chars(text.data(), text.data() + text.size(), seconds);
-    return seconds;
+    return secondsFrom(digits, count, fraction, text);
 }
 
 bool isInterfaceName(std::string_view name)
@@ -248,12 +254,20 @@ bool readPlainLogLine(std::string_view line, ParsedLine &frame)
     if (at == end || *at++ != '(')
         return false;
     const char *const stamp = at;
-    ptrdiff_t digits = 0;
-    for (; at != end && (isDigit(*at) || (*at == '.' && at - stamp == digits)); ++at)
-        digits += *at != '.' ? 1 : 0;
-    if (at == end || *at != ')' || digits == 0)
+    uint64_t value = 0;
+    while (at != end && isDigit(*at))
+        value = value * 10 + static_cast<uint64_t>(*at++ - '0');
+    const char *const point = at;
+    if (at != end && *at == '.') {
+        ++at;
+        while (at != end && isDigit(*at))
+            value = value * 10 + static_cast<uint64_t>(*at++ - '0');
+    }
+    const auto count = static_cast<size_t>(at - stamp) - (point != at ? 1 : 0);
+    if (at == end || *at != ')' || count == 0)
         return false;
     frame.timestamp = std::string_view(stamp, static_cast<size_t>(at - stamp));
+    frame.seconds = secondsFrom(value, count, point != at ? static_cast<size_t>(at - point - 1) : 0, frame.timestamp);
     if (++at == end || *at++ != ' ')
         return false;
     const char *const bus = at;
@@ -266,7 +280,7 @@ bool readPlainLogLine(std::string_view line, ParsedLine &frame)
     uint32_t identifier = 0;
     for (int digit; at != end && (digit = hexDigitValue(*at)) >= 0; ++at)
         identifier = identifier << 4 | static_cast<uint32_t>(digit);
-    digits = at - id;
+    const ptrdiff_t digits = at - id;
     if (at == end || *at++ != '#' || (digits != 3 && digits != 8) || (digits == 3 && identifier > 0x7FF)
         || identifier > 0x1FFFFFFF || (digits == 8 && (identifier & kErrorFlag) != 0))
         return false;
@@ -289,6 +303,7 @@ bool readPlainLogLine(std::string_view line, ParsedLine &frame)
 LineKind readAnyLine(std::string_view line, ParsedLine &frame)
 {
     frame.timestamp = {};
+    frame.seconds = std::numeric_limits<double>::quiet_NaN();
     frame.flags = 0;
     frame.length = 0;
     Cursor c(line);
@@ -300,6 +315,7 @@ LineKind readAnyLine(std::string_view line, ParsedLine &frame)
         if (!c.take(')') || !isTimestamp(stamp))
             return LineKind::Garbage;
         frame.timestamp = stamp;
+        frame.seconds = secondsOf(stamp);
         c.skipBlanks();
     }
     frame.bus = c.word();
@@ -395,8 +411,7 @@ VEXO_API HRESULT Vexo_parseCandump(const char *text, uint64_t length, uint32_t f
             count.dataBytes += parsed.length;
             if (lines != nullptr) {
                 VexoLogLine &where = lines[count.frames];
-                where.timestamp = parsed.timestamp.empty() ? std::numeric_limits<double>::quiet_NaN()
-                                                            : secondsOf(parsed.timestamp);
+                where.timestamp = parsed.seconds;
                 where.line = count.lines;
                 where.flags = parsed.flags;
                 where.stampOffset = static_cast<uint32_t>(parsed.timestamp.empty() ? 0 : parsed.timestamp.data() - text);
