@@ -59,6 +59,10 @@ void Output::putDouble(double value)
     if (value > -9007199254740992.0 && value < 9007199254740992.0) {
         const auto whole = static_cast<int64_t>(value);
         if (static_cast<double>(whole) == value) {
+            if (whole % 10 != 0) {
+                putSigned(whole);
+                return;
+            }
             if (whole == 0) {
                 put(std::signbit(value) ? "-0" : "0");
                 return;
