@@ -233,6 +233,7 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
     EXPECT_EQ(Vexo_encodeSignals(&none, 1, buffer, 0, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignals(nullptr, 1, buffer, 8, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_encodeSignals(nullptr, 0, buffer, 8, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Vexo_encodeSignals(&none, 1, buffer, 8, nullptr, nullptr), S_FALSE) << "no SignalInstance";
 }
 
 }  // namespace
