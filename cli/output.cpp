@@ -77,10 +77,59 @@ void Output::putDouble(double value)
                 putSigned(whole);
                 return;
             }
+        } else if (putDecimal(value)) {
+            return;
         }
     }
     char *at = reserve(32);
     used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
+}
+
+bool Output::putDecimal(double value)
+{
+    // Values with one to four decimals (scaled signals: 0.25, 12.5, -40.05) print from an
+    // integer n: when n / 10^k reads back as this double, that decimal (at most 15 digits)
+    // is its shortest form, as no other decimal of at most 15 digits reads as the same
+    // double. Written out it is no longer than with an exponent from 1 up, and below 1
+    // while the k places hold at most two more characters than the digits of n do.
+    static constexpr double kScales[] = {1e1, 1e2, 1e3, 1e4};
+    static constexpr uint64_t kWhole[] = {1, 10, 100, 1000, 10000};
+    for (int k = 1; k <= 4; ++k) {
+        const double scaled = value * kScales[k - 1];
+        if (!(scaled > -1e15 && scaled < 1e15))
+            return false;
+        const auto n = static_cast<int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+        if (static_cast<double>(n) / kScales[k - 1] != value)
+            continue;
+        if (n % 10 == 0)
+            return false;  // a shorter k would have read back: leave it to the general form
+        const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+        if (magnitude < kWhole[k]) {  // below 1: "0." and k places against the exponent form
+            int own = 0;
+            for (uint64_t m = magnitude; m != 0; m /= 10)
+                ++own;
+            if (2 + k > own + (own > 1 ? 1 : 0) + 4)
+                return false;
+        }
+        char digits[24];  // least significant first, at least one before the point
+        int count = 0;
+        uint64_t m = magnitude;
+        do {
+            digits[count++] = static_cast<char>('0' + m % 10);
+            m /= 10;
+        } while (m != 0 || count <= k);
+        char *at = reserve(32);
+        if (n < 0)
+            *at++ = '-';
+        for (int i = count - 1; i >= 0; --i) {
+            *at++ = digits[i];
+            if (i == k)
+                *at++ = '.';
+        }
+        used_ = static_cast<size_t>(at - buffer_);
+        return true;
+    }
+    return false;
 }
 
 void Output::putFloat(float value)

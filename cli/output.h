@@ -61,6 +61,8 @@ private:
         used_ += size;
     }
     void spill(std::string_view text);
+    // putDouble for a value with one to four decimals; false when it takes another form.
+    bool putDecimal(double value);
     // Room for one formatted number (to_chars never needs more than this).
     char *reserve(size_t size)
     {
