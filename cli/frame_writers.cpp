@@ -192,12 +192,12 @@ public:
         out_.put(", \"id\": ");
         out_.putUnsigned(frame.identifier);
         out_.put(frame.extended ? ", \"ext\": true, \"frame\": " : ", \"ext\": false, \"frame\": ");
-        out_.put(decoded.frame->jsonName);
+        out_.putName(decoded.frame->jsonName);
         if (!options_.framesOnly) {
             out_.put(", \"signals\": {");
             bool first = true;
             for (const SignalSample &s : decoded.signals) {
-                out_.put(memberStart(*s.signal, first));
+                out_.putName(memberStart(*s.signal, first));
                 if (s.ascii)
                     out_.putJsonString(decoder.asciiText(s));
                 else

@@ -26,6 +26,29 @@ public:
         else
             append(text.data(), text.size());
     }
+    // put for the short texts of the model (names, JSON members) known only at run time:
+    // 4 to 32 bytes go as two overlapping fixed-size copies, loads and stores without a call.
+    void putName(std::string_view text)
+    {
+        const size_t size = text.size();
+        if (size < 4 || size > 32 || kCapacity - used_ < size) {
+            put(text);
+            return;
+        }
+        char *to = buffer_ + used_;
+        const char *from = text.data();
+        if (size >= 16) {
+            copyFixed<16>(to, from);
+            copyFixed<16>(to + size - 16, from + size - 16);
+        } else if (size >= 8) {
+            copyFixed<8>(to, from);
+            copyFixed<8>(to + size - 8, from + size - 8);
+        } else {
+            copyFixed<4>(to, from);
+            copyFixed<4>(to + size - 4, from + size - 4);
+        }
+        used_ += size;
+    }
     void put(char c)
     {
         if (used_ == kCapacity)
@@ -61,6 +84,13 @@ private:
         used_ += size;
     }
     void spill(std::string_view text);
+    template <size_t N>
+    static void copyFixed(char *to, const char *from)
+    {
+        char piece[N];
+        std::memcpy(piece, from, N);
+        std::memcpy(to, piece, N);
+    }
     // putDouble for a value with one to four decimals; false when it takes another form.
     bool putDecimal(double value);
     // Room for one formatted number (to_chars never needs more than this).
