@@ -151,6 +151,19 @@ bool readIdentifier(std::string_view text, ParsedLine &frame)
 // Data bytes as pairs of hex digits, optionally separated by '.'.
 bool readPackedBytes(std::string_view text, ParsedLine &frame, size_t maxLength)
 {
+    // Pairs without dots (what candump writes) in one plain loop; anything else, again
+    // from the start, in the loop that takes dots.
+    const size_t pairs = text.size() / 2;
+    if (text.size() % 2 == 0 && pairs <= maxLength) {
+        size_t n = 0;
+        for (int high, low; n < pairs && (high = hexDigitValue(text[2 * n])) >= 0
+                            && (low = hexDigitValue(text[2 * n + 1])) >= 0; ++n)
+            frame.data[n] = static_cast<uint8_t>(high << 4 | low);
+        if (n == pairs) {
+            frame.length = static_cast<uint32_t>(n);
+            return true;
+        }
+    }
     size_t n = 0;
     for (size_t i = 0; i < text.size();) {
         if (text[i] == '.') {
@@ -246,7 +259,7 @@ LineKind readScreenFrame(Cursor &c, ParsedLine &frame)
 
 // The commonest line, "(SECONDS) BUS ID#DATA" with single spaces and a classic frame, in
 // one pass; false for anything else (also for what it leaves to the general reading,
-// such as error frames), which parseLine then reads.
+// such as error frames and remote frames), which parseLine then reads.
 bool readPlainLogLine(std::string_view line, ParsedLine &frame)
 {
     const char *at = line.data(), *const end = at + line.size();
@@ -276,27 +289,14 @@ bool readPlainLogLine(std::string_view line, ParsedLine &frame)
     if (at == bus || at - bus > 32 || at == end || *at != ' ')
         return false;
     frame.bus = std::string_view(bus, static_cast<size_t>(at - bus));
-    const char *const id = ++at;
-    uint32_t identifier = 0;
-    for (int digit; at != end && (digit = hexDigitValue(*at)) >= 0; ++at)
-        identifier = identifier << 4 | static_cast<uint32_t>(digit);
-    const ptrdiff_t digits = at - id;
-    if (at == end || *at++ != '#' || (digits != 3 && digits != 8) || (digits == 3 && identifier > 0x7FF)
-        || identifier > 0x1FFFFFFF || (digits == 8 && (identifier & kErrorFlag) != 0))
+    // "ID#DATA" to the line's end, through the general reading's own parts.
+    const std::string_view body(at + 1, static_cast<size_t>(end - at - 1));
+    // An identifier has 3 or 8 digits, so its '#' can only stand there (one earlier is no digit).
+    const size_t hash = body.size() > 3 && body[3] == '#' ? 3 : body.size() > 8 && body[8] == '#' ? 8 : body.size();
+    if (hash == body.size() || !readIdentifier(body.substr(0, hash), frame) || frame.identifier > 0x1FFFFFFF
+        || (frame.extended && (frame.identifier & kErrorFlag) != 0))
         return false;
-    const auto bytes = static_cast<size_t>(end - at);
-    if (bytes % 2 != 0 || bytes > 16)
-        return false;
-    for (size_t i = 0; i < bytes / 2; ++i, at += 2) {
-        const int high = hexDigitValue(at[0]), low = hexDigitValue(at[1]);
-        if (high < 0 || low < 0)
-            return false;
-        frame.data[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    frame.identifier = identifier;
-    frame.extended = digits == 8;
-    frame.length = static_cast<uint32_t>(bytes / 2);
-    return true;
+    return readPackedBytes(body.substr(hash + 1), frame, 8);
 }
 
 // Any line, the plain log line included.
