@@ -55,6 +55,15 @@ bool matches(const Computation &computation, const SignalValue &value)
     return found;
 }
 
+// Writes an internal value at a signal instance's place (its coding at most 64 bits long).
+void writeField(const SignalInstance &instance, const Coding &coding, uint64_t internal, uint8_t *buffer,
+                uint32_t length)
+{
+    const auto bits = static_cast<int32_t>(coding.bitlen);
+    const int32_t signedLength = instance.byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits;
+    codec::insertFieldQuickly(buffer, length, instance.bitpos, signedLength, internal);
+}
+
 // The first computation whose ranges hold the value and that converts it, by the walk
 // Vexo_encodeNextComputation takes; S_FALSE when there is none.
 __attribute__((noinline)) HRESULT searchAndConvert(const Coding &coding, const SignalValue &value, uint64_t *internal)
@@ -103,9 +112,7 @@ inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32
         if (coding->bitlen > 64)
             return E_UNEXPECTED;
     }
-    const auto bits = static_cast<int32_t>(coding->bitlen);
-    codec::insertFieldQuickly(buffer, length, instance->bitpos,
-                              instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
+    writeField(*instance, *coding, internal, buffer, length);
     return S_OK;
 }
 
@@ -190,9 +197,7 @@ HRESULT Vexo_encodeSignalInstance(const VexoNode *signalInstance, uint64_t inter
     const auto *coding = signal != nullptr ? core::nodeExactly<core::Coding>(signal->reference) : nullptr;
     if (coding == nullptr || coding->bitlen > 64)
         return E_UNEXPECTED;
-    const auto bits = static_cast<int32_t>(coding->bitlen);
-    codec::insertFieldQuickly(buffer, length, instance->bitpos,
-                              instance->byteOrder == Q3_BYTEORDER_BIGENDIAN ? -bits : bits, internal);
+    writeField(*instance, *coding, internal, buffer, length);
     return S_OK;
 }
 
