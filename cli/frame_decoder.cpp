@@ -24,8 +24,8 @@ SignalValue rawValue(uint64_t raw)
 }  // namespace
 
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(size_t(1) << kSeenBits), seenFrames_(size_t(1) << kSeenBits),
-      seenTexts_(size_t(1) << kSeenBits)
+    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(kSeenSlots),
+      seenFrames_(kSeenSlots), seenTexts_(kSeenSlots)
 {
     const char *path = std::getenv("VEXO_DECODER");
     steps_ = path != nullptr && std::strcmp(path, "step") == 0;

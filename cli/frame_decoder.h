@@ -76,13 +76,13 @@ private:
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
     // The network's records of the last signals, triggerings and value texts seen, by
-    // address (a direct-mapped cache in front of the network's locked hash maps).
+    // address (a direct-mapped cache in front of the network's hash maps).
     template <typename Key, typename Info>
     struct Seen {
         const Key *key = nullptr;
         const Info *info = nullptr;
     };
-    static constexpr size_t kSeenBits = 12;
+    static constexpr size_t kSeenBits = 12, kSeenSlots = size_t(1) << kSeenBits;
     static size_t slotOf(const void *key)
     {
         return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> (64 - kSeenBits));
