@@ -13,6 +13,7 @@
 
 #include "decode_records.h"
 #include "encode_stepwise.h"
+#include "list_of.h"
 #include "vexo/vexo.h"
 
 namespace {
@@ -23,19 +24,6 @@ constexpr size_t kStride = 8;  // every eighth file: the sanitizers are slow
 #else
 constexpr size_t kStride = 1;
 #endif
-
-std::vector<VexoNode *> listOf(HRESULT (*aim)(VexoNode *, VexoEnumerator **), VexoNode *node)
-{
-    std::vector<VexoNode *> out;
-    VexoEnumerator *list = nullptr;
-    if (aim(node, &list) != S_OK)
-        return out;
-    VexoNode *entry = nullptr;
-    while (Vexo_enumeratorNext(list, 1, &entry, nullptr) == S_OK)
-        out.push_back(entry);
-    Vexo_enumeratorDestroy(list);
-    return out;
-}
 
 // Frames a channel's identifier triggerings send, with random data; one in ten with an
 // identifier or a length the channel may not know.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "binding.h"
+#include "list_of.h"
 #include "made.h"
 #include "test_text.h"
 #include "vexo/lua_module.h"
@@ -29,19 +30,6 @@ struct Model {
     ~Model() { Vexo_destroy(db); }
     VexoNode *add(const char *klass, VexoNode *node) { return nodes.emplace_back(klass, node).second; }
 };
-
-std::vector<VexoNode *> cList(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **), VexoNode *owner)
-{
-    std::vector<VexoNode *> nodes;
-    VexoEnumerator *enumerator = nullptr;
-    if (enumerate(owner, &enumerator) != S_OK)
-        return nodes;
-    VexoNode *node = nullptr;
-    while (Vexo_enumeratorNext(enumerator, 1, &node, nullptr) == S_OK)
-        nodes.push_back(node);
-    Vexo_enumeratorDestroy(enumerator);
-    return nodes;
-}
 
 // One node of every class, each field set to a value no other field of it has, high
 // bits included so that signed and unsigned readings differ.
@@ -112,8 +100,8 @@ void buildModel(Model &m)
 
     m.add("EventControlledTiming", made(Vexo_createEventControlledTiming, db, 0x80000033u, pduTriggering));
     m.add("CyclicTiming", made(Vexo_createCyclicTiming, db, uint64_t(0x8000000123456789ull), ibt));
-    m.add("Segment", cList(Vexo_enumSegments, part).at(0));
-    m.add("ValueRange", cList(Vexo_enumRanges, linear).at(0));
+    m.add("Segment", listOf(Vexo_enumSegments, part).at(0));
+    m.add("ValueRange", listOf(Vexo_enumRanges, linear).at(0));
 
     // Names, texts and client values on every element that can hold them.
     uint32_t param = 0xFFFFFF00u;
@@ -186,7 +174,7 @@ Comparison list(HRESULT (*enumerate)(VexoNode *, VexoEnumerator **))
 {
     return [enumerate](lua_State *L, int i, VexoNode *, VexoNode *node) {
         ASSERT_EQ(lua_type(L, i), LUA_TFUNCTION);
-        const std::vector<VexoNode *> expected = cList(enumerate, node);
+        const std::vector<VexoNode *> expected = listOf(enumerate, node);
         EXPECT_FALSE(expected.empty()) << "give the list entries so that the comparison means something";
         EXPECT_EQ(luaList(L, i), expected);
     };
@@ -252,7 +240,7 @@ const std::map<std::string, Comparison> &comparisons()
              EXPECT_EQ(luaText(L, i), std::u16string(text));
          }},
         {"identElements", [](lua_State *L, int i, VexoNode *db, VexoNode *) {
-             EXPECT_EQ(cList(Vexo_enumChildren, handleAt(L, i)), cList(Vexo_enumIdentElements, db));
+             EXPECT_EQ(listOf(Vexo_enumChildren, handleAt(L, i)), listOf(Vexo_enumIdentElements, db));
          }},
         {"cycleTime", [](lua_State *L, int i, VexoNode *, VexoNode *node) {
              ASSERT_EQ(lua_type(L, i), LUA_TUSERDATA);
