@@ -4,6 +4,7 @@
 // (SYM). A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
 #include <cstdlib>
+#include <cstring>
 
 #include <lua.hpp>
 
@@ -28,22 +29,34 @@ namespace {
 // of the whole text at the places Lua samples, then a final zero unit (the module's
 // methods read up to the first zero unit and want the last unit to be zero). Equal
 // texts get equal tails.
-uint32_t textHash(const char *bytes, size_t length)
+uint32_t textHash(const unsigned char *bytes, size_t length)
 {
-    uint32_t hash = 2166136261u;  // FNV-1a
-    for (size_t i = 0; i < length; ++i)
-        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 16777619u;
-    return hash;
+    uint64_t hash = 0x9E3779B97F4A7C15u ^ length;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDu;
+        hash ^= hash >> 29;
+    }
+    uint64_t last = 0;
+    std::memcpy(&last, bytes + i, length - i);
+    hash = (hash ^ last) * 0xFF51AFD7ED558CCDu;
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-// The length of a terminated text of the given bytes with its tail (none below 32).
+// The length of a terminated text of the given bytes with its tail (none below 32): the
+// smallest length, in whole units, with room for the terminating unit, the four hash
+// bytes step = length / 32 + 1 apart and a final zero unit. (No shorter length than
+// the first guess can do, as the step only grows with the length.)
 size_t terminatedLength(size_t bytes)
 {
     const size_t unit = sizeof(VexoChar);
     size_t length = bytes + unit;
     if (length < 32)
         return length;
-    length += unit;
+    const size_t least = bytes + unit + 1 + 4 * ((length >> 5) + 1);
+    length += unit * ((least - length + unit - 1) / unit);
     while (length < bytes + unit + 1 + 4 * ((length >> 5) + 1))
         length += unit;
     return length;
@@ -59,6 +72,7 @@ int native_utf16(lua_State *L)
     size_t inBytes = 0;
     const auto *text = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &inBytes));
     const bool terminated = lua_isnone(L, 2) || lua_toboolean(L, 2);
+    inBytes = strnlen(reinterpret_cast<const char *>(text), inBytes);
     // Room for every byte as one unit, the terminator and the longest tail. Short texts
     // are widened on the C stack; longer ones in a Lua userdata, which Lua frees.
     // (Each byte gives at most one unit, and terminatedLength grows with its argument.)
@@ -70,7 +84,18 @@ int native_utf16(lua_State *L)
         out[n++] = static_cast<unsigned char>(unit & 0xFF);
         out[n++] = static_cast<unsigned char>(unit >> 8);
     };
-    for (size_t i = 0; text[i] != 0;) {
+    for (size_t i = 0; i < inBytes;) {
+        // Runs of ASCII eight bytes at a time.
+        uint64_t word;
+        if (i + 8 <= inBytes && (std::memcpy(&word, text + i, 8), (word & 0x8080808080808080u) == 0)) {
+            for (int k = 0; k < 8; ++k) {
+                out[n + 2 * k] = text[i + k];
+                out[n + 2 * k + 1] = 0;
+            }
+            n += 16;
+            i += 8;
+            continue;
+        }
         if (text[i] < 0x80) {
             put(text[i++]);
             continue;
@@ -86,20 +111,20 @@ int native_utf16(lua_State *L)
         put(cp);
     }
     if (terminated) {
+        // The zero unit, then (from 32 bytes on) zeros with the four hash bytes at the
+        // places Lua samples: 1 to 4 steps back from the last byte.
         const size_t size = n;
         const size_t length = terminatedLength(size);
-        const size_t step = (length >> 5) + 1;
-        uint32_t hash = textHash(reinterpret_cast<const char *>(out), size);
-        for (size_t i = size; i < length; ++i) {
-            // Bytes 1..4 places back from the end, step apart, carry the hash.
-            const size_t back = length - 1 - i;
-            if (length > size + sizeof(VexoChar) && back % step == 0 && back / step >= 1 && back / step <= 4) {
-                out[n++] = static_cast<unsigned char>(hash & 0xFF);
+        std::memset(out + size, 0, length - size);
+        if (length > size + sizeof(VexoChar)) {
+            const size_t step = (length >> 5) + 1;
+            uint32_t hash = textHash(out, size);
+            for (size_t back = 4 * step; back >= step; back -= step) {
+                out[length - 1 - back] = static_cast<unsigned char>(hash & 0xFF);
                 hash >>= 8;
-            } else {
-                out[n++] = 0;
             }
         }
+        n = length;
     }
     lua_pushlstring(L, reinterpret_cast<const char *>(out), n);
     return 1;

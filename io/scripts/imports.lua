@@ -12,14 +12,13 @@ local builder = require "vexo.builder"
 local W, U = text.W, text.U
 local INFO = builder.INFO
 
-local importers = {
-    DBC = require "vexo.dbc_import",
-    LDF = require "vexo.ldf_import",
-    SYM = require "vexo.sym_import",
-    ARXML = require "vexo.arxml_import",
-    KCD = require "vexo.kcd_import",
-    FIBEX = require "vexo.fibex_import",
+-- The importer modules by format, loaded when a file of theirs comes: compiling all
+-- of them would take longer than reading a small file.
+local IMPORTER_MODULES = {
+    DBC = "vexo.dbc_import", LDF = "vexo.ldf_import", SYM = "vexo.sym_import",
+    ARXML = "vexo.arxml_import", KCD = "vexo.kcd_import", FIBEX = "vexo.fibex_import",
 }
+local importers = setmetatable({}, { __index = function(_, format) return require(IMPORTER_MODULES[format]) end })
 
 -- Filter list: description|pattern pairs separated by '|'; patterns separated by ';'.
 local FILTERS = "DBC files (*.dbc)|*.dbc|LDF files (*.ldf)|*.ldf|ARXML files (*.arxml)|*.arxml|"
