@@ -187,6 +187,10 @@ function dbc.build(db, name, report, raw, content, warnings)
             attributes[#attributes + 1] = e
         end
     end
+    -- From here on the reader's tables are let go as soon as they are used, so that the
+    -- collector can reuse their memory for the model (the file's table is the larger
+    -- part of an import's peak).
+    for i = #raw, 1, -1 do raw[i] = nil end
 
     -- Attribute values by object; each definition counts the values it had.
     local frameAttributes, signalAttributes, nodeAttributes, dropped = {}, {}, {}, {}
@@ -212,6 +216,7 @@ function dbc.build(db, name, report, raw, content, warnings)
             dropped[a.id] = (dropped[a.id] or 0) + 1
         end
     end
+    attributes = nil
     local function default(attribute)
         local value = defaults[attribute]
         if value == nil then return nil end
@@ -251,6 +256,8 @@ function dbc.build(db, name, report, raw, content, warnings)
             report(lineOf(position), WARNING, format("%s %s not kept", WHAT[keyword], subject:gsub("[;:]$", "")))
         end
     end
+
+    content, lineOf = nil, nil
 
     -- Attribute definitions the model has no place for, each reported at its line.
     for _, d in ipairs(definitions) do
@@ -513,15 +520,19 @@ function dbc.build(db, name, report, raw, content, warnings)
     for _, e in ipairs(frames) do
         if canIdentifier(e.frameid) then ordered[#ordered + 1] = e else unplaced[#unplaced + 1] = e end
     end
+    frames = nil
     table.sort(unplaced, function(x, y)
         local a = (frameAttributes[x.frameid] or NONE).SystemMessageLongSymbol or x.id
         local c = (frameAttributes[y.frameid] or NONE).SystemMessageLongSymbol or y.id
         return a < c
     end)
     for _, e in ipairs(unplaced) do ordered[#ordered + 1] = e end
+    unplaced = nil
 
     local frameCount = 0
-    for _, e in ipairs(ordered) do
+    for k = 1, #ordered do
+        local e = ordered[k]
+        ordered[k] = false
         local ident, frameName, dlc = e.frameid, e.id, e.dlc
         local canId, extended, flagMissing = canIdentifier(ident)
         if flagMissing then
