@@ -127,8 +127,8 @@ void fileMetatable(lua_State *L, const char *name);
 void *checkUserdata(lua_State *L, int index, const char *name);
 
 // ---- Metatables and methods ------------------------------------------------
-// The methods of node values (also registered for database values), of database values
-// and of encoder values; each list ends with a null entry.
+// The methods of node values (also registered for database values), those of database
+// values alone and of encoder values; each list ends with a null entry.
 extern const luaL_Reg kNodeMethods[];
 extern const luaL_Reg kDatabaseMethods[];
 extern const luaL_Reg kEncoderMethods[];

@@ -254,7 +254,7 @@ VEXO_API int luaopen_Vexo(lua_State *L)
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
 
-    // A method in both lists simply registers itself twice.
+    // Database values: the node methods and their own.
     luaL_newmetatable(L, kDatabaseType);
     fileMetatable(L, kDatabaseType);
     luaL_register(L, nullptr, kNodeMethods);
