@@ -131,19 +131,12 @@ local function step(t, k)
     end
     return next
 end
+builder.tableAt = step
 
 -- The table under keys k1, k2, ... of nested tables, made on the way.
 local function nested(root, ...)
     local t = root
-    for i = 1, select("#", ...) do
-        local k = select(i, ...)
-        local next = t[k]
-        if next == nil then
-            next = {}
-            t[k] = next
-        end
-        t = next
-    end
+    for i = 1, select("#", ...) do t = step(t, (select(i, ...))) end
     return t
 end
 

@@ -137,14 +137,7 @@ function dbc.build(db, name, report, raw, content, warnings)
     local b = builder.new(db, name, report)
 
     -- Tables keyed by frame identifier, then signal name.
-    local function perSignal(t, frame)
-        local inner = t[frame]
-        if inner == nil then
-            inner = {}
-            t[frame] = inner
-        end
-        return inner
-    end
+    local perSignal = builder.tableAt
     local NONE = {}
 
     -- Sort the reader's elements by kind.
