@@ -1,9 +1,8 @@
--- Lua fuzz script for value lifetimes: builds random models in pairs of databases, hands
--- nodes and slots of one database to the other's methods, and runs iterator loops
--- (enumerations, list properties, attribs, decodeMessage, the encoder) that drop their
--- database values at random points and collect garbage meanwhile. Run by scripts/fuzz.sh
--- in the sanitized test host: a value that outlives its database shows as a use after
--- free there. Arguments: seconds to run, seed. Ends with one line of statistics.
+-- Lua fuzz script for value lifetimes: builds random models in pairs of databases, hands nodes and slots of one
+-- database to the other's methods, and runs iterator loops (enumerations, list properties, attribs, decodeMessage, the
+-- encoder) that drop their database values at random points and collect garbage meanwhile. Run by scripts/fuzz.sh in
+-- the sanitized test host: a value that outlives its database shows as a use after free there. Arguments: seconds to
+-- run, seed. Ends with one line of statistics.
 local Vexo = require "Vexo"
 
 -- The test host passes its arguments in the global arg only, not as the chunk's varargs.
@@ -35,8 +34,7 @@ local function read(node, prefix, depth)
     end
 end
 
--- A random model; the database value is returned in a holder table, so that loops can
--- drop the only reference to it.
+-- A random model; the database value is returned in a holder table, so that loops can drop the only reference to it.
 local function build(prefix)
     local db = Vexo.createDb(W(prefix .. "db"))
     local n = { db = db, prefix = prefix, all = {}, slots = {}, triggerings = {}, signals = {} }
@@ -108,9 +106,8 @@ local function crossLinks(a, b)
     for _ = 1, random(1, 6) do pcall(calls[random(#calls)]); stats.foreign = stats.foreign + 1 end
 end
 
--- Loops that drop every other reference to their model (the database value, its nodes
--- and slots) part way, so that the iterator (or the value read last) is all that holds
--- the database.
+-- Loops that drop every other reference to their model (the database value, its nodes and slots) part way, so that the
+-- iterator (or the value read last) is all that holds the database.
 local function loops(holder)
     local n = holder.model
     local prefix = n.prefix

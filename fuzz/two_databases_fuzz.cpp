@@ -1,8 +1,7 @@
-// libFuzzer target for two databases in one process: the input is a program of creations,
-// links, texts and filters with arguments drawn from both (so every refusal of the other's
-// nodes is tried), one database destroyed where the input says, then a full walk of the
-// survivor (getters, lists, conversions, decoding, encoder, DOT dump), which must reach only
-// its own nodes (checked) and never the destroyed one (AddressSanitizer).
+// libFuzzer target for two databases in one process: the input is a program of creations, links, texts and filters with
+// arguments drawn from both (so every refusal of the other's nodes is tried), one database destroyed where the input
+// says, then a full walk of the survivor (getters, lists, conversions, decoding, encoder, DOT dump), which must reach
+// only its own nodes (checked) and never the destroyed one (AddressSanitizer).
 #include <cstdint>
 #include <iterator>
 #include <string>

@@ -1,7 +1,6 @@
-// The shared library as a host sees it: failing the n-th allocation for every n through
-// the exported hook while a small model is built. Each run either completes or stops at
-// an E_OUTOFMEMORY, and the database can still be walked and destroyed (the leak checker
-// of the sanitizer build sees the rest).
+// The shared library as a host sees it: failing the n-th allocation for every n through the exported hook while a small
+// model is built. Each run either completes or stops at an E_OUTOFMEMORY, and the database can still be walked and
+// destroyed (the leak checker of the sanitizer build sees the rest).
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,6 +1,5 @@
-// How every reader is entered: results above what the stack held, failures before the
-// parse as result codes, the parse functions' guard, and Lua memory running out at
-// every point of a read.
+// How every reader is entered: results above what the stack held, failures before the parse as result codes, the parse
+// functions' guard, and Lua memory running out at every point of a read.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,8 +14,7 @@ namespace {
 
 using test::Format;
 
-// A read's results as one line: a tolerant read's table (cut) and warning count, else
-// describeResults' rendering.
+// A read's results as one line: a tolerant read's table (cut) and warning count, else describeResults' rendering.
 std::string describe(lua_State *L, int count)
 {
     if (count != 2 || !lua_istable(L, -1))

@@ -1,7 +1,6 @@
-// The Lua property tables against the C getters: one node of every class with
-// distinctive values in every field, every property read through attribs (names and
-// order pinned per class) and compared with indexing and with what the matching exported
-// getter or enumerator gives. A field position, reader or name that drifts fails here.
+// The Lua property tables against the C getters: one node of every class with distinctive values in every field, every
+// property read through attribs (names and order pinned per class) and compared with indexing and with what the
+// matching exported getter or enumerator gives. A field position, reader or name that drifts fails here.
 #include <gtest/gtest.h>
 
 #include <cstring>

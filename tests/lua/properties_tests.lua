@@ -1,5 +1,4 @@
--- Node properties: the attribs iterator, methods
--- winning over properties, and the list properties as iterators.
+-- Node properties: the attribs iterator, methods winning over properties, and the list properties as iterators.
 local Vexo = require "Vexo"
 local check = require "check"
 local W, U, eq, test = check.W, check.U, check.eq, check.test

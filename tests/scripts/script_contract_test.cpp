@@ -1,8 +1,7 @@
-// The import and export functions as a host sees them: each test writes its own
-// imports.lua / exports.lua into a temporary library folder beside a copy of
-// libvexo.so, loads that copy and calls it, so the scripts decide every answer. The
-// program does not link libvexo.so itself (the copy's calls stay within the copy), and
-// it interposes luaL_newstate to provoke the out-of-memory paths.
+// The import and export functions as a host sees them: each test writes its own imports.lua / exports.lua into a
+// temporary library folder beside a copy of libvexo.so, loads that copy and calls it, so the scripts decide every
+// answer. The program does not link libvexo.so itself (the copy's calls stay within the copy), and it interposes
+// luaL_newstate to provoke the out-of-memory paths.
 #include <dlfcn.h>
 #include <unistd.h>
 
