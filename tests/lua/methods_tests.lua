@@ -124,9 +124,7 @@ test("every enumeration method walks its list", function()
         { "enumInternalToPhysicalComputations", n.speedCoding, "Lin" },
         { "enumPhysicalToInternalComputations", n.speedCoding, "LinBack" },
     }
-    for _, case in ipairs(cases) do
-        eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1])
-    end
+    for _, case in ipairs(cases) do eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1]) end
     local segments, ranges = check.collect(n.d1:enumSegments()), check.collect(n.linear:enumRanges())
     check.truthy(#segments == 1 and segments[1].bitlen == 32, "enumSegments: the one segment record")
     check.truthy(#ranges == 1 and ranges[1].upperLimit == 65535, "enumRanges: the one range record")
