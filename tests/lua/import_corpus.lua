@@ -15,7 +15,6 @@ if not corpus then
     os.exit(0)
 end
 
----------------------------------------------------------------------------------------
 -- Model comparison: walks both models from their collections node in step, property
 -- by property (attribs), through every link and list.
 local function compareModels(dbA, dbB)
@@ -47,7 +46,6 @@ local function compareModels(dbA, dbB)
     same(dbA.collections, dbB.collections, "collections")
 end
 
----------------------------------------------------------------------------------------
 -- Independent decoding of a CAN frame from the reader's table.
 
 -- The bits of a field, most significant first.
@@ -163,7 +161,6 @@ local function checkLog(db, raw, logPath)
     return #frames, decodedSignals
 end
 
----------------------------------------------------------------------------------------
 -- Runs fn(path) on every stride-th file of a corpus folder whose name matches pattern.
 local function eachFile(folder, pattern, fn)
     for index, path in ipairs(check.listFiles(corpus .. "/" .. folder, pattern)) do

@@ -206,7 +206,6 @@ local SAMPLES = {
     { "fibex/canmatrix__reference-from_arxml-test_CAN.xml", "FRAME_FRAME_CommandVF", 0x0CFFAE41, true, 8, {} },
 }
 
----------------------------------------------------------------------------------------
 local function baseName(file) return file:match("([^/]*)%.[^.]*$") end
 
 local function reported(messages, text)
@@ -316,7 +315,6 @@ local function checkSample(db, sample)
     end
 end
 
----------------------------------------------------------------------------------------
 local run, samples = check.run, 0
 
 local databases, imported, failed = {}, 0, 0
@@ -353,7 +351,6 @@ for _, sample in ipairs(corpus and SAMPLES or {}) do
 end
 print(string.format("%d files imported, %d failed as pinned; %d sample frames agree", imported, failed, samples))
 
----------------------------------------------------------------------------------------
 -- Files written here: what the corpus lacks (FlexRay slots, PDUs placed at a bit offset, FIBEX multiplexers, relative
 -- ARXML references, CAN FD), detection by content and the parser's message for malformed XML.
 local tmp = check.tmp .. "/import_formats_"
