@@ -197,8 +197,7 @@ public:
     std::string describe() const
     {
         const int32_t code = core().tokenCode;
-        const std::string t = text();
-        const std::string value = formatNumber(numberValue(&core()));
+        const std::string t = text(), value = formatNumber(numberValue(&core()));
         switch (code) {
         case TOK_EOF: return "eof";
         case TOK_NUL: return "nul" + (t.empty() ? std::string() : "(" + t + ")");

@@ -431,8 +431,7 @@ TEST(ClassAcceptance, ExactlyTheNamedClassesSucceed)
                 row.prepare(zoo);
             const std::vector<uint32_t> before = zoo.fingerprint();
             const Outcome outcome = row.call(zoo, column.node);
-            const bool changed = zoo.fingerprint() != before;
-            const bool wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
+            const bool changed = zoo.fingerprint() != before, wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
             const bool accepted =
                 column.node == nullptr ? row.nullAccepted : column.code != 0 && row.accepts(column.code);
             if (accepted) {
