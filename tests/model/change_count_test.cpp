@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <vector>
 
 #include "database.h"
 #include "made.h"
