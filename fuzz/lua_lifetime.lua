@@ -110,8 +110,7 @@ end
 -- iterator (or the value read last) is all that holds the database.
 local function loops(holder)
     local n = holder.model
-    local prefix = n.prefix
-    local dropped = false
+    local prefix, dropped = n.prefix, false
     local function drop()
         if not dropped and random(3) == 1 then
             holder.model = nil

@@ -1,8 +1,7 @@
 -- Wrong argument types never crash: every method of every metatable and every module function is called with each kind
 -- of wrong value in each argument position, under pcall. Any answer is fine (a Lua error or a result); the process must
 -- survive, and the model must stay usable afterwards.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, eq, test = check.W, check.eq, check.test
 
 local function wrongValues(n)

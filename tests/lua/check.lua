@@ -1,8 +1,7 @@
 -- Helpers of the Lua suite: UTF-16 texts, assertions that name what they compared, and
 -- a small network built through the module (two frames on a CAN channel, signals of
 -- several encodings, a multiplexed PDU, computations with ranges, timings).
-local Vexo = require "Vexo"
-local check = {}
+local Vexo, check = require "Vexo", {}
 
 check.tmp = os.getenv("VEXO_TEST_TMP") or "/tmp"
 local created = {}
@@ -167,8 +166,7 @@ check.S_FALSE, check.E_INVALIDARG, check.E_FAIL, check.E_UNEXPECTED = 1, -214702
 -- (ASCII, 32 bits at 32). Frame "F2" (4 bytes, masked 0x200/0x700) carries multiplexed PDU "M1" with a 4-bit switch at
 -- bit 0, dynamic part "D1" (code 1) holding signal PDU "P2" ("Level", 8 bits at 8 of the frame).
 function check.network()
-    local W = check.W
-    local n = {}
+    local W, n = check.W, {}
     local db = Vexo.createDb(W "Net")
     n.db = db
     n.cluster = db:createCluster(W "CAN1", Vexo.Q3_CLUSTERTYPE_CAN)

@@ -1,7 +1,6 @@
 -- Encoder values: creation, applications and send modes, changing signals, triggering
 -- and fetching changed frames, and the values of a failed creation.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, eq, pack, test = check.W, check.eq, check.pack, check.test
 
 local ENCODER = "EFEF191813484c23AB61C23F7950931D"

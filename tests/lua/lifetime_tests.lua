@@ -1,8 +1,7 @@
 -- Lifetimes: a database made by createDb lives as long as anything made from it is
 -- reachable (node values, iterator closures of its lists, the decode iterator, attribs),
 -- even when the database value itself is dropped in the middle of a loop.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, A, eq, test = check.W, check.A, check.eq, check.test
 
 -- A database nobody holds but what is made from it.

@@ -1,7 +1,6 @@
 -- Database and node methods: the result shapes, the add loops and their quirks, the
 -- enumerators, names and texts, string slots, qualified identifiers and the DOT dump.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 test("Made gives the created node; Lookup and Text give zero results unless the operation answered 0", function()
@@ -107,8 +106,7 @@ end)
 
 test("every enumeration method walks its list", function()
     local n = check.network()
-    local db = n.db
-    local identified = {}
+    local db, identified = n.db, {}
     for node in db:enumIdentElements() do identified[check.A(node.eid)] = true end
     for _, id in ipairs { "CAN1", "CH1", "T2", "kmh", "ParkText", "SI_Level", "PT1", "D1", "P2" } do
         check.truthy(identified[id], "enumIdentElements lists " .. id)

@@ -1,6 +1,5 @@
 -- The module table, its constants and metatables, and the userdata kinds.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("require gives the module table, also registered as the global Vexo", function()

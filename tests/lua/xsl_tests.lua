@@ -1,8 +1,7 @@
 -- XSLtransform: the output of each output method, the result shapes of the failures, and
 -- what a document or style sheet must not reach (external entities, the network, files
 -- to write). Fixtures are written to the suite's temporary folder.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, eq, test = check.W, check.eq, check.test
 
 local E_INVALIDARG, E_FAIL = check.E_INVALIDARG, check.E_FAIL
