@@ -11,10 +11,7 @@
 
 #include "vexo/vexo.h"
 
-struct ExpectedRecord {
-    VexoBatchRecord record;
-    std::string text;  // TEXT records
-};
+struct ExpectedRecord { VexoBatchRecord record; std::string text; /* of TEXT records */ };
 
 // Appends the records of one frame: FRAME records for the matching triggerings with their signals, UNKNOWN when none
 // matched, the channel's own PDU instances under a FRAME record with a null triggering when it has any.
