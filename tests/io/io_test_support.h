@@ -249,9 +249,8 @@ inline const char *suffixOf(Format format)
 // A read through the entry with flags (SYM has none).
 inline int importRaw(lua_State *L, Format format, const VexoChar *path, uint32_t flags = 0)
 {
-    return format == Format::kDbc   ? Vexo_importRawDBCEx(L, path, flags)
-           : format == Format::kLdf ? Vexo_importRawLDFEx(L, path, flags)
-                                    : Vexo_importRawSYM(L, path);
+    return format == Format::kDbc ? Vexo_importRawDBCEx(L, path, flags)
+           : format == Format::kLdf ? Vexo_importRawLDFEx(L, path, flags) : Vexo_importRawSYM(L, path);
 }
 
 // A strict read of a file, or of text in one, as describeResults renders it.
