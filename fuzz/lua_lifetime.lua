@@ -171,11 +171,9 @@ local function loops(holder)
     end
 end
 
-local started = os.time()
-local prefixes = { "A", "B", "C", "D", "E", "F", "G", "H" }
+local started, prefixes = os.time(), { "A", "B", "C", "D", "E", "F", "G", "H" }
 while os.time() - started < seconds do
-    local a = build(prefixes[random(#prefixes)])
-    local b = build(prefixes[random(#prefixes)])
+    local a, b = build(prefixes[random(#prefixes)]), build(prefixes[random(#prefixes)])
     if a.prefix ~= b.prefix then crossLinks(a, b) end
     stats.models = stats.models + 2
     -- Either database may go first; the survivor is read whole.

@@ -45,8 +45,7 @@ end
 
 test("every node, database and encoder method survives wrong values in every position", function()
     local n = check.network()
-    local values = wrongValues(n)
-    local registry = debug.getregistry()
+    local values, registry = wrongValues(n), debug.getregistry()
     local selves = {
         { registry["C8EE4A54E4E54077A9FBCD72A8814DD5"], n.f1 }, { registry["30B3E33A77D34390911057D0D6931EE1"], n.db },
         { registry["EFEF191813484c23AB61C23F7950931D"], n.db:createEncoder(n.channel) },

@@ -34,8 +34,7 @@ test("an encoder on a channel sends a changed signal in its frame", function()
 end)
 
 test("a raw value from decoding goes back into the frame unchanged", function()
-    local n = check.network()
-    local data = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
+    local n, data = check.network(), string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
     local encoder = n.db:createEncoder(n.f1)
     local app = encoder:registerApp()
     encoder:setSendMode(app, Vexo.Q3_ENC_MODE_PERIODIC)

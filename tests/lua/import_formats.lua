@@ -247,8 +247,7 @@ local function near(a, b) return a == b or math.abs(a - b) <= 1e-9 * math.max(1,
 
 local function checkSample(db, sample)
     local file, frameName, identifier, extended, length, fields = unpack(sample)
-    local where = file .. " " .. frameName
-    local frame = db:findByElementId(W(baseName(file) .. "/frame/" .. frameName))
+    local where, frame = file .. " " .. frameName, db:findByElementId(W(baseName(file) .. "/frame/" .. frameName))
     check.truthy(frame, where .. ": frame found")
     eq(frame.length, length, where .. ": length")
     local triggering
@@ -547,8 +546,7 @@ run("detection by content and the parser's message for malformed XML", function(
 end)
 
 run("helper module: terminated texts and element texts", function()
-    local native = require "Vexo.native"
-    local db = Vexo.createDb(W "helpers")
+    local native, db = require "Vexo.native", Vexo.createDb(W "helpers")
     for length = 1, 90 do
         local t = ("Signal name %d "):format(length):rep(10):sub(1, length)
         local w = native.utf16(t)

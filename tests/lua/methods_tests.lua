@@ -20,8 +20,7 @@ end)
 
 test("Echo, Code and Pair shapes", function()
     local db = Vexo.createDb()
-    local frame = db:createFrame(W "F1", 8)
-    local channel = db:createChannel(W "CH", nil)
+    local frame, channel = db:createFrame(W "F1", 8), db:createChannel(W "CH", nil)
     local failure = pack(Vexo.createDb().getParam(nil))
     check.rows {
         { db:setShortName(frame, W "Short"), U "Short", "Echo returns the text without terminator" },
@@ -63,8 +62,7 @@ end)
 
 test("add loops stop at the first failure; addSignalInstances goes on", function()
     local db = Vexo.createDb()
-    local pdu = db:createSignalPDU(W "P", 8, nil)
-    local instance = db:createSignalInstance(W "SI", 0, 0, 0, nil, nil)
+    local pdu, instance = db:createSignalPDU(W "P", 8, nil), db:createSignalInstance(W "SI", 0, 0, 0, nil, nil)
     local part = db:createMultiplexedPart(W "Part", 1, nil)
     -- With a null owner every call fails: a stopping loop never reads the later
     -- arguments, the continuing one checks them all.
@@ -76,10 +74,8 @@ end)
 
 test("an add loop with a wrongly classed node raises after adding the earlier ones", function()
     local db = Vexo.createDb()
-    local group = db:createElementGroup(W "G", nil, nil)
-    local coding = db:createCoding(W "K", 8, 1, nil)
-    local signal = db:createSignal(W "S", 0, 0, 0, 0, nil)
-    local a = db:createIdentityComputation(W "A")
+    local group, coding = db:createElementGroup(W "G", nil, nil), db:createCoding(W "K", 8, 1, nil)
+    local signal, a = db:createSignal(W "S", 0, 0, 0, 0, nil), db:createIdentityComputation(W "A")
     local message = check.raises("Computation expected, got Signal",
         coding.addInternalToPhysicalComputations, coding, a, signal, a)
     check.truthy(message:find("#3", 1, true) or message:find("#2", 1, true), "names the argument")
@@ -131,8 +127,7 @@ end)
 test("links: parts, frames, channels, sources, signals, units", function()
     local n = check.network()
     local db = n.db
-    local part = db:createMultiplexedPart(W "S", 0, n.m1)
-    local ref = db:createElementReference(W "R", nil)
+    local part, ref = db:createMultiplexedPart(W "S", 0, n.m1), db:createElementReference(W "R", nil)
     local function linked(rows)  -- { node, getter, node expected }
         for _, row in ipairs(rows) do check.truthy(check.same(row[1][row[2]](row[1]), row[3]), row[2]) end
     end
@@ -171,8 +166,7 @@ test("creators take their arguments in order and check classes", function()
     check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, 0, n.unit)
     check.raises("E1932F8FA81D4e22B366464122243EAF", db.createMappedTextComputation, db, W "T", nil)
     local mux = db:createMultiplexedPDU(W "MX", 16, 1, 2, 3, "0x80000000", nil)
-    local unit = db:createUnitSpec(W "U", 7, W "m")
-    local group = db:createElementGroup(W "Sub", n.cluster, n.f1)
+    local unit, group = db:createUnitSpec(W "U", 7, W "m"), db:createElementGroup(W "Sub", n.cluster, n.f1)
     check.rows {
         { mux.defaultSwitchCode, 2147483648, "default switch code" }, { mux.switchByteOrder, 1, "switch byte order" },
         { db:getDisplayName(unit, 7, 7), U "m", "display name" },
@@ -206,8 +200,7 @@ end)
 
 test("qualified identifiers", function()
     local db = Vexo.createDb(W "Car")
-    local frame = db:createFrame(W "Door", 8)
-    local failure = pack(db:getQualifiedId(nil))
+    local frame, failure = db:createFrame(W "Door", 8), pack(db:getQualifiedId(nil))
     local dbId, elementId = db.splitQualifiedId(W "Car::Door")
     local onlyDb, onlyElement = db.splitQualifiedId(W "Door")
     local colon, empty = pack(db:splitQualifiedId()), pack(db.splitQualifiedId(""))
@@ -222,8 +215,7 @@ test("qualified identifiers", function()
 end)
 
 test("dumpDot writes a DOT file of the database", function()
-    local n = check.network()
-    local path = check.tmpfile("lua_suite_dump.dot")
+    local n, path = check.network(), check.tmpfile("lua_suite_dump.dot")
     eq(n.db:dumpDot(W(path), 9, 9), 0, "dumpDot")
     check.truthy(assert(io.open(path, "rb")):read("*a"):find("digraph", 1, true), "a digraph")
 end)

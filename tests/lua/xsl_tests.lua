@@ -38,8 +38,7 @@ test("each output method serialises the whole result its own way; empty output i
 end)
 
 test("files that do not load or parse give their name, line, column and libxml2's reason", function()
-    local styleSheet = sheet("load.xsl", "text", tableBody)
-    local missing = check.tmp .. "/xsl_missing.xml"
+    local styleSheet, missing = sheet("load.xsl", "text", tableBody), check.tmp .. "/xsl_missing.xml"
     local prefix = write("prefix.xml", "<r><p:x/></r>")
     local rows = {
         { "missing document", styleSheet, missing, -1549,
