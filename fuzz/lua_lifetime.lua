@@ -92,14 +92,12 @@ end
 local function crossLinks(a, b)
     local function other() return b.all[random(#b.all)] end
     local calls = {
-        function() a.group:insertChildren(other()) end,
-        function() a.group:appendChildren(other()) end,
+        function() a.group:insertChildren(other()) end, function() a.group:appendChildren(other()) end,
         function() a.db:createElementGroup(W(a.prefix .. "x"), b.group, nil) end,
         function() a.db:createElementGroup(W(a.prefix .. "y"), nil, other()) end,
         function() a.db:createMappedTextComputation(W(a.prefix .. "m"), b.slots[1]) end,
         function() a.db:stringAddAlternative(b.slots[1], 5, W "fremd") end,
-        function() a.db:createCyclicTiming(5, b.group) end,
-        function() a.db:addFrames(other()) end,
+        function() a.db:createCyclicTiming(5, b.group) end, function() a.db:addFrames(other()) end,
         function() a.channel:addFrameTriggerings(b.triggerings[1]) end,
         function() a.signals[1]:addSignalInstances(other()) end,
     }

@@ -139,11 +139,10 @@ void link(World &w)
         array[i] = w.any();
     using Add = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
     static const Add adds[] = {
-        Vexo_appendChildren, Vexo_insertChildren, Vexo_addClusters, Vexo_addECUs, Vexo_addFrames,
-        Vexo_addPDUs, Vexo_addSignals, Vexo_addCodings, Vexo_addViews, Vexo_addFrameTriggerings,
-        Vexo_addPDUTriggerings, Vexo_addPDUInstances, Vexo_addSignalInstances,
-        Vexo_addInternalToPhysicalComputations, Vexo_addPhysicalToInternalComputations, Vexo_addParents,
-        Vexo_addDynamicParts,
+        Vexo_appendChildren, Vexo_insertChildren, Vexo_addClusters, Vexo_addECUs, Vexo_addFrames, Vexo_addPDUs,
+        Vexo_addSignals, Vexo_addCodings, Vexo_addViews, Vexo_addFrameTriggerings, Vexo_addPDUTriggerings,
+        Vexo_addPDUInstances, Vexo_addSignalInstances, Vexo_addInternalToPhysicalComputations,
+        Vexo_addPhysicalToInternalComputations, Vexo_addParents, Vexo_addDynamicParts,
     };
     using Set = HRESULT (*)(VexoNode *, VexoNode *);
     static const Set sets[] = {Vexo_setParent, Vexo_setReference, Vexo_setChannel, Vexo_setFrame,
