@@ -24,8 +24,7 @@ Built build()
     VexoNode *text = nullptr, *timing = nullptr;
     VexoStringSlot *slot = nullptr;
     const std::vector<std::function<HRESULT()>> steps = {
-        [&] { return Vexo_create(u"DB", &db); },
-        [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
+        [&] { return Vexo_create(u"DB", &db); }, [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
         [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
         [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
         [&] { return Vexo_createIdentifierBasedTriggering(db, u"T", 0x10, 0, frame, nullptr, channel, &triggering); },

@@ -149,8 +149,7 @@ struct RandomNetwork {
     {
         VexoNode *node = nullptr;
         const std::function<bool()> changes[] = {
-            [&] { return addFrame(), true; },
-            [&] { return addTriggering(pick(frames)), true; },
+            [&] { return addFrame(), true; }, [&] { return addTriggering(pick(frames)), true; },
             [&] { return Vexo_setFrame(pick(triggerings), below(4) == 0 ? nullptr : pick(frames)) == S_OK; },
             [&] {
                 const size_t before = instances.size();
