@@ -7,16 +7,15 @@ local W, eq, test = check.W, check.eq, check.test
 local function wrongValues(n)
     local other = Vexo.createDb()
     return {
-        { "nil", nil }, { "true", true }, { "table", {} }, { "function", print },
-        { "odd string", "abc" }, { "even string", "ab" }, { "empty UTF-16 text", W "" },
-        { "number", 3.5 }, { "negative number", -1 }, { "huge number", 2 ^ 70 }, { "NaN", 0 / 0 },
-        { "coroutine", coroutine.create(function() end) }, { "file", io.stdout },
-        { "proxy with metatable", newproxy(true) }, { "proxy without metatable", newproxy(false) },
-        { "string slot", n.parkText }, { "internal value", n.cyclic.cycleTime },
-        { "encoder", n.db:createEncoder(nil) }, { "database", n.db },
+        { "nil", nil }, { "true", true }, { "table", {} }, { "function", print }, { "odd string", "abc" },
+        { "even string", "ab" }, { "empty UTF-16 text", W "" }, { "number", 3.5 }, { "negative number", -1 },
+        { "huge number", 2 ^ 70 }, { "NaN", 0 / 0 }, { "coroutine", coroutine.create(function() end) },
+        { "file", io.stdout }, { "proxy with metatable", newproxy(true) },
+        { "proxy without metatable", newproxy(false) }, { "string slot", n.parkText },
+        { "internal value", n.cyclic.cycleTime }, { "encoder", n.db:createEncoder(nil) }, { "database", n.db },
         { "other database", other }, { "node of another database", other:createFrame(W "O", 8) },
-        { "segment record", n.d1:enumSegments()() }, { "range record", n.linear:enumRanges()() },
-        { "frame", n.f1 }, { "signal", n.speed }, { "channel", n.channel }, { "timing", n.cyclic },
+        { "segment record", n.d1:enumSegments()() }, { "range record", n.linear:enumRanges()() }, { "frame", n.f1 },
+        { "signal", n.speed }, { "channel", n.channel }, { "timing", n.cyclic },
     }
 end
 

@@ -110,12 +110,11 @@ test("every enumeration method walks its list", function()
     local cases = {
         { "enumClusters", db, "CAN1" }, { "enumECUs", db, "Engine" }, { "enumFrames", db, "F1,F2" },
         { "enumCodings", db, "GearCoding,LevelCoding,NameCoding,SpeedCoding,TempCoding" },
-        { "enumPDUs", db, "M1,P1,P2" }, { "enumSignals", db, "Gear,Level,Name,Speed,Temp" },
-        { "enumViews", db, "" }, { "enumChildren", n.cluster, "CH1" },
-        { "enumParents", n.p1, "PI1" }, { "enumSignalInstances", n.p1, "SI_Speed,SI_Gear,SI_Temp,SI_Name" },
-        { "enumDynamicParts", n.m1, "D1" }, { "enumFrameTriggerings", n.channel, "T1,T2" },
-        { "enumPDUTriggerings", n.channel, "PT1" }, { "enumPDUInstances", n.f2, "PI2" },
-        { "enumInternalToPhysicalComputations", n.speedCoding, "Lin" },
+        { "enumPDUs", db, "M1,P1,P2" }, { "enumSignals", db, "Gear,Level,Name,Speed,Temp" }, { "enumViews", db, "" },
+        { "enumChildren", n.cluster, "CH1" }, { "enumParents", n.p1, "PI1" },
+        { "enumSignalInstances", n.p1, "SI_Speed,SI_Gear,SI_Temp,SI_Name" }, { "enumDynamicParts", n.m1, "D1" },
+        { "enumFrameTriggerings", n.channel, "T1,T2" }, { "enumPDUTriggerings", n.channel, "PT1" },
+        { "enumPDUInstances", n.f2, "PI2" }, { "enumInternalToPhysicalComputations", n.speedCoding, "Lin" },
         { "enumPhysicalToInternalComputations", n.speedCoding, "LinBack" },
     }
     for _, case in ipairs(cases) do eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1]) end
