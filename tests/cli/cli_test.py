@@ -25,8 +25,7 @@ STEPS = dict(os.environ, VEXO_DECODER='step')
 # Frames whose bytes were worked out by hand from vehicle.dbc (see the expectations).
 FRAMES = [
     '(1700000000.500000) can0 0B0#FF9CFFE800000000', '(1700000000.600000) can0 18FF50E5#1027F6FFA0FF0100',
-    '(1700000000.700000) can0 400#064B50',
-    '  can0  300  [16]  02 E2 04 06 FF 00 00 03 00 00 C0 3F 07 00 00 AB',
+    '(1700000000.700000) can0 400#064B50', '  can0  300  [16]  02 E2 04 06 FF 00 00 03 00 00 C0 3F 07 00 00 AB',
     '(1700000000.800000) can0 170#CDCCCC3D000010C0',
 ]
 
