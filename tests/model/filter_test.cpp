@@ -79,8 +79,8 @@ TEST(Filter, IdListSelectsExactlyTheNamedElementsOnceInAddressOrderAndModeOneInv
     filters.keep(fromA);
     for (VexoFilter *filter : {filters.named(m.handle, {u"F1", u"F2", u"Drehzahl\u00FC"}), fromA}) {
         SCOPED_TRACE(filter == fromA ? "UTF-8 list" : "UTF-16 list");
-        const std::vector<HRESULT> answers = {ask(filter, f1), ask(filter, signal), ask(filter, f3), ask(filter, unnamed),
-                                              ask(filter, m.handle)};
+        const std::vector<HRESULT> answers = {ask(filter, f1), ask(filter, signal), ask(filter, f3),
+                                              ask(filter, unnamed), ask(filter, m.handle)};
         EXPECT_EQ(answers, (std::vector<HRESULT>{S_OK, S_OK, S_FALSE, S_FALSE, S_FALSE}));
         EXPECT_EQ(listedNodes(filter).size(), 2u) << "F2 names nothing and is skipped";
     }
