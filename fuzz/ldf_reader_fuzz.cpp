@@ -27,12 +27,10 @@ void checkElements(lua_State *L)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    tokenizeAll<LdfLexer>(
-        data, size, [](LdfLexer *) {},
-        [](const LexerCore &core, int32_t code) {
-            failIf(code == '/' && core.textLength != 0, "slash token with text");
-            failIf(code == '\n' || (code >= 8 && code <= 13) || code == ' ', "white space as a token");
-        });
+    tokenizeAll<LdfLexer>(data, size, [](LdfLexer *) {}, [](const LexerCore &core, int32_t code) {
+        failIf(code == '/' && core.textLength != 0, "slash token with text");
+        failIf(code == '\n' || (code >= 8 && code <= 13) || code == ' ', "white space as a token");
+    });
 
     bool table = false;
     lua_State *L = readStrictly(data, size, [](lua_State *S, FILE *f) { return importLdfStream(S, f); }, &table);

@@ -1,9 +1,8 @@
--- Lua fuzz script for value lifetimes: builds random models in pairs of databases, hands
--- nodes and slots of one database to the other's methods, and runs iterator loops
--- (enumerations, list properties, attribs, decodeMessage, the encoder) that drop their
--- database values at random points and collect garbage meanwhile. Run by scripts/fuzz.sh
--- in the sanitized test host: a value that outlives its database shows as a use after
--- free there. Arguments: seconds to run, seed. Ends with one line of statistics.
+-- Lua fuzz script for value lifetimes: builds random models in pairs of databases, hands nodes and slots of one
+-- database to the other's methods, and runs iterator loops (enumerations, list properties, attribs, decodeMessage, the
+-- encoder) that drop their database values at random points and collect garbage meanwhile. Run by scripts/fuzz.sh in
+-- the sanitized test host: a value that outlives its database shows as a use after free there. Arguments: seconds to
+-- run, seed. Ends with one line of statistics.
 local Vexo = require "Vexo"
 
 -- The test host passes its arguments in the global arg only, not as the chunk's varargs.
@@ -35,8 +34,7 @@ local function read(node, prefix, depth)
     end
 end
 
--- A random model; the database value is returned in a holder table, so that loops can
--- drop the only reference to it.
+-- A random model; the database value is returned in a holder table, so that loops can drop the only reference to it.
 local function build(prefix)
     local db = Vexo.createDb(W(prefix .. "db"))
     local n = { db = db, prefix = prefix, all = {}, slots = {}, triggerings = {}, signals = {} }
@@ -94,27 +92,23 @@ end
 local function crossLinks(a, b)
     local function other() return b.all[random(#b.all)] end
     local calls = {
-        function() a.group:insertChildren(other()) end,
-        function() a.group:appendChildren(other()) end,
+        function() a.group:insertChildren(other()) end, function() a.group:appendChildren(other()) end,
         function() a.db:createElementGroup(W(a.prefix .. "x"), b.group, nil) end,
         function() a.db:createElementGroup(W(a.prefix .. "y"), nil, other()) end,
         function() a.db:createMappedTextComputation(W(a.prefix .. "m"), b.slots[1]) end,
         function() a.db:stringAddAlternative(b.slots[1], 5, W "fremd") end,
-        function() a.db:createCyclicTiming(5, b.group) end,
-        function() a.db:addFrames(other()) end,
+        function() a.db:createCyclicTiming(5, b.group) end, function() a.db:addFrames(other()) end,
         function() a.channel:addFrameTriggerings(b.triggerings[1]) end,
         function() a.signals[1]:addSignalInstances(other()) end,
     }
     for _ = 1, random(1, 6) do pcall(calls[random(#calls)]); stats.foreign = stats.foreign + 1 end
 end
 
--- Loops that drop every other reference to their model (the database value, its nodes
--- and slots) part way, so that the iterator (or the value read last) is all that holds
--- the database.
+-- Loops that drop every other reference to their model (the database value, its nodes and slots) part way, so that the
+-- iterator (or the value read last) is all that holds the database.
 local function loops(holder)
     local n = holder.model
-    local prefix = n.prefix
-    local dropped = false
+    local prefix, dropped = n.prefix, false
     local function drop()
         if not dropped and random(3) == 1 then
             holder.model = nil
@@ -175,11 +169,9 @@ local function loops(holder)
     end
 end
 
-local started = os.time()
-local prefixes = { "A", "B", "C", "D", "E", "F", "G", "H" }
+local started, prefixes = os.time(), { "A", "B", "C", "D", "E", "F", "G", "H" }
 while os.time() - started < seconds do
-    local a = build(prefixes[random(#prefixes)])
-    local b = build(prefixes[random(#prefixes)])
+    local a, b = build(prefixes[random(#prefixes)]), build(prefixes[random(#prefixes)])
     if a.prefix ~= b.prefix then crossLinks(a, b) end
     stats.models = stats.models + 2
     -- Either database may go first; the survivor is read whole.

@@ -1,6 +1,5 @@
-// The checks of the reader fuzz targets: tokenizers run to the end of an input, strict
-// reads have their stack results checked, and tolerant reads are compared with strict
-// ones and have their warning lists checked.
+// The checks of the reader fuzz targets: tokenizers run to the end of an input, strict reads have their stack results
+// checked, and tolerant reads are compared with strict ones and have their warning lists checked.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +11,9 @@
 #include "fuzz_support.h"
 #include "lex_rules.h"
 
-// Tokenizes an input to its end, checking that positions never run backwards, that each
-// token's text is terminated and no longer than the input, that there are no more tokens
-// than bytes and that the end repeats; check(core, code) adds the tokenizer's own rules.
-// setup(lexer) runs before the first token.
+// Tokenizes an input to its end, checking that positions never run backwards, that each token's text is terminated and
+// no longer than the input, that there are no more tokens than bytes and that the end repeats; check(core, code) adds
+// the tokenizer's own rules. setup(lexer) runs before the first token.
 template <class Lexer, class Setup, class Check>
 void tokenizeAll(const uint8_t *data, size_t size, Setup setup, Check check)
 {
@@ -56,9 +54,8 @@ inline bool fieldIs(lua_State *L, int idx, const char *key, const char *text)
     return same;
 }
 
-// Reads one input strictly with read(L, stream) above a sentinel and checks the stack
-// results: one table, or nil and a message. Returns the state, the results on top, for
-// the caller to look at and close; *table says which it is.
+// Reads one input strictly with read(L, stream) above a sentinel and checks the stack results: one table, or nil and a
+// message. Returns the state, the results on top, for the caller to look at and close; *table says which it is.
 template <class Read>
 lua_State *readStrictly(const uint8_t *data, size_t size, Read read, bool *table)
 {
@@ -73,8 +70,7 @@ lua_State *readStrictly(const uint8_t *data, size_t size, Read read, bool *table
     return L;
 }
 
-// Deep equality of the values at the absolute indexes a and b: tables key by key,
-// everything else raw.
+// Deep equality of the values at the absolute indexes a and b: tables key by key, everything else raw.
 inline bool sameValue(lua_State *L, int a, int b)
 {
     if (lua_type(L, a) != LUA_TTABLE || lua_type(L, b) != LUA_TTABLE)

@@ -1,6 +1,5 @@
-// A main for the fuzz targets where libFuzzer is not at hand: runs the target once on
-// every file named (directories are read one level deep), so that the test run replays
-// seed inputs through every target with any compiler.
+// A main for the fuzz targets where libFuzzer is not at hand: runs the target once on every file named (directories are
+// read one level deep), so that the test run replays seed inputs through every target with any compiler.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

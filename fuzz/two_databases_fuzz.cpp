@@ -1,8 +1,7 @@
-// libFuzzer target for two databases in one process: the input is a program of creations,
-// links, texts and filters with arguments drawn from both (so every refusal of the other's
-// nodes is tried), one database destroyed where the input says, then a full walk of the
-// survivor (getters, lists, conversions, decoding, encoder, DOT dump), which must reach only
-// its own nodes (checked) and never the destroyed one (AddressSanitizer).
+// libFuzzer target for two databases in one process: the input is a program of creations, links, texts and filters with
+// arguments drawn from both (so every refusal of the other's nodes is tried), one database destroyed where the input
+// says, then a full walk of the survivor (getters, lists, conversions, decoding, encoder, DOT dump), which must reach
+// only its own nodes (checked) and never the destroyed one (AddressSanitizer).
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -140,11 +139,10 @@ void link(World &w)
         array[i] = w.any();
     using Add = HRESULT (*)(VexoNode *, uint32_t, VexoNode *const *);
     static const Add adds[] = {
-        Vexo_appendChildren, Vexo_insertChildren, Vexo_addClusters, Vexo_addECUs, Vexo_addFrames,
-        Vexo_addPDUs, Vexo_addSignals, Vexo_addCodings, Vexo_addViews, Vexo_addFrameTriggerings,
-        Vexo_addPDUTriggerings, Vexo_addPDUInstances, Vexo_addSignalInstances,
-        Vexo_addInternalToPhysicalComputations, Vexo_addPhysicalToInternalComputations, Vexo_addParents,
-        Vexo_addDynamicParts,
+        Vexo_appendChildren, Vexo_insertChildren, Vexo_addClusters, Vexo_addECUs, Vexo_addFrames, Vexo_addPDUs,
+        Vexo_addSignals, Vexo_addCodings, Vexo_addViews, Vexo_addFrameTriggerings, Vexo_addPDUTriggerings,
+        Vexo_addPDUInstances, Vexo_addSignalInstances, Vexo_addInternalToPhysicalComputations,
+        Vexo_addPhysicalToInternalComputations, Vexo_addParents, Vexo_addDynamicParts,
     };
     using Set = HRESULT (*)(VexoNode *, VexoNode *);
     static const Set sets[] = {Vexo_setParent, Vexo_setReference, Vexo_setChannel, Vexo_setFrame,

@@ -1,7 +1,6 @@
-// The shared library as a host sees it: failing the n-th allocation for every n through
-// the exported hook while a small model is built. Each run either completes or stops at
-// an E_OUTOFMEMORY, and the database can still be walked and destroyed (the leak checker
-// of the sanitizer build sees the rest).
+// The shared library as a host sees it: failing the n-th allocation for every n through the exported hook while a small
+// model is built. Each run either completes or stops at an E_OUTOFMEMORY, and the database can still be walked and
+// destroyed (the leak checker of the sanitizer build sees the rest).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -25,8 +24,7 @@ Built build()
     VexoNode *text = nullptr, *timing = nullptr;
     VexoStringSlot *slot = nullptr;
     const std::vector<std::function<HRESULT()>> steps = {
-        [&] { return Vexo_create(u"DB", &db); },
-        [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
+        [&] { return Vexo_create(u"DB", &db); }, [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
         [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
         [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
         [&] { return Vexo_createIdentifierBasedTriggering(db, u"T", 0x10, 0, frame, nullptr, channel, &triggering); },

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "decode_records.h"
+#include "list_of.h"
 #include "test_text.h"
 #include "vexo/vexo.h"
 
@@ -159,9 +160,8 @@ TEST_F(ImportedNetwork, FramesAndTriggeringsFollowTheFile)
 
 TEST_F(ImportedNetwork, DecodedValuesFollowTheLayout)
 {
-    // Speed 0x1234 * 0.01; Temp big-endian from bit 23 (byte 2) = 0xFF: -1 with text;
-    // Ratio float 1.5 (0x3FC00000) at byte 4, whose top byte also holds Gear (low
-    // nibble, 15: "Invalid").
+    // Speed 0x1234 * 0.01; Temp big-endian from bit 23 (byte 2) = 0xFF: -1 with text; Ratio float 1.5 (0x3FC00000) at
+    // byte 4, whose top byte also holds Gear (low nibble, 15: "Invalid").
     const auto motor = decode(0x123, 0, {0x34, 0x12, 0xFF, 0x00, 0x00, 0x00, 0xC0, 0x3F});
     ASSERT_EQ(motor.size(), 4u);
     EXPECT_DOUBLE_EQ(motor[0].first, 0x1234 * 0.01);
@@ -214,8 +214,7 @@ protected:
 
 TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
 {
-    // LIN 2.1 uses the enhanced checksum; DoorStatus sits twice in a 40 ms table, slot 3
-    // starts 20 ms in.
+    // LIN 2.1 uses the enhanced checksum; DoorStatus sits twice in a 40 ms table, slot 3 starts 20 ms in.
     expectFields({{u"lin/frame/DoorStatus/triggering", Vexo_getIdentifier, 0x10},
                   {u"lin/frame/DoorStatus/triggering", Vexo_getFlags, Q3_FLAG_LIN_ENH_CHECKSUM},
                   {u"lin/schedule/Normal/3", Vexo_getSlotId, 3}, {u"lin/schedule/Normal/3", Vexo_getCycleOffset, 20000},
@@ -235,12 +234,9 @@ TEST_F(ImportedLinNetwork, FramesSignalsAndScheduleFollowTheFile)
     ASSERT_EQ(Vexo_getDefaultValue(find(u"lin/signal/Position"), &initial), S_OK);
     EXPECT_EQ(initial, 30 * 0.5 - 10);
     uint64_t cycle = 0;
-    VexoNode *timing = nullptr;
-    VexoEnumerator *children = nullptr;
-    ASSERT_EQ(Vexo_enumChildren(find(u"lin/frame/DoorStatus/pdu-triggering"), &children), S_OK);
-    ASSERT_EQ(Vexo_enumeratorNext(children, 1, &timing, nullptr), S_OK);
-    Vexo_enumeratorDestroy(children);
-    ASSERT_EQ(Vexo_getCycletime(timing, &cycle), S_OK);
+    const std::vector<VexoNode *> timings = listOf(Vexo_enumChildren, find(u"lin/frame/DoorStatus/pdu-triggering"));
+    ASSERT_EQ(timings.size(), 1u);
+    ASSERT_EQ(Vexo_getCycletime(timings[0], &cycle), S_OK);
     EXPECT_EQ(cycle, 20u);
 
     EXPECT_EQ(std::count_if(messages_.begin(), messages_.end(), [](const Message &m) {

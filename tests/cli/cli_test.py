@@ -25,8 +25,7 @@ STEPS = dict(os.environ, VEXO_DECODER='step')
 # Frames whose bytes were worked out by hand from vehicle.dbc (see the expectations).
 FRAMES = [
     '(1700000000.500000) can0 0B0#FF9CFFE800000000', '(1700000000.600000) can0 18FF50E5#1027F6FFA0FF0100',
-    '(1700000000.700000) can0 400#064B50',
-    '  can0  300  [16]  02 E2 04 06 FF 00 00 03 00 00 C0 3F 07 00 00 AB',
+    '(1700000000.700000) can0 400#064B50', '  can0  300  [16]  02 E2 04 06 FF 00 00 03 00 00 C0 3F 07 00 00 AB',
     '(1700000000.800000) can0 170#CDCCCC3D000010C0',
 ]
 
@@ -132,10 +131,8 @@ class CommandLine(unittest.TestCase):
         raw = write('raw.dbc', 'VERSION ""\nBU_: A\nBO_ 100 F: 8 A\n SG_ Raw : 0|8@1+ (1,0) [0|0] "" A\n')
         missing = os.path.join(TMP, 'missing.dbc')
         cases = [
-            ([], 2, r'usage: vexo COMMAND'),
-            (['frobnicate'], 2, r'unknown command frobnicate'),
-            (['decode'], 2, r'decode needs a database'),
-            (['decode', '--format', 'xml', DB], 2, r'unknown format xml'),
+            ([], 2, r'usage: vexo COMMAND'), (['frobnicate'], 2, r'unknown command frobnicate'),
+            (['decode'], 2, r'decode needs a database'), (['decode', '--format', 'xml', DB], 2, r'unknown format xml'),
             (['decode', '--bogus', DB], 2, r'unknown option --bogus'),
             (['decode', missing, LOG], 1, r'^vexo: error: cannot open database .*missing\.dbc: No such file'),
             (['decode', TMP, LOG], 1, r'cannot open database .*: it is a directory'),
@@ -212,17 +209,14 @@ class Decode(unittest.TestCase):
         log = write('mixed.log', '\n'.join(MIXED) + '\n')
         r = run('decode', '--frames', DB, log)
         self.assertEqual((r.returncode, r.stdout.splitlines()), (0, [
-            '(1700000000.000100) can0 0B0 SteeringAngle',
-            'can0 0C0 BrakeStatus',
-            '(1700000000.000500) can0 18FF50E5 BatteryStatus',
-            '(1700000000.000800) can0 300 ObjectDetection',
+            '(1700000000.000100) can0 0B0 SteeringAngle', 'can0 0C0 BrakeStatus',
+            '(1700000000.000500) can0 18FF50E5 BatteryStatus', '(1700000000.000800) can0 300 ObjectDetection',
             '(1700000000.000900) can0 0B0 SteeringAngle',
         ]))
         self.assertEqual(r.stderr.splitlines(), [
             'vexo: warning: 2 lines are not a CAN frame (the first: %s:5)' % log,
             'vexo: warning: 3 frames are not described by %s: 0B0 (1), 110 (1), 7FF (1); 2 of them with a known '
-            'identifier but another length' % DB,
-            'vexo: note: skipped 1 remote and 1 error frames',
+            'identifier but another length' % DB, 'vexo: note: skipped 1 remote and 1 error frames',
         ])
         for args in (['-f', 'json', '--raw'], ['-f', 'text']):
             batch, steps = run('decode', *args, DB, log, LOG), run('decode', *args, DB, log, LOG, env=STEPS)
@@ -263,7 +257,6 @@ class Decode(unittest.TestCase):
     def test_signal_selection_drops_other_signals_and_frames(self):
         out = run('decode', '-f', 'json', '--signals', 'GearSelected,TirePressureRL', DB, LOG).stdout
         records = [json.loads(line) for line in out.splitlines()]
-        self.assertTrue(records)
         self.assertEqual({r['frame'] for r in records}, {'TransmissionStatus', 'TirePressure'})
         for r in records:
             self.assertIn(set(r['signals']), ({'GearSelected'}, {'TirePressureRL'}))

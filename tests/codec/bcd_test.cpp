@@ -61,11 +61,10 @@ TEST(Bcd, DecodesAndEncodesDigitsAndSignAndRefusesBadDigitsAndNulls)
         {SignedPacked, 0x415, 12, S_OK, 15},          {SignedPacked, 0x8A5, 12, E_INVALIDARG, 0},
         {SignedPacked, 0x8000000000000001, 64, S_OK, -1}, {SignedPacked, 0x0999999999999999, 64, S_OK, 999999999999999},
         {SignedPacked, 0x7, 4, S_OK, 7},           // one position: the digit sits below the sign bit
-        {SignedPacked, 0x9, 4, S_OK, -1},             {SignedPacked, 0xF, 0, S_OK, 0},
-        {UnsignedUnpacked, 0x0109, 16, S_OK, 19},     {UnsignedUnpacked, 0x1009, 16, E_INVALIDARG, 0},
-        {UnsignedUnpacked, 0x0909090909090909, 64, S_OK, 99999999},
-        {SignedUnpacked, 0x800102, 24, S_OK, -12},    {SignedUnpacked, 0x7F0102, 24, S_OK, 12},
-        {SignedUnpacked, 0x85, 8, S_OK, -5},          {SignedUnpacked, 0x80000A01, 32, E_INVALIDARG, 0},
+        {SignedPacked, 0x9, 4, S_OK, -1}, {SignedPacked, 0xF, 0, S_OK, 0}, {UnsignedUnpacked, 0x0109, 16, S_OK, 19},
+        {UnsignedUnpacked, 0x1009, 16, E_INVALIDARG, 0}, {UnsignedUnpacked, 0x0909090909090909, 64, S_OK, 99999999},
+        {SignedUnpacked, 0x800102, 24, S_OK, -12}, {SignedUnpacked, 0x7F0102, 24, S_OK, 12},
+        {SignedUnpacked, 0x85, 8, S_OK, -5}, {SignedUnpacked, 0x80000A01, 32, E_INVALIDARG, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << kKindNames[c.kind] << " 0x" << std::hex << c.field << std::dec << " bits "

@@ -76,8 +76,7 @@ void refCopy(Bytes &destination, int32_t destinationStart, int32_t destinationBi
              int32_t sourceStart, int32_t sourceBits)
 {
     const bool destinationBig = destinationBits < 0, sourceBig = sourceBits < 0;
-    const int64_t destinationTotal = std::abs(int64_t(destinationBits));
-    const int64_t sourceTotal = std::abs(int64_t(sourceBits));
+    const int64_t destinationTotal = std::abs(int64_t(destinationBits)), sourceTotal = std::abs(int64_t(sourceBits));
     for (int64_t c = 0; destinationTotal - 64 * c > 0; ++c) {
         const int64_t take = std::clamp<int64_t>(sourceTotal - 64 * c, 0, 64);
         const int64_t put = std::min<int64_t>(destinationTotal - 64 * c, 64);
@@ -189,8 +188,7 @@ TEST(BitBuffer, LongFieldsMatchBitwiseReference)
     std::mt19937_64 rng(kSeed + 2);
     for (int round = 0; round < 3000; ++round) {
         const bool big = rng() & 1;
-        const int32_t bits = 65 + int32_t(rng() % 128);
-        const int32_t start = int32_t(rng() % (8 * kBuffer + 1));
+        const int32_t bits = 65 + int32_t(rng() % 128), start = int32_t(rng() % (8 * kBuffer + 1));
         const int32_t length = big ? -bits : bits;
         SCOPED_TRACE(describe("long field", big, start, bits) + " round=" + std::to_string(round));
         const Bytes value = randomBytes(rng, (bits + 7) / 8);
@@ -336,8 +334,7 @@ TEST(BitBuffer, WholeBufferOperationsByteLogicAndSwapMatchReference)
             EXPECT_EQ(rightIn, wantRight) << "in place";
 
             // Set and reset over [shift - 3, ...) with counts crossing the end.
-            const uint32_t start = shift >= 3 ? shift - 3 : 0;
-            const uint32_t count = uint32_t(rng() % 40);
+            const uint32_t start = shift >= 3 ? shift - 3 : 0, count = uint32_t(rng() % 40);
             Bytes set = source, reset = source, wantSet = source, wantReset = source;
             for (uint64_t n = start; n < uint64_t(start) + count && n < 8 * length; ++n) {
                 putBit(wantSet.data(), int64_t(n), true);

@@ -131,9 +131,8 @@ TEST(Database, GroupsAreCreatedCheckedAndFilledInOrderAndForeignPointersRefused)
     EXPECT_EQ(Vexo_getDatabaseCollections(nullptr, &again), E_POINTER);
     EXPECT_EQ(Vexo_destroy(nodeHandle(z)), E_INVALIDARG);
     EXPECT_EQ(found(db.handle, u"Z"), nodeHandle(z)) << "still alive";
-    uint32_t zero[16] = {};
-    uint32_t forged[16] = {0x17170000};  // index and end of Frame, but no such code
-    uint32_t slotLike[16] = {0x544F4C53};
+    // forged: the index and end of Frame, but no such code.
+    uint32_t zero[16] = {}, forged[16] = {0x17170000}, slotLike[16] = {0x544F4C53};
     for (uint32_t *raw : {zero, forged, slotLike})
         EXPECT_EQ(Vexo_destroy(reinterpret_cast<VexoNode *>(raw)), E_INVALIDARG) << raw[0];
     // The other functions take their database through the same check.

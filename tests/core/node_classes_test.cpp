@@ -33,12 +33,9 @@ TEST(NodeClasses, CodesSpellTheirTagsFormAConsistentTreeAndAllocateZeroFilled)
     EXPECT_EQ(codeOfTag(0x4242), 0u);
 
     struct Word { uint32_t word; HRESULT valid; int32_t type; };
-    const Word words[] = {
-        {0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1},
-        {0x26260000, S_FALSE, -1},  // subtree end above 37
-        {0x05050000, S_OK, 0},      // only index and end are checked
-        {0xDEADBEEF, S_FALSE, -1},
-    };
+    // 0x26260000: its subtree end lies above 37; 0x05050000: only index and end are checked.
+    const Word words[] = {{0x0A0A6C63, S_OK, 0x6C63}, {0, S_FALSE, -1}, {0x26260000, S_FALSE, -1},
+                          {0x05050000, S_OK, 0}, {0xDEADBEEF, S_FALSE, -1}};
     for (const Word &c : words) {
         SCOPED_TRACE(c.word);
         uint32_t buffer[4] = {c.word, 0, 0, 0};

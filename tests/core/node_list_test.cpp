@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace vexo::core;
@@ -200,9 +201,7 @@ TEST(ListCursor, StopsAtTheEndRefusesNullsAndReadsZeroFilledRecords)
     uint32_t fetched = 99;
     EXPECT_EQ(cursorSkip(&cursor, 12), S_OK);
     EXPECT_EQ(cursorNext(&cursor, 18, out, &fetched), S_OK);  // exactly the rest: stands at the end
-    EXPECT_EQ(fetched, 18u);
-    EXPECT_EQ(out[0], value(12));
-    EXPECT_EQ(out[17], value(29));
+    EXPECT_EQ(std::make_tuple(fetched, out[0], out[17]), std::make_tuple(18u, value(12), value(29)));
     fetched = 77;
     EXPECT_EQ(cursorNext(&cursor, 1, out, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);  // became exhausted during this call

@@ -100,9 +100,8 @@ struct RandomNetwork {
             return signalPdu;
         }
         const int32_t position = below(8) == 0 ? -int32_t(1 + below(40)) : int32_t(below(8 * bytes + 4));
-        VexoNode *mux = pdus.emplace_back(
-            made(Vexo_createMultiplexedPDU, db, nullptr, 8 * bytes, below(2), uint32_t(position), below(12), 0u,
-                 referrer));
+        VexoNode *mux = pdus.emplace_back(made(Vexo_createMultiplexedPDU, db, nullptr, 8 * bytes, below(2),
+                                               uint32_t(position), below(12), 0u, referrer));
         for (uint32_t i = 0, partCount = 1 + below(4); i < partCount; ++i) {
             VexoNode *part = parts.emplace_back(made(Vexo_createMultiplexedPart, db, nullptr, below(6), mux));
             if (below(6) == 0)
@@ -150,8 +149,7 @@ struct RandomNetwork {
     {
         VexoNode *node = nullptr;
         const std::function<bool()> changes[] = {
-            [&] { return addFrame(), true; },
-            [&] { return addTriggering(pick(frames)), true; },
+            [&] { return addFrame(), true; }, [&] { return addTriggering(pick(frames)), true; },
             [&] { return Vexo_setFrame(pick(triggerings), below(4) == 0 ? nullptr : pick(frames)) == S_OK; },
             [&] {
                 const size_t before = instances.size();
@@ -173,8 +171,7 @@ struct RandomNetwork {
             [&] { return !parts.empty() && Vexo_addSegment(pick(parts), below(2), below(64), 1 + below(16)) == S_OK; },
             [&] { return Vexo_createPDUInstance(db, nullptr, 0, 0, 0, pick(pdus), pick(frames), &node) == S_OK; },
         };
-        while (!changes[below(9)]()) {
-        }
+        while (!changes[below(9)]()) {}
     }
 
     VexoFilter *filter()  // over a random half of the signals and a third of the instances

@@ -12,9 +12,7 @@
 
 namespace encode_test {
 
-constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN;
-constexpr uint32_t kBE = Q3_BYTEORDER_BIGENDIAN;
-constexpr uint32_t kNoUpdate = 0xFFFFFFFFu;
+constexpr uint32_t kLE = Q3_BYTEORDER_LITTLEENDIAN, kBE = Q3_BYTEORDER_BIGENDIAN, kNoUpdate = 0xFFFFFFFFu;
 
 struct Model {
     VexoNode *db = made(Vexo_create, u"db");

@@ -36,8 +36,7 @@ TEST(EncoderRoundTrip, DecodedFramesGiveBackTheWrittenValues)
     VexoNode *channel = m.channel(m.cluster());
     auto field = [&](VexoNode *pdu, uint32_t bits, uint32_t position, uint32_t order) {
         VexoNode *signal = m.signal(bits);
-        m.instance(signal, pdu, position, order);
-        return Field{signal, bits};
+        return m.instance(signal, pdu, position, order), Field{signal, bits};
     };
     // A part of `mux` assembled from little-endian segments (position, length), holding a PDU of `bits`.
     auto part = [&](VexoNode *mux, uint32_t code, uint32_t bits, bool isStatic,

@@ -1,9 +1,8 @@
 #!/bin/sh
-# Installs the build into a temporary prefix and uses it as a user would: a C program
-# built with pkg-config and one built with CMake's find_package(vexo) import a DBC file
-# (so the scripts must lie beside the installed library), lua5.1 loads the module from
-# LIBDIR/lua/5.1, the library loaded through that link still finds its scripts, and the
-# installed tool decodes a frame, also after the whole prefix has been moved.
+# Installs the build into a temporary prefix and uses it as a user would: a C program built with pkg-config and one
+# built with CMake's find_package(vexo) import a DBC file (so the scripts must lie beside the installed library), lua5.1
+# loads the module from LIBDIR/lua/5.1, the library loaded through that link still finds its scripts, and the installed
+# tool decodes a frame, also after the whole prefix has been moved.
 #   usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -eu
 build=$1

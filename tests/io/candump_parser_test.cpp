@@ -93,9 +93,8 @@ TEST(CandumpParser, InterfaceNamesAreNumberedUntilTheTableIsFull)
     ASSERT_EQ(p.count.frames, 2u * VEXO_LOG_MAX_BUSES + 2);
     EXPECT_EQ(buses.count, static_cast<uint32_t>(VEXO_LOG_MAX_BUSES));
     EXPECT_STREQ(buses.names[5], "can5");
-    EXPECT_EQ(p.lines[10].bus, 5u);
-    EXPECT_EQ(p.lines[11].bus, 0u);
-    EXPECT_EQ(p.lines[2 * VEXO_LOG_MAX_BUSES].bus, 0xFFFFFFFFu);
+    EXPECT_EQ(std::make_tuple(p.lines[10].bus, p.lines[11].bus, p.lines[2 * VEXO_LOG_MAX_BUSES].bus),
+              std::make_tuple(5u, 0u, 0xFFFFFFFFu));
 }
 
 TEST(CandumpParser, RefusesBadArguments)

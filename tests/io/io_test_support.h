@@ -1,6 +1,5 @@
-// Helpers for the reader tests: temporary fixture files, a canonical one-line
-// rendering of Lua values (so whole tables compare as compact strings) and a
-// one-call import that yields either the rendered table or the error.
+// Helpers for the reader tests: temporary fixture files, a canonical one-line rendering of Lua values (so whole tables
+// compare as compact strings) and a one-call import that yields either the rendered table or the error.
 #pragma once
 
 #include <algorithm>
@@ -35,8 +34,7 @@ inline std::u16string toU16(const std::string &utf8)
     return out;
 }
 
-// A table row: what it shows, its input and the result wanted; checkRows compares
-// f(input) with prefix + want for each.
+// A table row: what it shows, its input and the result wanted; checkRows compares f(input) with prefix + want for each.
 struct Row { const char *what; std::string input, want; };
 
 template <class F>
@@ -123,9 +121,8 @@ inline bool isName(const std::string &s)
     return !s.empty() && !std::isdigit(static_cast<unsigned char>(s[0])) && std::all_of(s.begin(), s.end(), word);
 }
 
-// Renders the value at idx canonically: tables as {...} with the sequence 1..n
-// positional when the table has no other number keys, other number keys as [k]=
-// in numeric order, then string keys in byte order as name= or ["key"]=.
+// Renders the value at idx canonically: tables as {...} with the sequence 1..n positional when the table has no other
+// number keys, other number keys as [k]= in numeric order, then string keys in byte order as name= or ["key"]=.
 inline std::string renderLua(lua_State *L, int idx)
 {
     idx = idx < 0 ? lua_gettop(L) + idx + 1 : idx;
@@ -200,8 +197,7 @@ public:
     std::string describe() const
     {
         const int32_t code = core().tokenCode;
-        const std::string t = text();
-        const std::string value = formatNumber(numberValue(&core()));
+        const std::string t = text(), value = formatNumber(numberValue(&core()));
         switch (code) {
         case TOK_EOF: return "eof";
         case TOK_NUL: return "nul" + (t.empty() ? std::string() : "(" + t + ")");
@@ -226,8 +222,7 @@ private:
     Lexer *lexer_ = nullptr;
 };
 
-// Every token of input up to the end, separated by blanks; with positions, as
-// describe@line:column and the end too.
+// Every token of input up to the end, separated by blanks; with positions, as describe@line:column and the end too.
 template <class Lexer>
 std::string lexTokens(const std::string &input, bool positions = false, void (*setup)(Lexer *) = nullptr)
 {
@@ -254,9 +249,8 @@ inline const char *suffixOf(Format format)
 // A read through the entry with flags (SYM has none).
 inline int importRaw(lua_State *L, Format format, const VexoChar *path, uint32_t flags = 0)
 {
-    return format == Format::kDbc   ? Vexo_importRawDBCEx(L, path, flags)
-           : format == Format::kLdf ? Vexo_importRawLDFEx(L, path, flags)
-                                    : Vexo_importRawSYM(L, path);
+    return format == Format::kDbc ? Vexo_importRawDBCEx(L, path, flags)
+           : format == Format::kLdf ? Vexo_importRawLDFEx(L, path, flags) : Vexo_importRawSYM(L, path);
 }
 
 // A strict read of a file, or of text in one, as describeResults renders it.
@@ -273,9 +267,8 @@ inline std::string importText(Format format, const std::string &text)
     return importFile(format, TempFile(text, suffixOf(format)).path16());
 }
 
-// What one tolerant read left: the rendered table and the warnings as "line:column
-// text", or, when it did not give a table and a list, describeResults' rendering in
-// table and no warnings.
+// What one tolerant read left: the rendered table and the warnings as "line:column text", or, when it did not give a
+// table and a list, describeResults' rendering in table and no warnings.
 struct TolerantRead { std::string table; std::vector<std::string> warnings; };
 
 inline TolerantRead describeTolerant(lua_State *L, int count)

@@ -1,6 +1,5 @@
-// The LDF reader: whole result tables for files of each language version and for
-// every section and command, and the syntax error messages (the corpus is read in
-// read_recovery_test.cpp, the entry in reader_entry_test.cpp).
+// The LDF reader: whole result tables for files of each language version and for every section and command, and the
+// syntax error messages (the corpus is read in read_recovery_test.cpp, the entry in reader_entry_test.cpp).
 #include <gtest/gtest.h>
 
 #include "io_test_support.h"

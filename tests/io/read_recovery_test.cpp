@@ -1,7 +1,6 @@
-// Tolerant reading of both readers: what each deviation of real files reads as and the
-// warning it gives, recovery from broken statements and entries, and the corpus: files
-// the strict reader accepts read to the same table, the others fail with their pinned
-// error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
+// Tolerant reading of both readers: what each deviation of real files reads as and the warning it gives, recovery from
+// broken statements and entries, and the corpus: files the strict reader accepts read to the same table, the others
+// fail with their pinned error and read tolerantly with pinned warnings, losing no frame or signal unnamed.
 #include <gtest/gtest.h>
 
 #include <strings.h>
@@ -388,10 +387,9 @@ int countLines(const std::string &text, const std::string &word)
 // "LDF-Import: ") and the warnings of a tolerant read (collapsed).
 struct Rejected { std::string error; std::vector<std::string> warnings; };
 
-// Every corpus file of a format: one the strict reader accepts reads tolerantly to the
-// same table without warnings of lost frames or signals; one it rejects fails with its
-// pinned message and reads tolerantly with its pinned warnings. check(path, read,
-// strict result) adds the format's own checks.
+// Every corpus file of a format: one the strict reader accepts reads tolerantly to the same table without warnings of
+// lost frames or signals; one it rejects fails with its pinned message and reads tolerantly with its pinned warnings.
+// check(path, read, strict result) adds the format's own checks.
 template <class Check>
 void readCorpus(Format format, const std::map<std::string, Rejected> &rejected, Check check)
 {
@@ -476,10 +474,9 @@ TEST(Corpus, EveryDbcFileReads)
     });
 }
 
-// Entries of the Signals and Frames sections by lines, sharing nothing with the
-// reader: with comments removed, a line that starts on brace level 1 inside a section
-// whose line starts with Signals or Frames, and that begins with "name :", is one
-// entry. {signals, frames}.
+// Entries of the Signals and Frames sections by lines, sharing nothing with the reader: with comments removed, a line
+// that starts on brace level 1 inside a section whose line starts with Signals or Frames, and that begins with
+// "name :", is one entry. {signals, frames}.
 std::vector<int> countLdfEntryLines(const std::string &raw)
 {
     std::string text;
@@ -599,8 +596,7 @@ std::string sectionTagsOfFile(const std::string &text)
     return tags;
 }
 
-// Signal instances of all frames of some large files, as a regular-expression count of
-// their lines gives them.
+// Signal instances of all frames of some large files, as a regular-expression count of their lines gives them.
 const std::map<std::string, int> kLdfSignalInstances = {
     {"saej3068__J3068-2.ldf", 158}, {"saej3068__J3068_20kbpsVer11_3B.ldf", 108},
     {"ecubus__BYD_HT_SZ.ldf", 35}, {"ecubus__Door.ldf", 20},

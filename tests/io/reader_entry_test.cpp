@@ -1,6 +1,5 @@
-// How every reader is entered: results above what the stack held, failures before the
-// parse as result codes, the parse functions' guard, and Lua memory running out at
-// every point of a read.
+// How every reader is entered: results above what the stack held, failures before the parse as result codes, the parse
+// functions' guard, and Lua memory running out at every point of a read.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,8 +14,7 @@ namespace {
 
 using test::Format;
 
-// A read's results as one line: a tolerant read's table (cut) and warning count, else
-// describeResults' rendering.
+// A read's results as one line: a tolerant read's table (cut) and warning count, else describeResults' rendering.
 std::string describe(lua_State *L, int count)
 {
     if (count != 2 || !lua_istable(L, -1))
@@ -32,14 +30,13 @@ TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
     const std::u16string good = goodDbc.path16(), bad = badDbc.path16(), lin = ldf.path16(), s = sym.path16(),
                          badS = badSym.path16(), missing = good + u".missing";
     std::string text = "BU_: A\n";
-    const uint32_t kTolerant = VEXO_IMPORT_TOLERANT;
     const std::string kEcu = "{{id=\"A\",tag=\"ecu\"},tag=\"db\"}", kInvalid = "code: -2147024809";
     struct Case { const char *what; std::function<int(lua_State *)> entry; int count; std::string want; };
     const Case cases[] = {
         {"DBC table", [&](lua_State *L) { return Vexo_importRawDBC(L, good.c_str()); }, 1, kEcu},
         {"DBC syntax error", [&](lua_State *L) { return Vexo_importRawDBCEx(L, bad.c_str(), 0); }, 2,
          "error: DBC-Import: (2, 5): 'constant' expected but found 'x'"},
-        {"DBC tolerant", [&](lua_State *L) { return Vexo_importRawDBCEx(L, bad.c_str(), kTolerant); }, 2,
+        {"DBC tolerant", [&](lua_State *L) { return Vexo_importRawDBCEx(L, bad.c_str(), VEXO_IMPORT_TOLERANT); }, 2,
          kEcu + " 1 warnings"},
         {"DBC missing file", [&](lua_State *L) { return Vexo_importRawDBC(L, missing.c_str()); }, 2,
          "code: -2147467259"},
@@ -50,7 +47,7 @@ TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
         {"LDF syntax error", [&](lua_State *L) { return Vexo_importRawLDF(L, lin.c_str()); }, 2,
          "error: LDF-Import: (3, 1): 'LIN_language_version' expected but found ''"},
         {"LDF tolerant: a table even without sections",
-         [&](lua_State *L) { return Vexo_importRawLDFEx(L, lin.c_str(), kTolerant); }, 2,
+         [&](lua_State *L) { return Vexo_importRawLDFEx(L, lin.c_str(), VEXO_IMPORT_TOLERANT); }, 2,
          "{{LIN_protocol_version=\"2.1\",t 6 warnings"},
         {"LDF null path", [](lua_State *L) { return Vexo_importRawLDFEx(L, nullptr, 0); }, 2, kInvalid},
         {"unknown flag bits", [&](lua_State *L) { return Vexo_importRawLDFEx(L, lin.c_str(), 2); }, 2, kInvalid},
@@ -77,7 +74,7 @@ TEST(ReaderEntry, EveryEntryLeavesItsResultsAboveTheStack)
     }
     // Without a state nothing is pushed.
     EXPECT_EQ(std::vector<int>({Vexo_importRawDBC(nullptr, good.c_str()), Vexo_importRawSYM(nullptr, s.c_str()),
-                                Vexo_importRawDBCEx(nullptr, good.c_str(), kTolerant),
+                                Vexo_importRawDBCEx(nullptr, good.c_str(), VEXO_IMPORT_TOLERANT),
                                 Vexo_importRawLDF(nullptr, lin.c_str()), Vexo_importRawLDFEx(nullptr, lin.c_str(), 0)}),
               std::vector<int>(5, 0));
 }

@@ -1,7 +1,6 @@
-// The XSL transformation as its Lua callers use it from several threads and many times
-// over: results stay with their own call and thread, the calling thread's libxml2
-// handlers and libxslt's process-wide hooks are as before afterwards, nothing reaches
-// stderr, and repeated calls do not grow the heap.
+// The XSL transformation as its Lua callers use it from several threads and many times over: results stay with their
+// own call and thread, the calling thread's libxml2 handlers and libxslt's process-wide hooks are as before afterwards,
+// nothing reaches stderr, and repeated calls do not grow the heap.
 #include <gtest/gtest.h>
 
 #include <malloc.h>

@@ -1,24 +1,21 @@
--- Wrong argument types never crash: every method of every metatable and every module
--- function is called with each kind of wrong value in each argument position, under
--- pcall. Any answer is fine (a Lua error or a result); the process must survive, and
--- the model must stay usable afterwards.
-local Vexo = require "Vexo"
-local check = require "check"
+-- Wrong argument types never crash: every method of every metatable and every module function is called with each kind
+-- of wrong value in each argument position, under pcall. Any answer is fine (a Lua error or a result); the process must
+-- survive, and the model must stay usable afterwards.
+local Vexo, check = require "Vexo", require "check"
 local W, eq, test = check.W, check.eq, check.test
 
 local function wrongValues(n)
     local other = Vexo.createDb()
     return {
-        { "nil", nil }, { "true", true }, { "table", {} }, { "function", print },
-        { "odd string", "abc" }, { "even string", "ab" }, { "empty UTF-16 text", W "" },
-        { "number", 3.5 }, { "negative number", -1 }, { "huge number", 2 ^ 70 }, { "NaN", 0 / 0 },
-        { "coroutine", coroutine.create(function() end) }, { "file", io.stdout },
-        { "proxy with metatable", newproxy(true) }, { "proxy without metatable", newproxy(false) },
-        { "string slot", n.parkText }, { "internal value", n.cyclic.cycleTime },
-        { "encoder", n.db:createEncoder(nil) }, { "database", n.db },
+        { "nil", nil }, { "true", true }, { "table", {} }, { "function", print }, { "odd string", "abc" },
+        { "even string", "ab" }, { "empty UTF-16 text", W "" }, { "number", 3.5 }, { "negative number", -1 },
+        { "huge number", 2 ^ 70 }, { "NaN", 0 / 0 }, { "coroutine", coroutine.create(function() end) },
+        { "file", io.stdout }, { "proxy with metatable", newproxy(true) },
+        { "proxy without metatable", newproxy(false) }, { "string slot", n.parkText },
+        { "internal value", n.cyclic.cycleTime }, { "encoder", n.db:createEncoder(nil) }, { "database", n.db },
         { "other database", other }, { "node of another database", other:createFrame(W "O", 8) },
-        { "segment record", n.d1:enumSegments()() }, { "range record", n.linear:enumRanges()() },
-        { "frame", n.f1 }, { "signal", n.speed }, { "channel", n.channel }, { "timing", n.cyclic },
+        { "segment record", n.d1:enumSegments()() }, { "range record", n.linear:enumRanges()() }, { "frame", n.f1 },
+        { "signal", n.speed }, { "channel", n.channel }, { "timing", n.cyclic },
     }
 end
 
@@ -47,8 +44,7 @@ end
 
 test("every node, database and encoder method survives wrong values in every position", function()
     local n = check.network()
-    local values = wrongValues(n)
-    local registry = debug.getregistry()
+    local values, registry = wrongValues(n), debug.getregistry()
     local selves = {
         { registry["C8EE4A54E4E54077A9FBCD72A8814DD5"], n.f1 }, { registry["30B3E33A77D34390911057D0D6931EE1"], n.db },
         { registry["EFEF191813484c23AB61C23F7950931D"], n.db:createEncoder(n.channel) },

@@ -1,14 +1,12 @@
 -- Helpers of the Lua suite: UTF-16 texts, assertions that name what they compared, and
 -- a small network built through the module (two frames on a CAN channel, signals of
 -- several encodings, a multiplexed PDU, computations with ranges, timings).
-local Vexo = require "Vexo"
-local check = {}
+local Vexo, check = require "Vexo", {}
 
 check.tmp = os.getenv("VEXO_TEST_TMP") or "/tmp"
 local created = {}
 
--- UTF-16LE text of an ASCII string, with the terminating zero unit (an argument) or
--- without (what getters return).
+-- UTF-16LE text of an ASCII string, with the terminating zero unit (an argument) or without (what getters return).
 function check.W(text) return (text:gsub(".", "%0\0")) .. "\0\0" end
 function check.U(text) return (text:gsub(".", "%0\0")) end
 
@@ -115,9 +113,8 @@ function check.cleanup()
     for _, path in ipairs(created) do os.remove(path) end
 end
 
--- Bit positions of a frame field, most significant bit first: little-endian fields run
--- upwards from start, big-endian ones from start (their most significant bit) down to
--- bit 0 of a byte and on at bit 7 of the next.
+-- Bit positions of a frame field, most significant bit first: little-endian fields run upwards from start, big-endian
+-- ones from start (their most significant bit) down to bit 0 of a byte and on at bit 7 of the next.
 function check.fieldPositions(start, length, bigEndian)
     local positions, n = {}, start
     for i = 1, length do
@@ -149,9 +146,8 @@ function check.listFiles(folder, pattern)
     return files
 end
 
--- Imports a file through the import script into a new database: the database and the
--- messages ("line n: text", with the count of warnings as messages.warnings), or nil and
--- the error.
+-- Imports a file through the import script into a new database: the database and the messages ("line n: text", with the
+-- count of warnings as messages.warnings), or nil and the error.
 function check.import(path, filter)
     local db, messages = Vexo.createDb(check.W "import"), { warnings = 0 }
     local ok, problem = pcall(doimport, db, nil, check.W(path), check.W(filter or ""), function(line, severity, text)
@@ -165,15 +161,12 @@ end
 
 check.S_FALSE, check.E_INVALIDARG, check.E_FAIL, check.E_UNEXPECTED = 1, -2147024809, -2147467259, -2147418113
 
--- The test network. Frame "F1" (8 bytes, identifier 0x123) carries signal PDU "P1":
--- "Speed" (16 bits little-endian at bit 0, linear 0.5 x + 10), "Gear" (4 bits at 16,
--- mapped to texts), "Temp" (8-bit two's complement at 24), "Name" (ASCII, 32 bits at
--- 32). Frame "F2" (4 bytes, masked 0x200/0x700) carries multiplexed PDU "M1" with a
--- 4-bit switch at bit 0, dynamic part "D1" (code 1) holding signal PDU "P2" ("Level",
--- 8 bits at 8 of the frame).
+-- The test network. Frame "F1" (8 bytes, identifier 0x123) carries signal PDU "P1": "Speed" (16 bits little-endian at
+-- bit 0, linear 0.5 x + 10), "Gear" (4 bits at 16, mapped to texts), "Temp" (8-bit two's complement at 24), "Name"
+-- (ASCII, 32 bits at 32). Frame "F2" (4 bytes, masked 0x200/0x700) carries multiplexed PDU "M1" with a 4-bit switch at
+-- bit 0, dynamic part "D1" (code 1) holding signal PDU "P2" ("Level", 8 bits at 8 of the frame).
 function check.network()
-    local W = check.W
-    local n = {}
+    local W, n = check.W, {}
     local db = Vexo.createDb(W "Net")
     n.db = db
     n.cluster = db:createCluster(W "CAN1", Vexo.Q3_CLUSTERTYPE_CAN)

@@ -1,7 +1,6 @@
 -- The argument conversions every wrapper shares: UTF-16 texts, unsigned 32-bit values
 -- with automatic base, 64-bit internal values, languages; and InternalValue texts.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("UTF-16 arguments: empty text, odd length, missing terminator", function()

@@ -1,7 +1,6 @@
 -- Encoder values: creation, applications and send modes, changing signals, triggering
 -- and fetching changed frames, and the values of a failed creation.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, eq, pack, test = check.W, check.eq, check.pack, check.test
 
 local ENCODER = "EFEF191813484c23AB61C23F7950931D"
@@ -35,8 +34,7 @@ test("an encoder on a channel sends a changed signal in its frame", function()
 end)
 
 test("a raw value from decoding goes back into the frame unchanged", function()
-    local n = check.network()
-    local data = string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
+    local n, data = check.network(), string.char(0x90, 0x01, 0x00, 0xF6) .. "ABCD"
     local encoder = n.db:createEncoder(n.f1)
     local app = encoder:registerApp()
     encoder:setSendMode(app, Vexo.Q3_ENC_MODE_PERIODIC)

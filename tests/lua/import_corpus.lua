@@ -1,11 +1,9 @@
--- The import and export scripts over the real-world corpus: every DBC and LDF file the
--- reader accepts imports (the others fail with the reader's message); every DBC that
--- imports exports to a file that imports back into an equal model (compared node by
--- node); and the corpus CAN logs decode through the model to the values computed
--- here, independently, from the reader's table (bit by bit, scale, offset, sign, byte
--- order, multiplexer, value descriptions), before and after the round trip.
--- Environment: VEXO_SCRIPT_DIR (folder of imports.lua), VEXO_CORPUS_DIR, VEXO_TEST_TMP,
--- VEXO_CORPUS_STRIDE (test every n-th file; default 1).
+-- The import and export scripts over the real-world corpus: every DBC and LDF file the reader accepts imports (the
+-- others fail with the reader's message); every DBC that imports exports to a file that imports back into an equal
+-- model (compared node by node); and the corpus CAN logs decode through the model to the values computed here,
+-- independently, from the reader's table (bit by bit, scale, offset, sign, byte order, multiplexer, value
+-- descriptions), before and after the round trip. Environment: VEXO_SCRIPT_DIR (folder of imports.lua),
+-- VEXO_CORPUS_DIR, VEXO_TEST_TMP, VEXO_CORPUS_STRIDE (test every n-th file; default 1).
 local Vexo = require "Vexo"
 local check = dofile((arg and arg[0] or ""):match("^(.*)/[^/]*$") .. "/check.lua")
 
@@ -17,7 +15,6 @@ if not corpus then
     os.exit(0)
 end
 
----------------------------------------------------------------------------------------
 -- Model comparison: walks both models from their collections node in step, property
 -- by property (attribs), through every link and list.
 local function compareModels(dbA, dbB)
@@ -49,7 +46,6 @@ local function compareModels(dbA, dbB)
     same(dbA.collections, dbB.collections, "collections")
 end
 
----------------------------------------------------------------------------------------
 -- Independent decoding of a CAN frame from the reader's table.
 
 -- The bits of a field, most significant first.
@@ -61,8 +57,7 @@ local function fieldBits(bytes, start, length, bigEndian)
     return bits
 end
 
--- The field as a double, rounded once as a 64-bit integer would be converted; signed
--- fields in two's complement.
+-- The field as a double, rounded once as a 64-bit integer would be converted; signed fields in two's complement.
 local function fieldValue(bits, signed)
     local length, negative, high, low = #bits, signed and bits[1] == 1, 0, 0
     for i = 1, length do
@@ -103,8 +98,7 @@ local function expectedValues(message, valueTables, frame)
     return result
 end
 
--- UTF-16LE of file text: UTF-8 sequences as their code points, other bytes as
--- themselves.
+-- UTF-16LE of file text: UTF-8 sequences as their code points, other bytes as themselves.
 local function utf16(s)
     local out, i = {}, 1
     local function unit(u) out[#out + 1] = string.char(u % 256, math.floor(u / 256)) end
@@ -167,7 +161,6 @@ local function checkLog(db, raw, logPath)
     return #frames, decodedSignals
 end
 
----------------------------------------------------------------------------------------
 -- Runs fn(path) on every stride-th file of a corpus folder whose name matches pattern.
 local function eachFile(folder, pattern, fn)
     for index, path in ipairs(check.listFiles(corpus .. "/" .. folder, pattern)) do

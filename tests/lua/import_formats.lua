@@ -1,9 +1,7 @@
--- The SYM, KCD, ARXML and FIBEX importers over the corpus: every file either imports
--- (with its frame, signal and ECU counts pinned here) or fails with the message pinned
--- here. For a sample of frames per file, values read from the files by hand (identifier,
--- frame type, length, bit layout, byte order, factor and offset, value descriptions)
--- are checked by building frames of raw field values here, bit by bit, and decoding
--- them through the imported model.
+-- The SYM, KCD, ARXML and FIBEX importers over the corpus: every file either imports (with its frame, signal and ECU
+-- counts pinned here) or fails with the message pinned here. For a sample of frames per file, values read from the
+-- files by hand (identifier, frame type, length, bit layout, byte order, factor and offset, value descriptions) are
+-- checked by building frames of raw field values here, bit by bit, and decoding them through the imported model.
 -- Environment: VEXO_SCRIPT_DIR (folder of imports.lua), VEXO_CORPUS_DIR.
 local Vexo = require "Vexo"
 local check = dofile((arg and arg[0] or ""):match("^(.*)/[^/]*$") .. "/check.lua")
@@ -83,11 +81,10 @@ local REPORTS = {
         "CODING_someTestSignal gives no bit length",
 }
 
--- Sample frames with values read from the files. Fields: { name, start bit (the most
--- significant one for big-endian fields, as the decoder counts), length (negative for
--- big-endian fields), raw value, factor, offset, text }; factor and offset default to 1 and 0;
--- phys overrides raw * factor + offset (floating-point fields). A field named false
--- is only placed (a multiplexer selector that no signal stands for).
+-- Sample frames with values read from the files. Fields: { name, start bit (the most significant one for big-endian
+-- fields, as the decoder counts), length (negative for big-endian fields), raw value, factor, offset, text }; factor
+-- and offset default to 1 and 0; phys overrides raw * factor + offset (floating-point fields). A field named false is
+-- only placed (a multiplexer selector that no signal stands for).
 local SAMPLES = {
     { "sym/canmatrix__reference-from_dbc-test.sym", "testFrame1", 0x123, false, 8,
         { { "someTestSignal", 3, -11, 100, 5, 1 }, { "Signal", 20, 3, 2, text = "two" } } },
@@ -209,7 +206,6 @@ local SAMPLES = {
     { "fibex/canmatrix__reference-from_arxml-test_CAN.xml", "FRAME_FRAME_CommandVF", 0x0CFFAE41, true, 8, {} },
 }
 
----------------------------------------------------------------------------------------
 local function baseName(file) return file:match("([^/]*)%.[^.]*$") end
 
 local function reported(messages, text)
@@ -251,8 +247,7 @@ local function near(a, b) return a == b or math.abs(a - b) <= 1e-9 * math.max(1,
 
 local function checkSample(db, sample)
     local file, frameName, identifier, extended, length, fields = unpack(sample)
-    local where = file .. " " .. frameName
-    local frame = db:findByElementId(W(baseName(file) .. "/frame/" .. frameName))
+    local where, frame = file .. " " .. frameName, db:findByElementId(W(baseName(file) .. "/frame/" .. frameName))
     check.truthy(frame, where .. ": frame found")
     eq(frame.length, length, where .. ": length")
     local triggering
@@ -319,7 +314,6 @@ local function checkSample(db, sample)
     end
 end
 
----------------------------------------------------------------------------------------
 local run, samples = check.run, 0
 
 local databases, imported, failed = {}, 0, 0
@@ -356,15 +350,12 @@ for _, sample in ipairs(corpus and SAMPLES or {}) do
 end
 print(string.format("%d files imported, %d failed as pinned; %d sample frames agree", imported, failed, samples))
 
----------------------------------------------------------------------------------------
--- Files written here: what the corpus lacks (FlexRay slots, PDUs placed at a bit
--- offset, FIBEX multiplexers, relative ARXML references, CAN FD), detection by content
--- and the parser's message for malformed XML.
+-- Files written here: what the corpus lacks (FlexRay slots, PDUs placed at a bit offset, FIBEX multiplexers, relative
+-- ARXML references, CAN FD), detection by content and the parser's message for malformed XML.
 local tmp = check.tmp .. "/import_formats_"
 local function write(name, content) return check.write("import_formats_" .. name, content) end
 
--- The fixtures write "</>" for each closing tag; xml() puts in the name of the innermost
--- open element.
+-- The fixtures write "</>" for each closing tag; xml() puts in the name of the innermost open element.
 local function xml(text)
     local open = {}
     return (text:gsub("<(/?)([^%s>/]*)([^>]-)(/?)>", function(closing, name, rest, empty)
@@ -484,8 +475,7 @@ local KCD = [[<NetworkDefinition xmlns="http://kayak.2codeornot2code.org/1.0"><B
 
 local SYM = "FormatVersion=6.0 // Do not edit this line!\n{SEND}\n[M]\nID=10h\nLen=1\nVar=S unsigned 0,8\n"
 
--- "(line, column)" just after the first occurrence of text, and its line, as the XML
--- parser reports positions.
+-- "(line, column)" just after the first occurrence of text, and its line, as the XML parser reports positions.
 local function place(document, text)
     local before = document:sub(1, select(2, document:find(text, 1, true)))
     local line = select(2, before:gsub("\n", "")) + 1
@@ -556,8 +546,7 @@ run("detection by content and the parser's message for malformed XML", function(
 end)
 
 run("helper module: terminated texts and element texts", function()
-    local native = require "Vexo.native"
-    local db = Vexo.createDb(W "helpers")
+    local native, db = require "Vexo.native", Vexo.createDb(W "helpers")
     for length = 1, 90 do
         local t = ("Signal name %d "):format(length):rep(10):sub(1, length)
         local w = native.utf16(t)

@@ -1,8 +1,7 @@
 -- Lifetimes: a database made by createDb lives as long as anything made from it is
 -- reachable (node values, iterator closures of its lists, the decode iterator, attribs),
 -- even when the database value itself is dropped in the middle of a loop.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, A, eq, test = check.W, check.A, check.eq, check.test
 
 -- A database nobody holds but what is made from it.
@@ -44,8 +43,7 @@ test("node values, list properties and attribs keep their database", function()
 end)
 
 test("the decode iterator keeps the channel's database", function()
-    local data = string.char(0x20, 0x03, 0x05, 0xFE, 0x41, 0x42, 0x43, 0x44)
-    local names = {}
+    local data, names = string.char(0x20, 0x03, 0x05, 0xFE, 0x41, 0x42, 0x43, 0x44), {}
     for signal, _, _, triggering, instance in check.network().channel:decodeMessage(0x123, 0, data) do
         check.gc()
         names[#names + 1] = A(signal:getElementId())
@@ -56,8 +54,7 @@ test("the decode iterator keeps the channel's database", function()
 end)
 
 test("a node of another database is not taken, so it may go", function()
-    local group = Vexo.createDb(W "A"):createElementGroup(W "G", nil, nil)
-    local other = loadDb(1)
+    local group, other = Vexo.createDb(W "A"):createElementGroup(W "G", nil, nil), loadDb(1)
     local foreign = other:findByElementId(W "F001")
     group:insertChildren(foreign)
     group:appendChildren(foreign)

@@ -1,7 +1,6 @@
-// A minimal C host for the Lua suite: links libvexo.so, offers the module through
-// package.preload and runs one script (its arguments in the global arg). Sanitizer
-// builds run the suite through it (the stock interpreters are not instrumented), and
-// closing the state at the end lets the leak checker see every database released by __gc.
+// A minimal C host for the Lua suite: links libvexo.so, offers the module through package.preload and runs one script
+// (its arguments in the global arg). Sanitizer builds run the suite through it (the stock interpreters are not
+// instrumented), and closing the state at the end lets the leak checker see every database released by __gc.
 #include <cstdio>
 
 #include <lua.hpp>

@@ -1,7 +1,6 @@
 -- Database and node methods: the result shapes, the add loops and their quirks, the
 -- enumerators, names and texts, string slots, qualified identifiers and the DOT dump.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 test("Made gives the created node; Lookup and Text give zero results unless the operation answered 0", function()
@@ -21,8 +20,7 @@ end)
 
 test("Echo, Code and Pair shapes", function()
     local db = Vexo.createDb()
-    local frame = db:createFrame(W "F1", 8)
-    local channel = db:createChannel(W "CH", nil)
+    local frame, channel = db:createFrame(W "F1", 8), db:createChannel(W "CH", nil)
     local failure = pack(Vexo.createDb().getParam(nil))
     check.rows {
         { db:setShortName(frame, W "Short"), U "Short", "Echo returns the text without terminator" },
@@ -64,8 +62,7 @@ end)
 
 test("add loops stop at the first failure; addSignalInstances goes on", function()
     local db = Vexo.createDb()
-    local pdu = db:createSignalPDU(W "P", 8, nil)
-    local instance = db:createSignalInstance(W "SI", 0, 0, 0, nil, nil)
+    local pdu, instance = db:createSignalPDU(W "P", 8, nil), db:createSignalInstance(W "SI", 0, 0, 0, nil, nil)
     local part = db:createMultiplexedPart(W "Part", 1, nil)
     -- With a null owner every call fails: a stopping loop never reads the later
     -- arguments, the continuing one checks them all.
@@ -77,10 +74,8 @@ end)
 
 test("an add loop with a wrongly classed node raises after adding the earlier ones", function()
     local db = Vexo.createDb()
-    local group = db:createElementGroup(W "G", nil, nil)
-    local coding = db:createCoding(W "K", 8, 1, nil)
-    local signal = db:createSignal(W "S", 0, 0, 0, 0, nil)
-    local a = db:createIdentityComputation(W "A")
+    local group, coding = db:createElementGroup(W "G", nil, nil), db:createCoding(W "K", 8, 1, nil)
+    local signal, a = db:createSignal(W "S", 0, 0, 0, 0, nil), db:createIdentityComputation(W "A")
     local message = check.raises("Computation expected, got Signal",
         coding.addInternalToPhysicalComputations, coding, a, signal, a)
     check.truthy(message:find("#3", 1, true) or message:find("#2", 1, true), "names the argument")
@@ -107,8 +102,7 @@ end)
 
 test("every enumeration method walks its list", function()
     local n = check.network()
-    local db = n.db
-    local identified = {}
+    local db, identified = n.db, {}
     for node in db:enumIdentElements() do identified[check.A(node.eid)] = true end
     for _, id in ipairs { "CAN1", "CH1", "T2", "kmh", "ParkText", "SI_Level", "PT1", "D1", "P2" } do
         check.truthy(identified[id], "enumIdentElements lists " .. id)
@@ -116,17 +110,14 @@ test("every enumeration method walks its list", function()
     local cases = {
         { "enumClusters", db, "CAN1" }, { "enumECUs", db, "Engine" }, { "enumFrames", db, "F1,F2" },
         { "enumCodings", db, "GearCoding,LevelCoding,NameCoding,SpeedCoding,TempCoding" },
-        { "enumPDUs", db, "M1,P1,P2" }, { "enumSignals", db, "Gear,Level,Name,Speed,Temp" },
-        { "enumViews", db, "" }, { "enumChildren", n.cluster, "CH1" },
-        { "enumParents", n.p1, "PI1" }, { "enumSignalInstances", n.p1, "SI_Speed,SI_Gear,SI_Temp,SI_Name" },
-        { "enumDynamicParts", n.m1, "D1" }, { "enumFrameTriggerings", n.channel, "T1,T2" },
-        { "enumPDUTriggerings", n.channel, "PT1" }, { "enumPDUInstances", n.f2, "PI2" },
-        { "enumInternalToPhysicalComputations", n.speedCoding, "Lin" },
+        { "enumPDUs", db, "M1,P1,P2" }, { "enumSignals", db, "Gear,Level,Name,Speed,Temp" }, { "enumViews", db, "" },
+        { "enumChildren", n.cluster, "CH1" }, { "enumParents", n.p1, "PI1" },
+        { "enumSignalInstances", n.p1, "SI_Speed,SI_Gear,SI_Temp,SI_Name" }, { "enumDynamicParts", n.m1, "D1" },
+        { "enumFrameTriggerings", n.channel, "T1,T2" }, { "enumPDUTriggerings", n.channel, "PT1" },
+        { "enumPDUInstances", n.f2, "PI2" }, { "enumInternalToPhysicalComputations", n.speedCoding, "Lin" },
         { "enumPhysicalToInternalComputations", n.speedCoding, "LinBack" },
     }
-    for _, case in ipairs(cases) do
-        eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1])
-    end
+    for _, case in ipairs(cases) do eq(check.ids(check.collect(case[2][case[1]](case[2]))), case[3], case[1]) end
     local segments, ranges = check.collect(n.d1:enumSegments()), check.collect(n.linear:enumRanges())
     check.truthy(#segments == 1 and segments[1].bitlen == 32, "enumSegments: the one segment record")
     check.truthy(#ranges == 1 and ranges[1].upperLimit == 65535, "enumRanges: the one range record")
@@ -135,8 +126,7 @@ end)
 test("links: parts, frames, channels, sources, signals, units", function()
     local n = check.network()
     local db = n.db
-    local part = db:createMultiplexedPart(W "S", 0, n.m1)
-    local ref = db:createElementReference(W "R", nil)
+    local part, ref = db:createMultiplexedPart(W "S", 0, n.m1), db:createElementReference(W "R", nil)
     local function linked(rows)  -- { node, getter, node expected }
         for _, row in ipairs(rows) do check.truthy(check.same(row[1][row[2]](row[1]), row[3]), row[2]) end
     end
@@ -175,8 +165,7 @@ test("creators take their arguments in order and check classes", function()
     check.raises("invalid encoding constant", db.createCoding, db, W "K", 8, 0, n.unit)
     check.raises("E1932F8FA81D4e22B366464122243EAF", db.createMappedTextComputation, db, W "T", nil)
     local mux = db:createMultiplexedPDU(W "MX", 16, 1, 2, 3, "0x80000000", nil)
-    local unit = db:createUnitSpec(W "U", 7, W "m")
-    local group = db:createElementGroup(W "Sub", n.cluster, n.f1)
+    local unit, group = db:createUnitSpec(W "U", 7, W "m"), db:createElementGroup(W "Sub", n.cluster, n.f1)
     check.rows {
         { mux.defaultSwitchCode, 2147483648, "default switch code" }, { mux.switchByteOrder, 1, "switch byte order" },
         { db:getDisplayName(unit, 7, 7), U "m", "display name" },
@@ -210,8 +199,7 @@ end)
 
 test("qualified identifiers", function()
     local db = Vexo.createDb(W "Car")
-    local frame = db:createFrame(W "Door", 8)
-    local failure = pack(db:getQualifiedId(nil))
+    local frame, failure = db:createFrame(W "Door", 8), pack(db:getQualifiedId(nil))
     local dbId, elementId = db.splitQualifiedId(W "Car::Door")
     local onlyDb, onlyElement = db.splitQualifiedId(W "Door")
     local colon, empty = pack(db:splitQualifiedId()), pack(db.splitQualifiedId(""))
@@ -226,8 +214,7 @@ test("qualified identifiers", function()
 end)
 
 test("dumpDot writes a DOT file of the database", function()
-    local n = check.network()
-    local path = check.tmpfile("lua_suite_dump.dot")
+    local n, path = check.network(), check.tmpfile("lua_suite_dump.dot")
     eq(n.db:dumpDot(W(path), 9, 9), 0, "dumpDot")
     check.truthy(assert(io.open(path, "rb")):read("*a"):find("digraph", 1, true), "a digraph")
 end)

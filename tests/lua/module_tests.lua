@@ -1,6 +1,5 @@
 -- The module table, its constants and metatables, and the userdata kinds.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("require gives the module table, also registered as the global Vexo", function()
@@ -41,8 +40,7 @@ test("group-name constants are UTF-16 with the terminator, usable as arguments",
 end)
 
 test("the six metatables sit in the registry under their names; string slots are opaque", function()
-    local registry = debug.getregistry()
-    local db = Vexo.createDb()
+    local registry, db = debug.getregistry(), Vexo.createDb()
     local slot = db:stringCreateSlot(1, W "x")
     check.rows {
         { getmetatable(db), registry["30B3E33A77D34390911057D0D6931EE1"], "database" },

@@ -1,7 +1,6 @@
-// The Lua property tables against the C getters: one node of every class with
-// distinctive values in every field, every property read through attribs (names and
-// order pinned per class) and compared with indexing and with what the matching exported
-// getter or enumerator gives. A field position, reader or name that drifts fails here.
+// The Lua property tables against the C getters: one node of every class with distinctive values in every field, every
+// property read through attribs (names and order pinned per class) and compared with indexing and with what the
+// matching exported getter or enumerator gives. A field position, reader or name that drifts fails here.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -252,13 +251,12 @@ const std::map<std::string, Comparison> &comparisons()
         {"collections", link(Vexo_getReference)}, {"channel", link(Vexo_getChannel)}, {"frame", link(Vexo_getFrame)},
         {"sourceEcu", link(Vexo_getSourceECU)}, {"signal", link(Vexo_getReference)},
         {"coding", link(Vexo_getReference)}, {"unit", link(Vexo_getUnit)}, {"staticPart", link(Vexo_getStaticPart)},
-        {"elsePart", link(Vexo_getElsePart)},
-        {"longname", slotField(Vexo_getLongName)}, {"description", slotField(Vexo_getDescription)},
-        {"displayName", slotField(Vexo_getDisplayName)}, {"textvalue", slotField(Vexo_getTextValue)},
-        {"clusters", defaultGroup(Q3_GROUPNAME_CLUSTERS)}, {"ECUs", defaultGroup(Q3_GROUPNAME_ECUS)},
-        {"PDUs", defaultGroup(Q3_GROUPNAME_PDUS)}, {"frames", defaultGroup(Q3_GROUPNAME_FRAMES)},
-        {"signals", defaultGroup(Q3_GROUPNAME_SIGNALS)}, {"codings", defaultGroup(Q3_GROUPNAME_CODINGS)},
-        {"views", defaultGroup(Q3_GROUPNAME_VIEWS)},
+        {"elsePart", link(Vexo_getElsePart)}, {"longname", slotField(Vexo_getLongName)},
+        {"description", slotField(Vexo_getDescription)}, {"displayName", slotField(Vexo_getDisplayName)},
+        {"textvalue", slotField(Vexo_getTextValue)}, {"clusters", defaultGroup(Q3_GROUPNAME_CLUSTERS)},
+        {"ECUs", defaultGroup(Q3_GROUPNAME_ECUS)}, {"PDUs", defaultGroup(Q3_GROUPNAME_PDUS)},
+        {"frames", defaultGroup(Q3_GROUPNAME_FRAMES)}, {"signals", defaultGroup(Q3_GROUPNAME_SIGNALS)},
+        {"codings", defaultGroup(Q3_GROUPNAME_CODINGS)}, {"views", defaultGroup(Q3_GROUPNAME_VIEWS)},
         {"flags", unsignedField(Vexo_getFlags)}, {"mask", unsignedField(Vexo_getIdentifierMask)},
         {"code", unsignedField(Vexo_getIdentifierCode)}, {"switchCode", unsignedField(Vexo_getSwitchCode)},
         {"defaultSwitchCode", unsignedField(Vexo_getDefaultSwitchCode)},

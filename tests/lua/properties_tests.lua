@@ -1,7 +1,5 @@
--- Node properties: the attribs iterator, methods
--- winning over properties, and the list properties as iterators.
-local Vexo = require "Vexo"
-local check = require "check"
+-- Node properties: the attribs iterator, methods winning over properties, and the list properties as iterators.
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, test = check.W, check.U, check.eq, check.test
 
 test("the iterator of attribs ends for good and refuses another class's node", function()

@@ -1,6 +1,5 @@
 -- Decoding received frames from Lua and converting raw values to physical ones.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, U, eq, pack, test = check.W, check.U, check.eq, check.pack, check.test
 
 -- Speed 400 (0x0190), Gear 0, Temp -10 (0xF6), Name "ABCD".

@@ -1,8 +1,7 @@
 -- XSLtransform: the output of each output method, the result shapes of the failures, and
 -- what a document or style sheet must not reach (external entities, the network, files
 -- to write). Fixtures are written to the suite's temporary folder.
-local Vexo = require "Vexo"
-local check = require "check"
+local Vexo, check = require "Vexo", require "check"
 local W, eq, test = check.W, check.eq, check.test
 
 local E_INVALIDARG, E_FAIL = check.E_INVALIDARG, check.E_FAIL
@@ -39,8 +38,7 @@ test("each output method serialises the whole result its own way; empty output i
 end)
 
 test("files that do not load or parse give their name, line, column and libxml2's reason", function()
-    local styleSheet = sheet("load.xsl", "text", tableBody)
-    local missing = check.tmp .. "/xsl_missing.xml"
+    local styleSheet, missing = sheet("load.xsl", "text", tableBody), check.tmp .. "/xsl_missing.xml"
     local prefix = write("prefix.xml", "<r><p:x/></r>")
     local rows = {
         { "missing document", styleSheet, missing, -1549,

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <vector>
 
 #include "database.h"
 #include "made.h"
@@ -53,11 +52,10 @@ TEST(ChangeCount, EveryChangeOfTheModelCountsAndNothingElse)
         CALL(Vexo_addViews(db, 1, &view)), CALL(Vexo_addFrameTriggerings(channel, 1, &triggering)),
         CALL(Vexo_addPDUInstances(channel, 1, &pduInstance)), CALL(Vexo_addSignalInstances(pdu, 1, &instance)),
         CALL(Vexo_addInternalToPhysicalComputations(coding, 1, &linear)),
-        CALL(Vexo_addPhysicalToInternalComputations(coding, 1, &linear)),
-        CALL(Vexo_addParents(pdu, 1, &pduInstance)), CALL(Vexo_addDynamicParts(mux, 1, &part)),
-        CALL(Vexo_addSegment(part, 0, 0, 8)), CALL(Vexo_addRange(linear, 0, 1, 3)),
-        CALL(Vexo_appendChildren(view, 1, &frame)), CALL(Vexo_insertChildren(view, 1, &frame2)),
-        CALL(Vexo_stringAddAlternative(db, slot, 5, u"texte")),
+        CALL(Vexo_addPhysicalToInternalComputations(coding, 1, &linear)), CALL(Vexo_addParents(pdu, 1, &pduInstance)),
+        CALL(Vexo_addDynamicParts(mux, 1, &part)), CALL(Vexo_addSegment(part, 0, 0, 8)),
+        CALL(Vexo_addRange(linear, 0, 1, 3)), CALL(Vexo_appendChildren(view, 1, &frame)),
+        CALL(Vexo_insertChildren(view, 1, &frame2)), CALL(Vexo_stringAddAlternative(db, slot, 5, u"texte")),
     };
     Vexo *database = databaseAs(db);
     for (const Case &c : changes) {

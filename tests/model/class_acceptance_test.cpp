@@ -313,12 +313,11 @@ std::vector<Row> rows()
         GET(getBitPosition, instance | segment), GET(getUpdateBitPosition, instance), GET(getDefaultValue, signal),
         GET(getByteOrder, instance | segment), GET(getMinValue, signal), GET(getMaxValue, signal),
         GET(getScale, exactly(LinearComputation::kCode)), GET(getOffset, exactly(LinearComputation::kCode)),
-        GET(getEncoding, coding),
-        GET(getValue, exactly(MappedValueComputation::kCode)), GET(getLowerLimit, range), GET(getUpperLimit, range),
-        GET(getDebounceTime, exactly(EventControlledTiming::kCode)), GET(getCycletime, exactly(CyclicTiming::kCode)),
-        GET(getSwitchCode, part), GET(getSwitchByteOrder, mux), GET(getSwitchPosition, mux), GET(getSwitchLength, mux),
-        GET(getDefaultSwitchCode, mux), GET(getStaticPart, mux), GET(getElsePart, mux),
-        CALL("setParam", elementId, Vexo_setParam(s, 0x5A5A)),
+        GET(getEncoding, coding), GET(getValue, exactly(MappedValueComputation::kCode)), GET(getLowerLimit, range),
+        GET(getUpperLimit, range), GET(getDebounceTime, exactly(EventControlledTiming::kCode)),
+        GET(getCycletime, exactly(CyclicTiming::kCode)), GET(getSwitchCode, part), GET(getSwitchByteOrder, mux),
+        GET(getSwitchPosition, mux), GET(getSwitchLength, mux), GET(getDefaultSwitchCode, mux), GET(getStaticPart, mux),
+        GET(getElsePart, mux), CALL("setParam", elementId, Vexo_setParam(s, 0x5A5A)),
         CALL("setClusterType", exactly(Cluster::kCode), Vexo_setClusterType(s, 77)),
 
         // Names and texts; the short name and the element detail (its description read alongside) as text getters.
@@ -388,10 +387,9 @@ std::vector<Row> rows()
         CALL("addRange", kindOf(Computation::kCode), Vexo_addRange(s, 0, 1, 3)),
 
         ENUM(enumIdentElements, database, E_POINTER), ENUM(enumClusters, database, E_POINTER),
-        ENUM(enumECUs, database, E_POINTER), ENUM(enumPDUs, database, E_POINTER),
-        ENUM(enumFrames, database, E_POINTER), ENUM(enumSignals, database, E_POINTER),
-        ENUM(enumCodings, database, E_POINTER), ENUM(enumViews, database, E_POINTER),
-        ENUM(enumChildren, group), ENUM(enumFrameTriggerings, channel | frame),
+        ENUM(enumECUs, database, E_POINTER), ENUM(enumPDUs, database, E_POINTER), ENUM(enumFrames, database, E_POINTER),
+        ENUM(enumSignals, database, E_POINTER), ENUM(enumCodings, database, E_POINTER),
+        ENUM(enumViews, database, E_POINTER), ENUM(enumChildren, group), ENUM(enumFrameTriggerings, channel | frame),
         ENUM(enumPDUTriggerings, channel | pdu), ENUM(enumPDUInstances, frame | channel),
         ENUM(enumSignalInstances, exactly(SignalPDU::kCode) | signal), ENUM(enumParents, pdu),
         ENUM(enumDynamicParts, mux), ENUM(enumInternalToPhysicalComputations, coding),
@@ -431,8 +429,7 @@ TEST(ClassAcceptance, ExactlyTheNamedClassesSucceed)
                 row.prepare(zoo);
             const std::vector<uint32_t> before = zoo.fingerprint();
             const Outcome outcome = row.call(zoo, column.node);
-            const bool changed = zoo.fingerprint() != before;
-            const bool wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
+            const bool changed = zoo.fingerprint() != before, wrote = outcome.wrote >= 0 ? outcome.wrote != 0 : changed;
             const bool accepted =
                 column.node == nullptr ? row.nullAccepted : column.code != 0 && row.accepts(column.code);
             if (accepted) {

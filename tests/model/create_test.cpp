@@ -176,8 +176,7 @@ struct Model {
         std::vector<std::function<HRESULT()>> s = {
             [&] { return Vexo_createCluster(db, u"CAN", 1, &cluster); },
             [&] { return Vexo_createChannel(db, u"CH", cluster, &channel); },
-            [&] { return Vexo_createECU(db, u"ECU", &ecu); },
-            [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
+            [&] { return Vexo_createECU(db, u"ECU", &ecu); }, [&] { return Vexo_createFrame(db, u"F", 8, &frame); },
             [&] { return Vexo_createIdentifierBasedTriggering(db, u"T", 0x10, 0, frame, ecu, channel, &triggering); },
             [&] { return Vexo_createSignalPDU(db, u"P", 64, nullptr, &pdu); },
             [&] { return Vexo_createPDUInstance(db, u"PI", 0, 0, 0, pdu, frame, &pduInstance); },

@@ -79,11 +79,9 @@ TEST(Filter, IdListSelectsExactlyTheNamedElementsOnceInAddressOrderAndModeOneInv
     filters.keep(fromA);
     for (VexoFilter *filter : {filters.named(m.handle, {u"F1", u"F2", u"Drehzahl\u00FC"}), fromA}) {
         SCOPED_TRACE(filter == fromA ? "UTF-8 list" : "UTF-16 list");
-        EXPECT_EQ(ask(filter, f1), S_OK);
-        EXPECT_EQ(ask(filter, signal), S_OK);
-        EXPECT_EQ(ask(filter, f3), S_FALSE);
-        EXPECT_EQ(ask(filter, unnamed), S_FALSE);
-        EXPECT_EQ(ask(filter, m.handle), S_FALSE);
+        const std::vector<HRESULT> answers = {ask(filter, f1), ask(filter, signal), ask(filter, f3),
+                                              ask(filter, unnamed), ask(filter, m.handle)};
+        EXPECT_EQ(answers, (std::vector<HRESULT>{S_OK, S_OK, S_FALSE, S_FALSE, S_FALSE}));
         EXPECT_EQ(listedNodes(filter).size(), 2u) << "F2 names nothing and is skipped";
     }
 
@@ -210,11 +208,8 @@ void randomGraphAgainstModel(uint32_t seed, int steps)
     for (int i = 0; i < 6; ++i)
         nodes.push_back(m.make<Frame>(numbered(u"N", i)));
     Filters filters;
-    struct Shadow {
-        bool combination, inverted;
-        std::vector<size_t> members;  // combinations: indexes into the shadows
-        size_t node;                  // identifier lists: the one node listed
-    };
+    // members: a combination's, as indexes into the shadows; node: the one node an identifier list lists.
+    struct Shadow { bool combination, inverted; std::vector<size_t> members; size_t node; };
     std::vector<VexoFilter *> handles;
     std::vector<Shadow> shadows;
     auto reaches = [&](size_t from, size_t to) {

@@ -1,13 +1,11 @@
-// The import and export functions as a host sees them: each test writes its own
-// imports.lua / exports.lua into a temporary library folder beside a copy of
-// libvexo.so, loads that copy and calls it, so the scripts decide every answer. The
-// program does not link libvexo.so itself (the copy's calls stay within the copy), and
-// it interposes luaL_newstate to provoke the out-of-memory paths.
+// The import and export functions as a host sees them: each test writes its own imports.lua / exports.lua into a
+// temporary library folder beside a copy of libvexo.so, loads that copy and calls it, so the scripts decide every
+// answer. The program does not link libvexo.so itself (the copy's calls stay within the copy), and it interposes
+// luaL_newstate to provoke the out-of-memory paths.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -136,8 +134,7 @@ TEST_F(ScriptFolder, ScriptFailuresReachTheCallback)
     struct Case { const char *what, *script, *expected; };
     const Case cases[] = {
         {"script raises while it runs", "error('broken script', 0)", "broken script"},
-        {"script does not compile", "function (", "imports.lua"},
-        {"function missing", "x = 1", "attempt to call"},
+        {"script does not compile", "function (", "imports.lua"}, {"function missing", "x = 1", "attempt to call"},
         {"function raises", "function doimport() error('no luck', 0) end", "no luck"},
         {"function returns E_FAIL", "function doimport() return 0x80004005 end", "2147500037"},
         {"reporter with a text argument missing", "function doimport(db, n, f, t, r) r(1, 2) end", "bad argument #3"},

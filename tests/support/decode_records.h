@@ -1,11 +1,9 @@
-// Frames decoded through the stepwise functions (Vexo_decodeMessage and its calling
-// order, Vexo_internalToPhysical, Vexo_stringLookup), written as the batch decoder's
-// records, and the comparison of both, field by field.
+// Frames decoded through the stepwise functions (Vexo_decodeMessage and its calling order, Vexo_internalToPhysical,
+// Vexo_stringLookup), written as the batch decoder's records, and the comparison of both, field by field.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -13,14 +11,10 @@
 
 #include "vexo/vexo.h"
 
-struct ExpectedRecord {
-    VexoBatchRecord record;
-    std::string text;  // TEXT records
-};
+struct ExpectedRecord { VexoBatchRecord record; std::string text; /* of TEXT records */ };
 
-// Appends the records of one frame: FRAME records for the matching triggerings with their
-// signals, UNKNOWN when none matched, the channel's own PDU instances under a FRAME record
-// with a null triggering when it has any.
+// Appends the records of one frame: FRAME records for the matching triggerings with their signals, UNKNOWN when none
+// matched, the channel's own PDU instances under a FRAME record with a null triggering when it has any.
 inline void decodeStepwise(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoFrame &frame,
                             uint32_t frameIndex, const VexoFilter *filter, uint32_t language,
                             std::vector<ExpectedRecord> &out, bool lookUpTexts = true)
@@ -107,9 +101,8 @@ inline void expectSameRecord(const ExpectedRecord &want, const VexoBatchRecord &
     EXPECT_EQ(value(got), value(w)) << got.value.value.f64 << " / " << w.value.value.f64;
 }
 
-// Decodes frames with a plan into buffers of the given sizes (as many calls as that takes),
-// and compares every record with the stepwise functions' ones. Gives the number of
-// signal records compared.
+// Decodes frames with a plan into buffers of the given sizes (as many calls as that takes), and compares every record
+// with the stepwise functions' ones. Gives the number of signal records compared.
 inline size_t expectBatchEqualsStepwise(VexoNode *db, VexoNode *channel, bool ownInstances, const VexoDecodePlan *plan,
                                        const std::vector<VexoFrame> &frames, const VexoFilter *filter,
                                        uint32_t language, uint32_t capacity, uint32_t textCapacity)

@@ -1,7 +1,6 @@
-// What Vexo_encodeSignals must do for one write, done with the one-value functions: the
-// first matching computation that converts the value (S_OK) gives the internal value that
-// Vexo_encodeSignalInstance writes; S_FALSE when none does; a conversion's error ends the
-// search with that error.
+// What Vexo_encodeSignals must do for one write, done with the one-value functions: the first matching computation that
+// converts the value (S_OK) gives the internal value that Vexo_encodeSignalInstance writes; S_FALSE when none does; a
+// conversion's error ends the search with that error.
 #pragma once
 
 #include "vexo/vexo.h"

@@ -1,6 +1,5 @@
-// The node classes' fields as a table, for tests that check layouts and visit every list of
-// a node: the class that declares each field, its name, what kind of value it holds (told
-// from its type) and its offset.
+// The node classes' fields as a table, for tests that check layouts and visit every list of a node: the class that
+// declares each field, its name, what kind of value it holds (told from its type) and its offset.
 #pragma once
 
 #include <cstddef>
