@@ -1,7 +1,10 @@
 // The shipped import and export scripts through the C interface: a small DBC written
 // by the test imports into the model the mapping describes, decodes, encodes with
 // rounding to the nearest raw step, and fails with the reader's message when broken.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -70,11 +73,15 @@ Signal_encoding_types {
 Signal_representation { PositionEncoding: Position; MotionEncoding: Motion; }
 )";
 
-// Writes a file into the build tree; its path, as the import functions take it.
+// Writes a file into the build tree; its path, as the import functions take it. Tests
+// running at once write the same files: each is written aside and renamed into place,
+// so that no import reads one half written.
 std::u16string writeFile(const std::string &name, const std::string &text)
 {
     const std::string path = std::string(VEXO_BINARY_DIR) + "/tests/" + name;
-    std::ofstream(path, std::ios::binary) << text;
+    const std::string aside = path + "." + std::to_string(getpid());
+    std::ofstream(aside, std::ios::binary) << text;
+    std::rename(aside.c_str(), path.c_str());
     return std::u16string(path.begin(), path.end());
 }
 
