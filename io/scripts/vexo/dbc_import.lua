@@ -399,7 +399,16 @@ function dbc.build(db, name, report, raw, content, warnings)
             if first[x] ~= first[y] then return first[x] < first[y] end
             return fileIndex[x] < fileIndex[y]
         end
-        for _, members in ipairs(leaves) do table.sort(members, before) end
+        -- Most lists are in order already (a message without multiplexing): only the
+        -- others are sorted.
+        for _, members in ipairs(leaves) do
+            for i = 2, #members do
+                if before(members[i], members[i - 1]) then
+                    table.sort(members, before)
+                    break
+                end
+            end
+        end
     end
 
     -- Makes the PDUs of a plan; place(signal, pdu) makes a signal instance.
