@@ -10,6 +10,9 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
+
+#include "vexo/candump.h"
 
 namespace vexo::cli {
 
@@ -35,5 +38,29 @@ enum class LineKind {
 
 // Reads one line (without its line end).
 LineKind parseCandumpLine(std::string_view line, CanFrame &frame);
+
+// Whole lines many at a time: the frames in order, each with its line, and the counts of
+// the other kinds (one library call for many lines).
+class CandumpLines {
+public:
+    CandumpLines();
+    // Reads lines from the front of text and takes them off it; false when text is empty.
+    bool parse(std::string_view &text);
+    const VexoLogCount &count() const { return count_; }
+    size_t frames() const { return count_.frames; }
+    // Frame i of the last parse; it refers to that text.
+    void frame(size_t i, CanFrame &out) const;
+    // The line of frame i, counting from 0 at the start of the last parse's text.
+    uint32_t lineOf(size_t i) const { return lines_[i].line; }
+    // Line n (from 0) of the last parse's text, without its line end.
+    std::string_view lineText(uint32_t n) const;
+
+private:
+    std::vector<VexoFrame> frames_;
+    std::vector<VexoLogLine> lines_;
+    std::vector<uint8_t> data_;
+    std::string_view text_;
+    VexoLogCount count_{};
+};
 
 }  // namespace vexo::cli

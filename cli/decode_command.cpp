@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "candump.h"
 #include "commands.h"
 #include "failure.h"
 #include "frame_decoder.h"
@@ -120,54 +121,58 @@ int runDecode(int argc, char **argv)
         logs.push_back("-");
     writer->begin();
     CanFrame frame;
+    CandumpLines parsed;
     for (const std::string &log : logs) {
         LogInput input(log);
         input.onIdle([&out] { out.flush(); });
-        std::string_view line;
-        while (input.next(line)) {
-            switch (parseCandumpLine(line, frame)) {
-            case LineKind::Blank:
-                continue;
-            case LineKind::Remote:
-                ++tally.remote;
-                continue;
-            case LineKind::Error:
-                ++tally.errors;
-                continue;
-            case LineKind::Garbage: {
-                const std::string where = input.name() + ":" + std::to_string(input.lineNumber());
-                if (strict) {
-                    out.flush();
-                    throw Failure(where + ": not a CAN frame: " + excerpt(line));
+        uint64_t linesBefore = 0;  // of this log, before the text being parsed
+        std::string_view lines;
+        while (input.nextLines(lines)) {
+            while (parsed.parse(lines)) {
+                const VexoLogCount &count = parsed.count();
+                // The first line that is no frame, counting from 1 (0: none).
+                const uint64_t garbageLine = count.garbage > 0 ? linesBefore + count.firstGarbage + 1 : 0;
+                for (size_t i = 0; i < parsed.frames(); ++i) {
+                    const uint64_t lineNumber = linesBefore + parsed.lineOf(i) + 1;
+                    if (strict && garbageLine != 0 && lineNumber > garbageLine)
+                        break;
+                    parsed.frame(i, frame);
+                    const size_t decodedCount = decoder.decode(frame);
+                    if (decodedCount == 0) {
+                        const uint32_t key = keyOf(frame.identifier, frame.extended);
+                        if (strict) {
+                            out.flush();
+                            throw Failure(input.name() + ":" + std::to_string(lineNumber) + ": frame "
+                                          + identifierText(key) + " [" + std::to_string(frame.length)
+                                          + "] is not described by " + network.path());
+                        }
+                        ++tally.unknown;
+                        ++tally.unknownById[key];
+                        tally.unknownLength += known.count(key);
+                        continue;
+                    }
+                    ++tally.decoded;
+                    for (size_t k = 0; k < decodedCount; ++k) {
+                        const DecodedFrame &decoded = decoder.result(k);
+                        // With a signal selection, frames that hold none of the signals are left out.
+                        if (filter && decoded.signals.empty())
+                            continue;
+                        writer->write(frame, decoded, decoder);
+                    }
                 }
-                if (tally.garbage++ == 0)
-                    tally.firstGarbage = where;
-                continue;
-            }
-            case LineKind::Frame:
-                break;
-            }
-            const size_t count = decoder.decode(frame);
-            if (count == 0) {
-                const uint32_t key = keyOf(frame.identifier, frame.extended);
-                if (strict) {
-                    out.flush();
-                    throw Failure(input.name() + ":" + std::to_string(input.lineNumber()) + ": frame "
-                                  + identifierText(key) + " [" + std::to_string(frame.length) + "] is not described by "
-                                  + network.path());
+                if (garbageLine != 0) {
+                    const std::string where = input.name() + ":" + std::to_string(garbageLine);
+                    if (strict) {
+                        out.flush();
+                        throw Failure(where + ": not a CAN frame: " + excerpt(parsed.lineText(count.firstGarbage)));
+                    }
+                    if (tally.garbage == 0)
+                        tally.firstGarbage = where;
+                    tally.garbage += count.garbage;
                 }
-                ++tally.unknown;
-                ++tally.unknownById[key];
-                tally.unknownLength += known.count(key);
-                continue;
-            }
-            ++tally.decoded;
-            for (size_t i = 0; i < count; ++i) {
-                const DecodedFrame &decoded = decoder.result(i);
-                // With a signal selection, frames that hold none of the signals are left out.
-                if (filter && decoded.signals.empty())
-                    continue;
-                writer->write(frame, decoded, decoder);
+                tally.remote += count.remote;
+                tally.errors += count.errors;
+                linesBefore += count.lines;
             }
         }
     }

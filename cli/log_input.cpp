@@ -116,4 +116,46 @@ bool LogInput::next(std::string_view &line)
     }
 }
 
+bool LogInput::nextLines(std::string_view &lines)
+{
+    for (;;) {
+        const char *start = buffer_.get() + begin_;
+        if (skipping_) {
+            // The rest of an over-long line goes, up to its line end.
+            if (const void *newline = std::memchr(start, '\n', end_ - begin_)) {
+                begin_ = static_cast<size_t>(static_cast<const char *>(newline) - buffer_.get()) + 1;
+                skipping_ = false;
+            } else {
+                begin_ = end_ = 0;
+                if (!fill())
+                    return false;
+            }
+            continue;
+        }
+        if (const void *last = ::memrchr(start, '\n', end_ - begin_)) {
+            const size_t length = static_cast<size_t>(static_cast<const char *>(last) - start) + 1;
+            begin_ += length;
+            lines = std::string_view(start, length);
+            return true;
+        }
+        if (begin_ == 0 && end_ == kBufferSize) {
+            // No line end in a full buffer: the piece goes out once, the rest is dropped.
+            skipping_ = true;
+            begin_ = end_ = 0;
+            lines = std::string_view(buffer_.get(), kBufferSize);
+            return true;
+        }
+        if (!fill()) {
+            if (begin_ == end_)
+                return false;
+            // A last line without line end.
+            lines = std::string_view(buffer_.get() + begin_, end_ - begin_);
+            begin_ = end_;
+            if (lines.back() == '\r')
+                lines.remove_suffix(1);
+            return true;
+        }
+    }
+}
+
 }  // namespace vexo::cli

@@ -21,6 +21,11 @@ public:
     // The next line without its line end; false at the end of the input. A line longer
     // than the buffer is handed out cut to the buffer's size (it is no frame anyway).
     bool next(std::string_view &line);
+    // Whole lines at a time, with their line ends: every complete line at hand, else what
+    // next() would hand out (a last line without line end, or an over-long line's piece).
+    // Line numbers are the caller's to count (lineNumber() stays as it was); false at
+    // the end of the input.
+    bool nextLines(std::string_view &lines);
     uint64_t lineNumber() const { return lineNumber_; }
     const std::string &name() const { return name_; }
     // Called when the input has no more data at hand (a pipe waits for its writer), so
