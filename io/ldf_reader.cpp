@@ -189,9 +189,13 @@ int sectionOf(const Parser *p, bool *alias)
 }
 
 // A section keyword that starts a line: taken for the next section wherever it stands.
+// Not a misspelt one (Event_triggered_frame): that is a name a strict read takes in a
+// list, and inside a section the tolerant read must read what a strict one accepts
+// alike; between sections it is still taken for its section.
 bool atSectionStart(const Parser *p)
 {
-    return p->core->tokenStartsLine && sectionOf(p, nullptr) != 0;
+    bool alias = false;
+    return p->core->tokenStartsLine && sectionOf(p, &alias) != 0 && !alias;
 }
 
 // Whether the current token can start an entry of a list: a plain identifier or,
