@@ -1,11 +1,11 @@
-// Reading CAN logs in the candump formats, line by line:
+// Reading CAN logs in the candump formats, a line or many lines at a time:
 //   log file:  (1436509052.249713) can0 123#DEADBEEF      classic frame
 //              (1436509052.249713) can0 1F334455#00       extended identifier (8 digits)
 //              (1436509052.249713) can0 123##1DEADBEEF    CAN FD, flags digit first
 //              (1436509052.249713) can0 123#R             remote frame
 //   screen:    can0  123   [4]  DE AD BE EF               (with an optional
 //              (timestamp) in front, "remote request" for remote frames)
-// The library's parser (vexo/candump.h) reads the line; the frame refers to its text.
+// The library's parser (vexo/candump.h) reads the lines; a frame refers to their text.
 #pragma once
 
 #include <cstdint>
