@@ -229,7 +229,7 @@ class Decode(unittest.TestCase):
         r = run('decode', '--frames', DB, long_line)
         self.assertEqual(r.stdout.count('\n'), 2)
         self.assertEqual(r.stderr, 'vexo: warning: 1 line is not a CAN frame (the first: %s:2)\n' % long_line)
-        garbage = write('garbage.log', '(1.0) can0 0B0#FF9CFFE800000000\n(1.1) can0 0B0#XYZ\n')
+        garbage = write('garbage.log', '(1.0) can0 0B0#FF9CFFE800000000\n(1.1) can0 0B0#XYZ\r')  # no last line end
         strict = run('decode', '--strict', DB, garbage)
         self.assertEqual(strict.stderr, 'vexo: error: %s:2: not a CAN frame: (1.1) can0 0B0#XYZ\n' % garbage)
 
