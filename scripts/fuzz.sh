@@ -2,13 +2,14 @@
 # Builds a fuzz target (clang, libFuzzer, address and undefined behaviour sanitizers,
 # through CMake with VEXO_BUILD_FUZZERS) and runs it for a number of seconds. The
 # libFuzzer targets: the DBC and LDF readers, strict and tolerant (the tolerant ones
-# checked against the strict reader), and the SYM reader, with the shared corpus and
+# checked against the strict reader), the SYM reader and the candump log parser (the
+# same frames however the text is cut into calls), with the shared corpus and
 # fuzz/seeds as seeds; and "databases", models over two databases with one destroyed
 # part way. "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua test host: random models
 # and iterator loops that drop their database values at random points. Seeds, the growing
 # corpus and crash files live in a scratch directory outside the repository.
 #   usage: scripts/fuzz.sh TARGET [SECONDS]   e.g. scripts/fuzz.sh dbc 600
-#          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, databases, lua)
+#          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, candump, databases, lua)
 #   env:   VEXO_FUZZ_BUILD (default <repo>/build-fuzz), VEXO_FUZZ_SCRATCH
 #          (default ${TMPDIR:-/tmp}/vexo-fuzz), VEXO_CORPUS_DIR (default
 #          <repo>/../shared/corpus), FUZZ_ARGS (extra libFuzzer options),
@@ -29,6 +30,10 @@ case "$target" in
         seeds=("$root/fuzz/seeds/$format"/* "$corpus_dir/$format"/*)
         dictionary=$root/fuzz/$format.dict
         ;;
+    candump)
+        seeds=("$root/fuzz/seeds/logs"/* "$corpus_dir/logs"/*)
+        dictionary=
+        ;;
     databases)
         seeds=("$root/fuzz/seeds/databases"/*)
         dictionary=
@@ -36,7 +41,7 @@ case "$target" in
         ;;
     lua) ;;
     *)
-        echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|databases|lua [SECONDS]" >&2
+        echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|candump|databases|lua [SECONDS]" >&2
         exit 2
         ;;
 esac
