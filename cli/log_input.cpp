@@ -74,46 +74,19 @@ bool LogInput::fill()
 
 bool LogInput::next(std::string_view &line)
 {
-    for (;;) {
-        const char *start = buffer_.get() + begin_;
-        const void *newline = std::memchr(start, '\n', end_ - begin_);
-        if (newline != nullptr) {
-            const size_t length = static_cast<size_t>(static_cast<const char *>(newline) - start);
-            begin_ += length + 1;
-            if (skipping_) {
-                skipping_ = false;
-                continue;
-            }
-            ++lineNumber_;
-            line = std::string_view(start, length);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            return true;
-        }
-        if (begin_ == 0 && end_ == kBufferSize) {
-            // No line end in a full buffer: hand the piece out once, drop the rest.
-            const bool wasSkipping = skipping_;
-            skipping_ = true;
-            begin_ = end_ = 0;
-            if (!wasSkipping) {
-                ++lineNumber_;
-                line = std::string_view(buffer_.get(), kBufferSize);
-                return true;
-            }
-            continue;
-        }
-        if (!fill()) {
-            if (begin_ == end_ || skipping_)
-                return false;
-            // A last line without line end.
-            line = std::string_view(buffer_.get() + begin_, end_ - begin_);
-            begin_ = end_;
-            ++lineNumber_;
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            return true;
-        }
+    if (pending_.empty() && !nextLines(pending_))
+        return false;
+    const size_t end = pending_.find('\n');
+    if (end == std::string_view::npos) {
+        line = pending_;  // a last line or an over-long line's piece, handed out as it is
+        pending_ = {};
+        return true;
     }
+    line = pending_.substr(0, end);
+    pending_.remove_prefix(end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return true;
 }
 
 bool LogInput::nextLines(std::string_view &lines)

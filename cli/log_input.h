@@ -21,12 +21,10 @@ public:
     // The next line without its line end; false at the end of the input. A line longer
     // than the buffer is handed out cut to the buffer's size (it is no frame anyway).
     bool next(std::string_view &line);
-    // Whole lines at a time, with their line ends: every complete line at hand, else what
-    // next() would hand out (a last line without line end, or an over-long line's piece).
-    // Line numbers are the caller's to count (lineNumber() stays as it was); false at
-    // the end of the input.
+    // Whole lines at a time, with their line ends: every complete line at hand, else a last
+    // line without line end (a final '\r' dropped) or an over-long line's piece; false at
+    // the end of the input. Not to be mixed with next() on one input.
     bool nextLines(std::string_view &lines);
-    uint64_t lineNumber() const { return lineNumber_; }
     const std::string &name() const { return name_; }
     // Called when the input has no more data at hand (a pipe waits for its writer), so
     // that output can be flushed for a live log.
@@ -41,7 +39,7 @@ private:
     bool ended_ = false;
     std::unique_ptr<char[]> buffer_;
     size_t begin_ = 0, end_ = 0;
-    uint64_t lineNumber_ = 0;
+    std::string_view pending_;  // lines nextLines handed to next() and not yet read
     bool skipping_ = false;  // the rest of an over-long line is being dropped
     std::function<void()> idle_;
 };
