@@ -3,10 +3,12 @@
 // field extractions (one 64-bit load, a shift and a mask each) with their conversions,
 // multiplexed PDUs as switch tables. Whatever the program form does not cover (segments,
 // identifier bits, deep nesting, the channel's own PDU instances) goes through the frame
-// decoder's own walk, so records always equal what the stepwise functions give.
+// decoder's own walk, so records always equal what the stepwise functions give. Where the
+// processor has AVX2, frames of linear fields alone are decoded four fields at a time.
 #include "vexo/batch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -31,6 +33,11 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VEXO_VECTORS 1
+#define VEXO_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace vexo::decode {
@@ -64,7 +71,18 @@ struct Candidate {
     uint32_t mask, code;
     uint32_t program;   // into frames
     uint32_t first, count;  // the frame's program (copied from it)
+    uint32_t quads = kNoProgram;  // into quads: the program four fields at a time, if it has that form
+    bool oneWindow;               // every field lies in the first eight bytes: one load reads them all
     const FrameTriggering *triggering;
+};
+
+// Four linear fields of a program side by side, for decoding them with one vector
+// instruction per step. Lanes past the program's end read byte 0 and give 0.
+struct alignas(32) Quad {
+    uint64_t shift[4], mask[4], sign[4], big[4];  // big: all ones for a big-endian field
+    double scale[4], offset[4];
+    VexoNode *computation[4];
+    uint32_t base[4];
 };
 
 struct Slot {
@@ -94,9 +112,23 @@ struct DecodePlan {
     std::vector<Candidate> masked;
     std::vector<const Candidate *> quick;  // kQuickIdentifiers entries, or none
     Programs programs;
+    std::vector<Quad> quads;
 };
 
 namespace {
+
+// Whether plans made from now on decode with AVX2 where the processor has it.
+std::atomic<bool> vectorsAllowed{true};
+
+bool vectorsAvailable()
+{
+#if defined(VEXO_VECTORS)
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available && vectorsAllowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
 
 // ---- Compiling ----------------------------------------------------------------------
 
@@ -111,15 +143,55 @@ public:
     void compile();
 
 private:
+    // The first of the quads of a program, or kNoProgram when it is not linear or reads
+    // more bits than a double converts exactly from an integer with the quick method.
+    uint32_t quadsOf(uint32_t program);
+
     DecodePlan &plan_;
     FrameCompiler frames_;
+    std::vector<uint32_t> quadsByProgram_;
 };
+
+constexpr uint32_t kNotYet = kNoProgram - 1;
+
+uint32_t Compiler::quadsOf(uint32_t index)
+{
+    if (quadsByProgram_.size() <= index)
+        quadsByProgram_.resize(plan_.programs.frames.size(), kNotYet);
+    uint32_t &known = quadsByProgram_[index];
+    if (known != kNotYet)
+        return known;
+    const FrameProgram &program = plan_.programs.frames[index];
+    const Op *ops = plan_.programs.ops.data() + program.first;
+    known = kNoProgram;
+    if (!program.linear || program.count == 0
+        || std::any_of(ops, ops + program.count, [](const Op &op) { return op.mask >> 51 != 0; }))
+        return known;
+    known = static_cast<uint32_t>(plan_.quads.size());
+    for (uint32_t at = 0; at < program.count; at += 4) {
+        Quad &quad = plan_.quads.emplace_back();
+        std::memset(static_cast<void *>(&quad), 0, sizeof quad);
+        for (uint32_t lane = 0; lane < 4 && at + lane < program.count; ++lane) {
+            const Op &op = ops[at + lane];
+            quad.base[lane] = op.base;
+            quad.shift[lane] = op.position;
+            quad.mask[lane] = op.mask;
+            quad.sign[lane] = op.sign;
+            quad.big[lane] = op.kind == OpKind::LinearBig ? ~uint64_t(0) : 0;
+            quad.scale[lane] = op.scale;
+            quad.offset[lane] = op.offset;
+            quad.computation[lane] = op.computation;
+        }
+    }
+    return known;
+}
 
 void Compiler::compile()
 {
     plan_.slots.clear();
     plan_.byIdentifier.clear();
     plan_.masked.clear();
+    plan_.quads.clear();
     const Channel &channel = *plan_.channel;
     std::vector<std::pair<uint32_t, Candidate>> byId;
     uint32_t position = 0;
@@ -154,8 +226,14 @@ void Compiler::compile()
         candidate.first = program.first;
         candidate.count = program.count;
     };
-    for (auto &entry : byId)
+    for (auto &entry : byId) {
         copyProgram(entry.second);
+        if (vectorsAvailable())
+            entry.second.quads = quadsOf(entry.second.program);
+        const Op *ops = plan_.programs.ops.data() + entry.second.first;
+        entry.second.oneWindow =
+            std::all_of(ops, ops + entry.second.count, [](const Op &op) { return op.base == 0; });
+    }
     for (Candidate &candidate : plan_.masked)
         copyProgram(candidate);
     buildIdentifierTable(byId, plan_.slots, plan_.byIdentifier);
@@ -539,6 +617,7 @@ struct View {
     const FrameProgram *frames;
     const Op *ops;
     const Candidate *const *quick;
+    const Quad *quads;
 };
 
 // The identifier's quick candidate, or null.
@@ -656,6 +735,151 @@ bool decodeFrame(const View &view, const VexoFrame &frame, uint32_t frameIndex, 
     return true;
 }
 
+#if defined(VEXO_VECTORS)
+// ---- The quick path four fields at a time (AVX2) ---------------------------------------
+
+VEXO_AVX2 inline __m256i loadLanes(const void *lanes) { return _mm256_load_si256(static_cast<const __m256i *>(lanes)); }
+
+// A signal record: the head and the op's nodes, raw value and value, zeros.
+VEXO_AVX2 inline void storeRecord(VexoBatchRecord *record, __m128i head, const Op &op, __m256i value)
+{
+    auto *out = reinterpret_cast<__m256i *>(record);
+    const __m128i nodes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(&op.signal));
+    _mm256_storeu_si256(out, _mm256_inserti128_si256(_mm256_castsi128_si256(head), nodes, 1));
+    _mm256_storeu_si256(out + 1, value);
+    _mm256_storeu_si256(out + 2, _mm256_setzero_si256());
+}
+
+// The records of the first n lanes of a quad.
+VEXO_AVX2 inline void writeQuad(VexoBatchRecord *record, uint32_t n, __m128i head, const Op *op, __m256i raw,
+                                __m256d value, __m256d computation)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i rawEven = _mm256_unpacklo_epi64(raw, zero), rawOdd = _mm256_unpackhi_epi64(raw, zero);
+    const __m256i valueEven = _mm256_castpd_si256(_mm256_unpacklo_pd(value, computation));
+    const __m256i valueOdd = _mm256_castpd_si256(_mm256_unpackhi_pd(value, computation));
+    storeRecord(record, head, op[0], _mm256_permute2x128_si256(rawEven, valueEven, 0x20));
+    if (n > 1)
+        storeRecord(record + 1, head, op[1], _mm256_permute2x128_si256(rawOdd, valueOdd, 0x20));
+    if (n > 2)
+        storeRecord(record + 2, head, op[2], _mm256_permute2x128_si256(rawEven, valueEven, 0x31));
+    if (n > 3)
+        storeRecord(record + 3, head, op[3], _mm256_permute2x128_si256(rawOdd, valueOdd, 0x31));
+}
+
+// The four 64-bit windows of a quad (four loads: faster than a gather on many processors).
+VEXO_AVX2 inline __m256i windows(const uint8_t *bytes, const uint32_t *base)
+{
+    const auto word = [bytes](uint32_t at) {
+        long long value;
+        std::memcpy(&value, bytes + at, sizeof value);
+        return value;
+    };
+    return _mm256_setr_epi64x(word(base[0]), word(base[1]), word(base[2]), word(base[3]));
+}
+
+// The first eight bytes of a frame, zero-padded when it is shorter.
+inline uint64_t firstWord(const VexoFrame &frame)
+{
+    const uint8_t *data = frame.data;
+    const uint32_t length = frame.length;
+    uint64_t word = 0;
+    if (length >= 8) {
+        std::memcpy(&word, data, sizeof word);
+    } else if (length >= 4) {  // two loads of four bytes that overlap
+        uint32_t low, high;
+        std::memcpy(&low, data, sizeof low);
+        std::memcpy(&high, data + length - 4, sizeof high);
+        word = low | uint64_t(high) << (8 * (length - 4));
+    } else if (length > 0) {  // bytes 0, length / 2 and length - 1 cover all three
+        word = data[0] | uint64_t(data[length / 2]) << (8 * (length / 2))
+               | uint64_t(data[length - 1]) << (8 * (length - 1));
+    }
+    return word;
+}
+
+// Writes the signal records of a program in quads; returns the record after the last. The
+// four windows are byte-swapped where big-endian, shifted, masked and sign-extended lane by
+// lane, converted to doubles exactly (|value| < 2^51: added to 1.5 * 2^52 as integers, the
+// double of those bits minus 1.5 * 2^52) and scaled by the same multiply and add as one
+// field at a time, so the values are the same bits. Each record takes three 32-byte stores.
+template <bool OneWindow>
+VEXO_AVX2 inline VexoBatchRecord *runQuads(const Quad *quad, const Op *op, uint32_t count, const uint8_t *bytes,
+                                           uint64_t first, VexoBatchRecord *record, __m128i head)
+{
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,  //
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    const __m256i magic = _mm256_set1_epi64x(0x4338000000000000);
+    // With one window (first), it and its byte-swapped form serve all quads.
+    const __m256i little = _mm256_set1_epi64x(static_cast<long long>(first));
+    const __m256i swapped = _mm256_set1_epi64x(static_cast<long long>(__builtin_bswap64(first)));
+    for (uint32_t left = count; left > 0; ++quad, op += 4) {
+        const __m256i big = loadLanes(quad->big);
+        __m256i word;
+        if (OneWindow) {
+            word = _mm256_blendv_epi8(little, swapped, big);
+        } else {
+            word = windows(bytes, quad->base);
+            word = _mm256_blendv_epi8(word, _mm256_shuffle_epi8(word, reverse), big);
+        }
+        const __m256i raw = _mm256_and_si256(_mm256_srlv_epi64(word, loadLanes(quad->shift)), loadLanes(quad->mask));
+        const __m256i sign = loadLanes(quad->sign);
+        const __m256i read = _mm256_sub_epi64(_mm256_xor_si256(raw, sign), sign);
+        const __m256d number =
+            _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(read, magic)), _mm256_castsi256_pd(magic));
+        const __m256d value =
+            _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(quad->scale), number), _mm256_load_pd(quad->offset));
+        const __m256d computation = _mm256_castsi256_pd(loadLanes(quad->computation));
+        if (left >= 4) {
+            writeQuad(record, 4, head, op, raw, value, computation);
+            record += 4;
+            left -= 4;
+        } else {
+            writeQuad(record, left, head, op, raw, value, computation);
+            record += left;
+            left = 0;
+        }
+    }
+    return record;
+}
+
+VEXO_AVX2 inline bool decodeQuicklyInQuads(const View &view, const VexoFrame &frame, uint32_t frameIndex, Output &out)
+{
+    const Candidate *candidate = quickCandidate(view, frame.identifier);
+    if (candidate == nullptr || candidate->quads == kNoProgram || !candidateMatches(*candidate, frame)
+        || frame.data == nullptr || out.record + candidate->count >= out.recordEnd)
+        return false;
+    VexoNode *const triggering = core::handleOf(candidate->triggering);
+    const __m256i zero = _mm256_setzero_si256();
+    auto *frameOut = reinterpret_cast<__m256i *>(out.record);
+    _mm256_storeu_si256(frameOut, _mm256_zextsi128_si256(headOf(VEXO_RECORD_FRAME, frameIndex, triggering)));
+    _mm256_storeu_si256(frameOut + 1, zero);
+    _mm256_storeu_si256(frameOut + 2, zero);
+    const __m128i head = headOf(VEXO_RECORD_SIGNAL, frameIndex, triggering);
+    const Quad *quad = view.quads + candidate->quads;
+    const Op *op = view.ops + candidate->first;
+    // One window: frames of up to eight bytes (zero-padded) and longer ones with their fields there.
+    out.record = candidate->oneWindow
+                     ? runQuads<true>(quad, op, candidate->count, nullptr, firstWord(frame), out.record + 1, head)
+                     : runQuads<false>(quad, op, candidate->count, frame.data, 0, out.record + 1, head);
+    return true;
+}
+
+// The frames of a call, through the quick path in quads where the frame allows it.
+VEXO_AVX2 uint32_t decodeInQuads(const View &view, const VexoFrame *frames, uint32_t count, WalkScratch &scratch,
+                                 Output &out)
+{
+    uint32_t decoded = 0;
+    for (; decoded < count; ++decoded) {
+        if (!decodeQuicklyInQuads(view, frames[decoded], decoded, out)
+            && !decodeQuickly(view, frames[decoded], decoded, out)
+            && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+            break;
+    }
+    return decoded;
+}
+#endif
+
 DecodePlan *planAs(const void *handle)
 {
     auto *plan = static_cast<DecodePlan *>(const_cast<void *>(handle));
@@ -667,6 +891,13 @@ DecodePlan *planAs(const void *handle)
 
 using namespace vexo;
 using namespace vexo::decode;
+
+#if VEXO_TEST_HOOKS
+VEXO_API void Vexo_allowVectorDecoding(int allowed)
+{
+    vectorsAllowed.store(allowed != 0, std::memory_order_relaxed);
+}
+#endif
 
 VEXO_API HRESULT Vexo_createDecodePlan(const VexoNode *channel, const VexoFilter *filter, uint32_t language,
                                        VexoDecodePlan **plan)
@@ -741,13 +972,19 @@ VEXO_API HRESULT Vexo_decodeFrames(const VexoDecodePlan *plan, const VexoFrame *
                         typed->masked.data() + typed->masked.size(),
                         typed->programs.frames.data(),
                         typed->programs.ops.data(),
-                        typed->quick.data()};
+                        typed->quick.data(),
+                        typed->quads.data()};
         uint32_t decoded = 0;
-        for (; decoded < count; ++decoded) {
-            if (!decodeQuickly(view, frames[decoded], decoded, out)
-                && !decodeFrame(view, frames[decoded], decoded, scratch, out))
-                break;
-        }
+#if defined(VEXO_VECTORS)
+        if (!typed->quads.empty())
+            decoded = decodeInQuads(view, frames, count, scratch, out);
+        else
+#endif
+            for (; decoded < count; ++decoded) {
+                if (!decodeQuickly(view, frames[decoded], decoded, out)
+                    && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+                    break;
+            }
         *done = {decoded, static_cast<uint32_t>(out.record - records), static_cast<uint32_t>(out.text - text), 0};
         return decoded == count ? S_OK : S_FALSE;
     });

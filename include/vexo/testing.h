@@ -16,4 +16,8 @@
  *      the count is 0 again by itself) */
 VEXO_API void Vexo_failAllocationAfter(uint32_t n);
 
+/* Lets decode plans made from now on use the processor's vector instructions, where it
+ * has them (allowed 1, the default), or not (0), so that a test can run both ways. */
+VEXO_API void Vexo_allowVectorDecoding(int allowed);
+
 #endif
