@@ -117,8 +117,8 @@ protected:
                                                        const char16_t *channel = u"network/channel")
     {
         std::vector<ExpectedRecord> records;
-        decodeStepwise(db_, find(channel), false, {id, flags, uint32_t(data.size()), 0, data.data()}, 0, nullptr, 0,
-                       records);
+        EXPECT_TRUE(stepwiseRecords(db_, find(channel), false, {id, flags, uint32_t(data.size()), 0, data.data()}, 0,
+                                    nullptr, 0, records));
         std::vector<std::pair<double, std::string>> values;
         for (const ExpectedRecord &r : records) {
             const SignalValue &v = r.record.value;

@@ -20,7 +20,8 @@ TEST(DecoderConcurrency, ThreadsDecodingOneModelGetWhatOneThreadGets)
         std::vector<std::vector<ExpectedRecord>> got(5);  // the last one: one thread alone, afterwards
         const auto decode = [&](size_t t) {
             for (uint32_t i = 0; i < frames.size(); ++i)
-                decodeStepwise(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, got[t], false);
+                EXPECT_TRUE(
+                    stepwiseRecords(net.db, net.channel, net.ownInstances, frames[i], i, nullptr, 0, got[t], false));
         };
         std::vector<std::thread> threads;
         for (size_t t = 0; t < 4; ++t)
