@@ -5,11 +5,14 @@
 # checked against the strict reader), the SYM reader and the candump log parser (the
 # same frames however the text is cut into calls), with the shared corpus and
 # fuzz/seeds as seeds; and "databases", models over two databases with one destroyed
-# part way. "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua test host: random models
-# and iterator loops that drop their database values at random points. Seeds, the growing
-# corpus and crash files live in a scratch directory outside the repository.
+# part way; and "batch", a channel built through the C interface and frames whose batch
+# decoding (with and without vector instructions, into roomy or tight buffers) must give
+# the stepwise decoder's records. "lua" runs fuzz/lua_lifetime.lua in the sanitized Lua
+# test host: random models and iterator loops that drop their database values at random
+# points. Seeds, the growing corpus and crash files live in a scratch directory outside
+# the repository.
 #   usage: scripts/fuzz.sh TARGET [SECONDS]   e.g. scripts/fuzz.sh dbc 600
-#          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, candump, databases, lua)
+#          (TARGET: dbc, ldf, sym, dbc-tolerant, ldf-tolerant, candump, databases, batch, lua)
 #   env:   VEXO_FUZZ_BUILD (default <repo>/build-fuzz), VEXO_FUZZ_SCRATCH
 #          (default ${TMPDIR:-/tmp}/vexo-fuzz), VEXO_CORPUS_DIR (default
 #          <repo>/../shared/corpus), FUZZ_ARGS (extra libFuzzer options),
@@ -34,14 +37,14 @@ case "$target" in
         seeds=("$root/fuzz/seeds/logs"/* "$corpus_dir/logs"/*)
         dictionary=
         ;;
-    databases)
-        seeds=("$root/fuzz/seeds/databases"/*)
+    databases | batch)
+        seeds=("$root/fuzz/seeds/$target"/*)
         dictionary=
         max_len=4096
         ;;
     lua) ;;
     *)
-        echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|candump|databases|lua [SECONDS]" >&2
+        echo "usage: $0 dbc|ldf|sym|dbc-tolerant|ldf-tolerant|candump|databases|batch|lua [SECONDS]" >&2
         exit 2
         ;;
 esac
