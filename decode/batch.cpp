@@ -642,7 +642,7 @@ inline bool decodeQuickly(const View &view, const VexoFrame &frame, uint32_t fra
 {
     const Candidate *candidate = quickCandidate(view, frame.identifier);
     if (candidate == nullptr || !candidateMatches(*candidate, frame) || frame.data == nullptr
-        || out.record + candidate->count >= out.recordEnd)
+        || uint64_t(out.recordEnd - out.record) <= candidate->count)
         return false;
     uint64_t padded = 0;
     const uint8_t *bytes = frame.data;
@@ -847,7 +847,7 @@ VEXO_AVX2 inline bool decodeQuicklyInQuads(const View &view, const VexoFrame &fr
 {
     const Candidate *candidate = quickCandidate(view, frame.identifier);
     if (candidate == nullptr || candidate->quads == kNoProgram || !candidateMatches(*candidate, frame)
-        || frame.data == nullptr || out.record + candidate->count >= out.recordEnd)
+        || frame.data == nullptr || uint64_t(out.recordEnd - out.record) <= candidate->count)
         return false;
     VexoNode *const triggering = core::handleOf(candidate->triggering);
     const __m256i zero = _mm256_setzero_si256();
