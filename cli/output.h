@@ -1,6 +1,6 @@
 // Buffered output for the tool's results: one large buffer written with write(2), and
-// numbers formatted with std::to_chars, so that decoding millions of frames spends its
-// time decoding rather than in stdio.
+// numbers formatted by hand or with std::to_chars, so that decoding millions of frames
+// spends its time decoding rather than in stdio.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +63,13 @@ public:
     void putFloat(float value);
     // At most `digits` significant digits, trailing zeros dropped (for human reading).
     void putDoubleRounded(double value, int digits);
-    void putUnsigned(uint64_t value);
+    void putUnsigned(uint64_t value)
+    {
+        if (value < 100)
+            putSmall(value);
+        else
+            putDigits(value);
+    }
     void putSigned(int64_t value);
     // Upper-case hexadecimal, zero-padded to `width` digits.
     void putHex(uint64_t value, int width);
@@ -91,8 +97,27 @@ private:
         std::memcpy(piece, from, N);
         std::memcpy(to, piece, N);
     }
-    // putDouble for a value with one to four decimals; false when it takes another form.
-    bool putDecimal(double value);
+    // The two-digit numbers, "00" to "99", one after the other.
+    static constexpr char kPairs[] = "0001020304050607080910111213141516171819202122232425262728293031323334353637383940"
+                                     "4142434445464748495051525354555657585960616263646566676869707172737475767778798081"
+                                     "828384858687888990919293949596979899";
+    // Values below 100, which most signals hold.
+    void putSmall(uint64_t value)
+    {
+        char *at = reserve(2);
+        if (value < 10) {
+            *at = static_cast<char>('0' + value);
+            ++used_;
+        } else {
+            std::memcpy(at, kPairs + 2 * value, 2);
+            used_ += 2;
+        }
+    }
+    void putDigits(uint64_t value);
+    // putDouble for a value with a fraction below 2^53 and for a whole one from 2^53 up
+    // to 2^64; false when the general conversion must give it.
+    bool putFraction(double value, double magnitude);
+    bool putLargeWhole(double value, double magnitude);
     // Room for one formatted number (to_chars never needs more than this).
     char *reserve(size_t size)
     {
