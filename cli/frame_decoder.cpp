@@ -24,8 +24,7 @@ SignalValue rawValue(uint64_t raw)
 }  // namespace
 
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(kSeenSlots),
-      seenFrames_(kSeenSlots), seenTexts_(kSeenSlots)
+    : network_(network), filter_(filter), records_(256), batchText_(1024)
 {
     const char *path = std::getenv("VEXO_DECODER");
     steps_ = path != nullptr && std::strcmp(path, "step") == 0;
@@ -67,26 +66,29 @@ FrameDecoder::~FrameDecoder()
 
 const SignalInfo *FrameDecoder::signalOf(VexoNode *signal)
 {
-    auto &seen = seenSignals_[slotOf(signal)];
-    if (seen.key != signal)
-        seen = {signal, &network_.signalOf(signal)};
-    return seen.info;
+    return seenSignals_.find(signal, [this, signal](const VexoNode *) { return &network_.signalOf(signal); });
 }
 
-const FrameInfo *FrameDecoder::frameOf(const VexoNode *triggering)
+FrameDecoder::Triggering *FrameDecoder::triggeringOf(const VexoNode *triggering)
 {
-    auto &seen = seenFrames_[slotOf(triggering)];
-    if (seen.key != triggering)
-        seen = {triggering, network_.frameOf(triggering)};
-    return seen.info;
+    return seenTriggerings_.find(triggering, [this](const VexoNode *key) {
+        ownTriggerings_.push_back(std::make_unique<Triggering>());
+        ownTriggerings_.back()->frame = network_.frameOf(key);
+        return ownTriggerings_.back().get();
+    });
+}
+
+const SignalInfo *FrameDecoder::learnSignal(Triggering &triggering, size_t index, VexoNode *signal)
+{
+    if (index >= triggering.signals.size())
+        triggering.signals.resize(index + 1);
+    triggering.signals[index] = {signal, signalOf(signal)};
+    return triggering.signals[index].second;
 }
 
 const std::string *FrameDecoder::valueText(const VexoStringSlot *slot)
 {
-    auto &seen = seenTexts_[slotOf(slot)];
-    if (seen.key != slot)
-        seen = {slot, &network_.valueText(slot)};
-    return seen.info;
+    return seenTexts_.find(slot, [this](const VexoStringSlot *key) { return &network_.valueText(key); });
 }
 
 DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
@@ -130,19 +132,24 @@ size_t FrameDecoder::decodeBatch(const CanFrame &frame)
         // Each matching triggering gives one result, even when the filter leaves none of
         // its signals; signals of the channel's own PDU instances come without one.
         DecodedFrame *current = nullptr;
+        Triggering *triggering = nullptr;
+        size_t index = 0;  // of the signal in the triggering's frame
         for (uint32_t i = 0; i < done.records; ++i) {
             const VexoBatchRecord &record = records_[i];
             if (record.kind == VEXO_RECORD_FRAME) {
-                current = record.frameTriggering != nullptr ? &nextResult(frameOf(record.frameTriggering))
-                                                            : nullptr;
+                triggering = record.frameTriggering != nullptr ? triggeringOf(record.frameTriggering) : nullptr;
+                current = triggering != nullptr ? &nextResult(triggering->frame) : nullptr;
+                index = 0;
                 continue;
             }
             if (record.kind == VEXO_RECORD_UNKNOWN)
                 continue;
-            if (current == nullptr || current->frame == nullptr)
+            if (current == nullptr || current->frame == nullptr) {
                 current = &nextResult(network_.channelFrame(channels[c]));
+                triggering = nullptr;
+            }
             SignalSample &sample = current->signals.emplace_back();
-            sample.signal = signalOf(record.signal);
+            sample.signal = triggering != nullptr ? signalIn(*triggering, index++, record.signal) : signalOf(record.signal);
             sample.raw = record.rawValue;
             if (record.kind == VEXO_RECORD_TEXT) {
                 sample.ascii = true;

@@ -75,24 +75,86 @@ private:
     // The results of the last frame, and the bytes of its text signals.
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
-    // The network's records of the last signals, triggerings and value texts seen, by
-    // address (a direct-mapped cache in front of the network's hash maps).
+    // The network's records of the signals, triggerings and value texts met so far, by
+    // address: open addressing in a table at most half full, so that a lookup costs
+    // about one probe (every signal of a large database stays in it).
     template <typename Key, typename Info>
-    struct Seen {
-        const Key *key = nullptr;
-        const Info *info = nullptr;
+    class Seen {
+    public:
+        Seen() : slots_(1024) {}
+        template <typename Make>
+        Info *find(const Key *key, Make make)
+        {
+            const Slot &slot = slots_[slotOf(key)];
+            return slot.key == key ? slot.info : probe(key, make);
+        }
+
+    private:
+        struct Slot {
+            const Key *key = nullptr;
+            Info *info = nullptr;
+        };
+        template <typename Make>
+        [[gnu::noinline]] Info *probe(const Key *key, Make make)
+        {
+            for (size_t i = slotOf(key);; i = (i + 1) & (slots_.size() - 1)) {
+                Slot &slot = slots_[i];
+                if (slot.key == key)
+                    return slot.info;
+                if (slot.key == nullptr)
+                    return add(key, make(key));
+            }
+        }
+        size_t slotOf(const Key *key) const
+        {
+            return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> shift_);
+        }
+        Info *add(const Key *key, Info *info)
+        {
+            if (2 * (++count_) > slots_.size()) {
+                std::vector<Slot> old(slots_.size() * 2);
+                old.swap(slots_);
+                --shift_;
+                for (const Slot &slot : old) {
+                    if (slot.key != nullptr)
+                        place(slot);
+                }
+            }
+            place({key, info});
+            return info;
+        }
+        void place(const Slot &slot)
+        {
+            size_t i = slotOf(slot.key);
+            while (slots_[i].key != nullptr)
+                i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = slot;
+        }
+        std::vector<Slot> slots_;
+        unsigned shift_ = 64 - 10;  // 2^(64 - shift_) slots
+        size_t count_ = 0;
     };
-    static constexpr size_t kSeenBits = 12, kSeenSlots = size_t(1) << kSeenBits;
-    static size_t slotOf(const void *key)
-    {
-        return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> (64 - kSeenBits));
-    }
+    // A frame triggering's frame, and the signals of its last frame in the order of their
+    // records: that order repeats from frame to frame (for a multiplexed frame, while the
+    // switch keeps its value), so a signal is mostly found by one comparison.
+    struct Triggering {
+        const FrameInfo *frame = nullptr;
+        std::vector<std::pair<const VexoNode *, const SignalInfo *>> signals;
+    };
     const SignalInfo *signalOf(VexoNode *signal);
-    const FrameInfo *frameOf(const VexoNode *triggering);
+    Triggering *triggeringOf(const VexoNode *triggering);
+    const SignalInfo *signalIn(Triggering &triggering, size_t index, VexoNode *signal)
+    {
+        if (index < triggering.signals.size() && triggering.signals[index].first == signal)
+            return triggering.signals[index].second;
+        return learnSignal(triggering, index, signal);
+    }
+    const SignalInfo *learnSignal(Triggering &triggering, size_t index, VexoNode *signal);
     const std::string *valueText(const VexoStringSlot *slot);
-    std::vector<Seen<VexoNode, SignalInfo>> seenSignals_;
-    std::vector<Seen<VexoNode, FrameInfo>> seenFrames_;
-    std::vector<Seen<VexoStringSlot, std::string>> seenTexts_;
+    Seen<VexoNode, const SignalInfo> seenSignals_;
+    Seen<VexoNode, Triggering> seenTriggerings_;
+    std::vector<std::unique_ptr<Triggering>> ownTriggerings_;
+    Seen<VexoStringSlot, const std::string> seenTexts_;
     std::string texts_;
 };
 
