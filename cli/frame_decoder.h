@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "address_table.h"
 #include "candump.h"
 #include "network.h"
 
@@ -75,65 +76,6 @@ private:
     // The results of the last frame, and the bytes of its text signals.
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
-    // The network's records of the signals, triggerings and value texts met so far, by
-    // address: open addressing in a table at most half full, so that a lookup costs
-    // about one probe (every signal of a large database stays in it).
-    template <typename Key, typename Info>
-    class Seen {
-    public:
-        Seen() : slots_(1024) {}
-        template <typename Make>
-        Info *find(const Key *key, Make make)
-        {
-            const Slot &slot = slots_[slotOf(key)];
-            return slot.key == key ? slot.info : probe(key, make);
-        }
-
-    private:
-        struct Slot {
-            const Key *key = nullptr;
-            Info *info = nullptr;
-        };
-        template <typename Make>
-        [[gnu::noinline]] Info *probe(const Key *key, Make make)
-        {
-            for (size_t i = slotOf(key);; i = (i + 1) & (slots_.size() - 1)) {
-                Slot &slot = slots_[i];
-                if (slot.key == key)
-                    return slot.info;
-                if (slot.key == nullptr)
-                    return add(key, make(key));
-            }
-        }
-        size_t slotOf(const Key *key) const
-        {
-            return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> shift_);
-        }
-        Info *add(const Key *key, Info *info)
-        {
-            if (2 * (++count_) > slots_.size()) {
-                std::vector<Slot> old(slots_.size() * 2);
-                old.swap(slots_);
-                --shift_;
-                for (const Slot &slot : old) {
-                    if (slot.key != nullptr)
-                        place(slot);
-                }
-            }
-            place({key, info});
-            return info;
-        }
-        void place(const Slot &slot)
-        {
-            size_t i = slotOf(slot.key);
-            while (slots_[i].key != nullptr)
-                i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = slot;
-        }
-        std::vector<Slot> slots_;
-        unsigned shift_ = 64 - 10;  // 2^(64 - shift_) slots
-        size_t count_ = 0;
-    };
     // A frame triggering's frame, and the signals of its last frame in the order of their
     // records: that order repeats from frame to frame (for a multiplexed frame, while the
     // switch keeps its value), so a signal is mostly found by one comparison.
@@ -151,10 +93,11 @@ private:
     }
     const SignalInfo *learnSignal(Triggering &triggering, size_t index, VexoNode *signal);
     const std::string *valueText(const VexoStringSlot *slot);
-    Seen<VexoNode, const SignalInfo> seenSignals_;
-    Seen<VexoNode, Triggering> seenTriggerings_;
+    // The network's records of the signals, triggerings and value texts met so far.
+    AddressTable<VexoNode, const SignalInfo> seenSignals_;
+    AddressTable<VexoNode, Triggering> seenTriggerings_;
     std::vector<std::unique_ptr<Triggering>> ownTriggerings_;
-    Seen<VexoStringSlot, const std::string> seenTexts_;
+    AddressTable<VexoStringSlot, const std::string> seenTexts_;
     std::string texts_;
 };
 

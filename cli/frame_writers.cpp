@@ -5,6 +5,11 @@
 #include "frame_writers.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
+
+#include "address_table.h"
+#include "text.h"
 
 namespace vexo::cli {
 
@@ -187,40 +192,38 @@ public:
         out_.put("{\"t\": ");
         if (!putTime(out_, frame))
             out_.put("null");
-        out_.put(", \"bus\": ");
-        out_.putJsonString(frame.bus);
-        out_.put(", \"id\": ");
-        out_.putUnsigned(frame.identifier);
-        out_.put(frame.extended ? ", \"ext\": true, \"frame\": " : ", \"ext\": false, \"frame\": ");
-        out_.putName(decoded.frame->jsonName);
-        if (!options_.framesOnly) {
-            out_.put(", \"signals\": {");
-            bool first = true;
-            for (const SignalSample &s : decoded.signals) {
-                out_.putName(memberStart(*s.signal, first));
-                if (s.ascii)
-                    out_.putJsonString(decoder.asciiText(s));
-                else
-                    putValue(out_, s.value, true);
-            }
-            out_.put("}, \"text\": {");
+        out_.put(headOf(frame, *decoded.frame));
+        if (options_.framesOnly) {
+            out_.put("}\n");
+            return;
+        }
+        bool first = true, texts = false;
+        for (const SignalSample &s : decoded.signals) {
+            out_.putName(memberStart(*s.signal, first));
+            if (s.ascii)
+                out_.putJsonString(decoder.asciiText(s));
+            else
+                putValue(out_, s.value, true);
+            texts |= s.text != nullptr;
+        }
+        out_.put("}, \"text\": {");
+        first = true;
+        for (size_t i = 0; texts && i < decoded.signals.size(); ++i) {
+            const SignalSample &s = decoded.signals[i];
+            if (s.text == nullptr)
+                continue;
+            out_.put(memberStart(*s.signal, first));
+            out_.putJsonString(*s.text);
+        }
+        out_.put('}');
+        if (options_.raw) {
+            out_.put(", \"raw\": {");
             first = true;
             for (const SignalSample &s : decoded.signals) {
-                if (s.text == nullptr)
-                    continue;
                 out_.put(memberStart(*s.signal, first));
-                out_.putJsonString(*s.text);
+                out_.putUnsigned(s.raw);
             }
             out_.put('}');
-            if (options_.raw) {
-                out_.put(", \"raw\": {");
-                first = true;
-                for (const SignalSample &s : decoded.signals) {
-                    out_.put(memberStart(*s.signal, first));
-                    out_.putUnsigned(s.raw);
-                }
-                out_.put('}');
-            }
         }
         out_.put("}\n");
     }
@@ -236,8 +239,34 @@ private:
         return member;
     }
 
+    // The members from "bus" to the opening of "signals", the same for every frame of one
+    // description, identifier and bus: made once per description and made again when
+    // the identifier (of a masked triggering) or the bus changes.
+    struct Head {
+        uint32_t key = 0;
+        std::string bus, text;
+    };
+    std::string_view headOf(const CanFrame &frame, const FrameInfo &info)
+    {
+        Head &head = *heads_.find(&info, [this](const FrameInfo *) {
+            ownHeads_.push_back(std::make_unique<Head>());
+            return ownHeads_.back().get();
+        });
+        const uint32_t key = frame.identifier | (frame.extended ? 0x80000000u : 0u);
+        if (!head.text.empty() && head.key == key && head.bus == frame.bus)
+            return head.text;
+        head.key = key;
+        head.bus = frame.bus;
+        head.text = ", \"bus\": " + jsonQuoted(frame.bus) + ", \"id\": " + std::to_string(frame.identifier)
+                    + (frame.extended ? ", \"ext\": true, \"frame\": " : ", \"ext\": false, \"frame\": ") + info.jsonName
+                    + (options_.framesOnly ? "" : ", \"signals\": {");
+        return head.text;
+    }
+
     Output &out_;
     WriterOptions options_;
+    AddressTable<FrameInfo, Head> heads_;
+    std::vector<std::unique_ptr<Head>> ownHeads_;
 };
 
 }  // namespace
