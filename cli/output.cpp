@@ -96,7 +96,7 @@ void Output::putDigits(uint64_t value)
     used_ += static_cast<size_t>(count);
 }
 
-void Output::putDouble(double value)
+void Output::putAnyDouble(double value)
 {
     // Every decimal of at most 15 significant digits reads back as a double that no
     // other such decimal reads as. So when the value's nearest decimal of 15 digits

@@ -3,6 +3,7 @@
 // spends its time decoding rather than in stdio.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,8 +57,19 @@ public:
         buffer_[used_++] = c;
     }
     // The shortest text that reads back as the same double ("1.5", "0.1", "1e+300");
-    // "nan", "inf" and "-inf" for the values that have no number.
-    void putDouble(double value);
+    // "nan", "inf" and "-inf" for the values that have no number. Whole numbers from 0 to
+    // 99, which most signals hold, go without a call.
+    void putDouble(double value)
+    {
+        if (value >= 0 && value < 100) {
+            const auto whole = static_cast<uint64_t>(value);
+            if (static_cast<double>(whole) == value && !std::signbit(value)) {
+                putSmall(whole);
+                return;
+            }
+        }
+        putAnyDouble(value);
+    }
     // The shortest text that reads back as the same float (for single-precision signals,
     // whose widened double would show digits the float never had).
     void putFloat(float value);
@@ -114,6 +126,7 @@ private:
         }
     }
     void putDigits(uint64_t value);
+    void putAnyDouble(double value);
     // putDouble for a value with a fraction below 2^53 and for a whole one from 2^53 up
     // to 2^64; false when the general conversion must give it.
     bool putFraction(double value, double magnitude);
