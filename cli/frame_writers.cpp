@@ -35,12 +35,13 @@ bool putTime(Output &out, const CanFrame &frame)
     if (!timeOf(frame, t))
         return false;
     std::string_view text = frame.timestamp;
-    const size_t point = text.find('.');
+    // A stamp holds one point at most; candump writes six decimals.
+    const size_t point = text.size() > 7 && text[text.size() - 7] == '.' ? text.size() - 7 : text.find('.');
     if (point != std::string_view::npos && point > 0 && text[0] >= '1' && text[0] <= '9') {
         while (text.back() == '0')
             text.remove_suffix(1);
         if (text.size() > point + 1 && text.size() - 1 <= 15) {
-            out.put(text);
+            out.putName(text);
             return true;
         }
     }

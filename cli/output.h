@@ -27,7 +27,7 @@ public:
         else
             append(text.data(), text.size());
     }
-    // put for the short texts of the model (names, JSON members) known only at run time:
+    // put for the short texts known only at run time (names, JSON members, timestamps):
     // 4 to 32 bytes go as two overlapping fixed-size copies, loads and stores without a call.
     void putName(std::string_view text)
     {
