@@ -62,9 +62,9 @@ public:
     void putDouble(double value)
     {
         if (value >= 0 && value < 100) {
-            const auto whole = static_cast<uint64_t>(value);
-            if (static_cast<double>(whole) == value && !std::signbit(value)) {
-                putSmall(whole);
+            const auto whole = static_cast<int>(value);
+            if (static_cast<double>(whole) == value && (whole != 0 || !std::signbit(value))) {
+                putSmall(static_cast<uint64_t>(whole));
                 return;
             }
         }
