@@ -24,7 +24,7 @@ SignalValue rawValue(uint64_t raw)
 }  // namespace
 
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter), records_(256), batchText_(1024)
+    : network_(network), filter_(filter), rooms_(network.channels().size())
 {
     const char *path = std::getenv("VEXO_DECODER");
     steps_ = path != nullptr && std::strcmp(path, "step") == 0;
@@ -103,39 +103,59 @@ DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
 
 size_t FrameDecoder::decode(const CanFrame &frame)
 {
-    count_ = 0;
-    texts_.clear();
-    return steps_ ? decodeSteps(frame) : decodeBatch(frame);
-}
-
-size_t FrameDecoder::decodeBatch(const CanFrame &frame)
-{
     const VexoFrame in{frame.identifier, frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD, frame.length, 0,
                        frame.data};
-    const std::vector<VexoNode *> &channels = network_.channels();
-    for (size_t c = 0; c < channels.size(); ++c) {
+    decodeFrames(&in, 1);
+    return resultsOf(0);
+}
+
+void FrameDecoder::decodeFrames(const VexoFrame *frames, size_t count)
+{
+    frames_ = frames;
+    if (steps_)
+        return;
+    for (size_t c = 0; c < plans_.size(); ++c) {
         VexoDecodePlan *plan = plans_[c];
         if (Vexo_isDecodePlanCurrent(plan) != S_OK && Vexo_rebuildDecodePlan(plan) != S_OK)
             throw Failure("cannot compile the decoding plan of a channel");
+        Room &room = rooms_[c];
         VexoBatchCount done{};
         for (;;) {
-            const HRESULT hr = Vexo_decodeFrames(plan, &in, 1, records_.data(), static_cast<uint32_t>(records_.size()),
-                                                 batchText_.data(), static_cast<uint32_t>(batchText_.size()), &done);
+            const HRESULT hr = Vexo_decodeFrames(plan, frames, static_cast<uint32_t>(count), room.records.data(),
+                                                 static_cast<uint32_t>(room.records.size()), room.text.data(),
+                                                 static_cast<uint32_t>(room.text.size()), &done);
             if (hr == S_OK)
                 break;
-            if (hr != S_FALSE || records_.size() >= (1u << 24))
+            if (hr != S_FALSE || room.records.size() >= (1u << 24))
                 throw Failure("the decoder refused a frame");
-            // The frame's records or texts did not fit: more room, and again.
-            records_.resize(records_.size() * 2);
-            batchText_.resize(batchText_.size() * 2);
+            // The frames' records or texts did not fit: more room, and again.
+            room.records.resize(room.records.size() * 2);
+            room.text.resize(room.text.size() * 2);
         }
+        room.used = done.records;
+        room.next = 0;
+    }
+}
+
+size_t FrameDecoder::resultsOf(size_t i)
+{
+    count_ = 0;
+    texts_.clear();
+    return steps_ ? decodeSteps(frames_[i]) : resultsOfBatch(i);
+}
+
+size_t FrameDecoder::resultsOfBatch(size_t i)
+{
+    const std::vector<VexoNode *> &channels = network_.channels();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        Room &room = rooms_[c];
         // Each matching triggering gives one result, even when the filter leaves none of
         // its signals; signals of the channel's own PDU instances come without one.
         DecodedFrame *current = nullptr;
         Triggering *triggering = nullptr;
         size_t index = 0;  // of the signal in the triggering's frame
-        for (uint32_t i = 0; i < done.records; ++i) {
-            const VexoBatchRecord &record = records_[i];
+        for (; room.next < room.used && room.records[room.next].frameIndex == i; ++room.next) {
+            const VexoBatchRecord &record = room.records[room.next];
             if (record.kind == VEXO_RECORD_FRAME) {
                 triggering = record.frameTriggering != nullptr ? triggeringOf(record.frameTriggering) : nullptr;
                 current = triggering != nullptr ? &nextResult(triggering->frame) : nullptr;
@@ -166,16 +186,17 @@ size_t FrameDecoder::decodeBatch(const CanFrame &frame)
     return count_;
 }
 
-size_t FrameDecoder::decodeSteps(const CanFrame &frame)
+size_t FrameDecoder::decodeSteps(const VexoFrame &frame)
 {
     bool single = false;
+    const bool extended = (frame.flags & Q3_FLAG_CANEXTENDED) != 0;
     if (indexed_) {
-        const auto found = triggerings_.find(frame.identifier | (frame.extended ? 0x80000000u : 0u));
+        const auto found = triggerings_.find(frame.identifier | (extended ? 0x80000000u : 0u));
         if (found == triggerings_.end())
             return 0;
         single = found->second == 1;
     }
-    const uint32_t flags = frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
+    const uint32_t flags = extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
     for (VexoNode *channel : network_.channels()) {
         auto *state = reinterpret_cast<VexoDecodeState *>(state_.get());
         if (Vexo_decodeMessage(channel, frame.identifier, flags, frame.length, frame.data, &state) != S_OK)

@@ -46,6 +46,12 @@ public:
     // descriptions that matched it (0: the database does not describe it); their
     // results stay valid until the next call.
     size_t decode(const CanFrame &frame);
+    // The same for many frames (as the candump parser gives them) in one call per
+    // channel: decodeFrames takes them, then resultsOf(i), for i from 0 up, gives the
+    // number of results of frames[i] and makes them the ones result() gives. The frames
+    // must stay until the last resultsOf.
+    void decodeFrames(const VexoFrame *frames, size_t count);
+    size_t resultsOf(size_t i);
     const DecodedFrame &result(size_t i) const { return results_[i]; }
     std::string_view asciiText(const SignalSample &sample) const
     {
@@ -54,17 +60,23 @@ public:
 
 private:
     DecodedFrame &nextResult(const FrameInfo *frame);
-    size_t decodeBatch(const CanFrame &frame);
-    size_t decodeSteps(const CanFrame &frame);
+    size_t resultsOfBatch(size_t i);
+    size_t decodeSteps(const VexoFrame &frame);
 
     Network &network_;
     const VexoFilter *filter_;
     bool steps_ = false;  // VEXO_DECODER=step: the step functions instead of the plans
-    // The batch path: a plan per channel (in the order of network.channels()), and the
-    // records and text room of one frame, grown when a frame does not fit.
+    const VexoFrame *frames_ = nullptr;  // of the last decodeFrames
+    // The batch path: a plan per channel (in the order of network.channels()), and for
+    // each the records and text room of the frames of one call (grown when they do not
+    // fit), how many records they took and the first not yet handed out.
+    struct Room {
+        std::vector<VexoBatchRecord> records = std::vector<VexoBatchRecord>(1024);
+        std::vector<char> text = std::vector<char>(1024);
+        uint32_t used = 0, next = 0;
+    };
     std::vector<VexoDecodePlan *> plans_;
-    std::vector<VexoBatchRecord> records_;
-    std::vector<char> batchText_;
+    std::vector<Room> rooms_;
     // The step path. How many identifier triggerings name each identifier (bit 31: extended). When every
     // triggering is one by identifier and no channel has PDU instances of its own, a frame
     // with another identifier cannot match and is not handed to the decoder at all, and
