@@ -58,10 +58,9 @@ constexpr uint64_t kWholePowers[] = {
 // The number of decimal digits of v.
 int digitCount(uint64_t v)
 {
-    int n = 1;
-    while (n < 20 && v >= kWholePowers[n])
-        ++n;
-    return n;
+    // 1233 / 4096 is just above log10(2): the bit length gives the digits or one more.
+    const int guess = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;
+    return guess + ((v | 1) >= kWholePowers[guess] ? 1 : 0);
 }
 
 // Takes up to 15 trailing zeros off n; gives how many went.
