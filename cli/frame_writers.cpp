@@ -5,6 +5,7 @@
 #include "frame_writers.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -199,14 +200,28 @@ public:
             return;
         }
         bool first = true, texts = false;
+        // Names and numbers go through a cursor of our own, with one room check each.
+        char *at = out_.claim(kMemberRoom);
         for (const SignalSample &s : decoded.signals) {
-            out_.putName(memberStart(*s.signal, first));
+            const std::string_view member = memberStart(*s.signal, first);
+            texts |= s.text != nullptr;
+            if (member.size() <= 32 && !s.ascii) {
+                if (!out_.fits(at, kMemberRoom)) {
+                    out_.release(at);
+                    at = out_.claim(kMemberRoom);
+                }
+                at = writeValue(Output::writeName(at, member), s.value);
+                continue;
+            }
+            out_.release(at);
+            out_.put(member);
             if (s.ascii)
                 out_.putJsonString(decoder.asciiText(s));
             else
                 putValue(out_, s.value, true);
-            texts |= s.text != nullptr;
+            at = out_.claim(kMemberRoom);
         }
+        out_.release(at);
         out_.put("}, \"text\": {");
         first = true;
         for (size_t i = 0; texts && i < decoded.signals.size(); ++i) {
@@ -230,6 +245,24 @@ public:
     }
 
 private:
+    static constexpr size_t kMemberRoom = 32 + Output::kNumberRoom;
+    // putValue for JSON at a cursor.
+    static char *writeValue(char *at, const SignalValue &value)
+    {
+        switch (value.valueType) {
+        case Q3_VALUETYPE_UINT64:
+            return Output::writeUnsigned(at, value.value.u64);
+        case Q3_VALUETYPE_INT64:
+            return Output::writeSigned(at, value.value.i64);
+        default:
+            if (!std::isfinite(value.value.f64)) {
+                std::memcpy(at, "null", 4);
+                return at + 4;
+            }
+            return Output::writeDouble(at, value.value.f64);
+        }
+    }
+
     // A signal's name and colon, after a comma unless it is the first member.
     static std::string_view memberStart(const SignalInfo &signal, bool &first)
     {

@@ -78,24 +78,24 @@ int stripZeros(uint64_t &n)
 
 }  // namespace
 
-void Output::putDigits(uint64_t value)
+char *Output::writeDigits(char *at, uint64_t value)
 {
-    char *at = reserve(24);
     const int count = digitCount(value);
-    char *end = at + count;
+    char *const end = at + count;
+    char *digit = end;
     while (value >= 100) {
-        end -= 2;
-        std::memcpy(end, kPairs + 2 * (value % 100), 2);
+        digit -= 2;
+        std::memcpy(digit, kPairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10)
-        std::memcpy(end - 2, kPairs + 2 * value, 2);
+        std::memcpy(digit - 2, kPairs + 2 * value, 2);
     else
-        end[-1] = static_cast<char>('0' + value);
-    used_ += static_cast<size_t>(count);
+        digit[-1] = static_cast<char>('0' + value);
+    return end;
 }
 
-void Output::putAnyDouble(double value)
+char *Output::writeAnyDouble(char *at, double value)
 {
     // Every decimal of at most 15 significant digits reads back as a double that no
     // other such decimal reads as. So when the value's nearest decimal of 15 digits
@@ -110,9 +110,8 @@ void Output::putAnyDouble(double value)
         if (static_cast<double>(whole) == magnitude) {
             if (whole < 100) {
                 if (std::signbit(value))  // "-0" too
-                    put('-');
-                putSmall(whole);
-                return;
+                    *at++ = '-';
+                return writeSmall(at, whole);
             }
             // For whole = m * 10^z (m without trailing zeros, of s digits) the exponent
             // form is shorter when its s + 4 characters (+ 1 for the point after the
@@ -121,38 +120,37 @@ void Output::putAnyDouble(double value)
             const int zeros = whole % 10 != 0 ? 0 : stripZeros(m);
             if (zeros == 0 || zeros <= (m > 9 ? 1 : 0) + 4) {
                 if (value < 0)
-                    put('-');
-                putDigits(whole);
-                return;
+                    *at++ = '-';
+                return writeDigits(at, whole);
             }
-        } else if (putFraction(value, magnitude)) {
-            return;
+        } else if (char *end = writeFraction(at, value, magnitude)) {
+            return end;
         }
     } else if (magnitude < 18446744073709551616.0) {
-        if (putLargeWhole(value, magnitude))
-            return;
+        if (char *end = writeLargeWhole(at, value, magnitude))
+            return end;
     } else if (!std::isfinite(value)) {
-        put(std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf");
-        return;
+        const std::string_view text = std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf";
+        std::memcpy(at, text.data(), text.size());
+        return at + text.size();
     }
-    char *at = reserve(32);
-    used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
+    return std::to_chars(at, at + kNumberRoom, value).ptr;
 }
 
-bool Output::putFraction(double value, double magnitude)
+char *Output::writeFraction(char *at, double value, double magnitude)
 {
     int whole = 0;  // digits before the point
     while (whole < 15 && magnitude >= kPowers[whole])
         ++whole;
     if (whole == 15)
-        return false;
+        return nullptr;
     int places = 15 - whole;
     // Below 10^15 the product is off by far less than one half, so rounding it gives
     // the nearest decimal of 15 places' worth; it and the power are exact doubles, and
     // their quotient is the double that decimal reads as.
     uint64_t n = static_cast<uint64_t>(magnitude * kPowers[places] + 0.5);
     if (n == 0 || static_cast<double>(n) / kPowers[places] != magnitude)
-        return false;
+        return nullptr;
     places -= stripZeros(n);
     char digits[24];
     char *const end = digits + sizeof digits;
@@ -161,8 +159,7 @@ bool Output::putFraction(double value, double magnitude)
         *--start = static_cast<char>('0' + m % 10);
     const int count = static_cast<int>(end - start);
     if (whole == 0 && 2 + places > count + (count > 1 ? 1 : 0) + 4)
-        return false;  // "0." and the places are longer than the exponent form
-    char *at = reserve(48);
+        return nullptr;  // "0." and the places are longer than the exponent form
     if (value < 0)
         *at++ = '-';
     if (count > places) {
@@ -170,20 +167,17 @@ bool Output::putFraction(double value, double magnitude)
         at += count - places;
         *at++ = '.';
         std::memcpy(at, end - places, static_cast<size_t>(places));
-        at += places;
-    } else {
-        *at++ = '0';
-        *at++ = '.';
-        std::memset(at, '0', static_cast<size_t>(places - count));
-        at += places - count;
-        std::memcpy(at, start, static_cast<size_t>(count));
-        at += count;
+        return at + places;
     }
-    used_ = static_cast<size_t>(at - buffer_);
-    return true;
+    *at++ = '0';
+    *at++ = '.';
+    std::memset(at, '0', static_cast<size_t>(places - count));
+    at += places - count;
+    std::memcpy(at, start, static_cast<size_t>(count));
+    return at + count;
 }
 
-bool Output::putLargeWhole(double value, double magnitude)
+char *Output::writeLargeWhole(char *at, double value, double magnitude)
 {
     // A whole number from 2^53 up to 2^64 prints as its exact digits, unless a decimal
     // of at most 15 digits reads back as it and that decimal's exponent form is shorter.
@@ -196,12 +190,11 @@ bool Output::putLargeWhole(double value, double magnitude)
     if (!__builtin_mul_overflow(n, unit, &nearest) && static_cast<double>(nearest) == magnitude) {
         stripZeros(n);
         if (count > digitCount(n) + (n > 9 ? 1 : 0) + 4)
-            return false;
+            return nullptr;
     }
     if (value < 0)
-        put('-');
-    putDigits(whole);
-    return true;
+        *at++ = '-';
+    return writeDigits(at, whole);
 }
 
 void Output::putFloat(float value)
@@ -233,14 +226,12 @@ void Output::putDoubleRounded(double value, int digits)
     put(std::string_view(text, static_cast<size_t>(result.ptr - text)));
 }
 
-void Output::putSigned(int64_t value)
+char *Output::writeSigned(char *at, int64_t value)
 {
-    if (value < 0) {
-        put('-');
-        putDigits(0 - static_cast<uint64_t>(value));
-    } else {
-        putUnsigned(static_cast<uint64_t>(value));
-    }
+    if (value >= 0)
+        return writeUnsigned(at, static_cast<uint64_t>(value));
+    *at++ = '-';
+    return writeDigits(at, 0 - static_cast<uint64_t>(value));
 }
 
 void Output::putHex(uint64_t value, int width)
