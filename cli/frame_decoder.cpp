@@ -154,8 +154,9 @@ size_t FrameDecoder::resultsOfBatch(size_t i)
         DecodedFrame *current = nullptr;
         Triggering *triggering = nullptr;
         size_t index = 0;  // of the signal in the triggering's frame
-        for (; room.next < room.used && room.records[room.next].frameIndex == i; ++room.next) {
-            const VexoBatchRecord &record = room.records[room.next];
+        const VexoBatchRecord *at = room.records.data() + room.next, *const end = room.records.data() + room.used;
+        for (; at != end && at->frameIndex == i; ++at) {
+            const VexoBatchRecord &record = *at;
             if (record.kind == VEXO_RECORD_FRAME) {
                 triggering = record.frameTriggering != nullptr ? triggeringOf(record.frameTriggering) : nullptr;
                 current = triggering != nullptr ? &nextResult(triggering->frame) : nullptr;
@@ -182,6 +183,7 @@ size_t FrameDecoder::resultsOfBatch(size_t i)
             if (sample.value.text != nullptr)
                 sample.text = valueText(sample.value.text);
         }
+        room.next = static_cast<uint32_t>(at - room.records.data());
     }
     return count_;
 }
