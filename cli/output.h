@@ -81,9 +81,13 @@ public:
     static char *writeDouble(char *at, double value)
     {
         // Whole numbers from 0 to 99, which most signals hold, go without a call.
-        if (value >= 0 && value < 100) {
+        // As integers, the bits of +0 up to 100 order as the doubles do; those of
+        // negative numbers, -0 and NaN come after them.
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        if (bits < 0x4059000000000000u) {  // 100.0
             const auto whole = static_cast<int>(value);
-            if (static_cast<double>(whole) == value && (whole != 0 || !std::signbit(value)))
+            if (static_cast<double>(whole) == value)
                 return writeSmall(at, static_cast<uint64_t>(whole));
         }
         return writeAnyDouble(at, value);
