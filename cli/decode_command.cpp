@@ -163,7 +163,7 @@ int runDecode(int argc, char **argv)
                         // With a signal selection, frames that hold none of the signals are left out.
                         if (filter && decoded.signals.empty())
                             continue;
-                        writer->write(frame, decoded, decoder);
+                        writer->write(frame, decoded);
                     }
                 }
                 if (garbageLine != 0) {

@@ -10,19 +10,6 @@
 
 namespace vexo::cli {
 
-namespace {
-
-// A value no computation converts is shown raw.
-SignalValue rawValue(uint64_t raw)
-{
-    SignalValue value{};
-    value.valueType = Q3_VALUETYPE_UINT64;
-    value.value.u64 = raw;
-    return value;
-}
-
-}  // namespace
-
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
     : network_(network), filter_(filter), rooms_(network.channels().size())
 {
@@ -140,7 +127,6 @@ void FrameDecoder::decodeFrames(const VexoFrame *frames, size_t count)
 size_t FrameDecoder::resultsOf(size_t i)
 {
     count_ = 0;
-    texts_.clear();
     return steps_ ? decodeSteps(frames_[i]) : resultsOfBatch(i);
 }
 
@@ -169,19 +155,9 @@ size_t FrameDecoder::resultsOfBatch(size_t i)
                 current = &nextResult(network_.channelFrame(channels[c]));
                 triggering = nullptr;
             }
-            SignalSample &sample = current->signals.emplace_back();
-            sample.signal = triggering != nullptr ? signalIn(*triggering, index++, record.signal) : signalOf(record.signal);
-            sample.raw = record.rawValue;
-            if (record.kind == VEXO_RECORD_TEXT) {
-                sample.ascii = true;
-                sample.textOffset = static_cast<uint32_t>(texts_.size());
-                sample.textLength = record.textLength;
-                texts_.append(record.text, record.textLength);
-                continue;
-            }
-            sample.value = record.status >= 0 ? record.value : rawValue(record.rawValue);
-            if (sample.value.text != nullptr)
-                sample.text = valueText(sample.value.text);
+            addSample(*current,
+                      triggering != nullptr ? signalIn(*triggering, index++, record.signal) : signalOf(record.signal),
+                      record);
         }
         room.next = static_cast<uint32_t>(at - room.records.data());
     }
@@ -199,6 +175,10 @@ size_t FrameDecoder::decodeSteps(const VexoFrame &frame)
         single = found->second == 1;
     }
     const uint32_t flags = extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
+    // The records first (they move while they grow), then the samples that refer to them.
+    stepRecords_.clear();
+    stepSamples_.clear();
+    stepTexts_.clear();
     for (VexoNode *channel : network_.channels()) {
         auto *state = reinterpret_cast<VexoDecodeState *>(state_.get());
         if (Vexo_decodeMessage(channel, frame.identifier, flags, frame.length, frame.data, &state) != S_OK)
@@ -211,10 +191,10 @@ size_t FrameDecoder::decodeSteps(const VexoFrame &frame)
         if (step == S_OK && triggering != nullptr)
             current = &nextResult(network_.frameOf(triggering));
         while (step >= 0) {
-            VexoDecodedSignal record{};
-            record.text = textBuffer_;
-            record.textCapacity = sizeof textBuffer_;
-            const HRESULT hr = Vexo_decodeNextSignal(state, filter_, &record);
+            VexoDecodedSignal decoded{};
+            decoded.text = textBuffer_;
+            decoded.textCapacity = sizeof textBuffer_;
+            const HRESULT hr = Vexo_decodeNextSignal(state, filter_, &decoded);
             if (hr < 0) {
                 if (single && current != nullptr)
                     break;  // the one triggering that could match is done
@@ -225,21 +205,28 @@ size_t FrameDecoder::decodeSteps(const VexoFrame &frame)
             }
             if (current == nullptr || current->frame == nullptr)
                 current = &nextResult(network_.channelFrame(channel));
-            SignalSample &sample = current->signals.emplace_back();
-            sample.signal = signalOf(record.signal);
-            sample.raw = record.rawValue;
+            stepSamples_.emplace_back(static_cast<size_t>(current - results_.data()), signalOf(decoded.signal));
+            VexoBatchRecord &record = stepRecords_.emplace_back();
+            record.signal = decoded.signal;
+            record.rawValue = decoded.rawValue;
             if (hr == S_FALSE) {
-                sample.ascii = true;
-                sample.textOffset = static_cast<uint32_t>(texts_.size());
-                sample.textLength = record.textLength;
-                texts_.append(textBuffer_, record.textLength);
+                record.kind = VEXO_RECORD_TEXT;
+                record.textLength = decoded.textLength;
+                stepTexts_.append(textBuffer_, decoded.textLength);
                 continue;
             }
-            if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0)
-                sample.value = rawValue(record.rawValue);
-            if (sample.value.text != nullptr)
-                sample.text = valueText(sample.value.text);
+            record.kind = VEXO_RECORD_SIGNAL;
+            record.status = Vexo_internalToPhysical(decoded.signal, decoded.rawValue, &record.value);
         }
+    }
+    size_t text = 0;
+    for (size_t i = 0; i < stepSamples_.size(); ++i) {
+        VexoBatchRecord &record = stepRecords_[i];
+        if (record.kind == VEXO_RECORD_TEXT) {
+            record.text = stepTexts_.data() + text;
+            text += record.textLength;
+        }
+        addSample(results_[stepSamples_[i].first], stepSamples_[i].second, record);
     }
     return count_;
 }

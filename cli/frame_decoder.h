@@ -4,7 +4,8 @@
 // functions (Vexo_decodeMessage, Vexo_decodeNextFrametriggering, Vexo_decodeNextSignal,
 // Vexo_internalToPhysical) give the same results and stay selectable with the
 // environment variable VEXO_DECODER=step, so that tests compare the two. Nothing is
-// allocated per frame once the buffers grew.
+// allocated per frame once the buffers grew, and a decoded signal refers to the
+// decoder's record rather than copying it.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +21,27 @@
 
 namespace vexo::cli {
 
+// One decoded signal: its record from the library's decoder, valid until the results
+// of the next frame are taken.
 struct SignalSample {
     const SignalInfo *signal = nullptr;
-    uint64_t raw = 0;
-    SignalValue value{};                 // the physical value (raw as UINT64 when it cannot be converted)
-    const std::string *text = nullptr;   // its value description, if one applies
-    bool ascii = false;                  // a text signal: its bytes are in asciiText
-    uint32_t textOffset = 0, textLength = 0;
+    const VexoBatchRecord *record = nullptr;
+    const std::string *text = nullptr;  // its value description, if one applies
+
+    // A text signal, whose bytes are asciiText().
+    bool ascii() const { return record->kind == VEXO_RECORD_TEXT; }
+    std::string_view asciiText() const { return std::string_view(record->text, record->textLength); }
+    uint64_t raw() const { return record->rawValue; }
+    // The physical value; the raw value as UINT64 when it cannot be converted.
+    SignalValue value() const
+    {
+        if (record->status >= 0)
+            return record->value;
+        SignalValue raw{};
+        raw.valueType = Q3_VALUETYPE_UINT64;
+        raw.value.u64 = record->rawValue;
+        return raw;
+    }
 };
 
 struct DecodedFrame {
@@ -53,13 +68,16 @@ public:
     void decodeFrames(const VexoFrame *frames, size_t count);
     size_t resultsOf(size_t i);
     const DecodedFrame &result(size_t i) const { return results_[i]; }
-    std::string_view asciiText(const SignalSample &sample) const
-    {
-        return std::string_view(texts_.data() + sample.textOffset, sample.textLength);
-    }
 
 private:
     DecodedFrame &nextResult(const FrameInfo *frame);
+    void addSample(DecodedFrame &result, const SignalInfo *signal, const VexoBatchRecord &record)
+    {
+        const std::string *text = nullptr;
+        if (record.kind != VEXO_RECORD_TEXT && record.status >= 0 && record.value.text != nullptr)
+            text = valueText(record.value.text);
+        result.signals.push_back({signal, &record, text});
+    }
     size_t resultsOfBatch(size_t i);
     size_t decodeSteps(const VexoFrame &frame);
 
@@ -85,7 +103,12 @@ private:
     bool indexed_ = true;
     std::unique_ptr<uint64_t[]> state_;  // the decoder's state block, reused for every frame
     char textBuffer_[1024];
-    // The results of the last frame, and the bytes of its text signals.
+    // The step functions' results as the batch decoder's records, with the result and
+    // the signal of each, and the bytes of the text signals.
+    std::vector<VexoBatchRecord> stepRecords_;
+    std::vector<std::pair<size_t, const SignalInfo *>> stepSamples_;
+    std::string stepTexts_;
+    // The results of the last frame.
     std::vector<DecodedFrame> results_;
     size_t count_ = 0;
     // A frame triggering's frame, and the signals of its last frame in the order of their
@@ -110,7 +133,6 @@ private:
     AddressTable<VexoNode, Triggering> seenTriggerings_;
     std::vector<std::unique_ptr<Triggering>> ownTriggerings_;
     AddressTable<VexoStringSlot, const std::string> seenTexts_;
-    std::string texts_;
 };
 
 }  // namespace vexo::cli

@@ -76,7 +76,7 @@ class TextWriter : public FrameWriter {
 public:
     TextWriter(Output &out, const WriterOptions &options) : out_(out), options_(options) {}
 
-    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    void write(const CanFrame &frame, const DecodedFrame &decoded) override
     {
         if (!frame.timestamp.empty()) {
             out_.put('(');
@@ -95,16 +95,17 @@ public:
             out_.put("  ");
             out_.put(s.signal->name);
             out_.put(" = ");
-            if (s.ascii) {
-                out_.putJsonString(decoder.asciiText(s));
+            if (s.ascii()) {
+                out_.putJsonString(s.asciiText());
             } else {
-                if (s.value.valueType == Q3_VALUETYPE_DOUBLE && s.signal->isFloat() && s.signal->bitLength == 32
+                const SignalValue value = s.value();
+                if (value.valueType == Q3_VALUETYPE_DOUBLE && s.signal->isFloat() && s.signal->bitLength == 32
                     && s.signal->rules.size() == 1 && s.signal->rules[0].scale == 1 && s.signal->rules[0].offset == 0)
-                    out_.putFloat(static_cast<float>(s.value.value.f64));
-                else if (s.value.valueType == Q3_VALUETYPE_DOUBLE)
-                    out_.putDoubleRounded(s.value.value.f64, 15);
+                    out_.putFloat(static_cast<float>(value.value.f64));
+                else if (value.valueType == Q3_VALUETYPE_DOUBLE)
+                    out_.putDoubleRounded(value.value.f64, 15);
                 else
-                    putValue(out_, s.value, false);
+                    putValue(out_, value, false);
                 if (!s.signal->unit.empty()) {
                     out_.put(' ');
                     out_.put(s.signal->unit);
@@ -116,7 +117,7 @@ public:
             }
             if (options_.raw) {
                 out_.put(" (raw ");
-                out_.putUnsigned(s.raw);
+                out_.putUnsigned(s.raw());
                 out_.put(')');
             }
             out_.put('\n');
@@ -140,7 +141,7 @@ public:
             out_.put(options_.raw ? "t,bus,id,frame,signal,value,unit,text,raw\n" : "t,bus,id,frame,signal,value,unit,text\n");
     }
 
-    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    void write(const CanFrame &frame, const DecodedFrame &decoded) override
     {
         if (options_.framesOnly) {
             putFrameColumns(frame, decoded);
@@ -152,10 +153,10 @@ public:
             out_.put(',');
             out_.put(s.signal->csvName);
             out_.put(',');
-            if (s.ascii)
-                out_.putCsvField(decoder.asciiText(s));
+            if (s.ascii())
+                out_.putCsvField(s.asciiText());
             else
-                putValue(out_, s.value, false);
+                putValue(out_, s.value(), false);
             out_.put(',');
             out_.put(s.signal->csvUnit);
             out_.put(',');
@@ -163,7 +164,7 @@ public:
                 out_.putCsvField(*s.text);
             if (options_.raw) {
                 out_.put(',');
-                out_.putUnsigned(s.raw);
+                out_.putUnsigned(s.raw());
             }
             out_.put('\n');
         }
@@ -189,7 +190,7 @@ class JsonWriter : public FrameWriter {
 public:
     JsonWriter(Output &out, const WriterOptions &options) : out_(out), options_(options) {}
 
-    void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) override
+    void write(const CanFrame &frame, const DecodedFrame &decoded) override
     {
         out_.put("{\"t\": ");
         if (!putTime(out_, frame))
@@ -205,20 +206,20 @@ public:
         for (const SignalSample &s : decoded.signals) {
             const std::string_view member = memberStart(*s.signal, first);
             texts |= s.text != nullptr;
-            if (member.size() <= 32 && !s.ascii) {
+            if (member.size() <= 32 && !s.ascii()) {
                 if (!out_.fits(at, kMemberRoom)) {
                     out_.release(at);
                     at = out_.claim(kMemberRoom);
                 }
-                at = writeValue(Output::writeName(at, member), s.value);
+                at = writeValue(Output::writeName(at, member), *s.record);
                 continue;
             }
             out_.release(at);
             out_.put(member);
-            if (s.ascii)
-                out_.putJsonString(decoder.asciiText(s));
+            if (s.ascii())
+                out_.putJsonString(s.asciiText());
             else
-                putValue(out_, s.value, true);
+                putValue(out_, s.value(), true);
             at = out_.claim(kMemberRoom);
         }
         out_.release(at);
@@ -237,7 +238,7 @@ public:
             first = true;
             for (const SignalSample &s : decoded.signals) {
                 out_.put(memberStart(*s.signal, first));
-                out_.putUnsigned(s.raw);
+                out_.putUnsigned(s.raw());
             }
             out_.put('}');
         }
@@ -247,8 +248,11 @@ public:
 private:
     static constexpr size_t kMemberRoom = 32 + Output::kNumberRoom;
     // putValue for JSON at a cursor.
-    static char *writeValue(char *at, const SignalValue &value)
+    static char *writeValue(char *at, const VexoBatchRecord &record)
     {
+        if (record.status < 0)
+            return Output::writeUnsigned(at, record.rawValue);
+        const SignalValue &value = record.value;
         switch (value.valueType) {
         case Q3_VALUETYPE_UINT64:
             return Output::writeUnsigned(at, value.value.u64);
