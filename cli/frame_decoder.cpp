@@ -85,6 +85,7 @@ DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
     DecodedFrame &result = results_[count_++];
     result.frame = frame;
     result.signals.clear();
+    result.texts = false;
     return result;
 }
 

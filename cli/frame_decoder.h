@@ -47,6 +47,7 @@ struct SignalSample {
 struct DecodedFrame {
     const FrameInfo *frame = nullptr;
     std::vector<SignalSample> signals;
+    bool texts = false;  // a signal has a value description
 };
 
 class FrameDecoder {
@@ -74,8 +75,10 @@ private:
     void addSample(DecodedFrame &result, const SignalInfo *signal, const VexoBatchRecord &record)
     {
         const std::string *text = nullptr;
-        if (record.kind != VEXO_RECORD_TEXT && record.status >= 0 && record.value.text != nullptr)
+        if (record.value.text != nullptr && record.status >= 0 && record.kind != VEXO_RECORD_TEXT) {
             text = valueText(record.value.text);
+            result.texts = true;
+        }
         result.signals.push_back({signal, &record, text});
     }
     size_t resultsOfBatch(size_t i);

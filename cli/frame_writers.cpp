@@ -200,12 +200,11 @@ public:
             out_.put("}\n");
             return;
         }
-        bool first = true, texts = false;
+        bool first = true;
         // Names and numbers go through a cursor of our own, with one room check each.
         char *at = out_.claim(kMemberRoom);
         for (const SignalSample &s : decoded.signals) {
             const std::string_view member = memberStart(*s.signal, first);
-            texts |= s.text != nullptr;
             if (member.size() <= 32 && !s.ascii()) {
                 if (!out_.fits(at, kMemberRoom)) {
                     out_.release(at);
@@ -225,7 +224,7 @@ public:
         out_.release(at);
         out_.put("}, \"text\": {");
         first = true;
-        for (size_t i = 0; texts && i < decoded.signals.size(); ++i) {
+        for (size_t i = 0; decoded.texts && i < decoded.signals.size(); ++i) {
             const SignalSample &s = decoded.signals[i];
             if (s.text == nullptr)
                 continue;
@@ -259,11 +258,7 @@ private:
         case Q3_VALUETYPE_INT64:
             return Output::writeSigned(at, value.value.i64);
         default:
-            if (!std::isfinite(value.value.f64)) {
-                std::memcpy(at, "null", 4);
-                return at + 4;
-            }
-            return Output::writeDouble(at, value.value.f64);
+            return Output::writeDouble(at, value.value.f64, "null");
         }
     }
 

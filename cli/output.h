@@ -78,7 +78,8 @@ public:
     // The number writers behind the put functions: each writes at most kNumberRoom
     // bytes at `at` and returns their end.
     static constexpr size_t kNumberRoom = 32;
-    static char *writeDouble(char *at, double value)
+    // nonNumber: the text for NaN and infinities, or null for "nan", "inf", "-inf".
+    static char *writeDouble(char *at, double value, const char *nonNumber = nullptr)
     {
         // Whole numbers from 0 to 99, which most signals hold, go without a call.
         // As integers, the bits of +0 up to 100 order as the doubles do; those of
@@ -89,6 +90,11 @@ public:
             const auto whole = static_cast<int>(value);
             if (static_cast<double>(whole) == value)
                 return writeSmall(at, static_cast<uint64_t>(whole));
+        }
+        if (nonNumber != nullptr && !std::isfinite(value)) {
+            const size_t size = std::strlen(nonNumber);
+            std::memcpy(at, nonNumber, size);
+            return at + size;
         }
         return writeAnyDouble(at, value);
     }
