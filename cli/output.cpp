@@ -139,10 +139,8 @@ char *Output::writeAnyDouble(char *at, double value)
 
 char *Output::writeFraction(char *at, double value, double magnitude)
 {
-    int whole = 0;  // digits before the point
-    while (whole < 15 && magnitude >= kPowers[whole])
-        ++whole;
-    if (whole == 15)
+    const int whole = magnitude < 1 ? 0 : digitCount(static_cast<uint64_t>(magnitude));  // digits before the point
+    if (whole >= 15)
         return nullptr;
     int places = 15 - whole;
     // Below 10^15 the product is off by far less than one half, so rounding it gives
@@ -152,21 +150,22 @@ char *Output::writeFraction(char *at, double value, double magnitude)
     if (n == 0 || static_cast<double>(n) / kPowers[places] != magnitude)
         return nullptr;
     places -= stripZeros(n);
-    char digits[24];
-    char *const end = digits + sizeof digits;
-    char *start = end;
-    for (uint64_t m = n; m != 0; m /= 10)
-        *--start = static_cast<char>('0' + m % 10);
-    const int count = static_cast<int>(end - start);
+    const int count = digitCount(n);
     if (whole == 0 && 2 + places > count + (count > 1 ? 1 : 0) + 4)
         return nullptr;  // "0." and the places are longer than the exponent form
+    // The digits end at 24, with room for copies of 16 bytes from any of them.
+    char digits[40] = {};
+    char *const end = digits + 24;
+    char *const start = end - count;
+    writeDigits(start, n);
     if (value < 0)
         *at++ = '-';
     if (count > places) {
-        std::memcpy(at, start, static_cast<size_t>(count - places));
+        // At most 14 digits before the point and 16 bytes after it: within kNumberRoom.
+        copyFixed<16>(at, start);
         at += count - places;
         *at++ = '.';
-        std::memcpy(at, end - places, static_cast<size_t>(places));
+        copyFixed<16>(at, end - places);
         return at + places;
     }
     *at++ = '0';
