@@ -142,6 +142,8 @@ size_t FrameDecoder::resultsOfBatch(size_t i)
         Triggering *triggering = nullptr;
         size_t index = 0;  // of the signal in the triggering's frame
         const VexoBatchRecord *at = room.records.data() + room.next, *const end = room.records.data() + room.used;
+        while (at != end && at->frameIndex < i)
+            ++at;  // of frames passed over
         for (; at != end && at->frameIndex == i; ++at) {
             const VexoBatchRecord &record = *at;
             if (record.kind == VEXO_RECORD_FRAME) {

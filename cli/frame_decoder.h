@@ -1,11 +1,11 @@
-// Decoding one logged frame into its signals' physical values: the one place where the
+// Decoding logged frames into their signals' physical values: the one place where the
 // tool calls the library's decoder. Frames go through a batch decoding plan per channel
-// (vexo/batch.h), rebuilt whenever the model changed since it was compiled; the step
-// functions (Vexo_decodeMessage, Vexo_decodeNextFrametriggering, Vexo_decodeNextSignal,
-// Vexo_internalToPhysical) give the same results and stay selectable with the
-// environment variable VEXO_DECODER=step, so that tests compare the two. Nothing is
-// allocated per frame once the buffers grew, and a decoded signal refers to the
-// decoder's record rather than copying it.
+// (vexo/batch.h), many per call, rebuilt whenever the model changed since it was
+// compiled; the step functions (Vexo_decodeMessage, Vexo_decodeNextFrametriggering,
+// Vexo_decodeNextSignal, Vexo_internalToPhysical) give the same results and stay
+// selectable with the environment variable VEXO_DECODER=step, so that tests compare the
+// two. Nothing is allocated per frame once the buffers grew, and a decoded signal refers
+// to the decoder's record rather than copying it.
 #pragma once
 
 #include <cstdint>
@@ -63,9 +63,9 @@ public:
     // results stay valid until the next call.
     size_t decode(const CanFrame &frame);
     // The same for many frames (as the candump parser gives them) in one call per
-    // channel: decodeFrames takes them, then resultsOf(i), for i from 0 up, gives the
-    // number of results of frames[i] and makes them the ones result() gives. The frames
-    // must stay until the last resultsOf.
+    // channel: decodeFrames takes them, then resultsOf(i), for i in increasing order
+    // (some may be passed over), gives the number of results of frames[i] and makes them
+    // the ones result() gives. The frames must stay until the last resultsOf.
     void decodeFrames(const VexoFrame *frames, size_t count);
     size_t resultsOf(size_t i);
     const DecodedFrame &result(size_t i) const { return results_[i]; }

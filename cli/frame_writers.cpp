@@ -1,7 +1,6 @@
 // Formatting decoded frames. Names are quoted once when the database is read; numbers go
-// through std::to_chars: JSON and CSV give the shortest text that reads back as the same
-// double, the text format at most 15 significant digits (single-precision floats as
-// floats).
+// through Output: JSON and CSV give the shortest text that reads back as the same double,
+// the text format at most 15 significant digits (single-precision floats as floats).
 #include "frame_writers.h"
 
 #include <cmath>
