@@ -104,7 +104,7 @@ public:
     }
     static char *writeSigned(char *at, int64_t value);
     // A short text (4 to 32 bytes) as two overlapping fixed-size copies, loads and
-    // stores without a call; at needs 32 bytes of room.
+    // stores without a call.
     static char *writeName(char *at, std::string_view text)
     {
         const size_t size = text.size();
