@@ -50,6 +50,8 @@ public:
     size_t frames() const { return count_.frames; }
     // Frame i of the last parse; it refers to that text.
     void frame(size_t i, CanFrame &out) const;
+    // The frames of the last parse as the library's decoder takes them.
+    const VexoFrame *libraryFrames() const { return frames_.data(); }
     // The line of frame i, counting from 0 at the start of the last parse's text.
     uint32_t lineOf(size_t i) const { return lines_[i].line; }
     // Line n (from 0) of the last parse's text, without its line end.

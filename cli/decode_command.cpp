@@ -23,6 +23,9 @@ namespace vexo::cli {
 
 namespace {
 
+// Frames handed to the decoder at once: few enough that their records stay in the cache.
+constexpr size_t kFramesPerDecode = 64;
+
 uint32_t keyOf(uint32_t identifier, bool extended) { return identifier | (extended ? 0x80000000u : 0u); }
 
 std::string identifierText(uint32_t key)
@@ -133,11 +136,14 @@ int runDecode(int argc, char **argv)
                 // The first line that is no frame, counting from 1 (0: none).
                 const uint64_t garbageLine = count.garbage > 0 ? linesBefore + count.firstGarbage + 1 : 0;
                 for (size_t i = 0; i < parsed.frames(); ++i) {
+                    if (i % kFramesPerDecode == 0)
+                        decoder.decodeFrames(parsed.libraryFrames() + i,
+                                             std::min(kFramesPerDecode, parsed.frames() - i));
                     const uint64_t lineNumber = linesBefore + parsed.lineOf(i) + 1;
                     if (strict && garbageLine != 0 && lineNumber > garbageLine)
                         break;
                     parsed.frame(i, frame);
-                    const size_t decodedCount = decoder.decode(frame);
+                    const size_t decodedCount = decoder.resultsOf(i % kFramesPerDecode);
                     if (decodedCount == 0) {
                         const uint32_t key = keyOf(frame.identifier, frame.extended);
                         if (strict) {
@@ -157,7 +163,7 @@ int runDecode(int argc, char **argv)
                         // With a signal selection, frames that hold none of the signals are left out.
                         if (filter && decoded.signals.empty())
                             continue;
-                        writer->write(frame, decoded, decoder);
+                        writer->write(frame, decoded);
                     }
                 }
                 if (garbageLine != 0) {

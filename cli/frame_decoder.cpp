@@ -10,22 +10,8 @@
 
 namespace vexo::cli {
 
-namespace {
-
-// A value no computation converts is shown raw.
-SignalValue rawValue(uint64_t raw)
-{
-    SignalValue value{};
-    value.valueType = Q3_VALUETYPE_UINT64;
-    value.value.u64 = raw;
-    return value;
-}
-
-}  // namespace
-
 FrameDecoder::FrameDecoder(Network &network, const VexoFilter *filter)
-    : network_(network), filter_(filter), records_(256), batchText_(1024), seenSignals_(kSeenSlots),
-      seenFrames_(kSeenSlots), seenTexts_(kSeenSlots)
+    : network_(network), filter_(filter), rooms_(network.channels().size())
 {
     const char *path = std::getenv("VEXO_DECODER");
     steps_ = path != nullptr && std::strcmp(path, "step") == 0;
@@ -67,26 +53,29 @@ FrameDecoder::~FrameDecoder()
 
 const SignalInfo *FrameDecoder::signalOf(VexoNode *signal)
 {
-    auto &seen = seenSignals_[slotOf(signal)];
-    if (seen.key != signal)
-        seen = {signal, &network_.signalOf(signal)};
-    return seen.info;
+    return seenSignals_.find(signal, [this, signal](const VexoNode *) { return &network_.signalOf(signal); });
 }
 
-const FrameInfo *FrameDecoder::frameOf(const VexoNode *triggering)
+FrameDecoder::Triggering *FrameDecoder::triggeringOf(const VexoNode *triggering)
 {
-    auto &seen = seenFrames_[slotOf(triggering)];
-    if (seen.key != triggering)
-        seen = {triggering, network_.frameOf(triggering)};
-    return seen.info;
+    return seenTriggerings_.find(triggering, [this](const VexoNode *key) {
+        ownTriggerings_.push_back(std::make_unique<Triggering>());
+        ownTriggerings_.back()->frame = network_.frameOf(key);
+        return ownTriggerings_.back().get();
+    });
+}
+
+const SignalInfo *FrameDecoder::learnSignal(Triggering &triggering, size_t index, VexoNode *signal)
+{
+    if (index >= triggering.signals.size())
+        triggering.signals.resize(index + 1);
+    triggering.signals[index] = {signal, signalOf(signal)};
+    return triggering.signals[index].second;
 }
 
 const std::string *FrameDecoder::valueText(const VexoStringSlot *slot)
 {
-    auto &seen = seenTexts_[slotOf(slot)];
-    if (seen.key != slot)
-        seen = {slot, &network_.valueText(slot)};
-    return seen.info;
+    return seenTexts_.find(slot, [this](const VexoStringSlot *key) { return &network_.valueText(key); });
 }
 
 DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
@@ -96,79 +85,103 @@ DecodedFrame &FrameDecoder::nextResult(const FrameInfo *frame)
     DecodedFrame &result = results_[count_++];
     result.frame = frame;
     result.signals.clear();
+    result.texts = false;
     return result;
 }
 
 size_t FrameDecoder::decode(const CanFrame &frame)
 {
-    count_ = 0;
-    texts_.clear();
-    return steps_ ? decodeSteps(frame) : decodeBatch(frame);
-}
-
-size_t FrameDecoder::decodeBatch(const CanFrame &frame)
-{
     const VexoFrame in{frame.identifier, frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD, frame.length, 0,
                        frame.data};
-    const std::vector<VexoNode *> &channels = network_.channels();
-    for (size_t c = 0; c < channels.size(); ++c) {
+    decodeFrames(&in, 1);
+    return resultsOf(0);
+}
+
+void FrameDecoder::decodeFrames(const VexoFrame *frames, size_t count)
+{
+    frames_ = frames;
+    if (steps_)
+        return;
+    for (size_t c = 0; c < plans_.size(); ++c) {
         VexoDecodePlan *plan = plans_[c];
         if (Vexo_isDecodePlanCurrent(plan) != S_OK && Vexo_rebuildDecodePlan(plan) != S_OK)
             throw Failure("cannot compile the decoding plan of a channel");
+        Room &room = rooms_[c];
         VexoBatchCount done{};
         for (;;) {
-            const HRESULT hr = Vexo_decodeFrames(plan, &in, 1, records_.data(), static_cast<uint32_t>(records_.size()),
-                                                 batchText_.data(), static_cast<uint32_t>(batchText_.size()), &done);
+            const HRESULT hr = Vexo_decodeFrames(plan, frames, static_cast<uint32_t>(count), room.records.data(),
+                                                 static_cast<uint32_t>(room.records.size()), room.text.data(),
+                                                 static_cast<uint32_t>(room.text.size()), &done);
             if (hr == S_OK)
                 break;
-            if (hr != S_FALSE || records_.size() >= (1u << 24))
+            if (hr != S_FALSE || room.records.size() >= (1u << 24))
                 throw Failure("the decoder refused a frame");
-            // The frame's records or texts did not fit: more room, and again.
-            records_.resize(records_.size() * 2);
-            batchText_.resize(batchText_.size() * 2);
+            // The frames' records or texts did not fit: more room, and again.
+            room.records.resize(room.records.size() * 2);
+            room.text.resize(room.text.size() * 2);
         }
+        room.used = done.records;
+        room.next = 0;
+    }
+}
+
+size_t FrameDecoder::resultsOf(size_t i)
+{
+    count_ = 0;
+    return steps_ ? decodeSteps(frames_[i]) : resultsOfBatch(i);
+}
+
+size_t FrameDecoder::resultsOfBatch(size_t i)
+{
+    const std::vector<VexoNode *> &channels = network_.channels();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        Room &room = rooms_[c];
         // Each matching triggering gives one result, even when the filter leaves none of
         // its signals; signals of the channel's own PDU instances come without one.
         DecodedFrame *current = nullptr;
-        for (uint32_t i = 0; i < done.records; ++i) {
-            const VexoBatchRecord &record = records_[i];
+        Triggering *triggering = nullptr;
+        size_t index = 0;  // of the signal in the triggering's frame
+        const VexoBatchRecord *at = room.records.data() + room.next, *const end = room.records.data() + room.used;
+        while (at != end && at->frameIndex < i)
+            ++at;  // of frames passed over
+        for (; at != end && at->frameIndex == i; ++at) {
+            const VexoBatchRecord &record = *at;
             if (record.kind == VEXO_RECORD_FRAME) {
-                current = record.frameTriggering != nullptr ? &nextResult(frameOf(record.frameTriggering))
-                                                            : nullptr;
+                triggering = record.frameTriggering != nullptr ? triggeringOf(record.frameTriggering) : nullptr;
+                current = triggering != nullptr ? &nextResult(triggering->frame) : nullptr;
+                index = 0;
                 continue;
             }
             if (record.kind == VEXO_RECORD_UNKNOWN)
                 continue;
-            if (current == nullptr || current->frame == nullptr)
+            if (current == nullptr || current->frame == nullptr) {
                 current = &nextResult(network_.channelFrame(channels[c]));
-            SignalSample &sample = current->signals.emplace_back();
-            sample.signal = signalOf(record.signal);
-            sample.raw = record.rawValue;
-            if (record.kind == VEXO_RECORD_TEXT) {
-                sample.ascii = true;
-                sample.textOffset = static_cast<uint32_t>(texts_.size());
-                sample.textLength = record.textLength;
-                texts_.append(record.text, record.textLength);
-                continue;
+                triggering = nullptr;
             }
-            sample.value = record.status >= 0 ? record.value : rawValue(record.rawValue);
-            if (sample.value.text != nullptr)
-                sample.text = valueText(sample.value.text);
+            addSample(*current,
+                      triggering != nullptr ? signalIn(*triggering, index++, record.signal) : signalOf(record.signal),
+                      record);
         }
+        room.next = static_cast<uint32_t>(at - room.records.data());
     }
     return count_;
 }
 
-size_t FrameDecoder::decodeSteps(const CanFrame &frame)
+size_t FrameDecoder::decodeSteps(const VexoFrame &frame)
 {
     bool single = false;
+    const bool extended = (frame.flags & Q3_FLAG_CANEXTENDED) != 0;
     if (indexed_) {
-        const auto found = triggerings_.find(frame.identifier | (frame.extended ? 0x80000000u : 0u));
+        const auto found = triggerings_.find(frame.identifier | (extended ? 0x80000000u : 0u));
         if (found == triggerings_.end())
             return 0;
         single = found->second == 1;
     }
-    const uint32_t flags = frame.extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
+    const uint32_t flags = extended ? Q3_FLAG_CANEXTENDED : Q3_FLAG_CANSTANDARD;
+    // The records first (they move while they grow), then the samples that refer to them.
+    stepRecords_.clear();
+    stepSamples_.clear();
+    stepTexts_.clear();
     for (VexoNode *channel : network_.channels()) {
         auto *state = reinterpret_cast<VexoDecodeState *>(state_.get());
         if (Vexo_decodeMessage(channel, frame.identifier, flags, frame.length, frame.data, &state) != S_OK)
@@ -181,10 +194,10 @@ size_t FrameDecoder::decodeSteps(const CanFrame &frame)
         if (step == S_OK && triggering != nullptr)
             current = &nextResult(network_.frameOf(triggering));
         while (step >= 0) {
-            VexoDecodedSignal record{};
-            record.text = textBuffer_;
-            record.textCapacity = sizeof textBuffer_;
-            const HRESULT hr = Vexo_decodeNextSignal(state, filter_, &record);
+            VexoDecodedSignal decoded{};
+            decoded.text = textBuffer_;
+            decoded.textCapacity = sizeof textBuffer_;
+            const HRESULT hr = Vexo_decodeNextSignal(state, filter_, &decoded);
             if (hr < 0) {
                 if (single && current != nullptr)
                     break;  // the one triggering that could match is done
@@ -195,21 +208,28 @@ size_t FrameDecoder::decodeSteps(const CanFrame &frame)
             }
             if (current == nullptr || current->frame == nullptr)
                 current = &nextResult(network_.channelFrame(channel));
-            SignalSample &sample = current->signals.emplace_back();
-            sample.signal = signalOf(record.signal);
-            sample.raw = record.rawValue;
+            stepSamples_.emplace_back(static_cast<size_t>(current - results_.data()), signalOf(decoded.signal));
+            VexoBatchRecord &record = stepRecords_.emplace_back();
+            record.signal = decoded.signal;
+            record.rawValue = decoded.rawValue;
             if (hr == S_FALSE) {
-                sample.ascii = true;
-                sample.textOffset = static_cast<uint32_t>(texts_.size());
-                sample.textLength = record.textLength;
-                texts_.append(textBuffer_, record.textLength);
+                record.kind = VEXO_RECORD_TEXT;
+                record.textLength = decoded.textLength;
+                stepTexts_.append(textBuffer_, decoded.textLength);
                 continue;
             }
-            if (Vexo_internalToPhysical(record.signal, record.rawValue, &sample.value) < 0)
-                sample.value = rawValue(record.rawValue);
-            if (sample.value.text != nullptr)
-                sample.text = valueText(sample.value.text);
+            record.kind = VEXO_RECORD_SIGNAL;
+            record.status = Vexo_internalToPhysical(decoded.signal, decoded.rawValue, &record.value);
         }
+    }
+    size_t text = 0;
+    for (size_t i = 0; i < stepSamples_.size(); ++i) {
+        VexoBatchRecord &record = stepRecords_[i];
+        if (record.kind == VEXO_RECORD_TEXT) {
+            record.text = stepTexts_.data() + text;
+            text += record.textLength;
+        }
+        addSample(results_[stepSamples_[i].first], stepSamples_[i].second, record);
     }
     return count_;
 }

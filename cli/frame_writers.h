@@ -21,7 +21,7 @@ public:
     virtual ~FrameWriter() = default;
     // Called once before the first frame.
     virtual void begin() {}
-    virtual void write(const CanFrame &frame, const DecodedFrame &decoded, const FrameDecoder &decoder) = 0;
+    virtual void write(const CanFrame &frame, const DecodedFrame &decoded) = 0;
 };
 
 // format: "text", "csv" or "json"; null for another name.

@@ -1,4 +1,4 @@
-// Buffered output with std::to_chars number formatting.
+// Buffered output; numbers from their digits where that is cheap, through std::to_chars otherwise.
 #include "output.h"
 
 #include <unistd.h>
@@ -45,91 +45,155 @@ void Output::flush()
     used_ = 0;
 }
 
-void Output::putDouble(double value)
+namespace {
+
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr uint64_t kWholePowers[] = {
+    1u,           10u,           100u,           1000u,           10000u,           100000u,           1000000u,
+    10000000u,    100000000u,    1000000000u,    10000000000u,    100000000000u,    1000000000000u,    10000000000000u,
+    100000000000000u,    1000000000000000u,    10000000000000000u,    100000000000000000u,    1000000000000000000u,
+    10000000000000000000u};
+
+// The number of decimal digits of v.
+int digitCount(uint64_t v)
 {
-    if (!std::isfinite(value)) {
-        put(std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf");
-        return;
-    }
-    // Whole numbers below 2^53 print as their digits where the shortest form is those
-    // digits, at a fraction of the general conversion's cost (signals with factor 1 are
-    // common). The shortest form takes the exponent form only when it is shorter: for
-    // n = m * 10^z (m without trailing zeros, s digits), when s + 4 characters (+ 1 for
-    // the point after the first of several digits) are fewer than the s + z digits.
-    if (value > -9007199254740992.0 && value < 9007199254740992.0) {
-        const auto whole = static_cast<int64_t>(value);
-        if (static_cast<double>(whole) == value) {
-            if (whole % 10 != 0) {
-                putSigned(whole);
-                return;
-            }
-            if (whole == 0) {
-                put(std::signbit(value) ? "-0" : "0");
-                return;
-            }
-            uint64_t m = whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
-            int zeros = 0, digits = 0;
-            for (; m % 10 == 0; m /= 10)
-                ++zeros;
-            for (; m != 0; m /= 10)
-                ++digits;
-            if (zeros <= (digits > 1 ? 1 : 0) + 4) {
-                putSigned(whole);
-                return;
-            }
-        } else if (putDecimal(value)) {
-            return;
-        }
-    }
-    char *at = reserve(32);
-    used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
+    // 1233 / 4096 is just above log10(2): the bit length gives the digits or one more.
+    const int guess = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;
+    return guess + ((v | 1) >= kWholePowers[guess] ? 1 : 0);
 }
 
-bool Output::putDecimal(double value)
+// Takes up to 15 trailing zeros off n; gives how many went.
+int stripZeros(uint64_t &n)
 {
-    // Values with one to four decimals (scaled signals: 0.25, 12.5, -40.05) print from an
-    // integer n: when n / 10^k reads back as this double, that decimal (at most 15 digits)
-    // is its shortest form, as no other decimal of at most 15 digits reads as the same
-    // double. Written out it is no longer than with an exponent from 1 up, and below 1
-    // while the k places hold at most two more characters than the digits of n do.
-    static constexpr double kScales[] = {1e1, 1e2, 1e3, 1e4};
-    static constexpr uint64_t kWhole[] = {1, 10, 100, 1000, 10000};
-    for (int k = 1; k <= 4; ++k) {
-        const double scaled = value * kScales[k - 1];
-        if (!(scaled > -1e15 && scaled < 1e15))
-            return false;
-        const auto n = static_cast<int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
-        if (static_cast<double>(n) / kScales[k - 1] != value)
-            continue;
-        if (n % 10 == 0)
-            return false;  // a shorter k would have read back: leave it to the general form
-        const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-        if (magnitude < kWhole[k]) {  // below 1: "0." and k places against the exponent form
-            int own = 0;
-            for (uint64_t m = magnitude; m != 0; m /= 10)
-                ++own;
-            if (2 + k > own + (own > 1 ? 1 : 0) + 4)
-                return false;
+    int zeros = 0;
+    for (const int step : {8, 4, 2, 1}) {
+        if (n % kWholePowers[step] == 0) {
+            n /= kWholePowers[step];
+            zeros += step;
         }
-        char digits[24];  // least significant first, at least one before the point
-        int count = 0;
-        uint64_t m = magnitude;
-        do {
-            digits[count++] = static_cast<char>('0' + m % 10);
-            m /= 10;
-        } while (m != 0 || count <= k);
-        char *at = reserve(32);
-        if (n < 0)
-            *at++ = '-';
-        for (int i = count - 1; i >= 0; --i) {
-            *at++ = digits[i];
-            if (i == k)
-                *at++ = '.';
-        }
-        used_ = static_cast<size_t>(at - buffer_);
-        return true;
     }
-    return false;
+    return zeros;
+}
+
+}  // namespace
+
+char *Output::writeDigits(char *at, uint64_t value)
+{
+    const int count = digitCount(value);
+    char *const end = at + count;
+    char *digit = end;
+    while (value >= 100) {
+        digit -= 2;
+        std::memcpy(digit, kPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10)
+        std::memcpy(digit - 2, kPairs + 2 * value, 2);
+    else
+        digit[-1] = static_cast<char>('0' + value);
+    return end;
+}
+
+char *Output::writeAnyDouble(char *at, double value)
+{
+    // Every decimal of at most 15 significant digits reads back as a double that no
+    // other such decimal reads as. So when the value's nearest decimal of 15 digits
+    // reads back as the value, that decimal without its trailing zeros is the shortest
+    // form, and only the choice between the plain and the exponent form is left (the
+    // plain one unless the other is shorter). Whole numbers below 2^53 are their own
+    // digits. The general conversion is left the rest: values that need 16 or 17 digits,
+    // the very small and the very large, and those in the exponent form.
+    const double magnitude = std::fabs(value);
+    if (magnitude < 9007199254740992.0) {
+        const auto whole = static_cast<uint64_t>(magnitude);
+        if (static_cast<double>(whole) == magnitude) {
+            if (whole < 100) {
+                if (std::signbit(value))  // "-0" too
+                    *at++ = '-';
+                return writeSmall(at, whole);
+            }
+            // For whole = m * 10^z (m without trailing zeros, of s digits) the exponent
+            // form is shorter when its s + 4 characters (+ 1 for the point after the
+            // first of several digits) are fewer than the s + z digits.
+            uint64_t m = whole;
+            const int zeros = whole % 10 != 0 ? 0 : stripZeros(m);
+            if (zeros == 0 || zeros <= (m > 9 ? 1 : 0) + 4) {
+                if (value < 0)
+                    *at++ = '-';
+                return writeDigits(at, whole);
+            }
+        } else if (char *end = writeFraction(at, value, magnitude)) {
+            return end;
+        }
+    } else if (magnitude < 18446744073709551616.0) {
+        if (char *end = writeLargeWhole(at, value, magnitude))
+            return end;
+    } else if (!std::isfinite(value)) {
+        const std::string_view text = std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf";
+        std::memcpy(at, text.data(), text.size());
+        return at + text.size();
+    }
+    return std::to_chars(at, at + kNumberRoom, value).ptr;
+}
+
+char *Output::writeFraction(char *at, double value, double magnitude)
+{
+    const int whole = magnitude < 1 ? 0 : digitCount(static_cast<uint64_t>(magnitude));  // digits before the point
+    if (whole >= 15)
+        return nullptr;
+    int places = 15 - whole;
+    // Below 10^15 the product is off by far less than one half, so rounding it gives
+    // the nearest decimal of 15 places' worth; it and the power are exact doubles, and
+    // their quotient is the double that decimal reads as.
+    uint64_t n = static_cast<uint64_t>(magnitude * kPowers[places] + 0.5);
+    if (n == 0 || static_cast<double>(n) / kPowers[places] != magnitude)
+        return nullptr;
+    places -= stripZeros(n);
+    const int count = digitCount(n);
+    if (whole == 0 && 2 + places > count + (count > 1 ? 1 : 0) + 4)
+        return nullptr;  // "0." and the places are longer than the exponent form
+    // The digits end at 24, with room for copies of 16 bytes from any of them.
+    char digits[40] = {};
+    char *const end = digits + 24;
+    char *const start = end - count;
+    writeDigits(start, n);
+    if (value < 0)
+        *at++ = '-';
+    if (count > places) {
+        // At most 14 digits before the point and 16 bytes after it: within kNumberRoom.
+        copyFixed<16>(at, start);
+        at += count - places;
+        *at++ = '.';
+        copyFixed<16>(at, end - places);
+        return at + places;
+    }
+    *at++ = '0';
+    *at++ = '.';
+    std::memset(at, '0', static_cast<size_t>(places - count));
+    at += places - count;
+    std::memcpy(at, start, static_cast<size_t>(count));
+    return at + count;
+}
+
+char *Output::writeLargeWhole(char *at, double value, double magnitude)
+{
+    // A whole number from 2^53 up to 2^64 prints as its exact digits, unless a decimal
+    // of at most 15 digits reads back as it and that decimal's exponent form is shorter.
+    const auto whole = static_cast<uint64_t>(magnitude);
+    const int count = digitCount(whole);
+    const uint64_t unit = kWholePowers[count - 15];
+    const uint64_t rest = whole % unit;
+    uint64_t n = whole / unit + (rest >= unit - rest ? 1 : 0);
+    uint64_t nearest = 0;
+    if (!__builtin_mul_overflow(n, unit, &nearest) && static_cast<double>(nearest) == magnitude) {
+        stripZeros(n);
+        if (count > digitCount(n) + (n > 9 ? 1 : 0) + 4)
+            return nullptr;
+    }
+    if (value < 0)
+        *at++ = '-';
+    return writeDigits(at, whole);
 }
 
 void Output::putFloat(float value)
@@ -161,16 +225,12 @@ void Output::putDoubleRounded(double value, int digits)
     put(std::string_view(text, static_cast<size_t>(result.ptr - text)));
 }
 
-void Output::putUnsigned(uint64_t value)
+char *Output::writeSigned(char *at, int64_t value)
 {
-    char *at = reserve(24);
-    used_ += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
-}
-
-void Output::putSigned(int64_t value)
-{
-    char *at = reserve(24);
-    used_ += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
+    if (value >= 0)
+        return writeUnsigned(at, static_cast<uint64_t>(value));
+    *at++ = '-';
+    return writeDigits(at, 0 - static_cast<uint64_t>(value));
 }
 
 void Output::putHex(uint64_t value, int width)

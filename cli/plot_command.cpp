@@ -98,11 +98,11 @@ int runPlot(int argc, char **argv)
         for (size_t i = 0; i < count; ++i) {
             for (const SignalSample &s : decoder.result(i).signals) {
                 const auto found = seriesOf.find(s.signal);
-                if (found == seriesOf.end() || s.ascii)
+                if (found == seriesOf.end() || s.ascii())
                     continue;
                 PlotSeries &series = spec.series[found->second];
                 series.times.push_back(t);
-                series.values.push_back(numberOf(s.value));
+                series.values.push_back(numberOf(s.value()));
             }
         }
     }
