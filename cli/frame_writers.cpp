@@ -290,7 +290,7 @@ private:
         head.key = key;
         head.bus = frame.bus;
         head.text = ", \"bus\": " + jsonQuoted(frame.bus) + ", \"id\": " + std::to_string(frame.identifier)
-                    + (frame.extended ? ", \"ext\": true, \"frame\": " : ", \"ext\": false, \"frame\": ") + info.jsonName
+                    + (frame.extended ? ", \"ext\": true" : ", \"ext\": false") + ", \"frame\": " + info.jsonName
                     + (options_.framesOnly ? "" : ", \"signals\": {");
         return head.text;
     }
