@@ -54,21 +54,23 @@ void putIdentifier(Output &out, const CanFrame &frame)
     out.putHex(frame.identifier, frame.extended ? 8 : 3);
 }
 
-void putValue(Output &out, const SignalValue &value, bool json)
+// A value at a cursor of out's claimed room (at most Output::kNumberRoom bytes); JSON
+// has no NaN or infinity and gets null for them.
+inline char *writeValue(char *at, const SignalValue &value, bool json)
 {
     switch (value.valueType) {
     case Q3_VALUETYPE_UINT64:
-        out.putUnsigned(value.value.u64);
-        break;
+        return Output::writeUnsigned(at, value.value.u64);
     case Q3_VALUETYPE_INT64:
-        out.putSigned(value.value.i64);
-        break;
+        return Output::writeSigned(at, value.value.i64);
     default:
-        if (json && !std::isfinite(value.value.f64))
-            out.put("null");  // JSON has no NaN or infinity
-        else
-            out.putDouble(value.value.f64);
+        return Output::writeDouble(at, value.value.f64, json ? "null" : nullptr);
     }
+}
+
+void putValue(Output &out, const SignalValue &value, bool json)
+{
+    out.release(writeValue(out.claim(Output::kNumberRoom), value, json));
 }
 
 class TextWriter : public FrameWriter {
@@ -209,7 +211,7 @@ public:
                     out_.release(at);
                     at = out_.claim(kMemberRoom);
                 }
-                at = writeValue(Output::writeName(at, member), *s.record);
+                at = writeValue(Output::writeName(at, member), s.value(), true);
                 continue;
             }
             out_.release(at);
@@ -245,22 +247,6 @@ public:
 
 private:
     static constexpr size_t kMemberRoom = 32 + Output::kNumberRoom;
-    // putValue for JSON at a cursor.
-    static char *writeValue(char *at, const VexoBatchRecord &record)
-    {
-        if (record.status < 0)
-            return Output::writeUnsigned(at, record.rawValue);
-        const SignalValue &value = record.value;
-        switch (value.valueType) {
-        case Q3_VALUETYPE_UINT64:
-            return Output::writeUnsigned(at, value.value.u64);
-        case Q3_VALUETYPE_INT64:
-            return Output::writeSigned(at, value.value.i64);
-        default:
-            return Output::writeDouble(at, value.value.f64, "null");
-        }
-    }
-
     // A signal's name and colon, after a comma unless it is the first member.
     static std::string_view memberStart(const SignalInfo &signal, bool &first)
     {
