@@ -228,8 +228,9 @@ void Compiler::compile()
     };
     for (auto &entry : byId) {
         copyProgram(entry.second);
-        if (vectorsAvailable())
-            entry.second.quads = quadsOf(entry.second.program);
+        if (!vectorsAvailable())
+            continue;
+        entry.second.quads = quadsOf(entry.second.program);
         const Op *ops = plan_.programs.ops.data() + entry.second.first;
         entry.second.oneWindow =
             std::all_of(ops, ops + entry.second.count, [](const Op &op) { return op.base == 0; });
@@ -636,25 +637,51 @@ inline const Candidate *quickCandidate(const View &view, uint32_t identifier)
     }
 }
 
-// Decodes a frame in the common case: its quick candidate matches it and the records
-// fit. False, with nothing written, otherwise.
-inline bool decodeQuickly(const View &view, const VexoFrame &frame, uint32_t frameIndex, Output &out)
+// The first eight bytes of a frame, zero-padded when it is shorter.
+inline uint64_t firstWord(const VexoFrame &frame)
+{
+    const uint8_t *data = frame.data;
+    const uint32_t length = frame.length;
+    uint64_t word = 0;
+    if (length >= 8) {
+        std::memcpy(&word, data, sizeof word);
+    } else if (length >= 4) {  // two loads of four bytes that overlap
+        uint32_t low, high;
+        std::memcpy(&low, data, sizeof low);
+        std::memcpy(&high, data + length - 4, sizeof high);
+        word = low | uint64_t(high) << (8 * (length - 4));
+    } else if (length > 0) {  // bytes 0, length / 2 and length - 1 cover all three
+        word = data[0] | uint64_t(data[length / 2]) << (8 * (length / 2))
+               | uint64_t(data[length - 1]) << (8 * (length - 1));
+    }
+    return word;
+}
+
+// The identifier's quick candidate when it matches the frame, the frame has data and
+// its records fit; else null (the frame then takes decodeFrame).
+inline const Candidate *quickMatch(const View &view, const VexoFrame &frame, const Output &out)
 {
     const Candidate *candidate = quickCandidate(view, frame.identifier);
     if (candidate == nullptr || !candidateMatches(*candidate, frame) || frame.data == nullptr
         || uint64_t(out.recordEnd - out.record) <= candidate->count)
-        return false;
+        return nullptr;
+    return candidate;
+}
+
+// Decodes a frame in the common case, one field at a time.
+inline void decodeQuickly(const View &view, const Candidate &candidate, const VexoFrame &frame, uint32_t frameIndex,
+                          Output &out)
+{
     uint64_t padded = 0;
     const uint8_t *bytes = frame.data;
     if (frame.length < 8) {
-        std::memcpy(&padded, frame.data, frame.length);
+        padded = firstWord(frame);
         bytes = reinterpret_cast<const uint8_t *>(&padded);
     }
-    frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, candidate->triggering);
-    const Op *ops = view.ops + candidate->first;
-    out.record = runLinear(ops, ops + candidate->count, bytes, out.record + 1,
-                           headOf(VEXO_RECORD_SIGNAL, frameIndex, core::handleOf(candidate->triggering)));
-    return true;
+    frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, candidate.triggering);
+    const Op *ops = view.ops + candidate.first;
+    out.record = runLinear(ops, ops + candidate.count, bytes, out.record + 1,
+                           headOf(VEXO_RECORD_SIGNAL, frameIndex, core::handleOf(candidate.triggering)));
 }
 
 // Writes a frame's records; false when they do not all fit (out then as it was).
@@ -778,26 +805,6 @@ VEXO_AVX2 inline __m256i windows(const uint8_t *bytes, const uint32_t *base)
     return _mm256_setr_epi64x(word(base[0]), word(base[1]), word(base[2]), word(base[3]));
 }
 
-// The first eight bytes of a frame, zero-padded when it is shorter.
-inline uint64_t firstWord(const VexoFrame &frame)
-{
-    const uint8_t *data = frame.data;
-    const uint32_t length = frame.length;
-    uint64_t word = 0;
-    if (length >= 8) {
-        std::memcpy(&word, data, sizeof word);
-    } else if (length >= 4) {  // two loads of four bytes that overlap
-        uint32_t low, high;
-        std::memcpy(&low, data, sizeof low);
-        std::memcpy(&high, data + length - 4, sizeof high);
-        word = low | uint64_t(high) << (8 * (length - 4));
-    } else if (length > 0) {  // bytes 0, length / 2 and length - 1 cover all three
-        word = data[0] | uint64_t(data[length / 2]) << (8 * (length / 2))
-               | uint64_t(data[length - 1]) << (8 * (length - 1));
-    }
-    return word;
-}
-
 // Writes the signal records of a program in quads; returns the record after the last. The
 // four windows are byte-swapped where big-endian, shifted, masked and sign-extended lane by
 // lane, converted to doubles exactly (|value| < 2^51: added to 1.5 * 2^52 as integers, the
@@ -843,26 +850,18 @@ VEXO_AVX2 inline VexoBatchRecord *runQuads(const Quad *quad, const Op *op, uint3
     return record;
 }
 
-VEXO_AVX2 inline bool decodeQuicklyInQuads(const View &view, const VexoFrame &frame, uint32_t frameIndex, Output &out)
+// Decodes a frame in the common case, four fields at a time.
+VEXO_AVX2 inline void decodeQuicklyInQuads(const View &view, const Candidate &candidate, const VexoFrame &frame,
+                                           uint32_t frameIndex, Output &out)
 {
-    const Candidate *candidate = quickCandidate(view, frame.identifier);
-    if (candidate == nullptr || candidate->quads == kNoProgram || !candidateMatches(*candidate, frame)
-        || frame.data == nullptr || uint64_t(out.recordEnd - out.record) <= candidate->count)
-        return false;
-    VexoNode *const triggering = core::handleOf(candidate->triggering);
-    const __m256i zero = _mm256_setzero_si256();
-    auto *frameOut = reinterpret_cast<__m256i *>(out.record);
-    _mm256_storeu_si256(frameOut, _mm256_zextsi128_si256(headOf(VEXO_RECORD_FRAME, frameIndex, triggering)));
-    _mm256_storeu_si256(frameOut + 1, zero);
-    _mm256_storeu_si256(frameOut + 2, zero);
-    const __m128i head = headOf(VEXO_RECORD_SIGNAL, frameIndex, triggering);
-    const Quad *quad = view.quads + candidate->quads;
-    const Op *op = view.ops + candidate->first;
+    frameRecord(*out.record, VEXO_RECORD_FRAME, frameIndex, candidate.triggering);
+    const __m128i head = headOf(VEXO_RECORD_SIGNAL, frameIndex, core::handleOf(candidate.triggering));
+    const Quad *quad = view.quads + candidate.quads;
+    const Op *op = view.ops + candidate.first;
     // One window: frames of up to eight bytes (zero-padded) and longer ones with their fields there.
-    out.record = candidate->oneWindow
-                     ? runQuads<true>(quad, op, candidate->count, nullptr, firstWord(frame), out.record + 1, head)
-                     : runQuads<false>(quad, op, candidate->count, frame.data, 0, out.record + 1, head);
-    return true;
+    out.record = candidate.oneWindow
+                     ? runQuads<true>(quad, op, candidate.count, nullptr, firstWord(frame), out.record + 1, head)
+                     : runQuads<false>(quad, op, candidate.count, frame.data, 0, out.record + 1, head);
 }
 
 // The frames of a call, through the quick path in quads where the frame allows it.
@@ -871,10 +870,15 @@ VEXO_AVX2 uint32_t decodeInQuads(const View &view, const VexoFrame *frames, uint
 {
     uint32_t decoded = 0;
     for (; decoded < count; ++decoded) {
-        if (!decodeQuicklyInQuads(view, frames[decoded], decoded, out)
-            && !decodeQuickly(view, frames[decoded], decoded, out)
-            && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+        const VexoFrame &frame = frames[decoded];
+        if (const Candidate *quick = quickMatch(view, frame, out)) {
+            if (quick->quads != kNoProgram)
+                decodeQuicklyInQuads(view, *quick, frame, decoded, out);
+            else
+                decodeQuickly(view, *quick, frame, decoded, out);
+        } else if (!decodeFrame(view, frame, decoded, scratch, out)) {
             break;
+        }
     }
     return decoded;
 }
@@ -981,8 +985,9 @@ VEXO_API HRESULT Vexo_decodeFrames(const VexoDecodePlan *plan, const VexoFrame *
         else
 #endif
             for (; decoded < count; ++decoded) {
-                if (!decodeQuickly(view, frames[decoded], decoded, out)
-                    && !decodeFrame(view, frames[decoded], decoded, scratch, out))
+                if (const Candidate *quick = quickMatch(view, frames[decoded], out))
+                    decodeQuickly(view, *quick, frames[decoded], decoded, out);
+                else if (!decodeFrame(view, frames[decoded], decoded, scratch, out))
                     break;
             }
         *done = {decoded, static_cast<uint32_t>(out.record - records), static_cast<uint32_t>(out.text - text), 0};
