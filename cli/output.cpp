@@ -202,7 +202,7 @@ void Output::putFloat(float value)
         putDouble(value);
         return;
     }
-    char *at = reserve(32);
+    char *at = claim(32);
     used_ += static_cast<size_t>(std::to_chars(at, at + 32, value).ptr - at);
 }
 
@@ -242,7 +242,7 @@ void Output::putHex(uint64_t value, int width)
         text[15 - n++] = kDigits[value & 0xF];
         value >>= 4;
     } while (value != 0);
-    char *at = reserve(32);
+    char *at = claim(32);
     for (int i = n; i < width && i < 16; ++i)
         *at++ = '0', ++used_;
     std::memcpy(at, text + 16 - n, static_cast<size_t>(n));

@@ -46,17 +46,14 @@ public:
     }
     // The shortest text that reads back as the same double ("1.5", "0.1", "1e+300");
     // "nan", "inf" and "-inf" for the values that have no number.
-    void putDouble(double value) { used_ = static_cast<size_t>(writeDouble(reserve(kNumberRoom), value) - buffer_); }
+    void putDouble(double value) { release(writeDouble(claim(kNumberRoom), value)); }
     // The shortest text that reads back as the same float (for single-precision signals,
     // whose widened double would show digits the float never had).
     void putFloat(float value);
     // At most `digits` significant digits, trailing zeros dropped (for human reading).
     void putDoubleRounded(double value, int digits);
-    void putUnsigned(uint64_t value)
-    {
-        used_ = static_cast<size_t>(writeUnsigned(reserve(kNumberRoom), value) - buffer_);
-    }
-    void putSigned(int64_t value) { used_ = static_cast<size_t>(writeSigned(reserve(kNumberRoom), value) - buffer_); }
+    void putUnsigned(uint64_t value) { release(writeUnsigned(claim(kNumberRoom), value)); }
+    void putSigned(int64_t value) { release(writeSigned(claim(kNumberRoom), value)); }
     // Upper-case hexadecimal, zero-padded to `width` digits.
     void putHex(uint64_t value, int width);
 
@@ -71,7 +68,12 @@ public:
     // A run of writes without a check each: claim(size) gives room for size bytes
     // (at most kCapacity), the writes go there, and release(end) takes them up to end.
     static constexpr size_t kCapacity = 1 << 16;
-    char *claim(size_t size) { return reserve(size); }
+    char *claim(size_t size)
+    {
+        if (kCapacity - used_ < size)
+            flush();
+        return buffer_ + used_;
+    }
     void release(char *end) { used_ = static_cast<size_t>(end - buffer_); }
     // Whether size bytes fit from at, a place in the claimed room.
     bool fits(const char *at, size_t size) const { return static_cast<size_t>(buffer_ + kCapacity - at) >= size; }
@@ -156,14 +158,6 @@ private:
     // up to 2^64; null when the general conversion must give it.
     static char *writeFraction(char *at, double value, double magnitude);
     static char *writeLargeWhole(char *at, double value, double magnitude);
-    // Room for one formatted number (to_chars never needs more than this).
-    char *reserve(size_t size)
-    {
-        if (kCapacity - used_ < size)
-            flush();
-        return buffer_ + used_;
-    }
-
     int fd_;
     std::string name_;
     size_t used_ = 0;
