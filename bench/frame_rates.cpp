@@ -5,9 +5,10 @@
 //   usage: frame_rates MODE DBC [FRAMES] [RUNS]
 //   MODE: stepwise, batch, encode (the four stepwise calls per signal), encode-signals
 //         (Vexo_encodeSignals, one call per frame), import (one import, for memory
-//         measurements), none
-// Prints one line: mode, frames, frames per second (median of RUNS), checksum. Under
-// callgrind, --toggle-collect='*timed*' counts only the timed loops.
+//         measurements), import-time (RUNS imports into fresh databases), none
+// Prints one line: mode, frames, frames per second (median of RUNS), checksum; for
+// import-time the median milliseconds per import. Under callgrind,
+// --toggle-collect='*timed*' counts only the timed loops (Vexo_importFile an import).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -330,13 +331,28 @@ void print(const char *mode, const char *dbc, size_t frames, double rate, uint64
 int main(int argc, char **argv)
 {
     if (argc < 3)
-        fail("usage: frame_rates stepwise|batch|encode|encode-signals|import|none DBC [FRAMES] [RUNS]");
+        fail("usage: frame_rates stepwise|batch|encode|encode-signals|import|import-time|none DBC [FRAMES] [RUNS]");
     const std::string mode = argv[1];
     const char *dbc = argv[2];
     const size_t count = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1000000;
     const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
     if (mode == "none")
         return 0;
+    if (mode == "import-time") {
+        // Milliseconds per import into a new database (made on the clock, destroyed off it).
+        std::vector<double> took;
+        for (int i = 0; i < runs; ++i) {
+            Model fresh;
+            const auto start = std::chrono::steady_clock::now();
+            importModel(dbc, fresh);
+            took.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            Vexo_destroy(fresh.db);
+        }
+        std::sort(took.begin(), took.end());
+        std::printf("import-time %s runs=%d ms_per_import=%.2f fastest=%.2f\n", dbc, runs, took[took.size() / 2],
+                    took.front());
+        return 0;
+    }
     Model model;
     importModel(dbc, model);
     if (mode == "import")

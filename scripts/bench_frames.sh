@@ -3,6 +3,8 @@
 # frames per second (median of 5 runs over 1,000,000 frames drawn uniformly from the DBC's
 # frames with random payloads, fixed seed) and instructions per frame (callgrind, 100,000
 # frames, the timed loop alone) for the stepwise functions, the batch decoder and encoding;
+# Vexo_importFile of two large corpus DBCs (median milliseconds of 21 imports, and
+# instructions under callgrind); 100,000 scattered inserts into one group (bench/database_bench);
 # the peak memory an import of the largest corpus DBC adds to an empty process; and, when
 # the tool is built, "vexo decode --format json" of a 1,000,000-line log (scripts/bench_decode.sh).
 #   usage: scripts/bench_frames.sh [--before REV | --before-tree DIR]
@@ -28,12 +30,13 @@ gm=$corpus/dbc/opendbc__gm_global_a_lowspeed_1818125.dbc
 ford=$corpus/dbc/opendbc__ford_cgea1_2_ptcan_2011.dbc
 hyundai=$corpus/dbc/opendbc__hyundai_2015_ccan.dbc
 largest=$corpus/dbc/opendbc__ford_lincoln_base_pt.dbc
+cadillac=$corpus/dbc/opendbc__cadillac_ct6_object.dbc
 for f in "$ford" "$hyundai" "$largest"; do
     [ -f "$f" ] || { echo "bench: no corpus file $f" >&2; exit 1; }
 done
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build/release -j "$jobs" --target frame_rates vexo_cli > /dev/null
+cmake --build build/release -j "$jobs" --target frame_rates database_bench vexo_cli > /dev/null
 after_bin=build/release/bench/frame_rates
 
 before_bin= before_vexo=
@@ -77,6 +80,18 @@ instructions() {
     sed -nE 's/.*Collected : ([0-9]+).*/\1/p' <<< "$log" | awk -v n="$counted" '{ printf "%.0f", $1 / n }'
 }
 
+# Milliseconds per import (median of 21) and instructions of one Vexo_importFile call.
+import_row() {  # label program dbc
+    local ms instr=-
+    ms=$("$2" import-time "$3" 0 21 2> /dev/null | sed -nE 's/.*ms_per_import=([0-9.]+).*/\1 ms/p') || ms=-
+    if command -v valgrind > /dev/null; then
+        instr=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect=Vexo_importFile \
+            "$2" import "$3" 2>&1 > /dev/null | sed -nE 's/.*Collected : ([0-9]+).*/\1/p' \
+            | awk '{ printf "%.0f M", $1 / 1e6 }')
+    fi
+    echo "${ms:--} ${instr:--}"
+}
+
 # KiB an import adds to the peak resident size of the program.
 import_memory() {
     local empty full
@@ -101,7 +116,7 @@ row() {  # label mode dbc
 if [ -n "$before_bin" ]; then
     printf '%-44s %12s %10s   %12s %10s\n' "Work" "before" "instr/frm" "after" "instr/frm"
 else
-    printf '%-44s %12s %10s\n' "Work" "frames/s" "instr/frm"
+    printf '%-44s %12s %10s\n' "Work" "per s or ms" "instr"
 fi
 row "decode + physical, stepwise, ford_cgea1_2" stepwise "$ford"
 row "decode + physical, batch, ford_cgea1_2" batch "$ford"
@@ -109,6 +124,23 @@ row "decode + physical, stepwise, hyundai_2015" stepwise "$hyundai"
 row "decode + physical, batch, hyundai_2015" batch "$hyundai"
 row "encode all signals of a frame, ford_cgea1_2" encode "$ford"
 row "the same in one Vexo_encodeSignals call" encode-signals "$ford"
+for dbc in "$gm" "$cadillac"; do
+    [ -f "$dbc" ] || continue
+    label="Vexo_importFile, $(basename "$dbc" .dbc | sed -E 's/^opendbc__//; s/_1818125//')"
+    read -r ms ms_unit instr instr_unit <<< "$(import_row "$label" "$after_bin" "$dbc")"
+    if [ -n "$before_bin" ]; then
+        read -r bms bms_unit binstr binstr_unit <<< "$(import_row "$label" "$before_bin" "$dbc")"
+        printf '%-44s %12s %10s   %12s %10s\n' "$label" "$bms ${bms_unit:-}" "$binstr ${binstr_unit:-}" \
+            "$ms ${ms_unit:-}" "$instr ${instr_unit:-}"
+    else
+        printf '%-44s %12s %10s\n' "$label" "$ms ${ms_unit:-}" "$instr ${instr_unit:-}"
+    fi
+done
+# The group insert figure of this tree only (the benchmark is no part of an older build).
+inserts=$(build/release/bench/database_bench --benchmark_filter='BM_InsertIntoGroup/100000$' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2> /dev/null \
+    | awk '$1 ~ /_median$/ { printf "%.1f ms", $2 }')
+printf '%-44s %23s\n' "100,000 scattered inserts into one group" "${inserts:--}"
 if [ -n "$before_bin" ]; then
     printf '%-44s %23s   %23s\n' "peak memory of an import, ford_lincoln_base" "$(import_memory "$before_bin")" \
         "$(import_memory "$after_bin")"
