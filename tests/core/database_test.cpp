@@ -77,9 +77,14 @@ TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
     EXPECT_EQ(Vexo_splitQualifiedId(u"A::B", nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_splitQualifiedId(nullptr, &dbPart, nullptr), E_INVALIDARG);
 
+    // Scattered identifiers under a long common prefix, some the beginning of others.
     std::vector<Frame *> frames;
-    for (int i = 0; i < 5000; ++i)
-        frames.push_back(db.make<Frame>(numbered(u"F", (i * 7919) % 5000)));
+    for (int i = 0; i < 5000; ++i) {
+        const int k = (i * 7919) % 5000;
+        const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
+        const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
+        frames.push_back(db.make<Frame>(id.c_str()));
+    }
     for (Frame *frame : frames)
         ASSERT_EQ(found(db.handle, frame->eid), nodeHandle(frame));
     const std::vector<std::u16string> listed = idsOf(db.collections()->identElements->children);
