@@ -947,6 +947,16 @@ bool appendWide(std::u16string &out, const std::string &text)
     char16_t *o = first;
     bool whole = true;
     for (size_t i = 0; i < n;) {
+        // Runs of ASCII without a zero byte eight bytes at a time.
+        uint64_t word = 0;
+        if (i + 8 <= n && (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080u) == 0) &&
+            ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) == 0) {
+            for (int k = 0; k < 8; ++k)
+                o[k] = s[i + k];
+            o += 8;
+            i += 8;
+            continue;
+        }
         if (s[i] < 0x80) {
             if (s[i] == 0) {
                 whole = false;
