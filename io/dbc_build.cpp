@@ -106,8 +106,8 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // ---- The reader's records ------------------------------------------------------------
 
-// An attribute value: a number, or text where the value reads as none (or names an
-// enumeration entry).
+// An attribute value as the import reads it: a number where its text reads as one, else
+// the text; an ENUM value that indexes an entry is that entry's text.
 struct Value {
     enum Kind : uint8_t { kNone, kNumber, kText } kind = kNone;
     double number = 0;
@@ -296,8 +296,10 @@ private:
         std::vector<double> order;
         std::unordered_map<double, int> parts;
     };
+    // A signal PDU (the part whose members it holds), or a multiplexed PDU: its switch,
+    // the plan of its static part and those of its dynamic parts by switch value.
     struct PlanNode {
-        int members = -1;  // a signal PDU: its part; else a multiplexed PDU:
+        int members = -1;
         int switchSignal = -1;
         int staticNode = -1;
         std::vector<std::pair<double, int>> parts;
@@ -527,14 +529,9 @@ void DbcBuilder::readDefinition(int table)
     Definition &d = definitions_.emplace_back();
     stringField(table, kId, d.id);
     stringField(table, kNtyp, d.kind);
-    // Values of any kind are read through the last definition of their name.
-    static const char *const kKeptNames[] = {"GenMsgCycleTime", "VFrameFormat", "CANFD_BRS",
-                                             "SystemMessageLongSymbol", "GenSigStartValue",
-                                             "SystemSignalLongSymbol", "SystemNodeLongSymbol"};
-    bool kept = false;
-    for (const char *n : kKeptNames)
-        kept = kept || d.id == n;
-    if (!kept)
+    // Kept values are read through the last definition of their name, whatever its kind.
+    if (keptAttribute("BO_", d.id) == kNotKept && keptAttribute("SG_", d.id) == kNotKept &&
+        keptAttribute("BU_", d.id) == kNotKept)
         return;
     Enumeration &e = keptDefinitions_[d.id];
     e.isEnum = false;
