@@ -882,6 +882,9 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
         subject.assign(body + subjectStart, q - subjectStart);
         if (subject.back() == ';' || subject.back() == ':')
             subject.pop_back();
+        // string.format wrote a short text up to a zero byte, so the message went on.
+        if (subject.size() < 100)
+            subject.resize(std::strlen(subject.c_str()));
     }
     report(line, kWarning, std::string(kScanned[keyword].what) + " " + subject + " not kept");
 }
