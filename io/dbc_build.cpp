@@ -54,6 +54,7 @@ constexpr uint32_t kWarning = 1;
 constexpr uint32_t kInfo = 2;
 constexpr uint32_t kClosed = Q3_FLAG_LOWERLIMIT_CLOSED | Q3_FLAG_UPPERLIMIT_CLOSED;
 constexpr double kExtendedBit = 2147483648.0;
+constexpr int kMaxNesting = 4096;
 
 // ---- Failures ------------------------------------------------------------------------
 // Thrown inside the builder and turned into the error value once every C++ object is
@@ -311,6 +312,7 @@ private:
         std::vector<Part> parts;  // [0]: the top level
         std::unordered_map<std::string, ByValue> bySwitch;
         std::unordered_set<std::string> active;
+        int depth = 0;  // of plan's recursion
         std::vector<PlanNode> nodes;
         std::vector<int> made;  // per signal: 0 not yet, 1 made, -1 dropped
         std::vector<VexoNode *> signalNodes;
@@ -1547,6 +1549,15 @@ int DbcBuilder::plan(Layout &layout, int members, std::vector<int> switches)
         layout.nodes.emplace_back().members = members;
         return static_cast<int>(layout.nodes.size() - 1);
     }
+    // Each level is a call here and in buildPdu; a file could nest them without end.
+    if (layout.depth == kMaxNesting)
+        throw Failure{"message " + layout.frame->name + ": multiplexers nested more than " +
+                      std::to_string(kMaxNesting) + " deep"};
+    struct Level {
+        int &depth;
+        explicit Level(int &d) : depth(++d) {}
+        ~Level() { --depth; }
+    } level(layout.depth);
     const int sw = pending.front();
     pending.erase(pending.begin());
     const int staticNode = plan(layout, members, std::move(pending));
