@@ -87,19 +87,10 @@ int64_t truncated(double value)
 
 uint32_t integer32(double value) { return static_cast<uint32_t>(truncated(value)); }
 
-// tonumber() of text: strtod, then a hexadecimal retry, trailing blanks allowed.
-bool textNumber(const std::string &text, double *result)
+// The number a run of decimal digits writes.
+double digitsNumber(const char *digits, size_t length)
 {
-    const char *s = text.c_str();
-    char *end = nullptr;
-    *result = std::strtod(s, &end);
-    if (end == s)
-        return false;
-    if (*end == 'x' || *end == 'X')
-        *result = static_cast<double>(std::strtoul(s, &end, 16));
-    while (*end == ' ' || (*end >= '\t' && *end <= '\r'))
-        ++end;
-    return *end == '\0';
+    return std::strtod(std::string(digits, length).c_str(), nullptr);
 }
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -107,22 +98,22 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // ---- The reader's records ------------------------------------------------------------
 
-// An attribute value as the import reads it: a number where its text reads as one, else
-// the text; an ENUM value that indexes an entry is that entry's text.
+// An attribute value (or an enumeration entry) as the import reads it: a number where
+// its text reads as one, else the text; an ENUM value that indexes an entry is that
+// entry's text. reads: what Lua's tonumber() makes of it (number) is a number; it is
+// taken from the Lua state that holds the text, so that it reads as the script did.
 struct Value {
     enum Kind : uint8_t { kNone, kNumber, kText } kind = kNone;
+    bool reads = false;
     double number = 0;
     std::string text;
 
     bool present() const { return kind != kNone; }
-    // tonumber() of the value.
     bool toNumber(double *out) const
     {
-        if (kind == kNumber) {
+        if (reads)
             *out = number;
-            return true;
-        }
-        return kind == kText && textNumber(text, out);
+        return reads;
     }
     // The value where it names something: text as it is, a number as Lua writes it.
     std::string display() const { return kind == kNumber ? numberText(number) : text; }
@@ -261,7 +252,8 @@ private:
     void readDefinition(int table);
     void readAttribute(int table);
     void readWarnings();
-    Value attributeValue(const std::string &id, const std::string &text, bool hasNumber, double number) const;
+    Value valueAt(int index);
+    Value attributeValue(const std::string &id, const Value &raw) const;
     Value defaultValue(const char *id) const;
 
     // Statements read from the text.
@@ -343,16 +335,15 @@ private:
     // The last definition of each kept attribute: its enumeration entries (ENUM only).
     struct Enumeration {
         bool isEnum = false;
-        std::vector<std::string> entries;
+        std::vector<Value> entries;
     };
     std::unordered_map<std::string, Enumeration> keptDefinitions_;
-    std::unordered_map<std::string, std::string> defaults_;  // of kept attributes
+    std::unordered_map<std::string, Value> defaults_;  // of kept attributes, as written
     struct PendingValue {
         KeptAttribute which;
         double frame;
-        std::string object, id, text;
-        bool hasNumber;
-        double number;
+        std::string object, id;
+        Value raw;
     };
     std::vector<PendingValue> pending_;
     // Values dropped by attribute, in first-seen order.
@@ -550,9 +541,7 @@ void DbcBuilder::readDefinition(int table)
                 lua_pop(L, 1);
                 break;
             }
-            size_t length = 0;
-            const char *text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : "";
-            e.entries.emplace_back(text, length);
+            e.entries.push_back(valueAt(-1));
             lua_pop(L, 1);
         }
     }
@@ -581,51 +570,54 @@ void DbcBuilder::readAttribute(int table)
     else if (which == kStartValue || which == kSignalLongSymbol)
         stringField(table, kSignal, v.object);
     fieldType(table, kValue);
-    // tonumber() reads the value as it is; a number is not turned into text here.
-    v.hasNumber = lua_isnumber(L, -1) != 0;
-    v.number = v.hasNumber ? lua_tonumber(L, -1) : 0;
-    if (lua_type(L, -1) == LUA_TSTRING) {
-        size_t length = 0;
-        const char *text = lua_tolstring(L, -1, &length);
-        v.text.assign(text, length);
-    }
+    v.raw = valueAt(-1);
     lua_pop(L, 1);
 }
 
-// The value of an attribute: the entry an ENUM value indexes (else the value's text),
-// a number where the text reads as one, else the text.
-Value DbcBuilder::attributeValue(const std::string &id, const std::string &text, bool hasNumber, double number) const
+// The Lua value at index: a number, or a text with what tonumber() makes of it (read
+// without turning a number into text, which could raise).
+Value DbcBuilder::valueAt(int index)
 {
     Value v;
+    const int type = lua_type(L, index);
+    if (type != LUA_TNUMBER && type != LUA_TSTRING)
+        return v;
+    v.kind = type == LUA_TNUMBER ? Value::kNumber : Value::kText;
+    v.reads = lua_isnumber(L, index) != 0;
+    v.number = v.reads ? lua_tonumber(L, index) : 0;
+    if (type == LUA_TSTRING) {
+        size_t length = 0;
+        const char *text = lua_tolstring(L, index, &length);
+        v.text.assign(text, length);
+    }
+    return v;
+}
+
+// The value of an attribute: the entry an ENUM value indexes (else the value as
+// written), a number where the value reads as one, else the text.
+Value DbcBuilder::attributeValue(const std::string &id, const Value &raw) const
+{
     const auto definition = keptDefinitions_.find(id);
     if (definition != keptDefinitions_.end() && definition->second.isEnum) {
-        const std::vector<std::string> &entries = definition->second.entries;
-        const double index = number + 1;
-        v.kind = Value::kText;
-        if (hasNumber && index >= 1 && index <= static_cast<double>(entries.size()) && index == std::floor(index))
-            v.text = entries[static_cast<size_t>(index) - 1];
-        else
-            v.text = text;
-        return v;
+        const std::vector<Value> &entries = definition->second.entries;
+        const double index = raw.number + 1;
+        if (raw.reads && index >= 1 && index <= static_cast<double>(entries.size()) && index == std::floor(index))
+            return entries[static_cast<size_t>(index) - 1];
+        return raw;
     }
-    if (hasNumber) {
-        v.kind = Value::kNumber;
-        v.number = number;
-    } else {
-        v.kind = Value::kText;
-        v.text = text;
-    }
+    if (!raw.reads)
+        return raw;
+    Value v;
+    v.kind = Value::kNumber;
+    v.reads = true;
+    v.number = raw.number;
     return v;
 }
 
 Value DbcBuilder::defaultValue(const char *id) const
 {
     const auto found = defaults_.find(id);
-    if (found == defaults_.end())
-        return Value{};
-    double number = 0;
-    const bool hasNumber = textNumber(found->second, &number);
-    return attributeValue(id, found->second, hasNumber, number);
+    return found != defaults_.end() ? attributeValue(id, found->second) : Value{};
 }
 
 void DbcBuilder::readWarnings()
@@ -676,8 +668,10 @@ void DbcBuilder::readTable()
             } else if (tag == "attrdefault") {
                 std::string id;
                 stringField(e, kId, id);
-                if (id == "GenSigStartValue" || id == "GenMsgCycleTime" || id == "VFrameFormat" || id == "CANFD_BRS")
-                    stringField(e, kValue, defaults_[id]);
+                if (id == "GenSigStartValue" || id == "GenMsgCycleTime" || id == "VFrameFormat" || id == "CANFD_BRS") {
+                    fieldType(e, kValue);
+                    defaults_[id] = valueAt(-1);
+                }
             } else if (tag == "attr") {
                 readAttribute(e);
             }
@@ -687,7 +681,7 @@ void DbcBuilder::readTable()
         lua_rawseti(L, kRaw, static_cast<int>(i));
     }
     for (PendingValue &v : pending_) {
-        Value value = attributeValue(v.id, v.text, v.hasNumber, v.number);
+        Value value = attributeValue(v.id, v.raw);
         switch (v.which) {
         case kCycleTime: frameNotes_[v.frame].cycle = std::move(value); break;
         case kFrameFormat: frameNotes_[v.frame].format = std::move(value); break;
@@ -766,12 +760,7 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
         while (at < end && !isBlank(body[at]))
             ++at;
     };
-    auto number = [&](size_t from, size_t to) {
-        const std::string digits(body + from, to - from);
-        double value = 0;
-        textNumber(digits, &value);
-        return value;
-    };
+    auto number = [&](size_t from, size_t to) { return digitsNumber(body + from, to - from); };
     const std::string statement(body, end);
 
     if (keyword == 2) {  // BA_DEF_: the line of an attribute's first definition
