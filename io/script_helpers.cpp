@@ -1,7 +1,7 @@
 // Helpers for the import and export scripts that plain Lua does slowly or cannot do:
 // text conversion between UTF-8 and the UTF-16 strings the module's methods take, the
-// texts of elements set from UTF-8, and the readers the module table does not offer
-// (SYM). A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
+// texts of elements set from UTF-8, the readers the module table does not offer (SYM)
+// and the DBC model builder. A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +9,7 @@
 #include <lua.hpp>
 
 #include "binding.h"
+#include "dbc_build.h"
 #include "node_classes.h"
 #include "text.h"
 #include "vexo/io.h"
@@ -201,11 +202,25 @@ int native_label(lua_State *L)
     return 0;
 }
 
+// buildDBC(db, name, report, { raw, content, warnings }): the model of a DBC file from
+// the reader's table (emptied on the way), the file text and the tolerant reader's
+// warnings (the input table is emptied too); the counts of frames, signals and ECUs
+// made. Raises the reporter's error, "not enough memory" or what failed.
+int native_buildDBC(lua_State *L)
+{
+    VexoNode *database = lua::checkDatabase(L, 1);
+    if (database == nullptr)
+        return luaL_argerror(L, 1, "the database is gone");
+    const int results = buildDbcModel(L, database);
+    return results < 0 ? lua_error(L) : results;
+}
+
 const luaL_Reg kNativeFunctions[] = {
     {"utf16", native_utf16},
     {"utf8", native_utf8},
     {"importSYM", native_importSYM},
     {"label", native_label},
+    {"buildDBC", native_buildDBC},
     {nullptr, nullptr},
 };
 

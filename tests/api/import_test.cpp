@@ -177,6 +177,45 @@ TEST_F(ImportedNetwork, DecodedValuesFollowTheLayout)
     EXPECT_EQ(motor[3], std::make_pair(15.0, std::string("Invalid")));
 }
 
+// Statements the reader passes over are read from the text where they start a line (also
+// after blanks or a carriage return), up to their ';': those the model cannot hold and
+// those not understood are reported at their lines.
+TEST_F(ImportedNetwork, StatementsBesideTheReadersTableComeFromTheText)
+{
+    Vexo_destroy(db_);
+    messages_.clear();
+    import("statements.dbc", "VERSION \"\"\nBU_: A\nBO_ 1 F: 8 A\n"
+                             " SG_ Sel M : 0|8@1+ (1,0) [0|0] \"\" A\n"
+                             " SG_ X : 8|8@1+ (1,0) [0|0] \"\" A\n"
+                             " SG_ Y : 16|32@1+ (1,0) [0|0] \"\" A\n"
+                             "SIG_VALTYPE_ 1 Y1;\n"  // no ':' and no blank: Y, type 1
+                             "  SG_MUL_VAL_ 1 X Sel 2-3, 7 - 7 ;\n"
+                             "\tSIG_GROUP_ 1 G 1 : X;\rBO_TX_BU_ 1 : A;\n"
+                             "SG_MUL_VAL_ 1 X;\n");
+    const std::vector<std::pair<int32_t, std::string>> want = {
+        {9, "signal group 1 not kept"},
+        {9, "additional senders of a message 1 not kept"},
+        {10, "multiplexing statement not understood: SG_MUL_VAL_ 1 X;"},
+        {0, "imported statements: 1 frames, 3 signals, 1 ECUs"},
+    };
+    std::vector<std::pair<int32_t, std::string>> got;
+    for (const Message &m : messages_)
+        got.emplace_back(m.line, m.text);
+    EXPECT_EQ(got, want);
+
+    // Sel 2, 3 and 7 select X; Y is a float (1.5) either way.
+    struct Case { uint8_t sel; std::vector<double> want; };
+    for (const Case &c : {Case{7, {7, 0x11, 1.5}}, Case{3, {3, 0x11, 1.5}}, Case{4, {4, 1.5}}}) {
+        std::vector<double> values;
+        for (const auto &v : decode(1, 0, {c.sel, 0x11, 0x00, 0x00, 0xC0, 0x3F, 0, 0}, u"statements/channel"))
+            values.push_back(v.first);
+        std::sort(values.begin(), values.end());
+        std::vector<double> sorted = c.want;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(values, sorted) << "Sel " << int(c.sel);
+    }
+}
+
 TEST_F(ImportedNetwork, EncodingRoundsToTheNearestRawStep)
 {
     struct Case { const char16_t *signal; double physical; bool representable; int64_t raw; };

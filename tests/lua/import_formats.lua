@@ -565,4 +565,18 @@ run("helper module: terminated texts and element texts", function()
     }
     check.raises("Q3Node", native.label, db, "no node", "x")
 end)
+run("DBC builder: a reporter's error comes back as raised, the elements made before stay", function()
+    local native, db = require "Vexo.native", Vexo.createDb(W "builder")
+    local signal = { tag = "signal", id = "S", startbit = 0, bitlen = 65, scale = 1, offset = 0, min = 0, max = 0,
+        unit = "", receivers = {} }  -- too long: reported while the frame's records are alive
+    local raw = { tag = "db", { tag = "frame", frameid = 1, id = "F", dlc = 8, sender = "A", signal } }
+    local stop = {}
+    local input = { raw, "", nil }
+    local ok, problem = pcall(native.buildDBC, db, "t", function() error(stop) end, input)
+    check.truthy(not ok and problem == stop, "the reporter's error value: " .. tostring(problem))
+    check.truthy(db:findByElementId(W "t/frame/F") ~= nil, "the frame made before the message")
+    check.truthy(raw[1] == nil and input[1] == nil and input[2] == nil, "the input let go")
+    check.raises("the file text", native.buildDBC, db, "t", print, { {} })
+    check.raises("table expected", native.buildDBC, db, "t", print, "no input")
+end)
 return check.finish()

@@ -33,7 +33,6 @@ function builder.new(db, name, report)
         ecuNames = {},
         units = {},
         codings = {},
-        linearCodings = {},
         codingCount = 0,
         ids = {},
     }, Builder)
@@ -131,7 +130,6 @@ local function step(t, k)
     end
     return next
 end
-builder.tableAt = step
 
 -- The table under keys k1, k2, ... of nested tables, made on the way.
 local function nested(root, ...)
@@ -149,21 +147,6 @@ local function valuesKey(values)
     local parts = {}
     for i, raw in ipairs(sorted) do parts[i] = format("%.17g=%s", raw, values[raw]) end
     return concat(parts, "\1"), sorted
-end
-
--- The coding of a signal with one linear rule over its raw range lo..hi (a DBC signal),
--- looked up without building a description when one with this content exists.
-function Builder:linearCoding(bitlen, encoding, unit, lo, hi, scale, offset, values, negativeFirst)
-    local key = values and valuesKey(values) or ""
-    local t = step(step(step(step(step(step(step(step(self.linearCodings, bitlen), encoding), unit or ""),
-        negativeFirst), key), lo), hi), scale)
-    local coding = t[offset]
-    if coding == nil then
-        coding = self:coding({ bitlen = bitlen, encoding = encoding, unit = unit, values = values,
-            negativeFirst = negativeFirst, linear = { { lo, hi, scale, offset } } })
-        t[offset] = coding
-    end
-    return coding
 end
 
 -- A coding for a content description, shared by every signal with the same content:
