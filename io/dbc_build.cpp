@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text.h"
 #include "vexo/constants.h"
 #include "vexo/model.h"
@@ -724,7 +728,8 @@ void DbcBuilder::scanStatements()
                 (text[s + n] != ' ' && text[s + n] != '\t') || (stopped[k] && s <= lastStop[k]))
                 continue;
             const void *semicolon = std::memchr(text + s + n, ';', length - s - n);
-            const size_t stop = semicolon ? static_cast<size_t>(static_cast<const char *>(semicolon) - text) : length - 1;
+            const size_t stop =
+                semicolon ? static_cast<size_t>(static_cast<const char *>(semicolon) - text) : length - 1;
             lastStop[k] = stop;
             stopped[k] = true;
             for (; counted < s; ++counted)
@@ -796,8 +801,8 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
                     ++r;
                 skipBlanks(r);
                 if (r < end && isDigit(body[r])) {
-                    frameNotes_[number(frameStart, frameEnd)].signals[std::string(body + nameStart, nameEnd - nameStart)]
-                        .valueType = body[r] - '0';
+                    const std::string signal(body + nameStart, nameEnd - nameStart);
+                    frameNotes_[number(frameStart, frameEnd)].signals[signal].valueType = body[r] - '0';
                     matched = true;
                 }
             }
@@ -938,7 +943,22 @@ bool appendWide(std::u16string &out, const std::string &text)
     char16_t *o = first;
     bool whole = true;
     for (size_t i = 0; i < n;) {
-        // Runs of ASCII without a zero byte eight bytes at a time.
+#if defined(__SSE2__)
+        // Runs of ASCII without a zero byte sixteen bytes at a time, each byte widened by
+        // interleaving it with a zero byte.
+        if (i + 16 <= n) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+            const __m128i zero = _mm_setzero_si128();
+            if ((_mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) == 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_unpacklo_epi8(bytes, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 8), _mm_unpackhi_epi8(bytes, zero));
+                o += 16;
+                i += 16;
+                continue;
+            }
+        }
+#endif
+        // The same eight bytes at a time.
         uint64_t word = 0;
         if (i + 8 <= n && (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080u) == 0) &&
             ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) == 0) {
@@ -1483,7 +1503,8 @@ void DbcBuilder::layOut(Layout &layout)
     for (size_t i = 0; i < signals.size(); ++i) {
         const RawSignal &s = signals[i];
         const int index = static_cast<int>(i);
-        const auto entry = extended != nullptr ? extended->find(s.name) : std::unordered_map<std::string, MuxEntry>::const_iterator();
+        const auto entry =
+            extended != nullptr ? extended->find(s.name) : std::unordered_map<std::string, MuxEntry>::const_iterator();
         if (extended != nullptr && entry != extended->end()) {
             for (const auto &[from, to] : entry->second.ranges) {
                 if (to - from > 4095 - total)
@@ -1662,8 +1683,9 @@ VexoNode *DbcBuilder::makeSignal(Layout &layout, const RawSignal &s, std::string
     const std::string &frameName = layout.frame->name;
     const double bitLength = s.bitLength;
     if (bitLength < 1 || bitLength > 64) {
-        report(0, kWarning, "signal " + s.name + " of message " + frameName + ": a length of " +
-                                std::to_string(truncated(bitLength)) + " bits cannot be held (1 to 64); signal dropped");
+        report(0, kWarning,
+               "signal " + s.name + " of message " + frameName + ": a length of " +
+                   std::to_string(truncated(bitLength)) + " bits cannot be held (1 to 64); signal dropped");
         return nullptr;
     }
     const auto notesAt = layout.notes->signals.find(s.name);
