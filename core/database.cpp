@@ -37,31 +37,6 @@ int orderByInternedId(const VexoChar *id, const void *entry)
     return compareInterned(id, element->eid);
 }
 
-// The order of an interned identifier against the entries of a list placed in identifier
-// order, for one search. Every entry between the nearest lower and upper entries probed so
-// far starts with the units the key shares with both, so each comparison starts there.
-// Entries without an identifier sort last and share nothing.
-class SharedPrefixProbe {
-public:
-    explicit SharedPrefixProbe(const VexoChar *id) : id_(id) {}
-    int operator()(const void *entry)
-    {
-        const auto *element = nodeAs<ElementId>(entry);
-        if (element == nullptr || element->eid == nullptr) {
-            above_ = 0;
-            return -1;
-        }
-        size_t shared = 0;
-        const int order = compareInternedFrom(id_, element->eid, below_ < above_ ? below_ : above_, &shared);
-        (order > 0 ? below_ : above_) = shared;
-        return order;
-    }
-
-private:
-    const VexoChar *id_;
-    size_t below_ = 0, above_ = 0;  // units shared with the nearest entries before and after the key
-};
-
 void destroyDatabase(Vexo *database)
 {
     for (DerivedBlock *block = database->derived; block != nullptr;) {
@@ -199,12 +174,7 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
             continue;
         ListPosition position = {nullptr, 0};
         const VexoChar *id = element->eid;
-        SharedPrefixProbe probe(id);
-        const HRESULT found =
-            placedInOrder(target)
-                ? findOrdered(target, &position, [&probe](const void *entry) { return probe(entry); })
-                : findOrdered(target, &position, [id](const void *entry) { return orderByInternedId(id, entry); });
-        if (found == S_OK)
+        if (findOrdered(target, &position, [id](const void *entry) { return orderByInternedId(id, entry); }) == S_OK)
             continue;
         if (insertOrdered(layout, database->allocator, target, position, node) != S_OK)
             return E_OUTOFMEMORY;

@@ -63,9 +63,6 @@ ChunkDirectory *directoryWithRoom(Allocator *allocator, NodeList *list, uint32_t
     if (grown == nullptr)
         return nullptr;
     grown->version = directory != nullptr ? directory->version : 0;
-    // A list's first directory comes with its second chunk or its first ordered insert;
-    // entries already there were placed some other way.
-    grown->mixed = directory != nullptr ? directory->mixed : (count > 0 && firstChunk(list->chunks)->count > 0);
     grown->count = count;
     grown->capacity = capacity;
     if (directory != nullptr)
@@ -239,8 +236,6 @@ HRESULT append(const ChunkLayout &layout, Allocator *allocator, NodeList *list, 
     if (chunk == nullptr)
         return E_OUTOFMEMORY;
     chunkEntries(chunk)[chunk->count++] = value;
-    if (list->directory != nullptr)
-        list->directory->mixed = 1;
     countChange(allocator);
     return S_OK;
 }
@@ -288,8 +283,6 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
             chunk = nextChunk(chunk);
         }
         chunkEntries(chunk)[index] = value;
-        if (list->directory != nullptr)
-            list->directory->mixed = 1;
         countChange(allocator);
         return S_OK;
     }
@@ -327,8 +320,6 @@ HRESULT setAt(const ChunkLayout &layout, Allocator *allocator, NodeList *list, u
     }
     last = lastChunk(list->chunks);
     chunkEntries(last)[last->count - 1] = value;
-    if (list->directory != nullptr)
-        list->directory->mixed = 1;
     countChange(allocator);
     return S_OK;
 }

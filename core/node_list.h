@@ -62,17 +62,13 @@ inline constexpr ChunkLayout kInternLayout = nodeListLayout(8100);     // 8109: 
 // The chunks of a node list in list order. A list gets one with its second chunk or its
 // first ordered insert, and every operation that adds a chunk keeps it in step (or fails
 // with E_OUTOFMEMORY before it changes anything). version counts ordered inserts, which
-// move entries that cursors may stand behind. mixed is set once an entry is placed other
-// than by insertOrdered (or was there before the directory): from then on the list is not
-// known to be in order, and searches may not rely on it beyond their answer.
+// move entries that cursors may stand behind.
 struct ChunkDirectory {
     uint32_t version;
     uint32_t count;
     uint32_t capacity;
-    uint32_t mixed;
     Chunk *chunks[1];  // capacity entries
 };
-
 
 // A list is the head of the intrusive list of its chunks; all zero is an empty list.
 struct NodeList {
@@ -82,10 +78,6 @@ struct NodeList {
 struct RecordList {
     IntrusiveList chunks;
 };
-
-// Whether every entry of a list was placed by insertOrdered, so that the list is in the
-// order of the searches that placed them.
-inline bool placedInOrder(const NodeList *list) { return list->directory != nullptr && list->directory->mixed == 0; }
 
 inline Chunk *firstChunk(const IntrusiveList &chunks) { return reinterpret_cast<Chunk *>(chunks.first); }
 inline Chunk *lastChunk(const IntrusiveList &chunks) { return reinterpret_cast<Chunk *>(chunks.last); }

@@ -182,34 +182,20 @@ int compareInterned(const VexoChar *a, const VexoChar *b)
 {
     if (a == b)
         return 0;
-    size_t shared = 0;
-    return compareInternedFrom(a, b, 0, &shared);
-}
-
-int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *shared)
-{
-    constexpr size_t kGrainUnits = kInternGrain / sizeof(VexoChar);
 #if defined(__SSE2__)
-    // Eight units at a time from the whole word that holds unit `from` (both texts are
-    // padded to whole words and reach that far): stop at the first unit that differs or
-    // ends a.
-    for (size_t i = from & ~(kGrainUnits - 1);; i += kGrainUnits) {
+    // Eight units at a time: stop at the first unit that differs or ends a.
+    for (size_t i = 0;; i += kInternGrain / sizeof(VexoChar)) {
         const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
         const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
         const unsigned differs = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB))) & 0xFFFFu;
         const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, _mm_setzero_si128())));
         if ((differs | ends) != 0) {
             const size_t k = i + static_cast<size_t>(__builtin_ctz(differs | ends)) / sizeof(VexoChar);
-            *shared = k;
             return a[k] == b[k] ? 0 : (a[k] < b[k] ? -1 : 1);
         }
     }
 #else
-    size_t k = from;
-    while (a[k] != 0 && a[k] == b[k])
-        ++k;
-    *shared = k;
-    return a[k] == b[k] ? 0 : (a[k] < b[k] ? -1 : 1);
+    return compareUnits(a, b);
 #endif
 }
 

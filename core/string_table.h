@@ -63,11 +63,6 @@ const VexoChar *findInterned(const StringTable *table, const VexoChar *text);
 // compareUnits for two interned strings, eight units at a time.
 int compareInterned(const VexoChar *a, const VexoChar *b);
 
-// The same, starting at unit `from`, which both texts must be known to share (the units
-// before it equal and none of them zero); *shared receives the count of leading units the
-// two have in common (at most the shorter text's length).
-int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *shared);
-
 // Creates a slot with one (already interned) text.
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out);
 
