@@ -99,13 +99,8 @@ VexoChar *widenText(const char *text)
         const size_t length = decodeUtf8(s + i, &cp);
         if (length == 0) {
             out[n++] = s[i++];
-        } else if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out[n++] = static_cast<VexoChar>(0xD800 | (cp >> 10));
-            out[n++] = static_cast<VexoChar>(0xDC00 | (cp & 0x3FF));
-            i += length;
         } else {
-            out[n++] = static_cast<VexoChar>(cp);
+            n += encodeUtf16(cp, out + n);
             i += length;
         }
     }

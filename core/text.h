@@ -29,6 +29,20 @@ uint32_t nextCodePoint(const unsigned char *s, size_t *length);
 // Writes a code point as UTF-8 into out (room for 4 bytes); returns the byte count.
 size_t encodeUtf8(uint32_t codePoint, char *out);
 
+// Writes a code point as UTF-16 into out (room for 2 units: a surrogate pair above
+// U+FFFF); returns the unit count.
+inline size_t encodeUtf16(uint32_t codePoint, VexoChar *out)
+{
+    if (codePoint < 0x10000) {
+        out[0] = static_cast<VexoChar>(codePoint);
+        return 1;
+    }
+    codePoint -= 0x10000;
+    out[0] = static_cast<VexoChar>(0xD800 | (codePoint >> 10));
+    out[1] = static_cast<VexoChar>(0xDC00 | (codePoint & 0x3FF));
+    return 2;
+}
+
 // Converts UTF-16 units to UTF-8; unpaired surrogates are kept as three-byte forms.
 std::string narrowText(const VexoChar *text, size_t length);
 std::string narrowText(const VexoChar *text);

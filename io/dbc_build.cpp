@@ -977,14 +977,8 @@ bool appendWide(std::u16string &out, const std::string &text)
             continue;
         }
         size_t length = 0;
-        uint32_t cp = core::nextCodePoint(s + i, &length);
+        o += core::encodeUtf16(core::nextCodePoint(s + i, &length), o);
         i += length;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            *o++ = static_cast<char16_t>(0xD800 | (cp >> 10));
-            cp = 0xDC00 | (cp & 0x3FF);
-        }
-        *o++ = static_cast<char16_t>(cp);
     }
     out.resize(start + static_cast<size_t>(o - first));
     return whole;

@@ -102,14 +102,11 @@ int native_utf16(lua_State *L)
             continue;
         }
         size_t length = 0;
-        uint32_t cp = core::nextCodePoint(text + i, &length);
+        VexoChar units[2];
+        const size_t count = core::encodeUtf16(core::nextCodePoint(text + i, &length), units);
         i += length;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(0xD800 | (cp >> 10));
-            cp = 0xDC00 | (cp & 0x3FF);
-        }
-        put(cp);
+        for (size_t k = 0; k < count; ++k)
+            put(units[k]);
     }
     if (terminated) {
         // The zero unit, then (from 32 bytes on) zeros with the four hash bytes at the
