@@ -196,6 +196,8 @@ struct ScannedKeyword {
     const char *word;
     const char *what;  // null: read here
 };
+// The first three are read here, at these places.
+enum : size_t { kValueTypes, kMultiplexing, kDefinition };
 const ScannedKeyword kScanned[] = {
     {"SIG_VALTYPE_", nullptr}, {"SG_MUL_VAL_", nullptr}, {"BA_DEF_", nullptr},
     {"BO_TX_BU_", "additional senders of a message"}, {"EV_", "environment variable"},
@@ -766,9 +768,18 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
             ++at;
     };
     auto number = [&](size_t from, size_t to) { return digitsNumber(body + from, to - from); };
-    const std::string statement(body, end);
+    // The frame number after the keyword: its digits [frameStart, frameEnd), then q after
+    // the blanks that follow.
+    size_t q = p, frameStart = 0, frameEnd = 0;
+    auto readFrameNumber = [&]() {
+        skipBlanks(q);
+        frameStart = q;
+        skipDigits(q);
+        frameEnd = q;
+        skipBlanks(q);
+    };
 
-    if (keyword == 2) {  // BA_DEF_: the line of an attribute's first definition
+    if (keyword == kDefinition) {  // BA_DEF_: the line of an attribute's first definition
         skipBlanks(p);
         while (p < end && ((body[p] >= 'A' && body[p] <= 'Z') || body[p] == '_'))
             ++p;
@@ -781,13 +792,8 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
                                          line);
         return;
     }
-    if (keyword == 0) {  // SIG_VALTYPE_ frame signal [:] type
-        size_t q = p;
-        skipBlanks(q);
-        const size_t frameStart = q;
-        skipDigits(q);
-        const size_t frameEnd = q;
-        skipBlanks(q);
+    if (keyword == kValueTypes) {  // SIG_VALTYPE_ frame signal [:] type
+        readFrameNumber();
         const size_t nameStart = q;
         while (q < end && !isBlank(body[q]) && body[q] != ':')
             ++q;
@@ -808,16 +814,11 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
             }
         }
         if (!matched)
-            report(line, kWarning, "value type statement not understood: " + statement);
+            report(line, kWarning, "value type statement not understood: " + std::string(body, end));
         return;
     }
-    if (keyword == 1) {  // SG_MUL_VAL_ frame signal switch ranges ;
-        size_t q = p;
-        skipBlanks(q);
-        const size_t frameStart = q;
-        skipDigits(q);
-        const size_t frameEnd = q;
-        skipBlanks(q);
+    if (keyword == kMultiplexing) {  // SG_MUL_VAL_ frame signal switch ranges ;
+        readFrameNumber();
         const size_t signalStart = q;
         skipWord(q);
         const size_t signalEnd = q;
@@ -830,7 +831,7 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
                              signalEnd > signalStart && switchStart > signalEnd && switchEnd > switchStart &&
                              q > switchEnd && body[end - 1] == ';';
         if (!matched) {
-            report(line, kWarning, "multiplexing statement not understood: " + statement);
+            report(line, kWarning, "multiplexing statement not understood: " + std::string(body, end));
             return;
         }
         size_t listEnd = end - 1;
@@ -870,7 +871,6 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
     }
     // A statement the model cannot hold: its kind and the word after the keyword.
     std::string subject;
-    size_t q = p;
     skipBlanks(q);
     const size_t subjectStart = q;
     skipWord(q);
@@ -1217,10 +1217,9 @@ VexoNode *DbcBuilder::linearCoding(double bitLength, uint32_t encoding, const st
             inverse.push_back(back);
         }
     }
-    for (VexoNode *computation : forward)
-        linked(Vexo_addInternalToPhysicalComputations(coding, 1, &computation));
-    for (VexoNode *computation : inverse)
-        linked(Vexo_addPhysicalToInternalComputations(coding, 1, &computation));
+    linked(Vexo_addInternalToPhysicalComputations(coding, static_cast<uint32_t>(forward.size()), forward.data()));
+    if (!inverse.empty())
+        linked(Vexo_addPhysicalToInternalComputations(coding, static_cast<uint32_t>(inverse.size()), inverse.data()));
     codings_.emplace(std::move(key), coding);
     return coding;
 }
