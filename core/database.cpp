@@ -174,7 +174,11 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
             continue;
         ListPosition position = {nullptr, 0};
         const VexoChar *id = element->eid;
-        if (findOrdered(target, &position, [id](const void *entry) { return orderByInternedId(id, entry); }) == S_OK)
+        const auto order = [id](const void *entry) { return orderByInternedId(id, entry); };
+        HRESULT found = S_FALSE;
+        if (!findNear(target, &position, order, &found))
+            found = findOrdered(target, &position, order);
+        if (found == S_OK)
             continue;
         if (insertOrdered(layout, database->allocator, target, position, node) != S_OK)
             return E_OUTOFMEMORY;

@@ -63,6 +63,8 @@ ChunkDirectory *directoryWithRoom(Allocator *allocator, NodeList *list, uint32_t
     if (grown == nullptr)
         return nullptr;
     grown->version = directory != nullptr ? directory->version : 0;
+    grown->nearSlot = directory != nullptr ? directory->nearSlot : kUnknownSlot;
+    grown->nearIndex = directory != nullptr ? directory->nearIndex : 0;
     grown->count = count;
     grown->capacity = capacity;
     if (directory != nullptr)
@@ -347,8 +349,8 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     ChunkDirectory *directory = directoryWithRoom(allocator, list, split ? 1 : 0);
     if (directory == nullptr)
         return E_OUTOFMEMORY;
+    uint32_t slot = position.slot;
     if (split) {
-        uint32_t slot = position.slot;
         if (slot >= directory->count || directory->chunks[slot] != chunk)
             slot = slotOf(*directory, chunk);
         Chunk *upper = newChunk(layout, allocator);
@@ -374,6 +376,7 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
         if (index > keep) {
             index -= keep;
             chunk = upper;
+            slot += 1;
         }
     }
     void **entries = chunkEntries(chunk);
@@ -381,6 +384,8 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     entries[index] = value;
     chunk->count += 1;
     directory->version += 1;
+    directory->nearSlot = slot < directory->count && directory->chunks[slot] == chunk ? slot : kUnknownSlot;
+    directory->nearIndex = index;
     countChange(allocator);
     return S_OK;
 }

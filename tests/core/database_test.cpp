@@ -77,19 +77,28 @@ TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
     EXPECT_EQ(Vexo_splitQualifiedId(u"A::B", nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(Vexo_splitQualifiedId(nullptr, &dbPart, nullptr), E_INVALIDARG);
 
-    // Scattered identifiers under a long common prefix, some the beginning of others.
-    std::vector<Frame *> frames;
-    for (int i = 0; i < 5000; ++i) {
-        const int k = (i * 7919) % 5000;
-        const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
-        const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
-        frames.push_back(db.make<Frame>(id.c_str()));
+    // Identifiers under a long common prefix, some the beginning of others, inserted
+    // scattered, a few places apart, and a frame's eight at a time backwards; each one
+    // given to a second element too, which the list does not take again.
+    const auto scattered = [](int i) { return (i * 7919) % 5000; };
+    const auto fewApart = [](int i) { return (i * 37) % 5000; };
+    const auto backwards = [](int i) { return (i / 8 * 331) % 625 * 8 + 7 - i % 8; };
+    for (int (*order)(int) : {+scattered, +fewApart, +backwards}) {
+        TestDb many(nullptr);
+        std::vector<Frame *> frames;
+        for (int i = 0; i < 5000; ++i) {
+            const int k = order(i);
+            const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
+            const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
+            frames.push_back(many.make<Frame>(id.c_str()));
+            EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), id.c_str()), S_OK);
+        }
+        for (Frame *frame : frames)
+            ASSERT_EQ(found(many.handle, frame->eid), nodeHandle(frame));
+        const std::vector<std::u16string> listed = idsOf(many.collections()->identElements->children);
+        EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+        EXPECT_EQ(listed.size(), 5000u + 7);  // and the default groups
     }
-    for (Frame *frame : frames)
-        ASSERT_EQ(found(db.handle, frame->eid), nodeHandle(frame));
-    const std::vector<std::u16string> listed = idsOf(db.collections()->identElements->children);
-    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
-    EXPECT_EQ(listed.size(), 5000u + 8);  // and F and the default groups
 }
 
 TEST(Database, GroupsAreCreatedCheckedAndFilledInOrderAndForeignPointersRefused)
