@@ -65,6 +65,8 @@ ChunkDirectory *directoryWithRoom(Allocator *allocator, NodeList *list, uint32_t
     grown->version = directory != nullptr ? directory->version : 0;
     grown->nearSlot = directory != nullptr ? directory->nearSlot : kUnknownSlot;
     grown->nearIndex = directory != nullptr ? directory->nearIndex : 0;
+    grown->nearMisses = directory != nullptr ? directory->nearMisses : 0;
+    grown->nearSkips = directory != nullptr ? directory->nearSkips : 0;
     grown->count = count;
     grown->capacity = capacity;
     if (directory != nullptr)

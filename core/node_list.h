@@ -67,9 +67,12 @@ struct ChunkDirectory {
     uint32_t version;
     uint32_t count;
     uint32_t capacity;
-    // Where the last ordered insert put its entry (a hint for findNear, checked before use).
+    // Where the last ordered insert put its entry (a hint for findNear, checked before use),
+    // how many of findNear's last tries in a row missed, and how many inserts it sits out.
     uint32_t nearSlot;
     uint32_t nearIndex;
+    uint16_t nearMisses;
+    uint16_t nearSkips;
     Chunk *chunks[1];  // capacity entries
 };
 
@@ -172,18 +175,15 @@ HRESULT bisectEntries(Chunk *chunk, uint32_t slot, ListPosition *position, Order
 
 }  // namespace detail
 
-// Looks for a key near the entry that the list's last ordered insert put in: keys made one
-// after another (an element's id, then the ids of its parts) mostly belong next to each
-// other, and then a few comparisons find the place that bisecting the whole list finds.
-// True with *found set (S_OK or S_FALSE, *position as findOrdered gives them) when the key
-// lies inside that chunk, between two of its entries at most kNearReach places from the
-// hint; false otherwise, and the caller searches the whole list.
-constexpr uint32_t kNearReach = 64;
+namespace detail {
+
+constexpr uint32_t kNearReach = 16;
+
+// findNear's look around the hint.
 template <class Order>
-bool findNear(const NodeList *list, ListPosition *position, Order order, HRESULT *found)
+bool lookNear(const ChunkDirectory *directory, ListPosition *position, Order order, HRESULT *found)
 {
-    const ChunkDirectory *directory = list->directory;
-    if (directory == nullptr || directory->nearSlot >= directory->count)
+    if (directory->nearSlot >= directory->count)
         return false;
     const uint32_t slot = directory->nearSlot, at = directory->nearIndex;
     Chunk *chunk = directory->chunks[slot];
@@ -224,6 +224,36 @@ bool findNear(const NodeList *list, ListPosition *position, Order order, HRESULT
     *position = {chunk, lo, slot};
     *found = S_OK;
     return true;
+}
+
+}  // namespace detail
+
+// Looks for a key near the entry that the list's last ordered insert put in: keys made one
+// after another (an element's id, then the ids of its parts) mostly belong next to each
+// other, and then a few comparisons find the place that bisecting the whole list finds.
+// True with *found set (S_OK or S_FALSE, *position as findOrdered gives them) when the key
+// lies inside that chunk, between two of its entries a few places from the hint; false
+// otherwise, and the caller searches the whole list. After two misses in a row it sits
+// out the next 2, 4, ... 64 inserts, so that scattered keys pay next to nothing for it.
+template <class Order>
+bool findNear(NodeList *list, ListPosition *position, Order order, HRESULT *found)
+{
+    ChunkDirectory *directory = list->directory;
+    if (directory == nullptr)
+        return false;
+    if (directory->nearSkips > 0) {
+        --directory->nearSkips;
+        return false;
+    }
+    if (detail::lookNear(directory, position, order, found)) {
+        directory->nearMisses = 0;
+        return true;
+    }
+    if (directory->nearMisses < 7)
+        ++directory->nearMisses;
+    if (directory->nearMisses >= 2)
+        directory->nearSkips = static_cast<uint16_t>(1u << (directory->nearMisses - 1));
+    return false;
 }
 
 // Searches a list kept in ascending order. order(entry) answers <0, 0 or >0 when the
