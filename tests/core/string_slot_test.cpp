@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "database.h"
 #include "test_db.h"
 #include "test_text.h"
@@ -88,3 +93,32 @@ TEST(StringSlot, LooksUpLanguagesStoresUtf8AndRefusesBadArguments)
     EXPECT_EQ(setSlotText(strings, nullptr, kEnglish, u"x"), E_INVALIDARG);
 }
 
+
+TEST(StringTable, InternsOneCopyPerTextWhereverTheTextLies)
+{
+    TestDb db;
+    StringTable *table = db.database()->strings;
+    // Texts of every length up to twelve units, units with the high bit set among them,
+    // copied to each place across a page end, where the word-wise scan hands over to
+    // unit-wise reading at a different unit each time.
+    const std::u16string alphabet = u"a\u8000b\uFFFFc\u0100d\u0001e\u7FFFfgh";
+    auto *pages = static_cast<char16_t *>(std::aligned_alloc(4096, 2 * 4096));
+    ASSERT_NE(pages, nullptr);
+    std::vector<const VexoChar *> copies;
+    for (size_t length = 0; length <= alphabet.size(); ++length) {
+        const std::u16string text = alphabet.substr(0, length);
+        const VexoChar *first = intern(table, text.c_str());
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(u16(first), text);
+        for (size_t end = 2048 - 8; end <= 2048 + 8; ++end) {
+            char16_t *at = pages + end - length;
+            std::copy(text.begin(), text.end(), at);
+            at[length] = 0;
+            EXPECT_EQ(intern(table, at), first) << length << " units ending at " << end;
+        }
+        copies.push_back(first);
+    }
+    std::free(pages);
+    std::sort(copies.begin(), copies.end());
+    EXPECT_EQ(std::unique(copies.begin(), copies.end()), copies.end()) << "one copy per text";
+}
