@@ -255,6 +255,27 @@ TEST(Allocator, FactoryKindsTrackingAndTheIntrusiveListGuard)
     EXPECT_GE(stats.bytes, 110u + 2 * 8);
     destroyAllocator(allocator);  // the sanitizer build proves both blocks are freed
 
+    // The arenas of destroyed allocators serve the next ones, each to one allocator only:
+    // two filled in turn after a third let its arenas go keep what was written.
+    Allocator *first = nullptr, *second = nullptr, *third = nullptr;
+    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &first), S_OK);
+    for (int i = 0; i < 20000; ++i)
+        allocate(first, 48);
+    destroyAllocator(first);
+    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &second), S_OK);
+    ASSERT_EQ(createAllocator(kTrackingAllocator, 0, &third), S_OK);
+    std::vector<std::pair<uint64_t *, uint64_t>> written;
+    for (uint64_t i = 0; i < 20000; ++i) {
+        auto *cell = static_cast<uint64_t *>(allocate(i % 2 == 0 ? second : third, 48));
+        ASSERT_NE(cell, nullptr);
+        std::fill(cell, cell + 6, i);
+        written.emplace_back(cell, i);
+    }
+    for (const auto &[cell, value] : written)
+        ASSERT_TRUE(std::all_of(cell, cell + 6, [value = value](uint64_t v) { return v == value; })) << value;
+    destroyAllocator(second);
+    destroyAllocator(third);
+
     IntrusiveList list = {};
     ListLink a = {}, b = {};
     addTail(&list, &a);
