@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -237,6 +239,116 @@ int callReport(lua_State *L)
     return 0;
 }
 
+// ---- Element id paths ----------------------------------------------------------------------
+
+// How often each element id path was met: open-addressing tables over blocks of path
+// bytes, for the ten thousand and more paths of a large file. Every block and table stays
+// small (64 tables, chosen by the hash's top bits), so that they come from memory the
+// heap already holds (the reader's, let go before the build) rather than from pages of
+// their own.
+class PathCounts {
+public:
+    // The count of a path, made 0 when the path is new (*added says so).
+    uint32_t &count(std::string_view path, bool *added)
+    {
+        const size_t h = std::hash<std::string_view>()(path);
+        const auto hash = static_cast<uint32_t>(h ^ (h >> 32));
+        Table &table = tables_[hash >> 26];
+        if (2 * (table.used + 1) > table.slots.size())
+            grow(table);
+        const size_t mask = table.slots.size() - 1;
+        for (size_t at = hash & mask;; at = (at + 1) & mask) {
+            Slot &slot = table.slots[at];
+            if (slot.text == nullptr) {
+                if (path.size() >= UINT32_MAX)
+                    throw std::bad_alloc();
+                slot = {keep(path), hash, static_cast<uint32_t>(path.size()), 0};
+                ++table.used;
+                *added = true;
+                return slot.count;
+            }
+            if (slot.hash == hash && slot.length == path.size()
+                && std::memcmp(slot.text, path.data(), path.size()) == 0) {
+                *added = false;
+                return slot.count;
+            }
+        }
+    }
+
+private:
+    static constexpr size_t kBlockBytes = 32 * 1024;
+    struct Slot {
+        const char *text;  // null: free
+        uint32_t hash, length, count;
+    };
+    struct Table {
+        std::vector<Slot> slots;
+        size_t used = 0;
+    };
+
+    // A lasting copy of a path's bytes.
+    const char *keep(std::string_view path)
+    {
+        if (path.size() > kBlockBytes - blockUsed_ || blocks_.empty()) {
+            blocks_.emplace_back(new char[std::max(kBlockBytes, path.size())]);
+            blockUsed_ = 0;
+        }
+        char *text = blocks_.back().get() + blockUsed_;
+        std::memcpy(text, path.data(), path.size());
+        blockUsed_ += path.size();
+        return text;
+    }
+    static void grow(Table &table)
+    {
+        std::vector<Slot> old(table.slots.empty() ? 64 : 2 * table.slots.size(), Slot{nullptr, 0, 0, 0});
+        old.swap(table.slots);
+        const size_t mask = table.slots.size() - 1;
+        for (const Slot &slot : old) {
+            if (slot.text == nullptr)
+                continue;
+            size_t at = slot.hash & mask;
+            while (table.slots[at].text != nullptr)
+                at = (at + 1) & mask;
+            table.slots[at] = slot;
+        }
+    }
+
+    Table tables_[64];
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockUsed_ = 0;
+};
+
+// UTF-16 text made in place: the buffer grows without being filled first, since the units
+// are written right after, and the text ends with a zero unit when it is handed out.
+class WideText {
+public:
+    size_t size() const { return size_; }
+    void truncate(size_t units) { size_ = units; }
+    // Room for n units after the text; extend(k) then takes the k of them written.
+    char16_t *room(size_t n)
+    {
+        if (size_ + n + 1 > capacity_) {
+            const size_t capacity = std::max({size_ + n + 1, 2 * capacity_, size_t{256}});
+            std::unique_ptr<char16_t[]> grown(new char16_t[capacity]);
+            if (size_ != 0)
+                std::memcpy(grown.get(), units_.get(), size_ * sizeof(char16_t));
+            units_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return units_.get() + size_;
+    }
+    void extend(size_t k) { size_ += k; }
+    const char16_t *terminated()
+    {
+        *room(0) = 0;
+        return units_.get();
+    }
+
+private:
+    std::unique_ptr<char16_t[]> units_;
+    size_t size_ = 0, capacity_ = 0;
+};
+
 // ---- The builder -----------------------------------------------------------------------
 
 class DbcBuilder {
@@ -358,10 +470,10 @@ private:
     std::unordered_map<std::string, double> definitionLines_;
 
     // Building state.
-    std::u16string idBuffer_, textBuffer_;
+    WideText idBuffer_, textBuffer_;
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
-    std::unordered_map<std::string, uint32_t> ids_;
+    PathCounts ids_;
     struct Ecu {
         VexoNode *node;
         std::string displayName;
@@ -933,13 +1045,11 @@ void DbcBuilder::reportDefinitions()
 
 // Appends the UTF-16 units of UTF-8 text up to its first zero byte; false when it met one.
 // A byte that does not start a valid sequence becomes the unit of its value.
-bool appendWide(std::u16string &out, const std::string &text)
+bool appendWide(WideText &out, const std::string &text)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text.c_str());
     const size_t n = text.size();
-    const size_t start = out.size();
-    out.resize(start + n);  // a byte gives one unit at most
-    char16_t *const first = &out[start];
+    char16_t *const first = out.room(n);  // a byte gives one unit at most
     char16_t *o = first;
     bool whole = true;
     for (size_t i = 0; i < n;) {
@@ -980,7 +1090,7 @@ bool appendWide(std::u16string &out, const std::string &text)
         o += core::encodeUtf16(core::nextCodePoint(s + i, &length), o);
         i += length;
     }
-    out.resize(start + static_cast<size_t>(o - first));
+    out.extend(static_cast<size_t>(o - first));
     return whole;
 }
 
@@ -991,28 +1101,28 @@ const VexoChar *DbcBuilder::id(std::string &path, bool *repeated, bool fresh)
 {
     bool again = false;
     if (!fresh) {
-        const auto found = ids_.try_emplace(path, 1);
-        if (!found.second) {
-            const uint32_t n = ++found.first->second;
+        bool added = false;
+        const uint32_t n = ++ids_.count(path, &added);
+        if (!added) {
             path += '#';
             path += std::to_string(n);
-            ids_[path] = 1;
+            ids_.count(path, &added) = 1;
             again = true;
         }
     }
     if (repeated != nullptr)
         *repeated = again;
-    idBuffer_.resize(prefixUnits_);
+    idBuffer_.truncate(prefixUnits_);
     if (!prefixEnds_)
         appendWide(idBuffer_, path);
-    return idBuffer_.c_str();
+    return idBuffer_.terminated();
 }
 
 const VexoChar *DbcBuilder::wide(const std::string &text)
 {
-    textBuffer_.clear();
+    textBuffer_.truncate(0);
     appendWide(textBuffer_, text);
-    return textBuffer_.c_str();
+    return textBuffer_.terminated();
 }
 
 // A creation's result: running out of memory ends the build, as does a node not made.
