@@ -4,7 +4,8 @@
 # frames with random payloads, fixed seed) and instructions per frame (callgrind, 100,000
 # frames, the timed loop alone) for the stepwise functions, the batch decoder and encoding;
 # Vexo_importFile of two large corpus DBCs (median milliseconds of 21 imports, and
-# instructions under callgrind); 100,000 scattered inserts into one group (bench/database_bench);
+# instructions under callgrind; the first import of a fresh process, and the page faults
+# of the imports after it); 100,000 scattered inserts into one group (bench/database_bench);
 # the peak memory an import of the largest corpus DBC adds to an empty process; and, when
 # the tool is built, "vexo decode --format json" of a 1,000,000-line log (scripts/bench_decode.sh).
 #   usage: scripts/bench_frames.sh [--before REV | --before-tree DIR]
@@ -92,6 +93,23 @@ import_row() {  # label program dbc
     echo "${ms:--} ${instr:--}"
 }
 
+# The first import in a fresh process (median of 5 processes, milliseconds), and the page
+# faults of each import after the first (the 21-import run against a one-import run): pages
+# that an import touches afresh, which cost some microseconds each on a virtual machine.
+first_import() {  # program dbc
+    local runs=() i
+    for i in 1 2 3 4 5; do
+        runs+=("$("$1" import-time "$2" 0 1 2> /dev/null | sed -nE 's/.*ms_per_import=([0-9.]+).*/\1/p')")
+    done
+    printf '%s\n' "${runs[@]}" | sort -n | sed -n 3p | awk '{ printf "%s ms", $1 }'
+}
+faults_per_import() {  # program dbc
+    local one many
+    one=$(/usr/bin/time -f %R "$1" import-time "$2" 0 1 2>&1 > /dev/null | tail -1)
+    many=$(/usr/bin/time -f %R "$1" import-time "$2" 0 21 2>&1 > /dev/null | tail -1)
+    awk -v a="$many" -v b="$one" 'BEGIN { printf "%.0f", (a - b) / 20 }'
+}
+
 # KiB an import adds to the peak resident size of the program.
 import_memory() {
     local empty full
@@ -134,6 +152,15 @@ for dbc in "$gm" "$cadillac"; do
             "$ms ${ms_unit:-}" "$instr ${instr_unit:-}"
     else
         printf '%-44s %12s %10s\n' "$label" "$ms ${ms_unit:-}" "$instr ${instr_unit:-}"
+    fi
+    if [ -n "$before_bin" ]; then
+        printf '%-44s %23s   %23s\n' "  first import in a fresh process" "$(first_import "$before_bin" "$dbc")" \
+            "$(first_import "$after_bin" "$dbc")"
+        printf '%-44s %23s   %23s\n' "  page faults per import after the first" \
+            "$(faults_per_import "$before_bin" "$dbc")" "$(faults_per_import "$after_bin" "$dbc")"
+    else
+        printf '%-44s %23s\n' "  first import in a fresh process" "$(first_import "$after_bin" "$dbc")"
+        printf '%-44s %23s\n' "  page faults per import after the first" "$(faults_per_import "$after_bin" "$dbc")"
     fi
 done
 # The group insert figure of this tree only (the benchmark is no part of an older build).
