@@ -1,7 +1,7 @@
-// The DBC model builder: the reader's table and the file text into one CAN cluster and
+// The DBC model builder: the reader's records and the file text into one CAN cluster and
 // channel, frames with their triggerings, PDUs and signals, shared codings. It runs once
-// per import over files of thousands of signals, so the table is read once into compact
-// C++ records and let go before the model grows into the memory it held.
+// per import over files of thousands of signals; the records are taken over from the
+// reader's userdata as they are.
 #include "dbc_build.h"
 
 #include <algorithm>
@@ -23,6 +23,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dbc_records.h"
 #include "text.h"
 #include "vexo/constants.h"
 #include "vexo/model.h"
@@ -32,29 +33,8 @@ namespace vexo::io {
 namespace {
 
 // ---- Stack layout --------------------------------------------------------------------
-// The arguments, the three entries of the input table, then the table keys pushed once
-// (so that reading a field allocates nothing and cannot raise) and the reporter's
-// protected caller.
-enum Slot : int {
-    kName = 2, kReport, kInput, kRaw, kContent, kWarnings,
-    kFirstKey,
-};
-
-#define VEXO_DBC_BUILD_KEYS(KEY)                                                                         \
-    KEY(kTag, "tag") KEY(kId, "id") KEY(kFrameId, "frameid") KEY(kDlc, "dlc") KEY(kSender, "sender")     \
-    KEY(kMode, "mode") KEY(kModeValue, "modevalue") KEY(kStartBit, "startbit") KEY(kBitLen, "bitlen")    \
-    KEY(kBigEndian, "bigendian") KEY(kSigned, "signed") KEY(kScale, "scale") KEY(kOffset, "offset")     \
-    KEY(kMin, "min") KEY(kMax, "max") KEY(kUnit, "unit") KEY(kReceivers, "receivers") KEY(kNtyp, "ntyp") \
-    KEY(kRefId, "refid") KEY(kFrame, "frame") KEY(kSignal, "signal") KEY(kText, "text")                 \
-    KEY(kEnvVar, "envvar") KEY(kValues, "values") KEY(kTyp, "typ") KEY(kValue, "value")                 \
-    KEY(kLine, "line") KEY(kColumn, "column")
-
-#define VEXO_KEY_ENUM(name, text) name,
-enum Key : int { kKeyBefore = kFirstKey - 1, VEXO_DBC_BUILD_KEYS(VEXO_KEY_ENUM) kReportCall, kLastSlot };
-#undef VEXO_KEY_ENUM
-#define VEXO_KEY_TEXT(name, text) text,
-const char *const kKeyTexts[] = {VEXO_DBC_BUILD_KEYS(VEXO_KEY_TEXT)};
-#undef VEXO_KEY_TEXT
+// The arguments, the two entries of the input table and the reporter's protected caller.
+enum Slot : int { kName = 2, kReport, kInput, kRecords, kContent, kReportCall, kLastSlot };
 
 constexpr uint32_t kWarning = 1;
 constexpr uint32_t kInfo = 2;
@@ -74,23 +54,6 @@ struct Failure {
 // The import script this replaces handed numbers to the module's methods and to
 // string.format; these give the same results.
 
-// A number as Lua 5.1 writes it ("%.14g").
-std::string numberText(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.14g", value);
-    return text;
-}
-
-// The processor's conversion to a 64-bit integer (out of range and NaN: INT64_MIN),
-// which Lua's integer conversion and string.format's %d use.
-int64_t truncated(double value)
-{
-    if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
-        return INT64_MIN;
-    return static_cast<int64_t>(value);
-}
-
 uint32_t integer32(double value) { return static_cast<uint32_t>(truncated(value)); }
 
 // The number a run of decimal digits writes.
@@ -101,96 +64,6 @@ double digitsNumber(const char *digits, size_t length)
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// ---- The reader's records ------------------------------------------------------------
-
-// An attribute value (or an enumeration entry) as the import reads it: a number where
-// its text reads as one, else the text; an ENUM value that indexes an entry is that
-// entry's text. reads: what Lua's tonumber() makes of it (number) is a number; it is
-// taken from the Lua state that holds the text, so that it reads as the script did.
-struct Value {
-    enum Kind : uint8_t { kNone, kNumber, kText } kind = kNone;
-    bool reads = false;
-    double number = 0;
-    std::string text;
-
-    bool present() const { return kind != kNone; }
-    bool toNumber(double *out) const
-    {
-        if (reads)
-            *out = number;
-        return reads;
-    }
-    // The value where it names something: text as it is, a number as Lua writes it.
-    std::string display() const { return kind == kNumber ? numberText(number) : text; }
-};
-
-struct RawSignal {
-    std::string name, unit;
-    std::vector<std::string> receivers;
-    double startBit = 0, bitLength = 0, scale = 0, offset = 0, min = 0, max = 0, modeValue = 0;
-    char mode = 0;  // 'M' switch, 'm' multiplexed, 0 plain
-    bool bigEndian = false, isSigned = false;
-};
-
-struct RawFrame {
-    double ident = 0, dlc = 0;
-    std::string name, sender;
-    std::vector<RawSignal> signals;
-};
-
-// What other statements say about one signal or one frame (keyed by frame identifier).
-struct SignalNotes {
-    std::string comment;
-    bool hasComment = false;
-    bool hasValues = false;
-    int valueType = -1;
-    std::vector<std::pair<double, std::string>> values;  // in the table's traversal order
-    Value start, longSymbol;
-};
-
-struct MuxEntry {
-    std::string switchName;
-    std::vector<std::pair<double, double>> ranges;
-    double line = 0;
-};
-
-struct FrameNotes {
-    std::string comment;
-    bool hasComment = false;
-    Value cycle, format, brs, longSymbol;
-    std::unordered_map<std::string, SignalNotes> signals;
-    std::unordered_map<std::string, MuxEntry> mux;  // extended multiplexing by signal
-    bool hasMux = false;
-};
-
-struct NodeNotes {
-    std::string comment;
-    bool hasComment = false;
-    Value longSymbol;
-};
-
-// Attributes whose values become part of the model, by object kind.
-enum KeptAttribute : uint8_t {
-    kNotKept, kCycleTime, kFrameFormat, kBitRateSwitch, kFrameLongSymbol, kStartValue, kSignalLongSymbol,
-    kNodeLongSymbol,
-};
-
-KeptAttribute keptAttribute(const std::string &kind, const std::string &id)
-{
-    if (kind == "BO_") {
-        if (id == "GenMsgCycleTime") return kCycleTime;
-        if (id == "VFrameFormat") return kFrameFormat;
-        if (id == "CANFD_BRS") return kBitRateSwitch;
-        if (id == "SystemMessageLongSymbol") return kFrameLongSymbol;
-    } else if (kind == "SG_") {
-        if (id == "GenSigStartValue") return kStartValue;
-        if (id == "SystemSignalLongSymbol") return kSignalLongSymbol;
-    } else if (kind == "BU_" && id == "SystemNodeLongSymbol") {
-        return kNodeLongSymbol;
-    }
-    return kNotKept;
-}
 
 // The statements the reader passes over that start a line: those read here, and those
 // the model cannot hold, reported one by one with what they are.
@@ -211,13 +84,6 @@ const ScannedKeyword kScanned[] = {
     {"BU_EV_REL_", "node relation"}, {"BU_BO_REL_", "node relation"},
 };
 constexpr size_t kScannedCount = sizeof kScanned / sizeof kScanned[0];
-
-// Node names that DBC writers put where a message has no sender or a signal no
-// receiver; they name no ECU.
-bool isPlaceholderNode(const std::string &name)
-{
-    return name.empty() || (name.size() >= 5 && name.compare(name.size() - 5, 5, "__XXX") == 0);
-}
 
 // ---- Protected Lua calls -----------------------------------------------------------------
 
@@ -355,23 +221,11 @@ class DbcBuilder {
 public:
     DbcBuilder(lua_State *L, VexoNode *db) : L(L), db_(db) {}
 
-    void run(double counts[3]);
+    void run(DbcRecords &records, double counts[3]);
 
 private:
-    // Reading the reader's table.
-    int fieldType(int table, int key);
-    bool stringField(int table, int key, std::string &out);
-    double numberField(int table, int key);
-    void readTable();
-    void readFrame(int table);
-    void readSignal(int table, RawSignal &s);
-    void readComment(int table);
-    void readValues(int table);
-    void readDefinition(int table);
-    void readAttribute(int table);
-    void readWarnings();
-    Value valueAt(int index);
-    Value attributeValue(const std::string &id, const Value &raw) const;
+    // The reader's records.
+    void take(DbcRecords &records);
     Value defaultValue(const char *id) const;
 
     // Statements read from the text.
@@ -381,7 +235,7 @@ private:
     // Messages.
     void report(double line, uint32_t severity, const std::string &message);
     void reportDefinitions();
-    void release(bool input);
+    void release();
 
     // Building.
     const VexoChar *id(std::string &path, bool *repeated = nullptr, bool fresh = false);
@@ -439,31 +293,18 @@ private:
     VexoNode *db_;
     std::string name_;
 
-    // The reader's table, sorted by kind.
+    // The reader's records.
+    std::vector<std::pair<double, std::string>> warnings_;
+    std::vector<std::string> notices_;
     std::vector<RawFrame> frames_;
     std::vector<std::string> ecuNames_;
     std::unordered_map<double, FrameNotes> frameNotes_;
     std::unordered_map<std::string, NodeNotes> nodeNotes_;
     std::string databaseComment_;
     bool hasDatabaseComment_ = false;
-    struct Definition {
-        std::string id, kind;
-    };
-    std::vector<Definition> definitions_;
-    // The last definition of each kept attribute: its enumeration entries (ENUM only).
-    struct Enumeration {
-        bool isEnum = false;
-        std::vector<Value> entries;
-    };
+    std::vector<AttributeDefinition> definitions_;
     std::unordered_map<std::string, Enumeration> keptDefinitions_;
     std::unordered_map<std::string, Value> defaults_;  // of kept attributes, as written
-    struct PendingValue {
-        KeptAttribute which;
-        double frame;
-        std::string object, id;
-        Value raw;
-    };
-    std::vector<PendingValue> pending_;
     // Values dropped by attribute, in first-seen order.
     std::vector<std::pair<std::string, long>> dropped_;
     std::unordered_map<std::string, size_t> droppedIndex_;
@@ -488,330 +329,30 @@ private:
     double frameCount_ = 0, signalCount_ = 0, ecuCount_ = 0;
 };
 
-// ---- Reading the table -------------------------------------------------------------------
+// ---- The reader's records -----------------------------------------------------------
 
-// Pushes table[key] (raw) and gives its type.
-int DbcBuilder::fieldType(int table, int key)
+void DbcBuilder::take(DbcRecords &records)
 {
-    lua_pushvalue(L, key);
-    lua_rawget(L, table);
-    return lua_type(L, -1);
-}
-
-bool DbcBuilder::stringField(int table, int key, std::string &out)
-{
-    size_t length = 0;
-    const bool found = fieldType(table, key) == LUA_TSTRING;
-    if (found) {
-        const char *text = lua_tolstring(L, -1, &length);
-        out.assign(text, length);
-    }
-    lua_pop(L, 1);
-    return found;
-}
-
-double DbcBuilder::numberField(int table, int key)
-{
-    fieldType(table, key);
-    const double value = lua_tonumber(L, -1);
-    lua_pop(L, 1);
-    return value;
-}
-
-void DbcBuilder::readSignal(int table, RawSignal &s)
-{
-    stringField(table, kId, s.name);
-    std::string mode;
-    if (stringField(table, kMode, mode) && mode.size() == 1)
-        s.mode = mode[0];
-    s.modeValue = numberField(table, kModeValue);
-    s.startBit = numberField(table, kStartBit);
-    s.bitLength = numberField(table, kBitLen);
-    fieldType(table, kBigEndian);
-    s.bigEndian = lua_toboolean(L, -1) != 0;
-    lua_pop(L, 1);
-    fieldType(table, kSigned);
-    s.isSigned = lua_toboolean(L, -1) != 0;
-    lua_pop(L, 1);
-    s.scale = numberField(table, kScale);
-    s.offset = numberField(table, kOffset);
-    s.min = numberField(table, kMin);
-    s.max = numberField(table, kMax);
-    stringField(table, kUnit, s.unit);
-    if (fieldType(table, kReceivers) == LUA_TTABLE) {
-        const int list = lua_gettop(L);
-        for (int i = 1;; ++i) {
-            lua_rawgeti(L, list, i);
-            if (lua_type(L, -1) != LUA_TSTRING) {
-                lua_pop(L, 1);
-                break;
-            }
-            size_t length = 0;
-            const char *text = lua_tolstring(L, -1, &length);
-            s.receivers.emplace_back(text, length);
-            lua_pop(L, 1);
-        }
-    }
-    lua_pop(L, 1);
-}
-
-void DbcBuilder::readFrame(int table)
-{
-    RawFrame &frame = frames_.emplace_back();
-    frame.ident = numberField(table, kFrameId);
-    frame.dlc = numberField(table, kDlc);
-    stringField(table, kId, frame.name);
-    stringField(table, kSender, frame.sender);
-    const size_t count = lua_objlen(L, table);
-    frame.signals.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        lua_rawgeti(L, table, static_cast<int>(i + 1));
-        if (lua_type(L, -1) == LUA_TTABLE)
-            readSignal(lua_gettop(L), frame.signals[i]);
-        lua_pop(L, 1);
-    }
-}
-
-void DbcBuilder::readComment(int table)
-{
-    std::string kind, text;
-    stringField(table, kNtyp, kind);
-    stringField(table, kText, text);
-    if (kind == "BO_") {
-        FrameNotes &notes = frameNotes_[numberField(table, kFrame)];
-        notes.comment = std::move(text);
-        notes.hasComment = true;
-    } else if (kind == "SG_") {
-        std::string signal;
-        stringField(table, kSignal, signal);
-        SignalNotes &notes = frameNotes_[numberField(table, kFrame)].signals[signal];
-        notes.comment = std::move(text);
-        notes.hasComment = true;
-    } else if (kind == "BU_") {
-        std::string node;
-        stringField(table, kRefId, node);
-        NodeNotes &notes = nodeNotes_[node];
-        notes.comment = std::move(text);
-        notes.hasComment = true;
-    } else if (kind == "EV_") {
-        std::string variable;
-        stringField(table, kRefId, variable);
-        report(0, kWarning, "comment of environment variable " + variable + " not kept");
-    } else {
-        databaseComment_ = std::move(text);
-        hasDatabaseComment_ = true;
-    }
-}
-
-void DbcBuilder::readValues(int table)
-{
-    std::string variable;
-    if (stringField(table, kEnvVar, variable)) {
-        report(0, kWarning, "value descriptions of environment variable " + variable + " not kept");
-        return;
-    }
-    if (fieldType(table, kValues) != LUA_TTABLE) {
-        lua_pop(L, 1);
-        return;
-    }
-    // The traversal order of the table matters where two values name one raw value
-    // (see makeSignal): it is kept as the list's order.
-    std::vector<std::pair<double, std::string>> values;
-    const int list = lua_gettop(L);
-    lua_pushnil(L);
-    while (lua_next(L, list) != 0) {
-        if (lua_type(L, -2) == LUA_TNUMBER && lua_type(L, -1) == LUA_TSTRING) {
-            size_t length = 0;
-            const char *text = lua_tolstring(L, -1, &length);
-            values.emplace_back(lua_tonumber(L, -2), std::string(text, length));
-        }
-        lua_pop(L, 1);
-    }
-    lua_pop(L, 1);
-    std::string signal;
-    stringField(table, kSignal, signal);
-    SignalNotes &notes = frameNotes_[numberField(table, kFrame)].signals[signal];
-    notes.values = std::move(values);
-    notes.hasValues = true;
-}
-
-void DbcBuilder::readDefinition(int table)
-{
-    Definition &d = definitions_.emplace_back();
-    stringField(table, kId, d.id);
-    stringField(table, kNtyp, d.kind);
-    // Kept values are read through the last definition of their name, whatever its kind.
-    if (keptAttribute("BO_", d.id) == kNotKept && keptAttribute("SG_", d.id) == kNotKept &&
-        keptAttribute("BU_", d.id) == kNotKept)
-        return;
-    Enumeration &e = keptDefinitions_[d.id];
-    e.isEnum = false;
-    e.entries.clear();
-    std::string type;
-    if (!stringField(table, kTyp, type) || type != "ENUM")
-        return;
-    if (fieldType(table, kValues) == LUA_TTABLE) {
-        e.isEnum = true;
-        const int list = lua_gettop(L);
-        for (int i = 1;; ++i) {
-            lua_rawgeti(L, list, i);
-            if (lua_isnil(L, -1)) {
-                lua_pop(L, 1);
-                break;
-            }
-            e.entries.push_back(valueAt(-1));
-            lua_pop(L, 1);
-        }
-    }
-    lua_pop(L, 1);
-}
-
-void DbcBuilder::readAttribute(int table)
-{
-    std::string kind, id;
-    stringField(table, kNtyp, kind);
-    stringField(table, kId, id);
-    const KeptAttribute which = keptAttribute(kind, id);
-    if (which == kNotKept) {
-        const auto found = droppedIndex_.try_emplace(id, dropped_.size());
-        if (found.second)
-            dropped_.emplace_back(id, 0);
-        dropped_[found.first->second].second += 1;
-        return;
-    }
-    PendingValue &v = pending_.emplace_back();
-    v.which = which;
-    v.id = std::move(id);
-    v.frame = which == kNodeLongSymbol ? 0 : numberField(table, kFrame);
-    if (which == kNodeLongSymbol)
-        stringField(table, kRefId, v.object);
-    else if (which == kStartValue || which == kSignalLongSymbol)
-        stringField(table, kSignal, v.object);
-    fieldType(table, kValue);
-    v.raw = valueAt(-1);
-    lua_pop(L, 1);
-}
-
-// The Lua value at index: a number, or a text with what tonumber() makes of it (read
-// without turning a number into text, which could raise).
-Value DbcBuilder::valueAt(int index)
-{
-    Value v;
-    const int type = lua_type(L, index);
-    if (type != LUA_TNUMBER && type != LUA_TSTRING)
-        return v;
-    v.kind = type == LUA_TNUMBER ? Value::kNumber : Value::kText;
-    v.reads = lua_isnumber(L, index) != 0;
-    v.number = v.reads ? lua_tonumber(L, index) : 0;
-    if (type == LUA_TSTRING) {
-        size_t length = 0;
-        const char *text = lua_tolstring(L, index, &length);
-        v.text.assign(text, length);
-    }
-    return v;
-}
-
-// The value of an attribute: the entry an ENUM value indexes (else the value as
-// written), a number where the value reads as one, else the text.
-Value DbcBuilder::attributeValue(const std::string &id, const Value &raw) const
-{
-    const auto definition = keptDefinitions_.find(id);
-    if (definition != keptDefinitions_.end() && definition->second.isEnum) {
-        const std::vector<Value> &entries = definition->second.entries;
-        const double index = raw.number + 1;
-        if (raw.reads && index >= 1 && index <= static_cast<double>(entries.size()) && index == std::floor(index))
-            return entries[static_cast<size_t>(index) - 1];
-        return raw;
-    }
-    if (!raw.reads)
-        return raw;
-    Value v;
-    v.kind = Value::kNumber;
-    v.reads = true;
-    v.number = raw.number;
-    return v;
+    records.taken = true;
+    warnings_ = std::move(records.warnings);
+    notices_ = std::move(records.notices);
+    frames_ = std::move(records.frames);
+    ecuNames_ = std::move(records.ecuNames);
+    frameNotes_ = std::move(records.frameNotes);
+    nodeNotes_ = std::move(records.nodeNotes);
+    databaseComment_ = std::move(records.databaseComment);
+    hasDatabaseComment_ = records.hasDatabaseComment;
+    definitions_ = std::move(records.definitions);
+    keptDefinitions_ = std::move(records.keptDefinitions);
+    defaults_ = std::move(records.defaults);
+    dropped_ = std::move(records.dropped);
+    droppedIndex_ = std::move(records.droppedIndex);
 }
 
 Value DbcBuilder::defaultValue(const char *id) const
 {
     const auto found = defaults_.find(id);
-    return found != defaults_.end() ? attributeValue(id, found->second) : Value{};
-}
-
-void DbcBuilder::readWarnings()
-{
-    if (lua_type(L, kWarnings) != LUA_TTABLE)
-        return;
-    std::string text;
-    for (int i = 1;; ++i) {
-        lua_rawgeti(L, kWarnings, i);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            break;
-        }
-        const int w = lua_gettop(L);
-        text.clear();
-        if (lua_type(L, w) == LUA_TTABLE) {
-            stringField(w, kText, text);
-            const double line = numberField(w, kLine);
-            fieldType(w, kColumn);
-            if (lua_toboolean(L, -1))
-                text += " (column " + std::to_string(truncated(lua_tonumber(L, -1))) + ")";
-            lua_settop(L, w);
-            report(line, kWarning, text);
-        }
-        lua_settop(L, w - 1);
-    }
-}
-
-// Sorts the reader's elements by kind, removing each from the table once read.
-void DbcBuilder::readTable()
-{
-    const size_t count = lua_objlen(L, kRaw);
-    std::string tag;
-    for (size_t i = 1; i <= count; ++i) {
-        lua_rawgeti(L, kRaw, static_cast<int>(i));
-        const int e = lua_gettop(L);
-        if (lua_type(L, e) == LUA_TTABLE && stringField(e, kTag, tag)) {
-            if (tag == "frame") {
-                readFrame(e);
-            } else if (tag == "ecu") {
-                stringField(e, kId, ecuNames_.emplace_back());
-            } else if (tag == "comment") {
-                readComment(e);
-            } else if (tag == "value") {
-                readValues(e);
-            } else if (tag == "attrdef") {
-                readDefinition(e);
-            } else if (tag == "attrdefault") {
-                std::string id;
-                stringField(e, kId, id);
-                if (id == "GenSigStartValue" || id == "GenMsgCycleTime" || id == "VFrameFormat" || id == "CANFD_BRS") {
-                    fieldType(e, kValue);
-                    defaults_[id] = valueAt(-1);
-                }
-            } else if (tag == "attr") {
-                readAttribute(e);
-            }
-        }
-        lua_settop(L, e - 1);
-        lua_pushnil(L);
-        lua_rawseti(L, kRaw, static_cast<int>(i));
-    }
-    for (PendingValue &v : pending_) {
-        Value value = attributeValue(v.id, v.raw);
-        switch (v.which) {
-        case kCycleTime: frameNotes_[v.frame].cycle = std::move(value); break;
-        case kFrameFormat: frameNotes_[v.frame].format = std::move(value); break;
-        case kBitRateSwitch: frameNotes_[v.frame].brs = std::move(value); break;
-        case kFrameLongSymbol: frameNotes_[v.frame].longSymbol = std::move(value); break;
-        case kStartValue: frameNotes_[v.frame].signals[v.object].start = std::move(value); break;
-        case kSignalLongSymbol: frameNotes_[v.frame].signals[v.object].longSymbol = std::move(value); break;
-        case kNodeLongSymbol: nodeNotes_[v.object].longSymbol = std::move(value); break;
-        case kNotKept: break;
-        }
-    }
-    pending_ = std::vector<PendingValue>();
+    return found != defaults_.end() ? attributeValue(keptDefinitions_, id, found->second) : Value{};
 }
 
 // ---- Statements read from the text -------------------------------------------------------
@@ -1012,7 +553,7 @@ void DbcBuilder::report(double line, uint32_t severity, const std::string &messa
 // lost, then the values of attributes defined nowhere or of another object kind.
 void DbcBuilder::reportDefinitions()
 {
-    for (const Definition &d : definitions_) {
+    for (const AttributeDefinition &d : definitions_) {
         if (keptAttribute(d.kind, d.id) != kNotKept)
             continue;
         long count = 0;
@@ -1817,7 +1358,7 @@ VexoNode *DbcBuilder::makeSignal(Layout &layout, const RawSignal &s, std::string
     }
     // A description written for the other reading of the bits is meant for the value the
     // signal has: 255 for -1 of a signed 8-bit signal, -1 for 255 of an unsigned one. Two
-    // that meet on one value: the later in the table's order stays.
+    // that meet on one value: the later in the values' order (see SignalNotes) stays.
     std::vector<std::pair<double, std::string>> values;
     const bool hasValues = notes != nullptr && notes->hasValues;
     if (hasValues) {
@@ -1877,37 +1418,39 @@ int collectGarbage(lua_State *L)
     return 0;
 }
 
-// Lets the reader's table and the file text go (the caller keeps no reference to them)
-// and collects Lua's garbage, so that the heap memory they held is reused.
-void DbcBuilder::release(bool input)
+// Lets the records' userdata and the file text go (the caller keeps no reference to
+// them) and collects Lua's garbage, which holds the text and what reading it left
+// behind, so that the model reuses that memory.
+void DbcBuilder::release()
 {
-    if (input) {
-        for (int i = 1; i <= 3; ++i) {
-            lua_pushnil(L);
-            lua_rawseti(L, kInput, i);
-        }
-        for (int slot : {kRaw, kContent, kWarnings}) {
-            lua_pushnil(L);
-            lua_replace(L, slot);
-        }
+    for (int i = 1; i <= 2; ++i) {
+        lua_pushnil(L);
+        lua_rawseti(L, kInput, i);
+    }
+    for (int slot : {kRecords, kContent}) {
+        lua_pushnil(L);
+        lua_replace(L, slot);
     }
     if (lua_cpcall(L, collectGarbage, nullptr) != 0)
         throw LuaRaised{};
 }
 
-void DbcBuilder::run(double counts[3])
+void DbcBuilder::run(DbcRecords &records, double counts[3])
 {
     size_t length = 0;
     const char *text = lua_tolstring(L, kName, &length);
     name_.assign(text, length);
     prefixEnds_ = !appendWide(idBuffer_, name_ + "/");
     prefixUnits_ = idBuffer_.size();
-    // The reader leaves garbage behind: its memory takes the records made here.
-    release(false);
-    readWarnings();
-    readTable();
+    take(records);
+    for (const auto &[line, message] : warnings_)
+        report(line, kWarning, message);
+    for (const std::string &message : notices_)
+        report(0, kWarning, message);
+    warnings_ = {};
+    notices_ = {};
     scanStatements();
-    release(true);
+    release();
     reportDefinitions();
     buildNetwork();
     counts[0] = frameCount_;
@@ -1918,11 +1461,12 @@ void DbcBuilder::run(double counts[3])
 enum class Outcome { kDone, kLuaError, kNoMemory, kFailure };
 
 // Runs the builder; every C++ object is gone when it returns.
-Outcome runBuilder(lua_State *L, VexoNode *database, double counts[3], char *message, size_t size) noexcept
+Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double counts[3], char *message,
+                   size_t size) noexcept
 {
     try {
         DbcBuilder builder(L, database);
-        builder.run(counts);
+        builder.run(records, counts);
         return Outcome::kDone;
     } catch (const LuaRaised &) {
         return Outcome::kLuaError;
@@ -1942,18 +1486,18 @@ int buildDbcModel(lua_State *L, VexoNode *database)
     luaL_checktype(L, kReport, LUA_TFUNCTION);
     luaL_checktype(L, kInput, LUA_TTABLE);
     lua_settop(L, kInput);
-    for (int i = 1; i <= 3; ++i)
+    for (int i = 1; i <= 2; ++i)
         lua_rawgeti(L, kInput, i);
-    luaL_argcheck(L, lua_istable(L, kRaw), kInput, "the reader's table expected at [1]");
+    DbcRecords *records = toDbcRecords(L, kRecords);
+    luaL_argcheck(L, records != nullptr, kInput, "the reader's records expected at [1]");
+    luaL_argcheck(L, !records->taken, kInput, "the records at [1] were built already");
     luaL_argcheck(L, lua_type(L, kContent) == LUA_TSTRING, kInput, "the file text expected at [2]");
     luaL_checkstack(L, kLastSlot + 32, "DBC model");
-    for (const char *key : kKeyTexts)
-        lua_pushstring(L, key);
     lua_pushvalue(L, kReport);
     lua_pushcclosure(L, callReport, 1);
     double counts[3] = {};
     char message[128] = "";
-    switch (runBuilder(L, database, counts, message, sizeof message)) {
+    switch (runBuilder(L, database, *records, counts, message, sizeof message)) {
     case Outcome::kDone:
         break;
     case Outcome::kLuaError:

@@ -10,6 +10,7 @@
 
 #include "binding.h"
 #include "dbc_build.h"
+#include "dbc_records.h"
 #include "node_classes.h"
 #include "text.h"
 #include "vexo/io.h"
@@ -199,10 +200,36 @@ int native_label(lua_State *L)
     return 0;
 }
 
-// buildDBC(db, name, report, { raw, content, warnings }): the model of a DBC file from
-// the reader's table (emptied on the way), the file text and the tolerant reader's
-// warnings (the input table is emptied too); the counts of frames, signals and ECUs
-// made. Raises the reporter's error, "not enough memory" or what failed.
+// readDBC(path, tolerant): the DBC reader's records of the file at a UTF-16 path, read
+// tolerantly when asked; or nil and the reader's message or result code, as
+// Vexo.importDBC gives them.
+int native_readDBC(lua_State *L)
+{
+    const VexoChar *path = lua::toWideArgument(L, 1);
+    return readDbcRecords(L, path, lua_toboolean(L, 2) ? VEXO_IMPORT_TOLERANT : 0);
+}
+
+// countDBC(records): the frames, signals and ECUs (those BU_ lists, placeholders left
+// out) that the records hold.
+int native_countDBC(lua_State *L)
+{
+    const DbcRecords *records = toDbcRecords(L, 1);
+    luaL_argcheck(L, records != nullptr, 1, "the reader's records expected");
+    double signals = 0, ecus = 0;
+    for (const RawFrame &frame : records->frames)
+        signals += static_cast<double>(frame.signals.size());
+    for (const std::string &name : records->ecuNames)
+        ecus += isPlaceholderNode(name) ? 0 : 1;
+    lua_pushnumber(L, static_cast<double>(records->frames.size()));
+    lua_pushnumber(L, signals);
+    lua_pushnumber(L, ecus);
+    return 3;
+}
+
+// buildDBC(db, name, report, { records, content }): the model of a DBC file from the
+// reader's records (readDBC; emptied) and the file text (the input table is emptied
+// too); the counts of frames, signals and ECUs made. Raises the reporter's error, "not
+// enough memory" or what failed.
 int native_buildDBC(lua_State *L)
 {
     VexoNode *database = lua::checkDatabase(L, 1);
@@ -217,6 +244,8 @@ const luaL_Reg kNativeFunctions[] = {
     {"utf8", native_utf8},
     {"importSYM", native_importSYM},
     {"label", native_label},
+    {"readDBC", native_readDBC},
+    {"countDBC", native_countDBC},
     {"buildDBC", native_buildDBC},
     {nullptr, nullptr},
 };

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "dbc_reader.h"
+#include "dbc_records.h"
 #include "io_test_support.h"
 #include "ldf_reader.h"
 #include "sym_reader.h"
@@ -161,6 +162,40 @@ TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
         EXPECT_GT(failures, 10);
         EXPECT_GT(tables, 0);
     }
+}
+
+// The DBC import's records under the same budgets (a tolerant read, value descriptions
+// with a negative value, which take a Lua table to order): records with every frame, or
+// Lua's memory error; lua_close frees the userdata's C++ memory either way.
+TEST(ReaderEntry, ReadsDbcRecordsOrReportsLuaMemoryExhaustion)
+{
+    std::string dbc;
+    for (int i = 0; i < 40; ++i)
+        dbc += "BO_ " + std::to_string(i) + " F: 8 A\n SG_ S : 0|8@1* (1,0) [0|1] \"\" B\nVAL_ 1 S -1 \"x\" 1 \"y\";\n";
+    test::TempFile file(dbc);
+    const std::u16string path = file.path16();
+    int records = 0, failures = 0;
+    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+        Budget budget{0, SIZE_MAX};
+        lua_State *L = lua_newstate(allocateWithin, &budget);
+        ASSERT_NE(L, nullptr);
+        budget.limit = budget.used + extra;
+        const int count = readDbcRecords(L, path.c_str(), VEXO_IMPORT_TOLERANT);
+        const DbcRecords *read = count == 1 ? toDbcRecords(L, -1) : nullptr;
+        if (read != nullptr) {
+            ++records;
+            EXPECT_EQ(read->frames.size(), 40u);
+            EXPECT_EQ(read->warnings.size(), 80u);
+            EXPECT_EQ(read->frameNotes.at(1).signals.at("S").values.size(), 2u);
+        } else {
+            ++failures;
+            EXPECT_STREQ(lua_tostring(L, -1), "not enough memory");
+        }
+        lua_close(L);
+        EXPECT_EQ(budget.used, 0u);
+    }
+    EXPECT_GT(failures, 10);
+    EXPECT_GT(records, 0);
 }
 
 }  // namespace

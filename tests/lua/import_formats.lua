@@ -567,16 +567,24 @@ run("helper module: terminated texts and element texts", function()
 end)
 run("DBC builder: a reporter's error comes back as raised, the elements made before stay", function()
     local native, db = require "Vexo.native", Vexo.createDb(W "builder")
-    local signal = { tag = "signal", id = "S", startbit = 0, bitlen = 65, scale = 1, offset = 0, min = 0, max = 0,
-        unit = "", receivers = {} }  -- too long: reported while the frame's records are alive
-    local raw = { tag = "db", { tag = "frame", frameid = 1, id = "F", dlc = 8, sender = "A", signal } }
+    -- The signal is too long: reported while the frame's records are alive.
+    local content = 'BO_ 1 F: 8 A\n SG_ S : 0|65@1+ (1,0) [0|0] "" B\n'
+    local path = W(write("builder.dbc", content))
+    local records = native.readDBC(path)
+    eq(table.concat({ native.countDBC(records) }, " "), "1 1 0", "the records' counts")
     local stop = {}
-    local input = { raw, "", nil }
+    local input = { records, content }
     local ok, problem = pcall(native.buildDBC, db, "t", function() error(stop) end, input)
     check.truthy(not ok and problem == stop, "the reporter's error value: " .. tostring(problem))
     check.truthy(db:findByElementId(W "t/frame/F") ~= nil, "the frame made before the message")
-    check.truthy(raw[1] == nil and input[1] == nil and input[2] == nil, "the input let go")
-    check.raises("the file text", native.buildDBC, db, "t", print, { {} })
+    check.truthy(input[1] == nil and input[2] == nil, "the input let go")
+    check.raises("built already", native.buildDBC, db, "t", print, { records, content })
+    check.raises("the file text", native.buildDBC, db, "t", print, { native.readDBC(path) })
+    check.raises("records expected", native.buildDBC, db, "t", print, { {}, content })
     check.raises("table expected", native.buildDBC, db, "t", print, "no input")
+    local broken = W(write("broken_records.dbc", content .. "BO_ 2 G 8 A\n"))
+    eq(select(2, native.readDBC(broken)), select(2, Vexo.importDBC(broken)), "the reader's syntax error")
+    eq(select(2, native.readDBC(W(tmp .. "missing.dbc"))), select(2, Vexo.importDBC(W(tmp .. "missing.dbc"))),
+        "a file not found")
 end)
 return check.finish()
