@@ -293,21 +293,8 @@ private:
     VexoNode *db_;
     std::string name_;
 
-    // The reader's records.
-    std::vector<std::pair<double, std::string>> warnings_;
-    std::vector<std::string> notices_;
-    std::vector<RawFrame> frames_;
-    std::vector<std::string> ecuNames_;
-    std::unordered_map<double, FrameNotes> frameNotes_;
-    std::unordered_map<std::string, NodeNotes> nodeNotes_;
-    std::string databaseComment_;
-    bool hasDatabaseComment_ = false;
-    std::vector<AttributeDefinition> definitions_;
-    std::unordered_map<std::string, Enumeration> keptDefinitions_;
-    std::unordered_map<std::string, Value> defaults_;  // of kept attributes, as written
-    // Values dropped by attribute, in first-seen order.
-    std::vector<std::pair<std::string, long>> dropped_;
-    std::unordered_map<std::string, size_t> droppedIndex_;
+    // The reader's records, taken over.
+    DbcRecords records_;
     std::unordered_map<std::string, double> definitionLines_;
 
     // Building state.
@@ -333,26 +320,14 @@ private:
 
 void DbcBuilder::take(DbcRecords &records)
 {
+    records_ = std::move(records);
     records.taken = true;
-    warnings_ = std::move(records.warnings);
-    notices_ = std::move(records.notices);
-    frames_ = std::move(records.frames);
-    ecuNames_ = std::move(records.ecuNames);
-    frameNotes_ = std::move(records.frameNotes);
-    nodeNotes_ = std::move(records.nodeNotes);
-    databaseComment_ = std::move(records.databaseComment);
-    hasDatabaseComment_ = records.hasDatabaseComment;
-    definitions_ = std::move(records.definitions);
-    keptDefinitions_ = std::move(records.keptDefinitions);
-    defaults_ = std::move(records.defaults);
-    dropped_ = std::move(records.dropped);
-    droppedIndex_ = std::move(records.droppedIndex);
 }
 
 Value DbcBuilder::defaultValue(const char *id) const
 {
-    const auto found = defaults_.find(id);
-    return found != defaults_.end() ? attributeValue(keptDefinitions_, id, found->second) : Value{};
+    const auto found = records_.defaults.find(id);
+    return found != records_.defaults.end() ? attributeValue(records_.keptDefinitions, id, found->second) : Value{};
 }
 
 // ---- Statements read from the text -------------------------------------------------------
@@ -461,7 +436,7 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
                 skipBlanks(r);
                 if (r < end && isDigit(body[r])) {
                     const std::string signal(body + nameStart, nameEnd - nameStart);
-                    frameNotes_[number(frameStart, frameEnd)].signals[signal].valueType = body[r] - '0';
+                    records_.frameNotes[number(frameStart, frameEnd)].signals[signal].valueType = body[r] - '0';
                     matched = true;
                 }
             }
@@ -517,7 +492,7 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
             }
             ++at;
         }
-        FrameNotes &notes = frameNotes_[number(frameStart, frameEnd)];
+        FrameNotes &notes = records_.frameNotes[number(frameStart, frameEnd)];
         notes.mux[std::string(body + signalStart, signalEnd - signalStart)] = std::move(entry);
         notes.hasMux = true;
         return;
@@ -553,14 +528,14 @@ void DbcBuilder::report(double line, uint32_t severity, const std::string &messa
 // lost, then the values of attributes defined nowhere or of another object kind.
 void DbcBuilder::reportDefinitions()
 {
-    for (const AttributeDefinition &d : definitions_) {
+    for (const AttributeDefinition &d : records_.definitions) {
         if (keptAttribute(d.kind, d.id) != kNotKept)
             continue;
         long count = 0;
-        const auto found = droppedIndex_.find(d.id);
-        if (found != droppedIndex_.end()) {
-            count = std::max(0L, dropped_[found->second].second);
-            dropped_[found->second].second = -1;
+        const auto found = records_.droppedIndex.find(d.id);
+        if (found != records_.droppedIndex.end()) {
+            count = std::max(0L, records_.dropped[found->second].second);
+            records_.dropped[found->second].second = -1;
         }
         const auto at = definitionLines_.find(d.id);
         std::string message = "attribute \"" + d.id + "\"";
@@ -571,14 +546,14 @@ void DbcBuilder::reportDefinitions()
             message += " (" + std::to_string(count) + " values dropped)";
         report(at != definitionLines_.end() ? at->second : 0, kWarning, message);
     }
-    for (const auto &[attribute, count] : dropped_) {
+    for (const auto &[attribute, count] : records_.dropped) {
         if (count >= 0)
             report(0, kWarning, "attribute \"" + attribute + "\" is not defined or not kept: " +
                                     std::to_string(count) + " values dropped");
     }
-    dropped_ = {};
-    droppedIndex_ = {};
-    definitions_ = {};
+    records_.dropped = {};
+    records_.droppedIndex = {};
+    records_.definitions = {};
     definitionLines_ = {};
 }
 
@@ -963,20 +938,20 @@ void luaSort(std::vector<size_t> &a, int l, int u, const Less &less)
 void DbcBuilder::orderFrames(std::vector<size_t> &ordered)
 {
     std::vector<size_t> unplaced;
-    for (size_t i = 0; i < frames_.size(); ++i) {
+    for (size_t i = 0; i < records_.frames.size(); ++i) {
         uint32_t canId = 0;
         bool extended = false, flagMissing = false;
-        (canIdentifier(frames_[i].ident, &canId, &extended, &flagMissing) ? ordered : unplaced).push_back(i);
+        (canIdentifier(records_.frames[i].ident, &canId, &extended, &flagMissing) ? ordered : unplaced).push_back(i);
     }
     // A long symbol that reads as a number compares as one, and not with a name.
-    std::vector<Value> keys(frames_.size());
+    std::vector<Value> keys(records_.frames.size());
     for (size_t i : unplaced) {
-        const auto notes = frameNotes_.find(frames_[i].ident);
-        if (notes != frameNotes_.end() && notes->second.longSymbol.present()) {
+        const auto notes = records_.frameNotes.find(records_.frames[i].ident);
+        if (notes != records_.frameNotes.end() && notes->second.longSymbol.present()) {
             keys[i] = notes->second.longSymbol;
         } else {
             keys[i].kind = Value::kText;
-            keys[i].text = frames_[i].name;
+            keys[i].text = records_.frames[i].name;
         }
     }
     luaSort(unplaced, 1, static_cast<int>(unplaced.size()), [&keys](size_t x, size_t y) {
@@ -997,23 +972,23 @@ void DbcBuilder::buildNetwork()
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);
     name(cluster, name_);
-    if (hasDatabaseComment_)
-        describe(cluster, databaseComment_);
+    if (records_.hasDatabaseComment)
+        describe(cluster, records_.databaseComment);
     path = "channel";
     check(Vexo_createChannel(db_, id(path), cluster, &channel_), &channel_);
     name(channel_, name_);
 
-    for (const std::string &nodeName : ecuNames_) {
+    for (const std::string &nodeName : records_.ecuNames) {
         if (isPlaceholderNode(nodeName) || ecus_.count(nodeName) != 0)
             continue;
-        const auto notes = nodeNotes_.find(nodeName);
-        VexoNode *node = ecu(nodeName, notes != nodeNotes_.end() ? &notes->second.longSymbol : nullptr);
-        if (notes != nodeNotes_.end() && notes->second.hasComment)
+        const auto notes = records_.nodeNotes.find(nodeName);
+        VexoNode *node = ecu(nodeName, notes != records_.nodeNotes.end() ? &notes->second.longSymbol : nullptr);
+        if (notes != records_.nodeNotes.end() && notes->second.hasComment)
             describe(node, notes->second.comment);
         ecuCount_ += 1;
     }
-    ecuNames_ = {};
-    nodeNotes_ = {};
+    records_.ecuNames = {};
+    records_.nodeNotes = {};
 
     if (!defaultValue("GenSigStartValue").toNumber(&startDefault_))
         startDefault_ = 0;
@@ -1025,8 +1000,8 @@ void DbcBuilder::buildNetwork()
     std::vector<size_t> ordered;
     orderFrames(ordered);
     for (size_t k : ordered) {
-        buildFrame(frames_[k]);
-        frames_[k] = RawFrame{};  // its memory goes to the model's next elements
+        buildFrame(records_.frames[k]);
+        records_.frames[k] = RawFrame{};  // its memory goes to the model's next elements
     }
 }
 
@@ -1041,8 +1016,8 @@ void DbcBuilder::buildFrame(RawFrame &frame)
         report(0, kWarning, "message " + frame.name + ": identifier 0x" + hex +
                                 " has more than 11 bits but no extended flag; taken as an extended identifier");
     }
-    const auto notesAt = frameNotes_.find(frame.ident);
-    const FrameNotes &notes = notesAt != frameNotes_.end() ? notesAt->second : kNoFrameNotes;
+    const auto notesAt = records_.frameNotes.find(frame.ident);
+    const FrameNotes &notes = notesAt != records_.frameNotes.end() ? notesAt->second : kNoFrameNotes;
     const std::string display = notes.longSymbol.present() ? notes.longSymbol.display() : frame.name;
     Layout layout;
     layout.frame = &frame;
@@ -1443,12 +1418,12 @@ void DbcBuilder::run(DbcRecords &records, double counts[3])
     prefixEnds_ = !appendWide(idBuffer_, name_ + "/");
     prefixUnits_ = idBuffer_.size();
     take(records);
-    for (const auto &[line, message] : warnings_)
+    for (const auto &[line, message] : records_.warnings)
         report(line, kWarning, message);
-    for (const std::string &message : notices_)
+    for (const std::string &message : records_.notices)
         report(0, kWarning, message);
-    warnings_ = {};
-    notices_ = {};
+    records_.warnings = {};
+    records_.notices = {};
     scanStatements();
     release();
     reportDefinitions();
