@@ -107,11 +107,10 @@ int callReport(lua_State *L)
 
 // ---- Element id paths ----------------------------------------------------------------------
 
-// How often each element id path was met: open-addressing tables over blocks of path
-// bytes, for the ten thousand and more paths of a large file. Every block and table stays
-// small (64 tables, chosen by the hash's top bits), so that they come from memory the
-// heap already holds (the reader's, let go before the build) rather than from pages of
-// their own.
+// How often each element id path was met: open-addressing tables of 16-byte slots over
+// blocks of path bytes, for the ten thousand and more paths of a large file. Tables and
+// blocks stay small (64 tables, chosen by the hash's top bits; 4 KiB blocks), so that
+// they fit into memory the heap already holds rather than adding to the import's peak.
 class PathCounts {
 public:
     // The count of a path, made 0 when the path is new (*added says so).
@@ -120,21 +119,21 @@ public:
         const size_t h = std::hash<std::string_view>()(path);
         const auto hash = static_cast<uint32_t>(h ^ (h >> 32));
         Table &table = tables_[hash >> 26];
-        if (2 * (table.used + 1) > table.slots.size())
+        if (4 * (table.used + 1) > 3 * table.slots.size())
             grow(table);
         const size_t mask = table.slots.size() - 1;
         for (size_t at = hash & mask;; at = (at + 1) & mask) {
             Slot &slot = table.slots[at];
-            if (slot.text == nullptr) {
-                if (path.size() >= UINT32_MAX)
+            if (slot.length == kFree) {
+                if (path.size() >= kFree)
                     throw std::bad_alloc();
-                slot = {keep(path), hash, static_cast<uint32_t>(path.size()), 0};
+                slot = {hash, static_cast<uint32_t>(path.size()), 0, keep(path)};
                 ++table.used;
                 *added = true;
                 return slot.count;
             }
             if (slot.hash == hash && slot.length == path.size()
-                && std::memcmp(slot.text, path.data(), path.size()) == 0) {
+                && std::memcmp(textOf(slot.place), path.data(), path.size()) == 0) {
                 *added = false;
                 return slot.count;
             }
@@ -142,38 +141,52 @@ public:
     }
 
 private:
-    static constexpr size_t kBlockBytes = 32 * 1024;
+    static constexpr uint32_t kFree = UINT32_MAX;
+    static constexpr unsigned kOffsetBits = 12;
+    static constexpr size_t kBlockBytes = size_t{1} << kOffsetBits;
     struct Slot {
-        const char *text;  // null: free
         uint32_t hash, length, count;
+        uint32_t place;  // block index above the offset bits, offset below
     };
     struct Table {
         std::vector<Slot> slots;
         size_t used = 0;
     };
 
-    // A lasting copy of a path's bytes.
-    const char *keep(std::string_view path)
+    const char *textOf(uint32_t place) const
     {
-        if (path.size() > kBlockBytes - blockUsed_ || blocks_.empty()) {
-            blocks_.emplace_back(new char[std::max(kBlockBytes, path.size())]);
+        return blocks_[place >> kOffsetBits].get() + (place & (kBlockBytes - 1));
+    }
+    // A lasting copy of a path's bytes; a path longer than a block gets one of its own.
+    uint32_t keep(std::string_view path)
+    {
+        if (blocks_.size() >= (size_t{1} << (32 - kOffsetBits)) - 1)
+            throw std::bad_alloc();
+        if (path.size() > kBlockBytes) {
+            blocks_.emplace_back(new char[path.size()]);
+            std::memcpy(blocks_.back().get(), path.data(), path.size());
+            blockUsed_ = kBlockBytes;  // the next path starts a block
+            return static_cast<uint32_t>(blocks_.size() - 1) << kOffsetBits;
+        }
+        if (blocks_.empty() || path.size() > kBlockBytes - blockUsed_) {
+            blocks_.emplace_back(new char[kBlockBytes]);
             blockUsed_ = 0;
         }
-        char *text = blocks_.back().get() + blockUsed_;
-        std::memcpy(text, path.data(), path.size());
+        std::memcpy(blocks_.back().get() + blockUsed_, path.data(), path.size());
+        const auto place = static_cast<uint32_t>(((blocks_.size() - 1) << kOffsetBits) | blockUsed_);
         blockUsed_ += path.size();
-        return text;
+        return place;
     }
     static void grow(Table &table)
     {
-        std::vector<Slot> old(table.slots.empty() ? 64 : 2 * table.slots.size(), Slot{nullptr, 0, 0, 0});
+        std::vector<Slot> old(table.slots.empty() ? 64 : 2 * table.slots.size(), Slot{0, kFree, 0, 0});
         old.swap(table.slots);
         const size_t mask = table.slots.size() - 1;
         for (const Slot &slot : old) {
-            if (slot.text == nullptr)
+            if (slot.length == kFree)
                 continue;
             size_t at = slot.hash & mask;
-            while (table.slots[at].text != nullptr)
+            while (table.slots[at].length != kFree)
                 at = (at + 1) & mask;
             table.slots[at] = slot;
         }
