@@ -173,10 +173,6 @@ HRESULT bisectEntries(Chunk *chunk, uint32_t slot, ListPosition *position, Order
     return bisectSpan(chunk, slot, 0, chunk->count, position, order);
 }
 
-}  // namespace detail
-
-namespace detail {
-
 constexpr uint32_t kNearReach = 16;
 
 // findNear's look around the hint.
