@@ -106,14 +106,17 @@ constexpr size_t kArenaBytes = 64 * 1024 - kHeader - 64;
 // that makes a database again mostly needs as much memory again. Handed back to the heap,
 // a whole database's arenas tend to end up at its top, which the heap then gives back to
 // the system, and touching fresh pages is slow (on a virtual machine a page can cost some
-// fifteen microseconds, half a large import). At most kKeptArenas (16 MiB) are kept.
+// fifteen microseconds; a large import's arenas are some 800 pages). At most kKeptArenas
+// (16 MiB) are kept.
 constexpr size_t kKeptArenas = 256;
 struct KeptArenas {
     std::mutex lock;
     size_t count = 0;
-    void *blocks[kKeptArenas];
+    void *blocks[kKeptArenas] = {};
 };
-KeptArenas keptArenas;  // trivially destructible: usable by any code that runs at exit
+// Initialized before any code runs (every member has a constant initializer) and trivially
+// destructible, so code that runs before main or at exit may use it too.
+KeptArenas keptArenas;
 
 // A heap block of size bytes (after the links), chained into one of the allocator's
 // lists; an arena comes from the kept ones when there are some.
