@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "sanitizers.h"
 #include "vexo/core.h"
 #include "vexo/testing.h"
 
@@ -89,17 +90,7 @@ constexpr size_t kHeader = sizeof(ListLink) < 16 ? 16 : sizeof(ListLink);
 // a database of thousands of elements then costs few heap blocks and no per-element
 // heap overhead. Sanitizer builds give every request a heap block of its own, so that
 // an overrun from one element into the next is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kLargest = 0;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr size_t kLargest = 0;
-#else
-constexpr size_t kLargest = 1024;
-#endif
-#else
-constexpr size_t kLargest = 1024;
-#endif
+constexpr size_t kLargest = kAddressSanitizer ? 0 : 1024;
 constexpr size_t kArenaBytes = 64 * 1024 - kHeader - 64;
 
 // Arenas of destroyed tracking allocators, kept for the next ones, process-wide: a program

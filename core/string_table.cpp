@@ -9,6 +9,7 @@
 #endif
 #include <new>
 
+#include "sanitizers.h"
 #include "text.h"
 
 namespace vexo::core {
@@ -117,17 +118,7 @@ HRESULT destroyStringTable(StringTable *table)
 namespace {
 
 // Sanitizer builds read a text unit by unit: reading whole words may pass its end.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kWordScan = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kWordScan = false;
-#else
-constexpr bool kWordScan = true;
-#endif
-#else
-constexpr bool kWordScan = true;
-#endif
+constexpr bool kWordScan = !kAddressSanitizer && !kThreadSanitizer;
 
 inline uint64_t mixWord(uint64_t h, uint64_t word)
 {
