@@ -111,9 +111,25 @@ void *allocateWithin(void *context, void *block, size_t oldSize, size_t newSize)
     return grown;
 }
 
-// Budgets from 256 bytes above what the state already holds (room for the parse closure,
-// made before the protected call) upward: each read gives the table it gives without a
-// budget or Lua's memory error, and lua_close leaves nothing allocated.
+// Runs read in a fresh state under each budget from 256 bytes above what the state
+// already holds (room for the parse closure, made before the protected call) upward;
+// lua_close must leave nothing allocated.
+template <class Read>
+void underBudgets(const Read &read)
+{
+    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
+        Budget budget{0, SIZE_MAX};
+        lua_State *L = lua_newstate(allocateWithin, &budget);
+        ASSERT_NE(L, nullptr);
+        budget.limit = budget.used + extra;
+        read(L, extra);
+        lua_close(L);
+        EXPECT_EQ(budget.used, 0u);
+    }
+}
+
+// Under every budget a read gives the table it gives without a budget, or Lua's memory
+// error.
 TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
 {
     std::string dbc = "BU_: A B\n";
@@ -144,11 +160,7 @@ TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
         lua_close(unlimited);
         ASSERT_EQ(want.compare(0, 2, "{{"), 0) << want;
         int tables = 0, failures = 0;
-        for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
-            Budget budget{0, SIZE_MAX};
-            lua_State *L = lua_newstate(allocateWithin, &budget);
-            ASSERT_NE(L, nullptr);
-            budget.limit = budget.used + extra;
+        underBudgets([&](lua_State *L, size_t extra) {
             const std::string got = describe(L, test::importRaw(L, c.format, path.c_str(), c.flags));
             if (got == "error: not enough memory")
                 ++failures;
@@ -156,9 +168,7 @@ TEST(ReaderEntry, ReportsLuaMemoryExhaustionAsAnError)
                 ++tables;
             else
                 ADD_FAILURE() << extra << ": " << got.substr(0, 200);
-            lua_close(L);
-            EXPECT_EQ(budget.used, 0u);
-        }
+        });
         EXPECT_GT(failures, 10);
         EXPECT_GT(tables, 0);
     }
@@ -175,11 +185,7 @@ TEST(ReaderEntry, ReadsDbcRecordsOrReportsLuaMemoryExhaustion)
     test::TempFile file(dbc);
     const std::u16string path = file.path16();
     int records = 0, failures = 0;
-    for (size_t extra = 256; extra < (size_t{1} << 22); extra += extra / 4) {
-        Budget budget{0, SIZE_MAX};
-        lua_State *L = lua_newstate(allocateWithin, &budget);
-        ASSERT_NE(L, nullptr);
-        budget.limit = budget.used + extra;
+    underBudgets([&](lua_State *L, size_t) {
         const int count = readDbcRecords(L, path.c_str(), VEXO_IMPORT_TOLERANT);
         const DbcRecords *read = count == 1 ? toDbcRecords(L, -1) : nullptr;
         if (read != nullptr) {
@@ -191,9 +197,7 @@ TEST(ReaderEntry, ReadsDbcRecordsOrReportsLuaMemoryExhaustion)
             ++failures;
             EXPECT_STREQ(lua_tostring(L, -1), "not enough memory");
         }
-        lua_close(L);
-        EXPECT_EQ(budget.used, 0u);
-    }
+    });
     EXPECT_GT(failures, 10);
     EXPECT_GT(records, 0);
 }
