@@ -1,9 +1,12 @@
 // Client-side signal encoding: the search for the computations that take a physical
 // value, and writing an internal value at a signal instance's place in a buffer.
+#include <atomic>
+#include <mutex>
 #include <new>
 
 #include "api_guard.h"
 #include "bit_buffer.h"
+#include "database.h"
 #include "conversion_plan.h"
 #include "enumerator.h"
 #include "node_classes.h"
@@ -80,13 +83,29 @@ __attribute__((noinline)) HRESULT searchAndConvert(const Coding &coding, const S
     return result;
 }
 
-// One write of Vexo_encodeSignals.
-inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32_t length)
+// A double through the first encode piece of a plan whose range holds it (false when
+// none does): the internal value, masked to the field.
+inline bool encodeByPieces(const decode::ConversionPlan &plan, double number, uint64_t *internal)
 {
-    const auto *instance = nodeExactly<SignalInstance>(write.signalInstance);
-    if (instance == nullptr || !decode::isKnownType(write.value.valueType))
+    const decode::ConversionPlan::EncodePiece *piece = plan.encodePieces;
+    const decode::ConversionPlan::EncodePiece *end = piece + plan.encodePieceCount;
+    while (!(number >= piece->lower && number <= piece->upper))
+        if (++piece == end)
+            return false;
+    const double converted = piece->identity ? number : decode::applyLinear(piece->scale, piece->offset, number);
+    *internal = (piece->bounded ? static_cast<uint64_t>(static_cast<int64_t>(converted))
+                                : decode::integerBitsOf(converted))
+                & plan.encodeMask;
+    return true;
+}
+
+// The full rules of one write of Vexo_encodeSignals (any value type, any coding).
+HRESULT encodeWriteGenerally(const SignalInstance &instance, const SignalValue &value, uint8_t *buffer,
+                             uint32_t length)
+{
+    if (!decode::isKnownType(value.valueType))
         return E_INVALIDARG;
-    const auto *signal = nodeExactly<Signal>(instance->reference);
+    const auto *signal = nodeExactly<Signal>(instance.reference);
     if (signal == nullptr)
         return E_UNEXPECTED;
     const auto *coding = nodeExactly<Coding>(signal->reference);
@@ -94,26 +113,112 @@ inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32
         return S_FALSE;
     const decode::ConversionPlan *plan = decode::conversionPlanOf(*coding);
     uint64_t internal = 0;
-    if (plan != nullptr && plan->encodePieceCount != 0 && write.value.valueType == Q3_VALUETYPE_DOUBLE) {
-        const double number = write.value.value.f64;
-        const decode::ConversionPlan::EncodePiece *piece = plan->encodePieces;
-        const decode::ConversionPlan::EncodePiece *end = piece + plan->encodePieceCount;
-        while (!(number >= piece->lower && number <= piece->upper))
-            if (++piece == end)
-                return S_FALSE;
-        const double converted = piece->identity ? number : decode::applyLinear(piece->scale, piece->offset, number);
-        internal = piece->bounded ? static_cast<uint64_t>(static_cast<int64_t>(converted))
-                                  : decode::integerBitsOf(converted);
-        internal &= plan->encodeMask;
+    if (plan != nullptr && plan->encodePieceCount != 0 && value.valueType == Q3_VALUETYPE_DOUBLE) {
+        if (!encodeByPieces(*plan, value.value.f64, &internal))
+            return S_FALSE;
     } else {
-        const HRESULT converted = searchAndConvert(*coding, write.value, &internal);
+        const HRESULT converted = searchAndConvert(*coding, value, &internal);
         if (converted != S_OK)
             return converted;
         if (coding->bitlen > 64)
             return E_UNEXPECTED;
     }
-    writeField(*instance, *coding, internal, buffer, length);
+    writeField(instance, *coding, internal, buffer, length);
     return S_OK;
+}
+
+// What a signal instance needs for writing a double, decided once per model state: the
+// coding's conversion plan when it encodes by pieces, and the lowest eight-byte window
+// that holds the field (used when the buffer holds that window).
+struct WritePlan : DerivedBlock {
+    static constexpr uint32_t kNoWindow = UINT32_MAX;
+    std::atomic<uint64_t> stamp{decode::ConversionPlan::kNever};
+    const decode::ConversionPlan *conversion = nullptr;  // null: the full rules apply
+    uint32_t base = kNoWindow;  // the window's first byte
+    uint32_t position = 0;      // of the field's least significant bit in the window
+    uint64_t fieldMask = 0;     // the field's bits in the window
+    bool bigEndian = false;
+    int64_t startBit = 0;  // for buffers that end inside the window
+    int32_t signedLength = 0;
+};
+
+__attribute__((noinline)) const WritePlan *decideWritePlan(const SignalInstance &instance)
+{
+    const auto *signal = nodeExactly<Signal>(instance.reference);
+    const auto *coding = signal != nullptr ? nodeExactly<Coding>(signal->reference) : nullptr;
+    // Taken before the lock, which deciding a conversion plan takes itself.
+    const decode::ConversionPlan *conversion = coding != nullptr ? decode::conversionPlanOf(*coding) : nullptr;
+    const std::lock_guard<std::mutex> hold(derivedLock());
+    const uint64_t now = changesOf(instance.database);
+    auto *plan = derivedBlockOf<WritePlan>(instance.database, &instance.writePlan);
+    if (plan == nullptr || plan->stamp.load(std::memory_order_relaxed) == now)
+        return plan;
+    plan->conversion = nullptr;
+    if (conversion != nullptr && conversion->encodePieceCount != 0
+        && conversion->stamp.load(std::memory_order_relaxed) == now) {
+        const uint64_t bits = coding->bitlen;
+        const bool big = instance.byteOrder == Q3_BYTEORDER_BIGENDIAN;
+        const uint64_t start = instance.bitpos;
+        // Read as a little-endian word (big-endian: byte `base` most significant), the
+        // window from byte b holds the field's least significant bit at
+        // big ? 64 - bits + 8b - (start ^ 7) : start - 8b, and the field when that lies
+        // in [0, 64 - bits]: for every b from the lowest such one up to the field's first
+        // byte, the lowest being the bits reaching beyond 64 from that byte, in bytes.
+        const uint64_t reach = (big ? (start ^ 7) : start) + bits;
+        const uint64_t lowest = reach > 64 ? (reach - 64 + 7) / 8 : 0;
+        plan->conversion = conversion;
+        plan->base = WritePlan::kNoWindow;
+        if (bits - 1 < 64 && lowest <= start / 8 && lowest < WritePlan::kNoWindow - 8) {
+            const uint64_t position = big ? 64 - bits + 8 * lowest - (start ^ 7) : start - 8 * lowest;
+            plan->base = static_cast<uint32_t>(lowest);
+            plan->position = static_cast<uint32_t>(position);
+            plan->fieldMask = (~uint64_t(0) >> (64 - bits)) << position;
+        }
+        plan->bigEndian = big;
+        plan->startBit = static_cast<int64_t>(start);
+        plan->signedLength = big ? -static_cast<int32_t>(bits) : static_cast<int32_t>(bits);
+    }
+    plan->stamp.store(now, std::memory_order_release);
+    return plan;
+}
+
+inline const WritePlan *writePlanOf(const SignalInstance &instance)
+{
+    const auto *plan = static_cast<const WritePlan *>(__atomic_load_n(&instance.writePlan, __ATOMIC_ACQUIRE));
+    if (plan != nullptr && plan->stamp.load(std::memory_order_acquire) == changesOf(instance.database))
+        return plan;
+    return decideWritePlan(instance);
+}
+
+// One write of Vexo_encodeSignals: a double through the instance's write plan, anything
+// else (or a coding without pieces) by the full rules, with the same result.
+inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32_t length)
+{
+    const auto *instance = nodeExactly<SignalInstance>(write.signalInstance);
+    if (instance == nullptr)
+        return E_INVALIDARG;
+    if (write.value.valueType == Q3_VALUETYPE_DOUBLE) {
+        const WritePlan *plan = writePlanOf(*instance);
+        if (plan != nullptr && plan->conversion != nullptr) {
+            uint64_t internal = 0;
+            if (!encodeByPieces(*plan->conversion, write.value.value.f64, &internal))
+                return S_FALSE;
+            if (uint64_t{plan->base} + 8 <= length) {
+                uint64_t word;
+                __builtin_memcpy(&word, buffer + plan->base, sizeof word);
+                if (plan->bigEndian)
+                    word = __builtin_bswap64(word);
+                word = (word & ~plan->fieldMask) | ((internal << plan->position) & plan->fieldMask);
+                if (plan->bigEndian)
+                    word = __builtin_bswap64(word);
+                __builtin_memcpy(buffer + plan->base, &word, sizeof word);
+            } else {
+                codec::insertFieldQuickly(buffer, length, plan->startBit, plan->signedLength, internal);
+            }
+            return S_OK;
+        }
+    }
+    return encodeWriteGenerally(*instance, write.value, buffer, length);
 }
 
 }  // namespace

@@ -171,7 +171,8 @@ void addImportedPieces(Model &m, VexoNode *coding, uint32_t bitlen, bool isSigne
 }
 
 // Random codings of every encoding and length with random computations, values of every type, fields of both byte
-// orders: Vexo_encodeSignals writes the bytes and results of the one-value functions, also after the model changed.
+// orders: Vexo_encodeSignals writes the bytes and results of the one-value functions, also after the model changed
+// (computations added, instances given another signal).
 TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
 {
     Model m;
@@ -194,6 +195,12 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
         for (int c = 0, count = int(random() % 3); c < count; ++c)
             addRandomComputation(m, coding, random);
         VexoNode *signal = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, random() % 20 == 0 ? nullptr : coding);
+        // A second signal of another length, which some instances take between the passes.
+        const uint32_t otherLength = 1 + uint32_t(random() % 64);
+        VexoNode *otherCoding = m.make(Vexo_createCoding, m.id(), otherLength, uint32_t(Q3_ENCODING_DIRECT),
+                                       static_cast<VexoNode *>(nullptr));
+        addImportedPieces(m, otherCoding, otherLength, false, 0.5, 0.0);
+        VexoNode *other = m.make(Vexo_createSignal, m.id(), 0u, 0.0, 0.0, 0.0, otherCoding);
         std::vector<VexoSignalWrite> writes(8);
         for (VexoSignalWrite &write : writes) {
             write.signalInstance = m.instance(random() % 30 == 0 ? nullptr : signal, pdu, uint32_t(random() % 130),
@@ -223,7 +230,10 @@ TEST(SignalEncoding, EncodeSignalsDoesWhatTheOneValueFunctionsDo)
             const auto *plan = vexo::decode::conversionPlanOf(*vexo::core::nodeAs<vexo::core::Coding>(coding));
             if (pass == 0 && plan != nullptr && plan->encodePieceCount != 0)
                 planned += ok;
-            addRandomComputation(m, coding, random);  // the plan must follow the model
+            addRandomComputation(m, coding, random);  // the plans must follow the model
+            for (VexoSignalWrite &write : writes)
+                if (random() % 4 == 0)
+                    Vexo_setSignal(const_cast<VexoNode *>(write.signalInstance), other);
         }
     }
     EXPECT_GT(planned, 400u) << "fields written through a plan";
