@@ -88,4 +88,42 @@ TEST(EncoderConcurrency, ThreadsChangeTriggerAndFetchWithoutLosingWrites)
     }
 }
 
+// Threads writing the same signals with Vexo_encodeSignals, while the instances' write plans are decided and, after
+// each change of the model, decided again, write what one thread alone writes.
+TEST(EncoderConcurrency, ThreadsEncodingSignalsWriteWhatOneThreadWrites)
+{
+    Model m;
+    VexoNode *pdu = m.signalPdu(64);
+    std::vector<VexoNode *> signals;
+    std::vector<VexoSignalWrite> writes;
+    for (uint32_t i = 0; i < 32; ++i) {
+        signals.push_back(m.signal(1 + i % 16 * 3));
+        VexoSignalWrite write{};
+        write.signalInstance = m.instance(signals.back(), pdu, i * 13 % 440, i % 2 == 0 ? kLE : kBE);
+        write.value.valueType = Q3_VALUETYPE_DOUBLE;
+        write.value.value.f64 = double(i * 37 % 100);
+        writes.push_back(write);
+    }
+    const auto n = uint32_t(writes.size());
+    for (uint32_t round = 0; round < 12; ++round) {
+        Vexo_setSignal(const_cast<VexoNode *>(writes[round].signalInstance), signals[round * 7 % n]);
+        std::vector<std::vector<uint8_t>> bytes(kWorkers + 1, std::vector<uint8_t>(64));
+        std::vector<std::vector<HRESULT>> results(kWorkers + 1, std::vector<HRESULT>(n));
+        const auto encode = [&](int t) {
+            for (int k = 0; k < 20; ++k)
+                Vexo_encodeSignals(writes.data(), n, bytes[t].data(), 64, results[t].data(), nullptr);
+        };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kWorkers; ++t)
+            threads.emplace_back(encode, t);
+        for (std::thread &thread : threads)
+            thread.join();
+        encode(kWorkers);
+        for (int t = 0; t < kWorkers; ++t) {
+            EXPECT_EQ(bytes[t], bytes[kWorkers]) << "round " << round << ", thread " << t;
+            EXPECT_EQ(results[t], results[kWorkers]) << "round " << round << ", thread " << t;
+        }
+    }
+}
+
 }  // namespace
