@@ -120,48 +120,86 @@ namespace {
 // Sanitizer builds read a text unit by unit: reading whole words may pass its end.
 constexpr bool kWordScan = !kAddressSanitizer && !kThreadSanitizer;
 
-inline uint64_t mixWord(uint64_t h, uint64_t word)
+constexpr uint64_t kHashMultiplier = 0x9E3779B97F4A7C15u;
+
+// The 16-bit units of a word that are zero, as their top bits.
+inline uint64_t zeroUnits(uint64_t word) { return (word - 0x0001000100010001u) & ~word & 0x8000800080008000u; }
+
+// The end of the hash: both lanes and the last word, mixed so that every bit reaches the
+// low bits that pick a slot.
+inline uint32_t finishHash(uint64_t even, uint64_t odd, uint64_t last)
 {
-    h = (h ^ word) * 0x9E3779B97F4A7C15u;
-    return h ^ (h >> 32);
+    uint64_t h = (even ^ ((odd << 29) | (odd >> 35)) ^ last) * kHashMultiplier;
+    h ^= h >> 32;
+    h *= kHashMultiplier;
+    return static_cast<uint32_t>(h ^ (h >> 29));
 }
 
-// A hash of the code units, taken four at a time as one 64-bit word (the last word holds
-// the units before the terminator, zeros after them); *length receives the count of
-// units. Eight bytes are read at once where they cannot reach into the next page; from
-// there on the same words are put together unit by unit, so that the hash of a text
-// does not depend on where it lies.
+// The place (0-7) of the first zero among the eight units from text, or 8.
+inline unsigned firstZeroOfEight(const VexoChar *text, uint64_t first, uint64_t second)
+{
+#if defined(__SSE2__)
+    (void)first, (void)second;
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text));
+    const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, _mm_setzero_si128())));
+    return zeros == 0 ? 8 : static_cast<unsigned>(__builtin_ctz(zeros)) / 2;
+#else
+    (void)text;
+    const uint64_t zeros = zeroUnits(first);
+    if (zeros != 0)
+        return static_cast<unsigned>(__builtin_ctzll(zeros)) / 16;
+    const uint64_t later = zeroUnits(second);
+    return later == 0 ? 8 : 4 + static_cast<unsigned>(__builtin_ctzll(later)) / 16;
+#endif
+}
+
+// A hash of the code units, taken four at a time as one 64-bit word: whole words go
+// alternately into two lanes (a multiply each, the two independent of each other), the
+// last word (the units before the terminator, zeros after them) into the end; *length
+// receives the count of units. Up to the end of the text's page, eight units are read at
+// once; from there on the same words are put together unit by unit, so that the hash of
+// a text does not depend on where it lies.
 uint32_t hashUnits(const VexoChar *text, size_t *length)
 {
-    uint64_t h = 0x2545F4914F6CDD1Du;
+    uint64_t even = 0x2545F4914F6CDD1Du, odd = 0x6A09E667F3BCC909u;
     size_t n = 0;
     if (kWordScan) {
-        while ((reinterpret_cast<uintptr_t>(text + n) & 4095) <= 4096 - 8) {
-            uint64_t word;
-            std::memcpy(&word, text + n, sizeof word);
-            const uint64_t zeros = (word - 0x0001000100010001u) & ~word & 0x8000800080008000u;
-            if (zeros != 0) {
-                const unsigned units = static_cast<unsigned>(__builtin_ctzll(zeros)) / 16;
-                word &= units == 0 ? 0 : ~uint64_t{0} >> (64 - 16 * units);
-                *length = n + units;
-                return static_cast<uint32_t>(mixWord(h, word));
+        const size_t room = (4096 - (reinterpret_cast<uintptr_t>(text) & 4095)) / sizeof(VexoChar);
+        for (; n + 8 <= room; n += 8) {
+            uint64_t first, second;
+            std::memcpy(&first, text + n, sizeof first);
+            std::memcpy(&second, text + n + 4, sizeof second);
+            const unsigned zero = firstZeroOfEight(text + n, first, second);
+            if (zero < 8) {
+                uint64_t last = first;
+                if (zero >= 4) {
+                    even = (even ^ first) * kHashMultiplier;
+                    last = second;
+                }
+                const unsigned units = zero & 3;
+                last &= units == 0 ? 0 : ~uint64_t{0} >> (64 - 16 * units);
+                *length = n + zero;
+                return finishHash(even, odd, last);
             }
-            h = mixWord(h, word);
-            n += 4;
+            even = (even ^ first) * kHashMultiplier;
+            odd = (odd ^ second) * kHashMultiplier;
         }
     }
     uint64_t word = 0;
     unsigned units = 0;
+    bool toOdd = false;  // n is a multiple of eight here: the next whole word is an even one
     for (; text[n] != 0; ++n) {
         word |= uint64_t{text[n]} << (16 * units);
         if (++units == 4) {
-            h = mixWord(h, word);
+            uint64_t &lane = toOdd ? odd : even;
+            lane = (lane ^ word) * kHashMultiplier;
+            toOdd = !toOdd;
             word = 0;
             units = 0;
         }
     }
     *length = n;
-    return static_cast<uint32_t>(mixWord(h, word));
+    return finishHash(even, odd, word);
 }
 
 // Doubles the slot array (the first call makes one of 1024 slots).

@@ -98,10 +98,10 @@ TEST(StringTable, InternsOneCopyPerTextWhereverTheTextLies)
 {
     TestDb db;
     StringTable *table = db.database()->strings;
-    // Texts of every length up to twelve units, units with the high bit set among them,
+    // Texts of every length up to twenty units, units with the high bit set among them,
     // copied to each place across a page end, where the word-wise scan hands over to
     // unit-wise reading at a different unit each time.
-    const std::u16string alphabet = u"a\u8000b\uFFFFc\u0100d\u0001e\u7FFFfgh";
+    const std::u16string alphabet = u"a\u8000b\uFFFFc\u0100d\u0001e\u7FFFfghijk\u00FFlmno";
     auto *pages = static_cast<char16_t *>(std::aligned_alloc(4096, 2 * 4096));
     ASSERT_NE(pages, nullptr);
     std::vector<const VexoChar *> copies;
@@ -110,7 +110,7 @@ TEST(StringTable, InternsOneCopyPerTextWhereverTheTextLies)
         const VexoChar *first = intern(table, text.c_str());
         ASSERT_NE(first, nullptr);
         EXPECT_EQ(u16(first), text);
-        for (size_t end = 2048 - 8; end <= 2048 + 8; ++end) {
+        for (size_t end = 2048 - 16; end <= 2048 + 16; ++end) {
             char16_t *at = pages + end - length;
             std::copy(text.begin(), text.end(), at);
             at[length] = 0;
