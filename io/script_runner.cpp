@@ -1,7 +1,8 @@
 // Import and export through the scripts "imports.lua" and "exports.lua" that lie
 // beside libvexo.so. Each call builds a private Lua state, runs the script from disk,
 // calls one global function and closes the state, so calls never share Lua data and
-// an edited script takes effect on the next call.
+// an edited script takes effect on the next call. (The scripts and the modules they
+// require from beside the library are compiled once per process and file version.)
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "allocator.h"
 #include "binding.h"
+#include "script_cache.h"
 #include "text.h"
 #include "vexo/core.h"
 #include "vexo/io.h"
@@ -117,13 +119,14 @@ int prepareState(lua_State *L)
     lua_setglobal(L, "ModuleFilePath");
     prependSearchPath(L, directory, "path", "/?.lua;");
     prependSearchPath(L, directory, "cpath", "/?.so;");
+    searchScriptsFirst(L, directory.c_str());
     // The script's file name is made on the Lua stack too (see prependSearchPath): a
     // script that cannot be loaded raises here.
     lua_pushlstring(L, directory.data(), directory.size());
     lua_pushliteral(L, "/");
     lua_pushstring(L, setup->script);
     lua_concat(L, 3);
-    if (luaL_loadfile(L, lua_tostring(L, -1)) != 0)
+    if (loadScriptFile(L, lua_tostring(L, -1)) != 0)
         return lua_error(L);
     lua_remove(L, -2);
     lua_call(L, 0, 0);
