@@ -75,9 +75,9 @@ typedef struct VexoSignalWrite {
  * Vexo_physicalToInternal converts it (S_OK, from an internal value of 0) gives the
  * internal value that Vexo_encodeSignalInstance writes at the instance's place.
  * Writes are done in order, so a later field overwrites an earlier one's bits where
- * they overlap. As for Vexo_internalToPhysical, how a coding converts is decided
- * once after each model change and kept with the model; several threads may encode
- * at once while nobody changes the model.
+ * they overlap. As for Vexo_internalToPhysical, how a coding converts, and where
+ * an instance's field lies, are decided once after each model change and kept with
+ * the model; several threads may encode at once while nobody changes the model.
  *   writes   the values; count of them
  *   buffer   the bytes the instances' start bits count in; length bytes, not 0
  *   results  null, or count results, one per write:
