@@ -72,8 +72,10 @@ void keep(lua_State *L, const char *path, const struct stat &file)
     try {
         auto compiled = std::make_shared<Compiled>();
         compiled->file = file;
+        compiled->code.reserve(static_cast<size_t>(file.st_size) * 2);
         if (lua_dump(L, appendCode, &compiled->code) != 0)
             return;
+        compiled->code.shrink_to_fit();
         const std::lock_guard<std::mutex> hold(cacheLock());
         cache()[path] = std::move(compiled);
     } catch (const std::bad_alloc &) {
