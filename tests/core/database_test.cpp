@@ -1,3 +1,5 @@
+// The database object: element identifiers (unique, qualified, found among thousands inserted in any order),
+// groups filled in order or by identifier, and the default groups, also when memory runs out.
 #include "database.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The node class table: codes that spell their tags and form one consistent tree, and zero-filled nodes.
 #include "node_classes.h"
 
 #include <gtest/gtest.h>

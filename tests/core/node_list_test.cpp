@@ -1,3 +1,5 @@
+// Chunked lists, cursors and allocators: the chunk sizing rule, appends and indexed writes, ordered inserts that
+// split full chunks, failed allocations that change nothing, and the allocator kinds.
 #include "node_list.h"
 
 #include <gtest/gtest.h>

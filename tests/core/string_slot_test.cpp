@@ -1,3 +1,5 @@
+// String slots and interning: languages, texts in UTF-16 and UTF-8, refused arguments, and one interned copy per
+// text wherever the text lies in memory.
 #include "string_table.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The DOT dump: each node once, after its links, in walk order (cycles and long chains too), labels and escapes for
+// every kind of element, and refused arguments and unwritable files.
 #include "dot_dump.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Enumerators: fetching, skipping, finding and re-aiming, foreign handles refused, inserts during a walk, and every
+// enumeration reading its list in order.
 #include "enumerator.h"
 
 #include <gtest/gtest.h>

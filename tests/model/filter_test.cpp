@@ -1,3 +1,5 @@
+// Node filters: identifier lists, modes and combinations against a plain model of their answers, shared members
+// and long chains, bad arguments, and running out of memory.
 #include "filter.h"
 
 #include <gtest/gtest.h>
