@@ -4,6 +4,7 @@
 #include "database.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <string_view>
@@ -37,8 +38,112 @@ int orderByInternedId(const VexoChar *id, const void *entry)
     return compareInterned(id, element->eid);
 }
 
+}  // namespace
+
+struct IdBatch {
+    ObjectBase **nodes;  // in the order they were named
+    uint32_t count;
+    uint32_t capacity;
+};
+
+namespace {
+
+void freeBatch(IdBatch *batch)
+{
+    if (batch != nullptr)
+        std::free(batch->nodes);
+    std::free(batch);
+}
+
+bool keepInBatch(IdBatch *batch, ObjectBase *node)
+{
+    if (batch->count == batch->capacity) {
+        const uint32_t capacity = batch->capacity == 0 ? 256 : batch->capacity * 2;
+        auto *grown = capacity > batch->capacity
+                          ? static_cast<ObjectBase **>(std::realloc(batch->nodes, capacity * sizeof(ObjectBase *)))
+                          : nullptr;
+        if (grown == nullptr)
+            return false;
+        batch->nodes = grown;
+        batch->capacity = capacity;
+    }
+    batch->nodes[batch->count++] = node;
+    return true;
+}
+
+const VexoChar *idOf(const ObjectBase *node) { return static_cast<const ElementId *>(node)->eid; }
+
+// Lists a batch's nodes in the root group, in order of their ids (repeats in the order
+// named, so the first stays). Each id is placed as insertIntoGroup places it; the ids
+// after it that also belong before the entry there go in with it, in one move, when its
+// chunk has the room.
+HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
+{
+    ObjectBase **nodes = batch.nodes;
+    const uint32_t n = batch.count;
+    batch.count = 0;
+    // The units all the ids share (the database's name, mostly): the sort's comparisons
+    // start past them.
+    size_t shared = SIZE_MAX;
+    for (uint32_t i = 1; i < n && shared > 0; ++i) {
+        size_t common = 0;
+        compareInternedFrom(idOf(nodes[0]), idOf(nodes[i]), 0, &common);
+        shared = std::min(shared, common);
+    }
+    shared = n > 1 ? shared : 0;
+    const auto before = [shared](const ObjectBase *a, const ObjectBase *b) {
+        size_t common = 0;
+        return compareInternedFrom(idOf(a), idOf(b), shared, &common) < 0;
+    };
+    std::stable_sort(nodes, nodes + n, before);
+    for (uint32_t i = 0; i < n;) {
+        if (i > 0 && !before(nodes[i - 1], nodes[i])) {
+            ++i;  // named before in this batch
+            continue;
+        }
+        const VexoChar *id = idOf(nodes[i]);
+        const auto order = [id](const void *entry) { return orderByInternedId(id, entry); };
+        ListPosition position = {nullptr, 0};
+        HRESULT found = S_FALSE;
+        if (!findNear(root, &position, order, &found))
+            found = findOrdered(root, &position, order);
+        if (found == S_OK) {
+            ++i;  // listed before the batch
+            continue;
+        }
+        uint32_t end = i + 1;
+        if (Chunk *chunk = position.chunk) {
+            // The entry that the run goes before (none at the list's end).
+            const void *next = position.index < chunk->count ? chunkEntries(chunk)[position.index] : nullptr;
+            const bool atEnd = next == nullptr && chunk == lastChunk(root->chunks);
+            while (end < n && end - i < chunk->capacity - chunk->count) {
+                const VexoChar *key = idOf(nodes[end]);
+                if (!before(nodes[end - 1], nodes[end]) ||
+                    (next != nullptr ? orderByInternedId(key, next) >= 0 : !atEnd))
+                    break;
+                ++end;
+            }
+        }
+        VexoNode *const *values = reinterpret_cast<VexoNode *const *>(nodes + i);
+        HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position,
+                                              reinterpret_cast<void *const *>(values), end - i)
+                                 : S_FALSE;
+        if (hr == S_FALSE) {
+            hr = insertOrdered(kLargeNodeLayout, database->allocator, root, position, nodes[i]) == S_OK ? S_OK
+                                                                                                      : E_OUTOFMEMORY;
+            end = i + 1;
+        }
+        if (hr != S_OK)
+            return hr;
+        i = end;
+    }
+    return S_OK;
+}
+
 void destroyDatabase(Vexo *database)
 {
+    freeBatch(database->idBatch);
+    database->idBatch = nullptr;
     for (DerivedBlock *block = database->derived; block != nullptr;) {
         DerivedBlock *next = block->next;
         block->release(block);
@@ -148,9 +253,38 @@ HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id)
     DatabaseCollections *collections = nullptr;
     if (collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
         return S_OK;
+    if (database->idBatch != nullptr)
+        return keepInBatch(database->idBatch, node) ? S_OK : E_OUTOFMEMORY;
     VexoNode *entry = reinterpret_cast<VexoNode *>(node);
     return insertIntoGroup(&entry, 1, kLargeNodeLayout, database, ElementId::kCode, nullptr,
                            &collections->identElements->children);
+}
+
+HRESULT openIdBatch(Vexo *database)
+{
+    if (database->idBatch != nullptr)
+        return S_FALSE;
+    database->idBatch = static_cast<IdBatch *>(std::calloc(1, sizeof(IdBatch)));
+    return database->idBatch != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT flushIdBatch(Vexo *database)
+{
+    IdBatch *batch = database->idBatch;
+    if (batch == nullptr)
+        return S_FALSE;
+    DatabaseCollections *collections = nullptr;
+    if (batch->count == 0 || collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
+        return S_OK;
+    return listBatch(database, *batch, &collections->identElements->children);
+}
+
+HRESULT closeIdBatch(Vexo *database)
+{
+    const HRESULT hr = flushIdBatch(database);
+    freeBatch(database->idBatch);
+    database->idBatch = nullptr;
+    return hr;
 }
 
 HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &layout, Vexo *database,

@@ -84,6 +84,19 @@ HRESULT collectionsOf(const void *handle, DatabaseCollections **out);
 // the node already has one; a null identifier leaves the node without one.
 HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id);
 
+// A batch of element identifiers, for a builder that names many elements and reads no
+// group meanwhile: while one is open, setElementId keeps the nodes it names, and each
+// flush lists the kept ones in the root group together: sorted, each id that belongs
+// where the one before it went inserted with it in one move. The members and order of
+// the group are those of one insert after another (the first node of an id stays).
+// openIdBatch: S_FALSE when one is open already, E_OUTOFMEMORY when it cannot be had.
+HRESULT openIdBatch(Vexo *database);
+// Lists the kept nodes; the batch stays open. S_FALSE without a batch; E_OUTOFMEMORY
+// leaves some nodes unlisted, as failed inserts would.
+HRESULT flushIdBatch(Vexo *database);
+// Flushes and closes the batch (S_FALSE without one).
+HRESULT closeIdBatch(Vexo *database);
+
 // Inserts nodes of a class into an identifier-ordered list, one node per identifier
 // (the first stays). Nodes without identifier are skipped; nodes that are not ElementId
 // kinds (timings) are appended at the end. When record is given, inserted nodes get it

@@ -18,6 +18,7 @@ namespace vexo::core {
 struct StringTable;
 struct StringSlot;
 struct DerivedBlock;
+struct IdBatch;
 
 constexpr uint32_t classCode(uint32_t index, uint32_t subtreeEnd, uint32_t tag)
 {

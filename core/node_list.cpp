@@ -392,6 +392,30 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
     return S_OK;
 }
 
+HRESULT insertRun(Allocator *allocator, NodeList *list, ListPosition position, void *const *values, uint32_t n)
+{
+    if (n == 0)
+        return S_OK;
+    Chunk *chunk = position.chunk;
+    ChunkDirectory *directory = list->directory;
+    if (chunk == nullptr || directory == nullptr || position.index > chunk->count || chunk->capacity - chunk->count < n)
+        return S_FALSE;
+    void **entries = chunkEntries(chunk);
+    std::memmove(entries + position.index + n, entries + position.index,
+                 size_t(chunk->count - position.index) * sizeof(void *));
+    std::memcpy(entries + position.index, values, size_t(n) * sizeof(void *));
+    chunk->count += n;
+    uint32_t slot = position.slot;
+    if (slot >= directory->count || directory->chunks[slot] != chunk)
+        slot = slotOf(*directory, chunk);
+    directory->version += n;
+    directory->nearSlot = slot;
+    directory->nearIndex = position.index + n - 1;
+    for (uint32_t k = 0; k < n; ++k)
+        countChange(allocator);
+    return S_OK;
+}
+
 int32_t findRecord(const ChunkLayout &layout, const RecordList *list,
                    int (*match)(const void *key, int32_t index, const void *record), const void *key)
 {

@@ -293,6 +293,12 @@ HRESULT findOrdered(const NodeList *list, ListPosition *position, const void *ke
 HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList *list, ListPosition position,
                       void *value);
 
+// Inserts n values, in order, at one position found by findOrdered, when the position's
+// chunk has room for all of them: what n inserts at that place one after another give,
+// with one move of the entries behind it. S_FALSE, changing nothing, when the chunk
+// lacks the room (the caller inserts one at a time, splitting the chunk).
+HRESULT insertRun(Allocator *allocator, NodeList *list, ListPosition position, void *const *values, uint32_t n);
+
 // Index of the first record for which match(key, index, record) is non-zero, or -1.
 int32_t findRecord(const ChunkLayout &layout, const RecordList *list,
                    int (*match)(const void *key, int32_t index, const void *record), const void *key);

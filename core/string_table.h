@@ -63,6 +63,11 @@ const VexoChar *findInterned(const StringTable *table, const VexoChar *text);
 // compareUnits for two interned strings, eight units at a time.
 int compareInterned(const VexoChar *a, const VexoChar *b);
 
+// compareInterned for two interned strings that agree on their first `from` units (none
+// of them the terminator), read from there on; *common receives the count of units they
+// agree on (those before the first unit that differs or ends a).
+int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common);
+
 // Creates a slot with one (already interned) text.
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out);
 

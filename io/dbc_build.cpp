@@ -23,6 +23,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "database.h"
 #include "dbc_records.h"
 #include "text.h"
 #include "vexo/constants.h"
@@ -232,7 +233,7 @@ private:
 
 class DbcBuilder {
 public:
-    DbcBuilder(lua_State *L, VexoNode *db) : L(L), db_(db) {}
+    DbcBuilder(lua_State *L, VexoNode *db, core::Vexo *batch) : L(L), db_(db), batch_(batch) {}
 
     void run(DbcRecords &records, double counts[3]);
 
@@ -304,6 +305,7 @@ private:
 
     lua_State *L;
     VexoNode *db_;
+    core::Vexo *batch_;  // the database when its element ids are listed a frame at a time
     std::string name_;
 
     // The reader's records, taken over.
@@ -1015,6 +1017,10 @@ void DbcBuilder::buildNetwork()
     for (size_t k : ordered) {
         buildFrame(records_.frames[k]);
         records_.frames[k] = RawFrame{};  // its memory goes to the model's next elements
+        // A frame's element ids (its PDUs, signals, instances) mostly lie side by side in
+        // the root group: listed together, they go in with few moves.
+        if (batch_ != nullptr && core::flushIdBatch(batch_) == E_OUTOFMEMORY)
+            throw std::bad_alloc();
     }
 }
 
@@ -1449,11 +1455,11 @@ void DbcBuilder::run(DbcRecords &records, double counts[3])
 enum class Outcome { kDone, kLuaError, kNoMemory, kFailure };
 
 // Runs the builder; every C++ object is gone when it returns.
-Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double counts[3], char *message,
-                   size_t size) noexcept
+Outcome buildWith(lua_State *L, VexoNode *database, core::Vexo *batch, DbcRecords &records, double counts[3],
+                  char *message, size_t size) noexcept
 {
     try {
-        DbcBuilder builder(L, database);
+        DbcBuilder builder(L, database, batch);
         builder.run(records, counts);
         return Outcome::kDone;
     } catch (const LuaRaised &) {
@@ -1464,6 +1470,21 @@ Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double
         std::snprintf(message, size, "%s", failure.message.c_str());
         return Outcome::kFailure;
     }
+}
+
+// Builds with the element ids listed in the root group a frame at a time (see
+// openIdBatch): nothing reads the group meanwhile.
+Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double counts[3], char *message,
+                   size_t size) noexcept
+{
+    core::Vexo *batch = core::databaseAs(database);
+    if (batch != nullptr && core::openIdBatch(batch) != S_OK)
+        batch = nullptr;
+    const Outcome outcome = buildWith(L, database, batch, records, counts, message, size);
+    // Whatever the outcome, every element made is listed.
+    if (batch != nullptr && core::closeIdBatch(batch) == E_OUTOFMEMORY && outcome == Outcome::kDone)
+        return Outcome::kNoMemory;
+    return outcome;
 }
 
 }  // namespace

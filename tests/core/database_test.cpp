@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -81,25 +82,52 @@ TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
 
     // Identifiers under a long common prefix, some the beginning of others, inserted
     // scattered, a few places apart, and a frame's eight at a time backwards; each one
-    // given to a second element too, which the list does not take again.
+    // given to a second element too (at once, or after all of them), which the list does
+    // not take again. One at a time, and in a batch flushed every few dozen names: the
+    // same list either way.
     const auto scattered = [](int i) { return (i * 7919) % 5000; };
     const auto fewApart = [](int i) { return (i * 37) % 5000; };
     const auto backwards = [](int i) { return (i / 8 * 331) % 625 * 8 + 7 - i % 8; };
     for (int (*order)(int) : {+scattered, +fewApart, +backwards}) {
-        TestDb many(nullptr);
-        std::vector<Frame *> frames;
-        for (int i = 0; i < 5000; ++i) {
-            const int k = order(i);
-            const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
-            const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
-            frames.push_back(many.make<Frame>(id.c_str()));
-            EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), id.c_str()), S_OK);
+        std::vector<std::vector<int>> listings;  // the frames' places, by list position
+        for (const int way : {0, 1, 2}) {        // one at a time; batched; batched, repeats later
+            TestDb many(nullptr);
+            if (way > 0) {
+                ASSERT_EQ(openIdBatch(many.database()), S_OK);
+            }
+            std::vector<Frame *> frames;
+            for (int i = 0; i < 5000; ++i) {
+                const int k = order(i);
+                const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
+                const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
+                frames.push_back(many.make<Frame>(id.c_str()));
+                if (way < 2) {
+                    EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), id.c_str()), S_OK);
+                }
+                if (way > 0 && i % 37 == 36) {
+                    EXPECT_EQ(flushIdBatch(many.database()), S_OK);
+                }
+            }
+            for (Frame *frame : frames) {
+                if (way == 2) {
+                    EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), frame->eid), S_OK);
+                }
+            }
+            EXPECT_EQ(closeIdBatch(many.database()), way > 0 ? S_OK : S_FALSE);
+            for (Frame *frame : frames)
+                ASSERT_EQ(found(many.handle, frame->eid), nodeHandle(frame));
+            const std::vector<std::u16string> listed = idsOf(many.collections()->identElements->children);
+            EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+            EXPECT_EQ(listed.size(), 5000u + 7);  // and the default groups
+            std::vector<int> places;
+            for (void *entry : entries(many.collections()->identElements->children)) {
+                const auto at = std::find(frames.begin(), frames.end(), entry);
+                places.push_back(at == frames.end() ? -1 : int(at - frames.begin()));
+            }
+            listings.push_back(places);
         }
-        for (Frame *frame : frames)
-            ASSERT_EQ(found(many.handle, frame->eid), nodeHandle(frame));
-        const std::vector<std::u16string> listed = idsOf(many.collections()->identElements->children);
-        EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
-        EXPECT_EQ(listed.size(), 5000u + 7);  // and the default groups
+        EXPECT_EQ(listings[0], listings[1]);
+        EXPECT_EQ(listings[0], listings[2]);
     }
 }
 
