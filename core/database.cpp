@@ -116,18 +116,12 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
             // The entry that the run goes before (none at the list's end).
             const void *next = position.index < chunk->count ? chunkEntries(chunk)[position.index] : nullptr;
             const bool atEnd = next == nullptr && chunk == lastChunk(root->chunks);
-            while (end < n && end - i < chunk->capacity - chunk->count) {
-                const VexoChar *key = idOf(nodes[end]);
-                if (!before(nodes[end - 1], nodes[end]) ||
-                    (next != nullptr ? orderByInternedId(key, next) >= 0 : !atEnd))
-                    break;
+            while (end < n && end - i < chunk->capacity - chunk->count && before(nodes[end - 1], nodes[end])
+                   && (next != nullptr ? orderByInternedId(idOf(nodes[end]), next) < 0 : atEnd))
                 ++end;
-            }
         }
-        VexoNode *const *values = reinterpret_cast<VexoNode *const *>(nodes + i);
-        HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position,
-                                              reinterpret_cast<void *const *>(values), end - i)
-                                 : S_FALSE;
+        void *const *run = reinterpret_cast<void *const *>(nodes + i);
+        HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position, run, end - i) : S_FALSE;
         if (hr == S_FALSE) {
             hr = insertOrdered(kLargeNodeLayout, database->allocator, root, position, nodes[i]) == S_OK ? S_OK
                                                                                                       : E_OUTOFMEMORY;
