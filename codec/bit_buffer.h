@@ -49,6 +49,20 @@ inline bool extractInWindow(const uint8_t *buffer, uint64_t bufferLength, int64_
 int32_t insertField(uint8_t *buffer, uint64_t bufferLength, int64_t startBit, int32_t length,
                     uint64_t value);
 
+// Writes value's bits under mask, shifted up by position, into the eight bytes at window,
+// read as a little-endian word (big-endian: byte 0 most significant); other bits stay.
+inline void writeWindow(uint8_t *window, bool big, unsigned position, uint64_t mask, uint64_t value)
+{
+    uint64_t word;
+    __builtin_memcpy(&word, window, sizeof word);
+    if (big)
+        word = __builtin_bswap64(word);
+    word = (word & ~mask) | ((value << position) & mask);
+    if (big)
+        word = __builtin_bswap64(word);
+    __builtin_memcpy(window, &word, sizeof word);
+}
+
 // As insertField, through one 64-bit window when the field lies wholly inside a buffer of
 // at least eight bytes (the common case of a signal in a frame).
 inline int32_t insertFieldQuickly(uint8_t *buffer, uint64_t bufferLength, int64_t startBit, int32_t length,
@@ -66,15 +80,7 @@ inline int32_t insertFieldQuickly(uint8_t *buffer, uint64_t bufferLength, int64_
         const uint64_t base = first < bufferLength - 8 ? first : bufferLength - 8;
         const uint64_t position = big ? 64 - bits + 8 * base - (start ^ 7) : start - 8 * base;
         if (position <= 64 - bits) {
-            uint64_t word;
-            __builtin_memcpy(&word, buffer + base, sizeof word);
-            if (big)
-                word = __builtin_bswap64(word);
-            const uint64_t mask = (~uint64_t(0) >> (64 - bits)) << position;
-            word = (word & ~mask) | ((value << position) & mask);
-            if (big)
-                word = __builtin_bswap64(word);
-            __builtin_memcpy(buffer + base, &word, sizeof word);
+            writeWindow(buffer + base, big, unsigned(position), (~uint64_t(0) >> (64 - bits)) << position, value);
             return static_cast<int32_t>(bits);
         }
     }

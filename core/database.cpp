@@ -73,6 +73,18 @@ bool keepInBatch(IdBatch *batch, ObjectBase *node)
 
 const VexoChar *idOf(const ObjectBase *node) { return static_cast<const ElementId *>(node)->eid; }
 
+// Where an interned id belongs in an id-ordered list: near the last insert first, else by
+// bisecting the list. S_OK when an entry has the id.
+HRESULT findIdPlace(NodeList *list, const VexoChar *id, ListPosition *position)
+{
+    const auto order = [id](const void *entry) { return orderByInternedId(id, entry); };
+    *position = {nullptr, 0};
+    HRESULT found = S_FALSE;
+    if (!findNear(list, position, order, &found))
+        found = findOrdered(list, position, order);
+    return found;
+}
+
 // Lists a batch's nodes in the root group, in order of their ids (repeats in the order
 // named, so the first stays). Each id is placed as insertIntoGroup places it; the ids
 // after it that also belong before the entry there go in with it, in one move, when its
@@ -101,13 +113,8 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
             ++i;  // named before in this batch
             continue;
         }
-        const VexoChar *id = idOf(nodes[i]);
-        const auto order = [id](const void *entry) { return orderByInternedId(id, entry); };
-        ListPosition position = {nullptr, 0};
-        HRESULT found = S_FALSE;
-        if (!findNear(root, &position, order, &found))
-            found = findOrdered(root, &position, order);
-        if (found == S_OK) {
+        ListPosition position;
+        if (findIdPlace(root, idOf(nodes[i]), &position) == S_OK) {
             ++i;  // listed before the batch
             continue;
         }
@@ -300,13 +307,8 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
         }
         if (element->eid == nullptr)
             continue;
-        ListPosition position = {nullptr, 0};
-        const VexoChar *id = element->eid;
-        const auto order = [id](const void *entry) { return orderByInternedId(id, entry); };
-        HRESULT found = S_FALSE;
-        if (!findNear(target, &position, order, &found))
-            found = findOrdered(target, &position, order);
-        if (found == S_OK)
+        ListPosition position;
+        if (findIdPlace(target, element->eid, &position) == S_OK)
             continue;
         if (insertOrdered(layout, database->allocator, target, position, node) != S_OK)
             return E_OUTOFMEMORY;

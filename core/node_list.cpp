@@ -104,6 +104,15 @@ uint32_t slotOf(const ChunkDirectory &directory, const Chunk *chunk)
     return kUnknownSlot;
 }
 
+// The directory slot of a position's chunk: the one the position carries when it holds
+// that chunk, else found by the walk.
+uint32_t slotOf(const ChunkDirectory &directory, const ListPosition &position)
+{
+    const uint32_t slot = position.slot;
+    return slot < directory.count && directory.chunks[slot] == position.chunk ? slot
+                                                                              : slotOf(directory, position.chunk);
+}
+
 uint32_t countChunks(const IntrusiveList &chunks)
 {
     Chunk *first = firstChunk(chunks);
@@ -353,8 +362,7 @@ HRESULT insertOrdered(const ChunkLayout &layout, Allocator *allocator, NodeList 
         return E_OUTOFMEMORY;
     uint32_t slot = position.slot;
     if (split) {
-        if (slot >= directory->count || directory->chunks[slot] != chunk)
-            slot = slotOf(*directory, chunk);
+        slot = slotOf(*directory, position);
         Chunk *upper = newChunk(layout, allocator);
         if (upper == nullptr || slot == kUnknownSlot)
             return E_OUTOFMEMORY;
@@ -405,11 +413,8 @@ HRESULT insertRun(Allocator *allocator, NodeList *list, ListPosition position, v
                  size_t(chunk->count - position.index) * sizeof(void *));
     std::memcpy(entries + position.index, values, size_t(n) * sizeof(void *));
     chunk->count += n;
-    uint32_t slot = position.slot;
-    if (slot >= directory->count || directory->chunks[slot] != chunk)
-        slot = slotOf(*directory, chunk);
     directory->version += n;
-    directory->nearSlot = slot;
+    directory->nearSlot = slotOf(*directory, position);
     directory->nearIndex = position.index + n - 1;
     for (uint32_t k = 0; k < n; ++k)
         countChange(allocator);

@@ -204,14 +204,7 @@ inline HRESULT encodeWrite(const VexoSignalWrite &write, uint8_t *buffer, uint32
             if (!encodeByPieces(*plan->conversion, write.value.value.f64, &internal))
                 return S_FALSE;
             if (uint64_t{plan->base} + 8 <= length) {
-                uint64_t word;
-                __builtin_memcpy(&word, buffer + plan->base, sizeof word);
-                if (plan->bigEndian)
-                    word = __builtin_bswap64(word);
-                word = (word & ~plan->fieldMask) | ((internal << plan->position) & plan->fieldMask);
-                if (plan->bigEndian)
-                    word = __builtin_bswap64(word);
-                __builtin_memcpy(buffer + plan->base, &word, sizeof word);
+                codec::writeWindow(buffer + plan->base, plan->bigEndian, plan->position, plan->fieldMask, internal);
             } else {
                 codec::insertFieldQuickly(buffer, length, plan->startBit, plan->signedLength, internal);
             }
