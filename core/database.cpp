@@ -108,8 +108,10 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
         return compareInternedFrom(idOf(a), idOf(b), shared, &common) < 0;
     };
     std::stable_sort(nodes, nodes + n, before);
+    // Sorted interned ids: a repeat is the same text as the one before it.
+    const auto repeats = [nodes](uint32_t k) { return idOf(nodes[k - 1]) == idOf(nodes[k]); };
     for (uint32_t i = 0; i < n;) {
-        if (i > 0 && !before(nodes[i - 1], nodes[i])) {
+        if (i > 0 && repeats(i)) {
             ++i;  // named before in this batch
             continue;
         }
@@ -120,12 +122,23 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
         }
         uint32_t end = i + 1;
         if (Chunk *chunk = position.chunk) {
-            // The entry that the run goes before (none at the list's end).
+            // The run: the ids up to the first repeat that fit into the chunk and belong
+            // before the entry there (bisected), or go at the list's end.
             const void *next = position.index < chunk->count ? chunkEntries(chunk)[position.index] : nullptr;
-            const bool atEnd = next == nullptr && chunk == lastChunk(root->chunks);
-            while (end < n && end - i < chunk->capacity - chunk->count && before(nodes[end - 1], nodes[end])
-                   && (next != nullptr ? orderByInternedId(idOf(nodes[end]), next) < 0 : atEnd))
-                ++end;
+            uint32_t limit = i + 1;
+            while (limit < n && limit - i < chunk->capacity - chunk->count && !repeats(limit))
+                ++limit;
+            if (next != nullptr) {
+                for (uint32_t high = limit; end < high;) {
+                    const uint32_t middle = end + (high - end) / 2;
+                    if (orderByInternedId(idOf(nodes[middle]), next) < 0)
+                        end = middle + 1;
+                    else
+                        high = middle;
+                }
+            } else if (chunk == lastChunk(root->chunks)) {
+                end = limit;
+            }
         }
         void *const *run = reinterpret_cast<void *const *>(nodes + i);
         HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position, run, end - i) : S_FALSE;

@@ -229,6 +229,8 @@ bool growInterned(StringTable *table)
 
 const VexoChar *intern(StringTable *table, const VexoChar *text)
 {
+    if (text == table->lastInterned && text != nullptr)
+        return text;
     if (table->internCount >= table->internCapacity / 2 && !growInterned(table))
         return nullptr;
     size_t length = 0;
@@ -238,7 +240,7 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
     for (; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
         const StringTable::InternSlot &slot = table->internSlots[at];
         if (slot.hash == hash && compareUnits(slot.text, text) == 0)
-            return slot.text;
+            return table->lastInterned = slot.text;
     }
     // Zero-padded to whole 16-byte words, so that compareInterned reads whole words.
     const size_t bytes = (length + 1) * sizeof(VexoChar);
@@ -250,7 +252,7 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
     std::memset(reinterpret_cast<unsigned char *>(copy) + bytes, 0, padded - bytes);
     table->internSlots[at] = {copy, hash};
     ++table->internCount;
-    return copy;
+    return table->lastInterned = copy;
 }
 
 int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common)

@@ -38,6 +38,7 @@ struct StringTable {
     } *internSlots;
     uint32_t internCapacity;
     uint32_t internCount;
+    const VexoChar *lastInterned;  // the copy the last intern gave: given again at once
     ChunkLayout alternativeLayout;
     ChunkLayout languageLayout;
     RecordList languages;  // 32-bit records, language identifier zero-extended

@@ -198,6 +198,63 @@ private:
     size_t blockUsed_ = 0;
 };
 
+// How often each interned id was met: an open-addressing table of the ids' addresses.
+class InternedCounts {
+public:
+    // Room for n ids without growing.
+    void reserve(size_t n)
+    {
+        while (2 * n > slots_.size())
+            grow();
+    }
+    // The count of an id, made 0 when the id is new (*added says so).
+    uint32_t &count(const VexoChar *id, bool *added)
+    {
+        if (2 * (used_ + 1) > slots_.size())
+            grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = spread(id) & mask;; at = (at + 1) & mask) {
+            Slot &slot = slots_[at];
+            if (slot.id == id || slot.id == nullptr) {
+                *added = slot.id == nullptr;
+                if (*added) {
+                    slot = {id, 0};
+                    ++used_;
+                }
+                return slot.count;
+            }
+        }
+    }
+
+private:
+    struct Slot {
+        const VexoChar *id;
+        uint32_t count;
+    };
+    static size_t spread(const VexoChar *id)
+    {
+        const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(id));
+        return static_cast<size_t>((bits * 0x9E3779B97F4A7C15u) >> 32);
+    }
+    void grow()
+    {
+        std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{nullptr, 0});
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (const Slot &slot : old) {
+            if (slot.id == nullptr)
+                continue;
+            size_t at = spread(slot.id) & mask;
+            while (slots_[at].id != nullptr)
+                at = (at + 1) & mask;
+            slots_[at] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+};
+
 // UTF-16 text made in place: the buffer grows without being filled first, since the units
 // are written right after, and the text ends with a zero unit when it is handed out.
 class WideText {
@@ -253,6 +310,8 @@ private:
 
     // Building.
     const VexoChar *id(std::string &path, bool *repeated = nullptr, bool fresh = false);
+    const VexoChar *widen(const std::string &path, bool *ascii);
+    const VexoChar *interned(const VexoChar *text);
     const VexoChar *wide(const std::string &text);
     template <class T>
     void check(HRESULT result, T *const *made);
@@ -317,6 +376,8 @@ private:
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
     PathCounts ids_;
+    core::StringTable *strings_ = nullptr;  // the database's, where ids are interned
+    InternedCounts internedIds_;
     struct Ecu {
         VexoNode *node;
         std::string displayName;
@@ -357,29 +418,40 @@ void DbcBuilder::scanStatements()
     size_t lastStop[kScannedCount];
     bool stopped[kScannedCount] = {};
     size_t keywordLength[kScannedCount];
-    for (size_t k = 0; k < kScannedCount; ++k)
+    bool mayStart[256] = {};
+    for (size_t k = 0; k < kScannedCount; ++k) {
         keywordLength[k] = std::strlen(kScanned[k].word);
-    double line = 1;
+        mayStart[static_cast<unsigned char>(kScanned[k].word[0])] = true;
+    }
+    size_t lines = 1;    // the line number at `counted`
     size_t counted = 0;  // newlines counted up to here
     for (size_t lineStart = 0; lineStart < length;) {
         size_t s = lineStart;
         while (s < length && (text[s] == ' ' || text[s] == '\t'))
             ++s;
-        for (size_t k = 0; k < kScannedCount && s < length; ++k) {
+        // Most lines start with a letter no keyword starts with, or differ within a few
+        // letters: compared in line, without a call.
+        for (size_t k = 0; k < kScannedCount && s < length && mayStart[static_cast<unsigned char>(text[s])]; ++k) {
             const size_t n = keywordLength[k];
-            if (text[s] != kScanned[k].word[0])
+            if (s + n >= length)
                 continue;
-            if (s + n >= length || std::memcmp(text + s, kScanned[k].word, n) != 0 ||
-                (text[s + n] != ' ' && text[s + n] != '\t') || (stopped[k] && s <= lastStop[k]))
+            const char *word = kScanned[k].word;
+            size_t i = 0;
+            while (i < n && text[s + i] == word[i])
+                ++i;
+            if (i < n || (text[s + n] != ' ' && text[s + n] != '\t') || (stopped[k] && s <= lastStop[k]))
                 continue;
             const void *semicolon = std::memchr(text + s + n, ';', length - s - n);
             const size_t stop =
                 semicolon ? static_cast<size_t>(static_cast<const char *>(semicolon) - text) : length - 1;
             lastStop[k] = stop;
             stopped[k] = true;
-            for (; counted < s; ++counted)
-                line += text[counted] == '\n' ? 1 : 0;
-            readStatement(k, s, stop, line);
+            while (const void *feed = std::memchr(text + counted, '\n', s - counted)) {
+                counted = static_cast<size_t>(static_cast<const char *>(feed) - text) + 1;
+                ++lines;
+            }
+            counted = s;
+            readStatement(k, s, stop, static_cast<double>(lines));
             break;
         }
         // The next line starts after a line feed or a carriage return.
@@ -575,14 +647,15 @@ void DbcBuilder::reportDefinitions()
 // ---- Model calls ---------------------------------------------------------------------------
 
 // Appends the UTF-16 units of UTF-8 text up to its first zero byte; false when it met one.
-// A byte that does not start a valid sequence becomes the unit of its value.
-bool appendWide(WideText &out, const std::string &text)
+// A byte that does not start a valid sequence becomes the unit of its value. *ascii (when
+// given) tells whether every byte was ASCII and none was zero.
+bool appendWide(WideText &out, const std::string &text, bool *ascii = nullptr)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text.c_str());
     const size_t n = text.size();
     char16_t *const first = out.room(n);  // a byte gives one unit at most
     char16_t *o = first;
-    bool whole = true;
+    bool whole = true, plain = true;
     for (size_t i = 0; i < n;) {
 #if defined(__SSE2__)
         // Runs of ASCII without a zero byte sixteen bytes at a time, each byte widened by
@@ -620,33 +693,70 @@ bool appendWide(WideText &out, const std::string &text)
         size_t length = 0;
         o += core::encodeUtf16(core::nextCodePoint(s + i, &length), o);
         i += length;
+        plain = false;
     }
     out.extend(static_cast<size_t>(o - first));
+    if (ascii != nullptr)
+        *ascii = plain && whole;
     return whole;
 }
 
 // The element id for a path below the database name. A path met before gets "#2", "#3"
 // ... (the path is changed to the one used) so that every element stays findable.
 // fresh: a path that cannot have been met (the numbered codings), which is not kept.
+//
+// Paths of ASCII without a zero byte give ids as distinct as they are (the name's prefix
+// is the same for all), so they are counted by their interned id, which the element
+// takes anyway; the others by their bytes.
 const VexoChar *DbcBuilder::id(std::string &path, bool *repeated, bool fresh)
 {
+    bool ascii = false;
+    const VexoChar *text = widen(path, &ascii);
     bool again = false;
     if (!fresh) {
         bool added = false;
-        const uint32_t n = ++ids_.count(path, &added);
-        if (!added) {
+        const auto numbered = [&](uint32_t n) {
             path += '#';
             path += std::to_string(n);
-            ids_.count(path, &added) = 1;
             again = true;
+            return widen(path, &ascii);
+        };
+        if (ascii && strings_ != nullptr) {
+            text = interned(text);
+            const uint32_t n = ++internedIds_.count(text, &added);
+            if (!added) {
+                text = interned(numbered(n));
+                internedIds_.count(text, &added) = 1;
+            }
+        } else {
+            const uint32_t n = ++ids_.count(path, &added);
+            if (!added) {
+                text = numbered(n);
+                ids_.count(path, &added) = 1;
+            }
         }
     }
     if (repeated != nullptr)
         *repeated = again;
+    return text;
+}
+
+// The id of a path: the name's prefix and the path in UTF-16.
+const VexoChar *DbcBuilder::widen(const std::string &path, bool *ascii)
+{
     idBuffer_.truncate(prefixUnits_);
+    *ascii = false;
     if (!prefixEnds_)
-        appendWide(idBuffer_, path);
+        appendWide(idBuffer_, path, ascii);
     return idBuffer_.terminated();
+}
+
+const VexoChar *DbcBuilder::interned(const VexoChar *text)
+{
+    const VexoChar *kept = core::intern(strings_, text);
+    if (kept == nullptr)
+        throw std::bad_alloc();
+    return kept;
 }
 
 const VexoChar *DbcBuilder::wide(const std::string &text)
@@ -983,6 +1093,11 @@ void DbcBuilder::orderFrames(std::vector<size_t> &ordered)
 
 void DbcBuilder::buildNetwork()
 {
+    // About as many ids as a frame and its signals make.
+    size_t ids = 16;
+    for (const RawFrame &frame : records_.frames)
+        ids += 8 + 4 * frame.signals.size();
+    internedIds_.reserve(ids);
     std::string path = "cluster";
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);
@@ -1436,6 +1551,8 @@ void DbcBuilder::run(DbcRecords &records, double counts[3])
     name_.assign(text, length);
     prefixEnds_ = !appendWide(idBuffer_, name_ + "/");
     prefixUnits_ = idBuffer_.size();
+    if (core::Vexo *database = core::databaseAs(db_))
+        strings_ = database->strings;
     take(records);
     for (const auto &[line, message] : records_.warnings)
         report(line, kWarning, message);
