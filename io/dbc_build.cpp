@@ -373,6 +373,7 @@ private:
 
     // Building state.
     WideText idBuffer_, textBuffer_;
+    std::string scratchPath_, scratchKey_;  // kept for their capacity
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
     PathCounts ids_;
@@ -418,10 +419,11 @@ void DbcBuilder::scanStatements()
     size_t lastStop[kScannedCount];
     bool stopped[kScannedCount] = {};
     size_t keywordLength[kScannedCount];
-    bool mayStart[256] = {};
+    static_assert(kScannedCount <= 32, "keywords are sets of 32 bits");
+    uint32_t startingWith[256] = {};  // by first letter, the keywords that start with it
     for (size_t k = 0; k < kScannedCount; ++k) {
         keywordLength[k] = std::strlen(kScanned[k].word);
-        mayStart[static_cast<unsigned char>(kScanned[k].word[0])] = true;
+        startingWith[static_cast<unsigned char>(kScanned[k].word[0])] |= uint32_t{1} << k;
     }
     size_t lines = 1;    // the line number at `counted`
     size_t counted = 0;  // newlines counted up to here
@@ -429,9 +431,11 @@ void DbcBuilder::scanStatements()
         size_t s = lineStart;
         while (s < length && (text[s] == ' ' || text[s] == '\t'))
             ++s;
-        // Most lines start with a letter no keyword starts with, or differ within a few
-        // letters: compared in line, without a call.
-        for (size_t k = 0; k < kScannedCount && s < length && mayStart[static_cast<unsigned char>(text[s])]; ++k) {
+        // The keywords that start with the line's first letter, in their order; they
+        // differ within a few letters, compared in line.
+        for (uint32_t set = s < length ? startingWith[static_cast<unsigned char>(text[s])] : 0; set != 0;
+             set &= set - 1) {
+            const auto k = static_cast<size_t>(__builtin_ctz(set));
             const size_t n = keywordLength[k];
             if (s + n >= length)
                 continue;
@@ -904,8 +908,8 @@ VexoNode *DbcBuilder::linearCoding(double bitLength, uint32_t encoding, const st
             valuesKey += (*values)[i].second;
         }
     }
-    std::string key;
-    key.reserve(72 + unitText.size() + valuesKey.size());
+    std::string &key = scratchKey_;
+    key.clear();
     appendNumber(key, bitLength);
     appendNumber(key, encoding);
     appendText(key, unitText);
@@ -971,7 +975,7 @@ VexoNode *DbcBuilder::linearCoding(double bitLength, uint32_t encoding, const st
     linked(Vexo_addInternalToPhysicalComputations(coding, static_cast<uint32_t>(forward.size()), forward.data()));
     if (!inverse.empty())
         linked(Vexo_addPhysicalToInternalComputations(coding, static_cast<uint32_t>(inverse.size()), inverse.data()));
-    codings_.emplace(std::move(key), coding);
+    codings_.emplace(key, coding);
     return coding;
 }
 
@@ -1422,7 +1426,7 @@ void DbcBuilder::place(Layout &layout, int s, VexoNode *pdu)
     }
     if (layout.made[i] < 0)
         return;
-    std::string path = layout.signalPaths[i] + "/instance";
+    std::string &path = scratchPath_.assign(layout.signalPaths[i]).append("/instance");
     VexoNode *instance = nullptr;
     check(Vexo_createSignalInstance(db_, id(path), signal.bigEndian ? 1 : 0, integer32(signal.startBit), UINT32_MAX,
                                     layout.signalNodes[i], pdu, &instance),
@@ -1495,7 +1499,7 @@ VexoNode *DbcBuilder::makeSignal(Layout &layout, const RawSignal &s, std::string
     const uint32_t flags = (s.min != 0 || s.max != 0) ? (kClosed | Q3_FLAG_VALID) : kClosed;
     const std::string display =
         notes != nullptr && notes->longSymbol.present() ? notes->longSymbol.display() : s.name;
-    signalPath = layout.path + "/signal/" + display;
+    signalPath.assign(layout.path).append("/signal/").append(display);
     bool repeated = false;
     const VexoChar *signalId = id(signalPath, &repeated);
     if (repeated)
@@ -1510,7 +1514,7 @@ VexoNode *DbcBuilder::makeSignal(Layout &layout, const RawSignal &s, std::string
         if (isPlaceholderNode(receiver))
             continue;
         VexoNode *node = ecu(receiver, nullptr);
-        std::string path = signalPath + "/receiver/" + ecus_.at(receiver).displayName;
+        std::string &path = scratchPath_.assign(signalPath).append("/receiver/").append(ecus_.at(receiver).displayName);
         VexoNode *reference = nullptr;
         check(Vexo_createElementReference(db_, id(path), signal, &reference), &reference);
         linked(Vexo_appendChildren(node, 1, &reference));
