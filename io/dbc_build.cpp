@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <new>
@@ -608,6 +609,9 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
 
 void DbcBuilder::report(double line, uint32_t severity, const std::string &message)
 {
+    // The message's receiver may look into the model: every element made so far is listed.
+    if (batch_ != nullptr && core::flushIdBatch(batch_) == E_OUTOFMEMORY)
+        throw std::bad_alloc();
     ReportArguments arguments{line, severity, &message};
     lua_pushvalue(L, kReportCall);
     lua_pushlightuserdata(L, &arguments);
@@ -844,19 +848,22 @@ VexoNode *DbcBuilder::unit(const std::string &text)
     return node;
 }
 
-void appendNumber(std::string &key, double value)
+// A coding's sharing key: the numbers' bytes (-0 and 0 as one), a flag byte, and the
+// texts, whose lengths are among the numbers.
+void codingKey(std::string &key, std::initializer_list<double> numbers, char flag, const std::string &first,
+               const std::string &second)
 {
-    if (value == 0)
-        value = 0;  // -0 and 0 are one key
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    key.append(bytes, sizeof bytes);
-}
-
-void appendText(std::string &key, const std::string &text)
-{
-    appendNumber(key, static_cast<double>(text.size()));
-    key += text;
+    key.resize(numbers.size() * sizeof(double) + 1 + first.size() + second.size());
+    char *out = &key[0];
+    for (double value : numbers) {
+        if (value == 0)
+            value = 0;
+        std::memcpy(out, &value, sizeof value);
+        out += sizeof value;
+    }
+    *out++ = flag;
+    std::memcpy(out, first.data(), first.size());
+    std::memcpy(out + first.size(), second.data(), second.size());
 }
 
 // Physical-to-internal computations for one linear piece (raw lo..hi, physical = scale *
@@ -909,16 +916,10 @@ VexoNode *DbcBuilder::linearCoding(double bitLength, uint32_t encoding, const st
         }
     }
     std::string &key = scratchKey_;
-    key.clear();
-    appendNumber(key, bitLength);
-    appendNumber(key, encoding);
-    appendText(key, unitText);
-    key += negativeFirst ? '\1' : '\0';
-    appendText(key, valuesKey);
-    appendNumber(key, lo);
-    appendNumber(key, hi);
-    appendNumber(key, scale);
-    appendNumber(key, offset);
+    codingKey(key,
+              {bitLength, static_cast<double>(encoding), lo, hi, scale, offset, static_cast<double>(unitText.size()),
+               static_cast<double>(valuesKey.size())},
+              negativeFirst ? '\1' : '\0', unitText, valuesKey);
     const auto found = codings_.find(key);
     if (found != codings_.end())
         return found->second;

@@ -304,6 +304,34 @@ TEST(ImportScripts, RejectedFileFailsWithTheReadersMessage)
     Vexo_destroy(db);
 }
 
+// A message's receiver may look into the model being built: the elements made before the
+// message are there to be found.
+TEST(ImportScripts, ElementsMadeBeforeAMessageAreFoundFromItsCallback)
+{
+    struct Seen {
+        VexoNode *db;
+        std::vector<HRESULT> found;
+    };
+    const auto look = [](void *context, const VexoMessage *message) -> int32_t {
+        auto *seen = static_cast<Seen *>(context);
+        if (ascii(message->text).find("appears twice") != std::string::npos) {
+            for (const char16_t *id : {u"twice/frame/M", u"twice/frame/M/signal/S", u"twice/frame/M/triggering"}) {
+                VexoNode *node = nullptr;
+                seen->found.push_back(Vexo_findByElementId(seen->db, id, &node));
+            }
+        }
+        return 0;
+    };
+    Seen seen{nullptr, {}};
+    ASSERT_EQ(Vexo_create(nullptr, &seen.db), S_OK);
+    const std::u16string path = writeFile("twice.dbc", "VERSION \"\"\nBU_: A\nBO_ 1 M: 8 A\n"
+                                                       " SG_ S : 0|8@1+ (1,0) [0|0] \"\" A\n"
+                                                       " SG_ S : 8|8@1+ (1,0) [0|0] \"\" A\n");
+    EXPECT_EQ(Vexo_importFile(seen.db, nullptr, path.c_str(), u"", &seen, look), S_OK);
+    EXPECT_EQ(seen.found, (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
+    Vexo_destroy(seen.db);
+}
+
 TEST(ImportScripts, QueriesAnswerForTheShippedFormats)
 {
     const std::u16string dbc = writeFile("content.txt", kNetwork);
