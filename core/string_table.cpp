@@ -281,6 +281,33 @@ int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_
 #endif
 }
 
+bool agreeInterned(const VexoChar *a, const VexoChar *b, size_t units)
+{
+#if defined(__SSE2__)
+    // Whole words first: the word that holds the end of b differs from a's, so no word
+    // is read past the one where b ends.
+    size_t i = 0;
+    for (; i + 8 <= units; i += 8) {
+        const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB)) != 0xFFFF)
+            return false;
+    }
+    if (i == units)
+        return true;
+    const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+    const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+    const unsigned wanted = (1u << ((units - i) * sizeof(VexoChar))) - 1;
+    return (static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB))) & wanted) == wanted;
+#else
+    for (size_t k = 0; k < units; ++k) {
+        if (a[k] != b[k])
+            return false;
+    }
+    return true;
+#endif
+}
+
 int compareInterned(const VexoChar *a, const VexoChar *b)
 {
     size_t common = 0;

@@ -3,6 +3,7 @@
 // the database's allocator; only the table object itself comes from the heap.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "allocator.h"
@@ -68,6 +69,10 @@ int compareInterned(const VexoChar *a, const VexoChar *b);
 // of them the terminator), read from there on; *common receives the count of units they
 // agree on (those before the first unit that differs or ends a).
 int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common);
+
+// Whether two interned strings agree on their first `units` units, none of which is a's
+// terminator (b may end sooner).
+bool agreeInterned(const VexoChar *a, const VexoChar *b, size_t units);
 
 // Creates a slot with one (already interned) text.
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out);

@@ -124,3 +124,31 @@ TEST(StringTable, InternsOneCopyPerTextWhereverTheTextLies)
     std::sort(copies.begin(), copies.end());
     EXPECT_EQ(std::unique(copies.begin(), copies.end()), copies.end()) << "one copy per text";
 }
+
+TEST(StringTable, TellsWhetherTwoTextsAgreeOnTheirFirstUnits)
+{
+    TestDb db;
+    StringTable *table = db.database()->strings;
+    // Every pair of the alphabet's prefixes (the second also with one unit changed), for
+    // every count of units the first one has: whole words, a part word, a shorter second.
+    const std::u16string alphabet = u"a\u8000b\uFFFFc\u0100d\u0001e\u7FFFfghijk\u00FFlmno";
+    std::vector<const VexoChar *> texts;
+    for (size_t length = 0; length <= alphabet.size(); ++length)
+        texts.push_back(intern(table, alphabet.substr(0, length).c_str()));
+    for (const VexoChar *a : texts) {
+        for (const VexoChar *b : texts) {
+            std::u16string changed = u16(b);
+            for (size_t at = 0; at <= changed.size(); ++at) {
+                if (at < changed.size())
+                    changed[at] ^= 0x20;
+                const VexoChar *c = intern(table, changed.c_str());
+                if (at < changed.size())
+                    changed[at] ^= 0x20;
+                for (size_t units = 0; units <= u16(a).size(); ++units) {
+                    const std::u16string x = u16(a).substr(0, units), y = u16(c).substr(0, units);
+                    EXPECT_EQ(agreeInterned(a, c, units), x == y) << u16(a).size() << " " << units << " " << at;
+                }
+            }
+        }
+    }
+}
