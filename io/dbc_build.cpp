@@ -657,6 +657,21 @@ void DbcBuilder::reportDefinitions()
 // Appends the UTF-16 units of UTF-8 text up to its first zero byte; false when it met one.
 // A byte that does not start a valid sequence becomes the unit of its value. *ascii (when
 // given) tells whether every byte was ASCII and none was zero.
+#if defined(__SSE2__)
+// Sixteen bytes of ASCII without a zero byte as sixteen units, each byte interleaved with a
+// zero byte; false, writing nothing, for any other bytes.
+bool widenAscii16(const unsigned char *from, char16_t *to)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+    const __m128i zero = _mm_setzero_si128();
+    if ((_mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) != 0)
+        return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 8), _mm_unpackhi_epi8(bytes, zero));
+    return true;
+}
+#endif
+
 bool appendWide(WideText &out, const std::string &text, bool *ascii = nullptr)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text.c_str());
@@ -666,18 +681,18 @@ bool appendWide(WideText &out, const std::string &text, bool *ascii = nullptr)
     bool whole = true, plain = true;
     for (size_t i = 0; i < n;) {
 #if defined(__SSE2__)
-        // Runs of ASCII without a zero byte sixteen bytes at a time, each byte widened by
-        // interleaving it with a zero byte.
-        if (i + 16 <= n) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-            const __m128i zero = _mm_setzero_si128();
-            if ((_mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) == 0) {
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_unpacklo_epi8(bytes, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 8), _mm_unpackhi_epi8(bytes, zero));
-                o += 16;
-                i += 16;
-                continue;
-            }
+        // Runs of ASCII without a zero byte sixteen bytes at a time; at the end of a text
+        // of sixteen bytes or more, each byte so far one unit, its last sixteen bytes (some
+        // of them a second time).
+        if (i + 16 <= n && widenAscii16(s + i, o)) {
+            o += 16;
+            i += 16;
+            continue;
+        }
+        if (plain && n >= 16 && i + 16 > n && widenAscii16(s + n - 16, first + n - 16)) {
+            o = first + n;
+            i = n;
+            continue;
         }
 #endif
         // The same eight bytes at a time.
