@@ -225,12 +225,9 @@ bool growInterned(StringTable *table)
     return true;
 }
 
-}  // namespace
-
-const VexoChar *intern(StringTable *table, const VexoChar *text)
+// The slot of a text's interned copy, made when there is none; null when memory runs out.
+StringTable::InternSlot *internSlot(StringTable *table, const VexoChar *text)
 {
-    if (text == table->lastInterned && text != nullptr)
-        return text;
     if (table->internCount >= table->internCapacity / 2 && !growInterned(table))
         return nullptr;
     size_t length = 0;
@@ -238,9 +235,9 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
     const uint32_t mask = table->internCapacity - 1;
     uint32_t at = hash & mask;
     for (; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
-        const StringTable::InternSlot &slot = table->internSlots[at];
+        StringTable::InternSlot &slot = table->internSlots[at];
         if (slot.hash == hash && compareUnits(slot.text, text) == 0)
-            return table->lastInterned = slot.text;
+            return &slot;
     }
     // Zero-padded to whole 16-byte words, so that compareInterned reads whole words.
     const size_t bytes = (length + 1) * sizeof(VexoChar);
@@ -250,9 +247,34 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
         return nullptr;
     std::memcpy(copy, text, bytes);
     std::memset(reinterpret_cast<unsigned char *>(copy) + bytes, 0, padded - bytes);
-    table->internSlots[at] = {copy, hash};
+    table->internSlots[at] = {copy, hash, 0};
     ++table->internCount;
-    return table->lastInterned = copy;
+    return &table->internSlots[at];
+}
+
+}  // namespace
+
+const VexoChar *intern(StringTable *table, const VexoChar *text)
+{
+    if (text == table->lastInterned && text != nullptr)
+        return text;
+    const StringTable::InternSlot *slot = internSlot(table, text);
+    return slot != nullptr ? table->lastInterned = slot->text : nullptr;
+}
+
+const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally)
+{
+    StringTable::InternSlot *slot = internSlot(table, text);
+    if (slot == nullptr)
+        return nullptr;
+    *tally = &slot->tally;
+    return table->lastInterned = slot->text;
+}
+
+void clearTallies(StringTable *table)
+{
+    for (uint32_t i = 0; i < table->internCapacity; ++i)
+        table->internSlots[i].tally = 0;
 }
 
 int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common)

@@ -36,6 +36,7 @@ struct StringTable {
     struct InternSlot {
         const VexoChar *text;  // null: free
         uint32_t hash;
+        uint32_t tally;  // see internTallied
     } *internSlots;
     uint32_t internCapacity;
     uint32_t internCount;
@@ -58,6 +59,13 @@ HRESULT destroyStringTable(StringTable *table);
 // The interned copy of a text, or null when memory runs out. Interned copies are
 // zero-padded to whole 16-byte words.
 const VexoChar *intern(StringTable *table, const VexoChar *text);
+
+// intern for one who counts the texts it meets (a builder numbering repeated ids): also
+// gives the copy's tally, which only this call and clearTallies change, for the caller to
+// read and write until its next call on the table.
+const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally);
+// Sets every tally to zero: a counter starts afresh.
+void clearTallies(StringTable *table);
 
 // The interned copy of a text if there is one, else null (nothing is added).
 const VexoChar *findInterned(const StringTable *table, const VexoChar *text);

@@ -199,63 +199,6 @@ private:
     size_t blockUsed_ = 0;
 };
 
-// How often each interned id was met: an open-addressing table of the ids' addresses.
-class InternedCounts {
-public:
-    // Room for n ids without growing.
-    void reserve(size_t n)
-    {
-        while (2 * n > slots_.size())
-            grow();
-    }
-    // The count of an id, made 0 when the id is new (*added says so).
-    uint32_t &count(const VexoChar *id, bool *added)
-    {
-        if (2 * (used_ + 1) > slots_.size())
-            grow();
-        const size_t mask = slots_.size() - 1;
-        for (size_t at = spread(id) & mask;; at = (at + 1) & mask) {
-            Slot &slot = slots_[at];
-            if (slot.id == id || slot.id == nullptr) {
-                *added = slot.id == nullptr;
-                if (*added) {
-                    slot = {id, 0};
-                    ++used_;
-                }
-                return slot.count;
-            }
-        }
-    }
-
-private:
-    struct Slot {
-        const VexoChar *id;
-        uint32_t count;
-    };
-    static size_t spread(const VexoChar *id)
-    {
-        const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(id));
-        return static_cast<size_t>((bits * 0x9E3779B97F4A7C15u) >> 32);
-    }
-    void grow()
-    {
-        std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{nullptr, 0});
-        old.swap(slots_);
-        const size_t mask = slots_.size() - 1;
-        for (const Slot &slot : old) {
-            if (slot.id == nullptr)
-                continue;
-            size_t at = spread(slot.id) & mask;
-            while (slots_[at].id != nullptr)
-                at = (at + 1) & mask;
-            slots_[at] = slot;
-        }
-    }
-
-    std::vector<Slot> slots_;
-    size_t used_ = 0;
-};
-
 // UTF-16 text made in place: the buffer grows without being filled first, since the units
 // are written right after, and the text ends with a zero unit when it is handed out.
 class WideText {
@@ -312,7 +255,7 @@ private:
     // Building.
     const VexoChar *id(std::string &path, bool *repeated = nullptr, bool fresh = false);
     const VexoChar *widen(const std::string &path, bool *ascii);
-    const VexoChar *interned(const VexoChar *text);
+    const VexoChar *interned(const VexoChar *text, uint32_t **tally);
     const VexoChar *wide(const std::string &text);
     template <class T>
     void check(HRESULT result, T *const *made);
@@ -378,8 +321,7 @@ private:
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
     PathCounts ids_;
-    core::StringTable *strings_ = nullptr;  // the database's, where ids are interned
-    InternedCounts internedIds_;
+    core::StringTable *strings_ = nullptr;  // the database's, where ids are interned and tallied
     struct Ecu {
         VexoNode *node;
         std::string displayName;
@@ -729,8 +671,8 @@ bool appendWide(WideText &out, const std::string &text, bool *ascii = nullptr)
 // fresh: a path that cannot have been met (the numbered codings), which is not kept.
 //
 // Paths of ASCII without a zero byte give ids as distinct as they are (the name's prefix
-// is the same for all), so they are counted by their interned id, which the element
-// takes anyway; the others by their bytes.
+// is the same for all), so they are counted on the id's interned copy, which the element
+// takes anyway (its tally); the others by their bytes.
 const VexoChar *DbcBuilder::id(std::string &path, bool *repeated, bool fresh)
 {
     bool ascii = false;
@@ -745,11 +687,12 @@ const VexoChar *DbcBuilder::id(std::string &path, bool *repeated, bool fresh)
             return widen(path, &ascii);
         };
         if (ascii && strings_ != nullptr) {
-            text = interned(text);
-            const uint32_t n = ++internedIds_.count(text, &added);
-            if (!added) {
-                text = interned(numbered(n));
-                internedIds_.count(text, &added) = 1;
+            uint32_t *tally = nullptr;
+            text = interned(text, &tally);
+            const uint32_t n = ++*tally;
+            if (n > 1) {
+                text = interned(numbered(n), &tally);
+                *tally = 1;
             }
         } else {
             const uint32_t n = ++ids_.count(path, &added);
@@ -774,9 +717,9 @@ const VexoChar *DbcBuilder::widen(const std::string &path, bool *ascii)
     return idBuffer_.terminated();
 }
 
-const VexoChar *DbcBuilder::interned(const VexoChar *text)
+const VexoChar *DbcBuilder::interned(const VexoChar *text, uint32_t **tally)
 {
-    const VexoChar *kept = core::intern(strings_, text);
+    const VexoChar *kept = core::internTallied(strings_, text, tally);
     if (kept == nullptr)
         throw std::bad_alloc();
     return kept;
@@ -1113,11 +1056,6 @@ void DbcBuilder::orderFrames(std::vector<size_t> &ordered)
 
 void DbcBuilder::buildNetwork()
 {
-    // About as many ids as a frame and its signals make.
-    size_t ids = 16;
-    for (const RawFrame &frame : records_.frames)
-        ids += 8 + 4 * frame.signals.size();
-    internedIds_.reserve(ids);
     std::string path = "cluster";
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);
@@ -1571,8 +1509,10 @@ void DbcBuilder::run(DbcRecords &records, double counts[3])
     name_.assign(text, length);
     prefixEnds_ = !appendWide(idBuffer_, name_ + "/");
     prefixUnits_ = idBuffer_.size();
-    if (core::Vexo *database = core::databaseAs(db_))
+    if (core::Vexo *database = core::databaseAs(db_)) {
         strings_ = database->strings;
+        core::clearTallies(strings_);
+    }
     take(records);
     for (const auto &[line, message] : records_.warnings)
         report(line, kWarning, message);

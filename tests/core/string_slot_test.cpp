@@ -152,3 +152,29 @@ TEST(StringTable, TellsWhetherTwoTextsAgreeOnTheirFirstUnits)
         }
     }
 }
+
+TEST(StringTable, TalliesStayWithTheirTextsUntilCleared)
+{
+    TestDb db;
+    StringTable *table = db.database()->strings;
+    // Tallies of a few texts set, then thousands more texts interned (the slots move
+    // several times), then read back and cleared.
+    const std::u16string texts[] = {u"a", u"frame/b", u"frame/b#2"};
+    for (uint32_t i = 0; i < 3; ++i) {
+        uint32_t *tally = nullptr;
+        ASSERT_NE(internTallied(table, texts[i].c_str(), &tally), nullptr);
+        EXPECT_EQ(*tally, 0u) << "a new text's tally";
+        *tally = i + 1;
+    }
+    for (int i = 0; i < 5000; ++i)
+        ASSERT_NE(intern(table, (u"filler/" + std::u16string(1, char16_t(0x100 + i))).c_str()), nullptr);
+    for (uint32_t i = 0; i < 3; ++i) {
+        uint32_t *tally = nullptr;
+        EXPECT_EQ(internTallied(table, texts[i].c_str(), &tally), intern(table, texts[i].c_str()));
+        EXPECT_EQ(*tally, i + 1) << ascii(texts[i].c_str());
+    }
+    clearTallies(table);
+    uint32_t *tally = nullptr;
+    internTallied(table, texts[2].c_str(), &tally);
+    EXPECT_EQ(*tally, 0u);
+}
