@@ -2,6 +2,7 @@
 // database, and are never removed, so the two one-entry caches never go stale.
 #include "string_table.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #if defined(__SSE2__)
@@ -202,11 +203,10 @@ uint32_t hashUnits(const VexoChar *text, size_t *length)
     return finishHash(even, odd, word);
 }
 
-// Doubles the slot array (the first call makes one of 1024 slots).
-bool growInterned(StringTable *table)
+// Moves the interned copies to a slot array of a larger capacity (a power of two).
+bool growInterned(StringTable *table, uint32_t capacity)
 {
     using Slot = StringTable::InternSlot;
-    const uint32_t capacity = table->internCapacity == 0 ? 1024 : table->internCapacity * 2;
     auto *slots = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
     if (slots == nullptr)
         return false;
@@ -228,7 +228,9 @@ bool growInterned(StringTable *table)
 // The slot of a text's interned copy, made when there is none; null when memory runs out.
 StringTable::InternSlot *internSlot(StringTable *table, const VexoChar *text)
 {
-    if (table->internCount >= table->internCapacity / 2 && !growInterned(table))
+    if (table->internCount >= table->internCapacity / 2
+        && (table->internCapacity > UINT32_MAX / 2
+            || !growInterned(table, table->internCapacity == 0 ? 1024 : table->internCapacity * 2)))
         return nullptr;
     size_t length = 0;
     const uint32_t hash = hashUnits(text, &length);
@@ -269,6 +271,17 @@ const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t
         return nullptr;
     *tally = &slot->tally;
     return table->lastInterned = slot->text;
+}
+
+bool reserveInterned(StringTable *table, uint32_t count)
+{
+    uint32_t capacity = std::max<uint32_t>(table->internCapacity, 1024);
+    while (capacity / 2 < table->internCount + count) {
+        if (capacity > UINT32_MAX / 2)
+            return false;
+        capacity *= 2;
+    }
+    return capacity == table->internCapacity || growInterned(table, capacity);
 }
 
 void clearTallies(StringTable *table)

@@ -64,6 +64,9 @@ const VexoChar *intern(StringTable *table, const VexoChar *text);
 // gives the copy's tally, which only this call and clearTallies change, for the caller to
 // read and write until its next call on the table.
 const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally);
+// Makes room for count more copies at once, so that the slots are not moved several
+// times over as they come; false when memory runs out (nothing changes).
+bool reserveInterned(StringTable *table, uint32_t count);
 // Sets every tally to zero: a counter starts afresh.
 void clearTallies(StringTable *table);
 

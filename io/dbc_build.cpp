@@ -1056,6 +1056,15 @@ void DbcBuilder::orderFrames(std::vector<size_t> &ordered)
 
 void DbcBuilder::buildNetwork()
 {
+    // The ids a frame and its signals make, at the least, interned without the table
+    // growing step by step meanwhile.
+    if (strings_ != nullptr) {
+        size_t ids = 16;
+        for (const RawFrame &frame : records_.frames)
+            ids += 6 + 3 * frame.signals.size();
+        if (!core::reserveInterned(strings_, static_cast<uint32_t>(std::min<size_t>(ids, UINT32_MAX / 4))))
+            throw std::bad_alloc();
+    }
     std::string path = "cluster";
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);

@@ -178,3 +178,20 @@ TEST(StringTable, TalliesStayWithTheirTextsUntilCleared)
     internTallied(table, texts[2].c_str(), &tally);
     EXPECT_EQ(*tally, 0u);
 }
+
+TEST(StringTable, ReservedRoomTakesTheTextsWithoutMovingThem)
+{
+    TestDb db;
+    StringTable *table = db.database()->strings;
+    const VexoChar *before = intern(table, u"kept");
+    for (uint32_t count : {10u, 600u, 5000u}) {
+        ASSERT_TRUE(reserveInterned(table, count));
+        const StringTable::InternSlot *slots = table->internSlots;
+        for (uint32_t i = 0; i < count; ++i)
+            ASSERT_NE(intern(table, (u"room/" + std::u16string(1, char16_t(0x100 + i)) + char16_t('a' + count % 26))
+                                        .c_str()),
+                      nullptr);
+        EXPECT_EQ(table->internSlots, slots) << count << " texts";
+        EXPECT_EQ(intern(table, u"kept"), before);
+    }
+}
