@@ -3,6 +3,8 @@
 // limits; floats are decimal and converted independently of the C locale.
 #include "lex_rules.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cstdlib>
 #include <locale.h>
@@ -201,8 +203,39 @@ double decimalToDouble(const char *text, uint32_t length)
     return strtod_l(text, nullptr, cLocale);
 }
 
+namespace {
+
+// A decimal integer that starts with c (1 to 9) and whose digits lie in the input's buffer
+// up to a character that cannot continue a number: read from the buffer in one go, as
+// the loop below would read it. False, having read nothing, for any other number.
+bool scanPlainInteger(LexerCore *core, int c)
+{
+    LexInput *in = core->input;
+    if (c < '1' || c > '9' || in->pushedBack != kNoChar)
+        return false;
+    constexpr uint64_t kCap = uint64_t{1} << 33;
+    uint64_t value = static_cast<uint64_t>(c - '0');
+    const uint8_t *p = in->position;
+    for (; p < in->end && *p >= '0' && *p <= '9'; ++p)
+        value = std::min(value * 10 + (*p - '0'), kCap);
+    if (p == in->end || *p == '.' || *p == 'e' || *p == 'E')
+        return false;
+    core->text[0] = static_cast<char>(c);
+    core->textLength = 1;
+    appendBytes(core, in->position, static_cast<size_t>(p - in->position));
+    core->column += static_cast<uint32_t>(p - in->position);
+    in->position = p;
+    core->lookahead = readChar(core);
+    core->tokenValue.u = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    return true;
+}
+
+}  // namespace
+
 int32_t scanNumber(LexerCore *core, int c)
 {
+    if (scanPlainInteger(core, c))
+        return TOK_UNSIGNED_INT;
     clearText(core);
     int radix = 10;
     int state = 0;  // 1 after a sign, 2 after '.', 3 after an exponent letter
