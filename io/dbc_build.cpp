@@ -297,7 +297,7 @@ private:
         std::vector<PlanNode> nodes;
         std::vector<int> made;  // per signal: 0 not yet, 1 made, -1 dropped
         std::vector<VexoNode *> signalNodes;
-        std::vector<std::string> signalPaths;
+        std::vector<std::string> *signalPaths;  // the builder's, kept for the strings' capacity
     };
     void layOut(Layout &layout);
     int plan(Layout &layout, int members, std::vector<int> switches);
@@ -318,6 +318,7 @@ private:
     // Building state.
     WideText idBuffer_, textBuffer_;
     std::string scratchPath_, scratchKey_;  // kept for their capacity
+    std::vector<std::string> signalPaths_;  // a frame's, by signal
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
     PathCounts ids_;
@@ -1160,7 +1161,10 @@ void DbcBuilder::buildFrame(RawFrame &frame)
     const size_t count = frame.signals.size();
     layout.made.assign(count, 0);
     layout.signalNodes.assign(count, nullptr);
-    layout.signalPaths.assign(count, std::string());
+    signalPaths_.resize(std::max(signalPaths_.size(), count));
+    for (size_t i = 0; i < count; ++i)
+        signalPaths_[i].clear();
+    layout.signalPaths = &signalPaths_;
     layOut(layout);
     const int root = plan(layout, 0, layout.parts[0].switches);
     orderPlan(layout, root);
@@ -1384,12 +1388,12 @@ void DbcBuilder::place(Layout &layout, int s, VexoNode *pdu)
     const size_t i = static_cast<size_t>(s);
     const RawSignal &signal = layout.frame->signals[i];
     if (layout.made[i] == 0) {
-        layout.signalNodes[i] = makeSignal(layout, signal, layout.signalPaths[i]);
+        layout.signalNodes[i] = makeSignal(layout, signal, (*layout.signalPaths)[i]);
         layout.made[i] = layout.signalNodes[i] != nullptr ? 1 : -1;
     }
     if (layout.made[i] < 0)
         return;
-    std::string &path = scratchPath_.assign(layout.signalPaths[i]).append("/instance");
+    std::string &path = scratchPath_.assign((*layout.signalPaths)[i]).append("/instance");
     VexoNode *instance = nullptr;
     check(Vexo_createSignalInstance(db_, id(path), signal.bigEndian ? 1 : 0, integer32(signal.startBit), UINT32_MAX,
                                     layout.signalNodes[i], pdu, &instance),
@@ -1460,8 +1464,9 @@ VexoNode *DbcBuilder::makeSignal(Layout &layout, const RawSignal &s, std::string
     VexoNode *coding = linearCoding(bitLength, encoding, s.unit, lo, hi, s.scale, s.offset,
                                     hasValues ? &values : nullptr, start < 0);
     const uint32_t flags = (s.min != 0 || s.max != 0) ? (kClosed | Q3_FLAG_VALID) : kClosed;
-    const std::string display =
-        notes != nullptr && notes->longSymbol.present() ? notes->longSymbol.display() : s.name;
+    const bool longName = notes != nullptr && notes->longSymbol.present();
+    const std::string longSymbol = longName ? notes->longSymbol.display() : std::string();
+    const std::string &display = longName ? longSymbol : s.name;
     signalPath.assign(layout.path).append("/signal/").append(display);
     bool repeated = false;
     const VexoChar *signalId = id(signalPath, &repeated);
