@@ -7,9 +7,11 @@
 // calls that turn a failed allocation into Lua's memory error once they have returned.
 #include "dbc_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 #include <string>
 #include <strings.h>
@@ -315,7 +317,9 @@ void commit(RecordSink *s)
         frame.dlc = numberOf(e, kDlc);
         textOf(e, kId, frame.name);
         textOf(e, kSender, frame.sender);
-        frame.signals = std::move(s->signals);
+        // Moved into a vector of their number; the sink's keeps its room for the next frame.
+        frame.signals.reserve(s->signals.size());
+        std::move(s->signals.begin(), s->signals.end(), std::back_inserter(frame.signals));
         s->signals.clear();
         break;
     }
