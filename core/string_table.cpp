@@ -112,6 +112,7 @@ HRESULT destroyStringTable(StringTable *table)
         return E_INVALIDARG;
     table->magic = 0;
     std::free(table->internSlots);
+    std::free(table->internTags);
     std::free(table);
     return S_OK;
 }
@@ -203,30 +204,43 @@ uint32_t hashUnits(const VexoChar *text, size_t *length)
     return finishHash(even, odd, word);
 }
 
-// Moves the interned copies to a slot array of a larger capacity (a power of two).
+// A slot's tag: 0 when it is free, else the top seven bits of its text's hash and a set
+// high bit.
+uint8_t tagOf(uint32_t hash) { return static_cast<uint8_t>(0x80u | hash >> 25); }
+
+// Moves the interned copies to slot arrays of a larger capacity (a power of two).
 bool growInterned(StringTable *table, uint32_t capacity)
 {
     using Slot = StringTable::InternSlot;
-    auto *slots = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
-    if (slots == nullptr)
+    auto *slots = static_cast<Slot *>(std::malloc(size_t{capacity} * sizeof(Slot)));
+    auto *tags = static_cast<uint8_t *>(std::calloc(capacity, 1));
+    if (slots == nullptr || tags == nullptr) {
+        std::free(slots);
+        std::free(tags);
         return false;
+    }
     for (uint32_t i = 0; i < table->internCapacity; ++i) {
-        const Slot &old = table->internSlots[i];
-        if (old.text == nullptr)
+        if (table->internTags[i] == 0)
             continue;
+        const Slot &old = table->internSlots[i];
         uint32_t at = old.hash & (capacity - 1);
-        while (slots[at].text != nullptr)
+        while (tags[at] != 0)
             at = (at + 1) & (capacity - 1);
         slots[at] = old;
+        tags[at] = table->internTags[i];
     }
     std::free(table->internSlots);
+    std::free(table->internTags);
     table->internSlots = slots;
+    table->internTags = tags;
     table->internCapacity = capacity;
     return true;
 }
 
-// The slot of a text's interned copy, made when there is none; null when memory runs out.
-StringTable::InternSlot *internSlot(StringTable *table, const VexoChar *text)
+// A text's interned copy, made when there is none (*added says so), and its slot; null
+// when memory runs out. A new slot is only written here, not read back: its cache line
+// may still be on its way.
+const VexoChar *internSlot(StringTable *table, const VexoChar *text, StringTable::InternSlot **found, bool *added)
 {
     if (table->internCount >= table->internCapacity / 2
         && (table->internCapacity > UINT32_MAX / 2
@@ -235,11 +249,17 @@ StringTable::InternSlot *internSlot(StringTable *table, const VexoChar *text)
     size_t length = 0;
     const uint32_t hash = hashUnits(text, &length);
     const uint32_t mask = table->internCapacity - 1;
+    const uint8_t tag = tagOf(hash);
     uint32_t at = hash & mask;
-    for (; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
+    // The tags (a byte a slot) are looked at first: most texts are new, and their free
+    // slot is found without reading the slot array.
+    for (; table->internTags[at] != 0; at = (at + 1) & mask) {
         StringTable::InternSlot &slot = table->internSlots[at];
-        if (slot.hash == hash && compareUnits(slot.text, text) == 0)
-            return &slot;
+        if (table->internTags[at] == tag && slot.hash == hash && compareUnits(slot.text, text) == 0) {
+            *found = &slot;
+            *added = false;
+            return slot.text;
+        }
     }
     // Zero-padded to whole 16-byte words, so that compareInterned reads whole words.
     const size_t bytes = (length + 1) * sizeof(VexoChar);
@@ -250,8 +270,11 @@ StringTable::InternSlot *internSlot(StringTable *table, const VexoChar *text)
     std::memcpy(copy, text, bytes);
     std::memset(reinterpret_cast<unsigned char *>(copy) + bytes, 0, padded - bytes);
     table->internSlots[at] = {copy, hash, 0};
+    table->internTags[at] = tag;
     ++table->internCount;
-    return &table->internSlots[at];
+    *found = &table->internSlots[at];
+    *added = true;
+    return copy;
 }
 
 }  // namespace
@@ -260,17 +283,20 @@ const VexoChar *intern(StringTable *table, const VexoChar *text)
 {
     if (text == table->lastInterned && text != nullptr)
         return text;
-    const StringTable::InternSlot *slot = internSlot(table, text);
-    return slot != nullptr ? table->lastInterned = slot->text : nullptr;
+    StringTable::InternSlot *slot = nullptr;
+    bool added = false;
+    const VexoChar *copy = internSlot(table, text, &slot, &added);
+    return copy != nullptr ? table->lastInterned = copy : nullptr;
 }
 
-const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally)
+const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally, bool *added)
 {
-    StringTable::InternSlot *slot = internSlot(table, text);
-    if (slot == nullptr)
+    StringTable::InternSlot *slot = nullptr;
+    const VexoChar *copy = internSlot(table, text, &slot, added);
+    if (copy == nullptr)
         return nullptr;
     *tally = &slot->tally;
-    return table->lastInterned = slot->text;
+    return table->lastInterned = copy;
 }
 
 bool reserveInterned(StringTable *table, uint32_t count)
@@ -286,8 +312,10 @@ bool reserveInterned(StringTable *table, uint32_t count)
 
 void clearTallies(StringTable *table)
 {
-    for (uint32_t i = 0; i < table->internCapacity; ++i)
-        table->internSlots[i].tally = 0;
+    for (uint32_t i = 0; i < table->internCapacity; ++i) {
+        if (table->internTags[i] != 0)
+            table->internSlots[i].tally = 0;
+    }
 }
 
 int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common)
@@ -356,9 +384,10 @@ const VexoChar *findInterned(const StringTable *table, const VexoChar *text)
     size_t length = 0;
     const uint32_t hash = hashUnits(text, &length);
     const uint32_t mask = table->internCapacity - 1;
-    for (uint32_t at = hash & mask; table->internSlots[at].text != nullptr; at = (at + 1) & mask) {
+    const uint8_t tag = tagOf(hash);
+    for (uint32_t at = hash & mask; table->internTags[at] != 0; at = (at + 1) & mask) {
         const StringTable::InternSlot &slot = table->internSlots[at];
-        if (slot.hash == hash && compareUnits(slot.text, text) == 0)
+        if (table->internTags[at] == tag && slot.hash == hash && compareUnits(slot.text, text) == 0)
             return slot.text;
     }
     return nullptr;

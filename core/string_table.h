@@ -31,13 +31,14 @@ struct StringTable {
     uint32_t magic;
     Allocator *allocator;
     // Interned strings in an open-addressing hash set (linear probing, power-of-two
-    // capacity, at most half full); the slot array comes from the heap and goes with
-    // the table, the strings themselves live in the allocator.
+    // capacity, at most half full); the slot and tag arrays come from the heap and go
+    // with the table, the strings themselves live in the allocator.
     struct InternSlot {
-        const VexoChar *text;  // null: free
+        const VexoChar *text;
         uint32_t hash;
         uint32_t tally;  // see internTallied
-    } *internSlots;
+    } *internSlots;      // valid where the tag is set
+    uint8_t *internTags;  // by slot: 0 free, else seven bits of the hash and a set high bit
     uint32_t internCapacity;
     uint32_t internCount;
     const VexoChar *lastInterned;  // the copy the last intern gave: given again at once
@@ -62,8 +63,9 @@ const VexoChar *intern(StringTable *table, const VexoChar *text);
 
 // intern for one who counts the texts it meets (a builder numbering repeated ids): also
 // gives the copy's tally, which only this call and clearTallies change, for the caller to
-// read and write until its next call on the table.
-const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally);
+// read and write until its next call on the table, and whether the copy is new (its tally
+// then 0: better written without being read, while its memory may still be on its way).
+const VexoChar *internTallied(StringTable *table, const VexoChar *text, uint32_t **tally, bool *added);
 // Makes room for count more copies at once, so that the slots are not moved several
 // times over as they come; false when memory runs out (nothing changes).
 bool reserveInterned(StringTable *table, uint32_t count);

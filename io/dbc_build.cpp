@@ -255,7 +255,7 @@ private:
     // Building.
     const VexoChar *id(std::string &path, bool *repeated = nullptr, bool fresh = false);
     const VexoChar *widen(const std::string &path, bool *ascii);
-    const VexoChar *interned(const VexoChar *text, uint32_t **tally);
+    const VexoChar *interned(const VexoChar *text, uint32_t **tally, bool *added);
     const VexoChar *wide(const std::string &text);
     template <class T>
     void check(HRESULT result, T *const *made);
@@ -689,10 +689,11 @@ const VexoChar *DbcBuilder::id(std::string &path, bool *repeated, bool fresh)
         };
         if (ascii && strings_ != nullptr) {
             uint32_t *tally = nullptr;
-            text = interned(text, &tally);
-            const uint32_t n = ++*tally;
+            text = interned(text, &tally, &added);
+            const uint32_t n = added ? 1 : *tally + 1;
+            *tally = n;
             if (n > 1) {
-                text = interned(numbered(n), &tally);
+                text = interned(numbered(n), &tally, &added);
                 *tally = 1;
             }
         } else {
@@ -718,9 +719,9 @@ const VexoChar *DbcBuilder::widen(const std::string &path, bool *ascii)
     return idBuffer_.terminated();
 }
 
-const VexoChar *DbcBuilder::interned(const VexoChar *text, uint32_t **tally)
+const VexoChar *DbcBuilder::interned(const VexoChar *text, uint32_t **tally, bool *added)
 {
-    const VexoChar *kept = core::internTallied(strings_, text, tally);
+    const VexoChar *kept = core::internTallied(strings_, text, tally, added);
     if (kept == nullptr)
         throw std::bad_alloc();
     return kept;

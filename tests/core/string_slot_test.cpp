@@ -162,7 +162,9 @@ TEST(StringTable, TalliesStayWithTheirTextsUntilCleared)
     const std::u16string texts[] = {u"a", u"frame/b", u"frame/b#2"};
     for (uint32_t i = 0; i < 3; ++i) {
         uint32_t *tally = nullptr;
-        ASSERT_NE(internTallied(table, texts[i].c_str(), &tally), nullptr);
+        bool added = false;
+        ASSERT_NE(internTallied(table, texts[i].c_str(), &tally, &added), nullptr);
+        EXPECT_TRUE(added);
         EXPECT_EQ(*tally, 0u) << "a new text's tally";
         *tally = i + 1;
     }
@@ -170,12 +172,15 @@ TEST(StringTable, TalliesStayWithTheirTextsUntilCleared)
         ASSERT_NE(intern(table, (u"filler/" + std::u16string(1, char16_t(0x100 + i))).c_str()), nullptr);
     for (uint32_t i = 0; i < 3; ++i) {
         uint32_t *tally = nullptr;
-        EXPECT_EQ(internTallied(table, texts[i].c_str(), &tally), intern(table, texts[i].c_str()));
+        bool added = true;
+        EXPECT_EQ(internTallied(table, texts[i].c_str(), &tally, &added), intern(table, texts[i].c_str()));
+        EXPECT_FALSE(added);
         EXPECT_EQ(*tally, i + 1) << ascii(texts[i].c_str());
     }
     clearTallies(table);
     uint32_t *tally = nullptr;
-    internTallied(table, texts[2].c_str(), &tally);
+    bool added = true;
+    internTallied(table, texts[2].c_str(), &tally, &added);
     EXPECT_EQ(*tally, 0u);
 }
 
