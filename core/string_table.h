@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "allocator.h"
 #include "node_list.h"
 #include "vexo/types.h"
@@ -80,8 +84,33 @@ int compareInterned(const VexoChar *a, const VexoChar *b);
 
 // compareInterned for two interned strings that agree on their first `from` units (none
 // of them the terminator), read from there on; *common receives the count of units they
-// agree on (those before the first unit that differs or ends a).
-int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common);
+// agree on (those before the first unit that differs or ends a). Inline: sorts and
+// searches of ids call it in their innermost loops.
+inline int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from, size_t *common)
+{
+#if defined(__SSE2__)
+    // Eight units at a time from the word that holds unit `from` (both strings reach
+    // past it, padded to whole words): stop at the first unit that differs or ends a.
+    for (size_t i = from & ~size_t{7};; i += 8) {
+        const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+        const unsigned differs = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB))) & 0xFFFFu;
+        const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, _mm_setzero_si128())));
+        if ((differs | ends) != 0) {
+            const size_t k = i + static_cast<size_t>(__builtin_ctz(differs | ends)) / sizeof(VexoChar);
+            *common = k;
+            return a[k] == b[k] ? 0 : (a[k] < b[k] ? -1 : 1);
+        }
+    }
+#else
+    for (size_t k = from;; ++k) {
+        if (a[k] != b[k] || a[k] == 0) {
+            *common = k;
+            return a[k] == b[k] ? 0 : (a[k] < b[k] ? -1 : 1);
+        }
+    }
+#endif
+}
 
 // Whether two interned strings agree on their first `units` units, none of which is a's
 // terminator (b may end sooner).
