@@ -18,7 +18,6 @@ namespace vexo::core {
 namespace {
 
 // Interned strings are zero-padded to a multiple of this many bytes.
-constexpr size_t kInternGrain = 16;
 
 constexpr ChunkLayout kAlternativeLayout = nodeListLayout(3);
 constexpr ChunkLayout kLanguageLayout = recordListLayout(4, 3, sizeof(uint32_t));

@@ -17,6 +17,7 @@
 namespace vexo::core {
 
 constexpr uint32_t kStringsMagic = 0x53525453;  // "STRS"
+constexpr size_t kInternGrain = 16;  // interned copies are zero-padded to whole 16-byte words
 constexpr uint32_t kSlotMagic = 0x544F4C53;     // "SLOT"
 
 // One text per language index; entry i of alternatives is the text for index i.
@@ -91,7 +92,8 @@ inline int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from
 #if defined(__SSE2__)
     // Eight units at a time from the word that holds unit `from` (both strings reach
     // past it, padded to whole words): stop at the first unit that differs or ends a.
-    for (size_t i = from & ~size_t{7};; i += 8) {
+    constexpr size_t kWord = kInternGrain / sizeof(VexoChar);
+    for (size_t i = from & ~(kWord - 1);; i += kWord) {
         const __m128i wordA = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
         const __m128i wordB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
         const unsigned differs = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(wordA, wordB))) & 0xFFFFu;
