@@ -17,8 +17,6 @@ namespace vexo::core {
 
 namespace {
 
-// Interned strings are zero-padded to a multiple of this many bytes.
-
 constexpr ChunkLayout kAlternativeLayout = nodeListLayout(3);
 constexpr ChunkLayout kLanguageLayout = recordListLayout(4, 3, sizeof(uint32_t));
 constexpr ChunkLayout kSlotLayout = recordListLayout(16, 3, sizeof(StringSlot));
