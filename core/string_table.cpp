@@ -342,12 +342,6 @@ bool agreeInterned(const VexoChar *a, const VexoChar *b, size_t units)
 #endif
 }
 
-int compareInterned(const VexoChar *a, const VexoChar *b)
-{
-    size_t common = 0;
-    return a == b ? 0 : compareInternedFrom(a, b, 0, &common);
-}
-
 const VexoChar *findInterned(const StringTable *table, const VexoChar *text)
 {
     if (table->internCapacity == 0)

@@ -80,8 +80,6 @@ void clearTallies(StringTable *table);
 // The interned copy of a text if there is one, else null (nothing is added).
 const VexoChar *findInterned(const StringTable *table, const VexoChar *text);
 
-// compareUnits for two interned strings, eight units at a time.
-int compareInterned(const VexoChar *a, const VexoChar *b);
 
 // compareInterned for two interned strings that agree on their first `from` units (none
 // of them the terminator), read from there on; *common receives the count of units they
@@ -112,6 +110,13 @@ inline int compareInternedFrom(const VexoChar *a, const VexoChar *b, size_t from
         }
     }
 #endif
+}
+
+// compareUnits for two interned strings, eight units at a time.
+inline int compareInterned(const VexoChar *a, const VexoChar *b)
+{
+    size_t common = 0;
+    return a == b ? 0 : compareInternedFrom(a, b, 0, &common);
 }
 
 // Whether two interned strings agree on their first `units` units, none of which is a's
