@@ -7,10 +7,9 @@
 -- severity 0 error, 1 warning, 2 information.
 local Vexo = require "Vexo"
 local text = require "vexo.text"
-local builder = require "vexo.builder"
 
 local W, U = text.W, text.U
-local INFO = builder.INFO
+local INFO = 2  -- the severity of information (the importers' modules load only when needed)
 
 -- The importer modules by format, loaded when a file of theirs comes: compiling all
 -- of them would take longer than reading a small file.
