@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -85,6 +86,40 @@ HRESULT findIdPlace(NodeList *list, const VexoChar *id, ListPosition *position)
     return found;
 }
 
+// Sorts nodes stably by their ids, which all share their first `shared` units. A frame's
+// few dozen go by binary insertion, each comparison starting past the units the id shares
+// with both ends of the range still open (the ids placed so far are in order); more go
+// by merging.
+void sortIds(ObjectBase **nodes, uint32_t n, size_t shared)
+{
+    if (n > 256) {
+        std::stable_sort(nodes, nodes + n, [shared](const ObjectBase *a, const ObjectBase *b) {
+            size_t common = 0;
+            return compareInternedFrom(idOf(a), idOf(b), shared, &common) < 0;
+        });
+        return;
+    }
+    for (uint32_t i = 1; i < n; ++i) {
+        ObjectBase *node = nodes[i];
+        const VexoChar *id = idOf(node);
+        uint32_t lo = 0, hi = i;
+        size_t lowCommon = shared, highCommon = shared;
+        while (lo < hi) {
+            const uint32_t middle = lo + (hi - lo) / 2;
+            size_t common = 0;
+            if (compareInternedFrom(id, idOf(nodes[middle]), std::min(lowCommon, highCommon), &common) < 0) {
+                hi = middle;
+                highCommon = common;
+            } else {  // equal ids keep the order they were named in
+                lo = middle + 1;
+                lowCommon = common;
+            }
+        }
+        std::memmove(nodes + lo + 1, nodes + lo, size_t(i - lo) * sizeof(ObjectBase *));
+        nodes[lo] = node;
+    }
+}
+
 // Lists a batch's nodes in the root group, in order of their ids (repeats in the order
 // named, so the first stays). Each id is placed as insertIntoGroup places it; the ids
 // after it that also belong before the entry there go in with it, in one move, when its
@@ -106,11 +141,7 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
         shared = std::min(shared, common);
     }
     shared = n > 1 ? shared : 0;
-    const auto before = [shared](const ObjectBase *a, const ObjectBase *b) {
-        size_t common = 0;
-        return compareInternedFrom(idOf(a), idOf(b), shared, &common) < 0;
-    };
-    std::stable_sort(nodes, nodes + n, before);
+    sortIds(nodes, n, shared);
     // Sorted interned ids: a repeat is the same text as the one before it.
     const auto repeats = [nodes](uint32_t k) { return idOf(nodes[k - 1]) == idOf(nodes[k]); };
     for (uint32_t i = 0; i < n;) {
