@@ -14,6 +14,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <unordered_map>
 #include <utility>
@@ -722,6 +723,199 @@ void parseSignal(Parser *p)
     next(p);
 }
 
+// ---- Signal lines read in one go ---------------------------------------------------
+// Most SG_ lines hold one signal in the plain form: names that are no keywords, decimal
+// numbers, a unit without escapes, receivers, the line end. Such a line, when it lies
+// in the input's buffer, is read straight from there into the records: what the tokens
+// would give, with the line and column accounting of reading them one by one. Any other
+// line is left to the parser (all of it, nothing read).
+
+// The bytes of one SG_ line after its keyword, and a place in them.
+struct LineScan {
+    const uint8_t *at, *end;
+    int tokens = 0;  // the tokens the parser would have read
+
+    bool blank() const { return at < end && (*at == ' ' || *at == '\t'); }
+    void skipBlanks()
+    {
+        while (blank())
+            ++at;
+    }
+    bool take(char c)
+    {
+        skipBlanks();
+        if (at == end || *at != static_cast<uint8_t>(c))
+            return false;
+        ++at;
+        ++tokens;
+        return true;
+    }
+    // A name: a word that starts with a letter or '_' and is no keyword.
+    bool name(std::string_view *out)
+    {
+        skipBlanks();
+        const uint8_t *start = at;
+        if (at == end || !hasClass(*at, kClassWordStart))
+            return false;
+        while (at < end && hasClass(*at, kClassWord))
+            ++at;
+        const auto *text = reinterpret_cast<const char *>(start);
+        const auto length = static_cast<size_t>(at - start);
+        if (findDbcKeyword(text, length) != dbc::TOK_IDENTIFIER)
+            return false;
+        *out = std::string_view(text, length);
+        ++tokens;
+        return true;
+    }
+    // A decimal number token as the tokenizer reads it, and its value as the parser
+    // takes it (floats as they are, integers as 32-bit values); false for octal,
+    // hexadecimal and malformed numbers and for a word run into the number.
+    bool number(double *value, bool unsignedOnly = false)
+    {
+        skipBlanks();
+        const uint8_t *start = at;
+        if (at < end && (*at == '+' || *at == '-') && !unsignedOnly)
+            ++at;
+        const uint8_t *digits = at;
+        if (at == end || !hasClass(*at, kClassDigit) || (*at == '0' && at + 1 < end && hasClass(at[1], kClassWord)))
+            return false;
+        bool point = false, exponent = false;
+        while (at < end) {
+            if (hasClass(*at, kClassDigit)) {
+                ++at;
+            } else if (*at == '.' && !point && !exponent) {
+                point = true;
+                ++at;
+            } else if ((*at == 'e' || *at == 'E') && !exponent) {
+                exponent = true;
+                ++at;
+                if (at < end && (*at == '+' || *at == '-'))
+                    ++at;
+            } else {
+                break;
+            }
+        }
+        if (at < end && (hasClass(*at, kClassWord) || *at == '.'))
+            return false;
+        const auto length = static_cast<uint32_t>(at - start);
+        if (point || exponent) {
+            if (unsignedOnly)
+                return false;
+            *value = decimalToDouble(reinterpret_cast<const char *>(start), length);
+        } else {
+            constexpr uint64_t kCap = uint64_t{1} << 33;
+            uint64_t magnitude = 0;
+            for (const uint8_t *d = digits; d < at; ++d)
+                magnitude = std::min(magnitude * 10 + (*d - '0'), kCap);
+            if (*start == '-')  // an integer: -0 is 0
+                *value = magnitude >= uint64_t{1} << 31 ? double(INT32_MIN) : double(-static_cast<int64_t>(magnitude));
+            else
+                *value = double(std::min<uint64_t>(magnitude, UINT32_MAX));
+        }
+        ++tokens;
+        return true;
+    }
+};
+
+// Reads the SG_ line whose keyword is the current token into the records, as parseSignal
+// and append read it, and the token after its line end. False, having read nothing, for
+// a line it does not take.
+bool readPlainSignal(Parser *p, int *signals)
+{
+    LexerCore *core = p->core;
+    LexInput *in = core->input;
+    RecordSink *s = p->sink;
+    if (s == nullptr || in->pushedBack != kNoChar || (core->lookahead != ' ' && core->lookahead != '\t'))
+        return false;
+    const auto *feed = static_cast<const uint8_t *>(std::memchr(in->position, '\n', size_t(in->end - in->position)));
+    if (feed == nullptr)
+        return false;
+    size_t length = static_cast<size_t>(feed - in->position);
+    if (length > 0 && in->position[length - 1] == '\r')
+        --length;  // a CR LF line end
+    if (std::memchr(in->position, '\r', length) != nullptr)
+        return false;
+    const uint8_t *lineEnd = in->position + length;
+    LineScan line{in->position, lineEnd};
+    std::string_view name, mode, unit;
+    double numbers[8] = {};  // start bit, length, byte order, scale, offset, min, max, mode value
+    if (!line.name(&name))
+        return false;
+    line.skipBlanks();
+    if (line.at < line.end && *line.at != ':') {
+        if (!line.name(&mode) || (mode[0] != 'm' && mode[0] != 'M'))
+            return false;
+        for (size_t k = 1; mode[0] == 'm' && k < mode.size() && mode[k] >= '0' && mode[k] <= '9'; ++k)
+            numbers[7] = numbers[7] * 10 + (mode[k] - '0');
+    }
+    if (!line.take(':') || !line.number(&numbers[0], true) || !line.take('|') || !line.number(&numbers[1], true)
+        || !line.take('@') || !line.number(&numbers[2], true))
+        return false;
+    line.skipBlanks();
+    if (line.at == line.end || (*line.at != '+' && *line.at != '-'))
+        return false;
+    const bool isSigned = *line.at++ == '-';
+    ++line.tokens;
+    if (line.at < line.end && !line.blank() && *line.at != '(')
+        return false;  // a sign that begins a number
+    if (!line.take('(') || !line.number(&numbers[3]) || !line.take(',') || !line.number(&numbers[4])
+        || !line.take(')') || !line.take('[') || !line.number(&numbers[5]) || !line.take('|')
+        || !line.number(&numbers[6]) || !line.take(']') || !line.take('"'))
+        return false;
+    const uint8_t *unitStart = line.at;
+    while (line.at < line.end && *line.at != '"' && *line.at != '\\' && *line.at != 0)
+        ++line.at;
+    if (line.at == line.end || *line.at != '"')
+        return false;
+    unit = std::string_view(reinterpret_cast<const char *>(unitStart), size_t(line.at - unitStart));
+    ++line.at;
+    // Receivers: names, each perhaps followed by a comma, up to the line end.
+    std::string_view receivers[16];
+    size_t count = 0;
+    for (;;) {
+        line.skipBlanks();
+        if (line.at == line.end)
+            break;
+        if (count == 16 || !line.name(&receivers[count++]))
+            return false;
+        line.skipBlanks();
+        if (line.at < line.end && *line.at == ',') {
+            ++line.at;
+            ++line.tokens;
+        }
+    }
+    guarded(p, [&] {
+        RawSignal &r = s->signals.emplace_back();
+        r.name.assign(name);
+        if (!mode.empty())
+            r.mode = mode[0];
+        r.modeValue = mode.empty() || mode[0] != 'm' ? 0 : numbers[7];
+        r.startBit = numbers[0];
+        r.bitLength = numbers[1];
+        r.bigEndian = numbers[2] == 0;
+        r.isSigned = isSigned;
+        r.scale = numbers[3];
+        r.offset = numbers[4];
+        r.min = numbers[5];
+        r.max = numbers[6];
+        r.unit.assign(unit);
+        r.receivers.reserve(count);
+        for (size_t k = 0; k < count; ++k)
+            r.receivers.emplace_back(receivers[k]);
+    });
+    ++*signals;
+    // The line as read: each byte a column, then the line end as the tokenizer takes it
+    // in newline mode, and the token after it.
+    core->column += static_cast<uint32_t>(line.at - in->position);
+    in->position = lineEnd;
+    core->lookahead = kNoChar;
+    readChar(core);
+    core->atLineStart = true;
+    p->tol.tokens += static_cast<uint64_t>(line.tokens) + 1;
+    next(p);
+    return true;
+}
+
 // A failed signal of a frame is named and skipped; its frame goes on.
 void readSignalRecovering(Parser *p, int *signals);
 
@@ -737,6 +931,8 @@ void parseFrame(Parser *p, int *count)
     int signals = 0;
     next(p);
     while (p->token == TOK_SG_) {
+        if (readPlainSignal(p, &signals))
+            continue;
         if (p->tol.on) {
             readSignalRecovering(p, &signals);
             continue;

@@ -202,5 +202,64 @@ TEST(ReaderEntry, ReadsDbcRecordsOrReportsLuaMemoryExhaustion)
     EXPECT_GT(records, 0);
 }
 
+// Signal lines in their plain form are read in one go, the others token by token. Each
+// text here is read both ways (a vertical tab after SG_, one column like a blank, makes
+// the parser read its lines), strict and tolerant, with lines ending each way after the
+// tested one: the same records, warnings and lines either way.
+TEST(ReaderEntry, SignalLinesReadInOneGoGiveWhatTheParserGives)
+{
+    const char *const lines[] = {
+        "S : 0|8@1+ (1,0) [0|255] \"\" B",
+        "S m12 : 7|12@0- (1E-2,-0) [-20.48|20.47] \"km/h\" B,C,",
+        "S M : 0|1@1+ (0.5,+3) [-0|4294967296] \"\xc2\xb0\" B  C , D",
+        "S mx : 63|64@0+ (99999999999999999999,-99999999999999999999) [-2147483649|1.e5] \"\"",
+        "S m3M : 0|8@1+ (1,0) [0|1] \"a\\\"b\" B",
+        "S : 00|8@1+ (1,0) [0|1] \"\" B",
+        "S : 0|8@1+ (1.5.3,0) [0|1] \"\" B",
+        "BU_ : 0|8@1+ (1,0) [0|1] \"\" B",
+        "S : 0|8@1 + (1,0) [0|1] \"\" B,,C",
+        "S : 0|8@1+ (1,0) [0|1] \"\" B BO_",
+        "S : 0|8@1+(1,0)[0|1]\"x\"B",
+    };
+    for (const char *line : lines) {
+        for (const uint32_t flags : {0u, uint32_t{VEXO_IMPORT_TOLERANT}}) {
+            std::vector<std::string> reads;
+            for (const char *after : {" ", "\v"}) {
+                const std::string sg = std::string(" SG_") + after;
+                const std::string text = "BO_ 1 F: 8 A\r\n" + sg + line + "\r\n" + sg +
+                                         "T : 8|8@1+ (1,0) [0|1] \"\" B\n\rBO_ 2 G: 8 A\n" + sg +
+                                         "U : 0|8@1+ (1,0) [0|1] \"\" B\nBO_ x\n";
+                const test::TempFile file(text);
+                lua_State *L = luaL_newstate();
+                const int count = readDbcRecords(L, file.path16().c_str(), flags);
+                std::string read = count == 1 ? "" : lua_tostring(L, -1);
+                if (const DbcRecords *records = count == 1 ? toDbcRecords(L, -1) : nullptr) {
+                    for (const RawFrame &frame : records->frames) {
+                        for (const RawSignal &s : frame.signals) {
+                            char numbers[200];
+                            std::snprintf(numbers, sizeof numbers, "%a %a %a %a %a %a %a %d%d%d", s.startBit,
+                                          s.bitLength, s.scale, s.offset, s.min, s.max, s.modeValue, s.mode,
+                                          s.bigEndian, s.isSigned);
+                            read += frame.name + "/" + s.name + " " + numbers + " [" + s.unit + "]";
+                            for (const std::string &receiver : s.receivers)
+                                read += " " + receiver;
+                            read += "\n";
+                        }
+                    }
+                    for (const auto &[at, warning] : records->warnings)
+                        read += std::to_string(at) + ": " + warning + "\n";
+                }
+                lua_close(L);
+                reads.push_back(read);
+            }
+            EXPECT_EQ(reads[0], reads[1]) << line << (flags != 0 ? " (tolerant)" : "");
+            if (flags != 0)
+                EXPECT_NE(reads[0].find("G/U"), std::string::npos) << reads[0];
+            else  // BO_ x, or the line before it, ends a strict read with an error
+                EXPECT_EQ(reads[0].find("DBC-Import: ("), 0u) << reads[0];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vexo::io
