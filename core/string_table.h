@@ -17,8 +17,8 @@
 namespace vexo::core {
 
 constexpr uint32_t kStringsMagic = 0x53525453;  // "STRS"
-constexpr size_t kInternGrain = 16;  // interned copies are zero-padded to whole 16-byte words
 constexpr uint32_t kSlotMagic = 0x544F4C53;     // "SLOT"
+constexpr size_t kInternGrain = 16;             // interned copies are zero-padded to whole 16-byte words
 
 // One text per language index; entry i of alternatives is the text for index i.
 struct StringSlot {

@@ -297,7 +297,6 @@ private:
         std::vector<PlanNode> nodes;
         std::vector<int> made;  // per signal: 0 not yet, 1 made, -1 dropped
         std::vector<VexoNode *> signalNodes;
-        std::vector<std::string> *signalPaths;  // the builder's, kept for the strings' capacity
     };
     void layOut(Layout &layout);
     int plan(Layout &layout, int members, std::vector<int> switches);
@@ -318,7 +317,7 @@ private:
     // Building state.
     WideText idBuffer_, textBuffer_;
     std::string scratchPath_, scratchKey_;  // kept for their capacity
-    std::vector<std::string> signalPaths_;  // a frame's, by signal
+    std::vector<std::string> signalPaths_;  // the frame's being built, by signal (their room kept)
     size_t prefixUnits_ = 0;
     bool prefixEnds_ = false;  // the name held a zero byte: every id ends with it
     PathCounts ids_;
@@ -597,9 +596,6 @@ void DbcBuilder::reportDefinitions()
 
 // ---- Model calls ---------------------------------------------------------------------------
 
-// Appends the UTF-16 units of UTF-8 text up to its first zero byte; false when it met one.
-// A byte that does not start a valid sequence becomes the unit of its value. *ascii (when
-// given) tells whether every byte was ASCII and none was zero.
 #if defined(__SSE2__)
 // Sixteen bytes of ASCII without a zero byte as sixteen units, each byte interleaved with a
 // zero byte; false, writing nothing, for any other bytes.
@@ -615,6 +611,9 @@ bool widenAscii16(const unsigned char *from, char16_t *to)
 }
 #endif
 
+// Appends the UTF-16 units of UTF-8 text up to its first zero byte; false when it met one.
+// A byte that does not start a valid sequence becomes the unit of its value. *ascii (when
+// given) tells whether every byte was ASCII and none was zero.
 bool appendWide(WideText &out, const std::string &text, bool *ascii = nullptr)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text.c_str());
@@ -1165,7 +1164,6 @@ void DbcBuilder::buildFrame(RawFrame &frame)
     signalPaths_.resize(std::max(signalPaths_.size(), count));
     for (size_t i = 0; i < count; ++i)
         signalPaths_[i].clear();
-    layout.signalPaths = &signalPaths_;
     layOut(layout);
     const int root = plan(layout, 0, layout.parts[0].switches);
     orderPlan(layout, root);
@@ -1389,12 +1387,12 @@ void DbcBuilder::place(Layout &layout, int s, VexoNode *pdu)
     const size_t i = static_cast<size_t>(s);
     const RawSignal &signal = layout.frame->signals[i];
     if (layout.made[i] == 0) {
-        layout.signalNodes[i] = makeSignal(layout, signal, (*layout.signalPaths)[i]);
+        layout.signalNodes[i] = makeSignal(layout, signal, signalPaths_[i]);
         layout.made[i] = layout.signalNodes[i] != nullptr ? 1 : -1;
     }
     if (layout.made[i] < 0)
         return;
-    std::string &path = scratchPath_.assign((*layout.signalPaths)[i]).append("/instance");
+    std::string &path = scratchPath_.assign(signalPaths_[i]).append("/instance");
     VexoNode *instance = nullptr;
     check(Vexo_createSignalInstance(db_, id(path), signal.bigEndian ? 1 : 0, integer32(signal.startBit), UINT32_MAX,
                                     layout.signalNodes[i], pdu, &instance),
