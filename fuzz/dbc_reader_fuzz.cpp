@@ -2,7 +2,7 @@
 // end with and without newline mode, checking that positions never run backwards and
 // that the token stream ends, then read into a Lua table, checking the stack results,
 // and into the import's records: strictly they come where the table comes (with its
-// frames) or fail with its message, tolerantly they always come.
+// frames and their signals) or fail with its message, tolerantly they always come.
 #include <initializer_list>
 
 #include "reader_checks.h"
@@ -31,7 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size_t frames = 0;
         for (size_t i = 1; flags == 0 && table && i <= lua_objlen(L, 2); ++i) {
             lua_rawgeti(L, 2, static_cast<int>(i));
-            frames += fieldIs(L, -1, "tag", "frame") ? 1 : 0;
+            if (fieldIs(L, -1, "tag", "frame")) {
+                // The signals a frame's table lists (the parser's) and its records (most
+                // lines read in one go).
+                failIf(frames >= records->frames.size() || records->frames[frames].signals.size() != lua_objlen(L, -1),
+                       "records' signals");
+                ++frames;
+            }
             lua_pop(L, 1);
         }
         failIf(flags == 0 && table && records->frames.size() != frames, "records' frames");
