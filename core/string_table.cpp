@@ -234,6 +234,22 @@ bool growInterned(StringTable *table, uint32_t capacity)
     return true;
 }
 
+// The slot of a text of this hash: the one that holds it, or else the free one where it
+// would go. The tags (a byte a slot) are looked at first: most texts are new, and their
+// free slot is found without reading the slot array.
+inline uint32_t probeInterned(const StringTable *table, const VexoChar *text, uint32_t hash)
+{
+    const uint32_t mask = table->internCapacity - 1;
+    const uint8_t tag = tagOf(hash);
+    uint32_t at = hash & mask;
+    for (; table->internTags[at] != 0; at = (at + 1) & mask) {
+        const StringTable::InternSlot &slot = table->internSlots[at];
+        if (table->internTags[at] == tag && slot.hash == hash && compareUnits(slot.text, text) == 0)
+            break;
+    }
+    return at;
+}
+
 // A text's interned copy, made when there is none (*added says so), and its slot; null
 // when memory runs out. A new slot is only written here, not read back: its cache line
 // may still be on its way.
@@ -245,18 +261,11 @@ const VexoChar *internSlot(StringTable *table, const VexoChar *text, StringTable
         return nullptr;
     size_t length = 0;
     const uint32_t hash = hashUnits(text, &length);
-    const uint32_t mask = table->internCapacity - 1;
-    const uint8_t tag = tagOf(hash);
-    uint32_t at = hash & mask;
-    // The tags (a byte a slot) are looked at first: most texts are new, and their free
-    // slot is found without reading the slot array.
-    for (; table->internTags[at] != 0; at = (at + 1) & mask) {
-        StringTable::InternSlot &slot = table->internSlots[at];
-        if (table->internTags[at] == tag && slot.hash == hash && compareUnits(slot.text, text) == 0) {
-            *found = &slot;
-            *added = false;
-            return slot.text;
-        }
+    const uint32_t at = probeInterned(table, text, hash);
+    if (table->internTags[at] != 0) {
+        *found = &table->internSlots[at];
+        *added = false;
+        return table->internSlots[at].text;
     }
     // Zero-padded to whole 16-byte words, so that compareInterned reads whole words.
     const size_t bytes = (length + 1) * sizeof(VexoChar);
@@ -267,7 +276,7 @@ const VexoChar *internSlot(StringTable *table, const VexoChar *text, StringTable
     std::memcpy(copy, text, bytes);
     std::memset(reinterpret_cast<unsigned char *>(copy) + bytes, 0, padded - bytes);
     table->internSlots[at] = {copy, hash, 0};
-    table->internTags[at] = tag;
+    table->internTags[at] = tagOf(hash);
     ++table->internCount;
     *found = &table->internSlots[at];
     *added = true;
@@ -347,15 +356,8 @@ const VexoChar *findInterned(const StringTable *table, const VexoChar *text)
     if (table->internCapacity == 0)
         return nullptr;
     size_t length = 0;
-    const uint32_t hash = hashUnits(text, &length);
-    const uint32_t mask = table->internCapacity - 1;
-    const uint8_t tag = tagOf(hash);
-    for (uint32_t at = hash & mask; table->internTags[at] != 0; at = (at + 1) & mask) {
-        const StringTable::InternSlot &slot = table->internSlots[at];
-        if (table->internTags[at] == tag && slot.hash == hash && compareUnits(slot.text, text) == 0)
-            return slot.text;
-    }
-    return nullptr;
+    const uint32_t at = probeInterned(table, text, hashUnits(text, &length));
+    return table->internTags[at] != 0 ? table->internSlots[at].text : nullptr;
 }
 
 HRESULT createSlot(StringTable *table, uint32_t language, const VexoChar *interned, StringSlot **out)

@@ -803,14 +803,11 @@ struct LineScan {
                 return false;
             *value = decimalToDouble(reinterpret_cast<const char *>(start), length);
         } else {
-            constexpr uint64_t kCap = uint64_t{1} << 33;
+            // An integer: signed when written with '-' (-0 is 0), else unsigned.
             uint64_t magnitude = 0;
             for (const uint8_t *d = digits; d < at; ++d)
-                magnitude = std::min(magnitude * 10 + (*d - '0'), kCap);
-            if (*start == '-')  // an integer: -0 is 0
-                *value = magnitude >= uint64_t{1} << 31 ? double(INT32_MIN) : double(-static_cast<int64_t>(magnitude));
-            else
-                *value = double(std::min<uint64_t>(magnitude, UINT32_MAX));
+                magnitude = withDigit(magnitude, 10, *d - '0');
+            *value = *start == '-' ? double(signedValue(true, magnitude)) : double(unsignedValue(magnitude));
         }
         ++tokens;
         return true;

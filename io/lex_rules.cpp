@@ -3,8 +3,6 @@
 // limits; floats are decimal and converted independently of the C locale.
 #include "lex_rules.h"
 
-#include <algorithm>
-
 #include <charconv>
 #include <cstdlib>
 #include <locale.h>
@@ -146,15 +144,12 @@ namespace {
 // cannot continue the number and saturating just above the 32-bit range.
 uint64_t readMagnitude(const char *text, int radix)
 {
-    constexpr uint64_t kCap = uint64_t{1} << 33;
     uint64_t value = 0;
     for (; *text != '\0'; ++text) {
         const int d = hexDigitValue(*text);
         if (d < 0 || d >= radix)
             break;
-        value = value * static_cast<uint64_t>(radix) + static_cast<uint64_t>(d);
-        if (value > kCap)
-            value = kCap;
+        value = withDigit(value, static_cast<unsigned>(radix), static_cast<unsigned>(d));
     }
     return value;
 }
@@ -170,8 +165,7 @@ uint32_t toUnsigned32(const char *text, int radix)
 {
     if (*text == '+')
         ++text;
-    const uint64_t value = readMagnitude(skipRadixPrefix(text, radix), radix);
-    return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    return unsignedValue(readMagnitude(skipRadixPrefix(text, radix), radix));
 }
 
 int32_t toSigned32(const char *text, int radix)
@@ -179,10 +173,7 @@ int32_t toSigned32(const char *text, int radix)
     const bool negative = *text == '-';
     if (*text == '-' || *text == '+')
         ++text;
-    const uint64_t value = readMagnitude(text, radix);
-    if (negative)
-        return value >= uint64_t{1} << 31 ? INT32_MIN : -static_cast<int32_t>(value);
-    return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+    return signedValue(negative, readMagnitude(text, radix));
 }
 
 }  // namespace
@@ -213,11 +204,10 @@ bool scanPlainInteger(LexerCore *core, int c)
     LexInput *in = core->input;
     if (c < '1' || c > '9' || in->pushedBack != kNoChar)
         return false;
-    constexpr uint64_t kCap = uint64_t{1} << 33;
     uint64_t value = static_cast<uint64_t>(c - '0');
     const uint8_t *p = in->position;
     for (; p < in->end && *p >= '0' && *p <= '9'; ++p)
-        value = std::min(value * 10 + (*p - '0'), kCap);
+        value = withDigit(value, 10, *p - '0');
     if (p == in->end || *p == '.' || *p == 'e' || *p == 'E')
         return false;
     core->text[0] = static_cast<char>(c);
@@ -226,7 +216,7 @@ bool scanPlainInteger(LexerCore *core, int c)
     core->column += static_cast<uint32_t>(p - in->position);
     in->position = p;
     core->lookahead = readChar(core);
-    core->tokenValue.u = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    core->tokenValue.u = unsignedValue(value);
     return true;
 }
 

@@ -334,6 +334,25 @@ template <int32_t (*findKeyword)(const char *, size_t)>
     return code;
 }
 
+// An integer token's value: its digits' magnitude, saturating just above the 32-bit range
+// as the digits come, then clamped to the token's 32-bit type.
+constexpr uint64_t kMagnitudeCap = uint64_t{1} << 33;
+inline uint64_t withDigit(uint64_t magnitude, unsigned radix, unsigned digit)
+{
+    const uint64_t value = magnitude * radix + digit;
+    return value > kMagnitudeCap ? kMagnitudeCap : value;
+}
+inline uint32_t unsignedValue(uint64_t magnitude)
+{
+    return magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(magnitude);
+}
+inline int32_t signedValue(bool negative, uint64_t magnitude)
+{
+    if (negative)
+        return magnitude >= uint64_t{1} << 31 ? INT32_MIN : -static_cast<int32_t>(magnitude);
+    return magnitude > INT32_MAX ? INT32_MAX : static_cast<int32_t>(magnitude);
+}
+
 // Decimal text to double as strtod reads it in the C locale: the longest valid prefix,
 // 0 when there is none, +-HUGE_VAL or 0 beyond the double range.
 double decimalToDouble(const char *text, uint32_t length);
