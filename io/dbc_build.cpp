@@ -245,6 +245,16 @@ private:
 
     // Statements read from the text.
     void scanStatements();
+    // The file text: a string, or a userdata of its bytes and a zero byte (readText).
+    const char *contentText(size_t *length) const
+    {
+        if (lua_type(L, kContent) == LUA_TUSERDATA) {
+            const size_t size = lua_objlen(L, kContent);
+            *length = size > 0 ? size - 1 : 0;
+            return size > 0 ? static_cast<const char *>(lua_touserdata(L, kContent)) : "";
+        }
+        return lua_tolstring(L, kContent, length);
+    }
     void readStatement(size_t keyword, size_t start, size_t stop, double line);
 
     // Messages.
@@ -358,7 +368,7 @@ Value DbcBuilder::defaultValue(const char *id) const
 void DbcBuilder::scanStatements()
 {
     size_t length = 0;
-    const char *text = lua_tolstring(L, kContent, &length);
+    const char *text = contentText(&length);
     size_t lastStop[kScannedCount];
     bool stopped[kScannedCount] = {};
     size_t keywordLength[kScannedCount];
@@ -413,7 +423,7 @@ void DbcBuilder::scanStatements()
 void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double line)
 {
     size_t length = 0;
-    const char *text = lua_tolstring(L, kContent, &length);
+    const char *text = contentText(&length);
     const char *body = text + start;
     const size_t end = stop - start + 1;  // the body is body[0, end)
     size_t p = std::strlen(kScanned[keyword].word);
@@ -1590,7 +1600,8 @@ int buildDbcModel(lua_State *L, VexoNode *database)
     DbcRecords *records = toDbcRecords(L, kRecords);
     luaL_argcheck(L, records != nullptr, kInput, "the reader's records expected at [1]");
     luaL_argcheck(L, !records->taken, kInput, "the records at [1] were built already");
-    luaL_argcheck(L, lua_type(L, kContent) == LUA_TSTRING, kInput, "the file text expected at [2]");
+    luaL_argcheck(L, lua_type(L, kContent) == LUA_TSTRING || lua_type(L, kContent) == LUA_TUSERDATA, kInput,
+                  "the file text expected at [2]");
     luaL_checkstack(L, kLastSlot + 32, "DBC model");
     lua_pushvalue(L, kReport);
     lua_pushcclosure(L, callReport, 1);

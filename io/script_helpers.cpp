@@ -3,8 +3,11 @@
 // texts of elements set from UTF-8, the readers the module table does not offer (SYM)
 // and the DBC model builder. A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/stat.h>
 
 #include <lua.hpp>
 
@@ -209,6 +212,30 @@ int native_readDBC(lua_State *L)
     return readDbcRecords(L, path, lua_toboolean(L, 2) ? VEXO_IMPORT_TOLERANT : 0);
 }
 
+// readText(path): the whole file at a UTF-8 path as a userdata of its bytes and a zero
+// byte after them (as a Lua string has), read in one piece; nil for a file whose size is not known beforehand (a pipe, a device, an empty
+// file), one that changed size while read, or one that cannot be read (the caller then
+// reads it as a string). Reading it as a Lua string ("*a", or a count) builds the string
+// from pieces and leaves garbage of several times its size behind.
+int native_readText(lua_State *L)
+{
+    const char *path = luaL_checkstring(L, 1);
+    struct stat status {};
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0)
+        return 0;
+    const auto size = static_cast<size_t>(status.st_size);
+    if (size == SIZE_MAX)
+        return 0;
+    auto *bytes = static_cast<char *>(lua_newuserdata(L, size + 1));  // before the file opens: it may raise
+    bytes[size] = '\0';
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return 0;
+    const bool whole = std::fread(bytes, 1, size, file) == size && std::fgetc(file) == EOF;
+    std::fclose(file);
+    return whole ? 1 : 0;
+}
+
 // countDBC(records): the frames, signals and ECUs (those BU_ lists, placeholders left
 // out) that the records hold.
 int native_countDBC(lua_State *L)
@@ -245,6 +272,7 @@ const luaL_Reg kNativeFunctions[] = {
     {"importSYM", native_importSYM},
     {"label", native_label},
     {"readDBC", native_readDBC},
+    {"readText", native_readText},
     {"countDBC", native_countDBC},
     {"buildDBC", native_buildDBC},
     {nullptr, nullptr},

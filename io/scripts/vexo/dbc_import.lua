@@ -14,7 +14,8 @@ local format = string.format
 local dbc = {}
 
 -- Reads the file's records and text. Returns the reader's records (a userdata) and the
--- file text; raises the reader's message for a file it rejects.
+-- file text (a userdata of its bytes, or a string where it cannot be read in one piece);
+-- raises the reader's message for a file it rejects.
 function dbc.read(path, options)
     local records, problem = native.readDBC(W(path), options.tolerant)
     if records == nil then
@@ -23,7 +24,7 @@ function dbc.read(path, options)
         end
         error(tostring(problem), 0)
     end
-    return records, text.readFile(path) or ""
+    return records, native.readText(path) or text.readFile(path) or ""
 end
 
 -- Counts for getImportInfo: frames, signals and ECUs of the reader's records.
