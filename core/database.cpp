@@ -10,6 +10,10 @@
 #include <new>
 #include <string_view>
 
+#include <sys/mman.h>
+
+#include "id_sort.h"
+#include "sanitizers.h"
 #include "text.h"
 #include "vexo/constants.h"
 
@@ -41,38 +45,118 @@ int orderByInternedId(const VexoChar *id, const void *entry)
 
 }  // namespace
 
+// A batch's groups: tag k of a kept id names groups[k - 1], the group its node waits to join.
+constexpr uint32_t kBatchGroups = 8;
+
 struct IdBatch {
-    ObjectBase **nodes;  // in the order they were named
+    SortedId *ids;  // in the order they were named
     uint32_t count;
     uint32_t capacity;
+    size_t shared;  // the units all the kept ids share (SIZE_MAX: one id so far)
+    ElementGroup *groups[kBatchGroups];
+    uint32_t groupCount;
 };
 
 namespace {
 
+// The memory of a thread's last batch, kept for its next one. An import's batch is about
+// half a megabyte; it is mapped apart from the heap, which it would otherwise leave in
+// pieces: the heap then grows and gives its top back to the system at every import, and
+// fresh pages are slow to touch (on a virtual machine a page can cost some fifteen
+// microseconds). Sanitizer builds take it from the heap, where overruns are caught.
+struct SpareIds {
+    SortedId *ids = nullptr;
+    uint32_t capacity = 0;
+    ~SpareIds();
+};
+
+constexpr uint32_t kSpareIdsAtMost = 1u << 16;  // 2 MiB: larger batches give their memory back
+
+thread_local SpareIds spareIds;
+
+size_t batchBytes(uint32_t capacity) { return size_t(capacity) * sizeof(SortedId); }
+
+SortedId *mapIds(uint32_t capacity)
+{
+    if (allocationFails())
+        return nullptr;
+    if (kAddressSanitizer)
+        return static_cast<SortedId *>(std::malloc(batchBytes(capacity)));
+    void *block = mmap(nullptr, batchBytes(capacity), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block != MAP_FAILED ? static_cast<SortedId *>(block) : nullptr;
+}
+
+void unmapIds(SortedId *ids, uint32_t capacity)
+{
+    if (kAddressSanitizer)
+        std::free(ids);
+    else if (ids != nullptr)
+        munmap(ids, batchBytes(capacity));
+}
+
+SpareIds::~SpareIds() { unmapIds(ids, capacity); }
+
 void freeBatch(IdBatch *batch)
 {
-    if (batch != nullptr)
-        std::free(batch->nodes);
+    if (batch == nullptr)
+        return;
+    if (batch->capacity <= kSpareIdsAtMost && batch->capacity > spareIds.capacity) {
+        unmapIds(spareIds.ids, spareIds.capacity);
+        spareIds.ids = batch->ids;
+        spareIds.capacity = batch->capacity;
+    } else {
+        unmapIds(batch->ids, batch->capacity);
+    }
     std::free(batch);
 }
 
-bool keepInBatch(IdBatch *batch, ObjectBase *node)
+bool batchRoom(IdBatch *batch, uint32_t more)
 {
-    if (batch->count == batch->capacity) {
-        const uint32_t capacity = batch->capacity == 0 ? 256 : batch->capacity * 2;
-        auto *grown = capacity > batch->capacity
-                          ? static_cast<ObjectBase **>(std::realloc(batch->nodes, capacity * sizeof(ObjectBase *)))
-                          : nullptr;
-        if (grown == nullptr)
-            return false;
-        batch->nodes = grown;
-        batch->capacity = capacity;
+    if (batch->capacity - batch->count >= more)
+        return true;
+    uint64_t capacity = batch->capacity == 0 ? 2048 : batch->capacity;  // 64 KiB
+    while (capacity < uint64_t(batch->count) + more)
+        capacity *= 2;
+    if (capacity > UINT32_MAX / sizeof(SortedId))
+        return false;
+    SortedId *ids = nullptr;
+    if (spareIds.capacity >= capacity) {
+        ids = spareIds.ids;
+        capacity = spareIds.capacity;
+        spareIds.ids = nullptr;
+        spareIds.capacity = 0;
+    } else if ((ids = mapIds(static_cast<uint32_t>(capacity))) == nullptr) {
+        return false;
     }
-    batch->nodes[batch->count++] = node;
+    if (batch->count > 0)
+        std::memcpy(ids, batch->ids, batchBytes(batch->count));
+    unmapIds(batch->ids, batch->capacity);
+    batch->ids = ids;
+    batch->capacity = static_cast<uint32_t>(capacity);
     return true;
 }
 
 const VexoChar *idOf(const ObjectBase *node) { return static_cast<const ElementId *>(node)->eid; }
+
+// Keeps a node just named, and the units its id shares with the others: told while the id
+// is fresh in the cache (mostly it agrees with the first on the units found so far, which
+// is quicker to tell), the sort starts past them.
+bool keepInBatch(IdBatch *batch, ObjectBase *node, const VexoChar *id)
+{
+    if (!batchRoom(batch, 1))
+        return false;
+    if (batch->count == 0) {
+        batch->shared = SIZE_MAX;
+    } else if (batch->shared > 0
+               && (batch->shared == SIZE_MAX || !agreeInterned(batch->ids[0].id, id, batch->shared))) {
+        size_t common = 0;
+        compareInternedFrom(batch->ids[0].id, id, 0, &common);
+        batch->shared = std::min(batch->shared, common);
+    }
+    batch->ids[batch->count] = {0, id, node, batch->count, 0};
+    ++batch->count;
+    return true;
+}
 
 // Where an interned id belongs in an id-ordered list: near the last insert first, else by
 // bisecting the list. S_OK when an entry has the id.
@@ -86,96 +170,47 @@ HRESULT findIdPlace(NodeList *list, const VexoChar *id, ListPosition *position)
     return found;
 }
 
-// Sorts nodes stably by their ids, which all share their first `shared` units. A frame's
-// few dozen go by binary insertion, each comparison starting past the units the id shares
-// with both ends of the range still open (the ids placed so far are in order); more go
-// by merging.
-void sortIds(ObjectBase **nodes, uint32_t n, size_t shared)
+// Whether a position found by findIdPlace is past the list's last entry.
+bool atEnd(const NodeList *list, const ListPosition &position)
 {
-    if (n > 256) {
-        std::stable_sort(nodes, nodes + n, [shared](const ObjectBase *a, const ObjectBase *b) {
-            size_t common = 0;
-            return compareInternedFrom(idOf(a), idOf(b), shared, &common) < 0;
-        });
-        return;
-    }
-    for (uint32_t i = 1; i < n; ++i) {
-        ObjectBase *node = nodes[i];
-        const VexoChar *id = idOf(node);
-        uint32_t lo = 0, hi = i;
-        size_t lowCommon = shared, highCommon = shared;
-        while (lo < hi) {
-            const uint32_t middle = lo + (hi - lo) / 2;
-            size_t common = 0;
-            if (compareInternedFrom(id, idOf(nodes[middle]), std::min(lowCommon, highCommon), &common) < 0) {
-                hi = middle;
-                highCommon = common;
-            } else {  // equal ids keep the order they were named in
-                lo = middle + 1;
-                lowCommon = common;
-            }
-        }
-        std::memmove(nodes + lo + 1, nodes + lo, size_t(i - lo) * sizeof(ObjectBase *));
-        nodes[lo] = node;
-    }
+    return position.chunk == nullptr
+           || (position.chunk == lastChunk(list->chunks) && position.index == position.chunk->count);
 }
 
-// Lists a batch's nodes in the root group, in order of their ids (repeats in the order
-// named, so the first stays). Each id is placed as insertIntoGroup places it; the ids
-// after it that also belong before the entry there go in with it, in one move, when its
-// chunk has the room.
-HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
+// Lists sorted, distinct nodes in the root group: each where insertIntoGroup puts it (an
+// id listed before the batch keeps its node). The nodes after one that also belong before
+// the entry there go in with it, in one move, when its chunk has the room; once the place
+// is past the last entry, the rest are appended.
+HRESULT listSorted(Vexo *database, void *const *nodes, uint32_t n, NodeList *root)
 {
-    ObjectBase **nodes = batch.nodes;
-    const uint32_t n = batch.count;
-    batch.count = 0;
-    // The units all the ids share (the database's name, mostly): the sort's comparisons
-    // start past them.
-    size_t shared = SIZE_MAX;
-    for (uint32_t i = 1; i < n && shared > 0; ++i) {
-        // Mostly the ids agree on the units found so far, which is quicker to tell.
-        if (shared != SIZE_MAX && agreeInterned(idOf(nodes[0]), idOf(nodes[i]), shared))
-            continue;
-        size_t common = 0;
-        compareInternedFrom(idOf(nodes[0]), idOf(nodes[i]), 0, &common);
-        shared = std::min(shared, common);
-    }
-    shared = n > 1 ? shared : 0;
-    sortIds(nodes, n, shared);
-    // Sorted interned ids: a repeat is the same text as the one before it.
-    const auto repeats = [nodes](uint32_t k) { return idOf(nodes[k - 1]) == idOf(nodes[k]); };
+    const auto idAt = [nodes](uint32_t k) { return idOf(static_cast<const ObjectBase *>(nodes[k])); };
     for (uint32_t i = 0; i < n;) {
-        if (i > 0 && repeats(i)) {
-            ++i;  // named before in this batch
-            continue;
-        }
         ListPosition position;
-        if (findIdPlace(root, idOf(nodes[i]), &position) == S_OK) {
-            ++i;  // listed before the batch
+        if (findIdPlace(root, idAt(i), &position) == S_OK) {
+            ++i;
             continue;
         }
-        uint32_t end = i + 1;
-        if (Chunk *chunk = position.chunk) {
-            // The run: the ids up to the first repeat that fit into the chunk and belong
-            // before the entry there (bisected), or go at the list's end.
-            const void *next = position.index < chunk->count ? chunkEntries(chunk)[position.index] : nullptr;
-            uint32_t limit = i + 1;
-            while (limit < n && limit - i < chunk->capacity - chunk->count && !repeats(limit))
-                ++limit;
-            if (next != nullptr) {
-                for (uint32_t high = limit; end < high;) {
-                    const uint32_t middle = end + (high - end) / 2;
-                    if (orderByInternedId(idOf(nodes[middle]), next) < 0)
-                        end = middle + 1;
-                    else
-                        high = middle;
-                }
-            } else if (chunk == lastChunk(root->chunks)) {
-                end = limit;
+        if (atEnd(root, position)) {
+            for (; i < n; ++i) {
+                if (append(kLargeNodeLayout, database->allocator, root, nodes[i]) != S_OK)
+                    return E_OUTOFMEMORY;
             }
+            return S_OK;
         }
-        void *const *run = reinterpret_cast<void *const *>(nodes + i);
-        HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position, run, end - i) : S_FALSE;
+        // The run: the ids that fit into the chunk and belong before the entry there
+        // (bisected).
+        Chunk *chunk = position.chunk;
+        const void *next = chunkEntries(chunk)[position.index];
+        const uint32_t limit = i + std::min(n - i, chunk->capacity - chunk->count);
+        uint32_t end = i + 1;
+        for (uint32_t high = limit; end < high;) {
+            const uint32_t middle = end + (high - end) / 2;
+            if (orderByInternedId(idAt(middle), next) < 0)
+                end = middle + 1;
+            else
+                high = middle;
+        }
+        HRESULT hr = end - i > 1 ? insertRun(database->allocator, root, position, nodes + i, end - i) : S_FALSE;
         if (hr == S_FALSE) {
             hr = insertOrdered(kLargeNodeLayout, database->allocator, root, position, nodes[i]) == S_OK ? S_OK
                                                                                                       : E_OUTOFMEMORY;
@@ -186,6 +221,92 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
         i = end;
     }
     return S_OK;
+}
+
+// Puts the sorted batch's nodes that wait for a group into it, as insertIntoGroup would
+// one after another: once a node went in at the group's end, the next one's place is
+// past it.
+HRESULT joinGroups(Vexo *database, const IdBatch &batch, const SortedId *ids, uint32_t n)
+{
+    const void *placed[kBatchGroups] = {};  // the node each group took last, while at its end
+    const VexoChar *seen[kBatchGroups] = {};  // the id each group was offered last
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t tag = ids[i].tag;
+        if (tag == 0)
+            continue;
+        ElementGroup *group = batch.groups[tag - 1];
+        NodeList *list = &group->children;
+        const VexoChar *id = ids[i].id;
+        if (seen[tag - 1] == id)
+            continue;  // the first node of an id stays
+        seen[tag - 1] = id;
+        Chunk *last = lastChunk(list->chunks);
+        HRESULT hr = S_OK;
+        if (last != nullptr && last->count > 0 && chunkEntries(last)[last->count - 1] == placed[tag - 1]) {
+            hr = append(kSmallNodeLayout, database->allocator, list, ids[i].node);
+        } else {
+            ListPosition position;
+            const HRESULT found = findIdPlace(list, id, &position);
+            if (found == S_OK)
+                continue;
+            hr = atEnd(list, position) ? append(kSmallNodeLayout, database->allocator, list, ids[i].node)
+                                        : insertOrdered(kSmallNodeLayout, database->allocator, list, position,
+                                                        ids[i].node);
+        }
+        if (hr != S_OK)
+            return E_OUTOFMEMORY;
+        last = lastChunk(list->chunks);
+        placed[tag - 1] = chunkEntries(last)[last->count - 1] == ids[i].node ? ids[i].node : nullptr;
+        static_cast<ElementId *>(static_cast<ObjectBase *>(ids[i].node))->group = group;
+    }
+    return S_OK;
+}
+
+// Lists a batch's nodes in the root group, in order of their ids (repeats in the order
+// named, so the first stays), and puts those waiting for groups into them.
+HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
+{
+    SortedId *ids = batch.ids;
+    const uint32_t n = batch.count;
+    batch.count = 0;
+    sortInternedIds(ids, n, n > 1 ? batch.shared : 0);
+    HRESULT hr = joinGroups(database, batch, ids, n);
+    batch.groupCount = 0;
+    if (hr != S_OK)
+        return hr;
+    // The first node of each id, in order (sorted interned ids: a repeat is the same text
+    // as the one before it), gathered at the front of the batch's memory: the k-th pointer
+    // lands inside record k / 4, which is read by then.
+    auto *front = reinterpret_cast<unsigned char *>(ids);
+    uint32_t distinct = 0;
+    const VexoChar *previous = nullptr;
+    for (uint32_t i = 0; i < n; ++i) {
+        const VexoChar *id = ids[i].id;
+        void *node = ids[i].node;
+        if (i > 0 && id == previous)
+            continue;
+        previous = id;
+        std::memcpy(front + size_t(distinct++) * sizeof(void *), &node, sizeof node);
+    }
+    return listSorted(database, reinterpret_cast<void *const *>(front), distinct, root);
+}
+
+// The tag of a group in a batch, adding it; 0 when the batch has no room for another.
+uint32_t groupTag(IdBatch *batch, ElementGroup *group)
+{
+    for (uint32_t k = 0; k < batch->groupCount; ++k) {
+        if (batch->groups[k] == group)
+            return k + 1;
+    }
+    if (batch->groupCount == kBatchGroups)
+        return 0;
+    batch->groups[batch->groupCount++] = group;
+    return batch->groupCount;
+}
+
+bool waitsInBatch(const IdBatch *batch, const ElementGroup *group)
+{
+    return std::find(batch->groups, batch->groups + batch->groupCount, group) != batch->groups + batch->groupCount;
 }
 
 void destroyDatabase(Vexo *database)
@@ -302,7 +423,7 @@ HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id)
     if (collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
         return S_OK;
     if (database->idBatch != nullptr)
-        return keepInBatch(database->idBatch, node) ? S_OK : E_OUTOFMEMORY;
+        return keepInBatch(database->idBatch, node, interned) ? S_OK : E_OUTOFMEMORY;
     VexoNode *entry = reinterpret_cast<VexoNode *>(node);
     return insertIntoGroup(&entry, 1, kLargeNodeLayout, database, ElementId::kCode, nullptr,
                            &collections->identElements->children);
@@ -316,15 +437,44 @@ HRESULT openIdBatch(Vexo *database)
     return database->idBatch != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+bool reserveIdBatch(Vexo *database, uint32_t more)
+{
+    return database->idBatch == nullptr || batchRoom(database->idBatch, more);
+}
+
 HRESULT flushIdBatch(Vexo *database)
 {
     IdBatch *batch = database->idBatch;
     if (batch == nullptr)
         return S_FALSE;
     DatabaseCollections *collections = nullptr;
-    if (batch->count == 0 || collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr)
+    if (batch->count == 0 || collectionsOf(database, &collections) != S_OK || collections->identElements == nullptr) {
+        batch->count = 0;
+        batch->groupCount = 0;
         return S_OK;
+    }
     return listBatch(database, *batch, &collections->identElements->children);
+}
+
+HRESULT setIdBatchAside(Vexo *database, IdBatch **aside)
+{
+    *aside = nullptr;
+    const HRESULT hr = flushIdBatch(database);
+    if (hr == S_OK) {
+        *aside = database->idBatch;
+        database->idBatch = nullptr;
+    }
+    return hr;
+}
+
+void restoreIdBatch(Vexo *database, IdBatch *aside)
+{
+    if (aside == nullptr)
+        return;
+    if (database->idBatch == nullptr)
+        database->idBatch = aside;
+    else
+        freeBatch(aside);  // a batch opened meanwhile and still open: this one is empty
 }
 
 HRESULT closeIdBatch(Vexo *database)
@@ -354,6 +504,15 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
         }
         if (element->eid == nullptr)
             continue;
+        if (IdBatch *batch = database->idBatch; batch != nullptr && batch->count > 0) {
+            // The node the batch kept last (just named) waits with it for its group.
+            SortedId &last = batch->ids[batch->count - 1];
+            if (last.node == node && last.tag == 0 && record != nullptr && target == &record->children
+                && layout.capacity == kSmallNodeLayout.capacity && (last.tag = groupTag(batch, record)) != 0)
+                continue;
+            if (flushIdBatch(database) == E_OUTOFMEMORY)
+                return E_OUTOFMEMORY;
+        }
         ListPosition position;
         if (findIdPlace(target, element->eid, &position) == S_OK)
             continue;
@@ -367,6 +526,11 @@ HRESULT insertIntoGroup(VexoNode *const *nodes, uint32_t n, const ChunkLayout &l
 
 HRESULT appendChild(ElementGroup *group, ObjectBase *node)
 {
+    // Members still waiting in a batch go in first, as they were added first.
+    if (IdBatch *batch = group->database->idBatch; batch != nullptr && waitsInBatch(batch, group)) {
+        if (flushIdBatch(group->database) == E_OUTOFMEMORY)
+            return E_OUTOFMEMORY;
+    }
     const HRESULT hr = append(kSmallNodeLayout, group->database->allocator, &group->children, node);
     if (hr == S_OK) {
         if (auto *element = nodeAs<ElementId>(node))

@@ -85,15 +85,23 @@ HRESULT collectionsOf(const void *handle, DatabaseCollections **out);
 HRESULT setElementId(Vexo *database, ObjectBase *node, const VexoChar *id);
 
 // A batch of element identifiers, for a builder that names many elements and reads no
-// group meanwhile: while one is open, setElementId keeps the nodes it names, and each
-// flush lists the kept ones in the root group together: sorted, each id that belongs
-// where the one before it went inserted with it in one move. The members and order of
-// the group are those of one insert after another (the first node of an id stays).
+// group meanwhile: while one is open, setElementId keeps the nodes it names, and a node
+// just named that joins a group (insertIntoGroup with a record, as the default groups
+// are filled) waits with it. Each flush sorts the kept ids at once and lists them in the
+// root group and the waiting nodes in their groups. The members and order of the groups
+// are those of one insert after another (the first node of an id stays).
 // openIdBatch: S_FALSE when one is open already, E_OUTOFMEMORY when it cannot be had.
 HRESULT openIdBatch(Vexo *database);
+// Makes room for more ids in an open batch at once; false when memory runs out.
+bool reserveIdBatch(Vexo *database, uint32_t more);
 // Lists the kept nodes; the batch stays open. S_FALSE without a batch; E_OUTOFMEMORY
 // leaves some nodes unlisted, as failed inserts would.
 HRESULT flushIdBatch(Vexo *database);
+// Flushes the batch and sets it aside, so that nodes named meanwhile (by a message's
+// receiver, say) are listed at once: *aside is the batch to restore; null without one
+// (S_FALSE) or when the flush fails (E_OUTOFMEMORY, the batch stays open).
+HRESULT setIdBatchAside(Vexo *database, IdBatch **aside);
+void restoreIdBatch(Vexo *database, IdBatch *aside);
 // Flushes and closes the batch (S_FALSE without one).
 HRESULT closeIdBatch(Vexo *database);
 

@@ -561,13 +561,18 @@ void DbcBuilder::readStatement(size_t keyword, size_t start, size_t stop, double
 
 void DbcBuilder::report(double line, uint32_t severity, const std::string &message)
 {
-    // The message's receiver may look into the model: every element made so far is listed.
-    if (batch_ != nullptr && core::flushIdBatch(batch_) == E_OUTOFMEMORY)
+    // The message's receiver may look into the model: every element made so far is listed,
+    // and what it makes itself is listed at once.
+    core::IdBatch *aside = nullptr;
+    if (batch_ != nullptr && core::setIdBatchAside(batch_, &aside) == E_OUTOFMEMORY)
         throw std::bad_alloc();
     ReportArguments arguments{line, severity, &message};
     lua_pushvalue(L, kReportCall);
     lua_pushlightuserdata(L, &arguments);
-    if (lua_pcall(L, 1, 0, 0) != 0)
+    const int failed = lua_pcall(L, 1, 0, 0);
+    if (batch_ != nullptr)
+        core::restoreIdBatch(batch_, aside);
+    if (failed != 0)
         throw LuaRaised{};
 }
 
@@ -1065,17 +1070,20 @@ void DbcBuilder::orderFrames(std::vector<size_t> &ordered)
     ordered.insert(ordered.end(), unplaced.begin(), unplaced.end());
 }
 
+// The ids a frame and its signals make, at the least.
+uint32_t expectedIds(const DbcRecords &records)
+{
+    size_t ids = 16;
+    for (const RawFrame &frame : records.frames)
+        ids += 6 + 3 * frame.signals.size();
+    return static_cast<uint32_t>(std::min<size_t>(ids, UINT32_MAX / 4));
+}
+
 void DbcBuilder::buildNetwork()
 {
-    // The ids a frame and its signals make, at the least, interned without the table
-    // growing step by step meanwhile.
-    if (strings_ != nullptr) {
-        size_t ids = 16;
-        for (const RawFrame &frame : records_.frames)
-            ids += 6 + 3 * frame.signals.size();
-        if (!core::reserveInterned(strings_, static_cast<uint32_t>(std::min<size_t>(ids, UINT32_MAX / 4))))
-            throw std::bad_alloc();
-    }
+    // The ids interned without the table growing step by step meanwhile.
+    if (strings_ != nullptr && !core::reserveInterned(strings_, expectedIds(records_)))
+        throw std::bad_alloc();
     std::string path = "cluster";
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);
@@ -1110,10 +1118,6 @@ void DbcBuilder::buildNetwork()
     for (size_t k : ordered) {
         buildFrame(records_.frames[k]);
         records_.frames[k] = RawFrame{};  // its memory goes to the model's next elements
-        // A frame's element ids (its PDUs, signals, instances) mostly lie side by side in
-        // the root group: listed together, they go in with few moves.
-        if (batch_ != nullptr && core::flushIdBatch(batch_) == E_OUTOFMEMORY)
-            throw std::bad_alloc();
     }
 }
 
@@ -1572,14 +1576,18 @@ Outcome buildWith(lua_State *L, VexoNode *database, core::Vexo *batch, DbcRecord
     }
 }
 
-// Builds with the element ids listed in the root group a frame at a time (see
-// openIdBatch): nothing reads the group meanwhile.
+// Builds with the element ids listed in the root and default groups at the end, or
+// before a message (see openIdBatch): nothing reads the groups meanwhile.
 Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double counts[3], char *message,
                    size_t size) noexcept
 {
     core::Vexo *batch = core::databaseAs(database);
     if (batch != nullptr && core::openIdBatch(batch) != S_OK)
         batch = nullptr;
+    if (batch != nullptr && !core::reserveIdBatch(batch, expectedIds(records))) {
+        core::closeIdBatch(batch);
+        return Outcome::kNoMemory;
+    }
     const Outcome outcome = buildWith(L, database, batch, records, counts, message, size);
     // Whatever the outcome, every element made is listed.
     if (batch != nullptr && core::closeIdBatch(batch) == E_OUTOFMEMORY && outcome == Outcome::kDone)

@@ -83,36 +83,46 @@ TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
     // Identifiers under a long common prefix, some the beginning of others, inserted
     // scattered, a few places apart, and a frame's eight at a time backwards; each one
     // given to a second element too (at once, or after all of them), which the list does
-    // not take again. One at a time, and in a batch flushed every few dozen names: the
-    // same list either way.
+    // not take again. Every named element joins "@frames" at once; the second elements
+    // of every third id do too. One at a time, and in a batch flushed every few dozen
+    // names or only at its close: the same root group and "@frames" either way.
     const auto scattered = [](int i) { return (i * 7919) % 5000; };
     const auto fewApart = [](int i) { return (i * 37) % 5000; };
     const auto backwards = [](int i) { return (i / 8 * 331) % 625 * 8 + 7 - i % 8; };
     for (int (*order)(int) : {+scattered, +fewApart, +backwards}) {
-        std::vector<std::vector<int>> listings;  // the frames' places, by list position
-        for (const int way : {0, 1, 2}) {        // one at a time; batched; batched, repeats later
+        std::vector<std::vector<int>> listings;  // the frames' places in both groups, by position
+        // one at a time; batched; batched, repeats later; batched, one flush
+        for (const int way : {0, 1, 2, 3}) {
             TestDb many(nullptr);
             if (way > 0) {
                 ASSERT_EQ(openIdBatch(many.database()), S_OK);
             }
             std::vector<Frame *> frames;
+            const auto makeFrame = [&](const VexoChar *id, bool joins) {
+                Frame *frame = many.make<Frame>(id);
+                VexoNode *node = nodeHandle(frame);
+                ElementGroup *group = many.collections()->frames;
+                if (joins) {
+                    EXPECT_EQ(insertIntoGroup(&node, 1, kSmallNodeLayout, many.database(), Frame::kCode, group,
+                                              &group->children),
+                              S_OK);
+                }
+                return frame;
+            };
             for (int i = 0; i < 5000; ++i) {
                 const int k = order(i);
                 const std::u16string frame = numbered(u"a_database_name/frame/F", k / 8);
                 const std::u16string id = k % 8 == 0 ? frame : numbered((frame + u"/signal/S").c_str(), k % 8);
-                frames.push_back(many.make<Frame>(id.c_str()));
+                frames.push_back(makeFrame(id.c_str(), true));
                 if (way < 2) {
-                    EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), id.c_str()), S_OK);
+                    makeFrame(id.c_str(), i % 3 == 0);
                 }
-                if (way > 0 && i % 37 == 36) {
+                if ((way == 1 || way == 2) && i % 37 == 36) {
                     EXPECT_EQ(flushIdBatch(many.database()), S_OK);
                 }
             }
-            for (Frame *frame : frames) {
-                if (way == 2) {
-                    EXPECT_EQ(setElementId(many.database(), allocateNode<Frame>(many.database()), frame->eid), S_OK);
-                }
-            }
+            for (int i = 0; way == 2 && i < 5000; ++i)
+                makeFrame(frames[i]->eid, i % 3 == 0);
             EXPECT_EQ(closeIdBatch(many.database()), way > 0 ? S_OK : S_FALSE);
             for (Frame *frame : frames)
                 ASSERT_EQ(found(many.handle, frame->eid), nodeHandle(frame));
@@ -120,14 +130,18 @@ TEST(Database, IdentifiersAreUniqueQualifiedAndFoundAmongMany)
             EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
             EXPECT_EQ(listed.size(), 5000u + 7);  // and the default groups
             std::vector<int> places;
-            for (void *entry : entries(many.collections()->identElements->children)) {
-                const auto at = std::find(frames.begin(), frames.end(), entry);
-                places.push_back(at == frames.end() ? -1 : int(at - frames.begin()));
+            for (const NodeList *group : {&many.collections()->identElements->children,
+                                          &many.collections()->frames->children}) {
+                for (void *entry : entries(*group)) {
+                    const auto at = std::find(frames.begin(), frames.end(), entry);
+                    places.push_back(at == frames.end() ? -1 : int(at - frames.begin()));
+                }
             }
+            EXPECT_EQ(places.size(), 2 * 5000u + 7);
             listings.push_back(places);
         }
-        EXPECT_EQ(listings[0], listings[1]);
-        EXPECT_EQ(listings[0], listings[2]);
+        for (int way : {1, 2, 3})
+            EXPECT_EQ(listings[0], listings[way]) << way;
     }
 }
 
