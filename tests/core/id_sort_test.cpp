@@ -24,6 +24,7 @@ TEST(IdSort, GivesTheOrderOfAStableSortByUnits)
         std::u16string units;   // the rest is drawn from these
         size_t longest;
         size_t count;
+        std::vector<std::u16string> words = {};  // or from these, whole
     };
     const Shape shapes[] = {
         {"few units: many repeats, ids that begin others, the empty id", u"", u"ab", 6, 3000},
@@ -31,6 +32,8 @@ TEST(IdSort, GivesTheOrderOfAStableSortByUnits)
         {"units above 0x7FFF order after ASCII", u"db/", u"a\u00e9\uffff\u8000Z", 12, 2000},
         {"one id throughout", u"x", u"", 0, 500},
         {"a handful", u"p/", u"xyz", 5, 15},
+        {"long stretches shared under a few names", u"db/frame/", u"", 5, 2000,
+         {u"Engine_Status/", u"Engine_Stop/", u"signal/", u"instance", u"receiver/ECU_", u"A", u"B"}},
     };
     for (const Shape &shape : shapes) {
         SCOPED_TRACE(shape.what);
@@ -39,7 +42,8 @@ TEST(IdSort, GivesTheOrderOfAStableSortByUnits)
             std::u16string text = shape.prefix;
             const size_t length = shape.longest == 0 ? 0 : random() % (shape.longest + 1);
             for (size_t k = 0; k < length; ++k)
-                text += shape.units[random() % shape.units.size()];
+                text += shape.words.empty() ? std::u16string(1, shape.units[random() % shape.units.size()])
+                                            : shape.words[random() % shape.words.size()];
             ids.push_back({0, intern(strings, text.c_str()), nullptr, i, 0});
         }
         std::vector<SortedId> expected = ids;
