@@ -270,10 +270,8 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
     const uint32_t n = batch.count;
     batch.count = 0;
     sortInternedIds(ids, n, n > 1 ? batch.shared : 0);
-    HRESULT hr = joinGroups(database, batch, ids, n);
+    const HRESULT joined = joinGroups(database, batch, ids, n);
     batch.groupCount = 0;
-    if (hr != S_OK)
-        return hr;
     // The first node of each id, in order (sorted interned ids: a repeat is the same text
     // as the one before it), gathered at the front of the batch's memory: the k-th pointer
     // lands inside record k / 4, which is read by then.
@@ -288,7 +286,8 @@ HRESULT listBatch(Vexo *database, IdBatch &batch, NodeList *root)
         previous = id;
         std::memcpy(front + size_t(distinct++) * sizeof(void *), &node, sizeof node);
     }
-    return listSorted(database, reinterpret_cast<void *const *>(front), distinct, root);
+    const HRESULT listed = listSorted(database, reinterpret_cast<void *const *>(front), distinct, root);
+    return joined != S_OK ? joined : listed;
 }
 
 // The tag of a group in a batch, adding it; 0 when the batch has no room for another.

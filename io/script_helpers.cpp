@@ -213,10 +213,11 @@ int native_readDBC(lua_State *L)
 }
 
 // readText(path): the whole file at a UTF-8 path as a userdata of its bytes and a zero
-// byte after them (as a Lua string has), read in one piece; nil for a file whose size is not known beforehand (a pipe, a device, an empty
-// file), one that changed size while read, or one that cannot be read (the caller then
-// reads it as a string). Reading it as a Lua string ("*a", or a count) builds the string
-// from pieces and leaves garbage of several times its size behind.
+// byte after them (as a Lua string has), read in one piece; nil for a file whose size is
+// not known beforehand (a pipe, a device, an empty file), one that changed size while
+// read, or one that cannot be read (the caller then reads it as a string). Reading it as
+// a Lua string ("*a", or a count) builds the string from pieces and leaves garbage of
+// several times its size behind.
 int native_readText(lua_State *L)
 {
     const char *path = luaL_checkstring(L, 1);
