@@ -3,11 +3,14 @@
 // texts of elements set from UTF-8, the readers the module table does not offer (SYM)
 // and the DBC model builder. A script gets them with require "Vexo.native" (Lua finds luaopen_Vexo_native in
 // Vexo.so; the library's own script states have it preloaded).
-#include <cstdio>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <lua.hpp>
 
@@ -222,18 +225,30 @@ int native_readText(lua_State *L)
 {
     const char *path = luaL_checkstring(L, 1);
     struct stat status {};
-    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0)
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0
+        || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
         return 0;
     const auto size = static_cast<size_t>(status.st_size);
-    if (size == SIZE_MAX)
-        return 0;
     auto *bytes = static_cast<char *>(lua_newuserdata(L, size + 1));  // before the file opens: it may raise
     bytes[size] = '\0';
-    FILE *file = std::fopen(path, "rb");
-    if (file == nullptr)
+    // Opened without blocking, and read only while it is still that regular file (not a
+    // FIFO put in its place meanwhile, which could wait for a writer).
+    const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
         return 0;
-    const bool whole = std::fread(bytes, 1, size, file) == size && std::fgetc(file) == EOF;
-    std::fclose(file);
+    struct stat opened {};
+    bool whole = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_size == status.st_size;
+    size_t got = 0;
+    while (whole && got < size) {
+        const ssize_t n = read(file, bytes + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        whole = n > 0;
+        got += whole ? static_cast<size_t>(n) : 0;
+    }
+    char more = 0;
+    whole = whole && read(file, &more, 1) == 0;  // and nothing after
+    close(file);
     return whole ? 1 : 0;
 }
 
