@@ -161,7 +161,9 @@ typedef struct VexoMessage {
 
 /* Receives the messages of an import or export. context is the value the caller
  * passed along, untouched; the result is handed back to the script as the
- * reporter's result. */
+ * reporter's result. During an import the callback may look into the database:
+ * every element made before the message is in its groups (the root group and the
+ * default groups), and what the callback makes is listed at once. */
 typedef int32_t (*VexoMessageCallback)(void *context, const VexoMessage *message);
 
 /* Lists the import filters of "imports.lua" (its getImportFilters()).
