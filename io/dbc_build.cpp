@@ -1081,9 +1081,6 @@ uint32_t expectedIds(const DbcRecords &records)
 
 void DbcBuilder::buildNetwork()
 {
-    // The ids interned without the table growing step by step meanwhile.
-    if (strings_ != nullptr && !core::reserveInterned(strings_, expectedIds(records_)))
-        throw std::bad_alloc();
     std::string path = "cluster";
     VexoNode *cluster = nullptr;
     check(Vexo_createCluster(db_, id(path), Q3_CLUSTERTYPE_CAN, &cluster), &cluster);
@@ -1536,10 +1533,8 @@ void DbcBuilder::run(DbcRecords &records, double counts[3])
     name_.assign(text, length);
     prefixEnds_ = !appendWide(idBuffer_, name_ + "/");
     prefixUnits_ = idBuffer_.size();
-    if (core::Vexo *database = core::databaseAs(db_)) {
-        strings_ = database->strings;
-        core::clearTallies(strings_);
-    }
+    if (core::Vexo *database = core::databaseAs(db_))
+        strings_ = database->strings;  // its tallies cleared (runBuilder)
     take(records);
     for (const auto &[line, message] : records_.warnings)
         report(line, kWarning, message);
@@ -1581,11 +1576,19 @@ Outcome buildWith(lua_State *L, VexoNode *database, core::Vexo *batch, DbcRecord
 Outcome runBuilder(lua_State *L, VexoNode *database, DbcRecords &records, double counts[3], char *message,
                    size_t size) noexcept
 {
-    core::Vexo *batch = core::databaseAs(database);
-    if (batch != nullptr && core::openIdBatch(batch) != S_OK)
-        batch = nullptr;
-    if (batch != nullptr && !core::reserveIdBatch(batch, expectedIds(records))) {
-        core::closeIdBatch(batch);
+    core::Vexo *owner = core::databaseAs(database);
+    core::Vexo *batch = owner != nullptr && core::openIdBatch(owner) == S_OK ? owner : nullptr;
+    // The ids' counts start afresh (cleared while the table is small), and there is room
+    // for the ids at once: neither the interned texts' table nor the batch grows step by
+    // step meanwhile.
+    const uint32_t expected = expectedIds(records);
+    core::StringTable *strings = owner != nullptr ? owner->strings : nullptr;
+    if (strings != nullptr)
+        core::clearTallies(strings);
+    if ((strings != nullptr && !core::reserveInterned(strings, expected))
+        || (batch != nullptr && !core::reserveIdBatch(batch, expected))) {
+        if (batch != nullptr)
+            core::closeIdBatch(batch);
         return Outcome::kNoMemory;
     }
     const Outcome outcome = buildWith(L, database, batch, records, counts, message, size);

@@ -70,6 +70,18 @@ HRESULT openLexInputStream(FILE *stream, LexInput **input)
     return S_OK;
 }
 
+int openRegularFile(const char *name, struct stat *info)
+{
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 HRESULT openLexInput(const VexoChar *path, LexInput **input)
 {
     if (path == nullptr || input == nullptr)
@@ -78,18 +90,11 @@ HRESULT openLexInput(const VexoChar *path, LexInput **input)
     char *name = toUtf8(path, &invalid);
     if (name == nullptr)
         return invalid ? E_FAIL : E_OUTOFMEMORY;
-    // Opened without blocking: opening a FIFO that no one writes would otherwise wait
-    // for a writer. Only regular files are read; a directory reads as nothing, a FIFO may
-    // never end and a device like /dev/zero ends never.
-    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info;
+    const int fd = openRegularFile(name, &info);
     std::free(name);
     if (fd < 0)
         return E_FAIL;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return E_FAIL;
-    }
     const int flags = fcntl(fd, F_GETFL);
     FILE *file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "vexo/types.h"
 
 namespace vexo::io {
@@ -34,6 +36,13 @@ struct LexInput {
 // names for the C library and libxml2). Sets *invalid and returns null for an unpaired
 // surrogate; returns null when memory runs out.
 char *toUtf8(const VexoChar *text, bool *invalid);
+
+// Opens a regular file by its UTF-8 path for reading, without waiting for a writer
+// (opening a FIFO that no one writes would): the descriptor, in non-blocking mode, and
+// the file's status in *info; -1 when it cannot be opened or is anything but a regular
+// file (a directory reads as nothing, a FIFO may never end, a device like /dev/zero ends
+// never).
+int openRegularFile(const char *name, struct stat *info);
 
 // Opens a file by its UTF-16 path (converted to UTF-8) for reading in binary mode.
 // Returns S_OK and the input; E_INVALIDARG for a null argument; E_FAIL when the path

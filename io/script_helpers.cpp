@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "binding.h"
 #include "dbc_build.h"
 #include "dbc_records.h"
+#include "lex_input.h"
 #include "node_classes.h"
 #include "text.h"
 #include "vexo/io.h"
@@ -231,13 +231,13 @@ int native_readText(lua_State *L)
     const auto size = static_cast<size_t>(status.st_size);
     auto *bytes = static_cast<char *>(lua_newuserdata(L, size + 1));  // before the file opens: it may raise
     bytes[size] = '\0';
-    // Opened without blocking, and read only while it is still that regular file (not a
-    // FIFO put in its place meanwhile, which could wait for a writer).
-    const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Read only while it is still that regular file (not a FIFO put in its place
+    // meanwhile), of the size found.
+    struct stat opened {};
+    const int file = openRegularFile(path, &opened);
     if (file < 0)
         return 0;
-    struct stat opened {};
-    bool whole = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_size == status.st_size;
+    bool whole = opened.st_size == status.st_size;
     size_t got = 0;
     while (whole && got < size) {
         const ssize_t n = read(file, bytes + got, size - got);
